@@ -1,0 +1,138 @@
+#include "agent/config/registry_value.h"
+
+#include <algorithm>
+#include <cstring>
+#include <type_traits>
+#include <vector>
+
+namespace pelko {
+
+namespace {
+
+void TrimLeadingBackslashes(std::string& text) {
+  text.erase(0, text.find_first_not_of('\\'));
+}
+
+}  // namespace
+
+void SplitRegistryPath(const std::string& path, std::string* keyPath,
+                       std::string* valueName) {
+  std::string rest = path;
+  TrimLeadingBackslashes(rest);
+  const std::size_t last = rest.rfind('\\');
+  if (last == std::string::npos) {
+    keyPath->clear();
+    *valueName = rest;
+    return;
+  }
+  *keyPath = rest.substr(0, last);
+  while (!keyPath->empty() && keyPath->back() == '\\') keyPath->pop_back();
+  *valueName = rest.substr(last);
+  TrimLeadingBackslashes(*valueName);
+}
+
+template <typename T>
+RegistryValue<T>::RegistryValue(Registry& registry, const std::string& path,
+                                T defaultValue, bool alwaysRead, RootKey root)
+    : registry(&registry),
+      root(root),
+      defaultValue(std::move(defaultValue)),
+      alwaysRead(alwaysRead) {
+  SplitRegistryPath(path, &keyPath, &valueName);
+  Read();
+}
+
+namespace {
+
+// A number is exactly four bytes of data, whatever its type: "3" typed as
+// REG_SZ must not read as 51.
+bool QueryNumber(Registry& registry, RegKey key, const std::string& name, uint32_t* number) {
+  uint8_t data[4] = {0, 0, 0, 0};
+  uint32_t size = sizeof data;
+  if (registry.QueryValue(key, name, nullptr, data, &size) != kErrorSuccess ||
+      size != sizeof data) {
+    return false;
+  }
+  *number = static_cast<uint32_t>(data[0]) | static_cast<uint32_t>(data[1]) << 8 |
+            static_cast<uint32_t>(data[2]) << 16 | static_cast<uint32_t>(data[3]) << 24;
+  return true;
+}
+
+bool QueryText(Registry& registry, RegKey key, const std::string& name, std::string* text) {
+  uint32_t size = 0;
+  if (registry.QueryValue(key, name, nullptr, nullptr, &size) != kErrorSuccess) return false;
+  std::vector<char> buffer(size + 1, '\0');
+  uint32_t got = size;
+  if (registry.QueryValue(key, name, nullptr, reinterpret_cast<uint8_t*>(buffer.data()), &got) !=
+          kErrorSuccess ||
+      got > size) {
+    return false;
+  }
+  text->assign(buffer.data(), strnlen(buffer.data(), got));
+  return true;
+}
+
+}  // namespace
+
+template <typename T>
+T RegistryValue<T>::Read() {
+  if (registry->OpenKey(root, keyPath, kKeyRead, &openKey) != kErrorSuccess) {
+    openKey = nullptr;
+    return defaultValue;
+  }
+  T fresh{};
+  bool ok;
+  if constexpr (std::is_same_v<T, uint32_t>) {
+    ok = QueryNumber(*registry, openKey, valueName, &fresh);
+  } else {
+    ok = QueryText(*registry, openKey, valueName, &fresh);
+  }
+  registry->CloseKey(openKey);
+  openKey = nullptr;
+  if (!ok) return defaultValue;
+  value = std::move(fresh);
+  loaded = true;
+  return value;
+}
+
+template <typename T>
+void RegistryValue<T>::Write() {
+  if (registry->CreateKey(root, keyPath, kKeyWrite, &openKey) != kErrorSuccess) {
+    openKey = nullptr;
+    return;
+  }
+  int32_t status;
+  if constexpr (std::is_same_v<T, uint32_t>) {
+    const uint8_t data[4] = {
+        static_cast<uint8_t>(value), static_cast<uint8_t>(value >> 8),
+        static_cast<uint8_t>(value >> 16), static_cast<uint8_t>(value >> 24)};
+    status = registry->SetValue(openKey, valueName, kRegDword, data, sizeof data);
+  } else {
+    // REG_SZ is stored with its terminating zero.
+    status = registry->SetValue(openKey, valueName, kRegSz,
+                                reinterpret_cast<const uint8_t*>(value.c_str()),
+                                static_cast<uint32_t>(value.size() + 1));
+  }
+  if (status == kErrorSuccess) loaded = true;
+  registry->CloseKey(openKey);
+  openKey = nullptr;
+}
+
+template <typename T>
+T RegistryValue<T>::Get() {
+  if (loaded && !alwaysRead) return value;
+  return Read();
+}
+
+template <typename T>
+void RegistryValue<T>::Set(const T& newValue) {
+  if (newValue != value || alwaysRead) {
+    value = newValue;
+    Write();
+  }
+}
+
+template class RegistryValue<uint32_t>;
+template class RegistryValue<std::string>;
+
+}  // namespace pelko

@@ -1,0 +1,65 @@
+// Typed access to one registry value: RegistryDwordValue for a 32-bit
+// number, RegistryStringValue for a text. Every reader of a setting builds
+// its own object; none of them is shared between threads.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "agent/platform/registry.h"
+
+namespace pelko {
+
+template <typename T>
+class RegistryValue {
+ public:
+  // Splits path into keyPath and valueName and reads the value once.
+  RegistryValue(Registry& registry, const std::string& path,
+                T defaultValue = T(), bool alwaysRead = false,
+                RootKey root = RootKey::LocalMachine);
+
+  // From the registry now; defaultValue (and the held value untouched) on
+  // any failure.
+  T Read();
+  // Stores the held value, creating the key if it is missing.
+  void Write();
+  // The held value once a read or write has succeeded, else a fresh Read.
+  T Get();
+  // Writes only when newValue differs from the held value.
+  void Set(const T& newValue);
+
+  const std::string& KeyPath() const { return keyPath; }
+  const std::string& ValueName() const { return valueName; }
+  bool Loaded() const { return loaded; }
+  const T& Held() const { return value; }
+
+ private:
+  Registry* registry;
+  RootKey root;
+  RegKey openKey = nullptr;
+  std::string valueName;
+  std::string keyPath;
+  T value = T();
+  T defaultValue;
+  bool loaded = false;
+  bool alwaysRead;
+};
+
+extern template class RegistryValue<uint32_t>;
+extern template class RegistryValue<std::string>;
+
+class RegistryDwordValue : public RegistryValue<uint32_t> {
+ public:
+  using RegistryValue::RegistryValue;
+};
+
+class RegistryStringValue : public RegistryValue<std::string> {
+ public:
+  using RegistryValue::RegistryValue;
+};
+
+// "Software\Pelko\Path" -> key "Software\Pelko", value "Path".
+void SplitRegistryPath(const std::string& path, std::string* keyPath,
+                       std::string* valueName);
+
+}  // namespace pelko

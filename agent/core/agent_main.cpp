@@ -1,0 +1,25 @@
+#include "agent/core/agent_main.h"
+
+#include "agent/core/supervisor.h"
+
+namespace pelko {
+
+namespace {
+constexpr uint32_t ShutdownGraceMs = 10000;
+}  // namespace
+
+int AgentMain(const Env& env, RegistryStringValue& globalPath, MessageLoop& loop) {
+  SupervisorThread supervisor(env, globalPath);
+  supervisor.Start();
+  loop.Run();
+  // The supervisor stops every worker as it unwinds; give it time for that
+  // before Stop's short grace would end it by force.
+  supervisor.RequestStop();
+  if (supervisor.IsStarted()) {
+    env.threads->WaitForExit(supervisor.handle, ShutdownGraceMs);
+  }
+  supervisor.Stop();
+  return 0;
+}
+
+}  // namespace pelko

@@ -1,0 +1,66 @@
+// The agent's only controller: follows the registry settings every
+// PollInterval and starts and stops the workers to match.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <utility>
+
+#include "agent/config/registry_value.h"
+#include "agent/core/worker_thread.h"
+#include "agent/mail/email_alert_thread.h"
+#include "agent/monitor/printer_thread.h"
+#include "agent/purge/log_purge_thread.h"
+
+namespace pelko {
+
+inline constexpr int PrinterSlotCount = 50;
+inline constexpr uint32_t PollInterval = 10000;
+
+// What the supervisor keeps for as long as it runs; one Cycle() is one
+// round of decisions.
+class Supervision {
+ public:
+  Supervision(const Env& env, RegistryStringValue& globalPath);
+  // Every worker is asked to stop at once, then each is stopped in turn.
+  ~Supervision();
+  Supervision(const Supervision&) = delete;
+  Supervision& operator=(const Supervision&) = delete;
+
+  void Cycle();
+
+  // Slot i serves printer i; slot 0 is never used.
+  std::array<PrinterThread, PrinterSlotCount> printerSlots;
+  LogPurgeThread purgeThread;
+  RegistryDwordValue printerCount;
+  RegistryDwordValue modificationFlag;
+  RegistryDwordValue emailSwitch;
+  RegistryDwordValue runSwitch;
+  RegistryDwordValue purgeSwitch;
+  EmailAlertThread emailThread;
+  bool printersStarted = false;
+  bool emailStarted = false;
+  bool purgeStarted = false;
+
+ private:
+  void StopPrinters(RegistryDwordValue& count, bool fresh);
+  // One switch that keeps a worker running while it and the run switch are 1.
+  void FollowSwitch(RegistryDwordValue& workerSwitch, bool& started,
+                    WorkerThread& worker);
+
+  Env env;
+};
+
+class SupervisorThread : public WorkerThread {
+ public:
+  SupervisorThread(const Env& env, RegistryStringValue& globalPath)
+      : WorkerThread(env), globalPath(globalPath) {}
+  ~SupervisorThread() { Stop(); }
+
+  uint32_t Run(uint32_t argument) override;
+
+ private:
+  RegistryStringValue& globalPath;
+};
+
+}  // namespace pelko

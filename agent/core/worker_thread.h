@@ -1,0 +1,71 @@
+// Base of every thread of the agent but the main one. The owner starts a
+// worker and stops it; a worker never reports back.
+//
+// Stopping is cooperative first: Stop() raises the worker's stop signal,
+// which cuts short the worker's current or next Pause(), and waits a short
+// grace for the thread to end. Only a worker that does not end in that time
+// is terminated. Forced termination alone could leave the heap lock or a
+// critical section held for ever and hang the whole agent.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+
+#include "agent/platform/env.h"
+
+namespace pelko {
+
+// How long Stop() lets a worker reach its next pause before ending it.
+inline constexpr uint32_t StopGraceMs = 500;
+
+// Thrown out of Pause() when the worker is asked to stop; caught by
+// ThreadEntry, so everything on the worker's stack unwinds normally.
+struct WorkerStopping {};
+
+class WorkerThread {
+ public:
+  explicit WorkerThread(const Env& env);
+  ~WorkerThread();
+  WorkerThread(const WorkerThread&) = delete;
+  WorkerThread& operator=(const WorkerThread&) = delete;
+
+  virtual uint32_t Run(uint32_t argument);
+  virtual void BeforeRun() {}
+  virtual void AfterRun() {}
+
+  // Starts the thread; a worker still started is stopped first.
+  void Start();
+  void Stop();
+  // Raises the stop signal without waiting, so that several workers can wind
+  // down at once before each is stopped.
+  void RequestStop();
+  bool IsStarted() const { return handle != nullptr; }
+
+  ThreadHandle handle = nullptr;
+  uint32_t threadId = 0;
+  uint32_t runArgument = 0;
+  uint32_t exitCode = 0xFFFFFFFF;
+  ThreadRoutine startRoutine;
+
+ protected:
+  // Every wait of a worker goes through here; throws WorkerStopping when the
+  // worker is asked to stop before or during the wait.
+  void Pause(uint32_t ms);
+  // The wait as a callable, for helpers that retry with pauses.
+  auto Pauser() {
+    return [this](uint32_t ms) { Pause(ms); };
+  }
+
+  Env env;
+
+ private:
+  friend uint32_t ThreadEntry(void* worker);
+  std::unique_ptr<Signal> stopSignal;
+};
+
+// The start routine of every worker: BeforeRun, Run, AfterRun. Returns
+// kStillActive, so a worker whose Run returned still reads as active; a
+// worker that ended because it was asked to stop returns -1.
+uint32_t ThreadEntry(void* worker);
+
+}  // namespace pelko

@@ -1,0 +1,18 @@
+#include "agent/platform/env.h"
+
+namespace pelko {
+
+Env PlatformEnv() {
+  Env env;
+  env.registry = &PlatformRegistry();
+  env.clock = &PlatformClock();
+  env.threads = &PlatformThreads();
+  env.files = &PlatformFileSystem();
+  env.spooler = &PlatformSpooler();
+  env.perf = &PlatformPerfData();
+  env.launcher = &PlatformLauncher();
+  env.system = &PlatformSystemInfo();
+  return env;
+}
+
+}  // namespace pelko

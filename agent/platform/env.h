@@ -1,0 +1,31 @@
+// The platform services the core reaches the operating system through.
+// Each is a small interface with a Win32 and a POSIX implementation and an
+// in-memory fake for tests (tests/fakes).
+#pragma once
+
+#include "agent/platform/clock.h"
+#include "agent/platform/files.h"
+#include "agent/platform/launcher.h"
+#include "agent/platform/perf_data.h"
+#include "agent/platform/registry.h"
+#include "agent/platform/spooler.h"
+#include "agent/platform/system_info.h"
+#include "agent/platform/threads.h"
+
+namespace pelko {
+
+struct Env {
+  Registry* registry = nullptr;
+  Clock* clock = nullptr;
+  Threads* threads = nullptr;
+  FileSystem* files = nullptr;
+  Spooler* spooler = nullptr;
+  PerfData* perf = nullptr;
+  Launcher* launcher = nullptr;
+  SystemInfo* system = nullptr;
+};
+
+// The running machine's services.
+Env PlatformEnv();
+
+}  // namespace pelko

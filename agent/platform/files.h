@@ -1,0 +1,12 @@
+#pragma once
+
+namespace pelko {
+
+class FileSystem {
+ public:
+  virtual ~FileSystem() = default;
+};
+
+FileSystem& PlatformFileSystem();
+
+}  // namespace pelko

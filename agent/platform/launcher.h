@@ -1,0 +1,12 @@
+#pragma once
+
+namespace pelko {
+
+class Launcher {
+ public:
+  virtual ~Launcher() = default;
+};
+
+Launcher& PlatformLauncher();
+
+}  // namespace pelko

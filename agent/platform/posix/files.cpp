@@ -1,0 +1,10 @@
+#include "agent/platform/files.h"
+
+namespace pelko {
+
+FileSystem& PlatformFileSystem() {
+  static FileSystem service;
+  return service;
+}
+
+}  // namespace pelko

@@ -1,0 +1,55 @@
+// Registry service: the handful of Reg*A operations the configuration needs,
+// with Win32's status codes so the value classes behave alike everywhere.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace pelko {
+
+enum class RootKey : uint32_t { LocalMachine, CurrentUser };
+
+using RegKey = void*;  // an open key; nullptr is none
+
+// Win32 status codes and constants, also used by the POSIX store and fakes.
+inline constexpr int32_t kErrorSuccess = 0;
+inline constexpr int32_t kErrorFileNotFound = 2;
+inline constexpr int32_t kErrorAccessDenied = 5;
+inline constexpr int32_t kErrorInvalidParameter = 87;
+inline constexpr int32_t kErrorMoreData = 234;
+
+inline constexpr uint32_t kKeyRead = 0x20019;
+inline constexpr uint32_t kKeyWrite = 0x20006;
+
+inline constexpr uint32_t kRegNone = 0;
+inline constexpr uint32_t kRegSz = 1;
+inline constexpr uint32_t kRegExpandSz = 2;
+inline constexpr uint32_t kRegBinary = 3;
+inline constexpr uint32_t kRegDword = 4;
+inline constexpr uint32_t kRegMultiSz = 7;
+inline constexpr uint32_t kRegQword = 11;
+
+class Registry {
+ public:
+  virtual ~Registry() = default;
+  // Opens an existing key; fails with kErrorFileNotFound when it is missing.
+  virtual int32_t OpenKey(RootKey root, const std::string& subKey,
+                          uint32_t access, RegKey* key) = 0;
+  // Opens a key, creating it and its missing parents.
+  virtual int32_t CreateKey(RootKey root, const std::string& subKey,
+                            uint32_t access, RegKey* key) = 0;
+  // With data == nullptr only reports the size. A buffer smaller than the
+  // data fails with kErrorMoreData and sets *size to the size needed.
+  // type may be nullptr.
+  virtual int32_t QueryValue(RegKey key, const std::string& name,
+                             uint32_t* type, uint8_t* data,
+                             uint32_t* size) = 0;
+  virtual int32_t SetValue(RegKey key, const std::string& name, uint32_t type,
+                           const uint8_t* data, uint32_t size) = 0;
+  virtual int32_t CloseKey(RegKey key) = 0;
+};
+
+// The machine's own registry (Win32) or the file-backed store (POSIX).
+Registry& PlatformRegistry();
+
+}  // namespace pelko

@@ -1,0 +1,12 @@
+#pragma once
+
+namespace pelko {
+
+class Spooler {
+ public:
+  virtual ~Spooler() = default;
+};
+
+Spooler& PlatformSpooler();
+
+}  // namespace pelko

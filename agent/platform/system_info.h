@@ -1,0 +1,12 @@
+#pragma once
+
+namespace pelko {
+
+class SystemInfo {
+ public:
+  virtual ~SystemInfo() = default;
+};
+
+SystemInfo& PlatformSystemInfo();
+
+}  // namespace pelko

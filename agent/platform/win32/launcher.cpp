@@ -1,0 +1,10 @@
+#include "agent/platform/launcher.h"
+
+namespace pelko {
+
+Launcher& PlatformLauncher() {
+  static Launcher service;
+  return service;
+}
+
+}  // namespace pelko

@@ -1,0 +1,10 @@
+#include "agent/platform/spooler.h"
+
+namespace pelko {
+
+Spooler& PlatformSpooler() {
+  static Spooler service;
+  return service;
+}
+
+}  // namespace pelko

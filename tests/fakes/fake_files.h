@@ -1,0 +1,9 @@
+#pragma once
+
+#include "agent/platform/files.h"
+
+namespace pelko {
+
+class FakeFileSystem : public FileSystem {};
+
+}  // namespace pelko

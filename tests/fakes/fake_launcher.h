@@ -1,0 +1,9 @@
+#pragma once
+
+#include "agent/platform/launcher.h"
+
+namespace pelko {
+
+class FakeLauncher : public Launcher {};
+
+}  // namespace pelko

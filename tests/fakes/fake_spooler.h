@@ -1,0 +1,9 @@
+#pragma once
+
+#include "agent/platform/spooler.h"
+
+namespace pelko {
+
+class FakeSpooler : public Spooler {};
+
+}  // namespace pelko
