@@ -7,9 +7,9 @@ namespace pelko {
 namespace {
 
 template <std::size_t... I>
-std::array<PrinterThread, sizeof...(I)> MakeSlots(const Env& env,
+std::array<PrinterThread, sizeof...(I)> MakeSlots(const Env& env, LogLocks& logLocks,
                                                   std::index_sequence<I...>) {
-  return {((void)I, PrinterThread(env))...};
+  return {((void)I, PrinterThread(env, logLocks))...};
 }
 
 uint32_t AsSwitch(bool flag) { return flag ? 1 : 0; }
@@ -21,14 +21,14 @@ std::string PrinterNamePath(uint32_t number) {
 }  // namespace
 
 Supervision::Supervision(const Env& env, RegistryStringValue& globalPath)
-    : printerSlots(MakeSlots(env, std::make_index_sequence<PrinterSlotCount>())),
-      purgeThread(env),
+    : printerSlots(MakeSlots(env, logLocks, std::make_index_sequence<PrinterSlotCount>())),
+      purgeThread(env, logLocks),
       printerCount(*env.registry, "SOFTWARE\\Pelko\\nPrinters"),
       modificationFlag(*env.registry, "SOFTWARE\\Pelko\\IsModified"),
       emailSwitch(*env.registry, "Software\\Pelko\\EmailAlert"),
       runSwitch(*env.registry, "Software\\Pelko\\AppIsRunning"),
       purgeSwitch(*env.registry, "Software\\Pelko\\DeleteOldLogs"),
-      emailThread(env, globalPath),
+      emailThread(env, logLocks, globalPath),
       env(env) {}
 
 Supervision::~Supervision() {

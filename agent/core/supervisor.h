@@ -29,6 +29,8 @@ class Supervision {
 
   void Cycle();
 
+  // Shared by every worker that reads or writes log files.
+  LogLocks logLocks;
   // Slot i serves printer i; slot 0 is never used.
   std::array<PrinterThread, PrinterSlotCount> printerSlots;
   LogPurgeThread purgeThread;

@@ -3,18 +3,20 @@
 
 #include "agent/config/registry_value.h"
 #include "agent/core/worker_thread.h"
+#include "agent/logs/log_locks.h"
 
 namespace pelko {
 
 class EmailAlertThread : public WorkerThread {
  public:
-  EmailAlertThread(const Env& env, RegistryStringValue& globalPath)
-      : WorkerThread(env), globalPath(globalPath) {}
+  EmailAlertThread(const Env& env, LogLocks& logLocks, RegistryStringValue& globalPath)
+      : WorkerThread(env), logLocks(logLocks), globalPath(globalPath) {}
   ~EmailAlertThread() { Stop(); }
 
   uint32_t Run(uint32_t argument) override;
 
  private:
+  LogLocks& logLocks;
   RegistryStringValue& globalPath;
 };
 

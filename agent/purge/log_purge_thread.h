@@ -2,6 +2,7 @@
 #pragma once
 
 #include "agent/core/worker_thread.h"
+#include "agent/logs/log_locks.h"
 
 namespace pelko {
 
@@ -9,10 +10,14 @@ inline constexpr uint32_t PurgePeriodMs = 21600000;
 
 class LogPurgeThread : public WorkerThread {
  public:
-  explicit LogPurgeThread(const Env& env) : WorkerThread(env) {}
+  LogPurgeThread(const Env& env, LogLocks& logLocks)
+      : WorkerThread(env), logLocks(logLocks) {}
   ~LogPurgeThread() { Stop(); }
 
   uint32_t Run(uint32_t argument) override;
+
+ private:
+  LogLocks& logLocks;
 };
 
 }  // namespace pelko

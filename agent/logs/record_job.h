@@ -1,0 +1,18 @@
+// Records one job in its printer's daily log file.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "agent/core/waiter.h"
+#include "agent/logs/log_locks.h"
+#include "agent/platform/env.h"
+
+namespace pelko {
+
+void RecordJob(const Env& env, LogLocks& locks, const Waiter& pause,
+               const std::string& printerName, int32_t jobId,
+               const std::string& userName, const std::string& documentName,
+               int32_t pages, int32_t cost, const LocalTime& stamp);
+
+}  // namespace pelko
