@@ -1,9 +1,107 @@
 #include "agent/purge/log_purge_thread.h"
 
+#include <string_view>
+
+#include "agent/logs/log_format.h"
+#include "agent/purge/file_finder.h"
+
 namespace pelko {
 
+namespace {
+
+// The month lengths of the expiry table: every fourth year is a leap year.
+int32_t TableMonthDays(int32_t year, int32_t month) {
+  switch (month) {
+    case 1: case 3: case 5: case 7: case 8: case 10: case 12:
+      return 31;
+    case 4: case 6: case 9: case 11:
+      return 30;
+    case 2:
+      return year % 4 == 0 ? 29 : 28;
+    default:
+      return 0;
+  }
+}
+
+int32_t CalendarMonthDays(int32_t year, int32_t month) {
+  if (month == 2) return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0 ? 29 : 28;
+  return TableMonthDays(year, month);
+}
+
+int64_t DayNumber(int64_t year, int64_t month, int64_t day) {
+  year -= month <= 2;
+  const int64_t era = (year >= 0 ? year : year - 399) / 400;
+  const int64_t yoe = year - era * 400;
+  const int64_t doy = (153 * (month + (month > 2 ? -3 : 9)) + 2) / 5 + day - 1;
+  return era * 146097 + yoe * 365 + yoe / 4 - yoe / 100 + doy;
+}
+
+int32_t LeadingIntOf(const std::string& text, std::size_t from, std::size_t count) {
+  if (from >= text.size()) return 0;
+  return LeadingInt(std::string_view(text).substr(from, count));
+}
+
+// 32-bit arithmetic that wraps as the platform's would, without overflow.
+int32_t Wrap(int64_t value) { return static_cast<int32_t>(static_cast<uint32_t>(value)); }
+
+bool ExpiredByTable(int32_t fy, int32_t fm, int32_t fd, int32_t ny, int32_t nm, int32_t nd,
+                    int32_t dim, int32_t days) {
+  if (ny > fy) {
+    if (nm >= fm) return true;
+    if (Wrap(int64_t{nm} + 12 - fm) > 1) return true;
+    if (nd >= fd) return true;
+    return Wrap(int64_t{dim} - fd + nd) >= days;
+  }
+  if (nm > fm) {
+    if (nd >= fd) return true;
+    return Wrap(int64_t{dim} - fd + nd) >= days;
+  }
+  return Wrap(int64_t{nd} - fd) >= days;
+}
+
+}  // namespace
+
+bool IsLogExpired(const std::string& dateText, RegistryDwordValue deleteLogsDays,
+                  const LocalTime& today) {
+  const int32_t days = static_cast<int32_t>(deleteLogsDays.Get());
+  const int32_t fy = LeadingIntOf(dateText, 0, 4);
+  const int32_t fm = LeadingIntOf(dateText, 4, 2);
+  const int32_t fd = LeadingIntOf(dateText, 6, 2);
+  const int32_t ny = today.year, nm = today.month, nd = today.day;
+  if (!ExpiredByTable(fy, fm, fd, ny, nm, nd, TableMonthDays(fy, fm), days)) return false;
+
+  // The table counts at most one month boundary, so on its own it deletes
+  // files younger than a long retention. Where the date is a real one, not
+  // after today, its true age must reach the retention too.
+  const int32_t year = fy > ny ? ny : fy;
+  if (fm < 1 || fm > 12 || fd < 1 || fd > CalendarMonthDays(year, fm)) return true;
+  const int64_t age = DayNumber(ny, nm, nd) - DayNumber(year, fm, fd);
+  if (age < 0) return true;
+  return age >= days;
+}
+
 uint32_t LogPurgeThread::Run(uint32_t) {
-  for (;;) Pause(PurgePeriodMs);
+  RegistryDwordValue deleteLogsDays(*env.registry, "Software\\Pelko\\DeleteLogsDays");
+  RegistryStringValue path(*env.registry, "Software\\Pelko\\Path");
+  for (;;) {
+    FileFinder finder(*env.files);
+    finder.ClearFolders();
+    const std::string root = path.Get() + env.files->Separator() + "Logs";
+    finder.SetRoot(root, true);
+    finder.AddFiles("*.xml", true, false);
+    const LocalTime today = env.clock->Now();
+    for (const FoundFile& file : finder.files) {
+      const std::string& p = file.path;
+      const std::string last = p.size() < 12 ? p : p.substr(p.size() - 12);
+      const std::string dateText = last.substr(0, 8);
+      if (p.find("xml") == std::string::npos) continue;
+      if (!IsLogExpired(dateText, deleteLogsDays, today)) continue;
+      // A file that cannot be deleted now is found again by the next cycle.
+      auto lock = logLocks.Lock(p);
+      env.files->Delete(p);
+    }
+    Pause(PurgePeriodMs);
+  }
 }
 
 }  // namespace pelko

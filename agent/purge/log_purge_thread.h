@@ -1,6 +1,9 @@
-// Deletes old log files.
+// Deletes old log files: once at its start and then every PurgePeriodMs.
 #pragma once
 
+#include <string>
+
+#include "agent/config/registry_value.h"
 #include "agent/core/worker_thread.h"
 #include "agent/logs/log_locks.h"
 
@@ -19,5 +22,11 @@ class LogPurgeThread : public WorkerThread {
  private:
   LogLocks& logLocks;
 };
+
+// Whether a log file whose name carries dateText (YYYYMMDD) is due for
+// deletion today, by the DeleteLogsDays value; the copy may read the
+// registry when it holds nothing yet.
+bool IsLogExpired(const std::string& dateText, RegistryDwordValue deleteLogsDays,
+                  const LocalTime& today);
 
 }  // namespace pelko

@@ -1,9 +1,234 @@
 #include "agent/platform/files.h"
 
+#include <windows.h>
+
 namespace pelko {
 
+namespace {
+
+constexpr std::size_t kWriteBuffer = 1 << 16;
+
+FileStatus FromError(DWORD error) {
+  switch (error) {
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
+    case ERROR_INVALID_NAME:
+    case ERROR_BAD_NETPATH:
+      return FileStatus::kMissing;
+    case ERROR_SHARING_VIOLATION:
+    case ERROR_LOCK_VIOLATION:
+    case ERROR_ACCESS_DENIED:
+      return FileStatus::kBusy;
+    default:
+      return FileStatus::kFailed;
+  }
+}
+
+uint64_t Join(DWORD high, DWORD low) { return static_cast<uint64_t>(high) << 32 | low; }
+
+void FillEntry(const WIN32_FIND_DATAA& data, FileEntry* entry) {
+  entry->name = data.cFileName;
+  entry->attributes = data.dwFileAttributes;
+  entry->created = Join(data.ftCreationTime.dwHighDateTime, data.ftCreationTime.dwLowDateTime);
+  entry->lastWritten =
+      Join(data.ftLastWriteTime.dwHighDateTime, data.ftLastWriteTime.dwLowDateTime);
+  entry->size = Join(data.nFileSizeHigh, data.nFileSizeLow);
+}
+
+class Win32Search : public FileSearch {
+ public:
+  Win32Search(HANDLE handle, const WIN32_FIND_DATAA& first) : handle(handle), data(first) {}
+  ~Win32Search() override { FindClose(handle); }
+
+  bool Next(FileEntry* entry) override {
+    if (!pending) return false;
+    FillEntry(data, entry);
+    pending = FindNextFileA(handle, &data) != 0;
+    return true;
+  }
+
+ private:
+  HANDLE handle;
+  WIN32_FIND_DATAA data;
+  bool pending = true;
+};
+
+// Text mode: a line feed is written as CR LF.
+void AppendTextMode(std::string& out, std::string_view text) {
+  std::size_t from = 0;
+  for (std::size_t at = text.find('\n'); at != std::string_view::npos;
+       at = text.find('\n', from)) {
+    out.append(text.substr(from, at - from));
+    out.append("\r\n");
+    from = at + 1;
+  }
+  out.append(text.substr(from));
+}
+
+bool WriteAll(HANDLE file, const std::string& data) {
+  const char* at = data.data();
+  std::size_t left = data.size();
+  while (left > 0) {
+    const DWORD chunk = left > (1u << 30) ? (1u << 30) : static_cast<DWORD>(left);
+    DWORD wrote = 0;
+    if (!WriteFile(file, at, chunk, &wrote, nullptr) || wrote == 0) return false;
+    at += wrote;
+    left -= wrote;
+  }
+  return true;
+}
+
+class Win32Writer : public ReplacingWriter {
+ public:
+  Win32Writer(std::string path, std::string temporary, HANDLE file)
+      : path(std::move(path)), temporary(std::move(temporary)), file(file) {}
+  ~Win32Writer() override { Discard(); }
+
+  bool Append(std::string_view text) override {
+    if (file == INVALID_HANDLE_VALUE || failed) return false;
+    AppendTextMode(buffer, text);
+    if (buffer.size() >= kWriteBuffer && !Flush()) failed = true;
+    return !failed;
+  }
+
+  FileStatus Commit() override {
+    if (done) return FileStatus::kFailed;
+    if (file != INVALID_HANDLE_VALUE) {
+      const bool written = !failed && Flush() && FlushFileBuffers(file);
+      CloseHandle(file);
+      file = INVALID_HANDLE_VALUE;
+      if (!written) {
+        Discard();
+        return FileStatus::kFailed;
+      }
+    }
+    if (!MoveFileExA(temporary.c_str(), path.c_str(),
+                     MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+      const FileStatus status = FromError(GetLastError());
+      if (status != FileStatus::kBusy) Discard();
+      return status;
+    }
+    done = true;
+    return FileStatus::kOk;
+  }
+
+ private:
+  bool Flush() {
+    if (!WriteAll(file, buffer)) return false;
+    buffer.clear();
+    return true;
+  }
+
+  void Discard() {
+    if (done) return;
+    if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
+    file = INVALID_HANDLE_VALUE;
+    DeleteFileA(temporary.c_str());
+    done = true;
+  }
+
+  std::string path;
+  std::string temporary;
+  HANDLE file;
+  bool failed = false;
+  bool done = false;
+  std::string buffer;
+};
+
+class Win32FileSystem : public FileSystem {
+ public:
+  char Separator() const override { return '\\'; }
+  bool IsNameByte(unsigned char c) const override {
+    if (c < 0x20) return false;
+    switch (c) {
+      case '\\':
+      case '/':
+      case ':':
+      case '*':
+      case '?':
+      case '"':
+      case '<':
+      case '>':
+      case '|':
+        return false;
+      default:
+        return true;
+    }
+  }
+
+  std::unique_ptr<FileSearch> Find(const std::string& pattern) override {
+    WIN32_FIND_DATAA data;
+    HANDLE handle = FindFirstFileA(pattern.c_str(), &data);
+    if (handle == INVALID_HANDLE_VALUE) return nullptr;
+    return std::make_unique<Win32Search>(handle, data);
+  }
+
+  bool Exists(const std::string& path) override {
+    WIN32_FIND_DATAA data;
+    HANDLE handle = FindFirstFileA(path.c_str(), &data);
+    if (handle == INVALID_HANDLE_VALUE) return false;
+    FindClose(handle);
+    return true;
+  }
+
+  FileStatus ReadText(const std::string& path, std::string* text) override {
+    text->clear();
+    HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return FromError(GetLastError());
+    LARGE_INTEGER size;
+    if (GetFileSizeEx(file, &size) && size.QuadPart > 0) {
+      text->reserve(static_cast<std::size_t>(size.QuadPart));
+    }
+    char chunk[1 << 16];
+    FileStatus status = FileStatus::kOk;
+    for (;;) {
+      DWORD got = 0;
+      if (!ReadFile(file, chunk, sizeof chunk, &got, nullptr)) {
+        status = FileStatus::kFailed;
+        break;
+      }
+      if (got == 0) break;
+      text->append(chunk, got);
+    }
+    CloseHandle(file);
+    if (status != FileStatus::kOk) {
+      text->clear();
+      return status;
+    }
+    // Text mode: CR LF reads as LF.
+    if (text->find('\r') != std::string::npos) {
+      std::size_t out = 0;
+      for (std::size_t in = 0; in < text->size(); ++in) {
+        if ((*text)[in] == '\r' && in + 1 < text->size() && (*text)[in + 1] == '\n') continue;
+        (*text)[out++] = (*text)[in];
+      }
+      text->resize(out);
+    }
+    return FileStatus::kOk;
+  }
+
+  FileStatus BeginReplace(const std::string& path,
+                          std::unique_ptr<ReplacingWriter>* writer) override {
+    writer->reset();
+    std::string temporary = path + ".tmp";
+    HANDLE file = CreateFileA(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return FromError(GetLastError());
+    *writer = std::make_unique<Win32Writer>(path, std::move(temporary), file);
+    return FileStatus::kOk;
+  }
+
+  FileStatus Delete(const std::string& path) override {
+    if (DeleteFileA(path.c_str())) return FileStatus::kOk;
+    return FromError(GetLastError());
+  }
+};
+
+}  // namespace
+
 FileSystem& PlatformFileSystem() {
-  static FileSystem service;
+  static Win32FileSystem service;
   return service;
 }
 

@@ -1,0 +1,95 @@
+#include "agent/logs/global_log.h"
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "agent/logs/log_format.h"
+#include "agent/logs/log_store.h"
+#include "agent/purge/file_finder.h"
+
+namespace pelko {
+
+namespace {
+
+// Global logs, by any name, are never gathered into one another.
+bool IsGatheredLog(const std::string& path, char separator) {
+  const std::size_t at = path.rfind(separator);
+  const std::string_view name =
+      at == std::string::npos ? std::string_view(path) : std::string_view(path).substr(at + 1);
+  for (std::string_view word : {"AllDay", "Aggregate", "Global"}) {
+    if (name.find(word) != std::string_view::npos) return true;
+  }
+  return false;
+}
+
+// A file's total is its Total entry; a file cut before it gives the sum of
+// the entries it kept.
+int32_t FileTotal(std::string_view text, std::size_t tail, const std::vector<LogEntry>& entries) {
+  if (tail != std::string_view::npos) {
+    const std::string_view rest = text.substr(tail);
+    const std::size_t open = rest.find("<cost>");
+    const std::size_t close = rest.find("</cost>");
+    if (open == std::string_view::npos || close == std::string_view::npos || close < open) {
+      return 0;
+    }
+    return LeadingInt(rest.substr(open + 6, close - open - 6));
+  }
+  uint32_t sum = 0;
+  for (const LogEntry& entry : entries) sum += static_cast<uint32_t>(EntryCost(entry));
+  return static_cast<int32_t>(sum);
+}
+
+}  // namespace
+
+void BuildGlobalLog(const Env& env, LogLocks& locks, const Waiter& pause,
+                    RegistryStringValue& globalPath) {
+  LogStore store(env);
+  const LocalTime today = env.clock->Now();
+  const char separator = env.files->Separator();
+
+  FileFinder finder(*env.files);
+  finder.ClearFolders();
+  finder.SetRoot(globalPath.Get() + separator + "Logs", true);
+  finder.AddFiles("*.xml", true, false);
+
+  std::string path = "GlobalLog";
+  store.ComposePath(path, "xml", today);
+  auto globalLock = locks.Lock(path);
+  // Streamed file by file into the temporary file: the build holds one
+  // daily file at a time, never the whole document.
+  std::unique_ptr<ReplacingWriter> writer;
+  if (store.BeginPatiently(path, pause, &writer) != FileStatus::kOk) return;
+  std::string out(kLogProlog);
+  out += "<log><type>Global Log</type><date>";
+  out += FormatLogDate(today);
+  out += "</date>";
+  writer->Append(out);
+
+  uint32_t grandTotal = 0;
+  std::string text;
+  std::vector<LogEntry> entries;
+  for (const FoundFile& file : finder.files) {
+    if (IsGatheredLog(file.path, separator)) continue;
+    {
+      auto lock = locks.Lock(file.path);
+      if (store.ReadPatiently(file.path, pause, &text) != FileStatus::kOk) continue;
+    }
+    const std::size_t tail = ReadLogEntries(text, &entries);
+    grandTotal += static_cast<uint32_t>(FileTotal(text, tail, entries));
+    out.clear();
+    {
+      EntryAppender appender(out);
+      for (const LogEntry& entry : entries) appender.Add(entry);
+    }
+    if (!writer->Append(out)) return;
+  }
+
+  out.clear();
+  AppendTotalEntry(out, static_cast<int32_t>(grandTotal));
+  out += kLogFooter;
+  if (!writer->Append(out)) return;
+  store.CommitPatiently(*writer, pause);
+}
+
+}  // namespace pelko

@@ -1,0 +1,265 @@
+#include "agent/logs/log_format.h"
+
+#include <cstring>
+
+namespace pelko {
+
+namespace {
+
+constexpr std::string_view kEntryOpen = "<entry> <date>";
+// What follows each of the eight values of a job entry, in order.
+constexpr std::string_view kAfterValue[8] = {
+    "</date><time>",     "</time> <id>",    "</id><user>",     "</user> <printer>",
+    "</printer><doc>",   "</doc> <pages>",  "</pages> <cost>", "</cost></entry>"};
+
+void AppendTwoDigits(std::string& out, int value) {
+  if (value < 10) out += '0';
+  out += std::to_string(value);
+}
+
+bool IsBadByte(unsigned char c) {
+  return c < 0x20 || c == 0x7F || c == '<' || c == '>' || c == '&' || c == '\'' || c == '"';
+}
+
+// Per byte: 0 may stand in a value, 1 "<" ends a value, 2 has to go.
+struct ByteClasses {
+  uint8_t of[256] = {};
+  constexpr ByteClasses() {
+    for (int c = 0; c < 0x20; ++c) of[c] = 2;
+    of[0x7F] = of['>'] = of['&'] = of['\''] = of['"'] = 2;
+    of['<'] = 1;
+  }
+};
+constexpr ByteClasses kByteClasses;
+
+template <std::size_t N>
+bool At(const char* p, const char* end, const char (&piece)[N]) {
+  return static_cast<std::size_t>(end - p) >= N - 1 && std::memcmp(p, piece, N - 1) == 0;
+}
+
+// One value from p up to the first "<", which must begin piece; p moves
+// behind the piece. Every file is read whole at each pass, so this is the
+// loop that the cost of a pass rests on.
+template <std::size_t N>
+bool Value(const char*& p, const char* end, const char (&piece)[N], std::string_view* value,
+           bool* clean) {
+  const char* begin = p;
+  uint8_t kind = 0;
+  uint8_t stray = 0;
+  while (p < end && (kind = kByteClasses.of[static_cast<unsigned char>(*p)]) != 1) {
+    stray |= kind;
+    ++p;
+  }
+  if (p == end || !At(p, end, piece)) return false;
+  *value = std::string_view(begin, static_cast<std::size_t>(p - begin));
+  *clean = *clean && stray == 0;
+  p += N - 1;
+  return true;
+}
+
+// The eight values of the entry at text[at]; end is where it stops.
+bool ReadEntryFast(std::string_view text, std::size_t at, LogEntry* entry, std::size_t* end) {
+  const char* p = text.data() + at;
+  const char* stop = text.data() + text.size();
+  if (!At(p, stop, "<entry> <date>")) return false;
+  p += kEntryOpen.size();
+  bool clean = true;
+  if (!Value(p, stop, "</date><time>", &entry->date, &clean) ||
+      !Value(p, stop, "</time> <id>", &entry->time, &clean) ||
+      !Value(p, stop, "</id><user>", &entry->id, &clean) ||
+      !Value(p, stop, "</user> <printer>", &entry->user, &clean) ||
+      !Value(p, stop, "</printer><doc>", &entry->printer, &clean) ||
+      !Value(p, stop, "</doc> <pages>", &entry->doc, &clean) ||
+      !Value(p, stop, "</pages> <cost>", &entry->pages, &clean) ||
+      !Value(p, stop, "</cost></entry>", &entry->cost, &clean)) {
+    return false;
+  }
+  const std::size_t length = static_cast<std::size_t>(p - (text.data() + at));
+  entry->whole = text.substr(at, length);
+  entry->clean = clean;
+  *end = at + length;
+  return true;
+}
+
+// The same for an entry whose values hold stray "<": each value runs to its
+// own closing piece, all before limit.
+bool ReadEntrySlow(std::string_view text, std::size_t at, std::size_t limit, LogEntry* entry,
+                   std::size_t* end) {
+  if (text.compare(at, kEntryOpen.size(), kEntryOpen) != 0) return false;
+  std::string_view* values[8] = {&entry->date,    &entry->time, &entry->id,    &entry->user,
+                                 &entry->printer, &entry->doc,  &entry->pages, &entry->cost};
+  std::size_t pos = at + kEntryOpen.size();
+  for (int i = 0; i < 8; ++i) {
+    const std::size_t close = text.find(kAfterValue[i], pos);
+    if (close == std::string_view::npos || close + kAfterValue[i].size() > limit) return false;
+    *values[i] = text.substr(pos, close - pos);
+    pos = close + kAfterValue[i].size();
+  }
+  entry->whole = text.substr(at, pos - at);
+  entry->clean = false;
+  *end = pos;
+  return true;
+}
+
+bool ValuesClean(const LogEntry& e) {
+  for (std::string_view v : {e.date, e.time, e.id, e.user, e.printer, e.doc, e.pages, e.cost}) {
+    if (!IsCleanLogText(v)) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+std::string FormatLogDate(const LocalTime& t) {
+  std::string out = std::to_string(t.year);
+  out += '/';
+  AppendTwoDigits(out, t.month);
+  out += '/';
+  AppendTwoDigits(out, t.day);
+  return out;
+}
+
+std::string FormatFileDate(const LocalTime& t) {
+  std::string out = std::to_string(t.year);
+  AppendTwoDigits(out, t.month);
+  AppendTwoDigits(out, t.day);
+  return out;
+}
+
+std::string FormatLogTime(const LocalTime& t) {
+  std::string out;
+  AppendTwoDigits(out, t.hour);
+  out += ':';
+  AppendTwoDigits(out, t.minute);
+  out += ':';
+  AppendTwoDigits(out, t.second);
+  return out;
+}
+
+bool IsCleanLogText(std::string_view text) {
+  for (const char c : text) {
+    if (IsBadByte(static_cast<unsigned char>(c))) return false;
+  }
+  return true;
+}
+
+std::string CleanLogText(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  for (const char c : text) {
+    if (!IsBadByte(static_cast<unsigned char>(c))) out += c;
+  }
+  return out;
+}
+
+std::string ShortPrinterName(const std::string& printerName) {
+  const std::size_t slash = printerName.rfind('\\');
+  return slash == std::string::npos ? printerName : printerName.substr(slash + 1);
+}
+
+std::string SafeFileName(const std::string& name, const FileSystem& files) {
+  std::string out = name;
+  for (char& c : out) {
+    if (!files.IsNameByte(static_cast<unsigned char>(c))) c = '_';
+  }
+  if (out == "." || out == "..") out.assign(out.size(), '_');
+  return out;
+}
+
+int32_t LeadingInt(std::string_view text) {
+  std::size_t at = 0;
+  while (at < text.size() && (text[at] == ' ' || (text[at] >= '\t' && text[at] <= '\r'))) ++at;
+  bool negative = false;
+  if (at < text.size() && (text[at] == '+' || text[at] == '-')) negative = text[at++] == '-';
+  uint32_t value = 0;
+  for (; at < text.size() && text[at] >= '0' && text[at] <= '9'; ++at) {
+    value = value * 10u + static_cast<uint32_t>(text[at] - '0');
+  }
+  return static_cast<int32_t>(negative ? 0u - value : value);
+}
+
+std::size_t ReadLogEntries(std::string_view text, std::vector<LogEntry>* entries) {
+  entries->clear();
+  std::size_t pos = text.find(kEntryMarker);
+  std::size_t tail = std::string_view::npos;
+  while (pos != std::string_view::npos) {
+    if (text.compare(pos, kTotalMarker.size(), kTotalMarker) == 0) {
+      tail = pos;
+      break;
+    }
+    LogEntry entry;
+    std::size_t end = 0;
+    if (ReadEntryFast(text, pos, &entry, &end)) {
+      entries->push_back(entry);
+      pos = text.compare(end, kEntryMarker.size(), kEntryMarker) == 0
+                ? end
+                : text.find(kEntryMarker, end);
+      continue;
+    }
+    std::size_t next = text.find(kEntryMarker, pos + 1);
+    const std::size_t limit = next == std::string_view::npos ? text.size() : next;
+    if (ReadEntrySlow(text, pos, limit, &entry, &end)) {
+      entry.clean = ValuesClean(entry);
+      entries->push_back(entry);
+    }
+    pos = next;
+  }
+  return tail;
+}
+
+int32_t EntryPages(const LogEntry& entry) {
+  return entry.clean ? LeadingInt(entry.pages) : LeadingInt(CleanLogText(entry.pages));
+}
+
+int32_t EntryCost(const LogEntry& entry) {
+  return entry.clean ? LeadingInt(entry.cost) : LeadingInt(CleanLogText(entry.cost));
+}
+
+void EntryAppender::Add(const LogEntry& entry) {
+  if (!entry.clean) {
+    Flush();
+    AppendJobEntry(out, entry.date, entry.time, entry.id, entry.user, entry.printer, entry.doc,
+                   entry.pages, entry.cost);
+    return;
+  }
+  const char* begin = entry.whole.data();
+  if (runEnd != begin) {
+    Flush();
+    runBegin = begin;
+  }
+  runEnd = begin + entry.whole.size();
+}
+
+void EntryAppender::AddChanged(const LogEntry& entry, int32_t pages, int32_t cost) {
+  Flush();
+  AppendJobEntry(out, entry.date, entry.time, entry.id, entry.user, entry.printer, entry.doc,
+                 std::to_string(pages), std::to_string(cost));
+}
+
+void EntryAppender::Flush() {
+  if (runBegin != nullptr) out.append(runBegin, static_cast<std::size_t>(runEnd - runBegin));
+  runBegin = runEnd = nullptr;
+}
+
+void AppendJobEntry(std::string& out, std::string_view date, std::string_view time,
+                    std::string_view id, std::string_view user, std::string_view printer,
+                    std::string_view doc, std::string_view pages, std::string_view cost) {
+  const std::string_view values[8] = {date, time, id, user, printer, doc, pages, cost};
+  out += kEntryOpen;
+  for (int i = 0; i < 8; ++i) {
+    if (IsCleanLogText(values[i])) {
+      out += values[i];
+    } else {
+      out += CleanLogText(values[i]);
+    }
+    out += kAfterValue[i];
+  }
+}
+
+void AppendTotalEntry(std::string& out, int32_t total) {
+  out += kTotalCostMarker;
+  out += std::to_string(total);
+  out += "</cost></entry>";
+}
+
+}  // namespace pelko

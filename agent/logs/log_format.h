@@ -1,0 +1,84 @@
+// The text of a log file: its fixed pieces, the values inside entries, and a
+// reader of the job entries that keeps every well-formed entry as it stands
+// and repairs or drops the rest, so that a rewrite never carries damage on.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "agent/platform/clock.h"
+#include "agent/platform/files.h"
+
+namespace pelko {
+
+inline constexpr std::string_view kLogProlog =
+    "<?xml version='1.0' encoding='ISO-8859-1' ?> "
+    "<?xml-stylesheet href='Tavisk.xsl' type='text/xsl' ?>";
+inline constexpr std::string_view kLogFooter = "</log>";
+inline constexpr std::string_view kEntryMarker = "<entry>";
+inline constexpr std::string_view kTotalMarker = "<entry><user>Total</user>";
+inline constexpr std::string_view kTotalCostMarker = "<entry><user>Total</user><cost>";
+
+// "2026/12/06", "20261206", "09:05:03": every part below 10 gets a "0".
+std::string FormatLogDate(const LocalTime& t);
+std::string FormatFileDate(const LocalTime& t);
+std::string FormatLogTime(const LocalTime& t);
+
+// The text without < > & ' " and without control bytes (below 0x20, 0x7F):
+// what may stand as a value in a log file.
+std::string CleanLogText(std::string_view text);
+bool IsCleanLogText(std::string_view text);
+
+// The part of a printer name after its last backslash.
+std::string ShortPrinterName(const std::string& printerName);
+// name with every byte that cannot stand in a file name here replaced by
+// "_"; "." and ".." (and the empty name's neighbours) never name a folder.
+std::string SafeFileName(const std::string& name, const FileSystem& files);
+
+// In the manner of atoi: leading white space, a sign, digits up to the first
+// other byte; no digits give 0. Wraps modulo 2^32 instead of overflowing.
+int32_t LeadingInt(std::string_view text);
+
+// One job entry as it stands in a file; views into the file's text.
+struct LogEntry {
+  std::string_view whole;
+  std::string_view date, time, id, user, printer, doc, pages, cost;
+  bool clean = true;  // every value is clean: the entry can be copied as is
+};
+
+// The job entries of text in order: those before its first Total entry that
+// have every piece of the entry format. Anything else is skipped. Returns
+// where the Total entry starts, or npos.
+std::size_t ReadLogEntries(std::string_view text, std::vector<LogEntry>* entries);
+
+// The pages and the cost an entry holds as they will be written.
+int32_t EntryPages(const LogEntry& entry);
+int32_t EntryCost(const LogEntry& entry);
+
+// Appends job entries: clean ones byte for byte (adjacent ones in one
+// piece), the others with their values cleaned.
+class EntryAppender {
+ public:
+  explicit EntryAppender(std::string& out) : out(out) {}
+  ~EntryAppender() { Flush(); }
+  void Add(const LogEntry& entry);
+  // The entry with other pages and cost.
+  void AddChanged(const LogEntry& entry, int32_t pages, int32_t cost);
+  void Flush();
+
+ private:
+  std::string& out;
+  const char* runBegin = nullptr;
+  const char* runEnd = nullptr;
+};
+
+// A job entry from its values; the texts are cleaned here.
+void AppendJobEntry(std::string& out, std::string_view date, std::string_view time,
+                    std::string_view id, std::string_view user, std::string_view printer,
+                    std::string_view doc, std::string_view pages, std::string_view cost);
+void AppendTotalEntry(std::string& out, int32_t total);
+
+}  // namespace pelko

@@ -1,0 +1,101 @@
+#include "agent/logs/log_store.h"
+
+#include "agent/config/registry_value.h"
+#include "agent/logs/log_format.h"
+
+namespace pelko {
+
+namespace {
+
+constexpr int kRetries = LogRetryMs / LogRetryStepMs;
+
+bool WorthRetrying(FileStatus status) {
+  return status == FileStatus::kBusy || status == FileStatus::kFailed;
+}
+
+}  // namespace
+
+void LogStore::ComposePath(std::string& name, const std::string& extension) {
+  ComposePath(name, extension, env.clock->Now());
+}
+
+void LogStore::ComposePath(std::string& name, const std::string& extension,
+                           const LocalTime& date) {
+  RegistryStringValue path(*env.registry, "Software\\Pelko\\Path");
+  const char separator = env.files->Separator();
+  std::string composed = path.Get();
+  composed += separator;
+  composed += "Logs";
+  composed += separator;
+  composed += name;
+  composed += '_';
+  composed += FormatFileDate(date);
+  composed += '.';
+  composed += extension;
+  name = std::move(composed);
+}
+
+void LogStore::MakeHeader(std::string& type) { MakeHeader(type, env.clock->Now()); }
+
+void LogStore::MakeHeader(std::string& type, const LocalTime& date) {
+  std::string header(kLogProlog);
+  header += "<log> <type>";
+  header += CleanLogText(type);
+  header += "</type> <date>";
+  header += FormatLogDate(date);
+  header += "</date>";
+  type = std::move(header);
+}
+
+void LogStore::MakeFooter(std::string& text) { text = kLogFooter; }
+
+std::string LogStore::ReadAll(const std::string& path) {
+  std::string text;
+  ReadAll(path, &text);
+  return text;
+}
+
+FileStatus LogStore::ReadAll(const std::string& path, std::string* text) {
+  std::lock_guard<std::mutex> hold(criticalSection);
+  return env.files->ReadText(path, text);
+}
+
+FileStatus LogStore::ReadPatiently(const std::string& path, const Waiter& pause,
+                                   std::string* text) {
+  FileStatus status = ReadAll(path, text);
+  for (int retry = 0; retry < kRetries && WorthRetrying(status); ++retry) {
+    pause(LogRetryStepMs);
+    status = ReadAll(path, text);
+  }
+  return status;
+}
+
+FileStatus LogStore::ReplacePatiently(const std::string& path, std::string_view text,
+                                      const Waiter& pause) {
+  std::unique_ptr<ReplacingWriter> writer;
+  const FileStatus begun = BeginPatiently(path, pause, &writer);
+  if (begun != FileStatus::kOk) return begun;
+  if (!writer->Append(text)) return FileStatus::kFailed;
+  return CommitPatiently(*writer, pause);
+}
+
+FileStatus LogStore::BeginPatiently(const std::string& path, const Waiter& pause,
+                                    std::unique_ptr<ReplacingWriter>* writer) {
+  FileStatus status = env.files->BeginReplace(path, writer);
+  for (int retry = 0; retry < kRetries && status == FileStatus::kBusy; ++retry) {
+    pause(LogRetryStepMs);
+    status = env.files->BeginReplace(path, writer);
+  }
+  return status;
+}
+
+FileStatus LogStore::CommitPatiently(ReplacingWriter& writer, const Waiter& pause) {
+  FileStatus status = writer.Commit();
+  for (int retry = 0; retry < kRetries && status == FileStatus::kBusy; ++retry) {
+    pause(LogRetryStepMs);
+    status = writer.Commit();
+  }
+  return status;
+}
+
+}  // namespace pelko

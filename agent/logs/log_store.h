@@ -1,0 +1,56 @@
+// Paths, head and footer of log files, and their reading and replacing.
+// Every operation that touches log files makes a LogStore of its own.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <string_view>
+
+#include "agent/core/waiter.h"
+#include "agent/platform/env.h"
+
+namespace pelko {
+
+// How long a read or a replace is tried again while the file is held by
+// another program or cannot be read, and the pause between two tries.
+inline constexpr uint32_t LogRetryMs = 1000;
+inline constexpr uint32_t LogRetryStepMs = 50;
+
+class LogStore {
+ public:
+  explicit LogStore(const Env& env) : env(env) {}
+
+  // name := Path + "\Logs\" + name + "_" + date + "." + extension, with the
+  // separator of the platform; Path as the registry holds it now, the date
+  // the clock's now or the one given.
+  void ComposePath(std::string& name, const std::string& extension);
+  void ComposePath(std::string& name, const std::string& extension, const LocalTime& date);
+  // type := the prolog and the head of a daily log file naming type.
+  void MakeHeader(std::string& type);
+  void MakeHeader(std::string& type, const LocalTime& date);
+  void MakeFooter(std::string& text);
+
+  // The whole file, or empty text when it is missing or cannot be read.
+  std::string ReadAll(const std::string& path);
+  // The same, telling a missing file from one that could not be read.
+  FileStatus ReadAll(const std::string& path, std::string* text);
+  // Tries again for LogRetryMs while the file is there but cannot be read.
+  FileStatus ReadPatiently(const std::string& path, const Waiter& pause, std::string* text);
+
+  // The text in place of the file at path, whole, or the old file as it was.
+  // Tries again for LogRetryMs while another program holds the file.
+  FileStatus ReplacePatiently(const std::string& path, std::string_view text,
+                              const Waiter& pause);
+  // The same in two steps, for text written piece by piece in between.
+  FileStatus BeginPatiently(const std::string& path, const Waiter& pause,
+                            std::unique_ptr<ReplacingWriter>* writer);
+  FileStatus CommitPatiently(ReplacingWriter& writer, const Waiter& pause);
+
+ private:
+  Env env;
+  std::mutex criticalSection;
+};
+
+}  // namespace pelko

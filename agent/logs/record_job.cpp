@@ -1,0 +1,78 @@
+#include "agent/logs/record_job.h"
+
+#include <vector>
+
+#include "agent/logs/log_format.h"
+#include "agent/logs/log_store.h"
+
+namespace pelko {
+
+void RecordJob(const Env& env, LogLocks& locks, const Waiter& pause,
+               const std::string& printerName, int32_t jobId, const std::string& userName,
+               const std::string& documentName, int32_t pages, int32_t cost,
+               const LocalTime& stamp) {
+  LogStore store(env);
+  // One date for the whole pass: a pass that straddles midnight reads and
+  // writes the same file.
+  const LocalTime today = env.clock->Now();
+  std::string path = SafeFileName(ShortPrinterName(printerName), *env.files);
+  store.ComposePath(path, "xml", today);
+
+  // Printers with one short name share the file; no pass of theirs may
+  // interleave with another.
+  auto lock = locks.Lock(path);
+  std::string old;
+  const FileStatus read = store.ReadPatiently(path, pause, &old);
+  // A file that is there but could not be read is left as it is rather than
+  // rewritten from nothing.
+  if (read != FileStatus::kOk && read != FileStatus::kMissing) return;
+
+  std::vector<LogEntry> entries;
+  entries.reserve(old.size() / 160 + 1);
+  ReadLogEntries(old, &entries);
+
+  const std::string idText = std::to_string(jobId);
+  bool updated = false;
+  uint32_t total = 0;
+  for (const LogEntry& entry : entries) {
+    // A job is seen by every pass while it stays in the queue; each pass
+    // adds the pages that the counter rose by since the last one.
+    const bool same = entry.id == idText;
+    updated |= same;
+    total += static_cast<uint32_t>(EntryCost(entry));
+    if (same) total += static_cast<uint32_t>(cost);
+  }
+
+  std::string text = printerName;
+  store.MakeHeader(text, today);
+  text.reserve(text.size() + old.size() + 512);
+  if (!updated) {
+    AppendJobEntry(text, FormatLogDate(stamp), FormatLogTime(stamp), idText, userName,
+                   printerName, documentName, std::to_string(pages), std::to_string(cost));
+    total += static_cast<uint32_t>(cost);
+  }
+  {
+    EntryAppender appender(text);
+    for (const LogEntry& entry : entries) {
+      if (entry.id == idText) {
+        appender.AddChanged(
+            entry,
+            static_cast<int32_t>(static_cast<uint32_t>(EntryPages(entry)) +
+                                 static_cast<uint32_t>(pages)),
+            static_cast<int32_t>(static_cast<uint32_t>(EntryCost(entry)) +
+                                 static_cast<uint32_t>(cost)));
+      } else {
+        appender.Add(entry);
+      }
+    }
+  }
+  AppendTotalEntry(text, static_cast<int32_t>(total));
+  std::string footer;
+  store.MakeFooter(footer);
+  text += footer;
+
+  if (read == FileStatus::kOk && text == old) return;
+  store.ReplacePatiently(path, text, pause);
+}
+
+}  // namespace pelko

@@ -1,0 +1,251 @@
+#include "tests/fakes/fake_files.h"
+
+#include <algorithm>
+
+namespace pelko {
+
+class FakeFileSystem::Search : public FileSearch {
+ public:
+  explicit Search(std::vector<FileEntry> entries) : entries(std::move(entries)) {}
+  bool Next(FileEntry* entry) override {
+    if (at >= entries.size()) return false;
+    *entry = entries[at++];
+    return true;
+  }
+
+ private:
+  std::vector<FileEntry> entries;
+  std::size_t at = 0;
+};
+
+class FakeFileSystem::Writer : public ReplacingWriter {
+ public:
+  Writer(FakeFileSystem* files, std::string path, std::string temporary,
+         std::optional<std::size_t> limit)
+      : files(files), path(std::move(path)), temporary(std::move(temporary)), limit(limit) {}
+  ~Writer() override {
+    if (!done) files->DropTemporary(temporary);
+  }
+  bool Append(std::string_view text) override {
+    if (done || failed) return false;
+    if (limit && text.size() + written.size() > *limit) {
+      failed = true;
+      return false;
+    }
+    written.append(text);
+    return true;
+  }
+  FileStatus Commit() override {
+    if (done || failed) {
+      if (!done) files->DropTemporary(temporary);
+      done = true;
+      return FileStatus::kFailed;
+    }
+    const FileStatus status = files->Commit(path, temporary, written);
+    if (status != FileStatus::kBusy) done = true;
+    return status;
+  }
+
+ private:
+  FakeFileSystem* files;
+  std::string path;
+  std::string temporary;
+  std::optional<std::size_t> limit;
+  std::string written;
+  bool failed = false;
+  bool done = false;
+};
+
+bool FakeFileSystem::IsNameByte(unsigned char c) const {
+  if (separator == '/') return c != '/' && c != '\0';
+  return c >= 0x20 && std::string_view("\\/:*?\"<>|").find(static_cast<char>(c)) ==
+                          std::string_view::npos;
+}
+
+std::string FakeFileSystem::Parent(const std::string& path) const {
+  const std::size_t at = path.rfind(separator);
+  return at == std::string::npos ? std::string() : path.substr(0, at);
+}
+
+bool FakeFileSystem::FolderExists(const std::string& path) const {
+  auto node = nodes.find(path);
+  return node != nodes.end() && node->second.folder;
+}
+
+bool FakeFileSystem::TakeBusy(const std::string& path) {
+  if (held[path] > 0) return true;
+  auto b = busy.find(path);
+  if (b != busy.end() && b->second > 0) {
+    --b->second;
+    return true;
+  }
+  return false;
+}
+
+std::unique_ptr<FileSearch> FakeFileSystem::Find(const std::string& pattern) {
+  std::lock_guard<std::mutex> lock(mutex);
+  const std::string folder = Parent(pattern);
+  const std::string name = pattern.substr(folder.size() + 1);
+  if (!FolderExists(folder)) return nullptr;
+  std::vector<FileEntry> entries;
+  for (const char* dots : {".", ".."}) {
+    if (MatchesPattern(dots, name)) {
+      entries.push_back(FileEntry{dots, kAttributeDirectory, 0, 0, 0});
+    }
+  }
+  for (const auto& [path, node] : nodes) {
+    if (path.size() <= folder.size() + 1 || path.compare(0, folder.size(), folder) != 0 ||
+        path[folder.size()] != separator ||
+        path.find(separator, folder.size() + 1) != std::string::npos) {
+      continue;
+    }
+    const std::string entryName = path.substr(folder.size() + 1);
+    if (!MatchesPattern(entryName, name)) continue;
+    entries.push_back(FileEntry{entryName,
+                                node.folder ? kAttributeDirectory : kAttributeArchive,
+                                node.created, node.lastWritten,
+                                node.folder ? 0 : node.text.size()});
+  }
+  if (entries.empty()) return nullptr;
+  return std::make_unique<Search>(std::move(entries));
+}
+
+bool FakeFileSystem::Exists(const std::string& path) {
+  std::lock_guard<std::mutex> lock(mutex);
+  return nodes.count(path) != 0;
+}
+
+FileStatus FakeFileSystem::ReadText(const std::string& path, std::string* text) {
+  std::lock_guard<std::mutex> lock(mutex);
+  text->clear();
+  ++reads[path];
+  auto node = nodes.find(path);
+  if (node == nodes.end()) return FileStatus::kMissing;
+  if (TakeBusy(path)) return FileStatus::kBusy;
+  if (node->second.folder) return FileStatus::kBusy;
+  auto failing = failingReads.find(path);
+  if (failing != failingReads.end() && failing->second > 0) {
+    --failing->second;
+    return FileStatus::kFailed;
+  }
+  *text = node->second.text;
+  return FileStatus::kOk;
+}
+
+FileStatus FakeFileSystem::BeginReplace(const std::string& path,
+                                        std::unique_ptr<ReplacingWriter>* writer) {
+  std::lock_guard<std::mutex> lock(mutex);
+  writer->reset();
+  if (!FolderExists(Parent(path))) return FileStatus::kMissing;
+  const std::string temporary = path + ".tmp";
+  if (TakeBusy(temporary)) return FileStatus::kBusy;
+  Node& node = nodes[temporary];
+  node.text.clear();
+  node.created = node.lastWritten = ++fileTime;
+  *writer = std::make_unique<Writer>(this, path, temporary, writeLimit);
+  return FileStatus::kOk;
+}
+
+FileStatus FakeFileSystem::Commit(const std::string& path, const std::string& temporary,
+                                  const std::string& text) {
+  std::lock_guard<std::mutex> lock(mutex);
+  if (TakeBusy(path)) return FileStatus::kBusy;
+  if (!FolderExists(Parent(path))) {
+    nodes.erase(temporary);
+    return FileStatus::kMissing;
+  }
+  nodes.erase(temporary);
+  Node& node = nodes[path];
+  if (node.created == 0) node.created = fileTime + 1;
+  node.lastWritten = ++fileTime;
+  node.text = text;
+  committed.emplace_back(path, text);
+  return FileStatus::kOk;
+}
+
+void FakeFileSystem::DropTemporary(const std::string& temporary) {
+  std::lock_guard<std::mutex> lock(mutex);
+  nodes.erase(temporary);
+}
+
+FileStatus FakeFileSystem::Delete(const std::string& path) {
+  std::lock_guard<std::mutex> lock(mutex);
+  auto node = nodes.find(path);
+  if (node == nodes.end()) return FileStatus::kMissing;
+  if (node->second.folder || TakeBusy(path)) return FileStatus::kBusy;
+  nodes.erase(node);
+  return FileStatus::kOk;
+}
+
+void FakeFileSystem::AddFolder(const std::string& path) {
+  std::lock_guard<std::mutex> lock(mutex);
+  for (std::size_t at = path.find(separator, 1); at != std::string::npos;
+       at = path.find(separator, at + 1)) {
+    nodes[path.substr(0, at)].folder = true;
+  }
+  nodes[path].folder = true;
+}
+
+void FakeFileSystem::PutFile(const std::string& path, const std::string& text) {
+  std::lock_guard<std::mutex> lock(mutex);
+  Node& node = nodes[path];
+  node.folder = false;
+  node.text = text;
+  node.created = node.lastWritten = ++fileTime;
+}
+
+std::optional<std::string> FakeFileSystem::Text(const std::string& path) {
+  std::lock_guard<std::mutex> lock(mutex);
+  auto node = nodes.find(path);
+  if (node == nodes.end() || node->second.folder) return std::nullopt;
+  return node->second.text;
+}
+
+std::vector<std::string> FakeFileSystem::FilesUnder(const std::string& folder) {
+  std::lock_guard<std::mutex> lock(mutex);
+  std::vector<std::string> found;
+  for (const auto& [path, node] : nodes) {
+    if (!node.folder && path.size() > folder.size() &&
+        path.compare(0, folder.size(), folder) == 0 && path[folder.size()] == separator) {
+      found.push_back(path);
+    }
+  }
+  return found;
+}
+
+void FakeFileSystem::Hold(const std::string& path) {
+  std::lock_guard<std::mutex> lock(mutex);
+  ++held[path];
+}
+
+void FakeFileSystem::Release(const std::string& path) {
+  std::lock_guard<std::mutex> lock(mutex);
+  if (held[path] > 0) --held[path];
+}
+
+void FakeFileSystem::BusyFor(const std::string& path, int n) {
+  std::lock_guard<std::mutex> lock(mutex);
+  busy[path] = n;
+}
+
+void FakeFileSystem::FailReads(const std::string& path, int n) {
+  std::lock_guard<std::mutex> lock(mutex);
+  failingReads[path] = n;
+}
+
+void FakeFileSystem::FailWritesAfter(std::size_t bytes) {
+  std::lock_guard<std::mutex> lock(mutex);
+  writeLimit = bytes;
+}
+
+std::vector<std::pair<std::string, std::string>> FakeFileSystem::Committed() {
+  std::lock_guard<std::mutex> lock(mutex);
+  return committed;
+}
+
+int FakeFileSystem::Reads(const std::string& path) {
+  std::lock_guard<std::mutex> lock(mutex);
+  return reads[path];
+}
+
+}  // namespace pelko

@@ -1,0 +1,109 @@
+#include "agent/logs/global_log.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include "agent/logs/log_format.h"
+#include "agent/logs/log_store.h"
+#include "tests/unit/logs/log_test_fixture.h"
+
+namespace pelko {
+namespace {
+
+using ::testing::HasSubstr;
+
+const std::string kGlobalHead =
+    "<?xml version='1.0' encoding='ISO-8859-1' ?> <?xml-stylesheet href='Tavisk.xsl' "
+    "type='text/xsl' ?><log><type>Global Log</type><date>2026/12/06</date>";
+
+std::string Entry(int id, int cost) {
+  return "<entry> <date>2026/12/01</date><time>10:00:00</time> <id>" + std::to_string(id) +
+         "</id><user>u</user> <printer>\\\\S\\P</printer><doc>d</doc> <pages>1</pages> <cost>" +
+         std::to_string(cost) + "</cost></entry>";
+}
+
+std::string Daily(const std::string& entries, int total) {
+  return std::string(kLogProlog) + "<log> <type>\\\\S\\P</type> <date>2026/12/01</date>" +
+         entries + "<entry><user>Total</user><cost>" + std::to_string(total) +
+         "</cost></entry></log>";
+}
+
+class GlobalLogTest : public LogTest {
+ protected:
+  GlobalLogTest() : globalPath(fake.registry, "Software\\Pelko\\Path") {}
+  void Build() { BuildGlobalLog(fake.env, locks, pause, globalPath); }
+  std::string Global() { return fake.files.Text(LogPath("GlobalLog")).value_or("<none>"); }
+
+  RegistryStringValue globalPath;
+};
+
+TEST_F(GlobalLogTest, WithoutDailyFilesHoldsOnlyAZeroTotal) {
+  Build();
+  EXPECT_EQ(Global(), kGlobalHead + "<entry><user>Total</user><cost>0</cost></entry></log>");
+}
+
+TEST_F(GlobalLogTest, GathersEveryDailyFileDeepestFolderFirstAndSumsTheirTotals) {
+  const std::string logs = kLogs;
+  fake.files.AddFolder(logs + "\\Old\\Older");
+  fake.files.PutFile(logs + "\\A_20261201.xml", Daily(Entry(1, 10) + Entry(2, 20), 30));
+  fake.files.PutFile(logs + "\\B_20261202.xml", Daily(Entry(3, 5), 99));  // total as it stands
+  fake.files.PutFile(logs + "\\Old\\C_20261101.xml", Daily(Entry(4, 1), 1));
+  fake.files.PutFile(logs + "\\Old\\Older\\D_20261001.xml", Daily(Entry(5, 2), 2));
+  // Cut short before its Total entry: its entries and their sum.
+  fake.files.PutFile(logs + "\\E_20261203.xml",
+                     std::string(kLogProlog) + "<log> <type>x</type> <date>2026/12/03</date>" +
+                         Entry(6, 3) + Entry(7, 4) + "<entry> <date>20");
+  for (const char* skipped : {"GlobalLog_20261205.xml", "AllDay_20261205.xml",
+                              "Aggregate.xml", "notes.txt"}) {
+    fake.files.PutFile(logs + "\\" + skipped, Daily(Entry(666, 1000), 1000));
+  }
+  Build();
+  EXPECT_EQ(Global(), kGlobalHead + Entry(5, 2) + Entry(4, 1) + Entry(1, 10) + Entry(2, 20) +
+                          Entry(3, 5) + Entry(6, 3) + Entry(7, 4) +
+                          "<entry><user>Total</user><cost>139</cost></entry></log>");
+  // Rebuilt the same day: replaced, the earlier global log not gathered.
+  Build();
+  EXPECT_THAT(Global(), HasSubstr("<cost>139</cost></entry></log>"));
+  EXPECT_EQ(fake.files.FilesUnder(logs).size(), 10u);
+}
+
+TEST_F(GlobalLogTest, OnlyTheFileNameIsTestedForTheSkippedWords) {
+  fake.registry.PutString("Software\\Pelko\\Path", "C:\\Global\\Pelko");
+  RegistryStringValue path(fake.registry, "Software\\Pelko\\Path");
+  fake.files.AddFolder("C:\\Global\\Pelko\\Logs");
+  fake.files.PutFile("C:\\Global\\Pelko\\Logs\\A_20261201.xml", Daily(Entry(1, 10), 10));
+  BuildGlobalLog(fake.env, locks, pause, path);
+  EXPECT_THAT(fake.files.Text("C:\\Global\\Pelko\\Logs\\GlobalLog_20261206.xml").value_or(""),
+              HasSubstr(Entry(1, 10) + "<entry><user>Total</user><cost>10</cost>"));
+}
+
+TEST_F(GlobalLogTest, ListsTheFolderOfTheStartAndWritesIntoTheFolderOfNow) {
+  fake.files.PutFile(LogPath("A"), Daily(Entry(1, 10), 10));
+  ASSERT_EQ(globalPath.Get(), "C:\\Pelko");
+  fake.registry.PutString("Software\\Pelko\\Path", "C:\\New");
+  fake.files.AddFolder("C:\\New\\Logs");
+  Build();
+  EXPECT_FALSE(fake.files.Exists(LogPath("GlobalLog")));
+  EXPECT_THAT(fake.files.Text("C:\\New\\Logs\\GlobalLog_20261206.xml").value_or(""),
+              HasSubstr(Entry(1, 10)));
+}
+
+TEST_F(GlobalLogTest, AHeldDailyFileIsTriedAgainAndAHeldGlobalLogIsLeftAsItWas) {
+  fake.files.PutFile(LogPath("A"), Daily(Entry(1, 10), 10));
+  fake.files.PutFile(LogPath("B"), Daily(Entry(2, 20), 20));
+  fake.files.BusyFor(LogPath("A"), 3);
+  fake.files.Hold(LogPath("B"));
+  Build();
+  EXPECT_EQ(Global(), kGlobalHead + Entry(1, 10) +
+                          "<entry><user>Total</user><cost>10</cost></entry></log>");
+
+  const std::string before = Global();
+  fake.files.Release(LogPath("B"));
+  fake.files.Hold(LogPath("GlobalLog"));
+  Build();
+  EXPECT_EQ(Global(), before);
+  EXPECT_EQ(fake.files.FilesUnder(kLogs).size(), 3u);  // no temporary file left
+}
+
+}  // namespace
+}  // namespace pelko

@@ -1,0 +1,73 @@
+#include "agent/logs/log_store.h"
+
+#include <gtest/gtest.h>
+
+#include "agent/logs/log_format.h"
+#include "tests/unit/logs/log_test_fixture.h"
+
+namespace pelko {
+namespace {
+
+class LogStoreTest : public LogTest {};
+
+TEST_F(LogStoreTest, ComposesPathsFromTheRegistryOfTheMomentAndTheClock) {
+  LogStore store(fake.env);
+  std::string name = "HP 4000";
+  fake.clock.SetNow(LocalTime{2027, 1, 5, 9, 0, 0, 0});
+  store.ComposePath(name, "xml");
+  EXPECT_EQ(name, "C:\\Pelko\\Logs\\HP 4000_20270105.xml");
+
+  fake.registry.Remove("Software\\Pelko\\Path");
+  name = "GlobalLog";
+  store.ComposePath(name, "xml", LocalTime{987, 10, 31, 0, 0, 0, 0});
+  EXPECT_EQ(name, "\\Logs\\GlobalLog_9871031.xml");
+
+  FakeEnv posix;
+  FakeFileSystem slashes('/');
+  posix.env.files = &slashes;
+  posix.registry.PutString("Software\\Pelko\\Path", "/srv/pelko");
+  LogStore other(posix.env);
+  name = "HP";
+  other.ComposePath(name, "xml", LocalTime{2026, 12, 6, 0, 0, 0, 0});
+  EXPECT_EQ(name, "/srv/pelko/Logs/HP_20261206.xml");
+}
+
+TEST_F(LogStoreTest, HeadAndFooter) {
+  LogStore store(fake.env);
+  std::string type = "\\\\SRV\\HP";
+  fake.clock.SetNow(LocalTime{2026, 3, 4, 9, 0, 0, 0});
+  store.MakeHeader(type);
+  EXPECT_EQ(type,
+            "<?xml version='1.0' encoding='ISO-8859-1' ?> <?xml-stylesheet href='Tavisk.xsl' "
+            "type='text/xsl' ?><log> <type>\\\\SRV\\HP</type> <date>2026/03/04</date>");
+  std::string footer = "x";
+  store.MakeFooter(footer);
+  EXPECT_EQ(footer, "</log>");
+  EXPECT_EQ(FormatLogTime(LocalTime{2026, 3, 4, 9, 5, 3, 0}), "09:05:03");
+  EXPECT_EQ(FormatLogTime(LocalTime{2026, 3, 4, 23, 59, 10, 0}), "23:59:10");
+}
+
+TEST_F(LogStoreTest, ReadsTellAMissingFileFromOneThatCannotBeRead) {
+  LogStore store(fake.env);
+  const std::string path = LogPath("HP");
+  std::string text = "stale";
+  EXPECT_EQ(store.ReadAll(path, &text), FileStatus::kMissing);
+  EXPECT_EQ(text, "");
+  fake.files.PutFile(path, "a\nb");
+  EXPECT_EQ(store.ReadAll(path), "a\nb");
+  fake.files.Hold(path);
+  EXPECT_EQ(store.ReadAll(path, &text), FileStatus::kBusy);
+  EXPECT_EQ(store.ReadAll(path), "");
+}
+
+TEST(LogFormatTest, LeadingIntReadsLikeAtoi) {
+  EXPECT_EQ(LeadingInt("  -12x"), -12);
+  EXPECT_EQ(LeadingInt("+7"), 7);
+  EXPECT_EQ(LeadingInt("x7"), 0);
+  EXPECT_EQ(LeadingInt(""), 0);
+  EXPECT_EQ(LeadingInt("\t\n 42 5"), 42);
+  EXPECT_EQ(LeadingInt("2147483648"), INT32_MIN);  // wraps, never traps
+}
+
+}  // namespace
+}  // namespace pelko

@@ -1,0 +1,124 @@
+#include "agent/purge/log_purge_thread.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <thread>
+
+#include "tests/fakes/fake_env.h"
+
+namespace pelko {
+namespace {
+
+struct Expiry {
+  const char* date;
+  LocalTime today;
+  uint32_t days;
+  bool expired;
+};
+
+class IsLogExpiredTest : public ::testing::TestWithParam<Expiry> {};
+
+TEST_P(IsLogExpiredTest, FollowsTheTableWithinTheRetention) {
+  FakeRegistry registry;
+  registry.PutDword("Software\\Pelko\\DeleteLogsDays", GetParam().days);
+  RegistryDwordValue days(registry, "Software\\Pelko\\DeleteLogsDays");
+  EXPECT_EQ(IsLogExpired(GetParam().date, days, GetParam().today), GetParam().expired)
+      << GetParam().date << " D=" << GetParam().days;
+}
+
+constexpr LocalTime k20050310{2005, 3, 10, 12, 0, 0, 0};
+constexpr LocalTime k20050105{2005, 1, 5, 12, 0, 0, 0};
+
+INSTANTIATE_TEST_SUITE_P(
+    Examples, IsLogExpiredTest,
+    ::testing::Values(Expiry{"20050303", k20050310, 7, true},
+                      Expiry{"20050304", k20050310, 7, false},
+                      Expiry{"20050228", k20050310, 7, true},
+                      Expiry{"20050125", k20050310, 7, true},
+                      Expiry{"20050110", k20050310, 7, true},
+                      Expiry{"20040310", k20050310, 7, true},
+                      Expiry{"20041231", k20050105, 7, false},
+                      Expiry{"20041231", LocalTime{2005, 1, 7, 0, 0, 0, 0}, 7, true},
+                      Expiry{"20041205", k20050105, 7, true},
+                      Expiry{"20041115", k20050105, 7, true},
+                      Expiry{"20060101", k20050310, 7, true},
+                      Expiry{"20050310", k20050310, 0, true},
+                      Expiry{"notes.xm", k20050310, 7, true},
+                      Expiry{"", k20050310, 7, true}));
+
+// The table alone deletes these: younger than the retention.
+INSTANTIATE_TEST_SUITE_P(
+    Retention, IsLogExpiredTest,
+    ::testing::Values(Expiry{"20050210", k20050310, 90, false},  // row 5, 28 days old
+                      Expiry{"20041215", k20050310, 90, false},  // row 1, 85 days
+                      Expiry{"20041210", k20050310, 90, true},   // 90 days
+                      Expiry{"20041120", k20050105, 60, false},  // row 2, 46 days
+                      Expiry{"20041205", k20050105, 60, false},  // row 3, 31 days
+                      Expiry{"20040105", k20050105, 366, true},  // 366 days, leap year
+                      Expiry{"20040106", k20050105, 366, false},
+                      Expiry{"20050301", k20050310, 9, true},
+                      Expiry{"20050302", k20050310, 9, false}));
+
+TEST(IsLogExpiredTest, AnAbsentRetentionIsZeroAndIsLookedUpAgain) {
+  FakeRegistry registry;
+  RegistryDwordValue days(registry, "Software\\Pelko\\DeleteLogsDays");
+  EXPECT_TRUE(IsLogExpired("20050310", days, k20050310));
+  registry.PutDword("Software\\Pelko\\DeleteLogsDays", 5);
+  EXPECT_FALSE(IsLogExpired("20050310", days, k20050310));  // the copy read it
+}
+
+class LogPurgeThreadTest : public ::testing::Test {
+ protected:
+  LogPurgeThreadTest() : fake(/*autoAdvanceClock=*/false) {
+    fake.env.threads = &PlatformThreads();
+    fake.clock.SetNow(LocalTime{2026, 12, 6, 9, 0, 0, 0});
+    fake.registry.PutString("Software\\Pelko\\Path", "C:\\Pelko");
+    fake.registry.PutDword("Software\\Pelko\\DeleteLogsDays", 7);
+    fake.files.AddFolder("C:\\Pelko\\Logs\\Sub\\Old_20200101.xml");
+    thread = std::make_unique<LogPurgeThread>(fake.env, locks);
+  }
+
+  bool Has(const std::string& name) { return fake.files.Exists("C:\\Pelko\\Logs\\" + name); }
+
+  FakeEnv fake;
+  LogLocks locks;
+  std::unique_ptr<LogPurgeThread> thread;
+};
+
+TEST_F(LogPurgeThreadTest, DeletesExpiredLogsAtItsStartAndThenEveryPeriod) {
+  for (const char* name : {"HP_20261129.xml", "HP_20261130.xml", "HP_20261206.xml",
+                           "GlobalLog_20261101.xml", "notes.xml", "Old_20200101.XML",
+                           "Old_20200101.txt", "Sub\\HP_20261001.xml"}) {
+    fake.files.PutFile(std::string("C:\\Pelko\\Logs\\") + name, "x");
+  }
+  fake.files.Hold("C:\\Pelko\\Logs\\GlobalLog_20261101.xml");
+  thread->Start();
+  ASSERT_TRUE(fake.clock.WaitForSleepers(1));
+  EXPECT_FALSE(Has("HP_20261129.xml"));
+  EXPECT_TRUE(Has("HP_20261130.xml"));
+  EXPECT_TRUE(Has("HP_20261206.xml"));
+  EXPECT_FALSE(Has("notes.xml"));
+  EXPECT_TRUE(Has("Old_20200101.XML"));  // listed, but its path holds no "xml"
+  EXPECT_TRUE(Has("Old_20200101.txt"));
+  EXPECT_FALSE(Has("Sub\\HP_20261001.xml"));
+  EXPECT_TRUE(Has("Sub\\Old_20200101.xml"));  // a folder: never deleted
+  EXPECT_TRUE(Has("GlobalLog_20261101.xml"));  // held: found again next time
+  EXPECT_EQ(fake.clock.Waits(), std::vector<uint32_t>{PurgePeriodMs});
+
+  fake.files.Release("C:\\Pelko\\Logs\\GlobalLog_20261101.xml");
+  fake.clock.SetNow(LocalTime{2026, 12, 7, 8, 59, 0, 0});
+  fake.clock.Advance(PurgePeriodMs);
+  for (int i = 0; i < 1000 && fake.clock.Waits().size() < 2; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  ASSERT_TRUE(fake.clock.WaitForSleepers(1));
+  EXPECT_EQ(fake.clock.Waits().size(), 2u);
+  EXPECT_FALSE(Has("GlobalLog_20261101.xml"));
+  EXPECT_FALSE(Has("HP_20261130.xml"));
+  EXPECT_TRUE(Has("HP_20261206.xml"));
+}
+
+}  // namespace
+}  // namespace pelko

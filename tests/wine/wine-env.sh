@@ -1,0 +1,126 @@
+# Bash functions for test scripts that run Windows programs under Wine,
+# headless, each test in a private prefix. Use:
+#
+#   source tests/wine/wine-env.sh
+#   wine_setup || exit 1          # fresh prefix; exports WINEPREFIX
+#   trap wine_cleanup EXIT
+#   wine_reg add 'HKLM\Software\Pelko' /v Path /t REG_SZ /d 'Z:\tmp\x' /f
+#   timeout 60 "$WINE" prog.exe args...
+#
+# wine_setup        Copies the cached template prefix into a new temporary
+#                   folder, WINE_TEST_DIR, as WINE_TEST_DIR/prefix; exports
+#                   WINEPREFIX and WINE_TEST_DIR and starts a persistent
+#                   wineserver for it, so that each later start is quick.
+#                   Put the test's own files in WINE_TEST_DIR too. Call it
+#                   in the script's own shell, not in $(...) or a subshell.
+# wine_cleanup      Kills that prefix's wineserver and every process in it and
+#                   removes WINE_TEST_DIR. Safe to call twice or without setup.
+# wine_reg ARGS     Runs `wine reg ARGS` from / (wine would run a reg.exe
+#                   found in the current folder instead of its own).
+#
+# Also exported: WINE (the 64-bit loader) and WINEDEBUG=-all unless set.
+# Settings (environment):
+#   PELKO_WINE_TIMEOUT   bound on a wine-run program, seconds (600)
+#   PELKO_WINE_PERSIST   seconds the wineserver outlives its last client (120)
+#   PELKO_WINE_TEMPLATE  the template prefix
+#                        (${TMPDIR:-/tmp}/pelko-wine-template-$UID)
+#
+# The template is made once per user with `wineboot -i`, the null graphics
+# driver (windows exist without a display) and no crash debugger (a crash
+# exits at once with status 5 instead of hanging), under a lock so parallel
+# tests wait for one another. Delete the folder to have it made again.
+
+if [[ -x /usr/lib/wine/wine64 ]]; then
+  WINE=/usr/lib/wine/wine64
+  export WINELOADER=$WINE
+else
+  WINE=$(command -v wine64 || command -v wine)
+fi
+if [[ -x /usr/lib/wine/wineserver64 ]]; then
+  export WINESERVER=/usr/lib/wine/wineserver64
+else
+  WINESERVER=$(command -v wineserver)
+fi
+export WINE
+: "${WINEDEBUG:=-all}"
+export WINEDEBUG
+
+_wine_tmp=${TMPDIR:-/tmp}
+_wine_template=${PELKO_WINE_TEMPLATE:-$_wine_tmp/pelko-wine-template-$UID}
+
+# wine_server ARGS: the wineserver of WINEPREFIX, bounded.
+_wine_server() {
+  timeout 60 "$WINESERVER" "$@"
+}
+
+_wine_make_template() {
+  local prefix=$1 winedbg_off
+  rm -rf "$prefix" && mkdir -p "$prefix" || return 1
+  # No Mono or Gecko installers: they would wait for a click.
+  (cd / && WINEPREFIX=$prefix WINEDLLOVERRIDES="mscoree,mshtml=" \
+    timeout 300 "$WINE" wineboot -i) >/dev/null 2>&1 || return 1
+  (
+    export WINEPREFIX=$prefix
+    cd / &&
+    timeout 60 "$WINE" reg add 'HKCU\Software\Wine\Drivers' /v Graphics /t REG_SZ /d null /f &&
+    timeout 60 "$WINE" reg add 'HKCU\Software\Wine\DllOverrides' /v winedbg.exe /t REG_SZ /d "" /f &&
+    _wine_server -w
+  ) >/dev/null 2>&1 || return 1
+  # The server writes the registry files as it exits: check they hold both.
+  grep -q '"Graphics"="null"' "$prefix/user.reg" &&
+    grep -q '"winedbg.exe"=""' "$prefix/user.reg" || return 1
+  touch "$prefix/.pelko-template-ready"
+}
+
+# Makes the template unless it is ready; one maker at a time.
+_wine_template_ready() {
+  [[ -f $_wine_template/.pelko-template-ready ]] && return 0
+  mkdir -p "$(dirname "$_wine_template")" || return 1
+  (
+    flock -w 900 9 || exit 1
+    [[ -f $_wine_template/.pelko-template-ready ]] && exit 0
+    echo "wine-env: making the template prefix $_wine_template" >&2
+    _wine_make_template "$_wine_template"
+  ) 9>"$_wine_template.lock"
+}
+
+# Removes the folders of earlier runs that were killed before cleaning up:
+# a folder is in use while its "in-use" file is locked (by the shell that
+# made it and by the programs and wineserver started from there).
+_wine_remove_stale() {
+  local dir
+  for dir in "$_wine_tmp"/pelko-wine-run-"$UID".*; do
+    [[ -f $dir/in-use && -n $(find "$dir/in-use" -mmin +1 2>/dev/null) ]] || continue
+    flock -n "$dir/in-use" true 2>/dev/null || continue
+    WINEPREFIX=$dir/prefix _wine_server -k >/dev/null 2>&1
+    rm -rf "$dir"
+  done
+}
+
+wine_setup() {
+  _wine_template_ready || { echo "wine-env: cannot make the template prefix" >&2; return 1; }
+  _wine_remove_stale
+  WINE_TEST_DIR=$(mktemp -d "$_wine_tmp/pelko-wine-run-$UID.XXXXXX") || return 1
+  exec {_wine_lock_fd}>"$WINE_TEST_DIR/in-use" && flock -n "$_wine_lock_fd"
+  export WINE_TEST_DIR
+  if ! cp -a "$_wine_template" "$WINE_TEST_DIR/prefix"; then
+    echo "wine-env: cannot copy the template prefix" >&2
+    wine_cleanup
+    return 1
+  fi
+  export WINEPREFIX=$WINE_TEST_DIR/prefix
+  _wine_server -p"${PELKO_WINE_PERSIST:-120}"
+}
+
+wine_cleanup() {
+  [[ -n ${WINE_TEST_DIR:-} && -d $WINE_TEST_DIR ]] || return 0
+  WINEPREFIX=$WINE_TEST_DIR/prefix _wine_server -k >/dev/null 2>&1
+  WINEPREFIX=$WINE_TEST_DIR/prefix _wine_server -w >/dev/null 2>&1
+  rm -rf "$WINE_TEST_DIR"
+  [[ -n ${_wine_lock_fd:-} ]] && exec {_wine_lock_fd}>&-
+  unset WINE_TEST_DIR WINEPREFIX _wine_lock_fd
+}
+
+wine_reg() {
+  (cd / && timeout 60 "$WINE" reg "$@")
+}
