@@ -1,9 +1,73 @@
 #include "agent/mail/email_alert_thread.h"
 
+#include <algorithm>
+#include <limits>
+
+#include "agent/logs/global_log.h"
+#include "agent/logs/log_store.h"
+
 namespace pelko {
 
+namespace {
+
+void ReplaceAll(std::string& text, const std::string& from, const std::string& to) {
+  std::string result;
+  std::size_t start = 0;
+  for (std::size_t at = text.find(from); at != std::string::npos; at = text.find(from, start)) {
+    result.append(text, start, at - start).append(to);
+    start = at + from.size();
+  }
+  if (start == 0) return;
+  result.append(text, start, std::string::npos);
+  text.swap(result);
+}
+
+}  // namespace
+
+void MakeStylesheetRemote(std::string& document) {
+  ReplaceAll(document, StylesheetLocal, StylesheetRemote);
+}
+
+uint32_t AlertWaitMs(uint32_t minutes) {
+  const uint64_t ms = static_cast<uint64_t>(minutes) * 60000;
+  return static_cast<uint32_t>(std::clamp<uint64_t>(ms, MinimumAlertWaitMs,
+                                                    std::numeric_limits<uint32_t>::max()));
+}
+
 uint32_t EmailAlertThread::Run(uint32_t) {
-  for (;;) Pause(60000);
+  RegistryDwordValue frequency(*env.registry, "Software\\Pelko\\EmailAlertFreq");
+  RegistryStringValue path(*env.registry, "Software\\Pelko\\Path");
+  for (;;) Pause(Cycle(frequency, path));
+}
+
+uint32_t EmailAlertThread::Cycle(RegistryDwordValue& frequency, RegistryStringValue& path) {
+  BuildGlobalLog(env, logLocks, Pauser(), globalPath);
+  std::string logPath = "GlobalLog";
+  LogStore(env).ComposePath(logPath, "xml");
+  MailGlobalLog(logPath, path);
+  return AlertWaitMs(frequency.Read());
+}
+
+void EmailAlertThread::MailGlobalLog(const std::string& logPath, RegistryStringValue& path) {
+  if (!env.files->Exists(logPath)) return;
+  {
+    LogStore store(env);
+    auto lock = logLocks.Lock(logPath);
+    std::string document;
+    // The mail program of the cycle before may still hold the file: then
+    // this cycle ends here, and the file stays as it was.
+    if (store.ReadPatiently(logPath, Pauser(), &document) != FileStatus::kOk) return;
+    document.resize(std::min(document.find('\n'), document.size()));
+    MakeStylesheetRemote(document);
+    if (store.ReplacePatiently(logPath, document, Pauser()) != FileStatus::kOk) return;
+  }
+  // Never start a program from a place no one configured.
+  const std::string folder = path.Get();
+  if (folder.empty()) return;
+  // Named before the start: the mail program reads it as it starts.
+  RegistryStringValue toSend(*env.registry, "Software\\Pelko\\ToSendFile");
+  toSend.Set(logPath);
+  env.launcher->Launch(folder + env.files->Separator() + MailProgramName);
 }
 
 }  // namespace pelko

@@ -110,6 +110,12 @@ bool FakeClock::WaitForSleepers(int n, int realMs) {
   return changed.wait_for(lock, std::chrono::milliseconds(realMs), [&] { return sleepers >= n; });
 }
 
+bool FakeClock::WaitForWaits(std::size_t n, int realMs) {
+  std::unique_lock<std::mutex> lock(mutex);
+  return changed.wait_for(lock, std::chrono::milliseconds(realMs),
+                          [&] { return waits.size() >= n && sleepers > 0; });
+}
+
 std::vector<uint32_t> FakeClock::Waits() {
   std::lock_guard<std::mutex> lock(mutex);
   return waits;

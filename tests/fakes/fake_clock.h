@@ -27,6 +27,9 @@ class FakeClock : public Clock {
   void Advance(uint64_t ms);
   // Waits (in real time, at most realMs) until at least n waits are blocked.
   bool WaitForSleepers(int n, int realMs = 5000);
+  // Waits (in real time, at most realMs) until n waits have been asked for
+  // and one of them is blocked: a worker has gone round its loop and paused.
+  bool WaitForWaits(std::size_t n, int realMs = 5000);
   // Every wait asked for, in order.
   std::vector<uint32_t> Waits();
 

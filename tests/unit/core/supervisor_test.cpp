@@ -242,9 +242,7 @@ TEST(SupervisorThread, PollsEveryTenSeconds) {
   fake.clock.Advance(PollInterval - 1);
   EXPECT_EQ(fake.registry.reads, readsAfterOneCycle);
   fake.clock.Advance(1);
-  for (int i = 0; i < 500 && fake.clock.Waits().size() < 2; ++i) {
-    fake.clock.WaitForSleepers(1, 10);
-  }
+  ASSERT_TRUE(fake.clock.WaitForWaits(2));
   EXPECT_GT(fake.registry.reads, readsAfterOneCycle);
   EXPECT_EQ(fake.clock.Waits(), (std::vector<uint32_t>{PollInterval, PollInterval}));
   supervisor.Stop();

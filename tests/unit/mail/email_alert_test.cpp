@@ -1,0 +1,161 @@
+#include "agent/mail/email_alert_thread.h"
+
+#include <gtest/gtest.h>
+
+#include "tests/fakes/fake_env.h"
+
+namespace pelko {
+namespace {
+
+const char kDaily[] =
+    "<?xml version='1.0' encoding='ISO-8859-1' ?> <?xml-stylesheet href='Tavisk.xsl' "
+    "type='text/xsl' ?><log> <type>HP</type> <date>2026/12/06</date><entry> "
+    "<date>2026/12/06</date><time>09:05:03</time> <id>7</id><user>paul</user> "
+    "<printer>HP</printer><doc>Report.doc</doc> <pages>3</pages> <cost>15</cost></entry>"
+    "<entry><user>Total</user><cost>15</cost></entry></log>";
+const char kGlobal[] = "C:\\Pelko\\Logs\\GlobalLog_20261206.xml";
+const char kToSend[] = "Software\\Pelko\\ToSendFile";
+
+class EmailAlertTest : public ::testing::Test {
+ protected:
+  EmailAlertTest()
+      : globalPath((fake.registry.PutString("Software\\Pelko\\Path", "C:\\Pelko"), fake.registry),
+                   "Software\\Pelko\\Path"),
+        thread(fake.env, locks, globalPath),
+        frequency(fake.registry, "Software\\Pelko\\EmailAlertFreq"),
+        path(fake.registry, "Software\\Pelko\\Path") {
+    fake.files.AddFolder("C:\\Pelko\\Logs");
+    fake.files.PutFile("C:\\Pelko\\Logs\\HP_20261206.xml", kDaily);
+  }
+
+  FakeEnv fake;
+  LogLocks locks;
+  RegistryStringValue globalPath;
+  EmailAlertThread thread;
+  RegistryDwordValue frequency;
+  RegistryStringValue path;
+};
+
+TEST_F(EmailAlertTest, CycleMailsTheRebuiltGlobalLogWithARemoteStylesheet) {
+  std::string atLaunch, namedAtLaunch;
+  fake.launcher.onLaunch = [&](const std::string&) {
+    atLaunch = fake.files.Text(kGlobal).value_or("");
+    namedAtLaunch = fake.registry.String(kToSend).value_or("");
+  };
+  thread.Cycle(frequency, path);
+  ASSERT_EQ(fake.launcher.launched, std::vector<std::string>{"C:\\Pelko\\Sendrik.exe"});
+  const std::string expectedStart =
+      std::string("<?xml version='1.0' encoding='ISO-8859-1' ?> ") + StylesheetRemote + "<log>";
+  EXPECT_EQ(atLaunch.substr(0, expectedStart.size()), expectedStart);
+  EXPECT_NE(atLaunch.find("<id>7</id>"), std::string::npos) << "complete before the start";
+  EXPECT_EQ(atLaunch.substr(atLaunch.size() - 6), "</log>");
+  EXPECT_EQ(atLaunch.find("Tavisk.xsl' type"), atLaunch.find("/Pelko/Tavisk.xsl' type") + 7);
+  EXPECT_EQ(namedAtLaunch, kGlobal);
+  EXPECT_EQ(fake.files.Text(kGlobal), atLaunch);
+}
+
+TEST_F(EmailAlertTest, ToSendFileIsWrittenOnlyWhenItChanges) {
+  fake.registry.PutString(kToSend, kGlobal);
+  thread.Cycle(frequency, path);
+  EXPECT_EQ(fake.registry.writes, 0);
+  EXPECT_EQ(fake.launcher.launched.size(), 1u);
+  fake.clock.SetNow(LocalTime{2026, 12, 7, 8, 0, 0, 0});
+  thread.Cycle(frequency, path);
+  EXPECT_EQ(fake.registry.String(kToSend), "C:\\Pelko\\Logs\\GlobalLog_20261207.xml");
+  EXPECT_EQ(fake.registry.writes, 1);
+}
+
+TEST_F(EmailAlertTest, EveryLocalStylesheetIsReplaced) {
+  std::string twice = std::string("a") + StylesheetLocal + "b" + StylesheetLocal + "c";
+  MakeStylesheetRemote(twice);
+  EXPECT_EQ(twice, std::string("a") + StylesheetRemote + "b" + StylesheetRemote + "c");
+  std::string none = "<log></log>";
+  MakeStylesheetRemote(none);
+  EXPECT_EQ(none, "<log></log>");
+}
+
+TEST_F(EmailAlertTest, PathChangedWhileRunning) {
+  fake.files.AddFolder("D:\\New\\Logs");
+  fake.registry.PutString("Software\\Pelko\\Path", "D:\\New");
+  thread.Cycle(frequency, path);
+  EXPECT_TRUE(fake.files.Text("D:\\New\\Logs\\GlobalLog_20261206.xml").has_value());
+  EXPECT_FALSE(fake.files.Text(kGlobal).has_value());
+  EXPECT_NE(fake.files.Text("D:\\New\\Logs\\GlobalLog_20261206.xml")->find("<id>7</id>"),
+            std::string::npos)
+      << "the listing follows the path the agent started with";
+  EXPECT_EQ(fake.launcher.launched, std::vector<std::string>{"C:\\Pelko\\Sendrik.exe"});
+}
+
+TEST_F(EmailAlertTest, NoGlobalLogNoMail) {
+  fake.registry.PutString("Software\\Pelko\\Path", "E:\\Nowhere");  // no logs folder there
+  thread.Cycle(frequency, path);
+  EXPECT_TRUE(fake.launcher.launched.empty());
+  EXPECT_FALSE(fake.registry.Has(kToSend));
+}
+
+TEST_F(EmailAlertTest, AGlobalLogHeldOpenEndsTheCycle) {
+  thread.Cycle(frequency, path);
+  const std::string before = *fake.files.Text(kGlobal);
+  fake.files.Hold(kGlobal);  // the mail program still reads it
+  fake.registry.Remove(kToSend);
+  thread.Cycle(frequency, path);
+  fake.files.Release(kGlobal);
+  EXPECT_EQ(fake.launcher.launched.size(), 1u);
+  EXPECT_FALSE(fake.registry.Has(kToSend));
+  EXPECT_EQ(fake.files.Text(kGlobal), before);
+}
+
+TEST_F(EmailAlertTest, NoProgramStartedFromAnUnconfiguredPlace) {
+  FakeEnv bare;
+  LogLocks bareLocks;
+  RegistryStringValue noPath(bare.registry, "Software\\Pelko\\Path");
+  EmailAlertThread lonely(bare.env, bareLocks, noPath);
+  bare.files.AddFolder("\\Logs");
+  RegistryDwordValue freq(bare.registry, "Software\\Pelko\\EmailAlertFreq");
+  RegistryStringValue none(bare.registry, "Software\\Pelko\\Path");
+  EXPECT_EQ(lonely.Cycle(freq, none), MinimumAlertWaitMs);
+  EXPECT_TRUE(bare.launcher.launched.empty());
+  EXPECT_FALSE(bare.registry.Has(kToSend));
+}
+
+TEST(AlertWait, FlooredAtAMinuteAndNeverWrapping) {
+  EXPECT_EQ(AlertWaitMs(0), 60000u);
+  EXPECT_EQ(AlertWaitMs(1), 60000u);
+  EXPECT_EQ(AlertWaitMs(60), 3600000u);
+  EXPECT_EQ(AlertWaitMs(71582), 71582u * 60000u);
+  EXPECT_EQ(AlertWaitMs(71583), 0xFFFFFFFFu);
+  EXPECT_EQ(AlertWaitMs(134217728), 0xFFFFFFFFu) << "would wrap to 0";
+}
+
+// The loop on a real thread: the first cycle at once, the next after the
+// configured number of minutes, read afresh after each cycle.
+TEST(EmailAlertThreadLoop, CyclesFollowTheFrequency) {
+  FakeEnv fake(/*autoAdvanceClock=*/false);
+  fake.env.threads = &PlatformThreads();
+  fake.registry.PutString("Software\\Pelko\\Path", "C:\\Pelko");
+  fake.registry.PutDword("Software\\Pelko\\EmailAlertFreq", 60);
+  fake.files.AddFolder("C:\\Pelko\\Logs");
+  LogLocks locks;
+  RegistryStringValue globalPath(fake.registry, "Software\\Pelko\\Path");
+  EmailAlertThread thread(fake.env, locks, globalPath);
+  thread.Start();
+  ASSERT_TRUE(fake.clock.WaitForSleepers(1));
+  EXPECT_EQ(fake.launcher.launched.size(), 1u);
+  fake.registry.PutDword("Software\\Pelko\\EmailAlertFreq", 5);
+  fake.clock.Advance(60 * 60000 - 1);
+  ASSERT_TRUE(fake.clock.WaitForSleepers(1));
+  EXPECT_EQ(fake.launcher.launched.size(), 1u);
+  const std::size_t waitsSoFar = fake.clock.Waits().size();
+  fake.clock.Advance(1);
+  ASSERT_TRUE(fake.clock.WaitForWaits(waitsSoFar + 1));
+  EXPECT_EQ(fake.launcher.launched.size(), 2u);
+  std::vector<uint32_t> pauses;
+  for (uint32_t w : fake.clock.Waits()) {
+    if (w >= 60000) pauses.push_back(w);
+  }
+  EXPECT_EQ(pauses, (std::vector<uint32_t>{3600000, 300000}));
+  thread.Stop();
+}
+
+}  // namespace
+}  // namespace pelko
