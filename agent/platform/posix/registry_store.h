@@ -1,0 +1,97 @@
+// The registry on POSIX: a folder of plain-text files that the agent,
+// pelkoreg and a front end share. docs/registry-store.md has the whole story;
+// in short:
+//
+//   <folder>/registry.lock                 writers flock it around each change
+//   <folder>/HKEY_LOCAL_MACHINE/           one directory per key, so a key's
+//   <folder>/HKEY_CURRENT_USER/            subkeys are its subdirectories
+//   <folder>/HKEY_LOCAL_MACHINE/software/pelko/Values.reg
+//
+// A key's directory name is its name in lower case (ASCII), with '%', '/',
+// control bytes and a leading '.' written as %XX, so that "SOFTWARE" and
+// "Software" find the same directory. Values.reg holds the key's values in
+// the notation of a .reg file, one a line:
+//
+//   ; Pelko registry key: one value a line, rewritten whole on change
+//   [HKEY_LOCAL_MACHINE\Software\Pelko]      the key as first spelled
+//   "nPrinters"=dword:00000003               REG_DWORD of 4 bytes
+//   "Path"="/srv/pelko"                      REG_SZ ending in its zero byte
+//   @="text"                                 the unnamed (default) value
+//   "Mask"=expand:"%HOME%/x"                 REG_EXPAND_SZ ending in zero
+//   "Names"=multi:"a","b"                    REG_MULTI_SZ a\0b\0\0
+//   "Big"=qword:0000000000000010             REG_QWORD of 8 bytes
+//   "Blob"=hex:01,02,ff                      REG_BINARY
+//   "Odd"=hex(4):01,02                       any other type or shape
+//
+// Inside quotes \\ \" \n \r \t \0 and \xHH stand for their bytes, so any byte
+// string round-trips; other bytes are written as they are. A line that does
+// not parse is ignored. Every change rewrites Values.reg whole through a
+// temporary file and rename(), so a reader never sees half a change and
+// needs no lock; writers serialise on the lock file.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "agent/platform/registry.h"
+
+namespace pelko {
+
+// More Win32 status codes that only this store reports.
+inline constexpr int32_t kErrorInvalidHandle = 6;
+inline constexpr int32_t kErrorRegistryIoFailed = 1016;
+inline constexpr int32_t kErrorKeyDeleted = 1018;
+inline constexpr int32_t kErrorTimeout = 1460;
+
+struct RegistryEntry {
+  std::string name;
+  uint32_t type = kRegNone;
+  std::string data;
+};
+
+class FileRegistryStore : public Registry {
+ public:
+  explicit FileRegistryStore(std::string folder);
+
+  // Registry. Access masks are honoured like Win32: queries need
+  // KEY_QUERY_VALUE, writes KEY_SET_VALUE.
+  int32_t OpenKey(RootKey root, const std::string& subKey, uint32_t access, RegKey* key) override;
+  int32_t CreateKey(RootKey root, const std::string& subKey, uint32_t access, RegKey* key) override;
+  int32_t QueryValue(RegKey key, const std::string& name, uint32_t* type, uint8_t* data,
+                     uint32_t* size) override;
+  int32_t SetValue(RegKey key, const std::string& name, uint32_t type, const uint8_t* data,
+                   uint32_t size) override;
+  int32_t CloseKey(RegKey key) override;
+
+  // For pelkoreg. Values come in the order they were first set, subkeys by
+  // name (their spelling as first created), sorted without regard to case.
+  int32_t EnumValues(RegKey key, std::vector<RegistryEntry>* values);
+  int32_t EnumSubKeys(RegKey key, std::vector<std::string>* names);
+  // The key's full name, e.g. "HKEY_LOCAL_MACHINE\Software\Pelko".
+  int32_t KeyName(RegKey key, std::string* name);
+  int32_t DeleteValue(RegKey key, const std::string& name);
+  // Deletes the key with all its subkeys. The root keys cannot be deleted.
+  int32_t DeleteKey(RootKey root, const std::string& subKey);
+
+  const std::string& folder() const { return folder_; }
+
+ private:
+  struct Handle;
+  static Handle* Checked(RegKey key);
+  int32_t MakeHandle(RootKey root, const std::string& subKey, uint32_t access, bool create,
+                     RegKey* key);
+  std::string RootDir(RootKey root) const;
+  std::string DisplayPath(RootKey root, const std::vector<std::string>& parts) const;
+  int32_t ReadValues(const Handle& handle, std::vector<RegistryEntry>* values) const;
+  // Read-modify-write of one key's values under the store's lock; change
+  // returns a status, and the file is rewritten only when it is success.
+  template <typename Change>
+  int32_t Modify(const Handle& handle, Change change);
+
+  std::string folder_;
+  std::atomic<uint64_t> deleteCount_{0};
+};
+
+}  // namespace pelko
