@@ -1,0 +1,271 @@
+#include "agent/platform/posix/cups_push.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cctype>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+
+namespace pelko {
+
+namespace {
+
+constexpr std::size_t kMaxClients = 256;
+constexpr std::size_t kMaxHead = 16 * 1024;
+
+std::string Lower(std::string text) {
+  for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return text;
+}
+
+std::string Trim(const std::string& text) {
+  const std::size_t first = text.find_first_not_of(" \t");
+  if (first == std::string::npos) return std::string();
+  return text.substr(first, text.find_last_not_of(" \t") - first + 1);
+}
+
+int Listen(const std::string& address, int* port) {
+  sockaddr_storage storage{};
+  socklen_t length = 0;
+  int family = AF_INET;
+  if (address.find(':') != std::string::npos) {
+    family = AF_INET6;
+    auto* six = reinterpret_cast<sockaddr_in6*>(&storage);
+    six->sin6_family = AF_INET6;
+    if (inet_pton(AF_INET6, address.c_str(), &six->sin6_addr) != 1) return -1;
+    length = sizeof *six;
+  } else {
+    auto* four = reinterpret_cast<sockaddr_in*>(&storage);
+    four->sin_family = AF_INET;
+    if (inet_pton(AF_INET, address.c_str(), &four->sin_addr) != 1) return -1;
+    length = sizeof *four;
+  }
+  const int fd = socket(family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+  if (fd < 0) return -1;
+  if (bind(fd, reinterpret_cast<sockaddr*>(&storage), length) != 0 || listen(fd, 64) != 0) {
+    close(fd);
+    return -1;
+  }
+  length = sizeof storage;
+  if (getsockname(fd, reinterpret_cast<sockaddr*>(&storage), &length) != 0) {
+    close(fd);
+    return -1;
+  }
+  *port = ntohs(family == AF_INET6 ? reinterpret_cast<sockaddr_in6*>(&storage)->sin6_port
+                                   : reinterpret_cast<sockaddr_in*>(&storage)->sin_port);
+  return fd;
+}
+
+}  // namespace
+
+CupsPushListener::~CupsPushListener() {
+  for (auto& [address, listener] : listeners) close(listener.first);
+  for (Client& client : clients) close(client.fd);
+}
+
+int CupsPushListener::PortFor(const std::string& address) {
+  std::lock_guard<std::mutex> lock(mutex);
+  auto found = listeners.find(address);
+  if (found != listeners.end()) return found->second.second;
+  int port = 0;
+  const int fd = Listen(address, &port);
+  if (fd < 0) return 0;
+  listeners[address] = {fd, port};
+  return port;
+}
+
+bool CupsPushListener::Send(Client& client, const char* text) {
+  const std::size_t length = std::strlen(text);
+  // Answers are a few bytes on a connection that is otherwise idle.
+  return send(client.fd, text, length, MSG_NOSIGNAL | MSG_DONTWAIT) ==
+         static_cast<ssize_t>(length);
+}
+
+bool CupsPushListener::Serve(Client& client,
+                             const std::function<void(const std::string&)>& seen) {
+  using Part = Client::Part;
+  for (;;) {
+    switch (client.part) {
+      case Part::kHead: {
+        const std::size_t end = client.in.find("\r\n\r\n");
+        if (end == std::string::npos) return client.in.size() <= kMaxHead;
+        const std::string head = client.in.substr(0, end);
+        client.in.erase(0, end + 4);
+        const std::size_t lineEnd = head.find("\r\n");
+        const std::string line = head.substr(0, lineEnd);
+        const std::size_t space1 = line.find(' ');
+        const std::size_t space2 = line.find(' ', space1 + 1);
+        if (space1 == std::string::npos || space2 == std::string::npos) return false;
+        const std::string method = line.substr(0, space1);
+        const std::string path = line.substr(space1 + 1, space2 - space1 - 1);
+        const std::string version = line.substr(space2 + 1);
+        bool chunked = false;
+        bool expectContinue = false;
+        std::size_t length = 0;
+        client.closeAfter = version != "HTTP/1.1";
+        std::size_t at = lineEnd == std::string::npos ? head.size() : lineEnd + 2;
+        while (at < head.size()) {
+          std::size_t next = head.find("\r\n", at);
+          if (next == std::string::npos) next = head.size();
+          const std::string field = head.substr(at, next - at);
+          at = next + 2;
+          const std::size_t colon = field.find(':');
+          if (colon == std::string::npos) continue;
+          const std::string name = Lower(Trim(field.substr(0, colon)));
+          const std::string value = Lower(Trim(field.substr(colon + 1)));
+          if (name == "content-length") {
+            length = static_cast<std::size_t>(std::strtoull(value.c_str(), nullptr, 10));
+          } else if (name == "transfer-encoding") {
+            chunked = value.find("chunked") != std::string::npos;
+          } else if (name == "expect") {
+            expectContinue = value == "100-continue";
+          } else if (name == "connection") {
+            if (value == "close") client.closeAfter = true;
+          }
+        }
+        if (method == "GET" || method == "HEAD") {
+          seen(path);
+          if (!Send(client, "HTTP/1.1 404 Not Found\r\nContent-Length: 0\r\n\r\n")) return false;
+          if (client.closeAfter) return false;
+          continue;
+        }
+        if (method != "PUT") {
+          Send(client,
+               "HTTP/1.1 405 Method Not Allowed\r\nContent-Length: 0\r\n"
+               "Connection: close\r\n\r\n");
+          return false;
+        }
+        seen(path);
+        if (expectContinue && !Send(client, "HTTP/1.1 100 Continue\r\n\r\n")) return false;
+        if (chunked) {
+          client.part = Part::kChunkSize;
+        } else {
+          client.part = Part::kBody;
+          client.remaining = length;
+        }
+        continue;
+      }
+      case Part::kBody: {
+        const std::size_t take = std::min(client.remaining, client.in.size());
+        client.in.erase(0, take);
+        client.remaining -= take;
+        if (client.remaining > 0) return true;
+        if (!Send(client, "HTTP/1.1 201 Created\r\nContent-Length: 0\r\n\r\n")) return false;
+        if (client.closeAfter) return false;
+        client.part = Part::kHead;
+        continue;
+      }
+      case Part::kChunkSize: {
+        const std::size_t end = client.in.find("\r\n");
+        if (end == std::string::npos) return client.in.size() <= kMaxHead;
+        char* stop = nullptr;
+        const std::string line = client.in.substr(0, end);
+        const unsigned long long size = std::strtoull(line.c_str(), &stop, 16);
+        if (stop == line.c_str()) return false;
+        client.in.erase(0, end + 2);
+        if (size == 0) {
+          client.part = Part::kTrailer;
+        } else {
+          client.part = Part::kChunkData;
+          client.remaining = static_cast<std::size_t>(size);
+        }
+        continue;
+      }
+      case Part::kChunkData: {
+        const std::size_t take = std::min(client.remaining, client.in.size());
+        client.in.erase(0, take);
+        client.remaining -= take;
+        if (client.remaining > 0) return true;
+        client.part = Part::kChunkEnd;
+        continue;
+      }
+      case Part::kChunkEnd: {
+        if (client.in.size() < 2) return true;
+        if (client.in.compare(0, 2, "\r\n") != 0) return false;
+        client.in.erase(0, 2);
+        client.part = Part::kChunkSize;
+        continue;
+      }
+      case Part::kTrailer: {
+        const std::size_t end = client.in.find("\r\n");
+        if (end == std::string::npos) return client.in.size() <= kMaxHead;
+        client.in.erase(0, end + 2);
+        if (end != 0) continue;  // a trailer field
+        if (!Send(client, "HTTP/1.1 201 Created\r\nContent-Length: 0\r\n\r\n")) return false;
+        if (client.closeAfter) return false;
+        client.part = Part::kHead;
+        continue;
+      }
+    }
+  }
+}
+
+bool CupsPushListener::Drain(const std::function<void(const std::string& path)>& seen) {
+  std::unique_lock<std::mutex> lock(mutex, std::try_to_lock);
+  if (!lock.owns_lock()) return false;
+  if (listeners.empty()) return true;
+
+  std::vector<pollfd> fds;
+  fds.reserve(listeners.size() + clients.size());
+  for (auto& [address, listener] : listeners) fds.push_back({listener.first, POLLIN, 0});
+  for (Client& client : clients) fds.push_back({client.fd, POLLIN, 0});
+  if (poll(fds.data(), fds.size(), 0) <= 0) return true;
+
+  std::size_t index = 0;
+  for (; index < listeners.size(); ++index) {
+    if ((fds[index].revents & POLLIN) == 0) continue;
+    for (;;) {
+      const int fd = accept4(fds[index].fd, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
+      if (fd < 0) break;
+      if (clients.size() >= kMaxClients) {
+        close(fd);
+        continue;
+      }
+      Client client;
+      client.fd = fd;
+      clients.push_back(std::move(client));
+    }
+  }
+  const std::size_t polledClients = fds.size() - listeners.size();
+  std::vector<Client> kept;
+  kept.reserve(clients.size());
+  for (std::size_t i = 0; i < clients.size(); ++i) {
+    Client& client = clients[i];
+    // Clients accepted just now were not polled; try them anyway.
+    const bool ready = i >= polledClients || fds[listeners.size() + i].revents != 0;
+    bool keep = true;
+    if (ready) {
+      char buffer[8192];
+      for (;;) {
+        const ssize_t got = recv(client.fd, buffer, sizeof buffer, MSG_DONTWAIT);
+        if (got > 0) {
+          client.in.append(buffer, static_cast<std::size_t>(got));
+          if (client.in.size() > 4 * kMaxHead && client.part == Client::Part::kHead) break;
+          continue;
+        }
+        if (got == 0 || (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)) {
+          keep = false;
+        }
+        break;
+      }
+      // What came before the peer closed is still served.
+      const bool served = Serve(client, seen);
+      keep = keep && served;
+    }
+    if (keep) {
+      kept.push_back(std::move(client));
+    } else {
+      close(client.fd);
+    }
+  }
+  clients.swap(kept);
+  return true;
+}
+
+}  // namespace pelko

@@ -1,0 +1,133 @@
+#!/bin/bash
+# What watching idle print queues costs, and how soon a job reaches the log.
+#
+#   bash bench/monitor_idle.sh [BUILD_DIR] [SECONDS]
+#
+# Starts a private cupsd (tests/cups/cups-env.sh) with 49 generic PostScript
+# queues, then runs the real agent (BUILD_DIR/bin/pelkomon, default
+# build/native) with 1, 10 and 49 of them configured. For each it measures,
+# over SECONDS (default 30) of idle queues, the CPU time of the agent and of
+# cupsd with its children (the notifiers), from /proc, and gives it per
+# queue as a share of one core. Then it prints 1-page jobs and measures the
+# time from the start of lp to the job's entry in the daily log. Needs root.
+set -u
+here=$(dirname "$(readlink -f "${BASH_SOURCE[0]}")")
+root=$(dirname "$here")
+build=$(readlink -f "${1:-$root/build/native}")
+seconds=${2:-30}
+bin=$build/bin
+for tool in pelkomon pelkoreg; do
+  [[ -x $bin/$tool ]] || { echo "monitor_idle: no $bin/$tool; build it first" >&2; exit 2; }
+done
+source "$root/tests/cups/cups-env.sh"
+
+work=$(mktemp -d)
+agent=
+cleanup() {
+  [[ -n $agent ]] && kill -TERM "$agent" 2>/dev/null && wait "$agent" 2>/dev/null
+  cups_env_stop
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+clock_ticks=$(getconf CLK_TCK)
+# utime + stime (+ cutime + cstime with "tree") of a process, in ticks.
+ticks() {
+  local pid=$1 tree=${2:-} total=0 stat rest
+  stat=$(cat "/proc/$pid/stat" 2>/dev/null) || { echo 0; return; }
+  rest=${stat##*) }
+  read -r -a fields <<<"$rest"
+  total=$((fields[11] + fields[12]))
+  [[ -n $tree ]] && total=$((total + fields[13] + fields[14]))
+  if [[ -n $tree ]]; then
+    local child
+    for child in $(cat /proc/"$pid"/task/*/children 2>/dev/null); do
+      total=$((total + $(ticks "$child" tree)))
+    done
+  fi
+  echo "$total"
+}
+
+share() {  # share TICKS SECONDS QUEUES -> percent of one core per queue
+  awk -v t="$1" -v s="$2" -v n="$3" -v hz="$clock_ticks" \
+    'BEGIN { printf "%.3f", t / hz / s / n * 100 }'
+}
+
+reg() { PELKO_REGISTRY=$work/registry "$bin/pelkoreg" "$@" >/dev/null; }
+
+configure() {  # configure N
+  rm -rf "$work/registry" "$work/logs"
+  mkdir -p "$work/logs/Logs"
+  reg add 'HKLM\Software\Pelko' /v Path /t REG_SZ /d "$work/logs" /f
+  reg add 'HKLM\Software\Pelko' /v nPrinters /t REG_DWORD /d "$1" /f
+  local i
+  for i in $(seq 1 "$1"); do
+    reg add 'HKLM\Software\Pelko' /v "Printer$i" /t REG_SZ /d "Q$i" /f
+    reg add 'HKLM\Software\Pelko' /v "Printer${i}Cost" /t REG_DWORD /d 1 /f
+  done
+  reg add 'HKLM\Software\Pelko' /v AppIsRunning /t REG_DWORD /d 1 /f
+}
+
+start_agent() {
+  PELKO_REGISTRY=$work/registry "$bin/pelkomon" >"$work/agent.out" 2>&1 &
+  agent=$!
+}
+
+stop_agent() {
+  kill -TERM "$agent" 2>/dev/null
+  wait "$agent" 2>/dev/null
+  agent=
+}
+
+ps_page() {  # a one-page PostScript document
+  printf '%%!PS-Adobe-3.0\n%%%%Pages: 1\n%%%%EndComments\n%%%%Page: 1 1\n'
+  printf '/Helvetica findfont 24 scalefont setfont 72 720 moveto (Pelko) show showpage\n'
+  printf '%%%%EOF\n'
+}
+
+echo "starting a private cupsd with 49 queues..."
+cups_env_start || exit 1
+for i in $(seq 1 49); do cups_env_add_queue "Q$i" 0.2 2>/dev/null || exit 1; done
+ps_page >"$work/page.ps"
+
+base0=$(ticks "$CUPS_ENV_PID" tree)
+sleep "$seconds"
+base=$(( $(ticks "$CUPS_ENV_PID" tree) - base0 ))
+echo "cupsd alone, idle: $(share "$base" "$seconds" 1) % of a core"
+echo
+printf '%-7s %-14s %-18s %-18s\n' queues agent/queue cupsd/queue "(cupsd net)/queue"
+
+for n in 1 10 49; do
+  configure "$n"
+  start_agent
+  sleep 5  # workers started, subscriptions made
+  a0=$(ticks "$agent"); c0=$(ticks "$CUPS_ENV_PID" tree)
+  sleep "$seconds"
+  a=$(( $(ticks "$agent") - a0 )); c=$(( $(ticks "$CUPS_ENV_PID" tree) - c0 ))
+  printf '%-7s %-14s %-18s %-18s\n' "$n" "$(share "$a" "$seconds" "$n") %" \
+    "$(share "$c" "$seconds" "$n") %" "$(share $((c - base)) "$seconds" "$n") %"
+
+  # Latency: the start of lp to the entry in the daily log, on the last queue.
+  day=$(date +%Y%m%d)
+  log=$work/logs/Logs/Q${n}_$day.xml
+  latencies=()
+  for round in 1 2 3 4 5; do
+    sleep 1.5
+    t0=$(date +%s%N)
+    id=$(lp -d "Q$n" -t "lat$round" "$work/page.ps" | sed -n 's/.*Q[0-9]*-\([0-9]*\).*/\1/p')
+    found=
+    for _ in $(seq 1 1000); do
+      if grep -q "<id>$id</id>" "$log" 2>/dev/null; then found=yes; break; fi
+      sleep 0.005
+    done
+    t1=$(date +%s%N)
+    [[ -n $found ]] && latencies+=($(( (t1 - t0) / 1000000 ))) || latencies+=(lost)
+    # Let the job leave the queue before the next round.
+    for _ in $(seq 1 100); do
+      [[ -z $(lpstat -o "Q$n" 2>/dev/null) ]] && break
+      sleep 0.1
+    done
+  done
+  echo "        job to log on Q$n, ms: ${latencies[*]}"
+  stop_agent
+done
