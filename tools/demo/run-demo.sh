@@ -90,6 +90,8 @@ lpstat -v Office
 # --- The agent's settings ---------------------------------------------------------
 export PELKO_REGISTRY=$work/registry
 mkdir -p "$work/pelko/Logs"
+# The report stylesheet beside the logs, so a browser shows them as reports.
+cp "$bin/Tavisk.xsl" "$work/pelko/Logs/"
 reg() { "$bin/pelkoreg" add 'HKLM\Software\Pelko' "$@" /f >/dev/null || die "pelkoreg $*"; }
 say "Writing the settings to the registry store $PELKO_REGISTRY"
 reg /v Path /t REG_SZ /d "$work/pelko"
@@ -173,8 +175,13 @@ echo
 echo
 if command -v xmllint >/dev/null; then xmllint --format "$log" | sed 1d; fi
 
-say "Stopping the agent and the private CUPS server"
-kill -TERM "$agent"
+if command -v xsltproc >/dev/null; then
+  xsltproc "$work/pelko/Logs/Tavisk.xsl" "$log" >"$work/report.html" 2>/dev/null &&
+    echo "The report as a person reads it: $work/report.html (PELKO_DEMO_KEEP=1 keeps it)"
+fi
+
+say "Stopping the agent with stopmon, and the private CUPS server"
+"$bin/stopmon" || echo "stopmon failed"
 for _ in $(seq 1 100); do kill -0 "$agent" 2>/dev/null || break; sleep 0.1; done
 if kill -0 "$agent" 2>/dev/null; then
   echo "the agent did not stop within 10 s"
