@@ -6,6 +6,11 @@
 # mail program, which finds ToSendFile naming the complete file. Then the
 # stop tool closes the front end and ends the agent with exit code 0.
 set -u
+# The stop tool acts on every agent of the machine: on Linux the test runs
+# in a process namespace of its own where it can.
+if [[ $1 == posix && -z ${PELKO_OWN_PIDS:-} ]] && unshare -Urpf --mount-proc true 2>/dev/null; then
+  PELKO_OWN_PIDS=1 exec unshare -Urpf --mount-proc bash "$0" "$@"
+fi
 mode=$1 agent_bin=$(readlink -f "$2") stopmon=$(readlink -f "$3") sendrik=$(readlink -f "$4")
 extra=$(readlink -f "$5")
 here=$(dirname "$(readlink -f "${BASH_SOURCE[0]}")")

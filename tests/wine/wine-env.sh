@@ -48,13 +48,13 @@ export WINEDEBUG
 _wine_tmp=${TMPDIR:-/tmp}
 _wine_template=${PELKO_WINE_TEMPLATE:-$_wine_tmp/pelko-wine-template-$UID}
 
-# wine_server ARGS: the wineserver of WINEPREFIX, bounded.
+# _wine_server ARGS: the wineserver of WINEPREFIX, bounded.
 _wine_server() {
   timeout 60 "$WINESERVER" "$@"
 }
 
 _wine_make_template() {
-  local prefix=$1 winedbg_off
+  local prefix=$1
   rm -rf "$prefix" && mkdir -p "$prefix" || return 1
   # No Mono or Gecko installers: they would wait for a click.
   (cd / && WINEPREFIX=$prefix WINEDLLOVERRIDES="mscoree,mshtml=" \
@@ -63,7 +63,8 @@ _wine_make_template() {
     export WINEPREFIX=$prefix
     cd / &&
     timeout 60 "$WINE" reg add 'HKCU\Software\Wine\Drivers' /v Graphics /t REG_SZ /d null /f &&
-    timeout 60 "$WINE" reg add 'HKCU\Software\Wine\DllOverrides' /v winedbg.exe /t REG_SZ /d "" /f &&
+    timeout 60 "$WINE" reg add 'HKCU\Software\Wine\DllOverrides' /v winedbg.exe \
+      /t REG_SZ /d "" /f &&
     _wine_server -w
   ) >/dev/null 2>&1 || return 1
   # The server writes the registry files as it exits: check they hold both.
