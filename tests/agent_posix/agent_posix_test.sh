@@ -13,15 +13,7 @@ cleanup() {
 trap cleanup EXIT
 export PELKO_REGISTRY=$work/registry
 
-failures=0
-check() {  # check WHAT EXPECTED ACTUAL
-  if [[ "$2" == "$3" ]]; then
-    echo "ok: $1"
-  else
-    echo "FAIL: $1: expected '$2', got '$3'"
-    failures=$((failures + 1))
-  fi
-}
+source "$(dirname "$0")/../lib/check.sh"
 threads() { ls "/proc/$agent/task" 2>/dev/null | wc -l; }
 
 "$bin/pelkomon" >"$work/out" 2>&1 &

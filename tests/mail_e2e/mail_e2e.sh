@@ -14,11 +14,7 @@ fi
 mode=$1 agent_bin=$(readlink -f "$2") stopmon=$(readlink -f "$3") sendrik=$(readlink -f "$4")
 extra=$(readlink -f "$5")
 here=$(dirname "$(readlink -f "${BASH_SOURCE[0]}")")
-failures=0
-check() {  # check WHAT EXPECTED ACTUAL
-  if [[ "$2" == "$3" ]]; then echo "ok: $1"; else
-    echo "FAIL: $1: expected '$2', got '$3'"; failures=$((failures + 1)); fi
-}
+source "$here/../lib/check.sh"
 running() {
   local state
   state=$(awk '{print $3}' "/proc/$1/stat" 2>/dev/null) && [[ $state != Z ]]

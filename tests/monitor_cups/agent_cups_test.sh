@@ -25,15 +25,7 @@ cleanup() {
 }
 trap cleanup EXIT
 
-failures=0
-check() {  # check WHAT EXPECTED ACTUAL
-  if [[ "$2" == "$3" ]]; then
-    echo "ok: $1"
-  else
-    echo "FAIL: $1: expected '$2', got '$3'"
-    failures=$((failures + 1))
-  fi
-}
+source "$(dirname "$(readlink -f "${BASH_SOURCE[0]}")")/../lib/check.sh"
 
 # wait_for SECONDS COMMAND...: true once COMMAND succeeds.
 wait_for() {

@@ -8,15 +8,7 @@ source "$(dirname "$0")/../wine/wine-env.sh"
 wine_setup || exit 1
 trap wine_cleanup EXIT
 
-failures=0
-check() {  # check WHAT EXPECTED ACTUAL
-  if [[ "$2" == "$3" ]]; then
-    echo "ok: $1"
-  else
-    echo "FAIL: $1: expected '$2', got '$3'"
-    failures=$((failures + 1))
-  fi
-}
+source "$(dirname "$0")/../lib/check.sh"
 probe() { (cd "$WINE_TEST_DIR" && timeout 60 "$WINE" "$bin/probe.exe" "$@" | tr -d '\r'); }
 
 cp "$bin/Pelkomon.exe" "$bin/probe.exe" "$WINE_TEST_DIR/"

@@ -1,0 +1,11 @@
+# Checks for the shell tests: `check WHAT EXPECTED ACTUAL` prints ok or FAIL
+# and counts failures; end a script with `[[ $failures -eq 0 ]]`.
+failures=0
+check() {
+  if [[ "$2" == "$3" ]]; then
+    echo "ok: $1"
+  else
+    echo "FAIL: $1: expected '$2', got '$3'"
+    failures=$((failures + 1))
+  fi
+}
