@@ -13,6 +13,7 @@
 #include "agent/logs/record_job.h"
 #include "agent/purge/file_finder.h"
 #include "tests/fakes/fake_registry.h"
+#include "tests/lib/log_test_env.h"
 
 #ifdef _WIN32
 #include <windows.h>
@@ -41,21 +42,6 @@ std::string RandomText(std::mt19937& random) {
     }
   }
   return text;
-}
-
-std::string MakeFolder() {
-#ifdef _WIN32
-  char temp[MAX_PATH];
-  GetTempPathA(sizeof temp, temp);
-  std::string folder = std::string(temp) + "pelko-fuzz-" + std::to_string(GetCurrentProcessId());
-  CreateDirectoryA(folder.c_str(), nullptr);
-  CreateDirectoryA((folder + "\\Logs").c_str(), nullptr);
-#else
-  char temp[] = "/tmp/pelko-fuzz-XXXXXX";
-  std::string folder = mkdtemp(temp);
-  mkdir((folder + "/Logs").c_str(), 0777);
-#endif
-  return folder;
 }
 
 // xmllint both parses the file and adds up its costs by XPath.
@@ -88,16 +74,13 @@ int main(int argc, char** argv) {
   }
   std::printf("seed %u\n", seed);
   std::mt19937 random(seed);
-  const std::string folder = MakeFolder();
-  FakeRegistry registry;
-  registry.PutString("Software\\Pelko\\Path", folder);
-  Env env;
-  env.registry = &registry;
-  env.clock = &PlatformClock();
-  env.files = &PlatformFileSystem();
+  const std::string folder = MakeLogsFolder("pelko-fuzz-");
+  RealLogEnv real(folder);
+  FakeRegistry& registry = real.registry;
+  Env& env = real.env;
+  LogLocks& locks = real.locks;
+  const Waiter& pause = real.pause;
   const char sep = env.files->Separator();
-  LogLocks locks;
-  Waiter pause = [](uint32_t ms) { PlatformClock().Sleep(ms); };
 
   std::vector<std::string> printers;
   for (int i = 0; i < 12; ++i) printers.push_back(RandomText(random));

@@ -21,6 +21,7 @@
 #include "agent/logs/log_format.h"
 #include "agent/logs/record_job.h"
 #include "tests/fakes/fake_registry.h"
+#include "tests/lib/log_test_env.h"
 
 using namespace pelko;
 
@@ -29,14 +30,10 @@ namespace {
 constexpr int kCost = 2;
 
 [[noreturn]] void RecordForEver(const std::string& folder, int firstId, int out) {
-  FakeRegistry registry;
-  registry.PutString("Software\\Pelko\\Path", folder);
-  Env env;
-  env.registry = &registry;
-  env.clock = &PlatformClock();
-  env.files = &PlatformFileSystem();
-  LogLocks locks;
-  Waiter pause = [](uint32_t ms) { PlatformClock().Sleep(ms); };
+  RealLogEnv real(folder);
+  Env& env = real.env;
+  LogLocks& locks = real.locks;
+  const Waiter& pause = real.pause;
   for (int id = firstId;; ++id) {
     RecordJob(env, locks, pause, "\\\\SRV\\Killed", id, "user", "doc", 1, kCost,
               env.clock->Now());

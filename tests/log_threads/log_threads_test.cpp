@@ -14,6 +14,7 @@
 #include "agent/logs/record_job.h"
 #include "agent/purge/file_finder.h"
 #include "tests/fakes/fake_registry.h"
+#include "tests/lib/log_test_env.h"
 
 #ifdef _WIN32
 #include <windows.h>
@@ -29,22 +30,6 @@ namespace {
 constexpr int kThreads = 8;
 constexpr int kJobs = 60;  // per thread; every job is recorded in two passes
 
-std::string MakeFolder() {
-#ifdef _WIN32
-  char temp[MAX_PATH];
-  GetTempPathA(sizeof temp, temp);
-  std::string folder = std::string(temp) + "pelko-threads-" +
-                       std::to_string(GetCurrentProcessId());
-  CreateDirectoryA(folder.c_str(), nullptr);
-  CreateDirectoryA((folder + "\\Logs").c_str(), nullptr);
-#else
-  char temp[] = "/tmp/pelko-threads-XXXXXX";
-  std::string folder = mkdtemp(temp);
-  mkdir((folder + "/Logs").c_str(), 0777);
-#endif
-  return folder;
-}
-
 bool WellFormed(const std::string& path) {
 #ifdef _WIN32
   (void)path;
@@ -57,16 +42,13 @@ bool WellFormed(const std::string& path) {
 }  // namespace
 
 int main() {
-  const std::string folder = MakeFolder();
-  FakeRegistry registry;
-  registry.PutString("Software\\Pelko\\Path", folder);
-  Env env;
-  env.registry = &registry;
-  env.clock = &PlatformClock();
-  env.files = &PlatformFileSystem();
+  const std::string folder = MakeLogsFolder("pelko-threads-");
+  RealLogEnv real(folder);
+  FakeRegistry& registry = real.registry;
+  Env& env = real.env;
+  LogLocks& locks = real.locks;
+  const Waiter& pause = real.pause;
   const char sep = env.files->Separator();
-  LogLocks locks;
-  Waiter pause = [](uint32_t ms) { PlatformClock().Sleep(ms); };
 
   std::atomic<int> running{kThreads};
   std::vector<std::thread> printers;
