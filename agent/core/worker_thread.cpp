@@ -20,12 +20,15 @@ void WorkerThread::Start() {
 }
 
 void WorkerThread::RequestStop() {
-  if (handle != nullptr) stopSignal->Set();
+  if (handle == nullptr) return;
+  stopSignal->Set();
+  OnStopRequested();
 }
 
 void WorkerThread::Stop() {
   if (handle == nullptr) return;
   stopSignal->Set();
+  OnStopRequested();
   env.threads->WaitForExit(handle, StopGraceMs);
   if (env.threads->GetExitCode(handle, &exitCode) && exitCode == kStillActive) {
     env.threads->Terminate(handle, 0xFFFFFFFF);

@@ -56,6 +56,10 @@ class WorkerThread {
     return [this](uint32_t ms) { Pause(ms); };
   }
 
+  // Called once the stop signal is raised, for a worker that also waits on
+  // signals of its own.
+  virtual void OnStopRequested() {}
+
   Env env;
 
  private:

@@ -53,10 +53,32 @@ uint32_t PrinterThread::Run(uint32_t) {
   // A counter of an earlier run may be for another printer.
   counters = PerfCounterSet(env.perf);
   if (ReadPageTotal(0)) lastPageTotal = currentPageTotal;
+
+  Spooler& spooler = *env.spooler;
+  struct Registration {
+    Spooler& spooler;
+    const std::string& name;
+    Signal* changed;
+    ~Registration() { spooler.RemoveChangeSignal(name, changed); }
+  } registration{spooler, printerName, queueChanged.get()};
+  spooler.AddChangeSignal(printerName, queueChanged.get());
+
   for (;;) {
+    // Reset before the look: a change during it makes the sleep end at once.
+    queueChanged->Reset();
     PollQueue();
     Pause(QueuePollMs);
+    SleepWhileQuiet();
   }
+}
+
+void PrinterThread::SleepWhileQuiet() {
+  const uint32_t quietMs = env.spooler->QuietMs(printerName);
+  if (quietMs == 0) return;
+  // The stop signal was last seen clear after the reset (by the pause just
+  // made), and a stop sets queueChanged too, so no stop waits out the sleep.
+  queueChanged->Wait(quietMs);
+  Pause(0);
 }
 
 bool PrinterThread::ReadPageTotal(uint32_t waitMs) {

@@ -8,6 +8,8 @@
 #include <cstdint>
 #include <string>
 
+#include "agent/platform/clock.h"
+
 namespace pelko {
 
 using PrinterHandle = void*;  // an open printer; nullptr is none
@@ -70,6 +72,17 @@ class Spooler {
                             uint32_t* needed, uint32_t* returned) = 0;
   // ClosePrinter. 0 or the error code.
   virtual uint32_t ClosePrinter(PrinterHandle printer) = 0;
+
+  // Not Win32: lets the watcher of an idle queue sleep through looks whose
+  // answer is already known, where the spooler is told of every change.
+  // Until removed, `changed` is set whenever the named queue may have
+  // changed. Removing one that was never added does nothing.
+  virtual void AddChangeSignal(const std::string& /*name*/, Signal* /*changed*/) {}
+  virtual void RemoveChangeSignal(const std::string& /*name*/, Signal* /*changed*/) {}
+  // How long, in ms, the last job list of the named queue stays its answer
+  // unless a change signal of the queue is set first; 0 where the spooler
+  // cannot promise that (look again at the next tick).
+  virtual uint32_t QuietMs(const std::string& /*name*/) { return 0; }
 };
 
 Spooler& PlatformSpooler();

@@ -110,4 +110,42 @@ void FakeSpooler::FailEnums(std::vector<uint32_t> errors) {
   enumFailures = std::move(errors);
 }
 
+void FakeSpooler::AddChangeSignal(const std::string& name, Signal* changed) {
+  std::lock_guard<std::mutex> lock(mutex);
+  changeSignals.emplace(name, changed);
+}
+
+void FakeSpooler::RemoveChangeSignal(const std::string& name, Signal* changed) {
+  std::lock_guard<std::mutex> lock(mutex);
+  auto [first, last] = changeSignals.equal_range(name);
+  for (auto at = first; at != last; ++at) {
+    if (at->second == changed) {
+      changeSignals.erase(at);
+      return;
+    }
+  }
+}
+
+uint32_t FakeSpooler::QuietMs(const std::string& name) {
+  std::lock_guard<std::mutex> lock(mutex);
+  auto found = quiet.find(name);
+  return found != quiet.end() ? found->second : 0;
+}
+
+void FakeSpooler::SetQuiet(const std::string& printer, uint32_t ms) {
+  std::lock_guard<std::mutex> lock(mutex);
+  quiet[printer] = ms;
+}
+
+void FakeSpooler::Change(const std::string& printer) {
+  std::lock_guard<std::mutex> lock(mutex);
+  auto [first, last] = changeSignals.equal_range(printer);
+  for (auto at = first; at != last; ++at) at->second->Set();
+}
+
+int FakeSpooler::ChangeSignals(const std::string& printer) {
+  std::lock_guard<std::mutex> lock(mutex);
+  return static_cast<int>(changeSignals.count(printer));
+}
+
 }  // namespace pelko

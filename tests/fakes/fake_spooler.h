@@ -32,6 +32,9 @@ class FakeSpooler : public Spooler {
                     uint8_t* buffer, uint32_t bufferSize, uint32_t* needed,
                     uint32_t* returned) override;
   uint32_t ClosePrinter(PrinterHandle printer) override;
+  void AddChangeSignal(const std::string& name, Signal* changed) override;
+  void RemoveChangeSignal(const std::string& name, Signal* changed) override;
+  uint32_t QuietMs(const std::string& name) override;
 
   // A queue with these jobs; printers without one cannot be opened.
   void SetJobs(const std::string& printer, std::vector<FakeJob> jobs);
@@ -45,6 +48,12 @@ class FakeSpooler : public Spooler {
 
   // The next EnumJobs calls fail with these codes, first to last.
   void FailEnums(std::vector<uint32_t> errors);
+  // What QuietMs answers for a printer (0 when not set).
+  void SetQuiet(const std::string& printer, uint32_t ms);
+  // Sets every change signal added for the printer.
+  void Change(const std::string& printer);
+  int ChangeSignals(const std::string& printer);
+
   // Runs (unlocked) at every OpenPrinter, before it opens anything.
   std::function<void(const std::string& name)> onOpen;
   // Runs (unlocked) after a size query has measured the list.
@@ -59,6 +68,8 @@ class FakeSpooler : public Spooler {
   std::vector<std::string> calls;
   std::vector<uint32_t> enumFailures;
   int openPrinters = 0;
+  std::map<std::string, uint32_t> quiet;
+  std::multimap<std::string, Signal*> changeSignals;
 };
 
 }  // namespace pelko

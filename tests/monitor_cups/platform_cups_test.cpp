@@ -13,10 +13,12 @@
 #include <cstdlib>
 #include <fstream>
 #include <functional>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "agent/platform/clock.h"
 #include "agent/platform/perf_data.h"
 #include "agent/platform/posix/cups_client.h"
 #include "agent/platform/spooler.h"
@@ -212,10 +214,26 @@ void WatchIdleQueue(const std::string& printer) {
   const int asked = GetJobsRequests() - before;
   EXPECT_LE(asked, 5) << "100 looks in 2 s asked the server " << asked << " times";
 
+  // A watcher may sleep through the looks of an idle queue: the push of the
+  // new job wakes it.
+  Spooler& spooler = PlatformSpooler();
+  std::unique_ptr<Signal> changed = PlatformClock().NewSignal();
+  spooler.AddChangeSignal(printer, changed.get());
+  Look(printer);
+  const uint32_t quiet = spooler.QuietMs(printer);
+  EXPECT_GT(quiet, 0u);
+  EXPECT_LE(quiet, 1000u) << "an idle queue is still asked once a second";
+  EXPECT_FALSE(changed->Wait(0));
+
   const uint32_t id = Print("-d Office -H hold -t watched", 1);
   const auto printed = Clock::now();
+  EXPECT_TRUE(changed->Wait(1000));
+  EXPECT_LT(Clock::now() - printed, std::chrono::milliseconds(100)) << "pushed at once";
+  EXPECT_EQ(spooler.QuietMs(printer), 0u) << "a push since the last fetch";
   ASSERT_TRUE(Eventually([&] { return Lists(printer, id); }, 1000));
   EXPECT_LT(Clock::now() - printed, std::chrono::milliseconds(100));
+  EXPECT_EQ(spooler.QuietMs(printer), 0u) << "a queue with jobs is looked at every time";
+  spooler.RemoveChangeSignal(printer, changed.get());
   Shell("cancel " + std::to_string(id));
   const auto cancelled = Clock::now();
   ASSERT_TRUE(Eventually([&] { return !Lists(printer, id); }, 1000));

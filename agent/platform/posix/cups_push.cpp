@@ -11,6 +11,8 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <system_error>
+#include <utility>
 
 namespace pelko {
 
@@ -64,19 +66,60 @@ int Listen(const std::string& address, int* port) {
 
 }  // namespace
 
+CupsPushListener::CupsPushListener(std::function<void(const std::string& path)> seen)
+    : seen(std::move(seen)) {}
+
 CupsPushListener::~CupsPushListener() {
+  Stop();
   for (auto& [address, listener] : listeners) close(listener.first);
   for (Client& client : clients) close(client.fd);
+  if (wakeRead >= 0) close(wakeRead);
+  if (wakeWrite >= 0) close(wakeWrite);
+}
+
+void CupsPushListener::Stop() {
+  {
+    std::lock_guard<std::mutex> lock(mutex);
+    stopping = true;
+  }
+  Wake();
+  if (thread.joinable()) thread.join();
+}
+
+void CupsPushListener::Wake() {
+  if (wakeWrite < 0) return;
+  const char byte = 1;
+  // A full pipe already wakes the thread.
+  [[maybe_unused]] const ssize_t written = write(wakeWrite, &byte, 1);
 }
 
 int CupsPushListener::PortFor(const std::string& address) {
   std::lock_guard<std::mutex> lock(mutex);
+  if (stopping) return 0;
   auto found = listeners.find(address);
   if (found != listeners.end()) return found->second.second;
+  if (wakeRead < 0) {
+    int ends[2];
+    if (pipe2(ends, O_NONBLOCK | O_CLOEXEC) != 0) return 0;
+    wakeRead = ends[0];
+    wakeWrite = ends[1];
+  }
   int port = 0;
   const int fd = Listen(address, &port);
   if (fd < 0) return 0;
   listeners[address] = {fd, port};
+  if (!thread.joinable()) {
+    try {
+      thread = std::thread([this] { Loop(); });
+    } catch (const std::system_error&) {
+      // No pushes: the spooler goes on asking at every look.
+      listeners.erase(address);
+      close(fd);
+      return 0;
+    }
+  } else {
+    Wake();  // to poll the new socket too
+  }
   return port;
 }
 
@@ -87,8 +130,7 @@ bool CupsPushListener::Send(Client& client, const char* text) {
          static_cast<ssize_t>(length);
 }
 
-bool CupsPushListener::Serve(Client& client,
-                             const std::function<void(const std::string&)>& seen) {
+bool CupsPushListener::Serve(Client& client, std::vector<std::string>* paths) {
   using Part = Client::Part;
   for (;;) {
     switch (client.part) {
@@ -130,7 +172,7 @@ bool CupsPushListener::Serve(Client& client,
           }
         }
         if (method == "GET" || method == "HEAD") {
-          seen(path);
+          paths->push_back(path);
           if (!Send(client, "HTTP/1.1 404 Not Found\r\nContent-Length: 0\r\n\r\n")) return false;
           if (client.closeAfter) return false;
           continue;
@@ -141,7 +183,7 @@ bool CupsPushListener::Serve(Client& client,
                "Connection: close\r\n\r\n");
           return false;
         }
-        seen(path);
+        paths->push_back(path);
         if (expectContinue && !Send(client, "HTTP/1.1 100 Continue\r\n\r\n")) return false;
         if (chunked) {
           client.part = Part::kChunkSize;
@@ -206,22 +248,60 @@ bool CupsPushListener::Serve(Client& client,
   }
 }
 
-bool CupsPushListener::Drain(const std::function<void(const std::string& path)>& seen) {
-  std::unique_lock<std::mutex> lock(mutex, std::try_to_lock);
-  if (!lock.owns_lock()) return false;
-  if (listeners.empty()) return true;
-
+void CupsPushListener::Loop() {
   std::vector<pollfd> fds;
-  fds.reserve(listeners.size() + clients.size());
-  for (auto& [address, listener] : listeners) fds.push_back({listener.first, POLLIN, 0});
-  for (Client& client : clients) fds.push_back({client.fd, POLLIN, 0});
-  if (poll(fds.data(), fds.size(), 0) <= 0) return true;
+  std::vector<std::string> paths;
+  for (;;) {
+    fds.clear();
+    fds.push_back({wakeRead, POLLIN, 0});
+    {
+      std::lock_guard<std::mutex> lock(mutex);
+      if (stopping) return;
+      for (auto& [address, listener] : listeners) fds.push_back({listener.first, POLLIN, 0});
+    }
+    for (Client& client : clients) fds.push_back({client.fd, POLLIN, 0});
+    if (poll(fds.data(), fds.size(), -1) < 0) {
+      if (errno == EINTR || errno == EAGAIN) continue;
+      return;  // cannot wait: no pushes, so the spooler asks at every look
+    }
+    if (fds[0].revents != 0) {
+      char drained[64];
+      while (read(wakeRead, drained, sizeof drained) > 0) {
+      }
+    }
+    paths.clear();
+    Take(fds, &paths);
+    for (const std::string& path : paths) {
+      {
+        std::lock_guard<std::mutex> lock(mutex);
+        if (stopping) return;
+      }
+      seen(path);
+    }
+  }
+}
 
-  std::size_t index = 0;
-  for (; index < listeners.size(); ++index) {
-    if ((fds[index].revents & POLLIN) == 0) continue;
+void CupsPushListener::Take(const std::vector<pollfd>& ready,
+                            std::vector<std::string>* paths) {
+  // ready: the wake pipe, the listening sockets, then `clients` in order.
+  const std::size_t polledClients = clients.size();
+  const std::size_t firstClient = ready.size() - polledClients;
+  for (std::size_t index = 1; index < firstClient; ++index) {
+    if ((ready[index].revents & (POLLERR | POLLNVAL)) != 0) {
+      // A broken socket would wake poll() at once for ever. Without it the
+      // subscriptions that push to it go unconfirmed and are asked again.
+      std::lock_guard<std::mutex> lock(mutex);
+      for (auto at = listeners.begin(); at != listeners.end(); ++at) {
+        if (at->second.first != ready[index].fd) continue;
+        close(at->second.first);
+        listeners.erase(at);
+        break;
+      }
+      continue;
+    }
+    if ((ready[index].revents & POLLIN) == 0) continue;
     for (;;) {
-      const int fd = accept4(fds[index].fd, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
+      const int fd = accept4(ready[index].fd, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
       if (fd < 0) break;
       if (clients.size() >= kMaxClients) {
         close(fd);
@@ -232,15 +312,14 @@ bool CupsPushListener::Drain(const std::function<void(const std::string& path)>&
       clients.push_back(std::move(client));
     }
   }
-  const std::size_t polledClients = fds.size() - listeners.size();
   std::vector<Client> kept;
   kept.reserve(clients.size());
   for (std::size_t i = 0; i < clients.size(); ++i) {
     Client& client = clients[i];
     // Clients accepted just now were not polled; try them anyway.
-    const bool ready = i >= polledClients || fds[listeners.size() + i].revents != 0;
+    const bool isReady = i >= polledClients || ready[firstClient + i].revents != 0;
     bool keep = true;
-    if (ready) {
+    if (isReady) {
       char buffer[8192];
       for (;;) {
         const ssize_t got = recv(client.fd, buffer, sizeof buffer, MSG_DONTWAIT);
@@ -255,7 +334,7 @@ bool CupsPushListener::Drain(const std::function<void(const std::string& path)>&
         break;
       }
       // What came before the peer closed is still served.
-      const bool served = Serve(client, seen);
+      const bool served = Serve(client, paths);
       keep = keep && served;
     }
     if (keep) {
@@ -265,7 +344,6 @@ bool CupsPushListener::Drain(const std::function<void(const std::string& path)>&
     }
   }
   clients.swap(kept);
-  return true;
 }
 
 }  // namespace pelko

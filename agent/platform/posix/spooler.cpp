@@ -9,7 +9,9 @@
 // at every look (those come once per accounting pass), and so is every
 // queue whose pushes are not known to arrive: no subscription yet, or a job
 // turned up that no push announced. Even an idle queue with pushes is asked
-// again after kSafetyFetch, so that a lost push costs at most that.
+// again after kSafetyFetch, so that a lost push costs at most that. While a
+// look would be answered from the last fetch, QuietMs says so, and a push
+// sets the queue's change signals: the watcher sleeps until one comes.
 #include "agent/platform/spooler.h"
 
 #include <atomic>
@@ -40,7 +42,6 @@ constexpr uint32_t kAccessDenied = 5;
 constexpr auto kSafetyFetch = milliseconds(1000);
 constexpr std::size_t kMaxNames = 4096;
 constexpr auto kMissingFor = milliseconds(1000);
-constexpr auto kDrainEvery = milliseconds(5);
 constexpr int kLeaseSeconds = 90;
 constexpr auto kRenewEvery = std::chrono::seconds(30);
 constexpr auto kRetrySubscribe = std::chrono::seconds(60);
@@ -81,9 +82,10 @@ struct Watch {
   SteadyClock::time_point unconfirmedSince;
   SteadyClock::time_point missingUntil;  // the server said it has no such queue
 
-  // Written by whichever thread drains the pushes.
+  // Written by the listener's thread.
   std::atomic<uint64_t> pushes{0};
   std::atomic<bool> confirmed{false};
+  std::vector<Signal*> changeSignals;  // under the spooler's mutex
 };
 
 constexpr uint32_t kPrinterMagic = 0x50524E54;
@@ -198,9 +200,12 @@ std::string NewToken() {
 class CupsSpooler : public Spooler {
  public:
   // The client is made first so that it outlives this service at exit.
-  CupsSpooler() : client(CupsClient::Shared()) {}
+  CupsSpooler()
+      : client(CupsClient::Shared()),
+        listener([this](const std::string& path) { OnPush(path); }) {}
 
   ~CupsSpooler() override {
+    listener.Stop();  // its pushes reach the tables below
     // Leases end by themselves; ending them now spares the server notifier
     // processes that would push to nobody until then.
     for (auto& [key, watch] : watches) {
@@ -211,46 +216,12 @@ class CupsSpooler : public Spooler {
 
   uint32_t OpenPrinterA(const std::string& name, PrinterHandle* printer) override {
     *printer = nullptr;
-    // A name is parsed once (the default server is the process's for good):
-    // opens come every 20 ms per queue.
-    std::shared_ptr<Watch> watch;
-    {
-      std::lock_guard<std::mutex> lock(mutex);
-      auto known = byName.find(name);
-      if (known != byName.end()) {
-        if (!known->second) return kErrorInvalidPrinterName;
-        auto* opened = new Printer;
-        opened->watch = known->second;
-        open.insert(opened);
-        *printer = opened;
-        return 0;
-      }
-    }
-    {
-      CupsServer server;
-      std::string queue;
-      const bool parsed = ParsePrinterName(name, &server, &queue);
-      std::lock_guard<std::mutex> lock(mutex);
-      if (!parsed) {
-        if (byName.size() < kMaxNames) byName[name] = nullptr;
-        return kErrorInvalidPrinterName;
-      }
-      auto& slot = watches[server.Key() + "\n" + queue];
-      if (!slot) {
-        slot = std::make_shared<Watch>();
-        slot->server = server;
-        slot->queue = queue;
-        slot->printerUri = PrinterUri(server, queue);
-      }
-      watch = slot;
-      if (byName.size() < kMaxNames) byName[name] = watch;
-    }
+    std::shared_ptr<Watch> watch = WatchFor(name);
+    if (!watch) return kErrorInvalidPrinterName;
     auto* opened = new Printer;
     opened->watch = std::move(watch);
-    {
-      std::lock_guard<std::mutex> lock(mutex);
-      open.insert(opened);
-    }
+    std::lock_guard<std::mutex> lock(mutex);
+    open.insert(opened);
     *printer = opened;
     return 0;
   }
@@ -332,6 +303,36 @@ class CupsSpooler : public Spooler {
     return 0;
   }
 
+  void AddChangeSignal(const std::string& name, Signal* changed) override {
+    std::shared_ptr<Watch> watch = WatchFor(name);
+    if (!watch || changed == nullptr) return;
+    std::lock_guard<std::mutex> lock(mutex);
+    watch->changeSignals.push_back(changed);
+  }
+
+  void RemoveChangeSignal(const std::string& name, Signal* changed) override {
+    std::lock_guard<std::mutex> lock(mutex);
+    auto known = byName.find(name);
+    if (known == byName.end() || !known->second) return;
+    auto& signals = known->second->changeSignals;
+    std::erase(signals, changed);
+  }
+
+  uint32_t QuietMs(const std::string& name) override {
+    std::shared_ptr<Watch> watch;
+    {
+      std::lock_guard<std::mutex> lock(mutex);
+      auto known = byName.find(name);
+      if (known == byName.end() || !known->second) return 0;
+      watch = known->second;
+    }
+    std::lock_guard<std::mutex> lock(watch->mutex);
+    const auto age = SteadyClock::now() - watch->fetched;
+    if (!AnswersFromLastFetch(*watch, age)) return 0;
+    const auto left = std::chrono::duration_cast<milliseconds>(kSafetyFetch - age).count();
+    return left > 0 ? static_cast<uint32_t>(left) : 0;
+  }
+
  private:
   Printer* Find(PrinterHandle handle) {
     std::lock_guard<std::mutex> lock(mutex);
@@ -339,14 +340,41 @@ class CupsSpooler : public Spooler {
     return found != open.end() && (*found)->magic == kPrinterMagic ? *found : nullptr;
   }
 
-  void DrainPushes() {
-    const auto now = SteadyClock::now().time_since_epoch().count();
-    auto last = lastDrain.load();
-    if (now - last < std::chrono::duration_cast<SteadyClock::duration>(kDrainEvery).count()) {
-      return;
+  // The watch of a printer name, made on first use; nullptr for a name that
+  // is no queue. A name is parsed once (the default server is the process's
+  // for good): opens come every 20 ms per queue.
+  std::shared_ptr<Watch> WatchFor(const std::string& name) {
+    {
+      std::lock_guard<std::mutex> lock(mutex);
+      auto known = byName.find(name);
+      if (known != byName.end()) return known->second;
     }
-    if (!lastDrain.compare_exchange_strong(last, now)) return;
-    listener.Drain([this](const std::string& path) { OnPush(path); });
+    CupsServer server;
+    std::string queue;
+    const bool parsed = ParsePrinterName(name, &server, &queue);
+    std::lock_guard<std::mutex> lock(mutex);
+    if (!parsed) {
+      if (byName.size() < kMaxNames) byName[name] = nullptr;
+      return nullptr;
+    }
+    auto& slot = watches[server.Key() + "\n" + queue];
+    if (!slot) {
+      slot = std::make_shared<Watch>();
+      slot->server = server;
+      slot->queue = queue;
+      slot->printerUri = PrinterUri(server, queue);
+    }
+    if (byName.size() < kMaxNames) byName[name] = slot;
+    return slot;
+  }
+
+  // Only an empty queue is answered from the last fetch: CUPS announces
+  // every new job, but not every job that leaves (one cancelled before it
+  // printed sends no event). A queue with jobs is polled anyway only once
+  // per accounting pass, every two seconds or more. Under watch.mutex.
+  static bool AnswersFromLastFetch(const Watch& watch, SteadyClock::duration age) {
+    return watch.jobs && watch.jobs->empty() && watch.confirmed.load() &&
+           watch.pushes.load() == watch.pushesAtFetch && age < kSafetyFetch;
   }
 
   void OnPush(const std::string& path) {
@@ -360,20 +388,15 @@ class CupsSpooler : public Spooler {
     if (auto watch = found->second.lock()) {
       watch->pushes.fetch_add(1);
       watch->confirmed.store(true);
+      for (Signal* changed : watch->changeSignals) changed->Set();
     }
   }
 
   uint32_t Current(Watch& watch, std::shared_ptr<const JobList>* jobs) {
     std::lock_guard<std::mutex> lock(watch.mutex);
-    DrainPushes();
     const auto now = SteadyClock::now();
     const uint64_t pushes = watch.pushes.load();
-    // Only an empty queue is answered from the last fetch: CUPS announces
-    // every new job, but not every job that leaves (one cancelled before it
-    // printed sends no event). A queue with jobs is polled anyway only once
-    // per accounting pass, every two seconds or more.
-    if (watch.jobs && watch.jobs->empty() && watch.confirmed.load() &&
-        pushes == watch.pushesAtFetch && now - watch.fetched < kSafetyFetch) {
+    if (AnswersFromLastFetch(watch, now - watch.fetched)) {
       *jobs = watch.jobs;
       return 0;
     }
@@ -519,7 +542,6 @@ class CupsSpooler : public Spooler {
 
   CupsClient& client;
   CupsPushListener listener;
-  std::atomic<SteadyClock::rep> lastDrain{0};
   std::mutex mutex;  // the tables below
   std::map<std::string, std::shared_ptr<Watch>> watches;
   std::map<std::string, std::shared_ptr<Watch>> byName;

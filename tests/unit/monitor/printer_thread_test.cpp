@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <string>
 #include <vector>
 
@@ -313,6 +315,52 @@ TEST_F(PrinterThreadTest, EveryRunStartsANewCounterSetForItsOwnPrinter) {
   EXPECT_EQ(thread.lastPageTotal, 70u);
   ASSERT_EQ(thread.counters.CounterCount(), 1);
   EXPECT_EQ(thread.counters.CounterAt(0)->path, labCounter);
+}
+
+TEST_F(PrinterThreadTest, QuietQueueSleepsAsLongAsTheSpoolerVouchesForIt) {
+  fake.spooler.SetJobs("HP", {});
+  fake.spooler.SetQuiet("HP", 980);
+  int signalsDuringRun = -1;
+  int seen = 0;
+  fake.spooler.onOpen = [&](const std::string&) {
+    signalsDuringRun = fake.spooler.ChangeSignals("HP");
+    if (++seen > 2) throw WorkerStopping{};
+  };
+  EXPECT_THROW(thread.Run(0), WorkerStopping);
+  // Each look: the pause, the sleep, a check for a stop.
+  EXPECT_EQ(fake.clock.Waits(), (std::vector<uint32_t>{20, 980, 0, 20, 980, 0}));
+  EXPECT_EQ(signalsDuringRun, 1);
+  EXPECT_EQ(fake.spooler.ChangeSignals("HP"), 0) << "removed when the run ends";
+}
+
+// On a real thread: a change ends the sleep at once, and so does a stop.
+TEST(PrinterThreadSleep, ChangeOrStopEndsTheSleep) {
+  FakeEnv fake(false);
+  fake.env.threads = &PlatformThreads();
+  LogLocks locks;
+  fake.spooler.SetJobs("HP", {});
+  fake.spooler.SetQuiet("HP", 60000);
+  std::atomic<int> opens{0};
+  fake.spooler.onOpen = [&](const std::string&) { ++opens; };
+  PrinterThread thread(fake.env, locks);
+  thread.printerName = "HP";
+  thread.Start();
+
+  ASSERT_TRUE(fake.clock.WaitForWaits(1));  // the 20 ms pause
+  fake.clock.Advance(20);
+  ASSERT_TRUE(fake.clock.WaitForWaits(2));  // asleep
+  EXPECT_EQ(opens.load(), 1);
+  fake.spooler.Change("HP");
+  ASSERT_TRUE(fake.clock.WaitForWaits(4));  // looked again, in the next pause
+  EXPECT_EQ(opens.load(), 2) << "without any time passing";
+  fake.clock.Advance(20);
+  ASSERT_TRUE(fake.clock.WaitForWaits(5));
+
+  const auto before = std::chrono::steady_clock::now();
+  thread.Stop();
+  EXPECT_LT(std::chrono::steady_clock::now() - before, std::chrono::milliseconds(StopGraceMs / 2));
+  EXPECT_EQ(thread.exitCode, 0xFFFFFFFFu) << "ended by the stop, not terminated";
+  EXPECT_EQ(fake.spooler.ChangeSignals("HP"), 0);
 }
 
 // Through the real log writer, into the fake file system.
