@@ -311,11 +311,12 @@ class CupsSpooler : public Spooler {
   }
 
   void RemoveChangeSignal(const std::string& name, Signal* changed) override {
+    // Resolved as it was added (not from byName alone, which may be full):
+    // a signal left behind would be set after its owner is gone.
+    std::shared_ptr<Watch> watch = WatchFor(name);
+    if (!watch) return;
     std::lock_guard<std::mutex> lock(mutex);
-    auto known = byName.find(name);
-    if (known == byName.end() || !known->second) return;
-    auto& signals = known->second->changeSignals;
-    std::erase(signals, changed);
+    std::erase(watch->changeSignals, changed);
   }
 
   uint32_t QuietMs(const std::string& name) override {
