@@ -45,6 +45,7 @@ uint32_t Failed() {
 struct Notified {
   HANDLE printer = nullptr;
   HANDLE change = INVALID_HANDLE_VALUE;
+  bool opening = false;  // an add is opening them, without the lock
   std::vector<Signal*> signals;
   uint64_t changes = 0;  // notifications seen
   // Cleared when a look finds jobs that no notification announced (a
@@ -86,11 +87,8 @@ class Win32Spooler : public Spooler {
 
   uint32_t OpenPrinterA(const std::string& name, PrinterHandle* printer) override {
     *printer = nullptr;
-    // OpenPrinterA takes a writable string.
-    std::vector<char> text(name.begin(), name.end());
-    text.push_back('\0');
-    HANDLE handle = nullptr;
-    if (!::OpenPrinterA(text.data(), &handle, nullptr)) return Failed();
+    HANDLE handle = OpenNamed(name);
+    if (handle == nullptr) return Failed();
     *printer = handle;
     std::lock_guard<std::mutex> lock(mutex);
     if (queues.count(name) != 0) names[handle] = name;
@@ -142,20 +140,32 @@ class Win32Spooler : public Spooler {
 
   void AddChangeSignal(const std::string& name, Signal* changed) override {
     if (changed == nullptr) return;
+    {
+      std::lock_guard<std::mutex> lock(mutex);
+      if (stopping) return;
+      Notified& notified = queues[name];
+      notified.signals.push_back(changed);
+      if (notified.opening || notified.printer != nullptr || Watching() >= kMaxNotified) return;
+      notified.opening = true;
+    }
+    // Not under the lock: opening a queue on another computer can take long,
+    // and every look of every queue takes the lock.
+    HANDLE handle = OpenNamed(name);  // failed: asked again at the next add
+    HANDLE change = handle != nullptr
+                        ? FindFirstPrinterChangeNotification(handle, PRINTER_CHANGE_JOB, 0, nullptr)
+                        : INVALID_HANDLE_VALUE;
     std::lock_guard<std::mutex> lock(mutex);
-    if (stopping) return;
     Notified& notified = queues[name];
-    notified.signals.push_back(changed);
-    if (notified.change != INVALID_HANDLE_VALUE || notified.printer != nullptr) return;
-    if (Watching() >= kMaxNotified || !StartWatcher()) return;
-    std::vector<char> text(name.begin(), name.end());
-    text.push_back('\0');
-    HANDLE handle = nullptr;
-    if (!::OpenPrinterA(text.data(), &handle, nullptr)) return;  // asked again at next add
+    notified.opening = false;
+    if (stopping || handle == nullptr || !StartWatcher()) {
+      if (change != INVALID_HANDLE_VALUE) FindClosePrinterChangeNotification(change);
+      if (handle != nullptr) ::ClosePrinter(handle);
+      return;
+    }
     notified.printer = handle;
-    notified.change = FindFirstPrinterChangeNotification(handle, PRINTER_CHANGE_JOB, 0, nullptr);
+    notified.change = change;
     // Without a notification the queue is simply looked at every 20 ms.
-    if (notified.change != INVALID_HANDLE_VALUE) SetEvent(wake);
+    if (change != INVALID_HANDLE_VALUE) SetEvent(wake);
   }
 
   void RemoveChangeSignal(const std::string& name, Signal* changed) override {
@@ -185,10 +195,19 @@ class Win32Spooler : public Spooler {
   }
 
  private:
+  // OpenPrinterA takes a writable string. nullptr when it fails.
+  static HANDLE OpenNamed(const std::string& name) {
+    std::vector<char> text(name.begin(), name.end());
+    text.push_back('\0');
+    HANDLE handle = nullptr;
+    return ::OpenPrinterA(text.data(), &handle, nullptr) ? handle : nullptr;
+  }
+
+  // Under mutex.
   std::size_t Watching() const {
     std::size_t count = 0;
     for (const auto& [name, notified] : queues) {
-      count += notified.change != INVALID_HANDLE_VALUE;
+      count += notified.change != INVALID_HANDLE_VALUE || notified.opening;
     }
     return count;
   }
