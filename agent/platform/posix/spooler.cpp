@@ -320,13 +320,8 @@ class CupsSpooler : public Spooler {
   }
 
   uint32_t QuietMs(const std::string& name) override {
-    std::shared_ptr<Watch> watch;
-    {
-      std::lock_guard<std::mutex> lock(mutex);
-      auto known = byName.find(name);
-      if (known == byName.end() || !known->second) return 0;
-      watch = known->second;
-    }
+    std::shared_ptr<Watch> watch = WatchFor(name);
+    if (!watch) return 0;
     std::lock_guard<std::mutex> lock(watch->mutex);
     const auto age = SteadyClock::now() - watch->fetched;
     if (!AnswersFromLastFetch(*watch, age)) return 0;
