@@ -12,6 +12,8 @@ Env PlatformEnv() {
   env.perf = &PlatformPerfData();
   env.launcher = &PlatformLauncher();
   env.system = &PlatformSystemInfo();
+  static TroubleReport troubles(&PlatformLogger());
+  env.troubles = &troubles;
   return env;
 }
 

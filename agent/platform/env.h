@@ -6,6 +6,7 @@
 #include "agent/platform/clock.h"
 #include "agent/platform/files.h"
 #include "agent/platform/launcher.h"
+#include "agent/platform/logger.h"
 #include "agent/platform/perf_data.h"
 #include "agent/platform/registry.h"
 #include "agent/platform/spooler.h"
@@ -23,7 +24,14 @@ struct Env {
   PerfData* perf = nullptr;
   Launcher* launcher = nullptr;
   SystemInfo* system = nullptr;
+  TroubleReport* troubles = nullptr;  // may be null: nothing is said
 };
+
+// Says a trouble the agent absorbed, once per window for each key.
+inline void Report(const Env& env, Severity severity, const std::string& key,
+                   const std::string& line) {
+  if (env.troubles != nullptr) env.troubles->Say(severity, key, line, env.clock->MonotonicMs());
+}
 
 // The running machine's services.
 Env PlatformEnv();

@@ -5,6 +5,7 @@
 #include "tests/fakes/fake_clock.h"
 #include "tests/fakes/fake_files.h"
 #include "tests/fakes/fake_launcher.h"
+#include "tests/fakes/fake_logger.h"
 #include "tests/fakes/fake_perf_data.h"
 #include "tests/fakes/fake_registry.h"
 #include "tests/fakes/fake_spooler.h"
@@ -23,6 +24,7 @@ struct FakeEnv {
     env.perf = &perf;
     env.launcher = &launcher;
     env.system = &system;
+    env.troubles = &troubles;
   }
   FakeEnv(const FakeEnv&) = delete;
   FakeEnv& operator=(const FakeEnv&) = delete;
@@ -35,6 +37,8 @@ struct FakeEnv {
   FakePerfData perf;
   FakeLauncher launcher;
   FakeSystemInfo system;
+  FakeLogger logger;
+  TroubleReport troubles{&logger};
   Env env;
 };
 

@@ -1,0 +1,52 @@
+// Where the agent says what it absorbed: a log it could not write, pages it
+// keeps pending, a worker it had to start again, a program it refused to
+// run. The log files themselves never carry such lines. On POSIX it is
+// syslog (the journal under systemd), on Win32 the Event Log.
+//
+// Safe for concurrent use from any thread.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <mutex>
+#include <string>
+
+namespace pelko {
+
+enum class Severity { kInfo, kWarning, kError };
+
+class Logger {
+ public:
+  virtual ~Logger() = default;
+  // Writes one line. Lines are plain text, no line breaks.
+  virtual void Write(Severity severity, const std::string& line) = 0;
+};
+
+// Says each distinct trouble once per window, so that a trouble that recurs
+// at every 20 ms look cannot flood the system's log. `key` names the
+// trouble (for example "write " plus the file); repeats of a key inside the
+// window are counted and their number is said with the next line let
+// through.
+class TroubleReport {
+ public:
+  static constexpr uint64_t kWindowMs = 60 * 60 * 1000;
+  static constexpr std::size_t kMaxKeys = 1024;
+
+  explicit TroubleReport(Logger* logger) : logger(logger) {}
+
+  // nowMs: a monotonic time in ms.
+  void Say(Severity severity, const std::string& key, const std::string& line, uint64_t nowMs);
+
+ private:
+  struct Seen {
+    uint64_t saidAt = 0;
+    uint64_t repeats = 0;
+  };
+  Logger* logger;
+  std::mutex mutex;
+  std::map<std::string, Seen> seen;
+};
+
+Logger& PlatformLogger();
+
+}  // namespace pelko

@@ -1,0 +1,35 @@
+#pragma once
+
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "agent/platform/logger.h"
+
+namespace pelko {
+
+// Keeps every line written, for tests to read.
+class FakeLogger : public Logger {
+ public:
+  void Write(Severity, const std::string& line) override {
+    std::lock_guard<std::mutex> lock(mutex);
+    lines.push_back(line);
+  }
+  std::vector<std::string> Lines() {
+    std::lock_guard<std::mutex> lock(mutex);
+    return lines;
+  }
+  // Lines that contain text.
+  int Count(const std::string& text) {
+    std::lock_guard<std::mutex> lock(mutex);
+    int n = 0;
+    for (const auto& line : lines) n += line.find(text) != std::string::npos;
+    return n;
+  }
+
+ private:
+  std::mutex mutex;
+  std::vector<std::string> lines;
+};
+
+}  // namespace pelko
