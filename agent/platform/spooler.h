@@ -6,7 +6,10 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
+#include <optional>
 #include <string>
+#include <vector>
 
 #include "agent/platform/clock.h"
 
@@ -57,9 +60,62 @@ struct JobInfo1 {
   SystemTime Submitted;
 };
 
+// What became of a spooler call.
+enum class SpoolStatus {
+  kOk,
+  kNoQueue,      // the spooler has no such queue, or the name is none
+  kUnavailable,  // the spooler (or the server of a remote queue) does not answer
+  kFailed,       // any other failure: refused, out of memory, a damaged answer
+};
+
+enum class JobState {
+  kWaiting,   // in the queue, not printing (also held or paused)
+  kPrinting,  // being printed now
+  kEnded,     // left the queue: printed, cancelled or aborted
+};
+
+// One job as the spooler tells of it.
+struct SpoolJob {
+  uint32_t id = 0;
+  std::optional<std::string> user;  // none where the spooler gives none
+  std::optional<std::string> document;
+  JobState state = JobState::kWaiting;
+  // The pages (impressions, copies included) the spooler says the job has
+  // printed so far; final once the job has ended. None where the spooler
+  // or its driver does not count them per job.
+  std::optional<uint32_t> pagesPrinted;
+};
+
+// What one watcher of a queue carries from one listing to the next, so that
+// the spooler can tell it which jobs ended in between. Made by the spooler
+// at the first listing; one per watcher, never shared between threads.
+class JobCursor {
+ public:
+  virtual ~JobCursor() = default;
+};
+
 class Spooler {
  public:
   virtual ~Spooler() = default;
+
+  // The jobs of the named queue: first those in it now, in the spooler's
+  // order, then every job that has left it since the previous listing with
+  // this cursor (kEnded, with its final pages), each told once. This
+  // includes a job that came and went between the two listings. A null
+  // cursor starts a new one, from now: it tells no ended jobs. On anything
+  // but kOk, jobs is empty and the cursor is left as it was.
+  virtual SpoolStatus ListJobs(const std::string& /*queue*/,
+                               std::unique_ptr<JobCursor>* /*cursor*/,
+                               std::vector<SpoolJob>* jobs) {
+    jobs->clear();
+    return SpoolStatus::kFailed;
+  }
+  // The queue's page counter: the pages printed on the queue, rising by
+  // each page as it is printed. It may fall when the spooler restarts.
+  virtual SpoolStatus ReadPageTotal(const std::string& /*queue*/, uint32_t* /*total*/) {
+    return SpoolStatus::kFailed;
+  }
+
   // OpenPrinterA without PRINTER_DEFAULTS. 0 or the error code.
   virtual uint32_t OpenPrinterA(const std::string& name, PrinterHandle* printer) = 0;
   // EnumJobsA. Fills buffer with *returned records followed by their texts
