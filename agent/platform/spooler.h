@@ -117,17 +117,23 @@ class Spooler {
   }
 
   // OpenPrinterA without PRINTER_DEFAULTS. 0 or the error code.
-  virtual uint32_t OpenPrinterA(const std::string& name, PrinterHandle* printer) = 0;
+  virtual uint32_t OpenPrinterA(const std::string& /*name*/, PrinterHandle* printer) {
+    *printer = nullptr;
+    return kErrorInvalidPrinterName;
+  }
   // EnumJobsA. Fills buffer with *returned records followed by their texts
   // and sets *needed to the bytes that took. When the records do not fit in
   // bufferSize it fails with kErrorInsufficientBuffer, *needed telling the
   // size to ask for; buffer may then be nullptr. An empty list fits in any
   // buffer. Only level 1 is served. 0 or the error code.
-  virtual uint32_t EnumJobsA(PrinterHandle printer, uint32_t firstJob, uint32_t jobCount,
-                            uint32_t level, uint8_t* buffer, uint32_t bufferSize,
-                            uint32_t* needed, uint32_t* returned) = 0;
+  virtual uint32_t EnumJobsA(PrinterHandle /*printer*/, uint32_t /*firstJob*/,
+                            uint32_t /*jobCount*/, uint32_t /*level*/, uint8_t* /*buffer*/,
+                            uint32_t /*bufferSize*/, uint32_t* /*needed*/,
+                            uint32_t* /*returned*/) {
+    return kErrorInvalidLevel;
+  }
   // ClosePrinter. 0 or the error code.
-  virtual uint32_t ClosePrinter(PrinterHandle printer) = 0;
+  virtual uint32_t ClosePrinter(PrinterHandle /*printer*/) { return 0; }
 
   // Not Win32: lets the watcher of an idle queue sleep through looks whose
   // answer is already known, where the spooler is told of every change.
