@@ -19,7 +19,7 @@ if [[ $(id -u) -ne 0 ]]; then
   echo "SKIP: installing a package needs root"
   exit 77
 fi
-for tool in dpkg cupsd lp setpriv useradd runuser; do
+for tool in dpkg cupsd lp setpriv unshare nsenter findmnt useradd runuser; do
   command -v "$tool" >/dev/null || { echo "SKIP: needs $tool"; exit 77; }
 done
 if dpkg-query -W -f='${db:Status-Status}' pelko 2>/dev/null | grep -qv '^not-installed$'; then
@@ -51,6 +51,12 @@ snapshot() {
     /usr/share/man/man8/pelkomon.8.gz "$state" -printf '%p %m %u:%g %l\n' 2>/dev/null | sort
 }
 before=$(snapshot)
+# Run-time folders the unit makes when the agent runs, and that were not
+# here before.
+new_runtime_dirs=()
+for dir in $(sed -n 's/^RuntimeDirectory=//p' "$source_dir/packaging/pelkomon.service"); do
+  [[ -e /run/$dir ]] || new_runtime_dirs+=("/run/$dir")
+done
 had_state=
 if [[ -e $state ]]; then
   had_state=1
@@ -87,6 +93,9 @@ dpkg_run() {
 restore() {
   stop_agent
   cups_env_stop
+  [[ -n ${cups_parent:-} ]] && rm -rf "$cups_parent"
+  # Only when empty: a process run by hand may use it too.
+  for dir in "${new_runtime_dirs[@]}"; do rmdir "$dir" 2>/dev/null; done
   if dpkg-query -W -f='${db:Status-Status}' pelko 2>/dev/null | grep -qv '^not-installed$'; then
     dpkg_run --purge pelko >/dev/null
   fi
@@ -112,7 +121,10 @@ value_of() {  # value_of NAME: the data pelkoreg shows for the value
     awk -v name="$1" '$1 == name { print $3 }'
 }
 
-cups_env_start || exit 1
+# Outside /tmp, which the unit makes private to the agent.
+cups_parent=$(mktemp -d /run/pelko-package-test.XXXXXX)
+chmod 755 "$cups_parent"
+TMPDIR=$cups_parent cups_env_start || exit 1
 cups_env_add_queue "$queue" 0.5 2>/dev/null || exit 1
 
 # --- install
@@ -176,25 +188,30 @@ for setting in "nPrinters REG_DWORD 1" "Printer1 REG_SZ $queue" "Printer1Cost RE
 done
 
 exec_start=$(sed -n 's/^ExecStart=//p' "$unit")
-unit_umask=$(sed -n 's/^UMask=//p' "$unit")
-limits=()
-grep -qx 'NoNewPrivileges=yes' "$unit" && limits+=(--no-new-privs)
-grep -qx 'CapabilityBoundingSet=' "$unit" && limits+=(--bounding-set=-all --inh-caps=-all)
 check "ExecStart runs the installed agent" /usr/sbin/pelkomon "$exec_start"
-# systemd's clean environment, but the private scheduler instead of the
-# system's.
-(
-  umask "${unit_umask:-0022}"
-  # shellcheck disable=SC2086  # ExecStart's words, as systemd splits them
-  exec env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin CUPS_SERVER="$CUPS_SERVER" \
-    setpriv "${limits[@]}" -- $exec_start
-) >"$work/agent.out" 2>&1 &
+mounts=yes
+if ! unshare --mount --propagation private true 2>/dev/null; then
+  echo "SKIP: no mount namespace here: the agent runs without the unit's file system confinement"
+  mounts=no
+fi
+# The private scheduler instead of the system's.
+PELKO_UNIT_MOUNTS=$mounts bash "$here/run_as_unit.sh" "$unit" CUPS_SERVER="$CUPS_SERVER" \
+  >"$work/agent.out" 2>&1 &
 agent=$!
 runs_agent() { [[ $(readlink "/proc/$agent/exe") == /usr/sbin/pelkomon ]]; }
 check "the agent runs" yes "$(wait_for 10 runs_agent && echo yes)"
-if [[ " ${limits[*]} " == *" --bounding-set=-all "* ]]; then
-  check "the agent has no capabilities" 0000000000000000 \
-    "$(awk '$1 == "CapEff:" { print $2 }' "/proc/$agent/status")"
+check "the agent has no capabilities" 0000000000000000 \
+  "$(awk '$1 == "CapEff:" { print $2 }' "/proc/$agent/status")"
+check "nor can it gain any" 1 "$(awk '$1 == "NoNewPrivs:" { print $2 }' "/proc/$agent/status")"
+if [[ $mounts == yes ]]; then
+  confined() {  # confined COMMAND: runs it in the agent's file system view
+    nsenter -t "$agent" -m -- "$@" >/dev/null 2>&1
+  }
+  check "it sees the system read-only" no "$(confined touch /etc/pelko-probe && echo yes || echo no)"
+  check "and /var/lib/pelko writable" yes \
+    "$(confined touch "$state/probe" && echo yes || echo no)"
+  rm -f "$state/probe"
+  check "and no home folders" "" "$(nsenter -t "$agent" -m -- ls -A /root /home 2>/dev/null | grep -v ':$' | grep -v '^$')"
 fi
 
 document=$work/two-pages.ps
