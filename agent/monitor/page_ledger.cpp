@@ -104,10 +104,10 @@ std::vector<PageShare> PageLedger::Share(uint32_t rise, const SpoolJob& passJob)
   return shares;
 }
 
-bool PageLedger::HasJobsToAccount() const {
-  return std::any_of(jobs.begin(), jobs.end(), [](const auto& item) {
-    return !item.second.ended || !item.second.entered;
-  });
+bool PageLedger::NeedsPass(const SpoolJob& listed) const {
+  if (listed.state != JobState::kEnded) return true;
+  auto known = jobs.find(listed.id);
+  return known != jobs.end() && !known->second.entered;
 }
 
 void PageLedger::ForgetSettled() {

@@ -50,9 +50,10 @@ class PageLedger {
   // Returns every job with pages in this pass, the pass's job, and every
   // ended job that has not had an entry yet; each is then taken as entered.
   std::vector<PageShare> Share(uint32_t rise, const SpoolJob& passJob);
-  // Whether any known job still waits for a pass: one in the queue, or one
-  // that ended before it had an entry.
-  bool HasJobsToAccount() const;
+  // Whether a listed job still needs a pass of its own: one in the queue
+  // does, as every job found does; one that ended only until an earlier
+  // pass has entered it.
+  bool NeedsPass(const SpoolJob& listed) const;
   std::size_t KnownJobs() const { return jobs.size(); }
 
  private:

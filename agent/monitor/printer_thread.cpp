@@ -83,7 +83,11 @@ bool PrinterThread::ListInto(std::vector<SpoolJob>* jobs) {
 void PrinterThread::PollQueue() {
   std::vector<SpoolJob> jobs;
   if (ListInto(&jobs)) {
-    for (const SpoolJob& job : jobs) AccountJob(job);
+    // Jobs that ended since the last look are entered by the first pass;
+    // only where none is left in the queue does one need a pass of its own.
+    for (const SpoolJob& job : jobs) {
+      if (ledger.NeedsPass(job)) AccountJob(job);
+    }
   }
   if (!pending.empty() && env.clock->MonotonicMs() - pendingTriedAt >= PendingRetryMs) {
     RetryPending();

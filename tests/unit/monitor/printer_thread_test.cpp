@@ -141,14 +141,19 @@ TEST_F(PrinterThreadTest, JobThatComesAndGoesBetweenLooksGetsItsEntry) {
   fake.spooler.Print("HP", 9, 2);
   fake.spooler.Print("HP", 9, 2);  // two copies of two pages
   fake.spooler.End("HP", 9);
+  fake.spooler.Submit("HP", {10, "eve", "cancelled.pdf"});
+  fake.spooler.End("HP", 10);
   Look();
-  ASSERT_EQ(thread.records.size(), 1u);
+  ASSERT_EQ(thread.records.size(), 2u);
   EXPECT_EQ(thread.records[0].jobId, 9);
   EXPECT_EQ(thread.records[0].userName, "eve");
   EXPECT_EQ(thread.records[0].pages, 4);
   EXPECT_EQ(thread.records[0].cost, 20);
+  EXPECT_EQ(thread.records[1].jobId, 10);
+  EXPECT_EQ(thread.records[1].pages, 0);
+  EXPECT_EQ(fake.clock.Waits(), (std::vector<uint32_t>{2000})) << "one pass enters both";
   Look();
-  EXPECT_EQ(thread.records.size(), 1u) << "told once, entered once";
+  EXPECT_EQ(thread.records.size(), 2u) << "told once, entered once";
 }
 
 TEST_F(PrinterThreadTest, JobsThatComeAndGoDuringAnotherJobsPassAreNotLost) {
@@ -320,6 +325,7 @@ TEST_F(PrinterThreadTest, PagesOfAHeldLogStayPendingUntilAWriteSucceeds) {
 
   thread.logHeld = false;
   fake.spooler.End("HP", 7);
+  fake.clock.Sleep(PendingRetryMs);
   Look();
   ASSERT_EQ(thread.records.size(), 1u);
   EXPECT_EQ(thread.records[0].pages, 5);
