@@ -66,7 +66,7 @@ done
 
 # --- A private CUPS server -------------------------------------------------------
 source "$root/tests/cups/cups-env.sh"
-work=$(mktemp -d /tmp/pelko-demo.XXXXXX)
+work=$(mktemp -d "${TMPDIR:-/tmp}/pelko-demo.XXXXXX")
 chmod 755 "$work"
 agent=
 cleanup() {
