@@ -16,6 +16,7 @@ if ! git -C "$source_dir" rev-parse --git-dir >/dev/null 2>&1; then
 fi
 
 work=$(mktemp -d)
+chmod 755 "$work"  # cupsd runs its filters as lp
 cleanup() {
   pkill -KILL -f "$work/" 2>/dev/null
   rm -rf "$work"
