@@ -1,13 +1,13 @@
 #include "agent/monitor/printer_thread.h"
 
+#include <set>
+
 #include "agent/config/registry_value.h"
 #include "agent/logs/record_job.h"
 
 namespace pelko {
 
 namespace {
-
-std::string Text(const std::optional<std::string>& text) { return text ? *text : std::string(); }
 
 const char* Describe(SpoolStatus status) {
   switch (status) {
@@ -131,7 +131,7 @@ void PrinterThread::AccountJob(const SpoolJob& job) {
                                      share.document, static_cast<int32_t>(share.pages),
                                      static_cast<int32_t>(share.pages * price), stamp}));
   }
-  for (const PendingKey& key : shared) TryEnter(key);
+  TryEnter(shared);
   RetryPending();
 }
 
@@ -151,16 +151,25 @@ PrinterThread::PendingKey PrinterThread::Keep(const JobFigures& figures) {
   return key;
 }
 
-void PrinterThread::TryEnter(const PendingKey& key) {
-  auto at = pending.find(key);
-  if (at == pending.end()) return;
-  // A stop inside the write throws before anything is written, and the
-  // figures stay here for the next run of this thread.
-  if (Record(at->second)) {
-    pending.erase(key);
-    return;
+void PrinterThread::TryEnter(const std::vector<PendingKey>& keys) {
+  // A log that refused one write refuses the next: each costs a second of
+  // retries, so the rest of its jobs wait for a later round.
+  std::set<std::string> refused;
+  for (const PendingKey& key : keys) {
+    auto at = pending.find(key);
+    if (at == pending.end() || refused.count(key.first)) continue;
+    // A stop inside the write throws before anything is written, and the
+    // figures stay here for the next run of this thread.
+    if (Record(at->second)) {
+      pending.erase(at);
+      continue;
+    }
+    refused.insert(key.first);
+    ReportPending(at->second);
   }
-  const JobFigures& figures = at->second;
+}
+
+void PrinterThread::ReportPending(const JobFigures& figures) {
   Report(env, Severity::kWarning, "pending " + figures.printerName,
          "printer \"" + figures.printerName + "\": job " + std::to_string(figures.jobId) +
              " could not be entered in its daily log; its " + std::to_string(figures.pages) +
@@ -171,7 +180,7 @@ void PrinterThread::RetryPending() {
   pendingTriedAt = env.clock->MonotonicMs();
   std::vector<PendingKey> keys;
   for (const auto& [key, figures] : pending) keys.push_back(key);
-  for (const PendingKey& key : keys) TryEnter(key);
+  TryEnter(keys);
 }
 
 bool PrinterThread::Record(const JobFigures& figures) {

@@ -71,8 +71,9 @@ class PrinterThread : public WorkerThread {
   using PendingKey = std::pair<std::string, int32_t>;  // printer, job
   // Adds a job's figures to what it has pending.
   PendingKey Keep(const JobFigures& figures);
-  // Writes what a job has pending; on failure it stays for the next write.
-  void TryEnter(const PendingKey& key);
+  // Writes what these jobs have pending; what fails stays for a later try.
+  void TryEnter(const std::vector<PendingKey>& keys);
+  void ReportPending(const JobFigures& figures);
   void RetryPending();
   // After a look: sleeps for as long as the spooler vouches for its answer,
   // or until the queue changes or the thread is asked to stop.

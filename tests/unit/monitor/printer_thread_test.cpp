@@ -24,6 +24,7 @@ class RecordingPrinterThread : public PrinterThread {
 
   std::vector<JobFigures> records;
   bool logHeld = false;
+  int attempts = 0;
 
   std::map<int32_t, int32_t> PagesByJob() const {
     std::map<int32_t, int32_t> pages;
@@ -38,6 +39,7 @@ class RecordingPrinterThread : public PrinterThread {
 
  protected:
   bool Record(const JobFigures& figures) override {
+    ++attempts;
     if (logHeld) return false;
     records.push_back(figures);
     return true;
@@ -331,6 +333,24 @@ TEST_F(PrinterThreadTest, PagesOfAHeldLogStayPendingUntilAWriteSucceeds) {
   EXPECT_EQ(thread.records[0].pages, 5);
   EXPECT_EQ(thread.records[0].cost, 25);
   EXPECT_EQ(thread.PendingJobs(), 0u);
+}
+
+TEST_F(PrinterThreadTest, HeldLogCostsOneRefusedWritePerRoundNotOnePerJob) {
+  Start();
+  thread.logHeld = true;
+  for (uint32_t id = 1; id <= 20; ++id) {
+    fake.spooler.Submit("HP", {id});
+    fake.spooler.Print("HP", id, 1);
+    fake.spooler.End("HP", id);
+  }
+  Look();
+  EXPECT_EQ(thread.PendingJobs(), 20u);
+  EXPECT_EQ(thread.attempts, 2) << "the pass's writes, then the retry";
+  thread.logHeld = false;
+  fake.clock.Sleep(PendingRetryMs);
+  Look();
+  EXPECT_EQ(thread.PendingJobs(), 0u);
+  EXPECT_EQ(thread.PagesInAll(), 20);
 }
 
 TEST_F(PrinterThreadTest, PendingPagesSurviveAStopAndARestart) {
