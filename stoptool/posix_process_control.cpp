@@ -110,8 +110,9 @@ ProcessControl::Found PosixProcessControl::FindRunning(const std::string& path,
                                                        std::string* error) {
   struct stat file;
   if (stat(path.c_str(), &file) != 0) {
-    *error = path + ": " + ErrorText(errno);
-    return errno == ENOENT ? Found::kNoProgramFile : Found::kFailed;
+    const int reason = errno;
+    *error = path + ": " + ErrorText(reason);
+    return reason == ENOENT ? Found::kNoProgramFile : Found::kFailed;
   }
   const FileIdentity program{file.st_dev, file.st_ino};
 
