@@ -231,6 +231,10 @@ if wait_for 90 accounted; then
     'BEGIN { printf "time from install to the first accounted job: %.1f s\n", to - from }'
 fi
 check "a job of 2 pages at 5 accounted in the installed logs folder" yes "$(accounted && echo yes)"
+if ! accounted; then
+  echo "--- $log:"; cat "$log" 2>/dev/null; echo
+  echo "--- the queue:"; lpstat -o "$queue" 2>&1
+fi
 check "the log is not writable by others" "" "$(find "$state/Logs" -type f -perm /022 -printf '%p ')"
 
 kill -TERM "$agent"
