@@ -244,6 +244,19 @@ check "SIGTERM ends the agent with 0" 0 "$?"
 agent=
 check "the agent wrote nothing to its output" "" "$(cat "$work/agent.out")"
 
+# The installed stop tool finds the agent that the unit runs and ends it
+# the same way.
+PELKO_UNIT_MOUNTS=$mounts bash "$here/run_as_unit.sh" "$unit" CUPS_SERVER="$CUPS_SERVER" \
+  >"$work/agent.out" 2>&1 &
+agent=$!
+wait_for 10 runs_agent
+timeout 30 /usr/sbin/stopmon
+check "stopmon succeeds" 0 "$?"
+wait_for 20 bash -c "! kill -0 $agent 2>/dev/null"
+wait "$agent"
+check "and the agent it ends exits with 0" 0 "$?"
+agent=
+
 # --- a reinstall (as an upgrade runs it) keeps the settings
 dpkg_run -i "$deb" || echo "FAIL: dpkg -i again"
 check "reinstall keeps the printers" "$queue" "$(value_of Printer1)"
