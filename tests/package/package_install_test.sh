@@ -57,11 +57,8 @@ new_runtime_dirs=()
 for dir in $(sed -n 's/^RuntimeDirectory=//p' "$source_dir/packaging/pelkomon.service"); do
   [[ -e /run/$dir ]] || new_runtime_dirs+=("/run/$dir")
 done
-had_state=
-if [[ -e $state ]]; then
-  had_state=1
-  cp -a "$state" "$work/state-before"
-fi
+set_aside=
+state_ours=
 
 stop_agent() {
   [[ -n $agent ]] || return 0
@@ -99,12 +96,24 @@ restore() {
   if dpkg-query -W -f='${db:Status-Status}' pelko 2>/dev/null | grep -qv '^not-installed$'; then
     dpkg_run --purge pelko >/dev/null
   fi
-  rm -rf "$state"
-  [[ -n $had_state ]] && cp -a "$work/state-before" "$state"
+  if [[ -n $state_ours ]]; then
+    rm -rf "$state"
+    if [[ -n $set_aside ]]; then
+      mv "$set_aside" "$state" && set_aside=
+    fi
+    state_ours=
+  fi
   [[ -n $intruder ]] && userdel -r "$intruder" >/dev/null 2>&1
   intruder=
 }
 trap 'restore; rm -rf "$work"' EXIT
+# A folder that was here already is set aside whole, so that the package
+# meets a machine without one, and put back at the end.
+if [[ -e $state ]]; then
+  set_aside=$state.package-test.$$
+  mv "$state" "$set_aside" || exit 1
+fi
+state_ours=1
 
 wait_for() {  # wait_for SECONDS COMMAND...: true once COMMAND succeeds
   local limit=$(($1 * 10))
