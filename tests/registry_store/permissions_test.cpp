@@ -228,5 +228,18 @@ TEST_F(StorePermissionsTest, AnOlderReadableLockIsMadeTheOwnersAlone) {
   EXPECT_EQ(MalloryAttacks(store), 0);
 }
 
+// As under a /tmp that every user may write: the store folder in it is
+// root's and stays so, since no one else can rename or remove it there.
+TEST_F(TempStoreTest, AStoreInAStickyFolderIsUsed) {
+  const std::string sticky = folder_ + "/tmp";
+  ASSERT_EQ(mkdir(sticky.c_str(), 0700), 0);
+  chmod(sticky.c_str(), 01777);
+  FileRegistryStore store(sticky + "/store");
+  EXPECT_EQ(SetPath(store, "/srv/pelko"), kErrorSuccess);
+  std::string path;
+  EXPECT_EQ(GetPath(store, &path), kErrorSuccess);
+  EXPECT_EQ(path, "/srv/pelko");
+}
+
 }  // namespace
 }  // namespace pelko

@@ -20,7 +20,8 @@
 #include <thread>
 #include <utility>
 
-#include "agent/platform/env.h"
+#include "agent/platform/clock.h"
+#include "agent/platform/logger.h"
 #include "agent/platform/posix/safe_path.h"
 
 namespace pelko {
@@ -183,10 +184,10 @@ int32_t MakeDirs(const std::string& path) {
 
 // Settings decide what root runs, so they are taken only from where no one
 // else can change them (safe_path.h). On refusal *untrusted says why.
-int32_t CheckTrusted(const std::string& path, std::string* untrusted) {
+int32_t CheckTrusted(const std::string& path, std::string* untrusted, int strictLevels = 2) {
   std::string resolved;
   std::string why;
-  switch (CheckPathSafety(path, &resolved, &why)) {
+  switch (CheckPathSafety(path, &resolved, &why, strictLevels)) {
     case PathSafety::kSafe: return kErrorSuccess;
     case PathSafety::kError: return StatusFromErrno(errno);
     case PathSafety::kUnsafe: break;
@@ -334,7 +335,8 @@ class StoreLock {
   // On refusal *untrusted says why.
   int32_t Acquire(const std::string& folder, std::string* untrusted) {
     int32_t status = MakeDirs(folder);
-    if (status == kErrorSuccess) status = CheckTrusted(folder, untrusted);
+    // The store's folder may lie in a sticky one such as /tmp.
+    if (status == kErrorSuccess) status = CheckTrusted(folder, untrusted, 1);
     if (status != kErrorSuccess) return status;
     const std::string path = folder + "/" + kLockFile;
     fd_ = open(path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, kLockMode);
@@ -1025,9 +1027,13 @@ Registry& PlatformRegistry() {
         return std::string(folder && *folder ? folder : "/var/lib/pelko/registry");
       }(),
       [](const std::string& why) {
-        Report(PlatformEnv(), Severity::kError, "store " + why,
-               "Registry store refused: " + why +
-                   "; settings that others can change are not used");
+        // Its own report rather than the Env's: every program that reads
+        // the store says this, and the Env would start them a spooler.
+        static TroubleReport troubles(&PlatformLogger());
+        troubles.Say(Severity::kError, "store " + why,
+                     "Registry store refused: " + why +
+                         "; settings that others can change are not used",
+                     PlatformClock().MonotonicMs());
       });
   return store;
 }

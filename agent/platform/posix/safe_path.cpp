@@ -25,7 +25,8 @@ bool OwnedSafely(const struct stat& st, bool stickyExcused, std::string* why) {
   return true;
 }
 
-PathSafety CheckPathSafety(const std::string& path, std::string* resolved, std::string* why) {
+PathSafety CheckPathSafety(const std::string& path, std::string* resolved, std::string* why,
+                           int strictLevels) {
   char* real = path.empty() ? nullptr : realpath(path.c_str(), nullptr);
   if (real == nullptr) {
     const int error = path.empty() ? ENOENT : errno;
@@ -46,7 +47,7 @@ PathSafety CheckPathSafety(const std::string& path, std::string* resolved, std::
       return PathSafety::kError;
     }
     std::string problem;
-    if (!OwnedSafely(st, depth >= 2, &problem)) {
+    if (!OwnedSafely(st, depth >= strictLevels, &problem)) {
       *why = at + " " + problem;
       return PathSafety::kUnsafe;
     }
