@@ -126,7 +126,7 @@ TEST_F(StorePermissionsTest, MadeUnderUmask000NoOtherUserCanChangeIt) {
     EXPECT_EQ(path, "/srv/pelko") << store;
     EXPECT_EQ(ModeOf(store), 0755u) << store;
     EXPECT_EQ(ModeOf(store + "/HKEY_LOCAL_MACHINE/software/pelko"), 0755u) << store;
-    EXPECT_EQ(ModeOf(store + "/HKEY_LOCAL_MACHINE/software/pelko/Values.reg"), 0644u) << store;
+    EXPECT_EQ(ModeOf(store + "/HKEY_LOCAL_MACHINE/software/pelko/Values.reg"), 0600u) << store;
     EXPECT_EQ(ModeOf(store + "/registry.lock"), 0600u) << store;
   }
 }

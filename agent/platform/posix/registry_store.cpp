@@ -35,10 +35,11 @@ constexpr char kTempFile[] = "Values.reg.new";
 constexpr char kLockFile[] = "registry.lock";
 constexpr off_t kMaxFileSize = 64 << 20;
 // Whatever the umask of whoever makes them: only the owner may write the
-// store, and only the owner may open the lock, since whoever can open it
-// can hold it and so stop every change.
+// store, only the owner may read the values (the mail password is one), and
+// only the owner may open the lock, since whoever can open it can hold it
+// and so stop every change.
 constexpr mode_t kDirMode = 0755;
-constexpr mode_t kFileMode = 0644;
+constexpr mode_t kFileMode = 0600;
 constexpr mode_t kLockMode = 0600;
 // ReadWholeFile's answer for a file someone else could have written.
 constexpr int kUntrusted = -1;
@@ -261,8 +262,9 @@ int32_t ReplaceFile(const std::string& dir, const std::string& text, const mode_
   const int fd =
       open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, kFileMode);
   if (fd < 0) return StatusFromErrno(errno);
-  // An owner may have made the file private; no one else gets write.
-  fchmod(fd, keepMode ? *keepMode & 0755 : kFileMode);
+  // Never more than the owner's: a file an older version left readable to
+  // all is made private at its next rewrite.
+  fchmod(fd, keepMode ? *keepMode & 0700 : kFileMode);
   const bool written = WriteAll(fd, text) && fdatasync(fd) == 0;
   const int error = written ? 0 : errno;
   if (close(fd) != 0 || !written) {
