@@ -12,7 +12,7 @@
 
 #include "agent/core/worker_thread.h"
 #include "agent/logs/log_locks.h"
-#include "agent/monitor/perf_counter.h"
+#include "agent/platform/pdh/perf_counter.h"
 #include "agent/platform/spooler.h"
 
 namespace pelko {
