@@ -192,7 +192,7 @@ std::string Result() {
 void Append(const std::string& line) {
   const std::string path = Result();
   if (path.empty()) return;
-  std::ofstream out(path, std::ios::app);
+  std::ofstream out(path, std::ios::app | std::ios::binary);
   out << line << "\n";
 }
 
