@@ -7,14 +7,18 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
+#include <map>
 #include <memory>
+#include <thread>
 #include <string>
 #include <vector>
 
 #include "agent/platform/clock.h"
 #include "agent/platform/spooler.h"
 #include "agent/platform/system_info.h"
+#include "agent/platform/win32/job_journal.h"
 
 namespace pelko {
 namespace {
@@ -285,6 +289,111 @@ TEST_F(Win32Spooler, UnannouncedJobEndsTheVouchingUntilANotification) {
   AwaitChange();
   ASSERT_EQ(List(), Jobs{});
   EXPECT_GT(spooler.QuietMs(queue), 0u);
+}
+
+// Jobs printing a page at a time while others wait, and jobs that come and
+// go at once, on two watched queues looked at every 20 ms with pauses as
+// long as a pass: each job is told ended exactly once, with every page it
+// printed.
+TEST_F(Win32Spooler, EveryJobIsToldEndedOnceWithAllItsPages) {
+  const std::vector<std::string> queues{queue + "A", queue + "B"};
+  std::vector<std::unique_ptr<Signal>> signals;
+  for (const std::string& name : queues) {
+    signals.push_back(PlatformClock().NewSignal());
+    spooler.AddChangeSignal(name, signals.back().get());
+  }
+  std::map<DWORD, DWORD> printed;  // by the stand-in, per job
+  std::atomic<bool> finished{false};
+  auto print = [&] {
+    unsigned seed = 12345;
+    auto next = [&seed](unsigned range) {
+      seed = seed * 1103515245u + 12345u;
+      return (seed >> 16) % range;
+    };
+    for (int round = 0; round < 40; ++round) {
+      const char* name = queues[round % 2].c_str();
+      if (next(4) == 0) {
+        const DWORD pages = 1 + next(3);
+        printed[standIn.flashJob(name, "flash", "f.doc", pages)] = pages;
+        continue;
+      }
+      std::vector<DWORD> ids;
+      for (unsigned n = 1 + next(3); n > 0; --n) ids.push_back(standIn.addJob(name, "u", "d"));
+      for (DWORD id : ids) {
+        for (unsigned page = 1 + next(4); page > 0; --page) {
+          standIn.printPages(name, id, 1);
+          ++printed[id];
+          std::this_thread::sleep_for(std::chrono::milliseconds(next(15)));
+        }
+        standIn.endJob(name, id);
+      }
+    }
+    finished = true;
+  };
+
+  std::map<DWORD, uint32_t> told;  // ended jobs' pages
+  std::map<DWORD, int> times;
+  std::vector<std::unique_ptr<JobCursor>> cursors(queues.size());
+  auto look = [&] {
+    for (std::size_t q = 0; q < queues.size(); ++q) {
+      uint32_t total = 0;
+      ASSERT_EQ(spooler.ReadPageTotal(queues[q], &total), SpoolStatus::kOk);
+      std::vector<SpoolJob> jobs;
+      ASSERT_EQ(spooler.ListJobs(queues[q], &cursors[q], &jobs), SpoolStatus::kOk);
+      for (const SpoolJob& job : jobs) {
+        if (job.state != JobState::kEnded) continue;
+        told[job.id] = job.pagesPrinted.value_or(0);
+        ++times[job.id];
+      }
+    }
+  };
+  look();  // the cursors start here
+  std::thread printer(print);
+  for (int tick = 0; tick < 2000 && !finished; ++tick) {
+    look();
+    std::this_thread::sleep_for(std::chrono::milliseconds(tick % 25 == 0 ? 400 : 20));
+  }
+  printer.join();
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  look();
+  look();
+
+  int exact = 0;
+  for (const auto& [id, pages] : printed) {
+    exact += told.count(id) != 0 && told[id] == pages && times[id] == 1;
+  }
+  EXPECT_EQ(exact, static_cast<int>(printed.size())) << "jobs told exactly";
+  EXPECT_EQ(told.size(), printed.size());
+  for (std::size_t q = 0; q < queues.size(); ++q) {
+    spooler.RemoveChangeSignal(queues[q], signals[q].get());
+  }
+}
+
+// The watcher may take a job's last notification in only after a listing
+// told the job ended: it is not told again, and not forgotten too early.
+TEST(Win32JobCursor, LateNewsOfAnEndedJobIsNotToldAgain) {
+  Win32JobCursor cursor(1);
+  std::vector<SpoolJob> jobs;
+  const std::vector<JobRecord> printing{JobRecord{7, "ann", "a.pdf", kJobStatusPrinting, 2}};
+  TellJobs(printing, {}, {}, true, false, 1, &cursor, &jobs);
+  ASSERT_EQ(jobs.size(), 1u);
+  TellJobs({}, {}, {}, true, false, 1, &cursor, &jobs);
+  ASSERT_EQ(jobs.size(), 1u);
+  EXPECT_EQ(jobs[0].state, JobState::kEnded);
+  EXPECT_EQ(jobs[0].pagesPrinted, 2u);
+
+  for (int listing = 0; listing < 3; ++listing) {
+    TellJobs({}, {}, {}, true, false, 1, &cursor, &jobs);
+    ASSERT_TRUE(jobs.empty());
+  }
+  JobJournal journal;
+  journal.Learn(5, JobRecord{7, {}, {}, kJobStatusPrinted | kJobStatusDeleted, 3});
+  std::map<uint32_t, JobRecord> news;
+  std::vector<uint32_t> before;
+  journal.Read(cursor.position, 6, &news, &before);
+  ASSERT_EQ(before, std::vector<uint32_t>{7});
+  TellJobs({}, news, before, true, false, 6, &cursor, &jobs);
+  EXPECT_TRUE(jobs.empty());
 }
 
 }  // namespace

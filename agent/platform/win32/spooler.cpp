@@ -5,6 +5,8 @@
 
 #include <cmath>
 #include <cstddef>
+#include <chrono>
+#include <condition_variable>
 #include <cstring>
 #include <map>
 #include <memory>
@@ -35,6 +37,9 @@ constexpr std::size_t kMaxNotified = MAXIMUM_WAIT_OBJECTS - 1;
 constexpr int kEnumAttempts = 4;
 // Refreshes asked in a row while the spooler keeps discarding.
 constexpr int kRefreshAttempts = 3;
+// How long a listing waits for the watcher to take in a notification that
+// was pending when the spooler answered.
+constexpr auto kNewsWait = std::chrono::milliseconds(100);
 
 // The job fields the notifications are asked to carry.
 WORD kJobFields[] = {JOB_NOTIFY_FIELD_USER_NAME, JOB_NOTIFY_FIELD_DOCUMENT,
@@ -196,6 +201,7 @@ class Win32Spooler : public Spooler {
     std::vector<JobRecord> queued;
     const SpoolStatus status = EnumQueue(queue, &queued);
     if (status != SpoolStatus::kOk) return status;
+    AwaitPendingNews(queue);
 
     auto* mine = dynamic_cast<Win32JobCursor*>(cursor->get());
     std::unique_ptr<Win32JobCursor> fresh;
@@ -364,6 +370,24 @@ class Win32Spooler : public Spooler {
     return record;
   }
 
+  // A job that left just before the spooler answered may have its last
+  // pages in a notification not yet taken in: worth a short wait, since
+  // the listing would otherwise tell it with fewer pages than it printed.
+  void AwaitPendingNews(const std::string& queue) {
+    std::unique_lock<std::mutex> lock(mutex);
+    auto found = queues.find(queue);
+    if (found == queues.end()) return;
+    Notified& notified = found->second;
+    if (!notified.fields || notified.change == INVALID_HANDLE_VALUE ||
+        WaitForSingleObject(notified.change, 0) != WAIT_OBJECT_0) {
+      return;
+    }
+    const uint64_t changes = notified.changes;
+    taken.wait_for(lock, kNewsWait, [&] {
+      return stopping || notified.changes != changes || notified.change == INVALID_HANDLE_VALUE;
+    });
+  }
+
   // Under mutex: keeps the facts QuietMs vouches with.
   void NoteLook(const std::string& queue, const std::vector<JobRecord>& queued,
                 uint64_t changesBefore) {
@@ -429,6 +453,7 @@ class Win32Spooler : public Spooler {
         // at every 20 ms.
         std::lock_guard<std::mutex> lock(mutex);
         for (auto& [name, notified] : queues) Forget(notified);
+        taken.notify_all();
         return;
       }
       // Rearmed before the watchers are woken, so a change after their look
@@ -447,6 +472,7 @@ class Win32Spooler : public Spooler {
       // One that cannot be rearmed would fire for ever; the queue goes back
       // to looks every 20 ms.
       if (!rearmed) Forget(notified);
+      taken.notify_all();
     }
   }
 
@@ -514,6 +540,7 @@ class Win32Spooler : public Spooler {
   }
 
   std::mutex mutex;  // everything below
+  std::condition_variable taken;  // the watcher took in a notification
   std::map<std::string, Notified> queues;
   std::map<std::string, JobJournal> journals;
   std::map<std::string, bool> countingQueues;  // a job of it told a page printed
