@@ -69,34 +69,49 @@ entry() {  # entry QUEUE ID
     "$(log_of "$1")" 2>/dev/null |
     sed 's|<id>[0-9]*</id><user>\([^<]*\)</user> <printer>\([^<]*\)</printer><doc>\([^<]*\)</doc> <pages>\([0-9-]*\)</pages> <cost>\([0-9-]*\)</cost>|\1\|\2\|\3\|\4\|\5|'
 }
-# The jobs the stand-in ended: "QUEUE ID USER DOC PAGES" lines.
+# The jobs the stand-in ended: "QUEUE ID USER DOC PAGES END_MS" lines.
 ended() { grep -v '^done' "$result"; }
 expected() {  # expected QUEUE USER DOC PAGES
   echo "$2|$1|$3|$4|$(($4 * cost[$1]))"
 }
-exact() {  # exact: how many ended jobs have exactly their entry
-  local n=0 queue id user doc pages
-  while read -r queue id user doc pages; do
+# Polls until every job has its exact entry (or a minute after the run),
+# noting for each how long after its end the entry became exact.
+declare -A latency
+settle() {
+  local queue id user doc pages end now n
+  for _ in $(seq 1 400); do
+    n=0
+    while read -r queue id user doc pages end; do
+      if [[ -z ${latency[$queue.$id]:-} ]]; then
+        [[ $(entry "$queue" "$id") == "$(expected "$queue" "$user" "$doc" "$pages")" ]] || continue
+        now=$(date +%s%3N)
+        latency[$queue.$id]=$((now > end ? now - end : 0))
+      fi
+      n=$((n + 1))
+    done < <(ended)
+    [[ $n -eq $jobs_planned ]] && return
+    if grep -qx done "$result"; then
+      done_at=${done_at:-$(date +%s)}
+      (( $(date +%s) - done_at > 60 )) && return
+    fi
+    sleep 0.5
+  done
+}
+exact() {  # how many ended jobs have exactly their entry now
+  local n=0 queue id user doc pages end
+  while read -r queue id user doc pages end; do
     [[ $(entry "$queue" "$id") == "$(expected "$queue" "$user" "$doc" "$pages")" ]] && n=$((n + 1))
   done < <(ended)
   echo "$n"
 }
 jobs_planned=$(grep -c '^[0-9]' "$scenario")
 
-# The print run, then the agent's last passes (2 s a job found).
-for _ in $(seq 1 120); do
-  grep -qx done "$result" && break
-  sleep 0.5
-done
+settle
 check "the stand-in printed every job" "yes $jobs_planned" \
   "$(grep -qx done "$result" && echo yes) $(ended | wc -l)"
-for _ in $(seq 1 60); do
-  [[ $(exact) -eq $jobs_planned ]] && break
-  sleep 1
-done
 sleep 3  # a late pass would show as a changed entry
 
-while read -r queue id user doc pages; do
+while read -r queue id user doc pages end; do
   check "$queue job $id ($doc)" "$(expected "$queue" "$user" "$doc" "$pages")" \
     "$(entry "$queue" "$id")"
 done < <(ended)
@@ -108,4 +123,6 @@ for queue in Office Lab Annex; do
        2>/dev/null)"
 done
 echo "jobs accounted exactly: $(exact) / $jobs_planned"
+printf '%s\n' "${latency[@]}" | sort -n |
+  awk '{ v[NR] = $1; s += $1 } END { if (NR) printf "end to exact entry: median %.1f s, max %.1f s, mean %.1f s\n", v[int((NR + 1) / 2)] / 1000, v[NR] / 1000, s / NR / 1000 }'
 [[ $failures -eq 0 ]]

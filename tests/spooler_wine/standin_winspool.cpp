@@ -12,8 +12,8 @@
 // and optionally "page_ms N" (default 300). Each queue prints its oldest
 // job a page every page_ms while the others wait; a flash job is added,
 // printed and gone at once, between any two looks. Every ended job is
-// appended to PELKO_STANDIN_RESULT as "QUEUE ID USER DOCUMENT PAGES", and
-// "done" follows the last.
+// appended to PELKO_STANDIN_RESULT as "QUEUE ID USER DOCUMENT PAGES
+// END_UNIX_MS", and "done" follows the last.
 #include <windows.h>
 #include <winspool.h>
 
@@ -198,7 +198,12 @@ void Append(const std::string& line) {
 
 std::string Ended(const std::string& name, const Job& job) {
   std::ostringstream line;
-  line << name << " " << job.id << " " << job.user << " " << job.document << " " << job.printed;
+  FILETIME now;
+  GetSystemTimeAsFileTime(&now);
+  const ULONGLONG ticks = (static_cast<ULONGLONG>(now.dwHighDateTime) << 32) | now.dwLowDateTime;
+  const ULONGLONG unixMs = ticks / 10000 - 11644473600000ULL;
+  line << name << " " << job.id << " " << job.user << " " << job.document << " " << job.printed
+       << " " << unixMs;
   return line.str();
 }
 
