@@ -52,8 +52,9 @@ SpoolJob Ended(uint32_t id, const Win32JobCursor& cursor, const JobRecord* queue
 }  // namespace
 
 bool IsFinished(const JobRecord& record) {
-  return (record.status.value_or(0) &
-          (kJobStatusPrinted | kJobStatusDeleted | kJobStatusComplete)) != 0;
+  // Not JOB_STATUS_COMPLETE: all sent to the printer, which may still be
+  // printing and counting.
+  return (record.status.value_or(0) & (kJobStatusPrinted | kJobStatusDeleted)) != 0;
 }
 
 void JobJournal::Learn(uint64_t seq, const JobRecord& news) {

@@ -19,7 +19,6 @@ namespace pelko {
 // JOB_STATUS_* bits that matter here (the rest are kept as they come).
 inline constexpr uint32_t kJobStatusDeleting = 0x0004;
 inline constexpr uint32_t kJobStatusDeleted = 0x0100;
-inline constexpr uint32_t kJobStatusComplete = 0x1000;
 
 // One job as the spooler last told of it: from EnumJobs (every field) or
 // from notifications (the fields they carried so far).

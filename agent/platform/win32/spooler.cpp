@@ -25,7 +25,6 @@ static_assert(kJobStatusPrinting == JOB_STATUS_PRINTING);
 static_assert(kJobStatusPrinted == JOB_STATUS_PRINTED);
 static_assert(kJobStatusDeleting == JOB_STATUS_DELETING);
 static_assert(kJobStatusDeleted == JOB_STATUS_DELETED);
-static_assert(kJobStatusComplete == JOB_STATUS_COMPLETE);
 
 namespace {
 
