@@ -15,10 +15,15 @@
 #include <string>
 #include <vector>
 
+#include "agent/logs/log_locks.h"
+#include "agent/monitor/printer_thread.h"
 #include "agent/platform/clock.h"
+#include "agent/platform/env.h"
 #include "agent/platform/spooler.h"
 #include "agent/platform/system_info.h"
 #include "agent/platform/win32/job_journal.h"
+#include "tests/fakes/fake_registry.h"
+#include "tests/fakes/fake_system_info.h"
 
 namespace pelko {
 namespace {
@@ -367,6 +372,42 @@ TEST_F(Win32Spooler, EveryJobIsToldEndedOnceWithAllItsPages) {
   for (std::size_t q = 0; q < queues.size(); ++q) {
     spooler.RemoveChangeSignal(queues[q], signals[q].get());
   }
+}
+
+// The printer thread on the real spooler: idle, it looks about once a
+// second; a job is looked at within a tick or two of its notification.
+TEST_F(Win32Spooler, PrinterThreadSleepsOnAnIdleQueueAndWakesForAJob) {
+  FakeRegistry registry;  // AppIsRunning unset: a pass records nothing
+  FakeSystemInfo system;
+  Env env;
+  env.registry = &registry;
+  env.clock = &PlatformClock();
+  env.threads = &PlatformThreads();
+  env.spooler = &spooler;
+  env.system = &system;
+  LogLocks locks;
+  PrinterThread thread(env, locks);
+  thread.printerName = queue;
+  thread.Start();
+
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  const long before = standIn.enumerations(queue.c_str());
+  std::this_thread::sleep_for(std::chrono::milliseconds(1000));
+  EXPECT_LE(standIn.enumerations(queue.c_str()) - before, 3) << "every 20 ms would be 50";
+
+  const long beforeJob = standIn.enumerations(queue.c_str());
+  const DWORD job = standIn.addJob(queue.c_str(), "ida", "wake.pdf");
+  const auto added = SteadyClock::now();
+  while (standIn.enumerations(queue.c_str()) == beforeJob &&
+         SteadyClock::now() - added < std::chrono::seconds(2)) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  EXPECT_LT(SteadyClock::now() - added, std::chrono::milliseconds(100));
+
+  const auto stopping = SteadyClock::now();
+  thread.Stop();
+  EXPECT_LT(SteadyClock::now() - stopping, std::chrono::milliseconds(StopGraceMs / 2));
+  standIn.endJob(queue.c_str(), job);
 }
 
 // The watcher may take a job's last notification in only after a listing
