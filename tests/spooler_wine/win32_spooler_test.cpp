@@ -178,6 +178,30 @@ TEST_F(Win32Spooler, DiscardedNotificationsAreReadAfresh) {
   standIn.setSilent(queue.c_str(), FALSE);
 }
 
+// A spooler that sends no job fields: while the queue has jobs the watcher
+// lists it itself, so a job that lived only between two of the worker's
+// listings is still told.
+TEST_F(Win32Spooler, WithoutJobFieldsTheWatcherJournalsABusyQueue) {
+  standIn.refuse(queue.c_str());
+  Watch();
+  const DWORD waiting = standIn.addJob(queue.c_str(), "kim", "long.pdf");
+  EXPECT_EQ(List(), (Jobs{Id(waiting) + " kim long.pdf waiting ?"}));
+  const DWORD brief = standIn.addJob(queue.c_str(), "lee", "short.pdf");
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  standIn.printPages(queue.c_str(), brief, 2);
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  standIn.endJob(queue.c_str(), brief);
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  EXPECT_EQ(List(), (Jobs{Id(waiting) + " kim long.pdf waiting 0",
+                          Id(brief) + " lee short.pdf ended 2"}));
+  standIn.endJob(queue.c_str(), waiting);
+  EXPECT_EQ(List(), (Jobs{Id(waiting) + " kim long.pdf ended 0"}));
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));  // a listing under way
+  const long idle = standIn.enumerations(queue.c_str());
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  EXPECT_EQ(standIn.enumerations(queue.c_str()), idle) << "an empty queue is not listed";
+}
+
 TEST_F(Win32Spooler, DriverWithoutPerJobPagesTellsNone) {
   Watch();
   standIn.countPages(queue.c_str(), FALSE);

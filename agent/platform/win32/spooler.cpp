@@ -39,6 +39,9 @@ constexpr int kRefreshAttempts = 3;
 // How long a listing waits for the watcher to take in a notification that
 // was pending when the spooler answered.
 constexpr auto kNewsWait = std::chrono::milliseconds(100);
+// How often the watcher lists a queue with jobs whose spooler sends no job
+// fields, to journal what the notifications would have told.
+constexpr DWORD kJournalPollMs = 20;
 
 // The job fields the notifications are asked to carry.
 WORD kJobFields[] = {JOB_NOTIFY_FIELD_USER_NAME, JOB_NOTIFY_FIELD_DOCUMENT,
@@ -144,7 +147,20 @@ struct Notified {
   bool emptyAtLook = false;
   ULONGLONG lookedAt = 0;
   uint64_t changesAtLook = 0;
+  // Without job fields: the jobs of the watcher's last own listing.
+  std::map<uint32_t, JobRecord> polled;
 };
+
+// Lists its jobs in the watcher instead of the notifications telling them.
+bool NeedsPolling(const Notified& notified) {
+  return notified.printer != nullptr && !notified.emptyAtLook &&
+         (notified.change == INVALID_HANDLE_VALUE || !notified.fields);
+}
+
+bool SameRecord(const JobRecord& a, const JobRecord& b) {
+  return a.user == b.user && a.document == b.document && a.status == b.status &&
+         a.pages == b.pages;
+}
 
 // A queue's page counter, kept open between readings so that its ring of
 // samples goes on.
@@ -287,8 +303,9 @@ class Win32Spooler : public Spooler {
     notified.printer = handle;
     notified.change = change;
     notified.fields = fields;
-    // Without a notification the queue is simply looked at every 20 ms.
-    if (change != INVALID_HANDLE_VALUE) SetEvent(wake);
+    // Without a notification the queue is looked at every 20 ms, and the
+    // watcher lists it while it has jobs.
+    SetEvent(wake);
   }
 
   void RemoveChangeSignal(const std::string& name, Signal* changed) override {
@@ -398,7 +415,9 @@ class Win32Spooler : public Spooler {
     if (hasJobs && notified.emptyAtLook && notified.changesAtLook == changesBefore) {
       notified.trusted = false;
     }
+    const bool polling = NeedsPolling(notified);
     notified.emptyAtLook = !hasJobs;
+    if (!polling && NeedsPolling(notified) && wake != nullptr) SetEvent(wake);
     notified.lookedAt = GetTickCount64();
     notified.changesAtLook = changesBefore;
   }
@@ -430,14 +449,17 @@ class Win32Spooler : public Spooler {
     std::vector<HANDLE> handles;
     std::vector<std::string> owners;
     std::vector<bool> withFields;
+    std::vector<std::pair<std::string, HANDLE>> polled;
     for (;;) {
       handles.assign(1, wake);
       owners.assign(1, std::string());
       withFields.assign(1, false);
+      polled.clear();
       {
         std::lock_guard<std::mutex> lock(mutex);
         if (stopping) return;
         for (const auto& [name, notified] : queues) {
+          if (NeedsPolling(notified)) polled.emplace_back(name, notified.printer);
           if (notified.change == INVALID_HANDLE_VALUE) continue;
           handles.push_back(notified.change);
           owners.push_back(name);
@@ -445,7 +467,12 @@ class Win32Spooler : public Spooler {
         }
       }
       const DWORD got = WaitForMultipleObjects(static_cast<DWORD>(handles.size()),
-                                               handles.data(), FALSE, INFINITE);
+                                               handles.data(), FALSE,
+                                               polled.empty() ? INFINITE : kJournalPollMs);
+      if (got == WAIT_TIMEOUT) {
+        for (const auto& [name, printer] : polled) PollIntoJournal(name, printer);
+        continue;
+      }
       if (got == WAIT_OBJECT_0) continue;
       if (got <= WAIT_OBJECT_0 || got >= WAIT_OBJECT_0 + handles.size()) {
         // Cannot wait: stop vouching for any queue, which are then looked
@@ -473,6 +500,33 @@ class Win32Spooler : public Spooler {
       if (!rearmed) Forget(notified);
       taken.notify_all();
     }
+  }
+
+  // A spooler that tells no job fields (a remote one that cannot call
+  // back, or one that refuses them): while its queue has jobs, the watcher
+  // lists it itself and journals what changed, so that jobs that come and
+  // go during a printer worker's 2-second passes are still told.
+  void PollIntoJournal(const std::string& name, HANDLE printer) {
+    std::vector<JobRecord> queued;
+    const bool listed = EnumOpen(printer, &queued) == SpoolStatus::kOk;
+    std::lock_guard<std::mutex> lock(mutex);
+    if (stopping || !listed) return;
+    Notified& notified = queues[name];
+    JobJournal& journal = journals[name];
+    std::map<uint32_t, JobRecord> now;
+    for (const JobRecord& record : queued) {
+      now[record.id] = record;
+      auto before = notified.polled.find(record.id);
+      if (before == notified.polled.end() || !SameRecord(before->second, record)) {
+        journal.Learn(++journalSeq, record);
+      }
+    }
+    for (const auto& [id, record] : notified.polled) {
+      if (now.count(id) != 0) continue;
+      JobRecord gone{id, {}, {}, kJobStatusDeleted, {}};
+      journal.Learn(++journalSeq, gone);
+    }
+    notified.polled = std::move(now);
   }
 
   // FindNextPrinterChangeNotification, and the job fields it brought. When
