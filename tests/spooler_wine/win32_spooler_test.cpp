@@ -154,7 +154,7 @@ TEST_F(Win32Spooler, NotificationsTellTheFinalFieldsAndJobsThatCameAndWent) {
   standIn.printPages(queue.c_str(), printed, 1);
   AwaitChange();
   EXPECT_EQ(List(), (Jobs{Id(printed) + " dave kept.ps printing 1"}));
-  standIn.setStatus(queue.c_str(), printed, kJobStatusPrinted);
+  standIn.setStatus(queue.c_str(), printed, kWinJobPrinted);
   AwaitChange();
   EXPECT_EQ(List(), (Jobs{Id(printed) + " dave kept.ps ended 1"}));
   EXPECT_EQ(List(), Jobs{});
@@ -439,7 +439,7 @@ TEST_F(Win32Spooler, PrinterThreadSleepsOnAnIdleQueueAndWakesForAJob) {
 TEST(Win32JobCursor, LateNewsOfAnEndedJobIsNotToldAgain) {
   Win32JobCursor cursor(1);
   std::vector<SpoolJob> jobs;
-  const std::vector<JobRecord> printing{JobRecord{7, "ann", "a.pdf", kJobStatusPrinting, 2}};
+  const std::vector<JobRecord> printing{JobRecord{7, "ann", "a.pdf", kWinJobPrinting, 2}};
   TellJobs(printing, {}, {}, true, false, 1, &cursor, &jobs);
   ASSERT_EQ(jobs.size(), 1u);
   TellJobs({}, {}, {}, true, false, 1, &cursor, &jobs);
@@ -452,7 +452,7 @@ TEST(Win32JobCursor, LateNewsOfAnEndedJobIsNotToldAgain) {
     ASSERT_TRUE(jobs.empty());
   }
   JobJournal journal;
-  journal.Learn(5, JobRecord{7, {}, {}, kJobStatusPrinted | kJobStatusDeleted, 3});
+  journal.Learn(5, JobRecord{7, {}, {}, kWinJobPrinted | kWinJobDeleted, 3});
   std::map<uint32_t, JobRecord> news;
   std::vector<uint32_t> before;
   journal.Read(cursor.position, 6, &news, &before);

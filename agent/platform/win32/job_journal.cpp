@@ -24,7 +24,7 @@ SpoolJob ToSpoolJob(const JobRecord& record, bool countsPages) {
   job.id = record.id;
   job.user = record.user;
   job.document = record.document;
-  job.state = (record.status.value_or(0) & kJobStatusPrinting) != 0 ? JobState::kPrinting
+  job.state = (record.status.value_or(0) & kWinJobPrinting) != 0 ? JobState::kPrinting
                                                                      : JobState::kWaiting;
   if (countsPages) job.pagesPrinted = record.pages.value_or(0);
   return job;
@@ -54,7 +54,7 @@ SpoolJob Ended(uint32_t id, const Win32JobCursor& cursor, const JobRecord* queue
 bool IsFinished(const JobRecord& record) {
   // Not JOB_STATUS_COMPLETE: all sent to the printer, which may still be
   // printing and counting.
-  return (record.status.value_or(0) & (kJobStatusPrinted | kJobStatusDeleted)) != 0;
+  return (record.status.value_or(0) & (kWinJobPrinted | kWinJobDeleted)) != 0;
 }
 
 void JobJournal::Learn(uint64_t seq, const JobRecord& news) {

@@ -17,8 +17,10 @@
 namespace pelko {
 
 // JOB_STATUS_* bits that matter here (the rest are kept as they come).
-inline constexpr uint32_t kJobStatusDeleting = 0x0004;
-inline constexpr uint32_t kJobStatusDeleted = 0x0100;
+inline constexpr uint32_t kWinJobDeleting = 0x0004;
+inline constexpr uint32_t kWinJobPrinting = 0x0010;
+inline constexpr uint32_t kWinJobPrinted = 0x0080;
+inline constexpr uint32_t kWinJobDeleted = 0x0100;
 
 // One job as the spooler last told of it: from EnumJobs (every field) or
 // from notifications (the fields they carried so far).

@@ -21,10 +21,10 @@
 
 namespace pelko {
 
-static_assert(kJobStatusPrinting == JOB_STATUS_PRINTING);
-static_assert(kJobStatusPrinted == JOB_STATUS_PRINTED);
-static_assert(kJobStatusDeleting == JOB_STATUS_DELETING);
-static_assert(kJobStatusDeleted == JOB_STATUS_DELETED);
+static_assert(kWinJobPrinting == JOB_STATUS_PRINTING);
+static_assert(kWinJobPrinted == JOB_STATUS_PRINTED);
+static_assert(kWinJobDeleting == JOB_STATUS_DELETING);
+static_assert(kWinJobDeleted == JOB_STATUS_DELETED);
 
 namespace {
 
@@ -523,7 +523,7 @@ class Win32Spooler : public Spooler {
     }
     for (const auto& [id, record] : notified.polled) {
       if (now.count(id) != 0) continue;
-      JobRecord gone{id, {}, {}, kJobStatusDeleted, {}};
+      JobRecord gone{id, {}, {}, kWinJobDeleted, {}};
       journal.Learn(++journalSeq, gone);
     }
     notified.polled = std::move(now);
