@@ -19,7 +19,7 @@
 #include <vector>
 
 #include "agent/platform/clock.h"
-#include "agent/platform/perf_data.h"
+#include "agent/platform/pdh/perf_data.h"
 #include "agent/platform/posix/cups_client.h"
 #include "agent/platform/spooler.h"
 

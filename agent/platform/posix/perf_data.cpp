@@ -5,7 +5,7 @@
 // set it lower again), and what the jobs it has forgotten gave stays in a
 // sum of its own. So the total only rises, across the scheduler forgetting
 // or re-listing jobs and across its restarts, for as long as the agent runs.
-#include "agent/platform/perf_data.h"
+#include "agent/platform/pdh/perf_data.h"
 
 #include <algorithm>
 #include <cctype>
