@@ -37,6 +37,11 @@ ReadStatus ReadFileBytes(const std::string& path, uint64_t limit, std::string* b
   bytes->clear();
   std::unique_ptr<std::FILE, FileCloser> file(std::fopen(path.c_str(), "rb"));
   if (!file) return errno == ENOENT ? ReadStatus::kMissing : ReadStatus::kFailed;
+  if (std::fseek(file.get(), 0, SEEK_END) == 0) {
+    const long size = std::ftell(file.get());
+    if (size >= 0 && static_cast<uint64_t>(size) > limit) return ReadStatus::kTooLarge;
+    std::rewind(file.get());
+  }
   char buffer[1 << 16];
   for (;;) {
     const std::size_t got = std::fread(buffer, 1, sizeof buffer, file.get());

@@ -1,0 +1,173 @@
+#include "sendrik/smtp_send.h"
+
+#include <curl/curl.h>
+
+#include <algorithm>
+#include <cstring>
+#include <memory>
+
+namespace pelko::mail {
+
+namespace {
+
+struct Cursor {
+  std::string_view data;
+  std::size_t at = 0;
+};
+
+size_t ReadAttachment(char* buffer, size_t size, size_t items, void* arg) {
+  auto* cursor = static_cast<Cursor*>(arg);
+  const std::size_t n = std::min(size * items, cursor->data.size() - cursor->at);
+  std::memcpy(buffer, cursor->data.data() + cursor->at, n);
+  cursor->at += n;
+  return n;
+}
+
+int SeekAttachment(void* arg, curl_off_t offset, int origin) {
+  auto* cursor = static_cast<Cursor*>(arg);
+  if (origin != SEEK_SET || offset < 0 || static_cast<std::size_t>(offset) > cursor->data.size()) {
+    return CURL_SEEKFUNC_CANTSEEK;
+  }
+  cursor->at = static_cast<std::size_t>(offset);
+  return CURL_SEEKFUNC_OK;
+}
+
+// The server's last reply line, to say in the log what it refused.
+int KeepServerReply(CURL*, curl_infotype type, char* data, size_t size, void* arg) {
+  if (type != CURLINFO_HEADER_IN) return 0;
+  std::string line(data, size);
+  while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.pop_back();
+  if (!line.empty()) *static_cast<std::string*>(arg) = line.substr(0, 200);
+  return 0;
+}
+
+struct CurlFree {
+  void operator()(CURL* c) const { curl_easy_cleanup(c); }
+  void operator()(curl_mime* m) const { curl_mime_free(m); }
+  void operator()(curl_slist* l) const { curl_slist_free_all(l); }
+};
+
+curl_slist* Append(curl_slist* list, const std::string& line) {
+  curl_slist* grown = curl_slist_append(list, line.c_str());
+  return grown ? grown : list;
+}
+
+std::string Why(CURLcode code, const char* detail, const std::string& reply,
+                const MailSettings& s) {
+  const std::string where = s.server + ":" + std::to_string(s.port);
+  const std::string timeout = std::to_string(s.timeoutSeconds) + " s";
+  std::string why;
+  switch (code) {
+    case CURLE_COULDNT_RESOLVE_HOST: why = "cannot find the server " + s.server; break;
+    case CURLE_COULDNT_CONNECT: why = "cannot connect to " + where; break;
+    case CURLE_OPERATION_TIMEDOUT:
+      why = "the server " + where + " stopped answering (no progress within " + timeout + ")";
+      break;
+    case CURLE_LOGIN_DENIED: why = "the server refused the login of " + s.user; break;
+    case CURLE_USE_SSL_FAILED:
+      why = "the server " + where + " offers no STARTTLS, which MailSecurity 1 requires";
+      break;
+    case CURLE_PEER_FAILED_VERIFICATION:
+      why = "the certificate of " + where +
+            " is not trusted or names another host (MailCaFile can name a private CA)";
+      break;
+    case CURLE_SSL_CACERT_BADFILE: why = "the CA file '" + s.caFile + "' cannot be read"; break;
+    case CURLE_SSL_CONNECT_ERROR: why = "the TLS handshake with " + where + " failed"; break;
+    case CURLE_GOT_NOTHING:
+    case CURLE_RECV_ERROR:
+    case CURLE_SEND_ERROR:
+    case CURLE_WEIRD_SERVER_REPLY:
+    default: why = "sending through " + where + " failed"; break;
+  }
+  if (detail && *detail) why += std::string(": ") + detail;
+  if (!reply.empty() && code != CURLE_OPERATION_TIMEDOUT) why += "; the server said: " + reply;
+  return why;
+}
+
+}  // namespace
+
+std::string ServerText(const MailSettings& s) {
+  return std::string(s.security == Security::kImplicitTls ? "smtps://" : "smtp://") + s.server +
+         ":" + std::to_string(s.port) + " (" + SecurityName(s.security) + ")";
+}
+
+SendResult SendMail(const MailSettings& s, const MailMessage& message,
+                    std::string_view attachment) {
+  std::unique_ptr<CURL, CurlFree> curl(curl_easy_init());
+  if (!curl) return {false, "libcurl cannot start"};
+  CURL* c = curl.get();
+  const std::string url = std::string(s.security == Security::kImplicitTls ? "smtps://" : "smtp://") +
+                          s.server + ":" + std::to_string(s.port);
+  curl_easy_setopt(c, CURLOPT_URL, url.c_str());
+  curl_easy_setopt(c, CURLOPT_PROTOCOLS_STR, "smtp,smtps");
+  curl_easy_setopt(c, CURLOPT_USE_SSL, s.security == Security::kStartTls ? CURLUSESSL_ALL
+                                       : s.security == Security::kImplicitTls ? CURLUSESSL_ALL
+                                                                              : CURLUSESSL_NONE);
+  curl_easy_setopt(c, CURLOPT_SSL_VERIFYPEER, 1L);
+  curl_easy_setopt(c, CURLOPT_SSL_VERIFYHOST, 2L);
+  if (!s.caFile.empty()) curl_easy_setopt(c, CURLOPT_CAINFO, s.caFile.c_str());
+  if (!s.user.empty()) {
+    curl_easy_setopt(c, CURLOPT_USERNAME, s.user.c_str());
+    curl_easy_setopt(c, CURLOPT_PASSWORD, s.password.c_str());
+  }
+  // Every wait is bounded: connecting, each reply, a transfer that stalls,
+  // and the whole.
+  const long timeout = static_cast<long>(s.timeoutSeconds);
+  curl_easy_setopt(c, CURLOPT_CONNECTTIMEOUT, timeout);
+  curl_easy_setopt(c, CURLOPT_SERVER_RESPONSE_TIMEOUT, timeout);
+  curl_easy_setopt(c, CURLOPT_LOW_SPEED_LIMIT, 1L);
+  curl_easy_setopt(c, CURLOPT_LOW_SPEED_TIME, timeout);
+  curl_easy_setopt(c, CURLOPT_TIMEOUT, kLongestSendSeconds);
+  curl_easy_setopt(c, CURLOPT_NOSIGNAL, 1L);
+
+  curl_easy_setopt(c, CURLOPT_MAIL_FROM, ("<" + s.from + ">").c_str());
+  std::unique_ptr<curl_slist, CurlFree> recipients;
+  curl_slist* list = nullptr;
+  for (const std::string& to : s.to) list = Append(list, "<" + to + ">");
+  recipients.reset(list);
+  curl_easy_setopt(c, CURLOPT_MAIL_RCPT, recipients.get());
+
+  list = nullptr;
+  for (const std::string& header : message.headers) list = Append(list, header);
+  std::unique_ptr<curl_slist, CurlFree> headers(list);
+  curl_easy_setopt(c, CURLOPT_HTTPHEADER, headers.get());
+
+  // multipart/mixed: the report (text and HTML alternatives), then the log.
+  std::unique_ptr<curl_mime, CurlFree> mime(curl_mime_init(c));
+  curl_mime* alternatives = curl_mime_init(c);
+  curl_mimepart* part = curl_mime_addpart(alternatives);
+  curl_mime_data(part, message.text.data(), message.text.size());
+  curl_mime_type(part, "text/plain; charset=windows-1252");
+  curl_mime_encoder(part, "quoted-printable");
+  part = curl_mime_addpart(alternatives);
+  curl_mime_data(part, message.html.data(), message.html.size());
+  curl_mime_type(part, "text/html; charset=windows-1252");
+  curl_mime_encoder(part, "quoted-printable");
+  part = curl_mime_addpart(mime.get());
+  curl_mime_subparts(part, alternatives);
+  curl_mime_type(part, "multipart/alternative");
+  std::unique_ptr<curl_slist, CurlFree> inline_(curl_slist_append(nullptr, "Content-Disposition: inline"));
+  curl_mime_headers(part, inline_.get(), 0);
+
+  Cursor cursor{attachment};
+  part = curl_mime_addpart(mime.get());
+  curl_mime_data_cb(part, static_cast<curl_off_t>(attachment.size()), ReadAttachment,
+                    SeekAttachment, nullptr, &cursor);
+  curl_mime_type(part, "application/xml");
+  curl_mime_filename(part, message.attachmentName.c_str());
+  curl_mime_encoder(part, "base64");
+  curl_easy_setopt(c, CURLOPT_MIMEPOST, mime.get());
+
+  char detail[CURL_ERROR_SIZE] = "";
+  std::string reply;
+  curl_easy_setopt(c, CURLOPT_ERRORBUFFER, detail);
+  curl_easy_setopt(c, CURLOPT_DEBUGFUNCTION, KeepServerReply);
+  curl_easy_setopt(c, CURLOPT_DEBUGDATA, &reply);
+  curl_easy_setopt(c, CURLOPT_VERBOSE, 1L);
+
+  const CURLcode code = curl_easy_perform(c);
+  if (code == CURLE_OK) return {true, ""};
+  return {false, Why(code, detail, reply, s)};
+}
+
+}  // namespace pelko::mail
