@@ -94,6 +94,13 @@ bool SplitAddresses(const std::string& text, std::vector<std::string>* addresses
     std::size_t end = text.find(';', start);
     if (end == std::string::npos) end = text.size();
     std::string one = Trimmed(text.substr(start, end - start));
+    const bool control = std::any_of(one.begin(), one.end(), [](char c) {
+      return static_cast<unsigned char>(c) < 0x20 || c == 0x7F;
+    });
+    if (control) {
+      *bad = one;
+      return false;
+    }
     const std::size_t open = one.rfind('<');
     if (open != std::string::npos && !one.empty() && one.back() == '>') {
       one = Trimmed(one.substr(open + 1, one.size() - open - 2));

@@ -32,12 +32,15 @@ int SeekAttachment(void* arg, curl_off_t offset, int origin) {
   return CURL_SEEKFUNC_OK;
 }
 
-// The server's last reply line, to say in the log what it refused.
+// The server's last refusal (a 4xx or 5xx reply), to say in the log what it
+// refused.
 int KeepServerReply(CURL*, curl_infotype type, char* data, size_t size, void* arg) {
   if (type != CURLINFO_HEADER_IN) return 0;
   std::string line(data, size);
   while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.pop_back();
-  if (!line.empty()) *static_cast<std::string*>(arg) = line.substr(0, 200);
+  if (!line.empty() && (line[0] == '4' || line[0] == '5')) {
+    *static_cast<std::string*>(arg) = line.substr(0, 200);
+  }
   return 0;
 }
 

@@ -72,7 +72,7 @@ def main():
                 f.write(envelope.original_content)
             with open(os.path.join(a.out, f"{n}.env"), "w") as f:
                 f.write(envelope.mail_from + "\n" + "\n".join(envelope.rcpt_tos) + "\n")
-                f.write(f"login={getattr(session, 'login_data', None)!r}\n")
+                f.write(f"login={getattr(session, 'auth_data', None)!r}\n")
                 f.write(f"tls={session.ssl is not None}\n")
             return "250 2.0.0 queued"
 
@@ -92,7 +92,7 @@ def main():
         kwargs.update(tls_context=context, require_starttls=True)
     if a.auth:
         kwargs.update(authenticator=authenticator, auth_required=True,
-                      auth_require_tls=a.mode != "plain")
+                      auth_require_tls=a.mode == "starttls")
     port = free_port()
     controller = Controller(Handler(), hostname="127.0.0.1", port=port,
                             ssl_context=context if a.mode == "tls" else None,
