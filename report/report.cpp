@@ -49,24 +49,38 @@ ReportBuilder::ReportBuilder(std::size_t listLimit, std::function<void(const Job
 bool ReportBuilder::AddLog(std::string_view text) {
   const std::size_t logStart = text.find("<log>");
   if (logStart == std::string_view::npos) return false;
-  std::vector<LogEntry> entries;
-  const std::size_t tail = ReadLogEntries(text, &entries);
   const std::size_t headEnd = std::min(text.find(kEntryMarker, logStart), text.size());
   const std::string_view head = text.substr(logStart, headEnd - logStart);
   if (report.logs++ == 0) {
     singleTitle = HeadValue(head, "<type>", "</type>");
     singleDate = HeadValue(head, "<date>", "</date>");
   }
+  // Read in slices cut before an entry, so that a large global log never
+  // has all its entries listed at once.
+  constexpr std::size_t kSlice = 1 << 20;
+  std::vector<LogEntry> entries;
   int64_t fileCost = 0;
-  for (const LogEntry& entry : entries) {
-    Job job{Value(entry, entry.date),    Value(entry, entry.time), Value(entry, entry.id),
-            Value(entry, entry.user),    Value(entry, entry.printer), Value(entry, entry.doc),
-            EntryPages(entry),           EntryCost(entry)};
-    fileCost += job.cost;
-    AddJob(std::move(job));
-  }
+  bool hasTotal = false;
   int32_t recorded = 0;
-  if (ReadTotalEntry(text, tail, &recorded)) {
+  for (std::size_t at = headEnd; at < text.size();) {
+    std::size_t end = text.size();
+    if (text.size() - at > kSlice) end = std::min(text.find(kEntryMarker, at + kSlice), end);
+    const std::string_view slice = text.substr(at, end - at);
+    const std::size_t tail = ReadLogEntries(slice, &entries);
+    for (const LogEntry& entry : entries) {
+      Job job{Value(entry, entry.date),    Value(entry, entry.time),    Value(entry, entry.id),
+              Value(entry, entry.user),    Value(entry, entry.printer), Value(entry, entry.doc),
+              EntryPages(entry),           EntryCost(entry)};
+      fileCost += job.cost;
+      AddJob(std::move(job));
+    }
+    if (tail != std::string_view::npos) {
+      hasTotal = ReadTotalEntry(slice, tail, &recorded);
+      break;
+    }
+    at = end;
+  }
+  if (hasTotal) {
     report.recordedTotal += recorded;
   } else {
     report.recordedTotal += fileCost;

@@ -100,6 +100,22 @@ TEST(ReportTest, JobsBeyondTheLimitAreCountedNotListed) {
   EXPECT_THAT(ReportText(r), HasSubstr("and 6 more jobs."));
 }
 
+TEST(ReportTest, ALogOfManyMegabytesCountsEveryJobOnce) {
+  std::string entries;
+  int64_t cost = 0;
+  for (int i = 0; i < 30000; ++i) {
+    entries += Entry("2026/12/07", i, "user" + std::to_string(i % 50), "P", "doc", 1, i % 9);
+    cost += i % 9;
+  }
+  ASSERT_GT(entries.size(), 3u << 20);
+  const Report r = Build({Log("Global Log", entries, 77)});
+  EXPECT_EQ(r.jobs, 30000);
+  EXPECT_EQ(r.jobCost, cost);
+  EXPECT_EQ(r.TotalCost(), 77);
+  EXPECT_EQ(r.users.size(), 50u);
+  EXPECT_EQ(r.logsWithoutTotal, 0);
+}
+
 TEST(ReportTest, EntriesWithStrayMarkupAreShownCleaned) {
   const std::string damaged = kProlog + "<log> <type>A</type> <date>2026/12/07</date>" +
                               Entry("2026/12/07", 1, "a<b>", "A", "x&y", 2, 4);
