@@ -1,5 +1,7 @@
 #include "sendrik/mail_settings.h"
 
+#include "sendrik/mail_password.h"
+
 #include <algorithm>
 #include <cstring>
 
@@ -126,6 +128,26 @@ const char* SecurityName(Security security) {
   return "?";
 }
 
+bool StoreMailPassword(Registry& registry, const std::string& password, std::string* error) {
+  uint32_t type = 0;
+  std::string data;
+  if (!SealPassword(password, &type, &data, error)) return false;
+  RegKey key = nullptr;
+  int32_t status = registry.CreateKey(RootKey::LocalMachine, kKey, kKeyWrite, &key);
+  if (status == kErrorSuccess) {
+    status = registry.SetValue(key, "MailPassword", type,
+                               reinterpret_cast<const uint8_t*>(data.data()),
+                               static_cast<uint32_t>(data.size()));
+    registry.CloseKey(key);
+  }
+  if (status != kErrorSuccess) {
+    *error = status == kErrorAccessDenied ? "access to the registry is denied (run it as an administrator)"
+                                          : "the registry refused it (error " + std::to_string(status) + ")";
+    return false;
+  }
+  return true;
+}
+
 MailSettings ReadMailSettings(Registry& registry, std::vector<std::string>* problems,
                               std::vector<std::string>* notes) {
   SettingsKey key(registry);
@@ -156,7 +178,12 @@ MailSettings ReadMailSettings(Registry& registry, std::vector<std::string>* prob
     }
   }
   key.Text("MailUser", &s.user, notes);
-  key.Text("MailPassword", &s.password, notes);
+  uint32_t type = 0;
+  std::string sealed, trouble;
+  if (key.Query("MailPassword", &type, &sealed) == kErrorSuccess &&
+      !OpenPassword(type, sealed, &s.password, &trouble)) {
+    problems->push_back(trouble);
+  }
   std::string text, bad;
   std::vector<std::string> from;
   if (!key.Text("MailFrom", &text, notes) || Trimmed(text).empty()) {

@@ -34,6 +34,9 @@ struct MailSettings {
 MailSettings ReadMailSettings(Registry& registry, std::vector<std::string>* problems,
                               std::vector<std::string>* notes);
 
+// Keeps password as MailPassword, sealed as the platform keeps it.
+bool StoreMailPassword(Registry& registry, const std::string& password, std::string* error);
+
 // "a@x; b@y ;" -> {"a@x", "b@y"}; "Name <a@x>" gives a@x. False, with the
 // offending text in *bad, for an address that cannot be one.
 bool SplitAddresses(const std::string& text, std::vector<std::string>* addresses,

@@ -7,9 +7,17 @@
 
 #include <chrono>
 #include <cstdio>
+#include <cstring>
 #include <ctime>
 #include <string>
 #include <vector>
+
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <termios.h>
+#include <unistd.h>
+#endif
 
 #include "agent/platform/registry.h"
 #include "report/log_files.h"
@@ -111,15 +119,81 @@ int Run() {
   return kSent;
 }
 
-}  // namespace
-}  // namespace pelko::mail
+constexpr char kUsage[] =
+    "Usage: sendrik               mail the global log named in ToSendFile (as the agent does)\n"
+    "       sendrik /setpassword  read the mail password from standard input and keep it\n"
+    "                             as MailPassword (one line; nothing on the command line)\n";
 
-int main() {
+// The first line of standard input, without its line end, not echoed
+// when typed at a terminal.
+bool ReadPasswordLine(std::string* password) {
+#ifndef _WIN32
+  termios saved{};
+  const bool typed = isatty(0) && tcgetattr(0, &saved) == 0;
+  if (typed) {
+    std::fputs("Mail password: ", stderr);
+    termios quiet = saved;
+    quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
+    tcsetattr(0, TCSAFLUSH, &quiet);
+  }
+#endif
+  password->clear();
+  int c;
+  while ((c = std::getchar()) != EOF && c != '\n' && password->size() <= 1024) {
+    *password += static_cast<char>(c);
+  }
+#ifndef _WIN32
+  if (typed) {
+    tcsetattr(0, TCSAFLUSH, &saved);
+    std::fputs("\n", stderr);
+  }
+#endif
+  if (!password->empty() && password->back() == '\r') password->pop_back();
+  return password->size() <= 1024;
+}
+
+int SetPassword() {
+  std::string password, error;
+  if (!ReadPasswordLine(&password)) {
+    std::fputs("sendrik: the password is longer than 1024 bytes\n", stderr);
+    return 2;
+  }
+  if (!StoreMailPassword(PlatformRegistry(), password, &error)) {
+    std::fprintf(stderr, "sendrik: MailPassword not set: %s\n", error.c_str());
+    return 1;
+  }
+  std::fputs(password.empty() ? "sendrik: MailPassword set (empty)\n" : "sendrik: MailPassword set\n",
+             stderr);
+  return 0;
+}
+
+}  // namespace
+
+int Main(int argc, char** argv) {
+  if (argc == 2 && (!std::strcmp(argv[1], "/setpassword") || !std::strcmp(argv[1], "--set-password"))) {
+    return SetPassword();
+  }
+  if (argc > 1) {
+    const bool help = !std::strcmp(argv[1], "/?") || !std::strcmp(argv[1], "--help");
+    if (!help) std::fprintf(stderr, "sendrik: unknown argument '%s'\n", argv[1]);
+    std::fputs(kUsage, help ? stdout : stderr);
+    return help ? 0 : 2;
+  }
   if (curl_global_init(CURL_GLOBAL_DEFAULT) != CURLE_OK) {
     std::fputs("sendrik: libcurl cannot start\n", stderr);
     return 1;
   }
-  const int status = pelko::mail::Run();
+  const int status = Run();
   curl_global_cleanup();
   return status;
 }
+
+}  // namespace pelko::mail
+
+#ifdef _WIN32
+// A windowed program without a window: the agent starts it "shown", and
+// nothing may appear.
+int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) { return pelko::mail::Main(__argc, __argv); }
+#else
+int main(int argc, char** argv) { return pelko::mail::Main(argc, argv); }
+#endif

@@ -176,7 +176,11 @@ def run_cases(site):
 
     # STARTTLS (required) with a login, the test's CA trusted through MailCaFile.
     port, out = site.server("--mode", "starttls", "--auth", "clerk:s3cret w0rd")
-    site.configure(port, 1, MailUser="clerk", MailPassword="s3cret w0rd", MailCaFile=site.cert)
+    site.configure(port, 1, MailUser="clerk", MailCaFile=site.cert)
+    setter = subprocess.run([site.sendrik, "/setpassword"], input=b"s3cret w0rd\n", env=site.env,
+                            capture_output=True, timeout=30)
+    check("/setpassword: from standard input, exit 0", (0, b"sendrik: MailPassword set\n"),
+          (setter.returncode, setter.stderr))
     status, _, line = site.send()
     check("starttls+auth: exit 0", (0, ""), (status, "" if status == 0 else line))
     envelope = check_message(site, "starttls+auth", out)
@@ -260,6 +264,9 @@ def run_cases(site):
     site.reg("MailTo", "boss@example.com; not an address")
     fault("MailTo with no address", "'not an address', which is no mail address", 2, 5)
     site.reg("MailTo", "boss@example.com")
+    site.reg("MailPassword", 1234, "REG_DWORD")
+    fault("MailPassword of the wrong type", "MailPassword is not a REG_SZ value", 2, 5)
+    site.unreg("MailPassword")
     status, _, line = site.send()
     check("MailSecurity as REG_SZ reads as missing: STARTTLS required, said in a note",
           (1, True, True), (status, "MailSecurity is not a REG_DWORD" in line, "offers no STARTTLS" in line))
