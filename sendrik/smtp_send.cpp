@@ -6,6 +6,8 @@
 #include <cstring>
 #include <memory>
 
+#include "sendrik/trust_roots.h"
+
 namespace pelko::mail {
 
 namespace {
@@ -108,7 +110,19 @@ SendResult SendMail(const MailSettings& s, const MailMessage& message,
                                                                               : CURLUSESSL_NONE);
   curl_easy_setopt(c, CURLOPT_SSL_VERIFYPEER, 1L);
   curl_easy_setopt(c, CURLOPT_SSL_VERIFYHOST, 2L);
-  if (!s.caFile.empty()) curl_easy_setopt(c, CURLOPT_CAINFO, s.caFile.c_str());
+  const std::string roots = s.caFile.empty() ? TrustedRootsPem() : "";
+  if (!s.caFile.empty()) {
+    curl_easy_setopt(c, CURLOPT_CAINFO, s.caFile.c_str());
+  } else if (!roots.empty()) {
+    curl_blob blob{const_cast<char*>(roots.data()), roots.size(), CURL_BLOB_NOCOPY};
+    curl_easy_setopt(c, CURLOPT_CAINFO_BLOB, &blob);
+  }
+#ifdef _WIN32
+  // Schannel also asks whether the certificate was revoked; a private CA
+  // publishes no list, and a list server out of reach must not stop the
+  // mail. A certificate known to be revoked is still refused.
+  curl_easy_setopt(c, CURLOPT_SSL_OPTIONS, static_cast<long>(CURLSSLOPT_REVOKE_BEST_EFFORT));
+#endif
   if (!s.user.empty()) {
     curl_easy_setopt(c, CURLOPT_USERNAME, s.user.c_str());
     curl_easy_setopt(c, CURLOPT_PASSWORD, s.password.c_str());

@@ -53,8 +53,9 @@ class Site:
 
     def registry(self, *args):
         tool = [WINE, "reg"] if WINE else [self.pelkoreg]
-        return subprocess.run(tool + list(args), env=self.env, capture_output=True, timeout=60,
-                              cwd="/")
+        # No pipes: Wine's own services would hold them open long after.
+        return subprocess.run(tool + list(args), env=self.env, stdout=subprocess.DEVNULL,
+                              stderr=subprocess.DEVNULL, timeout=60, cwd="/")
 
     def reg(self, name, data, kind="REG_SZ"):
         if kind == "REG_SZ" and str(data).startswith("/"):
@@ -97,7 +98,8 @@ class Site:
         before = os.path.getsize(log) if os.path.exists(log) else 0
         digest = sha(self.global_log) if os.path.exists(self.global_log) else None
         start = time.monotonic()
-        p = subprocess.run(self.command, env=self.env, capture_output=True, timeout=90)
+        p = subprocess.run(self.command, env=self.env, stdout=subprocess.DEVNULL,
+                           stderr=subprocess.DEVNULL, timeout=90)
         took = time.monotonic() - start
         if digest is not None:
             check("the global log is unchanged", digest, sha(self.global_log))
@@ -108,7 +110,8 @@ class Site:
 
     def password(self, text):
         done = subprocess.run(self.command + ["/setpassword"], input=text.encode() + b"\n",
-                              env=self.env, capture_output=True, timeout=90)
+                              env=self.env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                              timeout=90)
         return done.returncode
 
     def stop(self):
