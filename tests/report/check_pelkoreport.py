@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 """pelkoreport against logs of known figures: the CSV read back with the csv
 module, the HTML checked by xmllint --html and read back for its figures.
-Usage: check_pelkoreport.py PELKOREPORT"""
+Usage: check_pelkoreport.py PELKOREPORT
+       check_pelkoreport.py --wine PELKOREPORT.EXE  (in a prefix made by tests/wine/wine-env.sh)"""
 import csv
 import io
 import os
@@ -73,7 +74,7 @@ class Figures(HTMLParser):
 
 
 def run(*args):
-    p = subprocess.run([tool, *args], capture_output=True, timeout=60)
+    p = subprocess.run([*command, *args], capture_output=True, timeout=120)
     return p.returncode, p.stdout, p.stderr.decode("latin-1")
 
 
@@ -81,8 +82,14 @@ def number(text):
     return int(text.replace("\u202f", "").replace(" ", ""))
 
 
-tool = os.path.abspath(sys.argv[1])
-with tempfile.TemporaryDirectory() as work:
+if sys.argv[1] == "--wine":
+    # Wine's services start with the first program and would hold its pipes.
+    subprocess.run([os.environ["WINE"], "cmd", "/c", "exit"], cwd="/", timeout=120,
+                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    command = [os.environ["WINE"], os.path.abspath(sys.argv[2])]
+else:
+    command = [os.path.abspath(sys.argv[1])]
+with tempfile.TemporaryDirectory(dir=os.environ.get("WINE_TEST_DIR")) as work:
     logs = os.path.join(work, "Logs")
     os.makedirs(os.path.join(logs, "old"))
     hp = [entry(b"2026/12/05", 3, b"J\xfcrgen", b"\\\\SRV\\HP", b"Plan \x96 d\xe9cembre, v2.pdf", 4, 20),

@@ -89,10 +89,18 @@ TEST(HeaderTextTest, AsciiStaysAndAnsiIsEncoded) {
   }
 }
 
+// Each letter as "A" or "a", each digit as "9", a sign as "+".
+std::string Shape(const std::string& text) {
+  std::string out;
+  for (const char c : text) {
+    out += c >= 'A' && c <= 'Z' ? 'A' : c >= 'a' && c <= 'z' ? 'a' : c >= '0' && c <= '9' ? '9'
+           : c == '-' ? '+' : c;
+  }
+  return out;
+}
+
 TEST(MailDateTest, HasTheFormOfMailDates) {
-  EXPECT_THAT(MailDate(1796667936),
-              ::testing::MatchesRegex("[A-Z][a-z][a-z], [0-9][0-9] [A-Z][a-z][a-z] 20[0-9][0-9] "
-                                      "[0-9][0-9]:[0-9][0-9]:[0-9][0-9] [+-][0-9][0-9][0-9][0-9]"));
+  EXPECT_EQ(Shape(MailDate(1796667936)), "Aaa, 99 Aaa 9999 99:99:99 +9999");
 }
 
 TEST(MessageTest, SubjectHeadersAndAttachmentName) {
