@@ -32,7 +32,7 @@ PY
 echo "global log: $(stat -c %s "$log") bytes"
 /usr/bin/python3 "$here/smtp_server.py" --out "$work/out" --lifetime 600 >"$work/server.out" 2>&1 &
 server=$!
-for ((i = 0; i < 100; i++)); do grep -q ready "$work/server.out" && break; sleep 0.1; done
+for ((i = 0; i < 100; i++)); do grep -qs ready "$work/server.out" && break; sleep 0.1; done
 port=$(awk '/ready/ {print $2}' "$work/server.out")
 reg() { "$pelkoreg" add 'HKLM\Software\Pelko' /v "$1" /t "$2" /d "$3" /f >/dev/null; }
 reg Path REG_SZ "$work/pelko"

@@ -1,19 +1,35 @@
 #!/bin/bash
-# sendrik_e2e.sh PELKOMON SENDRIK PELKOREG [PRINTERS DAYS JOBS]
+# sendrik_e2e.sh posix PELKOMON SENDRIK PELKOREG [PRINTERS DAYS JOBS]
+# sendrik_e2e.sh wine PELKOMON.EXE SENDRIK.EXE
 # The agent with EmailAlert 1 builds the global log of real daily logs,
 # starts the real mail program as Path/Sendrik.exe, and the message reaches
 # an SMTP server (aiosmtpd) on loopback with that global log attached. With
 # the three counts it makes that many daily logs and prints the time from
 # the agent's start to the message accepted (a benchmark, not a test).
 set -u
-agent_bin=$(readlink -f "$1") sendrik=$(readlink -f "$2") pelkoreg=$(readlink -f "$3")
+mode=$1
+shift
+agent_bin=$(readlink -f "$1") sendrik=$(readlink -f "$2") pelkoreg=${3:+$(readlink -f "$3")}
 printers=${4:-3} days=${5:-2} jobs=${6:-4}
 here=$(dirname "$(readlink -f "${BASH_SOURCE[0]}")")
 source "$here/../lib/check.sh"
-work=$(mktemp -d)
 agent= server=
-trap '[[ -n $agent ]] && kill -9 $agent 2>/dev/null; [[ -n $server ]] && kill $server 2>/dev/null; rm -rf "$work"' EXIT
-export PELKO_REGISTRY=$work/registry
+if [[ $mode == wine ]]; then
+  source "$here/../wine/wine-env.sh"
+  wine_setup || exit 1
+  work=$WINE_TEST_DIR
+  trap '[[ -n $agent ]] && kill -9 $agent 2>/dev/null; [[ -n $server ]] && kill $server 2>/dev/null; wine_cleanup' EXIT
+  native() { echo "Z:${1//\//\\}"; }
+  reg() { wine_reg add 'HKLM\Software\Pelko' /v "$1" /t "$2" /d "$3" /f >/dev/null; }
+  start_agent() { (cd "$work" && timeout 300 "$WINE" "$agent_bin" >"$work/agent.out" 2>&1) & agent=$!; }
+else
+  work=$(mktemp -d)
+  trap '[[ -n $agent ]] && kill -9 $agent 2>/dev/null; [[ -n $server ]] && kill $server 2>/dev/null; rm -rf "$work"' EXIT
+  export PELKO_REGISTRY=$work/registry
+  native() { echo "$1"; }
+  reg() { "$pelkoreg" add 'HKLM\Software\Pelko' /v "$1" /t "$2" /d "$3" /f >/dev/null; }
+  start_agent() { timeout 300 "$agent_bin" >"$work/agent.out" 2>&1 & agent=$!; }
+fi
 mkdir -p "$work/pelko/Logs"
 cp "$sendrik" "$work/pelko/Sendrik.exe"
 
@@ -43,10 +59,9 @@ PY
 
 /usr/bin/python3 "$here/../sendrik/smtp_server.py" --out "$work/out" --lifetime 600 >"$work/server.out" 2>&1 &
 server=$!
-for ((i = 0; i < 100; i++)); do grep -q ready "$work/server.out" && break; sleep 0.1; done
+for ((i = 0; i < 100; i++)); do grep -qs ready "$work/server.out" && break; sleep 0.1; done
 port=$(awk '/ready/ {print $2}' "$work/server.out")
-reg() { "$pelkoreg" add 'HKLM\Software\Pelko' /v "$1" /t "$2" /d "$3" /f >/dev/null; }
-reg Path REG_SZ "$work/pelko"
+reg Path REG_SZ "$(native "$work/pelko")"
 for v in EmailAlert AppIsRunning EmailAlertFreq; do reg $v REG_DWORD 1; done
 reg MailServer REG_SZ 127.0.0.1
 reg MailPort REG_DWORD "$port"
@@ -56,8 +71,7 @@ reg MailTo REG_SZ "boss@example.com"
 reg MailTimeout REG_DWORD 120
 
 start=$(date +%s.%N)
-timeout 300 "$agent_bin" >"$work/agent.out" 2>&1 &
-agent=$!
+start_agent
 for ((i = 0; i < 5000; i++)); do
   grep -q " sent " "$work/pelko/Logs/Sendrik.log" 2>/dev/null && break
   grep -q "not sent" "$work/pelko/Logs/Sendrik.log" 2>/dev/null && break
@@ -84,7 +98,7 @@ PY
 )
 check "the message reached the server with the global log attached" \
   "messages=1 attachment-is-the-global-log=True remote-stylesheet=True" "$result"
-check "the agent printed nothing" "" "$(cat "$work/agent.out")"
+[[ $mode == posix ]] && check "the agent printed nothing" "" "$(cat "$work/agent.out")"
 if [[ $# -gt 3 ]]; then
   echo "$((printers * days)) daily logs, $((printers * days * jobs)) jobs: agent start to message accepted in $(echo "$end - $start" | bc) s"
   tail -n1 "$work/pelko/Logs/Sendrik.log"
