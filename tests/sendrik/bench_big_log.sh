@@ -2,13 +2,28 @@
 # bench_big_log.sh SENDRIK PELKOREG [PELKOREPORT]: the mail program's time
 # and peak memory for a global log of 49 printers x 30 days x 200 jobs,
 # mailed to aiosmtpd on loopback. Not a test: run by hand.
+# bench_big_log.sh --wine SENDRIK.EXE: the same for the Windows program.
 set -u
-sendrik=$(readlink -f "$1") pelkoreg=$(readlink -f "$2") report=${3:+$(readlink -f "$3")}
 here=$(cd "$(dirname "$0")" && pwd)
-work=$(mktemp -d)
 server=
-trap '[[ -n $server ]] && kill $server 2>/dev/null; rm -rf "$work"' EXIT
-export PELKO_REGISTRY=$work/registry
+if [[ $1 == --wine ]]; then
+  sendrik=$(readlink -f "$2") report=
+  source "$here/../wine/wine-env.sh"
+  wine_setup || exit 1
+  work=$WINE_TEST_DIR
+  trap '[[ -n $server ]] && kill $server 2>/dev/null; wine_cleanup' EXIT
+  reg() { wine_reg add 'HKLM\Software\Pelko' /v "$1" /t "$2" /d "$3" /f >/dev/null; }
+  native() { echo "Z:${1//\//\\}"; }
+  run=("$WINE" "$sendrik")
+else
+  sendrik=$(readlink -f "$1") pelkoreg=$(readlink -f "$2") report=${3:+$(readlink -f "$3")}
+  work=$(mktemp -d)
+  trap '[[ -n $server ]] && kill $server 2>/dev/null; rm -rf "$work"' EXIT
+  export PELKO_REGISTRY=$work/registry
+  reg() { "$pelkoreg" add 'HKLM\Software\Pelko' /v "$1" /t "$2" /d "$3" /f >/dev/null; }
+  native() { echo "$1"; }
+  run=("$sendrik")
+fi
 mkdir -p "$work/pelko/Logs"
 log=$work/pelko/Logs/GlobalLog_20261230.xml
 /usr/bin/python3 - "$log" <<'PY'
@@ -34,16 +49,15 @@ echo "global log: $(stat -c %s "$log") bytes"
 server=$!
 for ((i = 0; i < 100; i++)); do grep -qs ready "$work/server.out" && break; sleep 0.1; done
 port=$(awk '/ready/ {print $2}' "$work/server.out")
-reg() { "$pelkoreg" add 'HKLM\Software\Pelko' /v "$1" /t "$2" /d "$3" /f >/dev/null; }
-reg Path REG_SZ "$work/pelko"
-reg ToSendFile REG_SZ "$log"
+reg Path REG_SZ "$(native "$work/pelko")"
+reg ToSendFile REG_SZ "$(native "$log")"
 reg MailServer REG_SZ 127.0.0.1
 reg MailPort REG_DWORD "$port"
 reg MailSecurity REG_DWORD 0
 reg MailFrom REG_SZ pelko@example.com
 reg MailTo REG_SZ boss@example.com
 reg MailTimeout REG_DWORD 300
-/usr/bin/time -v "$sendrik" 2>"$work/time.txt"
+${PELKO_BENCH_WRAP:-} /usr/bin/time -v "${run[@]}" 2>"$work/time.txt"
 echo "sendrik exit $?"
 grep -E "Elapsed|Maximum resident|User time|System time" "$work/time.txt"
 tail -n1 "$work/pelko/Logs/Sendrik.log"
