@@ -8,7 +8,7 @@ packages=(
   mingw-w64 g++-mingw-w64-x86-64 wine wine64
   cups cups-client cups-bsd cups-filters libcups2-dev ghostscript
   libxml2-utils xsltproc
-  libcurl4-openssl-dev python3-aiosmtpd openssl
+  libcurl4-openssl-dev python3-aiosmtpd openssl patch xz-utils
 )
 missing=()
 for p in "${packages[@]}"; do
