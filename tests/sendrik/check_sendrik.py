@@ -224,6 +224,14 @@ def run_cases(site):
     envelope = check_message(site, "tls+auth", out)
     check("tls+auth: logged in", True, "login=b'clerk'" in envelope)
 
+    # The program's own log stays small: a full one is set aside whole.
+    log = os.path.join(site.logs, "Sendrik.log")
+    with open(log, "ab") as f:
+        f.write(b"x" * (300 << 10) + b"\n")
+    site.send()
+    check("Sendrik.log: a full log moves to Sendrik.log.old, a new one begins",
+          (True, True), (os.path.getsize(log + ".old") > 300 << 10, os.path.getsize(log) < 4096))
+
     # Faults: each a clear line, a non-zero exit and nothing mailed.
     def fault(what, words, code=1, bound=15):
         status, took, line = site.send()
