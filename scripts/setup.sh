@@ -4,6 +4,7 @@
 set -eu
 packages=(
   cmake ninja-build g++ pkg-config
+  libcurl4-openssl-dev python3-aiosmtpd openssl patch xz-utils
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   mingw-w64 g++-mingw-w64-x86-64 wine wine64
   cups cups-client cups-bsd cups-filters libcups2-dev ghostscript

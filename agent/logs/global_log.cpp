@@ -26,15 +26,8 @@ bool IsGatheredLog(const std::string& path, char separator) {
 // A file's total is its Total entry; a file cut before it gives the sum of
 // the entries it kept.
 int32_t FileTotal(std::string_view text, std::size_t tail, const std::vector<LogEntry>& entries) {
-  if (tail != std::string_view::npos) {
-    const std::string_view rest = text.substr(tail);
-    const std::size_t open = rest.find("<cost>");
-    const std::size_t close = rest.find("</cost>");
-    if (open == std::string_view::npos || close == std::string_view::npos || close < open) {
-      return 0;
-    }
-    return LeadingInt(rest.substr(open + 6, close - open - 6));
-  }
+  int32_t total = 0;
+  if (tail != std::string_view::npos) return ReadTotalEntry(text, tail, &total) ? total : 0;
   uint32_t sum = 0;
   for (const LogEntry& entry : entries) sum += static_cast<uint32_t>(EntryCost(entry));
   return static_cast<int32_t>(sum);

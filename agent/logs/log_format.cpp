@@ -207,6 +207,18 @@ std::size_t ReadLogEntries(std::string_view text, std::vector<LogEntry>* entries
   return tail;
 }
 
+bool ReadTotalEntry(std::string_view text, std::size_t tail, int32_t* total) {
+  if (tail == std::string_view::npos || tail > text.size()) return false;
+  const std::string_view rest = text.substr(tail);
+  const std::size_t open = rest.find("<cost>");
+  const std::size_t close = rest.find("</cost>");
+  if (open == std::string_view::npos || close == std::string_view::npos || close < open) {
+    return false;
+  }
+  *total = LeadingInt(rest.substr(open + 6, close - open - 6));
+  return true;
+}
+
 int32_t EntryPages(const LogEntry& entry) {
   return entry.clean ? LeadingInt(entry.pages) : LeadingInt(CleanLogText(entry.pages));
 }

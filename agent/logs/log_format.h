@@ -54,6 +54,10 @@ struct LogEntry {
 // where the Total entry starts, or npos.
 std::size_t ReadLogEntries(std::string_view text, std::vector<LogEntry>* entries);
 
+// The cost of the Total entry that starts at text[tail] (ReadLogEntries's
+// result); false when there is none or it holds no cost.
+bool ReadTotalEntry(std::string_view text, std::size_t tail, int32_t* total);
+
 // The pages and the cost an entry holds as they will be written.
 int32_t EntryPages(const LogEntry& entry);
 int32_t EntryCost(const LogEntry& entry);

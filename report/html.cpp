@@ -1,0 +1,198 @@
+#include "report/html.h"
+
+namespace pelko::report {
+
+namespace {
+
+constexpr std::string_view kStyle = R"(html { color: #1b1f24; background: #fff; }
+body { font: 14px/1.4 "Segoe UI", "DejaVu Sans", Helvetica, Arial, sans-serif; margin: 24px 32px; }
+.head { border-bottom: 3px solid #1b4f8a; padding-bottom: 10px; margin-bottom: 16px; }
+.kind { text-transform: uppercase; letter-spacing: .08em; font-size: 12px; color: #5a6470; }
+h1 { font-size: 26px; margin: 2px 0; overflow-wrap: anywhere; }
+.when { font-size: 15px; color: #333; }
+.cards { display: flex; flex-wrap: wrap; gap: 12px; margin: 0 0 18px; }
+.card { display: inline-block; border: 1px solid #c9d1da; border-radius: 4px; padding: 6px 14px; min-width: 90px; }
+.card .label { font-size: 12px; color: #5a6470; }
+.card .value { font-size: 20px; font-weight: 600; text-align: right; }
+.card.total { border: 2px solid #1b4f8a; }
+.card.total .value { font-size: 26px; color: #1b4f8a; }
+.note { font-size: 12px; color: #5a6470; margin: 2px 0 0; }
+h2 { font-size: 16px; margin: 18px 0 6px; }
+.groups { display: flex; flex-wrap: wrap; gap: 12px 32px; align-items: flex-start; }
+table { border-collapse: collapse; }
+th, td { padding: 3px 10px; border-bottom: 1px solid #dde3ea; vertical-align: top; text-align: left; }
+thead th { border-bottom: 2px solid #1b4f8a; font-size: 12px; text-transform: uppercase; letter-spacing: .05em; color: #333; }
+tbody tr:nth-child(even) { background: #f4f6f9; }
+tfoot td { border-top: 2px solid #1b4f8a; border-bottom: 0; font-weight: 600; }
+.num { text-align: right; white-space: nowrap; }
+td.stamp { white-space: nowrap; }
+.doc { overflow-wrap: anywhere; }
+table.jobs { width: 100%; }
+.none { color: #8a939c; font-style: italic; }
+.empty { font-size: 16px; color: #5a6470; padding: 12px 0; }
+.more { color: #5a6470; font-style: italic; }
+@media print { body { margin: 0; font-size: 11pt; } tbody tr:nth-child(even) { background: none; } }
+)";
+
+// A narrow no-break space between thousands reads the same in any locale.
+std::string Num(int64_t n) { return GroupThousands(n, "&#8239;"); }
+
+void Name(std::string& out, std::string_view text) {
+  if (text.empty()) {
+    out += "<span class=\"none\">(none)</span>";
+  } else {
+    AppendEscaped(out, text);
+  }
+}
+
+void Card(std::string& out, std::string_view id, std::string_view label, int64_t value,
+          bool total = false) {
+  out += total ? "<div class=\"card total\">" : "<div class=\"card\">";
+  out += "<div class=\"label\">";
+  out += label;
+  out += "</div><div class=\"value\" id=\"";
+  out += id;
+  out += "\">";
+  out += Num(value);
+  out += "</div></div>\n";
+}
+
+void Heading(std::string& out, const Report& r) {
+  out += "<div class=\"head\"><div class=\"kind\">";
+  out += r.global ? "Print report, all printers" : "Daily print log";
+  out += "</div>\n<h1 id=\"printer\">";
+  Name(out, r.title);
+  out += "</h1>\n<div class=\"when\" id=\"date\">";
+  if (!r.headDate.empty()) {
+    if (r.global) out += "Built on ";
+    AppendEscaped(out, r.headDate);
+  }
+  if (r.global && r.jobs > 0) {
+    out += r.headDate.empty() ? "Jobs of " : ", jobs of ";
+    AppendEscaped(out, r.firstDate);
+    out += " to ";
+    AppendEscaped(out, r.lastDate);
+  }
+  out += "</div></div>\n";
+}
+
+void Summary(std::string& out, const Report& r) {
+  out += "<div class=\"cards\">\n";
+  Card(out, "total", "Total cost", r.TotalCost(), true);
+  Card(out, "pages", "Pages", r.pages);
+  Card(out, "jobs", "Jobs", r.jobs);
+  Card(out, "users", "Users", static_cast<int64_t>(r.users.size()));
+  if (r.global) Card(out, "printers", "Printers", static_cast<int64_t>(r.printers.size()));
+  out += "</div>\n";
+  if (r.logsWithoutTotal > 0 && r.logsWithoutTotal == r.logs) {
+    out += "<p class=\"note\" id=\"no-total-entry\">The log holds no total; the total shown is "
+           "the sum of the jobs listed.</p>\n";
+  } else if (r.TotalDiffers()) {
+    out += "<p class=\"note\" id=\"job-sum\">The total is the one recorded in the log. The costs "
+           "of the jobs add up to ";
+    out += Num(r.jobCost);
+    out += ".</p>\n";
+  }
+}
+
+void Subtotals(std::string& out, const Report& r, const std::vector<Subtotal>& groups,
+               std::string_view field, std::string_view title, std::string_view header,
+               std::string_view all) {
+  out += "<div><h2>";
+  out += title;
+  out += "</h2>\n<table class=\"subtotals\" id=\"by-";
+  out += field;
+  out += "\"><thead><tr><th>";
+  out += header;
+  out += "</th><th class=\"num\">Jobs</th><th class=\"num\">Pages</th><th class=\"num\">Cost</th>"
+         "</tr></thead>\n<tbody>\n";
+  for (const Subtotal& s : groups) {
+    out += "<tr><td>";
+    Name(out, s.name);
+    out += "</td><td class=\"num\">" + Num(s.jobs) + "</td><td class=\"num\">" + Num(s.pages) +
+           "</td><td class=\"num\">" + Num(s.cost) + "</td></tr>\n";
+  }
+  out += "</tbody>\n<tfoot><tr><td>";
+  out += all;
+  out += "</td><td class=\"num\">" + Num(r.jobs) + "</td><td class=\"num\">" + Num(r.pages) +
+         "</td><td class=\"num\">" + Num(r.jobCost) + "</td></tr></tfoot></table></div>\n";
+}
+
+void Jobs(std::string& out, const Report& r, std::string_view moreNote) {
+  out += "<h2>Jobs, newest first</h2>\n<table class=\"jobs\" id=\"job-list\"><thead><tr>"
+         "<th>Date</th><th>Time</th><th>User</th><th>Printer</th><th>Document</th>"
+         "<th class=\"num\">Pages</th><th class=\"num\">Cost</th></tr></thead>\n<tbody>\n";
+  for (const Job& job : r.listed) {
+    out += "<tr><td class=\"stamp\">";
+    AppendEscaped(out, job.date);
+    out += "</td><td class=\"stamp\">";
+    AppendEscaped(out, job.time);
+    out += "</td><td>";
+    Name(out, job.user);
+    out += "</td><td>";
+    Name(out, job.printer);
+    out += "</td><td class=\"doc\">";
+    Name(out, job.doc);
+    out += "</td><td class=\"num\">" + Num(job.pages) + "</td><td class=\"num\">" +
+           Num(job.cost) + "</td></tr>\n";
+  }
+  out += "</tbody></table>\n";
+  if (r.unlisted > 0) {
+    out += "<p class=\"more\" id=\"more\">and " + Num(r.unlisted) + " more jobs.";
+    if (!moreNote.empty()) {
+      out += ' ';
+      AppendEscaped(out, moreNote);
+    }
+    out += "</p>\n";
+  }
+}
+
+}  // namespace
+
+void AppendEscaped(std::string& out, std::string_view text) {
+  for (const char c : text) {
+    const unsigned char b = static_cast<unsigned char>(c);
+    switch (c) {
+      case '&': out += "&amp;"; break;
+      case '<': out += "&lt;"; break;
+      case '>': out += "&gt;"; break;
+      case '"': out += "&quot;"; break;
+      case '\'': out += "&#39;"; break;
+      default:
+        if (b >= 0x20 && b != 0x7F) out += c;
+    }
+  }
+}
+
+std::string ReportHtml(const Report& r, std::string_view moreNote) {
+  std::string out;
+  out.reserve(4096 + r.listed.size() * 300);
+  out += "<!DOCTYPE html>\n<html lang=\"en\"><head>\n<meta http-equiv=\"Content-Type\" "
+         "content=\"text/html; charset=";
+  out += kReportCharset;
+  out += "\">\n<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">\n<title>"
+         "Print report: ";
+  AppendEscaped(out, r.title);
+  if (!r.headDate.empty()) {
+    out += ", ";
+    AppendEscaped(out, r.headDate);
+  }
+  out += "</title>\n<style>\n";
+  out += kStyle;
+  out += "</style></head>\n<body>\n";
+  Heading(out, r);
+  Summary(out, r);
+  if (r.jobs > 0) {
+    out += "<div class=\"groups\">\n";
+    Subtotals(out, r, r.users, "user", "Per user", "User", "All users");
+    Subtotals(out, r, r.printers, "printer", "Per printer", "Printer", "All printers");
+    out += "</div>\n";
+    Jobs(out, r, moreNote);
+  } else {
+    out += "<p class=\"empty\" id=\"no-jobs\">No jobs</p>\n";
+  }
+  out += "</body></html>\n";
+  return out;
+}
+
+}  // namespace pelko::report

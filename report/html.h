@@ -1,0 +1,22 @@
+// The report as one self-contained HTML page: no script, nothing loaded
+// from elsewhere. Names go out as the Windows ANSI bytes they are, so the
+// page declares windows-1252.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "report/report.h"
+
+namespace pelko::report {
+
+inline constexpr std::string_view kReportCharset = "windows-1252";
+
+// moreNote follows the job list when jobs were left out of it, for example
+// "The attached log lists them all."
+std::string ReportHtml(const Report& report, std::string_view moreNote = "");
+
+// text with & < > " ' as character references and control bytes dropped.
+void AppendEscaped(std::string& out, std::string_view text);
+
+}  // namespace pelko::report

@@ -1,0 +1,93 @@
+#include "report/log_files.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <memory>
+
+#include "agent/purge/file_finder.h"
+
+namespace pelko::report {
+
+namespace {
+
+struct FileCloser {
+  void operator()(std::FILE* f) const { std::fclose(f); }
+};
+
+bool IsDigits(std::string_view text) {
+  return std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
+}
+
+std::string_view BaseName(std::string_view path, char separator) {
+  const std::size_t at = path.find_last_of(separator == '\\' ? "\\/" : "/");
+  return at == std::string_view::npos ? path : path.substr(at + 1);
+}
+
+bool IsGatheredLog(std::string_view name) {
+  for (std::string_view word : {"AllDay", "Aggregate", "Global"}) {
+    if (name.find(word) != std::string_view::npos) return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+ReadStatus ReadFileBytes(const std::string& path, uint64_t limit, std::string* bytes) {
+  bytes->clear();
+  std::unique_ptr<std::FILE, FileCloser> file(std::fopen(path.c_str(), "rb"));
+  if (!file) return errno == ENOENT ? ReadStatus::kMissing : ReadStatus::kFailed;
+  if (std::fseek(file.get(), 0, SEEK_END) == 0) {
+    const long size = std::ftell(file.get());
+    if (size >= 0 && static_cast<uint64_t>(size) > limit) return ReadStatus::kTooLarge;
+    std::rewind(file.get());
+  }
+  char buffer[1 << 16];
+  for (;;) {
+    const std::size_t got = std::fread(buffer, 1, sizeof buffer, file.get());
+    if (got > 0) {
+      if (bytes->size() + got > limit) {
+        bytes->clear();
+        return ReadStatus::kTooLarge;
+      }
+      bytes->append(buffer, got);
+    }
+    if (got < sizeof buffer) break;
+  }
+  if (std::ferror(file.get())) {
+    bytes->clear();
+    return ReadStatus::kFailed;
+  }
+  return ReadStatus::kOk;
+}
+
+std::string FileDate(std::string_view path) {
+  constexpr std::string_view kEnd = ".xml";
+  if (path.size() < 13 || path.substr(path.size() - 4) != kEnd || path[path.size() - 13] != '_') {
+    return "";
+  }
+  const std::string_view digits = path.substr(path.size() - 12, 8);
+  return IsDigits(digits) ? std::string(digits) : "";
+}
+
+std::vector<std::string> DailyLogsIn(FileSystem& files, const std::string& folder,
+                                     std::string_view from, std::string_view to) {
+  FileFinder finder(files);
+  finder.SetRoot(folder, true);
+  finder.AddFiles("*.xml", true, false);
+  std::vector<std::pair<std::string, std::string>> dated;
+  for (const FoundFile& found : finder.files) {
+    const std::string date = FileDate(found.path);
+    if (date.empty() || IsGatheredLog(BaseName(found.path, files.Separator()))) continue;
+    if ((!from.empty() && date < from) || (!to.empty() && date > to)) continue;
+    dated.emplace_back(date, found.path);
+  }
+  std::sort(dated.begin(), dated.end(), [](const auto& a, const auto& b) {
+    return a.first != b.first ? a.first > b.first : a.second < b.second;
+  });
+  std::vector<std::string> paths;
+  for (auto& [date, path] : dated) paths.push_back(std::move(path));
+  return paths;
+}
+
+}  // namespace pelko::report

@@ -1,0 +1,27 @@
+// Finding and reading log files for a report, from outside the agent.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "agent/platform/files.h"
+
+namespace pelko::report {
+
+enum class ReadStatus { kOk, kMissing, kTooLarge, kFailed };
+
+// The file's bytes as they are, if it holds at most limit bytes.
+ReadStatus ReadFileBytes(const std::string& path, uint64_t limit, std::string* bytes);
+
+// "20261206" from a name ending in "_20261206.xml", else empty.
+std::string FileDate(std::string_view path);
+
+// The daily logs in folder and the folders below it dated from..to (eight
+// digits each, both included; empty for no bound), newest first. Global
+// logs are left out, as the agent leaves them out of the global log.
+std::vector<std::string> DailyLogsIn(FileSystem& files, const std::string& folder,
+                                     std::string_view from, std::string_view to);
+
+}  // namespace pelko::report

@@ -1,0 +1,217 @@
+// pelkoreport: the figures of daily or global log files as CSV (one row per
+// job) or as the HTML report that the mail program sends.
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
+
+#ifdef _WIN32
+#include <fcntl.h>
+#include <io.h>
+#endif
+
+#include "agent/platform/files.h"
+#include <cerrno>
+#include "report/csv.h"
+#include "report/html.h"
+#include "report/log_files.h"
+#include "report/report.h"
+
+namespace pelko::report {
+namespace {
+
+constexpr uint64_t kLargestLog = 1ull << 30;
+
+constexpr char kUsage[] =
+    "Usage: pelkoreport (--csv | --html) [-o FILE] LOG_FILE_OR_FOLDER...\n"
+    "                   [--from YYYYMMDD] [--to YYYYMMDD]\n"
+    "\n"
+    "Reads daily or global log files, or the daily logs in a logs folder and the\n"
+    "folders below it, and writes their report to standard output or FILE:\n"
+    "  --csv    one line per job with a header line, for spreadsheets\n"
+    "  --html   the report as one HTML page (the same as the mailed report)\n"
+    "  --from, --to  with a folder: only the daily logs of those dates (both\n"
+    "           included), by the date in their names\n"
+    "Names are written as the Windows ANSI (windows-1252) bytes the logs hold.\n"
+    "Exit status: 0 done, 1 a file could not be read or written, 2 bad arguments.\n";
+
+struct Options {
+  bool csv = false, html = false;
+  std::string output, from, to;
+  std::vector<std::string> inputs;
+};
+
+class UsageError {
+ public:
+  explicit UsageError(std::string message) : message(std::move(message)) {}
+  std::string message;
+};
+
+bool IsDate(const std::string& text) {
+  if (text.size() != 8 || text.find_first_not_of("0123456789") != std::string::npos) return false;
+  const int month = std::stoi(text.substr(4, 2));
+  const int day = std::stoi(text.substr(6, 2));
+  return month >= 1 && month <= 12 && day >= 1 && day <= 31;
+}
+
+Options Parse(int argc, char** argv) {
+  Options o;
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    auto next = [&](const char* what) {
+      if (i + 1 >= argc) throw UsageError(arg + " needs " + what + ".");
+      return std::string(argv[++i]);
+    };
+    if (arg == "--csv") {
+      o.csv = true;
+    } else if (arg == "--html") {
+      o.html = true;
+    } else if (arg == "-o" || arg == "--output") {
+      if (!o.output.empty()) throw UsageError("-o is given twice.");
+      o.output = next("a file name");
+    } else if (arg == "--from" || arg == "--to") {
+      const std::string date = next("a date as YYYYMMDD");
+      if (!IsDate(date)) throw UsageError(arg + " '" + date + "' is no date as YYYYMMDD.");
+      (arg == "--from" ? o.from : o.to) = date;
+    } else if (arg == "--") {
+      for (++i; i < argc; ++i) o.inputs.push_back(argv[i]);
+    } else if (arg.size() > 1 && arg[0] == '-') {
+      throw UsageError("unknown option '" + arg + "'.");
+    } else {
+      o.inputs.push_back(arg);
+    }
+  }
+  if (o.csv == o.html) throw UsageError("give one of --csv and --html.");
+  if (o.inputs.empty()) throw UsageError("give at least one log file or logs folder.");
+  if (!o.from.empty() && !o.to.empty() && o.from > o.to) {
+    throw UsageError("--from " + o.from + " lies after --to " + o.to + ".");
+  }
+  return o;
+}
+
+bool IsFolder(FileSystem& files, const std::string& path) {
+  std::string pattern = path;
+  while (pattern.size() > 1 && (pattern.back() == '/' || pattern.back() == '\\')) pattern.pop_back();
+  auto search = files.Find(pattern);
+  FileEntry entry;
+  return search && search->Next(&entry) && (entry.attributes & kAttributeDirectory) != 0;
+}
+
+// Every log to read: the files given, and the daily logs of each folder.
+bool Collect(const Options& o, std::vector<std::string>* paths) {
+  FileSystem& files = PlatformFileSystem();
+  bool anyFolder = false;
+  for (const std::string& input : o.inputs) {
+    if (IsFolder(files, input)) {
+      anyFolder = true;
+      for (std::string& path : DailyLogsIn(files, input, o.from, o.to)) paths->push_back(path);
+    } else {
+      paths->push_back(input);
+    }
+  }
+  if (!anyFolder && (!o.from.empty() || !o.to.empty())) {
+    throw UsageError("--from and --to choose the daily logs of a folder: give a logs folder.");
+  }
+  return true;
+}
+
+class Output {
+ public:
+  explicit Output(const std::string& path) {
+    if (path.empty()) {
+#ifdef _WIN32
+      _setmode(_fileno(stdout), _O_BINARY);
+#endif
+      file = stdout;
+    } else {
+      file = std::fopen(path.c_str(), "wb");
+      owned = file != nullptr;
+    }
+  }
+  ~Output() {
+    if (owned) std::fclose(file);
+  }
+  bool Ok() const { return file != nullptr && !failed; }
+  void Write(const std::string& text) {
+    if (file && !failed && std::fwrite(text.data(), 1, text.size(), file) != text.size()) {
+      failed = true;
+    }
+  }
+  bool Close() {
+    if (!file) return false;
+    const bool ok = std::fflush(file) == 0 && !failed && (!owned || std::fclose(file) == 0);
+    owned = false;
+    return ok;
+  }
+
+ private:
+  std::FILE* file = nullptr;
+  bool owned = false;
+  bool failed = false;
+};
+
+int Run(const Options& o) {
+  std::vector<std::string> paths;
+  Collect(o, &paths);
+  Output out(o.output);
+  if (!out.Ok()) {
+    std::fprintf(stderr, "pelkoreport: cannot write %s: %s\n", o.output.c_str(),
+                 std::strerror(errno));
+    return 1;
+  }
+  std::string csv;
+  if (o.csv) AppendCsvHeader(csv);
+  auto sink = [&](const Job& job) {
+    AppendCsvRow(csv, job);
+    if (csv.size() >= (1 << 16)) {
+      out.Write(csv);
+      csv.clear();
+    }
+  };
+  ReportBuilder builder(o.csv ? 0 : kListedJobs, o.csv ? std::function<void(const Job&)>(sink)
+                                                       : std::function<void(const Job&)>());
+  int status = 0;
+  std::string text;
+  for (const std::string& path : paths) {
+    const ReadStatus read = ReadFileBytes(path, kLargestLog, &text);
+    const char* trouble = read == ReadStatus::kMissing    ? "no such file"
+                          : read == ReadStatus::kTooLarge ? "larger than 1 GiB"
+                          : read == ReadStatus::kFailed   ? std::strerror(errno)
+                          : builder.AddLog(text)          ? nullptr
+                                                          : "not a log file";
+    if (trouble != nullptr) {
+      std::fprintf(stderr, "pelkoreport: %s: %s\n", path.c_str(), trouble);
+      status = 1;
+    }
+  }
+  const Report report = builder.Finish();
+  if (o.html) out.Write(ReportHtml(report, "pelkoreport --csv lists them all."));
+  if (o.csv) out.Write(csv);
+  if (!out.Close()) {
+    std::fprintf(stderr, "pelkoreport: writing %s failed\n",
+                 o.output.empty() ? "standard output" : o.output.c_str());
+    return 1;
+  }
+  return status;
+}
+
+}  // namespace
+}  // namespace pelko::report
+
+int main(int argc, char** argv) {
+  using namespace pelko::report;
+  for (int i = 1; i < argc; ++i) {
+    if (!std::strcmp(argv[i], "--help") || !std::strcmp(argv[i], "-h") ||
+        !std::strcmp(argv[i], "/?")) {
+      std::fputs(kUsage, stdout);
+      return 0;
+    }
+  }
+  try {
+    return Run(Parse(argc, argv));
+  } catch (const UsageError& e) {
+    std::fprintf(stderr, "pelkoreport: %s\n\n%s", e.message.c_str(), kUsage);
+    return 2;
+  }
+}

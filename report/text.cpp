@@ -1,0 +1,88 @@
+#include "report/text.h"
+
+#include <algorithm>
+
+namespace pelko::report {
+
+namespace {
+
+constexpr std::size_t kWidestName = 40;
+
+std::string Shown(std::string_view text) {
+  if (text.empty()) return "(none)";
+  std::string out;
+  for (const char c : text) {
+    const unsigned char b = static_cast<unsigned char>(c);
+    if (b >= 0x20 && b != 0x7F) out += c;
+  }
+  return out;
+}
+
+std::string Left(std::string text, std::size_t width) {
+  if (text.size() < width) text.append(width - text.size(), ' ');
+  return text;
+}
+
+std::string Right(const std::string& text, std::size_t width) {
+  return text.size() < width ? std::string(width - text.size(), ' ') + text : text;
+}
+
+void Subtotals(std::string& out, const Report& r, const std::vector<Subtotal>& groups,
+               std::string_view title, std::string_view header, std::string_view all) {
+  std::size_t width = std::max(header.size(), all.size());
+  for (const Subtotal& s : groups) width = std::max(width, std::min(Shown(s.name).size(), kWidestName));
+  out += "\n";
+  out += title;
+  out += "\n  " + Left(std::string(header), width) + Right("Jobs", 10) + Right("Pages", 12) +
+         Right("Cost", 14) + "\n";
+  auto row = [&](const std::string& name, int64_t jobs, int64_t pages, int64_t cost) {
+    out += "  " + Left(name, width) + Right(GroupThousands(jobs), 10) +
+           Right(GroupThousands(pages), 12) + Right(GroupThousands(cost), 14) + "\n";
+  };
+  for (const Subtotal& s : groups) row(Shown(s.name), s.jobs, s.pages, s.cost);
+  row(std::string(all), r.jobs, r.pages, r.jobCost);
+}
+
+}  // namespace
+
+std::string ReportText(const Report& r, std::string_view moreNote) {
+  std::string out = r.global ? "Print report, all printers: " : "Daily print log: ";
+  out += Shown(r.title) + "\n";
+  if (!r.headDate.empty()) out += (r.global ? "Built on " : "") + Shown(r.headDate);
+  if (r.global && r.jobs > 0) {
+    out += (r.headDate.empty() ? "Jobs of " : ", jobs of ") + Shown(r.firstDate) + " to " +
+           Shown(r.lastDate);
+  }
+  out += "\n\n";
+  out += "Total cost: " + GroupThousands(r.TotalCost()) + "\n";
+  out += "Pages:      " + GroupThousands(r.pages) + "\n";
+  out += "Jobs:       " + GroupThousands(r.jobs) + "\n";
+  out += "Users:      " + GroupThousands(static_cast<int64_t>(r.users.size())) + "\n";
+  if (r.global) out += "Printers:   " + GroupThousands(static_cast<int64_t>(r.printers.size())) + "\n";
+  if (r.logsWithoutTotal > 0 && r.logsWithoutTotal == r.logs) {
+    out += "The log holds no total; the total shown is the sum of the jobs listed.\n";
+  } else if (r.TotalDiffers()) {
+    out += "The total is the one recorded in the log. The costs of the jobs add up to " +
+           GroupThousands(r.jobCost) + ".\n";
+  }
+  if (r.jobs == 0) {
+    out += "\nNo jobs\n";
+    return out;
+  }
+  Subtotals(out, r, r.users, "Per user", "User", "All users");
+  Subtotals(out, r, r.printers, "Per printer", "Printer", "All printers");
+  out += "\nJobs, newest first\n";
+  for (const Job& job : r.listed) {
+    out += "  " + Shown(job.date) + " " + Shown(job.time) + "  " + Shown(job.user) + "  " +
+           Shown(job.printer) + "  " + Shown(job.doc) + "  " + GroupThousands(job.pages) +
+           (job.pages == 1 ? " page  " : " pages  ") + "cost " + GroupThousands(job.cost) + "\n";
+  }
+  if (r.unlisted > 0) {
+    out += "and " + GroupThousands(r.unlisted) + " more jobs.";
+    if (!moreNote.empty()) out += " " + std::string(moreNote);
+    out += "\n";
+  }
+  return out;
+}
+
+}  // namespace pelko::report

@@ -1,0 +1,137 @@
+#include "sendrik/mail_message.h"
+
+#include <cstdio>
+#include <random>
+
+#include "report/html.h"
+#include "report/text.h"
+
+namespace pelko::mail {
+
+namespace {
+
+constexpr std::string_view kMoreNote = "The attached log lists them all.";
+
+std::string WithCrLf(std::string_view text) {
+  std::string out;
+  out.reserve(text.size() + text.size() / 40);
+  for (const char c : text) {
+    if (c == '\n') out += '\r';
+    if (c != '\r') out += c;
+  }
+  return out;
+}
+
+// Days since 1970-01-01 of a civil date (proleptic Gregorian).
+long long DaysFromCivil(long long y, unsigned m, unsigned d) {
+  y -= m <= 2;
+  const long long era = (y >= 0 ? y : y - 399) / 400;
+  const unsigned yoe = static_cast<unsigned>(y - era * 400);
+  const unsigned doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
+  const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+  return era * 146097 + static_cast<long long>(doe) - 719468;
+}
+
+std::string Domain(const std::string& address) {
+  const std::size_t at = address.find('@');
+  return at == std::string::npos ? "localhost" : address.substr(at + 1);
+}
+
+}  // namespace
+
+std::string SubjectLine(std::string_view prefix, const report::Report& report) {
+  std::string subject(prefix);
+  if (!subject.empty()) subject += ' ';
+  subject += "Print report";
+  if (!report.headDate.empty()) subject += " " + report.headDate;
+  subject += ": total " + report::GroupThousands(report.TotalCost());
+  return subject;
+}
+
+std::string HeaderText(std::string_view text) {
+  static const char kHex[] = "0123456789ABCDEF";
+  std::string plain;
+  bool ascii = true;
+  for (const char c : text) {
+    const unsigned char b = static_cast<unsigned char>(c);
+    if (b < 0x20 || b == 0x7F) continue;
+    ascii = ascii && b < 0x80;
+    plain += c;
+  }
+  if (ascii) return plain;
+  // Encoded words of at most 75 characters, separated by spaces that
+  // readers drop between two encoded words.
+  std::string out, word;
+  auto flush = [&] {
+    if (word.empty()) return;
+    if (!out.empty()) out += ' ';
+    out += "=?windows-1252?Q?" + word + "?=";
+    word.clear();
+  };
+  for (const char c : plain) {
+    const unsigned char b = static_cast<unsigned char>(c);
+    if ((b >= 'a' && b <= 'z') || (b >= 'A' && b <= 'Z') || (b >= '0' && b <= '9')) {
+      word += c;
+    } else if (b == ' ') {
+      word += '_';
+    } else {
+      word += '=';
+      word += kHex[b >> 4];
+      word += kHex[b & 15];
+    }
+    if (word.size() > 52) flush();
+  }
+  flush();
+  return out;
+}
+
+std::string MailDate(std::time_t when) {
+  static const char* const kDays[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
+  static const char* const kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                                        "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+  std::tm local{};
+#ifdef _WIN32
+  localtime_s(&local, &when);
+#else
+  localtime_r(&when, &local);
+#endif
+  const long long localSeconds =
+      DaysFromCivil(local.tm_year + 1900LL, static_cast<unsigned>(local.tm_mon + 1),
+                    static_cast<unsigned>(local.tm_mday)) * 86400LL +
+      local.tm_hour * 3600LL + local.tm_min * 60LL + local.tm_sec;
+  const long long offset = (localSeconds - static_cast<long long>(when)) / 60;
+  const long long magnitude = offset < 0 ? -offset : offset;
+  char text[64];
+  std::snprintf(text, sizeof text, "%s, %02d %s %d %02d:%02d:%02d %c%02lld%02lld",
+                kDays[local.tm_wday % 7], local.tm_mday, kMonths[local.tm_mon % 12],
+                local.tm_year + 1900, local.tm_hour, local.tm_min, local.tm_sec,
+                offset < 0 ? '-' : '+', magnitude / 60, magnitude % 60);
+  return text;
+}
+
+std::string BaseName(std::string_view path) {
+  const std::size_t at = path.find_last_of("/\\");
+  return std::string(at == std::string_view::npos ? path : path.substr(at + 1));
+}
+
+MailMessage BuildMessage(const MailSettings& settings, const report::Report& report,
+                         std::string_view logPath, std::time_t now) {
+  MailMessage m;
+  std::string to;
+  for (const std::string& address : settings.to) to += (to.empty() ? "" : ", ") + address;
+  std::random_device random;
+  char id[96];
+  std::snprintf(id, sizeof id, "%lld.%08x", static_cast<long long>(now), random());
+  m.headers = {"Date: " + MailDate(now),
+               "From: " + settings.from,
+               "To: " + to,
+               "Subject: " + HeaderText(SubjectLine(settings.subjectPrefix, report)),
+               "Message-ID: <" + std::string(id) + ".sendrik@" + Domain(settings.from) + ">",
+               "X-Mailer: Sendrik (Pelko)"};
+  m.text = WithCrLf(report::ReportText(report, kMoreNote));
+  m.html = WithCrLf(report::ReportHtml(report, kMoreNote));
+  m.attachmentName = BaseName(logPath);
+  return m;
+}
+
+}  // namespace pelko::mail

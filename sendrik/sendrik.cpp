@@ -1,0 +1,200 @@
+// sendrik: the mail program the agent starts, without arguments, after each
+// build of the global log. It mails the file that ToSendFile names as a
+// report (text and HTML) with the log attached, says in Sendrik.log what it
+// did, and exits 0 only when the server accepted the message. It never
+// changes or deletes the log.
+#include <curl/curl.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <string>
+#include <vector>
+
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <termios.h>
+#include <unistd.h>
+#endif
+
+#include "agent/platform/registry.h"
+#include "report/log_files.h"
+#include "report/report.h"
+#include "sendrik/mail_message.h"
+#include "sendrik/mail_settings.h"
+#include "sendrik/sendrik_log.h"
+#include "sendrik/smtp_send.h"
+
+namespace pelko::mail {
+namespace {
+
+// A larger log would make a message that few servers take, and the agent
+// holds no larger one in a month of busy printers.
+constexpr uint64_t kLargestLog = 128ull << 20;
+
+constexpr int kSent = 0;
+constexpr int kNotSent = 1;     // the server, the network or TLS
+constexpr int kNothingToSend = 2;  // settings or the file
+
+#ifdef _WIN32
+constexpr char kSeparator = '\\';
+#else
+constexpr char kSeparator = '/';
+#endif
+
+std::string LogFolder(const MailSettings& s) {
+  if (!s.path.empty()) return s.path + kSeparator + "Logs";
+  const std::size_t at = s.toSendFile.find_last_of("/\\");
+  return at == std::string::npos ? "" : s.toSendFile.substr(0, at);
+}
+
+// What the agent writes: the prolog, a head, and "</log>" at the very end.
+bool IsCompleteLog(const std::string& text) {
+  std::size_t end = text.size();
+  while (end > 0 && (text[end - 1] == '\n' || text[end - 1] == '\r')) --end;
+  return text.rfind("<?xml", 0) == 0 && text.find("<log>") != std::string::npos &&
+         end >= 6 && text.compare(end - 6, 6, "</log>") == 0 &&
+         text.find('\0') == std::string::npos;
+}
+
+std::string Recipients(const MailSettings& s) {
+  std::string out;
+  for (const std::string& to : s.to) out += (out.empty() ? "" : ", ") + to;
+  return out;
+}
+
+int Run() {
+  std::vector<std::string> problems, notes;
+  const MailSettings settings = ReadMailSettings(PlatformRegistry(), &problems, &notes);
+  SendrikLog log(LogFolder(settings));
+  for (const std::string& note : notes) log.Write("note: " + note);
+  if (settings.toSendFile.empty()) {
+    log.Write("not sent: ToSendFile (REG_SZ) is not set, so there is no file to send");
+    return kNothingToSend;
+  }
+  const std::string name = BaseName(settings.toSendFile);
+  std::string text;
+  switch (report::ReadFileBytes(settings.toSendFile, kLargestLog, &text)) {
+    case report::ReadStatus::kOk: break;
+    case report::ReadStatus::kMissing:
+      log.Write("not sent: ToSendFile names " + settings.toSendFile + ", which is not there");
+      return kNothingToSend;
+    case report::ReadStatus::kTooLarge:
+      log.Write("not sent: " + settings.toSendFile + " is larger than " +
+                std::to_string(kLargestLog >> 20) + " MiB");
+      return kNothingToSend;
+    case report::ReadStatus::kFailed:
+      log.Write("not sent: " + settings.toSendFile + " cannot be read");
+      return kNothingToSend;
+  }
+  if (!IsCompleteLog(text)) {
+    log.Write("not sent: " + settings.toSendFile +
+              " is not a complete log file (damaged or cut short)");
+    return kNothingToSend;
+  }
+  for (const std::string& problem : problems) log.Write("not sent: " + problem);
+  if (!problems.empty()) return kNothingToSend;
+
+  report::ReportBuilder builder;
+  builder.AddLog(text);
+  const report::Report report = builder.Finish();
+  const MailMessage message = BuildMessage(settings, report, settings.toSendFile, std::time(nullptr));
+  const auto start = std::chrono::steady_clock::now();
+  const SendResult result = SendMail(settings, message, text);
+  const double seconds =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  char took[32];
+  std::snprintf(took, sizeof took, "%.1f s", seconds);
+  if (!result.sent) {
+    log.Write("not sent: " + name + " to " + Recipients(settings) + " via " +
+              ServerText(settings) + ": " + result.failure);
+    return kNotSent;
+  }
+  log.Write("sent " + name + " (" + std::to_string(report.jobs) + " jobs, total " +
+            std::to_string(report.TotalCost()) + ") to " + Recipients(settings) + " via " +
+            ServerText(settings) + (settings.user.empty() ? "" : " as " + settings.user) +
+            " in " + took);
+  return kSent;
+}
+
+constexpr char kUsage[] =
+    "Usage: sendrik               mail the global log named in ToSendFile (as the agent does)\n"
+    "       sendrik /setpassword  read the mail password from standard input and keep it\n"
+    "                             as MailPassword (one line; nothing on the command line)\n";
+
+// The first line of standard input, without its line end, not echoed
+// when typed at a terminal.
+bool ReadPasswordLine(std::string* password) {
+#ifndef _WIN32
+  termios saved{};
+  const bool typed = isatty(0) && tcgetattr(0, &saved) == 0;
+  if (typed) {
+    std::fputs("Mail password: ", stderr);
+    termios quiet = saved;
+    quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
+    tcsetattr(0, TCSAFLUSH, &quiet);
+  }
+#endif
+  password->clear();
+  int c;
+  while ((c = std::getchar()) != EOF && c != '\n' && password->size() <= 1024) {
+    *password += static_cast<char>(c);
+  }
+#ifndef _WIN32
+  if (typed) {
+    tcsetattr(0, TCSAFLUSH, &saved);
+    std::fputs("\n", stderr);
+  }
+#endif
+  if (!password->empty() && password->back() == '\r') password->pop_back();
+  return password->size() <= 1024;
+}
+
+int SetPassword() {
+  std::string password, error;
+  if (!ReadPasswordLine(&password)) {
+    std::fputs("sendrik: the password is longer than 1024 bytes\n", stderr);
+    return 2;
+  }
+  if (!StoreMailPassword(PlatformRegistry(), password, &error)) {
+    std::fprintf(stderr, "sendrik: MailPassword not set: %s\n", error.c_str());
+    return 1;
+  }
+  std::fputs(password.empty() ? "sendrik: MailPassword set (empty)\n" : "sendrik: MailPassword set\n",
+             stderr);
+  return 0;
+}
+
+}  // namespace
+
+int Main(int argc, char** argv) {
+  if (argc == 2 && (!std::strcmp(argv[1], "/setpassword") || !std::strcmp(argv[1], "--set-password"))) {
+    return SetPassword();
+  }
+  if (argc > 1) {
+    const bool help = !std::strcmp(argv[1], "/?") || !std::strcmp(argv[1], "--help");
+    if (!help) std::fprintf(stderr, "sendrik: unknown argument '%s'\n", argv[1]);
+    std::fputs(kUsage, help ? stdout : stderr);
+    return help ? 0 : 2;
+  }
+  if (curl_global_init(CURL_GLOBAL_DEFAULT) != CURLE_OK) {
+    std::fputs("sendrik: libcurl cannot start\n", stderr);
+    return 1;
+  }
+  const int status = Run();
+  curl_global_cleanup();
+  return status;
+}
+
+}  // namespace pelko::mail
+
+#ifdef _WIN32
+// A windowed program without a window: the agent starts it "shown", and
+// nothing may appear.
+int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) { return pelko::mail::Main(__argc, __argv); }
+#else
+int main(int argc, char** argv) { return pelko::mail::Main(argc, argv); }
+#endif

@@ -1,0 +1,170 @@
+#include "report/report.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include "report/csv.h"
+#include "report/html.h"
+#include "report/text.h"
+
+namespace pelko::report {
+namespace {
+
+using ::testing::HasSubstr;
+using ::testing::Not;
+
+const std::string kProlog =
+    "<?xml version='1.0' encoding='ISO-8859-1' ?> <?xml-stylesheet href='Tavisk.xsl' "
+    "type='text/xsl' ?>";
+
+std::string Entry(const std::string& date, int id, const std::string& user,
+                  const std::string& printer, const std::string& doc, int pages, int cost) {
+  return "<entry> <date>" + date + "</date><time>10:00:00</time> <id>" + std::to_string(id) +
+         "</id><user>" + user + "</user> <printer>" + printer + "</printer><doc>" + doc +
+         "</doc> <pages>" + std::to_string(pages) + "</pages> <cost>" + std::to_string(cost) +
+         "</cost></entry>";
+}
+
+std::string Log(const std::string& type, const std::string& entries, int total) {
+  return kProlog + "<log> <type>" + type + "</type> <date>2026/12/07</date>" + entries +
+         "<entry><user>Total</user><cost>" + std::to_string(total) + "</cost></entry></log>";
+}
+
+Report Build(std::initializer_list<std::string> logs, std::size_t limit = kListedJobs) {
+  ReportBuilder builder(limit);
+  for (const std::string& log : logs) EXPECT_TRUE(builder.AddLog(log));
+  return builder.Finish();
+}
+
+TEST(ReportTest, FiguresOfADailyLog) {
+  const Report r = Build({Log("\\\\SRV\\HP",
+                              Entry("2026/12/07", 2, "paul", "\\\\SRV\\HP", "b.doc", 3, 15) +
+                                  Entry("2026/12/07", 1, "anna", "\\\\SRV\\HP", "a.doc", 2, 10) +
+                                  Entry("2026/12/06", 0, "anna", "\\\\SRV\\HP", "c.doc", 4, 20),
+                              45)});
+  EXPECT_EQ(r.title, "\\\\SRV\\HP");
+  EXPECT_EQ(r.headDate, "2026/12/07");
+  EXPECT_FALSE(r.global);
+  EXPECT_EQ(r.TotalCost(), 45);
+  EXPECT_FALSE(r.TotalDiffers());
+  EXPECT_EQ(r.jobs, 3);
+  EXPECT_EQ(r.pages, 9);
+  EXPECT_EQ(r.firstDate, "2026/12/06");
+  EXPECT_EQ(r.lastDate, "2026/12/07");
+  ASSERT_EQ(r.users.size(), 2u);
+  EXPECT_EQ(r.users[0].name, "anna") << "largest cost first";
+  EXPECT_EQ(r.users[0].jobs, 2);
+  EXPECT_EQ(r.users[0].pages, 6);
+  EXPECT_EQ(r.users[0].cost, 30);
+  ASSERT_EQ(r.printers.size(), 1u);
+  EXPECT_EQ(r.listed.front().id, "2") << "file order";
+}
+
+TEST(ReportTest, TotalIsTheRecordedOneAndSeveralLogsAddUp) {
+  const Report r = Build({Log("A", Entry("2026/12/07", 1, "u", "A", "d", 1, 5), 7),
+                          Log("B", Entry("2026/12/05", 2, "u", "B", "d", 1, 5), 5)});
+  EXPECT_EQ(r.title, "2 logs");
+  EXPECT_TRUE(r.global);
+  EXPECT_EQ(r.TotalCost(), 12);
+  EXPECT_EQ(r.jobCost, 10);
+  EXPECT_TRUE(r.TotalDiffers());
+  EXPECT_EQ(r.printers.size(), 2u);
+  EXPECT_EQ(r.users.size(), 1u);
+}
+
+TEST(ReportTest, LogWithoutTotalCountsItsJobs) {
+  const std::string cut = kProlog + "<log> <type>A</type> <date>2026/12/07</date>" +
+                          Entry("2026/12/07", 1, "u", "A", "d", 2, 9);
+  const Report r = Build({cut});
+  EXPECT_EQ(r.TotalCost(), 9);
+  EXPECT_EQ(r.logsWithoutTotal, 1);
+  EXPECT_THAT(ReportHtml(r), HasSubstr("id=\"no-total-entry\""));
+}
+
+TEST(ReportTest, NoLogAtAllIsRefused) {
+  ReportBuilder builder;
+  EXPECT_FALSE(builder.AddLog("PK\x03\x04 not a log"));
+  EXPECT_FALSE(builder.AddLog(""));
+  EXPECT_EQ(builder.Finish().logs, 0);
+}
+
+TEST(ReportTest, JobsBeyondTheLimitAreCountedNotListed) {
+  std::string entries;
+  for (int i = 0; i < 10; ++i) entries += Entry("2026/12/07", i, "u", "P", "d", 1, 1);
+  const Report r = Build({Log("Global Log", entries, 10)}, 4);
+  EXPECT_TRUE(r.global);
+  EXPECT_EQ(r.listed.size(), 4u);
+  EXPECT_EQ(r.unlisted, 6);
+  EXPECT_EQ(r.jobs, 10);
+  EXPECT_THAT(ReportHtml(r, "See the log."), HasSubstr("and 6 more jobs. See the log."));
+  EXPECT_THAT(ReportText(r), HasSubstr("and 6 more jobs."));
+}
+
+TEST(ReportTest, ALogOfManyMegabytesCountsEveryJobOnce) {
+  std::string entries;
+  int64_t cost = 0;
+  for (int i = 0; i < 30000; ++i) {
+    entries += Entry("2026/12/07", i, "user" + std::to_string(i % 50), "P", "doc", 1, i % 9);
+    cost += i % 9;
+  }
+  ASSERT_GT(entries.size(), 3u << 20);
+  const Report r = Build({Log("Global Log", entries, 77)});
+  EXPECT_EQ(r.jobs, 30000);
+  EXPECT_EQ(r.jobCost, cost);
+  EXPECT_EQ(r.TotalCost(), 77);
+  EXPECT_EQ(r.users.size(), 50u);
+  EXPECT_EQ(r.logsWithoutTotal, 0);
+}
+
+TEST(ReportTest, EntriesWithStrayMarkupAreShownCleaned) {
+  const std::string damaged = kProlog + "<log> <type>A</type> <date>2026/12/07</date>" +
+                              Entry("2026/12/07", 1, "a<b>", "A", "x&y", 2, 4);
+  const Report r = Build({damaged + "<entry><user>Total</user><cost>4</cost></entry></log>"});
+  ASSERT_EQ(r.listed.size(), 1u);
+  EXPECT_EQ(r.listed[0].user, "ab");
+  EXPECT_EQ(r.listed[0].doc, "xy");
+  EXPECT_EQ(r.pages, 2);
+}
+
+TEST(ReportHtmlTest, NamesAreEscapedAndAnsiBytesKept) {
+  Report r;
+  r.title = "Global Log";
+  r.global = true;
+  r.jobs = 1;
+  r.listed.push_back(Job{"2026/12/07", "10:00:00", "1", "J\xFCrgen", "HP", "Plan \x96 <b>", 1, 1});
+  r.users.push_back(Subtotal{"J\xFCrgen", 1, 1, 1});
+  const std::string html = ReportHtml(r);
+  EXPECT_THAT(html, HasSubstr("charset=windows-1252"));
+  EXPECT_THAT(html, HasSubstr("J\xFCrgen"));
+  EXPECT_THAT(html, HasSubstr("Plan \x96 &lt;b&gt;"));
+  EXPECT_THAT(html, Not(HasSubstr("<script")));
+  EXPECT_THAT(html, Not(HasSubstr("src=")));
+}
+
+TEST(ReportHtmlTest, EmptyLogSaysNoJobs) {
+  const Report r = Build({Log("HP", "", 0)});
+  EXPECT_THAT(ReportHtml(r), HasSubstr("id=\"no-jobs\""));
+  EXPECT_THAT(ReportText(r), HasSubstr("No jobs"));
+}
+
+TEST(CsvTest, FieldsAreQuotedOnlyWhenTheyMustBe) {
+  std::string out;
+  AppendCsvRow(out, Job{"2026/12/07", "10:00:00", "7", "anna", "\\\\S\\P", "a,b \"c\"", 2, -3});
+  EXPECT_EQ(out, "2026/12/07,10:00:00,7,anna,\\\\S\\P,\"a,b \"\"c\"\"\",2,-3\r\n");
+}
+
+TEST(CsvTest, NamesThatLookLikeFormulasStayText) {
+  std::string out;
+  AppendCsvRow(out, Job{"d", "t", "1", "@evil", "P", "=HYPERLINK(1)", 0, 0});
+  EXPECT_EQ(out, "d,t,1,'@evil,P,'=HYPERLINK(1),0,0\r\n");
+}
+
+TEST(GroupThousandsTest, Groups) {
+  EXPECT_EQ(GroupThousands(0), "0");
+  EXPECT_EQ(GroupThousands(999), "999");
+  EXPECT_EQ(GroupThousands(1234567), "1 234 567");
+  EXPECT_EQ(GroupThousands(-1000), "-1 000");
+}
+
+}  // namespace
+}  // namespace pelko::report
