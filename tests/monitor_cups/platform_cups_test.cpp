@@ -290,7 +290,7 @@ TEST(CupsSpooler, TheCounterIsNeverAheadOfTheJobsListedAfterIt) {
     }
     uint32_t sum = 0;
     for (const auto& [id, count] : pages) sum += count;
-    ASSERT_EQ(total - start, sum);
+    ASSERT_EQ(total - start, sum) << "the listing right after a reading has its fetch";
     std::this_thread::sleep_for(std::chrono::milliseconds(150));
   }
   EXPECT_EQ(ended, 4);

@@ -31,7 +31,7 @@ std::string KeyOf(uint32_t id, const std::string& uuid) {
 void CupsJobBook::Begin(const std::vector<CupsJob>& jobs, uint32_t highestEnded) {
   begun = true;
   highest = std::max(highest, highestEnded);
-  Take(jobs, {});
+  Take(jobs, true, {});
 }
 
 bool CupsJobBook::LostSight(const std::vector<CupsJob>& jobs) const {
@@ -91,7 +91,8 @@ void CupsJobBook::Told(const CupsJob& job, uint32_t pages) {
   if (ended.size() > kKeptEnded) ended.pop_front();
 }
 
-int CupsJobBook::Take(const std::vector<CupsJob>& jobs, const std::vector<CupsJob>& finished) {
+int CupsJobBook::Take(const std::vector<CupsJob>& jobs, bool askedEnded,
+                      const std::vector<CupsJob>& finished) {
   std::set<uint32_t> wasActive;
   for (const CupsJob& job : active) wasActive.insert(job.id);
 
@@ -131,7 +132,9 @@ int CupsJobBook::Take(const std::vector<CupsJob>& jobs, const std::vector<CupsJo
   }
   active = std::move(now);
 
-  uint32_t lowest = highest + 1;
+  // Only an answer for the ended jobs shows that no job below the highest
+  // id seen came and went unseen (its push may yet come).
+  uint32_t lowest = askedEnded ? highest + 1 : floor;
   for (const CupsJob& job : active) lowest = std::min(lowest, job.id);
   // Below the lowest job in the queue every tracked job has ended.
   for (auto entry = counted.begin(); entry != counted.end() && entry->first < lowest;) {

@@ -40,12 +40,13 @@ class CupsJobBook {
   // Whether some job of the last fetch is missing from these active ones.
   bool LostSight(const std::vector<CupsJob>& active) const;
 
-  // Takes in one fetch: the jobs in the queue now and, when asked, the ones
-  // ended at or above Floor(). A job that was in the queue and is in
-  // neither left without a record (history off, purged, moved): it ends
-  // with the pages last seen. Returns how many jobs ended that no fetch had
-  // seen in the queue.
-  int Take(const std::vector<CupsJob>& active, const std::vector<CupsJob>& ended);
+  // Takes in one fetch: the jobs in the queue now and, where `askedEnded`,
+  // the ones ended at or above Floor(), asked after those. A job that was
+  // in the queue and is in neither left without a record (history off,
+  // purged, moved): it ends with the pages last seen. Returns how many jobs
+  // ended that no fetch had seen in the queue.
+  int Take(const std::vector<CupsJob>& active, bool askedEnded,
+           const std::vector<CupsJob>& ended);
 
   // The queue's page counter.
   uint32_t Total() const;

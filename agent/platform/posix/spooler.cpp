@@ -16,9 +16,11 @@
 // Jobs that ended since a watcher's last listing are found with a Get-Jobs
 // for completed jobs from the lowest id that may still end untold (ids rise
 // across the server), asked only when one may have ended: a job of the last
-// fetch is gone, a push came, or pushes are not known to arrive. A job that
-// came and went between two fetches is announced by a push, so it is found
-// too. The queue's page counter is built from the same fetches
+// fetch is gone, a push came, or pushes are not known to arrive (and every
+// kAskEndedAtLeast all the same). A job that came and went between two
+// fetches is announced by a push, so it is found too, also when the push
+// comes after the fetch: the lowest id moves up only with an answer for the
+// ended jobs. The queue's page counter is built from the same fetches
 // (cups_job_book.h), so a counter read just before a listing is answered
 // from the fetch that listing gets, and never runs ahead of its jobs.
 #include "agent/platform/spooler.h"
@@ -47,7 +49,10 @@ using SteadyClock = std::chrono::steady_clock;
 using std::chrono::milliseconds;
 
 constexpr auto kSafetyFetch = milliseconds(1000);
-constexpr auto kCounterServesListing = milliseconds(250);
+constexpr auto kCounterServesListing = milliseconds(10);
+// Ended jobs are asked for this often even with no sign of one: a push
+// lost costs at most that.
+constexpr auto kAskEndedAtLeast = std::chrono::seconds(10);
 constexpr std::size_t kMaxNames = 4096;
 constexpr auto kMissingFor = milliseconds(1000);
 constexpr int kLeaseSeconds = 90;
@@ -66,6 +71,7 @@ struct Watch {
   bool answered = false;  // the last fetch succeeded
   bool servesListing = false;  // a counter reading's fetch, for the listing after it
   SteadyClock::time_point fetched;
+  SteadyClock::time_point endedAsked;
   uint64_t pushesAtFetch = 0;
   std::map<const void*, uint64_t> cursors;  // each listing cursor: the last ended job it told
   std::string localAddress;
@@ -192,10 +198,10 @@ class CupsSpooler : public Spooler {
       // A cursor replaced goes once the lock is let go: it takes its own.
       std::unique_ptr<JobCursor> replaced;
       std::lock_guard<std::mutex> lock(watch->mutex);
-      // The listing right after a counter reading gets that reading's
-      // fetch, unless a push says the queue changed since.
+      // The listing right after a counter reading gets that reading's fetch
+      // (also when a push came since: what it announces is seen next time);
+      // a later one, a fresh fetch.
       const bool fromCounter = watch->answered && watch->servesListing &&
-                               watch->pushes.load() == watch->pushesAtFetch &&
                                SteadyClock::now() - watch->fetched < kCounterServesListing;
       watch->servesListing = false;
       if (!fromCounter && !AnswersFromLastFetch(*watch, SteadyClock::now() - watch->fetched)) {
@@ -361,14 +367,17 @@ class CupsSpooler : public Spooler {
       for (const CupsJob& job : ParseJobs(result.response)) highest = std::max(highest, job.id);
       ippDelete(result.response);
       watch.book.Begin(active, highest);
-    } else if (!watch.confirmed.load() || pushed || watch.book.LostSight(active)) {
+      watch.endedAsked = now;
+    } else if (!watch.confirmed.load() || pushed || watch.book.LostSight(active) ||
+               now - watch.endedAsked >= kAskEndedAtLeast) {
       result = GetJobs(watch, "completed", watch.book.Floor(), false);
       if (result.failure != CupsFailure::kNone) return Failed(watch, result, now);
       const std::vector<CupsJob> ended = ParseJobs(result.response);
       ippDelete(result.response);
-      unseen = watch.book.Take(active, ended);
+      unseen = watch.book.Take(active, true, ended);
+      watch.endedAsked = now;
     } else {
-      unseen = watch.book.Take(active, {});
+      unseen = watch.book.Take(active, false, {});
     }
 
     if (watch.confirmed.load() && !pushed &&
