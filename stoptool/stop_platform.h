@@ -38,8 +38,8 @@ class StopPlatform {
   virtual bool TerminateProcessById(uint32_t id) = 0;
 };
 
-// Whether a process list entry names the agent. Defined by the platform's
-// implementation, since each platform compares names its own way.
+// Whether a process list entry names the agent: the whole name without
+// regard to case, in the system's ANSI code page.
 bool IsAgentExeName(const std::string& exeName);
 
 // The operating system this program was built for.

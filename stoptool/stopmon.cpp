@@ -1,5 +1,6 @@
 #include <iostream>
 
+#ifdef _WIN32
 #include "stoptool/stop_tool.h"
 
 // The command line is not interpreted.
@@ -8,3 +9,16 @@ int main() {
       pelko::stoptool::MakeSystemStopPlatform();
   return pelko::stoptool::RunStopTool(*platform, std::cerr);
 }
+#else
+#include <string>
+#include <vector>
+
+#include "stoptool/posix_stop_tool.h"
+
+int main(int argc, char** argv) {
+  std::vector<std::string> args(argv + (argc > 0 ? 1 : 0), argv + argc);
+  std::unique_ptr<pelko::stoptool::ProcessControl> system =
+      pelko::stoptool::MakeSystemProcessControl();
+  return pelko::stoptool::RunPosixStopTool(*system, args, std::cout, std::cerr);
+}
+#endif

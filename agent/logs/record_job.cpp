@@ -7,7 +7,7 @@
 
 namespace pelko {
 
-void RecordJob(const Env& env, LogLocks& locks, const Waiter& pause,
+bool RecordJob(const Env& env, LogLocks& locks, const Waiter& pause,
                const std::string& printerName, int32_t jobId, const std::string& userName,
                const std::string& documentName, int32_t pages, int32_t cost,
                const LocalTime& stamp) {
@@ -25,7 +25,10 @@ void RecordJob(const Env& env, LogLocks& locks, const Waiter& pause,
   const FileStatus read = store.ReadPatiently(path, pause, &old);
   // A file that is there but could not be read is left as it is rather than
   // rewritten from nothing.
-  if (read != FileStatus::kOk && read != FileStatus::kMissing) return;
+  if (read != FileStatus::kOk && read != FileStatus::kMissing) {
+    Report(env, Severity::kWarning, "read " + path, "cannot read the daily log " + path);
+    return false;
+  }
 
   std::vector<LogEntry> entries;
   entries.reserve(old.size() / 160 + 1);
@@ -71,8 +74,10 @@ void RecordJob(const Env& env, LogLocks& locks, const Waiter& pause,
   store.MakeFooter(footer);
   text += footer;
 
-  if (read == FileStatus::kOk && text == old) return;
-  store.ReplacePatiently(path, text, pause);
+  if (read == FileStatus::kOk && text == old) return true;
+  if (store.ReplacePatiently(path, text, pause) == FileStatus::kOk) return true;
+  Report(env, Severity::kWarning, "write " + path, "cannot write the daily log " + path);
+  return false;
 }
 
 }  // namespace pelko

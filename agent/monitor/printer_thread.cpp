@@ -1,9 +1,6 @@
 #include "agent/monitor/printer_thread.h"
 
-#include <cmath>
-#include <cstring>
-#include <memory>
-#include <new>
+#include <set>
 
 #include "agent/config/registry_value.h"
 #include "agent/logs/record_job.h"
@@ -12,49 +9,31 @@ namespace pelko {
 
 namespace {
 
-// Truncated toward zero, then taken modulo 2^32 like a conversion of the
-// integer; what is no number at all reads as 0.
-uint32_t ToPageTotal(double value) {
-  if (!std::isfinite(value) || std::fabs(value) >= 9.0e18) return 0;
-  return static_cast<uint32_t>(static_cast<int64_t>(value));
+const char* Describe(SpoolStatus status) {
+  switch (status) {
+    case SpoolStatus::kOk:
+      return "ok";
+    case SpoolStatus::kNoQueue:
+      return "the spooler has no such queue";
+    case SpoolStatus::kUnavailable:
+      return "the spooler does not answer";
+    case SpoolStatus::kFailed:
+      return "the spooler refused";
+  }
+  return "unknown";
 }
-
-std::string Text(const char* text) { return text != nullptr ? text : std::string(); }
 
 }  // namespace
 
-void PrinterThread::BuildCounterPath() {
-  std::string machine;
-  std::string instance;
-  const std::size_t last = printerName.rfind('\\');
-  if (last != std::string::npos) {
-    const std::string before = printerName.substr(0, last);
-    for (std::size_t i = 0; i < before.size(); ++i) {
-      if (before[i] == '\\' && i + 1 < before.size() && before[i + 1] == '\\') {
-        ++i;
-        continue;
-      }
-      machine += before[i];
-    }
-    instance = printerName.substr(last + 1);
-  } else {
-    char name[16] = {};
-    uint32_t size = sizeof name;
-    if (env.system->GetComputerNameA(name, &size) == 0) {
-      machine.assign(name, strnlen(name, sizeof name));
-    }
-    instance = printerName;
-  }
-  counterPath = "\\\\" + machine + "\\Print Queue(" + instance + ")\\Total Pages Printed";
-}
-
 uint32_t PrinterThread::Run(uint32_t) {
-  BuildCounterPath();
-  // A counter of an earlier run may be for another printer.
-  counters = PerfCounterSet(env.perf);
-  if (ReadPageTotal(0)) lastPageTotal = currentPageTotal;
-
   Spooler& spooler = *env.spooler;
+  // A cursor of an earlier run may be for another printer.
+  cursor.reset();
+  if (ReadPageTotal(0)) lastPageTotal = currentPageTotal;
+  std::vector<SpoolJob> jobs;
+  if (spooler.ListJobs(printerName, &cursor, &jobs) != SpoolStatus::kOk) jobs.clear();
+  ledger.Restart(jobs);
+
   struct Registration {
     Spooler& spooler;
     const std::string& name;
@@ -82,59 +61,40 @@ void PrinterThread::SleepWhileQuiet() {
 }
 
 bool PrinterThread::ReadPageTotal(uint32_t waitMs) {
-  // Closed also when a stop cuts the wait short.
-  struct Closer {
-    PerfCounterSet& set;
-    ~Closer() { set.Close(); }
-  } closer{counters};
-
-  counters.Open();
-  if (counters.CounterCount() == 0) counters.AddCounter(counterPath);
   if (waitMs != 0) Pause(waitMs);
-  PerfCounter* counter = counters.CounterAt(0);
-  if (counter == nullptr) return false;
-  counters.Collect();
-  counter->Fetch();
-  currentPageTotal = ToPageTotal(counter->Value(ValueKind::Last));
+  uint32_t total = 0;
+  if (env.spooler->ReadPageTotal(printerName, &total) != SpoolStatus::kOk) return false;
+  currentPageTotal = total;
+  return true;
+}
+
+bool PrinterThread::ListInto(std::vector<SpoolJob>* jobs) {
+  // A cursor made by a failed call would start from a later now.
+  const SpoolStatus status = env.spooler->ListJobs(printerName, &cursor, jobs);
+  if (status != SpoolStatus::kOk) {
+    Report(env, Severity::kWarning, "queue " + printerName,
+           "printer \"" + printerName + "\": cannot list its queue: " + Describe(status));
+    return false;
+  }
+  ledger.Learn(*jobs);
   return true;
 }
 
 void PrinterThread::PollQueue() {
-  Spooler& spooler = *env.spooler;
-  PrinterHandle printer = nullptr;
-  if (spooler.OpenPrinterA(printerName, &printer) != 0) return;
-
-  uint32_t needed = 0;
-  uint32_t returned = 0;
-  const uint32_t sized =
-      spooler.EnumJobsA(printer, 0, 0xFFFFFFFF, 1, nullptr, 0, &needed, &returned);
-  if (sized != 0 && sized != kErrorInsufficientBuffer) {
-    spooler.ClosePrinter(printer);
-    return;
+  std::vector<SpoolJob> jobs;
+  if (ListInto(&jobs)) {
+    // Jobs that ended since the last look are entered by the first pass;
+    // only where none is left in the queue does one need a pass of its own.
+    for (const SpoolJob& job : jobs) {
+      if (ledger.NeedsPass(job)) AccountJob(job);
+    }
   }
-  std::unique_ptr<uint8_t[]> buffer(new (std::nothrow) uint8_t[needed]);
-  if (!buffer) {
-    spooler.ClosePrinter(printer);
-    return;
-  }
-  const uint32_t size = needed;
-  if (spooler.EnumJobsA(printer, 0, 0xFFFFFFFF, 1, buffer.get(), size, &needed, &returned) !=
-      0) {
-    spooler.ClosePrinter(printer);
-    return;
-  }
-  // The printer is not held during the passes.
-  spooler.ClosePrinter(printer);
-
-  const uint32_t records = std::min<uint32_t>(returned, size / sizeof(JobInfo1));
-  for (uint32_t i = 0; i < records; ++i) {
-    JobInfo1 job;
-    std::memcpy(&job, buffer.get() + i * sizeof(JobInfo1), sizeof job);
-    AccountJob(job);
+  if (!pending.empty() && env.clock->MonotonicMs() - pendingTriedAt >= PendingRetryMs) {
+    RetryPending();
   }
 }
 
-void PrinterThread::AccountJob(JobInfo1 job) {
+void PrinterThread::AccountJob(const SpoolJob& job) {
   const LocalTime stamp = env.clock->Now();
   Registry& registry = *env.registry;
 
@@ -151,25 +111,82 @@ void PrinterThread::AccountJob(JobInfo1 job) {
   RegistryDwordValue costPerPage(
       registry, "SOFTWARE\\Pelko\\Printer" + std::to_string(index) + "Cost");
 
+  // The counter first, the jobs' own counts second: a listing is never
+  // behind the counter it is shared against.
   ReadPageTotal(CounterWaitMs);
+  std::vector<SpoolJob> listed;
+  ListInto(&listed);
 
-  int32_t pages = 0;
-  int32_t cost = 0;
+  uint32_t rise = 0;
   if (currentPageTotal > lastPageTotal) {
-    const uint32_t rise = currentPageTotal - lastPageTotal;
+    rise = currentPageTotal - lastPageTotal;
     lastPageTotal = currentPageTotal;
-    pages = static_cast<int32_t>(rise);
-    cost = static_cast<int32_t>(rise * costPerPage.Get());
   }
-  Record(static_cast<int32_t>(job.JobId), Text(job.pUserName), Text(job.pDocument), pages,
-         cost, stamp);
+  const uint32_t price = costPerPage.Get();
+  // Every share is kept before any is written: a stop in the middle of the
+  // writes leaves the rest pending, not lost.
+  std::vector<PendingKey> shared;
+  for (const PageShare& share : ledger.Share(rise, job)) {
+    shared.push_back(Keep(JobFigures{printerName, static_cast<int32_t>(share.id), share.user,
+                                     share.document, static_cast<int32_t>(share.pages),
+                                     static_cast<int32_t>(share.pages * price), stamp}));
+  }
+  TryEnter(shared);
+  RetryPending();
 }
 
-void PrinterThread::Record(int32_t jobId, const std::string& userName,
-                           const std::string& documentName, int32_t pages, int32_t cost,
-                           const LocalTime& stamp) {
-  RecordJob(env, logLocks, Waiter(Pauser()), printerName, jobId, userName, documentName, pages,
-            cost, stamp);
+PrinterThread::PendingKey PrinterThread::Keep(const JobFigures& figures) {
+  PendingKey key{figures.printerName, figures.jobId};
+  auto [at, fresh] = pending.try_emplace(key, figures);
+  if (!fresh) {
+    // Added to what is still waiting; the entry is new as of its first try.
+    JobFigures& held = at->second;
+    held.pages = static_cast<int32_t>(static_cast<uint32_t>(held.pages) +
+                                      static_cast<uint32_t>(figures.pages));
+    held.cost = static_cast<int32_t>(static_cast<uint32_t>(held.cost) +
+                                     static_cast<uint32_t>(figures.cost));
+    held.userName = figures.userName;
+    held.documentName = figures.documentName;
+  }
+  return key;
+}
+
+void PrinterThread::TryEnter(const std::vector<PendingKey>& keys) {
+  // A log that refused one write refuses the next: each costs a second of
+  // retries, so the rest of its jobs wait for a later round.
+  std::set<std::string> refused;
+  for (const PendingKey& key : keys) {
+    auto at = pending.find(key);
+    if (at == pending.end() || refused.count(key.first)) continue;
+    // A stop inside the write throws before anything is written, and the
+    // figures stay here for the next run of this thread.
+    if (Record(at->second)) {
+      pending.erase(at);
+      continue;
+    }
+    refused.insert(key.first);
+    ReportPending(at->second);
+  }
+}
+
+void PrinterThread::ReportPending(const JobFigures& figures) {
+  Report(env, Severity::kWarning, "pending " + figures.printerName,
+         "printer \"" + figures.printerName + "\": job " + std::to_string(figures.jobId) +
+             " could not be entered in its daily log; its " + std::to_string(figures.pages) +
+             " page(s) are kept and entered at the next write that succeeds");
+}
+
+void PrinterThread::RetryPending() {
+  pendingTriedAt = env.clock->MonotonicMs();
+  std::vector<PendingKey> keys;
+  for (const auto& [key, figures] : pending) keys.push_back(key);
+  TryEnter(keys);
+}
+
+bool PrinterThread::Record(const JobFigures& figures) {
+  return RecordJob(env, logLocks, Waiter(Pauser()), figures.printerName, figures.jobId,
+                   figures.userName, figures.documentName, figures.pages, figures.cost,
+                   figures.stamp);
 }
 
 }  // namespace pelko

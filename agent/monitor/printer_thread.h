@@ -1,18 +1,22 @@
-// Watches one print queue: polls the spooler's job list every 20 ms and,
-// for every job found, attributes to it the rise of the queue's "Total Pages
-// Printed" counter since the last accounted reading, prices it and records
-// it in the printer's daily log. Where the spooler tells of every change of
-// an idle queue, the thread sleeps until one comes rather than wake for
-// looks whose answer is known: that is most of what an idle queue costs.
+// Watches one print queue. Every 20 ms it lists the queue's jobs and, for
+// every job found, runs a pass: it waits for the queue's page counter, reads
+// it, and hands its rise to the jobs that printed it (page_ledger.h), priced
+// at the printer's cost per page, into the printer's daily log. Where the
+// spooler tells of every change of an idle queue, the thread sleeps until
+// one comes rather than wake for looks whose answer is known: that is most
+// of what an idle queue costs.
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "agent/core/worker_thread.h"
 #include "agent/logs/log_locks.h"
-#include "agent/monitor/perf_counter.h"
+#include "agent/monitor/page_ledger.h"
 #include "agent/platform/spooler.h"
 
 namespace pelko {
@@ -23,42 +27,63 @@ inline constexpr uint32_t CounterWaitMs = 2000;
 // 49; a nPrinters beyond this is taken as this, so that a broken setting
 // cannot keep a pass (and a stop waiting for it) busy for hours.
 inline constexpr uint32_t MaxSearchedPrinters = 1000;
+// Entries that could not be written are tried again at most this often
+// while no pass writes.
+inline constexpr uint32_t PendingRetryMs = 1000;
+
+// One job's figures on their way into a daily log.
+struct JobFigures {
+  std::string printerName;
+  int32_t jobId = 0;
+  std::string userName;
+  std::string documentName;
+  int32_t pages = 0;
+  int32_t cost = 0;
+  LocalTime stamp;
+};
 
 class PrinterThread : public WorkerThread {
  public:
   PrinterThread(const Env& env, LogLocks& logLocks)
-      : WorkerThread(env),
-        counters(env.perf),
-        queueChanged(env.clock->NewSignal()),
-        logLocks(logLocks) {}
+      : WorkerThread(env), queueChanged(env.clock->NewSignal()), logLocks(logLocks) {}
   ~PrinterThread() { Stop(); }
 
   uint32_t Run(uint32_t argument) override;
   void PollQueue();
-  void AccountJob(JobInfo1 job);
-  // True when the set held a counter to read; its value is then in
-  // currentPageTotal.
+  void AccountJob(const SpoolJob& job);
+  // True when the counter was read; its value is then in currentPageTotal.
   bool ReadPageTotal(uint32_t waitMs);
+  // Pages and costs that could not be written yet, by job.
+  std::size_t PendingJobs() const { return pending.size(); }
 
   std::string printerName;
-  PerfCounterSet counters;
   uint32_t lastPageTotal = 0;
   uint32_t currentPageTotal = 0;
-  std::string counterPath;
 
  protected:
-  // Where a pass hands its job to the log.
-  virtual void Record(int32_t jobId, const std::string& userName,
-                      const std::string& documentName, int32_t pages, int32_t cost,
-                      const LocalTime& stamp);
+  // Where a pass hands a job to the log; false when it could not be written.
+  virtual bool Record(const JobFigures& figures);
   void OnStopRequested() override { queueChanged->Set(); }
 
  private:
-  void BuildCounterPath();
+  // Lists the queue into the ledger; false when the spooler could not.
+  bool ListInto(std::vector<SpoolJob>* jobs);
+  using PendingKey = std::pair<std::string, int32_t>;  // printer, job
+  // Adds a job's figures to what it has pending.
+  PendingKey Keep(const JobFigures& figures);
+  // Writes what these jobs have pending; what fails stays for a later try.
+  void TryEnter(const std::vector<PendingKey>& keys);
+  void ReportPending(const JobFigures& figures);
+  void RetryPending();
   // After a look: sleeps for as long as the spooler vouches for its answer,
   // or until the queue changes or the thread is asked to stop.
   void SleepWhileQuiet();
 
+  PageLedger ledger;
+  std::unique_ptr<JobCursor> cursor;
+  // Kept across restarts of the thread: the figures belong to their jobs.
+  std::map<PendingKey, JobFigures> pending;
+  uint64_t pendingTriedAt = 0;
   // Set by the spooler when the queue may have changed, and on a stop.
   std::unique_ptr<Signal> queueChanged;
 

@@ -1,93 +1,132 @@
 #include "tests/fakes/fake_spooler.h"
 
-#include <cstring>
+#include <algorithm>
 
 namespace pelko {
 
-uint32_t FakeSpooler::OpenPrinterA(const std::string& name, PrinterHandle* printer) {
-  if (onOpen) onOpen(name);
-  std::lock_guard<std::mutex> lock(mutex);
-  calls.push_back("open " + name);
-  *printer = nullptr;
-  if (queues.count(name) == 0) return kErrorInvalidPrinterName;
-  *printer = new Handle{name};
-  ++openPrinters;
-  return 0;
+namespace {
+
+struct FakeCursor : JobCursor {
+  std::size_t journalRead = 0;
+};
+
+SpoolStatus TakeFailure(std::vector<SpoolStatus>* failures) {
+  if (failures->empty()) return SpoolStatus::kOk;
+  const SpoolStatus failure = failures->front();
+  failures->erase(failures->begin());
+  return failure;
 }
 
-uint32_t FakeSpooler::EnumJobsA(PrinterHandle printer, uint32_t firstJob, uint32_t jobCount,
-                               uint32_t level, uint8_t* buffer, uint32_t bufferSize,
-                               uint32_t* needed, uint32_t* returned) {
-  bool sizeQuery = false;
-  uint32_t status = 0;
-  {
-    std::lock_guard<std::mutex> lock(mutex);
-    calls.push_back("enum " + std::to_string(bufferSize));
-    *needed = 0;
-    *returned = 0;
-    if (printer == nullptr) return 6;
-    if (level != 1) return kErrorInvalidLevel;
-    if (!enumFailures.empty()) {
-      const uint32_t error = enumFailures.front();
-      enumFailures.erase(enumFailures.begin());
-      return error;
-    }
-    const auto& jobs = queues[static_cast<Handle*>(printer)->name];
-    const std::size_t first = std::min<std::size_t>(firstJob, jobs.size());
-    const std::size_t count = std::min<std::size_t>(jobCount, jobs.size() - first);
-    std::size_t bytes = count * sizeof(JobInfo1);
-    for (std::size_t i = first; i < first + count; ++i) {
-      if (jobs[i].user) bytes += jobs[i].user->size() + 1;
-      if (jobs[i].document) bytes += jobs[i].document->size() + 1;
-    }
-    *needed = static_cast<uint32_t>(bytes);
-    if (bytes > bufferSize || (bytes > 0 && buffer == nullptr)) {
-      sizeQuery = true;
-      status = kErrorInsufficientBuffer;
-    } else {
-      char* strings = reinterpret_cast<char*>(buffer + count * sizeof(JobInfo1));
-      auto put = [&strings](const std::optional<std::string>& text) -> char* {
-        if (!text) return nullptr;
-        char* start = strings;
-        std::memcpy(start, text->c_str(), text->size() + 1);
-        strings += text->size() + 1;
-        return start;
-      };
-      for (std::size_t i = 0; i < count; ++i) {
-        JobInfo1 record{};
-        record.JobId = jobs[first + i].id;
-        record.pUserName = put(jobs[first + i].user);
-        record.pDocument = put(jobs[first + i].document);
-        record.Position = static_cast<uint32_t>(first + i + 1);
-        // Fields a pass must not use carry noise.
-        record.TotalPages = 999;
-        record.PagesPrinted = 999;
-        std::memcpy(buffer + i * sizeof(JobInfo1), &record, sizeof record);
-      }
-      *returned = static_cast<uint32_t>(count);
-    }
+}  // namespace
+
+FakeSpooler::Queue* FakeSpooler::Find(const std::string& queue) {
+  auto found = queues.find(queue);
+  return found != queues.end() ? &found->second : nullptr;
+}
+
+SpoolJob FakeSpooler::Told(const Queue& queue, const Job& job, JobState state) const {
+  SpoolJob told;
+  told.id = job.names.id;
+  told.user = job.names.user;
+  told.document = job.names.document;
+  if (queue.countsPerJob) {
+    told.state = state;
+    told.pagesPrinted = job.printed;
+  } else {
+    told.state = state == JobState::kEnded ? JobState::kEnded : JobState::kWaiting;
   }
-  if (sizeQuery && afterSizeQuery) afterSizeQuery();
-  return status;
+  return told;
 }
 
-uint32_t FakeSpooler::ClosePrinter(PrinterHandle printer) {
+SpoolStatus FakeSpooler::ListJobs(const std::string& name, std::unique_ptr<JobCursor>* cursor,
+                                  std::vector<SpoolJob>* jobs) {
+  if (onList) onList(name);
   std::lock_guard<std::mutex> lock(mutex);
-  calls.push_back("close");
-  if (printer == nullptr) return 6;
-  delete static_cast<Handle*>(printer);
-  --openPrinters;
-  return 0;
+  calls.push_back("list " + name);
+  jobs->clear();
+  const SpoolStatus failure = TakeFailure(&listFailures);
+  if (failure != SpoolStatus::kOk) return failure;
+  Queue* queue = Find(name);
+  if (queue == nullptr) return SpoolStatus::kNoQueue;
+  for (const Job& job : queue->jobs) {
+    jobs->push_back(Told(*queue, job, job.printing ? JobState::kPrinting : JobState::kWaiting));
+  }
+  if (!*cursor) {
+    auto fresh = std::make_unique<FakeCursor>();
+    fresh->journalRead = queue->ended.size();
+    *cursor = std::move(fresh);
+  }
+  auto* at = static_cast<FakeCursor*>(cursor->get());
+  for (std::size_t i = at->journalRead; i < queue->ended.size(); ++i) {
+    jobs->push_back(Told(*queue, queue->ended[i], JobState::kEnded));
+  }
+  at->journalRead = queue->ended.size();
+  return SpoolStatus::kOk;
 }
 
-void FakeSpooler::SetJobs(const std::string& printer, std::vector<FakeJob> jobs) {
+SpoolStatus FakeSpooler::ReadPageTotal(const std::string& name, uint32_t* total) {
+  if (onTotal) onTotal(name);
   std::lock_guard<std::mutex> lock(mutex);
-  queues[printer] = std::move(jobs);
+  calls.push_back("total " + name);
+  const SpoolStatus failure = TakeFailure(&totalFailures);
+  if (failure != SpoolStatus::kOk) return failure;
+  Queue* queue = Find(name);
+  if (queue == nullptr) return SpoolStatus::kNoQueue;
+  *total = queue->total;
+  return SpoolStatus::kOk;
 }
 
-void FakeSpooler::RemoveQueue(const std::string& printer) {
+void FakeSpooler::SetJobs(const std::string& name, std::vector<FakeJob> jobs) {
   std::lock_guard<std::mutex> lock(mutex);
-  queues.erase(printer);
+  Queue& queue = queues[name];
+  queue.jobs.clear();
+  for (FakeJob& job : jobs) queue.jobs.push_back(Job{std::move(job)});
+}
+
+void FakeSpooler::RemoveQueue(const std::string& name) {
+  std::lock_guard<std::mutex> lock(mutex);
+  queues.erase(name);
+}
+
+void FakeSpooler::CountNoJobPages(const std::string& name) {
+  std::lock_guard<std::mutex> lock(mutex);
+  queues[name].countsPerJob = false;
+}
+
+void FakeSpooler::Submit(const std::string& name, FakeJob job) {
+  std::lock_guard<std::mutex> lock(mutex);
+  queues[name].jobs.push_back(Job{std::move(job)});
+}
+
+void FakeSpooler::Print(const std::string& name, uint32_t id, uint32_t pages) {
+  std::lock_guard<std::mutex> lock(mutex);
+  Queue& queue = queues[name];
+  for (Job& job : queue.jobs) {
+    job.printing = job.names.id == id;
+    if (job.printing) job.printed += pages;
+  }
+  queue.total += pages;
+}
+
+void FakeSpooler::End(const std::string& name, uint32_t id) {
+  std::lock_guard<std::mutex> lock(mutex);
+  Queue& queue = queues[name];
+  auto found = std::find_if(queue.jobs.begin(), queue.jobs.end(),
+                            [id](const Job& job) { return job.names.id == id; });
+  if (found == queue.jobs.end()) return;
+  found->printing = false;
+  queue.ended.push_back(*found);
+  queue.jobs.erase(found);
+}
+
+void FakeSpooler::SetTotal(const std::string& name, uint32_t total) {
+  std::lock_guard<std::mutex> lock(mutex);
+  queues[name].total = total;
+}
+
+uint32_t FakeSpooler::Total(const std::string& name) {
+  std::lock_guard<std::mutex> lock(mutex);
+  return queues[name].total;
 }
 
 std::vector<std::string> FakeSpooler::Calls() {
@@ -100,14 +139,14 @@ void FakeSpooler::ClearCalls() {
   calls.clear();
 }
 
-int FakeSpooler::OpenPrinters() {
+void FakeSpooler::FailLists(std::vector<SpoolStatus> failures) {
   std::lock_guard<std::mutex> lock(mutex);
-  return openPrinters;
+  listFailures = std::move(failures);
 }
 
-void FakeSpooler::FailEnums(std::vector<uint32_t> errors) {
+void FakeSpooler::FailTotals(std::vector<SpoolStatus> failures) {
   std::lock_guard<std::mutex> lock(mutex);
-  enumFailures = std::move(errors);
+  totalFailures = std::move(failures);
 }
 
 void FakeSpooler::AddChangeSignal(const std::string& name, Signal* changed) {

@@ -1,6 +1,7 @@
-// An in-memory spooler with EnumJobsA's buffer contract: records followed
-// by their texts in the caller's buffer, kErrorInsufficientBuffer with the
-// size needed when they do not fit. Queues are keyed by printer name.
+// An in-memory spooler whose queues print: jobs are submitted, print pages
+// (their own count and the queue's counter rise together), and end. Every
+// job that ends is kept in the queue's journal, which cursors read from
+// where their last listing left off.
 #pragma once
 
 #include <cstdint>
@@ -21,53 +22,71 @@ struct FakeJob {
           std::optional<std::string> document = std::nullopt)
       : id(id), user(std::move(user)), document(std::move(document)) {}
   uint32_t id;
-  std::optional<std::string> user;  // none: the record's text is nullptr
+  std::optional<std::string> user;  // none: the spooler gives none
   std::optional<std::string> document;
 };
 
 class FakeSpooler : public Spooler {
  public:
-  uint32_t OpenPrinterA(const std::string& name, PrinterHandle* printer) override;
-  uint32_t EnumJobsA(PrinterHandle printer, uint32_t firstJob, uint32_t jobCount, uint32_t level,
-                    uint8_t* buffer, uint32_t bufferSize, uint32_t* needed,
-                    uint32_t* returned) override;
-  uint32_t ClosePrinter(PrinterHandle printer) override;
+  SpoolStatus ListJobs(const std::string& queue, std::unique_ptr<JobCursor>* cursor,
+                       std::vector<SpoolJob>* jobs) override;
+  SpoolStatus ReadPageTotal(const std::string& queue, uint32_t* total) override;
   void AddChangeSignal(const std::string& name, Signal* changed) override;
   void RemoveChangeSignal(const std::string& name, Signal* changed) override;
   uint32_t QuietMs(const std::string& name) override;
 
-  // A queue with these jobs; printers without one cannot be opened.
-  void SetJobs(const std::string& printer, std::vector<FakeJob> jobs);
-  void RemoveQueue(const std::string& printer);
+  // A queue with these jobs waiting in it (a queue that was there keeps its
+  // counter and journal); printers without one are no queue.
+  void SetJobs(const std::string& queue, std::vector<FakeJob> jobs);
+  void RemoveQueue(const std::string& queue);
+  // A queue whose spooler counts no pages per job and tells no states.
+  void CountNoJobPages(const std::string& queue);
 
-  // Every call, in order: "open NAME", "enum SIZE" (the buffer size given),
-  // "close".
+  void Submit(const std::string& queue, FakeJob job);
+  // The job prints: it is the one printing, its count and the counter rise.
+  void Print(const std::string& queue, uint32_t id, uint32_t pages);
+  // The job leaves the queue (printed, cancelled); its last count is final.
+  void End(const std::string& queue, uint32_t id);
+  // The counter alone moves, as pages no job accounts for or a restart.
+  void SetTotal(const std::string& queue, uint32_t total);
+  uint32_t Total(const std::string& queue);
+
+  // Every call, in order: "list QUEUE", "total QUEUE".
   std::vector<std::string> Calls();
   void ClearCalls();
-  int OpenPrinters();
+  // The next listings / readings fail with these, first to last.
+  void FailLists(std::vector<SpoolStatus> failures);
+  void FailTotals(std::vector<SpoolStatus> failures);
+  // What QuietMs answers for a queue (0 when not set).
+  void SetQuiet(const std::string& queue, uint32_t ms);
+  // Sets every change signal added for the queue.
+  void Change(const std::string& queue);
+  int ChangeSignals(const std::string& queue);
 
-  // The next EnumJobs calls fail with these codes, first to last.
-  void FailEnums(std::vector<uint32_t> errors);
-  // What QuietMs answers for a printer (0 when not set).
-  void SetQuiet(const std::string& printer, uint32_t ms);
-  // Sets every change signal added for the printer.
-  void Change(const std::string& printer);
-  int ChangeSignals(const std::string& printer);
-
-  // Runs (unlocked) at every OpenPrinter, before it opens anything.
-  std::function<void(const std::string& name)> onOpen;
-  // Runs (unlocked) after a size query has measured the list.
-  std::function<void()> afterSizeQuery;
+  // Run (unlocked) at every call, before it is served.
+  std::function<void(const std::string& queue)> onList;
+  std::function<void(const std::string& queue)> onTotal;
 
  private:
-  struct Handle {
-    std::string name;
+  struct Job {
+    FakeJob names;
+    bool printing = false;
+    uint32_t printed = 0;
   };
+  struct Queue {
+    std::vector<Job> jobs;
+    std::vector<Job> ended;  // the journal
+    uint32_t total = 0;
+    bool countsPerJob = true;
+  };
+  SpoolJob Told(const Queue& queue, const Job& job, JobState state) const;
+  Queue* Find(const std::string& queue);
+
   std::mutex mutex;
-  std::map<std::string, std::vector<FakeJob>> queues;
+  std::map<std::string, Queue> queues;
   std::vector<std::string> calls;
-  std::vector<uint32_t> enumFailures;
-  int openPrinters = 0;
+  std::vector<SpoolStatus> listFailures;
+  std::vector<SpoolStatus> totalFailures;
   std::map<std::string, uint32_t> quiet;
   std::multimap<std::string, Signal*> changeSignals;
 };

@@ -1,100 +1,180 @@
 #!/bin/bash
-# stopmon_posix_test.sh STOPMON
-# The stop tool against stand-ins for the front end (a process named Tavisk)
-# and the agent (processes named pelkomon or Pelkomon.exe). It runs in a pid
-# namespace of its own, so that stopmon neither sees nor signals any process
-# of the machine outside this test; without one it is skipped (status 77).
+# stopmon_posix_test.sh STOPMON PELKOMON
+# The Linux stop tool as root runs it, against a second, unprivileged user
+# who names processes like the agent and the front end, or even runs their
+# very files. Copies of stopmon and the agent go into a folder of their own,
+# with a copy of sleep standing in for the front end (Tavisk). Everything
+# runs in a pid namespace of its own, so that no stop tool, right or wrong,
+# can reach a process of the machine outside this test. Needs root; skipped
+# (status 77) without it.
 set -u
-stopmon=$(readlink -f "${1:?usage: stopmon_posix_test.sh STOPMON}")
-
-if [[ ${STOPMON_TEST_ISOLATED:-} != 1 ]]; then
-  if ! timeout 10 unshare -Urpf --mount-proc true 2>/dev/null; then
-    echo "SKIP: cannot make a private pid namespace with unshare" >&2
-    exit 77
-  fi
-  exec env STOPMON_TEST_ISOLATED=1 timeout 100 \
-    unshare -Urpf --mount-proc --kill-child bash "$0" "$@"
+if [[ $# -ne 2 ]]; then
+  echo "usage: stopmon_posix_test.sh STOPMON PELKOMON" >&2
+  exit 2
 fi
 
-tmp=$(mktemp -d)
-trap 'kill -9 $(jobs -p) 2>/dev/null; rm -rf "$tmp"' EXIT
-cp /bin/sleep "$tmp/pelkomon" && cp /bin/sleep "$tmp/Tavisk" || exit 1
-shell_exe=$(readlink /proc/$$/exe)
-failures=0
-
-fail() {
-  echo "FAIL: $*" >&2
-  failures=$((failures + 1))
+skip() {
+  echo "SKIP: $*" >&2
+  exit 77
 }
 
-# start COMMAND...: runs it in the background as $started, once it has
-# left the shell for its own program.
+if [[ ${STOPMON_TEST_DIR:-} == "" ]]; then
+  [[ $(id -u) == 0 ]] || skip "needs root, to make a second user"
+  for tool in useradd userdel setpriv unshare; do
+    command -v "$tool" >/dev/null || skip "no $tool"
+  done
+  timeout 10 unshare -pf --mount-proc true 2>/dev/null || skip "cannot make a pid namespace"
+
+  user=pstop$$r$RANDOM
+  tmp=$(mktemp -d)
+  cleanup() {
+    userdel "$user" 2>/dev/null || userdel -f "$user" 2>/dev/null
+    rm -rf "$tmp"
+  }
+  trap cleanup EXIT
+  trap 'exit 143' TERM INT HUP
+  useradd --system --no-create-home --shell /usr/sbin/nologin --user-group "$user" || exit 1
+  chmod 755 "$tmp"
+  # The namespace's first process is the shell below; when it ends, the
+  # kernel kills every process left in the namespace.
+  STOPMON_TEST_DIR=$tmp STOPMON_TEST_USER=$user \
+    timeout 100 unshare -pf --mount-proc --kill-child bash "$0" "$@"
+  exit $?
+fi
+
+tmp=$STOPMON_TEST_DIR user=$STOPMON_TEST_USER
+trap 'kill -9 $(jobs -p) 2>/dev/null' EXIT
+source "$(dirname "$(readlink -f "$0")")/../lib/check.sh"
+sleep_exe=$(readlink -f /bin/sleep)
+
+bin=$tmp/bin
+mkdir "$bin" "$tmp/user" || exit 1
+cp "$1" "$bin/stopmon" && cp "$2" "$bin/pelkomon" && cp /bin/sleep "$bin/Tavisk" || exit 1
+cp /bin/sleep "$tmp/user/PELKOMON" && cp /bin/sleep "$tmp/user/pelkomon" || exit 1
+chown -R "$user:" "$tmp/user"
+export PELKO_REGISTRY=$tmp/registry
+
+as_user=(setpriv --reuid="$user" --regid="$user" --clear-groups)
+
+# start EXE COMMAND...: runs COMMAND in the background as $started, once it
+# has become EXE.
 start() {
-  "$@" &
+  local exe=$1 tries
+  shift
+  "$@" </dev/null >/dev/null 2>&1 &
   started=$!
-  local tries
-  for ((tries = 0; tries < 100; tries++)); do
-    [[ $(readlink /proc/$started/exe) != "$shell_exe" ]] && return 0
-    sleep 0.05
-  done
-  fail "process $* did not start"
-}
-
-# expect_ended PID STATUS WHAT: the process ends within 10 s with STATUS.
-expect_ended() {
-  local pid=$1 want=$2 what=$3 tries status
   for ((tries = 0; tries < 200; tries++)); do
-    [[ $(awk '{print $3}' /proc/$pid/stat 2>/dev/null) == Z ]] && break
-    kill -0 "$pid" 2>/dev/null || break
+    [[ $(readlink "/proc/$started/exe") == "$exe" ]] && return 0
+    sleep 0.02
+  done
+  check "$* started" "$exe" "$(readlink "/proc/$started/exe")"
+}
+
+running() {
+  local state
+  state=$(awk '{print $3}' "/proc/$1/stat" 2>/dev/null) && [[ $state != Z ]]
+}
+
+# ended PID: the status it ended with, or "running" after 10 s.
+ended() {
+  local tries
+  for ((tries = 0; tries < 200; tries++)); do
+    running "$1" || break
     sleep 0.05
   done
-  if [[ $(awk '{print $3}' /proc/$pid/stat 2>/dev/null) != Z ]] && kill -0 "$pid" 2>/dev/null; then
-    fail "$what is still running"
-    kill -9 "$pid"
+  if running "$1"; then
+    echo running
+    kill -9 "$1"
   fi
-  wait "$pid"
-  status=$?
-  [[ $status == "$want" ]] || fail "$what ended with status $status, not $want"
+  wait "$1" 2>/dev/null
+  echo $?
 }
 
-expect_running() {
-  sleep 0.3
-  [[ $(awk '{print $3}' /proc/$1/stat 2>/dev/null) == [RSD] ]] || fail "$2 has ended"
-}
+alive() { running "$1" && echo yes || echo no; }
 
-# run_stopmon ARGS...: stopmon exits 0 and prints nothing.
+# run_stopmon [SETPRIV...] STOPMON ARGS...: sets $status, $out, $err, $took (s).
 run_stopmon() {
-  timeout 20 "$stopmon" "$@" >"$tmp/out" 2>"$tmp/err"
-  local status=$?
-  [[ $status == 0 ]] || fail "stopmon $* exited with $status"
-  [[ -s $tmp/out || -s $tmp/err ]] && fail "stopmon $* printed: $(cat "$tmp/out" "$tmp/err")"
+  local begin=$EPOCHREALTIME
+  timeout 20 "$@" >"$tmp/out" 2>"$tmp/err"
+  status=$?
+  took=$(awk -v a="$begin" -v b="$EPOCHREALTIME" 'BEGIN { printf "%d", b - a }')
+  out=$(cat "$tmp/out") err=$(cat "$tmp/err")
 }
 
 readonly SIGTERM_STATUS=143
 
-echo "neither the front end nor the agent"
-run_stopmon
-run_stopmon --help "Pelkomon.exe"
+echo "== another user's lookalikes, started first, are left alone"
+start "$tmp/user/PELKOMON" "${as_user[@]}" "$tmp/user/PELKOMON" 30; upper=$started
+start "$tmp/user/pelkomon" "${as_user[@]}" "$tmp/user/pelkomon" 30; lower=$started
+start "$sleep_exe" "${as_user[@]}" bash -c 'exec -a Tavisk sleep 30'; named_front_end=$started
+start "$sleep_exe" "${as_user[@]}" bash -c 'exec -a pelkomon sleep 30'; named_agent=$started
+start "$bin/Tavisk" "${as_user[@]}" "$bin/Tavisk" 30; users_front_end=$started
+start "$bin/pelkomon" "${as_user[@]}" env PELKO_REGISTRY="$tmp/user/registry" "$bin/pelkomon"
+users_agent=$started
+uid=$(id -u "$user")
+check "the lookalikes are the user's alone" "Uid:	$uid	$uid	$uid	$uid" \
+  "$(grep '^Uid:' "/proc/$upper/status")"
 
-echo "the front end and the agent"
-start "$tmp/Tavisk" 30; front_end=$started
-start "$tmp/pelkomon" 30; agent=$started
-run_stopmon
-expect_ended "$front_end" $SIGTERM_STATUS "the front end"
-expect_ended "$agent" $SIGTERM_STATUS "the agent"
+start "$bin/Tavisk" "$bin/Tavisk" 30; front_end=$started
+start "$bin/pelkomon" "$bin/pelkomon"; agent=$started
+start "$bin/pelkomon" "$bin/pelkomon"; second_agent=$started
 
-echo "two agents: the lower pid first, then the other (argv[0], other case)"
-start "$tmp/pelkomon" 30; first=$started
-start bash -c 'exec -a PELKOMON.EXE sleep 30'; second=$started
-((first < second)) || fail "pids not ascending: $first, $second"
-run_stopmon
-expect_ended "$first" $SIGTERM_STATUS "the first agent"
-expect_running "$second" "the second agent"
-run_stopmon
-expect_ended "$second" $SIGTERM_STATUS "the second agent"
+run_stopmon "$bin/stopmon"
+check "stopmon exits 0" 0 "$status"
+check "stopmon prints nothing" "" "$out$err"
+check "root's front end is ended" $SIGTERM_STATUS "$(ended "$front_end")"
+check "root's agent is ended (0: its own SIGTERM exit)" 0 "$(ended "$agent")"
+check "root's second agent is ended too" 0 "$(ended "$second_agent")"
+check "the user's PELKOMON runs on" yes "$(alive "$upper")"
+check "the user's pelkomon runs on" yes "$(alive "$lower")"
+check "the user's process named Tavisk runs on" yes "$(alive "$named_front_end")"
+check "the user's process named pelkomon runs on" yes "$(alive "$named_agent")"
+check "the user's run of the front end's file runs on" yes "$(alive "$users_front_end")"
+check "the user's run of the agent's file runs on" yes "$(alive "$users_agent")"
 
-if ((failures > 0)); then
-  echo "$failures check(s) failed" >&2
-  exit 1
-fi
-echo "all checks passed"
+echo "== the user's own stopmon ends only the user's own agent"
+start "$bin/pelkomon" "$bin/pelkomon"; agent=$started
+run_stopmon "${as_user[@]}" "$bin/stopmon"
+check "the user's stopmon exits 0" 0 "$status"
+check "the user's run of the agent's file is ended" 0 "$(ended "$users_agent")"
+check "the user's run of the front end's file is ended" $SIGTERM_STATUS \
+  "$(ended "$users_front_end")"
+check "root's agent runs on" yes "$(alive "$agent")"
+
+echo "== arguments are refused and nothing is ended"
+run_stopmon "$bin/stopmon" --now
+check "stopmon --now exits 2" 2 "$status"
+check "stopmon --now says why" yes \
+  "$([[ $err == *"unexpected argument '--now'"* ]] && echo yes)"
+check "the agent runs on" yes "$(alive "$agent")"
+run_stopmon "$bin/stopmon"
+check "stopmon then ends it" 0 "$(ended "$agent")"
+
+echo "== an agent that ignores SIGTERM"
+mkdir "$tmp/stubborn" && cp "$1" "$tmp/stubborn/stopmon" && cp /bin/sleep "$tmp/stubborn/pelkomon"
+start "$tmp/stubborn/pelkomon" bash -c "trap '' TERM; exec '$tmp/stubborn/pelkomon' 60"
+stubborn=$started
+run_stopmon "$tmp/stubborn/stopmon"
+check "stopmon exits 1" 1 "$status"
+check "stopmon names the agent left running" \
+  "stopmon: the agent (process $stubborn) did not end within 5 s" "$err"
+check "stopmon waited its 5 s and no more than 7" yes \
+  "$(((took >= 4 && took <= 7)) && echo yes)"
+{ kill -9 "$stubborn" && wait "$stubborn"; } 2>/dev/null
+
+echo "== no agent beside stopmon"
+mkdir "$tmp/lonely" && cp "$1" "$tmp/lonely/stopmon"
+run_stopmon "$tmp/lonely/stopmon"
+check "stopmon exits 1" 1 "$status"
+check "stopmon says which file it missed" yes \
+  "$([[ $err == *"$tmp/lonely/pelkomon"* ]] && echo yes)"
+
+echo "== an agent whose file was replaced while it ran"
+start "$tmp/stubborn/pelkomon" "$tmp/stubborn/pelkomon" 30; old=$started
+cp /bin/sleep "$tmp/stubborn/new" && mv "$tmp/stubborn/new" "$tmp/stubborn/pelkomon"
+run_stopmon "$tmp/stubborn/stopmon"
+check "stopmon exits 1" 1 "$status"
+check "stopmon names it" yes "$([[ $err == *"process $old runs a"*replaced* ]] && echo yes)"
+check "it is not ended" yes "$(alive "$old")"
+
+[[ $failures -eq 0 ]]

@@ -1,8 +1,9 @@
 #!/bin/bash
-# The main job, end to end, on this machine: builds the agent, starts a
-# private CUPS server with one printer that prints to nowhere at a printer's
-# pace, configures the agent for it, prints real documents and shows the
-# daily log that the agent wrote for them. Leaves the system's own CUPS and
+# The main job, end to end, on this machine: builds the agent and its tools,
+# starts a private CUPS server with one printer that prints to nowhere at a
+# printer's pace, configures the agent for it, has two people print real
+# documents at the same time and shows the daily log that the agent wrote
+# for them, and the report a person reads. Leaves the system's own CUPS and
 # settings alone; everything lives in a temporary folder, removed at the end.
 #
 #   bash tools/demo/run-demo.sh
@@ -28,7 +29,7 @@ fi
 # --- What is missing ---------------------------------------------------------
 packages=(cups cups-client cups-bsd cups-filters cups-daemon ghostscript libcups2-dev
           cmake ninja-build g++ pkg-config googletest libgtest-dev libgmock-dev
-          libbenchmark-dev libxml2-utils)
+          libbenchmark-dev libxml2-utils xsltproc)
 missing=()
 for package in "${packages[@]}"; do
   dpkg -s "$package" >/dev/null 2>&1 || missing+=("$package")
@@ -56,19 +57,25 @@ fi
 say "Building the agent in $build"
 cd "$root" || die "no $root"
 cmake --preset native -B "$build" >/dev/null || die "cmake configure failed"
-cmake --build "$build" -j "$jobs" --target pelkomon pelkoreg || die "build failed"
+cmake --build "$build" -j "$jobs" --target pelkomon pelkoreg stopmon pelko_stylesheet ||
+  die "build failed"
 bin=$build/bin
+for built in pelkomon pelkoreg stopmon Tavisk.xsl; do
+  [[ -e $bin/$built ]] || die "the build made no $bin/$built"
+done
 
 # --- A private CUPS server -------------------------------------------------------
 source "$root/tests/cups/cups-env.sh"
-work=$(mktemp -d /tmp/pelko-demo.XXXXXX)
+work=$(mktemp -d "${TMPDIR:-/tmp}/pelko-demo.XXXXXX")
 chmod 755 "$work"
 agent=
 cleanup() {
-  if [[ -n $agent ]]; then
+  # Whatever happened above, no agent of ours outlives the demo.
+  if [[ -n $agent ]] && kill -0 "$agent" 2>/dev/null; then
     kill -TERM "$agent" 2>/dev/null
     for _ in $(seq 1 50); do kill -0 "$agent" 2>/dev/null || break; sleep 0.1; done
     kill -KILL "$agent" 2>/dev/null
+    wait "$agent" 2>/dev/null
   fi
   cups_env_stop
   if [[ -n ${PELKO_DEMO_KEEP:-} ]]; then
@@ -136,35 +143,52 @@ entry_of() {  # the pages and cost of a job's entry: "PAGES COST"
 in_queue() { lpstat -o Office 2>/dev/null | grep -q "^Office-$1 "; }
 
 failures=0
-# Prints a document and waits (bounded) until its entry holds its pages and
-# cost and the job has left the queue; the next one is printed only then, so
-# that each job's pages rise the counter during passes of its own.
-print_and_wait() {  # print_and_wait USER FILE PAGES TITLE
-  local user=$1 file=$2 pages=$3 title=$4 id got
-  id=$(lp -U "$user" -d Office -t "$title" "$file" |
-       sed -n 's/^request id is Office-\([0-9]*\) .*/\1/p')
-  [[ -n $id ]] || { echo "lp failed for $file"; failures=$((failures + 1)); return; }
-  printf '%s printed %-12s %d pages, title "%s": job %s\n' "$user" "$(basename "$file")" \
-    "$pages" "$title" "$id"
-  for _ in $(seq 1 600); do  # at most 60 s
-    got=$(entry_of "$id")
-    [[ $got == "$pages $((pages * cost))" ]] && ! in_queue "$id" && break
-    sleep 0.1
-  done
-  sleep 2.5  # the pass under way when the job left
-  got=$(entry_of "$id")
-  if [[ $got == "$pages $((pages * cost))" ]]; then
-    echo "  logged: $pages pages, cost $((pages * cost))"
-  else
-    echo "  WRONG: expected '$pages $((pages * cost))' (pages cost), the log has '${got:-nothing}'"
+declare -A expected_pages=() titles=()
+print_job() {  # print_job USER FILE PAGES TITLE: the job's id in $printed
+  local user=$1 file=$2 pages=$3 title=$4
+  printed=$(lp -U "$user" -d Office -t "$title" "$file" |
+            sed -n 's/^request id is Office-\([0-9]*\) .*/\1/p')
+  if [[ -z $printed ]]; then
+    echo "lp failed for $file"
     failures=$((failures + 1))
+    return
   fi
+  expected_pages[$printed]=$pages
+  titles[$printed]=$title
+  printf '%s printed %-12s %d pages, title "%s": job %s\n' "$user" "$(basename "$file")" \
+    "$pages" "$title" "$printed"
 }
 
-say "Printing (the printer takes about a second a page)"
-print_and_wait anna "$work/report.pdf" 3 "Q3 <draft> & Bob's notes"
-print_and_wait paul "$work/invoice.ps" 2 "Invoice 2026-12"
-print_and_wait anna "$work/minutes.pdf" 4 "Minutes"
+say "Printing: anna and paul print at the same time (the printer takes about a second a page)"
+print_job anna "$work/report.pdf" 3 "Q3 <draft> & Bob's notes"
+print_job paul "$work/invoice.ps" 2 "Invoice 2026-12"
+print_job anna "$work/minutes.pdf" 4 "Minutes"
+
+# Every job's entry must come to its own pages, whoever's pass read the
+# counter. Waits (bounded) until all have left the queue and their entries
+# hold what they printed.
+all_logged() {
+  local id
+  for id in "${!expected_pages[@]}"; do
+    in_queue "$id" && return 1
+    [[ $(entry_of "$id") == "${expected_pages[$id]} $((expected_pages[$id] * cost))" ]] || return 1
+  done
+}
+for _ in $(seq 1 600); do  # at most 60 s
+  all_logged && break
+  sleep 0.1
+done
+sleep 2.5  # a pass under way when the last job left
+for id in $(printf '%s\n' "${!expected_pages[@]}" | sort -n); do
+  pages=${expected_pages[$id]}
+  got=$(entry_of "$id")
+  if [[ $got == "$pages $((pages * cost))" ]]; then
+    echo "job $id (\"${titles[$id]}\"): logged $pages pages, cost $((pages * cost))"
+  else
+    echo "job $id: WRONG: expected '$pages $((pages * cost))' (pages cost), the log has '${got:-nothing}'"
+    failures=$((failures + 1))
+  fi
+done
 
 say "The daily log $log"
 if command -v xmllint >/dev/null; then
@@ -175,26 +199,35 @@ echo
 echo
 if command -v xmllint >/dev/null; then xmllint --format "$log" | sed 1d; fi
 
-if command -v xsltproc >/dev/null; then
-  xsltproc "$work/pelko/Logs/Tavisk.xsl" "$log" >"$work/report.html" 2>/dev/null &&
-    echo "The report as a person reads it: $work/report.html (PELKO_DEMO_KEEP=1 keeps it)"
+if xsltproc "$work/pelko/Logs/Tavisk.xsl" "$log" >"$work/report.html"; then
+  echo "The report as a person reads it: $work/report.html (PELKO_DEMO_KEEP=1 keeps it)"
+else
+  echo "xsltproc could not make the report"
+  failures=$((failures + 1))
 fi
 
 say "Stopping the agent with stopmon, and the private CUPS server"
-"$bin/stopmon" || echo "stopmon failed"
+stop_failed=
+if ! "$bin/stopmon"; then
+  echo "stopmon failed"
+  stop_failed=yes
+fi
 for _ in $(seq 1 100); do kill -0 "$agent" 2>/dev/null || break; sleep 0.1; done
 if kill -0 "$agent" 2>/dev/null; then
-  echo "the agent did not stop within 10 s"
-  failures=$((failures + 1))
+  echo "the agent did not stop within 10 s (the clean-up ends it)"
+  stop_failed=yes
 else
   wait "$agent"
   echo "agent ended with status $?"
+  agent=
 fi
-agent=
 
-if [[ $failures -eq 0 ]]; then
-  say "Done: every job is in the log with its pages and cost ($cost a page)."
-else
-  say "$failures job(s) did not reach the log as expected"
+if [[ $failures -ne 0 ]]; then
+  say "$failures job(s) or report(s) did not come out as expected"
   exit 1
 fi
+if [[ -n $stop_failed ]]; then
+  say "Every job is in the log, but stopping the agent failed"
+  exit 1
+fi
+say "Done: every job is in the log with its pages and cost ($cost a page)."

@@ -2,9 +2,11 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <functional>
+#include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -13,31 +15,34 @@
 namespace pelko {
 namespace {
 
-const std::string kHpCounter = "\\\\PC1\\Print Queue(HP)\\Total Pages Printed";
-
-struct Recorded {
-  int32_t id;
-  std::string user;
-  std::string document;
-  int32_t pages;
-  int32_t cost;
-  LocalTime stamp;
-};
-
-// Keeps what each pass hands to the log instead of writing it.
+// Keeps what each pass hands to the log instead of writing it; can refuse
+// writes, as a held log does.
 class RecordingPrinterThread : public PrinterThread {
  public:
   using PrinterThread::PrinterThread;
   ~RecordingPrinterThread() { Stop(); }
 
-  std::vector<Recorded> records;
-  std::function<void()> onRecord;
+  std::vector<JobFigures> records;
+  bool logHeld = false;
+  int attempts = 0;
+
+  std::map<int32_t, int32_t> PagesByJob() const {
+    std::map<int32_t, int32_t> pages;
+    for (const JobFigures& r : records) pages[r.jobId] += r.pages;
+    return pages;
+  }
+  int32_t PagesInAll() const {
+    int32_t sum = 0;
+    for (const JobFigures& r : records) sum += r.pages;
+    return sum;
+  }
 
  protected:
-  void Record(int32_t jobId, const std::string& userName, const std::string& documentName,
-              int32_t pages, int32_t cost, const LocalTime& stamp) override {
-    records.push_back({jobId, userName, documentName, pages, cost, stamp});
-    if (onRecord) onRecord();
+  bool Record(const JobFigures& figures) override {
+    ++attempts;
+    if (logHeld) return false;
+    records.push_back(figures);
+    return true;
   }
 };
 
@@ -48,152 +53,220 @@ class PrinterThreadTest : public ::testing::Test {
     fake.registry.PutDword("SOFTWARE\\Pelko\\nPrinters", 1);
     fake.registry.PutString("SOFTWARE\\Pelko\\Printer1", "HP");
     fake.registry.PutDword("SOFTWARE\\Pelko\\Printer1Cost", 5);
+    fake.spooler.SetJobs("HP", {});
     thread.printerName = "HP";
-    thread.counterPath = kHpCounter;
+    // Printing that happens while a pass waits for the counter: the n-th
+    // reading of the counter (from 1) first runs duringWait[n].
+    fake.spooler.onTotal = [this](const std::string&) {
+      auto step = duringWait.find(++readings);
+      if (step != duringWait.end()) step->second();
+    };
   }
 
-  // Runs the thread body on this thread until its polls-th poll.
-  void RunPolls(int polls) {
+  // Runs the thread body on this thread: its start, then `looks` looks.
+  void RunLooks(int looks) {
     int seen = 0;
-    fake.spooler.onOpen = [&](const std::string&) {
-      if (++seen > polls) throw WorkerStopping{};
+    fake.spooler.onList = [&, looks](const std::string&) {
+      if (++seen > looks + 1) throw WorkerStopping{};  // the start lists too
     };
     EXPECT_THROW(thread.Run(0), WorkerStopping);
-    fake.spooler.onOpen = nullptr;
+    fake.spooler.onList = nullptr;
+  }
+  // One look of an already started thread, with the passes it makes.
+  void Look() { thread.PollQueue(); }
+  void Start() {
+    RunLooks(0);
+    readings = 0;
+    startTotal = thread.lastPageTotal;
+  }
+
+  // Whatever happened, no page was credited twice and none was dropped: the
+  // entries add up to the counter's rise.
+  void TearDown() override {
+    if (!startTotal || thread.PendingJobs() != 0) return;
+    EXPECT_EQ(static_cast<uint32_t>(thread.PagesInAll()), thread.lastPageTotal - *startTotal);
   }
 
   FakeEnv fake;
   LogLocks locks;
   RecordingPrinterThread thread{fake.env, locks};
+  std::map<int, std::function<void()>> duringWait;
+  int readings = 0;
+  std::optional<uint32_t> startTotal;
 };
 
-TEST_F(PrinterThreadTest, CounterPathNamesTheQueueAndItsMachine) {
-  struct Case {
-    std::string printer;
-    std::string path;
-  } cases[] = {
-      {"\\\\srv\\HP", "\\\\srv\\Print Queue(HP)\\Total Pages Printed"},
-      {"HP", "\\\\PC1\\Print Queue(HP)\\Total Pages Printed"},
-      {"", "\\\\PC1\\Print Queue()\\Total Pages Printed"},
-      {"\\\\srv\\sub\\HP 4000", "\\\\srv\\sub\\Print Queue(HP 4000)\\Total Pages Printed"},
-  };
-  for (const Case& c : cases) {
-    thread.printerName = c.printer;
-    RunPolls(0);
-    EXPECT_EQ(thread.counterPath, c.path) << c.printer;
-  }
-  EXPECT_EQ(fake.system.calls, 2) << "only local printers ask for the computer name";
-  EXPECT_EQ(fake.system.lastSize, 16u);
-}
-
-TEST_F(PrinterThreadTest, EmptyQueueIsPolledEvery20msWithoutRegistryOrCounterAccess) {
-  fake.spooler.SetJobs("HP", {});
-  fake.perf.SetValue(kHpCounter, 100);
+TEST_F(PrinterThreadTest, EmptyQueueIsLookedAtEvery20msWithoutRegistryOrCounter) {
+  fake.spooler.SetTotal("HP", 100);
   const int readsBefore = fake.registry.reads;
-  RunPolls(5);
+  RunLooks(5);
   EXPECT_EQ(thread.lastPageTotal, 100u) << "initial reading";
-  EXPECT_EQ(thread.currentPageTotal, 100u);
   EXPECT_EQ(fake.clock.Waits(), (std::vector<uint32_t>{20, 20, 20, 20, 20}));
   EXPECT_EQ(fake.registry.reads, readsBefore);
-  const auto calls = fake.perf.Calls();
-  EXPECT_EQ(std::count(calls.begin(), calls.end(), "collect"), 1) << "the initial reading only";
+  const auto calls = fake.spooler.Calls();
+  EXPECT_EQ(std::count(calls.begin(), calls.end(), "total HP"), 1) << "the initial reading only";
   EXPECT_TRUE(thread.records.empty());
-  EXPECT_EQ(fake.spooler.OpenPrinters(), 0);
 }
 
-TEST_F(PrinterThreadTest, CounterUnreadableAtStartLeavesTheTotalsAlone) {
-  fake.spooler.SetJobs("HP", {{7, "anna", "a.doc"}});
-  thread.lastPageTotal = thread.currentPageTotal = 0;
-  thread.onRecord = [&] { fake.perf.SetValue(kHpCounter, 42); };
-  RunPolls(2);  // the counter exists from the first pass's record on
-  EXPECT_EQ(thread.records.size(), 2u);
-  EXPECT_EQ(thread.records[0].pages, 0);
-  EXPECT_EQ(thread.records[1].pages, 42) << "the whole counter goes to the first job read";
-  EXPECT_EQ(thread.records[1].cost, 210);
-  EXPECT_EQ(thread.counters.CounterCount(), 1);
-}
-
-TEST_F(PrinterThreadTest, RiseGoesToTheJobAndLaterPassesAddNothing) {
-  fake.spooler.SetJobs("HP", {{7, "paul", "Report.doc"}});
-  fake.perf.SetValue(kHpCounter, 100);
-  RunPolls(0);
-  ASSERT_EQ(thread.lastPageTotal, 100u);
-  fake.perf.SetValue(kHpCounter, 103);
-  thread.PollQueue();
-  thread.PollQueue();
-  ASSERT_EQ(thread.records.size(), 2u);
-  EXPECT_EQ(thread.records[0].id, 7);
-  EXPECT_EQ(thread.records[0].user, "paul");
-  EXPECT_EQ(thread.records[0].document, "Report.doc");
+TEST_F(PrinterThreadTest, PagesPrintedBeforeTheStartAreNobodysToClaim) {
+  fake.spooler.Submit("HP", {7, "paul", "Report.doc"});
+  fake.spooler.Print("HP", 7, 4);
+  fake.spooler.SetTotal("HP", 104);
+  Start();
+  fake.spooler.Print("HP", 7, 3);
+  Look();
+  ASSERT_EQ(thread.records.size(), 1u);
+  EXPECT_EQ(thread.records[0].jobId, 7);
+  EXPECT_EQ(thread.records[0].userName, "paul");
+  EXPECT_EQ(thread.records[0].documentName, "Report.doc");
   EXPECT_EQ(thread.records[0].pages, 3);
   EXPECT_EQ(thread.records[0].cost, 15);
-  EXPECT_EQ(thread.records[1].pages, 0);
-  EXPECT_EQ(thread.records[1].cost, 0);
-  EXPECT_EQ(thread.lastPageTotal, 103u);
-  EXPECT_EQ(thread.counters.CounterCount(), 1) << "one counter, whatever the passes";
-  EXPECT_EQ(fake.perf.OpenQueries(), 0) << "the query is closed after every reading";
+  EXPECT_EQ(thread.lastPageTotal, 107u);
 }
 
-TEST_F(PrinterThreadTest, TwoJobsInOnePollEachGetTheirOwnRise) {
-  fake.spooler.SetJobs("HP", {{7, "anna", "first"}, {8, "paul", "second"}});
-  thread.lastPageTotal = 100;
-  fake.perf.SetValue(kHpCounter, 103);
-  thread.onRecord = [&] { fake.perf.SetValue(kHpCounter, 108); };
-  thread.PollQueue();
+TEST_F(PrinterThreadTest, EachPassCreditsTheJobsThatPrintedNotTheJobOfThePass) {
+  // Two jobs waiting; only the second prints, during the first job's pass.
+  Start();
+  fake.spooler.Submit("HP", {7, "anna", "first"});
+  fake.spooler.Submit("HP", {8, "paul", "second"});
+  duringWait[1] = [&] { fake.spooler.Print("HP", 8, 5); };
+  duringWait[2] = [&] { fake.spooler.Print("HP", 7, 2); };
+  Look();
+  EXPECT_EQ(thread.PagesByJob(), (std::map<int32_t, int32_t>{{7, 2}, {8, 5}}));
+  EXPECT_EQ(thread.records.size(), 4u) << "the pass's own job is entered too, with nothing";
+  EXPECT_EQ(thread.PagesInAll(), 7);
+  for (const JobFigures& r : thread.records) EXPECT_EQ(r.cost, r.pages * 5);
+}
+
+TEST_F(PrinterThreadTest, JobThatComesAndGoesBetweenLooksGetsItsEntry) {
+  Start();
+  fake.spooler.Submit("HP", {9, "eve", "quick.pdf"});
+  fake.spooler.Print("HP", 9, 2);
+  fake.spooler.Print("HP", 9, 2);  // two copies of two pages
+  fake.spooler.End("HP", 9);
+  fake.spooler.Submit("HP", {10, "eve", "cancelled.pdf"});
+  fake.spooler.End("HP", 10);
+  Look();
   ASSERT_EQ(thread.records.size(), 2u);
-  EXPECT_EQ(thread.records[0].id, 7);
-  EXPECT_EQ(thread.records[0].pages, 3);
-  EXPECT_EQ(thread.records[1].id, 8);
-  EXPECT_EQ(thread.records[1].pages, 5);
-  EXPECT_EQ(thread.records[1].cost, 25);
+  EXPECT_EQ(thread.records[0].jobId, 9);
+  EXPECT_EQ(thread.records[0].userName, "eve");
+  EXPECT_EQ(thread.records[0].pages, 4);
+  EXPECT_EQ(thread.records[0].cost, 20);
+  EXPECT_EQ(thread.records[1].jobId, 10);
+  EXPECT_EQ(thread.records[1].pages, 0);
+  EXPECT_EQ(fake.clock.Waits(), (std::vector<uint32_t>{2000})) << "one pass enters both";
+  Look();
+  EXPECT_EQ(thread.records.size(), 2u) << "told once, entered once";
 }
 
-TEST_F(PrinterThreadTest, FallingCounterAttributesOnlyWhatExceedsTheLastTotal) {
-  fake.spooler.SetJobs("HP", {{7}});
-  thread.lastPageTotal = 100;
-  for (double value : {90.0, 99.0, 104.0}) {
-    fake.perf.SetValue(kHpCounter, value);
-    thread.PollQueue();
+TEST_F(PrinterThreadTest, JobsThatComeAndGoDuringAnotherJobsPassAreNotLost) {
+  Start();
+  fake.spooler.Submit("HP", {1, "anna", "long"});
+  duringWait[1] = [&] {
+    fake.spooler.Print("HP", 1, 1);
+    fake.spooler.Submit("HP", {2, "bob", "short"});
+    fake.spooler.Print("HP", 2, 3);
+    fake.spooler.End("HP", 2);
+    fake.spooler.Submit("HP", {3, "carl", "cancelled"});
+    fake.spooler.End("HP", 3);
+  };
+  Look();
+  EXPECT_EQ(thread.PagesByJob(), (std::map<int32_t, int32_t>{{1, 1}, {2, 3}, {3, 0}}));
+  EXPECT_EQ(thread.PagesInAll(), 4);
+}
+
+TEST_F(PrinterThreadTest, RiseNoJobAccountsForGoesToTheJobLastSeenPrinting) {
+  Start();
+  fake.spooler.Submit("HP", {1});
+  fake.spooler.Submit("HP", {2});
+  fake.spooler.Print("HP", 2, 1);
+  duringWait[1] = [&] { fake.spooler.SetTotal("HP", fake.spooler.Total("HP") + 4); };
+  Look();
+  // Job 2 printed 1 page by its own count and was seen printing: the 4 the
+  // counter rose by beyond that are its too, not job 1's, whose pass it was.
+  EXPECT_EQ(thread.PagesByJob()[2], 5);
+  EXPECT_EQ(thread.PagesByJob()[1], 0);
+  // Its own count catching up later gives it nothing twice.
+  fake.spooler.Print("HP", 2, 0);
+  duringWait.clear();
+  Look();
+  EXPECT_EQ(thread.PagesInAll(), 5);
+}
+
+TEST_F(PrinterThreadTest, CountsAheadOfTheCounterWaitForIt) {
+  Start();
+  fake.spooler.Submit("HP", {1});
+  fake.spooler.Print("HP", 1, 6);
+  fake.spooler.SetTotal("HP", 4);  // the counter lags: 4 of the 6 so far
+  Look();
+  EXPECT_EQ(thread.PagesInAll(), 4) << "never more than the counter rose by";
+  fake.spooler.SetTotal("HP", 6);
+  Look();
+  EXPECT_EQ(thread.PagesByJob()[1], 6);
+}
+
+TEST_F(PrinterThreadTest, SpoolerWithoutPerJobPagesKeepsThePassRule) {
+  fake.spooler.CountNoJobPages("HP");
+  Start();
+  fake.spooler.Submit("HP", {7});
+  fake.spooler.Submit("HP", {8});
+  fake.spooler.SetTotal("HP", 3);
+  duringWait[2] = [&] { fake.spooler.SetTotal("HP", 8); };
+  Look();
+  // A rise seen by the first pass belongs to the first job.
+  EXPECT_EQ(thread.PagesByJob(), (std::map<int32_t, int32_t>{{7, 3}, {8, 5}}));
+}
+
+TEST_F(PrinterThreadTest, FallingCounterCreditsOnlyWhatExceedsTheLastTotal) {
+  fake.spooler.SetTotal("HP", 100);
+  Start();
+  fake.spooler.Submit("HP", {7});
+  fake.spooler.CountNoJobPages("HP");
+  for (uint32_t value : {90u, 99u, 104u}) {
+    fake.spooler.SetTotal("HP", value);
+    Look();
   }
   ASSERT_EQ(thread.records.size(), 3u);
   EXPECT_EQ(thread.records[0].pages, 0);
   EXPECT_EQ(thread.records[1].pages, 0);
   EXPECT_EQ(thread.records[2].pages, 4);
   EXPECT_EQ(thread.lastPageTotal, 104u);
-  EXPECT_EQ(thread.currentPageTotal, 104u);
 }
 
-TEST_F(PrinterThreadTest, CounterThatCannotBeReadAttributesNothing) {
-  fake.spooler.SetJobs("HP", {{7}});
-  fake.perf.SetValue(kHpCounter, 103);
-  thread.lastPageTotal = 100;
-  fake.perf.FailCollect(kPdhNoData);
-  thread.PollQueue();
-  fake.perf.FailCollect(0);
-  fake.perf.FailFormatted(kHpCounter, kPdhInvalidData);
-  thread.PollQueue();
-  ASSERT_EQ(thread.records.size(), 2u);
-  EXPECT_EQ(thread.records[0].pages, 0);
-  EXPECT_EQ(thread.records[1].pages, 0);
-  EXPECT_EQ(thread.lastPageTotal, 100u);
+TEST_F(PrinterThreadTest, CounterThatCannotBeReadCreditsNothingUntilItCan) {
+  Start();
+  fake.spooler.Submit("HP", {7});
+  fake.spooler.Print("HP", 7, 3);
+  fake.spooler.FailTotals({SpoolStatus::kUnavailable});
+  Look();
+  EXPECT_EQ(thread.PagesInAll(), 0);
+  Look();
+  EXPECT_EQ(thread.PagesInAll(), 3);
+}
+
+TEST_F(PrinterThreadTest, QueueThatCannotBeListedIsReportedOnce) {
+  Start();
+  fake.spooler.RemoveQueue("HP");
+  for (int i = 0; i < 5; ++i) Look();
+  EXPECT_TRUE(thread.records.empty());
+  EXPECT_EQ(fake.logger.Count("printer \"HP\": cannot list its queue"), 1);
 }
 
 TEST_F(PrinterThreadTest, AppNotRunningRecordsNothingAndReadsNoCounter) {
-  fake.spooler.SetJobs("HP", {{7}});
-  fake.perf.SetValue(kHpCounter, 103);
+  Start();
+  fake.spooler.Submit("HP", {7});
+  fake.spooler.ClearCalls();
   for (uint32_t value : {0u, 2u}) {
     fake.registry.PutDword("Software\\Pelko\\AppIsRunning", value);
-    thread.PollQueue();
+    Look();
   }
-  fake.registry.Remove("Software\\Pelko\\AppIsRunning");
-  thread.PollQueue();
   EXPECT_TRUE(thread.records.empty());
-  EXPECT_TRUE(fake.perf.Calls().empty());
+  EXPECT_EQ(fake.spooler.Calls(), (std::vector<std::string>{"list HP", "list HP"}));
   EXPECT_TRUE(fake.clock.Waits().empty());
 }
 
 TEST_F(PrinterThreadTest, CostPerPageComesFromTheHighestMatchingIndex) {
-  fake.spooler.SetJobs("HP", {{7}});
+  Start();
+  fake.spooler.Submit("HP", {7});
   fake.registry.PutDword("SOFTWARE\\Pelko\\nPrinters", 4);
   fake.registry.PutString("SOFTWARE\\Pelko\\Printer2", "hp");  // the case counts
   fake.registry.PutDword("SOFTWARE\\Pelko\\Printer2Cost", 100);
@@ -201,136 +274,140 @@ TEST_F(PrinterThreadTest, CostPerPageComesFromTheHighestMatchingIndex) {
   fake.registry.PutDword("SOFTWARE\\Pelko\\Printer3Cost", 7);
   fake.registry.PutString("SOFTWARE\\Pelko\\Printer5", "HP");  // beyond nPrinters
   fake.registry.PutDword("SOFTWARE\\Pelko\\Printer5Cost", 1000);
-  fake.perf.SetValue(kHpCounter, 2);
-  thread.PollQueue();
+  fake.spooler.Print("HP", 7, 2);
+  Look();
   ASSERT_EQ(thread.records.size(), 1u);
   EXPECT_EQ(thread.records[0].cost, 14);
 }
 
 TEST_F(PrinterThreadTest, UnconfiguredNameOrMissingCostPricesAtZero) {
   thread.printerName = "\\\\srv\\Lab";
-  thread.counterPath = "\\\\srv\\Print Queue(Lab)\\Total Pages Printed";
-  fake.spooler.SetJobs("\\\\srv\\Lab", {{9}});
-  fake.perf.SetValue(thread.counterPath, 3);
-  thread.PollQueue();
+  fake.spooler.SetJobs("\\\\srv\\Lab", {});
+  Start();
+  fake.spooler.Submit("\\\\srv\\Lab", {9});
+  fake.spooler.Print("\\\\srv\\Lab", 9, 3);
+  Look();
   // The index -1 makes the value name Printer-1Cost.
   fake.registry.PutDword("SOFTWARE\\Pelko\\Printer-1Cost", 2);
-  fake.perf.SetValue(thread.counterPath, 4);
-  thread.PollQueue();
+  fake.spooler.Print("\\\\srv\\Lab", 9, 1);
+  Look();
   fake.registry.PutString("SOFTWARE\\Pelko\\Printer1", "\\\\srv\\Lab");
   fake.registry.Remove("SOFTWARE\\Pelko\\Printer1Cost");
-  fake.perf.SetValue(thread.counterPath, 6);
-  thread.PollQueue();
+  fake.spooler.Print("\\\\srv\\Lab", 9, 2);
+  Look();
   ASSERT_EQ(thread.records.size(), 3u);
-  EXPECT_EQ(thread.records[0].pages, 3);
   EXPECT_EQ(thread.records[0].cost, 0);
-  EXPECT_EQ(thread.records[1].pages, 1);
   EXPECT_EQ(thread.records[1].cost, 2);
   EXPECT_EQ(thread.records[2].pages, 2);
   EXPECT_EQ(thread.records[2].cost, 0);
 }
 
 TEST_F(PrinterThreadTest, PassIsStampedWhenItBeginsAndWaitsForTheCounter) {
+  Start();
   fake.clock.SetNow(LocalTime{2026, 12, 6, 23, 59, 59, 500});
-  fake.spooler.SetJobs("HP", {{7}});
-  fake.perf.SetValue(kHpCounter, 1);
-  thread.PollQueue();
+  fake.spooler.Submit("HP", {7});
+  Look();
   ASSERT_EQ(thread.records.size(), 1u);
   EXPECT_EQ(thread.records[0].stamp.day, 6);
-  EXPECT_EQ(thread.records[0].stamp.second, 59);
   EXPECT_EQ(fake.clock.Waits(), (std::vector<uint32_t>{2000}));
   EXPECT_EQ(fake.clock.Now().day, 7);
 }
 
-TEST_F(PrinterThreadTest, PollSizesTheBufferAndClosesThePrinterBeforeAnyPass) {
-  fake.spooler.SetJobs("HP", {{7, "anna", "Budget.xls"}, {8}});
-  fake.perf.SetValue(kHpCounter, 0);
-  std::vector<std::vector<std::string>> callsAtRecord;
-  thread.onRecord = [&] { callsAtRecord.push_back(fake.spooler.Calls()); };
-  thread.PollQueue();
-  const std::size_t bytes = 2 * sizeof(JobInfo1) + 5 + 11;
-  const std::vector<std::string> expected = {"open HP", "enum 0", "enum " + std::to_string(bytes),
-                                             "close"};
-  ASSERT_EQ(callsAtRecord.size(), 2u);
-  EXPECT_EQ(callsAtRecord[0], expected);
-  EXPECT_EQ(thread.records[0].document, "Budget.xls");
-  EXPECT_EQ(thread.records[1].user, "") << "a text the spooler does not give is empty";
-  EXPECT_EQ(thread.records[1].document, "");
-}
-
-TEST_F(PrinterThreadTest, FailedEnumerationsCloseThePrinterAndPassNothing) {
-  fake.spooler.SetJobs("HP", {{7}});
-  fake.perf.SetValue(kHpCounter, 0);
-
-  fake.spooler.FailEnums({kErrorAccessDenied});
-  thread.PollQueue();
-  EXPECT_EQ(fake.spooler.Calls(), (std::vector<std::string>{"open HP", "enum 0", "close"}));
-
-  // The queue grows between the size query and the enumeration.
-  fake.spooler.ClearCalls();
-  fake.spooler.afterSizeQuery = [&] {
-    fake.spooler.SetJobs("HP", {{7}, {8, "x", "a longer document name"}});
-  };
-  thread.PollQueue();
-  fake.spooler.afterSizeQuery = nullptr;
-  EXPECT_EQ(fake.spooler.Calls(),
-            (std::vector<std::string>{"open HP", "enum 0",
-                                      "enum " + std::to_string(sizeof(JobInfo1)), "close"}));
-
-  fake.spooler.ClearCalls();
-  fake.spooler.RemoveQueue("HP");
-  thread.PollQueue();
-  EXPECT_EQ(fake.spooler.Calls(), (std::vector<std::string>{"open HP"}));
-
+TEST_F(PrinterThreadTest, PagesOfAHeldLogStayPendingUntilAWriteSucceeds) {
+  Start();
+  fake.spooler.Submit("HP", {7, "paul", "a"});
+  fake.spooler.Print("HP", 7, 3);
+  thread.logHeld = true;
+  Look();
+  fake.spooler.Print("HP", 7, 2);
+  Look();
   EXPECT_TRUE(thread.records.empty());
-  EXPECT_EQ(fake.spooler.OpenPrinters(), 0);
+  EXPECT_EQ(thread.PendingJobs(), 1u);
+  EXPECT_EQ(fake.logger.Count("job 7 could not be entered"), 1);
+
+  thread.logHeld = false;
+  fake.spooler.End("HP", 7);
+  fake.clock.Sleep(PendingRetryMs);
+  Look();
+  ASSERT_EQ(thread.records.size(), 1u);
+  EXPECT_EQ(thread.records[0].pages, 5);
+  EXPECT_EQ(thread.records[0].cost, 25);
+  EXPECT_EQ(thread.PendingJobs(), 0u);
 }
 
-TEST_F(PrinterThreadTest, EmptyQueueNeedsNoBytesAndNoPass) {
-  fake.spooler.SetJobs("HP", {});
-  thread.PollQueue();
-  EXPECT_EQ(fake.spooler.Calls(),
-            (std::vector<std::string>{"open HP", "enum 0", "enum 0", "close"}));
-  EXPECT_TRUE(fake.perf.Calls().empty());
+TEST_F(PrinterThreadTest, HeldLogCostsOneRefusedWritePerRoundNotOnePerJob) {
+  Start();
+  thread.logHeld = true;
+  for (uint32_t id = 1; id <= 20; ++id) {
+    fake.spooler.Submit("HP", {id});
+    fake.spooler.Print("HP", id, 1);
+    fake.spooler.End("HP", id);
+  }
+  Look();
+  EXPECT_EQ(thread.PendingJobs(), 20u);
+  EXPECT_EQ(thread.attempts, 2) << "the pass's writes, then the retry";
+  thread.logHeld = false;
+  fake.clock.Sleep(PendingRetryMs);
+  Look();
+  EXPECT_EQ(thread.PendingJobs(), 0u);
+  EXPECT_EQ(thread.PagesInAll(), 20);
 }
 
-TEST_F(PrinterThreadTest, StopDuringTheCounterWaitClosesTheQuery) {
-  fake.perf.SetValue(kHpCounter, 5);
-  thread.Start();  // a fake thread: only makes the stop signal count
-  thread.RequestStop();
-  EXPECT_THROW(thread.ReadPageTotal(CounterWaitMs), WorkerStopping);
-  EXPECT_EQ(fake.perf.OpenQueries(), 0);
-  EXPECT_EQ(thread.currentPageTotal, 0u);
-  thread.Stop();
-}
-
-TEST_F(PrinterThreadTest, EveryRunStartsANewCounterSetForItsOwnPrinter) {
-  const std::string labCounter = "\\\\PC1\\Print Queue(Lab)\\Total Pages Printed";
-  fake.perf.SetValue(kHpCounter, 10);
-  fake.perf.SetValue(labCounter, 70);
-  RunPolls(0);
-  EXPECT_EQ(thread.lastPageTotal, 10u);
-  thread.printerName = "Lab";
-  RunPolls(0);
-  EXPECT_EQ(thread.lastPageTotal, 70u);
-  ASSERT_EQ(thread.counters.CounterCount(), 1);
-  EXPECT_EQ(thread.counters.CounterAt(0)->path, labCounter);
+TEST_F(PrinterThreadTest, PendingPagesSurviveAStopAndARestart) {
+  Start();
+  fake.spooler.Submit("HP", {7});
+  fake.spooler.Print("HP", 7, 3);
+  thread.logHeld = true;
+  Look();
+  fake.spooler.End("HP", 7);
+  thread.logHeld = false;
+  RunLooks(60);  // a restart, and looks that find the queue empty
+  EXPECT_EQ(thread.PagesByJob()[7], 3) << "written by a retry within a second";
 }
 
 TEST_F(PrinterThreadTest, QuietQueueSleepsAsLongAsTheSpoolerVouchesForIt) {
-  fake.spooler.SetJobs("HP", {});
   fake.spooler.SetQuiet("HP", 980);
   int signalsDuringRun = -1;
   int seen = 0;
-  fake.spooler.onOpen = [&](const std::string&) {
+  fake.spooler.onList = [&](const std::string&) {
     signalsDuringRun = fake.spooler.ChangeSignals("HP");
-    if (++seen > 2) throw WorkerStopping{};
+    if (++seen > 3) throw WorkerStopping{};
   };
   EXPECT_THROW(thread.Run(0), WorkerStopping);
   // Each look: the pause, the sleep, a check for a stop.
   EXPECT_EQ(fake.clock.Waits(), (std::vector<uint32_t>{20, 980, 0, 20, 980, 0}));
   EXPECT_EQ(signalsDuringRun, 1);
   EXPECT_EQ(fake.spooler.ChangeSignals("HP"), 0) << "removed when the run ends";
+}
+
+// Many jobs of several users printing at once, in every interleaving the
+// passes can meet: whatever the order, each job gets exactly what it
+// printed, and the entries add up to the counter's rise.
+TEST_F(PrinterThreadTest, ConcurrentPrintingEveryJobGetsExactlyItsPages) {
+  Start();
+  std::map<int32_t, int32_t> printed;
+  uint32_t next = 100;
+  auto busy = [&] {
+    // Two jobs arrive, one prints a few pages, one that printed ends.
+    for (int k = 0; k < 2; ++k) fake.spooler.Submit("HP", {next++, "u", "d"});
+    const uint32_t id = next - 1 - (readings % 3);
+    const uint32_t pages = 1 + (readings * 7) % 5;
+    fake.spooler.Print("HP", id, pages);
+    printed[static_cast<int32_t>(id)] += static_cast<int32_t>(pages);
+    if (readings % 2 == 0) fake.spooler.End("HP", next - 2);
+  };
+  fake.spooler.onTotal = [&](const std::string&) {
+    ++readings;
+    if (readings < 40) busy();
+  };
+  for (int i = 0; i < 40 && thread.PagesInAll() < 1000; ++i) Look();
+  for (uint32_t id = 100; id < next; ++id) fake.spooler.End("HP", id);
+  Look();
+  Look();
+  auto got = thread.PagesByJob();
+  std::erase_if(got, [](const auto& item) { return item.second == 0; });
+  EXPECT_EQ(got, printed);
+  EXPECT_EQ(static_cast<uint32_t>(thread.PagesInAll()), fake.spooler.Total("HP"));
 }
 
 // On a real thread: a change ends the sleep at once, and so does a stop.
@@ -340,8 +417,8 @@ TEST(PrinterThreadSleep, ChangeOrStopEndsTheSleep) {
   LogLocks locks;
   fake.spooler.SetJobs("HP", {});
   fake.spooler.SetQuiet("HP", 60000);
-  std::atomic<int> opens{0};
-  fake.spooler.onOpen = [&](const std::string&) { ++opens; };
+  std::atomic<int> lists{0};
+  fake.spooler.onList = [&](const std::string&) { ++lists; };
   PrinterThread thread(fake.env, locks);
   thread.printerName = "HP";
   thread.Start();
@@ -349,10 +426,10 @@ TEST(PrinterThreadSleep, ChangeOrStopEndsTheSleep) {
   ASSERT_TRUE(fake.clock.WaitForWaits(1));  // the 20 ms pause
   fake.clock.Advance(20);
   ASSERT_TRUE(fake.clock.WaitForWaits(2));  // asleep
-  EXPECT_EQ(opens.load(), 1);
+  EXPECT_EQ(lists.load(), 2) << "the start's listing and one look";
   fake.spooler.Change("HP");
   ASSERT_TRUE(fake.clock.WaitForWaits(4));  // looked again, in the next pause
-  EXPECT_EQ(opens.load(), 2) << "without any time passing";
+  EXPECT_EQ(lists.load(), 3) << "without any time passing";
   fake.clock.Advance(20);
   ASSERT_TRUE(fake.clock.WaitForWaits(5));
 
@@ -363,8 +440,10 @@ TEST(PrinterThreadSleep, ChangeOrStopEndsTheSleep) {
   EXPECT_EQ(fake.spooler.ChangeSignals("HP"), 0);
 }
 
-// Through the real log writer, into the fake file system.
-TEST(PrinterThreadLog, JobKeepsItsPagesAcrossLaterPasses) {
+// Through the real log writer, into the fake file system: one entry per
+// job, its pages added pass by pass, and a held log that delays the entry
+// without losing its pages.
+TEST(PrinterThreadLog, JobKeepsItsPagesAcrossPassesAndAHeldLog) {
   FakeEnv fake;
   LogLocks locks;
   fake.registry.PutString("Software\\Pelko\\Path", "C:\\Pelko");
@@ -374,27 +453,31 @@ TEST(PrinterThreadLog, JobKeepsItsPagesAcrossLaterPasses) {
   fake.registry.PutDword("SOFTWARE\\Pelko\\nPrinters", 1);
   fake.registry.PutString("SOFTWARE\\Pelko\\Printer1", "\\\\SRV\\LaserJet");
   fake.registry.PutDword("SOFTWARE\\Pelko\\Printer1Cost", 5);
-  const std::string counter = "\\\\SRV\\Print Queue(LaserJet)\\Total Pages Printed";
-  fake.perf.SetValue(counter, 100);
-  fake.spooler.SetJobs("\\\\SRV\\LaserJet", {{7, "paul", "a<b>&c'd\"e"}});
+  const std::string queue = "\\\\SRV\\LaserJet";
+  const std::string log = "C:\\Pelko\\Logs\\LaserJet_20261206.xml";
+  fake.spooler.SetJobs(queue, {{7, "paul", "a<b>&c'd\"e"}});
 
   PrinterThread thread(fake.env, locks);
-  thread.printerName = "\\\\SRV\\LaserJet";
-  int polls = 0;
-  fake.spooler.onOpen = [&](const std::string&) {
-    if (polls == 1) fake.perf.SetValue(counter, 103);
-    if (++polls > 4) throw WorkerStopping{};
+  thread.printerName = queue;
+  int looks = 0;
+  fake.spooler.onList = [&](const std::string&) {
+    ++looks;
+    if (looks == 3) fake.spooler.Print(queue, 7, 3);
+    if (looks == 5) fake.files.Hold(log);
+    if (looks == 6) fake.spooler.Print(queue, 7, 2);
+    if (looks == 9) fake.files.Release(log);
+    if (looks > 12) throw WorkerStopping{};
   };
   EXPECT_THROW(thread.Run(0), WorkerStopping);
 
-  const auto text = fake.files.Text("C:\\Pelko\\Logs\\LaserJet_20261206.xml");
+  const auto text = fake.files.Text(log);
   ASSERT_TRUE(text.has_value());
   EXPECT_NE(text->find("<time>09:05:03</time> <id>7</id><user>paul</user> "
                        "<printer>\\\\SRV\\LaserJet</printer><doc>abcde</doc> "
-                       "<pages>3</pages> <cost>15</cost></entry>"),
+                       "<pages>5</pages> <cost>25</cost></entry>"),
             std::string::npos)
       << *text;
-  EXPECT_NE(text->find("<entry><user>Total</user><cost>15</cost></entry></log>"),
+  EXPECT_NE(text->find("<entry><user>Total</user><cost>25</cost></entry></log>"),
             std::string::npos);
   EXPECT_EQ(text->find("<id>7</id>", text->find("<id>7</id>") + 1), std::string::npos)
       << "one entry for the job";

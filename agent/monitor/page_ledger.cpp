@@ -1,0 +1,135 @@
+#include "agent/monitor/page_ledger.h"
+
+#include <algorithm>
+
+namespace pelko {
+
+namespace {
+
+std::string Text(const std::optional<std::string>& text) { return text ? *text : std::string(); }
+
+}  // namespace
+
+void PageLedger::Restart(const std::vector<SpoolJob>& listed) {
+  jobs.clear();
+  lastPrinting.reset();
+  Learn(listed);
+  for (auto& [id, job] : jobs) job.credited = job.printed.value_or(0);
+  // Jobs that ended before the start are no business of this run.
+  std::erase_if(jobs, [](const auto& item) { return item.second.ended; });
+}
+
+PageLedger::Job& PageLedger::Note(const SpoolJob& listed) {
+  auto [at, fresh] = jobs.try_emplace(listed.id);
+  Job& job = at->second;
+  if (fresh) job.order = ++seen;
+  if (listed.user) job.user = *listed.user;
+  if (listed.document) job.document = *listed.document;
+  // A count never goes back: a backend may report less again, but what was
+  // printed stays printed.
+  if (listed.pagesPrinted) job.printed = std::max(job.printed.value_or(0), *listed.pagesPrinted);
+  if (listed.state == JobState::kEnded) job.ended = true;
+  if (listed.state == JobState::kPrinting) {
+    lastPrinting = listed.id;
+    lastPrintingNames = PageShare{listed.id, Text(listed.user), Text(listed.document), 0};
+  }
+  return job;
+}
+
+void PageLedger::Learn(const std::vector<SpoolJob>& listed) {
+  std::map<uint32_t, bool> present;
+  for (const SpoolJob& job : listed) {
+    Note(job);
+    present[job.id] = true;
+  }
+  for (auto& [id, job] : jobs) {
+    if (!present.count(id)) job.ended = true;
+  }
+  KeepBounded();
+}
+
+uint32_t PageLedger::Owed(const Job& job) const {
+  const uint32_t printed = job.printed.value_or(0);
+  return printed > job.credited ? printed - job.credited : 0;
+}
+
+std::vector<PageShare> PageLedger::Share(uint32_t rise, const SpoolJob& passJob) {
+  // The pass's job as its look listed it; what the pass's own listing said
+  // of it since is newer, so only a job no longer known is taken in again.
+  if (!jobs.count(passJob.id)) {
+    Job& job = jobs[passJob.id];
+    job.order = ++seen;
+    job.user = Text(passJob.user);
+    job.document = Text(passJob.document);
+    job.ended = true;
+  }
+  std::map<uint32_t, uint32_t> pages;
+
+  std::vector<std::pair<uint64_t, uint32_t>> byOrder;
+  for (const auto& [id, job] : jobs) byOrder.emplace_back(job.order, id);
+  std::sort(byOrder.begin(), byOrder.end());
+  for (const auto& [order, id] : byOrder) {
+    Job& job = jobs[id];
+    const uint32_t given = std::min(Owed(job), rise);
+    if (given == 0) continue;
+    job.credited += given;
+    pages[id] += given;
+    rise -= given;
+  }
+  if (rise > 0) {
+    const uint32_t taker = lastPrinting.value_or(passJob.id);
+    auto known = jobs.find(taker);
+    if (known != jobs.end()) known->second.credited += rise;
+    pages[taker] += rise;
+  }
+
+  std::vector<PageShare> shares;
+  auto add = [&](uint32_t id, uint32_t count) {
+    auto known = jobs.find(id);
+    if (known != jobs.end()) {
+      known->second.entered = true;
+      shares.push_back({id, known->second.user, known->second.document, count});
+    } else {
+      // Gone from the table already: only the last printing job can be.
+      shares.push_back({id, lastPrintingNames.user, lastPrintingNames.document, count});
+    }
+  };
+  for (const auto& [id, count] : pages) add(id, count);
+  if (!pages.count(passJob.id)) add(passJob.id, 0);
+  for (const auto& [order, id] : byOrder) {
+    const Job& job = jobs[id];
+    if (job.ended && !job.entered) add(id, 0);
+  }
+  ForgetSettled();
+  return shares;
+}
+
+bool PageLedger::NeedsPass(const SpoolJob& listed) const {
+  if (listed.state != JobState::kEnded) return true;
+  auto known = jobs.find(listed.id);
+  return known != jobs.end() && !known->second.entered;
+}
+
+void PageLedger::ForgetSettled() {
+  for (auto at = jobs.begin(); at != jobs.end();) {
+    Job& job = at->second;
+    const bool settled =
+        job.ended && job.entered && (Owed(job) == 0 || ++job.passesSinceEnd > kOwedPasses);
+    at = settled ? jobs.erase(at) : std::next(at);
+  }
+}
+
+void PageLedger::KeepBounded() {
+  while (jobs.size() > kMaxJobs) {
+    auto oldest = jobs.end();
+    for (auto at = jobs.begin(); at != jobs.end(); ++at) {
+      if (at->second.ended && (oldest == jobs.end() || at->second.order < oldest->second.order)) {
+        oldest = at;
+      }
+    }
+    if (oldest == jobs.end()) oldest = jobs.begin();
+    jobs.erase(oldest);
+  }
+}
+
+}  // namespace pelko

@@ -1,0 +1,83 @@
+// Who printed which pages. The queue's page counter says how many pages the
+// queue printed; the spooler says, where it can, how many each job printed.
+// The ledger keeps what each known job has been credited and hands every
+// rise of the counter to the jobs that printed it:
+//   1. each job whose own count rose since it was last credited gets that
+//      rise, as far as the counter's rise goes (a job never gets more than
+//      the counter rose by; what it is still owed waits for the counter);
+//   2. what is left, pages no job's own count accounts for, goes to the job
+//      last seen printing, and only where no job was seen printing to the
+//      job whose pass read the counter.
+// So no page is credited twice and none is dropped: what is credited adds
+// up to the counter's rise.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "agent/platform/spooler.h"
+
+namespace pelko {
+
+// A job's share of one pass: the pages to add to its entry. A share of 0
+// pages still gets an entry written: the pass's own job, as every pass does,
+// and a job that ended before any pass saw it.
+struct PageShare {
+  uint32_t id = 0;
+  std::string user;
+  std::string document;
+  uint32_t pages = 0;
+};
+
+class PageLedger {
+ public:
+  // Jobs known at most; beyond it the oldest that ended are forgotten.
+  static constexpr std::size_t kMaxJobs = 4096;
+  // Passes an ended job is kept while the counter has not caught up with
+  // its own count; after that its owed pages are given up.
+  static constexpr int kOwedPasses = 30;
+
+  // Starts over: the jobs listed now printed what they have so far before
+  // the counter's baseline, so none of it is theirs to claim.
+  void Restart(const std::vector<SpoolJob>& listed);
+  // Takes in a listing: new jobs, their states and counts, jobs that ended.
+  // A known job that is neither listed nor told as ended has left the queue.
+  void Learn(const std::vector<SpoolJob>& listed);
+  // Hands out a rise of the counter in the pass of passJob (see above).
+  // Returns every job with pages in this pass, the pass's job, and every
+  // ended job that has not had an entry yet; each is then taken as entered.
+  std::vector<PageShare> Share(uint32_t rise, const SpoolJob& passJob);
+  // Whether a listed job still needs a pass of its own: one in the queue
+  // does, as every job found does; one that ended only until an earlier
+  // pass has entered it.
+  bool NeedsPass(const SpoolJob& listed) const;
+  std::size_t KnownJobs() const { return jobs.size(); }
+
+ private:
+  struct Job {
+    std::string user;
+    std::string document;
+    bool ended = false;
+    bool entered = false;  // handed to the log at least once
+    std::optional<uint32_t> printed;
+    uint32_t credited = 0;  // pages counted from the job's own count
+    int passesSinceEnd = 0;
+    uint64_t order = 0;  // when first seen, for the order of shares
+  };
+
+  Job& Note(const SpoolJob& listed);
+  uint32_t Owed(const Job& job) const;
+  void ForgetSettled();
+  void KeepBounded();
+
+  std::map<uint32_t, Job> jobs;
+  std::optional<uint32_t> lastPrinting;
+  // The last printing job's names, for a rise that comes after it is gone.
+  PageShare lastPrintingNames;
+  uint64_t seen = 0;
+};
+
+}  // namespace pelko
