@@ -170,7 +170,8 @@ for queue in "${queues[@]}"; do
     done
   done
 done
-wait_for 20 printing Lab "$cancelled" && cancel "$cancelled"
+cut=no
+wait_for 20 printing Lab "$cancelled" && cancel "$cancelled" && cut=yes
 if [[ $restart == --restart ]]; then
   sleep 2
   echo "restarting cupsd while jobs print"
@@ -179,37 +180,58 @@ fi
 sleep 3
 lp -i "$held" -H resume >/dev/null
 wait "${submissions[@]}"
-# The queues print for about a minute; then every pass is given time.
-wait_for 240 all_empty || echo "FAIL: the queues did not empty"
-sleep 8
-
-# The judge. CUPS logs a "total" line at every end of a job's processing (a
-# restart ends it once more); its last one is the job's count.
+# CUPS logs a "total" line at every end of a job's processing (a restart
+# ends it once more); its last one is the job's count.
 declare -A printed_on counted
 lines=0
-while read -r printer user id rest; do
-  [[ $rest == *" total "* ]] || continue
-  printed_on[$id]=$printer
-  counted[$id]=${rest##* }
-  lines=$((lines + 1))
-done <"$CUPS_ENV_DIR/log/page_log"
+read_page_log() {
+  local printer user id rest
+  printed_on=()
+  counted=()
+  lines=0
+  while read -r printer user id rest; do
+    [[ $rest == *" total "* ]] || continue
+    printed_on[$id]=$printer
+    counted[$id]=${rest##* }
+    lines=$((lines + 1))
+  done <"$CUPS_ENV_DIR/log/page_log"
+}
+
+# judge_jobs [quiet]: exact := how many jobs have one entry, with CUPS's
+# pages and their cost; the others are named unless quiet.
+judge_jobs() {
+  local id queue found expected
+  exact=0
+  for id in "${!counted[@]}"; do
+    queue=${printed_on[$id]}
+    found=$(entries "$(log_of "$queue")" | awk -v id="$id" '$1 == id')
+    expected="$id ${counted[$id]} $((counted[$id] * cost[$queue]))"
+    if [[ -n $found && $(wc -l <<<"$found") -eq 1 && ${found% *} == "$expected" ]]; then
+      exact=$((exact + 1))
+    elif [[ -z ${1:-} ]]; then
+      echo "job $id on $queue: CUPS counted ${counted[$id]}, log has: ${found:-nothing}"
+    fi
+  done
+}
+all_exact() {
+  judge_jobs quiet
+  ((exact == ${#counted[@]}))
+}
+
+# The queues print for about a minute. Then the entries are given time to
+# be complete, and a little more: no later pass may change them.
+wait_for 240 all_empty || echo "FAIL: the queues did not empty"
+read_page_log
+wait_for 60 all_exact
+sleep 3
+
+read_page_log
 if [[ $restart == --restart ]]; then
   echo "jobs the restart cut short: $((lines - ${#counted[@]}))"
   check "the restart cut jobs short" yes "$( ((lines > ${#counted[@]})) && echo yes)"
 fi
-
-exact=0
+judge_jobs
 total_jobs=${#counted[@]}
-for id in "${!counted[@]}"; do
-  queue=${printed_on[$id]}
-  found=$(entries "$(log_of "$queue")" | awk -v id="$id" '$1 == id')
-  expected="$id ${counted[$id]} $((counted[$id] * cost[$queue]))"
-  if [[ -n $found && $(wc -l <<<"$found") -eq 1 && ${found% *} == "$expected" ]]; then
-    exact=$((exact + 1))
-  else
-    echo "job $id on $queue: CUPS counted ${counted[$id]}, log has: ${found:-nothing}"
-  fi
-done
 for queue in "${queues[@]}"; do
   file=$(log_of "$queue")
   total=$(sed -n 's|.*<entry><user>Total</user><cost>\([0-9-]*\)</cost></entry></log>$|\1|p' \
@@ -224,6 +246,7 @@ for queue in "${queues[@]}"; do
 done
 check "the users are CUPS's" 3 "$(cat "$(log_of Front)" "$(log_of Lab)" "$(log_of Back)" 2>/dev/null |
   grep -o "<user>pk$$u[0-9]</user>" | sort -u | wc -l)"
+check "a job was cancelled while it printed" yes "$cut"
 check "the cancelled job was counted by CUPS" yes "$([[ -n ${counted[$cancelled]:-} ]] && echo yes)"
 check "the held job was counted by CUPS" 3 "${counted[$held]:-none}"
 check "agent still running" yes "$(kill -0 "$agent" 2>/dev/null && echo yes)"

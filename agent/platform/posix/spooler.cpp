@@ -16,8 +16,8 @@
 // Jobs that ended since a watcher's last listing are found with a Get-Jobs
 // for completed jobs from the lowest id that may still end untold (ids rise
 // across the server), asked only when one may have ended: a job of the last
-// fetch is gone, a push came, or pushes are not known to arrive (and every
-// kAskEndedAtLeast all the same). A job that came and went between two
+// fetch is gone, a push came, and every kAskEndedAtLeast all the same
+// (every second where pushes are not known to arrive). A job that came and went between two
 // fetches is announced by a push, so it is found too, also when the push
 // comes after the fetch: the lowest id moves up only with an answer for the
 // ended jobs. The queue's page counter is built from the same fetches
@@ -51,8 +51,11 @@ using std::chrono::milliseconds;
 constexpr auto kSafetyFetch = milliseconds(1000);
 constexpr auto kCounterServesListing = milliseconds(10);
 // Ended jobs are asked for this often even with no sign of one: a push
-// lost costs at most that.
+// lost costs at most that. Where pushes are not known to arrive, a job that
+// came and went shows no sign at all: it is found within the shorter time,
+// and the queue, looked at every 20 ms, is not asked twice per look.
 constexpr auto kAskEndedAtLeast = std::chrono::seconds(10);
+constexpr auto kAskEndedUnannounced = std::chrono::seconds(1);
 constexpr std::size_t kMaxNames = 4096;
 constexpr auto kMissingFor = milliseconds(1000);
 constexpr int kLeaseSeconds = 90;
@@ -368,8 +371,9 @@ class CupsSpooler : public Spooler {
       ippDelete(result.response);
       watch.book.Begin(active, highest);
       watch.endedAsked = now;
-    } else if (!watch.confirmed.load() || pushed || watch.book.LostSight(active) ||
-               now - watch.endedAsked >= kAskEndedAtLeast) {
+    } else if (pushed || watch.book.LostSight(active) ||
+               now - watch.endedAsked >=
+                   (watch.confirmed.load() ? kAskEndedAtLeast : kAskEndedUnannounced)) {
       result = GetJobs(watch, "completed", watch.book.Floor(), false);
       if (result.failure != CupsFailure::kNone) return Failed(watch, result, now);
       const std::vector<CupsJob> ended = ParseJobs(result.response);
