@@ -13,7 +13,7 @@
 #include <string>
 
 #include "agent/logs/log_locks.h"
-#include "agent/monitor/perf_counter.h"
+#include "agent/platform/pdh/perf_counter.h"
 #include "agent/monitor/printer_thread.h"
 #include "agent/platform/env.h"
 

@@ -4,8 +4,8 @@
 #   bash bench/wine_idle.sh [MINGW_BUILD_DIR] [SECONDS]
 #
 # Wine has no print queues, so Pelkomon.exe (MINGW_BUILD_DIR, default
-# build/mingw) runs beside the tests' stand-in winspool.drv, whose queues
-# are all empty, with 1, 10 and 49 printers configured: once with the
+# build/mingw) runs beside the tests' stand-in winspool.drv and pdh.dll,
+# whose queues are all empty, with 1, 10 and 49 printers configured: once with the
 # spooler's change notifications and once with them refused (plain 20 ms
 # polling). For each, the agent's CPU over SECONDS (default 30) per queue as
 # a share of one core, from schedstat. A real spooler's own cost of a look
@@ -17,7 +17,8 @@ build=$(readlink -f "${1:-$root/build/mingw}")
 seconds=${2:-30}
 exe=$build/bin/Pelkomon.exe
 standin=$build/tests/spooler_wine/run/winspool.drv
-for file in "$exe" "$standin"; do
+pdh=$build/tests/spooler_wine/run/pdh.dll
+for file in "$exe" "$standin" "$pdh"; do
   [[ -f $file ]] || { echo "wine_idle: no $file; build the mingw preset first" >&2; exit 2; }
 done
 source "$root/tests/wine/wine-env.sh"
@@ -30,8 +31,8 @@ cleanup() {
 trap cleanup EXIT
 run=$WINE_TEST_DIR/run
 mkdir -p "$run"
-cp "$exe" "$standin" "$run/"
-export WINEDLLOVERRIDES="winspool.drv=n,b"
+cp "$exe" "$standin" "$pdh" "$run/"
+export WINEDLLOVERRIDES="pdh,winspool.drv=n,b"
 
 cpu_ns() {
   local total=0 task value rest

@@ -5,6 +5,7 @@
 #include <windows.h>
 #else
 #include <signal.h>
+#include <sys/stat.h>
 #endif
 
 // Built before the main routine, in this order: the application object, then
@@ -20,6 +21,10 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
 }
 #else
 int main() {
+  // Root's files (logs, the global log, the store) must not take their
+  // modes from whoever started the agent: nothing it makes is writable by
+  // others, nor readable by everyone.
+  umask(027);
   // Blocked before any thread exists, so every thread inherits the mask and
   // only the message loop takes the quit signals.
   sigset_t quit;

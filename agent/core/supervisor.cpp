@@ -1,5 +1,6 @@
 #include "agent/core/supervisor.h"
 
+#include <exception>
 #include <string>
 
 namespace pelko {
@@ -29,7 +30,10 @@ Supervision::Supervision(const Env& env, RegistryStringValue& globalPath)
       runSwitch(*env.registry, "Software\\Pelko\\AppIsRunning"),
       purgeSwitch(*env.registry, "Software\\Pelko\\DeleteOldLogs"),
       emailThread(env, logLocks, globalPath),
-      env(env) {}
+      env(env) {
+  purgeThread.name = "old-log purge thread";
+  emailThread.name = "e-mail alert thread";
+}
 
 Supervision::~Supervision() {
   for (auto& slot : printerSlots) slot.RequestStop();
@@ -48,6 +52,26 @@ void Supervision::StopPrinters(RegistryDwordValue& count, bool fresh) {
   }
 }
 
+void Supervision::RestartIfEnded(WorkerThread& worker) {
+  if (!worker.HasEnded()) return;
+  worker.Start();
+  Report(env, Severity::kWarning, "restarted " + worker.name,
+         "the " + worker.name + " had ended; " +
+             (worker.IsStarted() ? "started it again" : "could not start it again"));
+}
+
+// Only workers the flags say are running: a worker stopped on purpose has no
+// thread to look at. Looked at once a cycle, after the settings have had
+// their say, so that a worker that fails at once is started again every
+// PollInterval, never in a tight loop.
+void Supervision::RestartEndedWorkers() {
+  if (printersStarted) {
+    for (int i = 1; i < PrinterSlotCount; ++i) RestartIfEnded(printerSlots[i]);
+  }
+  if (emailStarted) RestartIfEnded(emailThread);
+  if (purgeStarted) RestartIfEnded(purgeThread);
+}
+
 void Supervision::Cycle() {
   if (modificationFlag.Read() != 0) {
     StopPrinters(printerCount, /*fresh=*/false);
@@ -59,9 +83,13 @@ void Supervision::Cycle() {
   if (runSwitch.Read() != AsSwitch(printersStarted)) {
     if (runSwitch.Read() == 1) {
       for (uint32_t i = 1; i < PrinterSlotCount && i <= printerCount.Read(); ++i) {
-        RegistryStringValue name(*env.registry, PrinterNamePath(i));
-        printerSlots[i].printerName = name.Get();
-        printerSlots[i].Start();
+        PrinterThread& slot = printerSlots[i];
+        // A thread left running above a lowered count must be gone before
+        // its names change under it.
+        slot.Stop();
+        slot.printerName = RegistryStringValue(*env.registry, PrinterNamePath(i)).Get();
+        slot.name = "printer thread " + std::to_string(i) + " (\"" + slot.printerName + "\")";
+        slot.Start();
       }
       printersStarted = true;
     } else {
@@ -72,6 +100,7 @@ void Supervision::Cycle() {
 
   FollowSwitch(emailSwitch, emailStarted, emailThread);
   FollowSwitch(purgeSwitch, purgeStarted, purgeThread);
+  RestartEndedWorkers();
 }
 
 void Supervision::FollowSwitch(RegistryDwordValue& workerSwitch, bool& started,
@@ -91,7 +120,14 @@ void Supervision::FollowSwitch(RegistryDwordValue& workerSwitch, bool& started,
 uint32_t SupervisorThread::Run(uint32_t) {
   Supervision supervision(env, globalPath);
   for (;;) {
-    supervision.Cycle();
+    // A cycle that fails (memory ran out) must not end the one thread that
+    // keeps every other running.
+    try {
+      supervision.Cycle();
+    } catch (const std::exception& failure) {
+      Report(env, Severity::kError, "failed cycle",
+             std::string("a supervisor cycle failed: ") + failure.what());
+    }
     Pause(PollInterval);
   }
 }

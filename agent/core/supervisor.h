@@ -1,5 +1,7 @@
 // The agent's only controller: follows the registry settings every
-// PollInterval and starts and stops the workers to match.
+// PollInterval and starts and stops the workers to match. A worker whose
+// thread has ended while its settings still want it running is started
+// again at the next cycle, at most once a cycle, and that is reported.
 #pragma once
 
 #include <array>
@@ -46,6 +48,8 @@ class Supervision {
 
  private:
   void StopPrinters(RegistryDwordValue& count, bool fresh);
+  void RestartEndedWorkers();
+  void RestartIfEnded(WorkerThread& worker);
   // One switch that keeps a worker running while it and the run switch are 1.
   void FollowSwitch(RegistryDwordValue& workerSwitch, bool& started,
                     WorkerThread& worker);
@@ -56,7 +60,9 @@ class Supervision {
 class SupervisorThread : public WorkerThread {
  public:
   SupervisorThread(const Env& env, RegistryStringValue& globalPath)
-      : WorkerThread(env), globalPath(globalPath) {}
+      : WorkerThread(env), globalPath(globalPath) {
+    name = "supervisor";
+  }
   ~SupervisorThread() { Stop(); }
 
   uint32_t Run(uint32_t argument) override;

@@ -1,5 +1,7 @@
 #include "agent/core/worker_thread.h"
 
+#include <exception>
+
 namespace pelko {
 
 WorkerThread::WorkerThread(const Env& env)
@@ -37,6 +39,18 @@ void WorkerThread::Stop() {
   handle = nullptr;
 }
 
+bool WorkerThread::HasEnded() const {
+  return handle != nullptr && env.threads->WaitForExit(handle, 0);
+}
+
+void WorkerThread::ReportFailure(const char* what) noexcept {
+  // Memory may be what ran out: a line that cannot be made is left unsaid.
+  try {
+    Report(env, Severity::kError, "failed " + name, "the " + name + " failed: " + what);
+  } catch (...) {
+  }
+}
+
 void WorkerThread::Pause(uint32_t ms) {
   if (stopSignal->Wait(ms)) throw WorkerStopping{};
 }
@@ -49,9 +63,12 @@ uint32_t ThreadEntry(void* parameter) {
     worker->AfterRun();
   } catch (const WorkerStopping&) {
     return 0xFFFFFFFF;
+  } catch (const std::exception& failure) {
+    // The agent and the other workers go on; the owner starts this one
+    // again.
+    worker->ReportFailure(failure.what());
   } catch (...) {
-    // A worker that fails ends like one whose Run returned; the agent and
-    // the other workers go on.
+    worker->ReportFailure("an exception of unknown kind");
   }
   return kStillActive;
 }

@@ -1,5 +1,7 @@
 // Base of every thread of the agent but the main one. The owner starts a
-// worker and stops it; a worker never reports back.
+// worker and stops it; a worker never reports back. A worker that fails
+// says so through the trouble report as its thread ends; its owner notices
+// the ended thread with HasEnded().
 //
 // Stopping is cooperative first: Stop() raises the worker's stop signal,
 // which cuts short the worker's current or next Pause(), and waits a short
@@ -10,6 +12,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <string>
 
 #include "agent/platform/env.h"
 
@@ -40,6 +43,13 @@ class WorkerThread {
   // down at once before each is stopped.
   void RequestStop();
   bool IsStarted() const { return handle != nullptr; }
+  // Started and not stopped since, yet its thread has ended: its Run failed
+  // or returned (or RequestStop ended it).
+  bool HasEnded() const;
+
+  // What the lines that tell of this worker's troubles call it; set by the
+  // owner while the worker is not running.
+  std::string name = "worker thread";
 
   ThreadHandle handle = nullptr;
   uint32_t threadId = 0;
@@ -64,12 +74,16 @@ class WorkerThread {
 
  private:
   friend uint32_t ThreadEntry(void* worker);
+  // Says, on the ending thread, what ended the worker. Never throws.
+  void ReportFailure(const char* what) noexcept;
+
   std::unique_ptr<Signal> stopSignal;
 };
 
 // The start routine of every worker: BeforeRun, Run, AfterRun. Returns
-// kStillActive, so a worker whose Run returned still reads as active; a
-// worker that ended because it was asked to stop returns -1.
+// kStillActive, so a worker whose Run returned or failed still reads as
+// active; a worker that ended because it was asked to stop returns -1. An
+// exception out of the worker is reported, never let out of the thread.
 uint32_t ThreadEntry(void* worker);
 
 }  // namespace pelko

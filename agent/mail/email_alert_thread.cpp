@@ -67,7 +67,15 @@ void EmailAlertThread::MailGlobalLog(const std::string& logPath, RegistryStringV
   // Named before the start: the mail program reads it as it starts.
   RegistryStringValue toSend(*env.registry, "Software\\Pelko\\ToSendFile");
   toSend.Set(logPath);
-  env.launcher->Launch(folder + env.files->Separator() + MailProgramName);
+  const std::string program = folder + env.files->Separator() + MailProgramName;
+  const LaunchResult started = env.launcher->Launch(program);
+  if (started.Started()) return;
+  // A refusal means someone could have put their own program there for
+  // the agent to run: worth more than a warning.
+  const bool refused = started.status == LaunchStatus::kRefused;
+  Report(env, refused ? Severity::kError : Severity::kWarning, "mail " + started.reason,
+         "Mail program " + program + (refused ? " refused: " : " not started: ") +
+             started.reason);
 }
 
 }  // namespace pelko

@@ -14,7 +14,10 @@ void PageLedger::Restart(const std::vector<SpoolJob>& listed) {
   jobs.clear();
   lastPrinting.reset();
   Learn(listed);
-  for (auto& [id, job] : jobs) job.credited = job.printed.value_or(0);
+  for (auto& [id, job] : jobs) {
+    job.credited = job.printed.value_or(0);
+    job.countFromBeforeStart = !job.printed;
+  }
   // Jobs that ended before the start are no business of this run.
   std::erase_if(jobs, [](const auto& item) { return item.second.ended; });
 }
@@ -27,7 +30,11 @@ PageLedger::Job& PageLedger::Note(const SpoolJob& listed) {
   if (listed.document) job.document = *listed.document;
   // A count never goes back: a backend may report less again, but what was
   // printed stays printed.
-  if (listed.pagesPrinted) job.printed = std::max(job.printed.value_or(0), *listed.pagesPrinted);
+  if (listed.pagesPrinted) {
+    job.printed = std::max(job.printed.value_or(0), *listed.pagesPrinted);
+    if (job.countFromBeforeStart) job.credited = *job.printed;
+    job.countFromBeforeStart = false;
+  }
   if (listed.state == JobState::kEnded) job.ended = true;
   if (listed.state == JobState::kPrinting) {
     lastPrinting = listed.id;

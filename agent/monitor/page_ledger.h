@@ -64,6 +64,9 @@ class PageLedger {
     bool entered = false;  // handed to the log at least once
     std::optional<uint32_t> printed;
     uint32_t credited = 0;  // pages counted from the job's own count
+    // In the queue at the start with no count yet: its first count may
+    // hold pages from before the baseline, so it is taken as credited.
+    bool countFromBeforeStart = false;
     int passesSinceEnd = 0;
     uint64_t order = 0;  // when first seen, for the order of shares
   };

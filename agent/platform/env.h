@@ -7,7 +7,7 @@
 #include "agent/platform/files.h"
 #include "agent/platform/launcher.h"
 #include "agent/platform/logger.h"
-#include "agent/platform/perf_data.h"
+#include "agent/platform/pdh/perf_data.h"
 #include "agent/platform/registry.h"
 #include "agent/platform/spooler.h"
 #include "agent/platform/system_info.h"

@@ -5,12 +5,25 @@
 
 namespace pelko {
 
+enum class LaunchStatus {
+  kStarted,
+  kRefused,  // it, or a folder above it, can be changed by someone else
+  kFailed,   // missing, not a program, or the start itself failed
+};
+
+struct LaunchResult {
+  LaunchStatus status = LaunchStatus::kFailed;
+  std::string reason;  // why it was not started; empty when it was
+
+  bool Started() const { return status == LaunchStatus::kStarted; }
+};
+
 class Launcher {
  public:
   virtual ~Launcher() = default;
   // Starts program (a full path) without arguments, in the agent's current
-  // folder, shown normally; true when it was started. Nothing is waited for.
-  virtual bool Launch(const std::string& program) = 0;
+  // folder, shown normally. Nothing is waited for.
+  virtual LaunchResult Launch(const std::string& program) = 0;
 };
 
 Launcher& PlatformLauncher();

@@ -9,18 +9,18 @@
 namespace pelko {
 
 // Records every start; onLaunch lets a test look at the world as the
-// started program would find it.
+// started program would find it; result is what every start answers.
 class FakeLauncher : public Launcher {
  public:
-  bool Launch(const std::string& program) override {
+  LaunchResult Launch(const std::string& program) override {
     launched.push_back(program);
     if (onLaunch) onLaunch(program);
-    return succeed;
+    return result;
   }
 
   std::vector<std::string> launched;
   std::function<void(const std::string&)> onLaunch;
-  bool succeed = true;
+  LaunchResult result{LaunchStatus::kStarted, ""};
 };
 
 }  // namespace pelko

@@ -93,6 +93,11 @@ void FakeSpooler::CountNoJobPages(const std::string& name) {
   queues[name].countsPerJob = false;
 }
 
+void FakeSpooler::CountPagesAgain(const std::string& name) {
+  std::lock_guard<std::mutex> lock(mutex);
+  queues[name].countsPerJob = true;
+}
+
 void FakeSpooler::Submit(const std::string& name, FakeJob job) {
   std::lock_guard<std::mutex> lock(mutex);
   queues[name].jobs.push_back(Job{std::move(job)});

@@ -41,6 +41,7 @@ class FakeSpooler : public Spooler {
   void RemoveQueue(const std::string& queue);
   // A queue whose spooler counts no pages per job and tells no states.
   void CountNoJobPages(const std::string& queue);
+  void CountPagesAgain(const std::string& queue);
 
   void Submit(const std::string& queue, FakeJob job);
   // The job prints: it is the one printing, its count and the counter rise.

@@ -65,4 +65,20 @@ void FakeThreads::Finish(const void* worker, uint32_t code) {
   }
 }
 
+bool FakeThreads::RunToEnd(const void* worker) {
+  Record* found = nullptr;
+  {
+    std::lock_guard<std::mutex> lock(mutex);
+    for (auto& r : records) {
+      if (r->parameter == worker && r->running) found = r.get();
+    }
+  }
+  if (found == nullptr) return false;
+  const uint32_t code = found->routine(found->parameter);
+  std::lock_guard<std::mutex> lock(mutex);
+  found->running = false;
+  found->exitCode = code;
+  return true;
+}
+
 }  // namespace pelko

@@ -32,6 +32,9 @@ class FakeThreads : public Threads {
   int Started(const void* worker);
   // The worker's thread ends by itself with this code.
   void Finish(const void* worker, uint32_t code);
+  // Runs the worker's running thread's routine on the caller's thread and
+  // ends the thread with what it returns; false when none is running.
+  bool RunToEnd(const void* worker);
 
   bool failCreate = false;
   int creates = 0;

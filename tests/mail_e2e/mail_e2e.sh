@@ -76,7 +76,8 @@ else
   "$extra" add 'HKLM\Software\Pelko' /v Path /t REG_SZ /d "$path" /f >/dev/null
 fi
 
-run "$agent_exe" >agent.out 2>&1 &
+# A variable and a descriptor of the agent's that the mail program must not get.
+PELKO_TEST_SECRET=hunter2 run "$agent_exe" >agent.out 2>&1 9>held.txt &
 agent=$!
 for ((i = 0; i < 600; i++)); do
   [[ -s pelko/mailed/tosend.txt ]] && break
@@ -94,6 +95,13 @@ check "it was complete when the mail program started" "$(cat "$global")" "$maile
 check "every daily entry is in it" 3 "$(grep -o '<id>' <<<"$mailed" | wc -l)"
 check "grand total of the daily totals" 1 "$(grep -c '<entry><user>Total</user><cost>33</cost></entry></log>$' <<<"$mailed")"
 check "well-formed" ok "$(xmllint --noout "$global" 2>&1 && echo ok)"
+if [[ $mode == posix ]]; then
+  check "the mail program's environment is a fixed PATH and the store's location" \
+    "PATH=/usr/sbin:/usr/bin:/sbin:/bin PELKO_REGISTRY=$PELKO_REGISTRY" \
+    "$(tr '\n' ' ' <pelko/mailed/env.txt | sed 's/ $//')"
+  check "it has /dev/null for its standard streams and nothing else open" \
+    "0 /dev/null 1 /dev/null 2 /dev/null" "$(tr '\n' ' ' <pelko/mailed/fds.txt | sed 's/ $//')"
+fi
 
 # The stop tool: closes the front end and ends the agent.
 if [[ $mode == wine ]]; then

@@ -9,13 +9,15 @@
 
 #include <chrono>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "agent/logs/log_locks.h"
-#include "agent/monitor/perf_counter.h"
 #include "agent/monitor/printer_thread.h"
 #include "agent/platform/env.h"
+#include "agent/platform/pdh/perf_counter.h"
 
 namespace pelko {
 namespace {
@@ -83,10 +85,15 @@ TEST(Win32PerfCounterSet, OpensAddsAndClosesAgainstRealPdh) {
   EXPECT_TRUE(set.CounterAt(0)->IsAdded()) << "added again to the new query";
 }
 
-TEST(Win32Spooler, WineHasNoPrintQueues) {
-  PrinterHandle printer = nullptr;
-  EXPECT_EQ(PlatformSpooler().OpenPrinterA("HP", &printer), kErrorInvalidPrinterName);
-  EXPECT_EQ(printer, nullptr);
+TEST(Win32Spooler, WineHasNoPrintQueuesNorTheirCounters) {
+  std::unique_ptr<JobCursor> cursor;
+  std::vector<SpoolJob> jobs;
+  EXPECT_EQ(PlatformSpooler().ListJobs("HP", &cursor, &jobs), SpoolStatus::kNoQueue);
+  EXPECT_TRUE(cursor == nullptr);
+  uint32_t total = 17;
+  EXPECT_EQ(PlatformSpooler().ReadPageTotal("HP", &total), SpoolStatus::kFailed)
+      << "no such counter";
+  EXPECT_EQ(total, 17u);
 }
 
 TEST(Win32SystemInfo, ComputerNameFitsSixteenBytes) {
@@ -99,8 +106,8 @@ TEST(Win32SystemInfo, ComputerNameFitsSixteenBytes) {
   EXPECT_GT(size, 1u);
 }
 
-// The printer thread on the real services: the queue cannot be opened and
-// the counter cannot be added, so it polls quietly and stops when asked.
+// The printer thread on the real services: the queue cannot be listed and
+// its counter cannot be read, so it polls quietly and stops when asked.
 TEST(Win32PrinterThread, PollsAMissingQueueQuietly) {
   LogLocks locks;
   PrinterThread thread(PlatformEnv(), locks);
@@ -111,10 +118,7 @@ TEST(Win32PrinterThread, PollsAMissingQueueQuietly) {
   const auto before = std::chrono::steady_clock::now();
   thread.Stop();
   EXPECT_LT(std::chrono::steady_clock::now() - before, std::chrono::milliseconds(StopGraceMs));
-  EXPECT_EQ(thread.counterPath,
-            "\\\\" + ComputerName() + "\\Print Queue(HP)\\Total Pages Printed");
   EXPECT_EQ(thread.lastPageTotal, 17u) << "no reading, no change";
-  EXPECT_EQ(thread.counters.CounterCount(), 0);
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -258,6 +259,23 @@ TEST_F(PelkoregTest, HelpPrintsUsage) {
     EXPECT_EQ(result.status, 0);
     EXPECT_NE(result.out.find("PELKOREG ADD KeyName"), std::string::npos);
     EXPECT_NE(result.out.find("PELKOREG QUERY KeyName"), std::string::npos);
+  }
+}
+
+TEST_F(PelkoregTest, AStoreOthersCanWriteIsNotUsedAndTheMessageSaysWhy) {
+  ExpectSuccess({"add", "HKLM\\Software\\Pelko", "/v", "Path", "/d", "/srv/pelko"});
+  chmod(folder_.c_str(), 0777);
+  const std::vector<std::vector<std::string>> commands = {
+      {"query", "HKLM\\Software\\Pelko", "/v", "Path"},
+      {"add", "HKLM\\Software\\Pelko", "/v", "Path", "/d", "/home/mallory", "/f"}};
+  for (const auto& command : commands) {
+    const std::string& operation = command[0];
+    const Result result = Run(command);
+    EXPECT_EQ(result.status, 1) << operation;
+    EXPECT_EQ(result.err, "ERROR: The registry store in " + folder_ + " is not used: " + folder_ +
+                              " can be written by every user. Only root (or the store's owner) "
+                              "may be able to write the store and the folders above it.\n")
+        << operation;
   }
 }
 

@@ -1,27 +1,74 @@
 // A winspool.drv for tests under Wine, whose own spooler has no queues:
-// every name but those starting with "Missing" is a queue whose job count
-// the test sets, and each change notification of a queue is an event that
-// a change sets, as the Windows spooler's are. PELKO_STANDIN_NO_NOTIFICATIONS
+// every name but those starting with "Missing" is a queue. The test drives
+// its jobs (add, print pages, end) through the StandIn* exports, or a
+// scenario file drives them over time (PELKO_STANDIN_SCENARIO, below). Each
+// change notification of a queue is an event that a change sets, as the
+// Windows spooler's are, and carries the job fields it was asked for
+// (UTF-16 texts, as the spooler gives them). PELKO_STANDIN_NO_NOTIFICATIONS
 // set refuses every notification.
+//
+// Scenario file, one job a line, times from the first OpenPrinterA:
+//   AT_MS QUEUE USER DOCUMENT PAGES [flash]
+// and optionally "page_ms N" (default 300). Each queue prints its oldest
+// job a page every page_ms while the others wait; a flash job is added,
+// printed and gone at once, between any two looks. Every ended job is
+// appended to PELKO_STANDIN_RESULT as "QUEUE ID USER DOCUMENT PAGES
+// END_UNIX_MS", and "done" follows the last.
 #include <windows.h>
 #include <winspool.h>
 
+#include <cstdio>
+#include <cstring>
+#include <deque>
+#include <fstream>
 #include <map>
+#include <sstream>
 #include <string>
 #include <vector>
 
 namespace {
 
+struct Job {
+  DWORD id = 0;
+  std::string user;
+  std::string document;
+  DWORD status = 0;
+  DWORD pages = 0;    // PagesPrinted: what the driver reports
+  DWORD printed = 0;  // what it printed
+  DWORD total = 0;    // to print (scenario)
+};
+
+struct Pending {
+  DWORD id;
+  WORD field;
+  DWORD value;
+  std::string text;
+};
+
+struct Listener {
+  HANDLE event;
+  bool fields = false;
+  bool discard = false;
+  std::vector<Pending> pending;
+};
+
 struct Queue {
-  DWORD jobs = 0;
+  std::deque<Job> jobs;
+  DWORD pageTotal = 0;   // the "Total Pages Printed" counter
+  bool countsPages = true;  // the driver reports PagesPrinted per job
   bool silent = false;   // changes notify nobody
   bool refuses = false;  // no notifications at all
+  bool growOnce = false;  // a job arrives between the size query and the read
   long enumerations = 0;
-  std::vector<HANDLE> events;
+  std::vector<Listener> listeners;
 };
+
+// Bounded like the spooler's buffer of changes: more are discarded.
+constexpr std::size_t kMaxPending = 256;
 
 SRWLOCK lock = SRWLOCK_INIT;
 std::map<std::string, Queue>* queues;  // never freed: used until the process ends
+DWORD nextId = 1;
 
 struct Locked {
   Locked() {
@@ -35,6 +82,203 @@ struct Printer {
   std::string name;
 };
 
+// Under the lock.
+void Tell(Queue& queue, const Job& job, bool everything) {
+  if (queue.silent) return;
+  for (Listener& listener : queue.listeners) {
+    if (listener.fields) {
+      if (everything) {
+        listener.pending.push_back({job.id, JOB_NOTIFY_FIELD_USER_NAME, 0, job.user});
+        listener.pending.push_back({job.id, JOB_NOTIFY_FIELD_DOCUMENT, 0, job.document});
+      }
+      listener.pending.push_back({job.id, JOB_NOTIFY_FIELD_STATUS, job.status, {}});
+      listener.pending.push_back({job.id, JOB_NOTIFY_FIELD_PAGES_PRINTED, job.pages, {}});
+      if (listener.pending.size() > kMaxPending) listener.discard = true;
+    }
+    SetEvent(listener.event);
+  }
+}
+
+Job* Find(Queue& queue, DWORD id) {
+  for (Job& job : queue.jobs) {
+    if (job.id == id) return &job;
+  }
+  return nullptr;
+}
+
+DWORD Add(Queue& queue, const char* user, const char* document, DWORD total) {
+  Job job;
+  job.id = nextId++;
+  job.user = user != nullptr ? user : "";
+  job.document = document != nullptr ? document : "";
+  job.total = total;
+  queue.jobs.push_back(job);
+  Tell(queue, job, true);
+  return job.id;
+}
+
+void Print(Queue& queue, Job& job, DWORD pages) {
+  job.status |= JOB_STATUS_PRINTING;
+  job.printed += pages;
+  if (queue.countsPages) job.pages += pages;
+  queue.pageTotal += pages;
+  Tell(queue, job, false);
+}
+
+void End(Queue& queue, DWORD id) {
+  for (auto at = queue.jobs.begin(); at != queue.jobs.end(); ++at) {
+    if (at->id != id) continue;
+    Job job = *at;
+    queue.jobs.erase(at);
+    job.status = JOB_STATUS_PRINTED | JOB_STATUS_DELETED;
+    Tell(queue, job, false);
+    return;
+  }
+}
+
+// The notification block: header, records, then their texts, in one
+// allocation that FreePrinterNotifyInfo gives back.
+PRINTER_NOTIFY_INFO* Block(const std::vector<Pending>& items, bool discarded) {
+  std::size_t size = sizeof(PRINTER_NOTIFY_INFO) + items.size() * sizeof(PRINTER_NOTIFY_INFO_DATA);
+  const std::size_t textsAt = size;
+  for (const Pending& item : items) size += (item.text.size() + 1) * sizeof(wchar_t);
+  auto* info = static_cast<PRINTER_NOTIFY_INFO*>(HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, size));
+  if (info == nullptr) return nullptr;
+  info->Version = 2;
+  info->Flags = discarded ? PRINTER_NOTIFY_INFO_DISCARDED : 0;
+  info->Count = discarded ? 0 : static_cast<DWORD>(items.size());
+  if (discarded) return info;
+  auto* texts = reinterpret_cast<wchar_t*>(reinterpret_cast<char*>(info) + textsAt);
+  for (std::size_t i = 0; i < items.size(); ++i) {
+    PRINTER_NOTIFY_INFO_DATA& data = info->aData[i];
+    data.Type = JOB_NOTIFY_TYPE;
+    data.Field = items[i].field;
+    data.Id = items[i].id;
+    if (items[i].field == JOB_NOTIFY_FIELD_USER_NAME ||
+        items[i].field == JOB_NOTIFY_FIELD_DOCUMENT) {
+      const std::string& text = items[i].text;
+      for (std::size_t c = 0; c < text.size(); ++c) texts[c] = static_cast<unsigned char>(text[c]);
+      texts[text.size()] = L'\0';
+      data.NotifyData.Data.cbBuf = static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t));
+      data.NotifyData.Data.pBuf = texts;
+      texts += text.size() + 1;
+    } else {
+      data.NotifyData.adwData[0] = items[i].value;
+    }
+  }
+  return info;
+}
+
+// ---- The scenario ----
+
+struct Planned {
+  ULONGLONG at;
+  std::string queue;
+  std::string user;
+  std::string document;
+  DWORD pages;
+  bool flash;
+};
+
+struct Printing {
+  ULONGLONG nextPageAt = 0;
+};
+
+std::string Result() {
+  char path[MAX_PATH] = {};
+  return GetEnvironmentVariableA("PELKO_STANDIN_RESULT", path, sizeof path) > 0 ? path : "";
+}
+
+void Append(const std::string& line) {
+  const std::string path = Result();
+  if (path.empty()) return;
+  std::ofstream out(path, std::ios::app | std::ios::binary);
+  out << line << "\n";
+}
+
+std::string Ended(const std::string& name, const Job& job) {
+  std::ostringstream line;
+  FILETIME now;
+  GetSystemTimeAsFileTime(&now);
+  const ULONGLONG ticks = (static_cast<ULONGLONG>(now.dwHighDateTime) << 32) | now.dwLowDateTime;
+  const ULONGLONG unixMs = ticks / 10000 - 11644473600000ULL;
+  line << name << " " << job.id << " " << job.user << " " << job.document << " " << job.printed
+       << " " << unixMs;
+  return line.str();
+}
+
+DWORD WINAPI RunScenario(void* file) {
+  std::ifstream in(static_cast<const char*>(file));
+  std::vector<Planned> plan;
+  ULONGLONG pageMs = 300;
+  for (std::string line; std::getline(in, line);) {
+    std::istringstream words(line);
+    std::string first;
+    if (!(words >> first) || first[0] == '#') continue;
+    if (first == "page_ms") {
+      words >> pageMs;
+      continue;
+    }
+    Planned job{std::stoull(first), {}, {}, {}, 0, false};
+    std::string flash;
+    words >> job.queue >> job.user >> job.document >> job.pages >> flash;
+    job.flash = flash == "flash";
+    plan.push_back(job);
+  }
+  const ULONGLONG start = GetTickCount64();
+  std::size_t next = 0;
+  std::size_t ended = 0;
+  std::map<std::string, Printing> printing;
+  while (ended < plan.size()) {
+    Sleep(5);
+    const ULONGLONG now = GetTickCount64() - start;
+    std::vector<std::string> lines;
+    {
+      Locked locked;
+      for (; next < plan.size() && plan[next].at <= now; ++next) {
+        const Planned& job = plan[next];
+        Queue& queue = (*queues)[job.queue];
+        const DWORD id = Add(queue, job.user.c_str(), job.document.c_str(), job.pages);
+        if (!job.flash) continue;
+        Print(queue, *Find(queue, id), job.pages);
+        lines.push_back(Ended(job.queue, *Find(queue, id)));
+        End(queue, id);
+        ++ended;
+      }
+      for (auto& [name, queue] : *queues) {
+        if (queue.jobs.empty()) continue;
+        Job& head = queue.jobs.front();
+        Printing& state = printing[name];
+        if (state.nextPageAt == 0) state.nextPageAt = now + pageMs;
+        if (now < state.nextPageAt) continue;
+        Print(queue, head, 1);
+        state.nextPageAt = now + pageMs;
+        if (head.printed < head.total) continue;
+        lines.push_back(Ended(name, head));
+        End(queue, head.id);
+        ++ended;
+      }
+    }
+    for (const std::string& line : lines) Append(line);
+  }
+  Append("done");
+  return 0;
+}
+
+void StartScenarioOnce() {
+  static INIT_ONCE once = INIT_ONCE_STATIC_INIT;
+  InitOnceExecuteOnce(
+      &once,
+      [](INIT_ONCE*, void*, void**) -> BOOL {
+        static char file[MAX_PATH];
+        if (GetEnvironmentVariableA("PELKO_STANDIN_SCENARIO", file, sizeof file) == 0) return TRUE;
+        HANDLE thread = CreateThread(nullptr, 0, RunScenario, file, 0, nullptr);
+        if (thread != nullptr) CloseHandle(thread);
+        return TRUE;
+      },
+      nullptr, nullptr);
+}
+
 }  // namespace
 
 extern "C" {
@@ -44,6 +288,7 @@ BOOL WINAPI OpenPrinterA(LPSTR name, LPHANDLE printer, LPPRINTER_DEFAULTSA) {
     SetLastError(ERROR_INVALID_PRINTER_NAME);
     return FALSE;
   }
+  StartScenarioOnce();
   *printer = new Printer{name};
   return TRUE;
 }
@@ -59,17 +304,39 @@ BOOL WINAPI EnumJobsA(HANDLE printer, DWORD firstJob, DWORD count, DWORD level, 
     SetLastError(ERROR_INVALID_LEVEL);
     return FALSE;
   }
-  const DWORD first = firstJob < queue.jobs ? firstJob : queue.jobs;
-  const DWORD listed = count < queue.jobs - first ? count : queue.jobs - first;
-  *needed = listed * sizeof(JOB_INFO_1A);
-  if (*needed > size || (listed > 0 && buffer == nullptr)) {
+  const DWORD jobs = static_cast<DWORD>(queue.jobs.size());
+  const DWORD first = firstJob < jobs ? firstJob : jobs;
+  const DWORD listed = count < jobs - first ? count : jobs - first;
+  DWORD bytes = listed * sizeof(JOB_INFO_1A);
+  for (DWORD i = 0; i < listed; ++i) {
+    const Job& job = queue.jobs[first + i];
+    bytes += static_cast<DWORD>(job.user.size() + job.document.size() + 2);
+  }
+  *needed = bytes;
+  if (bytes > size || (listed > 0 && buffer == nullptr)) {
+    if (queue.growOnce && buffer == nullptr) {
+      queue.growOnce = false;
+      Add(queue, "late", "grown", 1);
+    }
     SetLastError(ERROR_INSUFFICIENT_BUFFER);
     return FALSE;
   }
   auto* records = reinterpret_cast<JOB_INFO_1A*>(buffer);
+  char* texts = reinterpret_cast<char*>(buffer) + listed * sizeof(JOB_INFO_1A);
   for (DWORD i = 0; i < listed; ++i) {
+    const Job& job = queue.jobs[first + i];
     records[i] = JOB_INFO_1A{};
-    records[i].JobId = first + i + 1;
+    records[i].JobId = job.id;
+    records[i].Status = job.status;
+    records[i].PagesPrinted = job.pages;
+    records[i].TotalPages = job.total;
+    records[i].Position = first + i + 1;
+    for (auto [text, field] : {std::pair{&job.user, &records[i].pUserName},
+                               std::pair{&job.document, &records[i].pDocument}}) {
+      std::memcpy(texts, text->c_str(), text->size() + 1);
+      *field = texts;
+      texts += text->size() + 1;
+    }
   }
   *returned = listed;
   return TRUE;
@@ -80,7 +347,7 @@ BOOL WINAPI ClosePrinter(HANDLE printer) {
   return TRUE;
 }
 
-HANDLE WINAPI FindFirstPrinterChangeNotification(HANDLE printer, DWORD, DWORD, LPVOID) {
+HANDLE WINAPI FindFirstPrinterChangeNotification(HANDLE printer, DWORD, DWORD, LPVOID options) {
   Locked locked;
   Queue& queue = (*queues)[static_cast<Printer*>(printer)->name];
   // For measuring plain polling: bench/ runs the agent with it set.
@@ -88,24 +355,58 @@ HANDLE WINAPI FindFirstPrinterChangeNotification(HANDLE printer, DWORD, DWORD, L
     SetLastError(ERROR_NOT_SUPPORTED);
     return INVALID_HANDLE_VALUE;
   }
-  HANDLE event = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-  queue.events.push_back(event);
-  return event;
+  Listener listener;
+  listener.event = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  const auto* asked = static_cast<const PRINTER_NOTIFY_OPTIONS*>(options);
+  listener.fields = asked != nullptr && asked->Count > 0 && asked->pTypes != nullptr &&
+                    asked->pTypes[0].Type == JOB_NOTIFY_TYPE;
+  queue.listeners.push_back(listener);
+  return listener.event;
 }
 
-BOOL WINAPI FindNextPrinterChangeNotification(HANDLE change, PDWORD what, LPVOID, LPVOID* info) {
-  ResetEvent(change);
-  if (what != nullptr) *what = PRINTER_CHANGE_ADD_JOB;
+BOOL WINAPI FindNextPrinterChangeNotification(HANDLE change, PDWORD what, LPVOID options,
+                                              LPVOID* info) {
+  Locked locked;
+  if (what != nullptr) *what = PRINTER_CHANGE_JOB;
   if (info != nullptr) *info = nullptr;
-  return TRUE;
+  const auto* asked = static_cast<const PRINTER_NOTIFY_OPTIONS*>(options);
+  const bool refresh = asked != nullptr && (asked->Flags & PRINTER_NOTIFY_OPTIONS_REFRESH) != 0;
+  for (auto& [name, queue] : *queues) {
+    for (Listener& listener : queue.listeners) {
+      if (listener.event != change) continue;
+      if (!refresh) ResetEvent(change);
+      if (!listener.fields || info == nullptr) return TRUE;
+      if (refresh) {
+        std::vector<Pending> all;
+        for (const Job& job : queue.jobs) {
+          all.push_back({job.id, JOB_NOTIFY_FIELD_USER_NAME, 0, job.user});
+          all.push_back({job.id, JOB_NOTIFY_FIELD_DOCUMENT, 0, job.document});
+          all.push_back({job.id, JOB_NOTIFY_FIELD_STATUS, job.status, {}});
+          all.push_back({job.id, JOB_NOTIFY_FIELD_PAGES_PRINTED, job.pages, {}});
+        }
+        *info = Block(all, false);
+      } else {
+        *info = Block(listener.pending, listener.discard);
+        listener.discard = false;
+      }
+      listener.pending.clear();
+      return TRUE;
+    }
+  }
+  SetLastError(ERROR_INVALID_HANDLE);
+  return FALSE;
+}
+
+BOOL WINAPI FreePrinterNotifyInfo(PPRINTER_NOTIFY_INFO info) {
+  return info == nullptr || HeapFree(GetProcessHeap(), 0, info);
 }
 
 BOOL WINAPI FindClosePrinterChangeNotification(HANDLE change) {
   Locked locked;
   for (auto& [name, queue] : *queues) {
-    for (auto at = queue.events.begin(); at != queue.events.end(); ++at) {
-      if (*at == change) {
-        queue.events.erase(at);
+    for (auto at = queue.listeners.begin(); at != queue.listeners.end(); ++at) {
+      if (at->event == change) {
+        queue.listeners.erase(at);
         break;
       }
     }
@@ -113,13 +414,75 @@ BOOL WINAPI FindClosePrinterChangeNotification(HANDLE change) {
   return CloseHandle(change);
 }
 
-// The test's controls.
+// ---- The test's controls ----
+
+// Makes the queue hold `jobs` waiting jobs (the latest ones ended).
 void StandInSetJobs(const char* name, DWORD jobs) {
   Locked locked;
   Queue& queue = (*queues)[name];
-  queue.jobs = jobs;
-  if (queue.silent) return;
-  for (HANDLE event : queue.events) SetEvent(event);
+  while (queue.jobs.size() > jobs) End(queue, queue.jobs.back().id);
+  while (queue.jobs.size() < jobs) Add(queue, "user", "document", 0);
+}
+
+DWORD StandInAddJob(const char* name, const char* user, const char* document) {
+  Locked locked;
+  return Add((*queues)[name], user, document, 0);
+}
+
+void StandInPrintPages(const char* name, DWORD id, DWORD pages) {
+  Locked locked;
+  Queue& queue = (*queues)[name];
+  if (Job* job = Find(queue, id)) Print(queue, *job, pages);
+}
+
+void StandInEndJob(const char* name, DWORD id) {
+  Locked locked;
+  End((*queues)[name], id);
+}
+
+// Makes the job's status the given one, as a spooler that keeps printed
+// jobs shows them.
+void StandInSetStatus(const char* name, DWORD id, DWORD status) {
+  Locked locked;
+  Queue& queue = (*queues)[name];
+  if (Job* job = Find(queue, id)) {
+    job->status = status;
+    Tell(queue, *job, false);
+  }
+}
+
+// Added, printed and gone between any two looks.
+DWORD StandInFlashJob(const char* name, const char* user, const char* document, DWORD pages) {
+  Locked locked;
+  Queue& queue = (*queues)[name];
+  const DWORD id = Add(queue, user, document, pages);
+  Print(queue, *Find(queue, id), pages);
+  End(queue, id);
+  return id;
+}
+
+void StandInDiscardNext(const char* name) {
+  Locked locked;
+  Queue& queue = (*queues)[name];
+  for (Listener& listener : queue.listeners) {
+    listener.discard = true;
+    SetEvent(listener.event);
+  }
+}
+
+void StandInGrowOnce(const char* name) {
+  Locked locked;
+  (*queues)[name].growOnce = true;
+}
+
+void StandInCountPages(const char* name, BOOL counts) {
+  Locked locked;
+  (*queues)[name].countsPages = counts != FALSE;
+}
+
+DWORD StandInPageTotal(const char* name) {
+  Locked locked;
+  return (*queues)[name].pageTotal;
 }
 
 void StandInSetSilent(const char* name, BOOL silent) {

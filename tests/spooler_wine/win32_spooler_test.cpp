@@ -1,19 +1,27 @@
-// The Windows spooler's change notifications, on the stand-in winspool.drv
-// beside this program (Wine's own has no queues): an idle queue is vouched
-// for until a job change, and its printer thread sleeps meanwhile.
+// The Windows spooler on the stand-in winspool.drv and pdh.dll beside this
+// program (Wine's own have no queues): listings with each job's pages,
+// ended jobs told once (also those that came and went between two
+// listings, through the notifications' job fields), the queue's page
+// counter, and idle queues vouched for until a job changes.
 #include <windows.h>
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
+#include <map>
 #include <memory>
-#include <string>
 #include <thread>
+#include <string>
 #include <vector>
 
+#include "agent/logs/log_locks.h"
 #include "agent/monitor/printer_thread.h"
+#include "agent/platform/clock.h"
+#include "agent/platform/env.h"
 #include "agent/platform/spooler.h"
-#include "tests/fakes/fake_perf_data.h"
+#include "agent/platform/system_info.h"
+#include "agent/platform/win32/job_journal.h"
 #include "tests/fakes/fake_registry.h"
 #include "tests/fakes/fake_system_info.h"
 
@@ -22,154 +30,435 @@ namespace {
 
 using SteadyClock = std::chrono::steady_clock;
 
+template <typename Function>
+Function Export(const char* module, const char* name) {
+  return reinterpret_cast<Function>(
+      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA(module), name)));
+}
+
 struct StandIn {
-  StandIn() {
-    HMODULE module = GetModuleHandleA("winspool.drv");
-    setJobs = reinterpret_cast<void (*)(const char*, DWORD)>(
-        reinterpret_cast<void*>(GetProcAddress(module, "StandInSetJobs")));
-    setSilent = reinterpret_cast<void (*)(const char*, BOOL)>(
-        reinterpret_cast<void*>(GetProcAddress(module, "StandInSetSilent")));
-    refuse = reinterpret_cast<void (*)(const char*)>(
-        reinterpret_cast<void*>(GetProcAddress(module, "StandInRefuseNotifications")));
-    enumerations = reinterpret_cast<long (*)(const char*)>(
-        reinterpret_cast<void*>(GetProcAddress(module, "StandInEnumerations")));
+  bool Loaded() const {
+    return setJobs && addJob && printPages && endJob && setStatus && flashJob && discardNext &&
+           growOnce && countPages && setSilent && refuse && enumerations && lastPath &&
+           openQueries;
   }
-  bool Loaded() const { return setJobs && setSilent && refuse && enumerations; }
-  void (*setJobs)(const char*, DWORD) = nullptr;
-  void (*setSilent)(const char*, BOOL) = nullptr;
-  void (*refuse)(const char*) = nullptr;
-  long (*enumerations)(const char*) = nullptr;
+  void (*setJobs)(const char*, DWORD) = Export<decltype(setJobs)>("winspool.drv", "StandInSetJobs");
+  DWORD (*addJob)(const char*, const char*, const char*) =
+      Export<decltype(addJob)>("winspool.drv", "StandInAddJob");
+  void (*printPages)(const char*, DWORD, DWORD) =
+      Export<decltype(printPages)>("winspool.drv", "StandInPrintPages");
+  void (*endJob)(const char*, DWORD) = Export<decltype(endJob)>("winspool.drv", "StandInEndJob");
+  void (*setStatus)(const char*, DWORD, DWORD) =
+      Export<decltype(setStatus)>("winspool.drv", "StandInSetStatus");
+  DWORD (*flashJob)(const char*, const char*, const char*, DWORD) =
+      Export<decltype(flashJob)>("winspool.drv", "StandInFlashJob");
+  void (*discardNext)(const char*) = Export<decltype(discardNext)>("winspool.drv", "StandInDiscardNext");
+  void (*growOnce)(const char*) = Export<decltype(growOnce)>("winspool.drv", "StandInGrowOnce");
+  void (*countPages)(const char*, BOOL) =
+      Export<decltype(countPages)>("winspool.drv", "StandInCountPages");
+  void (*setSilent)(const char*, BOOL) = Export<decltype(setSilent)>("winspool.drv", "StandInSetSilent");
+  void (*refuse)(const char*) = Export<decltype(refuse)>("winspool.drv", "StandInRefuseNotifications");
+  long (*enumerations)(const char*) = Export<decltype(enumerations)>("winspool.drv", "StandInEnumerations");
+  void (*lastPath)(char*, DWORD) = Export<decltype(lastPath)>("pdh.dll", "StandInPdhLastPath");
+  DWORD (*openQueries)() = Export<decltype(openQueries)>("pdh.dll", "StandInPdhOpenQueries");
 };
 
-// One look, the way the printer thread makes it; the number of jobs.
-int Look(const std::string& name) {
-  Spooler& spooler = PlatformSpooler();
-  PrinterHandle printer = nullptr;
-  if (spooler.OpenPrinterA(name, &printer) != 0) return -1;
-  uint32_t needed = 0;
-  uint32_t returned = 0;
-  spooler.EnumJobsA(printer, 0, 0xFFFFFFFF, 1, nullptr, 0, &needed, &returned);
-  std::vector<uint8_t> buffer(needed);
-  const uint32_t error =
-      spooler.EnumJobsA(printer, 0, 0xFFFFFFFF, 1, buffer.data(), needed, &needed, &returned);
-  spooler.ClosePrinter(printer);
-  return error == 0 ? static_cast<int>(returned) : -1;
+std::string Describe(const SpoolJob& job) {
+  const char* state = job.state == JobState::kPrinting ? "printing"
+                      : job.state == JobState::kEnded  ? "ended"
+                                                       : "waiting";
+  return std::to_string(job.id) + " " + job.user.value_or("-") + " " +
+         job.document.value_or("-") + " " + state + " " +
+         (job.pagesPrinted ? std::to_string(*job.pagesPrinted) : "?");
 }
 
 class Win32Spooler : public ::testing::Test {
  protected:
-  void SetUp() override { ASSERT_TRUE(standIn.Loaded()) << "the stand-in winspool.drv"; }
+  void SetUp() override {
+    ASSERT_TRUE(standIn.Loaded()) << "the stand-in winspool.drv and pdh.dll";
+    // Every case has queues of its own: the spooler is one for the process.
+    queue = ::testing::UnitTest::GetInstance()->current_test_info()->name();
+  }
+  void TearDown() override { spooler.RemoveChangeSignal(queue, changed.get()); }
+
+  // One listing with the test's cursor, described job by job.
+  std::vector<std::string> List() {
+    std::vector<SpoolJob> jobs;
+    EXPECT_EQ(spooler.ListJobs(queue, &cursor, &jobs), SpoolStatus::kOk);
+    std::vector<std::string> described;
+    for (const SpoolJob& job : jobs) described.push_back(Describe(job));
+    return described;
+  }
+  void Watch() { spooler.AddChangeSignal(queue, changed.get()); }
+  // Waits for the watcher to have taken in every notification so far.
+  void AwaitChange() {
+    ASSERT_TRUE(changed->Wait(2000));
+    do {
+      changed->Reset();
+    } while (changed->Wait(100));
+  }
+  std::string Id(DWORD id) { return std::to_string(id); }
+
   StandIn standIn;
   Spooler& spooler = PlatformSpooler();
   std::unique_ptr<Signal> changed = PlatformClock().NewSignal();
+  std::string queue;
+  std::unique_ptr<JobCursor> cursor;
 };
 
+using Jobs = std::vector<std::string>;
+
+TEST_F(Win32Spooler, ListsJobsInOrderAndTellsEndedOnesOnce) {
+  const DWORD first = standIn.addJob(queue.c_str(), "alice", "report.pdf");
+  const DWORD second = standIn.addJob(queue.c_str(), "bob", "memo.txt");
+  // No job has told a page yet: the driver may not count them.
+  EXPECT_EQ(List(), (Jobs{Id(first) + " alice report.pdf waiting ?",
+                          Id(second) + " bob memo.txt waiting ?"}));
+  standIn.printPages(queue.c_str(), first, 2);
+  EXPECT_EQ(List(), (Jobs{Id(first) + " alice report.pdf printing 2",
+                          Id(second) + " bob memo.txt waiting 0"}));
+  standIn.printPages(queue.c_str(), first, 1);
+  standIn.endJob(queue.c_str(), first);
+  standIn.printPages(queue.c_str(), second, 1);
+  EXPECT_EQ(List(), (Jobs{Id(second) + " bob memo.txt printing 1",
+                          Id(first) + " alice report.pdf ended 2"}))
+      << "no notifications: its last listing's pages";
+  EXPECT_EQ(List(), (Jobs{Id(second) + " bob memo.txt printing 1"})) << "told once";
+
+  // A new cursor starts from now.
+  standIn.endJob(queue.c_str(), second);
+  cursor.reset();
+  EXPECT_EQ(List(), Jobs{});
+  EXPECT_EQ(List(), Jobs{});
+}
+
+TEST_F(Win32Spooler, NotificationsTellTheFinalFieldsAndJobsThatCameAndWent) {
+  Watch();
+  const DWORD kept = standIn.addJob(queue.c_str(), "alice", "long.pdf");
+  AwaitChange();
+  EXPECT_EQ(List(), (Jobs{Id(kept) + " alice long.pdf waiting ?"}));
+
+  // Between two listings: the kept job prints its last pages and leaves,
+  // and another comes, prints and goes.
+  standIn.printPages(queue.c_str(), kept, 4);
+  standIn.endJob(queue.c_str(), kept);
+  const DWORD flash = standIn.flashJob(queue.c_str(), "carol", "flash.doc", 3);
+  AwaitChange();
+  EXPECT_EQ(List(), (Jobs{Id(kept) + " alice long.pdf ended 4",
+                          Id(flash) + " carol flash.doc ended 3"}));
+  EXPECT_EQ(List(), Jobs{}) << "told once";
+  EXPECT_EQ(List(), Jobs{});
+
+  // A job finished but kept in the queue by the spooler ends too, once.
+  const DWORD printed = standIn.addJob(queue.c_str(), "dave", "kept.ps");
+  standIn.printPages(queue.c_str(), printed, 1);
+  AwaitChange();
+  EXPECT_EQ(List(), (Jobs{Id(printed) + " dave kept.ps printing 1"}));
+  standIn.setStatus(queue.c_str(), printed, kWinJobPrinted);
+  AwaitChange();
+  EXPECT_EQ(List(), (Jobs{Id(printed) + " dave kept.ps ended 1"}));
+  EXPECT_EQ(List(), Jobs{});
+  standIn.endJob(queue.c_str(), printed);
+  AwaitChange();
+  EXPECT_EQ(List(), Jobs{}) << "its leaving is no news";
+}
+
+// Where the spooler had to drop notifications it is asked for every job
+// afresh: a job it then still held is known even if it leaves silently.
+TEST_F(Win32Spooler, DiscardedNotificationsAreReadAfresh) {
+  Watch();
+  EXPECT_EQ(List(), Jobs{});
+  const DWORD job = standIn.addJob(queue.c_str(), "erin", "lost.pdf");
+  standIn.printPages(queue.c_str(), job, 2);
+  standIn.discardNext(queue.c_str());
+  AwaitChange();
+  standIn.setSilent(queue.c_str(), TRUE);
+  standIn.endJob(queue.c_str(), job);
+  EXPECT_EQ(List(), (Jobs{Id(job) + " erin lost.pdf ended 2"}));
+  standIn.setSilent(queue.c_str(), FALSE);
+}
+
+// A spooler that sends no job fields: while the queue has jobs the watcher
+// lists it itself, so a job that lived only between two of the worker's
+// listings is still told.
+TEST_F(Win32Spooler, WithoutJobFieldsTheWatcherJournalsABusyQueue) {
+  standIn.refuse(queue.c_str());
+  Watch();
+  const DWORD waiting = standIn.addJob(queue.c_str(), "kim", "long.pdf");
+  EXPECT_EQ(List(), (Jobs{Id(waiting) + " kim long.pdf waiting ?"}));
+  const DWORD brief = standIn.addJob(queue.c_str(), "lee", "short.pdf");
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  standIn.printPages(queue.c_str(), brief, 2);
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  standIn.endJob(queue.c_str(), brief);
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  EXPECT_EQ(List(), (Jobs{Id(waiting) + " kim long.pdf waiting 0",
+                          Id(brief) + " lee short.pdf ended 2"}));
+  standIn.endJob(queue.c_str(), waiting);
+  EXPECT_EQ(List(), (Jobs{Id(waiting) + " kim long.pdf ended 0"}));
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));  // a listing under way
+  const long idle = standIn.enumerations(queue.c_str());
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  EXPECT_EQ(standIn.enumerations(queue.c_str()), idle) << "an empty queue is not listed";
+}
+
+TEST_F(Win32Spooler, DriverWithoutPerJobPagesTellsNone) {
+  Watch();
+  standIn.countPages(queue.c_str(), FALSE);
+  const DWORD job = standIn.addJob(queue.c_str(), "frank", "plain.txt");
+  EXPECT_EQ(List(), (Jobs{Id(job) + " frank plain.txt waiting ?"}));
+  standIn.printPages(queue.c_str(), job, 3);
+  EXPECT_EQ(List(), (Jobs{Id(job) + " frank plain.txt printing ?"}));
+  standIn.endJob(queue.c_str(), job);
+  AwaitChange();
+  EXPECT_EQ(List(), (Jobs{Id(job) + " frank plain.txt ended ?"}));
+  uint32_t total = 0;
+  ASSERT_EQ(spooler.ReadPageTotal(queue, &total), SpoolStatus::kOk);
+  EXPECT_EQ(total, 3u) << "the queue's counter still counts";
+}
+
+TEST_F(Win32Spooler, ListThatGrowsAfterTheSizeQueryIsAskedAgain) {
+  standIn.addJob(queue.c_str(), "gina", "one.pdf");
+  standIn.growOnce(queue.c_str());
+  const long before = standIn.enumerations(queue.c_str());
+  EXPECT_EQ(List().size(), 2u);
+  EXPECT_EQ(standIn.enumerations(queue.c_str()) - before, 3) << "size, too small, size again";
+}
+
+TEST_F(Win32Spooler, MissingQueueFailsAndLeavesTheCursor) {
+  std::vector<SpoolJob> jobs{SpoolJob{}};
+  EXPECT_EQ(spooler.ListJobs("MissingQueue", &cursor, &jobs), SpoolStatus::kNoQueue);
+  EXPECT_TRUE(jobs.empty());
+  EXPECT_TRUE(cursor == nullptr);
+  EXPECT_EQ(spooler.ListJobs("", &cursor, &jobs), SpoolStatus::kNoQueue);
+  uint32_t total = 7;
+  EXPECT_EQ(spooler.ReadPageTotal("MissingQueue", &total), SpoolStatus::kNoQueue);
+  EXPECT_EQ(total, 7u);
+}
+
+TEST_F(Win32Spooler, PageTotalReadsTheQueuesCounter) {
+  char computer[16] = {};
+  uint32_t size = sizeof computer;
+  ASSERT_EQ(PlatformSystemInfo().GetComputerNameA(computer, &size), 0u);
+  char path[512] = {};
+  uint32_t total = 99;
+  ASSERT_EQ(spooler.ReadPageTotal(queue, &total), SpoolStatus::kOk);
+  EXPECT_EQ(total, 0u);
+  standIn.lastPath(path, sizeof path);
+  EXPECT_EQ(std::string(path),
+            "\\\\" + std::string(computer) + "\\Print Queue(" + queue + ")\\Total Pages Printed");
+
+  const DWORD job = standIn.addJob(queue.c_str(), "hal", "a.pdf");
+  standIn.printPages(queue.c_str(), job, 5);
+  ASSERT_EQ(spooler.ReadPageTotal(queue, &total), SpoolStatus::kOk);
+  EXPECT_EQ(total, 5u);
+  EXPECT_EQ(standIn.openQueries(), 0u) << "closed between readings";
+
+  // A queue on a server: the counter is the server's.
+  const std::string remote = "\\\\server\\" + queue;
+  ASSERT_EQ(spooler.ReadPageTotal(remote, &total), SpoolStatus::kOk);
+  standIn.lastPath(path, sizeof path);
+  EXPECT_EQ(std::string(path), "\\\\server\\Print Queue(" + queue + ")\\Total Pages Printed");
+}
+
 TEST_F(Win32Spooler, IdleQueueIsVouchedForUntilAJobChanges) {
-  spooler.AddChangeSignal("Office", changed.get());
-  ASSERT_EQ(Look("Office"), 0);
-  const uint32_t quiet = spooler.QuietMs("Office");
+  Watch();
+  ASSERT_EQ(List(), Jobs{});
+  const uint32_t quiet = spooler.QuietMs(queue);
   EXPECT_GT(quiet, 0u);
   EXPECT_LE(quiet, 1000u) << "looked at again once a second";
   EXPECT_FALSE(changed->Wait(0));
 
-  standIn.setJobs("Office", 1);
+  standIn.setJobs(queue.c_str(), 1);
   const auto added = SteadyClock::now();
   ASSERT_TRUE(changed->Wait(1000));
   EXPECT_LT(SteadyClock::now() - added, std::chrono::milliseconds(100));
-  EXPECT_EQ(spooler.QuietMs("Office"), 0u) << "a change since the last look";
+  EXPECT_EQ(spooler.QuietMs(queue), 0u) << "a change since the last look";
   changed->Reset();
-  EXPECT_EQ(Look("Office"), 1);
-  EXPECT_EQ(spooler.QuietMs("Office"), 0u) << "a queue with jobs is looked at every tick";
+  EXPECT_EQ(List().size(), 1u);
+  EXPECT_EQ(spooler.QuietMs(queue), 0u) << "a queue with jobs is looked at every tick";
 
-  standIn.setJobs("Office", 0);
-  ASSERT_TRUE(changed->Wait(1000)) << "the notification was rearmed";
-  changed->Reset();
-  ASSERT_EQ(Look("Office"), 0);
-  EXPECT_GT(spooler.QuietMs("Office"), 0u);
+  standIn.setJobs(queue.c_str(), 0);
+  AwaitChange();
+  EXPECT_EQ(List().size(), 1u) << "the job that ended";
+  EXPECT_GT(spooler.QuietMs(queue), 0u);
 
-  spooler.RemoveChangeSignal("Office", changed.get());
-  standIn.setJobs("Office", 1);
+  spooler.RemoveChangeSignal(queue, changed.get());
+  standIn.setJobs(queue.c_str(), 1);
   EXPECT_FALSE(changed->Wait(200)) << "removed";
-  standIn.setJobs("Office", 0);
+  standIn.setJobs(queue.c_str(), 0);
 }
 
 TEST_F(Win32Spooler, QueueWithoutNotificationsIsNeverVouchedFor) {
-  standIn.refuse("Plain");
-  spooler.AddChangeSignal("Plain", changed.get());
-  ASSERT_EQ(Look("Plain"), 0);
-  EXPECT_EQ(spooler.QuietMs("Plain"), 0u);
+  standIn.refuse(queue.c_str());
+  Watch();
+  ASSERT_EQ(List(), Jobs{});
+  EXPECT_EQ(spooler.QuietMs(queue), 0u);
   EXPECT_EQ(spooler.QuietMs("NeverWatched"), 0u);
   spooler.AddChangeSignal("MissingQueue", changed.get());
-  EXPECT_EQ(Look("MissingQueue"), -1);
   EXPECT_EQ(spooler.QuietMs("MissingQueue"), 0u);
-  spooler.RemoveChangeSignal("Plain", changed.get());
   spooler.RemoveChangeSignal("MissingQueue", changed.get());
 }
 
 // A remote spooler that cannot call back: the first job it lists unannounced
 // ends the vouching until a notification comes again.
 TEST_F(Win32Spooler, UnannouncedJobEndsTheVouchingUntilANotification) {
-  spooler.AddChangeSignal("Remote", changed.get());
-  ASSERT_EQ(Look("Remote"), 0);
-  ASSERT_GT(spooler.QuietMs("Remote"), 0u);
-  standIn.setSilent("Remote", TRUE);
-  standIn.setJobs("Remote", 1);
-  EXPECT_EQ(Look("Remote"), 1);
-  standIn.setJobs("Remote", 0);
-  EXPECT_EQ(Look("Remote"), 0);
-  EXPECT_EQ(spooler.QuietMs("Remote"), 0u) << "empty, but no longer trusted";
-  standIn.setSilent("Remote", FALSE);
-  standIn.setJobs("Remote", 0);
-  ASSERT_TRUE(changed->Wait(1000));
-  ASSERT_EQ(Look("Remote"), 0);
-  EXPECT_GT(spooler.QuietMs("Remote"), 0u);
-  spooler.RemoveChangeSignal("Remote", changed.get());
+  Watch();
+  ASSERT_EQ(List(), Jobs{});
+  ASSERT_GT(spooler.QuietMs(queue), 0u);
+  standIn.setSilent(queue.c_str(), TRUE);
+  standIn.setJobs(queue.c_str(), 1);
+  EXPECT_EQ(List().size(), 1u);
+  standIn.setJobs(queue.c_str(), 0);
+  EXPECT_EQ(List().size(), 1u) << "the job that ended";
+  EXPECT_EQ(spooler.QuietMs(queue), 0u) << "empty, but no longer trusted";
+  standIn.setSilent(queue.c_str(), FALSE);
+  standIn.setJobs(queue.c_str(), 0);
+  standIn.discardNext(queue.c_str());  // a notification with nothing new
+  AwaitChange();
+  ASSERT_EQ(List(), Jobs{});
+  EXPECT_GT(spooler.QuietMs(queue), 0u);
+}
+
+// Jobs printing a page at a time while others wait, and jobs that come and
+// go at once, on two watched queues looked at every 20 ms with pauses as
+// long as a pass: each job is told ended exactly once, with every page it
+// printed.
+TEST_F(Win32Spooler, EveryJobIsToldEndedOnceWithAllItsPages) {
+  const std::vector<std::string> queues{queue + "A", queue + "B"};
+  std::vector<std::unique_ptr<Signal>> signals;
+  for (const std::string& name : queues) {
+    signals.push_back(PlatformClock().NewSignal());
+    spooler.AddChangeSignal(name, signals.back().get());
+  }
+  std::map<DWORD, DWORD> printed;  // by the stand-in, per job
+  std::atomic<bool> finished{false};
+  auto print = [&] {
+    unsigned seed = 12345;
+    auto next = [&seed](unsigned range) {
+      seed = seed * 1103515245u + 12345u;
+      return (seed >> 16) % range;
+    };
+    for (int round = 0; round < 40; ++round) {
+      const char* name = queues[round % 2].c_str();
+      if (next(4) == 0) {
+        const DWORD pages = 1 + next(3);
+        printed[standIn.flashJob(name, "flash", "f.doc", pages)] = pages;
+        continue;
+      }
+      std::vector<DWORD> ids;
+      for (unsigned n = 1 + next(3); n > 0; --n) ids.push_back(standIn.addJob(name, "u", "d"));
+      for (DWORD id : ids) {
+        for (unsigned page = 1 + next(4); page > 0; --page) {
+          standIn.printPages(name, id, 1);
+          ++printed[id];
+          std::this_thread::sleep_for(std::chrono::milliseconds(next(15)));
+        }
+        standIn.endJob(name, id);
+      }
+    }
+    finished = true;
+  };
+
+  std::map<DWORD, uint32_t> told;  // ended jobs' pages
+  std::map<DWORD, int> times;
+  std::vector<std::unique_ptr<JobCursor>> cursors(queues.size());
+  auto look = [&] {
+    for (std::size_t q = 0; q < queues.size(); ++q) {
+      uint32_t total = 0;
+      ASSERT_EQ(spooler.ReadPageTotal(queues[q], &total), SpoolStatus::kOk);
+      std::vector<SpoolJob> jobs;
+      ASSERT_EQ(spooler.ListJobs(queues[q], &cursors[q], &jobs), SpoolStatus::kOk);
+      for (const SpoolJob& job : jobs) {
+        if (job.state != JobState::kEnded) continue;
+        told[job.id] = job.pagesPrinted.value_or(0);
+        ++times[job.id];
+      }
+    }
+  };
+  look();  // the cursors start here
+  std::thread printer(print);
+  for (int tick = 0; tick < 2000 && !finished; ++tick) {
+    look();
+    std::this_thread::sleep_for(std::chrono::milliseconds(tick % 25 == 0 ? 400 : 20));
+  }
+  printer.join();
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  look();
+  look();
+
+  int exact = 0;
+  for (const auto& [id, pages] : printed) {
+    exact += told.count(id) != 0 && told[id] == pages && times[id] == 1;
+  }
+  EXPECT_EQ(exact, static_cast<int>(printed.size())) << "jobs told exactly";
+  EXPECT_EQ(told.size(), printed.size());
+  for (std::size_t q = 0; q < queues.size(); ++q) {
+    spooler.RemoveChangeSignal(queues[q], signals[q].get());
+  }
 }
 
 // The printer thread on the real spooler: idle, it looks about once a
 // second; a job is looked at within a tick or two of its notification.
-TEST(Win32PrinterThread, SleepsOnAnIdleQueueAndWakesForAJob) {
-  StandIn standIn;
-  ASSERT_TRUE(standIn.Loaded());
+TEST_F(Win32Spooler, PrinterThreadSleepsOnAnIdleQueueAndWakesForAJob) {
   FakeRegistry registry;  // AppIsRunning unset: a pass records nothing
-  FakePerfData perf;
   FakeSystemInfo system;
   Env env;
   env.registry = &registry;
   env.clock = &PlatformClock();
   env.threads = &PlatformThreads();
-  env.spooler = &PlatformSpooler();
-  env.perf = &perf;
+  env.spooler = &spooler;
   env.system = &system;
   LogLocks locks;
   PrinterThread thread(env, locks);
-  thread.printerName = "Idle";
+  thread.printerName = queue;
   thread.Start();
 
   std::this_thread::sleep_for(std::chrono::milliseconds(300));
-  const long before = standIn.enumerations("Idle");
+  const long before = standIn.enumerations(queue.c_str());
   std::this_thread::sleep_for(std::chrono::milliseconds(1000));
-  const long idleLooks = (standIn.enumerations("Idle") - before) / 2;
-  EXPECT_LE(idleLooks, 3) << "every 20 ms would be 50";
+  EXPECT_LE(standIn.enumerations(queue.c_str()) - before, 3) << "every 20 ms would be 50";
 
-  const long beforeJob = standIn.enumerations("Idle");
-  standIn.setJobs("Idle", 1);
+  const long beforeJob = standIn.enumerations(queue.c_str());
+  const DWORD job = standIn.addJob(queue.c_str(), "ida", "wake.pdf");
   const auto added = SteadyClock::now();
-  while (standIn.enumerations("Idle") == beforeJob &&
+  while (standIn.enumerations(queue.c_str()) == beforeJob &&
          SteadyClock::now() - added < std::chrono::seconds(2)) {
     std::this_thread::sleep_for(std::chrono::milliseconds(1));
   }
   EXPECT_LT(SteadyClock::now() - added, std::chrono::milliseconds(100));
 
-  // With jobs in it, the queue is looked at every 20 ms.
-  const long busyBefore = standIn.enumerations("Idle");
-  std::this_thread::sleep_for(std::chrono::milliseconds(500));
-  EXPECT_GE((standIn.enumerations("Idle") - busyBefore) / 2, 10);
-
   const auto stopping = SteadyClock::now();
   thread.Stop();
   EXPECT_LT(SteadyClock::now() - stopping, std::chrono::milliseconds(StopGraceMs / 2));
-  standIn.setJobs("Idle", 0);
+  standIn.endJob(queue.c_str(), job);
+}
+
+// The watcher may take a job's last notification in only after a listing
+// told the job ended: it is not told again, and not forgotten too early.
+TEST(Win32JobCursor, LateNewsOfAnEndedJobIsNotToldAgain) {
+  Win32JobCursor cursor(1);
+  std::vector<SpoolJob> jobs;
+  const std::vector<JobRecord> printing{JobRecord{7, "ann", "a.pdf", kWinJobPrinting, 2}};
+  TellJobs(printing, {}, {}, true, false, 1, &cursor, &jobs);
+  ASSERT_EQ(jobs.size(), 1u);
+  TellJobs({}, {}, {}, true, false, 1, &cursor, &jobs);
+  ASSERT_EQ(jobs.size(), 1u);
+  EXPECT_EQ(jobs[0].state, JobState::kEnded);
+  EXPECT_EQ(jobs[0].pagesPrinted, 2u);
+
+  for (int listing = 0; listing < 3; ++listing) {
+    TellJobs({}, {}, {}, true, false, 1, &cursor, &jobs);
+    ASSERT_TRUE(jobs.empty());
+  }
+  JobJournal journal;
+  journal.Learn(5, JobRecord{7, {}, {}, kWinJobPrinted | kWinJobDeleted, 3});
+  std::map<uint32_t, JobRecord> news;
+  std::vector<uint32_t> before;
+  journal.Read(cursor.position, 6, &news, &before);
+  ASSERT_EQ(before, std::vector<uint32_t>{7});
+  TellJobs({}, news, before, true, false, 6, &cursor, &jobs);
+  EXPECT_TRUE(jobs.empty());
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
 // pelkoreg: reg.exe's add, query and delete on the registry store named by
 // PELKO_REGISTRY, so that administrators' habits and scripts carry over.
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -189,11 +190,20 @@ KeyPath ParseKeyName(const std::string& text) {
   return key;
 }
 
+// Why the store last refused a place someone else could change; empty if
+// it did not.
+std::string untrustedBecause;
+
 std::string StatusMessage(int32_t status, const FileRegistryStore& store) {
   switch (status) {
     case kErrorFileNotFound:
     case kErrorKeyDeleted: return kNotFound;
     case kErrorAccessDenied:
+      if (!untrustedBecause.empty()) {
+        return "The registry store in " + store.folder() + " is not used: " + untrustedBecause +
+               ". Only root (or the store's owner) may be able to write the store and the "
+               "folders above it.";
+      }
       return "Access is denied to the registry store in " + store.folder() + ".";
     case kErrorInvalidParameter: return "Invalid key or value name.";
     case kErrorTimeout:
@@ -594,7 +604,8 @@ int Run(const std::vector<std::string>& args) {
     return 0;
   }
   const char* folder = std::getenv("PELKO_REGISTRY");
-  FileRegistryStore store(folder && *folder ? folder : kDefaultFolder);
+  FileRegistryStore store(folder && *folder ? folder : kDefaultFolder,
+                          [](const std::string& why) { untrustedBecause = why; });
   if (options.operation == "add") return Add(store, options);
   if (options.operation == "query") return Query(store, options);
   return Delete(store, options);
@@ -604,6 +615,8 @@ int Run(const std::vector<std::string>& args) {
 }  // namespace pelko
 
 int main(int argc, char** argv) {
+  // The store is made with modes of its own; this is for anything else.
+  umask(022);
   try {
     return pelko::Run(std::vector<std::string>(argv + 1, argv + argc));
   } catch (const pelko::ToolError& error) {

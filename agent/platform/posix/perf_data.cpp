@@ -1,6 +1,6 @@
 // No performance data over CUPS: the queue's page counter is the spooler's
 // (Spooler::ReadPageTotal). Every query is refused.
-#include "agent/platform/perf_data.h"
+#include "agent/platform/pdh/perf_data.h"
 
 namespace pelko {
 

@@ -20,6 +20,10 @@
 #include <thread>
 #include <utility>
 
+#include "agent/platform/clock.h"
+#include "agent/platform/logger.h"
+#include "agent/platform/posix/safe_path.h"
+
 namespace pelko {
 
 namespace {
@@ -30,6 +34,15 @@ constexpr char kValuesFile[] = "Values.reg";
 constexpr char kTempFile[] = "Values.reg.new";
 constexpr char kLockFile[] = "registry.lock";
 constexpr off_t kMaxFileSize = 64 << 20;
+// Whatever the umask of whoever makes them: only the owner may write the
+// store, only the owner may read the values (the mail password is one), and
+// only the owner may open the lock, since whoever can open it can hold it
+// and so stop every change.
+constexpr mode_t kDirMode = 0755;
+constexpr mode_t kFileMode = 0600;
+constexpr mode_t kLockMode = 0600;
+// ReadWholeFile's answer for a file someone else could have written.
+constexpr int kUntrusted = -1;
 // A writer holds the lock for one file rewrite; a wait longer than this
 // means a stuck process, and the caller gets an error instead of a hang.
 constexpr auto kLockWait = std::chrono::seconds(5);
@@ -155,25 +168,57 @@ bool IsDirectory(const std::string& path) {
   return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
+// True when it made the folder; errno tells otherwise.
+bool MakeDir(const std::string& path) {
+  if (mkdir(path.c_str(), kDirMode) != 0) return false;
+  chmod(path.c_str(), kDirMode);  // a umask of 077 would hide it from readers
+  return true;
+}
+
 int32_t MakeDirs(const std::string& path) {
   for (size_t pos = 1; pos <= path.size(); ++pos) {
     if (pos < path.size() && path[pos] != '/') continue;
-    const std::string prefix = path.substr(0, pos);
-    if (mkdir(prefix.c_str(), 0777) != 0 && errno != EEXIST) {
-      return StatusFromErrno(errno);
-    }
+    if (!MakeDir(path.substr(0, pos)) && errno != EEXIST) return StatusFromErrno(errno);
   }
   return IsDirectory(path) ? kErrorSuccess : kErrorRegistryIoFailed;
 }
 
-// 0 or the errno of the failure.
-int ReadWholeFile(const std::string& path, std::string* text, mode_t* mode = nullptr) {
-  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+// Settings decide what root runs, so they are taken only from where no one
+// else can change them (safe_path.h). On refusal *untrusted says why.
+int32_t CheckTrusted(const std::string& path, std::string* untrusted, int strictLevels = 2) {
+  std::string resolved;
+  std::string why;
+  switch (CheckPathSafety(path, &resolved, &why, strictLevels)) {
+    case PathSafety::kSafe: return kErrorSuccess;
+    case PathSafety::kError: return StatusFromErrno(errno);
+    case PathSafety::kUnsafe: break;
+  }
+  *untrusted = why;
+  return kErrorAccessDenied;
+}
+
+// 0, the errno of the failure, or kUntrusted with *untrusted saying why.
+int ReadWholeFile(const std::string& path, std::string* text, mode_t* mode,
+                  std::string* untrusted) {
+  std::string resolved;
+  std::string why;
+  switch (CheckPathSafety(path, &resolved, &why)) {
+    case PathSafety::kSafe: break;
+    case PathSafety::kError: return errno;
+    case PathSafety::kUnsafe: *untrusted = why; return kUntrusted;
+  }
+  const int fd = open(resolved.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
   if (fd < 0) return errno;
   struct stat st;
   if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size > kMaxFileSize) {
     close(fd);
     return EINVAL;
+  }
+  std::string problem;
+  if (!OwnedSafely(st, false, &problem)) {  // changed since the path was looked at
+    close(fd);
+    *untrusted = resolved + " " + problem;
+    return kUntrusted;
   }
   if (mode) *mode = st.st_mode;
   text->clear();
@@ -214,9 +259,12 @@ bool WriteAll(int fd, const std::string& text) {
 int32_t ReplaceFile(const std::string& dir, const std::string& text, const mode_t* keepMode) {
   const std::string temp = dir + "/" + kTempFile;
   unlink(temp.c_str());  // left by a writer that died
-  const int fd = open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+  const int fd =
+      open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, kFileMode);
   if (fd < 0) return StatusFromErrno(errno);
-  if (keepMode) fchmod(fd, *keepMode & 07777);
+  // Never more than the owner's: a file an older version left readable to
+  // all is made private at its next rewrite.
+  fchmod(fd, keepMode ? *keepMode & 0700 : kFileMode);
   const bool written = WriteAll(fd, text) && fdatasync(fd) == 0;
   const int error = written ? 0 : errno;
   if (close(fd) != 0 || !written) {
@@ -286,13 +334,29 @@ class StoreLock {
     if (fd_ >= 0) close(fd_);  // releases the flock
   }
 
-  int32_t Acquire(const std::string& folder) {
-    const int32_t status = MakeDirs(folder);
+  // On refusal *untrusted says why.
+  int32_t Acquire(const std::string& folder, std::string* untrusted) {
+    int32_t status = MakeDirs(folder);
+    // The store's folder may lie in a sticky one such as /tmp.
+    if (status == kErrorSuccess) status = CheckTrusted(folder, untrusted, 1);
     if (status != kErrorSuccess) return status;
     const std::string path = folder + "/" + kLockFile;
-    fd_ = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
-    if (fd_ < 0) fd_ = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    fd_ = open(path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, kLockMode);
+    if (fd_ < 0 && errno != ELOOP) fd_ = open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd_ < 0 && errno == ELOOP) {
+      *untrusted = path + " is a symbolic link";
+      return kErrorAccessDenied;
+    }
     if (fd_ < 0) return StatusFromErrno(errno);
+    struct stat st;
+    if (fstat(fd_, &st) != 0) return StatusFromErrno(errno);
+    std::string problem = "is not a file";
+    if (!S_ISREG(st.st_mode) || !OwnedSafely(st, false, &problem)) {
+      *untrusted = path + " " + problem;
+      return kErrorAccessDenied;
+    }
+    // One left readable by an older version is made the owner's alone.
+    if ((st.st_mode & 077) != 0 && st.st_uid == geteuid()) fchmod(fd_, kLockMode);
     return LockWithin(&fd_);
   }
 
@@ -656,7 +720,8 @@ std::string FormatKeyFile(const KeyFile& file) {
 // file does not tell.
 std::string SpelledName(const std::string& dir, const std::string& fallback) {
   std::string text;
-  if (ReadWholeFile(dir + "/" + kValuesFile, &text) != 0) return fallback;
+  std::string untrusted;
+  if (ReadWholeFile(dir + "/" + kValuesFile, &text, nullptr, &untrusted) != 0) return fallback;
   const std::string name = LastPart(HeaderKeyPath(text));
   return SameName(name, fallback) ? name : fallback;
 }
@@ -678,9 +743,15 @@ struct FileRegistryStore::Handle {
   std::string dir;
 };
 
-FileRegistryStore::FileRegistryStore(std::string folder) : folder_(std::move(folder)) {
+FileRegistryStore::FileRegistryStore(std::string folder, UntrustedHandler onUntrusted)
+    : folder_(std::move(folder)), onUntrusted_(std::move(onUntrusted)) {
   while (folder_.size() > 1 && folder_.back() == '/') folder_.pop_back();
   if (folder_.empty()) folder_ = ".";
+}
+
+int32_t FileRegistryStore::Refuse(int32_t status, const std::string& untrusted) const {
+  if (!untrusted.empty() && onUntrusted_) onUntrusted_(untrusted);
+  return status;
 }
 
 FileRegistryStore::Handle* FileRegistryStore::Checked(RegKey key) {
@@ -724,18 +795,23 @@ int32_t FileRegistryStore::MakeHandle(RootKey root, const std::string& subKey, u
     return stat(handle->dir.c_str(), &st) == 0 ? kErrorFileNotFound : StatusFromErrno(errno);
   } else {
     StoreLock lock;
-    int32_t status = lock.Acquire(folder_);
+    std::string untrusted;
+    int32_t status = lock.Acquire(folder_, &untrusted);
     if (status == kErrorSuccess) status = MakeDirs(RootDir(root));
-    if (status != kErrorSuccess) return status;
+    if (status == kErrorSuccess) status = CheckTrusted(RootDir(root), &untrusted);
+    if (status != kErrorSuccess) return Refuse(status, untrusted);
     std::string dir = RootDir(root);
     std::string path = RootName(root);
     for (const std::string& part : handle->parts) {
       dir += "/" + DirName(part);
-      if (mkdir(dir.c_str(), 0777) == 0) {
+      if (MakeDir(dir)) {
         path += "\\" + part;
         status = WriteNewKeyFile(dir, path);
         if (status != kErrorSuccess) return status;
       } else if (errno == EEXIST && IsDirectory(dir)) {
+        // Nothing is made inside a key someone else could change.
+        status = CheckTrusted(dir, &untrusted);
+        if (status != kErrorSuccess) return Refuse(status, untrusted);
         path += "\\" + SpelledName(dir, part);
       } else {
         return errno == EEXIST ? kErrorRegistryIoFailed : StatusFromErrno(errno);
@@ -768,7 +844,9 @@ int32_t FileRegistryStore::ReadValues(const Handle& handle,
                                       std::vector<RegistryEntry>* values) const {
   values->clear();
   std::string text;
-  const int error = ReadWholeFile(handle.dir + "/" + kValuesFile, &text);
+  std::string untrusted;
+  const int error = ReadWholeFile(handle.dir + "/" + kValuesFile, &text, nullptr, &untrusted);
+  if (error == kUntrusted) return Refuse(kErrorAccessDenied, untrusted);
   if (error == ENOENT) {
     // A key made by hand has no file yet; a deleted key has no directory.
     return handle.parts.empty() || IsDirectory(handle.dir) ? kErrorSuccess : kErrorKeyDeleted;
@@ -810,12 +888,16 @@ int32_t FileRegistryStore::QueryValue(RegKey key, const std::string& name, uint3
 template <typename Change>
 int32_t FileRegistryStore::Modify(const Handle& handle, Change change) {
   StoreLock lock;
-  int32_t status = lock.Acquire(folder_);
+  std::string untrusted;
+  int32_t status = lock.Acquire(folder_, &untrusted);
   if (status == kErrorSuccess && handle.parts.empty()) status = MakeDirs(handle.dir);
-  if (status != kErrorSuccess) return status;
+  if (status == kErrorSuccess) status = CheckTrusted(handle.dir, &untrusted);
+  if (status == kErrorFileNotFound) return kErrorKeyDeleted;
+  if (status != kErrorSuccess) return Refuse(status, untrusted);
   std::string text;
   mode_t mode = 0;
-  const int error = ReadWholeFile(handle.dir + "/" + kValuesFile, &text, &mode);
+  const int error = ReadWholeFile(handle.dir + "/" + kValuesFile, &text, &mode, &untrusted);
+  if (error == kUntrusted) return Refuse(kErrorAccessDenied, untrusted);
   if (error == ENOENT && !IsDirectory(handle.dir)) return kErrorKeyDeleted;
   if (error != 0 && error != ENOENT) return StatusFromErrno(error);
   KeyFile file;
@@ -860,6 +942,9 @@ int32_t FileRegistryStore::EnumSubKeys(RegKey key, std::vector<std::string>* nam
   if (!names) return kErrorInvalidParameter;
   if (!Allows(handle->access, kKeyEnumerateSubKeys)) return kErrorAccessDenied;
   names->clear();
+  std::string untrusted;
+  const int32_t trust = CheckTrusted(handle->dir, &untrusted);
+  if (!untrusted.empty()) return Refuse(trust, untrusted);
   DIR* dir = opendir(handle->dir.c_str());
   if (!dir) {
     if (errno == ENOENT) return handle->parts.empty() ? kErrorSuccess : kErrorKeyDeleted;
@@ -922,11 +1007,14 @@ int32_t FileRegistryStore::DeleteKey(RootKey root, const std::string& subKey) {
   const std::string trash = folder_ + aside;
   {
     StoreLock lock;
-    const int32_t status = lock.Acquire(folder_);
-    if (status != kErrorSuccess) return status;
+    std::string untrusted;
+    int32_t status = lock.Acquire(folder_, &untrusted);
+    if (status != kErrorSuccess) return Refuse(status, untrusted);
     struct stat st;
     if (lstat(dir.c_str(), &st) != 0) return StatusFromErrno(errno);
     if (!S_ISDIR(st.st_mode)) return kErrorFileNotFound;
+    status = CheckTrusted(dir, &untrusted);
+    if (status != kErrorSuccess) return Refuse(status, untrusted);
     if (rename(dir.c_str(), trash.c_str()) != 0) return StatusFromErrno(errno);
   }
   std::error_code ignored;
@@ -935,10 +1023,20 @@ int32_t FileRegistryStore::DeleteKey(RootKey root, const std::string& subKey) {
 }
 
 Registry& PlatformRegistry() {
-  static FileRegistryStore store([] {
-    const char* folder = std::getenv("PELKO_REGISTRY");
-    return std::string(folder && *folder ? folder : "/var/lib/pelko/registry");
-  }());
+  static FileRegistryStore store(
+      [] {
+        const char* folder = std::getenv("PELKO_REGISTRY");
+        return std::string(folder && *folder ? folder : "/var/lib/pelko/registry");
+      }(),
+      [](const std::string& why) {
+        // Its own report rather than the Env's: every program that reads
+        // the store says this, and the Env would start them a spooler.
+        static TroubleReport troubles(&PlatformLogger());
+        troubles.Say(Severity::kError, "store " + why,
+                     "Registry store refused: " + why +
+                         "; settings that others can change are not used",
+                     PlatformClock().MonotonicMs());
+      });
   return store;
 }
 

@@ -28,10 +28,17 @@
 // not parse is ignored. Every change rewrites Values.reg whole through a
 // temporary file and rename(), so a reader never sees half a change and
 // needs no lock; writers serialise on the lock file.
+//
+// The settings decide what the agent, as root, runs and writes. So the store
+// is made writable by its owner alone whatever the umask, and a file or
+// folder of it (or a folder above it) that anyone else could change is
+// neither read nor written: the call fails with ERROR_ACCESS_DENIED and the
+// store's owner is told why.
 #pragma once
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -53,7 +60,11 @@ struct RegistryEntry {
 
 class FileRegistryStore : public Registry {
  public:
-  explicit FileRegistryStore(std::string folder);
+  // Called, from any thread, with the reason each time the store refuses a
+  // place someone else could change.
+  using UntrustedHandler = std::function<void(const std::string& why)>;
+
+  explicit FileRegistryStore(std::string folder, UntrustedHandler onUntrusted = nullptr);
 
   // Registry. Access masks are honoured like Win32: queries need
   // KEY_QUERY_VALUE, writes KEY_SET_VALUE.
@@ -90,7 +101,11 @@ class FileRegistryStore : public Registry {
   template <typename Change>
   int32_t Modify(const Handle& handle, Change change);
 
+  // status, after telling the handler when untrusted says why.
+  int32_t Refuse(int32_t status, const std::string& untrusted) const;
+
   std::string folder_;
+  UntrustedHandler onUntrusted_;
   std::atomic<uint64_t> deleteCount_{0};
 };
 

@@ -9,11 +9,13 @@ namespace {
 
 class ShellLauncher : public Launcher {
  public:
-  bool Launch(const std::string& program) override {
-    // ShellExecuteA reports success with a value above 32.
+  LaunchResult Launch(const std::string& program) override {
+    // ShellExecuteA reports success with a value above 32, failure with an
+    // error code at most 32.
     const auto result = reinterpret_cast<INT_PTR>(
         ShellExecuteA(nullptr, nullptr, program.c_str(), nullptr, nullptr, SW_SHOW));
-    return result > 32;
+    if (result > 32) return {LaunchStatus::kStarted, ""};
+    return {LaunchStatus::kFailed, "ShellExecute failed with error " + std::to_string(result)};
   }
 };
 

@@ -1,4 +1,4 @@
-#include "agent/platform/perf_data.h"
+#include "agent/platform/pdh/perf_data.h"
 
 #include <windows.h>
 #include <pdh.h>

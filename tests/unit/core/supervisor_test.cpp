@@ -2,6 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <new>
+#include <thread>
+
 #include "tests/fakes/fake_env.h"
 
 namespace pelko {
@@ -213,12 +217,93 @@ TEST_F(SupervisorTest, FailedThreadCreationGoesUnnoticed) {
   EXPECT_EQ(RunningPrinters(), 0) << "not retried until the switch changes";
 }
 
-TEST_F(SupervisorTest, WorkerThatEndedByItselfIsNotRestarted) {
+// A log too big to hold: reading it runs out of memory. A worker that never
+// reads it ends the test after a few rounds instead of looping for ever.
+class HugeFileSystem : public FakeFileSystem {
+ public:
+  FileStatus ReadText(const std::string& path, std::string* text) override {
+    if (path.find("big_") != std::string::npos) throw std::bad_alloc();
+    return FakeFileSystem::ReadText(path, text);
+  }
+  std::unique_ptr<FileSearch> Find(const std::string& pattern) override {
+    if (++finds > 100) throw std::logic_error("the big file was never read");
+    return FakeFileSystem::Find(pattern);
+  }
+  int finds = 0;
+};
+
+TEST_F(SupervisorTest, WorkerThatFailsIsStartedAgainNextCycleAndSaysWhy) {
+  HugeFileSystem files;
+  files.AddFolder("C:\\P\\Logs");
+  files.PutFile("C:\\P\\Logs\\big_20261206.xml", "<x/>");
+  fake.env.files = &files;
+  fake.registry.PutString("Software\\Pelko\\Path", "C:\\P");
+  fake.registry.PutDword("Software\\Pelko\\EmailAlert", 1);
+  Configure(1, 0);
+  Sup().Cycle();
+  ASSERT_EQ(Running(Sup().emailThread), 1);
+
+  ASSERT_TRUE(fake.threads.RunToEnd(&Sup().emailThread));
+  EXPECT_EQ(Running(Sup().emailThread), 0);
+  EXPECT_EQ(fake.logger.Count("the e-mail alert thread failed: std::bad_alloc"), 1);
+  EXPECT_EQ(fake.logger.Count("restarted"), 0);
+
+  Sup().Cycle();
+  EXPECT_EQ(Running(Sup().emailThread), 1);
+  EXPECT_EQ(fake.threads.Started(&Sup().emailThread), 2);
+  EXPECT_EQ(fake.logger.Count("the e-mail alert thread had ended; started it again"), 1);
+  EXPECT_EQ(fake.threads.Started(&Sup().purgeThread), 0) << "only the ended worker";
+}
+
+TEST_F(SupervisorTest, EndedPrinterAndPurgeThreadsAreStartedAgain) {
+  Configure(1, 2);
+  fake.registry.PutDword("Software\\Pelko\\DeleteOldLogs", 1);
+  Sup().Cycle();
+  fake.threads.Finish(&Sup().printerSlots[2], kStillActive);
+  fake.threads.Finish(&Sup().purgeThread, kStillActive);
+  Sup().Cycle();
+  EXPECT_EQ(RunningPrinters(), 2);
+  EXPECT_EQ(fake.threads.Started(&Sup().printerSlots[1]), 1);
+  EXPECT_EQ(fake.threads.Started(&Sup().printerSlots[2]), 2);
+  EXPECT_EQ(Running(Sup().purgeThread), 1);
+  EXPECT_EQ(fake.logger.Count("printer thread 2 (\"Queue2\") had ended"), 1);
+  EXPECT_EQ(fake.logger.Count("old-log purge thread had ended"), 1);
+}
+
+TEST_F(SupervisorTest, WorkerThatKeepsFailingIsStartedOnceACycleAndSaidOnce) {
+  Configure(1, 1);
+  Sup().Cycle();
+  for (int cycle = 0; cycle < 5; ++cycle) {
+    fake.threads.Finish(&Sup().printerSlots[1], kStillActive);
+    Sup().Cycle();
+  }
+  EXPECT_EQ(fake.threads.Started(&Sup().printerSlots[1]), 6);
+  EXPECT_EQ(RunningPrinters(), 1);
+  EXPECT_EQ(fake.logger.Count("had ended"), 1) << "the rest are counted, not said";
+}
+
+TEST_F(SupervisorTest, WorkerStoppedOnPurposeIsNotStartedAgain) {
+  Configure(1, 1);
+  fake.registry.PutDword("Software\\Pelko\\EmailAlert", 1);
+  Sup().Cycle();
+  fake.registry.PutDword("Software\\Pelko\\EmailAlert", 0);
+  fake.registry.PutDword("Software\\Pelko\\AppIsRunning", 0);
+  Sup().Cycle();
+  for (int i = 0; i < 3; ++i) Sup().Cycle();
+  EXPECT_EQ(fake.threads.Started(&Sup().emailThread), 1);
+  EXPECT_EQ(fake.threads.Started(&Sup().printerSlots[1]), 1);
+  EXPECT_EQ(fake.threads.creates, 2);
+  EXPECT_TRUE(fake.logger.Lines().empty());
+}
+
+TEST_F(SupervisorTest, FailedRestartIsSaid) {
   Configure(1, 1);
   Sup().Cycle();
   fake.threads.Finish(&Sup().printerSlots[1], kStillActive);
+  fake.threads.failCreate = true;
   Sup().Cycle();
-  EXPECT_EQ(fake.threads.Started(&Sup().printerSlots[1]), 1);
+  EXPECT_EQ(fake.logger.Count("had ended; could not start it again"), 1);
+  EXPECT_EQ(RunningPrinters(), 0);
 }
 
 TEST_F(SupervisorTest, EndingTheSupervisionStopsEveryWorker) {
@@ -247,6 +332,47 @@ TEST(SupervisorThread, PollsEveryTenSeconds) {
   EXPECT_EQ(fake.clock.Waits(), (std::vector<uint32_t>{PollInterval, PollInterval}));
   supervisor.Stop();
   EXPECT_EQ(supervisor.exitCode, 0xFFFFFFFFu);
+}
+
+// A registry whose second read of IsModified (the first is made as the
+// supervision is built) fails as if memory had run out.
+class FailingRegistry : public FakeRegistry {
+ public:
+  int32_t QueryValue(RegKey key, const std::string& name, uint32_t* type, uint8_t* data,
+                     uint32_t* size) override {
+    if (name == "IsModified" && ++modificationReads == 2) throw std::bad_alloc();
+    return FakeRegistry::QueryValue(key, name, type, data, size);
+  }
+  std::atomic<int> modificationReads{0};
+};
+
+// The supervisor's loop runs on a real thread; the workers it starts are
+// only recorded.
+TEST(SupervisorThread, OutlivesAFailedCycle) {
+  FakeEnv fake(/*autoAdvanceClock=*/false);
+  FailingRegistry registry;
+  registry.PutDword("Software\\Pelko\\AppIsRunning", 1);
+  registry.PutDword("Software\\Pelko\\DeleteOldLogs", 1);
+  fake.env.registry = &registry;
+  RegistryStringValue globalPath(registry, "Software\\Pelko\\Path");
+  SupervisorThread supervisor(fake.env, globalPath);
+  supervisor.Start();
+  std::thread loop([&] { fake.threads.RunToEnd(&supervisor); });
+  struct Joiner {
+    SupervisorThread& supervisor;
+    std::thread& loop;
+    ~Joiner() {
+      supervisor.Stop();
+      loop.join();
+    }
+  } joiner{supervisor, loop};
+
+  ASSERT_TRUE(fake.clock.WaitForSleepers(1));
+  EXPECT_EQ(fake.logger.Count("a supervisor cycle failed: std::bad_alloc"), 1);
+  EXPECT_EQ(fake.threads.creates, 1) << "the supervisor alone";
+  fake.clock.Advance(PollInterval);
+  ASSERT_TRUE(fake.clock.WaitForWaits(2));
+  EXPECT_EQ(fake.threads.creates, 2) << "the next cycle started the purge thread";
 }
 
 }  // namespace

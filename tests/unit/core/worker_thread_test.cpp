@@ -4,7 +4,10 @@
 
 #include <atomic>
 #include <chrono>
+#include <stdexcept>
 #include <thread>
+
+#include "tests/fakes/fake_env.h"
 
 namespace pelko {
 namespace {
@@ -140,6 +143,51 @@ TEST(WorkerThread, AWorkerBusyPastTheGraceNoLongerRunsAfterStop) {
   std::this_thread::sleep_for(std::chrono::milliseconds(100));
   EXPECT_EQ(worker.spins, spins);
   EXPECT_FALSE(worker.IsStarted());
+}
+
+TEST(WorkerThread, HasEndedOnlyWhileStartedAndItsThreadIsGone) {
+  PausingWorker pausing(RealEnv());
+  EXPECT_FALSE(pausing.HasEnded()) << "never started";
+  pausing.Start();
+  ASSERT_TRUE(Eventually([&] { return pausing.runs == 1; }));
+  EXPECT_FALSE(pausing.HasEnded());
+
+  ReturningWorker returning(RealEnv());
+  returning.Start();
+  EXPECT_TRUE(Eventually([&] { return returning.HasEnded(); }));
+  returning.Stop();
+  EXPECT_FALSE(returning.HasEnded()) << "stopped on purpose";
+}
+
+template <typename Thrown>
+class ThrowingWorker : public WorkerThread {
+ public:
+  ThrowingWorker(const Env& env, Thrown thrown) : WorkerThread(env), thrown(thrown) {}
+  uint32_t Run(uint32_t) override { throw thrown; }
+  void AfterRun() override { afterRun = true; }
+  Thrown thrown;
+  bool afterRun = false;
+};
+
+TEST(ThreadEntry, SaysWhatEndedAWorker) {
+  FakeEnv fake;
+  ThrowingWorker<std::runtime_error> failing(fake.env, std::runtime_error("no room for big.xml"));
+  failing.name = "test thread";
+  EXPECT_EQ(ThreadEntry(&failing), kStillActive);
+  EXPECT_FALSE(failing.afterRun);
+  ThrowingWorker<int> odd(fake.env, 42);
+  odd.name = "odd thread";
+  EXPECT_EQ(ThreadEntry(&odd), kStillActive);
+  EXPECT_EQ(fake.logger.Lines(),
+            (std::vector<std::string>{"the test thread failed: no room for big.xml",
+                                      "the odd thread failed: an exception of unknown kind"}));
+}
+
+TEST(ThreadEntry, AStopIsNoFailure) {
+  FakeEnv fake;
+  ThrowingWorker<WorkerStopping> stopping(fake.env, WorkerStopping{});
+  EXPECT_EQ(ThreadEntry(&stopping), 0xFFFFFFFFu);
+  EXPECT_TRUE(fake.logger.Lines().empty());
 }
 
 }  // namespace

@@ -118,6 +118,20 @@ TEST_F(EmailAlertTest, NoProgramStartedFromAnUnconfiguredPlace) {
   EXPECT_FALSE(bare.registry.Has(kToSend));
 }
 
+TEST_F(EmailAlertTest, AMailProgramNotStartedIsSaidOnceWithItsReason) {
+  fake.launcher.result = {LaunchStatus::kRefused, "C:\\Pelko can be written by every user"};
+  thread.Cycle(frequency, path);
+  thread.Cycle(frequency, path);
+  EXPECT_EQ(fake.logger.Count("Mail program C:\\Pelko\\Sendrik.exe refused: C:\\Pelko can be "
+                              "written by every user"),
+            1);
+  fake.launcher.result = {LaunchStatus::kFailed, "C:\\Pelko\\Sendrik.exe: No such file"};
+  thread.Cycle(frequency, path);
+  EXPECT_EQ(fake.logger.Count("not started: C:\\Pelko\\Sendrik.exe: No such file"), 1);
+  EXPECT_EQ(fake.logger.Lines().size(), 2u);
+  EXPECT_EQ(fake.registry.String(kToSend), kGlobal) << "the cycle itself goes on as before";
+}
+
 TEST(AlertWait, FlooredAtAMinuteAndNeverWrapping) {
   EXPECT_EQ(AlertWaitMs(0), 60000u);
   EXPECT_EQ(AlertWaitMs(1), 60000u);

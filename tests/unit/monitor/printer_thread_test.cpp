@@ -123,6 +123,20 @@ TEST_F(PrinterThreadTest, PagesPrintedBeforeTheStartAreNobodysToClaim) {
   EXPECT_EQ(thread.lastPageTotal, 107u);
 }
 
+TEST_F(PrinterThreadTest, FirstCountOfAJobFromBeforeTheStartClaimsNothingOfItsPast) {
+  // A spooler that tells no count until some job has printed since the
+  // start: job 7's first count, 6, holds 4 pages from before the baseline.
+  fake.spooler.Submit("HP", {7});
+  fake.spooler.Print("HP", 7, 4);
+  fake.spooler.SetTotal("HP", 4);
+  fake.spooler.CountNoJobPages("HP");
+  Start();
+  fake.spooler.CountPagesAgain("HP");
+  fake.spooler.Print("HP", 7, 2);
+  Look();
+  EXPECT_EQ(thread.PagesByJob()[7], 2);
+}
+
 TEST_F(PrinterThreadTest, EachPassCreditsTheJobsThatPrintedNotTheJobOfThePass) {
   // Two jobs waiting; only the second prints, during the first job's pass.
   Start();

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "agent/platform/perf_data.h"
+#include "agent/platform/pdh/perf_data.h"
 
 namespace pelko {
 

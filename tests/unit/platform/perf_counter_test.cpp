@@ -1,4 +1,4 @@
-#include "agent/monitor/perf_counter.h"
+#include "agent/platform/pdh/perf_counter.h"
 
 #include <gtest/gtest.h>
 

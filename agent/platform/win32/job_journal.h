@@ -1,0 +1,82 @@
+// What the Windows spooler tells of one queue's jobs, turned into listings
+// that also tell the jobs that left: JobJournal keeps what the change
+// notifications brought (so that a job that came and went between two
+// listings is still known), and TellJobs makes one listing of a cursor
+// from the spooler's job records and the journal. No Win32 in here.
+#pragma once
+
+#include <cstdint>
+#include <deque>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "agent/platform/spooler.h"
+
+namespace pelko {
+
+// JOB_STATUS_* bits that matter here (the rest are kept as they come).
+inline constexpr uint32_t kWinJobDeleting = 0x0004;
+inline constexpr uint32_t kWinJobPrinting = 0x0010;
+inline constexpr uint32_t kWinJobPrinted = 0x0080;
+inline constexpr uint32_t kWinJobDeleted = 0x0100;
+
+// One job as the spooler last told of it: from EnumJobs (every field) or
+// from notifications (the fields they carried so far).
+struct JobRecord {
+  uint32_t id = 0;
+  std::optional<std::string> user;
+  std::optional<std::string> document;
+  std::optional<uint32_t> status;
+  std::optional<uint32_t> pages;  // PagesPrinted
+};
+
+// Printed or deleted: done with, even while the spooler still lists it.
+bool IsFinished(const JobRecord& record);
+
+class JobJournal {
+ public:
+  static constexpr std::size_t kCapacity = 1024;
+
+  // Merges what one notification told of a job and journals the result
+  // under seq (increasing across every journal of the spooler).
+  void Learn(uint64_t seq, const JobRecord& news);
+  // The latest record of every job journaled at `from` or later, and the
+  // ids of those journaled before `until` (the listing's start: a job
+  // journaled before it and not listed has left the queue).
+  void Read(uint64_t from, uint64_t until, std::map<uint32_t, JobRecord>* records,
+            std::vector<uint32_t>* before) const;
+  // True once any job of the queue has told a page printed.
+  bool CountsPages() const { return countsPages; }
+
+ private:
+  struct Entry {
+    uint64_t seq;
+    JobRecord record;
+  };
+  std::deque<Entry> entries;
+  std::map<uint32_t, JobRecord> known;  // jobs with an entry still kept
+  bool countsPages = false;
+};
+
+// What one watcher of a queue keeps between its listings.
+class Win32JobCursor : public JobCursor {
+ public:
+  explicit Win32JobCursor(uint64_t position) : position(position) {}
+
+  uint64_t position;                     // journal entries from here on are unread
+  std::map<uint32_t, SpoolJob> listed;   // in the queue at the last listing
+  std::map<uint32_t, uint64_t> told;     // ended jobs told, by the listing last seeing them
+  uint64_t listings = 0;
+};
+
+// One listing: `queued` is the spooler's job list, in its order; `news`
+// and `before` what the journal gave since the cursor's position, the
+// listing having started at journal position `until`. Pages are reported
+// only where `countsPages`. Moves the cursor on.
+void TellJobs(const std::vector<JobRecord>& queued, const std::map<uint32_t, JobRecord>& news,
+              const std::vector<uint32_t>& before, bool countsPages, bool newCursor,
+              uint64_t until, Win32JobCursor* cursor, std::vector<SpoolJob>* jobs);
+
+}  // namespace pelko

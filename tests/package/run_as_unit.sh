@@ -1,0 +1,77 @@
+#!/bin/bash
+# run_as_unit.sh UNIT [NAME=VALUE...]
+# Runs the unit's ExecStart= as systemd would, as far as the unit's settings
+# go that a test without a booted systemd can reproduce: only the given
+# environment, its UMask=, NoNewPrivileges=yes and an empty
+# CapabilityBoundingSet=, and in a mount namespace of its own
+# ProtectSystem=strict|full|yes, ProtectHome=yes, PrivateTmp=yes,
+# StateDirectory=, RuntimeDirectory= and ReadWritePaths=. With PELKO_UNIT_MOUNTS=no the mount
+# namespace is left out. It execs throughout: the caller's child becomes the
+# program itself.
+set -eu
+unit=$1
+shift
+
+setting() { sed -n "s/^$1=//p" "$unit" | tail -n 1; }
+settings() { sed -n "s/^$1=//p" "$unit"; }
+
+# Read-write bind mounts first, then the rest of the tree read-only.
+confine_mounts() {
+  local writable=() dir target skip
+  for dir in $(settings StateDirectory); do writable+=("/var/lib/$dir"); done
+  for dir in $(settings ReadWritePaths); do writable+=("${dir#-}"); done
+  for dir in $(settings RuntimeDirectory); do
+    mkdir -p "/run/$dir"
+    chmod "$(setting RuntimeDirectoryMode)" "/run/$dir" 2>/dev/null || true
+    writable+=("/run/$dir")
+  done
+  for dir in "${writable[@]}"; do
+    mkdir -p "$dir"
+    mount --bind "$dir" "$dir"
+  done
+  local protected=()
+  case $(setting ProtectSystem) in
+    strict)
+      while read -r target; do
+        case $target in /proc | /proc/* | /sys | /sys/* | /dev | /dev/*) continue ;; esac
+        skip=
+        for dir in "${writable[@]}"; do
+          if [[ $target == "$dir" ]]; then skip=1; fi
+        done
+        if [[ -z $skip ]]; then protected+=("$target"); fi
+      done < <(findmnt -rn -o TARGET)
+      ;;
+    full) protected=(/usr /boot /efi /etc) ;;
+    yes | true) protected=(/usr /boot /efi) ;;
+  esac
+  for target in "${protected[@]}"; do
+    if [[ -d $target ]]; then mount -o remount,bind,ro "$target" 2>/dev/null || true; fi
+  done
+  if [[ $(setting ProtectHome) == yes ]]; then
+    for dir in /home /root /run/user; do
+      if [[ -d $dir ]]; then mount -t tmpfs -o ro,mode=0755 tmpfs "$dir"; fi
+    done
+  fi
+  if [[ $(setting PrivateTmp) == yes ]]; then
+    mount -t tmpfs -o mode=1777 tmpfs /tmp
+    mount -t tmpfs -o mode=1777 tmpfs /var/tmp
+  fi
+}
+
+if [[ ${PELKO_UNIT_MOUNTS:-yes} == yes && ${1:-} != --confined ]]; then
+  exec unshare --mount --propagation private -- bash "$0" "$unit" --confined "$@"
+fi
+if [[ ${1:-} == --confined ]]; then
+  shift
+  confine_mounts
+fi
+
+mask=$(setting UMask)
+if [[ -n $mask ]]; then umask "$mask"; fi
+limits=()
+if [[ $(setting NoNewPrivileges) == yes ]]; then limits+=(--no-new-privs); fi
+if grep -qx 'CapabilityBoundingSet=' "$unit"; then
+  limits+=(--bounding-set=-all --inh-caps=-all)
+fi
+# shellcheck disable=SC2046  # ExecStart's words, as systemd splits them
+exec env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin "$@" setpriv "${limits[@]}" -- $(setting ExecStart)
