@@ -12,7 +12,16 @@ fi
 export PELKO_TEST_DIR
 PELKO_TEST_DIR=$(mktemp -d)
 chmod 755 "$PELKO_TEST_DIR"
-trap 'cups_env_stop; rm -rf "$PELKO_TEST_DIR"' EXIT
+# A test restarts the scheduler, which then runs by its pid file.
+stop_restarted() {
+  local pid
+  pid=$(cat "$CUPS_ENV_DIR/state/cupsd.pid" 2>/dev/null) || return 0
+  [[ -n $pid && $pid != "${CUPS_ENV_PID:-}" ]] || return 0
+  kill -TERM "$pid" 2>/dev/null
+  for _ in $(seq 1 50); do kill -0 "$pid" 2>/dev/null || return 0; sleep 0.1; done
+  kill -KILL "$pid" 2>/dev/null
+}
+trap 'stop_restarted; cups_env_stop; rm -rf "$PELKO_TEST_DIR"' EXIT
 export CUPS_ENV_ACCESSLOGLEVEL=all CUPS_ENV_MAXJOBS=4
 cups_env_start --tcp || exit 1
 cups_env_add_queue Office 0.3 2>/dev/null || exit 1

@@ -12,21 +12,33 @@
 // again after kSafetyFetch, so that a lost push costs at most that. While a
 // look would be answered from the last fetch, QuietMs says so, and a push
 // sets the queue's change signals: the watcher sleeps until one comes.
+//
+// Jobs that ended since a watcher's last listing are found with a Get-Jobs
+// for completed jobs from the lowest id that may still end untold (ids rise
+// across the server), asked only when one may have ended: a job of the last
+// fetch is gone, a push came, and every kAskEndedAtLeast all the same
+// (every second where pushes are not known to arrive). A job that came and went between two
+// fetches is announced by a push, so it is found too, also when the push
+// comes after the fetch: the lowest id moves up only with an answer for the
+// ended jobs. The queue's page counter is built from the same fetches
+// (cups_job_book.h), so a counter read just before a listing is answered
+// from the fetch that listing gets, and never runs ahead of its jobs.
 #include "agent/platform/spooler.h"
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstring>
-#include <ctime>
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <random>
-#include <set>
 #include <string>
 #include <vector>
 
 #include "agent/platform/posix/cups_client.h"
+#include "agent/platform/posix/cups_job_book.h"
 #include "agent/platform/posix/cups_push.h"
 
 namespace pelko {
@@ -36,10 +48,14 @@ namespace {
 using SteadyClock = std::chrono::steady_clock;
 using std::chrono::milliseconds;
 
-constexpr uint32_t kInvalidHandle = 6;  // ERROR_INVALID_HANDLE
-constexpr uint32_t kAccessDenied = 5;
-
 constexpr auto kSafetyFetch = milliseconds(1000);
+constexpr auto kCounterServesListing = milliseconds(10);
+// Ended jobs are asked for this often even with no sign of one: a push
+// lost costs at most that. Where pushes are not known to arrive, a job that
+// came and went shows no sign at all: it is found within the shorter time,
+// and the queue, looked at every 20 ms, is not asked twice per look.
+constexpr auto kAskEndedAtLeast = std::chrono::seconds(10);
+constexpr auto kAskEndedUnannounced = std::chrono::seconds(1);
 constexpr std::size_t kMaxNames = 4096;
 constexpr auto kMissingFor = milliseconds(1000);
 constexpr int kLeaseSeconds = 90;
@@ -48,31 +64,19 @@ constexpr auto kRetrySubscribe = std::chrono::seconds(60);
 // Pushes promised but not seen for this long: start a new subscription.
 constexpr auto kResubscribeAfter = std::chrono::seconds(30);
 
-struct Job {
-  uint32_t id = 0;
-  std::string user;
-  std::string title;
-  std::string host;
-  bool hasUser = false;
-  bool hasTitle = false;
-  bool hasHost = false;
-  uint32_t status = 0;
-  uint32_t priority = 0;
-  uint32_t pagesPrinted = 0;
-  int64_t created = 0;
-};
-
-using JobList = std::vector<Job>;
-
 struct Watch {
   CupsServer server;
   std::string queue;
   std::string printerUri;
 
-  std::mutex mutex;  // held by one fetch or upkeep at a time
-  std::shared_ptr<const JobList> jobs;
+  std::mutex mutex;  // held by one fetch or upkeep at a time; guards all but the atomics
+  CupsJobBook book;
+  bool answered = false;  // the last fetch succeeded
+  bool servesListing = false;  // a counter reading's fetch, for the listing after it
   SteadyClock::time_point fetched;
+  SteadyClock::time_point endedAsked;
   uint64_t pushesAtFetch = 0;
+  std::map<const void*, uint64_t> cursors;  // each listing cursor: the last ended job it told
   std::string localAddress;
   bool reachedBySocket = false;
   int subscription = 0;
@@ -88,13 +92,15 @@ struct Watch {
   std::vector<Signal*> changeSignals;  // under the spooler's mutex
 };
 
-constexpr uint32_t kPrinterMagic = 0x50524E54;
-
-struct Printer {
-  uint32_t magic = kPrinterMagic;
-  std::shared_ptr<Watch> watch;
-  std::shared_ptr<const JobList> sized;  // the list a size query measured
-  bool listed = false;
+// A watcher's place in its queue's ended jobs.
+class CupsCursor : public JobCursor {
+ public:
+  explicit CupsCursor(std::shared_ptr<Watch> watch) : watch(std::move(watch)) {}
+  ~CupsCursor() override {
+    std::lock_guard<std::mutex> lock(watch->mutex);
+    watch->cursors.erase(this);
+  }
+  const std::shared_ptr<Watch> watch;
 };
 
 // "Office" or "\\host\Office".
@@ -111,31 +117,18 @@ bool ParsePrinterName(const std::string& name, CupsServer* server, std::string* 
   return IsQueueName(*queue) && ServerForMachine(machine, server);
 }
 
-const char* Text(ipp_attribute_t* attribute) {
+std::optional<std::string> Text(ipp_attribute_t* attribute) {
   const char* text = ippGetString(attribute, 0, nullptr);
-  return text != nullptr ? text : "";
+  if (text == nullptr) return std::nullopt;
+  return std::string(text);
 }
 
-uint32_t StatusOf(int state) {
-  switch (state) {
-    case IPP_JSTATE_HELD:
-    case IPP_JSTATE_STOPPED:
-      return kJobStatusPaused;
-    case IPP_JSTATE_PROCESSING:
-      return kJobStatusPrinting;
-    default:
-      return 0;
-  }
-}
-
-JobList ParseJobs(ipp_t* response) {
-  JobList jobs;
-  Job job;
-  bool inJob = false;
+std::vector<CupsJob> ParseJobs(ipp_t* response) {
+  std::vector<CupsJob> jobs;
+  CupsJob job;
   auto finish = [&] {
-    if (inJob && job.id != 0) jobs.push_back(job);
-    job = Job();
-    inJob = false;
+    if (job.id != 0) jobs.push_back(job);
+    job = CupsJob();
   };
   for (ipp_attribute_t* a = ippFirstAttribute(response); a != nullptr;
        a = ippNextAttribute(response)) {
@@ -145,48 +138,30 @@ JobList ParseJobs(ipp_t* response) {
       continue;
     }
     if (ippGetGroupTag(a) != IPP_TAG_JOB) continue;
-    inJob = true;
     if (!std::strcmp(name, "job-id")) {
-      job.id = static_cast<uint32_t>(ippGetInteger(a, 0));
+      const int id = ippGetInteger(a, 0);
+      job.id = id > 0 ? static_cast<uint32_t>(id) : 0;
+    } else if (!std::strcmp(name, "job-uuid")) {
+      job.uuid = Text(a).value_or("");
     } else if (!std::strcmp(name, "job-originating-user-name")) {
       job.user = Text(a);
-      job.hasUser = true;
     } else if (!std::strcmp(name, "job-name")) {
       job.title = Text(a);
-      job.hasTitle = true;
-    } else if (!std::strcmp(name, "job-originating-host-name")) {
-      job.host = Text(a);
-      job.hasHost = true;
     } else if (!std::strcmp(name, "job-state")) {
-      job.status = StatusOf(ippGetInteger(a, 0));
-    } else if (!std::strcmp(name, "job-priority")) {
-      const int priority = ippGetInteger(a, 0);
-      job.priority = static_cast<uint32_t>(priority < 1 ? 1 : priority > 99 ? 99 : priority);
+      job.state = ippGetInteger(a, 0);
     } else if (!std::strcmp(name, "job-impressions-completed")) {
       const int pages = ippGetInteger(a, 0);
-      job.pagesPrinted = pages > 0 ? static_cast<uint32_t>(pages) : 0;
-    } else if (!std::strcmp(name, "time-at-creation")) {
-      job.created = ippGetInteger(a, 0);
+      job.pages = pages > 0 ? static_cast<uint32_t>(pages) : 0;
     }
   }
   finish();
   return jobs;
 }
 
-SystemTime ToSystemTime(int64_t seconds) {
-  SystemTime t{};
-  if (seconds <= 0) return t;
-  const time_t at = static_cast<time_t>(seconds);
-  std::tm utc{};
-  if (gmtime_r(&at, &utc) == nullptr) return t;
-  t.wYear = static_cast<uint16_t>(utc.tm_year + 1900);
-  t.wMonth = static_cast<uint16_t>(utc.tm_mon + 1);
-  t.wDayOfWeek = static_cast<uint16_t>(utc.tm_wday);
-  t.wDay = static_cast<uint16_t>(utc.tm_mday);
-  t.wHour = static_cast<uint16_t>(utc.tm_hour);
-  t.wMinute = static_cast<uint16_t>(utc.tm_min);
-  t.wSecond = static_cast<uint16_t>(utc.tm_sec);
-  return t;
+SpoolStatus StatusOf(const CupsResult& result) {
+  if (result.failure == CupsFailure::kUnreachable) return SpoolStatus::kUnavailable;
+  if (result.status == IPP_STATUS_ERROR_NOT_FOUND) return SpoolStatus::kNoQueue;
+  return SpoolStatus::kFailed;
 }
 
 std::string NewToken() {
@@ -214,93 +189,61 @@ class CupsSpooler : public Spooler {
     }
   }
 
-  uint32_t OpenPrinterA(const std::string& name, PrinterHandle* printer) override {
-    *printer = nullptr;
+  SpoolStatus ListJobs(const std::string& name, std::unique_ptr<JobCursor>* cursor,
+                       std::vector<SpoolJob>* jobs) override {
+    jobs->clear();
     std::shared_ptr<Watch> watch = WatchFor(name);
-    if (!watch) return kErrorInvalidPrinterName;
-    auto* opened = new Printer;
-    opened->watch = std::move(watch);
-    std::lock_guard<std::mutex> lock(mutex);
-    open.insert(opened);
-    *printer = opened;
-    return 0;
-  }
-
-  uint32_t EnumJobsA(PrinterHandle handle, uint32_t firstJob, uint32_t jobCount,
-                    uint32_t level, uint8_t* buffer, uint32_t bufferSize, uint32_t* needed,
-                    uint32_t* returned) override {
-    *needed = 0;
-    *returned = 0;
-    Printer* printer = Find(handle);
-    if (printer == nullptr) return kInvalidHandle;
-    if (level != 1) return kErrorInvalidLevel;
-
-    std::shared_ptr<const JobList> jobs = printer->sized;
-    if (!jobs) {
-      const uint32_t error = Current(*printer->watch, &jobs);
-      if (error != 0) return error;
-    }
-    const std::size_t first = std::min<std::size_t>(firstJob, jobs->size());
-    const std::size_t count = std::min<std::size_t>(jobCount, jobs->size() - first);
-    uint64_t bytes = count * sizeof(JobInfo1);
-    for (std::size_t i = first; i < first + count; ++i) {
-      const Job& job = (*jobs)[i];
-      bytes += printer->watch->queue.size() + 1;
-      if (job.hasUser) bytes += job.user.size() + 1;
-      if (job.hasTitle) bytes += job.title.size() + 1;
-      if (job.hasHost) bytes += job.host.size() + 1;
-    }
-    if (bytes > UINT32_MAX) return kErrorNotEnoughMemory;
-    *needed = static_cast<uint32_t>(bytes);
-    if (bytes > bufferSize || (bytes > 0 && buffer == nullptr)) {
-      // The call with a buffer of this size gets this very list.
-      printer->sized = jobs;
-      return kErrorInsufficientBuffer;
-    }
-    printer->sized.reset();
-    printer->listed = true;
-
-    auto* records = reinterpret_cast<JobInfo1*>(buffer);
-    char* strings = reinterpret_cast<char*>(buffer + count * sizeof(JobInfo1));
-    auto put = [&strings](const std::string& text) {
-      char* start = strings;
-      std::memcpy(start, text.c_str(), text.size() + 1);
-      strings += text.size() + 1;
-      return start;
-    };
-    for (std::size_t i = 0; i < count; ++i) {
-      const Job& job = (*jobs)[first + i];
-      JobInfo1 record{};
-      record.JobId = job.id;
-      record.pPrinterName = put(printer->watch->queue);
-      record.pMachineName = job.hasHost ? put(job.host) : nullptr;
-      record.pUserName = job.hasUser ? put(job.user) : nullptr;
-      record.pDocument = job.hasTitle ? put(job.title) : nullptr;
-      record.Status = job.status;
-      record.Priority = job.priority;
-      record.Position = static_cast<uint32_t>(first + i + 1);
-      record.PagesPrinted = job.pagesPrinted;
-      record.Submitted = ToSystemTime(job.created);
-      std::memcpy(&records[i], &record, sizeof record);
-    }
-    *returned = static_cast<uint32_t>(count);
-    return 0;
-  }
-
-  uint32_t ClosePrinter(PrinterHandle handle) override {
-    Printer* printer = nullptr;
+    if (!watch) return SpoolStatus::kNoQueue;
+    auto* mine = dynamic_cast<CupsCursor*>(cursor->get());
+    if (mine != nullptr && mine->watch != watch) mine = nullptr;  // another queue's: start anew
+    bool asked = false;
     {
-      std::lock_guard<std::mutex> lock(mutex);
-      auto found = open.find(static_cast<Printer*>(handle));
-      if (found == open.end()) return kInvalidHandle;
-      printer = *found;
-      open.erase(found);
+      // A cursor replaced goes once the lock is let go: it takes its own.
+      std::unique_ptr<JobCursor> replaced;
+      std::lock_guard<std::mutex> lock(watch->mutex);
+      // The listing right after a counter reading gets that reading's fetch
+      // (also when a push came since: what it announces is seen next time);
+      // a later one, a fresh fetch.
+      const bool fromCounter = watch->answered && watch->servesListing &&
+                               SteadyClock::now() - watch->fetched < kCounterServesListing;
+      watch->servesListing = false;
+      if (!fromCounter && !AnswersFromLastFetch(*watch, SteadyClock::now() - watch->fetched)) {
+        const SpoolStatus status = Fetch(*watch);
+        if (status != SpoolStatus::kOk) return status;
+        asked = true;
+      }
+      *jobs = watch->book.Active();
+      if (mine == nullptr) {
+        auto fresh = std::make_unique<CupsCursor>(watch);
+        mine = fresh.get();
+        watch->cursors[mine] = watch->book.LastSeq();  // from now
+        replaced = std::move(*cursor);
+        *cursor = std::move(fresh);
+      } else {
+        uint64_t& told = watch->cursors[mine];
+        watch->book.EndedAfter(told, jobs, &told);
+      }
+      uint64_t needed = watch->book.LastSeq();
+      for (const auto& [who, told] : watch->cursors) needed = std::min(needed, told);
+      watch->book.ForgetEndedUpTo(needed);
     }
     // Upkeep of the subscription only where the server just answered, and
-    // at most one request of it per poll.
-    if (printer->listed) Upkeep(*printer->watch);
-    delete printer;
-    return 0;
+    // at most one request of it per look.
+    if (asked) Upkeep(*watch);
+    return SpoolStatus::kOk;
+  }
+
+  SpoolStatus ReadPageTotal(const std::string& name, uint32_t* total) override {
+    std::shared_ptr<Watch> watch = WatchFor(name);
+    if (!watch) return SpoolStatus::kNoQueue;
+    std::lock_guard<std::mutex> lock(watch->mutex);
+    if (!AnswersFromLastFetch(*watch, SteadyClock::now() - watch->fetched)) {
+      const SpoolStatus status = Fetch(*watch);
+      if (status != SpoolStatus::kOk) return status;
+    }
+    watch->servesListing = true;
+    *total = watch->book.Total();
+    return SpoolStatus::kOk;
   }
 
   void AddChangeSignal(const std::string& name, Signal* changed) override {
@@ -330,15 +273,9 @@ class CupsSpooler : public Spooler {
   }
 
  private:
-  Printer* Find(PrinterHandle handle) {
-    std::lock_guard<std::mutex> lock(mutex);
-    auto found = open.find(static_cast<Printer*>(handle));
-    return found != open.end() && (*found)->magic == kPrinterMagic ? *found : nullptr;
-  }
-
   // The watch of a printer name, made on first use; nullptr for a name that
   // is no queue. A name is parsed once (the default server is the process's
-  // for good): opens come every 20 ms per queue.
+  // for good): looks come every 20 ms per queue.
   std::shared_ptr<Watch> WatchFor(const std::string& name) {
     {
       std::lock_guard<std::mutex> lock(mutex);
@@ -369,7 +306,7 @@ class CupsSpooler : public Spooler {
   // printed sends no event). A queue with jobs is polled anyway only once
   // per accounting pass, every two seconds or more. Under watch.mutex.
   static bool AnswersFromLastFetch(const Watch& watch, SteadyClock::duration age) {
-    return watch.jobs && watch.jobs->empty() && watch.confirmed.load() &&
+    return watch.answered && watch.book.Empty() && watch.confirmed.load() &&
            watch.pushes.load() == watch.pushesAtFetch && age < kSafetyFetch;
   }
 
@@ -388,54 +325,86 @@ class CupsSpooler : public Spooler {
     }
   }
 
-  uint32_t Current(Watch& watch, std::shared_ptr<const JobList>* jobs) {
-    std::lock_guard<std::mutex> lock(watch.mutex);
+  // Get-Jobs for the queue's jobs in `which` state, from the job id given.
+  CupsResult GetJobs(const Watch& watch, const char* which, uint32_t firstId, bool idsOnly) {
+    ipp_t* request = NewRequest(IPP_OP_GET_JOBS, watch.printerUri);
+    ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "which-jobs", nullptr, which);
+    if (firstId > 1) {
+      ippAddInteger(request, IPP_TAG_OPERATION, IPP_TAG_INTEGER, "first-job-id",
+                    static_cast<int>(std::min<uint32_t>(firstId, INT32_MAX)));
+    }
+    // The job id alone spares the scheduler loading the history from disk.
+    static const char* const idOnly[] = {"job-id"};
+    static const char* const wanted[] = {"job-id",   "job-uuid",  "job-originating-user-name",
+                                         "job-name", "job-state", "job-impressions-completed"};
+    if (idsOnly) {
+      ippAddStrings(request, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes", 1,
+                    nullptr, idOnly);
+    } else {
+      ippAddStrings(request, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes",
+                    static_cast<int>(std::size(wanted)), nullptr, wanted);
+    }
+    return client.Request(watch.server, request);
+  }
+
+  // Asks the server for the queue's jobs into the book. Under watch.mutex.
+  SpoolStatus Fetch(Watch& watch) {
     const auto now = SteadyClock::now();
     const uint64_t pushes = watch.pushes.load();
-    if (AnswersFromLastFetch(watch, now - watch.fetched)) {
-      *jobs = watch.jobs;
-      return 0;
-    }
-
     // A queue the server does not have is not asked for again at every look.
-    if (now < watch.missingUntil) return kErrorInvalidPrinterName;
+    if (now < watch.missingUntil) return SpoolStatus::kNoQueue;
 
-    ipp_t* request = NewRequest(IPP_OP_GET_JOBS, watch.printerUri);
-    ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "which-jobs", nullptr,
-                 "not-completed");
-    static const char* const wanted[] = {
-        "job-id",           "job-originating-user-name", "job-name",
-        "job-originating-host-name", "job-state", "job-priority",
-        "job-impressions-completed", "time-at-creation"};
-    ippAddStrings(request, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes",
-                  static_cast<int>(std::size(wanted)), nullptr, wanted);
-    CupsResult result = client.Request(watch.server, request);
-    if (result.failure != CupsFailure::kNone) {
-      watch.jobs.reset();
-      if (result.failure == CupsFailure::kUnreachable) return kErrorServerUnavailable;
-      if (result.status == IPP_STATUS_ERROR_NOT_FOUND) {
-        watch.missingUntil = now + kMissingFor;
-        return kErrorInvalidPrinterName;
-      }
-      return kAccessDenied;
-    }
-    auto fresh = std::make_shared<const JobList>(ParseJobs(result.response));
+    CupsResult result = GetJobs(watch, "not-completed", 0, false);
+    if (result.failure != CupsFailure::kNone) return Failed(watch, result, now);
+    const std::vector<CupsJob> active = ParseJobs(result.response);
     ippDelete(result.response);
+    const std::string localAddress = result.localAddress;
 
-    if (watch.jobs && watch.jobs->empty() && !fresh->empty() && watch.confirmed.load() &&
-        pushes == watch.pushesAtFetch) {
+    const bool wasEmpty = watch.answered && watch.book.Empty();
+    const bool pushed = pushes != watch.pushesAtFetch;
+    int unseen = 0;
+    if (!watch.book.Begun()) {
+      result = GetJobs(watch, "completed", 0, true);
+      if (result.failure != CupsFailure::kNone) return Failed(watch, result, now);
+      uint32_t highest = 0;
+      for (const CupsJob& job : ParseJobs(result.response)) highest = std::max(highest, job.id);
+      ippDelete(result.response);
+      watch.book.Begin(active, highest);
+      watch.endedAsked = now;
+    } else if (pushed || watch.book.LostSight(active) ||
+               now - watch.endedAsked >=
+                   (watch.confirmed.load() ? kAskEndedAtLeast : kAskEndedUnannounced)) {
+      result = GetJobs(watch, "completed", watch.book.Floor(), false);
+      if (result.failure != CupsFailure::kNone) return Failed(watch, result, now);
+      const std::vector<CupsJob> ended = ParseJobs(result.response);
+      ippDelete(result.response);
+      unseen = watch.book.Take(active, true, ended);
+      watch.endedAsked = now;
+    } else {
+      unseen = watch.book.Take(active, false, {});
+    }
+
+    if (watch.confirmed.load() && !pushed &&
+        (unseen > 0 || (wasEmpty && !watch.book.Empty()))) {
       // A job came and no push told us: pushes are not to be relied on
       // until one arrives again.
       watch.confirmed.store(false);
       watch.unconfirmedSince = now;
     }
-    watch.jobs = fresh;
+    watch.answered = true;
     watch.fetched = now;
     watch.pushesAtFetch = pushes;
-    watch.localAddress = result.localAddress;
+    watch.localAddress = localAddress;
     watch.reachedBySocket = watch.server.IsSocket();
-    *jobs = fresh;
-    return 0;
+    return SpoolStatus::kOk;
+  }
+
+  SpoolStatus Failed(Watch& watch, CupsResult& result, SteadyClock::time_point now) {
+    ippDelete(result.response);
+    watch.answered = false;
+    const SpoolStatus status = StatusOf(result);
+    if (status == SpoolStatus::kNoQueue) watch.missingUntil = now + kMissingFor;
+    return status;
   }
 
   void Upkeep(Watch& watch) {
@@ -542,7 +511,6 @@ class CupsSpooler : public Spooler {
   std::map<std::string, std::shared_ptr<Watch>> watches;
   std::map<std::string, std::shared_ptr<Watch>> byName;
   std::map<std::string, std::weak_ptr<Watch>> tokens;
-  std::set<Printer*> open;
 };
 
 }  // namespace

@@ -1,0 +1,269 @@
+#!/bin/bash
+# accounting_cups_test.sh BIN_DIR [--restart]
+# Jobs printed at once by several users on several queues of a private cupsd,
+# judged by CUPS's own count: every job in its page_log ("total" lines) must
+# have exactly one entry in its printer's daily log, with exactly the pages
+# CUPS counted and their cost, and every Total must be the sum of the day.
+# One job is cancelled while it prints, one is held and released later; with
+# --restart the scheduler is also restarted while the jobs print.
+# Prints "jobs accounted exactly: N / M" and the time from each job's end
+# to its final entry.
+set -u
+bin=$(readlink -f "$1")
+restart=${2:-}
+here=$(dirname "$(readlink -f "${BASH_SOURCE[0]}")")
+source "$here/../cups/cups-env.sh"
+source "$here/../lib/check.sh"
+if [[ $(id -u) -ne 0 ]] || ! command -v cupsd >/dev/null || ! command -v runuser >/dev/null; then
+  echo "SKIP: needs root, cupsd and runuser"
+  exit 77
+fi
+[[ -x $bin/pelkomon && -x $bin/pelkoreg ]] || { echo "no pelkomon in $bin" >&2; exit 2; }
+
+queues=(Front Lab Back)
+declare -A cost=([Front]=5 [Lab]=7 [Back]=3)
+declare -A pace=([Front]=0.1 [Lab]=0.15 [Back]=0.05)  # seconds a page
+jobs_per_user=8
+
+work=$(mktemp -d)
+chmod 755 "$work"
+users=()
+agent=
+poller=
+cleanup() {
+  [[ -n $poller ]] && kill "$poller" 2>/dev/null && wait "$poller" 2>/dev/null
+  if [[ -n $agent ]]; then
+    kill -TERM "$agent" 2>/dev/null
+    for _ in $(seq 1 50); do kill -0 "$agent" 2>/dev/null || break; sleep 0.1; done
+    kill -KILL "$agent" 2>/dev/null
+    wait "$agent" 2>/dev/null
+  fi
+  cups_env_stop
+  local user
+  for user in "${users[@]}"; do userdel "$user" 2>/dev/null; done
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+# wait_for SECONDS COMMAND...: true once COMMAND succeeds.
+wait_for() {
+  local limit=$(($1 * 10))
+  shift
+  for _ in $(seq 1 "$limit"); do
+    "$@" && return 0
+    sleep 0.1
+  done
+  return 1
+}
+
+now_ms() { echo $(($(date +%s%N) / 1000000)); }
+
+document() {  # document PAGES: a PostScript file of that many pages
+  local file=$work/doc$1.ps i
+  [[ -f $file ]] && { echo "$file"; return; }
+  {
+    printf '%%!PS-Adobe-3.0\n%%%%Pages: %d\n%%%%EndComments\n' "$1"
+    for i in $(seq 1 "$1"); do
+      printf '%%%%Page: %d %d\n/Helvetica findfont 24 scalefont setfont ' "$i" "$i"
+      printf '72 720 moveto (Page %d) show showpage\n' "$i"
+    done
+    printf '%%%%EOF\n'
+  } >"$file"
+  chmod 644 "$file"
+  echo "$file"
+}
+
+# submit USER QUEUE PAGES OPTIONS...: prints as that user; the job id.
+submit() {
+  local user=$1 queue=$2 pages=$3
+  shift 3
+  runuser -u "$user" -- env CUPS_SERVER="$CUPS_SERVER" \
+    lp -d "$queue" "$@" "$(document "$pages")" 2>/dev/null |
+    sed -n 's/^request id is [^ ]*-\([0-9]*\) .*/\1/p'
+}
+
+queue_empty() { [[ -z $(lpstat -o "$1" 2>/dev/null) ]]; }
+all_empty() {
+  local queue
+  for queue in "${queues[@]}"; do queue_empty "$queue" || return 1; done
+}
+printing() { lpq -P "$1" 2>/dev/null | grep -q "^active .* $2 "; }
+
+log_of() { echo "$work/pelko/Logs/$1_$(date +%Y%m%d).xml"; }
+
+# "id pages cost" of every entry in a daily log.
+entries() {
+  grep -o '<id>[0-9]*</id><user>[^<]*</user> <printer>[^<]*</printer><doc>[^<]*</doc> <pages>[0-9-]*</pages> <cost>[0-9-]*</cost>' \
+    "$1" 2>/dev/null |
+    sed 's|<id>\([0-9]*\)</id><user>\([^<]*\)</user>.*<pages>\([0-9-]*\)</pages> <cost>\([0-9-]*\)</cost>|\1 \3 \4 \2|'
+}
+
+# Every quarter second: when each page_log line and each entry's page count
+# was first seen, for the latencies.
+poll() {
+  local seen=0 line count id pages
+  declare -A known
+  for _ in $(seq 1 4000); do
+    count=$(cat "$CUPS_ENV_DIR/log/page_log" 2>/dev/null | wc -l)
+    if ((count > seen)); then
+      sed -n "$((seen + 1)),${count}p" "$CUPS_ENV_DIR/log/page_log" |
+        while read -r line; do echo "$(now_ms) $line"; done >>"$work/ends"
+      seen=$count
+    fi
+    for queue in "${queues[@]}"; do
+      while read -r id pages _; do
+        [[ -n $id && -z ${known[$id.$pages]:-} ]] || continue
+        known[$id.$pages]=1
+        echo "$(now_ms) $id $pages" >>"$work/seen"
+      done < <(entries "$(log_of "$queue")")
+    done
+    sleep 0.25
+  done
+}
+
+reg() { PELKO_REGISTRY=$work/registry "$bin/pelkoreg" "$@" >/dev/null; }
+
+# Three users of our own, so that CUPS records real originating users.
+for n in 1 2 3; do
+  user=pk$$u$n
+  useradd -M -N -s /usr/sbin/nologin "$user" || exit 1
+  users+=("$user")
+done
+
+cups_env_start || exit 1
+chmod 755 "$CUPS_ENV_DIR"
+for queue in "${queues[@]}"; do
+  cups_env_add_queue "$queue" "${pace[$queue]}" 2>/dev/null || exit 1
+done
+
+mkdir -p "$work/pelko/Logs"
+reg add 'HKLM\Software\Pelko' /v Path /t REG_SZ /d "$work/pelko" /f
+reg add 'HKLM\Software\Pelko' /v nPrinters /t REG_DWORD /d ${#queues[@]} /f
+i=0
+for queue in "${queues[@]}"; do
+  i=$((i + 1))
+  reg add 'HKLM\Software\Pelko' /v "Printer$i" /t REG_SZ /d "$queue" /f
+  reg add 'HKLM\Software\Pelko' /v "Printer${i}Cost" /t REG_DWORD /d "${cost[$queue]}" /f
+done
+reg add 'HKLM\Software\Pelko' /v AppIsRunning /t REG_DWORD /d 1 /f
+
+PELKO_REGISTRY=$work/registry "$bin/pelkomon" >"$work/agent.out" 2>&1 &
+agent=$!
+poll &
+poller=$!
+sleep 2  # the workers have taken their first look
+
+# A 12-page job that is cancelled while it prints, and one held.
+cancelled=$(submit "${users[0]}" Lab 12 -t cancelled)
+held=$(submit "${users[1]}" Front 3 -H hold -t held)
+# Everybody prints at once: 1 to 5 pages, every third job with two copies.
+k=0
+submissions=()
+for queue in "${queues[@]}"; do
+  for user in "${users[@]}"; do
+    for j in $(seq 1 $jobs_per_user); do
+      k=$((k + 1))
+      copies=()
+      ((k % 3 == 0)) && copies=(-n 2)
+      submit "$user" "$queue" $((k % 5 + 1)) "${copies[@]}" -t "job $k" >/dev/null &
+      submissions+=($!)
+    done
+  done
+done
+cut=no
+wait_for 20 printing Lab "$cancelled" && cancel "$cancelled" && cut=yes
+if [[ $restart == --restart ]]; then
+  sleep 2
+  echo "restarting cupsd while jobs print"
+  cups_env_restart || exit 1
+fi
+sleep 3
+lp -i "$held" -H resume >/dev/null
+wait "${submissions[@]}"
+# CUPS logs a "total" line at every end of a job's processing (a restart
+# ends it once more); its last one is the job's count.
+declare -A printed_on counted
+lines=0
+read_page_log() {
+  local printer user id rest
+  printed_on=()
+  counted=()
+  lines=0
+  while read -r printer user id rest; do
+    [[ $rest == *" total "* ]] || continue
+    printed_on[$id]=$printer
+    counted[$id]=${rest##* }
+    lines=$((lines + 1))
+  done <"$CUPS_ENV_DIR/log/page_log"
+}
+
+# judge_jobs [quiet]: exact := how many jobs have one entry, with CUPS's
+# pages and their cost; the others are named unless quiet.
+judge_jobs() {
+  local id queue found expected
+  exact=0
+  for id in "${!counted[@]}"; do
+    queue=${printed_on[$id]}
+    found=$(entries "$(log_of "$queue")" | awk -v id="$id" '$1 == id')
+    expected="$id ${counted[$id]} $((counted[$id] * cost[$queue]))"
+    if [[ -n $found && $(wc -l <<<"$found") -eq 1 && ${found% *} == "$expected" ]]; then
+      exact=$((exact + 1))
+    elif [[ -z ${1:-} ]]; then
+      echo "job $id on $queue: CUPS counted ${counted[$id]}, log has: ${found:-nothing}"
+    fi
+  done
+}
+all_exact() {
+  judge_jobs quiet
+  ((exact == ${#counted[@]}))
+}
+
+# The queues print for about a minute. Then the entries are given time to
+# be complete, and a little more: no later pass may change them.
+wait_for 240 all_empty || echo "FAIL: the queues did not empty"
+read_page_log
+wait_for 60 all_exact
+sleep 3
+
+read_page_log
+if [[ $restart == --restart ]]; then
+  echo "jobs the restart cut short: $((lines - ${#counted[@]}))"
+  check "the restart cut jobs short" yes "$( ((lines > ${#counted[@]})) && echo yes)"
+fi
+judge_jobs
+total_jobs=${#counted[@]}
+for queue in "${queues[@]}"; do
+  file=$(log_of "$queue")
+  total=$(sed -n 's|.*<entry><user>Total</user><cost>\([0-9-]*\)</cost></entry></log>$|\1|p' \
+    "$file" 2>/dev/null)
+  check "$queue: Total is the sum of its entries" \
+    "$(entries "$file" | awk '{ s += $3 } END { print s + 0 }')" "$total"
+  pages=0
+  for id in "${!counted[@]}"; do
+    [[ ${printed_on[$id]} == "$queue" ]] && pages=$((pages + counted[$id]))
+  done
+  check "$queue: Total is CUPS's pages at ${cost[$queue]} a page" $((pages * cost[$queue])) "$total"
+done
+check "the users are CUPS's" 3 "$(cat "$(log_of Front)" "$(log_of Lab)" "$(log_of Back)" 2>/dev/null |
+  grep -o "<user>pk$$u[0-9]</user>" | sort -u | wc -l)"
+check "a job was cancelled while it printed" yes "$cut"
+check "the cancelled job was counted by CUPS" yes "$([[ -n ${counted[$cancelled]:-} ]] && echo yes)"
+check "the held job was counted by CUPS" 3 "${counted[$held]:-none}"
+check "agent still running" yes "$(kill -0 "$agent" 2>/dev/null && echo yes)"
+check "agent wrote nothing to its output" "" "$(cat "$work/agent.out")"
+
+# Latency: from the job's last "total" line to its entry with those pages.
+latencies=$(for id in "${!counted[@]}"; do
+  ended=$(awk -v id="$id" '$4 == id && / total / { t = $1 } END { print t }' "$work/ends")
+  final=$(awk -v id="$id" -v p="${counted[$id]}" '$2 == id && $3 == p { print $1; exit }' \
+    "$work/seen" 2>/dev/null)
+  [[ -n $ended && -n $final ]] && echo $((final > ended ? final - ended : 0))
+done | sort -n)
+if [[ -n $latencies ]]; then
+  n=$(wc -l <<<"$latencies")
+  echo "latency from a job's end to its final entry, ms: median $(sed -n "$(((n + 1) / 2))p" \
+    <<<"$latencies"), max $(tail -1 <<<"$latencies") (over $n jobs)"
+fi
+echo "jobs accounted exactly: $exact / $total_jobs"
+check "every job accounted exactly" "$total_jobs" "$exact"
+[[ $failures -eq 0 ]]
