@@ -9,7 +9,6 @@ Env PlatformEnv() {
   env.threads = &PlatformThreads();
   env.files = &PlatformFileSystem();
   env.spooler = &PlatformSpooler();
-  env.perf = &PlatformPerfData();
   env.launcher = &PlatformLauncher();
   env.system = &PlatformSystemInfo();
   static TroubleReport troubles(&PlatformLogger());

@@ -7,7 +7,6 @@
 #include "agent/platform/files.h"
 #include "agent/platform/launcher.h"
 #include "agent/platform/logger.h"
-#include "agent/platform/pdh/perf_data.h"
 #include "agent/platform/registry.h"
 #include "agent/platform/spooler.h"
 #include "agent/platform/system_info.h"
@@ -21,7 +20,6 @@ struct Env {
   Threads* threads = nullptr;
   FileSystem* files = nullptr;
   Spooler* spooler = nullptr;
-  PerfData* perf = nullptr;
   Launcher* launcher = nullptr;
   SystemInfo* system = nullptr;
   TroubleReport* troubles = nullptr;  // may be null: nothing is said

@@ -6,7 +6,6 @@
 #include "tests/fakes/fake_files.h"
 #include "tests/fakes/fake_launcher.h"
 #include "tests/fakes/fake_logger.h"
-#include "tests/fakes/fake_perf_data.h"
 #include "tests/fakes/fake_registry.h"
 #include "tests/fakes/fake_spooler.h"
 #include "tests/fakes/fake_system_info.h"
@@ -21,7 +20,6 @@ struct FakeEnv {
     env.threads = &threads;
     env.files = &files;
     env.spooler = &spooler;
-    env.perf = &perf;
     env.launcher = &launcher;
     env.system = &system;
     env.troubles = &troubles;
@@ -34,7 +32,6 @@ struct FakeEnv {
   FakeThreads threads;
   FakeFileSystem files;
   FakeSpooler spooler;
-  FakePerfData perf;
   FakeLauncher launcher;
   FakeSystemInfo system;
   FakeLogger logger;
