@@ -46,10 +46,11 @@ namespace {
 
 // A number is exactly four bytes of data, whatever its type: "3" typed as
 // REG_SZ must not read as 51.
-bool QueryNumber(Registry& registry, RegKey key, const std::string& name, uint32_t* number) {
+bool QueryNumber(Registry& registry, RegKey key, const std::string& name, uint32_t* number,
+                 uint32_t* type) {
   uint8_t data[4] = {0, 0, 0, 0};
   uint32_t size = sizeof data;
-  if (registry.QueryValue(key, name, nullptr, data, &size) != kErrorSuccess ||
+  if (registry.QueryValue(key, name, type, data, &size) != kErrorSuccess ||
       size != sizeof data) {
     return false;
   }
@@ -58,9 +59,10 @@ bool QueryNumber(Registry& registry, RegKey key, const std::string& name, uint32
   return true;
 }
 
-bool QueryText(Registry& registry, RegKey key, const std::string& name, std::string* text) {
+bool QueryText(Registry& registry, RegKey key, const std::string& name, std::string* text,
+               uint32_t* type) {
   uint32_t size = 0;
-  if (registry.QueryValue(key, name, nullptr, nullptr, &size) != kErrorSuccess) return false;
+  if (registry.QueryValue(key, name, type, nullptr, &size) != kErrorSuccess) return false;
   std::vector<char> buffer(size + 1, '\0');
   uint32_t got = size;
   if (registry.QueryValue(key, name, nullptr, reinterpret_cast<uint8_t*>(buffer.data()), &got) !=
@@ -81,16 +83,18 @@ T RegistryValue<T>::Read() {
     return defaultValue;
   }
   T fresh{};
+  uint32_t type = kRegNone;
   bool ok;
   if constexpr (std::is_same_v<T, uint32_t>) {
-    ok = QueryNumber(*registry, openKey, valueName, &fresh);
+    ok = QueryNumber(*registry, openKey, valueName, &fresh, &type);
   } else {
-    ok = QueryText(*registry, openKey, valueName, &fresh);
+    ok = QueryText(*registry, openKey, valueName, &fresh, &type);
   }
   registry->CloseKey(openKey);
   openKey = nullptr;
   if (!ok) return defaultValue;
   value = std::move(fresh);
+  heldType = type;
   loaded = true;
   return value;
 }
@@ -113,7 +117,10 @@ void RegistryValue<T>::Write() {
                                 reinterpret_cast<const uint8_t*>(value.c_str()),
                                 static_cast<uint32_t>(value.size() + 1));
   }
-  if (status == kErrorSuccess) loaded = true;
+  if (status == kErrorSuccess) {
+    loaded = true;
+    heldType = std::is_same_v<T, uint32_t> ? kRegDword : kRegSz;
+  }
   registry->CloseKey(openKey);
   openKey = nullptr;
 }

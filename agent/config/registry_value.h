@@ -32,6 +32,9 @@ class RegistryValue {
   const std::string& ValueName() const { return valueName; }
   bool Loaded() const { return loaded; }
   const T& Held() const { return value; }
+  // The registry type (kRegDword, kRegSz, ...) of the held value: as read,
+  // or as written; kRegNone while nothing is held.
+  uint32_t HeldType() const { return heldType; }
 
  private:
   Registry* registry;
@@ -42,6 +45,7 @@ class RegistryValue {
   T value = T();
   T defaultValue;
   bool loaded = false;
+  uint32_t heldType = 0;
   bool alwaysRead;
 };
 

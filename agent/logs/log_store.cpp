@@ -57,7 +57,16 @@ std::string LogStore::ReadAll(const std::string& path) {
 
 FileStatus LogStore::ReadAll(const std::string& path, std::string* text) {
   std::lock_guard<std::mutex> hold(criticalSection);
-  return env.files->ReadText(path, text);
+  const FileStatus status = env.files->ReadText(path, text);
+  if (status == FileStatus::kTooLarge) {
+    Report(env, Severity::kWarning, "read " + path,
+           path + " is over " + std::to_string(kMaxTextFileBytes >> 20) +
+               " MiB: left out, not read");
+  } else if (status == FileStatus::kNotRegular) {
+    Report(env, Severity::kWarning, "read " + path,
+           path + " is a link, folder, pipe or device, not a log file: left out, not read");
+  }
+  return status;
 }
 
 FileStatus LogStore::ReadPatiently(const std::string& path, const Waiter& pause,

@@ -34,7 +34,8 @@ class LogStore {
 
   // The whole file, or empty text when it is missing or cannot be read.
   std::string ReadAll(const std::string& path);
-  // The same, telling a missing file from one that could not be read.
+  // The same, telling a missing file from one that could not be read. A file
+  // that is too large or not a regular file is reported.
   FileStatus ReadAll(const std::string& path, std::string* text);
   // Tries again for LogRetryMs while the file is there but cannot be read.
   FileStatus ReadPatiently(const std::string& path, const Waiter& pause, std::string* text);

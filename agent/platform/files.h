@@ -2,6 +2,8 @@
 // Win32's semantics on every platform. Every open of a file is exclusive:
 // while one open (of this process or another agent process) holds a file,
 // every other open of it fails with kBusy, as share mode 0 does on Win32.
+// Only regular files are read, never through a link, and never more than
+// kMaxTextFileBytes of them.
 #pragma once
 
 #include <cstdint>
@@ -16,11 +18,17 @@ inline constexpr uint32_t kAttributeDirectory = 0x10;
 inline constexpr uint32_t kAttributeArchive = 0x20;
 inline constexpr uint32_t kAttributeReparsePoint = 0x400;
 
+// The most ReadText takes in: a log is a day's jobs of one printer, and a
+// sparse or endless file must not take the agent's memory.
+inline constexpr uint64_t kMaxTextFileBytes = uint64_t{64} << 20;
+
 enum class FileStatus {
   kOk,
   kMissing,  // no such file, or its folder is missing
   kBusy,     // there, but held by another open or refused: worth retrying
   kFailed,   // any other failure, such as a read error or a full disk
+  kTooLarge,    // a file over kMaxTextFileBytes: not read
+  kNotRegular,  // a link, a folder, a pipe or a device where a file should be
 };
 
 // One entry of a folder listing, as FindFirstFileA/FindNextFileA give it.
@@ -38,6 +46,23 @@ class FileSearch {
   virtual ~FileSearch() = default;
   // The next matching entry; false at the end.
   virtual bool Next(FileEntry* entry) = 0;
+};
+
+// A folder held open: what is found, entered or deleted through it stays in
+// the folder that was opened, even if its name is meanwhile given to another
+// folder or to a link.
+class Folder {
+ public:
+  virtual ~Folder() = default;
+  // Enumerates the entries of this folder matching pattern, as
+  // FileSystem::Find does.
+  virtual std::unique_ptr<FileSearch> Find(const std::string& pattern) = 0;
+  // The folder name in this one, never entered through a link; nullptr when
+  // name is not a folder (any more).
+  virtual std::unique_ptr<Folder> OpenFolder(const std::string& name) = 0;
+  // Deletes the file name in this folder; a link is removed, never what it
+  // names. kBusy while another open holds the file.
+  virtual FileStatus Delete(const std::string& name) = 0;
 };
 
 // The text of a file being replaced, written to a temporary file beside it.
@@ -69,15 +94,22 @@ class FileSystem {
   // cannot start: no such folder, no access, or nothing matches.
   virtual std::unique_ptr<FileSearch> Find(const std::string& pattern) = 0;
 
+  // The folder at path, held open; nullptr when there is none.
+  virtual std::unique_ptr<Folder> OpenFolder(const std::string& path) = 0;
+
   // Whether anything (file or folder) stands at path.
   virtual bool Exists(const std::string& path) = 0;
 
   // The whole file in text mode (CR LF reads as LF on Win32), opened
-  // exclusively. On anything but kOk, text is empty.
+  // exclusively. kNotRegular for anything but a regular file (a link to one
+  // included), kTooLarge over kMaxTextFileBytes. On anything but kOk, text
+  // is empty.
   virtual FileStatus ReadText(const std::string& path, std::string* text) = 0;
 
   // Starts replacing the file at path (which need not exist yet) by new
-  // text, written in text mode. On anything but kOk, *writer is null.
+  // text, written in text mode, through a temporary file made new beside
+  // it. Whatever stood at path, a link included, is replaced, never written
+  // through. On anything but kOk, *writer is null.
   virtual FileStatus BeginReplace(const std::string& path,
                                   std::unique_ptr<ReplacingWriter>* writer) = 0;
 

@@ -76,6 +76,48 @@ bool FileFinder::ScanFolder(const std::string& folder, const std::string& patter
   }
 }
 
+bool FileFinder::VisitFiles(const std::string& folder, const std::string& pattern,
+                            const Visitor& visit) {
+  std::string path = folder;
+  StripTrailingSeparators(path);
+  auto opened = fileSystem->OpenFolder(path);
+  if (!opened) return true;
+  return VisitFolder(*opened, path, pattern, visit);
+}
+
+bool FileFinder::VisitFolder(Folder& folder, const std::string& path,
+                             const std::string& pattern, const Visitor& visit) {
+  try {
+    const char separator = fileSystem->Separator();
+    // Names first, then the folders below: one open search at a time.
+    std::vector<std::string> subfolders;
+    FileEntry entry;
+    if (auto search = folder.Find("*.*")) {
+      while (search->Next(&entry)) {
+        if ((entry.attributes & kAttributeDirectory) == 0 || entry.name == "." ||
+            entry.name == ".." || (entry.attributes & kAttributeReparsePoint) != 0) {
+          continue;
+        }
+        subfolders.push_back(entry.name);
+      }
+    }
+    for (const std::string& name : subfolders) {
+      auto sub = folder.OpenFolder(name);
+      if (sub && !VisitFolder(*sub, path + separator + name, pattern, visit)) return false;
+    }
+    auto search = folder.Find(pattern);
+    if (!search) return true;
+    while (search->Next(&entry)) {
+      if ((entry.attributes & kAttributeDirectory) != 0) continue;
+      visit(folder, FoundFile{path + separator + entry.name, false, entry.attributes,
+                              entry.created, entry.lastWritten, entry.size});
+    }
+    return true;
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
+}
+
 void FileFinder::StripTrailingSeparators(std::string& path) {
   for (;;) {
     std::string work = path;

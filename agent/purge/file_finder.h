@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -41,6 +42,14 @@ class FileFinder {
   // flags. False when memory ran out.
   bool ScanFolder(const std::string& folder, const std::string& pattern, bool includeFiles,
                   bool includeFolders);
+  // Visits, in the order SetRoot and AddFiles would list them, every file
+  // matching pattern in folder and the folders below it, with the folder it
+  // was found in, held open: what the visitor deletes through it is the file
+  // it was shown, even if a folder's name has meanwhile been given to a link.
+  // Adds nothing to folders or files. False when memory ran out.
+  using Visitor = std::function<void(Folder& folder, const FoundFile& file)>;
+  bool VisitFiles(const std::string& folder, const std::string& pattern,
+                  const Visitor& visit);
   // Cuts trailing white space and separators: while the last backslash (the
   // last slash only where there is no backslash at all) ends the text.
   static void StripTrailingSeparators(std::string& path);
@@ -50,6 +59,9 @@ class FileFinder {
   std::vector<FoundFile> files;
 
  private:
+  bool VisitFolder(Folder& folder, const std::string& path, const std::string& pattern,
+                   const Visitor& visit);
+
   FileSystem* fileSystem;
 };
 

@@ -44,26 +44,35 @@ int32_t LeadingIntOf(const std::string& text, std::size_t from, std::size_t coun
 // 32-bit arithmetic that wraps as the platform's would, without overflow.
 int32_t Wrap(int64_t value) { return static_cast<int32_t>(static_cast<uint32_t>(value)); }
 
+// The retention is unsigned: a huge one keeps every file, and a negative
+// count of days reaches none.
+bool Reaches(int32_t elapsed, uint32_t days) {
+  return elapsed >= 0 && static_cast<uint32_t>(elapsed) >= days;
+}
+
 bool ExpiredByTable(int32_t fy, int32_t fm, int32_t fd, int32_t ny, int32_t nm, int32_t nd,
-                    int32_t dim, int32_t days) {
+                    int32_t dim, uint32_t days) {
   if (ny > fy) {
     if (nm >= fm) return true;
     if (Wrap(int64_t{nm} + 12 - fm) > 1) return true;
     if (nd >= fd) return true;
-    return Wrap(int64_t{dim} - fd + nd) >= days;
+    return Reaches(Wrap(int64_t{dim} - fd + nd), days);
   }
   if (nm > fm) {
     if (nd >= fd) return true;
-    return Wrap(int64_t{dim} - fd + nd) >= days;
+    return Reaches(Wrap(int64_t{dim} - fd + nd), days);
   }
-  return Wrap(int64_t{nd} - fd) >= days;
+  return Reaches(Wrap(int64_t{nd} - fd), days);
+}
+
+std::string DateText(const std::string& path) {
+  const std::string last = path.size() < 12 ? path : path.substr(path.size() - 12);
+  return last.substr(0, 8);
 }
 
 }  // namespace
 
-bool IsLogExpired(const std::string& dateText, RegistryDwordValue deleteLogsDays,
-                  const LocalTime& today) {
-  const int32_t days = static_cast<int32_t>(deleteLogsDays.Get());
+bool IsLogExpired(const std::string& dateText, uint32_t days, const LocalTime& today) {
   const int32_t fy = LeadingIntOf(dateText, 0, 4);
   const int32_t fm = LeadingIntOf(dateText, 4, 2);
   const int32_t fd = LeadingIntOf(dateText, 6, 2);
@@ -77,28 +86,37 @@ bool IsLogExpired(const std::string& dateText, RegistryDwordValue deleteLogsDays
   if (fm < 1 || fm > 12 || fd < 1 || fd > CalendarMonthDays(year, fm)) return true;
   const int64_t age = DayNumber(ny, nm, nd) - DayNumber(year, fm, fd);
   if (age < 0) return true;
-  return age >= days;
+  return age >= int64_t{days};
+}
+
+void PurgeLogs(const Env& env, LogLocks& logLocks, const std::string& root, uint32_t days,
+               const LocalTime& today) {
+  FileFinder finder(*env.files);
+  finder.VisitFiles(root, "*.xml", [&](Folder& folder, const FoundFile& file) {
+    const std::string& p = file.path;
+    if (p.find("xml") == std::string::npos) return;
+    if (!IsLogExpired(DateText(p), days, today)) return;
+    // A file that cannot be deleted now is found again by the next cycle.
+    auto lock = logLocks.Lock(p);
+    folder.Delete(p.substr(p.rfind(env.files->Separator()) + 1));
+  });
 }
 
 uint32_t LogPurgeThread::Run(uint32_t) {
   RegistryDwordValue deleteLogsDays(*env.registry, "Software\\Pelko\\DeleteLogsDays");
   RegistryStringValue path(*env.registry, "Software\\Pelko\\Path");
+  bool said = false;
   for (;;) {
-    FileFinder finder(*env.files);
-    finder.ClearFolders();
-    const std::string root = path.Get() + env.files->Separator() + "Logs";
-    finder.SetRoot(root, true);
-    finder.AddFiles("*.xml", true, false);
-    const LocalTime today = env.clock->Now();
-    for (const FoundFile& file : finder.files) {
-      const std::string& p = file.path;
-      const std::string last = p.size() < 12 ? p : p.substr(p.size() - 12);
-      const std::string dateText = last.substr(0, 8);
-      if (p.find("xml") == std::string::npos) continue;
-      if (!IsLogExpired(dateText, deleteLogsDays, today)) continue;
-      // A file that cannot be deleted now is found again by the next cycle.
-      auto lock = logLocks.Lock(p);
-      env.files->Delete(p);
+    // Without a retention nothing is old: a missing or mistyped value must
+    // not read as 0, which would delete today's logs too.
+    if (!deleteLogsDays.Loaded()) deleteLogsDays.Read();
+    if (deleteLogsDays.Loaded() && deleteLogsDays.HeldType() == kRegDword) {
+      PurgeLogs(env, logLocks, path.Get() + env.files->Separator() + "Logs",
+                deleteLogsDays.Held(), env.clock->Now());
+    } else if (!said) {
+      said = true;
+      Report(env, Severity::kWarning, "purge DeleteLogsDays",
+             "DeleteLogsDays is missing or not a REG_DWORD number: no old logs are deleted");
     }
     Pause(PurgePeriodMs);
   }

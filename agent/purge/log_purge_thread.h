@@ -24,9 +24,12 @@ class LogPurgeThread : public WorkerThread {
 };
 
 // Whether a log file whose name carries dateText (YYYYMMDD) is due for
-// deletion today, by the DeleteLogsDays value; the copy may read the
-// registry when it holds nothing yet.
-bool IsLogExpired(const std::string& dateText, RegistryDwordValue deleteLogsDays,
-                  const LocalTime& today);
+// deletion today when logs are kept for days (DeleteLogsDays, unsigned).
+bool IsLogExpired(const std::string& dateText, uint32_t days, const LocalTime& today);
+
+// One cycle: deletes every expired .xml file under root, each in the folder
+// the walk opened.
+void PurgeLogs(const Env& env, LogLocks& logLocks, const std::string& root, uint32_t days,
+               const LocalTime& today);
 
 }  // namespace pelko

@@ -18,6 +18,25 @@ class FakeFileSystem::Search : public FileSearch {
   std::size_t at = 0;
 };
 
+class FakeFileSystem::FakeFolder : public Folder {
+ public:
+  FakeFolder(FakeFileSystem* files, std::string path) : files(files), path(std::move(path)) {}
+  std::unique_ptr<FileSearch> Find(const std::string& pattern) override {
+    return files->Find(path + files->separator + pattern);
+  }
+  std::unique_ptr<Folder> OpenFolder(const std::string& name) override {
+    if (name.find(files->separator) != std::string::npos) return nullptr;
+    return files->OpenFolder(path + files->separator + name);
+  }
+  FileStatus Delete(const std::string& name) override {
+    return files->Delete(path + files->separator + name);
+  }
+
+ private:
+  FakeFileSystem* files;
+  std::string path;
+};
+
 class FakeFileSystem::Writer : public ReplacingWriter {
  public:
   Writer(FakeFileSystem* files, std::string path, std::string temporary,
@@ -104,10 +123,16 @@ std::unique_ptr<FileSearch> FakeFileSystem::Find(const std::string& pattern) {
     entries.push_back(FileEntry{entryName,
                                 node.folder ? kAttributeDirectory : kAttributeArchive,
                                 node.created, node.lastWritten,
-                                node.folder ? 0 : node.text.size()});
+                                node.folder ? 0 : std::max<uint64_t>(node.size, node.text.size())});
   }
   if (entries.empty()) return nullptr;
   return std::make_unique<Search>(std::move(entries));
+}
+
+std::unique_ptr<Folder> FakeFileSystem::OpenFolder(const std::string& path) {
+  std::lock_guard<std::mutex> lock(mutex);
+  if (!FolderExists(path)) return nullptr;
+  return std::make_unique<FakeFolder>(this, path);
 }
 
 bool FakeFileSystem::Exists(const std::string& path) {
@@ -122,7 +147,8 @@ FileStatus FakeFileSystem::ReadText(const std::string& path, std::string* text) 
   auto node = nodes.find(path);
   if (node == nodes.end()) return FileStatus::kMissing;
   if (TakeBusy(path)) return FileStatus::kBusy;
-  if (node->second.folder) return FileStatus::kBusy;
+  if (node->second.folder || !node->second.regular) return FileStatus::kNotRegular;
+  if (node->second.size > kMaxTextFileBytes) return FileStatus::kTooLarge;
   auto failing = failingReads.find(path);
   if (failing != failingReads.end() && failing->second > 0) {
     --failing->second;
@@ -159,6 +185,8 @@ FileStatus FakeFileSystem::Commit(const std::string& path, const std::string& te
   if (node.created == 0) node.created = fileTime + 1;
   node.lastWritten = ++fileTime;
   node.text = text;
+  node.regular = true;
+  node.size = 0;
   committed.emplace_back(path, text);
   return FileStatus::kOk;
 }
@@ -189,8 +217,24 @@ void FakeFileSystem::AddFolder(const std::string& path) {
 void FakeFileSystem::PutFile(const std::string& path, const std::string& text) {
   std::lock_guard<std::mutex> lock(mutex);
   Node& node = nodes[path];
-  node.folder = false;
+  node = Node{};
   node.text = text;
+  node.created = node.lastWritten = ++fileTime;
+}
+
+void FakeFileSystem::PutNonRegular(const std::string& path) {
+  std::lock_guard<std::mutex> lock(mutex);
+  Node& node = nodes[path];
+  node = Node{};
+  node.regular = false;
+  node.created = node.lastWritten = ++fileTime;
+}
+
+void FakeFileSystem::PutSized(const std::string& path, uint64_t bytes) {
+  std::lock_guard<std::mutex> lock(mutex);
+  Node& node = nodes[path];
+  node = Node{};
+  node.size = bytes;
   node.created = node.lastWritten = ++fileTime;
 }
 

@@ -23,6 +23,7 @@ class FakeFileSystem : public FileSystem {
   char Separator() const override { return separator; }
   bool IsNameByte(unsigned char c) const override;
   std::unique_ptr<FileSearch> Find(const std::string& pattern) override;
+  std::unique_ptr<Folder> OpenFolder(const std::string& path) override;
   bool Exists(const std::string& path) override;
   FileStatus ReadText(const std::string& path, std::string* text) override;
   FileStatus BeginReplace(const std::string& path,
@@ -32,6 +33,10 @@ class FakeFileSystem : public FileSystem {
   // Set-up and inspection. Folders are made with their parents.
   void AddFolder(const std::string& path);
   void PutFile(const std::string& path, const std::string& text);
+  // A file that is not regular (a link, a pipe, a device): listed, never read.
+  void PutNonRegular(const std::string& path);
+  // A file of that many bytes without their text, as a sparse file is.
+  void PutSized(const std::string& path, uint64_t bytes);
   std::optional<std::string> Text(const std::string& path);
   // Every file path under folder (at any depth), sorted.
   std::vector<std::string> FilesUnder(const std::string& folder);
@@ -55,9 +60,12 @@ class FakeFileSystem : public FileSystem {
     std::string text;
     uint64_t created = 0;
     uint64_t lastWritten = 0;
+    bool regular = true;
+    uint64_t size = 0;  // above text.size() for a sparse file
   };
   class Writer;
   class Search;
+  class FakeFolder;
 
   std::string Parent(const std::string& path) const;
   bool FolderExists(const std::string& path) const;  // mutex held

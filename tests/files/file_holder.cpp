@@ -1,6 +1,7 @@
-// file_holder hold PATH: opens PATH exclusively as another program would
-//   (share mode 0; on POSIX an exclusive flock), creates PATH.held, and keeps
-//   the file open until PATH.release appears (at most 20 s).
+// file_holder hold PATH: opens PATH exclusively as another agent process
+//   would (share mode 0; on POSIX the file layer's own lock), creates
+//   PATH.held, and keeps the file open until PATH.release appears (at most
+//   20 s).
 // file_holder begin PATH: starts replacing PATH through the file layer and
 //   exits with the status as a number.
 // file_holder read PATH: reads PATH through the file layer, the same.
@@ -14,9 +15,7 @@
 #ifdef _WIN32
 #include <windows.h>
 #else
-#include <fcntl.h>
-#include <sys/file.h>
-#include <unistd.h>
+#include "agent/platform/posix/file_locks.h"
 #endif
 
 namespace {
@@ -27,8 +26,8 @@ bool Hold(const std::string& path) {
                             OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) return false;
 #else
-  const int fd = open(path.c_str(), O_RDWR);
-  if (fd < 0 || flock(fd, LOCK_EX | LOCK_NB) != 0) return false;
+  pelko::FileLock lock;
+  if (lock.Acquire(path) != pelko::FileStatus::kOk) return false;
 #endif
   std::FILE* held = std::fopen((path + ".held").c_str(), "w");
   if (held == nullptr) return false;

@@ -1,27 +1,35 @@
-// POSIX has no share modes: every open here takes an exclusive non-blocking
-// flock, which excludes every other such open, in this process (flock locks
-// belong to the open, not to the process) and in other agent processes.
-// Programs that do not take the lock are not kept out, as Linux tools ignore
-// Win32 share modes too.
+// POSIX has no share modes: every open here takes the file's lock
+// (file_locks.h), which excludes every other such open, in this process and
+// in other agent processes. Programs that do not take the lock are not kept
+// out, as Linux tools ignore Win32 share modes too; nor can they keep the
+// agent out, since only the agent's user can reach the locks.
+//
+// The agent runs as root, and anyone may be able to write the logs folder:
+// temporary files are always made new, never opened through a link, files
+// are read only when regular, and the purge deletes through the folders it
+// opened.
 #include "agent/platform/files.h"
 
 #include <dirent.h>
 #include <fcntl.h>
-#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
+
+#include "agent/platform/posix/file_locks.h"
 
 namespace pelko {
 
 namespace {
 
-// Opens that lose a race with a replace of the same name start again, a few
-// times at most.
-constexpr int kReopenAttempts = 4;
+// A stale temporary file replaced by someone else between its removal and
+// the new one's creation: tried again a few times at most.
+constexpr int kCreateAttempts = 4;
 constexpr std::size_t kWriteBuffer = 1 << 16;
+constexpr mode_t kDefaultLogMode = 0640;
 
 FileStatus FromErrno(int error) {
   switch (error) {
@@ -34,9 +42,31 @@ FileStatus FromErrno(int error) {
     case EBUSY:
     case ETXTBSY:
       return FileStatus::kBusy;
+    case ELOOP:
+    case EISDIR:
+      return FileStatus::kNotRegular;
     default:
       return FileStatus::kFailed;
   }
+}
+
+// PELKO_LOG_MODE (octal) may let the group or others read the logs; no one
+// but the agent ever writes them.
+mode_t LogFileMode() {
+  static const mode_t mode = [] {
+    const char* text = std::getenv("PELKO_LOG_MODE");
+    if (text == nullptr || *text == '\0') return kDefaultLogMode;
+    char* end = nullptr;
+    const unsigned long asked = std::strtoul(text, &end, 8);
+    if (*end != '\0') return kDefaultLogMode;
+    return static_cast<mode_t>((asked & 0644) | 0600);
+  }();
+  return mode;
+}
+
+// One name inside one folder, never a way out of it.
+bool IsPlainName(const std::string& name) {
+  return !name.empty() && name != "." && name != ".." && name.find('/') == std::string::npos;
 }
 
 uint64_t ToFileTime(const statx_timestamp& t) {
@@ -45,10 +75,9 @@ uint64_t ToFileTime(const statx_timestamp& t) {
                                t.tv_nsec / 100);
 }
 
-bool FillEntry(const std::string& path, const char* name, FileEntry* entry) {
+bool FillEntry(int folder, const char* name, FileEntry* entry) {
   struct statx info;
-  if (statx(AT_FDCWD, path.c_str(), AT_SYMLINK_NOFOLLOW, STATX_BASIC_STATS | STATX_BTIME,
-            &info) != 0) {
+  if (statx(folder, name, AT_SYMLINK_NOFOLLOW, STATX_BASIC_STATS | STATX_BTIME, &info) != 0) {
     return false;
   }
   entry->name = name;
@@ -57,7 +86,7 @@ bool FillEntry(const std::string& path, const char* name, FileEntry* entry) {
   if (S_ISLNK(mode)) {
     attributes |= kAttributeReparsePoint;
     struct stat target;
-    mode = stat(path.c_str(), &target) == 0 ? target.st_mode : 0;
+    mode = fstatat(folder, name, &target, 0) == 0 ? target.st_mode : 0;
   }
   if (S_ISDIR(mode)) {
     attributes |= kAttributeDirectory;
@@ -75,8 +104,7 @@ bool FillEntry(const std::string& path, const char* name, FileEntry* entry) {
 
 class PosixSearch : public FileSearch {
  public:
-  PosixSearch(DIR* dir, std::string folder, std::string pattern)
-      : dir(dir), folder(std::move(folder)), pattern(std::move(pattern)) {}
+  PosixSearch(DIR* dir, std::string pattern) : dir(dir), pattern(std::move(pattern)) {}
   ~PosixSearch() override { closedir(dir); }
 
   // Reads ahead to the first match, so that an enumeration without any
@@ -95,7 +123,7 @@ class PosixSearch : public FileSearch {
     pending = false;
     while (dirent* found = readdir(dir)) {
       if (!MatchesPattern(found->d_name, pattern)) continue;
-      if (!FillEntry(folder + "/" + found->d_name, found->d_name, &next)) continue;
+      if (!FillEntry(dirfd(dir), found->d_name, &next)) continue;
       pending = true;
       return true;
     }
@@ -103,36 +131,52 @@ class PosixSearch : public FileSearch {
   }
 
   DIR* dir;
-  std::string folder;
   std::string pattern;
   FileEntry next;
   bool pending = false;
 };
 
-bool SameFile(int fd, const std::string& path) {
-  struct stat opened, named;
-  return fstat(fd, &opened) == 0 && stat(path.c_str(), &named) == 0 &&
-         opened.st_dev == named.st_dev && opened.st_ino == named.st_ino;
+bool SameFile(const struct stat& a, const struct stat& b) {
+  return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
 }
 
-// Opens path and takes its lock. kMissing also when the name went away
-// meanwhile; an open that lost a race with a rename starts again.
-FileStatus OpenLocked(const std::string& path, int flags, int* fd) {
-  for (int attempt = 0; attempt < kReopenAttempts; ++attempt) {
-    *fd = open(path.c_str(), flags | O_CLOEXEC, 0666);
-    if (*fd < 0) return FromErrno(errno);
-    if (flock(*fd, LOCK_EX | LOCK_NB) != 0) {
-      const int error = errno;
-      close(*fd);
-      *fd = -1;
-      return error == EWOULDBLOCK ? FileStatus::kBusy : FromErrno(error);
+class PosixFolder : public Folder {
+ public:
+  explicit PosixFolder(int fd) : fd(fd) {}
+  ~PosixFolder() override { close(fd); }
+
+  std::unique_ptr<FileSearch> Find(const std::string& pattern) override {
+    // An open of its own: a listing has its own place in the folder.
+    const int own = openat(fd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (own < 0) return nullptr;
+    DIR* dir = fdopendir(own);
+    if (dir == nullptr) {
+      close(own);
+      return nullptr;
     }
-    if (SameFile(*fd, path)) return FileStatus::kOk;
-    close(*fd);
-    *fd = -1;
+    auto search = std::make_unique<PosixSearch>(dir, pattern);
+    if (!search->Start()) return nullptr;
+    return search;
   }
-  return FileStatus::kBusy;
-}
+
+  std::unique_ptr<Folder> OpenFolder(const std::string& name) override {
+    if (!IsPlainName(name)) return nullptr;
+    const int sub = openat(fd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (sub < 0) return nullptr;
+    return std::make_unique<PosixFolder>(sub);
+  }
+
+  FileStatus Delete(const std::string& name) override {
+    if (!IsPlainName(name)) return FileStatus::kFailed;
+    FileLock lock;
+    const FileStatus locked = lock.Acquire(fd, name);
+    if (locked != FileStatus::kOk) return locked;
+    return unlinkat(fd, name.c_str(), 0) == 0 ? FileStatus::kOk : FromErrno(errno);
+  }
+
+ private:
+  int fd;
+};
 
 bool WriteAll(int fd, const char* data, std::size_t size) {
   while (size > 0) {
@@ -147,21 +191,18 @@ bool WriteAll(int fd, const char* data, std::size_t size) {
   return true;
 }
 
-void SyncFolderOf(const std::string& path) {
-  const std::size_t slash = path.rfind('/');
-  const std::string folder =
-      slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
-  const int fd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd < 0) return;
-  fsync(fd);
-  close(fd);
-}
-
 class PosixWriter : public ReplacingWriter {
  public:
-  PosixWriter(std::string path, std::string temporary, int fd)
-      : path(std::move(path)), temporary(std::move(temporary)), fd(fd) {}
-  ~PosixWriter() override { Discard(); }
+  PosixWriter(int folder, std::string name, std::string temporary, int fd, FileLock lock)
+      : folder(folder),
+        name(std::move(name)),
+        temporary(std::move(temporary)),
+        fd(fd),
+        lock(std::move(lock)) {}
+  ~PosixWriter() override {
+    Discard();
+    close(folder);
+  }
 
   bool Append(std::string_view text) override {
     if (fd < 0 || failed) return false;
@@ -180,18 +221,22 @@ class PosixWriter : public ReplacingWriter {
       return FileStatus::kFailed;
     }
     // Win32 refuses to replace a file that another open holds; so does this.
-    int target = -1;
-    const FileStatus held = OpenLocked(path, O_RDONLY | O_NONBLOCK, &target);
+    FileLock target;
+    const FileStatus held = target.Acquire(folder, name);
     if (held == FileStatus::kBusy) return held;
-    if (rename(temporary.c_str(), path.c_str()) != 0) {
+    // Someone who may write the folder could have put a file of theirs in
+    // the temporary's place; that is never made the log.
+    if (!StillOurs()) {
+      Discard();
+      return FileStatus::kFailed;
+    }
+    if (renameat(folder, temporary.c_str(), folder, name.c_str()) != 0) {
       const FileStatus status = FromErrno(errno);
-      if (target >= 0) close(target);
       if (status == FileStatus::kBusy) return status;
       Discard();
       return status;
     }
-    SyncFolderOf(path);
-    if (target >= 0) close(target);
+    fsync(folder);
     close(fd);
     fd = -1;
     return FileStatus::kOk;
@@ -204,20 +249,73 @@ class PosixWriter : public ReplacingWriter {
     return true;
   }
 
-  // The lock is still ours, so the temporary name is still our file.
+  bool StillOurs() {
+    struct stat opened, named;
+    return fstat(fd, &opened) == 0 &&
+           fstatat(folder, temporary.c_str(), &named, AT_SYMLINK_NOFOLLOW) == 0 &&
+           SameFile(opened, named);
+  }
+
   void Discard() {
     if (fd < 0) return;
-    unlink(temporary.c_str());
+    if (StillOurs()) unlinkat(folder, temporary.c_str(), 0);
     close(fd);
     fd = -1;
   }
 
-  std::string path;
+  int folder;
+  std::string name;
   std::string temporary;
   int fd;
+  FileLock lock;  // on the temporary name, for the writer's life
   bool failed = false;
   std::string buffer;
 };
+
+// A new, empty temporary file in folder, ours alone: whatever stood at its
+// name (a file left by a crash, or a link or file someone planted) is
+// removed first, and a link is removed, never followed.
+FileStatus CreateTemporary(int folder, const std::string& temporary, int* fd) {
+  for (int attempt = 0; attempt < kCreateAttempts; ++attempt) {
+    unlinkat(folder, temporary.c_str(), 0);
+    *fd = openat(folder, temporary.c_str(),
+                 O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (*fd >= 0) break;
+    if (errno != EEXIST) return FromErrno(errno);
+  }
+  if (*fd < 0) return FileStatus::kBusy;
+  struct stat info;
+  if (fstat(*fd, &info) != 0 || !S_ISREG(info.st_mode) || info.st_uid != geteuid() ||
+      info.st_nlink != 1 || fchmod(*fd, LogFileMode()) != 0) {
+    close(*fd);
+    *fd = -1;
+    return FileStatus::kFailed;
+  }
+  return FileStatus::kOk;
+}
+
+// Reads a regular file up to kMaxTextFileBytes.
+FileStatus ReadRegular(int fd, std::string* text) {
+  struct stat info;
+  if (fstat(fd, &info) != 0) return FileStatus::kFailed;
+  if (!S_ISREG(info.st_mode)) return FileStatus::kNotRegular;
+  if (static_cast<uint64_t>(info.st_size) > kMaxTextFileBytes) return FileStatus::kTooLarge;
+  text->reserve(static_cast<std::size_t>(info.st_size));
+  char chunk[1 << 16];
+  for (;;) {
+    const ssize_t got = read(fd, chunk, sizeof chunk);
+    if (got == 0) return FileStatus::kOk;
+    if (got < 0) {
+      if (errno == EINTR) continue;
+      return FileStatus::kFailed;
+    }
+    // It grew while being read.
+    if (text->size() + static_cast<std::size_t>(got) > kMaxTextFileBytes) {
+      return FileStatus::kTooLarge;
+    }
+    text->append(chunk, static_cast<std::size_t>(got));
+  }
+}
 
 class PosixFileSystem : public FileSystem {
  public:
@@ -225,16 +323,15 @@ class PosixFileSystem : public FileSystem {
   bool IsNameByte(unsigned char c) const override { return c != '/' && c != '\0'; }
 
   std::unique_ptr<FileSearch> Find(const std::string& pattern) override {
-    const std::size_t slash = pattern.rfind('/');
-    std::string folder = slash == std::string::npos ? "." : pattern.substr(0, slash);
-    if (slash == 0) folder = "/";
-    DIR* dir = opendir(folder.c_str());
-    if (dir == nullptr) return nullptr;
-    auto search = std::make_unique<PosixSearch>(
-        dir, slash == 0 ? "" : folder,
-        slash == std::string::npos ? pattern : pattern.substr(slash + 1));
-    if (!search->Start()) return nullptr;
-    return search;
+    auto folder = OpenFolder(FolderOf(pattern));
+    if (!folder) return nullptr;
+    return folder->Find(NameOf(pattern));
+  }
+
+  std::unique_ptr<Folder> OpenFolder(const std::string& path) override {
+    const int fd = open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return nullptr;
+    return std::make_unique<PosixFolder>(fd);
   }
 
   bool Exists(const std::string& path) override {
@@ -244,54 +341,47 @@ class PosixFileSystem : public FileSystem {
 
   FileStatus ReadText(const std::string& path, std::string* text) override {
     text->clear();
-    int fd = -1;
-    const FileStatus opened = OpenLocked(path, O_RDONLY | O_NONBLOCK, &fd);
-    if (opened != FileStatus::kOk) return opened;
+    FileLock lock;
+    const FileStatus locked = lock.Acquire(path);
+    if (locked != FileStatus::kOk) return locked;
+    // Looked at before the open: opening a device can do things.
     struct stat info;
-    if (fstat(fd, &info) == 0 && S_ISREG(info.st_mode)) {
-      text->reserve(static_cast<std::size_t>(info.st_size));
-    }
-    char chunk[1 << 16];
-    FileStatus status = FileStatus::kOk;
-    for (;;) {
-      const ssize_t got = read(fd, chunk, sizeof chunk);
-      if (got == 0) break;
-      if (got < 0) {
-        if (errno == EINTR) continue;
-        status = FileStatus::kFailed;
-        text->clear();
-        break;
-      }
-      text->append(chunk, static_cast<std::size_t>(got));
-    }
+    if (lstat(path.c_str(), &info) != 0) return FromErrno(errno);
+    if (!S_ISREG(info.st_mode)) return FileStatus::kNotRegular;
+    const int fd = open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0) return FromErrno(errno);
+    const FileStatus status = ReadRegular(fd, text);
     close(fd);
+    if (status != FileStatus::kOk) text->clear();
     return status;
   }
 
   FileStatus BeginReplace(const std::string& path,
                           std::unique_ptr<ReplacingWriter>* writer) override {
     writer->reset();
+    const int folder = open(FolderOf(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (folder < 0) return FromErrno(errno);
     // One temporary name per file: a process killed while writing leaves
     // one file behind, which the next write of that file takes over.
-    std::string temporary = path + ".tmp";
+    const std::string name = NameOf(path);
+    std::string temporary = name + ".tmp";
+    FileLock lock;
+    FileStatus status = lock.Acquire(folder, temporary);
     int fd = -1;
-    const FileStatus opened = OpenLocked(temporary, O_WRONLY | O_CREAT, &fd);
-    if (opened != FileStatus::kOk) return opened;
-    if (ftruncate(fd, 0) != 0) {
-      close(fd);
-      return FileStatus::kFailed;
+    if (status == FileStatus::kOk) status = CreateTemporary(folder, temporary, &fd);
+    if (status != FileStatus::kOk) {
+      close(folder);
+      return status;
     }
-    *writer = std::make_unique<PosixWriter>(path, std::move(temporary), fd);
+    *writer = std::make_unique<PosixWriter>(folder, name, std::move(temporary), fd,
+                                            std::move(lock));
     return FileStatus::kOk;
   }
 
   FileStatus Delete(const std::string& path) override {
-    int fd = -1;
-    const FileStatus opened = OpenLocked(path, O_RDONLY | O_NONBLOCK, &fd);
-    if (opened != FileStatus::kOk) return opened;
-    const FileStatus status = unlink(path.c_str()) == 0 ? FileStatus::kOk : FromErrno(errno);
-    close(fd);
-    return status;
+    auto folder = OpenFolder(FolderOf(path));
+    if (!folder) return FileStatus::kMissing;
+    return folder->Delete(NameOf(path));
   }
 };
 

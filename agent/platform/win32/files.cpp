@@ -53,6 +53,54 @@ class Win32Search : public FileSearch {
   bool pending = true;
 };
 
+bool IsPlainName(const std::string& name) {
+  return !name.empty() && name != "." && name != ".." &&
+         name.find_first_of("\\/:") == std::string::npos;
+}
+
+// What stands at path, without following a link or junction; false when
+// nothing does.
+bool LookUp(const std::string& path, WIN32_FIND_DATAA* data) {
+  HANDLE handle = FindFirstFileA(path.c_str(), data);
+  if (handle == INVALID_HANDLE_VALUE) return false;
+  FindClose(handle);
+  return true;
+}
+
+// Win32 deletes by name and keeps nothing open between a listing and a
+// delete; a folder is entered only when it is no reparse point, which is
+// as near as it comes to the POSIX folder held open.
+class Win32Folder : public Folder {
+ public:
+  explicit Win32Folder(std::string path) : path(std::move(path)) {}
+
+  std::unique_ptr<FileSearch> Find(const std::string& pattern) override {
+    WIN32_FIND_DATAA data;
+    HANDLE handle = FindFirstFileA((path + "\\" + pattern).c_str(), &data);
+    if (handle == INVALID_HANDLE_VALUE) return nullptr;
+    return std::make_unique<Win32Search>(handle, data);
+  }
+
+  std::unique_ptr<Folder> OpenFolder(const std::string& name) override {
+    WIN32_FIND_DATAA data;
+    if (!IsPlainName(name) || !LookUp(path + "\\" + name, &data) ||
+        (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0 ||
+        (data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+      return nullptr;
+    }
+    return std::make_unique<Win32Folder>(path + "\\" + name);
+  }
+
+  FileStatus Delete(const std::string& name) override {
+    if (!IsPlainName(name)) return FileStatus::kFailed;
+    if (DeleteFileA((path + "\\" + name).c_str())) return FileStatus::kOk;
+    return FromError(GetLastError());
+  }
+
+ private:
+  std::string path;
+};
+
 // Text mode: a line feed is written as CR LF.
 void AppendTextMode(std::string& out, std::string_view text) {
   std::size_t from = 0;
@@ -135,6 +183,26 @@ class Win32Writer : public ReplacingWriter {
   std::string buffer;
 };
 
+// Reads a plain disk file, not a link, up to kMaxTextFileBytes.
+FileStatus ReadRegular(HANDLE file, std::string* text) {
+  BY_HANDLE_FILE_INFORMATION info;
+  if (GetFileType(file) != FILE_TYPE_DISK || !GetFileInformationByHandle(file, &info) ||
+      (info.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) != 0) {
+    return FileStatus::kNotRegular;
+  }
+  const uint64_t size = Join(info.nFileSizeHigh, info.nFileSizeLow);
+  if (size > kMaxTextFileBytes) return FileStatus::kTooLarge;
+  text->reserve(static_cast<std::size_t>(size));
+  char chunk[1 << 16];
+  for (;;) {
+    DWORD got = 0;
+    if (!ReadFile(file, chunk, sizeof chunk, &got, nullptr)) return FileStatus::kFailed;
+    if (got == 0) return FileStatus::kOk;
+    if (text->size() + got > kMaxTextFileBytes) return FileStatus::kTooLarge;
+    text->append(chunk, got);
+  }
+}
+
 class Win32FileSystem : public FileSystem {
  public:
   char Separator() const override { return '\\'; }
@@ -163,34 +231,30 @@ class Win32FileSystem : public FileSystem {
     return std::make_unique<Win32Search>(handle, data);
   }
 
+  std::unique_ptr<Folder> OpenFolder(const std::string& path) override {
+    std::string folder = path;
+    while (folder.size() > 1 && (folder.back() == '\\' || folder.back() == '/') &&
+           folder[folder.size() - 2] != ':') {
+      folder.pop_back();
+    }
+    const DWORD attributes = GetFileAttributesA(folder.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
+      return nullptr;
+    }
+    return std::make_unique<Win32Folder>(folder);
+  }
+
   bool Exists(const std::string& path) override {
     WIN32_FIND_DATAA data;
-    HANDLE handle = FindFirstFileA(path.c_str(), &data);
-    if (handle == INVALID_HANDLE_VALUE) return false;
-    FindClose(handle);
-    return true;
+    return LookUp(path, &data);
   }
 
   FileStatus ReadText(const std::string& path, std::string* text) override {
     text->clear();
     HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
+                              FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
     if (file == INVALID_HANDLE_VALUE) return FromError(GetLastError());
-    LARGE_INTEGER size;
-    if (GetFileSizeEx(file, &size) && size.QuadPart > 0) {
-      text->reserve(static_cast<std::size_t>(size.QuadPart));
-    }
-    char chunk[1 << 16];
-    FileStatus status = FileStatus::kOk;
-    for (;;) {
-      DWORD got = 0;
-      if (!ReadFile(file, chunk, sizeof chunk, &got, nullptr)) {
-        status = FileStatus::kFailed;
-        break;
-      }
-      if (got == 0) break;
-      text->append(chunk, got);
-    }
+    const FileStatus status = ReadRegular(file, text);
     CloseHandle(file);
     if (status != FileStatus::kOk) {
       text->clear();

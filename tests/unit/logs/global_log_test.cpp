@@ -105,5 +105,18 @@ TEST_F(GlobalLogTest, AHeldDailyFileIsTriedAgainAndAHeldGlobalLogIsLeftAsItWas) 
   EXPECT_EQ(fake.files.FilesUnder(kLogs).size(), 3u);  // no temporary file left
 }
 
+TEST_F(GlobalLogTest, AHugeOrOddFileIsLeftOutAndSaidWithoutRetries) {
+  fake.files.PutFile(LogPath("A"), Daily(Entry(1, 10), 10));
+  fake.files.PutSized(LogPath("big"), uint64_t{1} << 40);  // sparse, 1 TB
+  fake.files.PutNonRegular(LogPath("zero"));                // a link to /dev/zero
+  Build();
+  EXPECT_EQ(Global(), kGlobalHead + Entry(1, 10) +
+                          "<entry><user>Total</user><cost>10</cost></entry></log>");
+  EXPECT_EQ(fake.files.Reads(LogPath("big")), 1);
+  EXPECT_EQ(fake.files.Reads(LogPath("zero")), 1);
+  EXPECT_EQ(fake.logger.Count(LogPath("big") + " is over 64 MiB"), 1);
+  EXPECT_EQ(fake.logger.Count(LogPath("zero") + " is a link"), 1);
+}
+
 }  // namespace
 }  // namespace pelko

@@ -64,6 +64,31 @@ TEST(FileFinderTest, ScanKeepsEntriesByTheFlagsAndSkipsTheDotFolders) {
   EXPECT_TRUE(missing.files.empty());
 }
 
+TEST(FileFinderTest, VisitsInTheListingsOrderAndDeletesThroughTheFolderItFoundAFileIn) {
+  FakeFileSystem files;
+  files.AddFolder("R\\A\\A1");
+  files.AddFolder("R\\B");
+  files.AddFolder("R\\Dir.xml");
+  files.PutFile("R\\top.xml", "");
+  files.PutFile("R\\A\\a.xml", "");
+  files.PutFile("R\\A\\A1\\deep.XML", "");
+  files.PutFile("R\\B\\b.txt", "");
+  FileFinder finder(files);
+  std::vector<std::string> seen;
+  EXPECT_TRUE(finder.VisitFiles("R\\", "*.xml", [&](Folder& folder, const FoundFile& file) {
+    seen.push_back(file.path);
+    if (file.path == "R\\A\\a.xml") {
+      EXPECT_EQ(folder.Delete("a.xml"), FileStatus::kOk);
+    }
+  }));
+  EXPECT_THAT(seen, ElementsAre("R\\A\\A1\\deep.XML", "R\\A\\a.xml", "R\\top.xml"));
+  EXPECT_FALSE(files.Exists("R\\A\\a.xml"));
+  EXPECT_TRUE(finder.files.empty());
+  EXPECT_TRUE(finder.VisitFiles("R\\Nowhere", "*", [&](Folder&, const FoundFile&) {
+    ADD_FAILURE();
+  }));
+}
+
 TEST(FileFinderTest, StripTrailingSeparatorsAsWritten) {
   const std::pair<std::string, std::string> cases[] = {
       {"C:\\Logs\\\\", "C:\\Logs"},      {"C:\\Logs\\ \t", "C:\\Logs"},

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <functional>
 #include <thread>
 
 #include "tests/fakes/fake_env.h"
@@ -21,10 +22,8 @@ struct Expiry {
 class IsLogExpiredTest : public ::testing::TestWithParam<Expiry> {};
 
 TEST_P(IsLogExpiredTest, FollowsTheTableWithinTheRetention) {
-  FakeRegistry registry;
-  registry.PutDword("Software\\Pelko\\DeleteLogsDays", GetParam().days);
-  RegistryDwordValue days(registry, "Software\\Pelko\\DeleteLogsDays");
-  EXPECT_EQ(IsLogExpired(GetParam().date, days, GetParam().today), GetParam().expired)
+  EXPECT_EQ(IsLogExpired(GetParam().date, GetParam().days, GetParam().today),
+            GetParam().expired)
       << GetParam().date << " D=" << GetParam().days;
 }
 
@@ -61,13 +60,15 @@ INSTANTIATE_TEST_SUITE_P(
                       Expiry{"20050301", k20050310, 9, true},
                       Expiry{"20050302", k20050310, 9, false}));
 
-TEST(IsLogExpiredTest, AnAbsentRetentionIsZeroAndIsLookedUpAgain) {
-  FakeRegistry registry;
-  RegistryDwordValue days(registry, "Software\\Pelko\\DeleteLogsDays");
-  EXPECT_TRUE(IsLogExpired("20050310", days, k20050310));
-  registry.PutDword("Software\\Pelko\\DeleteLogsDays", 5);
-  EXPECT_FALSE(IsLogExpired("20050310", days, k20050310));  // the copy read it
-}
+// Once read as a signed number, these deleted every log, today's included.
+INSTANTIATE_TEST_SUITE_P(
+    HugeRetention, IsLogExpiredTest,
+    ::testing::Values(Expiry{"20050310", k20050310, 0x80000000u, false},
+                      Expiry{"20050309", k20050310, 0x80000000u, false},
+                      Expiry{"20041231", k20050105, 0xFFFFFFFFu, false},  // row 4
+                      Expiry{"20050110", k20050310, 0xFFFFFFFFu, false},  // row 5
+                      Expiry{"19700101", k20050310, 0xFFFFFFFFu, false},  // row 1
+                      Expiry{"20050311", k20050310, 0u, false}));  // tomorrow, D = 0
 
 class LogPurgeThreadTest : public ::testing::Test {
  protected:
@@ -118,6 +119,49 @@ TEST_F(LogPurgeThreadTest, DeletesExpiredLogsAtItsStartAndThenEveryPeriod) {
   EXPECT_FALSE(Has("GlobalLog_20261101.xml"));
   EXPECT_FALSE(Has("HP_20261130.xml"));
   EXPECT_TRUE(Has("HP_20261206.xml"));
+}
+
+// DeleteOldLogs 1 with no usable DeleteLogsDays once read as 0 and deleted
+// today's logs every six hours.
+TEST_F(LogPurgeThreadTest, WithoutANumberedRetentionDeletesNothingAndSaysSoOnce) {
+  const std::string key = "Software\\Pelko\\DeleteLogsDays";
+  const std::vector<std::function<void(FakeRegistry&)>> retentions = {
+      [&](FakeRegistry& r) { r.Remove(key); },
+      [&](FakeRegistry& r) { r.PutString(key, "7"); },
+      [&](FakeRegistry& r) { r.PutString(key, "abc"); },  // four bytes with its zero
+      [&](FakeRegistry& r) { r.PutRaw(key, kRegBinary, {0, 0, 0, 0}); },
+  };
+  for (const auto& setRetention : retentions) {
+    FakeEnv other(/*autoAdvanceClock=*/false);
+    other.env.threads = &PlatformThreads();
+    other.clock.SetNow(LocalTime{2026, 12, 6, 9, 0, 0, 0});
+    other.registry.PutString("Software\\Pelko\\Path", "C:\\Pelko");
+    setRetention(other.registry);
+    other.files.AddFolder("C:\\Pelko\\Logs");
+    other.files.PutFile("C:\\Pelko\\Logs\\HP_20261206.xml", "x");
+    other.files.PutFile("C:\\Pelko\\Logs\\HP_20200101.xml", "x");
+    LogPurgeThread purge(other.env, locks);
+    purge.Start();
+    ASSERT_TRUE(other.clock.WaitForSleepers(1));
+    other.clock.Advance(PurgePeriodMs);
+    for (int i = 0; i < 1000 && other.clock.Waits().size() < 2; ++i) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    ASSERT_TRUE(other.clock.WaitForSleepers(1));
+    EXPECT_EQ(other.files.FilesUnder("C:\\Pelko\\Logs").size(), 2u);
+    EXPECT_EQ(other.logger.Count("DeleteLogsDays"), 1);
+  }
+}
+
+TEST_F(LogPurgeThreadTest, AnExplicitZeroStillDeletesTodaysLogs) {
+  fake.registry.PutDword("Software\\Pelko\\DeleteLogsDays", 0);
+  fake.files.PutFile("C:\\Pelko\\Logs\\HP_20261206.xml", "x");
+  fake.files.PutFile("C:\\Pelko\\Logs\\HP_20261207.xml", "x");  // tomorrow's
+  thread->Start();
+  ASSERT_TRUE(fake.clock.WaitForSleepers(1));
+  EXPECT_FALSE(Has("HP_20261206.xml"));
+  EXPECT_TRUE(Has("HP_20261207.xml"));
+  EXPECT_EQ(fake.logger.Count("DeleteLogsDays"), 0);
 }
 
 }  // namespace
