@@ -43,7 +43,8 @@ int LockFolder() {
   if (mkdir(path.c_str(), 0700) != 0 && errno != EEXIST) return -1;
   const int fd = open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
   if (fd < 0) return -1;
-  if (!IsSafeFolder(fd)) {
+  // Its mode is set here, whatever the umask was when it was made.
+  if (!IsSafeFolder(fd) || fchmod(fd, 0700) != 0) {
     close(fd);
     return -1;
   }
@@ -118,7 +119,7 @@ FileStatus FileLock::Acquire(int folderFd, const std::string& fileName) {
     const int lock = openat(locks, lockName.c_str(),
                             O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
     if (lock < 0) return FileStatus::kFailed;
-    if (flock(lock, LOCK_EX | LOCK_NB) != 0) {
+    if (fchmod(lock, 0600) != 0 || flock(lock, LOCK_EX | LOCK_NB) != 0) {
       const int error = errno;
       close(lock);
       return error == EWOULDBLOCK ? FileStatus::kBusy : FileStatus::kFailed;

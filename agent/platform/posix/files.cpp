@@ -224,6 +224,10 @@ class PosixWriter : public ReplacingWriter {
     FileLock target;
     const FileStatus held = target.Acquire(folder, name);
     if (held == FileStatus::kBusy) return held;
+    if (held != FileStatus::kOk) {
+      Discard();
+      return held;
+    }
     // Someone who may write the folder could have put a file of theirs in
     // the temporary's place; that is never made the log.
     if (!StillOurs()) {
