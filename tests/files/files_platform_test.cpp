@@ -272,6 +272,30 @@ TEST_F(FilesPlatformTest, OpensExcludeEachOtherBetweenProcesses) {
   EXPECT_EQ(missing.Wait(20000), static_cast<int>(FileStatus::kMissing));
 }
 
+TEST_F(FilesPlatformTest, AnOpenFolderListsEntersAndDeletesInItself) {
+  MakeFolder("Sub");
+  ASSERT_EQ(files.ReplaceText(In("Sub") + files.Separator() + "x.xml", "x"), FileStatus::kOk);
+  ASSERT_EQ(files.ReplaceText(In("top.xml"), "t"), FileStatus::kOk);
+  auto root = files.OpenFolder(folder);
+  ASSERT_NE(root, nullptr);
+  EXPECT_EQ(root->OpenFolder("top.xml"), nullptr);
+  EXPECT_EQ(root->OpenFolder("Nowhere"), nullptr);
+  EXPECT_EQ(root->OpenFolder(".."), nullptr);
+  auto sub = root->OpenFolder("Sub");
+  ASSERT_NE(sub, nullptr);
+  auto search = sub->Find("*.xml");
+  ASSERT_NE(search, nullptr);
+  FileEntry entry;
+  ASSERT_TRUE(search->Next(&entry));
+  EXPECT_EQ(entry.name, "x.xml");
+  EXPECT_EQ(sub->Delete("x.xml"), FileStatus::kOk);
+  EXPECT_EQ(sub->Delete("x.xml"), FileStatus::kMissing);
+  EXPECT_FALSE(files.Exists(In("Sub") + files.Separator() + "x.xml"));
+  EXPECT_TRUE(files.Exists(In("top.xml")));
+  EXPECT_EQ(files.OpenFolder(In("top.xml")), nullptr);
+  EXPECT_EQ(files.OpenFolder(In("Nowhere")), nullptr);
+}
+
 #ifndef _WIN32
 TEST_F(FilesPlatformTest, FolderListingDoesNotFollowALinkBackUp) {
   MakeFolder("A");
