@@ -5,6 +5,8 @@
 // file_holder begin PATH: starts replacing PATH through the file layer and
 //   exits with the status as a number.
 // file_holder read PATH: reads PATH through the file layer, the same.
+// file_holder write PATH: replaces PATH by "x" through the file layer, the
+//   same.
 #include <chrono>
 #include <cstdio>
 #include <string>
@@ -43,7 +45,7 @@ bool Hold(const std::string& path) {
 
 int main(int argc, char** argv) {
   if (argc != 3) {
-    std::fprintf(stderr, "usage: file_holder hold|begin|read PATH\n");
+    std::fprintf(stderr, "usage: file_holder hold|begin|read|write PATH\n");
     return 64;
   }
   const std::string mode = argv[1];
@@ -54,6 +56,7 @@ int main(int argc, char** argv) {
     std::unique_ptr<pelko::ReplacingWriter> writer;
     return static_cast<int>(files.BeginReplace(path, &writer));
   }
+  if (mode == "write") return static_cast<int>(files.ReplaceText(path, "x"));
   if (mode == "read") {
     std::string text;
     return static_cast<int>(files.ReadText(path, &text));

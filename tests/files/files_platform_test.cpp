@@ -16,6 +16,7 @@
 #else
 #include <signal.h>
 #include <spawn.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 extern char** environ;
@@ -308,6 +309,28 @@ TEST_F(FilesPlatformTest, FolderListingDoesNotFollowALinkBackUp) {
   ASSERT_EQ(finder.files.size(), 1u);
   EXPECT_EQ(finder.files[0].path, In("A/x.xml"));
   std::remove(In("A/loop").c_str());
+}
+
+TEST_F(FilesPlatformTest, LogsAreWrittenWithTheirOwnModeWhateverTheUmask) {
+  const mode_t umaskBefore = umask(0);
+  const auto modeAfterWrite = [&](const char* logMode) -> mode_t {
+    if (logMode) setenv("PELKO_LOG_MODE", logMode, 1); else unsetenv("PELKO_LOG_MODE");
+    HolderProcess writer;
+    struct stat info{};
+    if (!writer.Start({"write", In("mode.xml")}) ||
+        writer.Wait(20000) != static_cast<int>(FileStatus::kOk) ||
+        stat(In("mode.xml").c_str(), &info) != 0) {
+      return 01;
+    }
+    return info.st_mode & 07777;
+  };
+  EXPECT_EQ(modeAfterWrite(nullptr), 0640u);
+  EXPECT_EQ(modeAfterWrite("0644"), 0644u);
+  EXPECT_EQ(modeAfterWrite("0777"), 0644u);  // never writable by others
+  EXPECT_EQ(modeAfterWrite("0600"), 0600u);
+  EXPECT_EQ(modeAfterWrite("rw-r--r--"), 0640u);
+  unsetenv("PELKO_LOG_MODE");
+  umask(umaskBefore);
 }
 #endif
 

@@ -291,6 +291,7 @@ FileStatus CreateTemporary(int folder, const std::string& temporary, int* fd) {
   struct stat info;
   if (fstat(*fd, &info) != 0 || !S_ISREG(info.st_mode) || info.st_uid != geteuid() ||
       info.st_nlink != 1 || fchmod(*fd, LogFileMode()) != 0) {
+    unlinkat(folder, temporary.c_str(), 0);
     close(*fd);
     *fd = -1;
     return FileStatus::kFailed;
