@@ -6,7 +6,19 @@ if [ "$(id -u)" != 0 ] || ! command -v useradd >/dev/null; then
   exit 77
 fi
 user="pelkoatk$$"
-useradd --no-create-home --no-user-group --gid nogroup --shell /usr/sbin/nologin "$user" ||
+group=
+getent group nogroup >/dev/null && group="--gid nogroup"
+# Other tests may be adding users at the same moment: /etc/passwd is locked
+# for a while then.
+retry() {
+  for _ in 1 2 3 4 5 6 7 8 9 10; do
+    "$@" 2>/dev/null && return 0
+    sleep 1
+  done
+  "$@"
+}
+retry useradd --no-create-home --no-user-group $group --shell /usr/sbin/nologin "$user" ||
   exit 1
-trap 'userdel "$user" 2>/dev/null' EXIT INT TERM
+trap 'retry userdel "$user"' EXIT
+trap 'exit 1' INT TERM
 PELKO_ATTACKER="$user" "$@"

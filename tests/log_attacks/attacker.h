@@ -96,7 +96,10 @@ class Attacker {
 class AttackTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    if (geteuid() != 0 || !attacker.Known()) GTEST_SKIP() << "run by as-attacker.sh, as root";
+    if (geteuid() != 0 || std::getenv("PELKO_ATTACKER") == nullptr) {
+      GTEST_SKIP() << "run by as-attacker.sh, as root";
+    }
+    ASSERT_TRUE(attacker.Known()) << "no such user: " << std::getenv("PELKO_ATTACKER");
     char pattern[] = "/tmp/pelko-attack-XXXXXX";
     ASSERT_NE(mkdtemp(pattern), nullptr);
     folder = pattern;
