@@ -276,9 +276,21 @@ class Win32FileSystem : public FileSystem {
                           std::unique_ptr<ReplacingWriter>* writer) override {
     writer->reset();
     std::string temporary = path + ".tmp";
-    HANDLE file = CreateFileA(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+    // Made new: a file someone else put at the name would keep its owner
+    // and rights if it were overwritten, and a link would be written
+    // through. One held by another writer of the agent cannot be deleted.
+    if (!DeleteFileA(temporary.c_str())) {
+      const DWORD error = GetLastError();
+      if (error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION) {
+        return FileStatus::kBusy;
+      }
+    }
+    HANDLE file = CreateFileA(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                               FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return FromError(GetLastError());
+    if (file == INVALID_HANDLE_VALUE) {
+      const DWORD error = GetLastError();
+      return error == ERROR_FILE_EXISTS ? FileStatus::kBusy : FromError(error);
+    }
     *writer = std::make_unique<Win32Writer>(path, std::move(temporary), file);
     return FileStatus::kOk;
   }
