@@ -124,6 +124,7 @@ const char* SecurityName(Security security) {
     case Security::kPlain: return "no encryption";
     case Security::kStartTls: return "STARTTLS";
     case Security::kImplicitTls: return "TLS";
+    case Security::kStartTlsIfOffered: return "STARTTLS where offered";
   }
   return "?";
 }
@@ -162,9 +163,10 @@ MailSettings ReadMailSettings(Registry& registry, std::vector<std::string>* prob
   }
   uint32_t security = 1;
   key.Number("MailSecurity", &security, notes);
-  if (security > 2) {
+  if (security > 3) {
     problems->push_back("MailSecurity " + std::to_string(security) +
-                        " is none of 0 (plain), 1 (STARTTLS) and 2 (TLS)");
+                        " is none of 0 (plain), 1 (STARTTLS), 2 (TLS) and 3 (STARTTLS where "
+                        "offered)");
   } else {
     s.security = static_cast<Security>(security);
   }

@@ -11,7 +11,14 @@
 
 namespace pelko::mail {
 
-enum class Security : uint32_t { kPlain = 0, kStartTls = 1, kImplicitTls = 2 };
+// 3 encrypts where the server offers STARTTLS and sends plain where it does
+// not: for a site whose relay may lack it, never the default.
+enum class Security : uint32_t {
+  kPlain = 0,
+  kStartTls = 1,
+  kImplicitTls = 2,
+  kStartTlsIfOffered = 3
+};
 
 inline constexpr uint32_t kDefaultTimeoutSeconds = 60;
 

@@ -166,9 +166,10 @@ SendResult SendMail(const MailSettings& s, const MailMessage& message,
                           s.server + ":" + std::to_string(s.port);
   curl_easy_setopt(c, CURLOPT_URL, url.c_str());
   curl_easy_setopt(c, CURLOPT_PROTOCOLS_STR, "smtp,smtps");
-  curl_easy_setopt(c, CURLOPT_USE_SSL, s.security == Security::kStartTls ? CURLUSESSL_ALL
-                                       : s.security == Security::kImplicitTls ? CURLUSESSL_ALL
-                                                                              : CURLUSESSL_NONE);
+  curl_easy_setopt(c, CURLOPT_USE_SSL,
+                   s.security == Security::kPlain               ? CURLUSESSL_NONE
+                   : s.security == Security::kStartTlsIfOffered ? CURLUSESSL_TRY
+                                                                : CURLUSESSL_ALL);
   curl_easy_setopt(c, CURLOPT_SSL_VERIFYPEER, 1L);
   curl_easy_setopt(c, CURLOPT_SSL_VERIFYHOST, 2L);
   const std::string roots = s.caFile.empty() ? TrustedRootsPem() : "";

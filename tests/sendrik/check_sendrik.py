@@ -267,6 +267,19 @@ def run_cases(site):
     site.configure(port, 1)
     fault("STARTTLS required but not offered", "offers no STARTTLS")
 
+    # STARTTLS where offered: plain where the server lacks it, encrypted
+    # (and so checked) where it has it.
+    for mode, tls, what in (("plain", False, "sent plain"), ("starttls", True, "encrypted")):
+        port, out = site.server("--mode", mode)
+        extra = {"MailCaFile": site.cert} if tls else {}
+        site.configure(port, 3, **extra)
+        status, _, line = site.send()
+        check(f"STARTTLS where offered, {what}: exit 0", (0, ""), (status, "" if status == 0 else line))
+        check(f"STARTTLS where offered, {what}: tls={tls}", True, f"tls={tls}" in received(out)[1])
+    port, out = site.server("--mode", "starttls")
+    site.configure(port, 3)
+    fault("STARTTLS where offered, untrusted certificate", "is not trusted")
+
     port, out = site.server("--mode", "plain", "--stall")
     site.configure(port, 0)
     fault("server stops answering after the message", "stopped answering")
