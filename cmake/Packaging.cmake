@@ -37,14 +37,15 @@ foreach(page ${pelko_man_pages})
 endforeach()
 add_custom_target(pelko_packaging_files ALL DEPENDS ${pelko_gzipped})
 
-install(TARGETS pelkomon stopmon RUNTIME DESTINATION ${CMAKE_INSTALL_SBINDIR})
-install(TARGETS pelkoreg RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+install(TARGETS pelkomon stopmon sendrik RUNTIME DESTINATION ${CMAKE_INSTALL_SBINDIR})
+install(TARGETS pelkoreg pelkoreport RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 # A stripped install (the package's) also drops the compiler's notes, as
 # Debian's own packages do.
 install(CODE "
   if(CMAKE_INSTALL_DO_STRIP)
     foreach(program ${CMAKE_INSTALL_SBINDIR}/pelkomon ${CMAKE_INSTALL_SBINDIR}/stopmon
-                    ${CMAKE_INSTALL_BINDIR}/pelkoreg)
+                    ${CMAKE_INSTALL_SBINDIR}/sendrik ${CMAKE_INSTALL_BINDIR}/pelkoreg
+                    ${CMAKE_INSTALL_BINDIR}/pelkoreport)
       execute_process(COMMAND \"${CMAKE_STRIP}\" --remove-section=.comment
                               --remove-section=.note
                               \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/\${program}\"

@@ -54,7 +54,8 @@ expected=$(
       ./usr/share/man/ ./usr/share/man/man1/ ./usr/share/man/man8/ ./usr/share/pelko/; do
       echo "drwxr-xr-x $dir"
     done
-    for program in ./usr/bin/pelkoreg ./usr/sbin/pelkomon ./usr/sbin/stopmon; do
+    for program in ./usr/bin/pelkoreg ./usr/bin/pelkoreport ./usr/sbin/pelkomon \
+      ./usr/sbin/stopmon ./usr/sbin/sendrik; do
       echo "-rwxr-xr-x $program"
     done
     for file in ./lib/systemd/system/pelkomon.service ./usr/share/pelko/Tavisk.xsl \
@@ -77,7 +78,8 @@ check "the unit is the one in the sources" "" \
   "$(diff "$source_dir/packaging/pelkomon.service" "$tree/lib/systemd/system/pelkomon.service")"
 check "the stylesheet is the one in the sources" "" \
   "$(diff "$source_dir/share/Tavisk.xsl" "$tree/usr/share/pelko/Tavisk.xsl")"
-for program in usr/sbin/pelkomon usr/sbin/stopmon usr/bin/pelkoreg; do
+for program in usr/sbin/pelkomon usr/sbin/stopmon usr/sbin/sendrik usr/bin/pelkoreg \
+  usr/bin/pelkoreport; do
   sections=$(readelf -SW "$tree/$program" | grep -oE '\.(symtab|debug_[a-z]+|comment)' | sort -u)
   check "$program: stripped" "" "$(echo $sections)"
 done

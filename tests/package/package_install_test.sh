@@ -152,6 +152,7 @@ check "default AppIsRunning" 0x0 "$(value_of AppIsRunning)"
 check "default nPrinters" 0x0 "$(value_of nPrinters)"
 check "the stylesheet beside the logs" /usr/share/pelko/Tavisk.xsl \
   "$(readlink "$state/Logs/Tavisk.xsl")"
+check "the mail program in the default Path" /usr/sbin/sendrik "$(readlink "$state/Sendrik.exe")"
 check "enabled at boot" "$unit" \
   "$(readlink /etc/systemd/system/multi-user.target.wants/pelkomon.service)"
 if [[ -d /run/systemd/system ]]; then
@@ -290,6 +291,7 @@ check "purged" not-installed "$(dpkg-query -W -f='${db:Status-Status}' pelko 2>/
 check "the store is gone" no "$([[ -e $store ]] && echo yes || echo no)"
 check "the logs stay after a purge" "$logs" "$(ls "$state"/Logs/*.xml 2>&1)"
 check "no stylesheet link left" no "$([[ -L $state/Logs/Tavisk.xsl ]] && echo yes || echo no)"
+check "no mail program link left" no "$([[ -L $state/Sendrik.exe ]] && echo yes || echo no)"
 check "not enabled any more" no \
   "$([[ -L /etc/systemd/system/multi-user.target.wants/pelkomon.service ]] && echo yes || echo no)"
 
