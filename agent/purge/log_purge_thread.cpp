@@ -77,16 +77,17 @@ bool IsLogExpired(const std::string& dateText, uint32_t days, const LocalTime& t
   const int32_t fm = LeadingIntOf(dateText, 4, 2);
   const int32_t fd = LeadingIntOf(dateText, 6, 2);
   const int32_t ny = today.year, nm = today.month, nd = today.day;
-  if (!ExpiredByTable(fy, fm, fd, ny, nm, nd, TableMonthDays(fy, fm), days)) return false;
 
   // The table counts at most one month boundary, so on its own it deletes
-  // files younger than a long retention. Where the date is a real one, not
-  // after today, its true age must reach the retention too.
+  // files younger than a long retention and keeps some long past it. Where
+  // the date is a real one, not after today (a later year taken as this
+  // one, as the table does), its true age decides.
   const int32_t year = fy > ny ? ny : fy;
-  if (fm < 1 || fm > 12 || fd < 1 || fd > CalendarMonthDays(year, fm)) return true;
-  const int64_t age = DayNumber(ny, nm, nd) - DayNumber(year, fm, fd);
-  if (age < 0) return true;
-  return age >= int64_t{days};
+  if (fm >= 1 && fm <= 12 && fd >= 1 && fd <= CalendarMonthDays(year, fm)) {
+    const int64_t age = DayNumber(ny, nm, nd) - DayNumber(year, fm, fd);
+    if (age >= 0) return age >= int64_t{days};
+  }
+  return ExpiredByTable(fy, fm, fd, ny, nm, nd, TableMonthDays(fy, fm), days);
 }
 
 void PurgeLogs(const Env& env, LogLocks& logLocks, const std::string& root, uint32_t days,

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdio>
 #include <functional>
 #include <thread>
 
@@ -59,6 +60,36 @@ INSTANTIATE_TEST_SUITE_P(
                       Expiry{"20040106", k20050105, 366, false},
                       Expiry{"20050301", k20050310, 9, true},
                       Expiry{"20050302", k20050310, 9, false}));
+
+// The table alone kept these long past the retention.
+INSTANTIATE_TEST_SUITE_P(
+    PastTheRetention, IsLogExpiredTest,
+    ::testing::Values(Expiry{"20260829", LocalTime{2026, 12, 7, 9, 0, 0, 0}, 90, true},
+                      Expiry{"20260908", LocalTime{2026, 12, 7, 9, 0, 0, 0}, 90, true},
+                      Expiry{"20260909", LocalTime{2026, 12, 7, 9, 0, 0, 0}, 90, false},
+                      Expiry{"20260131", LocalTime{2026, 3, 1, 9, 0, 0, 0}, 7, true}));
+
+// Every real date of two years against a plain count of days, for
+// retentions short and long, on ordinary days, month ends and leap days.
+TEST(IsLogExpired, RealDatesExpireExactlyWhenTheirAgeReachesTheRetention) {
+  const LocalTime todays[] = {{2026, 12, 7, 9, 0, 0, 0}, {2024, 3, 1, 9, 0, 0, 0},
+                              {2024, 2, 29, 9, 0, 0, 0}, {2025, 1, 1, 9, 0, 0, 0},
+                              {2100, 3, 1, 9, 0, 0, 0}};
+  for (const LocalTime& today : todays) {
+    const int64_t now = DaysFromCivil(today.year, today.month, today.day);
+    for (int64_t day = now - 800; day <= now; ++day) {
+      int y = 0, m = 0, d = 0;
+      CivilFromDays(day, &y, &m, &d);
+      char text[16];
+      std::snprintf(text, sizeof text, "%04d%02d%02d", y, m, d);
+      for (uint32_t days : {0u, 1u, 7u, 28u, 31u, 60u, 90u, 365u, 366u, 730u}) {
+        ASSERT_EQ(IsLogExpired(text, days, today), now - day >= days)
+            << text << " D=" << days << " today " << today.year << "-" << today.month << "-"
+            << today.day;
+      }
+    }
+  }
+}
 
 // Once read as a signed number, these deleted every log, today's included.
 INSTANTIATE_TEST_SUITE_P(
