@@ -45,31 +45,12 @@ cleanup() {
 }
 trap cleanup EXIT
 
-# wait_for SECONDS COMMAND...: true once COMMAND succeeds.
-wait_for() {
-  local limit=$(($1 * 10))
-  shift
-  for _ in $(seq 1 "$limit"); do
-    "$@" && return 0
-    sleep 0.1
-  done
-  return 1
-}
 
 now_ms() { echo $(($(date +%s%N) / 1000000)); }
 
 document() {  # document PAGES: a PostScript file of that many pages
-  local file=$work/doc$1.ps i
-  [[ -f $file ]] && { echo "$file"; return; }
-  {
-    printf '%%!PS-Adobe-3.0\n%%%%Pages: %d\n%%%%EndComments\n' "$1"
-    for i in $(seq 1 "$1"); do
-      printf '%%%%Page: %d %d\n/Helvetica findfont 24 scalefont setfont ' "$i" "$i"
-      printf '72 720 moveto (Page %d) show showpage\n' "$i"
-    done
-    printf '%%%%EOF\n'
-  } >"$file"
-  chmod 644 "$file"
+  local file=$work/doc$1.ps
+  [[ -f $file ]] || cups_env_document "$file" "$1"
   echo "$file"
 }
 

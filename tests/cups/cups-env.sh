@@ -11,6 +11,7 @@
 #   cups_env_add_raw_queue NAME   raw queue on the same backend
 #   cups_env_restart              stops and starts the same scheduler
 #   cups_env_stop                 stops it and removes the folder
+#   cups_env_document FILE PAGES  writes a PostScript document of PAGES pages
 #
 # CUPS_ENV_DIR is the folder; $CUPS_ENV_DIR/log holds its logs. Set before
 # the start: CUPS_ENV_LOGLEVEL, CUPS_ENV_ACCESSLOGLEVEL (all: every request
@@ -155,6 +156,21 @@ _cups_env_halt() {
 cups_env_restart() {
   _cups_env_halt
   _cups_env_launch
+}
+
+# cups_env_document FILE PAGES: writes a PostScript document of that many
+# pages, with the page comments CUPS counts by, readable by its filters.
+cups_env_document() {
+  local i
+  {
+    printf '%%!PS-Adobe-3.0\n%%%%Pages: %d\n%%%%EndComments\n' "$2"
+    for i in $(seq 1 "$2"); do
+      printf '%%%%Page: %d %d\n/Helvetica findfont 24 scalefont setfont ' "$i" "$i"
+      printf '72 720 moveto (Page %d) show showpage\n' "$i"
+    done
+    printf '%%%%EOF\n'
+  } >"$1"
+  chmod 644 "$1"
 }
 
 cups_env_stop() {

@@ -9,3 +9,15 @@ check() {
     failures=$((failures + 1))
   fi
 }
+
+# `wait_for SECONDS COMMAND...`: true once COMMAND succeeds, tried every
+# 0.1 s; false when it has not within SECONDS.
+wait_for() {
+  local limit=$(($1 * 10))
+  shift
+  for _ in $(seq 1 "$limit"); do
+    "$@" && return 0
+    sleep 0.1
+  done
+  return 1
+}

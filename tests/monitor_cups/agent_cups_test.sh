@@ -27,27 +27,10 @@ trap cleanup EXIT
 
 source "$(dirname "$(readlink -f "${BASH_SOURCE[0]}")")/../lib/check.sh"
 
-# wait_for SECONDS COMMAND...: true once COMMAND succeeds.
-wait_for() {
-  local limit=$(( $1 * 10 )); shift
-  for _ in $(seq 1 "$limit"); do
-    "$@" && return 0
-    sleep 0.1
-  done
-  return 1
-}
 
 document() {  # document PAGES: a PostScript file of that many pages
-  local file=$work/doc$1.ps i
-  {
-    printf '%%!PS-Adobe-3.0\n%%%%Pages: %d\n%%%%EndComments\n' "$1"
-    for i in $(seq 1 "$1"); do
-      printf '%%%%Page: %d %d\n/Helvetica findfont 24 scalefont setfont ' "$i" "$i"
-      printf '72 720 moveto (Page %d) show showpage\n' "$i"
-    done
-    printf '%%%%EOF\n'
-  } >"$file"
-  echo "$file"
+  cups_env_document "$work/doc$1.ps" "$1"
+  echo "$work/doc$1.ps"
 }
 
 print() {  # print QUEUE PAGES TITLE -> the job id

@@ -115,15 +115,6 @@ if [[ -e $state ]]; then
 fi
 state_ours=1
 
-wait_for() {  # wait_for SECONDS COMMAND...: true once COMMAND succeeds
-  local limit=$(($1 * 10))
-  shift
-  for _ in $(seq 1 "$limit"); do
-    "$@" && return 0
-    sleep 0.1
-  done
-  return 1
-}
 
 value_of() {  # value_of NAME: the data pelkoreg shows for the value
   PELKO_REGISTRY=$store /usr/bin/pelkoreg query "$key" /v "$1" 2>/dev/null |

@@ -53,12 +53,20 @@ TEST_F(MailSettingsTest, WrongTypesReadAsMissingAndAreNoted) {
 }
 
 TEST_F(MailSettingsTest, OutOfRangeNumbersAndMissingAddressesAreProblems) {
-  registry.PutDword("Software\\Pelko\\MailSecurity", 3);
+  registry.PutDword("Software\\Pelko\\MailSecurity", 4);
   registry.PutDword("Software\\Pelko\\MailPort", 70000);
   registry.Remove("Software\\Pelko\\MailFrom");
   registry.PutString("Software\\Pelko\\MailTo", " ; ");
   Read();
   EXPECT_EQ(problems.size(), 4u);
+}
+
+TEST_F(MailSettingsTest, StartTlsWhereOfferedIsTheFourthMode) {
+  registry.PutDword("Software\\Pelko\\MailSecurity", 3);
+  const MailSettings s = Read();
+  EXPECT_THAT(problems, IsEmpty());
+  EXPECT_EQ(s.security, Security::kStartTlsIfOffered);
+  EXPECT_EQ(s.port, 25u);
 }
 
 TEST(SplitAddressesTest, SemicolonsSpacesAndDisplayNames) {

@@ -49,14 +49,6 @@ entry_of() {  # "pages cost" of the entry of the job whose document is $1
   grep -o "<doc>$1</doc> <pages>[0-9-]*</pages> <cost>[0-9-]*</cost>" "$log" 2>/dev/null |
     sed 's|.*<pages>\([0-9-]*\)</pages> <cost>\([0-9-]*\)</cost>|\1 \2|'
 }
-wait_for() {  # wait_for SECONDS COMMAND...
-  local until=$((SECONDS + $1))
-  shift
-  until "$@"; do
-    ((SECONDS >= until)) && return 1
-    sleep 0.2
-  done
-}
 first_logged() { [[ $(entry_of first) == "1 5" ]]; }
 held() { [[ -e $log.held ]]; }
 second_ended() { grep -q ' held ' "$result"; }
