@@ -11,18 +11,11 @@ import sys
 import tempfile
 from html.parser import HTMLParser
 
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "lib"))
+from checks import check, summary  # noqa: E402
+
 PROLOG = (b"<?xml version='1.0' encoding='ISO-8859-1' ?> "
           b"<?xml-stylesheet href='Tavisk.xsl' type='text/xsl' ?>")
-failures = 0
-
-
-def check(what, expected, actual):
-    global failures
-    if expected == actual:
-        print(f"ok: {what}")
-    else:
-        print(f"FAIL: {what}: expected {expected!r}, got {actual!r}")
-        failures += 1
 
 
 def entry(date, job, user, printer, doc, pages, cost):
@@ -178,5 +171,4 @@ with tempfile.TemporaryDirectory(dir=os.environ.get("WINE_TEST_DIR")) as work:
         check(f"bad {' '.join(args[:2])}: exit {code} and says why", (code, True),
               (status, words in err))
 
-print(f"{'FAILED' if failures else 'passed'}: {failures} failures")
-sys.exit(1 if failures else 0)
+sys.exit(summary())

@@ -18,18 +18,10 @@ import tempfile
 import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path.insert(0, os.path.join(HERE, "..", "lib"))
+from checks import check, summary  # noqa: E402
 SAMPLE = os.path.join(HERE, "..", "stylesheet", "samples", "GlobalLog_20261208.xml")
 KEY = r"HKLM\Software\Pelko"
-failures = 0
-
-
-def check(what, expected, actual):
-    global failures
-    if expected == actual:
-        print(f"ok: {what}")
-    else:
-        print(f"FAIL: {what}: expected {expected!r}, got {actual!r}")
-        failures += 1
 
 
 WINE = os.environ.get("WINE")
@@ -190,8 +182,7 @@ def main():
     finally:
         site.stop()
         shutil.rmtree(work, ignore_errors=True)
-    print(f"{'FAILED' if failures else 'passed'}: {failures} failures")
-    return 1 if failures else 0
+    return summary()
 
 
 def run_cases(site):
