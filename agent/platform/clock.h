@@ -1,6 +1,9 @@
 // Time service: the local calendar time, and waits that another thread can
 // cut short. Every pause in the agent goes through here so tests can run
 // hours of agent time against a fake clock.
+//
+// Safe for concurrent use from any thread; a Signal may be set, reset and
+// waited on from any thread.
 #pragma once
 
 #include <cstdint>

@@ -4,6 +4,9 @@
 // every other open of it fails with kBusy, as share mode 0 does on Win32.
 // Only regular files are read, never through a link, and never more than
 // kMaxTextFileBytes of them.
+//
+// Safe for concurrent use from any thread. A FileSearch, Folder or
+// ReplacingWriter belongs to the thread that made it.
 #pragma once
 
 #include <cstdint>

@@ -1,4 +1,6 @@
 // Starts another program and does not wait for it.
+//
+// Safe for concurrent use from any thread.
 #pragma once
 
 #include <string>

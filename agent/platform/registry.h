@@ -1,5 +1,8 @@
 // Registry service: the handful of Reg*A operations the configuration needs,
 // with Win32's status codes so the value classes behave alike everywhere.
+//
+// Safe for concurrent use from any thread and any process; an open key
+// handle may be used by one thread at a time.
 #pragma once
 
 #include <cstdint>

@@ -1,4 +1,6 @@
 // Facts about the machine the agent runs on.
+//
+// Safe for concurrent use from any thread.
 #pragma once
 
 #include <cstdint>

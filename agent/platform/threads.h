@@ -1,4 +1,6 @@
 // Thread service: create, observe and end threads the way Win32 does.
+//
+// Safe for concurrent use from any thread.
 #pragma once
 
 #include <cstdint>

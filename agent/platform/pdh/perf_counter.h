@@ -3,6 +3,8 @@
 // PerfCounterSet, one real-time query with the counters it owns. Every
 // operation that calls the performance-data service returns the status of
 // the call that failed, or 0; none throws.
+//
+// A set and its counters belong to one thread; there is no locking.
 #pragma once
 
 #include <cstdint>

@@ -1,10 +1,10 @@
 // Performance-data service: the PDH calls the counters make, with PDH's
-// status codes and record layouts on every platform. On Win32 it is PDH
-// itself. On POSIX it serves the one counter the agent reads,
-// "\\M\Print Queue(Q)\Total Pages Printed", from the CUPS server of
-// machine M (the default server when M is this computer): the pages that
-// CUPS reports printed for queue Q's jobs, kept monotonic by remembering
-// what each job already gave.
+// status codes and record layouts. It is PDH itself, used by the Windows
+// spooler alone; the interface lets the counters' ring and statistics be
+// tested on every platform against a fake.
+//
+// Safe for concurrent use from any thread; a query and its counters
+// belong to the thread that opened it.
 #pragma once
 
 #include <cstdint>
