@@ -3,6 +3,8 @@
 #include <exception>
 #include <string>
 
+#include "agent/config/settings.h"
+
 namespace pelko {
 
 namespace {
@@ -15,20 +17,16 @@ std::array<PrinterThread, sizeof...(I)> MakeSlots(const Env& env, LogLocks& logL
 
 uint32_t AsSwitch(bool flag) { return flag ? 1 : 0; }
 
-std::string PrinterNamePath(uint32_t number) {
-  return "SOFTWARE\\Pelko\\Printer" + std::to_string(number);
-}
-
 }  // namespace
 
 Supervision::Supervision(const Env& env, RegistryStringValue& globalPath)
     : printerSlots(MakeSlots(env, logLocks, std::make_index_sequence<PrinterSlotCount>())),
       purgeThread(env, logLocks),
-      printerCount(*env.registry, "SOFTWARE\\Pelko\\nPrinters"),
-      modificationFlag(*env.registry, "SOFTWARE\\Pelko\\IsModified"),
-      emailSwitch(*env.registry, "Software\\Pelko\\EmailAlert"),
-      runSwitch(*env.registry, "Software\\Pelko\\AppIsRunning"),
-      purgeSwitch(*env.registry, "Software\\Pelko\\DeleteOldLogs"),
+      printerCount(*env.registry, settings::kPrinterCount),
+      modificationFlag(*env.registry, settings::kIsModified),
+      emailSwitch(*env.registry, settings::kEmailAlert),
+      runSwitch(*env.registry, settings::kAppIsRunning),
+      purgeSwitch(*env.registry, settings::kDeleteOldLogs),
       emailThread(env, logLocks, globalPath),
       env(env) {
   purgeThread.name = "old-log purge thread";
@@ -87,7 +85,7 @@ void Supervision::Cycle() {
         // A thread left running above a lowered count must be gone before
         // its names change under it.
         slot.Stop();
-        slot.printerName = RegistryStringValue(*env.registry, PrinterNamePath(i)).Get();
+        slot.printerName = RegistryStringValue(*env.registry, settings::PrinterName(static_cast<int>(i))).Get();
         slot.name = "printer thread " + std::to_string(i) + " (\"" + slot.printerName + "\")";
         slot.Start();
       }

@@ -1,6 +1,7 @@
 #include "agent/logs/log_store.h"
 
 #include "agent/config/registry_value.h"
+#include "agent/config/settings.h"
 #include "agent/logs/log_format.h"
 
 namespace pelko {
@@ -21,7 +22,7 @@ void LogStore::ComposePath(std::string& name, const std::string& extension) {
 
 void LogStore::ComposePath(std::string& name, const std::string& extension,
                            const LocalTime& date) {
-  RegistryStringValue path(*env.registry, "Software\\Pelko\\Path");
+  RegistryStringValue path(*env.registry, settings::kPath);
   const char separator = env.files->Separator();
   std::string composed = path.Get();
   composed += separator;

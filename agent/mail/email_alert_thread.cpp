@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <limits>
 
+#include "agent/config/settings.h"
 #include "agent/logs/global_log.h"
 #include "agent/logs/log_store.h"
 
@@ -35,8 +36,8 @@ uint32_t AlertWaitMs(uint32_t minutes) {
 }
 
 uint32_t EmailAlertThread::Run(uint32_t) {
-  RegistryDwordValue frequency(*env.registry, "Software\\Pelko\\EmailAlertFreq");
-  RegistryStringValue path(*env.registry, "Software\\Pelko\\Path");
+  RegistryDwordValue frequency(*env.registry, settings::kEmailAlertFreq);
+  RegistryStringValue path(*env.registry, settings::kPath);
   for (;;) Pause(Cycle(frequency, path));
 }
 
@@ -65,7 +66,7 @@ void EmailAlertThread::MailGlobalLog(const std::string& logPath, RegistryStringV
   const std::string folder = path.Get();
   if (folder.empty()) return;
   // Named before the start: the mail program reads it as it starts.
-  RegistryStringValue toSend(*env.registry, "Software\\Pelko\\ToSendFile");
+  RegistryStringValue toSend(*env.registry, settings::kToSendFile);
   toSend.Set(logPath);
   const std::string program = folder + env.files->Separator() + MailProgramName;
   const LaunchResult started = env.launcher->Launch(program);

@@ -3,6 +3,7 @@
 #include <set>
 
 #include "agent/config/registry_value.h"
+#include "agent/config/settings.h"
 #include "agent/logs/record_job.h"
 
 namespace pelko {
@@ -98,18 +99,17 @@ void PrinterThread::AccountJob(const SpoolJob& job) {
   const LocalTime stamp = env.clock->Now();
   Registry& registry = *env.registry;
 
-  RegistryDwordValue running(registry, "Software\\Pelko\\AppIsRunning");
+  RegistryDwordValue running(registry, settings::kAppIsRunning);
   if (running.Get() != 1) return;
 
   int index = -1;
-  RegistryDwordValue printerCount(registry, "SOFTWARE\\Pelko\\nPrinters");
+  RegistryDwordValue printerCount(registry, settings::kPrinterCount);
   const uint32_t count = std::min(printerCount.Get(), MaxSearchedPrinters);
   for (uint32_t i = 1; i <= count; ++i) {
-    RegistryStringValue name(registry, "SOFTWARE\\Pelko\\Printer" + std::to_string(i));
+    RegistryStringValue name(registry, settings::PrinterName(static_cast<int>(i)));
     if (name.Get() == printerName) index = static_cast<int>(i);
   }
-  RegistryDwordValue costPerPage(
-      registry, "SOFTWARE\\Pelko\\Printer" + std::to_string(index) + "Cost");
+  RegistryDwordValue costPerPage(registry, settings::PrinterCost(index));
 
   // The counter first, the jobs' own counts second: a listing is never
   // behind the counter it is shared against.

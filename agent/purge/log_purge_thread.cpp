@@ -2,6 +2,7 @@
 
 #include <string_view>
 
+#include "agent/config/settings.h"
 #include "agent/logs/log_format.h"
 #include "agent/purge/file_finder.h"
 
@@ -104,8 +105,8 @@ void PurgeLogs(const Env& env, LogLocks& logLocks, const std::string& root, uint
 }
 
 uint32_t LogPurgeThread::Run(uint32_t) {
-  RegistryDwordValue deleteLogsDays(*env.registry, "Software\\Pelko\\DeleteLogsDays");
-  RegistryStringValue path(*env.registry, "Software\\Pelko\\Path");
+  RegistryDwordValue deleteLogsDays(*env.registry, settings::kDeleteLogsDays);
+  RegistryStringValue path(*env.registry, settings::kPath);
   bool said = false;
   for (;;) {
     // Without a retention nothing is old: a missing or mistyped value must
