@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <random>
 
+#include "agent/util/coding.h"
 #include "report/html.h"
 #include "report/text.h"
 
@@ -49,7 +50,6 @@ std::string SubjectLine(std::string_view prefix, const report::Report& report) {
 }
 
 std::string HeaderText(std::string_view text) {
-  static const char kHex[] = "0123456789ABCDEF";
   std::string plain;
   bool ascii = true;
   for (const char c : text) {
@@ -76,8 +76,8 @@ std::string HeaderText(std::string_view text) {
       word += '_';
     } else {
       word += '=';
-      word += kHex[b >> 4];
-      word += kHex[b & 15];
+      word += kHexUpper[b >> 4];
+      word += kHexUpper[b & 15];
     }
     if (word.size() > 52) flush();
   }

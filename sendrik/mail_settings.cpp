@@ -1,9 +1,10 @@
 #include "sendrik/mail_settings.h"
 
-#include "sendrik/mail_password.h"
-
 #include <algorithm>
 #include <cstring>
+
+#include "agent/util/coding.h"
+#include "sendrik/mail_password.h"
 
 namespace pelko::mail {
 
@@ -56,8 +57,7 @@ class SettingsKey {
       notes->push_back(std::string(name) + " is not a REG_DWORD value: ignored");
       return false;
     }
-    const auto* b = reinterpret_cast<const unsigned char*>(data.data());
-    *number = b[0] | b[1] << 8 | b[2] << 16 | static_cast<uint32_t>(b[3]) << 24;
+    *number = DecodeFixed32(reinterpret_cast<const uint8_t*>(data.data()));
     return true;
   }
 

@@ -5,6 +5,8 @@
 #include <type_traits>
 #include <vector>
 
+#include "agent/util/coding.h"
+
 namespace pelko {
 
 namespace {
@@ -54,8 +56,7 @@ bool QueryNumber(Registry& registry, RegKey key, const std::string& name, uint32
       size != sizeof data) {
     return false;
   }
-  *number = static_cast<uint32_t>(data[0]) | static_cast<uint32_t>(data[1]) << 8 |
-            static_cast<uint32_t>(data[2]) << 16 | static_cast<uint32_t>(data[3]) << 24;
+  *number = DecodeFixed32(data);
   return true;
 }
 

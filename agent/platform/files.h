@@ -14,6 +14,8 @@
 #include <string>
 #include <string_view>
 
+#include "agent/util/coding.h"
+
 namespace pelko {
 
 inline constexpr uint32_t kAttributeReadOnly = 0x01;
@@ -131,9 +133,6 @@ class FileSystem {
 };
 
 namespace files_detail {
-inline unsigned char Fold(unsigned char c) {
-  return c >= 'A' && c <= 'Z' ? static_cast<unsigned char>(c - 'A' + 'a') : c;
-}
 // Wildcard match with one backtracking point: linear in practice, never
 // exponential whatever the pattern.
 inline bool Match(std::string_view name, std::string_view pattern) {
@@ -143,8 +142,7 @@ inline bool Match(std::string_view name, std::string_view pattern) {
       star = p++;
       resume = n;
     } else if (p < pattern.size() &&
-               (pattern[p] == '?' || Fold(static_cast<unsigned char>(pattern[p])) ==
-                                         Fold(static_cast<unsigned char>(name[n])))) {
+               (pattern[p] == '?' || AsciiLower(pattern[p]) == AsciiLower(name[n]))) {
       ++p;
       ++n;
     } else if (star != std::string_view::npos) {

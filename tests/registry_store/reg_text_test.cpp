@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "agent/util/coding.h"
+
 namespace pelko::reg_text {
 namespace {
 
@@ -63,7 +65,7 @@ TEST(RegText, DamagedOrHandEditedTextIsReadLineByLine) {
 TEST(RegText, NamesIgnoreTheCaseOfAsciiLettersOnly) {
   EXPECT_TRUE(SameName("AppIsRunning", "APPISRUNNING"));
   EXPECT_FALSE(SameName("\xc4pfel", "\xe4pfel"));
-  EXPECT_EQ(LowerAscii("Pelko\xC4"), "pelko\xC4");
+  EXPECT_EQ(AsciiLowered("Pelko\xC4"), "pelko\xC4");
   std::string escaped;
   AppendPercent(&escaped, 0x0a);
   EXPECT_EQ(escaped, "%0A");

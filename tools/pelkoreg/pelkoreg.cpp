@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "agent/platform/posix/registry_store.h"
+#include "agent/util/coding.h"
 
 namespace pelko {
 namespace {
@@ -67,15 +68,7 @@ class ToolError : public std::runtime_error {
 
 [[noreturn]] void Syntax(const std::string& message) { throw ToolError(message, true); }
 
-char Lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
-
-bool SameText(const std::string& a, const std::string& b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    if (Lower(a[i]) != Lower(b[i])) return false;
-  }
-  return true;
-}
+bool SameText(const std::string& a, const std::string& b) { return AsciiEqualFold(a, b); }
 
 struct Options {
   std::string operation;
@@ -107,7 +100,7 @@ Options ParseArguments(const std::vector<std::string>& args) {
     return options;
   }
   options.operation = args[0];
-  for (char& c : options.operation) c = Lower(c);
+  options.operation = AsciiLowered(options.operation);
   if (options.operation != "add" && options.operation != "query" && options.operation != "delete") {
     Syntax("Invalid syntax: unknown operation '" + args[0] + "'.");
   }
@@ -268,12 +261,7 @@ uint32_t ParseType(const std::string& text) {
                   "REG_BINARY or REG_NONE.");
 }
 
-int HexValue(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
+int HexValue(char c) { return HexDigitValue(c); }
 
 // Decimal, or hex after 0x; nothing else, not even blanks or a sign.
 uint64_t ParseNumber(const std::string& text, uint64_t max, const char* typeName) {
@@ -384,11 +372,10 @@ std::string TypeDisplay(uint32_t type) {
 }
 
 std::string HexDisplay(const std::string& data) {
-  static const char kDigits[] = "0123456789ABCDEF";
   std::string out;
   for (const char c : data) {
-    out += kDigits[static_cast<unsigned char>(c) >> 4];
-    out += kDigits[static_cast<unsigned char>(c) & 15];
+    out += kHexUpper[static_cast<unsigned char>(c) >> 4];
+    out += kHexUpper[static_cast<unsigned char>(c) & 15];
   }
   return out;
 }
@@ -398,8 +385,8 @@ std::string DataDisplay(const RegistryEntry& entry) {
   char number[32];
   if ((entry.type == kRegDword && data.size() == 4) ||
       (entry.type == kRegQword && data.size() == 8)) {
-    unsigned long long value = 0;
-    for (size_t i = data.size(); i-- > 0;) value = value << 8 | static_cast<unsigned char>(data[i]);
+    const unsigned long long value =
+        DecodeLittleEndian(reinterpret_cast<const uint8_t*>(data.data()), data.size());
     std::snprintf(number, sizeof number, "0x%llx", value);
     return number;
   }

@@ -11,6 +11,8 @@
 #include <condition_variable>
 #include <thread>
 
+#include "agent/util/coding.h"
+
 namespace pelko {
 
 namespace {
@@ -23,15 +25,6 @@ constexpr auto kIdleLimit = std::chrono::seconds(5);
 constexpr auto kResolvedFor = std::chrono::seconds(60);
 constexpr auto kUnresolvedFor = std::chrono::seconds(5);
 constexpr std::size_t kMaxIdlePerServer = 64;
-
-std::string Upper(std::string text) {
-  for (char& c : text) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  return text;
-}
-
-bool SameIgnoringCase(const std::string& a, const std::string& b) {
-  return a.size() == b.size() && Upper(a) == Upper(b);
-}
 
 std::string HostName() {
   char name[256] = {};
@@ -112,14 +105,14 @@ std::string ThisComputerName() {
   std::string name = HostName();
   name = name.substr(0, name.find('.'));
   if (name.size() > 15) name.resize(15);
-  return Upper(name);
+  return AsciiUppered(name);
 }
 
 bool ServerForMachine(const std::string& machine, CupsServer* server) {
   const std::string host = HostName();
-  if (machine.empty() || SameIgnoringCase(machine, ThisComputerName()) ||
-      SameIgnoringCase(machine, host) ||
-      SameIgnoringCase(machine, host.substr(0, host.find('.')))) {
+  if (machine.empty() || AsciiEqualFold(machine, ThisComputerName()) ||
+      AsciiEqualFold(machine, host) ||
+      AsciiEqualFold(machine, host.substr(0, host.find('.')))) {
     const char* configured = cupsServer();
     return ParseServer(configured != nullptr ? configured : "localhost", server) ||
            ParseServer("localhost", server);

@@ -14,17 +14,14 @@
 #include <system_error>
 #include <utility>
 
+#include "agent/util/coding.h"
+
 namespace pelko {
 
 namespace {
 
 constexpr std::size_t kMaxClients = 256;
 constexpr std::size_t kMaxHead = 16 * 1024;
-
-std::string Lower(std::string text) {
-  for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return text;
-}
 
 std::string Trim(const std::string& text) {
   const std::size_t first = text.find_first_not_of(" \t");
@@ -159,8 +156,8 @@ bool CupsPushListener::Serve(Client& client, std::vector<std::string>* paths) {
           at = next + 2;
           const std::size_t colon = field.find(':');
           if (colon == std::string::npos) continue;
-          const std::string name = Lower(Trim(field.substr(0, colon)));
-          const std::string value = Lower(Trim(field.substr(colon + 1)));
+          const std::string name = AsciiLowered(Trim(field.substr(0, colon)));
+          const std::string value = AsciiLowered(Trim(field.substr(colon + 1)));
           if (name == "content-length") {
             length = static_cast<std::size_t>(std::strtoull(value.c_str(), nullptr, 10));
           } else if (name == "transfer-encoding") {

@@ -5,38 +5,18 @@
 #include <cstring>
 #include <utility>
 
+#include "agent/util/coding.h"
+
 namespace pelko::reg_text {
 
-char Lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+bool SameName(const std::string& a, const std::string& b) { return AsciiEqualFold(a, b); }
 
-std::string LowerAscii(const std::string& text) {
-  std::string out = text;
-  for (char& c : out) c = Lower(c);
-  return out;
-}
-
-bool SameName(const std::string& a, const std::string& b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    if (Lower(a[i]) != Lower(b[i])) return false;
-  }
-  return true;
-}
-
-constexpr char kHexDigits[] = "0123456789abcdef";
-
-static int HexValue(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
+static int HexValue(char c) { return HexDigitValue(c); }
 
 void AppendPercent(std::string* out, unsigned char c) {
-  static const char kUpper[] = "0123456789ABCDEF";
   *out += '%';
-  *out += kUpper[c >> 4];
-  *out += kUpper[c & 15];
+  *out += kHexUpper[c >> 4];
+  *out += kHexUpper[c & 15];
 }
 
 std::string PercentDecode(const std::string& text) {
@@ -68,8 +48,8 @@ static void AppendQuoted(std::string* out, const std::string& text) {
       default:
         if (c < 0x20 || c == 0x7f) {
           *out += "\\x";
-          *out += kHexDigits[c >> 4];
-          *out += kHexDigits[c & 15];
+          *out += kHexLower[c >> 4];
+          *out += kHexLower[c & 15];
         } else {
           *out += ch;
         }
@@ -134,17 +114,11 @@ static bool ParseHexNumber(const std::string& text, size_t maxDigits, uint64_t* 
 }
 
 static std::string LittleEndian(uint64_t number, size_t bytes) {
-  std::string out;
-  for (size_t i = 0; i < bytes; ++i) out += static_cast<char>(number >> (8 * i));
-  return out;
+  return EncodeLittleEndian(number, bytes);
 }
 
 static uint64_t FromLittleEndian(const std::string& data) {
-  uint64_t number = 0;
-  for (size_t i = data.size(); i-- > 0;) {
-    number = number << 8 | static_cast<unsigned char>(data[i]);
-  }
-  return number;
+  return DecodeLittleEndian(reinterpret_cast<const uint8_t*>(data.data()), data.size());
 }
 
 // "01,02,ff"; an empty list is no data.
@@ -325,8 +299,8 @@ static void AppendHexBytes(std::string* out, const std::string& data) {
   for (size_t i = 0; i < data.size(); ++i) {
     const unsigned char c = static_cast<unsigned char>(data[i]);
     if (i > 0) *out += ',';
-    *out += kHexDigits[c >> 4];
-    *out += kHexDigits[c & 15];
+    *out += kHexLower[c >> 4];
+    *out += kHexLower[c & 15];
   }
 }
 

@@ -28,8 +28,6 @@ std::string LastPart(const std::string& keyPath);
 // its first spelling and place.
 void PutValue(std::vector<RegistryEntry>* values, RegistryEntry entry);
 
-char Lower(char c);
-std::string LowerAscii(const std::string& text);
 // Names compare without regard to the case of ASCII letters.
 bool SameName(const std::string& a, const std::string& b);
 // "%XX" for the byte c.

@@ -24,6 +24,7 @@
 #include "agent/platform/logger.h"
 #include "agent/platform/posix/reg_text.h"
 #include "agent/platform/posix/safe_path.h"
+#include "agent/util/coding.h"
 
 namespace pelko {
 
@@ -34,8 +35,6 @@ using reg_text::FormatKeyFile;
 using reg_text::HeaderKeyPath;
 using reg_text::KeyFile;
 using reg_text::LastPart;
-using reg_text::Lower;
-using reg_text::LowerAscii;
 using reg_text::ParseKeyFile;
 using reg_text::PercentDecode;
 using reg_text::PutValue;
@@ -100,7 +99,7 @@ std::string DirName(const std::string& name) {
     if (c == '%' || c == '/' || c < 0x20 || c == 0x7f || (i == 0 && c == '.')) {
       AppendPercent(&out, c);
     } else {
-      out += Lower(static_cast<char>(c));
+      out += AsciiLower(static_cast<char>(c));
     }
   }
   return out;
@@ -579,7 +578,7 @@ int32_t FileRegistryStore::EnumSubKeys(RegKey key, std::vector<std::string>* nam
     const bool mayBeDir = item->d_type == DT_UNKNOWN || item->d_type == DT_LNK;
     if (item->d_type != DT_DIR && !(mayBeDir && IsDirectory(path))) continue;
     const std::string spelled = SpelledName(path, name);
-    found.emplace_back(LowerAscii(spelled), spelled);
+    found.emplace_back(AsciiLowered(spelled), spelled);
   }
   closedir(dir);
   std::sort(found.begin(), found.end());
