@@ -75,8 +75,7 @@ void BM_BuildGlobalLog(benchmark::State& state) {
     for (int d = 1; d <= kDays; ++d) {
       const LocalTime day{2026, 11, d, 0, 0, 0, 0};
       const std::string printer = "\\\\SRV\\Printer" + std::to_string(p);
-      std::string text = printer;
-      LogStore(folder.env).MakeHeader(text, day);
+      std::string text = LogStore(folder.env).MakeHeader(printer, day);
       for (int id = kEntries; id >= 1; --id) {
         AppendJobEntry(text, FormatLogDate(day), "09:05:03", std::to_string(id), "someone",
                        printer, "Quarterly report final (2).docx", "3", "15");
@@ -91,8 +90,7 @@ void BM_BuildGlobalLog(benchmark::State& state) {
   LogLocks locks;
   Waiter pause = [](uint32_t ms) { PlatformClock().Sleep(ms); };
   RegistryStringValue globalPath(folder.registry, "Software\\Pelko\\Path");
-  std::string globalLog = "GlobalLog";
-  LogStore(folder.env).ComposePath(globalLog, "xml");
+  const std::string globalLog = LogStore(folder.env).ComposePath("GlobalLog", "xml");
   const std::string floorPath = folder.logs + "/Floor.out";
 
   double buildSeconds = 0, floorSeconds = 0;

@@ -16,9 +16,8 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 std::string DayFile(int entries, const LocalTime& today) {
-  std::string text = "\\\\SRV\\LaserJet";
   LogStore store(Env{});
-  store.MakeHeader(text, today);
+  std::string text = store.MakeHeader("\\\\SRV\\LaserJet", today);
   for (int id = entries; id >= 1; --id) {
     AppendJobEntry(text, FormatLogDate(today), "09:05:03", std::to_string(id), "someone",
                    "\\\\SRV\\LaserJet", "Quarterly report final (2).docx", "3", "15");
@@ -34,8 +33,7 @@ void Run(benchmark::State& state, bool newJob) {
   BenchFolder folder;
   const int entries = static_cast<int>(state.range(0));
   const LocalTime today = folder.env.clock->Now();
-  std::string path = "LaserJet";
-  LogStore(folder.env).ComposePath(path, "xml", today);
+  const std::string path = LogStore(folder.env).ComposePath("LaserJet", "xml", today);
   const std::string floorPath = folder.logs + "/Floor.xml";
   const std::string base = DayFile(entries, today);
   folder.env.files->ReplaceText(path, base);

@@ -46,8 +46,7 @@ void BuildGlobalLog(const Env& env, LogLocks& locks, const Waiter& pause,
   finder.SetRoot(globalPath.Get() + separator + "Logs", true);
   finder.AddFiles("*.xml", true, false);
 
-  std::string path = "GlobalLog";
-  store.ComposePath(path, "xml", today);
+  const std::string path = store.ComposePath("GlobalLog", "xml", today);
   auto globalLock = locks.Lock(path);
   // Streamed file by file into the temporary file: the build holds one
   // daily file at a time, never the whole document.

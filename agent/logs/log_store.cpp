@@ -16,12 +16,12 @@ bool WorthRetrying(FileStatus status) {
 
 }  // namespace
 
-void LogStore::ComposePath(std::string& name, const std::string& extension) {
-  ComposePath(name, extension, env.clock->Now());
+std::string LogStore::ComposePath(const std::string& name, const std::string& extension) {
+  return ComposePath(name, extension, env.clock->Now());
 }
 
-void LogStore::ComposePath(std::string& name, const std::string& extension,
-                           const LocalTime& date) {
+std::string LogStore::ComposePath(const std::string& name, const std::string& extension,
+                                  const LocalTime& date) {
   RegistryStringValue path(*env.registry, settings::kPath);
   const char separator = env.files->Separator();
   std::string composed = path.Get();
@@ -33,22 +33,24 @@ void LogStore::ComposePath(std::string& name, const std::string& extension,
   composed += FormatFileDate(date);
   composed += '.';
   composed += extension;
-  name = std::move(composed);
+  return composed;
 }
 
-void LogStore::MakeHeader(std::string& type) { MakeHeader(type, env.clock->Now()); }
+std::string LogStore::MakeHeader(const std::string& type) {
+  return MakeHeader(type, env.clock->Now());
+}
 
-void LogStore::MakeHeader(std::string& type, const LocalTime& date) {
+std::string LogStore::MakeHeader(const std::string& type, const LocalTime& date) {
   std::string header(kLogProlog);
   header += "<log> <type>";
   header += CleanLogText(type);
   header += "</type> <date>";
   header += FormatLogDate(date);
   header += "</date>";
-  type = std::move(header);
+  return header;
 }
 
-void LogStore::MakeFooter(std::string& text) { text = kLogFooter; }
+std::string LogStore::MakeFooter() { return std::string(kLogFooter); }
 
 std::string LogStore::ReadAll(const std::string& path) {
   std::string text;

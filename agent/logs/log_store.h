@@ -22,15 +22,16 @@ class LogStore {
  public:
   explicit LogStore(const Env& env) : env(env) {}
 
-  // name := Path + "\Logs\" + name + "_" + date + "." + extension, with the
+  // Path + "\Logs\" + name + "_" + date + "." + extension, with the
   // separator of the platform; Path as the registry holds it now, the date
   // the clock's now or the one given.
-  void ComposePath(std::string& name, const std::string& extension);
-  void ComposePath(std::string& name, const std::string& extension, const LocalTime& date);
-  // type := the prolog and the head of a daily log file naming type.
-  void MakeHeader(std::string& type);
-  void MakeHeader(std::string& type, const LocalTime& date);
-  void MakeFooter(std::string& text);
+  [[nodiscard]] std::string ComposePath(const std::string& name, const std::string& extension);
+  [[nodiscard]] std::string ComposePath(const std::string& name, const std::string& extension,
+                                        const LocalTime& date);
+  // The prolog and the head of a daily log file naming type.
+  [[nodiscard]] std::string MakeHeader(const std::string& type);
+  [[nodiscard]] std::string MakeHeader(const std::string& type, const LocalTime& date);
+  [[nodiscard]] std::string MakeFooter();
 
   // The whole file, or empty text when it is missing or cannot be read.
   std::string ReadAll(const std::string& path);

@@ -15,8 +15,8 @@ bool RecordJob(const Env& env, LogLocks& locks, const Waiter& pause,
   // One date for the whole pass: a pass that straddles midnight reads and
   // writes the same file.
   const LocalTime today = env.clock->Now();
-  std::string path = SafeFileName(ShortPrinterName(printerName), *env.files);
-  store.ComposePath(path, "xml", today);
+  const std::string path =
+      store.ComposePath(SafeFileName(ShortPrinterName(printerName), *env.files), "xml", today);
 
   // Printers with one short name share the file; no pass of theirs may
   // interleave with another.
@@ -46,8 +46,7 @@ bool RecordJob(const Env& env, LogLocks& locks, const Waiter& pause,
     if (same) total += static_cast<uint32_t>(cost);
   }
 
-  std::string text = printerName;
-  store.MakeHeader(text, today);
+  std::string text = store.MakeHeader(printerName, today);
   text.reserve(text.size() + old.size() + 512);
   if (!updated) {
     AppendJobEntry(text, FormatLogDate(stamp), FormatLogTime(stamp), idText, userName,
@@ -70,9 +69,7 @@ bool RecordJob(const Env& env, LogLocks& locks, const Waiter& pause,
     }
   }
   AppendTotalEntry(text, static_cast<int32_t>(total));
-  std::string footer;
-  store.MakeFooter(footer);
-  text += footer;
+  text += store.MakeFooter();
 
   if (read == FileStatus::kOk && text == old) return true;
   if (store.ReplacePatiently(path, text, pause) == FileStatus::kOk) return true;

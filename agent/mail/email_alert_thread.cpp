@@ -43,8 +43,7 @@ uint32_t EmailAlertThread::Run(uint32_t) {
 
 uint32_t EmailAlertThread::Cycle(RegistryDwordValue& frequency, RegistryStringValue& path) {
   BuildGlobalLog(env, logLocks, Pauser(), globalPath);
-  std::string logPath = "GlobalLog";
-  LogStore(env).ComposePath(logPath, "xml");
+  const std::string logPath = LogStore(env).ComposePath("GlobalLog", "xml");
   MailGlobalLog(logPath, path);
   return AlertWaitMs(frequency.Read());
 }

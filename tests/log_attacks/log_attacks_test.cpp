@@ -23,9 +23,7 @@ class LogAttackTest : public AttackTest {
   }
 
   std::string Today(const std::string& base) {
-    std::string path = base;
-    LogStore(real->env).ComposePath(path, "xml");
-    return path;
+    return LogStore(real->env).ComposePath(base, "xml");
   }
   void Record(const std::string& printer, int32_t id, int32_t cost) {
     RecordJob(real->env, real->locks, real->pause, printer, id, "anna", "doc", 1, cost,

@@ -12,37 +12,29 @@ class LogStoreTest : public LogTest {};
 
 TEST_F(LogStoreTest, ComposesPathsFromTheRegistryOfTheMomentAndTheClock) {
   LogStore store(fake.env);
-  std::string name = "HP 4000";
   fake.clock.SetNow(LocalTime{2027, 1, 5, 9, 0, 0, 0});
-  store.ComposePath(name, "xml");
-  EXPECT_EQ(name, "C:\\Pelko\\Logs\\HP 4000_20270105.xml");
+  EXPECT_EQ(store.ComposePath("HP 4000", "xml"), "C:\\Pelko\\Logs\\HP 4000_20270105.xml");
 
   fake.registry.Remove("Software\\Pelko\\Path");
-  name = "GlobalLog";
-  store.ComposePath(name, "xml", LocalTime{987, 10, 31, 0, 0, 0, 0});
-  EXPECT_EQ(name, "\\Logs\\GlobalLog_9871031.xml");
+  EXPECT_EQ(store.ComposePath("GlobalLog", "xml", LocalTime{987, 10, 31, 0, 0, 0, 0}),
+            "\\Logs\\GlobalLog_9871031.xml");
 
   FakeEnv posix;
   FakeFileSystem slashes('/');
   posix.env.files = &slashes;
   posix.registry.PutString("Software\\Pelko\\Path", "/srv/pelko");
   LogStore other(posix.env);
-  name = "HP";
-  other.ComposePath(name, "xml", LocalTime{2026, 12, 6, 0, 0, 0, 0});
-  EXPECT_EQ(name, "/srv/pelko/Logs/HP_20261206.xml");
+  EXPECT_EQ(other.ComposePath("HP", "xml", LocalTime{2026, 12, 6, 0, 0, 0, 0}),
+            "/srv/pelko/Logs/HP_20261206.xml");
 }
 
 TEST_F(LogStoreTest, HeadAndFooter) {
   LogStore store(fake.env);
-  std::string type = "\\\\SRV\\HP";
   fake.clock.SetNow(LocalTime{2026, 3, 4, 9, 0, 0, 0});
-  store.MakeHeader(type);
-  EXPECT_EQ(type,
+  EXPECT_EQ(store.MakeHeader("\\\\SRV\\HP"),
             "<?xml version='1.0' encoding='ISO-8859-1' ?> <?xml-stylesheet href='Tavisk.xsl' "
             "type='text/xsl' ?><log> <type>\\\\SRV\\HP</type> <date>2026/03/04</date>");
-  std::string footer = "x";
-  store.MakeFooter(footer);
-  EXPECT_EQ(footer, "</log>");
+  EXPECT_EQ(store.MakeFooter(), "</log>");
   EXPECT_EQ(FormatLogTime(LocalTime{2026, 3, 4, 9, 5, 3, 0}), "09:05:03");
   EXPECT_EQ(FormatLogTime(LocalTime{2026, 3, 4, 23, 59, 10, 0}), "23:59:10");
 }
