@@ -31,6 +31,14 @@ class Supervision {
 
   void Cycle();
 
+  // What the supervisor holds, for tests and diagnostics.
+  const PrinterThread& PrinterSlot(int number) const { return printerSlots[number]; }
+  const EmailAlertThread& EmailThread() const { return emailThread; }
+  const LogPurgeThread& PurgeThread() const { return purgeThread; }
+  bool PrintersStarted() const { return printersStarted; }
+  bool EmailStarted() const { return emailStarted; }
+
+ private:
   // Shared by every worker that reads or writes log files.
   LogLocks logLocks;
   // Slot i serves printer i; slot 0 is never used.
@@ -45,16 +53,14 @@ class Supervision {
   bool printersStarted = false;
   bool emailStarted = false;
   bool purgeStarted = false;
+  Env env;
 
- private:
   void StopPrinters(RegistryDwordValue& count, bool fresh);
   void RestartEndedWorkers();
   void RestartIfEnded(WorkerThread& worker);
   // One switch that keeps a worker running while it and the run switch are 1.
   void FollowSwitch(RegistryDwordValue& workerSwitch, bool& started,
                     WorkerThread& worker);
-
-  Env env;
 };
 
 class SupervisorThread : public WorkerThread {

@@ -27,10 +27,10 @@ class SupervisorTest : public ::testing::Test {
     if (!supervision) supervision = std::make_unique<Supervision>(fake.env, globalPath);
     return *supervision;
   }
-  int Running(WorkerThread& worker) { return fake.threads.Running(&worker); }
+  int Running(const WorkerThread& worker) { return fake.threads.Running(&worker); }
   int RunningPrinters() {
     int n = 0;
-    for (auto& slot : Sup().printerSlots) n += Running(slot);
+    for (int i = 0; i < PrinterSlotCount; ++i) n += Running(Sup().PrinterSlot(i));
     return n;
   }
 
@@ -43,17 +43,17 @@ TEST_F(SupervisorTest, NoConfigurationStartsNothing) {
   for (int i = 0; i < 5; ++i) Sup().Cycle();
   EXPECT_EQ(fake.threads.creates, 0);
   EXPECT_EQ(fake.registry.writes, 0);
-  EXPECT_FALSE(Sup().printersStarted);
+  EXPECT_FALSE(Sup().PrintersStarted());
 }
 
 TEST_F(SupervisorTest, StartsOnePrinterThreadPerConfiguredPrinter) {
   Configure(1, 3);
   Sup().Cycle();
-  EXPECT_TRUE(Sup().printersStarted);
-  EXPECT_EQ(Running(Sup().printerSlots[0]), 0);
+  EXPECT_TRUE(Sup().PrintersStarted());
+  EXPECT_EQ(Running(Sup().PrinterSlot(0)), 0);
   for (int i = 1; i <= 3; ++i) {
-    EXPECT_EQ(Running(Sup().printerSlots[i]), 1) << i;
-    EXPECT_EQ(Sup().printerSlots[i].printerName, "Queue" + std::to_string(i));
+    EXPECT_EQ(Running(Sup().PrinterSlot(i)), 1) << i;
+    EXPECT_EQ(Sup().PrinterSlot(i).printerName, "Queue" + std::to_string(i));
   }
   EXPECT_EQ(RunningPrinters(), 3);
   Sup().Cycle();
@@ -64,8 +64,8 @@ TEST_F(SupervisorTest, MissingPrinterNameStartsWithEmptyName) {
   Configure(1, 2);
   fake.registry.Remove("SOFTWARE\\Pelko\\Printer2");
   Sup().Cycle();
-  EXPECT_EQ(Running(Sup().printerSlots[2]), 1);
-  EXPECT_EQ(Sup().printerSlots[2].printerName, "");
+  EXPECT_EQ(Running(Sup().PrinterSlot(2)), 1);
+  EXPECT_EQ(Sup().PrinterSlot(2).printerName, "");
 }
 
 TEST_F(SupervisorTest, ModificationRestartsPrintersWithFreshNamesAndCount) {
@@ -76,12 +76,12 @@ TEST_F(SupervisorTest, ModificationRestartsPrintersWithFreshNamesAndCount) {
   fake.registry.PutDword("SOFTWARE\\Pelko\\IsModified", 1);
   Sup().Cycle();
   EXPECT_EQ(fake.registry.Dword("SOFTWARE\\Pelko\\IsModified"), 0u);
-  EXPECT_EQ(Running(Sup().printerSlots[3]), 0) << "stopped up to the count held before";
-  EXPECT_EQ(Running(Sup().printerSlots[1]), 1);
-  EXPECT_EQ(Running(Sup().printerSlots[2]), 1);
-  EXPECT_EQ(Sup().printerSlots[1].printerName, "Renamed");
-  EXPECT_EQ(fake.threads.Started(&Sup().printerSlots[1]), 2);
-  EXPECT_EQ(fake.threads.Started(&Sup().printerSlots[3]), 1);
+  EXPECT_EQ(Running(Sup().PrinterSlot(3)), 0) << "stopped up to the count held before";
+  EXPECT_EQ(Running(Sup().PrinterSlot(1)), 1);
+  EXPECT_EQ(Running(Sup().PrinterSlot(2)), 1);
+  EXPECT_EQ(Sup().PrinterSlot(1).printerName, "Renamed");
+  EXPECT_EQ(fake.threads.Started(&Sup().PrinterSlot(1)), 2);
+  EXPECT_EQ(fake.threads.Started(&Sup().PrinterSlot(3)), 1);
 }
 
 TEST_F(SupervisorTest, ModificationLeavesMailAndPurgeAlone) {
@@ -91,9 +91,9 @@ TEST_F(SupervisorTest, ModificationLeavesMailAndPurgeAlone) {
   Sup().Cycle();
   fake.registry.PutDword("SOFTWARE\\Pelko\\IsModified", 5);
   Sup().Cycle();
-  EXPECT_EQ(fake.threads.Started(&Sup().emailThread), 1);
-  EXPECT_EQ(fake.threads.Started(&Sup().purgeThread), 1);
-  EXPECT_EQ(Running(Sup().emailThread), 1);
+  EXPECT_EQ(fake.threads.Started(&Sup().EmailThread()), 1);
+  EXPECT_EQ(fake.threads.Started(&Sup().PurgeThread()), 1);
+  EXPECT_EQ(Running(Sup().EmailThread()), 1);
 }
 
 TEST_F(SupervisorTest, FailedResetOfTheFlagRestartsAgainNextCycle) {
@@ -103,11 +103,11 @@ TEST_F(SupervisorTest, FailedResetOfTheFlagRestartsAgainNextCycle) {
   fake.registry.failWrites = true;
   Sup().Cycle();
   Sup().Cycle();
-  EXPECT_EQ(fake.threads.Started(&Sup().printerSlots[1]), 3);
+  EXPECT_EQ(fake.threads.Started(&Sup().PrinterSlot(1)), 3);
   fake.registry.failWrites = false;
   Sup().Cycle();
   Sup().Cycle();
-  EXPECT_EQ(fake.threads.Started(&Sup().printerSlots[1]), 4);
+  EXPECT_EQ(fake.threads.Started(&Sup().PrinterSlot(1)), 4);
   EXPECT_EQ(RunningPrinters(), 1);
 }
 
@@ -116,14 +116,14 @@ TEST_F(SupervisorTest, RunSwitchOffStopsPrintersOnly) {
   fake.registry.PutDword("Software\\Pelko\\EmailAlert", 1);
   fake.registry.PutDword("Software\\Pelko\\DeleteOldLogs", 1);
   Sup().Cycle();
-  EXPECT_EQ(Running(Sup().emailThread), 1);
-  EXPECT_EQ(Running(Sup().purgeThread), 1);
+  EXPECT_EQ(Running(Sup().EmailThread()), 1);
+  EXPECT_EQ(Running(Sup().PurgeThread()), 1);
   fake.registry.PutDword("Software\\Pelko\\AppIsRunning", 0);
   Sup().Cycle();
   EXPECT_EQ(RunningPrinters(), 0);
-  EXPECT_FALSE(Sup().printersStarted);
-  EXPECT_EQ(Running(Sup().emailThread), 1);
-  EXPECT_EQ(Running(Sup().purgeThread), 1);
+  EXPECT_FALSE(Sup().PrintersStarted());
+  EXPECT_EQ(Running(Sup().EmailThread()), 1);
+  EXPECT_EQ(Running(Sup().PurgeThread()), 1);
 }
 
 TEST_F(SupervisorTest, MailWaitsForTheRunSwitch) {
@@ -131,12 +131,12 @@ TEST_F(SupervisorTest, MailWaitsForTheRunSwitch) {
   Sup().Cycle();
   Sup().Cycle();
   EXPECT_EQ(fake.threads.creates, 0);
-  EXPECT_FALSE(Sup().emailStarted);
+  EXPECT_FALSE(Sup().EmailStarted());
   fake.registry.PutDword("Software\\Pelko\\AppIsRunning", 1);
   Sup().Cycle();
-  EXPECT_EQ(Running(Sup().emailThread), 1);
-  EXPECT_TRUE(Sup().emailStarted);
-  EXPECT_EQ(Running(Sup().purgeThread), 0);
+  EXPECT_EQ(Running(Sup().EmailThread()), 1);
+  EXPECT_TRUE(Sup().EmailStarted());
+  EXPECT_EQ(Running(Sup().PurgeThread()), 0);
 }
 
 TEST_F(SupervisorTest, OwnSwitchOffStopsMailAndPurge) {
@@ -146,11 +146,11 @@ TEST_F(SupervisorTest, OwnSwitchOffStopsMailAndPurge) {
   Sup().Cycle();
   fake.registry.PutDword("Software\\Pelko\\EmailAlert", 0);
   Sup().Cycle();
-  EXPECT_EQ(Running(Sup().emailThread), 0);
-  EXPECT_EQ(Running(Sup().purgeThread), 1);
+  EXPECT_EQ(Running(Sup().EmailThread()), 0);
+  EXPECT_EQ(Running(Sup().PurgeThread()), 1);
   fake.registry.PutDword("Software\\Pelko\\DeleteOldLogs", 3);  // not 1 is off
   Sup().Cycle();
-  EXPECT_EQ(Running(Sup().purgeThread), 0);
+  EXPECT_EQ(Running(Sup().PurgeThread()), 0);
 }
 
 TEST_F(SupervisorTest, RunSwitchTwoStopsEverything) {
@@ -161,32 +161,32 @@ TEST_F(SupervisorTest, RunSwitchTwoStopsEverything) {
   fake.registry.PutDword("Software\\Pelko\\AppIsRunning", 2);
   Sup().Cycle();
   EXPECT_EQ(RunningPrinters(), 0);
-  EXPECT_EQ(Running(Sup().emailThread), 0);
-  EXPECT_EQ(Running(Sup().purgeThread), 0);
+  EXPECT_EQ(Running(Sup().EmailThread()), 0);
+  EXPECT_EQ(Running(Sup().PurgeThread()), 0);
   for (int i = 0; i < 3; ++i) Sup().Cycle();
   EXPECT_EQ(fake.threads.creates, 4) << "stays stopped while the switch is 2";
   fake.registry.PutDword("Software\\Pelko\\AppIsRunning", 1);
   Sup().Cycle();
   EXPECT_EQ(RunningPrinters(), 2);
-  EXPECT_EQ(Running(Sup().emailThread), 1);
-  EXPECT_EQ(Running(Sup().purgeThread), 1);
+  EXPECT_EQ(Running(Sup().EmailThread()), 1);
+  EXPECT_EQ(Running(Sup().PurgeThread()), 1);
 }
 
 TEST_F(SupervisorTest, CountZeroStillCountsAsStarted) {
   Configure(1, 0);
   fake.registry.PutDword("Software\\Pelko\\DeleteOldLogs", 1);
   Sup().Cycle();
-  EXPECT_TRUE(Sup().printersStarted);
+  EXPECT_TRUE(Sup().PrintersStarted());
   EXPECT_EQ(RunningPrinters(), 0);
-  EXPECT_EQ(Running(Sup().purgeThread), 1);
-  EXPECT_EQ(Running(Sup().emailThread), 0);
+  EXPECT_EQ(Running(Sup().PurgeThread()), 1);
+  EXPECT_EQ(Running(Sup().EmailThread()), 0);
 }
 
 TEST_F(SupervisorTest, PrintersFromFiftyOnHaveNoSlot) {
   Configure(1, 60);
   Sup().Cycle();
   EXPECT_EQ(RunningPrinters(), 49);
-  EXPECT_EQ(Running(Sup().printerSlots[0]), 0);
+  EXPECT_EQ(Running(Sup().PrinterSlot(0)), 0);
   fake.registry.PutDword("Software\\Pelko\\AppIsRunning", 0);
   Sup().Cycle();
   EXPECT_EQ(RunningPrinters(), 0);
@@ -198,20 +198,20 @@ TEST_F(SupervisorTest, SlotAboveALoweredCountNeverRunsTwice) {
   fake.registry.PutDword("SOFTWARE\\Pelko\\nPrinters", 2);  // no IsModified
   fake.registry.PutDword("Software\\Pelko\\AppIsRunning", 0);
   Sup().Cycle();
-  EXPECT_EQ(Running(Sup().printerSlots[3]), 1) << "above the count read now";
+  EXPECT_EQ(Running(Sup().PrinterSlot(3)), 1) << "above the count read now";
   fake.registry.PutDword("SOFTWARE\\Pelko\\nPrinters", 3);
   fake.registry.PutDword("Software\\Pelko\\AppIsRunning", 1);
   Sup().Cycle();
-  EXPECT_EQ(Running(Sup().printerSlots[3]), 1);
-  EXPECT_EQ(fake.threads.Started(&Sup().printerSlots[3]), 2);
+  EXPECT_EQ(Running(Sup().PrinterSlot(3)), 1);
+  EXPECT_EQ(fake.threads.Started(&Sup().PrinterSlot(3)), 2);
 }
 
 TEST_F(SupervisorTest, FailedThreadCreationGoesUnnoticed) {
   Configure(1, 1);
   fake.threads.failCreate = true;
   Sup().Cycle();
-  EXPECT_TRUE(Sup().printersStarted);
-  EXPECT_FALSE(Sup().printerSlots[1].IsStarted());
+  EXPECT_TRUE(Sup().PrintersStarted());
+  EXPECT_FALSE(Sup().PrinterSlot(1).IsStarted());
   fake.threads.failCreate = false;
   Sup().Cycle();
   EXPECT_EQ(RunningPrinters(), 0) << "not retried until the switch changes";
@@ -241,31 +241,31 @@ TEST_F(SupervisorTest, WorkerThatFailsIsStartedAgainNextCycleAndSaysWhy) {
   fake.registry.PutDword("Software\\Pelko\\EmailAlert", 1);
   Configure(1, 0);
   Sup().Cycle();
-  ASSERT_EQ(Running(Sup().emailThread), 1);
+  ASSERT_EQ(Running(Sup().EmailThread()), 1);
 
-  ASSERT_TRUE(fake.threads.RunToEnd(&Sup().emailThread));
-  EXPECT_EQ(Running(Sup().emailThread), 0);
+  ASSERT_TRUE(fake.threads.RunToEnd(&Sup().EmailThread()));
+  EXPECT_EQ(Running(Sup().EmailThread()), 0);
   EXPECT_EQ(fake.logger.Count("the e-mail alert thread failed: std::bad_alloc"), 1);
   EXPECT_EQ(fake.logger.Count("restarted"), 0);
 
   Sup().Cycle();
-  EXPECT_EQ(Running(Sup().emailThread), 1);
-  EXPECT_EQ(fake.threads.Started(&Sup().emailThread), 2);
+  EXPECT_EQ(Running(Sup().EmailThread()), 1);
+  EXPECT_EQ(fake.threads.Started(&Sup().EmailThread()), 2);
   EXPECT_EQ(fake.logger.Count("the e-mail alert thread had ended; started it again"), 1);
-  EXPECT_EQ(fake.threads.Started(&Sup().purgeThread), 0) << "only the ended worker";
+  EXPECT_EQ(fake.threads.Started(&Sup().PurgeThread()), 0) << "only the ended worker";
 }
 
 TEST_F(SupervisorTest, EndedPrinterAndPurgeThreadsAreStartedAgain) {
   Configure(1, 2);
   fake.registry.PutDword("Software\\Pelko\\DeleteOldLogs", 1);
   Sup().Cycle();
-  fake.threads.Finish(&Sup().printerSlots[2], kStillActive);
-  fake.threads.Finish(&Sup().purgeThread, kStillActive);
+  fake.threads.Finish(&Sup().PrinterSlot(2), kStillActive);
+  fake.threads.Finish(&Sup().PurgeThread(), kStillActive);
   Sup().Cycle();
   EXPECT_EQ(RunningPrinters(), 2);
-  EXPECT_EQ(fake.threads.Started(&Sup().printerSlots[1]), 1);
-  EXPECT_EQ(fake.threads.Started(&Sup().printerSlots[2]), 2);
-  EXPECT_EQ(Running(Sup().purgeThread), 1);
+  EXPECT_EQ(fake.threads.Started(&Sup().PrinterSlot(1)), 1);
+  EXPECT_EQ(fake.threads.Started(&Sup().PrinterSlot(2)), 2);
+  EXPECT_EQ(Running(Sup().PurgeThread()), 1);
   EXPECT_EQ(fake.logger.Count("printer thread 2 (\"Queue2\") had ended"), 1);
   EXPECT_EQ(fake.logger.Count("old-log purge thread had ended"), 1);
 }
@@ -274,10 +274,10 @@ TEST_F(SupervisorTest, WorkerThatKeepsFailingIsStartedOnceACycleAndSaidOnce) {
   Configure(1, 1);
   Sup().Cycle();
   for (int cycle = 0; cycle < 5; ++cycle) {
-    fake.threads.Finish(&Sup().printerSlots[1], kStillActive);
+    fake.threads.Finish(&Sup().PrinterSlot(1), kStillActive);
     Sup().Cycle();
   }
-  EXPECT_EQ(fake.threads.Started(&Sup().printerSlots[1]), 6);
+  EXPECT_EQ(fake.threads.Started(&Sup().PrinterSlot(1)), 6);
   EXPECT_EQ(RunningPrinters(), 1);
   EXPECT_EQ(fake.logger.Count("had ended"), 1) << "the rest are counted, not said";
 }
@@ -290,8 +290,8 @@ TEST_F(SupervisorTest, WorkerStoppedOnPurposeIsNotStartedAgain) {
   fake.registry.PutDword("Software\\Pelko\\AppIsRunning", 0);
   Sup().Cycle();
   for (int i = 0; i < 3; ++i) Sup().Cycle();
-  EXPECT_EQ(fake.threads.Started(&Sup().emailThread), 1);
-  EXPECT_EQ(fake.threads.Started(&Sup().printerSlots[1]), 1);
+  EXPECT_EQ(fake.threads.Started(&Sup().EmailThread()), 1);
+  EXPECT_EQ(fake.threads.Started(&Sup().PrinterSlot(1)), 1);
   EXPECT_EQ(fake.threads.creates, 2);
   EXPECT_TRUE(fake.logger.Lines().empty());
 }
@@ -299,7 +299,7 @@ TEST_F(SupervisorTest, WorkerStoppedOnPurposeIsNotStartedAgain) {
 TEST_F(SupervisorTest, FailedRestartIsSaid) {
   Configure(1, 1);
   Sup().Cycle();
-  fake.threads.Finish(&Sup().printerSlots[1], kStillActive);
+  fake.threads.Finish(&Sup().PrinterSlot(1), kStillActive);
   fake.threads.failCreate = true;
   Sup().Cycle();
   EXPECT_EQ(fake.logger.Count("had ended; could not start it again"), 1);
