@@ -130,7 +130,10 @@ TEST_F(LauncherTest, MissingOrNotExecutableProgramIsNotStarted) {
   const std::string path = dir + "/plain";
   std::ofstream(path) << "data";
   EXPECT_EQ(PlatformLauncher().Launch(path).status, LaunchStatus::kFailed);
-  EXPECT_EQ(PlatformLauncher().Launch(dir).status, LaunchStatus::kFailed);
+  // A folder of ours, not one in /tmp: a program directly in a sticky
+  // folder is refused before anything else is looked at.
+  fs::create_directory(dir + "/folder");
+  EXPECT_EQ(PlatformLauncher().Launch(dir + "/folder").status, LaunchStatus::kFailed);
   EXPECT_EQ(PlatformLauncher().Launch("").status, LaunchStatus::kFailed);
 }
 
