@@ -3,7 +3,7 @@
 # is /usr). The Windows build installs its programs flat, for the installer.
 
 if(WIN32)
-  install(TARGETS pelkomon stopmon RUNTIME DESTINATION .)
+  install(TARGETS pelkomon stopmon sendrik pelkoreport RUNTIME DESTINATION .)
   install(FILES ${CMAKE_SOURCE_DIR}/share/Tavisk.xsl DESTINATION .)
   return()
 endif()

@@ -4,11 +4,14 @@
 #   pelko_<version>_amd64.deb   the Debian package (native-release preset, CPack)
 #   PelkoSetup-<version>.exe    the Windows installer (mingw-release preset)
 #
-#   bash scripts/package.sh [--build-root DIR] [--out DIR] [deb] [windows]
+#   bash scripts/package.sh [--build-root DIR] [--out DIR]
+#                           [--windows-bin DIR] [deb] [windows]
 #
 # Without deb or windows it makes both. --build-root puts the release build
 # folders (native-release, mingw-release) elsewhere than build/, so that a
-# test can build a package of its own; --out names the packages' folder.
+# test can build a package of its own; --out names the packages' folder;
+# --windows-bin takes the Windows programs from DIR instead of a release
+# build (tests use their mingw build; PELKO_NSIS_COMPRESSOR=zlib is quicker).
 set -eu
 cd "$(dirname "$0")/.."
 source_dir=$PWD
@@ -16,9 +19,10 @@ build_root=$source_dir/build
 out=$source_dir/build/packages
 make_deb=
 make_windows=
+windows_bin=
 
 usage() {
-  sed -n '2,11s/^# \{0,1\}//p' "$0" >&2
+  sed -n '2,14s/^# \{0,1\}//p' "$0" >&2
   exit "${1:-2}"
 }
 
@@ -26,6 +30,7 @@ while [[ $# -gt 0 ]]; do
   case $1 in
     --build-root) [[ $# -ge 2 ]] || usage; build_root=$(realpath -m "$2"); shift 2 ;;
     --out) [[ $# -ge 2 ]] || usage; out=$(realpath -m "$2"); shift 2 ;;
+    --windows-bin) [[ $# -ge 2 ]] || usage; windows_bin=$(realpath -m "$2"); shift 2 ;;
     deb) make_deb=1; shift ;;
     windows) make_windows=1; shift ;;
     -h|--help) usage 0 ;;
@@ -64,14 +69,21 @@ make_deb() {
 }
 
 make_windows() {
-  local dir
-  dir=$(release_build mingw-release)
-  ls -l "$dir"/bin/*.exe >&2
-  # The Windows installer goes here: makensis on an NSIS script under
-  # packaging/windows/, taking the programs from $dir/bin (or from
-  # `cmake --install "$dir" --prefix STAGE`, which lays them out flat), and
-  # writing "$out/PelkoSetup-<version>.exe".
-  echo "Windows installer: coming (release programs in $dir/bin)"
+  local bin version setup
+  if [[ -n $windows_bin ]]; then
+    bin=$windows_bin
+    version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$bin/../CMakeCache.txt")
+  else
+    bin=$(release_build mingw-release)/bin
+    version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$bin/../CMakeCache.txt")
+  fi
+  [[ -n $version ]] || { echo "package.sh: no project version in $bin/../CMakeCache.txt" >&2; return 1; }
+  setup=$out/PelkoSetup-$version.exe
+  echo "== windows: makensis ($bin)" >&2
+  makensis -V2 -DVERSION="$version" -DBIN="$bin" -DOUTFILE="$setup" \
+    ${PELKO_NSIS_COMPRESSOR:+-DCOMPRESSOR="$PELKO_NSIS_COMPRESSOR"} \
+    packaging/windows/pelko.nsi >&2
+  echo "made $setup ($(stat -c %s "$setup") bytes)"
 }
 
 [[ -z $make_deb ]] || make_deb

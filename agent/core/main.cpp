@@ -3,6 +3,8 @@
 
 #ifdef _WIN32
 #include <windows.h>
+
+#include "agent/platform/win32/service.h"
 #else
 #include <signal.h>
 #include <sys/stat.h>
@@ -15,9 +17,20 @@ pelko::RegistryStringValue globalPath(pelko::PlatformRegistry(),
                                       "Software\\Pelko\\Path");
 
 #ifdef _WIN32
-int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
+namespace {
+int RunAgent() {
   return pelko::AgentMain(pelko::PlatformEnv(), globalPath,
                           pelko::PlatformMessageLoop());
+}
+}  // namespace
+
+int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
+  // Started by the service manager, the agent runs on its service thread and
+  // stops on its stop control; started by hand (the dispatcher fails with
+  // 1063), it runs here as it always has.
+  int status = 0;
+  if (pelko::RunAsService("Pelkomon", RunAgent, &status)) return status;
+  return RunAgent();
 }
 #else
 int main() {

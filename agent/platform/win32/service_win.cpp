@@ -1,0 +1,73 @@
+#include "agent/platform/win32/service.h"
+
+#include <windows.h>
+
+namespace pelko {
+
+namespace {
+
+// One service per process: the dispatcher's callbacks take no context.
+const char* serviceName = nullptr;
+ServiceBody serviceBody = nullptr;
+int bodyStatus = 0;
+SERVICE_STATUS_HANDLE statusHandle = nullptr;
+DWORD bodyThreadId = 0;
+
+void ReportState(DWORD state, DWORD exitCode, DWORD waitHintMs) {
+  SERVICE_STATUS status = {};
+  status.dwServiceType = SERVICE_WIN32_OWN_PROCESS;
+  status.dwCurrentState = state;
+  status.dwControlsAccepted =
+      state == SERVICE_RUNNING ? SERVICE_ACCEPT_STOP | SERVICE_ACCEPT_SHUTDOWN : 0;
+  if (exitCode == 0) {
+    status.dwWin32ExitCode = NO_ERROR;
+  } else {
+    status.dwWin32ExitCode = ERROR_SERVICE_SPECIFIC_ERROR;
+    status.dwServiceSpecificExitCode = exitCode;
+  }
+  status.dwWaitHint = waitHintMs;
+  SetServiceStatus(statusHandle, &status);
+}
+
+DWORD WINAPI OnControl(DWORD control, DWORD, void*, void*) {
+  switch (control) {
+    case SERVICE_CONTROL_STOP:
+    case SERVICE_CONTROL_SHUTDOWN:
+      // The workers get the same grace as on a quit message sent by hand.
+      ReportState(SERVICE_STOP_PENDING, NO_ERROR, 15000);
+      PostThreadMessageA(bodyThreadId, WM_QUIT, 0, 0);
+      return NO_ERROR;
+    case SERVICE_CONTROL_INTERROGATE:
+      return NO_ERROR;
+    default:
+      return ERROR_CALL_NOT_IMPLEMENTED;
+  }
+}
+
+void WINAPI ServiceMain(DWORD, char**) {
+  statusHandle = RegisterServiceCtrlHandlerExA(serviceName, OnControl, nullptr);
+  if (statusHandle == nullptr) return;
+  bodyThreadId = GetCurrentThreadId();
+  // The thread's queue must exist before a stop can be posted to it.
+  MSG message;
+  PeekMessageA(&message, nullptr, WM_USER, WM_USER, PM_NOREMOVE);
+  ReportState(SERVICE_RUNNING, NO_ERROR, 0);
+  bodyStatus = serviceBody();
+  ReportState(SERVICE_STOPPED, static_cast<DWORD>(bodyStatus), 0);
+}
+
+}  // namespace
+
+bool RunAsService(const char* name, ServiceBody body, int* status) {
+  serviceName = name;
+  serviceBody = body;
+  SERVICE_TABLE_ENTRYA table[] = {{const_cast<char*>(name), ServiceMain}, {nullptr, nullptr}};
+  if (!StartServiceCtrlDispatcherA(table)) {
+    // 1063: no service manager started us; anything else is no service either.
+    return false;
+  }
+  *status = bodyStatus;
+  return true;
+}
+
+}  // namespace pelko

@@ -1,0 +1,141 @@
+#!/bin/bash
+# The Windows installer under Wine: a silent install that registers and
+# starts the service, keeps settings that exist, and whose agent works from
+# the installed settings (it purges an old log); the service's stop control
+# and stopmon.exe ending it; a silent uninstall that removes the programs and
+# the service and keeps the settings and the logs.
+set -u
+bin=$1
+here=$(dirname "$(readlink -f "$0")")
+source "$here/../wine/wine-env.sh"
+wine_setup || exit 1
+trap wine_cleanup EXIT
+source "$here/../lib/check.sh"
+
+w() { (cd / && timeout 60 "$WINE" "$@" 2>/dev/null | tr -d '\r'); }
+state() { w sc query Pelkomon | sed -n 's/^ *STATE *: *[0-9]* *\([A-Z_]*\).*/\1/p'; }
+exit_code() { w sc query Pelkomon | sed -n 's/^ *WIN32_EXIT_CODE *: *\([0-9]*\).*/\1/p'; }
+is_state() { [[ $(state) == "$1" ]]; }
+# The agents of this prefix only: parallel tests run agents of their own.
+agents() {
+  local pid
+  for pid in $(pgrep -f 'Pelko\\Pelkomon\.exe'); do
+    tr '\0' '\n' <"/proc/$pid/environ" 2>/dev/null | grep -qx "WINEPREFIX=$WINEPREFIX" && echo "$pid"
+  done
+}
+no_agent() { [[ -z $(agents) ]]; }
+setting() {
+  wine_reg query 'HKLM\Software\Pelko' /v "$1" 2>/dev/null | tr -d '\r' |
+    sed -n "s/^ *$1 *REG_[A-Z_]* *//p"
+}
+drive_c=$WINEPREFIX/drive_c
+programs="$drive_c/Program Files/Pelko"
+data=$drive_c/ProgramData/Pelko
+uninstall_key='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\Pelko'
+event_key='HKLM\SYSTEM\CurrentControlSet\Services\EventLog\Application\Pelko'
+
+# The installer, made by package.sh from this build's programs.
+made=$(cd "$here/../.." && PELKO_NSIS_COMPRESSOR=zlib bash scripts/package.sh \
+  --windows-bin "$bin" --out "$WINE_TEST_DIR" windows 2>"$WINE_TEST_DIR/makensis.log")
+echo "$made"
+setup=$(ls "$WINE_TEST_DIR"/PelkoSetup-*.exe 2>/dev/null)
+check "installer made" yes "$([[ -f $setup ]] && echo yes)"
+[[ -f $setup ]] || { cat "$WINE_TEST_DIR/makensis.log"; exit 1; }
+echo "installer size: $(stat -c %s "$setup") bytes (test build, zlib)"
+
+# A setting that exists survives the install.
+wine_reg add 'HKLM\Software\Pelko' /v AppIsRunning /t REG_DWORD /d 1 /f >/dev/null
+
+started=$(date +%s%N)
+(cd / && timeout 120 "$WINE" "$setup" /S)
+check "silent install exits 0" 0 "$?"
+wait_for 30 is_state RUNNING
+check "service running after install" RUNNING "$(state)"
+echo "silent install to service running: $((($(date +%s%N) - started) / 1000000)) ms"
+
+for file in Pelkomon.exe stopmon.exe Sendrik.exe pelkoreport.exe Tavisk.xsl uninstall.exe; do
+  check "installed $file" yes "$([[ -f $programs/$file ]] && echo yes)"
+done
+check "default Path" 'C:\ProgramData\Pelko' "$(setting Path)"
+check "existing AppIsRunning kept" 0x1 "$(setting AppIsRunning)"
+check "default nPrinters" 0x0 "$(setting nPrinters)"
+check "logs folder made" yes "$([[ -d $data/Logs ]] && echo yes)"
+check "mail program in Path" yes "$([[ -f $data/Sendrik.exe ]] && echo yes)"
+service=$(wine_reg query 'HKLM\SYSTEM\CurrentControlSet\Services\Pelkomon' | tr -d '\r')
+check "service starts at boot" 1 "$(grep -c 'Start *REG_DWORD *0x2$' <<<"$service")"
+check "service runs as LocalSystem" 1 "$(grep -c 'ObjectName *REG_SZ *LocalSystem$' <<<"$service")"
+check "service runs the installed agent" 1 \
+  "$(grep -c 'ImagePath *REG_SZ *"C:\\Program Files\\Pelko\\Pelkomon.exe"$' <<<"$service")"
+listed=$(wine_reg query "$uninstall_key" | tr -d '\r')
+for name in DisplayName UninstallString QuietUninstallString DisplayVersion Publisher; do
+  check "Programs and Features: $name" 1 "$(grep -c "^ *$name *REG_SZ" <<<"$listed")"
+done
+check "event source registered" 1 \
+  "$(wine_reg query "$event_key" /v EventMessageFile | tr -d '\r' | grep -c 'Pelko\\Pelkomon.exe$')"
+
+# The installed agent follows the installed settings: it purges the old log
+# of the default logs folder within one supervisor poll and keeps today's.
+old=$data/Logs/Office_20200115.xml
+today=$data/Logs/Office_$(date +%Y%m%d).xml
+echo '<?xml version="1.0"?><Log/>' >"$old"
+echo '<?xml version="1.0"?><Log/>' >"$today"
+wine_reg add 'HKLM\Software\Pelko' /v DeleteLogsDays /t REG_DWORD /d 7 /f >/dev/null
+wine_reg add 'HKLM\Software\Pelko' /v DeleteOldLogs /t REG_DWORD /d 1 /f >/dev/null
+old_gone() { [[ ! -e $old ]]; }
+wait_for 40 old_gone
+check "old log purged by the installed agent" gone "$([[ -e $old ]] && echo kept || echo gone)"
+check "today's log kept" kept "$([[ -e $today ]] && echo kept || echo gone)"
+
+# Installing again over the running service: the settings stay, the
+# service runs the new program.
+started=$(date +%s%N)
+(cd / && timeout 120 "$WINE" "$setup" /S)
+check "reinstall exits 0" 0 "$?"
+wait_for 30 is_state RUNNING
+check "service running after reinstall" RUNNING "$(state)"
+echo "reinstall over the running service: $((($(date +%s%N) - started) / 1000000)) ms"
+check "reinstall keeps the settings" '0x1 0x7' "$(setting DeleteOldLogs) $(setting DeleteLogsDays)"
+
+# The stop control ends it through the quit path, with 0.
+w sc stop Pelkomon >/dev/null
+wait_for 30 is_state STOPPED
+check "sc stop: service stopped" STOPPED "$(state)"
+check "sc stop: exit code 0" 0 "$(exit_code)"
+wait_for 10 no_agent
+check "sc stop: agent gone" "" "$(agents)"
+
+# stopmon.exe ends the service's agent too.
+w sc start Pelkomon >/dev/null
+wait_for 30 is_state RUNNING
+check "service started again" RUNNING "$(state)"
+(cd / && timeout 60 "$WINE" 'C:\Program Files\Pelko\stopmon.exe' >/dev/null 2>&1)
+check "stopmon exits 0" 0 "$?"
+wait_for 10 no_agent
+check "stopmon: agent gone" "" "$(agents)"
+echo "after stopmon the service manager says: $(state) $(exit_code)"
+
+# The silent uninstall (the command Programs and Features runs for it).
+quiet=$(wine_reg query "$uninstall_key" /v QuietUninstallString | tr -d '\r' |
+  sed -n 's/^ *QuietUninstallString *REG_SZ *//p')
+check "quiet uninstall command" '"C:\Program Files\Pelko\uninstall.exe" /S' "$quiet"
+started=$(date +%s%N)
+(cd / && timeout 120 "$WINE" 'C:\Program Files\Pelko\uninstall.exe' /S)
+check "silent uninstall exits 0" 0 "$?"
+# The uninstaller runs on from a copy of itself in the temporary folder.
+unlisted() { ! wine_reg query "$uninstall_key" >/dev/null 2>&1; }
+programs_gone() { [[ ! -e $programs ]]; }
+wait_for 60 unlisted
+wait_for 30 programs_gone
+echo "silent uninstall: $((($(date +%s%N) - started) / 1000000)) ms"
+check "uninstall: no longer listed" yes "$(unlisted && echo yes)"
+check "uninstall: programs removed" yes "$(programs_gone && echo yes)"
+check "uninstall: mail program removed from Path" gone \
+  "$([[ -e $data/Sendrik.exe ]] && echo kept || echo gone)"
+check "uninstall: service deleted" "" "$(state)"
+check "uninstall: event source removed" no \
+  "$(wine_reg query "$event_key" >/dev/null 2>&1 && echo yes || echo no)"
+check "uninstall: settings kept" 'C:\ProgramData\Pelko 0x7' "$(setting Path) $(setting DeleteLogsDays)"
+check "uninstall: logs kept" kept "$([[ -e $today ]] && echo kept || echo gone)"
+check "uninstall: no agent left" "" "$(agents)"
+
+[[ $failures -eq 0 ]]
