@@ -1,4 +1,5 @@
 // The agent's entry on both platforms.
+#include "agent/config/settings.h"
 #include "agent/core/agent_main.h"
 
 #ifdef _WIN32
@@ -13,8 +14,7 @@
 // Built before the main routine, in this order: the application object, then
 // the configured path as it stands when the process starts.
 pelko::AgentApp theApp;
-pelko::RegistryStringValue globalPath(pelko::PlatformRegistry(),
-                                      "Software\\Pelko\\Path");
+pelko::RegistryStringValue globalPath(pelko::PlatformRegistry(), pelko::settings::kPath);
 
 #ifdef _WIN32
 namespace {
