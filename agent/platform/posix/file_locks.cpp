@@ -9,6 +9,9 @@
 #include <cinttypes>
 #include <cstdio>
 #include <mutex>
+#include <string>
+
+#include "agent/platform/posix/safe_path.h"
 
 namespace pelko {
 
@@ -28,8 +31,8 @@ std::string LockFolderPath() {
 // lock files.
 bool IsSafeFolder(int fd) {
   struct stat info;
-  return fstat(fd, &info) == 0 && S_ISDIR(info.st_mode) && info.st_uid == geteuid() &&
-         (info.st_mode & (S_IWGRP | S_IWOTH)) == 0;
+  std::string why;
+  return fstat(fd, &info) == 0 && S_ISDIR(info.st_mode) && OwnedSafely(info, false, &why);
 }
 
 // The lock folder, opened once for the life of the process; -1 while it
