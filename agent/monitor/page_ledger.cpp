@@ -1,6 +1,7 @@
 #include "agent/monitor/page_ledger.h"
 
 #include <algorithm>
+#include <set>
 
 namespace pelko {
 
@@ -44,10 +45,10 @@ PageLedger::Job& PageLedger::Note(const SpoolJob& listed) {
 }
 
 void PageLedger::Learn(const std::vector<SpoolJob>& listed) {
-  std::map<uint32_t, bool> present;
+  std::set<uint32_t> present;
   for (const SpoolJob& job : listed) {
     Note(job);
-    present[job.id] = true;
+    present.insert(job.id);
   }
   for (auto& [id, job] : jobs) {
     if (!present.count(id)) job.ended = true;

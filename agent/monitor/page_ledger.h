@@ -54,7 +54,6 @@ class PageLedger {
   // does, as every job found does; one that ended only until an earlier
   // pass has entered it.
   bool NeedsPass(const SpoolJob& listed) const;
-  std::size_t KnownJobs() const { return jobs.size(); }
 
  private:
   struct Job {
