@@ -9,7 +9,7 @@ packages=(
   mingw-w64 g++-mingw-w64-x86-64 wine wine64
   cups cups-client cups-bsd cups-filters libcups2-dev ghostscript
   libxml2-utils xsltproc
-  dpkg-dev lintian systemd nsis
+  dpkg-dev lintian systemd nsis graphviz
 )
 missing=()
 for p in "${packages[@]}"; do
