@@ -228,8 +228,9 @@ SendResult SendMail(const MailSettings& s, const MailMessage& message,
   part = curl_mime_addpart(mime.get());
   curl_mime_subparts(part, alternatives);
   curl_mime_type(part, "multipart/alternative");
-  std::unique_ptr<curl_slist, CurlFree> inline_(curl_slist_append(nullptr, "Content-Disposition: inline"));
-  curl_mime_headers(part, inline_.get(), 0);
+  std::unique_ptr<curl_slist, CurlFree> inlineDisposition(
+      curl_slist_append(nullptr, "Content-Disposition: inline"));
+  curl_mime_headers(part, inlineDisposition.get(), 0);
 
   Base64Lines encoded(attachment);
   part = curl_mime_addpart(mime.get());

@@ -88,10 +88,10 @@ ProcessMatch MatchProcess(const std::string& dir, const FileIdentity& program,
   return ProcessMatch::kOther;
 }
 
-PosixProcessControl::PosixProcessControl(uint32_t caller) : caller_(caller) {}
+PosixProcessControl::PosixProcessControl(uint32_t caller) : caller(caller) {}
 
 PosixProcessControl::~PosixProcessControl() {
-  for (const auto& [id, fd] : held_) close(fd);
+  for (const auto& [id, fd] : held) close(fd);
 }
 
 bool PosixProcessControl::OwnFolder(std::string* folder, std::string* error) {
@@ -132,7 +132,7 @@ ProcessControl::Found PosixProcessControl::FindRunning(const std::string& path,
   *running = {};
   for (uint32_t id : ids) {
     const std::string dir = "/proc/" + std::to_string(id);
-    switch (MatchProcess(dir, program, path, caller_)) {
+    switch (MatchProcess(dir, program, path, caller)) {
       case ProcessMatch::kProgram:
         if (Hold(id, dir, program, path) >= 0) running->ids.push_back(id);
         break;
@@ -151,26 +151,26 @@ ProcessControl::Found PosixProcessControl::FindRunning(const std::string& path,
 // holds; if it ends after that, the pidfd outlives it and signals no one.
 int PosixProcessControl::Hold(uint32_t id, const std::string& dir,
                               const FileIdentity& program, const std::string& path) {
-  auto known = held_.find(id);
-  if (known != held_.end()) return known->second;
+  auto known = held.find(id);
+  if (known != held.end()) return known->second;
   int fd = OpenPidfd(id);
   if (fd < 0) return -1;
-  if (MatchProcess(dir, program, path, caller_) != ProcessMatch::kProgram) {
+  if (MatchProcess(dir, program, path, caller) != ProcessMatch::kProgram) {
     close(fd);
     return -1;
   }
-  held_[id] = fd;
+  held[id] = fd;
   return fd;
 }
 
 bool PosixProcessControl::Terminate(uint32_t id, std::string* error) {
-  auto held = held_.find(id);
-  if (held == held_.end()) {
+  auto found = held.find(id);
+  if (found == held.end()) {
     *error = "not found by this search";
     return false;
   }
   // A process that has ended already is where it was asked to go.
-  if (SendSignal(held->second, SIGTERM) != 0 && errno != ESRCH) {
+  if (SendSignal(found->second, SIGTERM) != 0 && errno != ESRCH) {
     *error = ErrorText(errno);
     return false;
   }
@@ -183,11 +183,11 @@ std::vector<uint32_t> PosixProcessControl::WaitForEnd(const std::vector<uint32_t
   const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
   std::vector<uint32_t> waiting;
   for (uint32_t id : ids) {
-    if (held_.count(id) != 0) waiting.push_back(id);
+    if (held.count(id) != 0) waiting.push_back(id);
   }
   while (!waiting.empty()) {
     std::vector<pollfd> fds;
-    for (uint32_t id : waiting) fds.push_back({held_[id], POLLIN, 0});
+    for (uint32_t id : waiting) fds.push_back({held[id], POLLIN, 0});
     auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
     if (left.count() <= 0) break;
     int ready = poll(fds.data(), fds.size(), static_cast<int>(left.count()));

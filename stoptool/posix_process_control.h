@@ -45,8 +45,8 @@ class PosixProcessControl : public ProcessControl {
   int Hold(uint32_t id, const std::string& dir, const FileIdentity& program,
            const std::string& path);
 
-  uint32_t caller_;
-  std::map<uint32_t, int> held_;  // process id to its pidfd
+  uint32_t caller;
+  std::map<uint32_t, int> held;  // process id to its pidfd
 };
 
 }  // namespace pelko::stoptool

@@ -14,37 +14,37 @@ constexpr DWORD kAllAccess = 0x1F0FFF;
 
 class Win32ProcessSnapshot : public ProcessSnapshot {
  public:
-  explicit Win32ProcessSnapshot(HANDLE snapshot) : snapshot_(snapshot) {}
-  ~Win32ProcessSnapshot() override { CloseHandle(snapshot_); }
+  explicit Win32ProcessSnapshot(HANDLE snapshot) : snapshot(snapshot) {}
+  ~Win32ProcessSnapshot() override { CloseHandle(snapshot); }
   Win32ProcessSnapshot(const Win32ProcessSnapshot&) = delete;
   Win32ProcessSnapshot& operator=(const Win32ProcessSnapshot&) = delete;
 
   bool First(ProcessEntry* entry) override {
-    record_ = {};
+    record = {};
     // The record's own size, which differs between 32-bit (296 bytes) and
     // 64-bit (304) builds; Process32First refuses any other value (error 122).
-    record_.dwSize = sizeof(PROCESSENTRY32);
-    return Copy(Process32First(snapshot_, &record_), entry);
+    record.dwSize = sizeof(PROCESSENTRY32);
+    return Copy(Process32First(snapshot, &record), entry);
   }
 
   bool Next(ProcessEntry* entry) override {
-    return Copy(Process32Next(snapshot_, &record_), entry);
+    return Copy(Process32Next(snapshot, &record), entry);
   }
 
  private:
   bool Copy(BOOL found, ProcessEntry* entry) const {
     if (!found) return false;
-    entry->id = record_.th32ProcessID;
+    entry->id = record.th32ProcessID;
     // szExeFile is terminated, but do not trust it to be.
-    const char* name = record_.szExeFile;
+    const char* name = record.szExeFile;
     size_t length = 0;
-    while (length < sizeof(record_.szExeFile) && name[length] != '\0') ++length;
+    while (length < sizeof(record.szExeFile) && name[length] != '\0') ++length;
     entry->exeName.assign(name, length);
     return true;
   }
 
-  HANDLE snapshot_;
-  PROCESSENTRY32 record_{};
+  HANDLE snapshot;
+  PROCESSENTRY32 record{};
 };
 
 }  // namespace

@@ -5,7 +5,7 @@
 namespace pelko {
 
 namespace {
-constexpr uint32_t ShutdownGraceMs = 10000;
+constexpr uint32_t kShutdownGraceMs = 10000;
 }  // namespace
 
 int AgentMain(const Env& env, RegistryStringValue& globalPath, MessageLoop& loop) {
@@ -16,7 +16,7 @@ int AgentMain(const Env& env, RegistryStringValue& globalPath, MessageLoop& loop
   // before Stop's short grace would end it by force.
   supervisor.RequestStop();
   if (supervisor.IsStarted()) {
-    env.threads->WaitForExit(supervisor.handle, ShutdownGraceMs);
+    env.threads->WaitForExit(supervisor.handle, kShutdownGraceMs);
   }
   supervisor.Stop();
   return 0;

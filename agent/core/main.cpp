@@ -11,29 +11,40 @@
 #include <sys/stat.h>
 #endif
 
-// Built before the main routine, in this order: the application object, then
-// the configured path as it stands when the process starts.
-pelko::AgentApp theApp;
-pelko::RegistryStringValue globalPath(pelko::PlatformRegistry(), pelko::settings::kPath);
-
-#ifdef _WIN32
 namespace {
-int RunAgent() {
-  return pelko::AgentMain(pelko::PlatformEnv(), globalPath,
-                          pelko::PlatformMessageLoop());
-}
+
+// The application object. It holds nothing of the agent's own; it gives the
+// main routine its place in the program's start-up: the entry builds it
+// first and runs the agent through it.
+class AgentApp {
+ public:
+  int Run(pelko::RegistryStringValue& globalPath) const {
+    return pelko::AgentMain(pelko::PlatformEnv(), globalPath, pelko::PlatformMessageLoop());
+  }
+};
+
 }  // namespace
 
+#ifdef _WIN32
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
+  // Built first, in this order: the application object, then the configured
+  // path as it stands when the process starts.
+  AgentApp theApp;
+  pelko::RegistryStringValue globalPath(pelko::PlatformRegistry(), pelko::settings::kPath);
   // Started by the service manager, the agent runs on its service thread and
   // stops on its stop control; started by hand (the dispatcher fails with
   // 1063), it runs here as it always has.
+  const pelko::ServiceBody runAgent = [&theApp, &globalPath] { return theApp.Run(globalPath); };
   int status = 0;
-  if (pelko::RunAsService("Pelkomon", RunAgent, &status)) return status;
-  return RunAgent();
+  if (pelko::RunAsService("Pelkomon", runAgent, &status)) return status;
+  return runAgent();
 }
 #else
 int main() {
+  // Built first, in this order: the application object, then the configured
+  // path as it stands when the process starts.
+  AgentApp theApp;
+  pelko::RegistryStringValue globalPath(pelko::PlatformRegistry(), pelko::settings::kPath);
   // Root's files (logs, the global log, the store) must not take their
   // modes from whoever started the agent: nothing it makes is writable by
   // others, nor readable by everyone.
@@ -45,7 +56,6 @@ int main() {
   sigaddset(&quit, SIGTERM);
   sigaddset(&quit, SIGINT);
   pthread_sigmask(SIG_BLOCK, &quit, nullptr);
-  return pelko::AgentMain(pelko::PlatformEnv(), globalPath,
-                          pelko::PlatformMessageLoop());
+  return theApp.Run(globalPath);
 }
 #endif

@@ -31,7 +31,7 @@ void WorkerThread::Stop() {
   if (handle == nullptr) return;
   stopSignal->Set();
   OnStopRequested();
-  env.threads->WaitForExit(handle, StopGraceMs);
+  env.threads->WaitForExit(handle, kStopGraceMs);
   if (env.threads->GetExitCode(handle, &exitCode) && exitCode == kStillActive) {
     env.threads->Terminate(handle, 0xFFFFFFFF);
   }

@@ -19,7 +19,7 @@
 namespace pelko {
 
 // How long Stop() lets a worker reach its next pause before ending it.
-inline constexpr uint32_t StopGraceMs = 500;
+inline constexpr uint32_t kStopGraceMs = 500;
 
 // Thrown out of Pause() when the worker is asked to stop; caught by
 // ThreadEntry, so everything on the worker's stack unwinds normally.

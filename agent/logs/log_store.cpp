@@ -8,7 +8,7 @@ namespace pelko {
 
 namespace {
 
-constexpr int kRetries = LogRetryMs / LogRetryStepMs;
+constexpr int kRetries = kLogRetryMs / kLogRetryStepMs;
 
 bool WorthRetrying(FileStatus status) {
   return status == FileStatus::kBusy || status == FileStatus::kFailed;
@@ -76,7 +76,7 @@ FileStatus LogStore::ReadPatiently(const std::string& path, const Waiter& pause,
                                    std::string* text) {
   FileStatus status = ReadAll(path, text);
   for (int retry = 0; retry < kRetries && WorthRetrying(status); ++retry) {
-    pause(LogRetryStepMs);
+    pause(kLogRetryStepMs);
     status = ReadAll(path, text);
   }
   return status;
@@ -95,7 +95,7 @@ FileStatus LogStore::BeginPatiently(const std::string& path, const Waiter& pause
                                     std::unique_ptr<ReplacingWriter>* writer) {
   FileStatus status = env.files->BeginReplace(path, writer);
   for (int retry = 0; retry < kRetries && status == FileStatus::kBusy; ++retry) {
-    pause(LogRetryStepMs);
+    pause(kLogRetryStepMs);
     status = env.files->BeginReplace(path, writer);
   }
   return status;
@@ -104,7 +104,7 @@ FileStatus LogStore::BeginPatiently(const std::string& path, const Waiter& pause
 FileStatus LogStore::CommitPatiently(ReplacingWriter& writer, const Waiter& pause) {
   FileStatus status = writer.Commit();
   for (int retry = 0; retry < kRetries && status == FileStatus::kBusy; ++retry) {
-    pause(LogRetryStepMs);
+    pause(kLogRetryStepMs);
     status = writer.Commit();
   }
   return status;

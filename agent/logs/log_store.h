@@ -15,8 +15,8 @@ namespace pelko {
 
 // How long a read or a replace is tried again while the file is held by
 // another program or cannot be read, and the pause between two tries.
-inline constexpr uint32_t LogRetryMs = 1000;
-inline constexpr uint32_t LogRetryStepMs = 50;
+inline constexpr uint32_t kLogRetryMs = 1000;
+inline constexpr uint32_t kLogRetryStepMs = 50;
 
 class LogStore {
  public:
@@ -38,11 +38,11 @@ class LogStore {
   // The same, telling a missing file from one that could not be read. A file
   // that is too large or not a regular file is reported.
   FileStatus ReadAll(const std::string& path, std::string* text);
-  // Tries again for LogRetryMs while the file is there but cannot be read.
+  // Tries again for kLogRetryMs while the file is there but cannot be read.
   FileStatus ReadPatiently(const std::string& path, const Waiter& pause, std::string* text);
 
   // The text in place of the file at path, whole, or the old file as it was.
-  // Tries again for LogRetryMs while another program holds the file.
+  // Tries again for kLogRetryMs while another program holds the file.
   FileStatus ReplacePatiently(const std::string& path, std::string_view text,
                               const Waiter& pause);
   // The same in two steps, for text written piece by piece in between.

@@ -31,7 +31,7 @@ void MakeStylesheetRemote(std::string& document) {
 
 uint32_t AlertWaitMs(uint32_t minutes) {
   const uint64_t ms = static_cast<uint64_t>(minutes) * 60000;
-  return static_cast<uint32_t>(std::clamp<uint64_t>(ms, MinimumAlertWaitMs,
+  return static_cast<uint32_t>(std::clamp<uint64_t>(ms, kMinimumAlertWaitMs,
                                                     std::numeric_limits<uint32_t>::max()));
 }
 
@@ -67,7 +67,7 @@ void EmailAlertThread::MailGlobalLog(const std::string& logPath, RegistryStringV
   // Named before the start: the mail program reads it as it starts.
   RegistryStringValue toSend(*env.registry, settings::kToSendFile);
   toSend.Set(logPath);
-  const std::string program = folder + env.files->Separator() + MailProgramName;
+  const std::string program = folder + env.files->Separator() + kMailProgramName;
   const LaunchResult started = env.launcher->Launch(program);
   if (started.Started()) return;
   // A refusal means someone could have put their own program there for

@@ -17,10 +17,10 @@ inline constexpr char StylesheetLocal[] =
 // host is a setting of the build.
 inline constexpr char StylesheetRemote[] =
     "<?xml-stylesheet href='http://" PELKO_STYLESHEET_HOST "/Pelko/Tavisk.xsl' type='text/xsl' ?>";
-inline constexpr char MailProgramName[] = "Sendrik.exe";
+inline constexpr char kMailProgramName[] = "Sendrik.exe";
 
 // A frequency of 0 (or none) must not start the mail program in a tight loop.
-inline constexpr uint32_t MinimumAlertWaitMs = 60000;
+inline constexpr uint32_t kMinimumAlertWaitMs = 60000;
 
 // Every StylesheetLocal in document becomes StylesheetRemote.
 void MakeStylesheetRemote(std::string& document);

@@ -47,7 +47,7 @@ uint32_t PrinterThread::Run(uint32_t) {
     // Reset before the look: a change during it makes the sleep end at once.
     queueChanged->Reset();
     PollQueue();
-    Pause(QueuePollMs);
+    Pause(kQueuePollMs);
     SleepWhileQuiet();
   }
 }
@@ -90,7 +90,7 @@ void PrinterThread::PollQueue() {
       if (ledger.NeedsPass(job)) AccountJob(job);
     }
   }
-  if (!pending.empty() && env.clock->MonotonicMs() - pendingTriedAt >= PendingRetryMs) {
+  if (!pending.empty() && env.clock->MonotonicMs() - pendingTriedAt >= kPendingRetryMs) {
     RetryPending();
   }
 }
@@ -104,7 +104,7 @@ void PrinterThread::AccountJob(const SpoolJob& job) {
 
   int index = -1;
   RegistryDwordValue printerCount(registry, settings::kPrinterCount);
-  const uint32_t count = std::min(printerCount.Get(), MaxSearchedPrinters);
+  const uint32_t count = std::min(printerCount.Get(), kMaxSearchedPrinters);
   for (uint32_t i = 1; i <= count; ++i) {
     RegistryStringValue name(registry, settings::PrinterName(static_cast<int>(i)));
     if (name.Get() == printerName) index = static_cast<int>(i);
@@ -113,7 +113,7 @@ void PrinterThread::AccountJob(const SpoolJob& job) {
 
   // The counter first, the jobs' own counts second: a listing is never
   // behind the counter it is shared against.
-  ReadPageTotal(CounterWaitMs);
+  ReadPageTotal(kCounterWaitMs);
   std::vector<SpoolJob> listed;
   ListInto(&listed);
 

@@ -21,15 +21,15 @@
 
 namespace pelko {
 
-inline constexpr uint32_t QueuePollMs = 20;
-inline constexpr uint32_t CounterWaitMs = 2000;
+inline constexpr uint32_t kQueuePollMs = 20;
+inline constexpr uint32_t kCounterWaitMs = 2000;
 // Configured printers searched for this thread's name. The supervisor serves
 // 49; a nPrinters beyond this is taken as this, so that a broken setting
 // cannot keep a pass (and a stop waiting for it) busy for hours.
-inline constexpr uint32_t MaxSearchedPrinters = 1000;
+inline constexpr uint32_t kMaxSearchedPrinters = 1000;
 // Entries that could not be written are tried again at most this often
 // while no pass writes.
-inline constexpr uint32_t PendingRetryMs = 1000;
+inline constexpr uint32_t kPendingRetryMs = 1000;
 
 // One job's figures on their way into a daily log.
 struct JobFigures {

@@ -117,7 +117,7 @@ TEST(Win32PrinterThread, PollsAMissingQueueQuietly) {
   std::this_thread::sleep_for(std::chrono::milliseconds(300));
   const auto before = std::chrono::steady_clock::now();
   thread.Stop();
-  EXPECT_LT(std::chrono::steady_clock::now() - before, std::chrono::milliseconds(StopGraceMs));
+  EXPECT_LT(std::chrono::steady_clock::now() - before, std::chrono::milliseconds(kStopGraceMs));
   EXPECT_EQ(thread.lastPageTotal, 17u) << "no reading, no change";
 }
 

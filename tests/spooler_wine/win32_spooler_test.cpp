@@ -430,7 +430,7 @@ TEST_F(Win32Spooler, PrinterThreadSleepsOnAnIdleQueueAndWakesForAJob) {
 
   const auto stopping = SteadyClock::now();
   thread.Stop();
-  EXPECT_LT(SteadyClock::now() - stopping, std::chrono::milliseconds(StopGraceMs / 2));
+  EXPECT_LT(SteadyClock::now() - stopping, std::chrono::milliseconds(kStopGraceMs / 2));
   standIn.endJob(queue.c_str(), job);
 }
 

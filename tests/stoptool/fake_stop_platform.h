@@ -52,27 +52,27 @@ class FakeStopPlatform : public StopPlatform {
  private:
   class Snapshot : public ProcessSnapshot {
    public:
-    explicit Snapshot(FakeStopPlatform* owner) : owner_(owner) {}
-    ~Snapshot() override { owner_->calls.push_back("close snapshot"); }
+    explicit Snapshot(FakeStopPlatform* owner) : owner(owner) {}
+    ~Snapshot() override { owner->calls.push_back("close snapshot"); }
 
     bool First(ProcessEntry* entry) override {
-      next_ = 0;
+      next = 0;
       return Next(entry);
     }
 
     bool Next(ProcessEntry* entry) override {
-      if (next_ >= owner_->processes.size()) {
-        owner_->calls.push_back("end of snapshot");
+      if (next >= owner->processes.size()) {
+        owner->calls.push_back("end of snapshot");
         return false;
       }
-      *entry = owner_->processes[next_++];
-      owner_->calls.push_back("read " + std::to_string(entry->id));
+      *entry = owner->processes[next++];
+      owner->calls.push_back("read " + std::to_string(entry->id));
       return true;
     }
 
    private:
-    FakeStopPlatform* owner_;
-    size_t next_ = 0;
+    FakeStopPlatform* owner;
+    size_t next = 0;
   };
 };
 

@@ -19,13 +19,13 @@ class TempFolder {
  public:
   TempFolder() {
     std::string pattern = (fs::temp_directory_path() / "stoptool-XXXXXX").string();
-    if (mkdtemp(pattern.data()) != nullptr) path_ = pattern;
+    if (mkdtemp(pattern.data()) != nullptr) root = pattern;
   }
-  ~TempFolder() { fs::remove_all(path_); }
-  const fs::path& path() const { return path_; }
+  ~TempFolder() { fs::remove_all(root); }
+  const fs::path& path() const { return root; }
 
  private:
-  fs::path path_;
+  fs::path root;
 };
 
 FileIdentity IdentityOf(const fs::path& file) {
@@ -40,56 +40,56 @@ constexpr uint32_t kCaller = 1000;
 class MatchProcessTest : public testing::Test {
  protected:
   void SetUp() override {
-    program_ = dir_.path() / "pelkomon";
-    std::ofstream(program_) << "agent";
-    std::ofstream(dir_.path() / "copy") << "agent";
-    fs::create_hard_link(program_, dir_.path() / "other-name");
+    program = dir.path() / "pelkomon";
+    std::ofstream(program) << "agent";
+    std::ofstream(dir.path() / "copy") << "agent";
+    fs::create_hard_link(program, dir.path() / "other-name");
   }
 
   // uids: the status file's Uid line (real, effective, saved, file system).
   ProcessMatch Match(const std::string& uids, const fs::path& exe) {
-    fs::path proc = dir_.path() / ("proc" + std::to_string(++processes_));
+    fs::path proc = dir.path() / ("proc" + std::to_string(++processes));
     fs::create_directories(proc);
     std::ofstream(proc / "status") << "Name:\tx\nUmask:\t0022\nState:\tS (sleeping)\n"
                                    << "Uid:\t" << uids << "\nGid:\t0\t0\t0\t0\n";
     fs::create_symlink(exe, proc / "exe");
-    return MatchProcess(proc.string(), IdentityOf(program_), program_.string(), kCaller);
+    return MatchProcess(proc.string(), IdentityOf(program), program.string(), kCaller);
   }
 
-  TempFolder dir_;
-  fs::path program_;
-  int processes_ = 0;
+  TempFolder dir;
+  fs::path program;
+  int processes = 0;
 };
 
 TEST_F(MatchProcessTest, TheProgramFileItselfRunByRootOrTheCaller) {
-  EXPECT_EQ(Match("0\t0\t0\t0", program_), ProcessMatch::kProgram);
-  EXPECT_EQ(Match("1000\t1000\t1000\t1000", program_), ProcessMatch::kProgram);
-  EXPECT_EQ(Match("0\t1000\t0\t0", program_), ProcessMatch::kProgram);
+  EXPECT_EQ(Match("0\t0\t0\t0", program), ProcessMatch::kProgram);
+  EXPECT_EQ(Match("1000\t1000\t1000\t1000", program), ProcessMatch::kProgram);
+  EXPECT_EQ(Match("0\t1000\t0\t0", program), ProcessMatch::kProgram);
   // The same file under another name is still that file.
-  EXPECT_EQ(Match("0\t0\t0\t0", dir_.path() / "other-name"), ProcessMatch::kProgram);
+  EXPECT_EQ(Match("0\t0\t0\t0", dir.path() / "other-name"), ProcessMatch::kProgram);
 }
 
 TEST_F(MatchProcessTest, AnotherUsersProcessIsNeverThisProgram) {
-  EXPECT_EQ(Match("1001\t1001\t1001\t1001", program_), ProcessMatch::kOther);
+  EXPECT_EQ(Match("1001\t1001\t1001\t1001", program), ProcessMatch::kOther);
   // Any one of the ids that could send or take signals is enough to leave it.
-  EXPECT_EQ(Match("1001\t0\t0\t0", program_), ProcessMatch::kOther);
-  EXPECT_EQ(Match("0\t1001\t0\t0", program_), ProcessMatch::kOther);
-  EXPECT_EQ(Match("0\t0\t1001\t0", program_), ProcessMatch::kOther);
-  EXPECT_EQ(Match("1001\t1001\t1001\t1001", program_.string() + " (deleted)"),
+  EXPECT_EQ(Match("1001\t0\t0\t0", program), ProcessMatch::kOther);
+  EXPECT_EQ(Match("0\t1001\t0\t0", program), ProcessMatch::kOther);
+  EXPECT_EQ(Match("0\t0\t1001\t0", program), ProcessMatch::kOther);
+  EXPECT_EQ(Match("1001\t1001\t1001\t1001", program.string() + " (deleted)"),
             ProcessMatch::kOther);
-  EXPECT_EQ(Match("0\t0", program_), ProcessMatch::kOther);
-  EXPECT_EQ(Match("", program_), ProcessMatch::kOther);
+  EXPECT_EQ(Match("0\t0", program), ProcessMatch::kOther);
+  EXPECT_EQ(Match("", program), ProcessMatch::kOther);
 }
 
 TEST_F(MatchProcessTest, NamesAndLookalikeFilesAreNotTheProgram) {
-  EXPECT_EQ(Match("0\t0\t0\t0", dir_.path() / "copy"), ProcessMatch::kOther);
+  EXPECT_EQ(Match("0\t0\t0\t0", dir.path() / "copy"), ProcessMatch::kOther);
   EXPECT_EQ(Match("0\t0\t0\t0", "/bin/sh"), ProcessMatch::kOther);
-  EXPECT_EQ(Match("0\t0\t0\t0", dir_.path() / "missing"), ProcessMatch::kOther);
-  EXPECT_EQ(Match("0\t0\t0\t0", dir_.path() / "copy (deleted)"), ProcessMatch::kOther);
+  EXPECT_EQ(Match("0\t0\t0\t0", dir.path() / "missing"), ProcessMatch::kOther);
+  EXPECT_EQ(Match("0\t0\t0\t0", dir.path() / "copy (deleted)"), ProcessMatch::kOther);
 }
 
 TEST_F(MatchProcessTest, AFileSinceReplacedIsToldApart) {
-  EXPECT_EQ(Match("0\t0\t0\t0", program_.string() + " (deleted)"),
+  EXPECT_EQ(Match("0\t0\t0\t0", program.string() + " (deleted)"),
             ProcessMatch::kReplacedProgram);
 }
 
@@ -114,23 +114,23 @@ pid_t Start(const fs::path& program, bool ignoreTerm) {
 class PosixProcessControlTest : public testing::Test {
  protected:
   void SetUp() override {
-    program_ = dir_.path() / "pelkomon";
-    fs::copy_file("/bin/sleep", program_);
+    program = dir.path() / "pelkomon";
+    fs::copy_file("/bin/sleep", program);
   }
   void TearDown() override {
-    for (pid_t child : children_) {
+    for (pid_t child : children) {
       kill(child, SIGKILL);
       waitpid(child, nullptr, 0);
     }
   }
   pid_t Run(bool ignoreTerm) {
-    children_.push_back(Start(program_, ignoreTerm));
-    return children_.back();
+    children.push_back(Start(program, ignoreTerm));
+    return children.back();
   }
 
-  TempFolder dir_;
-  fs::path program_;
-  std::vector<pid_t> children_;
+  TempFolder dir;
+  fs::path program;
+  std::vector<pid_t> children;
 };
 
 TEST_F(PosixProcessControlTest, FindsEndsAndWaitsForEveryRunningCopy) {
@@ -140,7 +140,7 @@ TEST_F(PosixProcessControlTest, FindsEndsAndWaitsForEveryRunningCopy) {
   RunningProgram running;
   std::string error;
 
-  ASSERT_EQ(system.FindRunning(program_.string(), &running, &error),
+  ASSERT_EQ(system.FindRunning(program.string(), &running, &error),
             ProcessControl::Found::kYes) << error;
   EXPECT_EQ(running.ids, (std::vector<uint32_t>{std::min(first, second),
                                                 std::max(first, second)}));
@@ -151,7 +151,7 @@ TEST_F(PosixProcessControlTest, FindsEndsAndWaitsForEveryRunningCopy) {
   int status = 0;
   ASSERT_EQ(waitpid(static_cast<pid_t>(first), &status, 0), static_cast<pid_t>(first));
   EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM);
-  children_.clear();
+  children.clear();
   waitpid(static_cast<pid_t>(second), nullptr, 0);
 }
 
@@ -160,7 +160,7 @@ TEST_F(PosixProcessControlTest, AProcessThatIgnoresTheRequestIsReportedAfterTheW
   PosixProcessControl system(static_cast<uint32_t>(getuid()));
   RunningProgram running;
   std::string error;
-  ASSERT_EQ(system.FindRunning(program_.string(), &running, &error),
+  ASSERT_EQ(system.FindRunning(program.string(), &running, &error),
             ProcessControl::Found::kYes);
   ASSERT_EQ(running.ids, std::vector<uint32_t>{stubborn});
 
@@ -176,15 +176,15 @@ TEST_F(PosixProcessControlTest, ProgramFilesThatAreMissingOrReplaced) {
   PosixProcessControl system(static_cast<uint32_t>(getuid()));
   RunningProgram running;
   std::string error;
-  EXPECT_EQ(system.FindRunning((dir_.path() / "absent").string(), &running, &error),
+  EXPECT_EQ(system.FindRunning((dir.path() / "absent").string(), &running, &error),
             ProcessControl::Found::kNoProgramFile);
   EXPECT_NE(error.find("absent"), std::string::npos);
 
   const uint32_t old = Run(false);
-  fs::path fresh = dir_.path() / "fresh";
+  fs::path fresh = dir.path() / "fresh";
   fs::copy_file("/bin/sleep", fresh);
-  fs::rename(fresh, program_);
-  ASSERT_EQ(system.FindRunning(program_.string(), &running, &error),
+  fs::rename(fresh, program);
+  ASSERT_EQ(system.FindRunning(program.string(), &running, &error),
             ProcessControl::Found::kYes);
   EXPECT_TRUE(running.ids.empty());
   EXPECT_EQ(running.replaced, std::vector<uint32_t>{old});

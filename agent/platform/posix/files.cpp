@@ -53,7 +53,7 @@ FileStatus FromErrno(int error) {
 // PELKO_LOG_MODE (octal) may let the group or others read the logs; no one
 // but the agent ever writes them.
 mode_t LogFileMode() {
-  static const mode_t mode = [] {
+  static const mode_t kLogMode = [] {
     const char* text = std::getenv("PELKO_LOG_MODE");
     if (text == nullptr || *text == '\0') return kDefaultLogMode;
     char* end = nullptr;
@@ -61,7 +61,7 @@ mode_t LogFileMode() {
     if (*end != '\0') return kDefaultLogMode;
     return static_cast<mode_t>((asked & 0644) | 0600);
   }();
-  return mode;
+  return kLogMode;
 }
 
 // One name inside one folder, never a way out of it.

@@ -1,10 +1,12 @@
 #pragma once
 
+#include <functional>
+
 namespace pelko {
 
 // The agent's body: runs until the quit message reaches the calling thread's
 // loop and returns the process's exit status.
-using ServiceBody = int (*)();
+using ServiceBody = std::function<int()>;
 
 // When the service manager started this process, runs `body` as the service
 // `name` on the manager's service thread, turns its stop and shutdown
@@ -12,6 +14,6 @@ using ServiceBody = int (*)();
 // stopped with the body's status, stores that status in *status and returns
 // true. Returns false at once when the process was started by hand, so the
 // caller runs `body` itself as before.
-bool RunAsService(const char* name, ServiceBody body, int* status);
+bool RunAsService(const char* name, const ServiceBody& body, int* status);
 
 }  // namespace pelko

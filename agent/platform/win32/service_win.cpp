@@ -6,9 +6,10 @@ namespace pelko {
 
 namespace {
 
-// One service per process: the dispatcher's callbacks take no context.
+// One service per process: the dispatcher's callbacks take no context. The
+// body is the caller's, alive while the dispatcher runs.
 const char* serviceName = nullptr;
-ServiceBody serviceBody = nullptr;
+const ServiceBody* serviceBody = nullptr;
 int bodyStatus = 0;
 SERVICE_STATUS_HANDLE statusHandle = nullptr;
 DWORD bodyThreadId = 0;
@@ -52,15 +53,15 @@ void WINAPI ServiceMain(DWORD, char**) {
   MSG message;
   PeekMessageA(&message, nullptr, WM_USER, WM_USER, PM_NOREMOVE);
   ReportState(SERVICE_RUNNING, NO_ERROR, 0);
-  bodyStatus = serviceBody();
+  bodyStatus = (*serviceBody)();
   ReportState(SERVICE_STOPPED, static_cast<DWORD>(bodyStatus), 0);
 }
 
 }  // namespace
 
-bool RunAsService(const char* name, ServiceBody body, int* status) {
+bool RunAsService(const char* name, const ServiceBody& body, int* status) {
   serviceName = name;
-  serviceBody = body;
+  serviceBody = &body;
   SERVICE_TABLE_ENTRYA table[] = {{const_cast<char*>(name), ServiceMain}, {nullptr, nullptr}};
   if (!StartServiceCtrlDispatcherA(table)) {
     // 1063: no service manager started us; anything else is no service either.

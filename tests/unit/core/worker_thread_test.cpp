@@ -93,7 +93,7 @@ TEST(WorkerThread, StopEndsARunningWorkerAtItsPause) {
   ASSERT_TRUE(Eventually([&] { return worker.runs == 1; }));
   const auto before = std::chrono::steady_clock::now();
   worker.Stop();
-  EXPECT_LT(std::chrono::steady_clock::now() - before, std::chrono::milliseconds(StopGraceMs));
+  EXPECT_LT(std::chrono::steady_clock::now() - before, std::chrono::milliseconds(kStopGraceMs));
   EXPECT_FALSE(worker.IsStarted());
   EXPECT_EQ(worker.exitCode, 0xFFFFFFFFu);
   EXPECT_EQ(worker.wakeups, 0) << "the pause was cut short, not completed";

@@ -120,10 +120,10 @@ TEST_F(RecordJobTest, AFileHeldByAnotherProgramIsTriedForASecondAndThenLeftAsItI
   fake.files.Hold(LogPath("LaserJet"));
   Record(6, "u", "d", 1, 1);
   EXPECT_EQ(Daily(), held);
-  EXPECT_EQ(waits.size(), LogRetryMs / LogRetryStepMs);
+  EXPECT_EQ(waits.size(), kLogRetryMs / kLogRetryStepMs);
   uint32_t waited = 0;
   for (uint32_t ms : waits) waited += ms;
-  EXPECT_EQ(waited, LogRetryMs);
+  EXPECT_EQ(waited, kLogRetryMs);
 
   waits.clear();
   onPause = [&] {

@@ -113,7 +113,7 @@ TEST_F(EmailAlertTest, NoProgramStartedFromAnUnconfiguredPlace) {
   bare.files.AddFolder("\\Logs");
   RegistryDwordValue freq(bare.registry, "Software\\Pelko\\EmailAlertFreq");
   RegistryStringValue none(bare.registry, "Software\\Pelko\\Path");
-  EXPECT_EQ(lonely.Cycle(freq, none), MinimumAlertWaitMs);
+  EXPECT_EQ(lonely.Cycle(freq, none), kMinimumAlertWaitMs);
   EXPECT_TRUE(bare.launcher.launched.empty());
   EXPECT_FALSE(bare.registry.Has(kToSend));
 }

@@ -341,7 +341,7 @@ TEST_F(PrinterThreadTest, PagesOfAHeldLogStayPendingUntilAWriteSucceeds) {
 
   thread.logHeld = false;
   fake.spooler.End("HP", 7);
-  fake.clock.Sleep(PendingRetryMs);
+  fake.clock.Sleep(kPendingRetryMs);
   Look();
   ASSERT_EQ(thread.records.size(), 1u);
   EXPECT_EQ(thread.records[0].pages, 5);
@@ -361,7 +361,7 @@ TEST_F(PrinterThreadTest, HeldLogCostsOneRefusedWritePerRoundNotOnePerJob) {
   EXPECT_EQ(thread.PendingJobs(), 20u);
   EXPECT_EQ(thread.attempts, 2) << "the pass's writes, then the retry";
   thread.logHeld = false;
-  fake.clock.Sleep(PendingRetryMs);
+  fake.clock.Sleep(kPendingRetryMs);
   Look();
   EXPECT_EQ(thread.PendingJobs(), 0u);
   EXPECT_EQ(thread.PagesInAll(), 20);
@@ -449,7 +449,7 @@ TEST(PrinterThreadSleep, ChangeOrStopEndsTheSleep) {
 
   const auto before = std::chrono::steady_clock::now();
   thread.Stop();
-  EXPECT_LT(std::chrono::steady_clock::now() - before, std::chrono::milliseconds(StopGraceMs / 2));
+  EXPECT_LT(std::chrono::steady_clock::now() - before, std::chrono::milliseconds(kStopGraceMs / 2));
   EXPECT_EQ(thread.exitCode, 0xFFFFFFFFu) << "ended by the stop, not terminated";
   EXPECT_EQ(fake.spooler.ChangeSignals("HP"), 0);
 }
