@@ -153,7 +153,7 @@ class RegistryStoreConcurrencyTest : public TempStoreTest {};
 TEST_F(RegistryStoreConcurrencyTest, ProcessesWritingAtOnceNeitherTearNorLoseValues) {
   // Built before the fork and shared by the writers: a lock that lived in
   // the object would be one lock for them all and exclude nobody.
-  FileRegistryStore store(folder_);
+  FileRegistryStore store(folder);
   int stopPipe[2];
   ASSERT_EQ(pipe(stopPipe), 0);
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
@@ -164,7 +164,7 @@ TEST_F(RegistryStoreConcurrencyTest, ProcessesWritingAtOnceNeitherTearNorLoseVal
     ASSERT_GE(pid, 0);
     if (pid == 0) {
       close(stopPipe[1]);
-      const int code = RunReader(folder_, stopPipe[0]);
+      const int code = RunReader(folder, stopPipe[0]);
       std::fflush(stdout);
       _exit(code);
     }

@@ -40,7 +40,7 @@ class PelkoregTest : public TempStoreTest {
       dup2(err[1], 2);
       close(out[0]);
       close(err[0]);
-      setenv("PELKO_REGISTRY", folder_.c_str(), 1);
+      setenv("PELKO_REGISTRY", folder.c_str(), 1);
       std::vector<char*> argv = {const_cast<char*>(PELKOREG_PATH)};
       for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
       argv.push_back(nullptr);
@@ -137,7 +137,7 @@ TEST_F(PelkoregTest, AddQueryDeleteRoundTripInRegExeLayout) {
   EXPECT_EQ(result.status, 1);  // the other root has no unnamed value
 
   // What the agent reads: a dword of 4 bytes, a text with its zero byte.
-  FileRegistryStore store(folder_);
+  FileRegistryStore store(folder);
   RegKey handle = nullptr;
   ASSERT_EQ(store.OpenKey(RootKey::LocalMachine, "Software\\Pelko", kKeyRead, &handle),
             kErrorSuccess);
@@ -264,7 +264,7 @@ TEST_F(PelkoregTest, HelpPrintsUsage) {
 
 TEST_F(PelkoregTest, AStoreOthersCanWriteIsNotUsedAndTheMessageSaysWhy) {
   ExpectSuccess({"add", "HKLM\\Software\\Pelko", "/v", "Path", "/d", "/srv/pelko"});
-  chmod(folder_.c_str(), 0777);
+  chmod(folder.c_str(), 0777);
   const std::vector<std::vector<std::string>> commands = {
       {"query", "HKLM\\Software\\Pelko", "/v", "Path"},
       {"add", "HKLM\\Software\\Pelko", "/v", "Path", "/d", "/home/mallory", "/f"}};
@@ -272,7 +272,7 @@ TEST_F(PelkoregTest, AStoreOthersCanWriteIsNotUsedAndTheMessageSaysWhy) {
     const std::string& operation = command[0];
     const Result result = Run(command);
     EXPECT_EQ(result.status, 1) << operation;
-    EXPECT_EQ(result.err, "ERROR: The registry store in " + folder_ + " is not used: " + folder_ +
+    EXPECT_EQ(result.err, "ERROR: The registry store in " + folder + " is not used: " + folder +
                               " can be written by every user. Only root (or the store's owner) "
                               "may be able to write the store and the folders above it.\n")
         << operation;

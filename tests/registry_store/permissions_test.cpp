@@ -58,7 +58,7 @@ class StorePermissionsTest : public TempStoreTest {
   void SetUp() override {
     TempStoreTest::SetUp();
     if (!mallory.Made()) GTEST_SKIP() << "only root can make a second user";
-    chmod(folder_.c_str(), 0755);  // others may look, as under /var/lib
+    chmod(folder.c_str(), 0755);  // others may look, as under /var/lib
   }
 
   // pelkoreg run by mallory on store; its exit status.
@@ -107,11 +107,11 @@ class StorePermissionsTest : public TempStoreTest {
 // Made under umask 000, by pelkoreg and by the agent's own writes alike,
 // the store is still root's alone.
 TEST_F(StorePermissionsTest, MadeUnderUmask000NoOtherUserCanChangeIt) {
-  const std::string byTool = folder_ + "/by-pelkoreg";
+  const std::string byTool = folder + "/by-pelkoreg";
   const std::string command = "umask 000; PELKO_REGISTRY=" + byTool + " " + PELKOREG_PATH +
                               " add 'HKLM\\Software\\Pelko' /v Path /d /srv/pelko /f >/dev/null";
   ASSERT_EQ(std::system(command.c_str()), 0);
-  const std::string byAgent = folder_ + "/by-agent";
+  const std::string byAgent = folder + "/by-agent";
   const mode_t old = umask(0);
   FileRegistryStore agentStore(byAgent);
   const int32_t set = SetPath(agentStore, "/srv/pelko");
@@ -163,7 +163,7 @@ TEST_F(StorePermissionsTest, AStoreOthersCouldChangeIsRefusedAndSaidWhy) {
   };
   int n = 0;
   for (const Case& c : cases) {
-    const std::string store = folder_ + "/store" + std::to_string(n++);
+    const std::string store = folder + "/store" + std::to_string(n++);
     {
       FileRegistryStore setup(store);
       ASSERT_EQ(SetPath(setup, "/srv/pelko"), kErrorSuccess);
@@ -183,12 +183,12 @@ TEST_F(StorePermissionsTest, AStoreOthersCouldChangeIsRefusedAndSaidWhy) {
 // Left over from a time the folder was open: a link where the lock or the
 // temporary file goes must not lead root's writes elsewhere.
 TEST_F(StorePermissionsTest, LinksLeftInTheStoreAreNotFollowed) {
-  const std::string store = folder_ + "/store";
+  const std::string store = folder + "/store";
   {
     FileRegistryStore setup(store);
     ASSERT_EQ(SetPath(setup, "/srv/pelko"), kErrorSuccess);
   }
-  const std::string victim = folder_ + "/victim";
+  const std::string victim = folder + "/victim";
   std::ofstream(victim) << "root's own";
   chmod(victim.c_str(), 0600);
   const std::string key = store + "/HKEY_LOCAL_MACHINE/software/pelko";
@@ -219,7 +219,7 @@ TEST_F(StorePermissionsTest, LinksLeftInTheStoreAreNotFollowed) {
 }
 
 TEST_F(StorePermissionsTest, AnOlderReadableLockIsMadeTheOwnersAlone) {
-  const std::string store = folder_ + "/store";
+  const std::string store = folder + "/store";
   FileRegistryStore root(store);
   ASSERT_EQ(SetPath(root, "/srv/pelko"), kErrorSuccess);
   chmod((store + "/registry.lock").c_str(), 0644);
@@ -231,7 +231,7 @@ TEST_F(StorePermissionsTest, AnOlderReadableLockIsMadeTheOwnersAlone) {
 // As under a /tmp that every user may write: the store folder in it is
 // root's and stays so, since no one else can rename or remove it there.
 TEST_F(TempStoreTest, AStoreInAStickyFolderIsUsed) {
-  const std::string sticky = folder_ + "/tmp";
+  const std::string sticky = folder + "/tmp";
   ASSERT_EQ(mkdir(sticky.c_str(), 0700), 0);
   chmod(sticky.c_str(), 01777);
   FileRegistryStore store(sticky + "/store");

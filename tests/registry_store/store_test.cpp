@@ -34,7 +34,7 @@ class RegistryStoreTest : public TempStoreTest {
   // Type and data through the Win32-style two queries, from a fresh store
   // object so that nothing but the files carries the value.
   int32_t Get(const std::string& path, const std::string& name, uint32_t* type, std::string* data) {
-    FileRegistryStore fresh(folder_);
+    FileRegistryStore fresh(folder);
     RegKey key = nullptr;
     int32_t status = fresh.OpenKey(RootKey::LocalMachine, path, kKeyRead, &key);
     if (status != kErrorSuccess) return status;
@@ -50,11 +50,11 @@ class RegistryStoreTest : public TempStoreTest {
   }
 
   FileRegistryStore& store() {
-    if (!store_) store_ = std::make_unique<FileRegistryStore>(folder_);
-    return *store_;
+    if (!sharedStore) sharedStore = std::make_unique<FileRegistryStore>(folder);
+    return *sharedStore;
   }
 
-  std::unique_ptr<FileRegistryStore> store_;
+  std::unique_ptr<FileRegistryStore> sharedStore;
 };
 
 TEST_F(RegistryStoreTest, MissingKeysAndValuesFailWithFileNotFoundAndCreateNothing) {
@@ -69,7 +69,7 @@ TEST_F(RegistryStoreTest, MissingKeysAndValuesFailWithFileNotFoundAndCreateNothi
   uint8_t data[4];
   EXPECT_EQ(store().QueryValue(root, "nPrinters", nullptr, data, &size), kErrorFileNotFound);
   store().CloseKey(root);
-  EXPECT_FALSE(std::filesystem::exists(folder_ + "/HKEY_LOCAL_MACHINE"));
+  EXPECT_FALSE(std::filesystem::exists(folder + "/HKEY_LOCAL_MACHINE"));
 
   key = Create("Software\\Pelko");
   EXPECT_EQ(store().QueryValue(key, "nPrinters", nullptr, nullptr, &size), kErrorFileNotFound);
@@ -212,7 +212,7 @@ TEST_F(RegistryStoreTest, CreateKeyMakesParentsAndDeleteKeyTakesTheSubtree) {
   EXPECT_EQ(store().DeleteKey(RootKey::LocalMachine, ""), kErrorInvalidParameter);
 
   // Nothing is left aside in the folder.
-  for (const auto& item : std::filesystem::directory_iterator(folder_)) {
+  for (const auto& item : std::filesystem::directory_iterator(folder)) {
     EXPECT_EQ(item.path().filename().string().rfind("Deleted.", 0), std::string::npos);
   }
 }
@@ -385,7 +385,7 @@ TEST_F(RegistryStoreTest, HandlesAndAccessMasksAreCheckedLikeWin32) {
 }
 
 TEST_F(RegistryStoreTest, PlatformRegistryUsesTheFolderNamedByTheEnvironment) {
-  setenv("PELKO_REGISTRY", folder_.c_str(), 1);
+  setenv("PELKO_REGISTRY", folder.c_str(), 1);
   Registry& registry = PlatformRegistry();
   RegKey key = nullptr;
   ASSERT_EQ(registry.CreateKey(RootKey::LocalMachine, "Software\\Pelko", kKeyWrite, &key),

@@ -16,19 +16,19 @@ class TempStoreTest : public ::testing::Test {
   void SetUp() override {
     char pattern[] = "/tmp/pelko-registry-test-XXXXXX";
     ASSERT_NE(mkdtemp(pattern), nullptr);
-    folder_ = pattern;
+    folder = pattern;
   }
   void TearDown() override {
     std::error_code ignored;
-    std::filesystem::remove_all(folder_, ignored);
+    std::filesystem::remove_all(folder, ignored);
   }
 
   // The key's Values.reg, for tests that look at or spoil the files.
   std::string ValuesFile(const std::string& dirs) const {
-    return folder_ + "/HKEY_LOCAL_MACHINE/" + dirs + "/Values.reg";
+    return folder + "/HKEY_LOCAL_MACHINE/" + dirs + "/Values.reg";
   }
 
-  std::string folder_;
+  std::string folder;
 };
 
 inline std::string Bytes(const uint8_t* data, uint32_t size) {

@@ -59,11 +59,11 @@ constexpr char kUsage[] =
 class ToolError : public std::runtime_error {
  public:
   explicit ToolError(const std::string& message, bool syntax = false)
-      : std::runtime_error(message), syntax_(syntax) {}
-  bool syntax() const { return syntax_; }
+      : std::runtime_error(message), syntaxError(syntax) {}
+  bool syntax() const { return syntaxError; }
 
  private:
-  bool syntax_;
+  bool syntaxError;
 };
 
 [[noreturn]] void Syntax(const std::string& message) { throw ToolError(message, true); }
@@ -216,27 +216,27 @@ void Check(int32_t status, const FileRegistryStore& store) {
 class OpenedKey {
  public:
   OpenedKey(FileRegistryStore& store, RootKey root, const std::string& subKey, bool create)
-      : store_(store) {
+      : store(store) {
     const uint32_t access = kKeyRead | kKeyWrite;
-    Check(create ? store.CreateKey(root, subKey, access, &key_)
-                 : store.OpenKey(root, subKey, access, &key_),
+    Check(create ? store.CreateKey(root, subKey, access, &key)
+                 : store.OpenKey(root, subKey, access, &key),
           store);
   }
   ~OpenedKey() {
-    if (key_) store_.CloseKey(key_);
+    if (key) store.CloseKey(key);
   }
   OpenedKey(const OpenedKey&) = delete;
   OpenedKey& operator=(const OpenedKey&) = delete;
-  RegKey get() const { return key_; }
+  RegKey get() const { return key; }
   std::string Name() const {
     std::string name;
-    Check(store_.KeyName(key_, &name), store_);
+    Check(store.KeyName(key, &name), store);
     return name;
   }
 
  private:
-  FileRegistryStore& store_;
-  RegKey key_ = nullptr;
+  FileRegistryStore& store;
+  RegKey key = nullptr;
 };
 
 // ---- Data given on the command line ----

@@ -1,64 +1,55 @@
+// The registry store's keys and values: handles, access rights, and each
+// change made under the store's lock (files in store_file.h).
 #include "agent/platform/posix/registry_store.h"
 
 #include <dirent.h>
-#include <fcntl.h>
-#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
-#include <chrono>
-#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <memory>
-#include <mutex>
 #include <system_error>
-#include <thread>
 #include <utility>
 
 #include "agent/platform/clock.h"
 #include "agent/platform/logger.h"
+#include "agent/platform/posix/key_names.h"
 #include "agent/platform/posix/reg_text.h"
-#include "agent/platform/posix/safe_path.h"
+#include "agent/platform/posix/store_file.h"
+#include "agent/platform/posix/store_lock.h"
 #include "agent/util/coding.h"
 
 namespace pelko {
 
 namespace {
 
-using reg_text::AppendPercent;
+using key_names::DirName;
+using key_names::Joined;
+using key_names::RootName;
+using key_names::SpelledName;
+using key_names::SplitKeyPath;
 using reg_text::FormatKeyFile;
-using reg_text::HeaderKeyPath;
 using reg_text::KeyFile;
-using reg_text::LastPart;
 using reg_text::ParseKeyFile;
 using reg_text::PercentDecode;
 using reg_text::PutValue;
 using reg_text::SameName;
+using store_file::CheckTrusted;
+using store_file::IsDirectory;
+using store_file::kUntrusted;
+using store_file::kValuesFile;
+using store_file::MakeDir;
+using store_file::MakeDirs;
+using store_file::ReadWholeFile;
+using store_file::ReplaceFile;
+using store_file::StatusFromErrno;
 
 constexpr uint32_t kHandleMagic = 0x59454b50;  // "PKEY"
-constexpr char kValuesFile[] = "Values.reg";
-// Only the lock holder writes it, so one name per key is enough.
-constexpr char kTempFile[] = "Values.reg.new";
-constexpr char kLockFile[] = "registry.lock";
-constexpr off_t kMaxFileSize = 64 << 20;
-// Whatever the umask of whoever makes them: only the owner may write the
-// store, only the owner may read the values (the mail password is one), and
-// only the owner may open the lock, since whoever can open it can hold it
-// and so stop every change.
-constexpr mode_t kDirMode = 0755;
-constexpr mode_t kFileMode = 0600;
-constexpr mode_t kLockMode = 0600;
-// ReadWholeFile's answer for a file someone else could have written.
-constexpr int kUntrusted = -1;
-// A writer holds the lock for one file rewrite; a wait longer than this
-// means a stuck process, and the caller gets an error instead of a hang.
-constexpr auto kLockWait = std::chrono::seconds(5);
-constexpr size_t kMaxKeyNameBytes = 255;  // a file name's limit
 
 constexpr uint32_t kKeyQueryValue = 0x0001;
 constexpr uint32_t kKeySetValue = 0x0002;
@@ -73,274 +64,6 @@ bool Allows(uint32_t access, uint32_t right) {
   if ((access & kGenericRead) && right != kKeySetValue) return true;
   if ((access & kGenericWrite) && right == kKeySetValue) return true;
   return (access & right) == right;
-}
-
-
-int32_t StatusFromErrno(int error) {
-  switch (error) {
-    case ENOENT:
-    case ENOTDIR: return kErrorFileNotFound;
-    case EACCES:
-    case EPERM:
-    case EROFS: return kErrorAccessDenied;
-    case ENAMETOOLONG: return kErrorInvalidParameter;
-    default: return kErrorRegistryIoFailed;
-  }
-}
-
-
-// A key's directory name: lower case, so that every spelling of the name
-// finds it. The escapes keep it a single, visible file name; the reserved
-// names (Values.reg, ...) hold capitals and so never clash with it.
-std::string DirName(const std::string& name) {
-  std::string out;
-  for (size_t i = 0; i < name.size(); ++i) {
-    const unsigned char c = static_cast<unsigned char>(name[i]);
-    if (c == '%' || c == '/' || c < 0x20 || c == 0x7f || (i == 0 && c == '.')) {
-      AppendPercent(&out, c);
-    } else {
-      out += AsciiLower(static_cast<char>(c));
-    }
-  }
-  return out;
-}
-
-// Empty parts are skipped, so "Software\\Pelko\" is "Software\Pelko".
-bool SplitKeyPath(const std::string& subKey, std::vector<std::string>* parts) {
-  parts->clear();
-  size_t start = 0;
-  while (start <= subKey.size()) {
-    size_t end = subKey.find('\\', start);
-    if (end == std::string::npos) end = subKey.size();
-    if (end > start) {
-      parts->push_back(subKey.substr(start, end - start));
-      if (DirName(parts->back()).size() > kMaxKeyNameBytes) return false;
-    }
-    start = end + 1;
-  }
-  return true;
-}
-
-std::string Joined(const std::vector<std::string>& parts) {
-  std::string path;
-  for (const std::string& part : parts) path += "\\" + part;
-  return path;
-}
-
-std::string RootName(RootKey root) {
-  return root == RootKey::CurrentUser ? "HKEY_CURRENT_USER" : "HKEY_LOCAL_MACHINE";
-}
-
-bool IsDirectory(const std::string& path) {
-  struct stat st;
-  return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
-}
-
-// True when it made the folder; errno tells otherwise.
-bool MakeDir(const std::string& path) {
-  if (mkdir(path.c_str(), kDirMode) != 0) return false;
-  chmod(path.c_str(), kDirMode);  // a umask of 077 would hide it from readers
-  return true;
-}
-
-int32_t MakeDirs(const std::string& path) {
-  for (size_t pos = 1; pos <= path.size(); ++pos) {
-    if (pos < path.size() && path[pos] != '/') continue;
-    if (!MakeDir(path.substr(0, pos)) && errno != EEXIST) return StatusFromErrno(errno);
-  }
-  return IsDirectory(path) ? kErrorSuccess : kErrorRegistryIoFailed;
-}
-
-// Settings decide what root runs, so they are taken only from where no one
-// else can change them (safe_path.h). On refusal *untrusted says why.
-int32_t CheckTrusted(const std::string& path, std::string* untrusted, int strictLevels = 2) {
-  std::string resolved;
-  std::string why;
-  switch (CheckPathSafety(path, &resolved, &why, strictLevels)) {
-    case PathSafety::kSafe: return kErrorSuccess;
-    case PathSafety::kError: return StatusFromErrno(errno);
-    case PathSafety::kUnsafe: break;
-  }
-  *untrusted = why;
-  return kErrorAccessDenied;
-}
-
-// 0, the errno of the failure, or kUntrusted with *untrusted saying why.
-int ReadWholeFile(const std::string& path, std::string* text, mode_t* mode,
-                  std::string* untrusted) {
-  std::string resolved;
-  std::string why;
-  switch (CheckPathSafety(path, &resolved, &why)) {
-    case PathSafety::kSafe: break;
-    case PathSafety::kError: return errno;
-    case PathSafety::kUnsafe: *untrusted = why; return kUntrusted;
-  }
-  const int fd = open(resolved.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
-  if (fd < 0) return errno;
-  struct stat st;
-  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size > kMaxFileSize) {
-    close(fd);
-    return EINVAL;
-  }
-  std::string problem;
-  if (!OwnedSafely(st, false, &problem)) {  // changed since the path was looked at
-    close(fd);
-    *untrusted = resolved + " " + problem;
-    return kUntrusted;
-  }
-  if (mode) *mode = st.st_mode;
-  text->clear();
-  text->reserve(static_cast<size_t>(st.st_size));
-  char buffer[8192];
-  for (;;) {
-    const ssize_t got = read(fd, buffer, sizeof buffer);
-    if (got < 0 && errno == EINTR) continue;
-    if (got < 0) {
-      const int error = errno;
-      close(fd);
-      return error;
-    }
-    if (got == 0) break;
-    text->append(buffer, static_cast<size_t>(got));
-    if (text->size() > static_cast<size_t>(kMaxFileSize)) {
-      close(fd);
-      return EINVAL;
-    }
-  }
-  close(fd);
-  return 0;
-}
-
-bool WriteAll(int fd, const std::string& text) {
-  size_t done = 0;
-  while (done < text.size()) {
-    const ssize_t put = write(fd, text.data() + done, text.size() - done);
-    if (put < 0 && errno == EINTR) continue;
-    if (put <= 0) return false;
-    done += static_cast<size_t>(put);
-  }
-  return true;
-}
-
-// The new content is on disk before the rename makes it visible, so a
-// reader, or the file after a crash, has either the old or the new content.
-int32_t ReplaceFile(const std::string& dir, const std::string& text, const mode_t* keepMode) {
-  const std::string temp = dir + "/" + kTempFile;
-  unlink(temp.c_str());  // left by a writer that died
-  const int fd =
-      open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, kFileMode);
-  if (fd < 0) return StatusFromErrno(errno);
-  // Never more than the owner's: a file an older version left readable to
-  // all is made private at its next rewrite.
-  fchmod(fd, keepMode ? *keepMode & 0700 : kFileMode);
-  const bool written = WriteAll(fd, text) && fdatasync(fd) == 0;
-  const int error = written ? 0 : errno;
-  if (close(fd) != 0 || !written) {
-    unlink(temp.c_str());
-    return error ? StatusFromErrno(error) : kErrorRegistryIoFailed;
-  }
-  if (rename(temp.c_str(), (dir + "/" + kValuesFile).c_str()) != 0) {
-    const int32_t status = StatusFromErrno(errno);
-    unlink(temp.c_str());
-    return status;
-  }
-  return kErrorSuccess;
-}
-
-// Takes the flock on fd, waiting at most kLockWait. The wait is a blocking
-// flock, because the kernel hands a released lock to a waiter that is
-// already queued, where a poller asleep keeps losing it to a writer that
-// writes in a loop. It runs on a helper thread so that the caller's wait
-// stays bounded; a helper left behind releases the lock as soon as it gets
-// it. Without contention no thread is started.
-int32_t LockWithin(int* fd) {
-  if (flock(*fd, LOCK_EX | LOCK_NB) == 0) return kErrorSuccess;
-  if (errno != EWOULDBLOCK && errno != EINTR) return StatusFromErrno(errno);
-  struct Wait {
-    std::mutex mutex;
-    std::condition_variable done;
-    bool locked = false;
-    bool abandoned = false;
-    int error = 0;
-    int fd = -1;
-  };
-  auto wait = std::make_shared<Wait>();
-  wait->fd = *fd;
-  try {
-    std::thread([wait] {
-      int result;
-      do {
-        result = flock(wait->fd, LOCK_EX);
-      } while (result != 0 && errno == EINTR);
-      const int error = result == 0 ? 0 : errno;
-      std::lock_guard<std::mutex> guard(wait->mutex);
-      if (wait->abandoned) {
-        close(wait->fd);
-        return;
-      }
-      wait->error = error;
-      wait->locked = true;
-      wait->done.notify_one();
-    }).detach();
-  } catch (const std::system_error&) {
-    return kErrorRegistryIoFailed;
-  }
-  std::unique_lock<std::mutex> guard(wait->mutex);
-  if (!wait->done.wait_for(guard, kLockWait, [&wait] { return wait->locked; })) {
-    wait->abandoned = true;
-    *fd = -1;  // the helper closes it
-    return kErrorTimeout;
-  }
-  return wait->error ? StatusFromErrno(wait->error) : kErrorSuccess;
-}
-
-// The writers' lock: a fresh open file description per use, so that it
-// excludes threads of one process and forked children alike.
-class StoreLock {
- public:
-  ~StoreLock() {
-    if (fd_ >= 0) close(fd_);  // releases the flock
-  }
-
-  // On refusal *untrusted says why.
-  int32_t Acquire(const std::string& folder, std::string* untrusted) {
-    int32_t status = MakeDirs(folder);
-    // The store's folder may lie in a sticky one such as /tmp.
-    if (status == kErrorSuccess) status = CheckTrusted(folder, untrusted, 1);
-    if (status != kErrorSuccess) return status;
-    const std::string path = folder + "/" + kLockFile;
-    fd_ = open(path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, kLockMode);
-    if (fd_ < 0 && errno != ELOOP) fd_ = open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
-    if (fd_ < 0 && errno == ELOOP) {
-      *untrusted = path + " is a symbolic link";
-      return kErrorAccessDenied;
-    }
-    if (fd_ < 0) return StatusFromErrno(errno);
-    struct stat st;
-    if (fstat(fd_, &st) != 0) return StatusFromErrno(errno);
-    std::string problem = "is not a file";
-    if (!S_ISREG(st.st_mode) || !OwnedSafely(st, false, &problem)) {
-      *untrusted = path + " " + problem;
-      return kErrorAccessDenied;
-    }
-    // One left readable by an older version is made the owner's alone.
-    if ((st.st_mode & 077) != 0 && st.st_uid == geteuid()) fchmod(fd_, kLockMode);
-    return LockWithin(&fd_);
-  }
-
- private:
-  int fd_ = -1;
-};
-
-
-// The key's name as first spelled, from its own file; fallback when the
-// file does not tell.
-std::string SpelledName(const std::string& dir, const std::string& fallback) {
-  std::string text;
-  std::string untrusted;
-  if (ReadWholeFile(dir + "/" + kValuesFile, &text, nullptr, &untrusted) != 0) return fallback;
-  const std::string name = LastPart(HeaderKeyPath(text));
-  return SameName(name, fallback) ? name : fallback;
 }
 
 int32_t WriteNewKeyFile(const std::string& dir, const std::string& keyPath) {
@@ -361,13 +84,13 @@ struct FileRegistryStore::Handle {
 };
 
 FileRegistryStore::FileRegistryStore(std::string folder, UntrustedHandler onUntrusted)
-    : folder_(std::move(folder)), onUntrusted_(std::move(onUntrusted)) {
-  while (folder_.size() > 1 && folder_.back() == '/') folder_.pop_back();
-  if (folder_.empty()) folder_ = ".";
+    : folderPath(std::move(folder)), onUntrusted(std::move(onUntrusted)) {
+  while (folderPath.size() > 1 && folderPath.back() == '/') folderPath.pop_back();
+  if (folderPath.empty()) folderPath = ".";
 }
 
 int32_t FileRegistryStore::Refuse(int32_t status, const std::string& untrusted) const {
-  if (!untrusted.empty() && onUntrusted_) onUntrusted_(untrusted);
+  if (!untrusted.empty() && onUntrusted) onUntrusted(untrusted);
   return status;
 }
 
@@ -377,7 +100,7 @@ FileRegistryStore::Handle* FileRegistryStore::Checked(RegKey key) {
 }
 
 std::string FileRegistryStore::RootDir(RootKey root) const {
-  return folder_ + "/" + RootName(root);
+  return folderPath + "/" + RootName(root);
 }
 
 std::string FileRegistryStore::DisplayPath(RootKey root,
@@ -389,6 +112,35 @@ std::string FileRegistryStore::DisplayPath(RootKey root,
     path += "\\" + SpelledName(dir, part);
   }
   return path;
+}
+
+// Under the store's lock: each missing key folder on the way, with a file
+// that keeps the key's name as spelled here.
+int32_t FileRegistryStore::MakeKeyDirs(RootKey root, const std::vector<std::string>& parts) {
+  StoreLock lock;
+  std::string untrusted;
+  int32_t status = lock.Acquire(folderPath, &untrusted);
+  if (status == kErrorSuccess) status = MakeDirs(RootDir(root));
+  if (status == kErrorSuccess) status = CheckTrusted(RootDir(root), &untrusted);
+  if (status != kErrorSuccess) return Refuse(status, untrusted);
+  std::string dir = RootDir(root);
+  std::string path = RootName(root);
+  for (const std::string& part : parts) {
+    dir += "/" + DirName(part);
+    if (MakeDir(dir)) {
+      path += "\\" + part;
+      status = WriteNewKeyFile(dir, path);
+      if (status != kErrorSuccess) return status;
+    } else if (errno == EEXIST && IsDirectory(dir)) {
+      // Nothing is made inside a key someone else could change.
+      status = CheckTrusted(dir, &untrusted);
+      if (status != kErrorSuccess) return Refuse(status, untrusted);
+      path += "\\" + SpelledName(dir, part);
+    } else {
+      return errno == EEXIST ? kErrorRegistryIoFailed : StatusFromErrno(errno);
+    }
+  }
+  return kErrorSuccess;
 }
 
 int32_t FileRegistryStore::MakeHandle(RootKey root, const std::string& subKey, uint32_t access,
@@ -411,29 +163,8 @@ int32_t FileRegistryStore::MakeHandle(RootKey root, const std::string& subKey, u
     struct stat st;
     return stat(handle->dir.c_str(), &st) == 0 ? kErrorFileNotFound : StatusFromErrno(errno);
   } else {
-    StoreLock lock;
-    std::string untrusted;
-    int32_t status = lock.Acquire(folder_, &untrusted);
-    if (status == kErrorSuccess) status = MakeDirs(RootDir(root));
-    if (status == kErrorSuccess) status = CheckTrusted(RootDir(root), &untrusted);
-    if (status != kErrorSuccess) return Refuse(status, untrusted);
-    std::string dir = RootDir(root);
-    std::string path = RootName(root);
-    for (const std::string& part : handle->parts) {
-      dir += "/" + DirName(part);
-      if (MakeDir(dir)) {
-        path += "\\" + part;
-        status = WriteNewKeyFile(dir, path);
-        if (status != kErrorSuccess) return status;
-      } else if (errno == EEXIST && IsDirectory(dir)) {
-        // Nothing is made inside a key someone else could change.
-        status = CheckTrusted(dir, &untrusted);
-        if (status != kErrorSuccess) return Refuse(status, untrusted);
-        path += "\\" + SpelledName(dir, part);
-      } else {
-        return errno == EEXIST ? kErrorRegistryIoFailed : StatusFromErrno(errno);
-      }
-    }
+    const int32_t status = MakeKeyDirs(root, handle->parts);
+    if (status != kErrorSuccess) return status;
   }
   *key = handle.release();
   return kErrorSuccess;
@@ -506,7 +237,7 @@ template <typename Change>
 int32_t FileRegistryStore::Modify(const Handle& handle, Change change) {
   StoreLock lock;
   std::string untrusted;
-  int32_t status = lock.Acquire(folder_, &untrusted);
+  int32_t status = lock.Acquire(folderPath, &untrusted);
   if (status == kErrorSuccess && handle.parts.empty()) status = MakeDirs(handle.dir);
   if (status == kErrorSuccess) status = CheckTrusted(handle.dir, &untrusted);
   if (status == kErrorFileNotFound) return kErrorKeyDeleted;
@@ -620,12 +351,12 @@ int32_t FileRegistryStore::DeleteKey(RootKey root, const std::string& subKey) {
   // removed after the lock is released.
   char aside[64];
   std::snprintf(aside, sizeof aside, "/Deleted.%ld.%llu", static_cast<long>(getpid()),
-                static_cast<unsigned long long>(deleteCount_++));
-  const std::string trash = folder_ + aside;
+                static_cast<unsigned long long>(deleteCount++));
+  const std::string trash = folderPath + aside;
   {
     StoreLock lock;
     std::string untrusted;
-    int32_t status = lock.Acquire(folder_, &untrusted);
+    int32_t status = lock.Acquire(folderPath, &untrusted);
     if (status != kErrorSuccess) return Refuse(status, untrusted);
     struct stat st;
     if (lstat(dir.c_str(), &st) != 0) return StatusFromErrno(errno);

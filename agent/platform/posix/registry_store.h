@@ -86,13 +86,14 @@ class FileRegistryStore : public Registry {
   // Deletes the key with all its subkeys. The root keys cannot be deleted.
   int32_t DeleteKey(RootKey root, const std::string& subKey);
 
-  const std::string& folder() const { return folder_; }
+  const std::string& folder() const { return folderPath; }
 
  private:
   struct Handle;
   static Handle* Checked(RegKey key);
   int32_t MakeHandle(RootKey root, const std::string& subKey, uint32_t access, bool create,
                      RegKey* key);
+  int32_t MakeKeyDirs(RootKey root, const std::vector<std::string>& parts);
   std::string RootDir(RootKey root) const;
   std::string DisplayPath(RootKey root, const std::vector<std::string>& parts) const;
   int32_t ReadValues(const Handle& handle, std::vector<RegistryEntry>* values) const;
@@ -104,9 +105,9 @@ class FileRegistryStore : public Registry {
   // status, after telling the handler when untrusted says why.
   int32_t Refuse(int32_t status, const std::string& untrusted) const;
 
-  std::string folder_;
-  UntrustedHandler onUntrusted_;
-  std::atomic<uint64_t> deleteCount_{0};
+  std::string folderPath;
+  UntrustedHandler onUntrusted;
+  std::atomic<uint64_t> deleteCount{0};
 };
 
 }  // namespace pelko

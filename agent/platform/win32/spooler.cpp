@@ -1,30 +1,25 @@
+// The Windows spooler: each listing joined with the journal of what the
+// notifications told, and one watcher thread that waits on them.
 #include "agent/platform/spooler.h"
 
 #include <windows.h>
 #include <winspool.h>
 
-#include <cmath>
 #include <cstddef>
 #include <chrono>
 #include <condition_variable>
-#include <cstring>
 #include <map>
 #include <memory>
 #include <mutex>
-#include <new>
 #include <string>
 #include <vector>
 
-#include "agent/platform/pdh/perf_counter.h"
-#include "agent/platform/system_info.h"
 #include "agent/platform/win32/job_journal.h"
+#include "agent/platform/win32/job_listing.h"
+#include "agent/platform/win32/job_notices.h"
+#include "agent/platform/win32/page_counters.h"
 
 namespace pelko {
-
-static_assert(kWinJobPrinting == JOB_STATUS_PRINTING);
-static_assert(kWinJobPrinted == JOB_STATUS_PRINTED);
-static_assert(kWinJobDeleting == JOB_STATUS_DELETING);
-static_assert(kWinJobDeleted == JOB_STATUS_DELETED);
 
 namespace {
 
@@ -32,10 +27,6 @@ namespace {
 constexpr ULONGLONG kSafetyLookMs = 1000;
 // WaitForMultipleObjects serves 64 handles; one is the wake event.
 constexpr std::size_t kMaxNotified = MAXIMUM_WAIT_OBJECTS - 1;
-// Size queries of a list that keeps growing between the query and the read.
-constexpr int kEnumAttempts = 4;
-// Refreshes asked in a row while the spooler keeps discarding.
-constexpr int kRefreshAttempts = 3;
 // How long a listing waits for the watcher to take in a notification that
 // was pending when the spooler answered.
 constexpr auto kNewsWait = std::chrono::milliseconds(100);
@@ -43,131 +34,10 @@ constexpr auto kNewsWait = std::chrono::milliseconds(100);
 // fields, to journal what the notifications would have told.
 constexpr DWORD kJournalPollMs = 20;
 
-// The job fields the notifications are asked to carry.
-WORD kJobFields[] = {JOB_NOTIFY_FIELD_USER_NAME, JOB_NOTIFY_FIELD_DOCUMENT,
-                     JOB_NOTIFY_FIELD_STATUS, JOB_NOTIFY_FIELD_PAGES_PRINTED};
-
-PRINTER_NOTIFY_OPTIONS_TYPE kJobType = {JOB_NOTIFY_TYPE, 0, 0, 0,
-                                        sizeof kJobFields / sizeof kJobFields[0], kJobFields};
-
-PRINTER_NOTIFY_OPTIONS JobOptions(DWORD flags) {
-  return PRINTER_NOTIFY_OPTIONS{2, flags, 1, &kJobType};
-}
-
-SpoolStatus FromError(DWORD error) {
-  switch (error) {
-    case ERROR_INVALID_PRINTER_NAME:
-    case ERROR_INVALID_HANDLE:
-      return SpoolStatus::kNoQueue;
-    case RPC_S_SERVER_UNAVAILABLE:
-    case RPC_S_CALL_FAILED:
-      return SpoolStatus::kUnavailable;
-    default:
-      return SpoolStatus::kFailed;
-  }
-}
-
-SpoolStatus FromPdh(PdhStatus status) {
-  switch (status) {
-    case kPdhCstatusNoInstance:
-      return SpoolStatus::kNoQueue;
-    case kPdhCstatusNoMachine:
-      return SpoolStatus::kUnavailable;
-    default:
-      return SpoolStatus::kFailed;
-  }
-}
-
-std::optional<std::string> Text(const char* text) {
-  if (text == nullptr) return std::nullopt;
-  return std::string(text);
-}
-
-// Notification strings are UTF-16 whichever way the printer was opened.
-std::optional<std::string> WideText(const PRINTER_NOTIFY_INFO_DATA& data) {
-  const auto* wide = static_cast<const wchar_t*>(data.NotifyData.Data.pBuf);
-  if (wide == nullptr) return std::nullopt;
-  const int length = static_cast<int>(wcsnlen(wide, data.NotifyData.Data.cbBuf / sizeof(wchar_t)));
-  if (length == 0) return std::string();
-  const int bytes = WideCharToMultiByte(CP_ACP, 0, wide, length, nullptr, 0, nullptr, nullptr);
-  if (bytes <= 0) return std::nullopt;
-  std::string text(static_cast<std::size_t>(bytes), '\0');
-  WideCharToMultiByte(CP_ACP, 0, wide, length, text.data(), bytes, nullptr, nullptr);
-  return text;
-}
-
-// Truncated toward zero, then taken modulo 2^32 like a conversion of the
-// integer; what is no number at all reads as 0.
-uint32_t ToPageTotal(double value) {
-  if (!std::isfinite(value) || std::fabs(value) >= 9.0e18) return 0;
-  return static_cast<uint32_t>(static_cast<int64_t>(value));
-}
-
-// "\\<machine>\Print Queue(<instance>)\Total Pages Printed": a remote
-// queue's counter is on its server, a local one on this computer.
-std::string CounterPath(const std::string& queue) {
-  std::string machine;
-  std::string instance;
-  const std::size_t last = queue.rfind('\\');
-  if (last != std::string::npos) {
-    const std::string before = queue.substr(0, last);
-    for (std::size_t i = 0; i < before.size(); ++i) {
-      if (before[i] == '\\' && i + 1 < before.size() && before[i + 1] == '\\') {
-        ++i;
-        continue;
-      }
-      machine += before[i];
-    }
-    instance = queue.substr(last + 1);
-  } else {
-    char name[16] = {};
-    uint32_t size = sizeof name;
-    if (PlatformSystemInfo().GetComputerNameA(name, &size) == 0) {
-      machine.assign(name, strnlen(name, sizeof name));
-    }
-    instance = queue;
-  }
-  return "\\\\" + machine + "\\Print Queue(" + instance + ")\\Total Pages Printed";
-}
-
-// A queue someone wants to hear of: the spooler's own change notification
-// on a printer handle kept for it, and the job fields it brought.
-struct Notified {
-  HANDLE printer = nullptr;
-  HANDLE change = INVALID_HANDLE_VALUE;
-  bool fields = false;   // the notification carries job fields
-  bool opening = false;  // an add is opening them, without the lock
-  std::vector<Signal*> signals;
-  uint64_t changes = 0;  // notifications seen
-  // Cleared when a look finds jobs that no notification announced (a
-  // remote spooler that cannot call back); set again by a notification.
-  bool trusted = true;
-  // The last complete look: no jobs to watch, at what tick, after how many
-  // changes.
-  bool emptyAtLook = false;
-  ULONGLONG lookedAt = 0;
-  uint64_t changesAtLook = 0;
-  // Without job fields: the jobs of the watcher's last own listing.
-  std::map<uint32_t, JobRecord> polled;
-};
-
-// Lists its jobs in the watcher instead of the notifications telling them.
-bool NeedsPolling(const Notified& notified) {
-  return notified.printer != nullptr && !notified.emptyAtLook &&
-         (notified.change == INVALID_HANDLE_VALUE || !notified.fields);
-}
-
 bool SameRecord(const JobRecord& a, const JobRecord& b) {
   return a.user == b.user && a.document == b.document && a.status == b.status &&
          a.pages == b.pages;
 }
-
-// A queue's page counter, kept open between readings so that its ring of
-// samples goes on.
-struct PageCounter {
-  std::mutex mutex;  // one reading at a time
-  PerfCounterSet set{&PlatformPerfData()};
-};
 
 // Listings go through OpenPrinterA / EnumJobsA / ClosePrinter; a queue with
 // change signals also has a notification (PRINTER_CHANGE_JOB, with the job
@@ -243,29 +113,7 @@ class Win32Spooler : public Spooler {
   }
 
   SpoolStatus ReadPageTotal(const std::string& queue, uint32_t* total) override {
-    if (queue.empty()) return SpoolStatus::kNoQueue;
-    PageCounter* counter = nullptr;
-    {
-      std::lock_guard<std::mutex> lock(mutex);
-      auto& slot = counters[queue];
-      if (!slot) slot = std::make_unique<PageCounter>();
-      counter = slot.get();
-    }
-    std::lock_guard<std::mutex> reading(counter->mutex);
-    PerfCounterSet& set = counter->set;
-    struct Closer {
-      PerfCounterSet& set;
-      ~Closer() { set.Close(); }
-    } closer{set};
-    PdhStatus pdh = set.Open();
-    if (pdh == 0 && set.CounterCount() == 0) pdh = set.AddCounter(CounterPath(queue));
-    if (pdh != 0) return FromPdh(pdh);
-    PerfCounter* page = set.CounterAt(0);
-    pdh = set.Collect();
-    if (pdh == 0) pdh = page->Fetch();
-    if (pdh != 0) return FromPdh(pdh);
-    *total = ToPageTotal(page->Value(ValueKind::Last));
-    return SpoolStatus::kOk;
+    return pageCounters.ReadPageTotal(queue, total);
   }
 
   void AddChangeSignal(const std::string& name, Signal* changed) override {
@@ -283,15 +131,7 @@ class Win32Spooler : public Spooler {
     HANDLE handle = OpenNamed(name);  // failed: asked again at the next add
     bool fields = true;
     HANDLE change = INVALID_HANDLE_VALUE;
-    if (handle != nullptr) {
-      PRINTER_NOTIFY_OPTIONS options = JobOptions(0);
-      change = FindFirstPrinterChangeNotification(handle, PRINTER_CHANGE_JOB, 0, &options);
-      if (change == INVALID_HANDLE_VALUE) {
-        // A spooler that cannot send fields can still say that jobs changed.
-        fields = false;
-        change = FindFirstPrinterChangeNotification(handle, PRINTER_CHANGE_JOB, 0, nullptr);
-      }
-    }
+    if (handle != nullptr) change = OpenJobNotice(handle, &fields);
     std::lock_guard<std::mutex> lock(mutex);
     Notified& notified = queues[name];
     notified.opening = false;
@@ -335,57 +175,6 @@ class Win32Spooler : public Spooler {
   }
 
  private:
-  // OpenPrinterA takes a writable string. nullptr when it fails.
-  static HANDLE OpenNamed(const std::string& name) {
-    std::vector<char> text(name.begin(), name.end());
-    text.push_back('\0');
-    HANDLE handle = nullptr;
-    return ::OpenPrinterA(text.data(), &handle, nullptr) ? handle : nullptr;
-  }
-
-  // The queue's jobs through OpenPrinterA / EnumJobsA level 1 / ClosePrinter.
-  static SpoolStatus EnumQueue(const std::string& queue, std::vector<JobRecord>* records) {
-    HANDLE printer = OpenNamed(queue);
-    if (printer == nullptr) return FromError(GetLastError());
-    const SpoolStatus status = EnumOpen(printer, records);
-    ::ClosePrinter(printer);
-    return status;
-  }
-
-  static SpoolStatus EnumOpen(HANDLE printer, std::vector<JobRecord>* records) {
-    std::unique_ptr<uint8_t[]> buffer;
-    DWORD size = 0;
-    for (int attempt = 0; attempt < kEnumAttempts; ++attempt) {
-      DWORD needed = 0;
-      DWORD returned = 0;
-      if (::EnumJobsA(printer, 0, 0xFFFFFFFF, 1, buffer.get(), size, &needed, &returned)) {
-        // The records and the texts they point to lie within the buffer.
-        if (returned > 0 && (buffer == nullptr || returned > size / sizeof(JOB_INFO_1A))) {
-          return SpoolStatus::kFailed;
-        }
-        const auto* jobs = reinterpret_cast<const JOB_INFO_1A*>(buffer.get());
-        for (DWORD i = 0; i < returned; ++i) records->push_back(Record(jobs[i]));
-        return SpoolStatus::kOk;
-      }
-      const DWORD error = GetLastError();
-      if (error != ERROR_INSUFFICIENT_BUFFER || needed <= size) return FromError(error);
-      buffer.reset(new (std::nothrow) uint8_t[needed]);
-      if (!buffer) return SpoolStatus::kFailed;
-      size = needed;
-    }
-    return SpoolStatus::kFailed;  // grew at every look
-  }
-
-  static JobRecord Record(const JOB_INFO_1A& info) {
-    JobRecord record;
-    record.id = info.JobId;
-    record.user = Text(info.pUserName);
-    record.document = Text(info.pDocument);
-    record.status = info.Status;
-    record.pages = info.PagesPrinted;
-    return record;
-  }
-
   // A job that left just before the spooler answered may have its last
   // pages in a notification not yet taken in: worth a short wait, since
   // the listing would otherwise tell it with fewer pages than it printed.
@@ -529,75 +318,12 @@ class Win32Spooler : public Spooler {
     notified.polled = std::move(now);
   }
 
-  // FindNextPrinterChangeNotification, and the job fields it brought. When
-  // the spooler had to discard some, it is asked for every job's fields
-  // afresh. False when the notification cannot be rearmed.
-  static bool TakeNews(HANDLE change, bool fields, std::vector<JobRecord>* news) {
-    DWORD what = 0;
-    PRINTER_NOTIFY_INFO* info = nullptr;
-    if (!FindNextPrinterChangeNotification(change, &what, nullptr,
-                                           fields ? reinterpret_cast<void**>(&info) : nullptr)) {
-      return false;
-    }
-    for (int attempt = 0; info != nullptr && (info->Flags & PRINTER_NOTIFY_INFO_DISCARDED) != 0 &&
-                          attempt < kRefreshAttempts;
-         ++attempt) {
-      FreePrinterNotifyInfo(info);
-      info = nullptr;
-      PRINTER_NOTIFY_OPTIONS refresh = JobOptions(PRINTER_NOTIFY_OPTIONS_REFRESH);
-      if (!FindNextPrinterChangeNotification(change, &what, &refresh,
-                                             reinterpret_cast<void**>(&info))) {
-        info = nullptr;
-      }
-    }
-    if (info == nullptr) return true;
-    if ((info->Flags & PRINTER_NOTIFY_INFO_DISCARDED) == 0) Collect(*info, news);
-    FreePrinterNotifyInfo(info);
-    return true;
-  }
-
-  // The fields of each job told, in the order the jobs first appear.
-  static void Collect(const PRINTER_NOTIFY_INFO& info, std::vector<JobRecord>* news) {
-    std::map<uint32_t, std::size_t> at;
-    for (DWORD i = 0; i < info.Count; ++i) {
-      const PRINTER_NOTIFY_INFO_DATA& data = info.aData[i];
-      if (data.Type != JOB_NOTIFY_TYPE) continue;
-      auto [slot, added] = at.emplace(data.Id, news->size());
-      if (added) news->push_back(JobRecord{data.Id, {}, {}, {}, {}});
-      JobRecord& record = (*news)[slot->second];
-      switch (data.Field) {
-        case JOB_NOTIFY_FIELD_USER_NAME:
-          record.user = WideText(data);
-          break;
-        case JOB_NOTIFY_FIELD_DOCUMENT:
-          record.document = WideText(data);
-          break;
-        case JOB_NOTIFY_FIELD_STATUS:
-          record.status = data.NotifyData.adwData[0];
-          break;
-        case JOB_NOTIFY_FIELD_PAGES_PRINTED:
-          record.pages = data.NotifyData.adwData[0];
-          break;
-        default:
-          break;
-      }
-    }
-  }
-
-  // Under mutex.
-  static void Forget(Notified& notified) {
-    if (notified.change != INVALID_HANDLE_VALUE) {
-      FindClosePrinterChangeNotification(notified.change);
-    }
-    notified.change = INVALID_HANDLE_VALUE;
-  }
-
+  PageCounters pageCounters;  // under a lock of its own
   std::mutex mutex;  // everything below
   std::condition_variable taken;  // the watcher took in a notification
   std::map<std::string, Notified> queues;
   std::map<std::string, JobJournal> journals;
   std::map<std::string, bool> countingQueues;  // a job of it told a page printed
-  std::map<std::string, std::unique_ptr<PageCounter>> counters;
   uint64_t journalSeq = 0;  // the last entry journaled, of any queue
   HANDLE wake = nullptr;
   HANDLE watcher = nullptr;

@@ -1,0 +1,151 @@
+// The registry store's file I/O: reads that refuse what others could have
+// written, and rewrites that a reader never sees half done.
+#include "agent/platform/posix/store_file.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+
+#include "agent/platform/posix/safe_path.h"
+
+namespace pelko::store_file {
+
+namespace {
+
+// Only the lock holder writes it, so one name per key is enough.
+constexpr char kTempFile[] = "Values.reg.new";
+constexpr off_t kMaxFileSize = 64 << 20;
+// Whatever the umask of whoever makes them: only the owner may write the
+// store, and only the owner may read the values (the mail password is one).
+constexpr mode_t kDirMode = 0755;
+constexpr mode_t kFileMode = 0600;
+
+// Reads fd to its end: 0, or the errno of the failure (EINVAL when the file
+// grew past kMaxFileSize).
+int ReadAll(int fd, size_t sizeHint, std::string* text) {
+  text->clear();
+  text->reserve(sizeHint);
+  char buffer[8192];
+  for (;;) {
+    const ssize_t got = read(fd, buffer, sizeof buffer);
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) return errno;
+    if (got == 0) return 0;
+    text->append(buffer, static_cast<size_t>(got));
+    if (text->size() > static_cast<size_t>(kMaxFileSize)) return EINVAL;
+  }
+}
+
+bool WriteAll(int fd, const std::string& text) {
+  size_t done = 0;
+  while (done < text.size()) {
+    const ssize_t put = write(fd, text.data() + done, text.size() - done);
+    if (put < 0 && errno == EINTR) continue;
+    if (put <= 0) return false;
+    done += static_cast<size_t>(put);
+  }
+  return true;
+}
+
+}  // namespace
+
+int32_t StatusFromErrno(int error) {
+  switch (error) {
+    case ENOENT:
+    case ENOTDIR: return kErrorFileNotFound;
+    case EACCES:
+    case EPERM:
+    case EROFS: return kErrorAccessDenied;
+    case ENAMETOOLONG: return kErrorInvalidParameter;
+    default: return kErrorRegistryIoFailed;
+  }
+}
+
+bool IsDirectory(const std::string& path) {
+  struct stat st;
+  return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+bool MakeDir(const std::string& path) {
+  if (mkdir(path.c_str(), kDirMode) != 0) return false;
+  chmod(path.c_str(), kDirMode);  // a umask of 077 would hide it from readers
+  return true;
+}
+
+int32_t MakeDirs(const std::string& path) {
+  for (size_t pos = 1; pos <= path.size(); ++pos) {
+    if (pos < path.size() && path[pos] != '/') continue;
+    if (!MakeDir(path.substr(0, pos)) && errno != EEXIST) return StatusFromErrno(errno);
+  }
+  return IsDirectory(path) ? kErrorSuccess : kErrorRegistryIoFailed;
+}
+
+int32_t CheckTrusted(const std::string& path, std::string* untrusted, int strictLevels) {
+  std::string resolved;
+  std::string why;
+  switch (CheckPathSafety(path, &resolved, &why, strictLevels)) {
+    case PathSafety::kSafe: return kErrorSuccess;
+    case PathSafety::kError: return StatusFromErrno(errno);
+    case PathSafety::kUnsafe: break;
+  }
+  *untrusted = why;
+  return kErrorAccessDenied;
+}
+
+int ReadWholeFile(const std::string& path, std::string* text, mode_t* mode,
+                  std::string* untrusted) {
+  std::string resolved;
+  std::string why;
+  switch (CheckPathSafety(path, &resolved, &why)) {
+    case PathSafety::kSafe: break;
+    case PathSafety::kError: return errno;
+    case PathSafety::kUnsafe: *untrusted = why; return kUntrusted;
+  }
+  const int fd = open(resolved.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+  if (fd < 0) return errno;
+  struct stat st;
+  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size > kMaxFileSize) {
+    close(fd);
+    return EINVAL;
+  }
+  std::string problem;
+  if (!OwnedSafely(st, false, &problem)) {  // changed since the path was looked at
+    close(fd);
+    *untrusted = resolved + " " + problem;
+    return kUntrusted;
+  }
+  if (mode) *mode = st.st_mode;
+  const int error = ReadAll(fd, static_cast<size_t>(st.st_size), text);
+  close(fd);
+  return error;
+}
+
+// The new content is on disk before the rename makes it visible, so a
+// reader, or the file after a crash, has either the old or the new content.
+int32_t ReplaceFile(const std::string& dir, const std::string& text, const mode_t* keepMode) {
+  const std::string temp = dir + "/" + kTempFile;
+  unlink(temp.c_str());  // left by a writer that died
+  const int fd =
+      open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, kFileMode);
+  if (fd < 0) return StatusFromErrno(errno);
+  // Never more than the owner's: a file an older version left readable to
+  // all is made private at its next rewrite.
+  fchmod(fd, keepMode ? *keepMode & 0700 : kFileMode);
+  const bool written = WriteAll(fd, text) && fdatasync(fd) == 0;
+  const int error = written ? 0 : errno;
+  if (close(fd) != 0 || !written) {
+    unlink(temp.c_str());
+    return error ? StatusFromErrno(error) : kErrorRegistryIoFailed;
+  }
+  if (rename(temp.c_str(), (dir + "/" + kValuesFile).c_str()) != 0) {
+    const int32_t status = StatusFromErrno(errno);
+    unlink(temp.c_str());
+    return status;
+  }
+  return kErrorSuccess;
+}
+
+}  // namespace pelko::store_file

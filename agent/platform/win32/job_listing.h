@@ -1,0 +1,23 @@
+// A queue's jobs as EnumJobsA lists them, turned into job records.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+#include "agent/platform/spooler.h"
+#include "agent/platform/win32/job_journal.h"
+
+namespace pelko {
+
+// OpenPrinterA takes a writable string. nullptr when it fails.
+HANDLE OpenNamed(const std::string& name);
+
+// The queue's jobs through OpenPrinterA / EnumJobsA level 1 / ClosePrinter.
+SpoolStatus EnumQueue(const std::string& queue, std::vector<JobRecord>* records);
+
+// The jobs of a printer already open, appended to records.
+SpoolStatus EnumOpen(HANDLE printer, std::vector<JobRecord>* records);
+
+}  // namespace pelko

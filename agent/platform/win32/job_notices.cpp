@@ -1,0 +1,120 @@
+// Opening a queue's job change notification and reading the job fields out
+// of what FindNextPrinterChangeNotification hands back.
+#include "agent/platform/win32/job_notices.h"
+
+#include <winspool.h>
+
+#include <cstddef>
+#include <optional>
+#include <string>
+
+namespace pelko {
+
+namespace {
+
+// Refreshes asked in a row while the spooler keeps discarding.
+constexpr int kRefreshAttempts = 3;
+
+// The job fields the notifications are asked to carry.
+WORD kJobFields[] = {JOB_NOTIFY_FIELD_USER_NAME, JOB_NOTIFY_FIELD_DOCUMENT,
+                     JOB_NOTIFY_FIELD_STATUS, JOB_NOTIFY_FIELD_PAGES_PRINTED};
+
+PRINTER_NOTIFY_OPTIONS_TYPE kJobType = {JOB_NOTIFY_TYPE, 0, 0, 0,
+                                        sizeof kJobFields / sizeof kJobFields[0], kJobFields};
+
+PRINTER_NOTIFY_OPTIONS JobOptions(DWORD flags) {
+  return PRINTER_NOTIFY_OPTIONS{2, flags, 1, &kJobType};
+}
+
+// Notification strings are UTF-16 whichever way the printer was opened.
+std::optional<std::string> WideText(const PRINTER_NOTIFY_INFO_DATA& data) {
+  const auto* wide = static_cast<const wchar_t*>(data.NotifyData.Data.pBuf);
+  if (wide == nullptr) return std::nullopt;
+  const int length = static_cast<int>(wcsnlen(wide, data.NotifyData.Data.cbBuf / sizeof(wchar_t)));
+  if (length == 0) return std::string();
+  const int bytes = WideCharToMultiByte(CP_ACP, 0, wide, length, nullptr, 0, nullptr, nullptr);
+  if (bytes <= 0) return std::nullopt;
+  std::string text(static_cast<std::size_t>(bytes), '\0');
+  WideCharToMultiByte(CP_ACP, 0, wide, length, text.data(), bytes, nullptr, nullptr);
+  return text;
+}
+
+// The fields of each job told, in the order the jobs first appear.
+void Collect(const PRINTER_NOTIFY_INFO& info, std::vector<JobRecord>* news) {
+  std::map<uint32_t, std::size_t> at;
+  for (DWORD i = 0; i < info.Count; ++i) {
+    const PRINTER_NOTIFY_INFO_DATA& data = info.aData[i];
+    if (data.Type != JOB_NOTIFY_TYPE) continue;
+    auto [slot, added] = at.emplace(data.Id, news->size());
+    if (added) news->push_back(JobRecord{data.Id, {}, {}, {}, {}});
+    JobRecord& record = (*news)[slot->second];
+    switch (data.Field) {
+      case JOB_NOTIFY_FIELD_USER_NAME:
+        record.user = WideText(data);
+        break;
+      case JOB_NOTIFY_FIELD_DOCUMENT:
+        record.document = WideText(data);
+        break;
+      case JOB_NOTIFY_FIELD_STATUS:
+        record.status = data.NotifyData.adwData[0];
+        break;
+      case JOB_NOTIFY_FIELD_PAGES_PRINTED:
+        record.pages = data.NotifyData.adwData[0];
+        break;
+      default:
+        break;
+    }
+  }
+}
+
+}  // namespace
+
+bool NeedsPolling(const Notified& notified) {
+  return notified.printer != nullptr && !notified.emptyAtLook &&
+         (notified.change == INVALID_HANDLE_VALUE || !notified.fields);
+}
+
+HANDLE OpenJobNotice(HANDLE printer, bool* fields) {
+  *fields = true;
+  PRINTER_NOTIFY_OPTIONS options = JobOptions(0);
+  HANDLE change = FindFirstPrinterChangeNotification(printer, PRINTER_CHANGE_JOB, 0, &options);
+  if (change == INVALID_HANDLE_VALUE) {
+    // A spooler that cannot send fields can still say that jobs changed.
+    *fields = false;
+    change = FindFirstPrinterChangeNotification(printer, PRINTER_CHANGE_JOB, 0, nullptr);
+  }
+  return change;
+}
+
+bool TakeNews(HANDLE change, bool fields, std::vector<JobRecord>* news) {
+  DWORD what = 0;
+  PRINTER_NOTIFY_INFO* info = nullptr;
+  if (!FindNextPrinterChangeNotification(change, &what, nullptr,
+                                         fields ? reinterpret_cast<void**>(&info) : nullptr)) {
+    return false;
+  }
+  for (int attempt = 0; info != nullptr && (info->Flags & PRINTER_NOTIFY_INFO_DISCARDED) != 0 &&
+                        attempt < kRefreshAttempts;
+       ++attempt) {
+    FreePrinterNotifyInfo(info);
+    info = nullptr;
+    PRINTER_NOTIFY_OPTIONS refresh = JobOptions(PRINTER_NOTIFY_OPTIONS_REFRESH);
+    if (!FindNextPrinterChangeNotification(change, &what, &refresh,
+                                           reinterpret_cast<void**>(&info))) {
+      info = nullptr;
+    }
+  }
+  if (info == nullptr) return true;
+  if ((info->Flags & PRINTER_NOTIFY_INFO_DISCARDED) == 0) Collect(*info, news);
+  FreePrinterNotifyInfo(info);
+  return true;
+}
+
+void Forget(Notified& notified) {
+  if (notified.change != INVALID_HANDLE_VALUE) {
+    FindClosePrinterChangeNotification(notified.change);
+  }
+  notified.change = INVALID_HANDLE_VALUE;
+}
+
+}  // namespace pelko
