@@ -7,27 +7,23 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include <cctype>
 #include <cerrno>
-#include <cstdlib>
 #include <cstring>
+#include <string_view>
 #include <system_error>
 #include <utility>
-
-#include "agent/util/coding.h"
 
 namespace pelko {
 
 namespace {
 
 constexpr std::size_t kMaxClients = 256;
-constexpr std::size_t kMaxHead = 16 * 1024;
-
-std::string Trim(const std::string& text) {
-  const std::size_t first = text.find_first_not_of(" \t");
-  if (first == std::string::npos) return std::string();
-  return text.substr(first, text.find_last_not_of(" \t") - first + 1);
-}
+constexpr char kNotFound[] = "HTTP/1.1 404 Not Found\r\nContent-Length: 0\r\n\r\n";
+constexpr char kNotAllowed[] =
+    "HTTP/1.1 405 Method Not Allowed\r\nContent-Length: 0\r\n"
+    "Connection: close\r\n\r\n";
+constexpr char kContinue[] = "HTTP/1.1 100 Continue\r\n\r\n";
+constexpr char kCreated[] = "HTTP/1.1 201 Created\r\nContent-Length: 0\r\n\r\n";
 
 int Listen(const std::string& address, int* port) {
   sockaddr_storage storage{};
@@ -128,119 +124,28 @@ bool CupsPushListener::Send(Client& client, const char* text) {
 }
 
 bool CupsPushListener::Serve(Client& client, std::vector<std::string>* paths) {
-  using Part = Client::Part;
+  using Step = PushRequestReader::Step;
   for (;;) {
-    switch (client.part) {
-      case Part::kHead: {
-        const std::size_t end = client.in.find("\r\n\r\n");
-        if (end == std::string::npos) return client.in.size() <= kMaxHead;
-        const std::string head = client.in.substr(0, end);
-        client.in.erase(0, end + 4);
-        const std::size_t lineEnd = head.find("\r\n");
-        const std::string line = head.substr(0, lineEnd);
-        const std::size_t space1 = line.find(' ');
-        const std::size_t space2 = line.find(' ', space1 + 1);
-        if (space1 == std::string::npos || space2 == std::string::npos) return false;
-        const std::string method = line.substr(0, space1);
-        const std::string path = line.substr(space1 + 1, space2 - space1 - 1);
-        const std::string version = line.substr(space2 + 1);
-        bool chunked = false;
-        bool expectContinue = false;
-        std::size_t length = 0;
-        client.closeAfter = version != "HTTP/1.1";
-        std::size_t at = lineEnd == std::string::npos ? head.size() : lineEnd + 2;
-        while (at < head.size()) {
-          std::size_t next = head.find("\r\n", at);
-          if (next == std::string::npos) next = head.size();
-          const std::string field = head.substr(at, next - at);
-          at = next + 2;
-          const std::size_t colon = field.find(':');
-          if (colon == std::string::npos) continue;
-          const std::string name = AsciiLowered(Trim(field.substr(0, colon)));
-          const std::string value = AsciiLowered(Trim(field.substr(colon + 1)));
-          if (name == "content-length") {
-            length = static_cast<std::size_t>(std::strtoull(value.c_str(), nullptr, 10));
-          } else if (name == "transfer-encoding") {
-            chunked = value.find("chunked") != std::string::npos;
-          } else if (name == "expect") {
-            expectContinue = value == "100-continue";
-          } else if (name == "connection") {
-            if (value == "close") client.closeAfter = true;
-          }
-        }
-        if (method == "GET" || method == "HEAD") {
-          paths->push_back(path);
-          if (!Send(client, "HTTP/1.1 404 Not Found\r\nContent-Length: 0\r\n\r\n")) return false;
-          if (client.closeAfter) return false;
-          continue;
-        }
-        if (method != "PUT") {
-          Send(client,
-               "HTTP/1.1 405 Method Not Allowed\r\nContent-Length: 0\r\n"
-               "Connection: close\r\n\r\n");
-          return false;
-        }
+    std::string path;
+    switch (client.reader.Next(&path)) {
+      case Step::kMore:
+        return true;
+      case Step::kBad:
+        return false;
+      case Step::kGet:
         paths->push_back(path);
-        if (expectContinue && !Send(client, "HTTP/1.1 100 Continue\r\n\r\n")) return false;
-        if (chunked) {
-          client.part = Part::kChunkSize;
-        } else {
-          client.part = Part::kBody;
-          client.remaining = length;
-        }
-        continue;
-      }
-      case Part::kBody: {
-        const std::size_t take = std::min(client.remaining, client.in.size());
-        client.in.erase(0, take);
-        client.remaining -= take;
-        if (client.remaining > 0) return true;
-        if (!Send(client, "HTTP/1.1 201 Created\r\nContent-Length: 0\r\n\r\n")) return false;
-        if (client.closeAfter) return false;
-        client.part = Part::kHead;
-        continue;
-      }
-      case Part::kChunkSize: {
-        const std::size_t end = client.in.find("\r\n");
-        if (end == std::string::npos) return client.in.size() <= kMaxHead;
-        char* stop = nullptr;
-        const std::string line = client.in.substr(0, end);
-        const unsigned long long size = std::strtoull(line.c_str(), &stop, 16);
-        if (stop == line.c_str()) return false;
-        client.in.erase(0, end + 2);
-        if (size == 0) {
-          client.part = Part::kTrailer;
-        } else {
-          client.part = Part::kChunkData;
-          client.remaining = static_cast<std::size_t>(size);
-        }
-        continue;
-      }
-      case Part::kChunkData: {
-        const std::size_t take = std::min(client.remaining, client.in.size());
-        client.in.erase(0, take);
-        client.remaining -= take;
-        if (client.remaining > 0) return true;
-        client.part = Part::kChunkEnd;
-        continue;
-      }
-      case Part::kChunkEnd: {
-        if (client.in.size() < 2) return true;
-        if (client.in.compare(0, 2, "\r\n") != 0) return false;
-        client.in.erase(0, 2);
-        client.part = Part::kChunkSize;
-        continue;
-      }
-      case Part::kTrailer: {
-        const std::size_t end = client.in.find("\r\n");
-        if (end == std::string::npos) return client.in.size() <= kMaxHead;
-        client.in.erase(0, end + 2);
-        if (end != 0) continue;  // a trailer field
-        if (!Send(client, "HTTP/1.1 201 Created\r\nContent-Length: 0\r\n\r\n")) return false;
-        if (client.closeAfter) return false;
-        client.part = Part::kHead;
-        continue;
-      }
+        if (!Send(client, kNotFound) || client.reader.CloseAfter()) return false;
+        break;
+      case Step::kRefused:
+        Send(client, kNotAllowed);
+        return false;
+      case Step::kPut:
+        paths->push_back(path);
+        if (client.reader.ExpectsContinue() && !Send(client, kContinue)) return false;
+        break;
+      case Step::kStored:
+        if (!Send(client, kCreated) || client.reader.CloseAfter()) return false;
+        break;
     }
   }
 }
@@ -285,28 +190,9 @@ void CupsPushListener::Take(const std::vector<pollfd>& ready,
   const std::size_t firstClient = ready.size() - polledClients;
   for (std::size_t index = 1; index < firstClient; ++index) {
     if ((ready[index].revents & (POLLERR | POLLNVAL)) != 0) {
-      // A broken socket would wake poll() at once for ever. Without it the
-      // subscriptions that push to it go unconfirmed and are asked again.
-      std::lock_guard<std::mutex> lock(mutex);
-      for (auto at = listeners.begin(); at != listeners.end(); ++at) {
-        if (at->second.first != ready[index].fd) continue;
-        close(at->second.first);
-        listeners.erase(at);
-        break;
-      }
-      continue;
-    }
-    if ((ready[index].revents & POLLIN) == 0) continue;
-    for (;;) {
-      const int fd = accept4(ready[index].fd, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
-      if (fd < 0) break;
-      if (clients.size() >= kMaxClients) {
-        close(fd);
-        continue;
-      }
-      Client client;
-      client.fd = fd;
-      clients.push_back(std::move(client));
+      DropListener(ready[index].fd);
+    } else if ((ready[index].revents & POLLIN) != 0) {
+      Accept(ready[index].fd);
     }
   }
   std::vector<Client> kept;
@@ -315,32 +201,57 @@ void CupsPushListener::Take(const std::vector<pollfd>& ready,
     Client& client = clients[i];
     // Clients accepted just now were not polled; try them anyway.
     const bool isReady = i >= polledClients || ready[firstClient + i].revents != 0;
-    bool keep = true;
-    if (isReady) {
-      char buffer[8192];
-      for (;;) {
-        const ssize_t got = recv(client.fd, buffer, sizeof buffer, MSG_DONTWAIT);
-        if (got > 0) {
-          client.in.append(buffer, static_cast<std::size_t>(got));
-          if (client.in.size() > 4 * kMaxHead && client.part == Client::Part::kHead) break;
-          continue;
-        }
-        if (got == 0 || (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)) {
-          keep = false;
-        }
-        break;
-      }
-      // What came before the peer closed is still served.
-      const bool served = Serve(client, paths);
-      keep = keep && served;
-    }
-    if (keep) {
+    if (!isReady || Read(client, paths)) {
       kept.push_back(std::move(client));
     } else {
       close(client.fd);
     }
   }
   clients.swap(kept);
+}
+
+void CupsPushListener::DropListener(int fd) {
+  // A broken socket would wake poll() at once for ever. Without it the
+  // subscriptions that push to it go unconfirmed and are asked again.
+  std::lock_guard<std::mutex> lock(mutex);
+  for (auto at = listeners.begin(); at != listeners.end(); ++at) {
+    if (at->second.first != fd) continue;
+    close(at->second.first);
+    listeners.erase(at);
+    break;
+  }
+}
+
+void CupsPushListener::Accept(int listening) {
+  for (;;) {
+    const int fd = accept4(listening, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
+    if (fd < 0) break;
+    if (clients.size() >= kMaxClients) {
+      close(fd);
+      continue;
+    }
+    Client client;
+    client.fd = fd;
+    clients.push_back(std::move(client));
+  }
+}
+
+bool CupsPushListener::Read(Client& client, std::vector<std::string>* paths) {
+  bool open = true;
+  char buffer[8192];
+  for (;;) {
+    const ssize_t got = recv(client.fd, buffer, sizeof buffer, MSG_DONTWAIT);
+    if (got > 0) {
+      client.reader.Add(std::string_view(buffer, static_cast<std::size_t>(got)));
+      if (client.reader.Saturated()) break;
+      continue;
+    }
+    if (got == 0 || (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)) open = false;
+    break;
+  }
+  // What came before the peer closed is still served.
+  const bool served = Serve(client, paths);
+  return open && served;
 }
 
 }  // namespace pelko

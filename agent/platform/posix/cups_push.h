@@ -17,6 +17,8 @@
 #include <thread>
 #include <vector>
 
+#include "agent/platform/posix/push_request.h"
+
 namespace pelko {
 
 class CupsPushListener {
@@ -39,17 +41,19 @@ class CupsPushListener {
  private:
   struct Client {
     int fd = -1;
-    std::string in;
-    enum class Part { kHead, kBody, kChunkSize, kChunkData, kChunkEnd, kTrailer } part =
-        Part::kHead;
-    std::size_t remaining = 0;
-    bool closeAfter = false;
+    PushRequestReader reader;
   };
   void Loop();
   // Accepts, reads and answers what poll() found ready; adds the paths of
   // complete requests to `paths`.
   void Take(const std::vector<pollfd>& ready, std::vector<std::string>* paths);
-  // False when the client is to be dropped.
+  // Closes a listening socket that broke.
+  void DropListener(int fd);
+  void Accept(int listening);
+  // Reads what the client sent and answers it; false when it is to be dropped.
+  static bool Read(Client& client, std::vector<std::string>* paths);
+  // Answers what the client's reader holds, adding the paths to `paths`;
+  // false when the client is to be dropped.
   static bool Serve(Client& client, std::vector<std::string>* paths);
   static bool Send(Client& client, const char* text);
   void Wake();

@@ -1,0 +1,93 @@
+// Get-Jobs requests to CUPS and the jobs read from their answers.
+#include "agent/platform/posix/cups_jobs.h"
+
+#include <algorithm>
+#include <cstring>
+#include <optional>
+
+namespace pelko {
+
+namespace {
+
+std::optional<std::string> Text(ipp_attribute_t* attribute) {
+  const char* text = ippGetString(attribute, 0, nullptr);
+  if (text == nullptr) return std::nullopt;
+  return std::string(text);
+}
+
+// Takes one attribute of the job group into the job.
+void ReadAttribute(ipp_attribute_t* a, const char* name, CupsJob* job) {
+  if (!std::strcmp(name, "job-id")) {
+    const int id = ippGetInteger(a, 0);
+    job->id = id > 0 ? static_cast<uint32_t>(id) : 0;
+  } else if (!std::strcmp(name, "job-uuid")) {
+    job->uuid = Text(a).value_or("");
+  } else if (!std::strcmp(name, "job-originating-user-name")) {
+    job->user = Text(a);
+  } else if (!std::strcmp(name, "job-name")) {
+    job->title = Text(a);
+  } else if (!std::strcmp(name, "job-state")) {
+    job->state = ippGetInteger(a, 0);
+  } else if (!std::strcmp(name, "job-impressions-completed")) {
+    const int pages = ippGetInteger(a, 0);
+    job->pages = pages > 0 ? static_cast<uint32_t>(pages) : 0;
+  }
+}
+
+void AskFor(ipp_t* request, bool idsOnly) {
+  // The job id alone spares the scheduler loading the history from disk.
+  static const char* const idOnly[] = {"job-id"};
+  static const char* const wanted[] = {"job-id",   "job-uuid",  "job-originating-user-name",
+                                       "job-name", "job-state", "job-impressions-completed"};
+  if (idsOnly) {
+    ippAddStrings(request, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes", 1,
+                  nullptr, idOnly);
+  } else {
+    ippAddStrings(request, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes",
+                  static_cast<int>(std::size(wanted)), nullptr, wanted);
+  }
+}
+
+}  // namespace
+
+CupsJobList GetJobs(CupsClient& client, const CupsServer& server,
+                    const std::string& printerUri, const char* which, uint32_t firstId,
+                    bool idsOnly) {
+  ipp_t* request = NewRequest(IPP_OP_GET_JOBS, printerUri);
+  ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "which-jobs", nullptr, which);
+  if (firstId > 1) {
+    ippAddInteger(request, IPP_TAG_OPERATION, IPP_TAG_INTEGER, "first-job-id",
+                  static_cast<int>(std::min<uint32_t>(firstId, INT32_MAX)));
+  }
+  AskFor(request, idsOnly);
+  CupsResult result = client.Request(server, request);
+  CupsJobList list;
+  list.failure = result.failure;
+  list.status = result.status;
+  list.localAddress = result.localAddress;
+  if (result.failure == CupsFailure::kNone) list.jobs = ParseJobs(result.response);
+  ippDelete(result.response);
+  return list;
+}
+
+std::vector<CupsJob> ParseJobs(ipp_t* response) {
+  std::vector<CupsJob> jobs;
+  CupsJob job;
+  auto finish = [&] {
+    if (job.id != 0) jobs.push_back(job);
+    job = CupsJob();
+  };
+  for (ipp_attribute_t* a = ippFirstAttribute(response); a != nullptr;
+       a = ippNextAttribute(response)) {
+    const char* name = ippGetName(a);
+    if (name == nullptr) {
+      finish();
+      continue;
+    }
+    if (ippGetGroupTag(a) == IPP_TAG_JOB) ReadAttribute(a, name, &job);
+  }
+  finish();
+  return jobs;
+}
+
+}  // namespace pelko
