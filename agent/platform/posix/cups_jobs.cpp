@@ -36,15 +36,15 @@ void ReadAttribute(ipp_attribute_t* a, const char* name, CupsJob* job) {
 
 void AskFor(ipp_t* request, bool idsOnly) {
   // The job id alone spares the scheduler loading the history from disk.
-  static const char* const idOnly[] = {"job-id"};
-  static const char* const wanted[] = {"job-id",   "job-uuid",  "job-originating-user-name",
-                                       "job-name", "job-state", "job-impressions-completed"};
+  static const char* const kIdOnly[] = {"job-id"};
+  static const char* const kWanted[] = {"job-id",   "job-uuid",  "job-originating-user-name",
+                                        "job-name", "job-state", "job-impressions-completed"};
   if (idsOnly) {
     ippAddStrings(request, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes", 1,
-                  nullptr, idOnly);
+                  nullptr, kIdOnly);
   } else {
     ippAddStrings(request, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes",
-                  static_cast<int>(std::size(wanted)), nullptr, wanted);
+                  static_cast<int>(std::size(kWanted)), nullptr, kWanted);
   }
 }
 

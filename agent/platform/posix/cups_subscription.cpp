@@ -6,6 +6,8 @@
 #include <optional>
 #include <random>
 
+#include "agent/util/coding.h"
+
 namespace pelko {
 
 namespace {
@@ -19,10 +21,9 @@ constexpr auto kRetrySubscribe = std::chrono::seconds(60);
 constexpr auto kResubscribeAfter = std::chrono::seconds(30);
 
 std::string NewToken() {
-  static const char digits[] = "0123456789abcdef";
   std::random_device random;
   std::string token = "pelko-";
-  for (int i = 0; i < 24; ++i) token += digits[random() % 16];
+  for (int i = 0; i < 24; ++i) token += kHexLower[random() % 16];
   return token;
 }
 
@@ -48,10 +49,10 @@ ipp_t* NewSubscriptionRequest(const std::string& printerUri, const std::string& 
   ippAddSeparator(request);
   ippAddString(request, IPP_TAG_SUBSCRIPTION, IPP_TAG_URI, "notify-recipient-uri", nullptr,
                recipient.c_str());
-  static const char* const events[] = {"job-created", "job-completed", "job-state-changed",
-                                       "job-config-changed", "printer-deleted"};
+  static const char* const kEvents[] = {"job-created", "job-completed", "job-state-changed",
+                                        "job-config-changed", "printer-deleted"};
   ippAddStrings(request, IPP_TAG_SUBSCRIPTION, IPP_TAG_KEYWORD, "notify-events",
-                static_cast<int>(std::size(events)), nullptr, events);
+                static_cast<int>(std::size(kEvents)), nullptr, kEvents);
   ippAddInteger(request, IPP_TAG_SUBSCRIPTION, IPP_TAG_INTEGER, "notify-lease-duration",
                 kLeaseSeconds);
   return request;
