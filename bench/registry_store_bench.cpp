@@ -21,7 +21,7 @@ void BM_ReadOneSetting(benchmark::State& state) {
   {
     FileRegistryStore store(folder);
     RegKey key = nullptr;
-    store.CreateKey(RootKey::LocalMachine, "SOFTWARE\\Pelko", kKeyWrite, &key);
+    store.CreateKey(RootKey::kLocalMachine, "SOFTWARE\\Pelko", kKeyWrite, &key);
     const uint8_t number[4] = {1, 1, 1, 1};
     for (int i = 0; i < 12; ++i) {
       store.SetValue(key, "Value" + std::to_string(i), kRegDword, number, 4);
@@ -33,7 +33,7 @@ void BM_ReadOneSetting(benchmark::State& state) {
 
     for (auto _ : state) {
       RegKey read = nullptr;
-      store.OpenKey(RootKey::LocalMachine, "Software\\Pelko", kKeyRead, &read);
+      store.OpenKey(RootKey::kLocalMachine, "Software\\Pelko", kKeyRead, &read);
       uint8_t value[4];
       uint32_t size = 4;
       store.QueryValue(read, "Value11", nullptr, value, &size);

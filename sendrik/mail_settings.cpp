@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "agent/config/registry_value.h"
+#include "agent/config/settings.h"
 #include "agent/util/coding.h"
 #include "sendrik/mail_password.h"
 
@@ -10,13 +12,11 @@ namespace pelko::mail {
 
 namespace {
 
-constexpr char kKey[] = "Software\\Pelko";
-
 // The one key the settings live in, open for reading while they are read.
 class SettingsKey {
  public:
   explicit SettingsKey(Registry& registry) : registry(registry) {
-    if (registry.OpenKey(RootKey::LocalMachine, kKey, kKeyRead, &key) != kErrorSuccess) {
+    if (registry.OpenKey(RootKey::kLocalMachine, settings::kKey, kKeyRead, &key) != kErrorSuccess) {
       key = nullptr;
     }
   }
@@ -65,6 +65,14 @@ class SettingsKey {
   Registry& registry;
   RegKey key = nullptr;
 };
+
+// The value's name alone, out of the agent's path of it.
+std::string ValueName(const char* path) {
+  std::string keyPath;
+  std::string name;
+  SplitRegistryPath(path, &keyPath, &name);
+  return name;
+}
 
 std::string Trimmed(const std::string& text) {
   const std::size_t begin = text.find_first_not_of(" \t");
@@ -134,9 +142,9 @@ bool StoreMailPassword(Registry& registry, const std::string& password, std::str
   std::string data;
   if (!SealPassword(password, &type, &data, error)) return false;
   RegKey key = nullptr;
-  int32_t status = registry.CreateKey(RootKey::LocalMachine, kKey, kKeyWrite, &key);
+  int32_t status = registry.CreateKey(RootKey::kLocalMachine, settings::kKey, kKeyWrite, &key);
   if (status == kErrorSuccess) {
-    status = registry.SetValue(key, "MailPassword", type,
+    status = registry.SetValue(key, settings::kMailPassword, type,
                                reinterpret_cast<const uint8_t*>(data.data()),
                                static_cast<uint32_t>(data.size()));
     registry.CloseKey(key);
@@ -153,16 +161,17 @@ MailSettings ReadMailSettings(Registry& registry, std::vector<std::string>* prob
                               std::vector<std::string>* notes) {
   SettingsKey key(registry);
   MailSettings s;
-  key.Text("ToSendFile", &s.toSendFile, notes);
-  key.Text("Path", &s.path, notes);
-  if (!key.Text("MailServer", &s.server, notes) || (s.server = Trimmed(s.server)).empty()) {
+  key.Text(ValueName(settings::kToSendFile).c_str(), &s.toSendFile, notes);
+  key.Text(ValueName(settings::kPath).c_str(), &s.path, notes);
+  if (!key.Text(settings::kMailServer, &s.server, notes) ||
+      (s.server = Trimmed(s.server)).empty()) {
     problems->push_back("MailServer (REG_SZ) is not set: no server to send to");
   } else if (s.server.find_first_of(" /?#@[]") != std::string::npos &&
              !(s.server.front() == '[' && s.server.back() == ']')) {
     problems->push_back("MailServer '" + s.server + "' is no host name or address");
   }
   uint32_t security = 1;
-  key.Number("MailSecurity", &security, notes);
+  key.Number(settings::kMailSecurity, &security, notes);
   if (security > 3) {
     problems->push_back("MailSecurity " + std::to_string(security) +
                         " is none of 0 (plain), 1 (STARTTLS), 2 (TLS) and 3 (STARTTLS where "
@@ -172,23 +181,23 @@ MailSettings ReadMailSettings(Registry& registry, std::vector<std::string>* prob
   }
   s.port = s.security == Security::kImplicitTls ? 465 : 25;
   uint32_t port = 0;
-  if (key.Number("MailPort", &port, notes)) {
+  if (key.Number(settings::kMailPort, &port, notes)) {
     if (port == 0 || port > 65535) {
       problems->push_back("MailPort " + std::to_string(port) + " is no port (1 to 65535)");
     } else {
       s.port = port;
     }
   }
-  key.Text("MailUser", &s.user, notes);
+  key.Text(settings::kMailUser, &s.user, notes);
   uint32_t type = 0;
   std::string sealed, trouble;
-  if (key.Query("MailPassword", &type, &sealed) == kErrorSuccess &&
+  if (key.Query(settings::kMailPassword, &type, &sealed) == kErrorSuccess &&
       !OpenPassword(type, sealed, &s.password, &trouble)) {
     problems->push_back(trouble);
   }
   std::string text, bad;
   std::vector<std::string> from;
-  if (!key.Text("MailFrom", &text, notes) || Trimmed(text).empty()) {
+  if (!key.Text(settings::kMailFrom, &text, notes) || Trimmed(text).empty()) {
     problems->push_back("MailFrom (REG_SZ) is not set: no sender address");
   } else if (!SplitAddresses(text, &from, &bad) || from.size() != 1) {
     problems->push_back("MailFrom '" + text + "' is not one mail address");
@@ -196,17 +205,17 @@ MailSettings ReadMailSettings(Registry& registry, std::vector<std::string>* prob
     s.from = from.front();
   }
   text.clear();
-  if (!key.Text("MailTo", &text, notes) || Trimmed(text).empty()) {
+  if (!key.Text(settings::kMailTo, &text, notes) || Trimmed(text).empty()) {
     problems->push_back("MailTo (REG_SZ) is not set: no one to send to");
   } else if (!SplitAddresses(text, &s.to, &bad)) {
     problems->push_back("MailTo holds '" + bad + "', which is no mail address");
   } else if (s.to.empty()) {
     problems->push_back("MailTo holds no address");
   }
-  key.Text("MailSubject", &s.subjectPrefix, notes);
-  key.Text("MailCaFile", &s.caFile, notes);
+  key.Text(settings::kMailSubject, &s.subjectPrefix, notes);
+  key.Text(settings::kMailCaFile, &s.caFile, notes);
   uint32_t timeout = 0;
-  if (key.Number("MailTimeout", &timeout, notes)) {
+  if (key.Number(settings::kMailTimeout, &timeout, notes)) {
     s.timeoutSeconds = std::clamp<uint32_t>(timeout, 1, 3600);
   }
   return s;

@@ -16,7 +16,7 @@ class RegistryValue {
   // Splits path into keyPath and valueName and reads the value once.
   RegistryValue(Registry& registry, const std::string& path,
                 T defaultValue = T(), bool alwaysRead = false,
-                RootKey root = RootKey::LocalMachine);
+                RootKey root = RootKey::kLocalMachine);
 
   // From the registry now; defaultValue (and the held value untouched) on
   // any failure.

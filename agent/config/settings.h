@@ -1,13 +1,19 @@
-// Every registry value the agent reads or writes, named once. The texts are
-// the front end's own, in both its spellings of the key ("SOFTWARE\Pelko"
-// and "Software\Pelko"; the registry ignores the case). Every value is read
-// through RegistryDwordValue or RegistryStringValue, whose default is 0 or
-// the empty text: a missing value, or one of the wrong type, reads as that.
+// Every registry value the agent and the mail program read or write, named
+// once. The agent's texts are the front end's own, in both its spellings of
+// the key ("SOFTWARE\Pelko" and "Software\Pelko"; the registry ignores the
+// case). The agent reads every value through RegistryDwordValue or
+// RegistryStringValue, whose default is 0 or the empty text: a missing
+// value, or one of the wrong type, reads as that. The mail program reads its
+// own and says what it ignored.
 #pragma once
 
 #include <string>
 
 namespace pelko::settings {
+
+// The key itself, for the mail program, which reads all its values in one
+// opening of it.
+inline constexpr char kKey[] = "Software\\Pelko";
 
 // REG_SZ: the folder under which the logs folder "Logs" lies.
 inline constexpr char kPath[] = "Software\\Pelko\\Path";
@@ -25,6 +31,19 @@ inline constexpr char kToSendFile[] = "Software\\Pelko\\ToSendFile";
 // REG_DWORD: 1 turns the old-log purge on; logs that many days old go.
 inline constexpr char kDeleteOldLogs[] = "Software\\Pelko\\DeleteOldLogs";
 inline constexpr char kDeleteLogsDays[] = "Software\\Pelko\\DeleteLogsDays";
+
+// The mail program's own values in that key (docs/mail.md): REG_SZ, but
+// for the numbers, and MailPassword, which is sealed on Windows.
+inline constexpr char kMailServer[] = "MailServer";
+inline constexpr char kMailSecurity[] = "MailSecurity";  // REG_DWORD
+inline constexpr char kMailPort[] = "MailPort";          // REG_DWORD
+inline constexpr char kMailUser[] = "MailUser";
+inline constexpr char kMailPassword[] = "MailPassword";
+inline constexpr char kMailFrom[] = "MailFrom";
+inline constexpr char kMailTo[] = "MailTo";
+inline constexpr char kMailSubject[] = "MailSubject";
+inline constexpr char kMailCaFile[] = "MailCaFile";
+inline constexpr char kMailTimeout[] = "MailTimeout";  // REG_DWORD
 
 // REG_SZ: the name of printer `index` (from 1).
 inline std::string PrinterName(int index) {

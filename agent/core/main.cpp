@@ -41,13 +41,9 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
 }
 #else
 int main() {
-  // Built first, in this order: the application object, then the configured
-  // path as it stands when the process starts.
-  AgentApp theApp;
-  pelko::RegistryStringValue globalPath(pelko::PlatformRegistry(), pelko::settings::kPath);
   // Root's files (logs, the global log, the store) must not take their
   // modes from whoever started the agent: nothing it makes is writable by
-  // others, nor readable by everyone.
+  // others, nor readable by everyone. Set before the store is first read.
   umask(027);
   // Blocked before any thread exists, so every thread inherits the mask and
   // only the message loop takes the quit signals.
@@ -56,6 +52,10 @@ int main() {
   sigaddset(&quit, SIGTERM);
   sigaddset(&quit, SIGINT);
   pthread_sigmask(SIG_BLOCK, &quit, nullptr);
+  // Built in this order: the application object, then the configured path
+  // as it stands when the process starts.
+  AgentApp theApp;
+  pelko::RegistryStringValue globalPath(pelko::PlatformRegistry(), pelko::settings::kPath);
   return theApp.Run(globalPath);
 }
 #endif

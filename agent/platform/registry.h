@@ -10,7 +10,7 @@
 
 namespace pelko {
 
-enum class RootKey : uint32_t { LocalMachine, CurrentUser };
+enum class RootKey : uint32_t { kLocalMachine, kCurrentUser };
 
 using RegKey = void*;  // an open key; nullptr is none
 

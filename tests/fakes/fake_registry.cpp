@@ -17,7 +17,7 @@ std::string Lower(std::string text) {
 }  // namespace
 
 std::string FakeRegistry::Fold(RootKey root, const std::string& path) {
-  std::string folded = root == RootKey::CurrentUser ? "hkcu" : "hklm";
+  std::string folded = root == RootKey::kCurrentUser ? "hkcu" : "hklm";
   std::string trimmed = path;
   while (!trimmed.empty() && trimmed.front() == '\\') trimmed.erase(0, 1);
   while (!trimmed.empty() && trimmed.back() == '\\') trimmed.pop_back();
@@ -106,7 +106,7 @@ void FakeRegistry::PutRaw(const std::string& path, uint32_t type,
   RegKey key = nullptr;
   const bool failing = failWrites;
   failWrites = false;
-  CreateKey(RootKey::LocalMachine, keyPath, kKeyWrite, &key);
+  CreateKey(RootKey::kLocalMachine, keyPath, kKeyWrite, &key);
   SetValue(key, valueName, type, data.data(), static_cast<uint32_t>(data.size()));
   CloseKey(key);
   failWrites = failing;
@@ -131,7 +131,7 @@ void FakeRegistry::Remove(const std::string& path) {
   SplitRegistryPath(path, &keyPath, &valueName);
   std::lock_guard<std::mutex> lock(mutex);
   const std::string folded = Lower(valueName);
-  auto k = keys.find(Fold(RootKey::LocalMachine, keyPath));
+  auto k = keys.find(Fold(RootKey::kLocalMachine, keyPath));
   if (k != keys.end()) k->second.values.erase(folded);
 }
 
@@ -140,7 +140,7 @@ std::optional<FakeRegistry::Value> FakeRegistry::Find(const std::string& path) {
   SplitRegistryPath(path, &keyPath, &valueName);
   std::lock_guard<std::mutex> lock(mutex);
   const std::string folded = Lower(valueName);
-  auto k = keys.find(Fold(RootKey::LocalMachine, keyPath));
+  auto k = keys.find(Fold(RootKey::kLocalMachine, keyPath));
   if (k == keys.end()) return std::nullopt;
   auto v = k->second.values.find(folded);
   if (v == k->second.values.end()) return std::nullopt;

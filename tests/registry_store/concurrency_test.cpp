@@ -55,7 +55,7 @@ int WriterThread(FileRegistryStore& store, int writer, int thread) {
     const bool last = std::chrono::steady_clock::now() >= end;
     if (last) round = kFinalRound;
     RegKey key = nullptr;
-    if (store.CreateKey(RootKey::LocalMachine, kKey, kKeyWrite, &key) != kErrorSuccess) {
+    if (store.CreateKey(RootKey::kLocalMachine, kKey, kKeyWrite, &key) != kErrorSuccess) {
       return failures + 1;
     }
     for (int index = 0; index < kValuesPerThread; ++index) {
@@ -107,7 +107,7 @@ int RunReader(const std::string& folder, int stopFd) {
     pollfd stop = {stopFd, POLLIN, 0};
     if (poll(&stop, 1, 0) > 0) break;
     RegKey key = nullptr;
-    if (store.OpenKey(RootKey::LocalMachine, kKey, kKeyRead, &key) != kErrorSuccess) continue;
+    if (store.OpenKey(RootKey::kLocalMachine, kKey, kKeyRead, &key) != kErrorSuccess) continue;
     std::vector<std::string> names = {"Shared"};
     for (int w = 0; w < kWriters; ++w) {
       for (int t = 0; t < kThreadsPerWriter; ++t) {
@@ -189,7 +189,7 @@ TEST_F(RegistryStoreConcurrencyTest, ProcessesWritingAtOnceNeitherTearNorLoseVal
 
   // Every thread's last round is there, whole: no rewrite lost another's.
   RegKey key = nullptr;
-  ASSERT_EQ(store.OpenKey(RootKey::LocalMachine, kKey, kKeyRead, &key), kErrorSuccess);
+  ASSERT_EQ(store.OpenKey(RootKey::kLocalMachine, kKey, kKeyRead, &key), kErrorSuccess);
   std::vector<RegistryEntry> values;
   ASSERT_EQ(store.EnumValues(key, &values), kErrorSuccess);
   EXPECT_EQ(values.size(), 1u + kWriters * kThreadsPerWriter * kValuesPerThread);

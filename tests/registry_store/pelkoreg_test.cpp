@@ -139,7 +139,7 @@ TEST_F(PelkoregTest, AddQueryDeleteRoundTripInRegExeLayout) {
   // What the agent reads: a dword of 4 bytes, a text with its zero byte.
   FileRegistryStore store(folder);
   RegKey handle = nullptr;
-  ASSERT_EQ(store.OpenKey(RootKey::LocalMachine, "Software\\Pelko", kKeyRead, &handle),
+  ASSERT_EQ(store.OpenKey(RootKey::kLocalMachine, "Software\\Pelko", kKeyRead, &handle),
             kErrorSuccess);
   uint32_t type = 0;
   uint32_t size = 0;

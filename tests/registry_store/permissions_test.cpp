@@ -28,7 +28,7 @@ const std::string kEvil = "/home/mallory";
 
 int32_t SetPath(FileRegistryStore& store, const std::string& path) {
   RegKey key = nullptr;
-  int32_t status = store.CreateKey(RootKey::LocalMachine, kPelko, kKeyWrite, &key);
+  int32_t status = store.CreateKey(RootKey::kLocalMachine, kPelko, kKeyWrite, &key);
   if (status != kErrorSuccess) return status;
   status = store.SetValue(key, "Path", kRegSz, reinterpret_cast<const uint8_t*>(path.c_str()),
                           static_cast<uint32_t>(path.size() + 1));
@@ -38,7 +38,7 @@ int32_t SetPath(FileRegistryStore& store, const std::string& path) {
 
 int32_t GetPath(FileRegistryStore& store, std::string* path) {
   RegKey key = nullptr;
-  int32_t status = store.OpenKey(RootKey::LocalMachine, kPelko, kKeyRead, &key);
+  int32_t status = store.OpenKey(RootKey::kLocalMachine, kPelko, kKeyRead, &key);
   if (status != kErrorSuccess) return status;
   char data[4096] = {};
   uint32_t size = sizeof data - 1;

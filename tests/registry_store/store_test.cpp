@@ -19,7 +19,7 @@ class RegistryStoreTest : public TempStoreTest {
  protected:
   RegKey Create(const std::string& path, uint32_t access = kReadWrite) {
     RegKey key = nullptr;
-    EXPECT_EQ(store().CreateKey(RootKey::LocalMachine, path, access, &key), kErrorSuccess);
+    EXPECT_EQ(store().CreateKey(RootKey::kLocalMachine, path, access, &key), kErrorSuccess);
     return key;
   }
 
@@ -36,7 +36,7 @@ class RegistryStoreTest : public TempStoreTest {
   int32_t Get(const std::string& path, const std::string& name, uint32_t* type, std::string* data) {
     FileRegistryStore fresh(folder);
     RegKey key = nullptr;
-    int32_t status = fresh.OpenKey(RootKey::LocalMachine, path, kKeyRead, &key);
+    int32_t status = fresh.OpenKey(RootKey::kLocalMachine, path, kKeyRead, &key);
     if (status != kErrorSuccess) return status;
     uint32_t size = 0;
     status = fresh.QueryValue(key, name, type, nullptr, &size);
@@ -59,12 +59,12 @@ class RegistryStoreTest : public TempStoreTest {
 
 TEST_F(RegistryStoreTest, MissingKeysAndValuesFailWithFileNotFoundAndCreateNothing) {
   RegKey key = reinterpret_cast<RegKey>(1);
-  EXPECT_EQ(store().OpenKey(RootKey::LocalMachine, "Software\\Pelko", kKeyRead, &key),
+  EXPECT_EQ(store().OpenKey(RootKey::kLocalMachine, "Software\\Pelko", kKeyRead, &key),
             kErrorFileNotFound);
   EXPECT_EQ(key, nullptr);
 
   RegKey root = nullptr;
-  ASSERT_EQ(store().OpenKey(RootKey::LocalMachine, "", kKeyRead, &root), kErrorSuccess);
+  ASSERT_EQ(store().OpenKey(RootKey::kLocalMachine, "", kKeyRead, &root), kErrorSuccess);
   uint32_t size = 4;
   uint8_t data[4];
   EXPECT_EQ(store().QueryValue(root, "nPrinters", nullptr, data, &size), kErrorFileNotFound);
@@ -75,13 +75,13 @@ TEST_F(RegistryStoreTest, MissingKeysAndValuesFailWithFileNotFoundAndCreateNothi
   EXPECT_EQ(store().QueryValue(key, "nPrinters", nullptr, nullptr, &size), kErrorFileNotFound);
   EXPECT_EQ(store().DeleteValue(key, "nPrinters"), kErrorFileNotFound);
   store().CloseKey(key);
-  EXPECT_EQ(store().DeleteKey(RootKey::LocalMachine, "Software\\Other"), kErrorFileNotFound);
+  EXPECT_EQ(store().DeleteKey(RootKey::kLocalMachine, "Software\\Other"), kErrorFileNotFound);
 }
 
 TEST_F(RegistryStoreTest, QueryReportsSizeAndRefusesSmallBuffers) {
   Set("Software\\Pelko", "Path", kRegSz, std::string("/srv/pelko\0", 11));
   RegKey key = nullptr;
-  ASSERT_EQ(store().OpenKey(RootKey::LocalMachine, "Software\\Pelko", kKeyRead, &key),
+  ASSERT_EQ(store().OpenKey(RootKey::kLocalMachine, "Software\\Pelko", kKeyRead, &key),
             kErrorSuccess);
   uint32_t type = 99;
   uint32_t size = 0;
@@ -108,7 +108,7 @@ TEST_F(RegistryStoreTest, KeepsTypesSoThatOnlyFourByteDataFitsANumber) {
   Set("Software\\Pelko", "LongBinary", kRegBinary, std::string(8, '\1'));
 
   RegKey key = nullptr;
-  ASSERT_EQ(store().OpenKey(RootKey::LocalMachine, "Software\\Pelko", kKeyRead, &key),
+  ASSERT_EQ(store().OpenKey(RootKey::kLocalMachine, "Software\\Pelko", kKeyRead, &key),
             kErrorSuccess);
   uint8_t number[4];
   uint32_t size = 4;
@@ -179,7 +179,7 @@ TEST_F(RegistryStoreTest, NamesIgnoreCaseAndKeepTheirFirstSpelling) {
 
   // The other root is another tree.
   RegKey user = nullptr;
-  EXPECT_EQ(store().OpenKey(RootKey::CurrentUser, "Software\\Pelko", kKeyRead, &user),
+  EXPECT_EQ(store().OpenKey(RootKey::kCurrentUser, "Software\\Pelko", kKeyRead, &user),
             kErrorFileNotFound);
 }
 
@@ -187,7 +187,7 @@ TEST_F(RegistryStoreTest, CreateKeyMakesParentsAndDeleteKeyTakesTheSubtree) {
   RegKey deep = Create("A\\B\\C");
   for (const char* path : {"A", "A\\B", "a\\b\\c"}) {
     RegKey key = nullptr;
-    EXPECT_EQ(store().OpenKey(RootKey::LocalMachine, path, kKeyRead, &key), kErrorSuccess) << path;
+    EXPECT_EQ(store().OpenKey(RootKey::kLocalMachine, path, kKeyRead, &key), kErrorSuccess) << path;
     store().CloseKey(key);
   }
   ASSERT_EQ(store().SetValue(deep, "v", kRegSz, Data(std::string("x\0", 2)), 2), kErrorSuccess);
@@ -198,18 +198,18 @@ TEST_F(RegistryStoreTest, CreateKeyMakesParentsAndDeleteKeyTakesTheSubtree) {
   EXPECT_EQ(store().EnumSubKeys(a, &subkeys), kErrorSuccess);
   EXPECT_EQ(subkeys, (std::vector<std::string>{"B", "D"}));
 
-  EXPECT_EQ(store().DeleteKey(RootKey::LocalMachine, "a\\b"), kErrorSuccess);
+  EXPECT_EQ(store().DeleteKey(RootKey::kLocalMachine, "a\\b"), kErrorSuccess);
   EXPECT_EQ(store().EnumSubKeys(a, &subkeys), kErrorSuccess);
   EXPECT_EQ(subkeys, std::vector<std::string>{"D"});
   RegKey gone = nullptr;
-  EXPECT_EQ(store().OpenKey(RootKey::LocalMachine, "A\\B\\C", kKeyRead, &gone), kErrorFileNotFound);
+  EXPECT_EQ(store().OpenKey(RootKey::kLocalMachine, "A\\B\\C", kKeyRead, &gone), kErrorFileNotFound);
   // A handle that outlived its key behaves as on Win32.
   uint32_t size = 0;
   EXPECT_EQ(store().QueryValue(deep, "v", nullptr, nullptr, &size), kErrorKeyDeleted);
   EXPECT_EQ(store().SetValue(deep, "v", kRegSz, Data(std::string("x\0", 2)), 2), kErrorKeyDeleted);
   store().CloseKey(deep);
   store().CloseKey(a);
-  EXPECT_EQ(store().DeleteKey(RootKey::LocalMachine, ""), kErrorInvalidParameter);
+  EXPECT_EQ(store().DeleteKey(RootKey::kLocalMachine, ""), kErrorInvalidParameter);
 
   // Nothing is left aside in the folder.
   for (const auto& item : std::filesystem::directory_iterator(folder)) {
@@ -362,7 +362,7 @@ TEST_F(RegistryStoreTest, CorruptOrHandEditedFilesAreReadSafely) {
 TEST_F(RegistryStoreTest, HandlesAndAccessMasksAreCheckedLikeWin32) {
   Set("Software\\Pelko", "v", kRegDword, std::string(4, '\0'));
   RegKey reader = nullptr;
-  ASSERT_EQ(store().OpenKey(RootKey::LocalMachine, "Software\\Pelko", kKeyRead, &reader),
+  ASSERT_EQ(store().OpenKey(RootKey::kLocalMachine, "Software\\Pelko", kKeyRead, &reader),
             kErrorSuccess);
   const std::string four(4, '\1');
   EXPECT_EQ(store().SetValue(reader, "v", kRegDword, Data(four), 4), kErrorAccessDenied);
@@ -378,9 +378,9 @@ TEST_F(RegistryStoreTest, HandlesAndAccessMasksAreCheckedLikeWin32) {
   EXPECT_EQ(store().QueryValue(&notAKey, "v", nullptr, nullptr, &size), kErrorInvalidHandle);
   EXPECT_EQ(store().QueryValue(nullptr, "v", nullptr, nullptr, &size), kErrorInvalidHandle);
   EXPECT_EQ(store().CloseKey(nullptr), kErrorInvalidHandle);
-  EXPECT_EQ(store().OpenKey(RootKey::LocalMachine, "x", kKeyRead, nullptr), kErrorInvalidParameter);
+  EXPECT_EQ(store().OpenKey(RootKey::kLocalMachine, "x", kKeyRead, nullptr), kErrorInvalidParameter);
   RegKey key = nullptr;
-  EXPECT_EQ(store().CreateKey(RootKey::LocalMachine, std::string(300, 'k'), kKeyWrite, &key),
+  EXPECT_EQ(store().CreateKey(RootKey::kLocalMachine, std::string(300, 'k'), kKeyWrite, &key),
             kErrorInvalidParameter);
 }
 
@@ -388,7 +388,7 @@ TEST_F(RegistryStoreTest, PlatformRegistryUsesTheFolderNamedByTheEnvironment) {
   setenv("PELKO_REGISTRY", folder.c_str(), 1);
   Registry& registry = PlatformRegistry();
   RegKey key = nullptr;
-  ASSERT_EQ(registry.CreateKey(RootKey::LocalMachine, "Software\\Pelko", kKeyWrite, &key),
+  ASSERT_EQ(registry.CreateKey(RootKey::kLocalMachine, "Software\\Pelko", kKeyWrite, &key),
             kErrorSuccess);
   EXPECT_EQ(registry.SetValue(key, "AppIsRunning", kRegDword, Data(std::string("\1\0\0\0", 4)), 4),
             kErrorSuccess);

@@ -159,7 +159,7 @@ Options ParseArguments(const std::vector<std::string>& args) {
 }
 
 struct KeyPath {
-  RootKey root = RootKey::LocalMachine;
+  RootKey root = RootKey::kLocalMachine;
   std::string subKey;
 };
 
@@ -171,9 +171,9 @@ KeyPath ParseKeyName(const std::string& text) {
   const std::string root = text.substr(0, slash);
   KeyPath key;
   if (SameText(root, "HKLM") || SameText(root, "HKEY_LOCAL_MACHINE")) {
-    key.root = RootKey::LocalMachine;
+    key.root = RootKey::kLocalMachine;
   } else if (SameText(root, "HKCU") || SameText(root, "HKEY_CURRENT_USER")) {
-    key.root = RootKey::CurrentUser;
+    key.root = RootKey::kCurrentUser;
   } else {
     throw ToolError("Invalid key name '" + text +
                     "': it must begin with HKLM, HKEY_LOCAL_MACHINE, HKCU or "

@@ -62,7 +62,7 @@ std::string Joined(const std::vector<std::string>& parts) {
 }
 
 std::string RootName(RootKey root) {
-  return root == RootKey::CurrentUser ? "HKEY_CURRENT_USER" : "HKEY_LOCAL_MACHINE";
+  return root == RootKey::kCurrentUser ? "HKEY_CURRENT_USER" : "HKEY_LOCAL_MACHINE";
 }
 
 std::string SpelledName(const std::string& dir, const std::string& fallback) {

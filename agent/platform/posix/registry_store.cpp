@@ -77,7 +77,7 @@ int32_t WriteNewKeyFile(const std::string& dir, const std::string& keyPath) {
 
 struct FileRegistryStore::Handle {
   uint32_t magic = kHandleMagic;
-  RootKey root = RootKey::LocalMachine;
+  RootKey root = RootKey::kLocalMachine;
   uint32_t access = 0;
   std::vector<std::string> parts;  // as the caller spelled them
   std::string dir;
@@ -147,7 +147,7 @@ int32_t FileRegistryStore::MakeHandle(RootKey root, const std::string& subKey, u
                                       bool create, RegKey* key) {
   if (!key) return kErrorInvalidParameter;
   *key = nullptr;
-  if (root != RootKey::LocalMachine && root != RootKey::CurrentUser) {
+  if (root != RootKey::kLocalMachine && root != RootKey::kCurrentUser) {
     return kErrorInvalidHandle;
   }
   auto handle = std::make_unique<Handle>();
@@ -340,7 +340,7 @@ int32_t FileRegistryStore::DeleteValue(RegKey key, const std::string& name) {
 }
 
 int32_t FileRegistryStore::DeleteKey(RootKey root, const std::string& subKey) {
-  if (root != RootKey::LocalMachine && root != RootKey::CurrentUser) {
+  if (root != RootKey::kLocalMachine && root != RootKey::kCurrentUser) {
     return kErrorInvalidHandle;
   }
   std::vector<std::string> parts;

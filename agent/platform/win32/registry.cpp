@@ -7,7 +7,7 @@ namespace pelko {
 namespace {
 
 HKEY RootHandle(RootKey root) {
-  return root == RootKey::CurrentUser ? HKEY_CURRENT_USER : HKEY_LOCAL_MACHINE;
+  return root == RootKey::kCurrentUser ? HKEY_CURRENT_USER : HKEY_LOCAL_MACHINE;
 }
 
 class Win32Registry : public Registry {
