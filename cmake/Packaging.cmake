@@ -60,8 +60,9 @@ install(FILES ${pelko_staged}/pelkoreg.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/
 install(FILES ${pelko_packaging}/debian/copyright ${pelko_staged}/changelog.gz
               ${CMAKE_SOURCE_DIR}/README.md
         DESTINATION ${pelko_docdir})
-file(GLOB pelko_docs CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/docs/*.md
-     ${CMAKE_SOURCE_DIR}/docs/*.png)
+set(pelko_docs design.md install.md logs.md mail.md monitoring.md registry-store.md report.md
+    layers-linux.png layers-windows.png pelkoreport-html.png report-daily.png report-global.png)
+list(TRANSFORM pelko_docs PREPEND ${CMAKE_SOURCE_DIR}/docs/)
 install(FILES ${pelko_docs} DESTINATION ${pelko_docdir}/docs)
 # Where Debian's systemd looks for the units of packages.
 install(FILES ${pelko_packaging}/pelkomon.service DESTINATION /lib/systemd/system)
