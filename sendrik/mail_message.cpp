@@ -1,11 +1,13 @@
 #include "sendrik/mail_message.h"
 
+#include <chrono>
 #include <cstdio>
 #include <random>
 
 #include "agent/util/coding.h"
 #include "report/html.h"
 #include "report/text.h"
+#include "sendrik/local_time.h"
 
 namespace pelko::mail {
 
@@ -21,16 +23,6 @@ std::string WithCrLf(std::string_view text) {
     if (c != '\r') out += c;
   }
   return out;
-}
-
-// Days since 1970-01-01 of a civil date (proleptic Gregorian).
-long long DaysFromCivil(long long y, unsigned m, unsigned d) {
-  y -= m <= 2;
-  const long long era = (y >= 0 ? y : y - 399) / 400;
-  const unsigned yoe = static_cast<unsigned>(y - era * 400);
-  const unsigned doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
-  const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-  return era * 146097 + static_cast<long long>(doe) - 719468;
 }
 
 std::string Domain(const std::string& address) {
@@ -89,15 +81,12 @@ std::string MailDate(std::time_t when) {
   static const char* const kDays[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
   static const char* const kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
                                         "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
-  std::tm local{};
-#ifdef _WIN32
-  localtime_s(&local, &when);
-#else
-  localtime_r(&when, &local);
-#endif
+  const std::tm local = LocalCalendarTime(when);
+  const std::chrono::year_month_day date{std::chrono::year{local.tm_year + 1900},
+                                        std::chrono::month{unsigned(local.tm_mon + 1)},
+                                        std::chrono::day{unsigned(local.tm_mday)}};
   const long long localSeconds =
-      DaysFromCivil(local.tm_year + 1900LL, static_cast<unsigned>(local.tm_mon + 1),
-                    static_cast<unsigned>(local.tm_mday)) * 86400LL +
+      std::chrono::sys_days{date}.time_since_epoch().count() * 86400LL +
       local.tm_hour * 3600LL + local.tm_min * 60LL + local.tm_sec;
   const long long offset = (localSeconds - static_cast<long long>(when)) / 60;
   const long long magnitude = offset < 0 ? -offset : offset;

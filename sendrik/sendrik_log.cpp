@@ -3,6 +3,8 @@
 #include <cstdio>
 #include <ctime>
 
+#include "sendrik/local_time.h"
+
 #ifdef _WIN32
 #include <io.h>
 #define isatty _isatty
@@ -21,13 +23,7 @@ constexpr char kSeparator = '/';
 #endif
 
 std::string Stamp() {
-  const std::time_t now = std::time(nullptr);
-  std::tm local{};
-#ifdef _WIN32
-  localtime_s(&local, &now);
-#else
-  localtime_r(&now, &local);
-#endif
+  const std::tm local = LocalCalendarTime(std::time(nullptr));
   char text[32];
   std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &local);
   return text;

@@ -1,5 +1,6 @@
 #include "agent/purge/log_purge_thread.h"
 
+#include <chrono>
 #include <string_view>
 
 #include "agent/config/settings.h"
@@ -29,12 +30,12 @@ int32_t CalendarMonthDays(int32_t year, int32_t month) {
   return TableMonthDays(year, month);
 }
 
-int64_t DayNumber(int64_t year, int64_t month, int64_t day) {
-  year -= month <= 2;
-  const int64_t era = (year >= 0 ? year : year - 399) / 400;
-  const int64_t yoe = year - era * 400;
-  const int64_t doy = (153 * (month + (month > 2 ? -3 : 9)) + 2) / 5 + day - 1;
-  return era * 146097 + yoe * 365 + yoe / 4 - yoe / 100 + doy;
+// Days since the epoch of a real date.
+int64_t DayNumber(int32_t year, int32_t month, int32_t day) {
+  const std::chrono::year_month_day date{std::chrono::year{year},
+                                        std::chrono::month{unsigned(month)},
+                                        std::chrono::day{unsigned(day)}};
+  return std::chrono::sys_days{date}.time_since_epoch().count();
 }
 
 int32_t LeadingIntOf(const std::string& text, std::size_t from, std::size_t count) {
