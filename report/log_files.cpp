@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <memory>
 
+#include "agent/logs/log_format.h"
 #include "agent/purge/file_finder.h"
 
 namespace pelko::report {
@@ -22,13 +23,6 @@ bool IsDigits(std::string_view text) {
 std::string_view BaseName(std::string_view path, char separator) {
   const std::size_t at = path.find_last_of(separator == '\\' ? "\\/" : "/");
   return at == std::string_view::npos ? path : path.substr(at + 1);
-}
-
-bool IsGatheredLog(std::string_view name) {
-  for (std::string_view word : {"AllDay", "Aggregate", "Global"}) {
-    if (name.find(word) != std::string_view::npos) return true;
-  }
-  return false;
 }
 
 }  // namespace
@@ -78,7 +72,7 @@ std::vector<std::string> DailyLogsIn(FileSystem& files, const std::string& folde
   std::vector<std::pair<std::string, std::string>> dated;
   for (const FoundFile& found : finder.files) {
     const std::string date = FileDate(found.path);
-    if (date.empty() || IsGatheredLog(BaseName(found.path, files.Separator()))) continue;
+    if (date.empty() || IsGatheredLogName(BaseName(found.path, files.Separator()))) continue;
     if ((!from.empty() && date < from) || (!to.empty() && date > to)) continue;
     dated.emplace_back(date, found.path);
   }

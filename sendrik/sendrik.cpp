@@ -11,6 +11,7 @@
 #include <cstring>
 #include <ctime>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #ifdef _WIN32
@@ -20,6 +21,7 @@
 #include <unistd.h>
 #endif
 
+#include "agent/logs/log_format.h"
 #include "agent/platform/registry.h"
 #include "report/log_files.h"
 #include "report/report.h"
@@ -46,7 +48,7 @@ constexpr char kSeparator = '/';
 #endif
 
 std::string LogFolder(const MailSettings& s) {
-  if (!s.path.empty()) return s.path + kSeparator + "Logs";
+  if (!s.path.empty()) return LogsFolder(s.path, kSeparator);
   const std::size_t at = s.toSendFile.find_last_of("/\\");
   return at == std::string::npos ? "" : s.toSendFile.substr(0, at);
 }
@@ -56,7 +58,7 @@ bool IsCompleteLog(const std::string& text) {
   std::size_t end = text.size();
   while (end > 0 && (text[end - 1] == '\n' || text[end - 1] == '\r')) --end;
   return text.rfind("<?xml", 0) == 0 && text.find("<log>") != std::string::npos &&
-         end >= 6 && text.compare(end - 6, 6, "</log>") == 0 &&
+         std::string_view(text).substr(0, end).ends_with(kLogFooter) &&
          text.find('\0') == std::string::npos;
 }
 

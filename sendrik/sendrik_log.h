@@ -18,7 +18,6 @@ class SendrikLog {
   explicit SendrikLog(std::string folder) : folder(std::move(folder)) {}
   // Appends "YYYY-MM-DD HH:MM:SS line" and writes it to standard error too.
   void Write(std::string_view line);
-  const std::string& Folder() const { return folder; }
 
  private:
   std::string folder;

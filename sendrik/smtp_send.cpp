@@ -139,10 +139,6 @@ std::string Why(CURLcode code, const char* detail, const std::string& reply,
       break;
     case CURLE_SSL_CACERT_BADFILE: why = "the CA file '" + s.caFile + "' cannot be read"; break;
     case CURLE_SSL_CONNECT_ERROR: why = "the TLS handshake with " + where + " failed"; break;
-    case CURLE_GOT_NOTHING:
-    case CURLE_RECV_ERROR:
-    case CURLE_SEND_ERROR:
-    case CURLE_WEIRD_SERVER_REPLY:
     default: why = "sending through " + where + " failed"; break;
   }
   if (detail && *detail) why += std::string(": ") + detail;

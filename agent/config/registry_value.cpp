@@ -108,10 +108,9 @@ void RegistryValue<T>::Write() {
   }
   int32_t status;
   if constexpr (std::is_same_v<T, uint32_t>) {
-    const uint8_t data[4] = {
-        static_cast<uint8_t>(value), static_cast<uint8_t>(value >> 8),
-        static_cast<uint8_t>(value >> 16), static_cast<uint8_t>(value >> 24)};
-    status = registry->SetValue(openKey, valueName, kRegDword, data, sizeof data);
+    const std::string data = EncodeLittleEndian(value, 4);
+    status = registry->SetValue(openKey, valueName, kRegDword,
+                                reinterpret_cast<const uint8_t*>(data.data()), 4);
   } else {
     // REG_SZ is stored with its terminating zero.
     status = registry->SetValue(openKey, valueName, kRegSz,

@@ -28,8 +28,6 @@ class RegistryValue {
   // Writes only when newValue differs from the held value.
   void Set(const T& newValue);
 
-  const std::string& KeyPath() const { return keyPath; }
-  const std::string& ValueName() const { return valueName; }
   bool Loaded() const { return loaded; }
   const T& Held() const { return value; }
   // The registry type (kRegDword, kRegSz, ...) of the held value: as read,
@@ -45,7 +43,7 @@ class RegistryValue {
   T value = T();
   T defaultValue;
   bool loaded = false;
-  uint32_t heldType = 0;
+  uint32_t heldType = kRegNone;
   bool alwaysRead;
 };
 

@@ -1,9 +1,9 @@
 // Every registry value the agent and the mail program read or write, named
 // once. The agent's texts are the front end's own, in both its spellings of
 // the key ("SOFTWARE\Pelko" and "Software\Pelko"; the registry ignores the
-// case). The agent reads every value through RegistryDwordValue or
-// RegistryStringValue, whose default is 0 or the empty text: a missing
-// value, or one of the wrong type, reads as that. The mail program reads its
+// case). The agent reads every value through RegistryDwordValue (any four
+// bytes) or RegistryStringValue (up to the first zero byte), whose default,
+// 0 or the empty text, a missing value reads as. The mail program reads its
 // own and says what it ignored.
 #pragma once
 

@@ -29,8 +29,7 @@ void WorkerThread::RequestStop() {
 
 void WorkerThread::Stop() {
   if (handle == nullptr) return;
-  stopSignal->Set();
-  OnStopRequested();
+  RequestStop();
   env.threads->WaitForExit(handle, kStopGraceMs);
   if (env.threads->GetExitCode(handle, &exitCode) && exitCode == kStillActive) {
     env.threads->Terminate(handle, 0xFFFFFFFF);

@@ -17,10 +17,7 @@ bool IsGatheredLog(const std::string& path, char separator) {
   const std::size_t at = path.rfind(separator);
   const std::string_view name =
       at == std::string::npos ? std::string_view(path) : std::string_view(path).substr(at + 1);
-  for (std::string_view word : {"AllDay", "Aggregate", "Global"}) {
-    if (name.find(word) != std::string_view::npos) return true;
-  }
-  return false;
+  return IsGatheredLogName(name);
 }
 
 // A file's total is its Total entry; a file cut before it gives the sum of
@@ -43,7 +40,7 @@ void BuildGlobalLog(const Env& env, LogLocks& locks, const Waiter& pause,
 
   FileFinder finder(*env.files);
   finder.ClearFolders();
-  finder.SetRoot(globalPath.Get() + separator + "Logs", true);
+  finder.SetRoot(LogsFolder(globalPath.Get(), separator), true);
   finder.AddFiles("*.xml", true, false);
 
   const std::string path = store.ComposePath("GlobalLog", "xml", today);

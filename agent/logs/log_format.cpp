@@ -110,6 +110,17 @@ bool ValuesClean(const LogEntry& e) {
 
 }  // namespace
 
+std::string LogsFolder(const std::string& path, char separator) {
+  return path + separator + "Logs";
+}
+
+bool IsGatheredLogName(std::string_view name) {
+  for (std::string_view word : {"AllDay", "Aggregate", "Global"}) {
+    if (name.find(word) != std::string_view::npos) return true;
+  }
+  return false;
+}
+
 std::string FormatLogDate(const LocalTime& t) {
   std::string out = std::to_string(t.year);
   out += '/';

@@ -22,6 +22,12 @@ inline constexpr std::string_view kEntryMarker = "<entry>";
 inline constexpr std::string_view kTotalMarker = "<entry><user>Total</user>";
 inline constexpr std::string_view kTotalCostMarker = "<entry><user>Total</user><cost>";
 
+// The logs folder under the configured Path.
+std::string LogsFolder(const std::string& path, char separator);
+// Whether a file name (no folder) is one of the gathered logs that the
+// global log leaves out: it holds "AllDay", "Aggregate" or "Global".
+bool IsGatheredLogName(std::string_view name);
+
 // "2026/12/06", "20261206", "09:05:03": every part below 10 gets a "0".
 std::string FormatLogDate(const LocalTime& t);
 std::string FormatFileDate(const LocalTime& t);

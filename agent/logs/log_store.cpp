@@ -24,9 +24,7 @@ std::string LogStore::ComposePath(const std::string& name, const std::string& ex
                                   const LocalTime& date) {
   RegistryStringValue path(*env.registry, settings::kPath);
   const char separator = env.files->Separator();
-  std::string composed = path.Get();
-  composed += separator;
-  composed += "Logs";
+  std::string composed = LogsFolder(path.Get(), separator);
   composed += separator;
   composed += name;
   composed += '_';

@@ -114,7 +114,7 @@ uint32_t LogPurgeThread::Run(uint32_t) {
     // not read as 0, which would delete today's logs too.
     if (!deleteLogsDays.Loaded()) deleteLogsDays.Read();
     if (deleteLogsDays.Loaded() && deleteLogsDays.HeldType() == kRegDword) {
-      PurgeLogs(env, logLocks, path.Get() + env.files->Separator() + "Logs",
+      PurgeLogs(env, logLocks, LogsFolder(path.Get(), env.files->Separator()),
                 deleteLogsDays.Held(), env.clock->Now());
     } else if (!said) {
       said = true;

@@ -28,7 +28,7 @@ LAYERS = [
     ("agent/mail/", THREADS),
     ("agent/core/", ["agent/"]),
     ("report/", PLATFORM + ["agent/config/", "agent/logs/", "agent/purge/file_finder.h"]),
-    ("sendrik/", PLATFORM + ["agent/config/", "report/"]),
+    ("sendrik/", PLATFORM + ["agent/config/", "agent/logs/log_format.h", "report/"]),
     ("tools/pelkoreg/", PLATFORM),
     ("stoptool/", []),
 ]
