@@ -2,24 +2,19 @@
 // close, in a file-backed store of a dozen values (each pass of a printer
 // thread reads several).
 #include <benchmark/benchmark.h>
-#include <stdlib.h>
-#include <unistd.h>
 
 #include <string>
 
 #include "agent/platform/posix/registry_store.h"
+#include "bench/log_bench_env.h"
 
 namespace pelko {
 namespace {
 
 void BM_ReadOneSetting(benchmark::State& state) {
-  char folder[] = "/tmp/pelko-bench-store.XXXXXX";
-  if (mkdtemp(folder) == nullptr) {
-    state.SkipWithError("no temporary folder");
-    return;
-  }
+  BenchFolder folder;
   {
-    FileRegistryStore store(folder);
+    FileRegistryStore store(folder.path + "/store");
     RegKey key = nullptr;
     store.CreateKey(RootKey::kLocalMachine, "SOFTWARE\\Pelko", kKeyWrite, &key);
     const uint8_t number[4] = {1, 1, 1, 1};
@@ -41,8 +36,6 @@ void BM_ReadOneSetting(benchmark::State& state) {
       benchmark::DoNotOptimize(value);
     }
   }
-  const std::string cleanup = std::string("rm -rf '") + folder + "'";
-  if (std::system(cleanup.c_str()) != 0) state.SkipWithError("could not remove the store");
 }
 BENCHMARK(BM_ReadOneSetting);
 

@@ -1,20 +1,11 @@
 #include "tests/fakes/fake_registry.h"
 
-#include <cctype>
 #include <cstring>
 
 #include "agent/config/registry_value.h"
+#include "agent/util/coding.h"
 
 namespace pelko {
-
-namespace {
-
-std::string Lower(std::string text) {
-  for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return text;
-}
-
-}  // namespace
 
 std::string FakeRegistry::Fold(RootKey root, const std::string& path) {
   std::string folded = root == RootKey::kCurrentUser ? "hkcu" : "hklm";
@@ -22,7 +13,7 @@ std::string FakeRegistry::Fold(RootKey root, const std::string& path) {
   while (!trimmed.empty() && trimmed.front() == '\\') trimmed.erase(0, 1);
   while (!trimmed.empty() && trimmed.back() == '\\') trimmed.pop_back();
   if (!trimmed.empty()) folded += "\\" + trimmed;
-  return Lower(folded);
+  return AsciiLowered(folded);
 }
 
 int32_t FakeRegistry::OpenKey(RootKey root, const std::string& subKey, uint32_t,
@@ -61,7 +52,7 @@ int32_t FakeRegistry::QueryValue(RegKey key, const std::string& name, uint32_t* 
                                  uint8_t* data, uint32_t* size) {
   std::lock_guard<std::mutex> lock(mutex);
   auto* handle = static_cast<Handle*>(key);
-  const std::string folded = Lower(name);
+  const std::string folded = AsciiLowered(name);
   auto k = keys.find(handle->key);
   if (k == keys.end()) return kErrorFileNotFound;
   auto v = k->second.values.find(folded);
@@ -86,7 +77,7 @@ int32_t FakeRegistry::SetValue(RegKey key, const std::string& name, uint32_t typ
   std::lock_guard<std::mutex> lock(mutex);
   if (failWrites) return kErrorAccessDenied;
   auto* handle = static_cast<Handle*>(key);
-  const std::string folded = Lower(name);
+  const std::string folded = AsciiLowered(name);
   keys[handle->key].values[folded] = Value{type, std::vector<uint8_t>(data, data + size)};
   ++writes;
   return kErrorSuccess;
@@ -115,9 +106,8 @@ void FakeRegistry::PutRaw(const std::string& path, uint32_t type,
 }
 
 void FakeRegistry::PutDword(const std::string& path, uint32_t value) {
-  PutRaw(path, kRegDword,
-         {static_cast<uint8_t>(value), static_cast<uint8_t>(value >> 8),
-          static_cast<uint8_t>(value >> 16), static_cast<uint8_t>(value >> 24)});
+  const std::string data = EncodeLittleEndian(value, 4);
+  PutRaw(path, kRegDword, std::vector<uint8_t>(data.begin(), data.end()));
 }
 
 void FakeRegistry::PutString(const std::string& path, const std::string& value) {
@@ -130,7 +120,7 @@ void FakeRegistry::Remove(const std::string& path) {
   std::string keyPath, valueName;
   SplitRegistryPath(path, &keyPath, &valueName);
   std::lock_guard<std::mutex> lock(mutex);
-  const std::string folded = Lower(valueName);
+  const std::string folded = AsciiLowered(valueName);
   auto k = keys.find(Fold(RootKey::kLocalMachine, keyPath));
   if (k != keys.end()) k->second.values.erase(folded);
 }
@@ -139,7 +129,7 @@ std::optional<FakeRegistry::Value> FakeRegistry::Find(const std::string& path) {
   std::string keyPath, valueName;
   SplitRegistryPath(path, &keyPath, &valueName);
   std::lock_guard<std::mutex> lock(mutex);
-  const std::string folded = Lower(valueName);
+  const std::string folded = AsciiLowered(valueName);
   auto k = keys.find(Fold(RootKey::kLocalMachine, keyPath));
   if (k == keys.end()) return std::nullopt;
   auto v = k->second.values.find(folded);
@@ -152,8 +142,7 @@ bool FakeRegistry::Has(const std::string& path) { return Find(path).has_value();
 std::optional<uint32_t> FakeRegistry::Dword(const std::string& path) {
   auto v = Find(path);
   if (!v || v->type != kRegDword || v->data.size() != 4) return std::nullopt;
-  return static_cast<uint32_t>(v->data[0]) | static_cast<uint32_t>(v->data[1]) << 8 |
-         static_cast<uint32_t>(v->data[2]) << 16 | static_cast<uint32_t>(v->data[3]) << 24;
+  return DecodeFixed32(v->data.data());
 }
 
 std::optional<std::string> FakeRegistry::String(const std::string& path) {

@@ -44,8 +44,6 @@ SpoolStatus FakeSpooler::ListJobs(const std::string& name, std::unique_ptr<JobCu
   std::lock_guard<std::mutex> lock(mutex);
   calls.push_back("list " + name);
   jobs->clear();
-  const SpoolStatus failure = TakeFailure(&listFailures);
-  if (failure != SpoolStatus::kOk) return failure;
   Queue* queue = Find(name);
   if (queue == nullptr) return SpoolStatus::kNoQueue;
   for (const Job& job : queue->jobs) {
@@ -142,11 +140,6 @@ std::vector<std::string> FakeSpooler::Calls() {
 void FakeSpooler::ClearCalls() {
   std::lock_guard<std::mutex> lock(mutex);
   calls.clear();
-}
-
-void FakeSpooler::FailLists(std::vector<SpoolStatus> failures) {
-  std::lock_guard<std::mutex> lock(mutex);
-  listFailures = std::move(failures);
 }
 
 void FakeSpooler::FailTotals(std::vector<SpoolStatus> failures) {

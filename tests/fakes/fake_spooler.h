@@ -55,8 +55,7 @@ class FakeSpooler : public Spooler {
   // Every call, in order: "list QUEUE", "total QUEUE".
   std::vector<std::string> Calls();
   void ClearCalls();
-  // The next listings / readings fail with these, first to last.
-  void FailLists(std::vector<SpoolStatus> failures);
+  // The next readings of the counter fail with these, first to last.
   void FailTotals(std::vector<SpoolStatus> failures);
   // What QuietMs answers for a queue (0 when not set).
   void SetQuiet(const std::string& queue, uint32_t ms);
@@ -86,7 +85,6 @@ class FakeSpooler : public Spooler {
   std::mutex mutex;
   std::map<std::string, Queue> queues;
   std::vector<std::string> calls;
-  std::vector<SpoolStatus> listFailures;
   std::vector<SpoolStatus> totalFailures;
   std::map<std::string, uint32_t> quiet;
   std::multimap<std::string, Signal*> changeSignals;

@@ -3,6 +3,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include "agent/logs/log_format.h"
 #include "report/csv.h"
 #include "report/html.h"
 #include "report/text.h"
@@ -13,9 +14,7 @@ namespace {
 using ::testing::HasSubstr;
 using ::testing::Not;
 
-const std::string kProlog =
-    "<?xml version='1.0' encoding='ISO-8859-1' ?> <?xml-stylesheet href='Tavisk.xsl' "
-    "type='text/xsl' ?>";
+const std::string kProlog(kLogProlog);
 
 std::string Entry(const std::string& date, int id, const std::string& user,
                   const std::string& printer, const std::string& doc, int pages, int cost) {

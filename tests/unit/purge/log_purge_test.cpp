@@ -3,10 +3,8 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <cstdio>
 #include <functional>
-#include <thread>
 
 #include "tests/fakes/fake_env.h"
 
@@ -142,9 +140,7 @@ TEST_F(LogPurgeThreadTest, DeletesExpiredLogsAtItsStartAndThenEveryPeriod) {
   fake.files.Release("C:\\Pelko\\Logs\\GlobalLog_20261101.xml");
   fake.clock.SetNow(LocalTime{2026, 12, 7, 8, 59, 0, 0});
   fake.clock.Advance(PurgePeriodMs);
-  for (int i = 0; i < 1000 && fake.clock.Waits().size() < 2; ++i) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  }
+  ASSERT_TRUE(fake.clock.WaitForWaits(2));
   ASSERT_TRUE(fake.clock.WaitForSleepers(1));
   EXPECT_EQ(fake.clock.Waits().size(), 2u);
   EXPECT_FALSE(Has("GlobalLog_20261101.xml"));
@@ -175,9 +171,7 @@ TEST_F(LogPurgeThreadTest, WithoutANumberedRetentionDeletesNothingAndSaysSoOnce)
     purge.Start();
     ASSERT_TRUE(other.clock.WaitForSleepers(1));
     other.clock.Advance(PurgePeriodMs);
-    for (int i = 0; i < 1000 && other.clock.Waits().size() < 2; ++i) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
+    ASSERT_TRUE(other.clock.WaitForWaits(2));
     ASSERT_TRUE(other.clock.WaitForSleepers(1));
     EXPECT_EQ(other.files.FilesUnder("C:\\Pelko\\Logs").size(), 2u);
     EXPECT_EQ(other.logger.Count("DeleteLogsDays"), 1);
