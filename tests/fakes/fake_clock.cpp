@@ -5,24 +5,17 @@
 namespace pelko {
 
 int64_t DaysFromCivil(int year, int month, int day) {
-  year -= month <= 2;
-  const int64_t era = (year >= 0 ? year : year - 399) / 400;
-  const int64_t yoe = year - era * 400;
-  const int64_t doy = (153 * (month + (month > 2 ? -3 : 9)) + 2) / 5 + day - 1;
-  const int64_t doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-  return era * 146097 + doe - 719468;
+  const std::chrono::year_month_day date{std::chrono::year{year},
+                                        std::chrono::month{unsigned(month)},
+                                        std::chrono::day{unsigned(day)}};
+  return std::chrono::sys_days{date}.time_since_epoch().count();
 }
 
 void CivilFromDays(int64_t days, int* year, int* month, int* day) {
-  days += 719468;
-  const int64_t era = (days >= 0 ? days : days - 146096) / 146097;
-  const int64_t doe = days - era * 146097;
-  const int64_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-  const int64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-  const int64_t mp = (5 * doy + 2) / 153;
-  *day = static_cast<int>(doy - (153 * mp + 2) / 5 + 1);
-  *month = static_cast<int>(mp < 10 ? mp + 3 : mp - 9);
-  *year = static_cast<int>(yoe + era * 400 + (*month <= 2));
+  const std::chrono::year_month_day date{std::chrono::sys_days{std::chrono::days{days}}};
+  *year = int(date.year());
+  *month = int(unsigned(date.month()));
+  *day = int(unsigned(date.day()));
 }
 
 class FakeClock::FakeSignal : public Signal {
