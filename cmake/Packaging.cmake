@@ -86,12 +86,9 @@ set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_COMPRESSION_TYPE xz)
 set(CPACK_DEBIAN_PACKAGE_SUGGESTS "cups, xsltproc")
-find_program(PELKO_DPKG_SHLIBDEPS dpkg-shlibdeps)
-if(PELKO_DPKG_SHLIBDEPS)
-  set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-else()
-  set(CPACK_DEBIAN_PACKAGE_DEPENDS "libc6 (>= 2.34), libcups2 (>= 2.2.2), libstdc++6 (>= 12)")
-endif()
+# The dependencies as the programs' own libraries say (dpkg-dev's
+# dpkg-shlibdeps, which scripts/setup.sh installs).
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA
     ${pelko_packaging}/debian/postinst
     ${pelko_packaging}/debian/prerm
