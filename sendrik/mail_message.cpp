@@ -98,6 +98,12 @@ std::string MailDate(std::time_t when) {
   return text;
 }
 
+std::string Recipients(const MailSettings& settings) {
+  std::string out;
+  for (const std::string& to : settings.to) out += (out.empty() ? "" : ", ") + to;
+  return out;
+}
+
 std::string BaseName(std::string_view path) {
   const std::size_t at = path.find_last_of("/\\");
   return std::string(at == std::string_view::npos ? path : path.substr(at + 1));
@@ -106,8 +112,7 @@ std::string BaseName(std::string_view path) {
 MailMessage BuildMessage(const MailSettings& settings, const report::Report& report,
                          std::string_view logPath, std::time_t now) {
   MailMessage m;
-  std::string to;
-  for (const std::string& address : settings.to) to += (to.empty() ? "" : ", ") + address;
+  const std::string to = Recipients(settings);
   std::random_device random;
   char id[96];
   std::snprintf(id, sizeof id, "%lld.%08x", static_cast<long long>(now), random());

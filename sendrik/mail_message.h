@@ -32,6 +32,8 @@ std::string MailDate(std::time_t when);
 
 // The last part of a path, at "/" or "\".
 std::string BaseName(std::string_view path);
+// The To addresses as one header value: "a@x, b@y".
+std::string Recipients(const MailSettings& settings);
 
 MailMessage BuildMessage(const MailSettings& settings, const report::Report& report,
                          std::string_view logPath, std::time_t now);

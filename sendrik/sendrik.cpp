@@ -62,12 +62,6 @@ bool IsCompleteLog(const std::string& text) {
          text.find('\0') == std::string::npos;
 }
 
-std::string Recipients(const MailSettings& s) {
-  std::string out;
-  for (const std::string& to : s.to) out += (out.empty() ? "" : ", ") + to;
-  return out;
-}
-
 int Run() {
   std::vector<std::string> problems, notes;
   const MailSettings settings = ReadMailSettings(PlatformRegistry(), &problems, &notes);

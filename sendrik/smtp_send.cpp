@@ -148,9 +148,17 @@ std::string Why(CURLcode code, const char* detail, const std::string& reply,
 
 }  // namespace
 
-std::string ServerText(const MailSettings& s) {
+namespace {
+
+std::string ServerUrl(const MailSettings& s) {
   return std::string(s.security == Security::kImplicitTls ? "smtps://" : "smtp://") + s.server +
-         ":" + std::to_string(s.port) + " (" + SecurityName(s.security) + ")";
+         ":" + std::to_string(s.port);
+}
+
+}  // namespace
+
+std::string ServerText(const MailSettings& s) {
+  return ServerUrl(s) + " (" + SecurityName(s.security) + ")";
 }
 
 SendResult SendMail(const MailSettings& s, const MailMessage& message,
@@ -158,8 +166,7 @@ SendResult SendMail(const MailSettings& s, const MailMessage& message,
   std::unique_ptr<CURL, CurlFree> curl(curl_easy_init());
   if (!curl) return {false, "libcurl cannot start"};
   CURL* c = curl.get();
-  const std::string url = std::string(s.security == Security::kImplicitTls ? "smtps://" : "smtp://") +
-                          s.server + ":" + std::to_string(s.port);
+  const std::string url = ServerUrl(s);
   curl_easy_setopt(c, CURLOPT_URL, url.c_str());
   curl_easy_setopt(c, CURLOPT_PROTOCOLS_STR, "smtp,smtps");
   curl_easy_setopt(c, CURLOPT_USE_SSL,
