@@ -72,11 +72,10 @@ make_windows() {
   local bin version setup
   if [[ -n $windows_bin ]]; then
     bin=$windows_bin
-    version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$bin/../CMakeCache.txt")
   else
     bin=$(release_build mingw-release)/bin
-    version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$bin/../CMakeCache.txt")
   fi
+  version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$bin/../CMakeCache.txt")
   [[ -n $version ]] || { echo "package.sh: no project version in $bin/../CMakeCache.txt" >&2; return 1; }
   setup=$out/PelkoSetup-$version.exe
   echo "== windows: makensis ($bin)" >&2
