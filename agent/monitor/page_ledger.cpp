@@ -5,12 +5,6 @@
 
 namespace pelko {
 
-namespace {
-
-std::string Text(const std::optional<std::string>& text) { return text ? *text : std::string(); }
-
-}  // namespace
-
 void PageLedger::Restart(const std::vector<SpoolJob>& listed) {
   jobs.clear();
   lastPrinting.reset();
@@ -38,8 +32,8 @@ PageLedger::Job& PageLedger::Note(const SpoolJob& listed) {
   }
   if (listed.state == JobState::kEnded) job.ended = true;
   if (listed.state == JobState::kPrinting) {
-    lastPrinting = listed.id;
-    lastPrintingNames = PageShare{listed.id, Text(listed.user), Text(listed.document), 0};
+    lastPrinting =
+        PageShare{listed.id, listed.user.value_or(""), listed.document.value_or(""), 0};
   }
   return job;
 }
@@ -67,8 +61,8 @@ std::vector<PageShare> PageLedger::Share(uint32_t rise, const SpoolJob& passJob)
   if (!jobs.count(passJob.id)) {
     Job& job = jobs[passJob.id];
     job.order = ++seen;
-    job.user = Text(passJob.user);
-    job.document = Text(passJob.document);
+    job.user = passJob.user.value_or("");
+    job.document = passJob.document.value_or("");
     job.ended = true;
   }
   std::map<uint32_t, uint32_t> pages;
@@ -85,7 +79,7 @@ std::vector<PageShare> PageLedger::Share(uint32_t rise, const SpoolJob& passJob)
     rise -= given;
   }
   if (rise > 0) {
-    const uint32_t taker = lastPrinting.value_or(passJob.id);
+    const uint32_t taker = lastPrinting ? lastPrinting->id : passJob.id;
     auto known = jobs.find(taker);
     if (known != jobs.end()) known->second.credited += rise;
     pages[taker] += rise;
@@ -99,7 +93,7 @@ std::vector<PageShare> PageLedger::Share(uint32_t rise, const SpoolJob& passJob)
       shares.push_back({id, known->second.user, known->second.document, count});
     } else {
       // Gone from the table already: only the last printing job can be.
-      shares.push_back({id, lastPrintingNames.user, lastPrintingNames.document, count});
+      shares.push_back({id, lastPrinting->user, lastPrinting->document, count});
     }
   };
   for (const auto& [id, count] : pages) add(id, count);

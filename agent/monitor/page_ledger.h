@@ -76,9 +76,9 @@ class PageLedger {
   void KeepBounded();
 
   std::map<uint32_t, Job> jobs;
-  std::optional<uint32_t> lastPrinting;
-  // The last printing job's names, for a rise that comes after it is gone.
-  PageShare lastPrintingNames;
+  // The job last seen printing, with its names for a rise that comes after
+  // it is gone (its pages are not used).
+  std::optional<PageShare> lastPrinting;
   uint64_t seen = 0;
 };
 
