@@ -1,6 +1,6 @@
 // Byte helpers written once: ASCII case folding (never the locale's: names
-// are ANSI bytes, and only A-Z fold), hex digits, and little-endian numbers
-// as the registry stores them.
+// are ANSI bytes, and only A-Z fold), hex digits, little-endian numbers as
+// the registry stores them, and trimming blanks.
 #pragma once
 
 #include <cstdint>
@@ -56,6 +56,13 @@ inline std::string EncodeLittleEndian(uint64_t number, std::size_t bytes) {
   std::string out;
   for (std::size_t i = 0; i < bytes; ++i) out += static_cast<char>(number >> (8 * i) & 0xFF);
   return out;
+}
+
+// Without leading and trailing spaces and tabs.
+inline std::string TrimBlanks(std::string_view text) {
+  const std::size_t first = text.find_first_not_of(" \t");
+  if (first == std::string_view::npos) return std::string();
+  return std::string(text.substr(first, text.find_last_not_of(" \t") - first + 1));
 }
 
 }  // namespace pelko
