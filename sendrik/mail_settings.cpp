@@ -57,7 +57,7 @@ class SettingsKey {
       notes->push_back(std::string(name) + " is not a REG_DWORD value: ignored");
       return false;
     }
-    *number = DecodeFixed32(reinterpret_cast<const uint8_t*>(data.data()));
+    *number = static_cast<uint32_t>(DecodeLittleEndian(data));
     return true;
   }
 

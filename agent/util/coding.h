@@ -49,6 +49,9 @@ inline uint64_t DecodeLittleEndian(const uint8_t* data, std::size_t bytes) {
   for (std::size_t i = bytes; i-- > 0;) number = number << 8 | data[i];
   return number;
 }
+inline uint64_t DecodeLittleEndian(std::string_view data) {
+  return DecodeLittleEndian(reinterpret_cast<const uint8_t*>(data.data()), data.size());
+}
 inline uint32_t DecodeFixed32(const uint8_t* data) {
   return static_cast<uint32_t>(DecodeLittleEndian(data, 4));
 }
