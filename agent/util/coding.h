@@ -43,6 +43,12 @@ inline int HexDigitValue(char c) {
   return -1;
 }
 
+// Two hex digits for one byte, high nibble first, from kHexLower or kHexUpper.
+inline void AppendHexByte(std::string* out, unsigned char byte, const char* digits) {
+  *out += digits[byte >> 4];
+  *out += digits[byte & 15];
+}
+
 // The first `bytes` bytes of `data`, least significant first.
 inline uint64_t DecodeLittleEndian(const uint8_t* data, std::size_t bytes) {
   uint64_t number = 0;

@@ -364,10 +364,7 @@ std::string TypeDisplay(uint32_t type) {
 
 std::string HexDisplay(const std::string& data) {
   std::string out;
-  for (const char c : data) {
-    out += kHexUpper[static_cast<unsigned char>(c) >> 4];
-    out += kHexUpper[static_cast<unsigned char>(c) & 15];
-  }
+  for (const char c : data) AppendHexByte(&out, static_cast<unsigned char>(c), kHexUpper);
   return out;
 }
 

@@ -13,8 +13,7 @@ bool SameName(const std::string& a, const std::string& b) { return AsciiEqualFol
 
 void AppendPercent(std::string* out, unsigned char c) {
   *out += '%';
-  *out += kHexUpper[c >> 4];
-  *out += kHexUpper[c & 15];
+  AppendHexByte(out, c, kHexUpper);
 }
 
 std::string PercentDecode(const std::string& text) {
@@ -46,8 +45,7 @@ static void AppendQuoted(std::string* out, const std::string& text) {
       default:
         if (c < 0x20 || c == 0x7f) {
           *out += "\\x";
-          *out += kHexLower[c >> 4];
-          *out += kHexLower[c & 15];
+          AppendHexByte(out, c, kHexLower);
         } else {
           *out += ch;
         }
@@ -288,10 +286,8 @@ static bool IsCanonicalMultiSz(const std::string& data) {
 
 static void AppendHexBytes(std::string* out, const std::string& data) {
   for (size_t i = 0; i < data.size(); ++i) {
-    const unsigned char c = static_cast<unsigned char>(data[i]);
     if (i > 0) *out += ',';
-    *out += kHexLower[c >> 4];
-    *out += kHexLower[c & 15];
+    AppendHexByte(out, static_cast<unsigned char>(data[i]), kHexLower);
   }
 }
 
