@@ -19,6 +19,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "agent/platform/posix/fd_io.h"
 #include "agent/platform/posix/file_locks.h"
 
 namespace pelko {
@@ -178,19 +179,6 @@ class PosixFolder : public Folder {
   int fd;
 };
 
-bool WriteAll(int fd, const char* data, std::size_t size) {
-  while (size > 0) {
-    const ssize_t wrote = write(fd, data, size);
-    if (wrote < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    data += wrote;
-    size -= static_cast<std::size_t>(wrote);
-  }
-  return true;
-}
-
 class PosixWriter : public ReplacingWriter {
  public:
   PosixWriter(int folder, std::string name, std::string temporary, int fd, FileLock lock)
@@ -210,7 +198,7 @@ class PosixWriter : public ReplacingWriter {
       buffer.append(text);
       return true;
     }
-    if (!Flush() || !WriteAll(fd, text.data(), text.size())) failed = true;
+    if (!Flush() || WriteAll(fd, text) != 0) failed = true;
     return !failed;
   }
 
@@ -248,7 +236,7 @@ class PosixWriter : public ReplacingWriter {
 
  private:
   bool Flush() {
-    if (!WriteAll(fd, buffer.data(), buffer.size())) return false;
+    if (WriteAll(fd, buffer) != 0) return false;
     buffer.clear();
     return true;
   }
@@ -306,19 +294,10 @@ FileStatus ReadRegular(int fd, std::string* text) {
   if (!S_ISREG(info.st_mode)) return FileStatus::kNotRegular;
   if (static_cast<uint64_t>(info.st_size) > kMaxTextFileBytes) return FileStatus::kTooLarge;
   text->reserve(static_cast<std::size_t>(info.st_size));
-  char chunk[1 << 16];
-  for (;;) {
-    const ssize_t got = read(fd, chunk, sizeof chunk);
-    if (got == 0) return FileStatus::kOk;
-    if (got < 0) {
-      if (errno == EINTR) continue;
-      return FileStatus::kFailed;
-    }
-    // It grew while being read.
-    if (text->size() + static_cast<std::size_t>(got) > kMaxTextFileBytes) {
-      return FileStatus::kTooLarge;
-    }
-    text->append(chunk, static_cast<std::size_t>(got));
+  switch (ReadUpTo(fd, kMaxTextFileBytes, text)) {
+    case 0: return FileStatus::kOk;
+    case EFBIG: return FileStatus::kTooLarge;  // it grew while being read
+    default: return FileStatus::kFailed;
   }
 }
 
