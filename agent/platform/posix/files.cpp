@@ -137,10 +137,6 @@ class PosixSearch : public FileSearch {
   bool pending = false;
 };
 
-bool SameFile(const struct stat& a, const struct stat& b) {
-  return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
-}
-
 class PosixFolder : public Folder {
  public:
   explicit PosixFolder(int fd) : fd(fd) {}
@@ -218,7 +214,7 @@ class PosixWriter : public ReplacingWriter {
     }
     // Someone who may write the folder could have put a file of theirs in
     // the temporary's place; that is never made the log.
-    if (!StillOurs()) {
+    if (!StillNamed(folder, fd, temporary)) {
       Discard();
       return FileStatus::kFailed;
     }
@@ -241,16 +237,9 @@ class PosixWriter : public ReplacingWriter {
     return true;
   }
 
-  bool StillOurs() {
-    struct stat opened, named;
-    return fstat(fd, &opened) == 0 &&
-           fstatat(folder, temporary.c_str(), &named, AT_SYMLINK_NOFOLLOW) == 0 &&
-           SameFile(opened, named);
-  }
-
   void Discard() {
     if (fd < 0) return;
-    if (StillOurs()) unlinkat(folder, temporary.c_str(), 0);
+    if (StillNamed(folder, fd, temporary)) unlinkat(folder, temporary.c_str(), 0);
     close(fd);
     fd = -1;
   }
