@@ -377,13 +377,12 @@ Registry& PlatformRegistry() {
         return std::string(folder && *folder ? folder : "/var/lib/pelko/registry");
       }(),
       [](const std::string& why) {
-        // Its own report rather than the Env's: every program that reads
-        // the store says this, and the Env would start them a spooler.
-        static TroubleReport troubles(&PlatformLogger());
-        troubles.Say(Severity::kError, "store " + why,
-                     "Registry store refused: " + why +
-                         "; settings that others can change are not used",
-                     PlatformClock().MonotonicMs());
+        // Not through the Env: every program that reads the store says
+        // this, and the Env would start them a spooler.
+        PlatformTroubles().Say(Severity::kError, "store " + why,
+                               "Registry store refused: " + why +
+                                   "; settings that others can change are not used",
+                               PlatformClock().MonotonicMs());
       });
   return store;
 }
