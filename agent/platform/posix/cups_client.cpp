@@ -190,17 +190,7 @@ CupsClient::Connection* CupsClient::Take(const CupsServer& server,
                                          SteadyClock::time_point deadline, bool* timedOut) {
   *timedOut = false;
   if (Connection* connection = TakeIdle(server)) return connection;
-  http_t* http = nullptr;
-  if (server.IsSocket()) {
-    const auto left =
-        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - SteadyClock::now());
-    http = httpConnect2(server.host.c_str(), server.port, nullptr, AF_UNSPEC,
-                        HTTP_ENCRYPTION_IF_REQUESTED, 1, static_cast<int>(left.count()),
-                        nullptr);
-    if (http == nullptr) *timedOut = SteadyClock::now() >= deadline;
-  } else {
-    http = resolver.Connect(server, deadline, timedOut);
-  }
+  http_t* http = resolver.Connect(server, deadline, timedOut);
   if (http == nullptr) return nullptr;
   auto* connection = new Connection;
   connection->http = http;
