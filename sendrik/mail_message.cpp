@@ -68,8 +68,7 @@ std::string HeaderText(std::string_view text) {
       word += '_';
     } else {
       word += '=';
-      word += kHexUpper[b >> 4];
-      word += kHexUpper[b & 15];
+      AppendHexByte(&word, b, kHexUpper);
     }
     if (word.size() > 52) flush();
   }

@@ -57,7 +57,7 @@ class SettingsKey {
       notes->push_back(std::string(name) + " is not a REG_DWORD value: ignored");
       return false;
     }
-    *number = DecodeFixed32(reinterpret_cast<const uint8_t*>(data.data()));
+    *number = static_cast<uint32_t>(DecodeLittleEndian(data));
     return true;
   }
 
@@ -72,12 +72,6 @@ std::string ValueName(const char* path) {
   std::string name;
   SplitRegistryPath(path, &keyPath, &name);
   return name;
-}
-
-std::string Trimmed(const std::string& text) {
-  const std::size_t begin = text.find_first_not_of(" \t");
-  if (begin == std::string::npos) return "";
-  return text.substr(begin, text.find_last_not_of(" \t") - begin + 1);
 }
 
 // Nothing that could end a command line or a header, nothing but one "@".
@@ -103,7 +97,7 @@ bool SplitAddresses(const std::string& text, std::vector<std::string>* addresses
   while (start <= text.size()) {
     std::size_t end = text.find(';', start);
     if (end == std::string::npos) end = text.size();
-    std::string one = Trimmed(text.substr(start, end - start));
+    std::string one = TrimBlanks(text.substr(start, end - start));
     const bool control = std::any_of(one.begin(), one.end(), [](char c) {
       return static_cast<unsigned char>(c) < 0x20 || c == 0x7F;
     });
@@ -113,7 +107,7 @@ bool SplitAddresses(const std::string& text, std::vector<std::string>* addresses
     }
     const std::size_t open = one.rfind('<');
     if (open != std::string::npos && !one.empty() && one.back() == '>') {
-      one = Trimmed(one.substr(open + 1, one.size() - open - 2));
+      one = TrimBlanks(one.substr(open + 1, one.size() - open - 2));
     }
     if (!one.empty()) {
       if (!IsAddress(one)) {
@@ -164,7 +158,7 @@ MailSettings ReadMailSettings(Registry& registry, std::vector<std::string>* prob
   key.Text(ValueName(settings::kToSendFile).c_str(), &s.toSendFile, notes);
   key.Text(ValueName(settings::kPath).c_str(), &s.path, notes);
   if (!key.Text(settings::kMailServer, &s.server, notes) ||
-      (s.server = Trimmed(s.server)).empty()) {
+      (s.server = TrimBlanks(s.server)).empty()) {
     problems->push_back("MailServer (REG_SZ) is not set: no server to send to");
   } else if (s.server.find_first_of(" /?#@[]") != std::string::npos &&
              !(s.server.front() == '[' && s.server.back() == ']')) {
@@ -197,7 +191,7 @@ MailSettings ReadMailSettings(Registry& registry, std::vector<std::string>* prob
   }
   std::string text, bad;
   std::vector<std::string> from;
-  if (!key.Text(settings::kMailFrom, &text, notes) || Trimmed(text).empty()) {
+  if (!key.Text(settings::kMailFrom, &text, notes) || TrimBlanks(text).empty()) {
     problems->push_back("MailFrom (REG_SZ) is not set: no sender address");
   } else if (!SplitAddresses(text, &from, &bad) || from.size() != 1) {
     problems->push_back("MailFrom '" + text + "' is not one mail address");
@@ -205,7 +199,7 @@ MailSettings ReadMailSettings(Registry& registry, std::vector<std::string>* prob
     s.from = from.front();
   }
   text.clear();
-  if (!key.Text(settings::kMailTo, &text, notes) || Trimmed(text).empty()) {
+  if (!key.Text(settings::kMailTo, &text, notes) || TrimBlanks(text).empty()) {
     problems->push_back("MailTo (REG_SZ) is not set: no one to send to");
   } else if (!SplitAddresses(text, &s.to, &bad)) {
     problems->push_back("MailTo holds '" + bad + "', which is no mail address");

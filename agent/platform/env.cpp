@@ -11,8 +11,7 @@ Env PlatformEnv() {
   env.spooler = &PlatformSpooler();
   env.launcher = &PlatformLauncher();
   env.system = &PlatformSystemInfo();
-  static TroubleReport troubles(&PlatformLogger());
-  env.troubles = &troubles;
+  env.troubles = &PlatformTroubles();
   return env;
 }
 

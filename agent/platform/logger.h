@@ -49,6 +49,14 @@ class TroubleReport {
 
 Logger& PlatformLogger();
 
+// The one report over PlatformLogger for the whole process, the Env's and
+// that of parts that run without an Env. Inline, so that taking it links in
+// nothing but the logger.
+inline TroubleReport& PlatformTroubles() {
+  static TroubleReport troubles(&PlatformLogger());
+  return troubles;
+}
+
 inline void TroubleReport::Say(Severity severity, const std::string& key,
                                 const std::string& line,
                                 uint64_t nowMs) {

@@ -1,6 +1,6 @@
 // Byte helpers written once: ASCII case folding (never the locale's: names
-// are ANSI bytes, and only A-Z fold), hex digits, and little-endian numbers
-// as the registry stores them.
+// are ANSI bytes, and only A-Z fold), hex digits, little-endian numbers as
+// the registry stores them, and trimming blanks.
 #pragma once
 
 #include <cstdint>
@@ -43,11 +43,20 @@ inline int HexDigitValue(char c) {
   return -1;
 }
 
+// Two hex digits for one byte, high nibble first, from kHexLower or kHexUpper.
+inline void AppendHexByte(std::string* out, unsigned char byte, const char* digits) {
+  *out += digits[byte >> 4];
+  *out += digits[byte & 15];
+}
+
 // The first `bytes` bytes of `data`, least significant first.
 inline uint64_t DecodeLittleEndian(const uint8_t* data, std::size_t bytes) {
   uint64_t number = 0;
   for (std::size_t i = bytes; i-- > 0;) number = number << 8 | data[i];
   return number;
+}
+inline uint64_t DecodeLittleEndian(std::string_view data) {
+  return DecodeLittleEndian(reinterpret_cast<const uint8_t*>(data.data()), data.size());
 }
 inline uint32_t DecodeFixed32(const uint8_t* data) {
   return static_cast<uint32_t>(DecodeLittleEndian(data, 4));
@@ -56,6 +65,13 @@ inline std::string EncodeLittleEndian(uint64_t number, std::size_t bytes) {
   std::string out;
   for (std::size_t i = 0; i < bytes; ++i) out += static_cast<char>(number >> (8 * i) & 0xFF);
   return out;
+}
+
+// Without leading and trailing spaces and tabs.
+inline std::string TrimBlanks(std::string_view text) {
+  const std::size_t first = text.find_first_not_of(" \t");
+  if (first == std::string_view::npos) return std::string();
+  return std::string(text.substr(first, text.find_last_not_of(" \t") - first + 1));
 }
 
 }  // namespace pelko

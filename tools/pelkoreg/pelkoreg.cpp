@@ -68,8 +68,6 @@ class ToolError : public std::runtime_error {
 
 [[noreturn]] void Syntax(const std::string& message) { throw ToolError(message, true); }
 
-bool SameText(const std::string& a, const std::string& b) { return AsciiEqualFold(a, b); }
-
 struct Options {
   std::string operation;
   std::string keyName;
@@ -89,7 +87,7 @@ struct Options {
 };
 
 bool IsSwitch(const std::string& arg, const char* name) {
-  return arg.size() >= 2 && (arg[0] == '/' || arg[0] == '-') && SameText(arg.substr(1), name);
+  return arg.size() >= 2 && (arg[0] == '/' || arg[0] == '-') && AsciiEqualFold(arg.substr(1), name);
 }
 
 Options ParseArguments(const std::vector<std::string>& args) {
@@ -170,9 +168,9 @@ KeyPath ParseKeyName(const std::string& text) {
   const size_t slash = text.find('\\');
   const std::string root = text.substr(0, slash);
   KeyPath key;
-  if (SameText(root, "HKLM") || SameText(root, "HKEY_LOCAL_MACHINE")) {
+  if (AsciiEqualFold(root, "HKLM") || AsciiEqualFold(root, "HKEY_LOCAL_MACHINE")) {
     key.root = RootKey::kLocalMachine;
-  } else if (SameText(root, "HKCU") || SameText(root, "HKEY_CURRENT_USER")) {
+  } else if (AsciiEqualFold(root, "HKCU") || AsciiEqualFold(root, "HKEY_CURRENT_USER")) {
     key.root = RootKey::kCurrentUser;
   } else {
     throw ToolError("Invalid key name '" + text +
@@ -254,14 +252,12 @@ constexpr TypeName kAddTypes[] = {
 
 uint32_t ParseType(const std::string& text) {
   for (const TypeName& known : kAddTypes) {
-    if (SameText(text, known.name)) return known.type;
+    if (AsciiEqualFold(text, known.name)) return known.type;
   }
   throw ToolError("Unknown value type '" + text +
                   "'. Use REG_SZ, REG_MULTI_SZ, REG_EXPAND_SZ, REG_DWORD, REG_QWORD, "
                   "REG_BINARY or REG_NONE.");
 }
-
-int HexValue(char c) { return HexDigitValue(c); }
 
 // Decimal, or hex after 0x; nothing else, not even blanks or a sign.
 uint64_t ParseNumber(const std::string& text, uint64_t max, const char* typeName) {
@@ -272,7 +268,7 @@ uint64_t ParseNumber(const std::string& text, uint64_t max, const char* typeName
   bool ok = start < text.size();
   for (size_t i = start; ok && i < text.size(); ++i) {
     const int digit =
-        hex ? HexValue(text[i]) : (text[i] >= '0' && text[i] <= '9' ? text[i] - '0' : -1);
+        hex ? HexDigitValue(text[i]) : (text[i] >= '0' && text[i] <= '9' ? text[i] - '0' : -1);
     if (digit < 0 || number > (max - static_cast<uint64_t>(digit)) / base) {
       ok = false;
     } else {
@@ -287,18 +283,12 @@ uint64_t ParseNumber(const std::string& text, uint64_t max, const char* typeName
   return number;
 }
 
-std::string LittleEndian(uint64_t number, size_t bytes) {
-  std::string out;
-  for (size_t i = 0; i < bytes; ++i) out += static_cast<char>(number >> (8 * i));
-  return out;
-}
-
 std::string ParseHex(const std::string& text, const char* typeName) {
   std::string out;
   bool ok = text.size() % 2 == 0;
   for (size_t i = 0; ok && i < text.size(); i += 2) {
-    const int high = HexValue(text[i]);
-    const int low = HexValue(text[i + 1]);
+    const int high = HexDigitValue(text[i]);
+    const int low = HexDigitValue(text[i + 1]);
     ok = high >= 0 && low >= 0;
     out += static_cast<char>(high << 4 | low);
   }
@@ -337,9 +327,10 @@ std::string DataFor(uint32_t type, const Options& options) {
   const std::string& text = options.data;
   switch (type) {
     case kRegDword:
-      return LittleEndian(options.hasData ? ParseNumber(text, 0xffffffffu, "REG_DWORD") : 0, 4);
+      return EncodeLittleEndian(
+          options.hasData ? ParseNumber(text, 0xffffffffu, "REG_DWORD") : 0, 4);
     case kRegQword:
-      return LittleEndian(options.hasData ? ParseNumber(text, ~0ull, "REG_QWORD") : 0, 8);
+      return EncodeLittleEndian(options.hasData ? ParseNumber(text, ~0ull, "REG_QWORD") : 0, 8);
     case kRegBinary: return ParseHex(text, "REG_BINARY");
     case kRegNone: return ParseHex(text, "REG_NONE");
     case kRegMultiSz: return MultiString(text, options.hasSeparator ? options.separator : "\\0");
@@ -373,10 +364,7 @@ std::string TypeDisplay(uint32_t type) {
 
 std::string HexDisplay(const std::string& data) {
   std::string out;
-  for (const char c : data) {
-    out += kHexUpper[static_cast<unsigned char>(c) >> 4];
-    out += kHexUpper[static_cast<unsigned char>(c) & 15];
-  }
+  for (const char c : data) AppendHexByte(&out, static_cast<unsigned char>(c), kHexUpper);
   return out;
 }
 
@@ -385,8 +373,7 @@ std::string DataDisplay(const RegistryEntry& entry) {
   char number[32];
   if ((entry.type == kRegDword && data.size() == 4) ||
       (entry.type == kRegQword && data.size() == 8)) {
-    const unsigned long long value =
-        DecodeLittleEndian(reinterpret_cast<const uint8_t*>(data.data()), data.size());
+    const unsigned long long value = DecodeLittleEndian(data);
     std::snprintf(number, sizeof number, "0x%llx", value);
     return number;
   }
@@ -415,7 +402,7 @@ void PrintValue(const RegistryEntry& entry) {
 
 const RegistryEntry* FindValue(const std::vector<RegistryEntry>& values, const std::string& name) {
   for (const RegistryEntry& entry : values) {
-    if (SameText(entry.name, name)) return &entry;
+    if (AsciiEqualFold(entry.name, name)) return &entry;
   }
   return nullptr;
 }
@@ -452,8 +439,8 @@ bool Confirm(const std::string& question, const std::string& refusal) {
     std::cout << question << " " << std::flush;
     std::string answer;
     if (!std::getline(std::cin, answer)) return false;
-    if (SameText(answer, "y") || SameText(answer, "yes")) return true;
-    if (SameText(answer, "n") || SameText(answer, "no")) return false;
+    if (AsciiEqualFold(answer, "y") || AsciiEqualFold(answer, "yes")) return true;
+    if (AsciiEqualFold(answer, "n") || AsciiEqualFold(answer, "no")) return false;
   }
 }
 

@@ -20,6 +20,9 @@ using SteadyClock = std::chrono::steady_clock;
 // reconnect it with a wait of its own that no budget bounds.
 constexpr auto kIdleLimit = std::chrono::seconds(5);
 constexpr std::size_t kMaxIdlePerServer = 64;
+// After a server did not answer in time, calls to it fail at once for this
+// long rather than each waiting out its budget.
+constexpr auto kBackoff = std::chrono::milliseconds(2000);
 
 using Deadline = std::pair<SteadyClock::time_point, bool*>;
 
@@ -62,14 +65,14 @@ ipp_status_t StatusOfHttp(http_status_t answer) {
 }
 
 // Posts the request; false when it could not be sent whole.
-bool Post(const CupsServer& server, http_t* http, ipp_t* request, const char* resource) {
+bool Post(const CupsServer& server, http_t* http, ipp_t* request) {
   httpClearFields(http);
   httpSetField(http, HTTP_FIELD_CONTENT_TYPE, "application/ipp");
   // On the local socket the scheduler takes our word for who we are only
   // when it can check it against the socket's peer.
   if (server.IsSocket()) httpSetAuthString(http, "PeerCred", cupsUser());
   httpSetLength(http, ippLength(request));
-  if (httpPost(http, resource) != 0) return false;
+  if (httpPost(http, "/") != 0) return false;
   ippSetState(request, IPP_STATE_IDLE);
   for (ipp_state_t state = IPP_STATE_IDLE; state != IPP_STATE_DATA;) {
     state = ippWrite(http, request);
@@ -83,11 +86,11 @@ bool Post(const CupsServer& server, http_t* http, ipp_t* request, const char* re
 // Continue", reconnect with a wait of its own or ask for a password, none of
 // which a deadline bounds. Consumes request; nullptr on failure, *status
 // telling why.
-ipp_t* Exchange(const CupsServer& server, http_t* http, ipp_t* request, const char* resource,
-                ipp_status_t* status, bool* reusable) {
+ipp_t* Exchange(const CupsServer& server, http_t* http, ipp_t* request, ipp_status_t* status,
+                bool* reusable) {
   std::unique_ptr<ipp_t, decltype(&ippDelete)> sent(request, &ippDelete);
   *status = IPP_STATUS_ERROR_SERVICE_UNAVAILABLE;
-  if (!Post(server, http, request, resource)) return nullptr;
+  if (!Post(server, http, request)) return nullptr;
 
   http_status_t answer = HTTP_STATUS_CONTINUE;
   while (answer == HTTP_STATUS_CONTINUE) answer = httpUpdate(http);
@@ -165,7 +168,7 @@ bool CupsClient::InBackoff(const CupsServer& server) {
 
 void CupsClient::NoteTimeout(const CupsServer& server) {
   std::lock_guard<std::mutex> lock(mutex);
-  backoff[server.Key()] = SteadyClock::now() + std::chrono::milliseconds(kCupsBackoffMs);
+  backoff[server.Key()] = SteadyClock::now() + kBackoff;
 }
 
 // The most recently used idle connection that may still be trusted; older
@@ -187,17 +190,7 @@ CupsClient::Connection* CupsClient::Take(const CupsServer& server,
                                          SteadyClock::time_point deadline, bool* timedOut) {
   *timedOut = false;
   if (Connection* connection = TakeIdle(server)) return connection;
-  http_t* http = nullptr;
-  if (server.IsSocket()) {
-    const auto left =
-        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - SteadyClock::now());
-    http = httpConnect2(server.host.c_str(), server.port, nullptr, AF_UNSPEC,
-                        HTTP_ENCRYPTION_IF_REQUESTED, 1, static_cast<int>(left.count()),
-                        nullptr);
-    if (http == nullptr) *timedOut = SteadyClock::now() >= deadline;
-  } else {
-    http = resolver.Connect(server, deadline, timedOut);
-  }
+  http_t* http = resolver.Connect(server, deadline, timedOut);
   if (http == nullptr) return nullptr;
   auto* connection = new Connection;
   connection->http = http;
@@ -215,8 +208,7 @@ void CupsClient::Give(const CupsServer& server, Connection* connection) {
   Drop(connection);
 }
 
-CupsResult CupsClient::Request(const CupsServer& server, ipp_t* request,
-                               const char* resource) {
+CupsResult CupsClient::Request(const CupsServer& server, ipp_t* request) {
   const auto deadline = SteadyClock::now() + std::chrono::milliseconds(kCupsCallBudgetMs);
   bool timedOut = false;
   Connection* connection = InBackoff(server) ? nullptr : Take(server, deadline, &timedOut);
@@ -232,8 +224,7 @@ CupsResult CupsClient::Request(const CupsServer& server, ipp_t* request,
   // Every wait of libcups on this connection checks the deadline each 50 ms.
   httpSetTimeout(connection->http, 0.05, &OnTimeout, &limit);
   bool reusable = false;
-  ipp_t* response = Exchange(server, connection->http, request, resource, &result.status,
-                             &reusable);
+  ipp_t* response = Exchange(server, connection->http, request, &result.status, &reusable);
   httpSetTimeout(connection->http, 0.05, nullptr, nullptr);
 
   if (response == nullptr) {
@@ -248,7 +239,6 @@ CupsResult CupsClient::Request(const CupsServer& server, ipp_t* request,
   } else {
     Drop(connection);
   }
-  result.status = ippGetStatusCode(response);
   if (result.status > IPP_STATUS_OK_EVENTS_COMPLETE) {
     ippDelete(response);
     result.failure = CupsFailure::kRefused;

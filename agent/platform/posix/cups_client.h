@@ -1,5 +1,4 @@
-// What the POSIX spooler and performance data share about CUPS: IPP
-// requests on pooled connections, each bounded in time as a whole (name
+// What the parts of the POSIX spooler share about CUPS: IPP requests on pooled connections, each bounded in time as a whole (name
 // lookup, connect, request and answer), so that a worker never waits long
 // on a server that does not answer. Which server a name means is
 // cups_server.h's.
@@ -21,9 +20,6 @@ namespace pelko {
 
 // The whole of one call to a server may take this long.
 inline constexpr int kCupsCallBudgetMs = 400;
-// After a server did not answer in time, calls to it fail at once for this
-// long rather than each waiting out its budget.
-inline constexpr int kCupsBackoffMs = 2000;
 
 // A new request with the attributes every request carries.
 ipp_t* NewRequest(ipp_op_t operation, const std::string& printerUri);
@@ -51,7 +47,7 @@ class CupsClient {
 
   // Sends request (consumed) to the server and waits for the answer, within
   // kCupsCallBudgetMs in all.
-  CupsResult Request(const CupsServer& server, ipp_t* request, const char* resource = "/");
+  CupsResult Request(const CupsServer& server, ipp_t* request);
 
  private:
   struct Connection;

@@ -26,6 +26,16 @@ std::string KeyOf(uint32_t id, const std::string& uuid) {
   return uuid.empty() ? "#" + std::to_string(id) : uuid;
 }
 
+SpoolJob ToSpoolJob(const CupsJob& job, JobState state, uint32_t pages) {
+  SpoolJob spoolJob;
+  spoolJob.id = job.id;
+  spoolJob.user = job.user;
+  spoolJob.document = job.title;
+  spoolJob.state = state;
+  spoolJob.pagesPrinted = pages;
+  return spoolJob;
+}
+
 }  // namespace
 
 void CupsJobBook::Begin(const std::vector<CupsJob>& jobs, uint32_t highestEnded) {
@@ -81,13 +91,7 @@ void CupsJobBook::Retire(uint32_t id, const Counted& entry) {
 }
 
 void CupsJobBook::Told(const CupsJob& job, uint32_t pages) {
-  SpoolJob told;
-  told.id = job.id;
-  told.user = job.user;
-  told.document = job.title;
-  told.state = JobState::kEnded;
-  told.pagesPrinted = pages;
-  ended.emplace_back(++seq, std::move(told));
+  ended.emplace_back(++seq, ToSpoolJob(job, JobState::kEnded, pages));
   if (ended.size() > kKeptEnded) ended.pop_front();
 }
 
@@ -155,13 +159,9 @@ std::vector<SpoolJob> CupsJobBook::Active() const {
   std::vector<SpoolJob> jobs;
   jobs.reserve(active.size());
   for (const CupsJob& job : active) {
-    SpoolJob listed;
-    listed.id = job.id;
-    listed.user = job.user;
-    listed.document = job.title;
-    listed.state = job.state == IPP_JSTATE_PROCESSING ? JobState::kPrinting : JobState::kWaiting;
-    listed.pagesPrinted = job.pages;
-    jobs.push_back(std::move(listed));
+    const JobState state =
+        job.state == IPP_JSTATE_PROCESSING ? JobState::kPrinting : JobState::kWaiting;
+    jobs.push_back(ToSpoolJob(job, state, job.pages));
   }
   return jobs;
 }

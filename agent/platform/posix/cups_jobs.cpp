@@ -48,6 +48,27 @@ void AskFor(ipp_t* request, bool idsOnly) {
   }
 }
 
+// The jobs of a Get-Jobs answer in its order; a job without an id is left out.
+std::vector<CupsJob> ParseJobs(ipp_t* response) {
+  std::vector<CupsJob> jobs;
+  CupsJob job;
+  auto finish = [&] {
+    if (job.id != 0) jobs.push_back(job);
+    job = CupsJob();
+  };
+  for (ipp_attribute_t* a = ippFirstAttribute(response); a != nullptr;
+       a = ippNextAttribute(response)) {
+    const char* name = ippGetName(a);
+    if (name == nullptr) {
+      finish();
+      continue;
+    }
+    if (ippGetGroupTag(a) == IPP_TAG_JOB) ReadAttribute(a, name, &job);
+  }
+  finish();
+  return jobs;
+}
+
 }  // namespace
 
 CupsJobList GetJobs(CupsClient& client, const CupsServer& server,
@@ -68,26 +89,6 @@ CupsJobList GetJobs(CupsClient& client, const CupsServer& server,
   if (result.failure == CupsFailure::kNone) list.jobs = ParseJobs(result.response);
   ippDelete(result.response);
   return list;
-}
-
-std::vector<CupsJob> ParseJobs(ipp_t* response) {
-  std::vector<CupsJob> jobs;
-  CupsJob job;
-  auto finish = [&] {
-    if (job.id != 0) jobs.push_back(job);
-    job = CupsJob();
-  };
-  for (ipp_attribute_t* a = ippFirstAttribute(response); a != nullptr;
-       a = ippNextAttribute(response)) {
-    const char* name = ippGetName(a);
-    if (name == nullptr) {
-      finish();
-      continue;
-    }
-    if (ippGetGroupTag(a) == IPP_TAG_JOB) ReadAttribute(a, name, &job);
-  }
-  finish();
-  return jobs;
 }
 
 }  // namespace pelko

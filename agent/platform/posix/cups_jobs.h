@@ -27,7 +27,4 @@ CupsJobList GetJobs(CupsClient& client, const CupsServer& server,
                     const std::string& printerUri, const char* which, uint32_t firstId,
                     bool idsOnly);
 
-// The jobs of a Get-Jobs answer in its order; a job without an id is left out.
-std::vector<CupsJob> ParseJobs(ipp_t* response);
-
 }  // namespace pelko

@@ -4,6 +4,7 @@
 #include <sys/socket.h>
 
 #include <condition_variable>
+#include <cstdint>
 #include <thread>
 
 namespace pelko {
@@ -14,6 +15,22 @@ using SteadyClock = std::chrono::steady_clock;
 
 constexpr auto kResolvedFor = std::chrono::seconds(60);
 constexpr auto kUnresolvedFor = std::chrono::seconds(5);
+
+int64_t MsLeft(SteadyClock::time_point deadline) {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(deadline - SteadyClock::now())
+      .count();
+}
+
+// Connects within what is left of the time; without addresses libcups takes
+// the host as it is (a unix socket's path).
+http_t* ConnectBy(const CupsServer& server, http_addrlist_t* addresses,
+                  SteadyClock::time_point deadline, bool* timedOut) {
+  http_t* http = httpConnect2(server.host.c_str(), server.port, addresses, AF_UNSPEC,
+                              HTTP_ENCRYPTION_IF_REQUESTED, 1,
+                              static_cast<int>(MsLeft(deadline)), nullptr);
+  if (http == nullptr) *timedOut = SteadyClock::now() >= deadline;
+  return http;
+}
 
 }  // namespace
 
@@ -38,11 +55,8 @@ CupsResolver::~CupsResolver() {
 
 http_t* CupsResolver::Connect(const CupsServer& server, SteadyClock::time_point deadline,
                               bool* timedOut) {
-  const auto left = [&] {
-    return std::chrono::duration_cast<std::chrono::milliseconds>(deadline - SteadyClock::now())
-        .count();
-  };
-  if (Resolve(server, deadline) == nullptr || left() <= 0) {
+  if (server.IsSocket()) return ConnectBy(server, nullptr, deadline, timedOut);
+  if (Resolve(server, deadline) == nullptr || MsLeft(deadline) <= 0) {
     *timedOut = SteadyClock::now() >= deadline;
     return nullptr;
   }
@@ -51,11 +65,7 @@ http_t* CupsResolver::Connect(const CupsServer& server, SteadyClock::time_point 
   std::lock_guard<std::mutex> lock(mutex);
   auto cached = resolved.find(server.Key());
   if (cached == resolved.end() || cached->second.addresses == nullptr) return nullptr;
-  http_t* http =
-      httpConnect2(server.host.c_str(), server.port, cached->second.addresses, AF_UNSPEC,
-                   HTTP_ENCRYPTION_IF_REQUESTED, 1, static_cast<int>(left()), nullptr);
-  if (http == nullptr) *timedOut = SteadyClock::now() >= deadline;
-  return http;
+  return ConnectBy(server, cached->second.addresses, deadline, timedOut);
 }
 
 // The addresses of the server, owned by the cache; nullptr when the name

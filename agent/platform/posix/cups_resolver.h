@@ -22,9 +22,10 @@ class CupsResolver {
   CupsResolver(const CupsResolver&) = delete;
   CupsResolver& operator=(const CupsResolver&) = delete;
 
-  // A connection to the server (not a unix socket) at its addresses, looked
-  // up first if need be; nullptr when the name is unknown, or the lookup or
-  // connect did not finish by the deadline (*timedOut then says which).
+  // A connection to the server at its addresses, looked up first if need
+  // be (a unix socket needs none); nullptr when the name is unknown, or the
+  // lookup or connect did not finish by the deadline (*timedOut then says
+  // which).
   http_t* Connect(const CupsServer& server, std::chrono::steady_clock::time_point deadline,
                   bool* timedOut);
 

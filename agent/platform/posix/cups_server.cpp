@@ -90,6 +90,13 @@ std::string ThisComputerName() {
   return AsciiUppered(name);
 }
 
+namespace {
+
+// The server a machine part of a printer or counter name stands for: empty,
+// or this computer's name (either spelling, any case), is the default server
+// (cupsServer(): CUPS_SERVER, client.conf, else the local scheduler);
+// anything else is that host, with an optional ":port". False for a name
+// that cannot be a host.
 bool ServerForMachine(const std::string& machine, CupsServer* server) {
   const std::string host = HostName();
   if (machine.empty() || AsciiEqualFold(machine, ThisComputerName()) ||
@@ -103,6 +110,7 @@ bool ServerForMachine(const std::string& machine, CupsServer* server) {
   return machine.find('/') == std::string::npos && ParseServer(machine, server);
 }
 
+// Whether a text can be a CUPS queue name.
 bool IsQueueName(const std::string& queue) {
   if (queue.empty() || queue.size() > 127) return false;
   for (const char c : queue) {
@@ -114,6 +122,8 @@ bool IsQueueName(const std::string& queue) {
   }
   return true;
 }
+
+}  // namespace
 
 bool ParsePrinterName(const std::string& name, CupsServer* server, std::string* queue) {
   std::string machine;

@@ -17,16 +17,6 @@ struct CupsServer {
 // first dot, in upper case, at most 15 bytes.
 std::string ThisComputerName();
 
-// The server a machine part of a printer or counter name stands for: empty,
-// or this computer's name (either spelling, any case), is the default server
-// (cupsServer(): CUPS_SERVER, client.conf, else the local scheduler);
-// anything else is that host, with an optional ":port". False for a name
-// that cannot be a host.
-bool ServerForMachine(const std::string& machine, CupsServer* server);
-
-// Whether a text can be a CUPS queue name.
-bool IsQueueName(const std::string& queue);
-
 // "Office" or "\\host\Office".
 bool ParsePrinterName(const std::string& name, CupsServer* server, std::string* queue);
 

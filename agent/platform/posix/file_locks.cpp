@@ -72,14 +72,14 @@ std::string LockName(const struct stat& folder, const std::string& name) {
   return text;
 }
 
-bool StillNamed(int locks, int fd, const std::string& name) {
+}  // namespace
+
+bool StillNamed(int folderFd, int fd, const std::string& name) {
   struct stat opened, named;
   return fstat(fd, &opened) == 0 &&
-         fstatat(locks, name.c_str(), &named, AT_SYMLINK_NOFOLLOW) == 0 &&
+         fstatat(folderFd, name.c_str(), &named, AT_SYMLINK_NOFOLLOW) == 0 &&
          opened.st_dev == named.st_dev && opened.st_ino == named.st_ino;
 }
-
-}  // namespace
 
 std::string FolderOf(const std::string& path) {
   const std::size_t slash = path.rfind('/');

@@ -36,6 +36,10 @@ class FileLock {
   std::string name;  // in the lock folder
 };
 
+// Whether name in the open folder folderFd is still the file fd has open,
+// not one put in its place since (a link there is not followed).
+bool StillNamed(int folderFd, int fd, const std::string& name);
+
 // The folder part of path ("." or "/" where that is all of it) and its name.
 std::string FolderOf(const std::string& path);
 std::string NameOf(const std::string& path);

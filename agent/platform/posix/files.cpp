@@ -19,6 +19,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "agent/platform/posix/fd_io.h"
 #include "agent/platform/posix/file_locks.h"
 
 namespace pelko {
@@ -136,10 +137,6 @@ class PosixSearch : public FileSearch {
   bool pending = false;
 };
 
-bool SameFile(const struct stat& a, const struct stat& b) {
-  return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
-}
-
 class PosixFolder : public Folder {
  public:
   explicit PosixFolder(int fd) : fd(fd) {}
@@ -178,19 +175,6 @@ class PosixFolder : public Folder {
   int fd;
 };
 
-bool WriteAll(int fd, const char* data, std::size_t size) {
-  while (size > 0) {
-    const ssize_t wrote = write(fd, data, size);
-    if (wrote < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    data += wrote;
-    size -= static_cast<std::size_t>(wrote);
-  }
-  return true;
-}
-
 class PosixWriter : public ReplacingWriter {
  public:
   PosixWriter(int folder, std::string name, std::string temporary, int fd, FileLock lock)
@@ -210,7 +194,7 @@ class PosixWriter : public ReplacingWriter {
       buffer.append(text);
       return true;
     }
-    if (!Flush() || !WriteAll(fd, text.data(), text.size())) failed = true;
+    if (!Flush() || WriteAll(fd, text) != 0) failed = true;
     return !failed;
   }
 
@@ -230,7 +214,7 @@ class PosixWriter : public ReplacingWriter {
     }
     // Someone who may write the folder could have put a file of theirs in
     // the temporary's place; that is never made the log.
-    if (!StillOurs()) {
+    if (!StillNamed(folder, fd, temporary)) {
       Discard();
       return FileStatus::kFailed;
     }
@@ -248,21 +232,14 @@ class PosixWriter : public ReplacingWriter {
 
  private:
   bool Flush() {
-    if (!WriteAll(fd, buffer.data(), buffer.size())) return false;
+    if (WriteAll(fd, buffer) != 0) return false;
     buffer.clear();
     return true;
   }
 
-  bool StillOurs() {
-    struct stat opened, named;
-    return fstat(fd, &opened) == 0 &&
-           fstatat(folder, temporary.c_str(), &named, AT_SYMLINK_NOFOLLOW) == 0 &&
-           SameFile(opened, named);
-  }
-
   void Discard() {
     if (fd < 0) return;
-    if (StillOurs()) unlinkat(folder, temporary.c_str(), 0);
+    if (StillNamed(folder, fd, temporary)) unlinkat(folder, temporary.c_str(), 0);
     close(fd);
     fd = -1;
   }
@@ -306,19 +283,10 @@ FileStatus ReadRegular(int fd, std::string* text) {
   if (!S_ISREG(info.st_mode)) return FileStatus::kNotRegular;
   if (static_cast<uint64_t>(info.st_size) > kMaxTextFileBytes) return FileStatus::kTooLarge;
   text->reserve(static_cast<std::size_t>(info.st_size));
-  char chunk[1 << 16];
-  for (;;) {
-    const ssize_t got = read(fd, chunk, sizeof chunk);
-    if (got == 0) return FileStatus::kOk;
-    if (got < 0) {
-      if (errno == EINTR) continue;
-      return FileStatus::kFailed;
-    }
-    // It grew while being read.
-    if (text->size() + static_cast<std::size_t>(got) > kMaxTextFileBytes) {
-      return FileStatus::kTooLarge;
-    }
-    text->append(chunk, static_cast<std::size_t>(got));
+  switch (ReadUpTo(fd, kMaxTextFileBytes, text)) {
+    case 0: return FileStatus::kOk;
+    case EFBIG: return FileStatus::kTooLarge;  // it grew while being read
+    default: return FileStatus::kFailed;
   }
 }
 

@@ -20,12 +20,6 @@ struct Head {
   bool closeAfter = false;
 };
 
-std::string Trim(const std::string& text) {
-  const std::size_t first = text.find_first_not_of(" \t");
-  if (first == std::string::npos) return std::string();
-  return text.substr(first, text.find_last_not_of(" \t") - first + 1);
-}
-
 // "METHOD path version"; false without the two spaces.
 bool ParseRequestLine(const std::string& line, Head* head) {
   const std::size_t space1 = line.find(' ');
@@ -40,8 +34,8 @@ bool ParseRequestLine(const std::string& line, Head* head) {
 void ParseField(const std::string& field, Head* head) {
   const std::size_t colon = field.find(':');
   if (colon == std::string::npos) return;
-  const std::string name = AsciiLowered(Trim(field.substr(0, colon)));
-  const std::string value = AsciiLowered(Trim(field.substr(colon + 1)));
+  const std::string name = AsciiLowered(TrimBlanks(field.substr(0, colon)));
+  const std::string value = AsciiLowered(TrimBlanks(field.substr(colon + 1)));
   if (name == "content-length") {
     head->length = static_cast<std::size_t>(std::strtoull(value.c_str(), nullptr, 10));
   } else if (name == "transfer-encoding") {

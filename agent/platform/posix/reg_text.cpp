@@ -11,20 +11,17 @@ namespace pelko::reg_text {
 
 bool SameName(const std::string& a, const std::string& b) { return AsciiEqualFold(a, b); }
 
-static int HexValue(char c) { return HexDigitValue(c); }
-
 void AppendPercent(std::string* out, unsigned char c) {
   *out += '%';
-  *out += kHexUpper[c >> 4];
-  *out += kHexUpper[c & 15];
+  AppendHexByte(out, c, kHexUpper);
 }
 
 std::string PercentDecode(const std::string& text) {
   std::string out;
   for (size_t i = 0; i < text.size(); ++i) {
-    if (text[i] == '%' && i + 2 < text.size() && HexValue(text[i + 1]) >= 0 &&
-        HexValue(text[i + 2]) >= 0) {
-      out += static_cast<char>(HexValue(text[i + 1]) << 4 | HexValue(text[i + 2]));
+    if (text[i] == '%' && i + 2 < text.size() && HexDigitValue(text[i + 1]) >= 0 &&
+        HexDigitValue(text[i + 2]) >= 0) {
+      out += static_cast<char>(HexDigitValue(text[i + 1]) << 4 | HexDigitValue(text[i + 2]));
       i += 2;
     } else {
       out += text[i];
@@ -48,8 +45,7 @@ static void AppendQuoted(std::string* out, const std::string& text) {
       default:
         if (c < 0x20 || c == 0x7f) {
           *out += "\\x";
-          *out += kHexLower[c >> 4];
-          *out += kHexLower[c & 15];
+          AppendHexByte(out, c, kHexLower);
         } else {
           *out += ch;
         }
@@ -82,8 +78,9 @@ static bool ParseQuoted(const std::string& line, size_t* pos, std::string* text)
       case 't': *text += '\t'; break;
       case '0': *text += '\0'; break;
       case 'x':
-        if (i + 2 < line.size() && HexValue(line[i + 1]) >= 0 && HexValue(line[i + 2]) >= 0) {
-          *text += static_cast<char>(HexValue(line[i + 1]) << 4 | HexValue(line[i + 2]));
+        if (i + 2 < line.size() && HexDigitValue(line[i + 1]) >= 0 &&
+            HexDigitValue(line[i + 2]) >= 0) {
+          *text += static_cast<char>(HexDigitValue(line[i + 1]) << 4 | HexDigitValue(line[i + 2]));
           i += 2;
           break;
         }
@@ -107,18 +104,10 @@ static bool ParseHexNumber(const std::string& text, size_t maxDigits, uint64_t* 
   if (text.empty() || text.size() > maxDigits) return false;
   *number = 0;
   for (const char c : text) {
-    if (HexValue(c) < 0) return false;
-    *number = *number << 4 | static_cast<uint64_t>(HexValue(c));
+    if (HexDigitValue(c) < 0) return false;
+    *number = *number << 4 | static_cast<uint64_t>(HexDigitValue(c));
   }
   return true;
-}
-
-static std::string LittleEndian(uint64_t number, size_t bytes) {
-  return EncodeLittleEndian(number, bytes);
-}
-
-static uint64_t FromLittleEndian(const std::string& data) {
-  return DecodeLittleEndian(reinterpret_cast<const uint8_t*>(data.data()), data.size());
 }
 
 // "01,02,ff"; an empty list is no data.
@@ -131,8 +120,8 @@ static bool ParseHexBytes(const std::string& text, std::string* data) {
     SkipBlanks(text, &pos);
     size_t digits = 0;
     int byte = 0;
-    while (pos < text.size() && HexValue(text[pos]) >= 0 && digits < 2) {
-      byte = byte << 4 | HexValue(text[pos++]);
+    while (pos < text.size() && HexDigitValue(text[pos]) >= 0 && digits < 2) {
+      byte = byte << 4 | HexDigitValue(text[pos++]);
       ++digits;
     }
     if (digits == 0) return false;
@@ -151,13 +140,13 @@ static bool ParseData(const std::string& text, RegistryEntry* entry) {
   if (StartsWithNoCase(text, 0, "dword:")) {
     if (!ParseHexNumber(text.substr(6), 8, &number)) return false;
     entry->type = kRegDword;
-    entry->data = LittleEndian(number, 4);
+    entry->data = EncodeLittleEndian(number, 4);
     return true;
   }
   if (StartsWithNoCase(text, 0, "qword:")) {
     if (!ParseHexNumber(text.substr(6), 16, &number)) return false;
     entry->type = kRegQword;
-    entry->data = LittleEndian(number, 8);
+    entry->data = EncodeLittleEndian(number, 8);
     return true;
   }
   if (StartsWithNoCase(text, 0, "hex:")) {
@@ -297,10 +286,8 @@ static bool IsCanonicalMultiSz(const std::string& data) {
 
 static void AppendHexBytes(std::string* out, const std::string& data) {
   for (size_t i = 0; i < data.size(); ++i) {
-    const unsigned char c = static_cast<unsigned char>(data[i]);
     if (i > 0) *out += ',';
-    *out += kHexLower[c >> 4];
-    *out += kHexLower[c & 15];
+    AppendHexByte(out, static_cast<unsigned char>(data[i]), kHexLower);
   }
 }
 
@@ -315,11 +302,11 @@ static void AppendData(std::string* out, const RegistryEntry& entry) {
     AppendQuoted(out, data.substr(0, data.size() - 1));
   } else if (entry.type == kRegDword && data.size() == 4) {
     std::snprintf(number, sizeof number, "dword:%08llx",
-                  static_cast<unsigned long long>(FromLittleEndian(data)));
+                  static_cast<unsigned long long>(DecodeLittleEndian(data)));
     *out += number;
   } else if (entry.type == kRegQword && data.size() == 8) {
     std::snprintf(number, sizeof number, "qword:%016llx",
-                  static_cast<unsigned long long>(FromLittleEndian(data)));
+                  static_cast<unsigned long long>(DecodeLittleEndian(data)));
     *out += number;
   } else if (entry.type == kRegMultiSz && data == std::string(2, '\0')) {
     *out += "multi:";

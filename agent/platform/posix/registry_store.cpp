@@ -66,6 +66,11 @@ bool Allows(uint32_t access, uint32_t right) {
   return (access & right) == right;
 }
 
+// The two roots the store keeps; any other is no handle.
+bool IsRoot(RootKey root) {
+  return root == RootKey::kLocalMachine || root == RootKey::kCurrentUser;
+}
+
 int32_t WriteNewKeyFile(const std::string& dir, const std::string& keyPath) {
   KeyFile file;
   file.hasHeader = true;
@@ -101,6 +106,13 @@ FileRegistryStore::Handle* FileRegistryStore::Checked(RegKey key) {
 
 std::string FileRegistryStore::RootDir(RootKey root) const {
   return folderPath + "/" + RootName(root);
+}
+
+std::string FileRegistryStore::KeyDir(RootKey root,
+                                      const std::vector<std::string>& parts) const {
+  std::string dir = RootDir(root);
+  for (const std::string& part : parts) dir += "/" + DirName(part);
+  return dir;
 }
 
 std::string FileRegistryStore::DisplayPath(RootKey root,
@@ -147,15 +159,12 @@ int32_t FileRegistryStore::MakeHandle(RootKey root, const std::string& subKey, u
                                       bool create, RegKey* key) {
   if (!key) return kErrorInvalidParameter;
   *key = nullptr;
-  if (root != RootKey::kLocalMachine && root != RootKey::kCurrentUser) {
-    return kErrorInvalidHandle;
-  }
+  if (!IsRoot(root)) return kErrorInvalidHandle;
   auto handle = std::make_unique<Handle>();
   handle->root = root;
   handle->access = access;
   if (!SplitKeyPath(subKey, &handle->parts)) return kErrorInvalidParameter;
-  handle->dir = RootDir(root);
-  for (const std::string& part : handle->parts) handle->dir += "/" + DirName(part);
+  handle->dir = KeyDir(root, handle->parts);
 
   if (handle->parts.empty() || IsDirectory(handle->dir)) {
     // The roots always exist, as on Win32, even before anything is stored.
@@ -340,13 +349,10 @@ int32_t FileRegistryStore::DeleteValue(RegKey key, const std::string& name) {
 }
 
 int32_t FileRegistryStore::DeleteKey(RootKey root, const std::string& subKey) {
-  if (root != RootKey::kLocalMachine && root != RootKey::kCurrentUser) {
-    return kErrorInvalidHandle;
-  }
+  if (!IsRoot(root)) return kErrorInvalidHandle;
   std::vector<std::string> parts;
   if (!SplitKeyPath(subKey, &parts) || parts.empty()) return kErrorInvalidParameter;
-  std::string dir = RootDir(root);
-  for (const std::string& part : parts) dir += "/" + DirName(part);
+  const std::string dir = KeyDir(root, parts);
   // Moved aside in one rename, so no reader sees half a tree; the files are
   // removed after the lock is released.
   char aside[64];
@@ -377,13 +383,12 @@ Registry& PlatformRegistry() {
         return std::string(folder && *folder ? folder : "/var/lib/pelko/registry");
       }(),
       [](const std::string& why) {
-        // Its own report rather than the Env's: every program that reads
-        // the store says this, and the Env would start them a spooler.
-        static TroubleReport troubles(&PlatformLogger());
-        troubles.Say(Severity::kError, "store " + why,
-                     "Registry store refused: " + why +
-                         "; settings that others can change are not used",
-                     PlatformClock().MonotonicMs());
+        // Not through the Env: every program that reads the store says
+        // this, and the Env would start them a spooler.
+        PlatformTroubles().Say(Severity::kError, "store " + why,
+                               "Registry store refused: " + why +
+                                   "; settings that others can change are not used",
+                               PlatformClock().MonotonicMs());
       });
   return store;
 }

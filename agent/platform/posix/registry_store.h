@@ -95,6 +95,7 @@ class FileRegistryStore : public Registry {
                      RegKey* key);
   int32_t MakeKeyDirs(RootKey root, const std::vector<std::string>& parts);
   std::string RootDir(RootKey root) const;
+  std::string KeyDir(RootKey root, const std::vector<std::string>& parts) const;
   std::string DisplayPath(RootKey root, const std::vector<std::string>& parts) const;
   int32_t ReadValues(const Handle& handle, std::vector<RegistryEntry>* values) const;
   // Read-modify-write of one key's values under the store's lock; change

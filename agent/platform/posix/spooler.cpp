@@ -58,7 +58,6 @@ constexpr auto kMissingFor = milliseconds(1000);
 
 struct Watch {
   CupsServer server;
-  std::string queue;
   std::string printerUri;
 
   // Held by one fetch or upkeep at a time; guards all but the atomics, also
@@ -202,7 +201,6 @@ class CupsSpooler : public Spooler {
     if (!slot) {
       slot = std::make_shared<Watch>();
       slot->server = server;
-      slot->queue = queue;
       slot->printerUri = PrinterUri(server, queue);
     }
     if (byName.size() < kMaxNames) byName[name] = slot;

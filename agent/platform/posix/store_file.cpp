@@ -9,6 +9,8 @@
 #include <cerrno>
 #include <cstdio>
 
+#include "agent/platform/files.h"
+#include "agent/platform/posix/fd_io.h"
 #include "agent/platform/posix/safe_path.h"
 
 namespace pelko::store_file {
@@ -17,38 +19,10 @@ namespace {
 
 // Only the lock holder writes it, so one name per key is enough.
 constexpr char kTempFile[] = "Values.reg.new";
-constexpr off_t kMaxFileSize = 64 << 20;
 // Whatever the umask of whoever makes them: only the owner may write the
 // store, and only the owner may read the values (the mail password is one).
 constexpr mode_t kDirMode = 0755;
 constexpr mode_t kFileMode = 0600;
-
-// Reads fd to its end: 0, or the errno of the failure (EINVAL when the file
-// grew past kMaxFileSize).
-int ReadAll(int fd, size_t sizeHint, std::string* text) {
-  text->clear();
-  text->reserve(sizeHint);
-  char buffer[8192];
-  for (;;) {
-    const ssize_t got = read(fd, buffer, sizeof buffer);
-    if (got < 0 && errno == EINTR) continue;
-    if (got < 0) return errno;
-    if (got == 0) return 0;
-    text->append(buffer, static_cast<size_t>(got));
-    if (text->size() > static_cast<size_t>(kMaxFileSize)) return EINVAL;
-  }
-}
-
-bool WriteAll(int fd, const std::string& text) {
-  size_t done = 0;
-  while (done < text.size()) {
-    const ssize_t put = write(fd, text.data() + done, text.size() - done);
-    if (put < 0 && errno == EINTR) continue;
-    if (put <= 0) return false;
-    done += static_cast<size_t>(put);
-  }
-  return true;
-}
 
 }  // namespace
 
@@ -107,7 +81,8 @@ int ReadWholeFile(const std::string& path, std::string* text, mode_t* mode,
   const int fd = open(resolved.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
   if (fd < 0) return errno;
   struct stat st;
-  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size > kMaxFileSize) {
+  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) ||
+      static_cast<uint64_t>(st.st_size) > kMaxTextFileBytes) {
     close(fd);
     return EINVAL;
   }
@@ -118,9 +93,11 @@ int ReadWholeFile(const std::string& path, std::string* text, mode_t* mode,
     return kUntrusted;
   }
   if (mode) *mode = st.st_mode;
-  const int error = ReadAll(fd, static_cast<size_t>(st.st_size), text);
+  text->clear();
+  text->reserve(static_cast<size_t>(st.st_size));
+  const int error = ReadUpTo(fd, kMaxTextFileBytes, text);
   close(fd);
-  return error;
+  return error == EFBIG ? EINVAL : error;  // grew past the cap while read
 }
 
 // The new content is on disk before the rename makes it visible, so a
@@ -134,9 +111,9 @@ int32_t ReplaceFile(const std::string& dir, const std::string& text, const mode_
   // Never more than the owner's: a file an older version left readable to
   // all is made private at its next rewrite.
   fchmod(fd, keepMode ? *keepMode & 0700 : kFileMode);
-  const bool written = WriteAll(fd, text) && fdatasync(fd) == 0;
-  const int error = written ? 0 : errno;
-  if (close(fd) != 0 || !written) {
+  int error = WriteAll(fd, text);
+  if (error == 0 && fdatasync(fd) != 0) error = errno;
+  if (close(fd) != 0 || error != 0) {
     unlink(temp.c_str());
     return error ? StatusFromErrno(error) : kErrorRegistryIoFailed;
   }
