@@ -21,3 +21,12 @@ wait_for() {
   done
   return 1
 }
+
+# `stop_process PID [SECONDS]`: asks the process to end (SIGTERM), kills it
+# when it has not within SECONDS (5), and reaps it when it is our child.
+stop_process() {
+  kill -TERM "$1" 2>/dev/null
+  wait_for "${2:-5}" gone "$1" || kill -KILL "$1" 2>/dev/null
+  wait "$1" 2>/dev/null
+}
+gone() { ! kill -0 "$1" 2>/dev/null; }

@@ -18,10 +18,7 @@ work=$(mktemp -d)
 agent=
 stop_agent() {
   [[ -n $agent ]] || return 0
-  kill -TERM "$agent" 2>/dev/null
-  for ((i = 0; i < 100; i++)); do kill -0 "$agent" 2>/dev/null || break; sleep 0.1; done
-  kill -9 "$agent" 2>/dev/null
-  wait "$agent" 2>/dev/null
+  stop_process "$agent" 10
   agent=
 }
 trap 'stop_agent; userdel "$user" 2>/dev/null; rm -rf "$work"' EXIT

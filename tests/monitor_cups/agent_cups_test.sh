@@ -15,11 +15,7 @@ work=$(mktemp -d)
 chmod 755 "$work"
 agent=
 cleanup() {
-  if [[ -n $agent ]]; then
-    kill -TERM "$agent" 2>/dev/null
-    for _ in $(seq 1 50); do kill -0 "$agent" 2>/dev/null || break; sleep 0.1; done
-    kill -KILL "$agent" 2>/dev/null
-  fi
+  [[ -n $agent ]] && stop_process "$agent"
   cups_env_stop
   rm -rf "$work"
 }

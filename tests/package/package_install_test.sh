@@ -62,10 +62,7 @@ state_ours=
 
 stop_agent() {
   [[ -n $agent ]] || return 0
-  kill -TERM "$agent" 2>/dev/null
-  for _ in $(seq 1 150); do kill -0 "$agent" 2>/dev/null || break; sleep 0.1; done
-  kill -KILL "$agent" 2>/dev/null
-  wait "$agent" 2>/dev/null
+  stop_process "$agent" 15
   agent=
 }
 
@@ -240,7 +237,7 @@ fi
 check "the log is not writable by others" "" "$(find "$state/Logs" -type f -perm /022 -printf '%p ')"
 
 kill -TERM "$agent"
-wait_for 20 bash -c "! kill -0 $agent 2>/dev/null"
+wait_for 20 gone "$agent"
 wait "$agent"
 check "SIGTERM ends the agent with 0" 0 "$?"
 agent=
@@ -254,7 +251,7 @@ agent=$!
 wait_for 10 runs_agent
 timeout 30 /usr/sbin/stopmon
 check "stopmon succeeds" 0 "$?"
-wait_for 20 bash -c "! kill -0 $agent 2>/dev/null"
+wait_for 20 gone "$agent"
 wait "$agent"
 check "and the agent it ends exits with 0" 0 "$?"
 agent=
