@@ -214,14 +214,7 @@ if [[ $mounts == yes ]]; then
 fi
 
 document=$work/two-pages.ps
-{
-  printf '%%!PS-Adobe-3.0\n%%%%Pages: 2\n%%%%EndComments\n'
-  for page in 1 2; do
-    printf '%%%%Page: %d %d\n/Helvetica findfont 24 scalefont setfont ' "$page" "$page"
-    printf '72 720 moveto (Page %d) show showpage\n' "$page"
-  done
-  printf '%%%%EOF\n'
-} >"$document"
+cups_env_document "$document" 2
 log=$state/Logs/${queue}_$(date +%Y%m%d).xml
 id=$(lp -d "$queue" -t "after install" "$document" | sed -n 's/^request id is [^ ]*-\([0-9]*\) .*/\1/p')
 accounted() { grep -qs "<id>$id</id><user>root</user> <printer>[^<]*</printer><doc>after install</doc> <pages>2</pages> <cost>10</cost>" "$log"; }
