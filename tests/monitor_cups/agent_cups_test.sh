@@ -43,13 +43,13 @@ entry() {  # entry QUEUE ID
 }
 pages_of() { entry "$1" "$2" | cut -d'|' -f4; }
 cost_of() { entry "$1" "$2" | cut -d'|' -f5; }
-in_queue() { lpstat -o "$1" 2>/dev/null | grep -q "^$1-$2 "; }
+left_queue() { ! lpstat -o "$1" 2>/dev/null | grep -q "^$1-$2 "; }
 has_pages() { [[ $(pages_of "$1" "$2") == "$3" ]]; }
 # Waits until the job has been counted and has left the queue, and a little
 # more, so that every pass that saw it is over.
 settled() {  # settled QUEUE ID PAGES
   wait_for 40 has_pages "$1" "$2" "$3"
-  wait_for 40 bash -c "! lpstat -o $1 2>/dev/null | grep -q '^$1-$2 '"
+  wait_for 40 left_queue "$1" "$2"
   sleep 2.5
 }
 
@@ -107,7 +107,7 @@ check "unconfigured name: pages counted, cost 0" "2|0" "$(pages_of Spare "$id")|
 # CUPS counts no pages on a raw queue.
 id=$(print Raw 3 raw)
 wait_for 30 bash -c "grep -qs '<id>$id</id>' '$(log_of Raw)'"
-wait_for 30 bash -c "! lpstat -o Raw 2>/dev/null | grep -q '^Raw-$id '"
+wait_for 30 left_queue Raw "$id"
 sleep 2.5
 check "raw queue: 0 pages" "0|0" "$(pages_of Raw "$id")|$(cost_of Raw "$id")"
 
