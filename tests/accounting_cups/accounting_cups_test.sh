@@ -65,7 +65,8 @@ all_empty() {
 }
 printing() { lpq -P "$1" 2>/dev/null | grep -q "^active .* $2 "; }
 
-log_of() { echo "$work/pelko/Logs/$1_$(date +%Y%m%d).xml"; }
+logs=$work/pelko/Logs
+source "$here/../lib/daily_log.sh"
 
 # "id pages cost" of every entry in a daily log.
 entries() {

@@ -33,14 +33,8 @@ print() {  # print QUEUE PAGES TITLE -> the job id
   lp -d "$1" -t "$3" "$(document "$2")" | sed -n 's/^request id is [^ ]*-\([0-9]*\) .*/\1/p'
 }
 
-log_of() { echo "$work/pelko/Logs/$1_$(date +%Y%m%d).xml"; }
-
-# The entry of a job: "user|printer|doc|pages|cost", or nothing.
-entry() {  # entry QUEUE ID
-  grep -o "<id>$2</id><user>[^<]*</user> <printer>[^<]*</printer><doc>[^<]*</doc> <pages>[0-9-]*</pages> <cost>[0-9-]*</cost>" \
-    "$(log_of "$1")" 2>/dev/null |
-    sed 's|<id>[0-9]*</id><user>\([^<]*\)</user> <printer>\([^<]*\)</printer><doc>\([^<]*\)</doc> <pages>\([0-9-]*\)</pages> <cost>\([0-9-]*\)</cost>|\1\|\2\|\3\|\4\|\5|'
-}
+logs=$work/pelko/Logs
+source "$here/../lib/daily_log.sh"
 pages_of() { entry "$1" "$2" | cut -d'|' -f4; }
 cost_of() { entry "$1" "$2" | cut -d'|' -f5; }
 left_queue() { ! lpstat -o "$1" 2>/dev/null | grep -q "^$1-$2 "; }
