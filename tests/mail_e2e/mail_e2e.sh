@@ -23,7 +23,7 @@ if [[ $mode == wine ]]; then
   work=$WINE_TEST_DIR
   run() { timeout 90 "$WINE" "$@"; }
   sep='\'
-  winpath() { echo "Z:${1//\//\\}"; }
+  winpath() { wine_path "$1"; }
 else
   work=$(mktemp -d)
   trap 'kill -9 $(jobs -p) 2>/dev/null; rm -rf "$work"' EXIT
