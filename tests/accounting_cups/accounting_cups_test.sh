@@ -32,12 +32,7 @@ agent=
 poller=
 cleanup() {
   [[ -n $poller ]] && kill "$poller" 2>/dev/null && wait "$poller" 2>/dev/null
-  if [[ -n $agent ]]; then
-    kill -TERM "$agent" 2>/dev/null
-    for _ in $(seq 1 50); do kill -0 "$agent" 2>/dev/null || break; sleep 0.1; done
-    kill -KILL "$agent" 2>/dev/null
-    wait "$agent" 2>/dev/null
-  fi
+  [[ -n $agent ]] && stop_process "$agent"
   cups_env_stop
   local user
   for user in "${users[@]}"; do userdel "$user" 2>/dev/null; done
@@ -70,7 +65,8 @@ all_empty() {
 }
 printing() { lpq -P "$1" 2>/dev/null | grep -q "^active .* $2 "; }
 
-log_of() { echo "$work/pelko/Logs/$1_$(date +%Y%m%d).xml"; }
+logs=$work/pelko/Logs
+source "$here/../lib/daily_log.sh"
 
 # "id pages cost" of every entry in a daily log.
 entries() {

@@ -21,6 +21,7 @@
 # the calling user to run it.
 
 CUPS_ENV_HERE=$(dirname "$(readlink -f "${BASH_SOURCE[0]}")")
+source "$CUPS_ENV_HERE/../lib/check.sh"
 
 _cups_env_free_port() {
   local port
@@ -138,16 +139,7 @@ cups_env_start() {
 
 _cups_env_halt() {
   [[ -n ${CUPS_ENV_PID:-} ]] || return 0
-  kill -TERM "$CUPS_ENV_PID" 2>/dev/null
-  local i
-  for i in $(seq 1 50); do
-    kill -0 "$CUPS_ENV_PID" 2>/dev/null || break
-    sleep 0.1
-  done
-  if kill -0 "$CUPS_ENV_PID" 2>/dev/null; then
-    kill -KILL "$CUPS_ENV_PID" 2>/dev/null
-  fi
-  wait "$CUPS_ENV_PID" 2>/dev/null
+  stop_process "$CUPS_ENV_PID"
   # Filters and backends of jobs cut short end with their scheduler.
   sleep 0.2
   unset CUPS_ENV_PID

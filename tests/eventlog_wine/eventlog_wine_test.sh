@@ -36,7 +36,7 @@ check "its failure is one error record" "error${tab}the probe thread failed: no 
 data=$WINE_TEST_DIR/data
 mkdir -p "$data/Logs"
 truncate -s 8T "$data/Logs/Office_$(date +%Y%m%d).xml"
-wine_reg add 'HKLM\Software\Pelko' /v Path /t REG_SZ /d "Z:${data//\//\\}" /f >/dev/null
+wine_reg add 'HKLM\Software\Pelko' /v Path /t REG_SZ /d "$(wine_path "$data")" /f >/dev/null
 wine_reg add 'HKLM\Software\Pelko' /v AppIsRunning /t REG_DWORD /d 1 /f >/dev/null
 wine_reg add 'HKLM\Software\Pelko' /v EmailAlert /t REG_DWORD /d 1 /f >/dev/null
 : >"$events"

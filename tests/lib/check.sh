@@ -21,3 +21,31 @@ wait_for() {
   done
   return 1
 }
+
+# `stop_process PID [SECONDS]`: asks the process to end (SIGTERM), kills it
+# when it has not within SECONDS (5), and reaps it when it is our child.
+stop_process() {
+  kill -TERM "$1" 2>/dev/null
+  wait_for "${2:-5}" gone "$1" || kill -KILL "$1" 2>/dev/null
+  wait "$1" 2>/dev/null
+}
+gone() { ! kill -0 "$1" 2>/dev/null; }
+
+# `running PID`: true while the process runs (a zombie has ended).
+running() {
+  local state
+  state=$(awk '{print $3}' "/proc/$1/stat" 2>/dev/null) && [[ $state != Z ]]
+}
+_not_running() { ! running "$1"; }
+
+# `wait_end PID [SECONDS]`: prints the status the process ended with, or
+# "running" (and kills it) when it has not ended within SECONDS (10).
+wait_end() {
+  if wait_for "${2:-10}" _not_running "$1"; then
+    wait "$1" 2>/dev/null
+    echo $?
+  else
+    kill -9 "$1" 2>/dev/null
+    echo running
+  fi
+}

@@ -18,10 +18,7 @@ work=$(mktemp -d)
 agent=
 stop_agent() {
   [[ -n $agent ]] || return 0
-  kill -TERM "$agent" 2>/dev/null
-  for ((i = 0; i < 100; i++)); do kill -0 "$agent" 2>/dev/null || break; sleep 0.1; done
-  kill -9 "$agent" 2>/dev/null
-  wait "$agent" 2>/dev/null
+  stop_process "$agent" 10
   agent=
 }
 trap 'stop_agent; userdel "$user" 2>/dev/null; rm -rf "$work"' EXIT
@@ -37,13 +34,7 @@ start_agent() {
   timeout 60 "$agent_bin" >>agent.out 2>&1 &
   agent=$!
 }
-wait_for() {  # wait_for FILE...: until one is there, at most 30 s
-  for ((i = 0; i < 300; i++)); do
-    for f; do [[ -s $f ]] && return 0; done
-    sleep 0.1
-  done
-  return 1
-}
+any_file() { for f; do [[ -s $f ]] && return 0; done; return 1; }
 
 # The site: root's mail program in a root-owned Path, one daily log.
 mkdir -m 755 pelko pelko/Logs
@@ -76,7 +67,7 @@ check "the store still names the site's Path" "$work/pelko" \
   "$(reg query 'HKLM\Software\Pelko' /v Path | awk '/Path/ {print $3}')"
 
 start_agent
-wait_for pelko/mailed/tosend.txt evil/ran
+wait_for 30 any_file pelko/mailed/tosend.txt evil/ran
 check "the site's mail program ran" "$work/pelko/Logs/GlobalLog_$(date +%Y%m%d).xml" \
   "$(head -n1 pelko/mailed/tosend.txt 2>/dev/null)"
 check "hers did not" no "$([[ -e evil/ran ]] && echo "yes, as uid $(cat evil/ran)" || echo no)"
@@ -95,12 +86,9 @@ reg delete 'HKLM\Software\Pelko' /v ToSendFile /f >/dev/null
 start_agent
 # The agent names the file to mail just before it starts the program.
 named=no
-for ((i = 0; i < 300; i++)); do
-  reg query 'HKLM\Software\Pelko' /v ToSendFile >/dev/null 2>&1 && { named=yes; break; }
-  sleep 0.1
-done
+wait_for 30 reg query 'HKLM\Software\Pelko' /v ToSendFile >/dev/null 2>&1 && named=yes
 check "the agent reached the mail program's start" yes "$named"
-for ((i = 0; i < 30; i++)); do [[ -e evil/ran ]] && break; sleep 0.1; done
+wait_for 3 test -e evil/ran
 check "her program did not run" no "$([[ -e evil/ran ]] && echo "yes, as uid $(cat evil/ran)" || echo no)"
 stop_agent
 check "agent printed nothing" "" "$(cat agent.out)"

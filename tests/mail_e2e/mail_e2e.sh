@@ -15,19 +15,6 @@ mode=$1 agent_bin=$(readlink -f "$2") stopmon=$(readlink -f "$3") sendrik=$(read
 extra=$(readlink -f "$5")
 here=$(dirname "$(readlink -f "${BASH_SOURCE[0]}")")
 source "$here/../lib/check.sh"
-running() {
-  local state
-  state=$(awk '{print $3}' "/proc/$1/stat" 2>/dev/null) && [[ $state != Z ]]
-}
-wait_end() {  # wait_end PID -> prints its exit status, or "running"
-  local tries
-  for ((tries = 0; tries < 200; tries++)); do
-    running "$1" || { wait "$1"; echo $?; return; }
-    sleep 0.1
-  done
-  kill -9 "$1" 2>/dev/null
-  echo running
-}
 
 if [[ $mode == wine ]]; then
   source "$here/../wine/wine-env.sh"
@@ -36,7 +23,7 @@ if [[ $mode == wine ]]; then
   work=$WINE_TEST_DIR
   run() { timeout 90 "$WINE" "$@"; }
   sep='\'
-  winpath() { echo "Z:${1//\//\\}"; }
+  winpath() { wine_path "$1"; }
 else
   work=$(mktemp -d)
   trap 'kill -9 $(jobs -p) 2>/dev/null; rm -rf "$work"' EXIT
@@ -116,13 +103,13 @@ fi
 run "$stop_exe" >stop.out 2>&1
 check "stop tool exits 0" 0 $?
 check "stop tool prints nothing" "" "$(cat stop.out)"
-front_status=$(wait_end "$front")
+front_status=$(wait_end "$front" 20)
 if [[ $mode == wine ]]; then
   check "front end closed by WM_CLOSE" 0 "$front_status"
 else
   check "front end asked to close (SIGTERM)" 143 "$front_status"
 fi
-check "agent ended with exit code 0" 0 "$(wait_end "$agent")"
+check "agent ended with exit code 0" 0 "$(wait_end "$agent" 20)"
 check "agent printed nothing" "" "$(cat agent.out)"
 run "$stop_exe" >stop.out 2>&1
 check "with neither present the stop tool exits 0" 0 $?

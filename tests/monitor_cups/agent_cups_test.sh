@@ -15,11 +15,7 @@ work=$(mktemp -d)
 chmod 755 "$work"
 agent=
 cleanup() {
-  if [[ -n $agent ]]; then
-    kill -TERM "$agent" 2>/dev/null
-    for _ in $(seq 1 50); do kill -0 "$agent" 2>/dev/null || break; sleep 0.1; done
-    kill -KILL "$agent" 2>/dev/null
-  fi
+  [[ -n $agent ]] && stop_process "$agent"
   cups_env_stop
   rm -rf "$work"
 }
@@ -37,23 +33,17 @@ print() {  # print QUEUE PAGES TITLE -> the job id
   lp -d "$1" -t "$3" "$(document "$2")" | sed -n 's/^request id is [^ ]*-\([0-9]*\) .*/\1/p'
 }
 
-log_of() { echo "$work/pelko/Logs/$1_$(date +%Y%m%d).xml"; }
-
-# The entry of a job: "user|printer|doc|pages|cost", or nothing.
-entry() {  # entry QUEUE ID
-  grep -o "<id>$2</id><user>[^<]*</user> <printer>[^<]*</printer><doc>[^<]*</doc> <pages>[0-9-]*</pages> <cost>[0-9-]*</cost>" \
-    "$(log_of "$1")" 2>/dev/null |
-    sed 's|<id>[0-9]*</id><user>\([^<]*\)</user> <printer>\([^<]*\)</printer><doc>\([^<]*\)</doc> <pages>\([0-9-]*\)</pages> <cost>\([0-9-]*\)</cost>|\1\|\2\|\3\|\4\|\5|'
-}
+logs=$work/pelko/Logs
+source "$here/../lib/daily_log.sh"
 pages_of() { entry "$1" "$2" | cut -d'|' -f4; }
 cost_of() { entry "$1" "$2" | cut -d'|' -f5; }
-in_queue() { lpstat -o "$1" 2>/dev/null | grep -q "^$1-$2 "; }
+left_queue() { ! lpstat -o "$1" 2>/dev/null | grep -q "^$1-$2 "; }
 has_pages() { [[ $(pages_of "$1" "$2") == "$3" ]]; }
 # Waits until the job has been counted and has left the queue, and a little
 # more, so that every pass that saw it is over.
 settled() {  # settled QUEUE ID PAGES
   wait_for 40 has_pages "$1" "$2" "$3"
-  wait_for 40 bash -c "! lpstat -o $1 2>/dev/null | grep -q '^$1-$2 '"
+  wait_for 40 left_queue "$1" "$2"
   sleep 2.5
 }
 
@@ -111,7 +101,7 @@ check "unconfigured name: pages counted, cost 0" "2|0" "$(pages_of Spare "$id")|
 # CUPS counts no pages on a raw queue.
 id=$(print Raw 3 raw)
 wait_for 30 bash -c "grep -qs '<id>$id</id>' '$(log_of Raw)'"
-wait_for 30 bash -c "! lpstat -o Raw 2>/dev/null | grep -q '^Raw-$id '"
+wait_for 30 left_queue Raw "$id"
 sleep 2.5
 check "raw queue: 0 pages" "0|0" "$(pages_of Raw "$id")|$(cost_of Raw "$id")"
 

@@ -16,10 +16,7 @@ chmod 755 "$PELKO_TEST_DIR"
 stop_restarted() {
   local pid
   pid=$(cat "$CUPS_ENV_DIR/state/cupsd.pid" 2>/dev/null) || return 0
-  [[ -n $pid && $pid != "${CUPS_ENV_PID:-}" ]] || return 0
-  kill -TERM "$pid" 2>/dev/null
-  for _ in $(seq 1 50); do kill -0 "$pid" 2>/dev/null || return 0; sleep 0.1; done
-  kill -KILL "$pid" 2>/dev/null
+  [[ -n $pid && $pid != "${CUPS_ENV_PID:-}" ]] && stop_process "$pid"
 }
 trap 'stop_restarted; cups_env_stop; rm -rf "$PELKO_TEST_DIR"' EXIT
 export CUPS_ENV_ACCESSLOGLEVEL=all CUPS_ENV_MAXJOBS=4

@@ -62,10 +62,7 @@ state_ours=
 
 stop_agent() {
   [[ -n $agent ]] || return 0
-  kill -TERM "$agent" 2>/dev/null
-  for _ in $(seq 1 150); do kill -0 "$agent" 2>/dev/null || break; sleep 0.1; done
-  kill -KILL "$agent" 2>/dev/null
-  wait "$agent" 2>/dev/null
+  stop_process "$agent" 15
   agent=
 }
 
@@ -217,14 +214,7 @@ if [[ $mounts == yes ]]; then
 fi
 
 document=$work/two-pages.ps
-{
-  printf '%%!PS-Adobe-3.0\n%%%%Pages: 2\n%%%%EndComments\n'
-  for page in 1 2; do
-    printf '%%%%Page: %d %d\n/Helvetica findfont 24 scalefont setfont ' "$page" "$page"
-    printf '72 720 moveto (Page %d) show showpage\n' "$page"
-  done
-  printf '%%%%EOF\n'
-} >"$document"
+cups_env_document "$document" 2
 log=$state/Logs/${queue}_$(date +%Y%m%d).xml
 id=$(lp -d "$queue" -t "after install" "$document" | sed -n 's/^request id is [^ ]*-\([0-9]*\) .*/\1/p')
 accounted() { grep -qs "<id>$id</id><user>root</user> <printer>[^<]*</printer><doc>after install</doc> <pages>2</pages> <cost>10</cost>" "$log"; }
@@ -240,7 +230,7 @@ fi
 check "the log is not writable by others" "" "$(find "$state/Logs" -type f -perm /022 -printf '%p ')"
 
 kill -TERM "$agent"
-wait_for 20 bash -c "! kill -0 $agent 2>/dev/null"
+wait_for 20 gone "$agent"
 wait "$agent"
 check "SIGTERM ends the agent with 0" 0 "$?"
 agent=
@@ -254,7 +244,7 @@ agent=$!
 wait_for 10 runs_agent
 timeout 30 /usr/sbin/stopmon
 check "stopmon succeeds" 0 "$?"
-wait_for 20 bash -c "! kill -0 $agent 2>/dev/null"
+wait_for 20 gone "$agent"
 wait "$agent"
 check "and the agent it ends exits with 0" 0 "$?"
 agent=

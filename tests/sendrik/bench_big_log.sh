@@ -13,7 +13,7 @@ if [[ $1 == --wine ]]; then
   work=$WINE_TEST_DIR
   trap '[[ -n $server ]] && kill $server 2>/dev/null; wine_cleanup' EXIT
   reg() { wine_reg add 'HKLM\Software\Pelko' /v "$1" /t "$2" /d "$3" /f >/dev/null; }
-  native() { echo "Z:${1//\//\\}"; }
+  native() { wine_path "$1"; }
   run=("$WINE" "$sendrik")
 else
   sendrik=$(readlink -f "$1") pelkoreg=$(readlink -f "$2") report=${3:+$(readlink -f "$3")}

@@ -19,7 +19,7 @@ if [[ $mode == wine ]]; then
   wine_setup || exit 1
   work=$WINE_TEST_DIR
   trap '[[ -n $agent ]] && kill -9 $agent 2>/dev/null; [[ -n $server ]] && kill $server 2>/dev/null; wine_cleanup' EXIT
-  native() { echo "Z:${1//\//\\}"; }
+  native() { wine_path "$1"; }
   reg() { wine_reg add 'HKLM\Software\Pelko' /v "$1" /t "$2" /d "$3" /f >/dev/null; }
   start_agent() { (cd "$work" && timeout 300 "$WINE" "$agent_bin" >"$work/agent.out" 2>&1) & agent=$!; }
 else

@@ -62,13 +62,7 @@ export PELKO_STANDIN_SCENARIO="Z:$scenario" PELKO_STANDIN_RESULT="Z:$result"
 timeout 300 "$WINE" "$run/Pelkomon.exe" &
 
 logs=$WINEPREFIX/drive_c/pelko/Logs
-log_of() { echo "$logs/$1_$(date +%Y%m%d).xml"; }
-# The entry of a job: "user|printer|doc|pages|cost", or nothing.
-entry() {  # entry QUEUE ID
-  grep -o "<id>$2</id><user>[^<]*</user> <printer>[^<]*</printer><doc>[^<]*</doc> <pages>[0-9-]*</pages> <cost>[0-9-]*</cost>" \
-    "$(log_of "$1")" 2>/dev/null |
-    sed 's|<id>[0-9]*</id><user>\([^<]*\)</user> <printer>\([^<]*\)</printer><doc>\([^<]*\)</doc> <pages>\([0-9-]*\)</pages> <cost>\([0-9-]*\)</cost>|\1\|\2\|\3\|\4\|\5|'
-}
+source "$here/../lib/daily_log.sh"
 # The jobs the stand-in ended: "QUEUE ID USER DOC PAGES END_MS" lines.
 ended() { grep -v '^done' "$result"; }
 expected() {  # expected QUEUE USER DOC PAGES

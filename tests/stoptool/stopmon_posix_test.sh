@@ -70,26 +70,6 @@ start() {
   check "$* started" "$exe" "$(readlink "/proc/$started/exe")"
 }
 
-running() {
-  local state
-  state=$(awk '{print $3}' "/proc/$1/stat" 2>/dev/null) && [[ $state != Z ]]
-}
-
-# ended PID: the status it ended with, or "running" after 10 s.
-ended() {
-  local tries
-  for ((tries = 0; tries < 200; tries++)); do
-    running "$1" || break
-    sleep 0.05
-  done
-  if running "$1"; then
-    echo running
-    kill -9 "$1"
-  fi
-  wait "$1" 2>/dev/null
-  echo $?
-}
-
 alive() { running "$1" && echo yes || echo no; }
 
 # run_stopmon [SETPRIV...] STOPMON ARGS...: sets $status, $out, $err, $took (s).
@@ -122,9 +102,9 @@ start "$bin/pelkomon" "$bin/pelkomon"; second_agent=$started
 run_stopmon "$bin/stopmon"
 check "stopmon exits 0" 0 "$status"
 check "stopmon prints nothing" "" "$out$err"
-check "root's front end is ended" $SIGTERM_STATUS "$(ended "$front_end")"
-check "root's agent is ended (0: its own SIGTERM exit)" 0 "$(ended "$agent")"
-check "root's second agent is ended too" 0 "$(ended "$second_agent")"
+check "root's front end is ended" $SIGTERM_STATUS "$(wait_end "$front_end")"
+check "root's agent is ended (0: its own SIGTERM exit)" 0 "$(wait_end "$agent")"
+check "root's second agent is ended too" 0 "$(wait_end "$second_agent")"
 check "the user's PELKOMON runs on" yes "$(alive "$upper")"
 check "the user's pelkomon runs on" yes "$(alive "$lower")"
 check "the user's process named Tavisk runs on" yes "$(alive "$named_front_end")"
@@ -136,9 +116,9 @@ echo "== the user's own stopmon ends only the user's own agent"
 start "$bin/pelkomon" "$bin/pelkomon"; agent=$started
 run_stopmon "${as_user[@]}" "$bin/stopmon"
 check "the user's stopmon exits 0" 0 "$status"
-check "the user's run of the agent's file is ended" 0 "$(ended "$users_agent")"
+check "the user's run of the agent's file is ended" 0 "$(wait_end "$users_agent")"
 check "the user's run of the front end's file is ended" $SIGTERM_STATUS \
-  "$(ended "$users_front_end")"
+  "$(wait_end "$users_front_end")"
 check "root's agent runs on" yes "$(alive "$agent")"
 
 echo "== arguments are refused and nothing is ended"
@@ -148,7 +128,7 @@ check "stopmon --now says why" yes \
   "$([[ $err == *"unexpected argument '--now'"* ]] && echo yes)"
 check "the agent runs on" yes "$(alive "$agent")"
 run_stopmon "$bin/stopmon"
-check "stopmon then ends it" 0 "$(ended "$agent")"
+check "stopmon then ends it" 0 "$(wait_end "$agent")"
 
 echo "== an agent that ignores SIGTERM"
 mkdir "$tmp/stubborn" && cp "$1" "$tmp/stubborn/stopmon" && cp /bin/sleep "$tmp/stubborn/pelkomon"

@@ -17,6 +17,7 @@
 #                   removes WINE_TEST_DIR. Safe to call twice or without setup.
 # wine_reg ARGS     Runs `wine reg ARGS` from / (wine would run a reg.exe
 #                   found in the current folder instead of its own).
+# wine_path PATH    Prints the Windows name of a Linux path (Z:\...).
 #
 # Also exported: WINE (the 64-bit loader) and WINEDEBUG=-all unless set.
 # Settings (environment):
@@ -125,3 +126,5 @@ wine_cleanup() {
 wine_reg() {
   (cd / && timeout 60 "$WINE" reg "$@")
 }
+
+wine_path() { echo "Z:${1//\//\\}"; }

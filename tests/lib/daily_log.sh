@@ -1,0 +1,13 @@
+# Reading the agent's daily logs in the shell tests. Set `logs` to the logs
+# folder first.
+
+# `log_of QUEUE`: today's daily log of QUEUE.
+log_of() { echo "$logs/$1_$(date +%Y%m%d).xml"; }
+
+# `entry QUEUE ID`: the entry of that job as "user|printer|doc|pages|cost",
+# or nothing.
+entry() {
+  grep -o "<id>$2</id><user>[^<]*</user> <printer>[^<]*</printer><doc>[^<]*</doc> <pages>[0-9-]*</pages> <cost>[0-9-]*</cost>" \
+    "$(log_of "$1")" 2>/dev/null |
+    sed 's|<id>[0-9]*</id><user>\([^<]*\)</user> <printer>\([^<]*\)</printer><doc>\([^<]*\)</doc> <pages>\([0-9-]*\)</pages> <cost>\([0-9-]*\)</cost>|\1\|\2\|\3\|\4\|\5|'
+}
