@@ -27,13 +27,7 @@ class SettingsKey {
   // kErrorSuccess, kErrorFileNotFound, or any other status; *type as stored.
   int32_t Query(const char* name, uint32_t* type, std::string* data) {
     if (!key) return kErrorFileNotFound;
-    uint32_t size = 0;
-    int32_t status = registry.QueryValue(key, name, type, nullptr, &size);
-    if (status != kErrorSuccess) return status;
-    data->assign(size, '\0');
-    status = registry.QueryValue(key, name, type, reinterpret_cast<uint8_t*>(data->data()), &size);
-    data->resize(std::min<std::size_t>(size, data->size()));
-    return status;
+    return QueryValueBytes(registry, key, name, type, data);
   }
 
   // Text of a REG_SZ (or REG_EXPAND_SZ) value; missing otherwise.

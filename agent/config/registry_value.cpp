@@ -33,6 +33,20 @@ void SplitRegistryPath(const std::string& path, std::string* keyPath,
   TrimLeadingBackslashes(*valueName);
 }
 
+int32_t QueryValueBytes(Registry& registry, RegKey key, const std::string& name,
+                        uint32_t* type, std::string* data) {
+  uint32_t size = 0;
+  int32_t status = registry.QueryValue(key, name, type, nullptr, &size);
+  if (status != kErrorSuccess) return status;
+  data->assign(size, '\0');
+  uint32_t got = size;
+  status = registry.QueryValue(key, name, nullptr, reinterpret_cast<uint8_t*>(data->data()), &got);
+  // Grown between the two calls: what was read is not the whole value.
+  if (status == kErrorSuccess && got > size) status = kErrorMoreData;
+  data->resize(std::min(got, size));
+  return status;
+}
+
 template <typename T>
 RegistryValue<T>::RegistryValue(Registry& registry, const std::string& path,
                                 T defaultValue, bool alwaysRead, RootKey root)
@@ -62,16 +76,9 @@ bool QueryNumber(Registry& registry, RegKey key, const std::string& name, uint32
 
 bool QueryText(Registry& registry, RegKey key, const std::string& name, std::string* text,
                uint32_t* type) {
-  uint32_t size = 0;
-  if (registry.QueryValue(key, name, type, nullptr, &size) != kErrorSuccess) return false;
-  std::vector<char> buffer(size + 1, '\0');
-  uint32_t got = size;
-  if (registry.QueryValue(key, name, nullptr, reinterpret_cast<uint8_t*>(buffer.data()), &got) !=
-          kErrorSuccess ||
-      got > size) {
-    return false;
-  }
-  text->assign(buffer.data(), strnlen(buffer.data(), got));
+  std::string data;
+  if (QueryValueBytes(registry, key, name, type, &data) != kErrorSuccess) return false;
+  text->assign(data.c_str(), strnlen(data.c_str(), data.size()));
   return true;
 }
 

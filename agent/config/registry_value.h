@@ -60,6 +60,11 @@ class RegistryStringValue : public RegistryValue<std::string> {
   using RegistryValue::RegistryValue;
 };
 
+// The bytes of a value of an open key, as stored; *type gets its type.
+// Returns the registry's status.
+int32_t QueryValueBytes(Registry& registry, RegKey key, const std::string& name,
+                        uint32_t* type, std::string* data);
+
 // "Software\Pelko\Path" -> key "Software\Pelko", value "Path".
 void SplitRegistryPath(const std::string& path, std::string* keyPath,
                        std::string* valueName);
