@@ -53,10 +53,14 @@ class JobJournal {
  private:
   struct Entry {
     uint64_t seq;
-    JobRecord record;
+    uint32_t id;
+  };
+  struct Known {
+    JobRecord record;      // every notification of the job merged
+    uint64_t lastSeq = 0;  // its latest entry
   };
   std::deque<Entry> entries;
-  std::map<uint32_t, JobRecord> known;  // jobs with an entry still kept
+  std::map<uint32_t, Known> known;  // jobs with an entry still kept
   bool countsPages = false;
 };
 
