@@ -83,9 +83,10 @@ void JobJournal::Read(uint64_t from, uint64_t until, std::map<uint32_t, JobRecor
 }
 
 void TellJobs(const std::vector<JobRecord>& queued, const std::map<uint32_t, JobRecord>& news,
-              const std::vector<uint32_t>& before, bool countsPages, bool newCursor,
-              uint64_t until, Win32JobCursor* cursor, std::vector<SpoolJob>* jobs) {
+              const std::vector<uint32_t>& before, bool countsPages, uint64_t until,
+              Win32JobCursor* cursor, std::vector<SpoolJob>* jobs) {
   jobs->clear();
+  const bool newCursor = cursor->listings == 0;
   ++cursor->listings;
   std::map<uint32_t, SpoolJob> listed;
   std::map<uint32_t, const JobRecord*> inQueue;

@@ -78,9 +78,10 @@ class Win32JobCursor : public JobCursor {
 // One listing: `queued` is the spooler's job list, in its order; `news`
 // and `before` what the journal gave since the cursor's position, the
 // listing having started at journal position `until`. Pages are reported
-// only where `countsPages`. Moves the cursor on.
+// only where `countsPages`; a cursor's first listing tells no ended jobs.
+// Moves the cursor on.
 void TellJobs(const std::vector<JobRecord>& queued, const std::map<uint32_t, JobRecord>& news,
-              const std::vector<uint32_t>& before, bool countsPages, bool newCursor,
-              uint64_t until, Win32JobCursor* cursor, std::vector<SpoolJob>* jobs);
+              const std::vector<uint32_t>& before, bool countsPages, uint64_t until,
+              Win32JobCursor* cursor, std::vector<SpoolJob>* jobs);
 
 }  // namespace pelko

@@ -107,7 +107,7 @@ class Win32Spooler : public Spooler {
       counts = counts || journal.CountsPages();
       countsPages = counts;
     }
-    TellJobs(queued, news, before, countsPages, fresh != nullptr, until, mine, jobs);
+    TellJobs(queued, news, before, countsPages, until, mine, jobs);
     if (fresh) *cursor = std::move(fresh);
     return SpoolStatus::kOk;
   }
