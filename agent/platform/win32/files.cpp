@@ -53,9 +53,32 @@ class Win32Search : public FileSearch {
   bool pending = true;
 };
 
+bool IsWin32NameByte(unsigned char c) {
+  if (c < 0x20) return false;
+  switch (c) {
+    case '\\':
+    case '/':
+    case ':':
+    case '*':
+    case '?':
+    case '"':
+    case '<':
+    case '>':
+    case '|':
+      return false;
+    default:
+      return true;
+  }
+}
+
+// One name within a folder: no path, and no wildcard that a look-up
+// would expand.
 bool IsPlainName(const std::string& name) {
-  return !name.empty() && name != "." && name != ".." &&
-         name.find_first_of("\\/:") == std::string::npos;
+  if (name.empty() || name == "." || name == "..") return false;
+  for (char c : name) {
+    if (!IsWin32NameByte(static_cast<unsigned char>(c))) return false;
+  }
+  return true;
 }
 
 // What stands at path, without following a link or junction; false when
@@ -206,23 +229,7 @@ FileStatus ReadRegular(HANDLE file, std::string* text) {
 class Win32FileSystem : public FileSystem {
  public:
   char Separator() const override { return '\\'; }
-  bool IsNameByte(unsigned char c) const override {
-    if (c < 0x20) return false;
-    switch (c) {
-      case '\\':
-      case '/':
-      case ':':
-      case '*':
-      case '?':
-      case '"':
-      case '<':
-      case '>':
-      case '|':
-        return false;
-      default:
-        return true;
-    }
-  }
+  bool IsNameByte(unsigned char c) const override { return IsWin32NameByte(c); }
 
   std::unique_ptr<FileSearch> Find(const std::string& pattern) override {
     WIN32_FIND_DATAA data;
