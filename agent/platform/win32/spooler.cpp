@@ -61,9 +61,7 @@ class Win32Spooler : public Spooler {
       CloseHandle(thread);
     }
     for (auto& [name, notified] : queues) {
-      if (notified.change != INVALID_HANDLE_VALUE) {
-        FindClosePrinterChangeNotification(notified.change);
-      }
+      Forget(notified);
       if (notified.printer != nullptr) ::ClosePrinter(notified.printer);
     }
     if (wake != nullptr) CloseHandle(wake);
@@ -136,7 +134,7 @@ class Win32Spooler : public Spooler {
     Notified& notified = queues[name];
     notified.opening = false;
     if (stopping || handle == nullptr || !StartWatcher()) {
-      if (change != INVALID_HANDLE_VALUE) FindClosePrinterChangeNotification(change);
+      CloseJobNotice(change);
       if (handle != nullptr) ::ClosePrinter(handle);
       return;
     }
