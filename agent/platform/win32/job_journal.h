@@ -30,6 +30,8 @@ struct JobRecord {
   std::optional<std::string> document;
   std::optional<uint32_t> status;
   std::optional<uint32_t> pages;  // PagesPrinted
+
+  bool operator==(const JobRecord&) const = default;
 };
 
 // Printed or deleted: done with, even while the spooler still lists it.
