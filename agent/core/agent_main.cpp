@@ -4,10 +4,6 @@
 
 namespace pelko {
 
-namespace {
-constexpr uint32_t kShutdownGraceMs = 10000;
-}  // namespace
-
 int AgentMain(const Env& env, RegistryStringValue& globalPath, MessageLoop& loop) {
   SupervisorThread supervisor(env, globalPath);
   supervisor.Start();

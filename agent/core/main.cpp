@@ -35,8 +35,10 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
   // stops on its stop control; started by hand (the dispatcher fails with
   // 1063), it runs here as it always has.
   const pelko::ServiceBody runAgent = [&theApp, &globalPath] { return theApp.Run(globalPath); };
+  // The manager is told to wait for the workers' grace and the unwinding after it.
+  constexpr uint32_t kStopWaitMs = pelko::kShutdownGraceMs + 5000;
   int status = 0;
-  if (pelko::RunAsService("Pelkomon", runAgent, &status)) return status;
+  if (pelko::RunAsService("Pelkomon", kStopWaitMs, runAgent, &status)) return status;
   return runAgent();
 }
 #else

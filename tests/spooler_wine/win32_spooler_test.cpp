@@ -440,15 +440,15 @@ TEST(Win32JobCursor, LateNewsOfAnEndedJobIsNotToldAgain) {
   Win32JobCursor cursor(1);
   std::vector<SpoolJob> jobs;
   const std::vector<JobRecord> printing{JobRecord{7, "ann", "a.pdf", kWinJobPrinting, 2}};
-  TellJobs(printing, {}, {}, true, false, 1, &cursor, &jobs);
+  TellJobs(printing, {}, {}, true, 1, &cursor, &jobs);
   ASSERT_EQ(jobs.size(), 1u);
-  TellJobs({}, {}, {}, true, false, 1, &cursor, &jobs);
+  TellJobs({}, {}, {}, true, 1, &cursor, &jobs);
   ASSERT_EQ(jobs.size(), 1u);
   EXPECT_EQ(jobs[0].state, JobState::kEnded);
   EXPECT_EQ(jobs[0].pagesPrinted, 2u);
 
   for (int listing = 0; listing < 3; ++listing) {
-    TellJobs({}, {}, {}, true, false, 1, &cursor, &jobs);
+    TellJobs({}, {}, {}, true, 1, &cursor, &jobs);
     ASSERT_TRUE(jobs.empty());
   }
   JobJournal journal;
@@ -457,7 +457,7 @@ TEST(Win32JobCursor, LateNewsOfAnEndedJobIsNotToldAgain) {
   std::vector<uint32_t> before;
   journal.Read(cursor.position, 6, &news, &before);
   ASSERT_EQ(before, std::vector<uint32_t>{7});
-  TellJobs({}, news, before, true, false, 6, &cursor, &jobs);
+  TellJobs({}, news, before, true, 6, &cursor, &jobs);
   EXPECT_TRUE(jobs.empty());
 }
 

@@ -18,17 +18,13 @@ using PdhCounter = void*;     // PDH_HCOUNTER
 
 inline constexpr PdhStatus kPdhSuccess = 0;
 inline constexpr PdhStatus kPdhCstatusValidData = 0x00000000;
-inline constexpr PdhStatus kPdhCstatusNewData = 0x00000001;
 inline constexpr PdhStatus kPdhCstatusNoMachine = 0x800007D0;
 inline constexpr PdhStatus kPdhCstatusNoInstance = 0x800007D1;
 inline constexpr PdhStatus kPdhNoData = 0x800007D5;
-inline constexpr PdhStatus kPdhCstatusNoObject = 0xC0000BB8;
 inline constexpr PdhStatus kPdhCstatusNoCounter = 0xC0000BB9;
 inline constexpr PdhStatus kPdhCstatusInvalidData = 0xC0000BBA;
-inline constexpr PdhStatus kPdhMemoryAllocationFailure = 0xC0000BBB;
 inline constexpr PdhStatus kPdhInvalidHandle = 0xC0000BBC;
 inline constexpr PdhStatus kPdhInvalidArgument = 0xC0000BBD;
-inline constexpr PdhStatus kPdhCstatusBadCountername = 0xC0000BC0;
 inline constexpr PdhStatus kPdhInvalidData = 0xC0000BC6;
 
 // PDH_FMT_* formats.

@@ -53,9 +53,45 @@ class Win32Search : public FileSearch {
   bool pending = true;
 };
 
+// Null when nothing matches.
+std::unique_ptr<FileSearch> StartSearch(const std::string& pattern) {
+  WIN32_FIND_DATAA data;
+  HANDLE handle = FindFirstFileA(pattern.c_str(), &data);
+  if (handle == INVALID_HANDLE_VALUE) return nullptr;
+  return std::make_unique<Win32Search>(handle, data);
+}
+
+FileStatus DeletePath(const std::string& path) {
+  if (DeleteFileA(path.c_str())) return FileStatus::kOk;
+  return FromError(GetLastError());
+}
+
+bool IsWin32NameByte(unsigned char c) {
+  if (c < 0x20) return false;
+  switch (c) {
+    case '\\':
+    case '/':
+    case ':':
+    case '*':
+    case '?':
+    case '"':
+    case '<':
+    case '>':
+    case '|':
+      return false;
+    default:
+      return true;
+  }
+}
+
+// One name within a folder: no path, and no wildcard that a look-up
+// would expand.
 bool IsPlainName(const std::string& name) {
-  return !name.empty() && name != "." && name != ".." &&
-         name.find_first_of("\\/:") == std::string::npos;
+  if (name.empty() || name == "." || name == "..") return false;
+  for (char c : name) {
+    if (!IsWin32NameByte(static_cast<unsigned char>(c))) return false;
+  }
+  return true;
 }
 
 // What stands at path, without following a link or junction; false when
@@ -75,10 +111,7 @@ class Win32Folder : public Folder {
   explicit Win32Folder(std::string path) : path(std::move(path)) {}
 
   std::unique_ptr<FileSearch> Find(const std::string& pattern) override {
-    WIN32_FIND_DATAA data;
-    HANDLE handle = FindFirstFileA((path + "\\" + pattern).c_str(), &data);
-    if (handle == INVALID_HANDLE_VALUE) return nullptr;
-    return std::make_unique<Win32Search>(handle, data);
+    return StartSearch(path + "\\" + pattern);
   }
 
   std::unique_ptr<Folder> OpenFolder(const std::string& name) override {
@@ -93,8 +126,7 @@ class Win32Folder : public Folder {
 
   FileStatus Delete(const std::string& name) override {
     if (!IsPlainName(name)) return FileStatus::kFailed;
-    if (DeleteFileA((path + "\\" + name).c_str())) return FileStatus::kOk;
-    return FromError(GetLastError());
+    return DeletePath(path + "\\" + name);
   }
 
  private:
@@ -206,29 +238,10 @@ FileStatus ReadRegular(HANDLE file, std::string* text) {
 class Win32FileSystem : public FileSystem {
  public:
   char Separator() const override { return '\\'; }
-  bool IsNameByte(unsigned char c) const override {
-    if (c < 0x20) return false;
-    switch (c) {
-      case '\\':
-      case '/':
-      case ':':
-      case '*':
-      case '?':
-      case '"':
-      case '<':
-      case '>':
-      case '|':
-        return false;
-      default:
-        return true;
-    }
-  }
+  bool IsNameByte(unsigned char c) const override { return IsWin32NameByte(c); }
 
   std::unique_ptr<FileSearch> Find(const std::string& pattern) override {
-    WIN32_FIND_DATAA data;
-    HANDLE handle = FindFirstFileA(pattern.c_str(), &data);
-    if (handle == INVALID_HANDLE_VALUE) return nullptr;
-    return std::make_unique<Win32Search>(handle, data);
+    return StartSearch(pattern);
   }
 
   std::unique_ptr<Folder> OpenFolder(const std::string& path) override {
@@ -295,10 +308,7 @@ class Win32FileSystem : public FileSystem {
     return FileStatus::kOk;
   }
 
-  FileStatus Delete(const std::string& path) override {
-    if (DeleteFileA(path.c_str())) return FileStatus::kOk;
-    return FromError(GetLastError());
-  }
+  FileStatus Delete(const std::string& path) override { return DeletePath(path); }
 };
 
 }  // namespace

@@ -58,19 +58,15 @@ bool IsFinished(const JobRecord& record) {
 }
 
 void JobJournal::Learn(uint64_t seq, const JobRecord& news) {
-  JobRecord& record = known[news.id];
-  record.id = news.id;
-  Overlay(news, &record);
-  if (record.pages.value_or(0) > 0) countsPages = true;
-  entries.push_back(Entry{seq, record});
+  Known& job = known[news.id];
+  job.record.id = news.id;
+  Overlay(news, &job.record);
+  job.lastSeq = seq;
+  if (job.record.pages.value_or(0) > 0) countsPages = true;
+  entries.push_back(Entry{seq, news.id});
   while (entries.size() > kCapacity) {
     const Entry& oldest = entries.front();
-    // The job's latest record goes with its last entry.
-    bool later = false;
-    for (std::size_t i = 1; i < entries.size() && !later; ++i) {
-      later = entries[i].record.id == oldest.record.id;
-    }
-    if (!later) known.erase(oldest.record.id);
+    if (known[oldest.id].lastSeq == oldest.seq) known.erase(oldest.id);
     entries.pop_front();
   }
 }
@@ -81,15 +77,16 @@ void JobJournal::Read(uint64_t from, uint64_t until, std::map<uint32_t, JobRecor
   before->clear();
   for (const Entry& entry : entries) {
     if (entry.seq < from) continue;
-    (*records)[entry.record.id] = entry.record;
-    if (entry.seq < until) before->push_back(entry.record.id);
+    records->emplace(entry.id, known.at(entry.id).record);
+    if (entry.seq < until) before->push_back(entry.id);
   }
 }
 
 void TellJobs(const std::vector<JobRecord>& queued, const std::map<uint32_t, JobRecord>& news,
-              const std::vector<uint32_t>& before, bool countsPages, bool newCursor,
-              uint64_t until, Win32JobCursor* cursor, std::vector<SpoolJob>* jobs) {
+              const std::vector<uint32_t>& before, bool countsPages, uint64_t until,
+              Win32JobCursor* cursor, std::vector<SpoolJob>* jobs) {
   jobs->clear();
+  const bool newCursor = cursor->listings == 0;
   ++cursor->listings;
   std::map<uint32_t, SpoolJob> listed;
   std::map<uint32_t, const JobRecord*> inQueue;

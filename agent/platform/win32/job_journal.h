@@ -30,6 +30,8 @@ struct JobRecord {
   std::optional<std::string> document;
   std::optional<uint32_t> status;
   std::optional<uint32_t> pages;  // PagesPrinted
+
+  bool operator==(const JobRecord&) const = default;
 };
 
 // Printed or deleted: done with, even while the spooler still lists it.
@@ -53,10 +55,14 @@ class JobJournal {
  private:
   struct Entry {
     uint64_t seq;
-    JobRecord record;
+    uint32_t id;
+  };
+  struct Known {
+    JobRecord record;      // every notification of the job merged
+    uint64_t lastSeq = 0;  // its latest entry
   };
   std::deque<Entry> entries;
-  std::map<uint32_t, JobRecord> known;  // jobs with an entry still kept
+  std::map<uint32_t, Known> known;  // jobs with an entry still kept
   bool countsPages = false;
 };
 
@@ -74,9 +80,10 @@ class Win32JobCursor : public JobCursor {
 // One listing: `queued` is the spooler's job list, in its order; `news`
 // and `before` what the journal gave since the cursor's position, the
 // listing having started at journal position `until`. Pages are reported
-// only where `countsPages`. Moves the cursor on.
+// only where `countsPages`; a cursor's first listing tells no ended jobs.
+// Moves the cursor on.
 void TellJobs(const std::vector<JobRecord>& queued, const std::map<uint32_t, JobRecord>& news,
-              const std::vector<uint32_t>& before, bool countsPages, bool newCursor,
-              uint64_t until, Win32JobCursor* cursor, std::vector<SpoolJob>* jobs);
+              const std::vector<uint32_t>& before, bool countsPages, uint64_t until,
+              Win32JobCursor* cursor, std::vector<SpoolJob>* jobs);
 
 }  // namespace pelko

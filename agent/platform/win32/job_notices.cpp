@@ -110,10 +110,12 @@ bool TakeNews(HANDLE change, bool fields, std::vector<JobRecord>* news) {
   return true;
 }
 
+void CloseJobNotice(HANDLE change) {
+  if (change != INVALID_HANDLE_VALUE) FindClosePrinterChangeNotification(change);
+}
+
 void Forget(Notified& notified) {
-  if (notified.change != INVALID_HANDLE_VALUE) {
-    FindClosePrinterChangeNotification(notified.change);
-  }
+  CloseJobNotice(notified.change);
   notified.change = INVALID_HANDLE_VALUE;
 }
 

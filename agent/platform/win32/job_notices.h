@@ -48,6 +48,9 @@ HANDLE OpenJobNotice(HANDLE printer, bool* fields);
 // afresh. False when the notification cannot be rearmed.
 bool TakeNews(HANDLE change, bool fields, std::vector<JobRecord>* news);
 
+// Closes a notification from OpenJobNotice; INVALID_HANDLE_VALUE is none.
+void CloseJobNotice(HANDLE change);
+
 // Closes the queue's notification, which then tells nothing more. Under
 // the lock that guards notified.
 void Forget(Notified& notified);

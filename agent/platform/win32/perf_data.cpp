@@ -28,6 +28,8 @@ static_assert(offsetof(PdhStatistics, min) == offsetof(PDH_STATISTICS, min));
 static_assert(offsetof(PdhStatistics, max) == offsetof(PDH_STATISTICS, max));
 static_assert(offsetof(PdhStatistics, mean) == offsetof(PDH_STATISTICS, mean));
 static_assert(kPdhCstatusInvalidData == static_cast<PdhStatus>(PDH_CSTATUS_INVALID_DATA));
+static_assert(kPdhCstatusNoMachine == static_cast<PdhStatus>(PDH_CSTATUS_NO_MACHINE));
+static_assert(kPdhCstatusNoInstance == static_cast<PdhStatus>(PDH_CSTATUS_NO_INSTANCE));
 static_assert(kPdhCstatusNoCounter == static_cast<PdhStatus>(PDH_CSTATUS_NO_COUNTER));
 static_assert(kPdhInvalidHandle == static_cast<PdhStatus>(PDH_INVALID_HANDLE));
 static_assert(kPdhInvalidData == static_cast<PdhStatus>(PDH_INVALID_DATA));

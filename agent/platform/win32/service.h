@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <functional>
 
 namespace pelko {
@@ -10,10 +11,10 @@ using ServiceBody = std::function<int()>;
 
 // When the service manager started this process, runs `body` as the service
 // `name` on the manager's service thread, turns its stop and shutdown
-// controls into the quit message for that thread's loop, reports the service
-// stopped with the body's status, stores that status in *status and returns
-// true. Returns false at once when the process was started by hand, so the
-// caller runs `body` itself as before.
-bool RunAsService(const char* name, const ServiceBody& body, int* status);
+// controls into the quit message for that thread's loop (telling the manager
+// to allow stopWaitMs), reports the service stopped with the body's status,
+// stores that status in *status and returns true. Returns false at once when
+// the process was started by hand, so the caller runs `body` itself as before.
+bool RunAsService(const char* name, uint32_t stopWaitMs, const ServiceBody& body, int* status);
 
 }  // namespace pelko

@@ -13,6 +13,7 @@ const ServiceBody* serviceBody = nullptr;
 int bodyStatus = 0;
 SERVICE_STATUS_HANDLE statusHandle = nullptr;
 DWORD bodyThreadId = 0;
+DWORD stopWaitHintMs = 0;
 
 void ReportState(DWORD state, DWORD exitCode, DWORD waitHintMs) {
   SERVICE_STATUS status = {};
@@ -35,7 +36,7 @@ DWORD WINAPI OnControl(DWORD control, DWORD, void*, void*) {
     case SERVICE_CONTROL_STOP:
     case SERVICE_CONTROL_SHUTDOWN:
       // The workers get the same grace as on a quit message sent by hand.
-      ReportState(SERVICE_STOP_PENDING, NO_ERROR, 15000);
+      ReportState(SERVICE_STOP_PENDING, NO_ERROR, stopWaitHintMs);
       PostThreadMessageA(bodyThreadId, WM_QUIT, 0, 0);
       return NO_ERROR;
     case SERVICE_CONTROL_INTERROGATE:
@@ -59,8 +60,9 @@ void WINAPI ServiceMain(DWORD, char**) {
 
 }  // namespace
 
-bool RunAsService(const char* name, const ServiceBody& body, int* status) {
+bool RunAsService(const char* name, uint32_t stopWaitMs, const ServiceBody& body, int* status) {
   serviceName = name;
+  stopWaitHintMs = stopWaitMs;
   serviceBody = &body;
   SERVICE_TABLE_ENTRYA table[] = {{const_cast<char*>(name), ServiceMain}, {nullptr, nullptr}};
   if (!StartServiceCtrlDispatcherA(table)) {

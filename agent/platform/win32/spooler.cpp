@@ -34,11 +34,6 @@ constexpr auto kNewsWait = std::chrono::milliseconds(100);
 // fields, to journal what the notifications would have told.
 constexpr DWORD kJournalPollMs = 20;
 
-bool SameRecord(const JobRecord& a, const JobRecord& b) {
-  return a.user == b.user && a.document == b.document && a.status == b.status &&
-         a.pages == b.pages;
-}
-
 // Listings go through OpenPrinterA / EnumJobsA / ClosePrinter; a queue with
 // change signals also has a notification (PRINTER_CHANGE_JOB, with the job
 // fields where the spooler gives them), waited on by one thread, so that
@@ -61,9 +56,7 @@ class Win32Spooler : public Spooler {
       CloseHandle(thread);
     }
     for (auto& [name, notified] : queues) {
-      if (notified.change != INVALID_HANDLE_VALUE) {
-        FindClosePrinterChangeNotification(notified.change);
-      }
+      Forget(notified);
       if (notified.printer != nullptr) ::ClosePrinter(notified.printer);
     }
     if (wake != nullptr) CloseHandle(wake);
@@ -107,7 +100,7 @@ class Win32Spooler : public Spooler {
       counts = counts || journal.CountsPages();
       countsPages = counts;
     }
-    TellJobs(queued, news, before, countsPages, fresh != nullptr, until, mine, jobs);
+    TellJobs(queued, news, before, countsPages, until, mine, jobs);
     if (fresh) *cursor = std::move(fresh);
     return SpoolStatus::kOk;
   }
@@ -136,7 +129,7 @@ class Win32Spooler : public Spooler {
     Notified& notified = queues[name];
     notified.opening = false;
     if (stopping || handle == nullptr || !StartWatcher()) {
-      if (change != INVALID_HANDLE_VALUE) FindClosePrinterChangeNotification(change);
+      CloseJobNotice(change);
       if (handle != nullptr) ::ClosePrinter(handle);
       return;
     }
@@ -306,7 +299,7 @@ class Win32Spooler : public Spooler {
     for (const JobRecord& record : queued) {
       now[record.id] = record;
       auto before = notified.polled.find(record.id);
-      if (before == notified.polled.end() || !SameRecord(before->second, record)) {
+      if (before == notified.polled.end() || before->second != record) {
         journal.Learn(++journalSeq, record);
       }
     }
