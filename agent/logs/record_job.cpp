@@ -26,7 +26,11 @@ bool RecordJob(const Env& env, LogLocks& locks, const Waiter& pause,
   // A file that is there but could not be read is left as it is rather than
   // rewritten from nothing.
   if (read != FileStatus::kOk && read != FileStatus::kMissing) {
-    Report(env, Severity::kWarning, "read " + path, "cannot read the daily log " + path);
+    // Too large or no regular file: the store has said so already, and a
+    // second line under the same key would double its count of repeats.
+    if (read != FileStatus::kTooLarge && read != FileStatus::kNotRegular) {
+      Report(env, Severity::kWarning, "read " + path, "cannot read the daily log " + path);
+    }
     return false;
   }
 

@@ -147,6 +147,15 @@ TEST_F(RecordJobTest, AReadThatFailsPartWayNeverLeadsToARewriteFromNothing) {
   EXPECT_THAT(Daily(), HasSubstr("<id>6</id>"));
 }
 
+TEST_F(RecordJobTest, ALogThatIsNoFileIsSaidOnceAndEachRepeatCountedOnce) {
+  fake.files.PutNonRegular(LogPath("LaserJet"));
+  for (int i = 0; i < 3; ++i) Record(6, "u", "d", 1, 1);
+  EXPECT_EQ(fake.logger.Count(LogPath("LaserJet")), 1);
+  fake.clock.Advance(TroubleReport::kWindowMs);
+  Record(6, "u", "d", 1, 1);
+  EXPECT_EQ(fake.logger.Count("(and 2 more times"), 1);
+}
+
 TEST_F(RecordJobTest, AFailedWriteLeavesTheOldFileWholeAndNoTemporaryFile) {
   Record(5, "a", "b", 1, 1);
   const std::string old = Daily();
