@@ -38,14 +38,15 @@ running() {
 }
 _not_running() { ! running "$1"; }
 
-# `wait_end PID [SECONDS]`: prints the status the process ended with, or
-# "running" (and kills it) when it has not ended within SECONDS (10).
+# `wait_end PID [SECONDS]`: sets `ended` to the status the process ended
+# with, or to "running" (and kills it) when it has not ended within SECONDS
+# (10). Not in $(...): a subshell cannot collect a child of this shell.
 wait_end() {
   if wait_for "${2:-10}" _not_running "$1"; then
     wait "$1" 2>/dev/null
-    echo $?
+    ended=$?
   else
     kill -9 "$1" 2>/dev/null
-    echo running
+    ended=running
   fi
 }

@@ -103,13 +103,14 @@ fi
 run "$stop_exe" >stop.out 2>&1
 check "stop tool exits 0" 0 $?
 check "stop tool prints nothing" "" "$(cat stop.out)"
-front_status=$(wait_end "$front" 20)
+wait_end "$front" 20
 if [[ $mode == wine ]]; then
-  check "front end closed by WM_CLOSE" 0 "$front_status"
+  check "front end closed by WM_CLOSE" 0 "$ended"
 else
-  check "front end asked to close (SIGTERM)" 143 "$front_status"
+  check "front end asked to close (SIGTERM)" 143 "$ended"
 fi
-check "agent ended with exit code 0" 0 "$(wait_end "$agent" 20)"
+wait_end "$agent" 20
+check "agent ended with exit code 0" 0 "$ended"
 check "agent printed nothing" "" "$(cat agent.out)"
 run "$stop_exe" >stop.out 2>&1
 check "with neither present the stop tool exits 0" 0 $?
