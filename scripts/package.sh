@@ -42,7 +42,9 @@ if [[ -z $make_deb && -z $make_windows ]]; then
   make_windows=1
 fi
 
-bash scripts/setup.sh
+profiles=(package)
+[[ -n $make_windows ]] && profiles+=(windows)
+bash scripts/setup.sh "${profiles[@]}"
 mkdir -p "$out"
 
 # release_build PRESET: configures and builds it in its own folder under the

@@ -1,16 +1,42 @@
 #!/bin/bash
-# Installs what building and testing need on a Debian machine, only what is
-# missing. Run as root (or with sudo available).
+# Installs, on a Debian machine, the packages that scripts/packages.txt lists
+# for the profiles named, only those missing. Run as root (or with sudo).
+#
+#   bash scripts/setup.sh PROFILE...     install what the profiles need
+#   bash scripts/setup.sh --list PROFILE...   print those packages, install nothing
+#
+# Profiles: build demo tests windows package fresh (see scripts/packages.txt).
 set -eu
-packages=(
-  cmake ninja-build g++ pkg-config
-  libcurl4-openssl-dev python3-aiosmtpd openssl patch xz-utils
-  googletest libgtest-dev libgmock-dev libbenchmark-dev
-  mingw-w64 g++-mingw-w64-x86-64 wine wine64
-  cups cups-client cups-bsd cups-filters libcups2-dev ghostscript
-  libxml2-utils xsltproc
-  dpkg-dev lintian systemd nsis graphviz
-)
+list_file=$(dirname "$(readlink -f "$0")")/packages.txt
+profiles=()
+list_only=
+for arg in "$@"; do
+  case $arg in
+    --list) list_only=1 ;;
+    -h|--help) sed -n '2,8s/^# \{0,1\}//p' "$0"; exit 0 ;;
+    -*) echo "setup: unknown option '$arg'" >&2; exit 2 ;;
+    *) profiles+=("$arg") ;;
+  esac
+done
+if [[ ${#profiles[@]} -eq 0 ]]; then
+  echo "setup: name at least one profile: build demo tests windows package fresh" >&2
+  exit 2
+fi
+
+known=$(awk '!/^#/ && NF > 1 { for (i = 2; i <= NF; i++) print $i }' "$list_file" | sort -u)
+for profile in "${profiles[@]}"; do
+  grep -qx -- "$profile" <<<"$known" || {
+    echo "setup: no profile '$profile' in $list_file" >&2; exit 2; }
+done
+
+mapfile -t packages < <(awk -v wanted=" ${profiles[*]} " '
+  /^#/ || NF < 2 { next }
+  { for (i = 2; i <= NF; i++) if (index(wanted, " " $i " ")) { print $1; next } }' "$list_file")
+if [[ -n $list_only ]]; then
+  printf '%s\n' "${packages[@]}"
+  exit 0
+fi
+
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
@@ -19,5 +45,18 @@ done
 echo "setup: installing ${missing[*]}" >&2
 sudo=
 [[ $(id -u) -ne 0 ]] && sudo=sudo
+
+# Installing cups must not start (or enable) the machine's own scheduler: the
+# demo and the tests run private ones. A policy already in place is kept.
+policy=/usr/sbin/policy-rc.d
+placed_policy=
+if [[ ! -e $policy ]]; then
+  printf '#!/bin/sh\nexit 101\n' | $sudo tee "$policy" >/dev/null
+  $sudo chmod 755 "$policy"
+  placed_policy=1
+fi
+remove_policy() { [[ -n $placed_policy ]] && $sudo rm -f "$policy"; return 0; }
+trap remove_policy EXIT
+
 $sudo apt-get update -qq
 DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"

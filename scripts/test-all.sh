@@ -3,7 +3,7 @@
 # Windows build under Wine.
 set -eu
 cd "$(dirname "$0")/.."
-bash scripts/setup.sh
+bash scripts/setup.sh tests windows package
 status=0
 for preset in native mingw; do
   echo "== $preset: configure and build"

@@ -8,11 +8,11 @@
 #
 #   bash tools/demo/run-demo.sh
 #
-# Environment: PELKO_BUILD_DIR (default build/native), PELKO_JOBS (parallel
+# Environment: PELKO_BUILD_DIR (default build/demo), PELKO_JOBS (parallel
 # build jobs, default 2), PELKO_DEMO_KEEP=1 to keep the temporary folder.
 set -u
 root=$(cd "$(dirname "$(readlink -f "${BASH_SOURCE[0]}")")/../.." && pwd)
-build=${PELKO_BUILD_DIR:-$root/build/native}
+build=${PELKO_BUILD_DIR:-$root/build/demo}
 jobs=${PELKO_JOBS:-2}
 cost=5
 
@@ -27,36 +27,14 @@ if [[ $(id -u) -ne 0 ]]; then
 fi
 
 # --- What is missing ---------------------------------------------------------
-packages=(cups cups-client cups-bsd cups-filters cups-daemon ghostscript libcups2-dev
-          cmake ninja-build g++ pkg-config googletest libgtest-dev libgmock-dev
-          libbenchmark-dev libxml2-utils xsltproc)
-missing=()
-for package in "${packages[@]}"; do
-  dpkg -s "$package" >/dev/null 2>&1 || missing+=("$package")
-done
-if [[ ${#missing[@]} -gt 0 ]]; then
-  say "Installing ${missing[*]}"
-  export DEBIAN_FRONTEND=noninteractive
-  apt-get update -q || die "apt-get update failed"
-  # Installing cups must not start (or enable) the system's scheduler for us.
-  printf '#!/bin/sh\nexit 101\n' >/usr/sbin/policy-rc.d.pelko-demo
-  chmod 755 /usr/sbin/policy-rc.d.pelko-demo
-  if [[ ! -e /usr/sbin/policy-rc.d ]]; then
-    mv /usr/sbin/policy-rc.d.pelko-demo /usr/sbin/policy-rc.d
-    placed_policy=yes
-  else
-    rm -f /usr/sbin/policy-rc.d.pelko-demo
-  fi
-  apt-get install -y -q --no-install-recommends "${missing[@]}"
-  status=$?
-  [[ ${placed_policy:-} == yes ]] && rm -f /usr/sbin/policy-rc.d
-  [[ $status -eq 0 ]] || die "apt-get install failed"
-fi
+bash "$root/scripts/setup.sh" demo || die "installing what the demo needs failed"
 
 # --- Build ---------------------------------------------------------------------
 say "Building the agent in $build"
 cd "$root" || die "no $root"
-cmake --preset native -B "$build" >/dev/null || die "cmake configure failed"
+# The programs alone: the demo needs neither the tests nor the benchmarks.
+cmake --preset native -B "$build" -DPELKO_BUILD_TESTS=OFF -DPELKO_BUILD_BENCH=OFF >/dev/null ||
+  die "cmake configure failed"
 cmake --build "$build" -j "$jobs" --target pelkomon pelkoreg stopmon pelko_stylesheet ||
   die "build failed"
 bin=$build/bin
