@@ -32,8 +32,8 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
   AgentApp theApp;
   pelko::RegistryStringValue globalPath(pelko::PlatformRegistry(), pelko::settings::kPath);
   // Started by the service manager, the agent runs on its service thread and
-  // stops on its stop control; started by hand (the dispatcher fails with
-  // 1063), it runs here as it always has.
+  // stops on its stop control; started by hand (its parent is no service
+  // manager), it runs here at once.
   const pelko::ServiceBody runAgent = [&theApp, &globalPath] { return theApp.Run(globalPath); };
   // The manager is told to wait for the workers' grace and the unwinding after it.
   constexpr uint32_t kStopWaitMs = pelko::kShutdownGraceMs + 5000;
@@ -42,18 +42,31 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
   return runAgent();
 }
 #else
-int main() {
-  // Root's files (logs, the global log, the store) must not take their
-  // modes from whoever started the agent: nothing it makes is writable by
-  // others, nor readable by everyone. Set before the store is first read.
-  umask(027);
-  // Blocked before any thread exists, so every thread inherits the mask and
-  // only the message loop takes the quit signals.
+namespace {
+
+// Blocked before any thread exists, so every thread inherits the mask and
+// only the message loop takes the quit signals. Run from .preinit_array,
+// ahead of every initialiser, libraries' included: a stop sent the moment
+// the program runs then waits for the loop and ends the agent cleanly
+// instead of killing it by the default action.
+void BlockQuitSignals(int, char**, char**) {
   sigset_t quit;
   sigemptyset(&quit);
   sigaddset(&quit, SIGTERM);
   sigaddset(&quit, SIGINT);
   pthread_sigmask(SIG_BLOCK, &quit, nullptr);
+}
+
+[[gnu::section(".preinit_array"), gnu::used]] void (*const kBlockQuitSignals)(int, char**, char**) =
+    BlockQuitSignals;
+
+}  // namespace
+
+int main() {
+  // Root's files (logs, the global log, the store) must not take their
+  // modes from whoever started the agent: nothing it makes is writable by
+  // others, nor readable by everyone. Set before the store is first read.
+  umask(027);
   // Built in this order: the application object, then the configured path
   // as it stands when the process starts.
   AgentApp theApp;

@@ -70,6 +70,28 @@ start() {
   check "$* started" "$exe" "$(readlink "/proc/$started/exe")"
 }
 
+# start_agent COMMAND...: start for the agent, which also waits until it
+# holds its quit signals: a stop sent before the program itself runs (still
+# the loader's) is no stop of the agent's.
+start_agent() {
+  local tries
+  start "$bin/pelkomon" "$@"
+  for ((tries = 0; tries < 200; tries++)); do
+    quit_blocked "$started" && return 0
+    sleep 0.02
+  done
+  check "$* holds SIGTERM" yes no
+}
+# quit_blocked PID: a thread of PID holds SIGTERM (15, mask bit 14). The one
+# waiting for it shows it open while it waits; its workers hold it.
+quit_blocked() {
+  local mask
+  for mask in $(awk '/^SigBlk:/ { print $2 }' /proc/"$1"/task/*/status 2>/dev/null); do
+    (( (16#$mask >> 14) & 1 )) && return 0
+  done
+  return 1
+}
+
 alive() { running "$1" && echo yes || echo no; }
 
 # run_stopmon [SETPRIV...] STOPMON ARGS...: sets $status, $out, $err, $took (s).
@@ -89,15 +111,15 @@ start "$tmp/user/pelkomon" "${as_user[@]}" "$tmp/user/pelkomon" 30; lower=$start
 start "$sleep_exe" "${as_user[@]}" bash -c 'exec -a Tavisk sleep 30'; named_front_end=$started
 start "$sleep_exe" "${as_user[@]}" bash -c 'exec -a pelkomon sleep 30'; named_agent=$started
 start "$bin/Tavisk" "${as_user[@]}" "$bin/Tavisk" 30; users_front_end=$started
-start "$bin/pelkomon" "${as_user[@]}" env PELKO_REGISTRY="$tmp/user/registry" "$bin/pelkomon"
+start_agent "${as_user[@]}" env PELKO_REGISTRY="$tmp/user/registry" "$bin/pelkomon"
 users_agent=$started
 uid=$(id -u "$user")
 check "the lookalikes are the user's alone" "Uid:	$uid	$uid	$uid	$uid" \
   "$(grep '^Uid:' "/proc/$upper/status")"
 
 start "$bin/Tavisk" "$bin/Tavisk" 30; front_end=$started
-start "$bin/pelkomon" "$bin/pelkomon"; agent=$started
-start "$bin/pelkomon" "$bin/pelkomon"; second_agent=$started
+start_agent "$bin/pelkomon"; agent=$started
+start_agent "$bin/pelkomon"; second_agent=$started
 
 run_stopmon "$bin/stopmon"
 check "stopmon exits 0" 0 "$status"
@@ -116,7 +138,7 @@ check "the user's run of the front end's file runs on" yes "$(alive "$users_fron
 check "the user's run of the agent's file runs on" yes "$(alive "$users_agent")"
 
 echo "== the user's own stopmon ends only the user's own agent"
-start "$bin/pelkomon" "$bin/pelkomon"; agent=$started
+start_agent "$bin/pelkomon"; agent=$started
 run_stopmon "${as_user[@]}" "$bin/stopmon"
 check "the user's stopmon exits 0" 0 "$status"
 wait_end "$users_agent"
