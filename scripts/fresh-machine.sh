@@ -28,14 +28,7 @@ done
 [[ $(id -u) -eq 0 ]] || { echo "fresh-machine: run me as root (debootstrap and chroot need it)" >&2; exit 2; }
 bash "$repo/scripts/setup.sh" fresh
 
-# The archive this machine installs from, so the root reaches it the same way.
-mirror() {
-  local uri
-  uri=$(awk '/^URIs:/ { print $2; exit }' /etc/apt/sources.list.d/*.sources 2>/dev/null || true)
-  [[ -n $uri ]] || uri=$(awk '/^deb / { print $2; exit }' /etc/apt/sources.list 2>/dev/null || true)
-  [[ -n $uri ]] || { echo "fresh-machine: no Debian archive in this machine's apt sources" >&2; exit 1; }
-  echo "$uri"
-}
+source "$repo/scripts/lib/debian-archive.sh"
 
 tarball=$cache/debian-$suite-root.tar
 if [[ ! -f $tarball ]]; then
@@ -43,7 +36,7 @@ if [[ ! -f $tarball ]]; then
   made=$(mktemp -d "$cache/root.XXXXXX")
   echo "== making a clean Debian $suite root (once; cached in $tarball)"
   # git: the newcomer cloned the repository, so their machine has it.
-  if ! debootstrap --include=git "$suite" "$made" "$(mirror)" >"$made.log" 2>&1; then
+  if ! debootstrap --include=git "$suite" "$made" "$(debian_mirror)" >"$made.log" 2>&1; then
     tail -20 "$made.log" >&2
     rm -rf "$made" "$made.log"
     exit 1
