@@ -14,7 +14,8 @@ using ServiceBody = std::function<int()>;
 // controls into the quit message for that thread's loop (telling the manager
 // to allow stopWaitMs), reports the service stopped with the body's status,
 // stores that status in *status and returns true. Returns false at once when
-// the process was started by hand, so the caller runs `body` itself as before.
+// the process was started by hand (its parent is not the service manager),
+// so the caller runs `body` itself.
 bool RunAsService(const char* name, uint32_t stopWaitMs, const ServiceBody& body, int* status);
 
 }  // namespace pelko

@@ -1,6 +1,11 @@
 #include "agent/platform/win32/service.h"
 
 #include <windows.h>
+// After windows.h, which it needs.
+#include <tlhelp32.h>
+
+#include <cstring>
+#include <string>
 
 namespace pelko {
 
@@ -58,9 +63,38 @@ void WINAPI ServiceMain(DWORD, char**) {
   ReportState(SERVICE_STOPPED, static_cast<DWORD>(bodyStatus), 0);
 }
 
+// The service manager starts a service as its own child. Asking the
+// dispatcher instead costs a started-by-hand program the dispatcher's own
+// wait for a manager that will never call (10 s under Wine), so the parent
+// is looked at first: a snapshot of the process list takes milliseconds.
+bool StartedByServiceManager() {
+  HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+  // Without a list, ask the dispatcher as before: slower, never wrong.
+  if (snapshot == INVALID_HANDLE_VALUE) return true;
+  const DWORD self = GetCurrentProcessId();
+  DWORD parent = 0;
+  std::string parentName;
+  PROCESSENTRY32 entry = {};
+  entry.dwSize = sizeof(entry);
+  for (BOOL more = Process32First(snapshot, &entry); more; more = Process32Next(snapshot, &entry)) {
+    if (entry.th32ProcessID == self) parent = entry.th32ParentProcessID;
+  }
+  entry.dwSize = sizeof(entry);
+  for (BOOL more = Process32First(snapshot, &entry); more && parent != 0;
+       more = Process32Next(snapshot, &entry)) {
+    if (entry.th32ProcessID == parent) parentName = entry.szExeFile;
+  }
+  CloseHandle(snapshot);
+  // The name may carry a path, as the launching command typed it.
+  const size_t slash = parentName.find_last_of("\\/");
+  if (slash != std::string::npos) parentName.erase(0, slash + 1);
+  return _stricmp(parentName.c_str(), "services.exe") == 0;
+}
+
 }  // namespace
 
 bool RunAsService(const char* name, uint32_t stopWaitMs, const ServiceBody& body, int* status) {
+  if (!StartedByServiceManager()) return false;
   serviceName = name;
   stopWaitHintMs = stopWaitMs;
   serviceBody = &body;
