@@ -54,6 +54,9 @@ cleanup() {
 }
 trap cleanup EXIT
 tar -C "$root" -xf "$tarball"
+# A machine's / is open to every user (mktemp made this one root's alone):
+# cupsd's helpers run as lp.
+chmod 755 "$root"
 # The archive as this machine reaches it: its sources, its apt settings, its
 # name server.
 cp -a /etc/apt/sources.list.d/. "$root/etc/apt/sources.list.d/"

@@ -69,7 +69,7 @@ trap 'exit 143' TERM
 say "Starting a private CUPS server (unix socket under $work)"
 cups_env_start || die "cupsd did not start"
 echo "scheduler: $CUPS_SERVER"
-cups_env_add_queue Office 1 2>/dev/null || die "lpadmin failed"
+cups_env_add_queue Office 1 || die "lpadmin failed"
 lpstat -v Office
 
 # --- The agent's settings ---------------------------------------------------------
