@@ -5,9 +5,14 @@
 #   source tests/cups/cups-env.sh
 #   cups_env_start [--tcp]        starts it; exports CUPS_SERVER (the socket)
 #                                 and, with --tcp, CUPS_ENV_PORT
-#   cups_env_add_queue NAME [SECONDS_PER_PAGE]
+#   cups_env_add_queue NAME [SECONDS_PER_PAGE [HOLD_FOLDER]]
 #                                 generic PostScript queue on the pelko
-#                                 backend (prints to nowhere, 1 s a page)
+#                                 backend (prints to nowhere, 1 s a page);
+#                                 with HOLD_FOLDER its jobs are held while
+#                                 they print until the test releases them
+#   cups_env_printing FOLDER JOB  true once JOB is held printing there
+#   cups_env_release FOLDER [JOB] lets JOB (or every job, now and later)
+#                                 of that folder's queue print on
 #   cups_env_add_raw_queue NAME   raw queue on the same backend
 #   cups_env_restart              stops and starts the same scheduler
 #   cups_env_stop                 stops it and removes the folder
@@ -174,9 +179,24 @@ cups_env_stop() {
 }
 
 cups_env_add_queue() {
-  local name=$1 seconds=${2:-1}
-  lpadmin -p "$name" -E -v "pelko:/nowhere?seconds=$seconds" \
-    -m drv:///sample.drv/generic.ppd
+  local name=$1 seconds=${2:-1} uri
+  uri="pelko:/nowhere?seconds=$seconds"
+  if [[ -n ${3:-} ]]; then
+    # The backend runs as lp and marks the jobs it holds there.
+    mkdir -p "$3" && chmod 1777 "$3" || return 1
+    uri="$uri&hold=$3"
+  fi
+  lpadmin -p "$name" -E -v "$uri" -m drv:///sample.drv/generic.ppd
+}
+
+cups_env_printing() { [[ -e $1/printing-$2 ]]; }
+
+cups_env_release() {
+  if [[ -n ${2:-} ]]; then
+    touch "$1/release-$2"
+  else
+    touch "$1/release"
+  fi
 }
 
 cups_env_add_raw_queue() {
