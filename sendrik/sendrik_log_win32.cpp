@@ -3,8 +3,8 @@
 // is a regular disk file with one name whose owner is this account, SYSTEM
 // or Administrators.
 #include <windows.h>
-#include <aclapi.h>
 
+#include "agent/platform/win32/file_owner.h"
 #include "sendrik/sendrik_log.h"
 
 namespace pelko::mail {
@@ -32,32 +32,6 @@ std::string Failed(const std::string& what) {
   return what + ": error " + std::to_string(GetLastError());
 }
 
-bool IsOurAccount(PSID owner) {
-  if (IsWellKnownSid(owner, WinLocalSystemSid) || IsWellKnownSid(owner, WinBuiltinAdministratorsSid)) {
-    return true;
-  }
-  HANDLE token = nullptr;
-  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return false;
-  char buffer[256];
-  DWORD size = 0;
-  const bool same = GetTokenInformation(token, TokenUser, buffer, sizeof buffer, &size) &&
-                    EqualSid(owner, reinterpret_cast<TOKEN_USER*>(buffer)->User.Sid);
-  CloseHandle(token);
-  return same;
-}
-
-bool OwnedByUs(HANDLE file) {
-  PSID owner = nullptr;
-  PSECURITY_DESCRIPTOR descriptor = nullptr;
-  if (GetSecurityInfo(file, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &owner, nullptr, nullptr,
-                      nullptr, &descriptor) != ERROR_SUCCESS) {
-    return false;
-  }
-  const bool ours = owner != nullptr && IsOurAccount(owner);
-  LocalFree(descriptor);
-  return ours;
-}
-
 HANDLE OpenLog(const std::string& path, std::string* why) {
   constexpr DWORD kAccess = FILE_APPEND_DATA | FILE_READ_ATTRIBUTES | READ_CONTROL;
   constexpr DWORD kShare = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
@@ -76,7 +50,7 @@ HANDLE OpenLog(const std::string& path, std::string* why) {
     *why = path + " is not a regular file";
   } else if (info.nNumberOfLinks != 1) {
     *why = path + " has other names (hard links)";
-  } else if (!OwnedByUs(file)) {
+  } else if (!OwnedByTrustedAccount(file)) {
     *why = path + " belongs to another account";
   } else {
     return file;
