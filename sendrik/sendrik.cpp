@@ -88,6 +88,9 @@ int Run() {
     case report::ReadStatus::kFailed:
       log.Write("not sent: " + settings.toSendFile + " cannot be read");
       return kNothingToSend;
+    case report::ReadStatus::kNotRegular:
+      log.Write("not sent: " + settings.toSendFile + " is not a regular file");
+      return kNothingToSend;
   }
   if (!IsCompleteLog(text)) {
     log.Write("not sent: " + settings.toSendFile +
