@@ -5,6 +5,12 @@
 #include <cstdio>
 #include <memory>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#ifndef _WIN32
+#include <unistd.h>
+#endif
+
 #include "agent/logs/log_format.h"
 #include "agent/purge/file_finder.h"
 
@@ -25,12 +31,39 @@ std::string_view BaseName(std::string_view path, char separator) {
   return at == std::string_view::npos ? path : path.substr(at + 1);
 }
 
+// The file at path opened for reading if it is a regular file.
+ReadStatus OpenRegular(const std::string& path, std::unique_ptr<std::FILE, FileCloser>* file) {
+#ifdef _WIN32
+  file->reset(std::fopen(path.c_str(), "rb"));
+  if (!*file) return errno == ENOENT ? ReadStatus::kMissing : ReadStatus::kFailed;
+  struct _stat64 info;
+  if (_fstat64(_fileno(file->get()), &info) != 0) return ReadStatus::kFailed;
+  return (info.st_mode & _S_IFMT) == _S_IFREG ? ReadStatus::kOk : ReadStatus::kNotRegular;
+#else
+  const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  if (fd < 0) return errno == ENOENT ? ReadStatus::kMissing : ReadStatus::kFailed;
+  struct stat info;
+  if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+    const bool seen = fstat(fd, &info) == 0;
+    close(fd);
+    return seen ? ReadStatus::kNotRegular : ReadStatus::kFailed;
+  }
+  file->reset(fdopen(fd, "rb"));
+  if (!*file) {
+    close(fd);
+    return ReadStatus::kFailed;
+  }
+  return ReadStatus::kOk;
+#endif
+}
+
 }  // namespace
 
 ReadStatus ReadFileBytes(const std::string& path, uint64_t limit, std::string* bytes) {
   bytes->clear();
-  std::unique_ptr<std::FILE, FileCloser> file(std::fopen(path.c_str(), "rb"));
-  if (!file) return errno == ENOENT ? ReadStatus::kMissing : ReadStatus::kFailed;
+  std::unique_ptr<std::FILE, FileCloser> file;
+  const ReadStatus opened = OpenRegular(path, &file);
+  if (opened != ReadStatus::kOk) return opened;
   if (std::fseek(file.get(), 0, SEEK_END) == 0) {
     const long size = std::ftell(file.get());
     if (size >= 0 && static_cast<uint64_t>(size) > limit) return ReadStatus::kTooLarge;

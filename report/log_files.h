@@ -10,9 +10,11 @@
 
 namespace pelko::report {
 
-enum class ReadStatus { kOk, kMissing, kTooLarge, kFailed };
+enum class ReadStatus { kOk, kMissing, kTooLarge, kFailed, kNotRegular };
 
-// The file's bytes as they are, if it holds at most limit bytes.
+// The file's bytes as they are, if it holds at most limit bytes. Only a
+// regular file is read (kNotRegular for a pipe, a device, a folder), and
+// the open never waits.
 ReadStatus ReadFileBytes(const std::string& path, uint64_t limit, std::string* bytes);
 
 // "20261206" from a name ending in "_20261206.xml", else empty.

@@ -178,6 +178,7 @@ int Run(const Options& o) {
     const char* trouble = read == ReadStatus::kMissing    ? "no such file"
                           : read == ReadStatus::kTooLarge ? "larger than 1 GiB"
                           : read == ReadStatus::kFailed   ? std::strerror(errno)
+                          : read == ReadStatus::kNotRegular ? "not a regular file: not read"
                           : builder.AddLog(text)          ? nullptr
                                                           : "not a log file";
     if (trouble != nullptr) {

@@ -22,6 +22,7 @@
 #endif
 
 #include "agent/logs/log_format.h"
+#include "agent/platform/logger.h"
 #include "agent/platform/registry.h"
 #include "report/log_files.h"
 #include "report/report.h"
@@ -65,7 +66,9 @@ bool IsCompleteLog(const std::string& text) {
 int Run() {
   std::vector<std::string> problems, notes;
   const MailSettings settings = ReadMailSettings(PlatformRegistry(), &problems, &notes);
-  SendrikLog log(LogFolder(settings));
+  SendrikLog log(LogFolder(settings), [](const std::string& why) {
+    PlatformLogger().Write(Severity::kWarning, why);
+  });
   for (const std::string& note : notes) log.Write("note: " + note);
   if (settings.toSendFile.empty()) {
     log.Write("not sent: ToSendFile (REG_SZ) is not set, so there is no file to send");
@@ -84,6 +87,9 @@ int Run() {
       return kNothingToSend;
     case report::ReadStatus::kFailed:
       log.Write("not sent: " + settings.toSendFile + " cannot be read");
+      return kNothingToSend;
+    case report::ReadStatus::kNotRegular:
+      log.Write("not sent: " + settings.toSendFile + " is not a regular file");
       return kNothingToSend;
   }
   if (!IsCompleteLog(text)) {

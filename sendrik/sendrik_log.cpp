@@ -16,12 +16,6 @@ namespace pelko::mail {
 
 namespace {
 
-#ifdef _WIN32
-constexpr char kSeparator = '\\';
-#else
-constexpr char kSeparator = '/';
-#endif
-
 std::string Stamp() {
   const std::tm local = LocalCalendarTime(std::time(nullptr));
   char text[32];
@@ -29,38 +23,61 @@ std::string Stamp() {
   return text;
 }
 
-// One line, whatever the message holds: no line breaks, no control bytes.
-std::string OneLine(std::string_view line) {
-  std::string out;
-  for (const char c : line) {
-    const unsigned char b = static_cast<unsigned char>(c);
-    out += b < 0x20 || b == 0x7F ? ' ' : c;
+void AppendHex(std::string& out, unsigned char b) {
+  static constexpr char kDigits[] = "0123456789ABCDEF";
+  out += "\\x";
+  out += kDigits[b >> 4];
+  out += kDigits[b & 15];
+}
+
+// The length of the UTF-8 character at text[at] that may stand in the log
+// as it is, or 0: overlong forms, surrogates and C1 characters may not.
+std::size_t PlainCharacter(std::string_view text, std::size_t at) {
+  const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[at + i]); };
+  const unsigned char b = byte(0);
+  if (b >= 0x20 && b < 0x7F) return 1;
+  std::size_t length = b >= 0xC2 && b <= 0xDF ? 2 : b >= 0xE0 && b <= 0xEF ? 3 : b >= 0xF0 && b <= 0xF4 ? 4 : 0;
+  if (length == 0 || at + length > text.size()) return 0;
+  uint32_t code = b & (0x7F >> length);
+  for (std::size_t i = 1; i < length; ++i) {
+    if ((byte(i) & 0xC0) != 0x80) return 0;
+    code = code << 6 | (byte(i) & 0x3F);
   }
-  return out;
+  const uint32_t least[5] = {0, 0, 0xA0, 0x800, 0x10000};
+  if (code < least[length] || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) return 0;
+  return length;
 }
 
 }  // namespace
 
+std::string EscapeLogLine(std::string_view line) {
+  std::string out;
+  out.reserve(line.size());
+  for (std::size_t at = 0; at < line.size();) {
+    const std::size_t length = PlainCharacter(line, at);
+    if (length == 0) {
+      AppendHex(out, static_cast<unsigned char>(line[at++]));
+    } else {
+      out.append(line, at, length);
+      at += length;
+    }
+  }
+  return out;
+}
+
 void SendrikLog::Write(std::string_view line) {
-  const std::string text = Stamp() + " " + OneLine(line) + "\n";
+  const std::string text = Stamp() + " " + EscapeLogLine(line) + "\n";
   // Started by the agent, the program has no one to tell but its log; run
   // by hand, it tells the person too.
   if (folder.empty() || isatty(2)) std::fputs(text.c_str(), stderr);
   if (folder.empty()) return;
-  const std::string path = folder + kSeparator + kLogName;
-  if (std::FILE* f = std::fopen(path.c_str(), "rb")) {
-    const bool full = std::fseek(f, 0, SEEK_END) == 0 && std::ftell(f) >= static_cast<long>(kLogLimit);
-    std::fclose(f);
-    if (full) {
-      const std::string old = path + ".old";
-      std::remove(old.c_str());
-      std::rename(path.c_str(), old.c_str());
-    }
-  }
-  std::FILE* f = std::fopen(path.c_str(), "ab");
-  const bool written = f && std::fwrite(text.data(), 1, text.size(), f) == text.size();
-  if (f) std::fclose(f);
-  if (!written && !isatty(2)) std::fputs(text.c_str(), stderr);
+  std::string why;
+  if (AppendToSendrikLog(folder, text, &why)) return;
+  if (!isatty(2)) std::fputs(text.c_str(), stderr);
+  const std::string said = "Sendrik: " + EscapeLogLine(why) + ": not written there";
+  std::fprintf(stderr, "%s\n", said.c_str());
+  if (refused && !saidRefusal) refused(said);
+  saidRefusal = true;
 }
 
 }  // namespace pelko::mail

@@ -1,6 +1,9 @@
 #include "agent/logs/global_log.h"
 
+#include <cstdint>
 #include <memory>
+#include <new>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -12,21 +15,31 @@ namespace pelko {
 
 namespace {
 
-// Global logs, by any name, are never gathered into one another.
-bool IsGatheredLog(const std::string& path, char separator) {
+std::string NameOf(const std::string& path, char separator) {
   const std::size_t at = path.rfind(separator);
-  const std::string_view name =
-      at == std::string::npos ? std::string_view(path) : std::string_view(path).substr(at + 1);
-  return IsGatheredLogName(name);
+  return at == std::string::npos ? path : path.substr(at + 1);
 }
 
-// A file's total is its Total entry; a file cut before it gives the sum of
-// the entries it kept.
-int32_t FileTotal(std::string_view text, std::size_t tail, const std::vector<LogEntry>& entries) {
-  int32_t total = 0;
-  if (tail != std::string_view::npos) return ReadTotalEntry(text, tail, &total) ? total : 0;
+// A file's total is its Total entry when its entries could add up to it;
+// a file cut before it, or whose Total they cannot give (written by hand to
+// move the grand total), gives the sum of the entries it kept.
+int32_t FileTotal(const Env& env, const std::string& path, std::string_view text,
+                  std::size_t tail, const std::vector<LogEntry>& entries) {
   uint32_t sum = 0;
-  for (const LogEntry& entry : entries) sum += static_cast<uint32_t>(EntryCost(entry));
+  int64_t lowest = 0, highest = 0;
+  for (const LogEntry& entry : entries) {
+    const int32_t cost = EntryCost(entry);
+    sum += static_cast<uint32_t>(cost);
+    (cost < 0 ? lowest : highest) += cost;
+  }
+  int32_t total = 0;
+  if (tail == std::string_view::npos) return static_cast<int32_t>(sum);
+  if (!ReadTotalEntry(text, tail, &total)) return 0;
+  if (total >= lowest && total <= highest) return total;
+  Report(env, Severity::kWarning, "total " + path,
+         path + " has a Total of " + std::to_string(total) +
+             " that its entries cannot give: the global log counts their sum, " +
+             std::to_string(static_cast<int32_t>(sum)));
   return static_cast<int32_t>(sum);
 }
 
@@ -37,11 +50,6 @@ void BuildGlobalLog(const Env& env, LogLocks& locks, const Waiter& pause,
   LogStore store(env);
   const LocalTime today = env.clock->Now();
   const char separator = env.files->Separator();
-
-  FileFinder finder(*env.files);
-  finder.ClearFolders();
-  finder.SetRoot(LogsFolder(globalPath.Get(), separator), true);
-  finder.AddFiles("*.xml", true, false);
 
   const std::string path = store.ComposePath("GlobalLog", "xml", today);
   auto globalLock = locks.Lock(path);
@@ -54,25 +62,51 @@ void BuildGlobalLog(const Env& env, LogLocks& locks, const Waiter& pause,
   out += FormatLogDate(today);
   out += "</date>";
   writer->Append(out);
+  uint64_t written = out.size();
 
   uint32_t grandTotal = 0;
+  bool failed = false;
   std::string text;
   std::vector<LogEntry> entries;
-  for (const FoundFile& file : finder.files) {
-    if (IsGatheredLog(file.path, separator)) continue;
+  // Each file once, whatever names it has: hard links must not multiply it.
+  std::set<FileId> seen;
+  // Read through the folders as they were listed, so that a folder swapped
+  // for a link meanwhile leads nowhere else.
+  FileFinder finder(*env.files);
+  const bool listed = finder.VisitFiles(LogsFolder(globalPath.Get(), separator), "*.xml",
+                    [&](Folder& folder, const FoundFile& file) {
+    // Global logs, by any name, are never gathered into one another.
+    if (failed || IsGatheredLogName(NameOf(file.path, separator))) return;
+    FileId id;
     {
       auto lock = locks.Lock(file.path);
-      if (store.ReadPatiently(file.path, pause, &text) != FileStatus::kOk) continue;
+      if (store.ReadPatiently(folder, NameOf(file.path, separator), file.path, pause, &text,
+                              &id) != FileStatus::kOk) {
+        return;
+      }
     }
+    if (!seen.insert(id).second) return;
     const std::size_t tail = ReadLogEntries(text, &entries);
-    grandTotal += static_cast<uint32_t>(FileTotal(text, tail, entries));
     out.clear();
     {
       EntryAppender appender(out);
       for (const LogEntry& entry : entries) appender.Add(entry);
     }
-    if (!writer->Append(out)) return;
-  }
+    // The global log is read whole in its turn: it never grows past what a
+    // read takes in.
+    if (written + out.size() > kMaxGlobalLogBytes) {
+      Report(env, Severity::kWarning, "full " + path,
+             path + " would grow past " + std::to_string(kMaxGlobalLogBytes >> 20) +
+                 " MiB: " + file.path + " left out");
+      return;
+    }
+    grandTotal += static_cast<uint32_t>(FileTotal(env, file.path, text, tail, entries));
+    written += out.size();
+    failed = !writer->Append(out);
+  });
+  // The finder absorbs running out of memory; the worker must still hear of it.
+  if (!listed) throw std::bad_alloc();
+  if (failed) return;
 
   out.clear();
   AppendTotalEntry(out, static_cast<int32_t>(grandTotal));

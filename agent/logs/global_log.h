@@ -9,6 +9,10 @@
 
 namespace pelko {
 
+// The most the global log holds, its total and footer aside: it is read
+// whole to be mailed. A daily file that would take it past is left out.
+inline constexpr uint64_t kMaxGlobalLogBytes = kMaxTextFileBytes - 4096;
+
 // Lists the folder that globalPath names; writes the file into the folder
 // that the registry names now.
 void BuildGlobalLog(const Env& env, LogLocks& locks, const Waiter& pause,

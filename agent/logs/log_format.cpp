@@ -81,6 +81,16 @@ bool ReadEntryFast(std::string_view text, std::size_t at, LogEntry* entry, std::
   return true;
 }
 
+// Where piece starts in text[from, limit), or npos: never a look beyond
+// limit, so that a file of entries that are never closed costs no more
+// than its size.
+std::size_t FindBefore(std::string_view text, std::string_view piece, std::size_t from,
+                       std::size_t limit) {
+  if (from > limit) return std::string_view::npos;
+  log_format_detail::searchedBytes += limit - from;
+  return text.substr(0, limit).find(piece, from);
+}
+
 // The same for an entry whose values hold stray "<": each value runs to its
 // own closing piece, all before limit.
 bool ReadEntrySlow(std::string_view text, std::size_t at, std::size_t limit, LogEntry* entry,
@@ -90,8 +100,8 @@ bool ReadEntrySlow(std::string_view text, std::size_t at, std::size_t limit, Log
                                  &entry->printer, &entry->doc,  &entry->pages, &entry->cost};
   std::size_t pos = at + kEntryOpen.size();
   for (int i = 0; i < 8; ++i) {
-    const std::size_t close = text.find(kAfterValue[i], pos);
-    if (close == std::string_view::npos || close + kAfterValue[i].size() > limit) return false;
+    const std::size_t close = FindBefore(text, kAfterValue[i], pos, limit);
+    if (close == std::string_view::npos) return false;
     *values[i] = text.substr(pos, close - pos);
     pos = close + kAfterValue[i].size();
   }

@@ -9,6 +9,9 @@ namespace pelko {
 namespace {
 
 constexpr int kRetries = kLogRetryMs / kLogRetryStepMs;
+// Names tried for an intruder moved aside; more of them in a day is the
+// same attacker again, and the log is then left as it stands.
+constexpr int kMaxAsideNames = 100;
 
 bool WorthRetrying(FileStatus status) {
   return status == FileStatus::kBusy || status == FileStatus::kFailed;
@@ -59,6 +62,11 @@ std::string LogStore::ReadAll(const std::string& path) {
 FileStatus LogStore::ReadAll(const std::string& path, std::string* text) {
   std::lock_guard<std::mutex> hold(criticalSection);
   const FileStatus status = env.files->ReadText(path, text);
+  SayWhyNotRead(path, status);
+  return status;
+}
+
+void LogStore::SayWhyNotRead(const std::string& path, FileStatus status) {
   if (status == FileStatus::kTooLarge) {
     Report(env, Severity::kWarning, "read " + path,
            path + " is over " + std::to_string(kMaxTextFileBytes >> 20) +
@@ -66,8 +74,44 @@ FileStatus LogStore::ReadAll(const std::string& path, std::string* text) {
   } else if (status == FileStatus::kNotRegular) {
     Report(env, Severity::kWarning, "read " + path,
            path + " is a link, folder, pipe or device, not a log file: left out, not read");
+  } else if (status == FileStatus::kNotOurs) {
+    Report(env, Severity::kWarning, "read " + path,
+           path + " belongs to another account, not a log file of ours: left out, not read");
   }
+}
+
+FileStatus LogStore::ReadPatiently(Folder& folder, const std::string& name,
+                                   const std::string& path, const Waiter& pause,
+                                   std::string* text, FileId* id) {
+  FileStatus status = folder.ReadText(name, text, id);
+  for (int retry = 0; retry < kRetries && WorthRetrying(status); ++retry) {
+    pause(kLogRetryStepMs);
+    status = folder.ReadText(name, text, id);
+  }
+  SayWhyNotRead(path, status);
   return status;
+}
+
+bool LogStore::MoveAside(const std::string& path) {
+  const char separator = env.files->Separator();
+  const std::size_t cut = path.rfind(separator);
+  if (cut == std::string::npos) return false;
+  auto folder = env.files->OpenFolder(path.substr(0, cut));
+  if (!folder) return false;
+  const std::string name = path.substr(cut + 1);
+  for (int n = 1; n <= kMaxAsideNames; ++n) {
+    const std::string aside = name + ".refused" + (n == 1 ? "" : std::to_string(n));
+    const FileStatus moved = folder->Rename(name, aside);
+    if (moved == FileStatus::kBusy) continue;  // that name is taken
+    if (moved != FileStatus::kOk) break;
+    Report(env, Severity::kWarning, "aside " + path + " " + aside,
+           path + " was not a log of the agent's (another account's file, a folder or a "
+                  "link): moved aside to " + aside + ", the log is written anew");
+    return true;
+  }
+  Report(env, Severity::kWarning, "aside " + path,
+         path + " is not a log of the agent's and could not be moved aside");
+  return false;
 }
 
 FileStatus LogStore::ReadPatiently(const std::string& path, const Waiter& pause,

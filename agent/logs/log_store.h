@@ -40,6 +40,15 @@ class LogStore {
   FileStatus ReadAll(const std::string& path, std::string* text);
   // Tries again for kLogRetryMs while the file is there but cannot be read.
   FileStatus ReadPatiently(const std::string& path, const Waiter& pause, std::string* text);
+  // The same for the file name in an open folder, path naming it in
+  // reports; id tells which file was read.
+  FileStatus ReadPatiently(Folder& folder, const std::string& name, const std::string& path,
+                           const Waiter& pause, std::string* text, FileId* id);
+
+  // Gives what stands at path, which is not a log of ours (another
+  // account's file, a folder, a link), a free name beside it and says so,
+  // so that the log can be written anew. False when it could not be moved.
+  bool MoveAside(const std::string& path);
 
   // The text in place of the file at path, whole, or the old file as it was.
   // Tries again for kLogRetryMs while another program holds the file.
@@ -51,6 +60,8 @@ class LogStore {
   FileStatus CommitPatiently(ReplacingWriter& writer, const Waiter& pause);
 
  private:
+  void SayWhyNotRead(const std::string& path, FileStatus status);
+
   Env env;
   std::mutex criticalSection;
 };

@@ -22,13 +22,19 @@ bool RecordJob(const Env& env, LogLocks& locks, const Waiter& pause,
   // interleave with another.
   auto lock = locks.Lock(path);
   std::string old;
-  const FileStatus read = store.ReadPatiently(path, pause, &old);
+  FileStatus read = store.ReadPatiently(path, pause, &old);
+  // Someone who may write the logs folder put something of theirs at the
+  // day's name: it is neither taken in nor allowed to stop the recording.
+  if ((read == FileStatus::kNotOurs || read == FileStatus::kNotRegular) && store.MoveAside(path)) {
+    read = FileStatus::kMissing;
+  }
   // A file that is there but could not be read is left as it is rather than
   // rewritten from nothing.
   if (read != FileStatus::kOk && read != FileStatus::kMissing) {
     // Too large or no regular file: the store has said so already, and a
     // second line under the same key would double its count of repeats.
-    if (read != FileStatus::kTooLarge && read != FileStatus::kNotRegular) {
+    if (read != FileStatus::kTooLarge && read != FileStatus::kNotRegular &&
+        read != FileStatus::kNotOurs) {
       Report(env, Severity::kWarning, "read " + path, "cannot read the daily log " + path);
     }
     return false;

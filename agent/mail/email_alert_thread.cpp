@@ -50,6 +50,14 @@ uint32_t EmailAlertThread::Cycle(RegistryDwordValue& frequency, RegistryStringVa
 
 void EmailAlertThread::MailGlobalLog(const std::string& logPath, RegistryStringValue& path) {
   if (!env.files->Exists(logPath)) return;
+  // One mail program at a time: a slow server must not gather them, each
+  // holding its memory and the log, up to the cap of a send.
+  if (lastMail != nullptr && lastMail->Running()) {
+    Report(env, Severity::kWarning, "mail skipped",
+           "Mail program of the cycle before still running: this cycle's mail skipped");
+    return;
+  }
+  lastMail.reset();
   {
     LogStore store(env);
     auto lock = logLocks.Lock(logPath);
@@ -68,8 +76,11 @@ void EmailAlertThread::MailGlobalLog(const std::string& logPath, RegistryStringV
   RegistryStringValue toSend(*env.registry, settings::kToSendFile);
   toSend.Set(logPath);
   const std::string program = folder + env.files->Separator() + kMailProgramName;
-  const LaunchResult started = env.launcher->Launch(program);
-  if (started.Started()) return;
+  LaunchResult started = env.launcher->Launch(program);
+  if (started.Started()) {
+    lastMail = std::move(started.program);
+    return;
+  }
   // A refusal means someone could have put their own program there for
   // the agent to run: worth more than a warning.
   const bool refused = started.status == LaunchStatus::kRefused;

@@ -3,11 +3,13 @@
 // the mail program.
 #pragma once
 
+#include <memory>
 #include <string>
 
 #include "agent/config/registry_value.h"
 #include "agent/core/worker_thread.h"
 #include "agent/logs/log_locks.h"
+#include "agent/platform/launcher.h"
 
 namespace pelko {
 
@@ -46,6 +48,7 @@ class EmailAlertThread : public WorkerThread {
 
   LogLocks& logLocks;
   RegistryStringValue& globalPath;
+  std::shared_ptr<StartedProgram> lastMail;
 };
 
 }  // namespace pelko

@@ -5,6 +5,7 @@
 #include "agent/config/registry_value.h"
 #include "agent/config/settings.h"
 #include "agent/logs/record_job.h"
+#include "agent/monitor/pending_pages.h"
 
 namespace pelko {
 
@@ -34,6 +35,7 @@ uint32_t PrinterThread::Run(uint32_t) {
   std::vector<SpoolJob> jobs;
   if (spooler.ListJobs(printerName, &cursor, &jobs) != SpoolStatus::kOk) jobs.clear();
   ledger.Restart(jobs);
+  RestorePending();
 
   struct Registration {
     Spooler& spooler;
@@ -135,6 +137,28 @@ void PrinterThread::AccountJob(const SpoolJob& job) {
   RetryPending();
 }
 
+void PrinterThread::RestorePending() {
+  if (pendingRestored) return;
+  pendingRestored = true;
+  std::string text;
+  if (env.files->ReadText(PendingPagesPath(env, printerName), &text) != FileStatus::kOk) return;
+  pendingSaved = text;
+  for (const JobFigures& figures : DecodePendingPages(text, printerName)) Keep(figures);
+}
+
+void PrinterThread::SavePending() {
+  std::vector<JobFigures> jobs;
+  for (const auto& [key, figures] : pending) jobs.push_back(figures);
+  const std::string text = EncodePendingPages(jobs);
+  if (text == pendingSaved) return;
+  const std::string path = PendingPagesPath(env, printerName);
+  const FileStatus saved =
+      text.empty() ? env.files->Delete(path) : env.files->ReplaceText(path, text);
+  if (saved == FileStatus::kOk || (text.empty() && saved == FileStatus::kMissing)) {
+    pendingSaved = text;
+  }
+}
+
 PrinterThread::PendingKey PrinterThread::Keep(const JobFigures& figures) {
   PendingKey key{figures.printerName, figures.jobId};
   auto [at, fresh] = pending.try_emplace(key, figures);
@@ -181,6 +205,7 @@ void PrinterThread::RetryPending() {
   std::vector<PendingKey> keys;
   for (const auto& [key, figures] : pending) keys.push_back(key);
   TryEnter(keys);
+  SavePending();
 }
 
 bool PrinterThread::Record(const JobFigures& figures) {

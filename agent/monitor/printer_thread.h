@@ -75,6 +75,10 @@ class PrinterThread : public WorkerThread {
   void TryEnter(const std::vector<PendingKey>& keys);
   void ReportPending(const JobFigures& figures);
   void RetryPending();
+  // The pages a run of the agent before left pending, taken in once.
+  void RestorePending();
+  // What is pending, on disk as in memory; the file goes once nothing is.
+  void SavePending();
   // After a look: sleeps for as long as the spooler vouches for its answer,
   // or until the queue changes or the thread is asked to stop.
   void SleepWhileQuiet();
@@ -84,6 +88,8 @@ class PrinterThread : public WorkerThread {
   // Kept across restarts of the thread: the figures belong to their jobs.
   std::map<PendingKey, JobFigures> pending;
   uint64_t pendingTriedAt = 0;
+  bool pendingRestored = false;
+  std::string pendingSaved;  // the file's text as last written; empty: no file
   // Set by the spooler when the queue may have changed, and on a stop.
   std::unique_ptr<Signal> queueChanged;
 

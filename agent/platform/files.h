@@ -2,8 +2,9 @@
 // Win32's semantics on every platform. Every open of a file is exclusive:
 // while one open (of this process or another agent process) holds a file,
 // every other open of it fails with kBusy, as share mode 0 does on Win32.
-// Only regular files are read, never through a link, and never more than
-// kMaxTextFileBytes of them.
+// Only regular files of the agent's own account are read (on Win32 also
+// those of SYSTEM or Administrators), never through a link, and never more
+// than kMaxTextFileBytes of them.
 //
 // Safe for concurrent use from any thread. A FileSearch, Folder or
 // ReplacingWriter belongs to the thread that made it.
@@ -34,6 +35,16 @@ enum class FileStatus {
   kFailed,   // any other failure, such as a read error or a full disk
   kTooLarge,    // a file over kMaxTextFileBytes: not read
   kNotRegular,  // a link, a folder, a pipe or a device where a file should be
+  kNotOurs,     // a file of another account's: anyone could have put it there
+};
+
+// Which file a read found, whatever names it has: hard links share one.
+struct FileId {
+  uint64_t device = 0;
+  uint64_t index = 0;
+  bool operator<(const FileId& other) const {
+    return device != other.device ? device < other.device : index < other.index;
+  }
 };
 
 // One entry of a folder listing, as FindFirstFileA/FindNextFileA give it.
@@ -68,6 +79,12 @@ class Folder {
   // Deletes the file name in this folder; a link is removed, never what it
   // names. kBusy while another open holds the file.
   virtual FileStatus Delete(const std::string& name) = 0;
+  // The file name in this folder, as FileSystem::ReadText reads it; id
+  // tells which file it was.
+  virtual FileStatus ReadText(const std::string& name, std::string* text, FileId* id) = 0;
+  // Gives the entry from (whatever it is, a link or a folder too) the name
+  // to, which must be free; both stay in this folder.
+  virtual FileStatus Rename(const std::string& from, const std::string& to) = 0;
 };
 
 // The text of a file being replaced, written to a temporary file beside it.
@@ -107,8 +124,8 @@ class FileSystem {
 
   // The whole file in text mode (CR LF reads as LF on Win32), opened
   // exclusively. kNotRegular for anything but a regular file (a link to one
-  // included), kTooLarge over kMaxTextFileBytes. On anything but kOk, text
-  // is empty.
+  // included), kNotOurs for another account's file, kTooLarge over
+  // kMaxTextFileBytes. On anything but kOk, text is empty.
   virtual FileStatus ReadText(const std::string& path, std::string* text) = 0;
 
   // Starts replacing the file at path (which need not exist yet) by new

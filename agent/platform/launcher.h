@@ -3,6 +3,7 @@
 // Safe for concurrent use from any thread.
 #pragma once
 
+#include <memory>
 #include <string>
 
 namespace pelko {
@@ -13,9 +14,24 @@ enum class LaunchStatus {
   kFailed,   // missing, not a program, or the start itself failed
 };
 
+// A program once started, followed until it ends.
+class StartedProgram {
+ public:
+  virtual ~StartedProgram() = default;
+  // Whether it is still running.
+  virtual bool Running() = 0;
+};
+
 struct LaunchResult {
+  LaunchResult() = default;
+  LaunchResult(LaunchStatus status, std::string reason,
+               std::shared_ptr<StartedProgram> program = nullptr)
+      : status(status), reason(std::move(reason)), program(std::move(program)) {}
+
   LaunchStatus status = LaunchStatus::kFailed;
   std::string reason;  // why it was not started; empty when it was
+  // The program started; null when it was not, or cannot be followed.
+  std::shared_ptr<StartedProgram> program;
 
   bool Started() const { return status == LaunchStatus::kStarted; }
 };

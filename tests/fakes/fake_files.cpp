@@ -1,6 +1,7 @@
 #include "tests/fakes/fake_files.h"
 
 #include <algorithm>
+#include <functional>
 
 namespace pelko {
 
@@ -30,6 +31,20 @@ class FakeFileSystem::FakeFolder : public Folder {
   }
   FileStatus Delete(const std::string& name) override {
     return files->Delete(path + files->separator + name);
+  }
+  FileStatus ReadText(const std::string& name, std::string* text, FileId* id) override {
+    if (name.find(files->separator) != std::string::npos) return FileStatus::kMissing;
+    const std::string full = path + files->separator + name;
+    // One file a path: the fake has no hard links.
+    if (id != nullptr) *id = FileId{0, std::hash<std::string>()(full)};
+    return files->ReadText(full, text);
+  }
+  FileStatus Rename(const std::string& from, const std::string& to) override {
+    if (from.find(files->separator) != std::string::npos ||
+        to.find(files->separator) != std::string::npos) {
+      return FileStatus::kFailed;
+    }
+    return files->Rename(path + files->separator + from, path + files->separator + to);
   }
 
  private:
@@ -148,6 +163,7 @@ FileStatus FakeFileSystem::ReadText(const std::string& path, std::string* text) 
   if (node == nodes.end()) return FileStatus::kMissing;
   if (TakeBusy(path)) return FileStatus::kBusy;
   if (node->second.folder || !node->second.regular) return FileStatus::kNotRegular;
+  if (!node->second.ours) return FileStatus::kNotOurs;
   if (node->second.size > kMaxTextFileBytes) return FileStatus::kTooLarge;
   auto failing = failingReads.find(path);
   if (failing != failingReads.end() && failing->second > 0) {
@@ -202,6 +218,31 @@ FileStatus FakeFileSystem::Delete(const std::string& path) {
   if (node == nodes.end()) return FileStatus::kMissing;
   if (node->second.folder || TakeBusy(path)) return FileStatus::kBusy;
   nodes.erase(node);
+  return FileStatus::kOk;
+}
+
+void FakeFileSystem::PutForeign(const std::string& path, const std::string& text) {
+  PutFile(path, text);
+  std::lock_guard<std::mutex> lock(mutex);
+  nodes[path].ours = false;
+}
+
+FileStatus FakeFileSystem::Rename(const std::string& from, const std::string& to) {
+  std::lock_guard<std::mutex> lock(mutex);
+  if (nodes.count(from) == 0) return FileStatus::kMissing;
+  if (nodes.count(to) != 0) return FileStatus::kBusy;
+  std::vector<std::pair<std::string, Node>> moved;
+  for (auto at = nodes.begin(); at != nodes.end();) {
+    const std::string& p = at->first;
+    if (p == from || (p.size() > from.size() && p.compare(0, from.size(), from) == 0 &&
+                      p[from.size()] == separator)) {
+      moved.emplace_back(to + p.substr(from.size()), std::move(at->second));
+      at = nodes.erase(at);
+    } else {
+      ++at;
+    }
+  }
+  for (auto& [p, node] : moved) nodes[p] = std::move(node);
   return FileStatus::kOk;
 }
 

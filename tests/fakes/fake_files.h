@@ -35,6 +35,11 @@ class FakeFileSystem : public FileSystem {
   void PutFile(const std::string& path, const std::string& text);
   // A file that is not regular (a link, a pipe, a device): listed, never read.
   void PutNonRegular(const std::string& path);
+  // A file of another account's: listed, never read (kNotOurs).
+  void PutForeign(const std::string& path, const std::string& text);
+  // Folder::Rename within one folder: the entry (a folder with all below
+  // it) takes the free name to.
+  FileStatus Rename(const std::string& from, const std::string& to);
   // A file of that many bytes without their text, as a sparse file is.
   void PutSized(const std::string& path, uint64_t bytes);
   std::optional<std::string> Text(const std::string& path);
@@ -61,6 +66,7 @@ class FakeFileSystem : public FileSystem {
     uint64_t created = 0;
     uint64_t lastWritten = 0;
     bool regular = true;
+    bool ours = true;
     uint64_t size = 0;  // above text.size() for a sparse file
   };
   class Writer;

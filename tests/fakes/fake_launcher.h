@@ -1,6 +1,7 @@
 #pragma once
 
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -15,12 +16,22 @@ class FakeLauncher : public Launcher {
   LaunchResult Launch(const std::string& program) override {
     launched.push_back(program);
     if (onLaunch) onLaunch(program);
-    return result;
+    LaunchResult answer = result;
+    if (answer.Started()) answer.program = std::make_shared<Program>(running);
+    return answer;
   }
+
+  // Every program started runs while running is true.
+  struct Program : StartedProgram {
+    explicit Program(std::shared_ptr<bool> running) : running(std::move(running)) {}
+    bool Running() override { return *running; }
+    std::shared_ptr<bool> running;
+  };
 
   std::vector<std::string> launched;
   std::function<void(const std::string&)> onLaunch;
   LaunchResult result{LaunchStatus::kStarted, ""};
+  std::shared_ptr<bool> running = std::make_shared<bool>(false);
 };
 
 }  // namespace pelko

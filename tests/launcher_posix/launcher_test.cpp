@@ -122,6 +122,25 @@ TEST_F(LauncherTest, LeavesNoZombie) {
   EXPECT_EQ(zombies, 0);
 }
 
+// The agent follows the program it started, though it is not its child.
+TEST_F(LauncherTest, TheStartedProgramIsFollowedUntilItEnds) {
+  const std::string out = dir + "/out";
+  const std::string program = Script("read line < " + dir + "/gate; touch " + out + ".done\n");
+  ASSERT_EQ(mkfifo((dir + "/gate").c_str(), 0600), 0);
+  const LaunchResult started = PlatformLauncher().Launch(program);
+  ASSERT_TRUE(started.Started());
+  ASSERT_NE(started.program, nullptr);
+  EXPECT_TRUE(started.program->Running());
+  std::ofstream(dir + "/gate") << "go\n";  // blocks until the program opens it
+  ASSERT_NE(WaitForFile(out + ".done"), "timeout");
+  bool ended = false;
+  for (int i = 0; i < 500 && !ended; ++i) {
+    ended = !started.program->Running();
+    if (!ended) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  EXPECT_TRUE(ended);
+}
+
 TEST_F(LauncherTest, MissingOrNotExecutableProgramIsNotStarted) {
   const LaunchResult missing = PlatformLauncher().Launch(dir + "/none/Sendrik.exe");
   EXPECT_EQ(missing.status, LaunchStatus::kFailed);

@@ -151,9 +151,67 @@ TEST_F(LogAttackTest, EndlessOrOddFilesAreLeftOutOfTheGlobalLog) {
   EXPECT_NE(global.find("<id>7</id>"), std::string::npos);
   EXPECT_NE(global.find("<user>Total</user><cost>15</cost>"), std::string::npos);
   std::string text;
-  EXPECT_EQ(real->env.files->ReadText(Today("big"), &text), FileStatus::kTooLarge);
+  EXPECT_EQ(real->env.files->ReadText(Today("big"), &text), FileStatus::kNotOurs);
   EXPECT_EQ(real->env.files->ReadText(Today("zero"), &text), FileStatus::kNotRegular);
   EXPECT_EQ(real->env.files->ReadText(Today("pipe"), &text), FileStatus::kNotRegular);
+}
+
+// The user's own file at today's name, claiming a victim's 1000-page job,
+// was taken in: after the next real job it sat in root's log.
+TEST_F(LogAttackTest, AFilePlantedAtTodaysNameIsMovedAsideNotAdopted) {
+  const std::string office = Today("Office");
+  const std::string planted = std::string(kLogProlog) +
+                              "<log> <type>x</type> <date>2026/12/06</date><entry> "
+                              "<date>2026/12/06</date><time>09:00:00</time> <id>99</id>"
+                              "<user>victim</user> <printer>x</printer><doc>d</doc> "
+                              "<pages>1000</pages> <cost>5000</cost></entry>"
+                              "<entry><user>Total</user><cost>5000</cost></entry></log>";
+  ASSERT_TRUE(attacker.Do([&] {
+    std::ofstream(office, std::ios::binary) << planted;
+    return chmod(office.c_str(), 0644) == 0;
+  }));
+  Record("\\\\SRV\\Office", 7, 15);
+  ExpectRootsOwnLog(office);
+  EXPECT_EQ(ReadFile(office).find("victim"), std::string::npos);
+  EXPECT_NE(ReadFile(office).find("<user>Total</user><cost>15</cost>"), std::string::npos);
+  EXPECT_EQ(ReadFile(office + ".refused"), planted);
+  BuildGlobal();
+  EXPECT_EQ(ReadFile(Today("GlobalLog")).find("victim"), std::string::npos);
+}
+
+// A folder, or a mode-000 file of the user's, at the day's name once kept
+// every job of that printer from being recorded.
+TEST_F(LogAttackTest, AFolderOrAnUnreadableFileAtTodaysNameDoesNotStopTheRecording) {
+  const std::string office = Today("Office"), front = Today("Front");
+  ASSERT_TRUE(attacker.Do([&] {
+    const int fd = open(front.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0);
+    return mkdir(office.c_str(), 0777) == 0 && fd >= 0 && fchmod(fd, 0) == 0;
+  }));
+  EXPECT_TRUE(RecordJob(real->env, real->locks, real->pause, "\\\\SRV\\Office", 7, "anna",
+                        "doc", 1, 15, PlatformClock().Now()));
+  EXPECT_TRUE(RecordJob(real->env, real->locks, real->pause, "\\\\SRV\\Front", 8, "anna",
+                        "doc", 1, 5, PlatformClock().Now()));
+  ExpectRootsOwnLog(office);
+  ExpectRootsOwnLog(front);
+  EXPECT_NE(ReadFile(front).find("<id>8</id>"), std::string::npos);
+  struct stat info;
+  ASSERT_EQ(lstat((office + ".refused").c_str(), &info), 0);
+  EXPECT_TRUE(S_ISDIR(info.st_mode));
+}
+
+// One file hard-linked 60 times (where the system lets anyone link others'
+// files) made root write a global log 60 times its size at every build.
+TEST_F(LogAttackTest, AFileWithManyNamesIsGatheredOnce) {
+  Record("\\\\SRV\\Office", 7, 15);
+  ASSERT_EQ(mkdir((logs + "/copies").c_str(), 0755), 0);
+  for (int i = 0; i < 60; ++i) {
+    const std::string copy = logs + "/copies/C" + std::to_string(i) + "_20261206.xml";
+    ASSERT_EQ(link(Today("Office").c_str(), copy.c_str()), 0);
+  }
+  BuildGlobal();
+  const std::string global = ReadFile(Today("GlobalLog"));
+  EXPECT_EQ(global.find("<id>7</id>"), global.rfind("<id>7</id>"));
+  EXPECT_NE(global.find("<user>Total</user><cost>15</cost>"), std::string::npos);
 }
 
 }  // namespace

@@ -3,9 +3,18 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
+#ifndef _WIN32
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#endif
+
 #include "agent/logs/log_format.h"
 #include "report/csv.h"
 #include "report/html.h"
+#include "report/log_files.h"
 #include "report/text.h"
 
 namespace pelko::report {
@@ -157,6 +166,40 @@ TEST(CsvTest, NamesThatLookLikeFormulasStayText) {
   AppendCsvRow(out, Job{"d", "t", "1", "@evil", "P", "=HYPERLINK(1)", 0, 0});
   EXPECT_EQ(out, "d,t,1,'@evil,P,'=HYPERLINK(1),0,0\r\n");
 }
+
+// A date =HYPERLINK(...), or +1+2 / @SUM(9) in time or id, came out as a
+// formula: only the names were guarded.
+TEST(CsvTest, EveryTextFieldThatLooksLikeAFormulaStaysText) {
+  std::string out;
+  AppendCsvRow(out, Job{"=HYPERLINK(\"http://x\")", "+1+2", "@SUM(9)", "-1", "\tP", "\rD", 0, 0});
+  EXPECT_EQ(out, "\"'=HYPERLINK(\"\"http://x\"\")\",'+1+2,'@SUM(9),'-1,'\tP,\"'\rD\",0,0\r\n");
+}
+
+#ifndef _WIN32
+// A pipe named like a log made pelkoreport hang in its open; a link to
+// /dev/zero cost it 1 GiB of memory. Read in a child, so that a hang fails
+// the test instead of holding it.
+TEST(ReadFileBytesTest, OnlyRegularFilesAreReadAndNothingWaits) {
+  char pattern[] = "/tmp/pelko-report-XXXXXX";
+  const std::string dir = mkdtemp(pattern);
+  ASSERT_EQ(mkfifo((dir + "/Pipe_20261207.xml").c_str(), 0600), 0);
+  ASSERT_EQ(symlink("/dev/zero", (dir + "/Zero_20261207.xml").c_str()), 0);
+  const pid_t child = fork();
+  if (child == 0) {
+    alarm(10);
+    std::string bytes;
+    const bool refused =
+        ReadFileBytes(dir + "/Pipe_20261207.xml", 1 << 30, &bytes) == ReadStatus::kNotRegular &&
+        ReadFileBytes(dir + "/Zero_20261207.xml", 1 << 30, &bytes) == ReadStatus::kNotRegular &&
+        bytes.empty();
+    _exit(refused ? 0 : 1);
+  }
+  int status = -1;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "status " << status;
+  std::filesystem::remove_all(dir);
+}
+#endif
 
 TEST(GroupThousandsTest, Groups) {
   EXPECT_EQ(GroupThousands(0), "0");

@@ -16,6 +16,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
@@ -137,6 +138,36 @@ class PosixSearch : public FileSearch {
   bool pending = false;
 };
 
+FileStatus ReadRegular(int fd, std::string* text);
+
+// name in the open folder dirFd: looked at before the open, since opening
+// a device can do things, and again once open, since the name may have
+// been given to another file in between.
+FileStatus ReadAt(int dirFd, const std::string& name, std::string* text, FileId* id) {
+  text->clear();
+  if (!IsPlainName(name)) return FileStatus::kMissing;
+  FileLock lock;
+  const FileStatus locked = lock.Acquire(dirFd, name);
+  if (locked != FileStatus::kOk) return locked;
+  struct stat info;
+  if (fstatat(dirFd, name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0) return FromErrno(errno);
+  if (!S_ISREG(info.st_mode)) return FileStatus::kNotRegular;
+  if (info.st_uid != geteuid()) return FileStatus::kNotOurs;
+  const int fd =
+      openat(dirFd, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  if (fd < 0) return FromErrno(errno);
+  FileStatus status = FileStatus::kFailed;
+  if (fstat(fd, &info) == 0) {
+    status = !S_ISREG(info.st_mode)         ? FileStatus::kNotRegular
+             : info.st_uid != geteuid()     ? FileStatus::kNotOurs
+                                            : ReadRegular(fd, text);
+  }
+  close(fd);
+  if (status != FileStatus::kOk) text->clear();
+  if (id != nullptr) *id = FileId{static_cast<uint64_t>(info.st_dev), static_cast<uint64_t>(info.st_ino)};
+  return status;
+}
+
 class PosixFolder : public Folder {
  public:
   explicit PosixFolder(int fd) : fd(fd) {}
@@ -169,6 +200,16 @@ class PosixFolder : public Folder {
     const FileStatus locked = lock.Acquire(fd, name);
     if (locked != FileStatus::kOk) return locked;
     return unlinkat(fd, name.c_str(), 0) == 0 ? FileStatus::kOk : FromErrno(errno);
+  }
+
+  FileStatus ReadText(const std::string& name, std::string* text, FileId* id) override {
+    return ReadAt(fd, name, text, id);
+  }
+
+  FileStatus Rename(const std::string& from, const std::string& to) override {
+    if (!IsPlainName(from) || !IsPlainName(to)) return FileStatus::kFailed;
+    if (renameat2(fd, from.c_str(), fd, to.c_str(), RENAME_NOREPLACE) == 0) return FileStatus::kOk;
+    return errno == EEXIST ? FileStatus::kBusy : FromErrno(errno);
   }
 
  private:
@@ -314,18 +355,10 @@ class PosixFileSystem : public FileSystem {
 
   FileStatus ReadText(const std::string& path, std::string* text) override {
     text->clear();
-    FileLock lock;
-    const FileStatus locked = lock.Acquire(path);
-    if (locked != FileStatus::kOk) return locked;
-    // Looked at before the open: opening a device can do things.
-    struct stat info;
-    if (lstat(path.c_str(), &info) != 0) return FromErrno(errno);
-    if (!S_ISREG(info.st_mode)) return FileStatus::kNotRegular;
-    const int fd = open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-    if (fd < 0) return FromErrno(errno);
-    const FileStatus status = ReadRegular(fd, text);
-    close(fd);
-    if (status != FileStatus::kOk) text->clear();
+    const int folder = open(FolderOf(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (folder < 0) return FromErrno(errno);
+    const FileStatus status = ReadAt(folder, NameOf(path), text, nullptr);
+    close(folder);
     return status;
   }
 

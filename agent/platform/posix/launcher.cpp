@@ -1,6 +1,7 @@
 #include "agent/platform/launcher.h"
 
 #include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -80,12 +81,45 @@ LaunchResult Vet(const std::string& program, std::string* resolved) {
   return {LaunchStatus::kStarted, ""};
 }
 
+// Followed through a pidfd: it works for a process that is not our child,
+// and no number can be reused while we hold it.
+class PidfdProgram : public StartedProgram {
+ public:
+  explicit PidfdProgram(int pidfd) : pidfd(pidfd) {}
+  ~PidfdProgram() override { close(pidfd); }
+  bool Running() override {
+    pollfd ended{pidfd, POLLIN, 0};
+    return poll(&ended, 1, 0) == 0;
+  }
+
+ private:
+  const int pidfd;
+};
+
+int OpenPidfd(pid_t pid) {
+#ifdef SYS_pidfd_open
+  return pid > 0 ? static_cast<int>(syscall(SYS_pidfd_open, pid, 0)) : -1;
+#else
+  return -1;
+#endif
+}
+
+// The pipe's other end closed: -1 when nothing came, else what did.
+template <typename T>
+ssize_t ReadWhole(int fd, T* value) {
+  ssize_t got;
+  while ((got = read(fd, value, sizeof *value)) < 0 && errno == EINTR) {
+  }
+  return got;
+}
+
 class ForkLauncher : public Launcher {
  public:
   // The program runs as a grandchild that init adopts, so the agent neither
   // waits for it nor leaves a zombie behind. It gets the clean environment,
   // /dev/null for its standard streams and no other descriptor of ours
-  // (open, perhaps locked, log files).
+  // (open, perhaps locked, log files). It waits to exec until the agent
+  // holds a pidfd of it, so that the agent can tell when it has ended.
   LaunchResult Launch(const std::string& program) override {
     std::string path;
     const LaunchResult vetted = Vet(program, &path);
@@ -99,19 +133,28 @@ class ForkLauncher : public Launcher {
     envp.push_back(nullptr);
     const int ceiling = DescriptorCeiling();
     const int null = AboveStdio(open("/dev/null", O_RDWR | O_CLOEXEC));
-    int report[2] = {-1, -1};
-    if (null < 0 || pipe2(report, O_CLOEXEC) != 0) {
-      if (null >= 0) close(null);
-      return {LaunchStatus::kFailed, std::string("no pipe: ") + std::strerror(errno)};
+    int report[2] = {-1, -1}, go[2] = {-1, -1};
+    if (null < 0 || pipe2(report, O_CLOEXEC) != 0 || pipe2(go, O_CLOEXEC) != 0) {
+      const int error = errno;
+      for (const int fd : {null, report[0], report[1], go[0], go[1]}) {
+        if (fd >= 0) close(fd);
+      }
+      return {LaunchStatus::kFailed, std::string("no pipe: ") + std::strerror(error)};
     }
-    report[0] = AboveStdio(report[0]);
-    report[1] = AboveStdio(report[1]);
+    for (int* fd : {&report[0], &report[1], &go[0], &go[1]}) *fd = AboveStdio(*fd);
     const pid_t child = fork();
     const int forkError = errno;
     if (child == 0) {
       DefaultSignals();
+      close(go[1]);
       const pid_t grandchild = fork();
-      if (grandchild != 0) _exit(grandchild < 0 ? 1 : 0);
+      if (grandchild != 0) {
+        (void)!write(report[1], &grandchild, sizeof grandchild);
+        _exit(grandchild < 0 ? 1 : 0);
+      }
+      char ignored;
+      while (read(go[0], &ignored, 1) < 0 && errno == EINTR) {
+      }
       dup2(null, 0);
       dup2(null, 1);
       dup2(null, 2);
@@ -123,21 +166,26 @@ class ForkLauncher : public Launcher {
     }
     close(null);
     close(report[1]);
+    close(go[0]);
     int status = 0;
     while (child > 0 && waitpid(child, &status, 0) < 0 && errno == EINTR) {
     }
+    pid_t grandchild = -1;
+    if (child > 0 && ReadWhole(report[0], &grandchild) != sizeof grandchild) grandchild = -1;
+    const int pidfd = OpenPidfd(grandchild);
+    close(go[1]);
     // The pipe closes on a successful exec; an errno means exec failed.
     int execError = 0;
-    ssize_t got;
-    while ((got = read(report[0], &execError, sizeof execError)) < 0 && errno == EINTR) {
-    }
+    const ssize_t got = ReadWhole(report[0], &execError);
     close(report[0]);
+    std::shared_ptr<StartedProgram> followed;
+    if (pidfd >= 0) followed = std::make_shared<PidfdProgram>(pidfd);
     if (child < 0) return {LaunchStatus::kFailed, std::string("fork: ") + std::strerror(forkError)};
     if (got > 0) return {LaunchStatus::kFailed, path + ": " + std::strerror(execError)};
     if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
       return {LaunchStatus::kFailed, "the second fork failed"};
     }
-    return {LaunchStatus::kStarted, ""};
+    return {LaunchStatus::kStarted, "", std::move(followed)};
   }
 };
 

@@ -88,8 +88,11 @@ struct FileRegistryStore::Handle {
   std::string dir;
 };
 
-FileRegistryStore::FileRegistryStore(std::string folder, UntrustedHandler onUntrusted)
-    : folderPath(std::move(folder)), onUntrusted(std::move(onUntrusted)) {
+FileRegistryStore::FileRegistryStore(std::string folder, UntrustedHandler onUntrusted,
+                                     OversizedHandler onOversized)
+    : folderPath(std::move(folder)),
+      onUntrusted(std::move(onUntrusted)),
+      onOversized(std::move(onOversized)) {
   while (folderPath.size() > 1 && folderPath.back() == '/') folderPath.pop_back();
   if (folderPath.empty()) folderPath = ".";
 }
@@ -227,6 +230,10 @@ int32_t FileRegistryStore::QueryValue(RegKey key, const std::string& name, uint3
   if (status != kErrorSuccess) return status;
   for (const RegistryEntry& entry : values) {
     if (!SameName(entry.name, name)) continue;
+    if (entry.data.size() > kMaxValueBytes) {
+      if (onOversized) onOversized(entry.name, entry.data.size());
+      return kErrorFileNotFound;
+    }
     const auto needed = static_cast<uint32_t>(entry.data.size());
     if (type) *type = entry.type;
     if (data) {
@@ -388,6 +395,13 @@ Registry& PlatformRegistry() {
         PlatformTroubles().Say(Severity::kError, "store " + why,
                                "Registry store refused: " + why +
                                    "; settings that others can change are not used",
+                               PlatformClock().MonotonicMs());
+      },
+      [](const std::string& name, uint64_t bytes) {
+        PlatformTroubles().Say(Severity::kWarning, "value " + name,
+                               "Registry value " + name + " holds " + std::to_string(bytes) +
+                                   " bytes, over " + std::to_string(kMaxValueBytes >> 10) +
+                                   " KiB: not used, as if it were not set",
                                PlatformClock().MonotonicMs());
       });
   return store;

@@ -58,13 +58,22 @@ struct RegistryEntry {
   std::string data;
 };
 
+// No setting needs more: a larger value (a 40 MB one cost the agent a core
+// at every read) is not handed out.
+inline constexpr uint32_t kMaxValueBytes = 64 * 1024;
+
 class FileRegistryStore : public Registry {
  public:
   // Called, from any thread, with the reason each time the store refuses a
   // place someone else could change.
   using UntrustedHandler = std::function<void(const std::string& why)>;
 
-  explicit FileRegistryStore(std::string folder, UntrustedHandler onUntrusted = nullptr);
+  // Called with a value's name and size each time a query meets a value
+  // over kMaxValueBytes, which is refused as if it were missing.
+  using OversizedHandler = std::function<void(const std::string& name, uint64_t bytes)>;
+
+  explicit FileRegistryStore(std::string folder, UntrustedHandler onUntrusted = nullptr,
+                             OversizedHandler onOversized = nullptr);
 
   // Registry. Access masks are honoured like Win32: queries need
   // KEY_QUERY_VALUE, writes KEY_SET_VALUE.
@@ -108,6 +117,7 @@ class FileRegistryStore : public Registry {
 
   std::string folderPath;
   UntrustedHandler onUntrusted;
+  OversizedHandler onOversized;
   std::atomic<uint64_t> deleteCount{0};
 };
 

@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include "agent/platform/win32/file_owner.h"
+
 namespace pelko {
 
 namespace {
@@ -103,6 +105,52 @@ bool LookUp(const std::string& path, WIN32_FIND_DATAA* data) {
   return true;
 }
 
+FileStatus ReadRegular(HANDLE file, std::string* text, FileId* id) {
+  BY_HANDLE_FILE_INFORMATION info;
+  if (GetFileType(file) != FILE_TYPE_DISK || !GetFileInformationByHandle(file, &info) ||
+      (info.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) != 0) {
+    return FileStatus::kNotRegular;
+  }
+  if (!OwnedByTrustedAccount(file)) return FileStatus::kNotOurs;
+  if (id != nullptr) {
+    *id = FileId{info.dwVolumeSerialNumber, Join(info.nFileIndexHigh, info.nFileIndexLow)};
+  }
+  const uint64_t size = Join(info.nFileSizeHigh, info.nFileSizeLow);
+  if (size > kMaxTextFileBytes) return FileStatus::kTooLarge;
+  text->reserve(static_cast<std::size_t>(size));
+  char chunk[1 << 16];
+  for (;;) {
+    DWORD got = 0;
+    if (!ReadFile(file, chunk, sizeof chunk, &got, nullptr)) return FileStatus::kFailed;
+    if (got == 0) return FileStatus::kOk;
+    if (text->size() + got > kMaxTextFileBytes) return FileStatus::kTooLarge;
+    text->append(chunk, got);
+  }
+}
+
+// The whole file at path in text mode: CR LF reads as LF.
+FileStatus ReadTextAt(const std::string& path, std::string* text, FileId* id) {
+  text->clear();
+  HANDLE file = CreateFileA(path.c_str(), GENERIC_READ | READ_CONTROL, 0, nullptr, OPEN_EXISTING,
+                            FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return FromError(GetLastError());
+  const FileStatus status = ReadRegular(file, text, id);
+  CloseHandle(file);
+  if (status != FileStatus::kOk) {
+    text->clear();
+    return status;
+  }
+  if (text->find('\r') != std::string::npos) {
+    std::size_t out = 0;
+    for (std::size_t in = 0; in < text->size(); ++in) {
+      if ((*text)[in] == '\r' && in + 1 < text->size() && (*text)[in + 1] == '\n') continue;
+      (*text)[out++] = (*text)[in];
+    }
+    text->resize(out);
+  }
+  return FileStatus::kOk;
+}
+
 // Win32 deletes by name and keeps nothing open between a listing and a
 // delete; a folder is entered only when it is no reparse point, which is
 // as near as it comes to the POSIX folder held open.
@@ -127,6 +175,20 @@ class Win32Folder : public Folder {
   FileStatus Delete(const std::string& name) override {
     if (!IsPlainName(name)) return FileStatus::kFailed;
     return DeletePath(path + "\\" + name);
+  }
+
+  FileStatus ReadText(const std::string& name, std::string* text, FileId* id) override {
+    if (!IsPlainName(name)) return FileStatus::kMissing;
+    return ReadTextAt(path + "\\" + name, text, id);
+  }
+
+  // MoveFileEx moves a reparse point itself, never what it points to.
+  FileStatus Rename(const std::string& from, const std::string& to) override {
+    if (!IsPlainName(from) || !IsPlainName(to)) return FileStatus::kFailed;
+    if (MoveFileExA((path + "\\" + from).c_str(), (path + "\\" + to).c_str(), 0)) {
+      return FileStatus::kOk;
+    }
+    return FromError(GetLastError());
   }
 
  private:
@@ -216,25 +278,6 @@ class Win32Writer : public ReplacingWriter {
 };
 
 // Reads a plain disk file, not a link, up to kMaxTextFileBytes.
-FileStatus ReadRegular(HANDLE file, std::string* text) {
-  BY_HANDLE_FILE_INFORMATION info;
-  if (GetFileType(file) != FILE_TYPE_DISK || !GetFileInformationByHandle(file, &info) ||
-      (info.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) != 0) {
-    return FileStatus::kNotRegular;
-  }
-  const uint64_t size = Join(info.nFileSizeHigh, info.nFileSizeLow);
-  if (size > kMaxTextFileBytes) return FileStatus::kTooLarge;
-  text->reserve(static_cast<std::size_t>(size));
-  char chunk[1 << 16];
-  for (;;) {
-    DWORD got = 0;
-    if (!ReadFile(file, chunk, sizeof chunk, &got, nullptr)) return FileStatus::kFailed;
-    if (got == 0) return FileStatus::kOk;
-    if (text->size() + got > kMaxTextFileBytes) return FileStatus::kTooLarge;
-    text->append(chunk, got);
-  }
-}
-
 class Win32FileSystem : public FileSystem {
  public:
   char Separator() const override { return '\\'; }
@@ -263,26 +306,7 @@ class Win32FileSystem : public FileSystem {
   }
 
   FileStatus ReadText(const std::string& path, std::string* text) override {
-    text->clear();
-    HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
-                              FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return FromError(GetLastError());
-    const FileStatus status = ReadRegular(file, text);
-    CloseHandle(file);
-    if (status != FileStatus::kOk) {
-      text->clear();
-      return status;
-    }
-    // Text mode: CR LF reads as LF.
-    if (text->find('\r') != std::string::npos) {
-      std::size_t out = 0;
-      for (std::size_t in = 0; in < text->size(); ++in) {
-        if ((*text)[in] == '\r' && in + 1 < text->size() && (*text)[in + 1] == '\n') continue;
-        (*text)[out++] = (*text)[in];
-      }
-      text->resize(out);
-    }
-    return FileStatus::kOk;
+    return ReadTextAt(path, text, nullptr);
   }
 
   FileStatus BeginReplace(const std::string& path,

@@ -7,15 +7,30 @@ namespace pelko {
 
 namespace {
 
+class ProcessHandle : public StartedProgram {
+ public:
+  explicit ProcessHandle(HANDLE process) : process(process) {}
+  ~ProcessHandle() override { CloseHandle(process); }
+  bool Running() override { return WaitForSingleObject(process, 0) == WAIT_TIMEOUT; }
+
+ private:
+  const HANDLE process;
+};
+
 class ShellLauncher : public Launcher {
  public:
   LaunchResult Launch(const std::string& program) override {
-    // ShellExecuteA reports success with a value above 32, failure with an
-    // error code at most 32.
-    const auto result = reinterpret_cast<INT_PTR>(
-        ShellExecuteA(nullptr, nullptr, program.c_str(), nullptr, nullptr, SW_SHOW));
-    if (result > 32) return {LaunchStatus::kStarted, ""};
-    return {LaunchStatus::kFailed, "ShellExecute failed with error " + std::to_string(result)};
+    SHELLEXECUTEINFOA start{};
+    start.cbSize = sizeof start;
+    start.fMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_FLAG_NO_UI;
+    start.lpFile = program.c_str();
+    start.nShow = SW_SHOW;
+    if (!ShellExecuteExA(&start)) {
+      return {LaunchStatus::kFailed, "ShellExecute failed with error " + std::to_string(GetLastError())};
+    }
+    std::shared_ptr<StartedProgram> followed;
+    if (start.hProcess != nullptr) followed = std::make_shared<ProcessHandle>(start.hProcess);
+    return {LaunchStatus::kStarted, "", std::move(followed)};
   }
 };
 

@@ -46,7 +46,7 @@ TEST_F(GlobalLogTest, GathersEveryDailyFileDeepestFolderFirstAndSumsTheirTotals)
   const std::string logs = kLogs;
   fake.files.AddFolder(logs + "\\Old\\Older");
   fake.files.PutFile(logs + "\\A_20261201.xml", Daily(Entry(1, 10) + Entry(2, 20), 30));
-  fake.files.PutFile(logs + "\\B_20261202.xml", Daily(Entry(3, 5), 99));  // total as it stands
+  fake.files.PutFile(logs + "\\B_20261202.xml", Daily(Entry(3, 5), 5));
   fake.files.PutFile(logs + "\\Old\\C_20261101.xml", Daily(Entry(4, 1), 1));
   fake.files.PutFile(logs + "\\Old\\Older\\D_20261001.xml", Daily(Entry(5, 2), 2));
   // Cut short before its Total entry: its entries and their sum.
@@ -60,11 +60,29 @@ TEST_F(GlobalLogTest, GathersEveryDailyFileDeepestFolderFirstAndSumsTheirTotals)
   Build();
   EXPECT_EQ(Global(), kGlobalHead + Entry(5, 2) + Entry(4, 1) + Entry(1, 10) + Entry(2, 20) +
                           Entry(3, 5) + Entry(6, 3) + Entry(7, 4) +
-                          "<entry><user>Total</user><cost>139</cost></entry></log>");
+                          "<entry><user>Total</user><cost>45</cost></entry></log>");
   // Rebuilt the same day: replaced, the earlier global log not gathered.
   Build();
-  EXPECT_THAT(Global(), HasSubstr("<cost>139</cost></entry></log>"));
+  EXPECT_THAT(Global(), HasSubstr("<cost>45</cost></entry></log>"));
   EXPECT_EQ(fake.files.FilesUnder(logs).size(), 10u);
+}
+
+// A file holding only a Total of -2000000000 once drove the grand total,
+// and the mail's, to -1 998 648 420: a Total counts only when the file's
+// entries could give it.
+TEST_F(GlobalLogTest, ATotalItsEntriesCannotGiveIsReplacedByTheirSumAndSaid) {
+  const std::string logs = kLogs;
+  fake.files.PutFile(logs + "\\A_20261201.xml", Daily(Entry(1, 10) + Entry(2, 20), 30));
+  fake.files.PutFile(logs + "\\B_20261202.xml", Daily("", -2000000000));
+  fake.files.PutFile(logs + "\\C_20261202.xml", Daily(Entry(3, 5) + Entry(4, -2), 99));
+  fake.files.PutFile(logs + "\\D_20261202.xml", Daily(Entry(5, 5) + Entry(6, -2), 5));
+  Build();
+  EXPECT_THAT(Global(), HasSubstr("<entry><user>Total</user><cost>38</cost></entry></log>"));
+  EXPECT_EQ(fake.logger.Count("B_20261202.xml has a Total of -2000000000 that its entries "
+                              "cannot give: the global log counts their sum, 0"),
+            1);
+  EXPECT_EQ(fake.logger.Count("C_20261202.xml has a Total of 99"), 1);
+  EXPECT_EQ(fake.logger.Lines().size(), 2u);
 }
 
 TEST_F(GlobalLogTest, OnlyTheFileNameIsTestedForTheSkippedWords) {

@@ -147,13 +147,27 @@ TEST_F(RecordJobTest, AReadThatFailsPartWayNeverLeadsToARewriteFromNothing) {
   EXPECT_THAT(Daily(), HasSubstr("<id>6</id>"));
 }
 
-TEST_F(RecordJobTest, ALogThatIsNoFileIsSaidOnceAndEachRepeatCountedOnce) {
-  fake.files.PutNonRegular(LogPath("LaserJet"));
-  for (int i = 0; i < 3; ++i) Record(6, "u", "d", 1, 1);
-  EXPECT_EQ(fake.logger.Count(LogPath("LaserJet")), 1);
-  fake.clock.Advance(TroubleReport::kWindowMs);
-  Record(6, "u", "d", 1, 1);
-  EXPECT_EQ(fake.logger.Count("(and 2 more times"), 1);
+// Something at the day's name that is no log of ours (a link, a pipe, a
+// folder, another account's file) once stopped the recording, or was taken
+// in with the jobs it claimed: it is moved aside and the log begun anew.
+TEST_F(RecordJobTest, AnIntruderAtTheLogsNameIsMovedAsideAndTheJobRecorded) {
+  const std::string planted = kHead + Entry("08:00:00", 9, "victim", "b", 1000, 5000) +
+                              Total(5000) + "</log>";
+  for (const bool foreign : {false, true}) {
+    fake.files.Delete(LogPath("LaserJet"));
+    if (foreign) {
+      fake.files.PutForeign(LogPath("LaserJet"), planted);
+    } else {
+      fake.files.PutNonRegular(LogPath("LaserJet"));
+    }
+    Record(6, "u", "d", 1, 1);
+    EXPECT_THAT(Daily(), HasSubstr("<id>6</id>"));
+    EXPECT_THAT(Daily(), Not(HasSubstr("victim")));
+    EXPECT_THAT(Daily(), HasSubstr(Total(1)));
+  }
+  EXPECT_TRUE(fake.files.Exists(LogPath("LaserJet") + ".refused"));
+  EXPECT_EQ(fake.files.Text(LogPath("LaserJet") + ".refused2"), planted);
+  EXPECT_EQ(fake.logger.Count("moved aside to LaserJet_20261206.xml.refused"), 2);
 }
 
 TEST_F(RecordJobTest, AFailedWriteLeavesTheOldFileWholeAndNoTemporaryFile) {

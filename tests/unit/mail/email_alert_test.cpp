@@ -132,6 +132,20 @@ TEST_F(EmailAlertTest, AMailProgramNotStartedIsSaidOnceWithItsReason) {
   EXPECT_EQ(fake.registry.String(kToSend), kGlobal) << "the cycle itself goes on as before";
 }
 
+// A slow SMTP server once let a new mail program start at every cycle
+// while the ones before still ran: three at once, up to about thirty.
+TEST_F(EmailAlertTest, NoNewMailProgramWhileTheLastOneRuns) {
+  *fake.launcher.running = true;
+  thread.Cycle(frequency, path);
+  thread.Cycle(frequency, path);
+  thread.Cycle(frequency, path);
+  EXPECT_EQ(fake.launcher.launched.size(), 1u);
+  EXPECT_EQ(fake.logger.Count("still running: this cycle's mail skipped"), 1);
+  *fake.launcher.running = false;
+  thread.Cycle(frequency, path);
+  EXPECT_EQ(fake.launcher.launched.size(), 2u);
+}
+
 TEST(AlertWait, FlooredAtAMinuteAndNeverWrapping) {
   EXPECT_EQ(AlertWaitMs(0), 60000u);
   EXPECT_EQ(AlertWaitMs(1), 60000u);

@@ -1,0 +1,81 @@
+#include "agent/monitor/pending_pages.h"
+
+#include <cstdio>
+
+#include "agent/config/registry_value.h"
+#include "agent/config/settings.h"
+#include "agent/logs/log_format.h"
+
+namespace pelko {
+
+namespace {
+
+constexpr char kTag[] = "job";
+
+std::vector<std::string> SplitTabs(const std::string& line) {
+  std::vector<std::string> fields;
+  std::size_t from = 0;
+  for (std::size_t tab = line.find('\t'); tab != std::string::npos; tab = line.find('\t', from)) {
+    fields.push_back(line.substr(from, tab - from));
+    from = tab + 1;
+  }
+  fields.push_back(line.substr(from));
+  return fields;
+}
+
+bool ReadStamp(const std::string& date, const std::string& time, LocalTime* stamp) {
+  char end = 0;
+  return std::sscanf(date.c_str(), "%4d/%2d/%2d%c", &stamp->year, &stamp->month, &stamp->day,
+                     &end) == 3 &&
+         std::sscanf(time.c_str(), "%2d:%2d:%2d%c", &stamp->hour, &stamp->minute,
+                     &stamp->second, &end) == 3;
+}
+
+}  // namespace
+
+std::string PendingPagesPath(const Env& env, const std::string& printerName) {
+  RegistryStringValue path(*env.registry, settings::kPath);
+  const char separator = env.files->Separator();
+  return LogsFolder(path.Get(), separator) + separator + SafeFileName(printerName, *env.files) +
+         ".pending";
+}
+
+std::string EncodePendingPages(const std::vector<JobFigures>& jobs) {
+  std::string text;
+  for (const JobFigures& job : jobs) {
+    for (const std::string& field :
+         {std::string(kTag), std::to_string(job.jobId), std::to_string(job.pages),
+          std::to_string(job.cost), FormatLogDate(job.stamp), FormatLogTime(job.stamp),
+          CleanLogText(job.userName)}) {
+      text += field;
+      text += '\t';
+    }
+    text += CleanLogText(job.documentName);
+    text += '\n';
+  }
+  return text;
+}
+
+std::vector<JobFigures> DecodePendingPages(const std::string& text,
+                                           const std::string& printerName) {
+  std::vector<JobFigures> jobs;
+  std::size_t from = 0;
+  while (from < text.size()) {
+    std::size_t end = text.find('\n', from);
+    if (end == std::string::npos) break;  // a line cut short
+    const std::vector<std::string> f = SplitTabs(text.substr(from, end - from));
+    from = end + 1;
+    JobFigures job;
+    if (f.size() != 8 || f[0] != kTag || !ReadStamp(f[4], f[5], &job.stamp)) continue;
+    job.printerName = printerName;
+    job.jobId = LeadingInt(f[1]);
+    job.pages = LeadingInt(f[2]);
+    job.cost = LeadingInt(f[3]);
+    job.userName = f[6];
+    job.documentName = f[7];
+    jobs.push_back(std::move(job));
+  }
+  return jobs;
+}
+
+}  // namespace pelko

@@ -1,0 +1,24 @@
+// The pages a printer's thread could not enter in its daily log yet, kept
+// in a file beside the logs, so that they outlive a restart of the agent.
+// The file is "<printer>.pending": neither the global log nor the purge
+// takes it, and, like a log, it is read only while it is the agent's own.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "agent/monitor/printer_thread.h"
+#include "agent/platform/env.h"
+
+namespace pelko {
+
+std::string PendingPagesPath(const Env& env, const std::string& printerName);
+
+// One line a job: its figures, tab-separated, names cleaned as a log
+// cleans them.
+std::string EncodePendingPages(const std::vector<JobFigures>& jobs);
+// The jobs of printerName in text; lines that do not read whole are left out.
+std::vector<JobFigures> DecodePendingPages(const std::string& text,
+                                           const std::string& printerName);
+
+}  // namespace pelko

@@ -1,0 +1,45 @@
+#include "agent/logs/log_format.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace pelko {
+namespace {
+
+const char kGoodEntry[] =
+    "<entry> <date>2026/12/06</date><time>09:05:03</time> <id>7</id><user>paul</user> "
+    "<printer>HP</printer><doc>a<b.doc</doc> <pages>3</pages> <cost>15</cost></entry>";
+
+// A file of entries whose closing pieces never come: every search for one
+// once ran to the end of the file, so reading took time in the square of its
+// size (37 s for 1 MiB, hours at the read cap).
+std::string Hostile(const std::string& opening, std::size_t size) {
+  std::string text(kLogProlog);
+  text += "<log> <type>HP</type> <date>2026/12/06</date>";
+  text += kGoodEntry;
+  while (text.size() < size) text += opening;
+  text += kGoodEntry;
+  return text;
+}
+
+TEST(ReadLogEntriesTest, AHostileLogIsReadInWorkLinearInItsSize) {
+  constexpr std::size_t kSize = 1 << 20;
+  for (const std::string opening :
+       {"<entry> <date><", "<entry> <date>a<b</date><time>1</time> <id>2</id><user>u</user> "
+                           "<printer>p</printer><doc>d</doc> <pages>1</pages> <cost>1<"}) {
+    const std::string text = Hostile(opening, kSize);
+    std::vector<LogEntry> entries;
+    log_format_detail::searchedBytes = 0;
+    EXPECT_EQ(ReadLogEntries(text, &entries), std::string_view::npos);
+    // At most one search per value, each to the next entry at the furthest.
+    EXPECT_LE(log_format_detail::searchedBytes, 8 * text.size()) << opening;
+    ASSERT_EQ(entries.size(), 2u) << opening;
+    EXPECT_EQ(entries[1].doc, "a<b.doc");
+    EXPECT_EQ(EntryCost(entries[1]), 15);
+  }
+}
+
+}  // namespace
+}  // namespace pelko
