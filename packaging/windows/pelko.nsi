@@ -122,6 +122,7 @@ Section "Pelko"
   File "${BIN}\stopmon.exe"
   File "${BIN}\Sendrik.exe"
   File "${BIN}\pelkoreport.exe"
+  File "${BIN}\pelkoctl.exe"
   File "${BIN}\Tavisk.xsl"
   WriteUninstaller "$INSTDIR\uninstall.exe"
 

@@ -18,7 +18,14 @@ class FakeLauncher : public Launcher {
     return result;
   }
 
+  LaunchResult Check(const std::string& program) override {
+    checked.push_back(program);
+    return checkResult;
+  }
+
   std::vector<std::string> launched;
+  std::vector<std::string> checked;
+  LaunchResult checkResult{LaunchStatus::kStarted, ""};
   std::function<void(const std::string&)> onLaunch;
   LaunchResult result{LaunchStatus::kStarted, ""};
 };

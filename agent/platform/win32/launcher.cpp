@@ -9,6 +9,13 @@ namespace {
 
 class ShellLauncher : public Launcher {
  public:
+  LaunchResult Check(const std::string& program) override {
+    const DWORD attributes = GetFileAttributesA(program.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES) return {LaunchStatus::kFailed, program + " is missing"};
+    if (attributes & FILE_ATTRIBUTE_DIRECTORY) return {LaunchStatus::kFailed, program + " is a folder"};
+    return {LaunchStatus::kStarted, ""};
+  }
+
   LaunchResult Launch(const std::string& program) override {
     // ShellExecuteA reports success with a value above 32, failure with an
     // error code at most 32.
