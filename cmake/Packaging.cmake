@@ -89,6 +89,8 @@ set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_COMPRESSION_TYPE xz)
 set(CPACK_DEBIAN_PACKAGE_SUGGESTS "cups, xsltproc")
+# groupadd, for the group that reads the logs (postinst).
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "passwd")
 # The dependencies as the programs' own libraries say (dpkg-dev's
 # dpkg-shlibdeps, which scripts/setup.sh installs).
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
