@@ -29,7 +29,7 @@ endfunction()
 
 configure_file(${pelko_packaging}/debian/changelog.in ${pelko_staged}/changelog.src @ONLY)
 pelko_gzip_n(${pelko_staged}/changelog.src ${pelko_staged}/changelog.gz)
-set(pelko_man_pages pelkomon.8 stopmon.8 pelkoctl.8 pelkoreg.1)
+set(pelko_man_pages pelkomon.8 stopmon.8 pelkoctl.8 sendrik.8 pelkoreg.1 pelkoreport.1)
 set(pelko_gzipped ${pelko_staged}/changelog.gz)
 foreach(page ${pelko_man_pages})
   pelko_gzip_n(${pelko_packaging}/man/${page} ${pelko_staged}/${page}.gz)
@@ -56,9 +56,10 @@ install(CODE "
 install(FILES ${CMAKE_SOURCE_DIR}/share/Tavisk.xsl
         DESTINATION ${CMAKE_INSTALL_DATADIR}/pelko)
 install(FILES ${pelko_staged}/pelkomon.8.gz ${pelko_staged}/stopmon.8.gz
-              ${pelko_staged}/pelkoctl.8.gz
+              ${pelko_staged}/pelkoctl.8.gz ${pelko_staged}/sendrik.8.gz
         DESTINATION ${CMAKE_INSTALL_MANDIR}/man8)
-install(FILES ${pelko_staged}/pelkoreg.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+install(FILES ${pelko_staged}/pelkoreg.1.gz ${pelko_staged}/pelkoreport.1.gz
+        DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 install(FILES ${pelko_packaging}/debian/copyright ${pelko_staged}/changelog.gz
               ${CMAKE_SOURCE_DIR}/README.md
         DESTINATION ${pelko_docdir})
