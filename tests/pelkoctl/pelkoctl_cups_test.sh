@@ -13,7 +13,9 @@ fi
 
 work=$(mktemp -d)
 chmod 755 "$work"
+agent=
 cleanup() {
+  [[ -n $agent ]] && stop_process "$agent"
   cups_env_stop
   rm -rf "$work"
 }
@@ -105,6 +107,13 @@ check "incomplete mail named" yes "$(said "mail settings incomplete: MailServer,
 ctl add Raw --cost 3 >/dev/null
 ctl check >/dev/null
 check "raw jobs warned" yes "$(said "queue 'Raw' accepts raw jobs")"
-cat "$work/out"
+
+# With the agent running beside it, that line says so.
+"$bin/pelkomon" >/dev/null 2>&1 &
+agent=$!
+running_said() { ctl check >/dev/null; grep -qF "ok     the agent is running" "$work/out"; }
+check "a running agent found" yes "$(wait_for 10 running_said && echo yes)"
+stop_process "$agent"
+agent=
 
 [[ $failures -eq 0 ]]
