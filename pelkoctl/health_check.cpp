@@ -1,5 +1,8 @@
 #include "pelkoctl/health_check.h"
 
+#include <algorithm>
+#include <utility>
+
 #include "agent/config/setting_table.h"
 #include "agent/logs/log_format.h"
 #include "agent/mail/email_alert_thread.h"
@@ -135,6 +138,27 @@ void CheckMail(const Env& env, const std::string& folder, Findings& found) {
 
 }  // namespace
 
+std::vector<std::string> LastOfEachKind(const std::vector<std::string>& lines, std::size_t most) {
+  std::vector<std::pair<std::string, std::string>> last;  // kind, line; oldest first
+  for (const std::string& line : lines) {
+    const std::size_t text = line.find(' ');
+    const std::string message = text == std::string::npos ? line : line.substr(text + 1);
+    const std::string kind = message.substr(0, std::min(message.find(':'), std::size_t{48}));
+    for (auto at = last.begin(); at != last.end(); ++at) {
+      if (at->first == kind) {
+        last.erase(at);
+        break;
+      }
+    }
+    last.emplace_back(kind, line);
+  }
+  std::vector<std::string> kept;
+  for (std::size_t i = last.size() > most ? last.size() - most : 0; i < last.size(); ++i) {
+    kept.push_back(last[i].second);
+  }
+  return kept;
+}
+
 std::vector<Finding> CheckAll(const Env& env, HostProbe* probe) {
   Findings found;
   CheckSettings(env, found);
@@ -149,6 +173,11 @@ std::vector<Finding> CheckAll(const Env& env, HostProbe* probe) {
       found.Fault("the agent is not running: " + why);
     }
     for (const std::string& warning : probe->SpoolerRuleWarnings(queues)) found.Warn(warning);
+    // What the agent said lately (pages it holds pending, logs it could not
+    // write): the past, so it does not fail the check by itself.
+    for (const std::string& line : LastOfEachKind(probe->RecentAgentLines(), 10)) {
+      found.all.push_back({Verdict::kNote, "the agent said " + line});
+    }
   }
   return found.all;
 }
@@ -159,6 +188,7 @@ int RunCheck(const Env& env, HostProbe* probe, std::ostream& out) {
   for (const Finding& finding : CheckAll(env, probe)) {
     switch (finding.verdict) {
       case Verdict::kOk: out << "ok     "; break;
+      case Verdict::kNote: out << "note   "; break;
       case Verdict::kWarning: out << "WARN   "; ++warnings; break;
       case Verdict::kFault: out << "FAULT  "; ++faults; break;
     }

@@ -23,14 +23,21 @@ class HostProbe {
   // What in the spooler's rules lets a user bill another, or print uncounted
   // pages, on these queues.
   virtual std::vector<std::string> SpoolerRuleWarnings(const std::vector<std::string>& queues) = 0;
+  // The system log's recent lines of the agent, as "TIME text", oldest
+  // first; empty where there is no log to read.
+  virtual std::vector<std::string> RecentAgentLines() { return {}; }
 };
 
-enum class Verdict { kOk, kWarning, kFault };
+enum class Verdict { kOk, kNote, kWarning, kFault };
 
 struct Finding {
   Verdict verdict = Verdict::kOk;
   std::string line;
 };
+
+// The last line of each kind of trouble (a kind: the text up to its first
+// ':'), at most `most`, oldest first.
+std::vector<std::string> LastOfEachKind(const std::vector<std::string>& lines, std::size_t most);
 
 // Every finding, in the order an administrator would mend them.
 std::vector<Finding> CheckAll(const Env& env, HostProbe* probe);

@@ -177,6 +177,27 @@ std::string PosixHostProbe::ServiceCannotWrite(const std::string& folder) {
   return "";
 }
 
+std::vector<std::string> PosixHostProbe::RecentAgentLines() {
+  std::vector<std::string> lines;
+  struct stat st;
+  if (stat("/run/systemd/system", &st) != 0) return lines;
+  FILE* pipe = popen("journalctl -u pelkomon.service -p warning --since -24h -o short-iso "
+                     "--no-pager -q 2>/dev/null | tail -n 500", "r");
+  if (pipe == nullptr) return lines;
+  char buffer[4096];
+  while (fgets(buffer, sizeof buffer, pipe) != nullptr) {
+    std::string line = buffer;
+    while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.pop_back();
+    // "TIME host pelkomon[pid]: text" -> "TIME text"
+    const std::size_t time = line.find(' ');
+    const std::size_t text = line.find("]: ");
+    if (time == std::string::npos || text == std::string::npos) continue;
+    lines.push_back(line.substr(0, time) + " " + line.substr(text + 3));
+  }
+  pclose(pipe);
+  return lines;
+}
+
 std::vector<std::string> PosixHostProbe::SpoolerRuleWarnings(const std::vector<std::string>& queues) {
   std::vector<std::string> warnings;
   if (queues.empty()) return warnings;

@@ -15,6 +15,9 @@ class PosixHostProbe : public HostProbe {
   std::string AgentNotRunning() override;
   std::string ServiceCannotWrite(const std::string& folder) override;
   std::vector<std::string> SpoolerRuleWarnings(const std::vector<std::string>& queues) override;
+  // The journal's warnings of the service over the last day, where systemd
+  // runs.
+  std::vector<std::string> RecentAgentLines() override;
 };
 
 // Why root without capabilities could not make a file in a folder of this

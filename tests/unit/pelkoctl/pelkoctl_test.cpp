@@ -29,6 +29,8 @@ class FakeProbe : public HostProbe {
   std::vector<std::string> SpoolerRuleWarnings(const std::vector<std::string>&) override {
     return warnings;
   }
+  std::vector<std::string> RecentAgentLines() override { return said; }
+  std::vector<std::string> said;
   std::string notRunning;
   std::string unwritable;
   std::vector<std::string> warnings;
@@ -254,6 +256,26 @@ TEST_F(PelkoctlTest, CheckNamesEachFault) {
         "WARN   CUPS policy 'default'"}) {
     EXPECT_NE(run.out.find(said), std::string::npos) << said << "\n" << run.out;
   }
+}
+
+// What the agent said lately is shown, the last of each kind, and does
+// not fail a check that finds nothing wrong now.
+TEST_F(PelkoctlTest, CheckShowsTheLastTroubleOfEachKind) {
+  Healthy();
+  probe.said = {"09:00 Cannot write /p/Logs/Office_1.xml: busy; 3 pages kept pending",
+                "09:01 Mail program /p/Sendrik.exe refused: writable by others",
+                "09:02 Cannot write /p/Logs/Office_1.xml: busy; 5 pages kept pending"};
+  CtlRun run = Ctl({"check"});
+  EXPECT_EQ(run.status, 0) << run.out;
+  EXPECT_EQ(run.out.find("09:00"), std::string::npos) << "only the last of a kind";
+  EXPECT_NE(run.out.find("note   the agent said 09:01 Mail program"), std::string::npos) << run.out;
+  EXPECT_NE(run.out.find("note   the agent said 09:02 Cannot write /p/Logs/Office_1.xml: busy; 5 pages"),
+            std::string::npos);
+  EXPECT_LT(run.out.find("09:01"), run.out.find("09:02"));
+  std::vector<std::string> many;
+  for (int i = 0; i < 30; ++i) many.push_back("t kind" + std::to_string(i) + ": x");
+  EXPECT_EQ(LastOfEachKind(many, 10).size(), 10u);
+  EXPECT_EQ(LastOfEachKind(many, 10).back(), "t kind29: x");
 }
 
 TEST_F(PelkoctlTest, CheckTellsAMissingFolderFromAnUnwritableOne) {
