@@ -26,6 +26,12 @@ ctl() { "$bin/pelkoctl" "$@" >"$work/out" 2>"$work/err"; echo $?; }
 said() { grep -qF -- "$1" "$work/out" "$work/err" && echo yes || echo "no: $(cat "$work/out" "$work/err")"; }
 stored() { "$bin/pelkoreg" query 'HKLM\Software\Pelko' /v "$1" 2>/dev/null | awk -v v="$1" '$1 == v {print $2, $3}'; }
 
+# A store that is not there is said, not made.
+check "missing store refused" 1 "$(ctl list)"
+check "missing store named" yes "$(said "the settings store $work/registry does not exist (named by PELKO_REGISTRY)")"
+check "and not made" no "$([[ -e $work/registry ]] && echo yes || echo no)"
+install -d -m 0755 "$work/registry"
+
 cups_env_start || exit 1
 cups_env_add_queue Office 1 2>/dev/null || exit 1
 cups_env_add_queue Lab 1 2>/dev/null || exit 1
