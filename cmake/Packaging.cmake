@@ -3,7 +3,7 @@
 # is /usr). The Windows build installs its programs flat, for the installer.
 
 if(WIN32)
-  install(TARGETS pelkomon stopmon sendrik pelkoreport RUNTIME DESTINATION .)
+  install(TARGETS pelkomon stopmon sendrik pelkoreport pelkoctl RUNTIME DESTINATION .)
   install(FILES ${CMAKE_SOURCE_DIR}/share/Tavisk.xsl DESTINATION .)
   return()
 endif()
@@ -29,7 +29,7 @@ endfunction()
 
 configure_file(${pelko_packaging}/debian/changelog.in ${pelko_staged}/changelog.src @ONLY)
 pelko_gzip_n(${pelko_staged}/changelog.src ${pelko_staged}/changelog.gz)
-set(pelko_man_pages pelkomon.8 stopmon.8 sendrik.8 pelkoreg.1 pelkoreport.1)
+set(pelko_man_pages pelkomon.8 stopmon.8 pelkoctl.8 sendrik.8 pelkoreg.1 pelkoreport.1)
 set(pelko_gzipped ${pelko_staged}/changelog.gz)
 foreach(page ${pelko_man_pages})
   pelko_gzip_n(${pelko_packaging}/man/${page} ${pelko_staged}/${page}.gz)
@@ -37,14 +37,15 @@ foreach(page ${pelko_man_pages})
 endforeach()
 add_custom_target(pelko_packaging_files ALL DEPENDS ${pelko_gzipped})
 
-install(TARGETS pelkomon stopmon sendrik RUNTIME DESTINATION ${CMAKE_INSTALL_SBINDIR})
+# pelkoctl beside the agent: its check finds the agent by that file.
+install(TARGETS pelkomon stopmon sendrik pelkoctl RUNTIME DESTINATION ${CMAKE_INSTALL_SBINDIR})
 install(TARGETS pelkoreg pelkoreport RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 # A stripped install (the package's) also drops the compiler's notes, as
 # Debian's own packages do.
 install(CODE "
   if(CMAKE_INSTALL_DO_STRIP)
     foreach(program ${CMAKE_INSTALL_SBINDIR}/pelkomon ${CMAKE_INSTALL_SBINDIR}/stopmon
-                    ${CMAKE_INSTALL_SBINDIR}/sendrik ${CMAKE_INSTALL_BINDIR}/pelkoreg
+                    ${CMAKE_INSTALL_SBINDIR}/sendrik ${CMAKE_INSTALL_SBINDIR}/pelkoctl ${CMAKE_INSTALL_BINDIR}/pelkoreg
                     ${CMAKE_INSTALL_BINDIR}/pelkoreport)
       execute_process(COMMAND \"${CMAKE_STRIP}\" --remove-section=.comment
                               --remove-section=.note
@@ -55,7 +56,7 @@ install(CODE "
 install(FILES ${CMAKE_SOURCE_DIR}/share/Tavisk.xsl
         DESTINATION ${CMAKE_INSTALL_DATADIR}/pelko)
 install(FILES ${pelko_staged}/pelkomon.8.gz ${pelko_staged}/stopmon.8.gz
-              ${pelko_staged}/sendrik.8.gz
+              ${pelko_staged}/pelkoctl.8.gz ${pelko_staged}/sendrik.8.gz
         DESTINATION ${CMAKE_INSTALL_MANDIR}/man8)
 install(FILES ${pelko_staged}/pelkoreg.1.gz ${pelko_staged}/pelkoreport.1.gz
         DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
@@ -81,13 +82,16 @@ every job in a daily XML log per printer. It deletes old logs and
 periodically hands a global log to a mail program.
 
 This package runs the agent as the systemd service pelkomon.service and
-holds its stop tool and pelkoreg, the tool that edits its settings.")
+holds its stop tool, pelkoctl, which configures and checks it, and
+pelkoreg, which edits its settings in reg.exe's manner.")
 set(CPACK_DEBIAN_PACKAGE_MAINTAINER ${PELKO_DEB_MAINTAINER})
 set(CPACK_DEBIAN_PACKAGE_SECTION admin)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_COMPRESSION_TYPE xz)
 set(CPACK_DEBIAN_PACKAGE_SUGGESTS "cups, xsltproc")
+# groupadd, for the group that reads the logs (postinst).
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "passwd")
 # The dependencies as the programs' own libraries say (dpkg-dev's
 # dpkg-shlibdeps, which scripts/setup.sh installs).
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)

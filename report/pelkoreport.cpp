@@ -1,5 +1,6 @@
-// pelkoreport: the figures of daily or global log files as CSV (one row per
-// job) or as the HTML report that the mail program sends.
+// pelkoreport: the figures of daily or global log files as a summary table
+// for the terminal, as CSV (one row per job) or as the HTML report that the
+// mail program sends.
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -9,11 +10,17 @@
 #ifdef _WIN32
 #include <fcntl.h>
 #include <io.h>
+#define isatty _isatty
+#define fileno _fileno
+#else
+#include <unistd.h>
 #endif
 
 #include "agent/platform/files.h"
 #include <cerrno>
 #include "report/csv.h"
+#include "report/csv_dialect.h"
+#include "report/summary.h"
 #include "report/html.h"
 #include "report/log_files.h"
 #include "report/report.h"
@@ -24,22 +31,32 @@ namespace {
 constexpr uint64_t kLargestLog = 1ull << 30;
 
 constexpr char kUsage[] =
-    "Usage: pelkoreport (--csv | --html) [-o FILE] LOG_FILE_OR_FOLDER...\n"
-    "                   [--from YYYYMMDD] [--to YYYYMMDD]\n"
+    "Usage: pelkoreport [--summary | --csv | --html] [-o FILE] LOG_FILE_OR_FOLDER...\n"
+    "                   [--from YYYYMMDD] [--to YYYYMMDD] [--by day|month]\n"
+    "                   [--separator ,|;|tab|\"|\"] [--encoding windows-1252|utf-8]\n"
     "\n"
     "Reads daily or global log files, or the daily logs in a logs folder and the\n"
     "folders below it, and writes their report to standard output or FILE:\n"
-    "  --csv    one line per job with a header line, for spreadsheets\n"
+    "  --summary  totals per user and per printer as a table (the default when\n"
+    "           standard output is a terminal); --by day or month: one per period\n"
+    "  --csv    one line per job with a header line, for spreadsheets;\n"
+    "           --separator ';' for spreadsheets that want it, --encoding utf-8\n"
+    "           for UTF-8 with a byte-order mark\n"
     "  --html   the report as one HTML page (the same as the mailed report)\n"
     "  --from, --to  with a folder: only the daily logs of those dates (both\n"
     "           included), by the date in their names\n"
-    "Names are written as the Windows ANSI (windows-1252) bytes the logs hold.\n"
-    "Exit status: 0 done, 1 a file could not be read or written, 2 bad arguments.\n";
+    "CSV is written as the Windows ANSI (windows-1252) bytes the logs hold unless\n"
+    "--encoding utf-8; the summary in UTF-8 on Linux.\n"
+    "Exit status: 0 done, 1 no log found, a file could not be read, or the output\n"
+    "not written (then nothing is written), 2 bad arguments.\n";
 
 struct Options {
-  bool csv = false, html = false;
+  bool csv = false, html = false, summary = false;
   std::string output, from, to;
   std::vector<std::string> inputs;
+  Grouping grouping = Grouping::kNone;
+  CsvDialect dialect;
+  bool encodingGiven = false;
 };
 
 class UsageError {
@@ -67,6 +84,23 @@ Options Parse(int argc, char** argv) {
       o.csv = true;
     } else if (arg == "--html") {
       o.html = true;
+    } else if (arg == "--summary") {
+      o.summary = true;
+    } else if (arg == "--by") {
+      const std::string by = next("day or month");
+      if (by != "day" && by != "month") throw UsageError("--by '" + by + "': give day or month.");
+      o.grouping = by == "day" ? Grouping::kDay : Grouping::kMonth;
+    } else if (arg == "--separator") {
+      const std::string sep = next("a separator");
+      if (!ParseSeparator(sep, &o.dialect.separator)) {
+        throw UsageError("--separator '" + sep + "': give one of , ; tab |");
+      }
+    } else if (arg == "--encoding") {
+      const std::string name = next("an encoding");
+      if (!ParseEncoding(name, &o.dialect.encoding)) {
+        throw UsageError("--encoding '" + name + "': give windows-1252 or utf-8");
+      }
+      o.encodingGiven = true;
     } else if (arg == "-o" || arg == "--output") {
       if (!o.output.empty()) throw UsageError("-o is given twice.");
       o.output = next("a file name");
@@ -82,7 +116,16 @@ Options Parse(int argc, char** argv) {
       o.inputs.push_back(arg);
     }
   }
-  if (o.csv == o.html) throw UsageError("give one of --csv and --html.");
+  // A person at a terminal wants the table; a pipe or a file gets only
+  // what it asked for.
+  if (!o.csv && !o.html && !o.summary && o.output.empty() && isatty(fileno(stdout))) {
+    o.summary = true;
+  }
+  if (o.csv + o.html + o.summary != 1) {
+    throw UsageError("give one of --summary, --csv and --html.");
+  }
+  if (o.grouping != Grouping::kNone && !o.summary) throw UsageError("--by goes with --summary.");
+  if (o.dialect.separator != ',' && !o.csv) throw UsageError("--separator goes with --csv.");
   if (o.inputs.empty()) throw UsageError("give at least one log file or logs folder.");
   if (!o.from.empty() && !o.to.empty() && o.from > o.to) {
     throw UsageError("--from " + o.from + " lies after --to " + o.to + ".");
@@ -151,26 +194,44 @@ class Output {
   bool failed = false;
 };
 
+// The summary is read at a terminal: in the terminal's encoding.
+TextEncoding SummaryEncoding(const Options& o) {
+  if (o.encodingGiven) return o.dialect.encoding;
+#ifdef _WIN32
+  return TextEncoding::kWindows1252;
+#else
+  return TextEncoding::kUtf8;
+#endif
+}
+
+std::string Joined(const std::vector<std::string>& inputs) {
+  std::string all;
+  for (const std::string& input : inputs) all += (all.empty() ? "" : ", ") + input;
+  return all;
+}
+
+// Everything is read before anything is written: a run that fails writes
+// nothing, so that no half report is taken for a whole one.
 int Run(const Options& o) {
   std::vector<std::string> paths;
   Collect(o, &paths);
-  Output out(o.output);
-  if (!out.Ok()) {
-    std::fprintf(stderr, "pelkoreport: cannot write %s: %s\n", o.output.c_str(),
-                 std::strerror(errno));
+  if (paths.empty()) {
+    std::fprintf(stderr, "pelkoreport: no daily log found in %s%s\n", Joined(o.inputs).c_str(),
+                 o.from.empty() && o.to.empty() ? "" : " for those dates");
     return 1;
   }
   std::string csv;
   if (o.csv) AppendCsvHeader(csv);
+  SummaryBuilder summary(o.grouping);
   auto sink = [&](const Job& job) {
-    AppendCsvRow(csv, job);
-    if (csv.size() >= (1 << 16)) {
-      out.Write(csv);
-      csv.clear();
+    if (o.csv) {
+      AppendCsvRow(csv, job);
+    } else {
+      summary.Add(job);
     }
   };
-  ReportBuilder builder(o.csv ? 0 : kListedJobs, o.csv ? std::function<void(const Job&)>(sink)
-                                                       : std::function<void(const Job&)>());
+  ReportBuilder builder(o.html ? kListedJobs : 0,
+                        o.html ? std::function<void(const Job&)>() : std::function<void(const Job&)>(sink));
   int status = 0;
   std::string text;
   for (const std::string& path : paths) {
@@ -186,15 +247,28 @@ int Run(const Options& o) {
       status = 1;
     }
   }
+  if (status != 0) {
+    std::fprintf(stderr, "pelkoreport: nothing written\n");
+    return status;
+  }
   const Report report = builder.Finish();
-  if (o.html) out.Write(ReportHtml(report, "pelkoreport --csv lists them all."));
-  if (o.csv) out.Write(csv);
+  std::string document;
+  if (o.html) document = ReportHtml(report, "pelkoreport --csv lists them all.");
+  if (o.csv) document = InDialect(csv, o.dialect, /*first=*/true);
+  if (o.summary) document = summary.Table(report, SummaryEncoding(o));
+  Output out(o.output);
+  if (!out.Ok()) {
+    std::fprintf(stderr, "pelkoreport: cannot write %s: %s\n", o.output.c_str(),
+                 std::strerror(errno));
+    return 1;
+  }
+  out.Write(document);
   if (!out.Close()) {
     std::fprintf(stderr, "pelkoreport: writing %s failed\n",
                  o.output.empty() ? "standard output" : o.output.c_str());
     return 1;
   }
-  return status;
+  return 0;
 }
 
 }  // namespace

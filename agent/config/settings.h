@@ -26,6 +26,12 @@ inline constexpr char kIsModified[] = "SOFTWARE\\Pelko\\IsModified";
 // REG_DWORD: 1 turns the e-mail alert thread on; every EmailAlertFreq minutes.
 inline constexpr char kEmailAlert[] = "Software\\Pelko\\EmailAlert";
 inline constexpr char kEmailAlertFreq[] = "Software\\Pelko\\EmailAlertFreq";
+// REG_SZ, optional: "HH:MM", the local time of one mailing a day, in place
+// of the mailing every EmailAlertFreq minutes.
+inline constexpr char kEmailAlertTime[] = "Software\\Pelko\\EmailAlertTime";
+// REG_SZ, optional: the web server the mailed global log names its
+// stylesheet on; the build's PELKO_STYLESHEET_HOST when empty.
+inline constexpr char kStylesheetHost[] = "Software\\Pelko\\StylesheetHost";
 // REG_SZ: written by us, the file the mail program is to send.
 inline constexpr char kToSendFile[] = "Software\\Pelko\\ToSendFile";
 // REG_DWORD: 1 turns the old-log purge on; logs that many days old go.

@@ -3,6 +3,7 @@
 #include <exception>
 #include <string>
 
+#include "agent/config/setting_table.h"
 #include "agent/config/settings.h"
 
 namespace pelko {
@@ -71,6 +72,10 @@ void Supervision::RestartEndedWorkers() {
 }
 
 void Supervision::Cycle() {
+  // Said once an hour each (the report's window) while it stays so.
+  for (const std::string& line : MistypedSettings(*env.registry)) {
+    Report(env, Severity::kWarning, line, line);
+  }
   if (modificationFlag.Read() != 0) {
     StopPrinters(printerCount, /*fresh=*/false);
     modificationFlag.Set(0);

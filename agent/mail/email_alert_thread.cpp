@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <limits>
 
+#include "agent/config/setting_table.h"
 #include "agent/config/settings.h"
 #include "agent/logs/global_log.h"
 #include "agent/logs/log_store.h"
@@ -25,8 +26,27 @@ void ReplaceAll(std::string& text, const std::string& from, const std::string& t
 
 }  // namespace
 
-void MakeStylesheetRemote(std::string& document) {
-  ReplaceAll(document, StylesheetLocal, StylesheetRemote);
+void MakeStylesheetRemote(std::string& document, const std::string& host) {
+  ReplaceAll(document, StylesheetLocal,
+             "<?xml-stylesheet href='http://" + host + "/Pelko/Tavisk.xsl' type='text/xsl' ?>");
+}
+
+std::string StylesheetHostOf(const std::string& setting) {
+  if (setting.empty()) return kDefaultStylesheetHost;
+  uint32_t ignored = 0;
+  // A quote or a space would break the instruction it goes into.
+  if (!RejectValue(*FindSetting("StylesheetHost"), setting, &ignored).empty()) {
+    return kDefaultStylesheetHost;
+  }
+  return setting;
+}
+
+uint32_t MsUntilTimeOfDay(const LocalTime& now, int minutes) {
+  constexpr int64_t kDayMs = 24LL * 60 * 60 * 1000;
+  const int64_t nowMs = ((now.hour * 60LL + now.minute) * 60 + now.second) * 1000 + now.millisecond;
+  int64_t wait = minutes * 60000LL - nowMs;
+  if (wait <= 0) wait += kDayMs;
+  return static_cast<uint32_t>(wait);
 }
 
 uint32_t AlertWaitMs(uint32_t minutes) {
@@ -38,7 +58,26 @@ uint32_t AlertWaitMs(uint32_t minutes) {
 uint32_t EmailAlertThread::Run(uint32_t) {
   RegistryDwordValue frequency(*env.registry, settings::kEmailAlertFreq);
   RegistryStringValue path(*env.registry, settings::kPath);
-  for (;;) Pause(Cycle(frequency, path));
+  for (;;) Pause(Step(frequency, path));
+}
+
+uint32_t EmailAlertThread::Step(RegistryDwordValue& frequency, RegistryStringValue& path) {
+  int minutes = 0;
+  const std::string at = RegistryStringValue(*env.registry, settings::kEmailAlertTime).Read();
+  if (at.empty()) return Cycle(frequency, path);
+  if (!ParseTimeOfDay(at, &minutes)) {
+    Report(env, Severity::kWarning, "alert time " + at,
+           "EmailAlertTime \"" + at + "\" is no time HH:MM; mailing every EmailAlertFreq minutes");
+    return Cycle(frequency, path);
+  }
+  const LocalTime now = env.clock->Now();
+  const int today = now.year * 10000 + now.month * 100 + now.day;
+  const int late = now.hour * 60 + now.minute - minutes;
+  if (late >= 0 && late < kTimeOfDayGraceMinutes && lastDailyMail != today) {
+    lastDailyMail = today;
+    Cycle(frequency, path);
+  }
+  return std::min(MsUntilTimeOfDay(env.clock->Now(), minutes), kTimeOfDayLookMs);
 }
 
 uint32_t EmailAlertThread::Cycle(RegistryDwordValue& frequency, RegistryStringValue& path) {
@@ -66,7 +105,8 @@ void EmailAlertThread::MailGlobalLog(const std::string& logPath, RegistryStringV
     // this cycle ends here, and the file stays as it was.
     if (store.ReadPatiently(logPath, Pauser(), &document) != FileStatus::kOk) return;
     document.resize(std::min(document.find('\n'), document.size()));
-    MakeStylesheetRemote(document);
+    MakeStylesheetRemote(
+        document, StylesheetHostOf(RegistryStringValue(*env.registry, settings::kStylesheetHost).Read()));
     if (store.ReplacePatiently(logPath, document, Pauser()) != FileStatus::kOk) return;
   }
   // Never start a program from a place no one configured.

@@ -42,6 +42,9 @@ class Launcher {
   // Starts program (a full path) without arguments, in the agent's current
   // folder, shown normally. Nothing is waited for.
   virtual LaunchResult Launch(const std::string& program) = 0;
+  // What Launch would answer for program as it stands now, without
+  // starting it: kStarted when it would be started.
+  virtual LaunchResult Check(const std::string& program) = 0;
 };
 
 Launcher& PlatformLauncher();

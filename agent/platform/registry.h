@@ -50,6 +50,11 @@ class Registry {
   virtual int32_t SetValue(RegKey key, const std::string& name, uint32_t type,
                            const uint8_t* data, uint32_t size) = 0;
   virtual int32_t CloseKey(RegKey key) = 0;
+  // Removes a value; kErrorFileNotFound when there is none. The key must be
+  // open for writing. Only the configuration command deletes values.
+  virtual int32_t DeleteValue(RegKey /*key*/, const std::string& /*name*/) {
+    return kErrorAccessDenied;
+  }
 };
 
 // The machine's own registry (Win32) or the file-backed store (POSIX).

@@ -27,8 +27,14 @@ class FakeLauncher : public Launcher {
     bool Running() override { return *running; }
     std::shared_ptr<bool> running;
   };
+  LaunchResult Check(const std::string& program) override {
+    checked.push_back(program);
+    return checkResult;
+  }
 
   std::vector<std::string> launched;
+  std::vector<std::string> checked;
+  LaunchResult checkResult{LaunchStatus::kStarted, ""};
   std::function<void(const std::string&)> onLaunch;
   LaunchResult result{LaunchStatus::kStarted, ""};
   std::shared_ptr<bool> running = std::make_shared<bool>(false);

@@ -83,6 +83,18 @@ int32_t FakeRegistry::SetValue(RegKey key, const std::string& name, uint32_t typ
   return kErrorSuccess;
 }
 
+int32_t FakeRegistry::DeleteValue(RegKey key, const std::string& name) {
+  std::lock_guard<std::mutex> lock(mutex);
+  if (failWrites) return kErrorAccessDenied;
+  auto* handle = static_cast<Handle*>(key);
+  auto found = keys.find(handle->key);
+  if (found == keys.end() || found->second.values.erase(AsciiLowered(name)) == 0) {
+    return kErrorFileNotFound;
+  }
+  ++writes;
+  return kErrorSuccess;
+}
+
 int32_t FakeRegistry::CloseKey(RegKey key) {
   std::lock_guard<std::mutex> lock(mutex);
   delete static_cast<Handle*>(key);

@@ -24,6 +24,7 @@ class FakeRegistry : public Registry {
   int32_t SetValue(RegKey key, const std::string& name, uint32_t type, const uint8_t* data,
                    uint32_t size) override;
   int32_t CloseKey(RegKey key) override;
+  int32_t DeleteValue(RegKey key, const std::string& name) override;
 
   // Test helpers; paths are full value paths under HKLM, "Software\Pelko\Path".
   void PutDword(const std::string& path, uint32_t value);

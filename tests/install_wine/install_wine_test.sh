@@ -53,7 +53,7 @@ wait_for 30 is_state RUNNING
 check "service running after install" RUNNING "$(state)"
 echo "silent install to service running: $((($(date +%s%N) - started) / 1000000)) ms"
 
-for file in Pelkomon.exe stopmon.exe Sendrik.exe pelkoreport.exe Tavisk.xsl uninstall.exe; do
+for file in Pelkomon.exe stopmon.exe Sendrik.exe pelkoreport.exe pelkoctl.exe Tavisk.xsl uninstall.exe; do
   check "installed $file" yes "$([[ -f $programs/$file ]] && echo yes)"
 done
 check "default Path" 'C:\ProgramData\Pelko' "$(setting Path)"
@@ -85,6 +85,24 @@ old_gone() { [[ ! -e $old ]]; }
 wait_for 40 old_gone
 check "old log purged by the installed agent" gone "$([[ -e $old ]] && echo kept || echo gone)"
 check "today's log kept" kept "$([[ -e $today ]] && echo kept || echo gone)"
+
+# The installed pelkoctl.exe on the machine's registry: check names what is
+# missing, and a printer added with it is stored with the agent's types.
+ctl() { (cd / && timeout 60 "$WINE" "$programs/pelkoctl.exe" "$@" 2>&1 | tr -d '\r'); }
+checked=$(ctl check)
+check "pelkoctl check: no printer named" 1 "$(grep -c '^FAULT  no printer is configured' <<<"$checked")"
+check "pelkoctl check: the running agent found" 1 "$(grep -c '^ok     the agent is running' <<<"$checked")"
+check "pelkoctl check: the logs folder there" 1 "$(grep -c '^ok     Logs folder C:\\ProgramData\\Pelko\\Logs' <<<"$checked")"
+ctl add Office --cost 20 --force >/dev/null
+check "pelkoctl add: a REG_DWORD cost" 0x14 "$(setting Printer1Cost)"
+check "pelkoctl add: nPrinters raised" 0x1 "$(setting nPrinters)"
+check "pelkoctl set refuses text for a number" 1 "$(ctl set EmailAlertFreq often | grep -c 'not a decimal number')"
+wine_reg add 'HKLM\Software\Pelko' /v EmailAlertFreq /d 60 /f >/dev/null
+check "pelkoctl check names reg.exe's trap" 1 \
+  "$(ctl check | grep -c '^FAULT  setting EmailAlertFreq = "60" (REG_SZ): stored as REG_SZ, which the agent reads as 0')"
+ctl remove Office >/dev/null
+wine_reg delete 'HKLM\Software\Pelko' /v EmailAlertFreq /f >/dev/null
+check "pelkoctl remove: nPrinters lowered" 0x0 "$(setting nPrinters)"
 
 # Installing again over the running service: the settings stay, the
 # service runs the new program.

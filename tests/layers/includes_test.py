@@ -30,6 +30,8 @@ LAYERS = [
     ("report/", PLATFORM + ["agent/config/", "agent/logs/", "agent/purge/file_finder.h"]),
     ("sendrik/", PLATFORM + ["agent/config/", "agent/logs/log_format.h", "report/"]),
     ("tools/pelkoreg/", PLATFORM),
+    ("pelkoctl/", PLATFORM + ["agent/config/", "agent/logs/", "agent/mail/email_alert_thread.h",
+                  "stoptool/posix_process_control.h"]),
     ("stoptool/", []),
 ]
 INCLUDE = re.compile(r'^\s*#\s*include\s+"([^"]+)"', re.MULTILINE)

@@ -51,6 +51,9 @@ snapshot() {
     /usr/share/man/man8/pelkomon.8.gz "$state" -printf '%p %m %u:%g %l\n' 2>/dev/null | sort
 }
 before=$(snapshot)
+# The package makes the group; a machine that had none gets none back.
+group_ours=
+getent group pelko >/dev/null || group_ours=yes
 # Run-time folders the unit makes when the agent runs, and that were not
 # here before.
 new_runtime_dirs=()
@@ -93,6 +96,7 @@ restore() {
   if dpkg-query -W -f='${db:Status-Status}' pelko 2>/dev/null | grep -qv '^not-installed$'; then
     dpkg_run --purge pelko >/dev/null
   fi
+  [[ -n $group_ours ]] && groupdel pelko 2>/dev/null
   if [[ -n $state_ours ]]; then
     rm -rf "$state"
     if [[ -n $set_aside ]]; then
@@ -131,7 +135,9 @@ if ! dpkg_run -i "$deb"; then
   exit 1
 fi
 check "installed" "install ok installed" "$(dpkg-query -W -f='${Status}' pelko)"
-check "the settings folders: root's, only root writes" "755 root:root|755 root:root|755 root:root" \
+check "the pelko group made" yes "$(getent group pelko >/dev/null && echo yes)"
+check "the settings folders: root's, only root writes; the logs the group's" \
+  "755 root:root|755 root:root|2750 root:pelko" \
   "$(stat -c '%a %U:%G' "$state" "$store" "$state/Logs" | paste -sd'|')"
 check "nothing in the store that others may write" "" \
   "$(find "$store" \( -perm /022 -o ! -user root \) -printf '%p ')"
@@ -228,6 +234,7 @@ if ! accounted; then
   echo "--- the queue:"; lpstat -o "$queue" 2>&1
 fi
 check "the log is not writable by others" "" "$(find "$state/Logs" -type f -perm /022 -printf '%p ')"
+check "the log is root's, readable by the pelko group" "root:pelko 640" "$(stat -c '%U:%G %a' "$log")"
 
 kill -TERM "$agent"
 wait_for 20 gone "$agent"

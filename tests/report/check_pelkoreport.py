@@ -120,6 +120,74 @@ with tempfile.TemporaryDirectory(dir=os.environ.get("WINE_TEST_DIR")) as work:
     rows = list(csv.reader(io.StringIO(out.decode("latin-1"), newline="")))[1:]
     check("csv: --from/--to choose the days", (0, ["9"]), (status, [r[2] for r in rows]))
 
+    # For a spreadsheet of a locale that wants ';', in UTF-8: read back with
+    # that dialect, the names are those of the logs (the agent keeps no
+    # quotes in a log, so a title's comma and semicolon are what can break).
+    status, out, err = run("--csv", "--separator", ";", "--encoding", "utf-8", logs)
+    check("csv ;: exit 0", 0, status)
+    check("csv utf-8: starts with the byte-order mark", True, out.startswith(b"\xef\xbb\xbf"))
+    text = out.decode("utf-8-sig")
+    rows = list(csv.reader(io.StringIO(text, newline=""), delimiter=";"))
+    check("csv ;: eight columns on every line", {8}, {len(r) for r in rows})
+    by_id = {r[2]: r for r in rows[1:]}
+    check("csv ;: J\u00fcrgen and the title with a comma intact",
+          ["J\u00fcrgen", "Plan \u2013 d\u00e9cembre, v2.pdf"], [by_id["3"][3], by_id["3"][5]])
+    check("csv ;: the formula-looking title stays text", "'=SUM(A1)", by_id["2"][5])
+    check("csv ;: the same figures", 95, sum(int(r[7]) for r in rows[1:]))
+    with open(os.path.join(logs, "Semi_20261208.xml"), "wb") as f:
+        f.write(log(b"Semi", b"2026/12/08", [entry(b"2026/12/08", 11, b"bo", b"Semi", b"a;b, c", 1, 1)], 1))
+    status, out, _ = run("--csv", "--separator", ";", "--from", "20261208", logs)
+    rows = list(csv.reader(io.StringIO(out.decode("cp1252"), newline=""), delimiter=";"))
+    check("csv ;: a title holding the separator is one field", "a;b, c", rows[1][5])
+    status, out, _ = run("--csv", "--separator", "tab", "--from", "20261208", logs)
+    rows = list(csv.reader(io.StringIO(out.decode("cp1252"), newline=""), delimiter="\t"))
+    check("csv tab: read back", "a;b, c", rows[1][5])
+    os.remove(os.path.join(logs, "Semi_20261208.xml"))
+
+    # The summary: per user and per printer, per month on request.
+    status, out, _ = run("--summary", "--encoding", "utf-8", logs)
+    summary_text = out.decode("utf-8")
+    check("summary: exit 0", 0, status)
+    check("summary: J\u00fcrgen's line", True,
+          any(line.split() == ["J\u00fcrgen", "1", "4", "20"] for line in summary_text.splitlines()))
+    check("summary: all users", True,
+          any(line.split() == ["All", "users", "5", "17", "95"] for line in summary_text.splitlines()))
+    status, out, _ = run("--summary", "--by", "day", "--encoding", "utf-8", logs)
+    days = [line for line in out.decode("utf-8").splitlines() if line.startswith("Per user ")]
+    check("summary by day: one table a day", ["Per user 2026/12/05", "Per user 2026/12/06",
+                                              "Per user 2026/12/07"], days)
+
+    # At a terminal the summary is what comes without asking.
+    if sys.argv[1] != "--wine":
+        import pty
+        leader, follower = pty.openpty()
+        p = subprocess.run([*command, logs], stdout=follower, stderr=subprocess.PIPE, timeout=120)
+        os.close(follower)
+        shown = b""
+        try:
+            while True:
+                chunk = os.read(leader, 65536)
+                if not chunk:
+                    break
+                shown += chunk
+        except OSError:
+            pass
+        os.close(leader)
+        check("a terminal gets the summary", (0, True), (p.returncode, b"Per printer" in shown))
+
+    # Failures write nothing on standard output.
+    empty = os.path.join(work, "empty")
+    os.makedirs(empty)
+    status, out, err = run("--csv", empty)
+    check("no log found: exit 1, warned, nothing written", (1, b"", True),
+          (status, out, "no daily log found" in err))
+    status, out, err = run("--csv", logs, os.path.join(logs, "notes.xml"))
+    check("a non-log among logs: exit 1, nothing written", (1, b"", True),
+          (status, out, "not a log file" in err))
+    partial = os.path.join(work, "partial.csv")
+    status, out, err = run("--csv", "-o", partial, os.path.join(logs, "notes.xml"))
+    check("failing with -o: no file made", (1, False), (status, os.path.exists(partial)))
+
     # HTML of the global log: well-formed, figures as recorded.
     page = os.path.join(work, "report.html")
     status, out, err = run("--html", "-o", page, os.path.join(logs, "GlobalLog_20261207.xml"))
@@ -159,6 +227,9 @@ with tempfile.TemporaryDirectory(dir=os.environ.get("WINE_TEST_DIR")) as work:
 
     # Bad arguments and bad files: a clear line and a non-zero exit.
     for args, code, words in [((logs,), 2, "--csv and --html"),
+                              (("--csv", "--separator", ".", logs), 2, "--separator"),
+                              (("--csv", "--encoding", "latin-9", logs), 2, "--encoding"),
+                              (("--csv", "--by", "month", logs), 2, "--by goes with --summary"),
                               (("--csv",), 2, "log file"),
                               (("--csv", "--from", "2026-12-01", logs), 2, "YYYYMMDD"),
                               (("--csv", "--from", "20261210", "--to", "20261201", logs), 2, "after"),

@@ -115,6 +115,11 @@ ssize_t ReadWhole(int fd, T* value) {
 
 class ForkLauncher : public Launcher {
  public:
+  LaunchResult Check(const std::string& program) override {
+    std::string path;
+    return Vet(program, &path);
+  }
+
   // The program runs as a grandchild that init adopts, so the agent neither
   // waits for it nor leaves a zombie behind. It gets the clean environment,
   // /dev/null for its standard streams and no other descriptor of ours

@@ -91,7 +91,7 @@ class FileRegistryStore : public Registry {
   int32_t EnumSubKeys(RegKey key, std::vector<std::string>* names);
   // The key's full name, e.g. "HKEY_LOCAL_MACHINE\Software\Pelko".
   int32_t KeyName(RegKey key, std::string* name);
-  int32_t DeleteValue(RegKey key, const std::string& name);
+  int32_t DeleteValue(RegKey key, const std::string& name) override;
   // Deletes the key with all its subkeys. The root keys cannot be deleted.
   int32_t DeleteKey(RootKey root, const std::string& subKey);
 

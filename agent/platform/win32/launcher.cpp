@@ -19,6 +19,13 @@ class ProcessHandle : public StartedProgram {
 
 class ShellLauncher : public Launcher {
  public:
+  LaunchResult Check(const std::string& program) override {
+    const DWORD attributes = GetFileAttributesA(program.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES) return {LaunchStatus::kFailed, program + " is missing"};
+    if (attributes & FILE_ATTRIBUTE_DIRECTORY) return {LaunchStatus::kFailed, program + " is a folder"};
+    return {LaunchStatus::kStarted, ""};
+  }
+
   LaunchResult Launch(const std::string& program) override {
     SHELLEXECUTEINFOA start{};
     start.cbSize = sizeof start;

@@ -44,6 +44,9 @@ class Win32Registry : public Registry {
     return RegSetValueExA(static_cast<HKEY>(key), name.c_str(), 0, type, data, size);
   }
   int32_t CloseKey(RegKey key) override { return RegCloseKey(static_cast<HKEY>(key)); }
+  int32_t DeleteValue(RegKey key, const std::string& name) override {
+    return RegDeleteValueA(static_cast<HKEY>(key), name.c_str());
+  }
 };
 
 }  // namespace

@@ -296,6 +296,18 @@ TEST_F(SupervisorTest, WorkerStoppedOnPurposeIsNotStartedAgain) {
   EXPECT_TRUE(fake.logger.Lines().empty());
 }
 
+// reg.exe stores a number written without /t as text, which reads as 0:
+// accounting stops, and the system log is where that is said.
+TEST_F(SupervisorTest, AKnownSettingOfTheWrongTypeIsSaidOnce) {
+  Configure(1, 1);
+  fake.registry.PutString("Software\\Pelko\\EmailAlertFreq", "60");
+  fake.registry.PutString("SOFTWARE\\Pelko\\Printer1Cost", "20");
+  for (int i = 0; i < 3; ++i) Sup().Cycle();
+  EXPECT_EQ(fake.logger.Count("setting EmailAlertFreq is stored as REG_SZ"), 1);
+  EXPECT_EQ(fake.logger.Count("setting Printer1Cost is stored as REG_SZ"), 1);
+  EXPECT_EQ(fake.logger.Lines().size(), 2u);
+}
+
 TEST_F(SupervisorTest, FailedRestartIsSaid) {
   Configure(1, 1);
   Sup().Cycle();

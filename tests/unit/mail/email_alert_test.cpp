@@ -65,6 +65,62 @@ TEST_F(EmailAlertTest, ToSendFileIsWrittenOnlyWhenItChanges) {
   EXPECT_EQ(fake.registry.writes, 1);
 }
 
+// With EmailAlertTime the report goes once a day at that local time, not
+// at the thread's start nor every EmailAlertFreq minutes.
+TEST_F(EmailAlertTest, AtATimeOfDayItMailsOnceADay) {
+  fake.registry.PutString("Software\\Pelko\\EmailAlertTime", "07:30");
+  fake.registry.PutDword("Software\\Pelko\\EmailAlertFreq", 5);
+  fake.clock.SetNow(LocalTime{2026, 12, 6, 6, 0, 0, 0});
+  std::vector<LocalTime> mailedAt;
+  fake.launcher.onLaunch = [&](const std::string&) { mailedAt.push_back(fake.clock.Now()); };
+  // Two days and a half of the thread's loop.
+  const uint64_t end = fake.clock.MonotonicMs() + 60ull * 60 * 60 * 1000;
+  int turns = 0;
+  while (fake.clock.MonotonicMs() < end && ++turns < 10000) {
+    const uint32_t wait = thread.Step(frequency, path);
+    ASSERT_GT(wait, 0u);
+    ASSERT_LE(wait, kTimeOfDayLookMs);
+    fake.clock.Advance(wait);
+  }
+  ASSERT_EQ(mailedAt.size(), 3u);
+  for (std::size_t i = 0; i < mailedAt.size(); ++i) {
+    EXPECT_EQ(mailedAt[i].day, 6 + static_cast<int>(i));
+    EXPECT_EQ(mailedAt[i].hour, 7);
+    EXPECT_EQ(mailedAt[i].minute, 30);
+  }
+}
+
+TEST_F(EmailAlertTest, ATimeOfDayJustPastIsStillMailedLaterNot) {
+  fake.registry.PutString("Software\\Pelko\\EmailAlertTime", "07:30");
+  fake.clock.SetNow(LocalTime{2026, 12, 6, 7, 45, 0, 0});
+  thread.Step(frequency, path);
+  EXPECT_EQ(fake.launcher.launched.size(), 1u) << "started a quarter of an hour late";
+  thread.Step(frequency, path);
+  EXPECT_EQ(fake.launcher.launched.size(), 1u) << "once a day";
+  fake.clock.SetNow(LocalTime{2026, 12, 7, 9, 0, 0, 0});
+  thread.Step(frequency, path);
+  EXPECT_EQ(fake.launcher.launched.size(), 1u) << "an hour and a half late waits for tomorrow";
+  EXPECT_EQ(MsUntilTimeOfDay(LocalTime{2026, 12, 7, 9, 0, 0, 0}, 7 * 60 + 30),
+            (22u * 60 + 30) * 60000);
+  // Without a time, or with a time that is none, every EmailAlertFreq minutes.
+  fake.registry.PutString("Software\\Pelko\\EmailAlertTime", "7h30");
+  fake.registry.PutDword("Software\\Pelko\\EmailAlertFreq", 5);
+  EXPECT_EQ(thread.Step(frequency, path), 5u * 60000);
+  EXPECT_EQ(fake.launcher.launched.size(), 2u);
+  EXPECT_EQ(fake.logger.Count("EmailAlertTime \"7h30\" is no time"), 1);
+}
+
+TEST_F(EmailAlertTest, TheStylesheetHostIsASetting) {
+  fake.registry.PutString("Software\\Pelko\\StylesheetHost", "intranet.example.org:8080");
+  thread.Cycle(frequency, path);
+  EXPECT_NE(fake.files.Text(kGlobal)->find(
+                "href='http://intranet.example.org:8080/Pelko/Tavisk.xsl'"),
+            std::string::npos);
+  // One that would break the instruction is not taken.
+  EXPECT_EQ(StylesheetHostOf("x' onload='y"), kDefaultStylesheetHost);
+  EXPECT_EQ(StylesheetHostOf(""), kDefaultStylesheetHost);
+}
+
 TEST_F(EmailAlertTest, EveryLocalStylesheetIsReplaced) {
   std::string twice = std::string("a") + StylesheetLocal + "b" + StylesheetLocal + "c";
   MakeStylesheetRemote(twice);

@@ -1,0 +1,180 @@
+#include "agent/config/setting_table.h"
+
+#include <charconv>
+
+#include "agent/config/registry_value.h"
+#include "agent/config/settings.h"
+#include "agent/util/coding.h"
+
+namespace pelko {
+
+namespace {
+
+constexpr uint32_t kAnyNumber = 0xffffffffu;
+
+bool SameName(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c; };
+    if (lower(a[i]) != lower(b[i])) return false;
+  }
+  return true;
+}
+
+bool IsHostByte(char c) {
+  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+         c == '-' || c == '.' || c == ':' || c == '[' || c == ']';
+}
+
+std::string RejectText(const SettingInfo& setting, std::string_view text) {
+  for (unsigned char c : text) {
+    if (c < 0x20 || c == 0x7f) return "control bytes cannot stand in a setting";
+  }
+  const std::string name = setting.name;
+  if (name == "EmailAlertTime" && !text.empty()) {
+    int minutes = 0;
+    if (!ParseTimeOfDay(text, &minutes)) return "'" + std::string(text) + "' is no time of day HH:MM (00:00 to 23:59)";
+  }
+  if (name == "StylesheetHost") {
+    for (char c : text) {
+      if (!IsHostByte(c)) return "'" + std::string(text) + "' is no host name (letters, digits, '-', '.', an optional :port)";
+    }
+  }
+  if (name == "Path" && !text.empty()) {
+    const bool absolute = text[0] == '/' || text[0] == '\\' ||
+                          (text.size() > 2 && text[1] == ':' && (text[2] == '\\' || text[2] == '/'));
+    if (!absolute) return "'" + std::string(text) + "' is not a full path: the agent does not run in the folder you are in";
+  }
+  return "";
+}
+
+}  // namespace
+
+const std::vector<SettingInfo>& KnownSettings() {
+  using K = SettingKind;
+  using O = SettingOwner;
+  static const std::vector<SettingInfo> table = {
+      {"Path", K::kText, 0, 0, O::kAdministrator, "folder holding Logs and the mail program"},
+      {"AppIsRunning", K::kNumber, 0, 1, O::kAdministrator, "1: account printing"},
+      {"nPrinters", K::kNumber, 0, kMaxPrinters, O::kPrinterCommands, "how many printers are configured"},
+      {"IsModified", K::kNumber, 0, 1, O::kPrinterCommands, "1: the agent takes up changed printers"},
+      {"EmailAlert", K::kNumber, 0, 1, O::kAdministrator, "1: mail the report"},
+      {"EmailAlertFreq", K::kNumber, 1, 71582, O::kAdministrator, "minutes between two mailings"},
+      {"EmailAlertTime", K::kText, 0, 0, O::kAdministrator, "HH:MM: mail once a day at this local time instead"},
+      {"StylesheetHost", K::kText, 0, 0, O::kAdministrator, "web server the mailed global log takes Tavisk.xsl from"},
+      {"ToSendFile", K::kText, 0, 0, O::kAgent, "the file last handed to the mail program"},
+      {"DeleteOldLogs", K::kNumber, 0, 1, O::kAdministrator, "1: delete old logs"},
+      {"DeleteLogsDays", K::kNumber, 1, 36500, O::kAdministrator, "age in days at which logs are deleted"},
+      {"MailServer", K::kText, 0, 0, O::kAdministrator, "SMTP server"},
+      {"MailPort", K::kNumber, 1, 65535, O::kAdministrator, "its port"},
+      {"MailSecurity", K::kNumber, 0, 3, O::kAdministrator, "0 none, 1 STARTTLS, 2 TLS, 3 STARTTLS where offered"},
+      {"MailUser", K::kText, 0, 0, O::kAdministrator, "login; empty for none"},
+      {"MailPassword", K::kText, 0, 0, O::kPasswordCommand, "set with: sendrik /setpassword"},
+      {"MailFrom", K::kText, 0, 0, O::kAdministrator, "sender's address"},
+      {"MailTo", K::kText, 0, 0, O::kAdministrator, "recipients, separated by ';'"},
+      {"MailSubject", K::kText, 0, 0, O::kAdministrator, "text put in front of the subject"},
+      {"MailCaFile", K::kText, 0, 0, O::kAdministrator, "PEM file of a private CA"},
+      {"MailTimeout", K::kNumber, 1, 3600, O::kAdministrator, "seconds to wait for the server at each step"},
+  };
+  return table;
+}
+
+const SettingInfo* FindSetting(std::string_view name) {
+  for (const SettingInfo& setting : KnownSettings()) {
+    if (SameName(setting.name, name)) return &setting;
+  }
+  return nullptr;
+}
+
+uint32_t StoredType(SettingKind kind) { return kind == SettingKind::kNumber ? kRegDword : kRegSz; }
+
+std::string TypeName(uint32_t type) {
+  switch (type) {
+    case kRegNone: return "REG_NONE";
+    case kRegSz: return "REG_SZ";
+    case kRegExpandSz: return "REG_EXPAND_SZ";
+    case kRegBinary: return "REG_BINARY";
+    case kRegDword: return "REG_DWORD";
+    case kRegMultiSz: return "REG_MULTI_SZ";
+    case kRegQword: return "REG_QWORD";
+    default: return "type " + std::to_string(type);
+  }
+}
+
+std::string RejectValue(const SettingInfo& setting, std::string_view text, uint32_t* number) {
+  if (setting.kind == SettingKind::kText) return RejectText(setting, text);
+  uint64_t value = 0;
+  const char* end = text.data() + text.size();
+  const auto [at, error] = std::from_chars(text.data(), end, value, 10);
+  if (text.empty() || error != std::errc() || at != end) {
+    return "'" + std::string(text) + "' is not a decimal number";
+  }
+  const uint32_t top = setting.maximum == 0 ? kAnyNumber : setting.maximum;
+  if (value < setting.minimum || value > top) {
+    return std::string(text) + " is out of range (" + std::to_string(setting.minimum) + " to " +
+           std::to_string(top) + ")";
+  }
+  if (number != nullptr) *number = static_cast<uint32_t>(value);
+  return "";
+}
+
+namespace {
+
+// Empty when the stored type suits kind; else the line that says it.
+std::string Mistyped(const std::string& name, SettingKind kind, uint32_t type, const std::string& data) {
+  const bool fits = kind == SettingKind::kNumber ? type == kRegDword && data.size() == 4
+                                                 : type == kRegSz || type == kRegExpandSz;
+  if (fits) return "";
+  return "setting " + name + " is stored as " + TypeName(type) + " of " +
+         std::to_string(data.size()) + " bytes; it must be a " + TypeName(StoredType(kind)) +
+         (kind == SettingKind::kNumber ? ", and reads as 0" : ", and reads as empty") +
+         " (pelkoctl check)";
+}
+
+}  // namespace
+
+std::vector<std::string> MistypedSettings(Registry& registry) {
+  std::vector<std::string> lines;
+  RegKey key = nullptr;
+  if (registry.OpenKey(RootKey::kLocalMachine, settings::kKey, kKeyRead, &key) != kErrorSuccess) {
+    return lines;
+  }
+  auto look = [&](const std::string& name, SettingKind kind, std::string* number) {
+    uint32_t type = kRegNone;
+    std::string data;
+    if (QueryValueBytes(registry, key, name, &type, &data) != kErrorSuccess) return;
+    std::string line = Mistyped(name, kind, type, data);
+    if (!line.empty()) {
+      lines.push_back(line);
+    } else if (number != nullptr) {
+      *number = data;
+    }
+  };
+  std::string count;
+  for (const SettingInfo& setting : KnownSettings()) {
+    // The password is sealed as REG_BINARY on Windows: its own program checks it.
+    if (setting.owner == SettingOwner::kPasswordCommand) continue;
+    look(setting.name, setting.kind, std::string(setting.name) == "nPrinters" ? &count : nullptr);
+  }
+  const uint64_t printers = count.size() == 4 ? DecodeLittleEndian(count) : 0;
+  for (uint64_t i = 1; i <= printers && i <= static_cast<uint64_t>(kMaxPrinters); ++i) {
+    look("Printer" + std::to_string(i), SettingKind::kText, nullptr);
+    look("Printer" + std::to_string(i) + "Cost", SettingKind::kNumber, nullptr);
+  }
+  registry.CloseKey(key);
+  return lines;
+}
+
+bool ParseTimeOfDay(std::string_view text, int* minutes) {
+  auto digit = [&](std::size_t i) { return text[i] >= '0' && text[i] <= '9'; };
+  if (text.size() != 5 || text[2] != ':' || !digit(0) || !digit(1) || !digit(3) || !digit(4)) {
+    return false;
+  }
+  const int hour = (text[0] - '0') * 10 + (text[1] - '0');
+  const int minute = (text[3] - '0') * 10 + (text[4] - '0');
+  if (hour > 23 || minute > 59) return false;
+  *minutes = hour * 60 + minute;
+  return true;
+}
+
+}  // namespace pelko

@@ -1,0 +1,175 @@
+#include "pelkoctl/command_line.h"
+
+#include <charconv>
+#include <iomanip>
+
+#include "agent/config/setting_table.h"
+#include "pelkoctl/health_check.h"
+#include "pelkoctl/printer_admin.h"
+#include "pelkoctl/setting_admin.h"
+
+namespace pelko::ctl {
+
+namespace {
+
+constexpr char kUsage[] =
+    "Usage: pelkoctl COMMAND [ARGUMENTS]\n"
+    "\n"
+    "  list                          the printers: slot, name, cost a page, whether\n"
+    "                                the spooler has the queue, the last job logged\n"
+    "  add NAME --cost N [--force]   account printer NAME at N a page; --force takes\n"
+    "                                a queue the spooler does not have (yet)\n"
+    "  remove NAME                   stop accounting NAME (its logs stay)\n"
+    "  cost NAME N                   N a page from the next job on\n"
+    "  show [SETTING]                the settings with their values\n"
+    "  set SETTING VALUE             one setting, stored with its type\n"
+    "  check                         what would stop accounting or mailing\n"
+    "\n"
+    "Works on the settings the agent reads (Linux: the store named by\n"
+    "PELKO_REGISTRY, default /var/lib/pelko/registry). Exit status: 0 done,\n"
+    "1 refused or failed, 2 bad arguments; check: 0 only when all is well.\n";
+
+int Usage(std::ostream& err, const std::string& why) {
+  err << "pelkoctl: " << why << "\n\n" << kUsage;
+  return 2;
+}
+
+int Done(const Outcome& outcome, std::ostream& out, std::ostream& err) {
+  if (!outcome.ok()) {
+    err << "pelkoctl: " << outcome.problem << '\n';
+    return 1;
+  }
+  if (!outcome.message.empty()) out << outcome.message << '\n';
+  return 0;
+}
+
+// A cost is a decimal number of the smallest unit of money, as in the logs.
+bool ParseCost(const std::string& text, uint32_t* cost, std::string* why) {
+  uint64_t value = 0;
+  const char* end = text.data() + text.size();
+  const auto [at, error] = std::from_chars(text.data(), end, value, 10);
+  if (text.empty() || error != std::errc() || at != end) {
+    *why = "cost '" + text + "' is not a whole decimal number (no sign, no 0x, no decimal point)";
+    return false;
+  }
+  if (value > kMaxPageCost) {
+    *why = "cost " + text + " is more than the logs can hold (" + std::to_string(kMaxPageCost) + ")";
+    return false;
+  }
+  *cost = static_cast<uint32_t>(value);
+  return true;
+}
+
+int List(const Env& env, std::ostream& out, std::ostream& err) {
+  std::vector<PrinterRow> rows;
+  PrinterAdmin admin(env);
+  if (Outcome listed = admin.List(&rows); !listed.ok()) return Done(listed, out, err);
+  if (rows.empty()) {
+    out << "no printer is configured: pelkoctl add NAME --cost N\n";
+    return 0;
+  }
+  std::size_t nameWidth = 4;
+  for (const PrinterRow& row : rows) nameWidth = std::max(nameWidth, row.name.size());
+  out << std::left << std::setw(5) << "SLOT" << std::setw(static_cast<int>(nameWidth) + 2)
+      << "NAME" << std::right << std::setw(10) << "COST" << "  " << std::left << std::setw(13)
+      << "QUEUE" << "LAST ENTRY\n";
+  for (const PrinterRow& row : rows) {
+    out << std::left << std::setw(5) << row.slot << std::setw(static_cast<int>(nameWidth) + 2)
+        << row.name << std::right << std::setw(10) << row.cost << "  " << std::left
+        << std::setw(13) << QueueStateText(row.queue)
+        << (row.lastEntry.empty() ? "-" : row.lastEntry) << '\n';
+  }
+  return 0;
+}
+
+int Add(const Env& env, const std::vector<std::string>& args, std::ostream& out,
+        std::ostream& err) {
+  std::string name;
+  std::string costText;
+  bool haveCost = false;
+  bool force = false;
+  for (std::size_t i = 1; i < args.size(); ++i) {
+    if (args[i] == "--force") {
+      force = true;
+    } else if (args[i] == "--cost") {
+      if (++i == args.size()) return Usage(err, "--cost needs a number");
+      costText = args[i];
+      haveCost = true;
+    } else if (args[i].rfind("--cost=", 0) == 0) {
+      costText = args[i].substr(7);
+      haveCost = true;
+    } else if (args[i].rfind("--", 0) == 0) {
+      return Usage(err, "add: unknown option " + args[i]);
+    } else if (name.empty()) {
+      name = args[i];
+    } else {
+      return Usage(err, "add: one printer at a time ('" + args[i] + "' is one too many)");
+    }
+  }
+  if (name.empty()) return Usage(err, "add: which printer?");
+  if (!haveCost) return Usage(err, "add: --cost N is required (the cost of one page; 0 is allowed)");
+  uint32_t cost = 0;
+  std::string why;
+  if (!ParseCost(costText, &cost, &why)) return Usage(err, why);
+  return Done(PrinterAdmin(env).Add(name, cost, force), out, err);
+}
+
+int Show(const Env& env, const std::vector<std::string>& args, std::ostream& out,
+         std::ostream& err) {
+  if (args.size() > 2) return Usage(err, "show: at most one setting");
+  std::vector<SettingLine> lines;
+  Outcome shown = SettingAdmin(*env.registry).Show(args.size() == 2 ? args[1] : "", &lines);
+  if (!shown.ok()) return Done(shown, out, err);
+  int status = 0;
+  for (const SettingLine& line : lines) {
+    out << std::left << std::setw(16) << line.setting->name << std::setw(10)
+        << TypeName(StoredType(line.setting->kind)) << line.shown;
+    if (!line.trouble.empty()) {
+      out << "   <- " << line.trouble;
+      status = 1;
+    }
+    out << '\n';
+  }
+  // One setting asked for: its status says whether the agent can use it.
+  return args.size() == 2 ? status : 0;
+}
+
+}  // namespace
+
+int RunPelkoctl(const Env& env, HostProbe* probe, const std::vector<std::string>& args,
+                std::ostream& out, std::ostream& err) {
+  if (args.empty()) return Usage(err, "which command?");
+  const std::string& command = args[0];
+  if (command == "--help" || command == "-h" || command == "help") {
+    out << kUsage;
+    return 0;
+  }
+  if (command == "list") {
+    if (args.size() != 1) return Usage(err, "list takes no arguments");
+    return List(env, out, err);
+  }
+  if (command == "add") return Add(env, args, out, err);
+  if (command == "remove") {
+    if (args.size() != 2) return Usage(err, "remove NAME");
+    return Done(PrinterAdmin(env).Remove(args[1]), out, err);
+  }
+  if (command == "cost") {
+    if (args.size() != 3) return Usage(err, "cost NAME N");
+    uint32_t cost = 0;
+    std::string why;
+    if (!ParseCost(args[2], &cost, &why)) return Usage(err, why);
+    return Done(PrinterAdmin(env).SetCost(args[1], cost), out, err);
+  }
+  if (command == "show") return Show(env, args, out, err);
+  if (command == "set") {
+    if (args.size() != 3) return Usage(err, "set SETTING VALUE");
+    return Done(SettingAdmin(*env.registry).Set(args[1], args[2]), out, err);
+  }
+  if (command == "check") {
+    if (args.size() != 1) return Usage(err, "check takes no arguments");
+    return RunCheck(env, probe, out);
+  }
+  return Usage(err, "unknown command '" + command + "'");
+}
+
+}  // namespace pelko::ctl

@@ -1,0 +1,20 @@
+// pelkoctl's commands over the platform's services, so that tests run them
+// against fakes and the program against the machine.
+#pragma once
+
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "agent/platform/env.h"
+
+namespace pelko::ctl {
+
+class HostProbe;
+
+// args without the program's name. 0 done, 1 refused or failed (said on
+// err), 2 bad arguments.
+int RunPelkoctl(const Env& env, HostProbe* probe, const std::vector<std::string>& args,
+                std::ostream& out, std::ostream& err);
+
+}  // namespace pelko::ctl

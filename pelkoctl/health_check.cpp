@@ -1,0 +1,205 @@
+#include "pelkoctl/health_check.h"
+
+#include <algorithm>
+#include <utility>
+
+#include "agent/config/setting_table.h"
+#include "agent/logs/log_format.h"
+#include "agent/mail/email_alert_thread.h"
+#include "pelkoctl/pelko_key.h"
+#include "pelkoctl/printer_admin.h"
+#include "pelkoctl/setting_admin.h"
+
+namespace pelko::ctl {
+
+namespace {
+
+class Findings {
+ public:
+  void Ok(const std::string& line) { all.push_back({Verdict::kOk, line}); }
+  void Warn(const std::string& line) { all.push_back({Verdict::kWarning, line}); }
+  void Fault(const std::string& line) { all.push_back({Verdict::kFault, line}); }
+  std::vector<Finding> all;
+};
+
+void CheckSettings(const Env& env, Findings& found) {
+  SettingAdmin admin(*env.registry);
+  bool clean = true;
+  for (const SettingInfo& setting : KnownSettings()) {
+    const SettingLine line = admin.Look(setting);
+    if (line.trouble.empty()) continue;
+    found.Fault(std::string("setting ") + setting.name + " = " + line.shown + ": " + line.trouble);
+    clean = false;
+  }
+  if (clean) found.Ok("every setting is stored with its type and in range");
+}
+
+std::vector<std::string> CheckPrinters(const Env& env, Findings& found) {
+  PelkoKey key(*env.registry);
+  auto running = key.Get("AppIsRunning");
+  if (!running || running->Number() != 1u) {
+    found.Fault("AppIsRunning is not 1: accounting is off (pelkoctl set AppIsRunning 1)");
+  }
+  std::vector<std::string> queues;
+  std::vector<PrinterRow> rows;
+  PrinterAdmin admin(env);
+  Outcome listed = admin.List(&rows);
+  if (!listed.ok()) {
+    found.Fault("printers: " + listed.problem);
+    return queues;
+  }
+  if (rows.empty()) found.Fault("no printer is configured: pelkoctl add NAME --cost N");
+  for (const PrinterRow& row : rows) {
+    queues.push_back(row.name);
+    const std::string which = "printer " + std::to_string(row.slot) + " '" + row.name + "'";
+    switch (row.queue) {
+      case QueueState::kPresent: found.Ok(which + ": the spooler has the queue"); break;
+      case QueueState::kMissing:
+        found.Fault(which + ": the spooler has no such queue; its jobs are not accounted");
+        break;
+      case QueueState::kSpoolerDown:
+        found.Fault(which + ": the spooler does not answer; nothing is accounted while it is down");
+        break;
+    }
+  }
+  return queues;
+}
+
+// The folder, then whether the service can write in it; false when missing.
+bool CheckFolder(const Env& env, HostProbe* probe, const std::string& what,
+                 const std::string& folder, Findings& found) {
+  if (!env.files->OpenFolder(folder)) {
+    found.Fault(what + " " + folder + ": the folder is missing");
+    return false;
+  }
+  const std::string why = probe != nullptr ? probe->ServiceCannotWrite(folder) : "";
+  if (!why.empty()) {
+    found.Fault(what + " " + folder + ": not writable by the agent's service: " + why);
+    return false;
+  }
+  found.Ok(what + " " + folder + ": there and writable by the agent");
+  return true;
+}
+
+std::string CheckPath(const Env& env, HostProbe* probe, Findings& found) {
+  PelkoKey key(*env.registry);
+  auto path = key.Get("Path");
+  const std::string folder = path && path->Text() ? *path->Text() : "";
+  if (folder.empty()) {
+    found.Fault("Path is not set: no log can be written (pelkoctl set Path FOLDER)");
+    return "";
+  }
+  if (!CheckFolder(env, probe, "Path", folder, found)) return folder;
+  CheckFolder(env, probe, "Logs folder", LogsFolder(folder, env.files->Separator()), found);
+  return folder;
+}
+
+void CheckMail(const Env& env, const std::string& folder, Findings& found) {
+  PelkoKey key(*env.registry);
+  auto on = key.Get("EmailAlert");
+  if (!on || on->Number() != 1u) {
+    found.Ok("mailing is off (pelkoctl set EmailAlert 1 turns it on)");
+    return;
+  }
+  if (!folder.empty()) {
+    const std::string program = folder + env.files->Separator() + kMailProgramName;
+    const LaunchResult vetted = env.launcher->Check(program);
+    if (vetted.Started()) {
+      found.Ok("mail program " + program + " would be started");
+    } else if (vetted.status == LaunchStatus::kRefused) {
+      found.Fault("mail program " + program + " would be refused: " + vetted.reason);
+    } else {
+      found.Fault("mail program " + program + " cannot be started: " + vetted.reason);
+    }
+  }
+  std::string missing;
+  for (const char* name : {"MailServer", "MailFrom", "MailTo"}) {
+    auto value = key.Get(name);
+    if (!value || !value->Text() || value->Text()->empty()) {
+      missing += missing.empty() ? name : std::string(", ") + name;
+    }
+  }
+  if (!missing.empty()) {
+    found.Fault("mail settings incomplete: " + missing + " not set; no mail can be sent");
+  }
+  auto user = key.Get("MailUser");
+  auto password = key.Get("MailPassword");
+  if (user && user->Text() && !user->Text()->empty() && !password) {
+    found.Fault("MailUser is set but no password: set it with sendrik /setpassword");
+  }
+  auto time = key.Get("EmailAlertTime");
+  auto every = key.Get("EmailAlertFreq");
+  const bool atTime = time && time->Text() && !time->Text()->empty();
+  if (!atTime && (!every || every->Number().value_or(0) == 0)) {
+    found.Warn("neither EmailAlertFreq nor EmailAlertTime is set: the report is mailed every minute");
+  }
+  if (missing.empty()) found.Ok("mail settings complete");
+}
+
+}  // namespace
+
+std::vector<std::string> LastOfEachKind(const std::vector<std::string>& lines, std::size_t most) {
+  std::vector<std::pair<std::string, std::string>> last;  // kind, line; oldest first
+  for (const std::string& line : lines) {
+    const std::size_t text = line.find(' ');
+    const std::string message = text == std::string::npos ? line : line.substr(text + 1);
+    const std::string kind = message.substr(0, std::min(message.find(':'), std::size_t{48}));
+    for (auto at = last.begin(); at != last.end(); ++at) {
+      if (at->first == kind) {
+        last.erase(at);
+        break;
+      }
+    }
+    last.emplace_back(kind, line);
+  }
+  std::vector<std::string> kept;
+  for (std::size_t i = last.size() > most ? last.size() - most : 0; i < last.size(); ++i) {
+    kept.push_back(last[i].second);
+  }
+  return kept;
+}
+
+std::vector<Finding> CheckAll(const Env& env, HostProbe* probe) {
+  Findings found;
+  CheckSettings(env, found);
+  const std::vector<std::string> queues = CheckPrinters(env, found);
+  const std::string folder = CheckPath(env, probe, found);
+  CheckMail(env, folder, found);
+  if (probe != nullptr) {
+    const std::string why = probe->AgentNotRunning();
+    if (why.empty()) {
+      found.Ok("the agent is running");
+    } else {
+      found.Fault("the agent is not running: " + why);
+    }
+    for (const std::string& warning : probe->SpoolerRuleWarnings(queues)) found.Warn(warning);
+    // What the agent said lately (pages it holds pending, logs it could not
+    // write): the past, so it does not fail the check by itself.
+    for (const std::string& line : LastOfEachKind(probe->RecentAgentLines(), 10)) {
+      found.all.push_back({Verdict::kNote, "the agent said " + line});
+    }
+  }
+  return found.all;
+}
+
+int RunCheck(const Env& env, HostProbe* probe, std::ostream& out) {
+  int faults = 0;
+  int warnings = 0;
+  for (const Finding& finding : CheckAll(env, probe)) {
+    switch (finding.verdict) {
+      case Verdict::kOk: out << "ok     "; break;
+      case Verdict::kNote: out << "note   "; break;
+      case Verdict::kWarning: out << "WARN   "; ++warnings; break;
+      case Verdict::kFault: out << "FAULT  "; ++faults; break;
+    }
+    out << finding.line << '\n';
+  }
+  if (faults == 0 && warnings == 0) {
+    out << "all is well\n";
+    return 0;
+  }
+  out << faults << " fault(s), " << warnings << " warning(s)\n";
+  return 1;
+}
+
+}  // namespace pelko::ctl

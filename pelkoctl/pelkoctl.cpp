@@ -1,0 +1,49 @@
+// pelkoctl: the printers and settings of the agent, and a check of what
+// would stop it, for administrators (docs/install.md).
+#include <iostream>
+#include <string>
+#include <vector>
+
+#include "pelkoctl/command_line.h"
+#ifdef _WIN32
+#include "pelkoctl/win32_host_probe.h"
+#else
+#include <sys/stat.h>
+
+#include <cstdlib>
+
+#include "pelkoctl/posix_host_probe.h"
+
+namespace {
+
+// A mistyped PELKO_REGISTRY must not start a second store that the agent
+// never reads: every command wants the store the package made.
+bool StoreIsThere() {
+  const char* named = std::getenv("PELKO_REGISTRY");
+  const std::string folder = named != nullptr && *named != '\0' ? named : "/var/lib/pelko/registry";
+  struct stat st;
+  if (stat(folder.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) return true;
+  std::cerr << "pelkoctl: the settings store " << folder << " does not exist"
+            << (named != nullptr && *named != '\0' ? " (named by PELKO_REGISTRY)"
+                                                   : " (installing the package makes it)")
+            << '\n';
+  return false;
+}
+
+}  // namespace
+#endif
+
+int main(int argc, char** argv) {
+  std::vector<std::string> args(argv + 1, argv + argc);
+  pelko::Env env = pelko::PlatformEnv();
+  // Said to whoever runs it, not to the system's log.
+  env.troubles = nullptr;
+#ifdef _WIN32
+  pelko::ctl::Win32HostProbe probe;
+#else
+  pelko::ctl::PosixHostProbe probe;
+  const bool help = !args.empty() && (args[0] == "--help" || args[0] == "-h" || args[0] == "help");
+  if (!help && !StoreIsThere()) return 1;
+#endif
+  return pelko::ctl::RunPelkoctl(env, &probe, args, std::cout, std::cerr);
+}

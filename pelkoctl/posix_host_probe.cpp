@@ -1,0 +1,235 @@
+#include "pelkoctl/posix_host_probe.h"
+
+#include <cups/cups.h>
+#include <sys/stat.h>
+#include <sys/statvfs.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cctype>
+#include <cstdlib>
+#include <map>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "agent/platform/posix/cups_client.h"
+#include "agent/platform/posix/cups_server.h"
+#include "pelkoctl/cups_policy.h"
+#include "stoptool/posix_process_control.h"
+
+namespace pelko::ctl {
+
+namespace {
+
+constexpr char kAgentFileName[] = "pelkomon";
+constexpr char kStateFolder[] = "/var/lib/pelko";
+
+// What `systemctl show` says of the unit's writable paths; empty without a
+// running systemd or the unit.
+std::string UnitWritablePaths(bool* known) {
+  *known = false;
+  struct stat st;
+  if (stat("/run/systemd/system", &st) != 0) return "";
+  FILE* pipe = popen("systemctl show -p LoadState -p ReadWritePaths pelkomon.service 2>/dev/null", "r");
+  if (pipe == nullptr) return "";
+  std::string text;
+  char buffer[512];
+  while (fgets(buffer, sizeof buffer, pipe) != nullptr) text += buffer;
+  pclose(pipe);
+  std::istringstream in(text);
+  std::string paths;
+  for (std::string line; std::getline(in, line);) {
+    if (line == "LoadState=loaded") *known = true;
+    if (line.rfind("ReadWritePaths=", 0) == 0) paths = line.substr(15);
+  }
+  return paths;
+}
+
+std::string ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+// The scheduler's own configuration: asked of the scheduler, or read where
+// it keeps it.
+std::string SchedulerConfiguration() {
+  char temporary[] = "/tmp/pelkoctl-cupsd-XXXXXX";
+  const int fd = mkstemp(temporary);
+  if (fd >= 0) {
+    const http_status_t got = cupsGetFd(CUPS_HTTP_DEFAULT, "/admin/conf/cupsd.conf", fd);
+    close(fd);
+    std::string text = got == HTTP_STATUS_OK ? ReadFile(temporary) : "";
+    unlink(temporary);
+    if (!text.empty()) return text;
+  }
+  const char* root = std::getenv("CUPS_SERVERROOT");
+  return ReadFile(std::string(root != nullptr && *root != '\0' ? root : "/etc/cups") + "/cupsd.conf");
+}
+
+struct QueueRules {
+  std::string policy;
+  bool takesRaw = false;
+  bool known = false;
+};
+
+QueueRules AskQueue(const std::string& name) {
+  QueueRules rules;
+  CupsServer server;
+  std::string queue;
+  if (!ParsePrinterName(name, &server, &queue)) return rules;
+  ipp_t* request = NewRequest(IPP_OP_GET_PRINTER_ATTRIBUTES, PrinterUri(server, queue));
+  static const char* const wanted[] = {"printer-op-policy", "document-format-supported"};
+  ippAddStrings(request, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes", 2, nullptr,
+                wanted);
+  CupsResult result = CupsClient::Shared().Request(server, request);
+  if (result.response == nullptr) return rules;
+  rules.known = result.failure == CupsFailure::kNone;
+  if (ipp_attribute_t* policy = ippFindAttribute(result.response, "printer-op-policy", IPP_TAG_NAME)) {
+    rules.policy = ippGetString(policy, 0, nullptr);
+  }
+  if (ipp_attribute_t* formats =
+          ippFindAttribute(result.response, "document-format-supported", IPP_TAG_MIMETYPE)) {
+    for (int i = 0; i < ippGetCount(formats); ++i) {
+      const std::string format = ippGetString(formats, i, nullptr);
+      if (format == "application/vnd.cups-raw" || format == "application/octet-stream") {
+        rules.takesRaw = true;
+      }
+    }
+  }
+  ippDelete(result.response);
+  return rules;
+}
+
+bool SameNameFold(const std::string& a, const std::string& b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i]))) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+std::string RootWithoutOverrideCannotWrite(uint32_t owner, uint32_t group, uint32_t mode) {
+  if (owner == 0 && (mode & S_IWUSR) && (mode & S_IXUSR)) return "";
+  if (group == 0 && (mode & S_IWGRP) && (mode & S_IXGRP)) return "";
+  if ((mode & S_IWOTH) && (mode & S_IXOTH)) return "";
+  char octal[8];
+  std::snprintf(octal, sizeof octal, "%04o", mode & 07777);
+  return "it belongs to uid " + std::to_string(owner) + ", gid " + std::to_string(group) +
+         ", mode " + octal +
+         ", and the agent runs as root without capabilities, which writes only where root's "
+         "own rights allow (chown root it, or chmod u+w)";
+}
+
+bool UnderWritablePaths(const std::string& folder, const std::string& writablePaths) {
+  std::istringstream in(writablePaths);
+  const std::string target = std::filesystem::path(folder).lexically_normal().string() + "/";
+  for (std::string path; in >> path;) {
+    while (!path.empty() && (path[0] == '-' || path[0] == '+')) path.erase(0, 1);
+    std::string prefix = std::filesystem::path(path).lexically_normal().string();
+    if (prefix.empty() || prefix.back() != '/') prefix += '/';
+    if (target.rfind(prefix, 0) == 0) return true;
+  }
+  return false;
+}
+
+std::string PosixHostProbe::AgentNotRunning() {
+  stoptool::PosixProcessControl processes(static_cast<uint32_t>(getuid()));
+  std::string folder;
+  std::string error;
+  if (!processes.OwnFolder(&folder, &error)) return "cannot tell where pelkoctl lies: " + error;
+  const std::string program = folder + "/" + kAgentFileName;
+  stoptool::RunningProgram running;
+  switch (processes.FindRunning(program, &running, &error)) {
+    case stoptool::ProcessControl::Found::kNoProgramFile:
+      return "there is no agent program at " + program;
+    case stoptool::ProcessControl::Found::kFailed:
+      return "cannot look for it: " + error;
+    case stoptool::ProcessControl::Found::kYes: break;
+  }
+  if (!running.ids.empty()) return "";
+  if (!running.replaced.empty()) {
+    return "only an older copy of " + program + " runs (restart it: systemctl restart pelkomon)";
+  }
+  return "no process runs " + program + " (systemctl start pelkomon; journalctl -u pelkomon says why it stopped)";
+}
+
+std::string PosixHostProbe::ServiceCannotWrite(const std::string& folder) {
+  struct stat st;
+  if (stat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return "it is not a folder";
+  struct statvfs fs;
+  if (statvfs(folder.c_str(), &fs) == 0 && (fs.f_flag & ST_RDONLY)) {
+    return "it lies on a file system mounted read-only";
+  }
+  std::string why = RootWithoutOverrideCannotWrite(st.st_uid, st.st_gid, st.st_mode);
+  if (!why.empty()) return why;
+  bool unitKnown = false;
+  const std::string writable = UnitWritablePaths(&unitKnown);
+  if (unitKnown && !UnderWritablePaths(folder, std::string(kStateFolder) + " " + writable)) {
+    return "the service may write only under " + std::string(kStateFolder) +
+           (writable.empty() ? "" : " and " + writable) +
+           ": add a drop-in with ReadWritePaths=" + folder + " (docs/install.md)";
+  }
+  return "";
+}
+
+std::vector<std::string> PosixHostProbe::RecentAgentLines() {
+  std::vector<std::string> lines;
+  struct stat st;
+  if (stat("/run/systemd/system", &st) != 0) return lines;
+  FILE* pipe = popen("journalctl -u pelkomon.service -p warning --since -24h -o short-iso "
+                     "--no-pager -q 2>/dev/null | tail -n 500", "r");
+  if (pipe == nullptr) return lines;
+  char buffer[4096];
+  while (fgets(buffer, sizeof buffer, pipe) != nullptr) {
+    std::string line = buffer;
+    while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.pop_back();
+    // "TIME host pelkomon[pid]: text" -> "TIME text"
+    const std::size_t time = line.find(' ');
+    const std::size_t text = line.find("]: ");
+    if (time == std::string::npos || text == std::string::npos) continue;
+    lines.push_back(line.substr(0, time) + " " + line.substr(text + 3));
+  }
+  pclose(pipe);
+  return lines;
+}
+
+std::vector<std::string> PosixHostProbe::SpoolerRuleWarnings(const std::vector<std::string>& queues) {
+  std::vector<std::string> warnings;
+  if (queues.empty()) return warnings;
+  const std::string conf = SchedulerConfiguration();
+  const std::vector<std::string> trusting = PoliciesTrustingClientNames(conf);
+  const std::string defaultPolicy = DefaultPolicyName(conf);
+  std::map<std::string, std::string> trustingQueues;  // policy -> queues
+  for (const std::string& name : queues) {
+    const QueueRules rules = AskQueue(name);
+    if (!rules.known) continue;
+    const std::string policy = rules.policy.empty() ? defaultPolicy : rules.policy;
+    for (const std::string& candidate : trusting) {
+      if (!SameNameFold(candidate, policy)) continue;
+      std::string& list = trustingQueues[candidate];
+      list += (list.empty() ? "" : ", ") + name;
+    }
+    if (rules.takesRaw) {
+      warnings.push_back("queue '" + name +
+                         "' accepts raw jobs (lp -o raw): their pages are not counted, so any "
+                         "user can print at no cost there");
+    }
+  }
+  if (conf.empty()) {
+    warnings.push_back("the scheduler's configuration (cupsd.conf) could not be read, so who may "
+                       "name a job's owner is not known");
+  }
+  for (const auto& [policy, list] : trustingQueues) {
+    warnings.push_back("CUPS policy '" + policy + "' lets any user name a job's owner (Create-Job/"
+                       "Print-Job need no authentication): 'lp -U someone' bills someone on " +
+                       list + " (docs/install.md, Who is billed)");
+  }
+  return warnings;
+}
+
+}  // namespace pelko::ctl

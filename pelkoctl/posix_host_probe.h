@@ -1,0 +1,32 @@
+// The machine as pelkoctl check sees it on Linux: the agent's process, the
+// rights of its service (root without capabilities, writing only where the
+// unit lets it) and the rules of the CUPS scheduler.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "pelkoctl/health_check.h"
+
+namespace pelko::ctl {
+
+class PosixHostProbe : public HostProbe {
+ public:
+  std::string AgentNotRunning() override;
+  std::string ServiceCannotWrite(const std::string& folder) override;
+  std::vector<std::string> SpoolerRuleWarnings(const std::vector<std::string>& queues) override;
+  // The journal's warnings of the service over the last day, where systemd
+  // runs.
+  std::vector<std::string> RecentAgentLines() override;
+};
+
+// Why root without capabilities could not make a file in a folder of this
+// owner, group and mode (empty when it could).
+std::string RootWithoutOverrideCannotWrite(uint32_t owner, uint32_t group, uint32_t mode);
+
+// Whether folder lies in one of the folders of a ReadWritePaths= list
+// (systemctl show's form: paths separated by spaces, each perhaps with a
+// leading '-' or '+').
+bool UnderWritablePaths(const std::string& folder, const std::string& writablePaths);
+
+}  // namespace pelko::ctl

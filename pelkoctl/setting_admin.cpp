@@ -1,0 +1,98 @@
+#include "pelkoctl/setting_admin.h"
+
+namespace pelko::ctl {
+
+SettingLine SettingAdmin::Look(const SettingInfo& setting) {
+  SettingLine line{&setting, "(not set)", ""};
+  std::string failure;
+  auto stored = key.Get(setting.name, &failure);
+  if (!failure.empty()) {
+    line.shown = "(cannot be read)";
+    line.trouble = failure;
+    return line;
+  }
+  if (!stored) return line;
+  if (setting.owner == SettingOwner::kPasswordCommand) {
+    // Never shown: only whether there is one.
+    line.shown = "(set)";
+    return line;
+  }
+  if (setting.kind == SettingKind::kNumber) {
+    if (auto number = stored->Number()) {
+      line.shown = std::to_string(*number);
+      const std::string why = RejectValue(setting, line.shown, nullptr);
+      if (!why.empty()) line.trouble = why;
+      return line;
+    }
+    line.shown = stored->Describe();
+    line.trouble = "stored as " + TypeName(stored->type) +
+                   ", which the agent reads as 0; it must be a REG_DWORD";
+    return line;
+  }
+  if (auto text = stored->Text(); text && stored->type == kRegSz) {
+    line.shown = "\"" + *text + "\"";
+    const std::string why = RejectValue(setting, *text, nullptr);
+    if (!why.empty()) line.trouble = why;
+    return line;
+  }
+  line.shown = stored->Describe();
+  line.trouble = "stored as " + TypeName(stored->type) + "; it must be a REG_SZ";
+  return line;
+}
+
+Outcome SettingAdmin::Show(const std::string& name, std::vector<SettingLine>* lines) {
+  lines->clear();
+  if (name.empty()) {
+    for (const SettingInfo& setting : KnownSettings()) lines->push_back(Look(setting));
+    return {};
+  }
+  const SettingInfo* setting = FindSetting(name);
+  if (setting == nullptr) return {"no setting '" + name + "' (pelkoctl show lists them)", ""};
+  lines->push_back(Look(*setting));
+  return {};
+}
+
+Outcome SettingAdmin::Set(const std::string& name, const std::string& value) {
+  const SettingInfo* setting = FindSetting(name);
+  if (setting == nullptr) return {"no setting '" + name + "' (pelkoctl show lists them)", ""};
+  switch (setting->owner) {
+    case SettingOwner::kAgent:
+      return {std::string(setting->name) + " is written by the agent itself", ""};
+    case SettingOwner::kPasswordCommand:
+      return {"the password is never given on a command line: sendrik /setpassword reads it", ""};
+    case SettingOwner::kPrinterCommands:
+      // nPrinters only to mend a count stored as text, and only where every
+      // slot it takes in has a printer.
+      if (std::string(setting->name) != "nPrinters") {
+        return {std::string(setting->name) + " is raised by pelkoctl add, remove and cost", ""};
+      }
+      break;
+    case SettingOwner::kAdministrator: break;
+  }
+  uint32_t number = 0;
+  if (std::string why = RejectValue(*setting, value, &number); !why.empty()) {
+    return {std::string(setting->name) + ": " + why, ""};
+  }
+  if (std::string(setting->name) == "nPrinters") {
+    for (uint32_t i = 1; i <= number; ++i) {
+      auto slot = key.Get("Printer" + std::to_string(i));
+      if (!slot || !slot->Text() || slot->Text()->empty()) {
+        return {"Printer" + std::to_string(i) + " has no name: nPrinters cannot be " + value +
+                    " (use pelkoctl add)",
+                ""};
+      }
+    }
+  }
+  const std::string failure = setting->kind == SettingKind::kNumber
+                                  ? key.PutNumber(setting->name, number)
+                                  : key.PutText(setting->name, value);
+  if (!failure.empty()) return {failure, ""};
+  if (std::string(setting->name) == "nPrinters") {
+    if (std::string raised = key.PutNumber("IsModified", 1); !raised.empty()) return {raised, ""};
+  }
+  return {"", std::string(setting->name) + " = " +
+                  (setting->kind == SettingKind::kNumber ? value : "\"" + value + "\"") + " (" +
+                  TypeName(StoredType(setting->kind)) + ")"};
+}
+
+}  // namespace pelko::ctl

@@ -1,0 +1,37 @@
+// show and set: the settings of the table by name, each written with the
+// type the agent reads it with.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "agent/config/setting_table.h"
+#include "agent/platform/registry.h"
+#include "pelkoctl/pelko_key.h"
+#include "pelkoctl/printer_admin.h"
+
+namespace pelko::ctl {
+
+struct SettingLine {
+  const SettingInfo* setting = nullptr;
+  std::string shown;    // the value as the agent reads it, or "(not set)"
+  std::string trouble;  // why the agent would misread it; empty when fine
+};
+
+class SettingAdmin {
+ public:
+  explicit SettingAdmin(Registry& registry) : registry(registry), key(registry) {}
+
+  // One setting, or every one of the table when name is empty.
+  Outcome Show(const std::string& name, std::vector<SettingLine>* lines);
+  Outcome Set(const std::string& name, const std::string& value);
+
+  // The line of one setting: its value and whether it is stored as it should.
+  SettingLine Look(const SettingInfo& setting);
+
+ private:
+  Registry& registry;
+  PelkoKey key;
+};
+
+}  // namespace pelko::ctl

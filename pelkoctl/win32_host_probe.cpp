@@ -1,0 +1,35 @@
+#include "pelkoctl/win32_host_probe.h"
+
+#include <windows.h>
+#include <tlhelp32.h>
+
+namespace pelko::ctl {
+
+// The service runs Pelkomon.exe; looking for the process serves a copy
+// started by hand as well.
+std::string Win32HostProbe::AgentNotRunning() {
+  HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+  if (snapshot == INVALID_HANDLE_VALUE) return "cannot list the processes";
+  PROCESSENTRY32 entry{};
+  entry.dwSize = sizeof entry;
+  bool found = false;
+  for (BOOL more = Process32First(snapshot, &entry); more && !found;
+       more = Process32Next(snapshot, &entry)) {
+    found = lstrcmpiA(entry.szExeFile, "Pelkomon.exe") == 0;
+  }
+  CloseHandle(snapshot);
+  return found ? "" : "no Pelkomon.exe process runs (sc start Pelkomon)";
+}
+
+// The service runs as LocalSystem: a folder it can write is one this
+// administrator's check can make a file in.
+std::string Win32HostProbe::ServiceCannotWrite(const std::string& folder) {
+  char name[MAX_PATH];
+  if (GetTempFileNameA(folder.c_str(), "pk", 0, name) == 0) {
+    return "no file can be made in it (error " + std::to_string(GetLastError()) + ")";
+  }
+  DeleteFileA(name);
+  return "";
+}
+
+}  // namespace pelko::ctl

@@ -1,0 +1,38 @@
+// What a spreadsheet of another locale needs of the CSV: another field
+// separator (";" where the comma is the decimal sign) and UTF-8 with a
+// byte-order mark, by which spreadsheets recognise it. Applied to the
+// rows csv.h makes, so that the fields stay as it guards them.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace pelko::report {
+
+enum class TextEncoding { kWindows1252, kUtf8 };
+
+struct CsvDialect {
+  char separator = ',';
+  TextEncoding encoding = TextEncoding::kWindows1252;
+};
+
+// Comma-separated rows (RFC 4180, as csv.h writes them) with separator in
+// place of the comma: a field holding the new separator is quoted, a quoted
+// one stays quoted.
+std::string WithSeparator(std::string_view rows, char separator);
+
+// Windows-1252 bytes as UTF-8. The five bytes the code page leaves
+// undefined become the C1 controls of the same number, as Windows does.
+std::string Utf8FromWindows1252(std::string_view text);
+
+// The UTF-8 byte-order mark.
+inline constexpr std::string_view kUtf8Bom = "\xEF\xBB\xBF";
+
+// The rows in the dialect, and the byte-order mark first when asked.
+std::string InDialect(std::string_view rows, const CsvDialect& dialect, bool first);
+
+// "," ";" "\t" (or "tab") and "|" as a separator; false for anything else.
+bool ParseSeparator(std::string_view text, char* separator);
+bool ParseEncoding(std::string_view text, TextEncoding* encoding);
+
+}  // namespace pelko::report

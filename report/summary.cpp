@@ -1,0 +1,110 @@
+#include "report/summary.h"
+
+#include <algorithm>
+#include <vector>
+
+namespace pelko::report {
+
+namespace {
+
+constexpr std::size_t kWidestName = 40;
+
+// Control bytes would move the cursor of the terminal the table is read on.
+std::string Printable(const std::string& name, TextEncoding encoding) {
+  std::string clean;
+  for (char c : name) {
+    const unsigned char b = static_cast<unsigned char>(c);
+    const bool undefined = b == 0x81 || b == 0x8D || b == 0x8F || b == 0x90 || b == 0x9D;
+    if (b >= 0x20 && b != 0x7F && !(encoding == TextEncoding::kUtf8 && undefined)) clean += c;
+  }
+  if (clean.empty()) clean = "(none)";
+  return encoding == TextEncoding::kUtf8 ? Utf8FromWindows1252(clean) : clean;
+}
+
+std::string Cut(const std::string& text, std::size_t width, TextEncoding encoding) {
+  if (encoding != TextEncoding::kUtf8) return text.substr(0, width);
+  std::string out;
+  std::size_t shown = 0;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const bool starts = (static_cast<unsigned char>(text[i]) & 0xC0) != 0x80;
+    if (starts && shown++ == width) break;
+    out += text[i];
+  }
+  return out;
+}
+
+std::string Pad(const std::string& text, std::size_t width, bool right, TextEncoding encoding) {
+  const std::size_t have = encoding == TextEncoding::kUtf8 ? DisplayWidth(text) : text.size();
+  const std::string fill(have < width ? width - have : 0, ' ');
+  return right ? fill + text : text + fill;
+}
+
+}  // namespace
+
+std::size_t DisplayWidth(const std::string& utf8) {
+  std::size_t n = 0;
+  for (char c : utf8) n += (static_cast<unsigned char>(c) & 0xC0) != 0x80;
+  return n;
+}
+
+std::string SummaryBuilder::PeriodOf(const std::string& date) const {
+  // Dates in the logs are YYYY/MM/DD.
+  switch (grouping) {
+    case Grouping::kNone: return "";
+    case Grouping::kDay: return date;
+    case Grouping::kMonth: return date.substr(0, 7);
+  }
+  return "";
+}
+
+void SummaryBuilder::Add(const Job& job) {
+  Period& period = periods[PeriodOf(job.date)];
+  for (Sum* sum : {&period.users[job.user], &period.printers[job.printer], &period.all}) {
+    ++sum->jobs;
+    sum->pages += job.pages;
+    sum->cost += job.cost;
+  }
+}
+
+std::string SummaryBuilder::Table(const Report& report, TextEncoding encoding) const {
+  std::string out;
+  auto section = [&](const std::string& title, const Sums& sums, const Sum& all,
+                     const std::string& header, const std::string& allName) {
+    std::vector<std::pair<std::string, Sum>> rows;
+    for (const auto& [name, sum] : sums) {
+      rows.emplace_back(Cut(Printable(name, encoding), kWidestName, encoding), sum);
+    }
+    // Largest cost first, as the mailed report has them.
+    std::stable_sort(rows.begin(), rows.end(),
+                     [](const auto& a, const auto& b) { return a.second.cost > b.second.cost; });
+    std::size_t width = std::max(header.size(), allName.size());
+    for (const auto& row : rows) {
+      width = std::max(width, encoding == TextEncoding::kUtf8 ? DisplayWidth(row.first) : row.first.size());
+    }
+    auto line = [&](const std::string& name, const Sum& sum) {
+      out += "  " + Pad(name, width, false, encoding) + Pad(GroupThousands(sum.jobs), 8, true, encoding) +
+             Pad(GroupThousands(sum.pages), 10, true, encoding) +
+             Pad(GroupThousands(sum.cost), 14, true, encoding) + "\n";
+    };
+    out += title + "\n";
+    out += "  " + Pad(header, width, false, encoding) + Pad("Jobs", 8, true, encoding) +
+           Pad("Pages", 10, true, encoding) + Pad("Cost", 14, true, encoding) + "\n";
+    for (const auto& row : rows) line(row.first, row.second);
+    line(allName, all);
+  };
+  if (periods.empty()) out += "No jobs.\n";
+  for (const auto& [period, sums] : periods) {
+    const std::string when = period.empty() ? "" : " " + period;
+    if (!out.empty()) out += "\n";
+    section("Per user" + when, sums.users, sums.all, "User", "All users");
+    out += "\n";
+    section("Per printer" + when, sums.printers, sums.all, "Printer", "All printers");
+  }
+  if (report.TotalDiffers()) {
+    out += "\nThe logs' Total entries say " + GroupThousands(report.TotalCost()) +
+           "; their jobs add up to " + GroupThousands(report.jobCost) + ".\n";
+  }
+  return out;
+}
+
+}  // namespace pelko::report

@@ -1,0 +1,44 @@
+// The per-user and per-printer summary as a plain-text table for the
+// terminal, for the whole span or each day or month of it.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <string>
+#include <utility>
+
+#include "report/csv_dialect.h"
+#include "report/report.h"
+
+namespace pelko::report {
+
+enum class Grouping { kNone, kDay, kMonth };
+
+class SummaryBuilder {
+ public:
+  explicit SummaryBuilder(Grouping grouping) : grouping(grouping) {}
+  void Add(const Job& job);
+  // The tables; names converted to encoding, columns aligned by characters.
+  std::string Table(const Report& report, TextEncoding encoding) const;
+
+ private:
+  struct Sum {
+    int64_t jobs = 0;
+    int64_t pages = 0;
+    int64_t cost = 0;
+  };
+  using Sums = std::map<std::string, Sum>;
+  struct Period {
+    Sums users, printers;
+    Sum all;
+  };
+  std::string PeriodOf(const std::string& date) const;
+
+  Grouping grouping;
+  std::map<std::string, Period> periods;  // "" for the whole span
+};
+
+// The width of UTF-8 text on a terminal: its characters.
+std::size_t DisplayWidth(const std::string& utf8);
+
+}  // namespace pelko::report

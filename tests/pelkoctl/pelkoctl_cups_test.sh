@@ -1,0 +1,125 @@
+#!/bin/bash
+# pelkoctl_cups_test.sh BIN_DIR
+# pelkoctl on a real registry store and a private cupsd: each command, each
+# trap refused with its message, and check naming each fault it finds.
+set -u
+bin=$1
+here=$(dirname "$(readlink -f "${BASH_SOURCE[0]}")")
+source "$here/../cups/cups-env.sh"
+if [[ $(id -u) -ne 0 ]] || ! command -v cupsd >/dev/null; then
+  echo "SKIP: needs root and cupsd"
+  exit 77
+fi
+
+work=$(mktemp -d)
+chmod 755 "$work"
+agent=
+cleanup() {
+  [[ -n $agent ]] && stop_process "$agent"
+  cups_env_stop
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+export PELKO_REGISTRY=$work/registry
+ctl() { "$bin/pelkoctl" "$@" >"$work/out" 2>"$work/err"; echo $?; }
+said() { grep -qF -- "$1" "$work/out" "$work/err" && echo yes || echo "no: $(cat "$work/out" "$work/err")"; }
+stored() { "$bin/pelkoreg" query 'HKLM\Software\Pelko' /v "$1" 2>/dev/null | awk -v v="$1" '$1 == v {print $2, $3}'; }
+
+# A store that is not there is said, not made.
+check "missing store refused" 1 "$(ctl list)"
+check "missing store named" yes "$(said "the settings store $work/registry does not exist (named by PELKO_REGISTRY)")"
+check "and not made" no "$([[ -e $work/registry ]] && echo yes || echo no)"
+install -d -m 0755 "$work/registry"
+
+cups_env_start || exit 1
+cups_env_add_queue Office 1 2>/dev/null || exit 1
+cups_env_add_queue Lab 1 2>/dev/null || exit 1
+cups_env_add_raw_queue Raw 1 2>/dev/null || exit 1
+
+# add: the right types, the count and the flag raised.
+check "add Office" 0 "$(ctl add Office --cost 20)"
+check "add Lab" 0 "$(ctl add Lab --cost 7)"
+check "Printer1 a REG_SZ" "REG_SZ Office" "$(stored Printer1)"
+check "its cost a REG_DWORD" "REG_DWORD 0x14" "$(stored Printer1Cost)"
+check "nPrinters raised" "REG_DWORD 0x2" "$(stored nPrinters)"
+check "IsModified raised" "REG_DWORD 0x1" "$(stored IsModified)"
+
+# A queue the scheduler does not have: refused, then forced.
+check "unknown queue refused" 1 "$(ctl add Ofice --cost 20)"
+check "refusal names it" yes "$(said "the spooler has no queue 'Ofice'")"
+check "nothing written" "REG_DWORD 0x2" "$(stored nPrinters)"
+check "hex cost refused" 2 "$(ctl add Spare --cost 0x14 --force)"
+check "forced" 0 "$(ctl add Ofice --cost 1 --force)"
+
+# list: decimal costs, whether the queue is there.
+check "list" 0 "$(ctl list)"
+check "Office listed in decimal" 1 "$(grep -cE '^1 +Office +20 +yes' "$work/out")"
+check "the forced one flagged" 1 "$(grep -cE '^3 +Ofice +1 +NO' "$work/out")"
+
+# remove keeps the slots dense; cost changes one printer.
+check "remove Lab" 0 "$(ctl remove Lab)"
+check "Ofice moved down" "REG_SZ Ofice" "$(stored Printer2)"
+check "slot 3 gone" "" "$(stored Printer3)"
+check "count lowered" "REG_DWORD 0x2" "$(stored nPrinters)"
+check "cost" 0 "$(ctl cost Office 35)"
+check "cost stored" "REG_DWORD 0x23" "$(stored Printer1Cost)"
+check "remove Ofice" 0 "$(ctl remove Ofice)"
+
+# set/show with the table's types; reg.exe's trap named by show.
+check "set freq" 0 "$(ctl set EmailAlertFreq 60)"
+check "freq a REG_DWORD" "REG_DWORD 0x3c" "$(stored EmailAlertFreq)"
+check "bad port refused" 1 "$(ctl set MailPort 70000)"
+check "refusal says why" yes "$(said "out of range")"
+"$bin/pelkoreg" add 'HKLM\Software\Pelko' /v DeleteLogsDays /d 30 /f >/dev/null
+check "text number shown as a fault" 1 "$(ctl show DeleteLogsDays)"
+check "show says the agent reads 0" yes "$(said "reads as 0")"
+"$bin/pelkoreg" delete 'HKLM\Software\Pelko' /v DeleteLogsDays /f >/dev/null
+
+# check: a machine with every fault, then each mended.
+mkdir -p "$work/pelko"
+ctl set Path "$work/pelko" >/dev/null
+"$bin/pelkoreg" add 'HKLM\Software\Pelko' /v nPrinters /d 1 /f >/dev/null
+check "check fails" 1 "$(ctl check)"
+check "count as text named" yes "$(said "nPrinters is stored as \"1\" (REG_SZ), which the agent reads as 0")"
+check "accounting off named" yes "$(said "AppIsRunning is not 1")"
+check "missing Logs named" yes "$(said "Logs folder $work/pelko/Logs: the folder is missing")"
+check "agent not running named" yes "$(said "the agent is not running: no process runs")"
+ctl set nPrinters 1 >/dev/null
+ctl set AppIsRunning 1 >/dev/null
+mkdir -p "$work/pelko/Logs"
+chown 65534:65534 "$work/pelko/Logs"
+ctl check >/dev/null
+check "Logs not writable by root without capabilities" yes "$(said "Logs folder $work/pelko/Logs: not writable by the agent's service: it belongs to uid 65534")"
+check "open CUPS policy warned" yes "$(said "WARN   CUPS policy 'default' lets any user name a job's owner")"
+check "policy names the queue" yes "$(said "bills someone on Office")"
+chown 0:0 "$work/pelko/Logs"
+rm -rf "$work/pelko"
+ctl check >/dev/null
+check "missing Path named" yes "$(said "Path $work/pelko: the folder is missing")"
+mkdir -p "$work/pelko/Logs"
+
+# Mail: program missing, then one anyone may change, settings incomplete.
+ctl set EmailAlert 1 >/dev/null
+ctl check >/dev/null
+check "missing mail program named" yes "$(said "mail program $work/pelko/Sendrik.exe cannot be started")"
+printf '#!/bin/sh\n' >"$work/pelko/Sendrik.exe"
+chmod 777 "$work/pelko/Sendrik.exe"
+ctl check >/dev/null
+check "unsafe mail program named" yes "$(said "mail program $work/pelko/Sendrik.exe would be refused")"
+check "incomplete mail named" yes "$(said "mail settings incomplete: MailServer, MailFrom, MailTo not set")"
+
+# The raw queue accepts raw jobs: pages nobody pays for.
+ctl add Raw --cost 3 >/dev/null
+ctl check >/dev/null
+check "raw jobs warned" yes "$(said "queue 'Raw' accepts raw jobs")"
+
+# With the agent running beside it, that line says so.
+"$bin/pelkomon" >/dev/null 2>&1 &
+agent=$!
+running_said() { ctl check >/dev/null; grep -qF "ok     the agent is running" "$work/out"; }
+check "a running agent found" yes "$(wait_for 10 running_said && echo yes)"
+stop_process "$agent"
+agent=
+
+[[ $failures -eq 0 ]]

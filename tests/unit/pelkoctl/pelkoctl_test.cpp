@@ -1,0 +1,345 @@
+// pelkoctl's commands against the fakes: what each writes, as the agent's
+// own readers see it, and each trap refused with its message.
+#include <gtest/gtest.h>
+
+#include <sstream>
+
+#include "agent/config/registry_value.h"
+#include "agent/config/settings.h"
+#include "pelkoctl/command_line.h"
+#include "pelkoctl/cups_policy.h"
+#include "pelkoctl/health_check.h"
+#include "tests/fakes/fake_env.h"
+
+namespace pelko::ctl {
+namespace {
+
+struct CtlRun {
+  int status = 0;
+  std::string out;
+  std::string err;
+};
+
+class FakeProbe : public HostProbe {
+ public:
+  std::string AgentNotRunning() override { return notRunning; }
+  std::string ServiceCannotWrite(const std::string& folder) override {
+    return folder == unwritable ? "mode 0555" : "";
+  }
+  std::vector<std::string> SpoolerRuleWarnings(const std::vector<std::string>&) override {
+    return warnings;
+  }
+  std::vector<std::string> RecentAgentLines() override { return said; }
+  std::vector<std::string> said;
+  std::string notRunning;
+  std::string unwritable;
+  std::vector<std::string> warnings;
+};
+
+class PelkoctlTest : public ::testing::Test {
+ protected:
+  CtlRun Ctl(std::vector<std::string> args) {
+    std::ostringstream out, err;
+    CtlRun run;
+    run.status = RunPelkoctl(fake.env, &probe, args, out, err);
+    run.out = out.str();
+    run.err = err.str();
+    return run;
+  }
+  uint32_t AgentDword(const std::string& path) {
+    return RegistryDwordValue(fake.registry, path).Read();
+  }
+  std::string AgentString(const std::string& path) {
+    return RegistryStringValue(fake.registry, path).Read();
+  }
+  // A machine where all is well.
+  void Healthy() {
+    fake.spooler.SetJobs("Office", {});
+    ASSERT_EQ(Ctl({"add", "Office", "--cost", "20"}).status, 0);
+    fake.registry.PutDword(settings::kAppIsRunning, 1);
+    fake.registry.PutString(settings::kPath, "C:\\Pelko");
+    fake.files.AddFolder("C:\\Pelko");
+    fake.files.AddFolder("C:\\Pelko\\Logs");
+  }
+
+  FakeEnv fake;
+  FakeProbe probe;
+};
+
+TEST_F(PelkoctlTest, AddWritesWhatTheAgentReadsAndRaisesTheCountLast) {
+  fake.spooler.SetJobs("Office", {});
+  fake.spooler.SetJobs("\\\\srv\\Lab", {});
+  CtlRun added = Ctl({"add", "Office", "--cost", "20"});
+  EXPECT_EQ(added.status, 0) << added.err;
+  EXPECT_EQ(Ctl({"add", "\\\\srv\\Lab", "--cost=5"}).status, 0);
+  EXPECT_EQ(AgentDword(settings::kPrinterCount), 2u);
+  EXPECT_EQ(AgentString(settings::PrinterName(1)), "Office");
+  EXPECT_EQ(AgentDword(settings::PrinterCost(1)), 20u);
+  EXPECT_EQ(AgentString(settings::PrinterName(2)), "\\\\srv\\Lab");
+  EXPECT_EQ(AgentDword(settings::PrinterCost(2)), 5u);
+  EXPECT_EQ(AgentDword(settings::kIsModified), 1u);
+
+  CtlRun list = Ctl({"list"});
+  EXPECT_EQ(list.status, 0);
+  EXPECT_NE(list.out.find("Office"), std::string::npos);
+  // In decimal, never 0x14.
+  EXPECT_NE(list.out.find(" 20 "), std::string::npos) << list.out;
+  EXPECT_EQ(list.out.find("0x"), std::string::npos);
+}
+
+TEST_F(PelkoctlTest, AddRefusesTrapsWithAClearMessage) {
+  fake.spooler.SetJobs("Office", {});
+  // A queue the spooler does not have: only forced.
+  CtlRun missing = Ctl({"add", "Ofice", "--cost", "20"});
+  EXPECT_EQ(missing.status, 1);
+  EXPECT_NE(missing.err.find("no queue 'Ofice'"), std::string::npos) << missing.err;
+  EXPECT_FALSE(fake.registry.Has(settings::PrinterName(1)));
+  EXPECT_EQ(Ctl({"add", "Ofice", "--cost", "20", "--force"}).status, 0);
+  // Twice the same printer, or one whose logs would mix with another's.
+  EXPECT_NE(Ctl({"add", "Ofice", "--cost", "1", "--force"}).err.find("configured already"),
+            std::string::npos);
+  CtlRun shared = Ctl({"add", "\\\\other\\ofice", "--cost", "1", "--force"});
+  EXPECT_NE(shared.err.find("share its log files"), std::string::npos) << shared.err;
+  // Costs the agent would misread, and missing pieces: bad arguments.
+  for (std::string cost : {"0x14", "-3", "1.5", "", "99999999999"}) {
+    CtlRun bad = Ctl({"add", "Office", "--cost", cost});
+    EXPECT_EQ(bad.status, 2) << cost;
+    EXPECT_FALSE(bad.err.empty());
+  }
+  EXPECT_EQ(Ctl({"add", "Office"}).status, 2);
+  EXPECT_EQ(Ctl({"add", "--cost", "3"}).status, 2);
+  EXPECT_EQ(AgentDword(settings::kPrinterCount), 1u);
+}
+
+TEST_F(PelkoctlTest, AddStopsAtTheLastSlotAndAtACountStoredAsText) {
+  for (int i = 1; i <= 49; ++i) {
+    ASSERT_EQ(Ctl({"add", "Q" + std::to_string(i), "--cost", "1", "--force"}).status, 0) << i;
+  }
+  CtlRun full = Ctl({"add", "Q50", "--cost", "1", "--force"});
+  EXPECT_NE(full.err.find("at most 49"), std::string::npos);
+
+  // reg.exe's trap: nPrinters written without /t is text, read as 0.
+  fake.registry.PutString(settings::kPrinterCount, "2");
+  CtlRun trapped = Ctl({"add", "Q51", "--cost", "1", "--force"});
+  EXPECT_EQ(trapped.status, 1);
+  EXPECT_NE(trapped.err.find("reads as 0"), std::string::npos) << trapped.err;
+  EXPECT_NE(Ctl({"list"}).err.find("pelkoctl set nPrinters"), std::string::npos);
+  // The way out it names.
+  EXPECT_EQ(Ctl({"set", "nPrinters", "49"}).status, 0);
+  EXPECT_EQ(AgentDword(settings::kPrinterCount), 49u);
+  EXPECT_NE(Ctl({"set", "nPrinters", "50"}).status, 0);
+}
+
+TEST_F(PelkoctlTest, RemoveKeepsTheSlotsDense) {
+  for (std::string name : {"A", "B", "C"}) {
+    fake.spooler.SetJobs(name, {});
+    ASSERT_EQ(Ctl({"add", name, "--cost", std::string(1, char('0' + name[0] - 'A' + 1))}).status, 0);
+  }
+  fake.registry.PutDword(settings::kIsModified, 0);
+  EXPECT_EQ(Ctl({"remove", "B"}).status, 0);
+  EXPECT_EQ(AgentDword(settings::kPrinterCount), 2u);
+  EXPECT_EQ(AgentString(settings::PrinterName(1)), "A");
+  EXPECT_EQ(AgentString(settings::PrinterName(2)), "C");
+  EXPECT_EQ(AgentDword(settings::PrinterCost(2)), 3u);
+  EXPECT_FALSE(fake.registry.Has(settings::PrinterName(3)));
+  EXPECT_FALSE(fake.registry.Has(settings::PrinterCost(3)));
+  EXPECT_EQ(AgentDword(settings::kIsModified), 1u);
+  CtlRun unknown = Ctl({"remove", "B"});
+  EXPECT_EQ(unknown.status, 1);
+  EXPECT_NE(unknown.err.find("no printer 'B'"), std::string::npos);
+}
+
+TEST_F(PelkoctlTest, CostChangesOnlyAConfiguredPrinter) {
+  fake.spooler.SetJobs("A", {});
+  ASSERT_EQ(Ctl({"add", "A", "--cost", "1"}).status, 0);
+  EXPECT_EQ(Ctl({"cost", "A", "35"}).status, 0);
+  EXPECT_EQ(AgentDword(settings::PrinterCost(1)), 35u);
+  EXPECT_EQ(Ctl({"cost", "Z", "35"}).status, 1);
+  EXPECT_EQ(Ctl({"cost", "A", "0x23"}).status, 2);
+}
+
+TEST_F(PelkoctlTest, SetStoresTheTableTypesAndRefusesWhatTheAgentWouldMisread) {
+  EXPECT_EQ(Ctl({"set", "emailalertfreq", "60"}).status, 0);
+  EXPECT_EQ(AgentDword(settings::kEmailAlertFreq), 60u);
+  uint32_t type = 0;
+  RegistryDwordValue freq(fake.registry, settings::kEmailAlertFreq);
+  freq.Read();
+  EXPECT_EQ(freq.HeldType(), kRegDword);
+  EXPECT_EQ(Ctl({"set", "MailServer", "smtp.example.org"}).status, 0);
+  EXPECT_EQ(AgentString("Software\\Pelko\\MailServer"), "smtp.example.org");
+  (void)type;
+
+  struct Refused {
+    std::vector<std::string> args;
+    std::string said;
+  };
+  for (const Refused& refused : std::vector<Refused>{
+           {{"set", "EmailAlertFreq", "abc"}, "not a decimal number"},
+           {{"set", "EmailAlertFreq", "0"}, "out of range"},
+           {{"set", "MailPort", "70000"}, "out of range"},
+           {{"set", "AppIsRunning", "2"}, "out of range"},
+           {{"set", "EmailAlertTime", "25:00"}, "no time of day"},
+           {{"set", "Path", "relative/logs"}, "not a full path"},
+           {{"set", "MailPassword", "secret"}, "sendrik /setpassword"},
+           {{"set", "ToSendFile", "x"}, "written by the agent"},
+           {{"set", "Printer1Cost", "3"}, "no setting"},
+           {{"set", "IsModified", "1"}, "pelkoctl add"},
+           {{"set", "nPrinters", "2"}, "has no name"},
+           {{"set", "NoSuch", "1"}, "no setting 'NoSuch'"}}) {
+    CtlRun run = Ctl(refused.args);
+    EXPECT_EQ(run.status, 1) << refused.args[1];
+    EXPECT_NE(run.err.find(refused.said), std::string::npos) << refused.args[1] << ": " << run.err;
+  }
+  EXPECT_FALSE(fake.registry.Has("Software\\Pelko\\MailPassword"));
+}
+
+TEST_F(PelkoctlTest, ShowNamesAValueStoredWithTheWrongType) {
+  fake.registry.PutString(settings::kEmailAlertFreq, "60");
+  fake.registry.PutString("Software\\Pelko\\MailPassword", "secret");
+  CtlRun all = Ctl({"show"});
+  EXPECT_EQ(all.status, 0);
+  EXPECT_NE(all.out.find("EmailAlertFreq"), std::string::npos);
+  EXPECT_NE(all.out.find("reads as 0"), std::string::npos) << all.out;
+  EXPECT_EQ(all.out.find("secret"), std::string::npos);
+  CtlRun one = Ctl({"show", "EmailAlertFreq"});
+  EXPECT_EQ(one.status, 1);
+  EXPECT_EQ(Ctl({"show", "Nothing"}).status, 1);
+  EXPECT_EQ(Ctl({}).status, 2);
+  EXPECT_EQ(Ctl({"frobnicate"}).status, 2);
+}
+
+TEST_F(PelkoctlTest, ListShowsTheQueueAndTheLastEntry) {
+  fake.spooler.SetJobs("Office", {});
+  ASSERT_EQ(Ctl({"add", "Office", "--cost", "20"}).status, 0);
+  ASSERT_EQ(Ctl({"add", "Gone", "--cost", "1", "--force"}).status, 0);
+  fake.registry.PutString(settings::kPath, "C:\\Pelko");
+  fake.files.AddFolder("C:\\Pelko");
+  fake.files.AddFolder("C:\\Pelko\\Logs");
+  auto day = [](std::string date, std::string time, std::string user, std::string pages) {
+    return "<log><entry> <date>" + date + "</date><time>" + time + "</time> <id>7</id><user>" +
+           user + "</user> <printer>Office</printer><doc>r.pdf</doc> <pages>" + pages +
+           "</pages> <cost>60</cost></entry><entry><user>Total</user><cost>60</cost></entry></log>";
+  };
+  fake.files.PutFile("C:\\Pelko\\Logs\\Office_20261207.xml", day("2026/12/07", "09:00:00", "old", "1"));
+  fake.files.PutFile("C:\\Pelko\\Logs\\Office_20261208.xml", day("2026/12/08", "10:31:02", "alice", "3"));
+  // Another printer's name that merely begins the same.
+  fake.files.PutFile("C:\\Pelko\\Logs\\Office_2_20261209.xml", day("2026/12/09", "11:00:00", "bob", "9"));
+  CtlRun list = Ctl({"list"});
+  EXPECT_NE(list.out.find("2026/12/08 10:31:02 alice 3 pages"), std::string::npos) << list.out;
+  EXPECT_NE(list.out.find("NO"), std::string::npos);
+}
+
+TEST_F(PelkoctlTest, CheckSaysAllIsWellOnlyWhenItIs) {
+  Healthy();
+  CtlRun well = Ctl({"check"});
+  EXPECT_EQ(well.status, 0) << well.out;
+  EXPECT_NE(well.out.find("all is well"), std::string::npos);
+}
+
+TEST_F(PelkoctlTest, CheckNamesEachFault) {
+  Healthy();
+  fake.registry.PutDword(settings::kEmailAlert, 1);
+  fake.registry.PutString(settings::kEmailAlertFreq, "60");
+  fake.registry.PutString("Software\\Pelko\\MailServer", "smtp.example.org");
+  fake.launcher.checkResult = {LaunchStatus::kRefused, "C:\\Pelko is writable by others"};
+  fake.spooler.RemoveQueue("Office");
+  probe.notRunning = "no process runs pelkomon";
+  probe.unwritable = "C:\\Pelko\\Logs";
+  probe.warnings = {"CUPS policy 'default' lets any user name a job's owner"};
+  CtlRun run = Ctl({"check"});
+  EXPECT_EQ(run.status, 1);
+  for (std::string said :
+       {"FAULT  setting EmailAlertFreq", "the spooler has no such queue",
+        "Logs folder C:\\Pelko\\Logs: not writable by the agent's service: mode 0555",
+        "would be refused: C:\\Pelko is writable by others",
+        "mail settings incomplete: MailFrom, MailTo", "the agent is not running",
+        "WARN   CUPS policy 'default'"}) {
+    EXPECT_NE(run.out.find(said), std::string::npos) << said << "\n" << run.out;
+  }
+}
+
+// What the agent said lately is shown, the last of each kind, and does
+// not fail a check that finds nothing wrong now.
+TEST_F(PelkoctlTest, CheckShowsTheLastTroubleOfEachKind) {
+  Healthy();
+  probe.said = {"09:00 Cannot write /p/Logs/Office_1.xml: busy; 3 pages kept pending",
+                "09:01 Mail program /p/Sendrik.exe refused: writable by others",
+                "09:02 Cannot write /p/Logs/Office_1.xml: busy; 5 pages kept pending"};
+  CtlRun run = Ctl({"check"});
+  EXPECT_EQ(run.status, 0) << run.out;
+  EXPECT_EQ(run.out.find("09:00"), std::string::npos) << "only the last of a kind";
+  EXPECT_NE(run.out.find("note   the agent said 09:01 Mail program"), std::string::npos) << run.out;
+  EXPECT_NE(run.out.find("note   the agent said 09:02 Cannot write /p/Logs/Office_1.xml: busy; 5 pages"),
+            std::string::npos);
+  EXPECT_LT(run.out.find("09:01"), run.out.find("09:02"));
+  std::vector<std::string> many;
+  for (int i = 0; i < 30; ++i) many.push_back("t kind" + std::to_string(i) + ": x");
+  EXPECT_EQ(LastOfEachKind(many, 10).size(), 10u);
+  EXPECT_EQ(LastOfEachKind(many, 10).back(), "t kind29: x");
+}
+
+TEST_F(PelkoctlTest, CheckTellsAMissingFolderFromAnUnwritableOne) {
+  Healthy();
+  fake.registry.PutString(settings::kPath, "C:\\Nowhere");
+  CtlRun run = Ctl({"check"});
+  EXPECT_NE(run.out.find("Path C:\\Nowhere: the folder is missing"), std::string::npos) << run.out;
+  fake.files.AddFolder("C:\\Bare");
+  fake.registry.PutString(settings::kPath, "C:\\Bare");
+  fake.registry.PutDword(settings::kAppIsRunning, 0);
+  fake.registry.PutDword(settings::kPrinterCount, 0);
+  run = Ctl({"check"});
+  EXPECT_NE(run.out.find("Logs folder C:\\Bare\\Logs: the folder is missing"), std::string::npos)
+      << run.out;
+  EXPECT_NE(run.out.find("AppIsRunning is not 1"), std::string::npos) << run.out;
+  EXPECT_NE(run.out.find("no printer is configured"), std::string::npos);
+  fake.registry.Remove(settings::kPath);
+  EXPECT_NE(Ctl({"check"}).out.find("Path is not set"), std::string::npos);
+}
+
+// Debian's default: anyone may submit, and the owner is the name the
+// client sends.
+constexpr char kDebianPolicy[] = R"(
+<Policy default>
+  JobPrivateAccess default
+  <Limit Create-Job Print-Job Print-URI Validate-Job>
+    Order deny,allow
+  </Limit>
+  <Limit Send-Document Send-URI Hold-Job Cancel-Job>
+    Require user @OWNER @SYSTEM
+    Order deny,allow
+  </Limit>
+  <Limit All>
+    AuthType Default
+    Require valid-user
+  </Limit>
+</Policy>
+<Policy authenticated>
+  <Limit Create-Job Print-Job Print-URI Validate-Job>
+    AuthType Default
+    Require valid-user
+    Order deny,allow
+  </Limit>
+</Policy>
+<Policy fallback>
+  <Limit All>
+    AuthType Negotiate
+    Require valid-user
+  </Limit>
+</Policy>
+<Policy open>
+</Policy>
+)";
+
+TEST(CupsPolicy, TrustsClientNamesUnlessJobCreationNeedsALogin) {
+  const std::vector<std::string> trusting = PoliciesTrustingClientNames(kDebianPolicy);
+  EXPECT_EQ(trusting, (std::vector<std::string>{"default", "open"}));
+  EXPECT_EQ(DefaultPolicyName(kDebianPolicy), "default");
+  EXPECT_EQ(DefaultPolicyName("DefaultPolicy authenticated\n"), "authenticated");
+  // AuthType None is no authentication.
+  EXPECT_EQ(PoliciesTrustingClientNames("<Policy p>\n<Limit All>\nAuthType None\n"
+                                        "Require valid-user\n</Limit>\n</Policy>\n"),
+            (std::vector<std::string>{"p"}));
+}
+
+}  // namespace
+}  // namespace pelko::ctl
