@@ -28,6 +28,7 @@ Supervision::Supervision(const Env& env, RegistryStringValue& globalPath)
       runSwitch(*env.registry, settings::kAppIsRunning),
       purgeSwitch(*env.registry, settings::kDeleteOldLogs),
       emailThread(env, logLocks, globalPath),
+      databaseThread(env, logLocks),
       env(env) {
   purgeThread.name = "old-log purge thread";
   emailThread.name = "e-mail alert thread";
@@ -37,9 +38,11 @@ Supervision::~Supervision() {
   for (auto& slot : printerSlots) slot.RequestStop();
   purgeThread.RequestStop();
   emailThread.RequestStop();
+  databaseThread.RequestStop();
   for (auto& slot : printerSlots) slot.Stop();
   purgeThread.Stop();
   emailThread.Stop();
+  databaseThread.Stop();
 }
 
 void Supervision::StopPrinters(RegistryDwordValue& count, bool fresh) {
@@ -68,6 +71,7 @@ void Supervision::RestartEndedWorkers() {
   }
   if (emailStarted) RestartIfEnded(emailThread);
   if (purgeStarted) RestartIfEnded(purgeThread);
+  if (databaseStarted) RestartIfEnded(databaseThread);
 }
 
 void Supervision::Cycle() {
@@ -98,6 +102,7 @@ void Supervision::Cycle() {
 
   FollowSwitch(emailSwitch, emailStarted, emailThread);
   FollowSwitch(purgeSwitch, purgeStarted, purgeThread);
+  FollowSwitch(runSwitch, databaseStarted, databaseThread);
   RestartEndedWorkers();
 }
 
