@@ -9,6 +9,7 @@ packages=(
   mingw-w64 g++-mingw-w64-x86-64 wine wine64
   cups cups-client cups-bsd cups-filters libcups2-dev ghostscript
   libxml2-utils xsltproc
+  postgresql unixodbc unixodbc-dev odbc-postgresql
   dpkg-dev lintian systemd nsis graphviz
 )
 missing=()
