@@ -14,6 +14,7 @@
 #include "agent/platform/files.h"
 #include <cerrno>
 #include "report/csv.h"
+#include "report/database_source.h"
 #include "report/html.h"
 #include "report/log_files.h"
 #include "report/report.h"
@@ -34,7 +35,9 @@ constexpr char kUsage[] =
     "  --from, --to  with a folder: only the daily logs of those dates (both\n"
     "           included), by the date in their names\n"
     "Names are written as the Windows ANSI (windows-1252) bytes the logs hold.\n"
-    "Exit status: 0 done, 1 a file could not be read or written, 2 bad arguments.\n";
+    "Exit status: 0 done, 1 a file could not be read or written, 2 bad arguments.\n"
+    "pelkoreport --database CONNECTION ... reads the central database instead\n"
+    "(pelkoreport --database --help).\n";
 
 struct Options {
   bool csv = false, html = false;
@@ -201,6 +204,9 @@ int Run(const Options& o) {
 
 int main(int argc, char** argv) {
   using namespace pelko::report;
+  for (int i = 1; i < argc; ++i) {
+    if (!std::strcmp(argv[i], "--database")) return RunDatabaseReport(argc, argv);
+  }
   for (int i = 1; i < argc; ++i) {
     if (!std::strcmp(argv[i], "--help") || !std::strcmp(argv[i], "-h") ||
         !std::strcmp(argv[i], "/?")) {
