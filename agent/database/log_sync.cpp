@@ -57,12 +57,23 @@ bool LogSync::LoadState(SqlConnection& connection, std::string* error) {
   return true;
 }
 
+uint64_t LogSync::FolderStamp(const std::string& folder) {
+  auto search = env.files->Find(folder);
+  FileEntry entry;
+  return search && search->Next(&entry) ? entry.lastWritten : 0;
+}
+
 bool LogSync::SendChanges(SqlConnection& connection, const std::string& logsFolder,
                           std::string* error) {
+  // Nothing changed: not one file is looked at, not one statement sent.
+  const uint64_t stamp = FolderStamp(logsFolder);
+  const uint64_t now = env.clock->MonotonicMs();
+  if (stamp != 0 && stamp == folderStamp && now - lastFullLookMs < kFullLookMs) return true;
   FileFinder finder(*env.files);
   finder.SetRoot(logsFolder, true);
   finder.AddFiles("*.xml", true, false);
   LogStore store(env);
+  bool complete = true;
   for (const FoundFile& file : finder.files) {
     const std::string logFile = file.path.substr(std::min(file.path.size(), logsFolder.size() + 1));
     const std::size_t slash = file.path.rfind(env.files->Separator());
@@ -78,9 +89,16 @@ bool LogSync::SendChanges(SqlConnection& connection, const std::string& logsFold
       // Held only while the file is read: the printer threads never wait
       // for the database.
       auto lock = locks.Lock(file.path);
-      if (store.ReadPatiently(file.path, pause, &text) != FileStatus::kOk) continue;
+      if (store.ReadPatiently(file.path, pause, &text) != FileStatus::kOk) {
+        complete = false;  // looked at again at the next round
+        continue;
+      }
     }
     if (!SendFile(connection, logFile, logDate, JobRowsOfLog(text), state, error)) return false;
+  }
+  if (complete) {
+    folderStamp = stamp;
+    lastFullLookMs = now;
   }
   return true;
 }

@@ -24,6 +24,10 @@ struct SentState {
   bool operator==(const SentState&) const = default;
 };
 
+// Every file is looked at when the logs folder's time of writing moved, and
+// at least every kFullLookMs (for logs in folders below it).
+inline constexpr uint64_t kFullLookMs = 60000;
+
 class LogSync {
  public:
   // pause is called between files, so that a long first sync can be stopped.
@@ -41,6 +45,9 @@ class LogSync {
   uint64_t RowsWritten() const { return rowsWritten; }
 
  private:
+  // The logs folder's time of writing: the agent replaces a log through a
+  // rename in its folder, which changes it.
+  uint64_t FolderStamp(const std::string& folder);
   bool SendFile(SqlConnection& connection, const std::string& logFile,
                 const std::string& logDate, const std::vector<JobRow>& rows,
                 const SentState& state, std::string* error);
@@ -54,6 +61,8 @@ class LogSync {
   Waiter pause;
   std::string server;
   std::map<std::string, SentState> sent;
+  uint64_t folderStamp = 0;
+  uint64_t lastFullLookMs = 0;
   uint64_t statements = 0;
   uint64_t rowsWritten = 0;
 };
