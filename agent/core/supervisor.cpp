@@ -29,6 +29,7 @@ Supervision::Supervision(const Env& env, RegistryStringValue& globalPath)
       purgeSwitch(*env.registry, settings::kDeleteOldLogs),
       emailThread(env, logLocks, globalPath),
       databaseThread(env, logLocks),
+      databaseConnection(*env.registry, settings::kDatabaseConnection),
       env(env) {
   purgeThread.name = "old-log purge thread";
   emailThread.name = "e-mail alert thread";
@@ -102,7 +103,7 @@ void Supervision::Cycle() {
 
   FollowSwitch(emailSwitch, emailStarted, emailThread);
   FollowSwitch(purgeSwitch, purgeStarted, purgeThread);
-  FollowSwitch(runSwitch, databaseStarted, databaseThread);
+  FollowDatabase();
   RestartEndedWorkers();
 }
 
@@ -118,6 +119,18 @@ void Supervision::FollowSwitch(RegistryDwordValue& workerSwitch, bool& started,
     worker.Stop();
     started = false;
   }
+}
+
+// The database thread runs with the printers while a database is named.
+void Supervision::FollowDatabase() {
+  const bool wanted = runSwitch.Read() == 1 && !databaseConnection.Read().empty();
+  if (wanted == databaseStarted) return;
+  if (wanted) {
+    databaseThread.Start();
+  } else {
+    databaseThread.Stop();
+  }
+  databaseStarted = wanted;
 }
 
 uint32_t SupervisorThread::Run(uint32_t) {

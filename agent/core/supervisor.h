@@ -52,8 +52,8 @@ class Supervision {
   RegistryDwordValue runSwitch;
   RegistryDwordValue purgeSwitch;
   EmailAlertThread emailThread;
-  // Runs with the printers; idle while DatabaseConnection is empty.
   DatabaseThread databaseThread;
+  RegistryStringValue databaseConnection;
   bool printersStarted = false;
   bool emailStarted = false;
   bool purgeStarted = false;
@@ -66,6 +66,7 @@ class Supervision {
   // One switch that keeps a worker running while it and the run switch are 1.
   void FollowSwitch(RegistryDwordValue& workerSwitch, bool& started,
                     WorkerThread& worker);
+  void FollowDatabase();
 };
 
 class SupervisorThread : public WorkerThread {
