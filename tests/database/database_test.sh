@@ -40,7 +40,8 @@ trap cleanup EXIT
 
 reg() { PELKO_REGISTRY=$work/registry "$bin/pelkoreg" "$@" >/dev/null; }
 set_connection() { reg add 'HKLM\Software\Pelko' /v DatabaseConnection /t REG_SZ /d "$1" /f; }
-set_password() { reg add 'HKLM\Software\Pelko' /v DatabasePassword /t REG_SZ /d "$1" /f; }
+# As an administrator sets it: through standard input, never an argument.
+set_password() { PELKO_REGISTRY=$work/registry "$bin/pelkodb" --set-password <<<"$1" 2>/dev/null; }
 
 # The agent's system log goes to agent.log: it takes a stderr that is the
 # stream JOURNAL_STREAM names for the journal.
@@ -114,6 +115,14 @@ case $scenario in
     check "the database holds the logs row for row" 0 $?
     check "the pelko_jobs table survived the titles" 24 "$(rows)"
     check "no trouble was said" 0 "$(said 'database')"
+    check "pelkodb finds the tables" "PostgreSQL: tables of version 1, 24 jobs" \
+      "$(PELKO_REGISTRY=$work/registry "$bin/pelkodb" --check)"
+    # The site report's total is the sum of the logs' Totals.
+    logs_total=$(grep -ho '<user>Total</user><cost>[0-9]*' "$logs"/*.xml | grep -o '[0-9]*$' |
+      awk '{ s += $1 } END { print s }')
+    total_line=$("$bin/pelkoreport" --database "$PG_ENV_ODBC" --password-stdin --text <<<pgsecret |
+      grep '^Total:')
+    check "the database report's total is the logs'" "$logs_total" "$(tr -d " " <<<"${total_line##*cost }")"
     ;;
   stopped)
     start_agent
