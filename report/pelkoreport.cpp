@@ -20,6 +20,7 @@
 #include <cerrno>
 #include "report/csv.h"
 #include "report/csv_dialect.h"
+#include "report/database_source.h"
 #include "report/summary.h"
 #include "report/html.h"
 #include "report/log_files.h"
@@ -48,7 +49,9 @@ constexpr char kUsage[] =
     "CSV is written as the Windows ANSI (windows-1252) bytes the logs hold unless\n"
     "--encoding utf-8; the summary in UTF-8 on Linux.\n"
     "Exit status: 0 done, 1 no log found, a file could not be read, or the output\n"
-    "not written (then nothing is written), 2 bad arguments.\n";
+    "not written (then nothing is written), 2 bad arguments.\n"
+    "pelkoreport --database CONNECTION ... reads the central database instead\n"
+    "(pelkoreport --database --help).\n";
 
 struct Options {
   bool csv = false, html = false, summary = false;
@@ -276,6 +279,9 @@ int Run(const Options& o) {
 
 int main(int argc, char** argv) {
   using namespace pelko::report;
+  for (int i = 1; i < argc; ++i) {
+    if (!std::strcmp(argv[i], "--database")) return RunDatabaseReport(argc, argv);
+  }
   for (int i = 1; i < argc; ++i) {
     if (!std::strcmp(argv[i], "--help") || !std::strcmp(argv[i], "-h") ||
         !std::strcmp(argv[i], "/?")) {

@@ -51,6 +51,14 @@ inline constexpr char kMailSubject[] = "MailSubject";
 inline constexpr char kMailCaFile[] = "MailCaFile";
 inline constexpr char kMailTimeout[] = "MailTimeout";  // REG_DWORD
 
+// The database every job is also kept in (docs/database.md). REG_SZ: an
+// ODBC connection string or "DSN=..."; empty, the database sink is off.
+inline constexpr char kDatabaseConnection[] = "Software\\Pelko\\DatabaseConnection";
+// Sealed like MailPassword: a REG_BINARY on Windows, root's REG_SZ on POSIX.
+inline constexpr char kDatabasePassword[] = "DatabasePassword";
+// REG_SZ: the name this computer's jobs carry there; empty, the computer name.
+inline constexpr char kServerName[] = "Software\\Pelko\\ServerName";
+
 // REG_SZ: the name of printer `index` (from 1).
 inline std::string PrinterName(int index) {
   return "SOFTWARE\\Pelko\\Printer" + std::to_string(index);

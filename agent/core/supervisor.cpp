@@ -29,6 +29,8 @@ Supervision::Supervision(const Env& env, RegistryStringValue& globalPath)
       runSwitch(*env.registry, settings::kAppIsRunning),
       purgeSwitch(*env.registry, settings::kDeleteOldLogs),
       emailThread(env, logLocks, globalPath),
+      databaseThread(env, logLocks),
+      databaseConnection(*env.registry, settings::kDatabaseConnection),
       env(env) {
   purgeThread.name = "old-log purge thread";
   emailThread.name = "e-mail alert thread";
@@ -38,9 +40,11 @@ Supervision::~Supervision() {
   for (auto& slot : printerSlots) slot.RequestStop();
   purgeThread.RequestStop();
   emailThread.RequestStop();
+  databaseThread.RequestStop();
   for (auto& slot : printerSlots) slot.Stop();
   purgeThread.Stop();
   emailThread.Stop();
+  databaseThread.Stop();
 }
 
 void Supervision::StopPrinters(RegistryDwordValue& count, bool fresh) {
@@ -69,6 +73,7 @@ void Supervision::RestartEndedWorkers() {
   }
   if (emailStarted) RestartIfEnded(emailThread);
   if (purgeStarted) RestartIfEnded(purgeThread);
+  if (databaseStarted) RestartIfEnded(databaseThread);
 }
 
 void Supervision::Cycle() {
@@ -103,6 +108,7 @@ void Supervision::Cycle() {
 
   FollowSwitch(emailSwitch, emailStarted, emailThread);
   FollowSwitch(purgeSwitch, purgeStarted, purgeThread);
+  FollowDatabase();
   RestartEndedWorkers();
 }
 
@@ -118,6 +124,18 @@ void Supervision::FollowSwitch(RegistryDwordValue& workerSwitch, bool& started,
     worker.Stop();
     started = false;
   }
+}
+
+// The database thread runs with the printers while a database is named.
+void Supervision::FollowDatabase() {
+  const bool wanted = runSwitch.Read() == 1 && !databaseConnection.Read().empty();
+  if (wanted == databaseStarted) return;
+  if (wanted) {
+    databaseThread.Start();
+  } else {
+    databaseThread.Stop();
+  }
+  databaseStarted = wanted;
 }
 
 uint32_t SupervisorThread::Run(uint32_t) {

@@ -10,6 +10,7 @@
 
 #include "agent/config/registry_value.h"
 #include "agent/core/worker_thread.h"
+#include "agent/database/database_thread.h"
 #include "agent/mail/email_alert_thread.h"
 #include "agent/monitor/printer_thread.h"
 #include "agent/purge/log_purge_thread.h"
@@ -37,6 +38,7 @@ class Supervision {
   const LogPurgeThread& PurgeThread() const { return purgeThread; }
   bool PrintersStarted() const { return printersStarted; }
   bool EmailStarted() const { return emailStarted; }
+  const DatabaseThread& DatabaseWorker() const { return databaseThread; }
 
  private:
   // Shared by every worker that reads or writes log files.
@@ -50,9 +52,12 @@ class Supervision {
   RegistryDwordValue runSwitch;
   RegistryDwordValue purgeSwitch;
   EmailAlertThread emailThread;
+  DatabaseThread databaseThread;
+  RegistryStringValue databaseConnection;
   bool printersStarted = false;
   bool emailStarted = false;
   bool purgeStarted = false;
+  bool databaseStarted = false;
   Env env;
 
   void StopPrinters(RegistryDwordValue& count, bool fresh);
@@ -61,6 +66,7 @@ class Supervision {
   // One switch that keeps a worker running while it and the run switch are 1.
   void FollowSwitch(RegistryDwordValue& workerSwitch, bool& started,
                     WorkerThread& worker);
+  void FollowDatabase();
 };
 
 class SupervisorThread : public WorkerThread {

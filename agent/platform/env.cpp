@@ -12,6 +12,7 @@ Env PlatformEnv() {
   env.launcher = &PlatformLauncher();
   env.system = &PlatformSystemInfo();
   env.troubles = &PlatformTroubles();
+  env.sql = &PlatformSql();
   return env;
 }
 

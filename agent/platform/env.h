@@ -9,6 +9,7 @@
 #include "agent/platform/logger.h"
 #include "agent/platform/registry.h"
 #include "agent/platform/spooler.h"
+#include "agent/platform/sql.h"
 #include "agent/platform/system_info.h"
 #include "agent/platform/threads.h"
 
@@ -23,6 +24,7 @@ struct Env {
   Launcher* launcher = nullptr;
   SystemInfo* system = nullptr;
   TroubleReport* troubles = nullptr;  // may be null: nothing is said
+  SqlConnector* sql = nullptr;        // may be null: no database
 };
 
 // Says a trouble the agent absorbed, once per window for each key.

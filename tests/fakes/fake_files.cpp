@@ -203,6 +203,7 @@ FileStatus FakeFileSystem::Commit(const std::string& path, const std::string& te
   node.text = text;
   node.regular = true;
   node.size = 0;
+  TouchFolder(Parent(path));
   committed.emplace_back(path, text);
   return FileStatus::kOk;
 }
@@ -218,6 +219,7 @@ FileStatus FakeFileSystem::Delete(const std::string& path) {
   if (node == nodes.end()) return FileStatus::kMissing;
   if (node->second.folder || TakeBusy(path)) return FileStatus::kBusy;
   nodes.erase(node);
+  TouchFolder(Parent(path));
   return FileStatus::kOk;
 }
 
@@ -261,6 +263,14 @@ void FakeFileSystem::PutFile(const std::string& path, const std::string& text) {
   node = Node{};
   node.text = text;
   node.created = node.lastWritten = ++fileTime;
+  TouchFolder(Parent(path));
+}
+
+// A folder's time of writing moves when a name in it comes, goes or is
+// given to another file, as on both platforms.
+void FakeFileSystem::TouchFolder(const std::string& folder) {
+  auto node = nodes.find(folder);
+  if (node != nodes.end() && node->second.folder) node->second.lastWritten = fileTime;
 }
 
 void FakeFileSystem::PutNonRegular(const std::string& path) {

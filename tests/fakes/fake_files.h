@@ -79,6 +79,7 @@ class FakeFileSystem : public FileSystem {
   FileStatus Commit(const std::string& path, const std::string& temporary,
                     const std::string& text);
   void DropTemporary(const std::string& temporary);
+  void TouchFolder(const std::string& folder);  // mutex held
 
   char separator;
   std::mutex mutex;

@@ -1,0 +1,88 @@
+#include "agent/database/database_thread.h"
+
+#include <algorithm>
+
+#include "agent/config/registry_value.h"
+#include "agent/config/settings.h"
+#include "agent/database/schema.h"
+#include "agent/logs/log_format.h"
+
+namespace pelko {
+
+uint32_t DatabaseThread::Run(uint32_t) {
+  for (;;) Pause(Cycle());
+}
+
+std::string DatabaseThread::ServerName() {
+  std::string name = RegistryStringValue(*env.registry, settings::kServerName).Read();
+  if (!name.empty()) return name;
+  char buffer[64] = {};
+  uint32_t size = sizeof buffer;
+  if (env.system != nullptr && env.system->GetComputerNameA(buffer, &size) == 0) {
+    name.assign(buffer, std::min<std::size_t>(size, sizeof buffer - 1));
+  }
+  return name;
+}
+
+bool DatabaseThread::Connect(const std::string& connectionText, std::string* error) {
+  std::string keyPath, valueName;
+  SplitRegistryPath(std::string(settings::kKey) + "\\" + settings::kDatabasePassword, &keyPath,
+                    &valueName);
+  SealedPassword password;
+  RegKey key = nullptr;
+  if (env.registry->OpenKey(RootKey::kLocalMachine, keyPath, kKeyRead, &key) == kErrorSuccess) {
+    if (QueryValueBytes(*env.registry, key, valueName, &password.type, &password.data) !=
+        kErrorSuccess) {
+      password = SealedPassword{};
+    }
+    env.registry->CloseKey(key);
+  }
+  connection = env.sql->Connect(connectionText, password, kDatabaseTimeoutSeconds, error);
+  std::fill(password.data.begin(), password.data.end(), '\0');
+  if (!connection) return false;
+  if (!database::EnsureSchema(*connection, error)) return false;
+  sync = std::make_unique<database::LogSync>(env, logLocks, Pauser(), database::TruncateServer(ServerName()));
+  return sync->LoadState(*connection, error);
+}
+
+uint32_t DatabaseThread::Failed(const std::string& what) {
+  connection.reset();
+  sync.reset();
+  if (!away) {
+    away = true;
+    ++outages;
+    // Said once for each time the database goes away, however long.
+    Report(env, Severity::kWarning, "database away " + std::to_string(outages),
+           "the database is out of reach; the jobs wait in the daily logs and are sent "
+           "when it is back: " + what);
+  }
+  const uint32_t wait = retryMs;
+  retryMs = std::min(retryMs * 2, kDatabaseLastRetryMs);
+  return wait;
+}
+
+uint32_t DatabaseThread::Cycle() {
+  const std::string connectionText =
+      RegistryStringValue(*env.registry, settings::kDatabaseConnection).Read();
+  if (connectionText != connectedWith) {
+    connection.reset();
+    sync.reset();
+    connectedWith = connectionText;
+  }
+  if (connectionText.empty() || env.sql == nullptr) return kDatabasePollMs;
+  std::string error;
+  if (!connection && !Connect(connectionText, &error)) return Failed(error);
+  const std::string path = RegistryStringValue(*env.registry, settings::kPath).Read();
+  if (!sync->SendChanges(*connection, LogsFolder(path, env.files->Separator()), &error)) {
+    return Failed(error);
+  }
+  if (away) {
+    away = false;
+    Report(env, Severity::kInfo, "database back " + std::to_string(outages),
+           "the database is reachable again; the daily logs are sent");
+  }
+  retryMs = kDatabaseFirstRetryMs;
+  return kDatabasePollMs;
+}
+
+}  // namespace pelko

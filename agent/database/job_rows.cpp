@@ -1,0 +1,61 @@
+#include "agent/database/job_rows.h"
+
+#include <map>
+#include <utility>
+
+#include "agent/database/schema.h"
+#include "agent/logs/log_format.h"
+#include "agent/util/unicode.h"
+
+namespace pelko::database {
+
+namespace {
+
+std::string Column(std::string_view logText, std::size_t chars) {
+  return TruncateUtf8(LogTextToUtf8(logText), chars);
+}
+
+bool IsDigits(std::string_view text) {
+  return !text.empty() && text.find_first_not_of("0123456789") == std::string_view::npos;
+}
+
+}  // namespace
+
+std::string LogDateOfFile(std::string_view name) {
+  constexpr std::string_view kExtension = ".xml";
+  if (IsGatheredLogName(name) || name.size() < 1 + 8 + kExtension.size()) return {};
+  const std::size_t end = name.size() - kExtension.size();
+  std::string extension(name.substr(end));
+  for (char& c : extension) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  if (extension != kExtension || name[end - 9] != '_') return {};
+  const std::string_view date = name.substr(end - 8, 8);
+  return IsDigits(date) ? std::string(date) : std::string();
+}
+
+std::vector<JobRow> JobRowsOfLog(std::string_view text) {
+  std::vector<LogEntry> entries;
+  ReadLogEntries(text, &entries);
+  std::vector<JobRow> rows;
+  rows.reserve(entries.size());
+  std::map<std::pair<std::string, int64_t>, std::size_t> seen;
+  for (const LogEntry& entry : entries) {
+    JobRow row;
+    row.printer = Column(entry.printer, kNameChars);
+    row.jobId = LeadingInt(entry.id);
+    row.user = Column(entry.user, kNameChars);
+    row.document = Column(entry.doc, kDocumentChars);
+    row.pages = EntryPages(entry);
+    row.cost = EntryCost(entry);
+    row.date = Column(entry.date, 10);
+    row.time = Column(entry.time, 8);
+    auto [at, added] = seen.emplace(std::make_pair(row.printer, row.jobId), rows.size());
+    if (added) {
+      rows.push_back(std::move(row));
+    } else {
+      rows[at->second] = std::move(row);
+    }
+  }
+  return rows;
+}
+
+}  // namespace pelko::database

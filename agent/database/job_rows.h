@@ -1,0 +1,30 @@
+// The rows a daily log file gives the database: one per job entry (the
+// Total is none), texts as UTF-8 and cut to what the columns hold.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace pelko::database {
+
+struct JobRow {
+  std::string printer;
+  int64_t jobId = 0;
+  std::string user, document;
+  int64_t pages = 0, cost = 0;
+  std::string date, time;
+
+  bool operator==(const JobRow&) const = default;
+};
+
+// "20261206" of a daily log's file name ("Front_20261206.xml"); empty for
+// any other file, the global logs included.
+std::string LogDateOfFile(std::string_view fileName);
+
+// The job rows of a log file's text in file order; of entries with one
+// printer and job id (a damaged file), the last.
+std::vector<JobRow> JobRowsOfLog(std::string_view text);
+
+}  // namespace pelko::database

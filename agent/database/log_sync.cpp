@@ -1,0 +1,166 @@
+#include "agent/database/log_sync.h"
+
+#include "agent/logs/log_store.h"
+#include "agent/purge/file_finder.h"
+
+namespace pelko::database {
+
+namespace {
+
+constexpr char kSelectState[] =
+    "SELECT log_file, size_bytes, written FROM pelko_log_state WHERE server_name = ?";
+constexpr char kSelectRows[] =
+    "SELECT job_id, user_name, document, pages, cost, job_date, job_time FROM pelko_jobs "
+    "WHERE server_name = ? AND printer = ? AND log_date = ?";
+constexpr char kInsertRow[] =
+    "INSERT INTO pelko_jobs (server_name, printer, log_date, job_id, user_name, document, "
+    "pages, cost, job_date, job_time) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?)";
+constexpr char kUpdateRow[] =
+    "UPDATE pelko_jobs SET user_name = ?, document = ?, pages = ?, cost = ?, job_date = ?, "
+    "job_time = ? WHERE server_name = ? AND printer = ? AND log_date = ? AND job_id = ?";
+constexpr char kInsertState[] =
+    "INSERT INTO pelko_log_state (server_name, log_file, size_bytes, written) "
+    "VALUES (?, ?, ?, ?)";
+constexpr char kUpdateState[] =
+    "UPDATE pelko_log_state SET size_bytes = ?, written = ? "
+    "WHERE server_name = ? AND log_file = ?";
+
+uint64_t Number(const std::string& text) { return std::strtoull(text.c_str(), nullptr, 10); }
+
+// The row as the database holds it, in kSelectRows's columns.
+bool SameAsStored(const JobRow& row, const SqlRow& stored) {
+  return stored.size() == 7 && row.user == stored[1] && row.document == stored[2] &&
+         std::to_string(row.pages) == stored[3] && std::to_string(row.cost) == stored[4] &&
+         row.date == stored[5] && row.time == stored[6];
+}
+
+}  // namespace
+
+bool LogSync::Run(SqlConnection& connection, std::string_view sql,
+                  const std::vector<SqlParam>& params, std::vector<SqlRow>* result) {
+  ++statements;
+  return connection.Execute(sql, params, result);
+}
+
+bool LogSync::LoadState(SqlConnection& connection, std::string* error) {
+  std::vector<SqlRow> rows;
+  sent.clear();
+  if (!Run(connection, kSelectState, {SqlParam::Text(server)}, &rows)) {
+    *error = connection.LastError();
+    connection.Rollback();
+    return false;
+  }
+  connection.Rollback();
+  for (const SqlRow& row : rows) {
+    if (row.size() == 3) sent[row[0]] = SentState{Number(row[1]), Number(row[2])};
+  }
+  return true;
+}
+
+uint64_t LogSync::FolderStamp(const std::string& folder) {
+  auto search = env.files->Find(folder);
+  FileEntry entry;
+  return search && search->Next(&entry) ? entry.lastWritten : 0;
+}
+
+bool LogSync::SendChanges(SqlConnection& connection, const std::string& logsFolder,
+                          std::string* error) {
+  // Nothing changed: not one file is looked at, not one statement sent.
+  const uint64_t stamp = FolderStamp(logsFolder);
+  const uint64_t now = env.clock->MonotonicMs();
+  if (stamp != 0 && stamp == folderStamp && now - lastFullLookMs < kFullLookMs) return true;
+  FileFinder finder(*env.files);
+  finder.SetRoot(logsFolder, true);
+  finder.AddFiles("*.xml", true, false);
+  LogStore store(env);
+  bool complete = true;
+  for (const FoundFile& file : finder.files) {
+    const std::string logFile = file.path.substr(std::min(file.path.size(), logsFolder.size() + 1));
+    const std::size_t slash = file.path.rfind(env.files->Separator());
+    const std::string logDate =
+        LogDateOfFile(slash == std::string::npos ? file.path : file.path.substr(slash + 1));
+    const SentState state{file.size, file.lastWritten};
+    if (logDate.empty()) continue;
+    auto known = sent.find(logFile);
+    if (known != sent.end() && known->second == state) continue;
+    pause(0);
+    std::string text;
+    {
+      // Held only while the file is read: the printer threads never wait
+      // for the database.
+      auto lock = locks.Lock(file.path);
+      if (store.ReadPatiently(file.path, pause, &text) != FileStatus::kOk) {
+        complete = false;  // looked at again at the next round
+        continue;
+      }
+    }
+    if (!SendFile(connection, logFile, logDate, JobRowsOfLog(text), state, error)) return false;
+  }
+  if (complete) {
+    folderStamp = stamp;
+    lastFullLookMs = now;
+  }
+  return true;
+}
+
+bool LogSync::SendFile(SqlConnection& connection, const std::string& logFile,
+                       const std::string& logDate, const std::vector<JobRow>& rows,
+                       const SentState& state, std::string* error) {
+  std::map<std::string, std::vector<const JobRow*>> byPrinter;
+  for (const JobRow& row : rows) byPrinter[row.printer].push_back(&row);
+  bool ok = true;
+  for (const auto& [printer, printerRows] : byPrinter) {
+    ok = ok && SendPrinter(connection, printer, logDate, printerRows);
+  }
+  const bool known = sent.count(logFile) != 0;
+  const auto size = SqlParam::Number(static_cast<int64_t>(state.size));
+  const auto written = SqlParam::Number(static_cast<int64_t>(state.written));
+  ok = ok && (known ? Run(connection, kUpdateState,
+                          {size, written, SqlParam::Text(server), SqlParam::Text(logFile)})
+                    : Run(connection, kInsertState,
+                          {SqlParam::Text(server), SqlParam::Text(logFile), size, written}));
+  ok = ok && connection.Commit();
+  if (!ok) {
+    *error = connection.LastError();
+    connection.Rollback();
+    return false;
+  }
+  sent[logFile] = state;
+  return true;
+}
+
+bool LogSync::SendPrinter(SqlConnection& connection, const std::string& printer,
+                          const std::string& logDate, const std::vector<const JobRow*>& rows) {
+  const SqlParam serverParam = SqlParam::Text(server);
+  const SqlParam printerParam = SqlParam::Text(printer);
+  const SqlParam dateParam = SqlParam::Text(logDate);
+  std::vector<SqlRow> storedRows;
+  if (!Run(connection, kSelectRows, {serverParam, printerParam, dateParam}, &storedRows)) {
+    return false;
+  }
+  std::map<int64_t, const SqlRow*> stored;
+  for (const SqlRow& row : storedRows) {
+    if (!row.empty()) stored[std::strtoll(row[0].c_str(), nullptr, 10)] = &row;
+  }
+  for (const JobRow* row : rows) {
+    auto found = stored.find(row->jobId);
+    if (found != stored.end() && SameAsStored(*row, *found->second)) continue;
+    const std::vector<SqlParam> values = {
+        SqlParam::Text(row->user), SqlParam::Text(row->document), SqlParam::Number(row->pages),
+        SqlParam::Number(row->cost), SqlParam::Text(row->date), SqlParam::Text(row->time)};
+    std::vector<SqlParam> params;
+    if (found == stored.end()) {
+      params = {serverParam, printerParam, dateParam, SqlParam::Number(row->jobId)};
+      params.insert(params.end(), values.begin(), values.end());
+    } else {
+      params = values;
+      params.insert(params.end(),
+                    {serverParam, printerParam, dateParam, SqlParam::Number(row->jobId)});
+    }
+    if (!Run(connection, found == stored.end() ? kInsertRow : kUpdateRow, params)) return false;
+    ++rowsWritten;
+  }
+  return true;
+}
+
+}  // namespace pelko::database

@@ -1,0 +1,70 @@
+// Keeps the database in step with the daily logs, which are its outbox:
+// each log file whose size or time of writing changed since it was last
+// sent is read again, and only the rows that are new or differ are
+// written, the whole file in one transaction together with what was sent
+// of it. Sending a file again changes nothing, so a batch cut short by
+// either side is simply sent again.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "agent/core/waiter.h"
+#include "agent/database/job_rows.h"
+#include "agent/logs/log_locks.h"
+#include "agent/platform/env.h"
+
+namespace pelko::database {
+
+struct SentState {
+  uint64_t size = 0;
+  uint64_t written = 0;
+  bool operator==(const SentState&) const = default;
+};
+
+// Every file is looked at when the logs folder's time of writing moved, and
+// at least every kFullLookMs (for logs in folders below it).
+inline constexpr uint64_t kFullLookMs = 60000;
+
+class LogSync {
+ public:
+  // pause is called between files, so that a long first sync can be stopped.
+  LogSync(const Env& env, LogLocks& locks, Waiter pause, std::string server)
+      : env(env), locks(locks), pause(std::move(pause)), server(std::move(server)) {}
+
+  // What the database says was sent of this server's logs.
+  bool LoadState(SqlConnection& connection, std::string* error);
+  // Sends every daily log under logsFolder that changed since it was sent.
+  // Stops at the first failure: the connection is then to be dropped.
+  bool SendChanges(SqlConnection& connection, const std::string& logsFolder, std::string* error);
+
+  // For tests and figures.
+  uint64_t StatementsRun() const { return statements; }
+  uint64_t RowsWritten() const { return rowsWritten; }
+
+ private:
+  // The logs folder's time of writing: the agent replaces a log through a
+  // rename in its folder, which changes it.
+  uint64_t FolderStamp(const std::string& folder);
+  bool SendFile(SqlConnection& connection, const std::string& logFile,
+                const std::string& logDate, const std::vector<JobRow>& rows,
+                const SentState& state, std::string* error);
+  bool SendPrinter(SqlConnection& connection, const std::string& printer,
+                   const std::string& logDate, const std::vector<const JobRow*>& rows);
+  bool Run(SqlConnection& connection, std::string_view sql, const std::vector<SqlParam>& params,
+           std::vector<SqlRow>* result = nullptr);
+
+  Env env;
+  LogLocks& locks;
+  Waiter pause;
+  std::string server;
+  std::map<std::string, SentState> sent;
+  uint64_t folderStamp = 0;
+  uint64_t lastFullLookMs = 0;
+  uint64_t statements = 0;
+  uint64_t rowsWritten = 0;
+};
+
+}  // namespace pelko::database

@@ -1,0 +1,33 @@
+// The tables the agent keeps in the database, made by the agent when they
+// are missing. The SQL is what PostgreSQL and SQL Server both accept, but
+// for the type of texts (NVARCHAR on SQL Server for Unicode).
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "agent/platform/sql.h"
+
+namespace pelko::database {
+
+// Raised with every change of the tables; a database of a later version is
+// left alone.
+inline constexpr int kSchemaVersion = 1;
+
+// The longest texts a row holds, in UTF-16 units; longer ones are cut.
+inline constexpr std::size_t kServerChars = 64;
+inline constexpr std::size_t kNameChars = 255;
+inline constexpr std::size_t kDocumentChars = 1000;
+
+// The server's name as its column holds it.
+std::string TruncateServer(const std::string& name);
+
+// The statements that make the schema of kSchemaVersion, in order, for the
+// database named productName (SQL_DBMS_NAME).
+std::vector<std::string> SchemaStatements(const std::string& productName);
+
+// Makes the schema when the database has none; false (and *error) when it
+// cannot, or the database holds a later version than this agent knows.
+bool EnsureSchema(SqlConnection& connection, std::string* error);
+
+}  // namespace pelko::database

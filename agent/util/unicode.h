@@ -1,0 +1,21 @@
+// UTF-8, UTF-16 and the Windows ANSI code page (windows-1252), for texts
+// that leave the log files for a database.
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+namespace pelko {
+
+bool IsValidUtf8(std::string_view bytes);
+// Log bytes as UTF-8: valid UTF-8 stays as it is (what CUPS gives), any
+// other text is taken as windows-1252 (what Windows gives).
+std::string LogTextToUtf8(std::string_view bytes);
+// Invalid sequences become U+FFFD.
+std::u16string Utf8ToUtf16(std::string_view utf8);
+std::string Utf16ToUtf8(std::u16string_view utf16);
+// At most maxUnits UTF-16 units of utf8, never cutting a character.
+std::string TruncateUtf8(std::string_view utf8, std::size_t maxUnits);
+
+}  // namespace pelko

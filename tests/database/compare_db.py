@@ -1,0 +1,79 @@
+#!/usr/bin/env python3
+"""compare_db.py LOGS_DIR DUMP [quiet]
+
+Whether the database dump (rows of printer, log_date, job_id, user_name,
+document, pages, cost, job_date, job_time; fields split by 0x1F, rows by
+0x1E) holds exactly the job entries of the daily logs in LOGS_DIR: one row
+per entry, equal in every value. Prints the differences and
+"rows: DB / entries"; exit status 0 when equal."""
+import os
+import re
+import sys
+
+ENTRY = re.compile(rb"<entry> <date>([^<]*)</date><time>([^<]*)</time> <id>([^<]*)</id>"
+                   rb"<user>([^<]*)</user> <printer>([^<]*)</printer><doc>([^<]*)</doc> "
+                   rb"<pages>([^<]*)</pages> <cost>([^<]*)</cost></entry>")
+NAME = re.compile(r"_(\d{8})\.xml$", re.I)
+
+
+def text(raw):
+    try:
+        return raw.decode("utf-8")
+    except UnicodeDecodeError:
+        return raw.decode("cp1252", errors="replace")
+
+
+def leading_int(raw):
+    m = re.match(rb"\s*([+-]?\d+)", raw)
+    return int(m.group(1)) if m else 0
+
+
+def log_rows(folder):
+    rows = {}
+    for root, _, names in os.walk(folder):
+        for name in names:
+            m = NAME.search(name)
+            if not m or re.search("AllDay|Aggregate|Global", name):
+                continue
+            data = open(os.path.join(root, name), "rb").read()
+            total = data.find(b"<entry><user>Total</user>")
+            if total >= 0:
+                data = data[:total]
+            for e in ENTRY.finditer(data):
+                date, time, jid, user, printer, doc, pages, cost = e.groups()
+                key = (text(printer), m.group(1), leading_int(jid))
+                rows[key] = (text(user), text(doc), str(leading_int(pages)),
+                             str(leading_int(cost)), text(date), text(time))
+    return rows
+
+
+def db_rows(dump):
+    rows, count = {}, 0
+    data = open(dump, "rb").read().decode("utf-8")
+    for line in data.split("\x1e"):
+        line = line.strip("\n")
+        if not line:
+            continue
+        f = line.split("\x1f")
+        count += 1
+        rows[(f[0], f[1], int(f[2]))] = tuple(f[3:9])
+    return rows, count
+
+
+def main():
+    logs = log_rows(sys.argv[1])
+    db, count = db_rows(sys.argv[2])
+    quiet = len(sys.argv) > 3
+    bad = 0
+    for key, value in logs.items():
+        if db.get(key) != value:
+            bad += 1
+            if not quiet and bad <= 10:
+                print("log %r: %r, database: %r" % (key, value, db.get(key)))
+    extra = count - len(logs)
+    if not quiet:
+        print("rows: %d / %d entries, %d differ" % (count, len(logs), bad))
+    sys.exit(0 if bad == 0 and extra == 0 else 1)
+
+
+main()

@@ -1,0 +1,203 @@
+#!/bin/bash
+# database_test.sh BIN_DIR SCENARIO
+# The agent on a private cupsd keeps a private PostgreSQL (through unixODBC
+# and the PostgreSQL ODBC driver) in step with its daily logs. Every
+# scenario ends with the database row for row equal to the daily logs, no
+# row doubled, the logs as accounting made them, and each trouble said
+# once in the agent's system log.
+#   plain     a day of jobs, hostile titles among them
+#   stopped   the database stopped while jobs print, started again later
+#   killed    the database killed in the middle of a first sync
+#   agent     the agent killed in the middle of a first sync, started again
+#   password  a wrong password, then the right one
+#   silent    a server that accepts the connection and never answers
+set -u
+bin=$(readlink -f "$1")
+scenario=$2
+here=$(dirname "$(readlink -f "${BASH_SOURCE[0]}")")
+source "$here/../cups/cups-env.sh"
+source "$here/../lib/check.sh"
+source "$here/pg-env.sh"
+if ! pg_env_available || ! command -v cupsd >/dev/null || ! command -v runuser >/dev/null; then
+  echo "SKIP: needs root, cupsd, PostgreSQL and its ODBC driver"
+  exit 77
+fi
+[[ -x $bin/pelkomon && -x $bin/pelkoreg ]] || { echo "no pelkomon in $bin" >&2; exit 2; }
+
+work=$(mktemp -d)
+chmod 755 "$work"
+logs=$work/pelko/Logs
+agent=
+silent=
+cleanup() {
+  [[ -n $agent ]] && stop_process "$agent"
+  [[ -n $silent ]] && kill "$silent" 2>/dev/null && wait "$silent" 2>/dev/null
+  cups_env_stop
+  pg_env_stop
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+reg() { PELKO_REGISTRY=$work/registry "$bin/pelkoreg" "$@" >/dev/null; }
+set_connection() { reg add 'HKLM\Software\Pelko' /v DatabaseConnection /t REG_SZ /d "$1" /f; }
+# As an administrator sets it: through standard input, never an argument.
+set_password() { PELKO_REGISTRY=$work/registry "$bin/pelkodb" --set-password <<<"$1" 2>/dev/null; }
+
+# The agent's system log goes to agent.log: it takes a stderr that is the
+# stream JOURNAL_STREAM names for the journal.
+start_agent() {
+  touch "$work/agent.log"
+  JOURNAL_STREAM=$(stat -c '%d:%i' "$work/agent.log") PELKO_REGISTRY=$work/registry \
+    "$bin/pelkomon" >>"$work/agent.log" 2>>"$work/agent.log" &
+  agent=$!
+}
+said() { grep -c "$1" "$work/agent.log"; }
+
+dump() {
+  pg_psql -At -F $'\x1f' -R $'\x1e' -c "SELECT printer, log_date, job_id, user_name, document,
+    pages, cost, job_date, job_time FROM pelko_jobs WHERE server_name = 'srv1'" >"$work/dump" 2>/dev/null
+}
+in_step() { dump && python3 "$here/compare_db.py" "$logs" "$work/dump" quiet; }
+rows() { pg_psql -Atc "SELECT COUNT(*) FROM pelko_jobs" 2>/dev/null || echo 0; }
+
+submit() {  # submit PAGES TITLE: prints as the test's user; the job id
+  runuser -u "$user" -- env CUPS_SERVER="$CUPS_SERVER" lp -d Front -t "$2" \
+    "$(cups_env_document_once "$1")" 2>/dev/null | sed -n 's/^request id is [^ ]*-\([0-9]*\) .*/\1/p'
+}
+cups_env_document_once() {
+  local file=$work/doc$1.ps
+  [[ -f $file ]] || cups_env_document "$file" "$1"
+  echo "$file"
+}
+queue_empty() { [[ -z $(lpstat -o Front 2>/dev/null) ]]; }
+has_entries() { (($(entries) >= wanted)); }
+entries() { grep -o '<entry> <date>' "$logs"/Front_*.xml 2>/dev/null | wc -l; }
+
+user=pk$$db
+useradd -M -N -s /usr/sbin/nologin "$user" || exit 1
+trap 'cleanup; userdel "$user" 2>/dev/null' EXIT
+
+pg_env_start || { echo "FAIL: PostgreSQL did not start"; exit 1; }
+cups_env_start || exit 1
+chmod 755 "$CUPS_ENV_DIR"
+cups_env_add_queue Front 0.05 2>/dev/null || exit 1
+mkdir -p "$logs"
+reg add 'HKLM\Software\Pelko' /v Path /t REG_SZ /d "$work/pelko" /f
+reg add 'HKLM\Software\Pelko' /v nPrinters /t REG_DWORD /d 1 /f
+reg add 'HKLM\Software\Pelko' /v Printer1 /t REG_SZ /d Front /f
+reg add 'HKLM\Software\Pelko' /v Printer1Cost /t REG_DWORD /d 5 /f
+reg add 'HKLM\Software\Pelko' /v ServerName /t REG_SZ /d srv1 /f
+reg add 'HKLM\Software\Pelko' /v AppIsRunning /t REG_DWORD /d 1 /f
+set_connection "$PG_ENV_ODBC"
+set_password pgsecret
+
+# print_day COUNT: COUNT jobs of 1 to 4 pages, hostile titles among them;
+# waits until every one has its entry.
+print_day() {
+  local titles=("plain report" "O'Brien's \"quote\"; semi;colon" "x'); DROP TABLE pelko_jobs; --"
+                $'tab\there\x01bell\x07' "Ärger über Öl, 東京, ŝ€" "100% \\ back\\slash")
+  local k before
+  before=$(entries)
+  for k in $(seq 1 "$1"); do
+    submit $((k % 4 + 1)) "${titles[k % ${#titles[@]}]} #$k" >/dev/null
+  done
+  wait_for 120 queue_empty || echo "FAIL: the queue did not empty"
+  wanted=$((before + $1))
+  wait_for 60 has_entries || echo "FAIL: not every job has its entry"
+}
+
+case $scenario in
+  plain)
+    start_agent
+    print_day 24
+    wait_for 20 in_step
+    python3 "$here/compare_db.py" "$logs" "$work/dump"
+    check "the database holds the logs row for row" 0 $?
+    check "the pelko_jobs table survived the titles" 24 "$(rows)"
+    check "no trouble was said" 0 "$(said 'database')"
+    check "pelkodb finds the tables" "PostgreSQL: tables of version 1, 24 jobs" \
+      "$(PELKO_REGISTRY=$work/registry "$bin/pelkodb" --check)"
+    # The site report's total is the sum of the logs' Totals.
+    logs_total=$(grep -ho '<user>Total</user><cost>[0-9]*' "$logs"/*.xml | grep -o '[0-9]*$' |
+      awk '{ s += $1 } END { print s }')
+    total_line=$("$bin/pelkoreport" --database "$PG_ENV_ODBC" --password-stdin --text <<<pgsecret |
+      grep '^Total:')
+    check "the database report's total is the logs'" "$logs_total" "$(tr -d " " <<<"${total_line##*cost }")"
+    ;;
+  stopped)
+    start_agent
+    print_day 4
+    wait_for 20 in_step || echo "FAIL: not in step before the stop"
+    pg_env_halt
+    print_day 8
+    sleep 3  # the agent meets the stopped database more than once
+    pg_env_resume
+    wait_for 90 in_step
+    python3 "$here/compare_db.py" "$logs" "$work/dump"
+    check "every job reached the database once it was back" 0 $?
+    check "the database away said once" 1 "$(said 'out of reach')"
+    check "its return said once" 1 "$(said 'reachable again')"
+    ;;
+  killed | agent)
+    # A first sync of 20 000 rows takes some seconds: long enough to be cut.
+    python3 "$here/../../bench/make_daily_logs.py" "$logs" 20 5 200 >/dev/null
+    start_agent
+    wait_for 60 eval '(( $(rows) > 2000 ))' || echo "FAIL: the first sync did not start"
+    if [[ $scenario == killed ]]; then
+      pg_env_kill
+      print_day 3
+      pg_env_resume
+    else
+      kill -KILL "$agent"
+      wait "$agent" 2>/dev/null
+      start_agent
+      print_day 3
+    fi
+    before=$(rows)
+    check "the sync was cut in its middle" yes "$( ((before < 20003)) && echo yes)"
+    wait_for 120 in_step
+    python3 "$here/compare_db.py" "$logs" "$work/dump"
+    check "every row sent once after the cut" 0 $?
+    if [[ $scenario == killed ]]; then
+      check "the database away said once" 1 "$(said 'out of reach')"
+    fi
+    ;;
+  password)
+    set_password wrong
+    start_agent
+    print_day 3
+    sleep 12  # two tries at least, after 5 and 10 s
+    check "no row arrived with a wrong password" 0 "$(rows)"
+    check "the wrong password said once" 1 "$(said 'out of reach.*password authentication failed')"
+    set_password pgsecret
+    wait_for 90 in_step
+    python3 "$here/compare_db.py" "$logs" "$work/dump"
+    check "every job arrived with the right password" 0 $?
+    ;;
+  silent)
+    port=$(pg_env_free_port)
+    python3 -c '
+import socket, sys, time
+s = socket.socket(); s.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+s.bind(("127.0.0.1", int(sys.argv[1]))); s.listen(16); held = []
+while True: held.append(s.accept())' "$port" &
+    silent=$!
+    set_connection "Driver={PostgreSQL Unicode};Server=127.0.0.1;Port=$port;Database=postgres;Uid=pg;"
+    start_agent
+    print_day 4
+    check "printing accounted while the database never answers" 4 "$(entries)"
+    wait_for 40 eval '(( $(said "out of reach") >= 1 ))' || echo "FAIL: the silence was not said"
+    sleep 12
+    check "the silent database said once" 1 "$(said 'out of reach')"
+    set_connection "$PG_ENV_ODBC"
+    wait_for 90 in_step
+    python3 "$here/compare_db.py" "$logs" "$work/dump"
+    check "every job arrived once a database answered" 0 $?
+    ;;
+  *)
+    echo "unknown scenario $scenario" >&2
+    exit 2
+    ;;
+esac
+check "agent still running" yes "$(running "$agent" && echo yes)"
+[[ $failures -eq 0 ]]

@@ -1,0 +1,141 @@
+// An in-memory database that answers the statements of the database sink
+// (recognised by their start), with transactions, the tables' primary keys
+// (a doubled row is an error, as in a real database) and faults on demand.
+#pragma once
+
+#include <map>
+#include <string>
+#include <tuple>
+#include <vector>
+
+#include "agent/platform/sql.h"
+
+namespace pelko {
+
+struct FakeSqlTables {
+  // (server, printer, log date, job id) -> user, document, pages, cost, date, time.
+  using JobKey = std::tuple<std::string, std::string, std::string, int64_t>;
+  std::map<JobKey, std::vector<std::string>> jobs;
+  std::map<std::pair<std::string, std::string>, std::pair<int64_t, int64_t>> states;
+  bool schema = false;
+};
+
+class FakeSqlDatabase : public SqlConnector {
+ public:
+  std::unique_ptr<SqlConnection> Connect(const std::string& connection,
+                                         const SealedPassword& sealed, uint32_t,
+                                         std::string* error) override;
+
+  FakeSqlTables committed;
+  std::string password = "secret";  // what the database takes
+  bool down = false;                // refuses every connection
+  int failAfterStatements = -1;     // the connection is lost at that statement
+  int statements = 0;
+  int connects = 0;
+};
+
+class FakeSqlConnection : public SqlConnection {
+ public:
+  explicit FakeSqlConnection(FakeSqlDatabase& database)
+      : database(database), pending(database.committed) {}
+
+  bool Execute(std::string_view sql, const std::vector<SqlParam>& params,
+               std::vector<SqlRow>* rows) override {
+    if (lost || database.down || database.failAfterStatements == 0) return Lose();
+    if (database.failAfterStatements > 0) --database.failAfterStatements;
+    ++database.statements;
+    auto text = [&](std::size_t i) { return params.at(i).text; };
+    auto number = [&](std::size_t i) { return params.at(i).number; };
+    auto starts = [&](std::string_view head) { return sql.substr(0, head.size()) == head; };
+    if (starts("SELECT MAX(version)")) {
+      if (!pending.schema) return Refuse("no such table");
+      rows->push_back({"1"});
+    } else if (starts("CREATE") || starts("INSERT INTO pelko_schema_version")) {
+      pending.schema = true;
+    } else if (starts("SELECT log_file")) {
+      for (const auto& [key, value] : pending.states) {
+        if (key.first == text(0)) {
+          rows->push_back({key.second, std::to_string(value.first), std::to_string(value.second)});
+        }
+      }
+    } else if (starts("SELECT job_id")) {
+      for (const auto& [key, value] : pending.jobs) {
+        if (std::get<0>(key) == text(0) && std::get<1>(key) == text(1) && std::get<2>(key) == text(2)) {
+          SqlRow row{std::to_string(std::get<3>(key))};
+          row.insert(row.end(), value.begin(), value.end());
+          rows->push_back(row);
+        }
+      }
+    } else if (starts("INSERT INTO pelko_jobs")) {
+      FakeSqlTables::JobKey key{text(0), text(1), text(2), number(3)};
+      if (pending.jobs.count(key)) return Refuse("duplicate key");
+      pending.jobs[key] = {text(4), text(5), std::to_string(number(6)), std::to_string(number(7)),
+                           text(8), text(9)};
+    } else if (starts("UPDATE pelko_jobs")) {
+      FakeSqlTables::JobKey key{text(6), text(7), text(8), number(9)};
+      if (!pending.jobs.count(key)) return Refuse("no row to update");
+      pending.jobs[key] = {text(0), text(1), std::to_string(number(2)), std::to_string(number(3)),
+                           text(4), text(5)};
+    } else if (starts("INSERT INTO pelko_log_state")) {
+      auto key = std::make_pair(text(0), text(1));
+      if (pending.states.count(key)) return Refuse("duplicate key");
+      pending.states[key] = {number(2), number(3)};
+    } else if (starts("UPDATE pelko_log_state")) {
+      pending.states[std::make_pair(text(2), text(3))] = {number(0), number(1)};
+    } else {
+      return Refuse("unknown statement");
+    }
+    return true;
+  }
+
+  bool Commit() override {
+    if (lost || database.down) return Lose();
+    if (!spoilt) database.committed = pending;
+    pending = database.committed;
+    spoilt = false;
+    return true;
+  }
+  bool Rollback() override {
+    pending = database.committed;
+    spoilt = false;
+    return !lost;
+  }
+  std::string ProductName() override { return "PostgreSQL"; }
+  std::string LastError() const override { return error; }
+  bool Lost() const override { return lost; }
+
+ private:
+  bool Lose() {
+    lost = true;
+    error = "08006: connection lost";
+    return false;
+  }
+  bool Refuse(const std::string& why) {
+    spoilt = true;
+    error = "42000: " + why;
+    return false;
+  }
+
+  FakeSqlDatabase& database;
+  FakeSqlTables pending;
+  bool lost = false;
+  bool spoilt = false;
+  std::string error;
+};
+
+inline std::unique_ptr<SqlConnection> FakeSqlDatabase::Connect(const std::string&,
+                                                               const SealedPassword& sealed,
+                                                               uint32_t, std::string* error) {
+  ++connects;
+  if (down) {
+    *error = "08001: could not connect to server";
+    return nullptr;
+  }
+  if (std::string(sealed.data.c_str()) != password) {
+    *error = "28P01: password authentication failed";
+    return nullptr;
+  }
+  return std::make_unique<FakeSqlConnection>(*this);
+}
+
+}  // namespace pelko

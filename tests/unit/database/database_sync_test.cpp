@@ -1,0 +1,186 @@
+#include <gtest/gtest.h>
+
+#include "agent/core/supervisor.h"
+#include "agent/database/database_thread.h"
+#include "agent/database/job_rows.h"
+#include "tests/fakes/fake_env.h"
+#include "tests/fakes/fake_sql.h"
+
+namespace pelko {
+namespace {
+
+const char kLog[] = "C:\\Pelko\\Logs\\HP_20261206.xml";
+
+std::string Entry(int id, const std::string& user, const std::string& doc, int pages) {
+  return "<entry> <date>2026/12/06</date><time>09:05:0" + std::to_string(id % 10) + "</time> <id>" +
+         std::to_string(id) + "</id><user>" + user + "</user> <printer>HP</printer><doc>" + doc +
+         "</doc> <pages>" + std::to_string(pages) + "</pages> <cost>" + std::to_string(pages * 5) +
+         "</cost></entry>";
+}
+
+std::string Log(const std::string& entries) {
+  return "<?xml version='1.0' encoding='ISO-8859-1' ?> <?xml-stylesheet href='Tavisk.xsl' "
+         "type='text/xsl' ?><log> <type>HP</type> <date>2026/12/06</date>" + entries +
+         "<entry><user>Total</user><cost>999</cost></entry></log>";
+}
+
+FakeSqlTables::JobKey Key(int id) { return {"PC1", "HP", "20261206", id}; }
+
+class DatabaseSyncTest : public ::testing::Test {
+ protected:
+  DatabaseSyncTest() : fake(/*autoAdvanceClock=*/false), thread(WithSql(), locks) {
+    fake.registry.PutString("Software\\Pelko\\Path", "C:\\Pelko");
+    fake.registry.PutString("Software\\Pelko\\DatabaseConnection", "DSN=pelko");
+    fake.registry.PutString("Software\\Pelko\\DatabasePassword", "secret");
+    fake.files.AddFolder("C:\\Pelko\\Logs");
+    fake.files.PutFile(kLog, Log(Entry(7, "paul", "Report.doc", 3) + Entry(8, "anna", "a;b", 1)));
+  }
+  const Env& WithSql() {
+    fake.env.sql = &database;
+    return fake.env;
+  }
+  // A round after the wait the thread asked for.
+  uint32_t Round(uint32_t waited = 0) {
+    fake.clock.Advance(waited);
+    return thread.Cycle();
+  }
+
+  FakeEnv fake;
+  FakeSqlDatabase database;
+  LogLocks locks;
+  DatabaseThread thread;
+};
+
+TEST_F(DatabaseSyncTest, EveryEntryIsOneRowTheTotalNone) {
+  EXPECT_EQ(Round(), kDatabasePollMs);
+  ASSERT_EQ(database.committed.jobs.size(), 2u);
+  EXPECT_EQ(database.committed.jobs[Key(7)],
+            (std::vector<std::string>{"paul", "Report.doc", "3", "15", "2026/12/06", "09:05:07"}));
+  EXPECT_EQ(database.committed.jobs[Key(8)][1], "a;b");
+  EXPECT_EQ(database.committed.states.count({"PC1", "HP_20261206.xml"}), 1u);
+  EXPECT_TRUE(fake.logger.Lines().empty());
+}
+
+TEST_F(DatabaseSyncTest, NothingChangedSendsNoStatementAtAll) {
+  Round();
+  const int after = database.statements;
+  for (int i = 0; i < 40; ++i) Round(kDatabasePollMs);  // past a full look too
+  EXPECT_EQ(database.statements, after);
+  EXPECT_EQ(database.connects, 1);
+}
+
+TEST_F(DatabaseSyncTest, AChangedEntryUpdatesItsRowANewOneIsAddedTheRestStays) {
+  Round();
+  const int after = database.statements;
+  fake.files.PutFile(kLog, Log(Entry(7, "paul", "Report.doc", 5) + Entry(8, "anna", "a;b", 1) +
+                               Entry(9, "eve", "x", 2)));
+  Round(kDatabasePollMs);
+  EXPECT_EQ(database.committed.jobs.size(), 3u);
+  EXPECT_EQ(database.committed.jobs[Key(7)][2], "5");
+  EXPECT_EQ(database.committed.jobs[Key(7)][3], "25");
+  EXPECT_EQ(database.committed.jobs[Key(9)][0], "eve");
+  // The rows of the file read, one update, one insert, the file's state.
+  EXPECT_EQ(database.statements - after, 4);
+}
+
+TEST_F(DatabaseSyncTest, APurgedLogStaysInTheDatabase) {
+  Round();
+  ASSERT_EQ(fake.files.Delete(kLog), FileStatus::kOk);
+  Round(kDatabasePollMs);
+  EXPECT_EQ(database.committed.jobs.size(), 2u);
+}
+
+TEST_F(DatabaseSyncTest, ALostBatchLeavesNothingHalfAndIsSentOnceLater) {
+  database.failAfterStatements = 6;  // schema, state, rows read, one insert: then lost
+  const uint32_t wait = Round();
+  EXPECT_EQ(wait, kDatabaseFirstRetryMs);
+  EXPECT_TRUE(database.committed.jobs.empty()) << "the cut transaction is not half kept";
+  database.failAfterStatements = -1;
+  EXPECT_EQ(Round(wait), kDatabasePollMs);
+  EXPECT_EQ(database.committed.jobs.size(), 2u);
+  // Sent again whole: a second pass over the same file doubles nothing.
+  database.committed.states.clear();
+  Round(kDatabasePollMs);
+  Round(database::kFullLookMs);
+  EXPECT_EQ(database.committed.jobs.size(), 2u);
+}
+
+TEST_F(DatabaseSyncTest, ADatabaseAwayIsSaidOnceBackedOffFromAndItsReturnSaid) {
+  database.down = true;
+  std::vector<uint32_t> waits;
+  uint32_t wait = 0;
+  for (int i = 0; i < 7; ++i) waits.push_back(wait = Round(wait));
+  EXPECT_EQ(waits, (std::vector<uint32_t>{5000, 10000, 20000, 40000, 60000, 60000, 60000}));
+  EXPECT_EQ(fake.logger.Count("out of reach"), 1);
+  fake.files.PutFile(kLog, Log(Entry(7, "paul", "Report.doc", 4)));  // printed meanwhile
+  database.down = false;
+  EXPECT_EQ(Round(wait), kDatabasePollMs);
+  EXPECT_EQ(database.committed.jobs[Key(7)][2], "4");
+  EXPECT_EQ(fake.logger.Count("reachable again"), 1);
+  // A second outage is said again, when a change meets it: while nothing
+  // changes the database is not asked anything.
+  database.down = true;
+  Round(kDatabasePollMs);
+  EXPECT_EQ(fake.logger.Count("out of reach"), 1);
+  fake.files.PutFile(kLog, Log(Entry(7, "paul", "Report.doc", 5)));
+  Round(kDatabasePollMs);
+  EXPECT_EQ(fake.logger.Count("out of reach"), 2);
+}
+
+TEST_F(DatabaseSyncTest, AWrongPasswordIsSaidOnceAndNothingSent) {
+  fake.registry.PutString("Software\\Pelko\\DatabasePassword", "wrong");
+  uint32_t wait = 0;
+  for (int i = 0; i < 5; ++i) wait = Round(wait);
+  EXPECT_EQ(fake.logger.Count("password authentication failed"), 1);
+  EXPECT_TRUE(database.committed.jobs.empty());
+}
+
+TEST_F(DatabaseSyncTest, OffWithoutAConnectionAndNamedByServerName) {
+  fake.registry.PutString("Software\\Pelko\\DatabaseConnection", "");
+  Round();
+  EXPECT_EQ(database.connects, 0);
+  fake.registry.PutString("Software\\Pelko\\DatabaseConnection", "DSN=pelko");
+  fake.registry.PutString("Software\\Pelko\\ServerName", "north");
+  Round(kDatabasePollMs);
+  EXPECT_EQ(database.committed.jobs.count({"north", "HP", "20261206", 7}), 1u);
+}
+
+TEST(DatabaseSupervision, TheThreadRunsWithThePrintersWhileADatabaseIsNamed) {
+  FakeEnv fake;
+  RegistryStringValue globalPath(fake.registry, "Software\\Pelko\\Path");
+  Supervision supervision(fake.env, globalPath);
+  fake.registry.PutDword("Software\\Pelko\\AppIsRunning", 1);
+  supervision.Cycle();
+  EXPECT_EQ(fake.threads.Running(&supervision.DatabaseWorker()), 0) << "no database named";
+  fake.registry.PutString("Software\\Pelko\\DatabaseConnection", "DSN=pelko");
+  supervision.Cycle();
+  supervision.Cycle();
+  EXPECT_EQ(fake.threads.Running(&supervision.DatabaseWorker()), 1);
+  fake.registry.PutDword("Software\\Pelko\\AppIsRunning", 0);
+  supervision.Cycle();
+  EXPECT_EQ(fake.threads.Running(&supervision.DatabaseWorker()), 0);
+}
+
+TEST(JobRowsTest, TextsBecomeUtf8AndFitTheirColumns) {
+  const std::string log = Log(Entry(1, "M\xfcller", "caf\xc3\xa9 \xe6\x9d\xb1", 1) +
+                              Entry(2, "x", std::string(1500, 'd'), 1) +
+                              Entry(2, "x", "again", 2));
+  const auto rows = database::JobRowsOfLog(log);
+  ASSERT_EQ(rows.size(), 2u) << "one row for each job id, the last entry's";
+  EXPECT_EQ(rows[0].user, "M\xc3\xbcller") << "windows-1252 bytes";
+  EXPECT_EQ(rows[0].document, "caf\xc3\xa9 \xe6\x9d\xb1") << "UTF-8 stays";
+  EXPECT_EQ(rows[1].document, "again");
+  EXPECT_EQ(database::JobRowsOfLog(Log(Entry(3, "x", std::string(1500, 'd'), 1)))[0].document.size(),
+            1000u);
+}
+
+TEST(JobRowsTest, OnlyDailyLogsHaveALogDate) {
+  EXPECT_EQ(database::LogDateOfFile("HP_20261206.xml"), "20261206");
+  EXPECT_EQ(database::LogDateOfFile("My_Printer_20261206.XML"), "20261206");
+  EXPECT_EQ(database::LogDateOfFile("GlobalLog_20261206.xml"), "");
+  EXPECT_EQ(database::LogDateOfFile("HP_2026120x.xml"), "");
+  EXPECT_EQ(database::LogDateOfFile("HP_20261206.xml.tmp"), "");
+}
+
+}  // namespace
+}  // namespace pelko

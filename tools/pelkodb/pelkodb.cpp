@@ -1,0 +1,126 @@
+// pelkodb: the administrators' tool for the database sink. Sets
+// DatabasePassword from standard input (never from the command line), and
+// checks that the configured database can be reached and holds the tables.
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#ifndef _WIN32
+#include <termios.h>
+#include <unistd.h>
+#endif
+
+#include "agent/config/registry_value.h"
+#include "agent/config/settings.h"
+#include "agent/database/schema.h"
+#include "agent/platform/registry.h"
+#include "agent/platform/sql.h"
+
+namespace pelko {
+namespace {
+
+constexpr char kUsage[] =
+    "Usage: pelkodb --set-password   read the database password from standard input\n"
+    "                                and keep it as DatabasePassword (sealed on Windows)\n"
+    "       pelkodb --check          connect as the agent does, make the tables when\n"
+    "                                they are missing, and say how many rows they hold\n";
+
+std::string PasswordLine() {
+#ifndef _WIN32
+  termios saved{};
+  const bool typed = isatty(0) && tcgetattr(0, &saved) == 0;
+  if (typed) {
+    std::fputs("Database password: ", stderr);
+    termios quiet = saved;
+    quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
+    tcsetattr(0, TCSAFLUSH, &quiet);
+  }
+#endif
+  std::string password;
+  int c;
+  while ((c = std::getchar()) != EOF && c != '\n' && password.size() <= 1024) password += char(c);
+#ifndef _WIN32
+  if (typed) {
+    tcsetattr(0, TCSAFLUSH, &saved);
+    std::fputs("\n", stderr);
+  }
+#endif
+  if (!password.empty() && password.back() == '\r') password.pop_back();
+  return password;
+}
+
+int SetPassword() {
+  const std::string password = PasswordLine();
+  if (password.size() > 1024) {
+    std::fputs("pelkodb: the password is longer than 1024 bytes\n", stderr);
+    return 2;
+  }
+  SealedPassword sealed;
+  std::string error;
+  if (!SealPassword(settings::kDatabasePassword, password, &sealed, &error)) {
+    std::fprintf(stderr, "pelkodb: DatabasePassword not set: %s\n", error.c_str());
+    return 1;
+  }
+  Registry& registry = PlatformRegistry();
+  RegKey key = nullptr;
+  int32_t status = registry.CreateKey(RootKey::kLocalMachine, settings::kKey, kKeyWrite, &key);
+  if (status == kErrorSuccess) {
+    status = registry.SetValue(key, settings::kDatabasePassword, sealed.type,
+                               reinterpret_cast<const uint8_t*>(sealed.data.data()),
+                               static_cast<uint32_t>(sealed.data.size()));
+    registry.CloseKey(key);
+  }
+  if (status != kErrorSuccess) {
+    std::fprintf(stderr, "pelkodb: DatabasePassword not set: the registry refused it (error %d)\n",
+                 static_cast<int>(status));
+    return 1;
+  }
+  std::fputs("pelkodb: DatabasePassword set\n", stderr);
+  return 0;
+}
+
+int Check() {
+  Registry& registry = PlatformRegistry();
+  const std::string connection =
+      RegistryStringValue(registry, settings::kDatabaseConnection).Read();
+  if (connection.empty()) {
+    std::fputs("pelkodb: DatabaseConnection is empty: the database sink is off\n", stderr);
+    return 1;
+  }
+  SealedPassword password;
+  RegKey key = nullptr;
+  if (registry.OpenKey(RootKey::kLocalMachine, settings::kKey, kKeyRead, &key) == kErrorSuccess) {
+    if (QueryValueBytes(registry, key, settings::kDatabasePassword, &password.type,
+                        &password.data) != kErrorSuccess) {
+      password = SealedPassword{};
+    }
+    registry.CloseKey(key);
+  }
+  std::string error;
+  auto database = PlatformSql().Connect(connection, password, 10, &error);
+  if (!database || !database::EnsureSchema(*database, &error)) {
+    std::fprintf(stderr, "pelkodb: %s\n", error.c_str());
+    return 1;
+  }
+  std::vector<SqlRow> rows;
+  if (!database->Execute("SELECT COUNT(*) FROM pelko_jobs", {}, &rows) || rows.empty()) {
+    std::fprintf(stderr, "pelkodb: %s\n", database->LastError().c_str());
+    return 1;
+  }
+  database->Rollback();
+  std::printf("%s: tables of version %d, %s jobs\n", database->ProductName().c_str(),
+              database::kSchemaVersion, rows[0][0].c_str());
+  return 0;
+}
+
+}  // namespace
+}  // namespace pelko
+
+int main(int argc, char** argv) {
+  if (argc == 2 && !std::strcmp(argv[1], "--set-password")) return pelko::SetPassword();
+  if (argc == 2 && !std::strcmp(argv[1], "--check")) return pelko::Check();
+  const bool help = argc == 2 && (!std::strcmp(argv[1], "--help") || !std::strcmp(argv[1], "/?"));
+  if (!help) std::fputs("pelkodb: give --set-password or --check\n\n", stderr);
+  std::fputs(pelko::kUsage, help ? stdout : stderr);
+  return help ? 0 : 2;
+}
