@@ -90,9 +90,14 @@ Outcome SettingAdmin::Set(const std::string& name, const std::string& value) {
   if (std::string(setting->name) == "nPrinters") {
     if (std::string raised = key.PutNumber("IsModified", 1); !raised.empty()) return {raised, ""};
   }
+  // The agent reads Path once, when it starts.
+  const std::string restart = std::string(setting->name) == "Path"
+                                  ? "; the agent takes it up when it starts again "
+                                    "(systemctl restart pelkomon, or sc stop/start Pelkomon)"
+                                  : "";
   return {"", std::string(setting->name) + " = " +
                   (setting->kind == SettingKind::kNumber ? value : "\"" + value + "\"") + " (" +
-                  TypeName(StoredType(setting->kind)) + ")"};
+                  TypeName(StoredType(setting->kind)) + ")" + restart};
 }
 
 }  // namespace pelko::ctl

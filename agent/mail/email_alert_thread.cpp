@@ -72,6 +72,12 @@ uint32_t EmailAlertThread::Step(RegistryDwordValue& frequency, RegistryStringVal
   }
   const LocalTime now = env.clock->Now();
   const int today = now.year * 10000 + now.month * 100 + now.day;
+  // An agent started again after today's mailing must not send it twice:
+  // ToSendFile names today's global log once it was handed over today.
+  if (lastDailyMail == 0 && RegistryStringValue(*env.registry, settings::kToSendFile).Read() ==
+                                LogStore(env).ComposePath("GlobalLog", "xml", now)) {
+    lastDailyMail = today;
+  }
   const int late = now.hour * 60 + now.minute - minutes;
   if (late >= 0 && late < kTimeOfDayGraceMinutes && lastDailyMail != today) {
     lastDailyMail = today;

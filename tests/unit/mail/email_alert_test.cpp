@@ -110,6 +110,20 @@ TEST_F(EmailAlertTest, ATimeOfDayJustPastIsStillMailedLaterNot) {
   EXPECT_EQ(fake.logger.Count("EmailAlertTime \"7h30\" is no time"), 1);
 }
 
+TEST_F(EmailAlertTest, AnAgentStartedAgainAfterTodaysMailDoesNotSendItTwice) {
+  fake.registry.PutString("Software\\Pelko\\EmailAlertTime", "07:30");
+  fake.clock.SetNow(LocalTime{2026, 12, 6, 7, 30, 10, 0});
+  thread.Step(frequency, path);
+  ASSERT_EQ(fake.launcher.launched.size(), 1u);
+  fake.clock.SetNow(LocalTime{2026, 12, 6, 7, 40, 0, 0});
+  EmailAlertThread restarted(fake.env, locks, globalPath);
+  restarted.Step(frequency, path);
+  EXPECT_EQ(fake.launcher.launched.size(), 1u);
+  fake.clock.SetNow(LocalTime{2026, 12, 7, 7, 30, 0, 0});
+  restarted.Step(frequency, path);
+  EXPECT_EQ(fake.launcher.launched.size(), 2u) << "the next day's goes";
+}
+
 TEST_F(EmailAlertTest, TheStylesheetHostIsASetting) {
   fake.registry.PutString("Software\\Pelko\\StylesheetHost", "intranet.example.org:8080");
   thread.Cycle(frequency, path);

@@ -167,6 +167,8 @@ TEST_F(PelkoctlTest, SetStoresTheTableTypesAndRefusesWhatTheAgentWouldMisread) {
   EXPECT_EQ(freq.HeldType(), kRegDword);
   EXPECT_EQ(Ctl({"set", "MailServer", "smtp.example.org"}).status, 0);
   EXPECT_EQ(AgentString("Software\\Pelko\\MailServer"), "smtp.example.org");
+  CtlRun path = Ctl({"set", "Path", "/srv/pelko"});
+  EXPECT_NE(path.out.find("when it starts again"), std::string::npos) << path.out;
   (void)type;
 
   struct Refused {
