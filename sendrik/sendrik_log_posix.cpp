@@ -93,10 +93,14 @@ bool AppendToSendrikLog(const std::string& folder, std::string_view text, std::s
     // Renames act on names, never through a link: whatever now stands at
     // either name stays in this folder.
     unlinkat(dir.get(), kOldLogName, 0);
-    if (renameat(dir.get(), kLogName, dir.get(), kOldLogName) == 0) {
-      log.Reset(OpenLog(dir.get(), path, why));
-      if (log.get() < 0) return false;
+    if (renameat(dir.get(), kLogName, dir.get(), kOldLogName) != 0) {
+      // Something that cannot be replaced (a folder) at the old name must
+      // not let the log grow without end.
+      *why = Failed(path + " cannot be moved to " + kOldLogName);
+      return false;
     }
+    log.Reset(OpenLog(dir.get(), path, why));
+    if (log.get() < 0) return false;
   }
   if (!WriteAll(log.get(), text)) {
     *why = Failed(path);

@@ -74,7 +74,11 @@ bool AppendToSendrikLog(const std::string& folder, std::string_view text, std::s
     // MoveFileEx acts on names: a reparse point at either name is moved or
     // replaced itself, never what it points to.
     log.Reset();
-    MoveFileExA(path.c_str(), (folder + "\\" + kOldLogName).c_str(), MOVEFILE_REPLACE_EXISTING);
+    if (!MoveFileExA(path.c_str(), (folder + "\\" + kOldLogName).c_str(),
+                     MOVEFILE_REPLACE_EXISTING)) {
+      *why = Failed(path + " cannot be moved to " + kOldLogName);
+      return false;
+    }
     log.Reset(OpenLog(path, why));
     if (!log.ok()) return false;
   }

@@ -107,5 +107,20 @@ TEST_F(SendrikLogAttack, RotationReplacesALinkAtTheOldName) {
   EXPECT_LT(ReadFile(Log()).size(), 100u);
 }
 
+// A folder at the old name cannot be replaced: the full log is then left
+// as it is rather than grow without end.
+TEST_F(SendrikLogAttack, AFolderAtTheOldNameDoesNotLetTheLogGrowWithoutEnd) {
+  SendrikLog(logs).Write(std::string(kLogLimit, 'x'));
+  ASSERT_TRUE(attacker.Do([&] {
+    return mkdir((logs + "/" + kOldLogName).c_str(), 0755) == 0 &&
+           std::ofstream(logs + "/" + kOldLogName + "/keep").good();
+  }));
+  const std::size_t full = ReadFile(Log()).size();
+  std::string why;
+  EXPECT_FALSE(AppendToSendrikLog(logs, "sent\n", &why));
+  EXPECT_NE(why.find("cannot be moved"), std::string::npos) << why;
+  EXPECT_EQ(ReadFile(Log()).size(), full);
+}
+
 }  // namespace
 }  // namespace pelko::mail

@@ -136,5 +136,28 @@ TEST_F(GlobalLogTest, AHugeOrOddFileIsLeftOutAndSaidWithoutRetries) {
   EXPECT_EQ(fake.logger.Count(LogPath("zero") + " is a link"), 1);
 }
 
+// Files gathered from everywhere below the logs folder once made a global
+// log of hundreds of MB at every build; it stops short of what a read of
+// it takes in, and says which file it left out.
+TEST_F(GlobalLogTest, AFileThatWouldTakeItPastTheCapIsLeftOutAndSaid) {
+  const std::string logs = kLogs;
+  const std::string doc(60000, 'd');
+  std::string entries;
+  for (int id = 1; entries.size() < kMaxGlobalLogBytes / 2 + 1000; ++id) {
+    std::string entry = Entry(id, 1);
+    entry.replace(entry.find("<doc>d<") + 5, 1, doc);
+    entries += entry;
+  }
+  fake.files.PutFile(logs + "\\A_20261201.xml", Daily(entries, 0));
+  fake.files.PutFile(logs + "\\B_20261202.xml", Daily(entries, 0));
+  fake.files.PutFile(logs + "\\C_20261203.xml", Daily(Entry(9999, 7), 7));
+  Build();
+  const std::string global = Global();
+  EXPECT_LE(global.size(), kMaxTextFileBytes);
+  EXPECT_THAT(global, HasSubstr("<id>9999</id>"));
+  EXPECT_EQ(fake.logger.Count("B_20261202.xml left out"), 1);
+  EXPECT_EQ(fake.logger.Lines().size(), 1u);
+}
+
 }  // namespace
 }  // namespace pelko
