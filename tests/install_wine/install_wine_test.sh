@@ -79,8 +79,16 @@ old=$data/Logs/Office_20200115.xml
 today=$data/Logs/Office_$(date +%Y%m%d).xml
 echo '<?xml version="1.0"?><Log/>' >"$old"
 echo '<?xml version="1.0"?><Log/>' >"$today"
-wine_reg add 'HKLM\Software\Pelko' /v DeleteLogsDays /t REG_DWORD /d 7 /f >/dev/null
-wine_reg add 'HKLM\Software\Pelko' /v DeleteOldLogs /t REG_DWORD /d 1 /f >/dev/null
+# A write that failed is said as such, with Wine's words, not later as a
+# purge that did not happen.
+set_setting() {
+  local name=$1 value=$2 said
+  said=$(wine_reg add 'HKLM\Software\Pelko' /v "$name" /t REG_DWORD /d "$value" /f 2>&1)
+  check "setting $name written" "0" "$?"
+  [[ $(setting "$name") == "$(printf '0x%x' "$value")" ]] || echo "wine reg add $name: $said"
+}
+set_setting DeleteLogsDays 7
+set_setting DeleteOldLogs 1
 old_gone() { [[ ! -e $old ]]; }
 wait_for 40 old_gone
 check "old log purged by the installed agent" gone "$([[ -e $old ]] && echo kept || echo gone)"
