@@ -43,6 +43,10 @@ struct SpoolJob {
   // printed so far; final once the job has ended. None where the spooler
   // or its driver does not count them per job.
   std::optional<uint32_t> pagesPrinted;
+  // Set on an ended job whose pagesPrinted is the spooler's own final count
+  // for it (CUPS's job history): it is the job's entry, whatever the queue's
+  // counter showed in between.
+  bool pagesFinal = false;
 };
 
 // What one watcher of a queue carries from one listing to the next, so that

@@ -1,11 +1,14 @@
 #!/bin/bash
-# accounting_cups_test.sh BIN_DIR [--restart]
+# accounting_cups_test.sh BIN_DIR [--restart | --load]
 # Jobs printed at once by several users on several queues of a private cupsd,
 # judged by CUPS's own count: every job in its page_log ("total" lines) must
 # have exactly one entry in its printer's daily log, with exactly the pages
 # CUPS counted and their cost, and every Total must be the sum of the day.
 # One job is cancelled while it prints, one is held and released later; with
-# --restart the scheduler is also restarted while the jobs print.
+# --restart the scheduler is also restarted while the jobs print. --load is
+# a busy print server: ten queues, five users, twenty jobs a queue of 1 to 9
+# pages, 1 to 3 copies, some two-sided, one queue disabled while the jobs
+# arrive and enabled after.
 # Prints "jobs accounted exactly: N / M" and the time from each job's end
 # to its final entry.
 set -u
@@ -24,6 +27,19 @@ queues=(Front Lab Back)
 declare -A cost=([Front]=5 [Lab]=7 [Back]=3)
 declare -A pace=([Front]=0.1 [Lab]=0.15 [Back]=0.05)  # seconds a page
 jobs_per_user=8
+user_count=3
+disabled=
+if [[ $restart == --load ]]; then
+  for n in 1 2 3 4 5 6 7; do
+    queues+=(Room$n)
+    cost[Room$n]=$((n + 1))
+    pace[Room$n]=0.02
+  done
+  for queue in "${queues[@]}"; do pace[$queue]=0.02; done
+  jobs_per_user=4
+  user_count=5
+  disabled=Room3
+fi
 
 work=$(mktemp -d)
 chmod 755 "$work"
@@ -100,7 +116,7 @@ poll() {
 reg() { PELKO_REGISTRY=$work/registry "$bin/pelkoreg" "$@" >/dev/null; }
 
 # Three users of our own, so that CUPS records real originating users.
-for n in 1 2 3; do
+for n in $(seq 1 $user_count); do
   user=pk$$u$n
   useradd -M -N -s /usr/sbin/nologin "$user" || exit 1
   users+=("$user")
@@ -137,7 +153,9 @@ sleep 2  # the workers have taken their first look
 # A 12-page job that is cancelled while it prints, and one held.
 cancelled=$(submit "${users[0]}" Lab 12 -t cancelled)
 held=$(submit "${users[1]}" Front 3 -H hold -t held)
-# Everybody prints at once: 1 to 5 pages, every third job with two copies.
+# Everybody prints at once: 1 to 5 pages, every third job with two copies
+# (with --load: 1 to 9 pages, every fifth 3 copies, every fourth two-sided).
+[[ -n $disabled ]] && cupsdisable "$disabled"
 k=0
 submissions=()
 for queue in "${queues[@]}"; do
@@ -145,8 +163,14 @@ for queue in "${queues[@]}"; do
     for j in $(seq 1 $jobs_per_user); do
       k=$((k + 1))
       copies=()
+      pages=$((k % 5 + 1))
       ((k % 3 == 0)) && copies=(-n 2)
-      submit "$user" "$queue" $((k % 5 + 1)) "${copies[@]}" -t "job $k" >/dev/null &
+      if [[ $restart == --load ]]; then
+        pages=$((k % 9 + 1))
+        ((k % 5 == 0)) && copies=(-n 3)
+        ((k % 4 == 0)) && copies+=(-o sides=two-sided-long-edge)
+      fi
+      submit "$user" "$queue" "$pages" "${copies[@]}" -t "job $k" >/dev/null &
       submissions+=($!)
     done
   done
@@ -156,6 +180,7 @@ wait_for 60 cups_env_printing "${hold[Lab]}" "$cancelled" && cancel "$cancelled"
 cups_env_release "${hold[Lab]}"
 # A restart in the middle of a submission may lose the job being sent.
 wait "${submissions[@]}"
+[[ -n $disabled ]] && cupsenable "$disabled"
 if [[ $restart == --restart ]]; then
   held_printing() { compgen -G "${hold[Back]}/printing-*" >/dev/null; }
   wait_for 60 held_printing || echo "FAIL: no job of Back began to print"
@@ -216,6 +241,7 @@ if [[ $restart == --restart ]]; then
 fi
 judge_jobs
 total_jobs=${#counted[@]}
+check "every job submitted printed" $((${#queues[@]} * user_count * jobs_per_user + 2)) "$total_jobs"
 for queue in "${queues[@]}"; do
   file=$(log_of "$queue")
   total=$(sed -n 's|.*<entry><user>Total</user><cost>\([0-9-]*\)</cost></entry></log>$|\1|p' \
@@ -228,7 +254,7 @@ for queue in "${queues[@]}"; do
   done
   check "$queue: Total is CUPS's pages at ${cost[$queue]} a page" $((pages * cost[$queue])) "$total"
 done
-check "the users are CUPS's" 3 "$(cat "$(log_of Front)" "$(log_of Lab)" "$(log_of Back)" 2>/dev/null |
+check "the users are CUPS's" "$user_count" "$(for queue in "${queues[@]}"; do cat "$(log_of "$queue")"; done 2>/dev/null |
   grep -o "<user>pk$$u[0-9]</user>" | sort -u | wc -l)"
 check "a job was cancelled while it printed" yes "$cut"
 check "the cancelled job was counted by CUPS" yes "$([[ -n ${counted[$cancelled]:-} ]] && echo yes)"
