@@ -70,7 +70,7 @@ submit() {
   local user=$1 queue=$2 pages=$3
   shift 3
   runuser -u "$user" -- env CUPS_SERVER="$CUPS_SERVER" \
-    lp -d "$queue" "$@" "$(document "$pages")" 2>/dev/null |
+    lp -d "$queue" "$@" "$(document "$pages")" 2>>"$work/lp.err" |
     sed -n 's/^request id is [^ ]*-\([0-9]*\) .*/\1/p'
 }
 
@@ -241,7 +241,9 @@ if [[ $restart == --restart ]]; then
 fi
 judge_jobs
 total_jobs=${#counted[@]}
-check "every job submitted printed" $((${#queues[@]} * user_count * jobs_per_user + 2)) "$total_jobs"
+submitted=$((${#queues[@]} * user_count * jobs_per_user + 2))
+check "every job submitted printed" "$submitted" "$total_jobs"
+((total_jobs == submitted)) || cat "$work/lp.err"
 for queue in "${queues[@]}"; do
   file=$(log_of "$queue")
   total=$(sed -n 's|.*<entry><user>Total</user><cost>\([0-9-]*\)</cost></entry></log>$|\1|p' \
