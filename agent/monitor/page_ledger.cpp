@@ -38,9 +38,10 @@ PageLedger::Job& PageLedger::Note(const SpoolJob& listed) {
     if (job.countFromBeforeStart) job.credited = *job.printed;
     job.countFromBeforeStart = false;
   }
+  if (listed.exactCounts) countsPerJob = true;
   if (listed.state == JobState::kEnded) {
     job.ended = true;
-    if (listed.pagesFinal && listed.pagesPrinted) job.final = countsPerJob = true;
+    if (listed.exactCounts && listed.pagesPrinted) job.final = true;
   }
   if (listed.state == JobState::kPrinting) {
     lastPrinting =

@@ -95,7 +95,7 @@ class PageLedger {
   std::map<uint32_t, uint32_t> settled;
   std::deque<uint32_t> settledOrder;
   int64_t unclaimed = 0;
-  bool countsPerJob = false;  // some job had a final count of the spooler's
+  bool countsPerJob = false;  // the spooler gives final counts per job
 };
 
 }  // namespace pelko

@@ -65,13 +65,21 @@ document() {  # document PAGES: a PostScript file of that many pages
   echo "$file"
 }
 
-# submit USER QUEUE PAGES OPTIONS...: prints as that user; the job id.
+# submit USER QUEUE PAGES OPTIONS...: prints as that user; the job id. A
+# scheduler swamped by hundreds of clients at once may turn lp away before
+# it made a job ("printer does not exist", "unable to connect"): lp tries
+# again, a few times.
 submit() {
-  local user=$1 queue=$2 pages=$3
+  local user=$1 queue=$2 pages=$3 id
   shift 3
-  runuser -u "$user" -- env CUPS_SERVER="$CUPS_SERVER" \
-    lp -d "$queue" "$@" "$(document "$pages")" 2>>"$work/lp.err" |
-    sed -n 's/^request id is [^ ]*-\([0-9]*\) .*/\1/p'
+  for _ in 1 2 3 4 5; do
+    id=$(runuser -u "$user" -- env CUPS_SERVER="$CUPS_SERVER" \
+      lp -d "$queue" "$@" "$(document "$pages")" 2>>"$work/lp.err" |
+      sed -n 's/^request id is [^ ]*-\([0-9]*\) .*/\1/p')
+    [[ -n $id ]] && break
+    sleep 1
+  done
+  echo "$id"
 }
 
 queue_empty() { [[ -z $(lpstat -o "$1" 2>/dev/null) ]]; }
@@ -176,7 +184,8 @@ for queue in "${queues[@]}"; do
   done
 done
 cut=no
-wait_for 60 cups_env_printing "${hold[Lab]}" "$cancelled" && cancel "$cancelled" && cut=yes
+wait_for 60 cups_env_printing "${hold[Lab]}" "$cancelled" &&
+  wait_for 20 cancel "$cancelled" 2>/dev/null && cut=yes
 cups_env_release "${hold[Lab]}"
 # A restart in the middle of a submission may lose the job being sent.
 wait "${submissions[@]}"
@@ -209,16 +218,23 @@ read_page_log() {
 # judge_jobs [quiet]: exact := how many jobs have one entry, with CUPS's
 # pages and their cost; the others are named unless quiet.
 judge_jobs() {
-  local id queue found expected
+  local id queue pages price user expected
+  local -A found=() times=()
+  for queue in "${queues[@]}"; do
+    while read -r id pages price user; do
+      [[ -n $id ]] || continue
+      found[$queue.$id]="$id $pages $price"
+      times[$queue.$id]=$((${times[$queue.$id]:-0} + 1))
+    done < <(entries "$(log_of "$queue")")
+  done
   exact=0
   for id in "${!counted[@]}"; do
     queue=${printed_on[$id]}
-    found=$(entries "$(log_of "$queue")" | awk -v id="$id" '$1 == id')
     expected="$id ${counted[$id]} $((counted[$id] * cost[$queue]))"
-    if [[ -n $found && $(wc -l <<<"$found") -eq 1 && ${found% *} == "$expected" ]]; then
+    if [[ ${times[$queue.$id]:-0} -eq 1 && ${found[$queue.$id]} == "$expected" ]]; then
       exact=$((exact + 1))
     elif [[ -z ${1:-} ]]; then
-      echo "job $id on $queue: CUPS counted ${counted[$id]}, log has: ${found:-nothing}"
+      echo "job $id on $queue: CUPS counted ${counted[$id]}, log has: ${found[$queue.$id]:-nothing} (${times[$queue.$id]:-0} entries)"
     fi
   done
 }
@@ -226,12 +242,21 @@ all_exact() {
   judge_jobs quiet
   ((exact == ${#counted[@]}))
 }
+# until_exact SECONDS: waits, by the clock and not by tries, for every job
+# to be exact (one judgement of 200 jobs takes a while on a busy machine).
+until_exact() {
+  local deadline=$((SECONDS + $1))
+  until all_exact; do
+    ((SECONDS < deadline)) || return 1
+    sleep 0.5
+  done
+}
 
 # The queues print for about a minute. Then the entries are given time to
 # be complete, and a little more: no later pass may change them.
 wait_for 240 all_empty || { echo "FAIL: the queues did not empty"; lpstat -o; lpstat -p; }
 read_page_log
-wait_for 60 all_exact
+until_exact 60
 sleep 3
 
 read_page_log

@@ -32,7 +32,7 @@ SpoolJob FakeSpooler::Told(const Queue& queue, const Job& job, JobState state) c
   if (queue.countsPerJob) {
     told.state = state;
     told.pagesPrinted = job.printed;
-    told.pagesFinal = state == JobState::kEnded && queue.finalCounts;
+    told.exactCounts = queue.finalCounts;
   } else {
     told.state = state == JobState::kEnded ? JobState::kEnded : JobState::kWaiting;
   }

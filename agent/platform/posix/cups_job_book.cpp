@@ -26,14 +26,14 @@ std::string KeyOf(uint32_t id, const std::string& uuid) {
   return uuid.empty() ? "#" + std::to_string(id) : uuid;
 }
 
-SpoolJob ToSpoolJob(const CupsJob& job, JobState state, uint32_t pages, bool final = false) {
+SpoolJob ToSpoolJob(const CupsJob& job, JobState state, uint32_t pages, bool final = true) {
   SpoolJob spoolJob;
   spoolJob.id = job.id;
   spoolJob.user = job.user;
   spoolJob.document = job.title;
   spoolJob.state = state;
   spoolJob.pagesPrinted = pages;
-  spoolJob.pagesFinal = final;
+  spoolJob.exactCounts = final;
   return spoolJob;
 }
 
