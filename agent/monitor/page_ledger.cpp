@@ -8,6 +8,7 @@ namespace pelko {
 void PageLedger::Restart(const std::vector<SpoolJob>& listed) {
   jobs.clear();
   lastPrinting.reset();
+  unclaimed = 0;
   Learn(listed);
   for (auto& [id, job] : jobs) {
     job.credited = job.printed.value_or(0);
@@ -20,7 +21,14 @@ void PageLedger::Restart(const std::vector<SpoolJob>& listed) {
 PageLedger::Job& PageLedger::Note(const SpoolJob& listed) {
   auto [at, fresh] = jobs.try_emplace(listed.id);
   Job& job = at->second;
-  if (fresh) job.order = ++seen;
+  if (fresh) {
+    job.order = ++seen;
+    auto before = settled.find(listed.id);
+    if (before != settled.end()) {
+      job.credited = before->second;
+      job.entered = true;
+    }
+  }
   if (listed.user) job.user = *listed.user;
   if (listed.document) job.document = *listed.document;
   // A count never goes back: a backend may report less again, but what was
@@ -30,7 +38,11 @@ PageLedger::Job& PageLedger::Note(const SpoolJob& listed) {
     if (job.countFromBeforeStart) job.credited = *job.printed;
     job.countFromBeforeStart = false;
   }
-  if (listed.state == JobState::kEnded) job.ended = true;
+  if (listed.exactCounts) countsPerJob = true;
+  if (listed.state == JobState::kEnded) {
+    job.ended = true;
+    if (listed.exactCounts && listed.pagesPrinted) job.final = true;
+  }
   if (listed.state == JobState::kPrinting) {
     lastPrinting =
         PageShare{listed.id, listed.user.value_or(""), listed.document.value_or(""), 0};
@@ -66,23 +78,30 @@ std::vector<PageShare> PageLedger::Share(uint32_t rise, const SpoolJob& passJob)
     job.ended = true;
   }
   std::map<uint32_t, uint32_t> pages;
+  unclaimed += rise;
 
   std::vector<std::pair<uint64_t, uint32_t>> byOrder;
   for (const auto& [id, job] : jobs) byOrder.emplace_back(job.order, id);
   std::sort(byOrder.begin(), byOrder.end());
   for (const auto& [order, id] : byOrder) {
     Job& job = jobs[id];
-    const uint32_t given = std::min(Owed(job), rise);
+    const uint32_t owed = Owed(job);
+    const uint32_t given =
+        job.ended && job.final
+            ? owed
+            : static_cast<uint32_t>(std::clamp<int64_t>(unclaimed, 0, owed));
     if (given == 0) continue;
     job.credited += given;
     pages[id] += given;
-    rise -= given;
+    unclaimed -= given;
   }
-  if (rise > 0) {
+  if (unclaimed > 0 && !countsPerJob) {
+    const uint32_t left = static_cast<uint32_t>(unclaimed);
     const uint32_t taker = lastPrinting ? lastPrinting->id : passJob.id;
     auto known = jobs.find(taker);
-    if (known != jobs.end()) known->second.credited += rise;
-    pages[taker] += rise;
+    if (known != jobs.end()) known->second.credited += left;
+    pages[taker] += left;
+    unclaimed = 0;
   }
 
   std::vector<PageShare> shares;
@@ -109,16 +128,34 @@ std::vector<PageShare> PageLedger::Share(uint32_t rise, const SpoolJob& passJob)
 bool PageLedger::NeedsPass(const SpoolJob& listed) const {
   if (listed.state != JobState::kEnded) return true;
   auto known = jobs.find(listed.id);
-  return known != jobs.end() && !known->second.entered;
+  if (known == jobs.end()) return false;
+  const Job& job = known->second;
+  return !job.entered || (job.final && Owed(job) > 0);
 }
 
 void PageLedger::ForgetSettled() {
   for (auto at = jobs.begin(); at != jobs.end();) {
     Job& job = at->second;
-    const bool settled =
+    const bool done =
         job.ended && job.entered && (Owed(job) == 0 || ++job.passesSinceEnd > kOwedPasses);
-    at = settled ? jobs.erase(at) : std::next(at);
+    if (done) {
+      Forget(at++);
+    } else {
+      ++at;
+    }
   }
+}
+
+void PageLedger::Forget(std::map<uint32_t, Job>::iterator at) {
+  if (at->second.entered) {
+    settled[at->first] = at->second.credited;
+    settledOrder.push_back(at->first);
+    while (settledOrder.size() > kMaxJobs) {
+      settled.erase(settledOrder.front());
+      settledOrder.pop_front();
+    }
+  }
+  jobs.erase(at);
 }
 
 void PageLedger::KeepBounded() {
@@ -130,7 +167,7 @@ void PageLedger::KeepBounded() {
       }
     }
     if (oldest == jobs.end()) oldest = jobs.begin();
-    jobs.erase(oldest);
+    Forget(oldest);
   }
 }
 

@@ -2,17 +2,23 @@
 // queue printed; the spooler says, where it can, how many each job printed.
 // The ledger keeps what each known job has been credited and hands every
 // rise of the counter to the jobs that printed it:
-//   1. each job whose own count rose since it was last credited gets that
-//      rise, as far as the counter's rise goes (a job never gets more than
-//      the counter rose by; what it is still owed waits for the counter);
-//   2. what is left, pages no job's own count accounts for, goes to the job
-//      last seen printing, and only where no job was seen printing to the
-//      job whose pass read the counter.
+//   1. an ended job whose final count the spooler vouches for (CUPS's job
+//      history) gets all of it at once: the counter, read at another moment
+//      than the jobs, may show those pages earlier or later, and a job that
+//      waited for it would be left at 0 when no later pass comes;
+//   2. each other job whose own count rose since it was last credited gets
+//      that rise, as far as the counter's pages not yet credited go;
+//   3. where the spooler counts no pages per job, what is left goes to the
+//      job last seen printing, and only where no job was seen printing to
+//      the job whose pass read the counter. Where it does count per job,
+//      what is left waits for the counts that will claim it (handed to the
+//      last printing job, it was one job's lump and other jobs' zeros).
 // So no page is credited twice and none is dropped: what is credited adds
-// up to the counter's rise.
+// up to the counter's rise, once the counts have caught up.
 #pragma once
 
 #include <cstdint>
+#include <deque>
 #include <map>
 #include <optional>
 #include <string>
@@ -54,6 +60,8 @@ class PageLedger {
   // does, as every job found does; one that ended only until an earlier
   // pass has entered it.
   bool NeedsPass(const SpoolJob& listed) const;
+  // Counter pages no job has claimed yet (negative: credited ahead of it).
+  int64_t Unclaimed() const { return unclaimed; }
 
  private:
   struct Job {
@@ -61,6 +69,7 @@ class PageLedger {
     std::string document;
     bool ended = false;
     bool entered = false;  // handed to the log at least once
+    bool final = false;    // ended with the spooler's final count
     std::optional<uint32_t> printed;
     uint32_t credited = 0;  // pages counted from the job's own count
     // In the queue at the start with no count yet: its first count may
@@ -73,6 +82,7 @@ class PageLedger {
   Job& Note(const SpoolJob& listed);
   uint32_t Owed(const Job& job) const;
   void ForgetSettled();
+  void Forget(std::map<uint32_t, Job>::iterator at);
   void KeepBounded();
 
   std::map<uint32_t, Job> jobs;
@@ -80,6 +90,12 @@ class PageLedger {
   // it is gone (its pages are not used).
   std::optional<PageShare> lastPrinting;
   uint64_t seen = 0;
+  // What jobs no longer kept were credited: a job told again (its final
+  // count came after it left our sight) is credited only the difference.
+  std::map<uint32_t, uint32_t> settled;
+  std::deque<uint32_t> settledOrder;
+  int64_t unclaimed = 0;
+  bool countsPerJob = false;  // the spooler gives final counts per job
 };
 
 }  // namespace pelko

@@ -43,6 +43,11 @@ struct SpoolJob {
   // printed so far; final once the job has ended. None where the spooler
   // or its driver does not count them per job.
   std::optional<uint32_t> pagesPrinted;
+  // The spooler gives this job's own final count once it has ended (CUPS's
+  // job history): an ended job's pagesPrinted is then its entry, whatever
+  // the queue's counter showed in between, and the counter's pages wait for
+  // the counts that claim them rather than go to the job last printing.
+  bool exactCounts = false;
 };
 
 // What one watcher of a queue carries from one listing to the next, so that

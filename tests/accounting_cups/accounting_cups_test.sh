@@ -1,11 +1,14 @@
 #!/bin/bash
-# accounting_cups_test.sh BIN_DIR [--restart]
+# accounting_cups_test.sh BIN_DIR [--restart | --load]
 # Jobs printed at once by several users on several queues of a private cupsd,
 # judged by CUPS's own count: every job in its page_log ("total" lines) must
 # have exactly one entry in its printer's daily log, with exactly the pages
 # CUPS counted and their cost, and every Total must be the sum of the day.
 # One job is cancelled while it prints, one is held and released later; with
-# --restart the scheduler is also restarted while the jobs print.
+# --restart the scheduler is also restarted while the jobs print. --load is
+# a busy print server: ten queues, five users, twenty jobs a queue of 1 to 9
+# pages, 1 to 3 copies, some two-sided, one queue disabled while the jobs
+# arrive and enabled after.
 # Prints "jobs accounted exactly: N / M" and the time from each job's end
 # to its final entry.
 set -u
@@ -24,6 +27,19 @@ queues=(Front Lab Back)
 declare -A cost=([Front]=5 [Lab]=7 [Back]=3)
 declare -A pace=([Front]=0.1 [Lab]=0.15 [Back]=0.05)  # seconds a page
 jobs_per_user=8
+user_count=3
+disabled=
+if [[ $restart == --load ]]; then
+  for n in 1 2 3 4 5 6 7; do
+    queues+=(Room$n)
+    cost[Room$n]=$((n + 1))
+    pace[Room$n]=0.02
+  done
+  for queue in "${queues[@]}"; do pace[$queue]=0.02; done
+  jobs_per_user=4
+  user_count=5
+  disabled=Room3
+fi
 
 work=$(mktemp -d)
 chmod 755 "$work"
@@ -49,13 +65,21 @@ document() {  # document PAGES: a PostScript file of that many pages
   echo "$file"
 }
 
-# submit USER QUEUE PAGES OPTIONS...: prints as that user; the job id.
+# submit USER QUEUE PAGES OPTIONS...: prints as that user; the job id. A
+# scheduler swamped by hundreds of clients at once may turn lp away before
+# it made a job ("printer does not exist", "unable to connect"): lp tries
+# again, a few times.
 submit() {
-  local user=$1 queue=$2 pages=$3
+  local user=$1 queue=$2 pages=$3 id
   shift 3
-  runuser -u "$user" -- env CUPS_SERVER="$CUPS_SERVER" \
-    lp -d "$queue" "$@" "$(document "$pages")" 2>/dev/null |
-    sed -n 's/^request id is [^ ]*-\([0-9]*\) .*/\1/p'
+  for _ in 1 2 3 4 5; do
+    id=$(runuser -u "$user" -- env CUPS_SERVER="$CUPS_SERVER" \
+      lp -d "$queue" "$@" "$(document "$pages")" 2>>"$work/lp.err" |
+      sed -n 's/^request id is [^ ]*-\([0-9]*\) .*/\1/p')
+    [[ -n $id ]] && break
+    sleep 1
+  done
+  echo "$id"
 }
 
 queue_empty() { [[ -z $(lpstat -o "$1" 2>/dev/null) ]]; }
@@ -100,7 +124,7 @@ poll() {
 reg() { PELKO_REGISTRY=$work/registry "$bin/pelkoreg" "$@" >/dev/null; }
 
 # Three users of our own, so that CUPS records real originating users.
-for n in 1 2 3; do
+for n in $(seq 1 $user_count); do
   user=pk$$u$n
   useradd -M -N -s /usr/sbin/nologin "$user" || exit 1
   users+=("$user")
@@ -137,7 +161,9 @@ sleep 2  # the workers have taken their first look
 # A 12-page job that is cancelled while it prints, and one held.
 cancelled=$(submit "${users[0]}" Lab 12 -t cancelled)
 held=$(submit "${users[1]}" Front 3 -H hold -t held)
-# Everybody prints at once: 1 to 5 pages, every third job with two copies.
+# Everybody prints at once: 1 to 5 pages, every third job with two copies
+# (with --load: 1 to 9 pages, every fifth 3 copies, every fourth two-sided).
+[[ -n $disabled ]] && cupsdisable "$disabled"
 k=0
 submissions=()
 for queue in "${queues[@]}"; do
@@ -145,17 +171,25 @@ for queue in "${queues[@]}"; do
     for j in $(seq 1 $jobs_per_user); do
       k=$((k + 1))
       copies=()
+      pages=$((k % 5 + 1))
       ((k % 3 == 0)) && copies=(-n 2)
-      submit "$user" "$queue" $((k % 5 + 1)) "${copies[@]}" -t "job $k" >/dev/null &
+      if [[ $restart == --load ]]; then
+        pages=$((k % 9 + 1))
+        ((k % 5 == 0)) && copies=(-n 3)
+        ((k % 4 == 0)) && copies+=(-o sides=two-sided-long-edge)
+      fi
+      submit "$user" "$queue" "$pages" "${copies[@]}" -t "job $k" >/dev/null &
       submissions+=($!)
     done
   done
 done
 cut=no
-wait_for 60 cups_env_printing "${hold[Lab]}" "$cancelled" && cancel "$cancelled" && cut=yes
+wait_for 60 cups_env_printing "${hold[Lab]}" "$cancelled" &&
+  wait_for 20 cancel "$cancelled" 2>/dev/null && cut=yes
 cups_env_release "${hold[Lab]}"
 # A restart in the middle of a submission may lose the job being sent.
 wait "${submissions[@]}"
+[[ -n $disabled ]] && cupsenable "$disabled"
 if [[ $restart == --restart ]]; then
   held_printing() { compgen -G "${hold[Back]}/printing-*" >/dev/null; }
   wait_for 60 held_printing || echo "FAIL: no job of Back began to print"
@@ -184,16 +218,23 @@ read_page_log() {
 # judge_jobs [quiet]: exact := how many jobs have one entry, with CUPS's
 # pages and their cost; the others are named unless quiet.
 judge_jobs() {
-  local id queue found expected
+  local id queue pages price user expected
+  local -A found=() times=()
+  for queue in "${queues[@]}"; do
+    while read -r id pages price user; do
+      [[ -n $id ]] || continue
+      found[$queue.$id]="$id $pages $price"
+      times[$queue.$id]=$((${times[$queue.$id]:-0} + 1))
+    done < <(entries "$(log_of "$queue")")
+  done
   exact=0
   for id in "${!counted[@]}"; do
     queue=${printed_on[$id]}
-    found=$(entries "$(log_of "$queue")" | awk -v id="$id" '$1 == id')
     expected="$id ${counted[$id]} $((counted[$id] * cost[$queue]))"
-    if [[ -n $found && $(wc -l <<<"$found") -eq 1 && ${found% *} == "$expected" ]]; then
+    if [[ ${times[$queue.$id]:-0} -eq 1 && ${found[$queue.$id]} == "$expected" ]]; then
       exact=$((exact + 1))
     elif [[ -z ${1:-} ]]; then
-      echo "job $id on $queue: CUPS counted ${counted[$id]}, log has: ${found:-nothing}"
+      echo "job $id on $queue: CUPS counted ${counted[$id]}, log has: ${found[$queue.$id]:-nothing} (${times[$queue.$id]:-0} entries)"
     fi
   done
 }
@@ -201,12 +242,21 @@ all_exact() {
   judge_jobs quiet
   ((exact == ${#counted[@]}))
 }
+# until_exact SECONDS: waits, by the clock and not by tries, for every job
+# to be exact (one judgement of 200 jobs takes a while on a busy machine).
+until_exact() {
+  local deadline=$((SECONDS + $1))
+  until all_exact; do
+    ((SECONDS < deadline)) || return 1
+    sleep 0.5
+  done
+}
 
 # The queues print for about a minute. Then the entries are given time to
 # be complete, and a little more: no later pass may change them.
 wait_for 240 all_empty || { echo "FAIL: the queues did not empty"; lpstat -o; lpstat -p; }
 read_page_log
-wait_for 60 all_exact
+until_exact 60
 sleep 3
 
 read_page_log
@@ -216,6 +266,9 @@ if [[ $restart == --restart ]]; then
 fi
 judge_jobs
 total_jobs=${#counted[@]}
+submitted=$((${#queues[@]} * user_count * jobs_per_user + 2))
+check "every job submitted printed" "$submitted" "$total_jobs"
+((total_jobs == submitted)) || cat "$work/lp.err"
 for queue in "${queues[@]}"; do
   file=$(log_of "$queue")
   total=$(sed -n 's|.*<entry><user>Total</user><cost>\([0-9-]*\)</cost></entry></log>$|\1|p' \
@@ -228,7 +281,7 @@ for queue in "${queues[@]}"; do
   done
   check "$queue: Total is CUPS's pages at ${cost[$queue]} a page" $((pages * cost[$queue])) "$total"
 done
-check "the users are CUPS's" 3 "$(cat "$(log_of Front)" "$(log_of Lab)" "$(log_of Back)" 2>/dev/null |
+check "the users are CUPS's" "$user_count" "$(for queue in "${queues[@]}"; do cat "$(log_of "$queue")"; done 2>/dev/null |
   grep -o "<user>pk$$u[0-9]</user>" | sort -u | wc -l)"
 check "a job was cancelled while it printed" yes "$cut"
 check "the cancelled job was counted by CUPS" yes "$([[ -n ${counted[$cancelled]:-} ]] && echo yes)"

@@ -83,6 +83,9 @@ Browsing No
 WebInterface No
 DefaultShared No
 MaxJobs ${CUPS_ENV_MAXJOBS:-500}
+# Tests submit hundreds of jobs at once; the default 100 clients refuses some.
+MaxClients 1000
+MaxClientsPerHost 1000
 # The agent must see the users and titles of every job.
 <Policy default>
   JobPrivateAccess ${CUPS_ENV_PRIVACY:-all}

@@ -32,6 +32,7 @@ SpoolJob FakeSpooler::Told(const Queue& queue, const Job& job, JobState state) c
   if (queue.countsPerJob) {
     told.state = state;
     told.pagesPrinted = job.printed;
+    told.exactCounts = queue.finalCounts;
   } else {
     told.state = state == JobState::kEnded ? JobState::kEnded : JobState::kWaiting;
   }
@@ -84,6 +85,11 @@ void FakeSpooler::SetJobs(const std::string& name, std::vector<FakeJob> jobs) {
 void FakeSpooler::RemoveQueue(const std::string& name) {
   std::lock_guard<std::mutex> lock(mutex);
   queues.erase(name);
+}
+
+void FakeSpooler::CountFinalPages(const std::string& name) {
+  std::lock_guard<std::mutex> lock(mutex);
+  queues[name].finalCounts = true;
 }
 
 void FakeSpooler::CountNoJobPages(const std::string& name) {

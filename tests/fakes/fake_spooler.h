@@ -42,6 +42,8 @@ class FakeSpooler : public Spooler {
   // A queue whose spooler counts no pages per job and tells no states.
   void CountNoJobPages(const std::string& queue);
   void CountPagesAgain(const std::string& queue);
+  // A queue whose ended jobs come with the spooler's final count (CUPS).
+  void CountFinalPages(const std::string& queue);
 
   void Submit(const std::string& queue, FakeJob job);
   // The job prints: it is the one printing, its count and the counter rise.
@@ -78,6 +80,7 @@ class FakeSpooler : public Spooler {
     std::vector<Job> ended;  // the journal
     uint32_t total = 0;
     bool countsPerJob = true;
+    bool finalCounts = false;
   };
   SpoolJob Told(const Queue& queue, const Job& job, JobState state) const;
   Queue* Find(const std::string& queue);

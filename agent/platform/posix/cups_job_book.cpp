@@ -26,13 +26,14 @@ std::string KeyOf(uint32_t id, const std::string& uuid) {
   return uuid.empty() ? "#" + std::to_string(id) : uuid;
 }
 
-SpoolJob ToSpoolJob(const CupsJob& job, JobState state, uint32_t pages) {
+SpoolJob ToSpoolJob(const CupsJob& job, JobState state, uint32_t pages, bool final = true) {
   SpoolJob spoolJob;
   spoolJob.id = job.id;
   spoolJob.user = job.user;
   spoolJob.document = job.title;
   spoolJob.state = state;
   spoolJob.pagesPrinted = pages;
+  spoolJob.exactCounts = final;
   return spoolJob;
 }
 
@@ -71,6 +72,8 @@ CupsJobBook::Counted& CupsJobBook::Count(const CupsJob& job) {
       forgotten -= back->second;
       entry.pages = back->second;
       entry.ended = true;
+      entry.told = entry.pages;
+      entry.toldFinal = true;
       gone.erase(back);
     }
   }
@@ -90,8 +93,10 @@ void CupsJobBook::Retire(uint32_t id, const Counted& entry) {
   }
 }
 
-void CupsJobBook::Told(const CupsJob& job, uint32_t pages) {
-  ended.emplace_back(++seq, ToSpoolJob(job, JobState::kEnded, pages));
+void CupsJobBook::Told(const CupsJob& job, Counted& entry, bool final) {
+  entry.told = entry.pages;
+  entry.toldFinal = final;
+  ended.emplace_back(++seq, ToSpoolJob(job, JobState::kEnded, entry.pages, final));
   if (ended.size() > kKeptEnded) ended.pop_front();
 }
 
@@ -108,10 +113,13 @@ int CupsJobBook::Take(const std::vector<CupsJob>& jobs, bool askedEnded,
     if (job.id < floor && counted.count(job.id) == 0) continue;
     Counted& entry = Count(job);
     endedNow.insert(job.id);
-    if (entry.ended) continue;
+    // Told again where the history's count is newer than what was told: a
+    // job that left our sight before CUPS had its final count.
+    if (entry.ended && entry.toldFinal && entry.told >= entry.pages) continue;
+    const bool toldBefore = entry.ended;
     entry.ended = true;
-    Told(job, entry.pages);
-    if (wasActive.count(job.id) == 0) ++unseen;
+    Told(job, entry, true);
+    if (!toldBefore && wasActive.count(job.id) == 0) ++unseen;
   }
 
   // Listed active before the completed jobs were asked for, a job may be in
@@ -132,7 +140,7 @@ int CupsJobBook::Take(const std::vector<CupsJob>& jobs, bool askedEnded,
     auto entry = counted.find(job.id);
     if (entry == counted.end() || entry->second.ended) continue;
     entry->second.ended = true;
-    Told(job, entry->second.pages);
+    Told(job, entry->second, false);
   }
   active = std::move(now);
 

@@ -65,10 +65,12 @@ class CupsJobBook {
     std::string uuid;
     uint32_t pages = 0;  // the highest count seen
     bool ended = false;
+    uint32_t told = 0;       // the pages the last telling of its end gave
+    bool toldFinal = false;  // from CUPS's job history, not from sight lost
   };
   Counted& Count(const CupsJob& job);
   void Retire(uint32_t id, const Counted& counted);
-  void Told(const CupsJob& job, uint32_t pages);
+  void Told(const CupsJob& job, Counted& entry, bool final);
 
   bool begun = false;
   uint32_t floor = 1;

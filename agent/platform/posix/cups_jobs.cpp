@@ -5,6 +5,8 @@
 #include <cstring>
 #include <optional>
 
+#include "agent/platform/posix/latin1.h"
+
 namespace pelko {
 
 namespace {
@@ -15,6 +17,13 @@ std::optional<std::string> Text(ipp_attribute_t* attribute) {
   return std::string(text);
 }
 
+// A name as the logs hold it (latin1.h).
+std::optional<std::string> Name(ipp_attribute_t* attribute) {
+  std::optional<std::string> text = Text(attribute);
+  if (text) text = Latin1FromUtf8(*text);
+  return text;
+}
+
 // Takes one attribute of the job group into the job.
 void ReadAttribute(ipp_attribute_t* a, const char* name, CupsJob* job) {
   if (!std::strcmp(name, "job-id")) {
@@ -23,9 +32,9 @@ void ReadAttribute(ipp_attribute_t* a, const char* name, CupsJob* job) {
   } else if (!std::strcmp(name, "job-uuid")) {
     job->uuid = Text(a).value_or("");
   } else if (!std::strcmp(name, "job-originating-user-name")) {
-    job->user = Text(a);
+    job->user = Name(a);
   } else if (!std::strcmp(name, "job-name")) {
-    job->title = Text(a);
+    job->title = Name(a);
   } else if (!std::strcmp(name, "job-state")) {
     job->state = ippGetInteger(a, 0);
   } else if (!std::strcmp(name, "job-impressions-completed")) {
