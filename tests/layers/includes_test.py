@@ -26,10 +26,12 @@ LAYERS = [
     ("agent/purge/", THREADS),
     ("agent/monitor/", THREADS),
     ("agent/mail/", THREADS),
+    ("agent/database/", THREADS),
     ("agent/core/", ["agent/"]),
     ("report/", PLATFORM + ["agent/config/", "agent/logs/", "agent/purge/file_finder.h"]),
     ("sendrik/", PLATFORM + ["agent/config/", "agent/logs/log_format.h", "report/"]),
     ("tools/pelkoreg/", PLATFORM),
+    ("tools/pelkodb/", PLATFORM + ["agent/config/", "agent/database/schema.h"]),
     ("stoptool/", []),
 ]
 INCLUDE = re.compile(r'^\s*#\s*include\s+"([^"]+)"', re.MULTILINE)
