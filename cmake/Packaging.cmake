@@ -29,7 +29,7 @@ endfunction()
 
 configure_file(${pelko_packaging}/debian/changelog.in ${pelko_staged}/changelog.src @ONLY)
 pelko_gzip_n(${pelko_staged}/changelog.src ${pelko_staged}/changelog.gz)
-set(pelko_man_pages pelkomon.8 stopmon.8 pelkoctl.8 sendrik.8 pelkoreg.1 pelkoreport.1)
+set(pelko_man_pages pelkomon.8 stopmon.8 pelkoctl.8 pelkodb.8 sendrik.8 pelkoreg.1 pelkoreport.1)
 set(pelko_gzipped ${pelko_staged}/changelog.gz)
 foreach(page ${pelko_man_pages})
   pelko_gzip_n(${pelko_packaging}/man/${page} ${pelko_staged}/${page}.gz)
@@ -38,14 +38,15 @@ endforeach()
 add_custom_target(pelko_packaging_files ALL DEPENDS ${pelko_gzipped})
 
 # pelkoctl beside the agent: its check finds the agent by that file.
-install(TARGETS pelkomon stopmon sendrik pelkoctl RUNTIME DESTINATION ${CMAKE_INSTALL_SBINDIR})
+install(TARGETS pelkomon stopmon sendrik pelkoctl pelkodb RUNTIME DESTINATION ${CMAKE_INSTALL_SBINDIR})
 install(TARGETS pelkoreg pelkoreport RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 # A stripped install (the package's) also drops the compiler's notes, as
 # Debian's own packages do.
 install(CODE "
   if(CMAKE_INSTALL_DO_STRIP)
     foreach(program ${CMAKE_INSTALL_SBINDIR}/pelkomon ${CMAKE_INSTALL_SBINDIR}/stopmon
-                    ${CMAKE_INSTALL_SBINDIR}/sendrik ${CMAKE_INSTALL_SBINDIR}/pelkoctl ${CMAKE_INSTALL_BINDIR}/pelkoreg
+                    ${CMAKE_INSTALL_SBINDIR}/sendrik ${CMAKE_INSTALL_SBINDIR}/pelkoctl
+                    ${CMAKE_INSTALL_SBINDIR}/pelkodb ${CMAKE_INSTALL_BINDIR}/pelkoreg
                     ${CMAKE_INSTALL_BINDIR}/pelkoreport)
       execute_process(COMMAND \"${CMAKE_STRIP}\" --remove-section=.comment
                               --remove-section=.note
@@ -56,14 +57,14 @@ install(CODE "
 install(FILES ${CMAKE_SOURCE_DIR}/share/Tavisk.xsl
         DESTINATION ${CMAKE_INSTALL_DATADIR}/pelko)
 install(FILES ${pelko_staged}/pelkomon.8.gz ${pelko_staged}/stopmon.8.gz
-              ${pelko_staged}/pelkoctl.8.gz ${pelko_staged}/sendrik.8.gz
+              ${pelko_staged}/pelkoctl.8.gz ${pelko_staged}/pelkodb.8.gz ${pelko_staged}/sendrik.8.gz
         DESTINATION ${CMAKE_INSTALL_MANDIR}/man8)
 install(FILES ${pelko_staged}/pelkoreg.1.gz ${pelko_staged}/pelkoreport.1.gz
         DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 install(FILES ${pelko_packaging}/debian/copyright ${pelko_staged}/changelog.gz
               ${CMAKE_SOURCE_DIR}/README.md
         DESTINATION ${pelko_docdir})
-set(pelko_docs design.md install.md logs.md mail.md monitoring.md registry-store.md report.md
+set(pelko_docs database.md design.md install.md logs.md mail.md monitoring.md registry-store.md report.md
     layers-linux.png layers-windows.png pelkoreport-html.png report-daily.png report-global.png)
 list(TRANSFORM pelko_docs PREPEND ${CMAKE_SOURCE_DIR}/docs/)
 install(FILES ${pelko_docs} DESTINATION ${pelko_docdir}/docs)

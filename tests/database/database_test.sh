@@ -122,6 +122,13 @@ case $scenario in
       awk '{ s += $1 } END { print s }')
     total_line=$("$bin/pelkoreport" --database "$PG_ENV_ODBC" --password-stdin --text <<<pgsecret |
       grep '^Total:')
+    "$bin/pelkoreport" --database 2>/dev/null
+    check "pelkoreport --database without a connection is refused" 2 $?
+    "$bin/pelkoreport" --database "$PG_ENV_ODBC" --text --from 2026 2>/dev/null
+    check "a bad date is refused" 2 $?
+    "$bin/pelkoreport" --database "Driver={PostgreSQL Unicode};Server=127.0.0.1;Port=1;" --csv \
+      2>/dev/null
+    check "a database out of reach fails the report" 1 $?
     check "the database report's total is the logs'" "$logs_total" "$(tr -d " " <<<"${total_line##*cost }")"
     ;;
   stopped)

@@ -26,12 +26,14 @@ LAYERS = [
     ("agent/purge/", THREADS),
     ("agent/monitor/", THREADS),
     ("agent/mail/", THREADS),
+    ("agent/database/", THREADS),
     ("agent/core/", ["agent/"]),
     ("report/", PLATFORM + ["agent/config/", "agent/logs/", "agent/purge/file_finder.h"]),
     ("sendrik/", PLATFORM + ["agent/config/", "agent/logs/log_format.h", "report/"]),
     ("tools/pelkoreg/", PLATFORM),
     ("pelkoctl/", PLATFORM + ["agent/config/", "agent/logs/", "agent/mail/email_alert_thread.h",
                   "stoptool/posix_process_control.h"]),
+    ("tools/pelkodb/", PLATFORM + ["agent/config/", "agent/database/schema.h"]),
     ("stoptool/", []),
 ]
 INCLUDE = re.compile(r'^\s*#\s*include\s+"([^"]+)"', re.MULTILINE)

@@ -55,13 +55,14 @@ expected=$(
       echo "drwxr-xr-x $dir"
     done
     for program in ./usr/bin/pelkoreg ./usr/bin/pelkoreport ./usr/sbin/pelkomon \
-      ./usr/sbin/stopmon ./usr/sbin/sendrik ./usr/sbin/pelkoctl; do
+      ./usr/sbin/stopmon ./usr/sbin/sendrik ./usr/sbin/pelkoctl ./usr/sbin/pelkodb; do
       echo "-rwxr-xr-x $program"
     done
     for file in ./lib/systemd/system/pelkomon.service ./usr/share/pelko/Tavisk.xsl \
       ./usr/share/man/man1/pelkoreg.1.gz ./usr/share/man/man8/pelkomon.8.gz \
       ./usr/share/man/man8/stopmon.8.gz ./usr/share/man/man8/pelkoctl.8.gz \
       ./usr/share/man/man8/sendrik.8.gz ./usr/share/man/man1/pelkoreport.1.gz \
+      ./usr/share/man/man8/pelkodb.8.gz \
       ./usr/share/doc/pelko/copyright \
       ./usr/share/doc/pelko/changelog.gz ./usr/share/doc/pelko/README.md; do
       echo "-rw-r--r-- $file"
@@ -81,6 +82,7 @@ check "the unit is the one in the sources" "" \
 check "the stylesheet is the one in the sources" "" \
   "$(diff "$source_dir/share/Tavisk.xsl" "$tree/usr/share/pelko/Tavisk.xsl")"
 for program in usr/sbin/pelkomon usr/sbin/stopmon usr/sbin/sendrik usr/sbin/pelkoctl \
+  usr/sbin/pelkodb \
   usr/bin/pelkoreg usr/bin/pelkoreport; do
   sections=$(readelf -SW "$tree/$program" | grep -oE '\.(symtab|debug_[a-z]+|comment)' | sort -u)
   check "$program: stripped" "" "$(echo $sections)"
@@ -88,7 +90,8 @@ done
 # gzip -n: no file name (flag 0x08) and a zero time stamp in the header.
 for gz in usr/share/man/man1/pelkoreg.1.gz usr/share/man/man8/pelkomon.8.gz \
   usr/share/man/man8/stopmon.8.gz usr/share/man/man8/pelkoctl.8.gz usr/share/man/man8/sendrik.8.gz \
-  usr/share/man/man1/pelkoreport.1.gz usr/share/doc/pelko/changelog.gz; do
+  usr/share/man/man1/pelkoreport.1.gz usr/share/man/man8/pelkodb.8.gz \
+  usr/share/doc/pelko/changelog.gz; do
   header=$(od -An -tu1 -j3 -N5 "$tree/$gz" | tr -s ' ')
   check "$gz: no name, no time stamp" " 0 0 0 0 0" "$header"
 done
@@ -101,7 +104,8 @@ check "changelog names this version" yes \
 if command -v man >/dev/null; then
   for page in usr/share/man/man1/pelkoreg.1.gz usr/share/man/man8/pelkomon.8.gz \
     usr/share/man/man8/stopmon.8.gz usr/share/man/man8/pelkoctl.8.gz \
-    usr/share/man/man8/sendrik.8.gz usr/share/man/man1/pelkoreport.1.gz; do
+    usr/share/man/man8/sendrik.8.gz usr/share/man/man1/pelkoreport.1.gz \
+    usr/share/man/man8/pelkodb.8.gz; do
     warnings=$(LC_ALL=C.UTF-8 MANWIDTH=80 man --warnings -l "$tree/$page" 2>&1 >/dev/null)
     check "$page: troff without warnings" "" "$warnings"
   done

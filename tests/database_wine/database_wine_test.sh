@@ -1,0 +1,82 @@
+#!/bin/bash
+# database_wine_test.sh MINGW_BIN_DIR NATIVE_BIN_DIR
+# Two servers, one database: pelkomon on Linux and Pelkomon.exe under Wine
+# (through Wine's ODBC proxy to the host's unixODBC) send their daily logs
+# to one private PostgreSQL. The database holds both servers' jobs apart,
+# each equal to its own logs, and the site report's totals are the sum of
+# both machines' logs. The password of the Windows agent is sealed by
+# pelkodb.exe. Wine has no print queues: the Windows agent's logs are
+# written beforehand, as its accounting would have left them.
+set -u
+winbin=$(readlink -f "$1")
+bin=$(readlink -f "$2")
+here=$(dirname "$(readlink -f "$0")")
+source "$here/../wine/wine-env.sh"
+source "$here/../lib/check.sh"
+source "$here/../database/pg-env.sh"
+if ! pg_env_available || [[ ! -x $bin/pelkomon || ! -x $bin/pelkoreport ]]; then
+  echo "SKIP: needs root, PostgreSQL with its ODBC driver, and the native build in $bin"
+  exit 77
+fi
+work=$(mktemp -d)
+agent=
+cleanup() {
+  [[ -n $agent ]] && stop_process "$agent"
+  wine_cleanup
+  pg_env_stop
+  rm -rf "$work"
+}
+trap cleanup EXIT
+pg_env_start || { echo "FAIL: PostgreSQL did not start"; exit 1; }
+wine_setup || exit 1
+cp "$winbin/Pelkomon.exe" "$winbin/pelkodb.exe" "$WINE_TEST_DIR/"
+
+# Linux: 3 printers x 2 days x 40 jobs as srv1.
+python3 "$here/../../bench/make_daily_logs.py" "$work/linux/Logs" 3 2 40 >/dev/null
+reg() { PELKO_REGISTRY=$work/registry "$bin/pelkoreg" "$@" >/dev/null; }
+reg add 'HKLM\Software\Pelko' /v Path /t REG_SZ /d "$work/linux" /f
+reg add 'HKLM\Software\Pelko' /v nPrinters /t REG_DWORD /d 0 /f
+reg add 'HKLM\Software\Pelko' /v ServerName /t REG_SZ /d srv1 /f
+reg add 'HKLM\Software\Pelko' /v DatabaseConnection /t REG_SZ /d "$PG_ENV_ODBC" /f
+reg add 'HKLM\Software\Pelko' /v AppIsRunning /t REG_DWORD /d 1 /f
+PELKO_REGISTRY=$work/registry "$bin/pelkodb" --set-password <<<pgsecret 2>/dev/null
+PELKO_REGISTRY=$work/registry "$bin/pelkomon" >/dev/null 2>&1 &
+agent=$!
+
+# Windows: the same printers' names, other days and counts, as srv2.
+data=$WINE_TEST_DIR/data
+python3 "$here/../../bench/make_daily_logs.py" "$data/Logs" 3 3 25 20261102 >/dev/null
+wine_reg add 'HKLM\Software\Pelko' /v Path /t REG_SZ /d "$(wine_path "$data")" /f >/dev/null
+wine_reg add 'HKLM\Software\Pelko' /v nPrinters /t REG_DWORD /d 0 /f >/dev/null
+wine_reg add 'HKLM\Software\Pelko' /v ServerName /t REG_SZ /d srv2 /f >/dev/null
+wine_reg add 'HKLM\Software\Pelko' /v DatabaseConnection /t REG_SZ /d "$PG_ENV_ODBC" /f >/dev/null
+(cd "$WINE_TEST_DIR" && timeout 60 "$WINE" pelkodb.exe --set-password <<<pgsecret 2>/dev/null)
+check "the Windows password is sealed (REG_BINARY)" 1 \
+  "$(wine_reg query 'HKLM\Software\Pelko' /v DatabasePassword | grep -c REG_BINARY)"
+wine_reg add 'HKLM\Software\Pelko' /v AppIsRunning /t REG_DWORD /d 1 /f >/dev/null
+(cd "$WINE_TEST_DIR" && exec timeout 300 "$WINE" Pelkomon.exe >/dev/null 2>&1) &
+winagent=$!
+
+dump() {  # dump SERVER
+  pg_psql -At -F $'\x1f' -R $'\x1e' -c "SELECT printer, log_date, job_id, user_name, document,
+    pages, cost, job_date, job_time FROM pelko_jobs WHERE server_name = '$1'" >"$work/dump.$1" 2>/dev/null
+}
+in_step() {
+  dump srv1 && dump srv2 &&
+    python3 "$here/../database/compare_db.py" "$work/linux/Logs" "$work/dump.srv1" quiet &&
+    python3 "$here/../database/compare_db.py" "$data/Logs" "$work/dump.srv2" quiet
+}
+wait_for 120 in_step
+python3 "$here/../database/compare_db.py" "$work/linux/Logs" "$work/dump.srv1"
+check "srv1's rows are the Linux logs" 0 $?
+python3 "$here/../database/compare_db.py" "$data/Logs" "$work/dump.srv2"
+check "srv2's rows are the Windows logs" 0 $?
+
+totals() { grep -ho '<user>Total</user><cost>[0-9]*' "$1"/*.xml | grep -o '[0-9]*$' | awk '{ s += $1 } END { print s }'; }
+report=$("$bin/pelkoreport" --database "$PG_ENV_ODBC" --password-stdin --csv <<<pgsecret)
+check "the site total is both machines' logs" "$(($(totals "$work/linux/Logs") + $(totals "$data/Logs")))" \
+  "$(grep '^total,' <<<"$report" | cut -d, -f5 | tr -d '\r')"
+check "srv1's total" "$(totals "$work/linux/Logs")" "$(grep '^server,"srv1"' <<<"$report" | cut -d, -f5 | tr -d '\r')"
+check "srv2's total" "$(totals "$data/Logs")" "$(grep '^server,"srv2"' <<<"$report" | cut -d, -f5 | tr -d '\r')"
+check "the Windows agent still runs" yes "$(kill -0 "$winagent" 2>/dev/null && echo yes)"
+[[ $failures -eq 0 ]]
