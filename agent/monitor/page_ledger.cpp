@@ -23,7 +23,7 @@ PageLedger::Job& PageLedger::Note(const SpoolJob& listed) {
   Job& job = at->second;
   if (fresh) {
     job.order = ++seen;
-    auto before = settled.find(listed.id);
+    auto before = listed.exactCounts ? settled.find(listed.id) : settled.end();
     if (before != settled.end()) {
       job.credited = before->second;
       job.entered = true;
@@ -147,7 +147,7 @@ void PageLedger::ForgetSettled() {
 }
 
 void PageLedger::Forget(std::map<uint32_t, Job>::iterator at) {
-  if (at->second.entered) {
+  if (countsPerJob && at->second.entered) {
     settled[at->first] = at->second.credited;
     settledOrder.push_back(at->first);
     while (settledOrder.size() > kMaxJobs) {

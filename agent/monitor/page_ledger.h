@@ -60,8 +60,6 @@ class PageLedger {
   // does, as every job found does; one that ended only until an earlier
   // pass has entered it.
   bool NeedsPass(const SpoolJob& listed) const;
-  // Counter pages no job has claimed yet (negative: credited ahead of it).
-  int64_t Unclaimed() const { return unclaimed; }
 
  private:
   struct Job {
@@ -90,10 +88,13 @@ class PageLedger {
   // it is gone (its pages are not used).
   std::optional<PageShare> lastPrinting;
   uint64_t seen = 0;
-  // What jobs no longer kept were credited: a job told again (its final
-  // count came after it left our sight) is credited only the difference.
+  // What jobs no longer kept were credited, where the spooler counts per
+  // job (its ids are not given again): a job told again, its final count
+  // come after it left our sight, is credited only the difference.
   std::map<uint32_t, uint32_t> settled;
   std::deque<uint32_t> settledOrder;
+  // Counter pages no job has claimed yet; negative where ended jobs were
+  // credited their final counts ahead of the counter.
   int64_t unclaimed = 0;
   bool countsPerJob = false;  // the spooler gives final counts per job
 };

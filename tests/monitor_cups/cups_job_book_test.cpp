@@ -41,6 +41,29 @@ std::string Told(const CupsJobBook& book, uint64_t* after) {
   return told;
 }
 
+// A job lost from sight is told with the pages last seen, not as final;
+// when CUPS's history then gives its final count, it is told again, once.
+TEST(CupsJobBook, FinalCountAfterSightLostIsToldAgainAsFinal) {
+  CupsJobBook book;
+  book.Begin({Printing(5, 1)}, 4);
+  uint64_t told = 0;
+  book.Take({}, false, {});
+  std::vector<SpoolJob> jobs;
+  book.EndedAfter(told, &jobs, &told);
+  ASSERT_EQ(jobs.size(), 1u);
+  EXPECT_EQ(jobs[0].pagesPrinted, 1u);
+  EXPECT_FALSE(jobs[0].exactCounts);
+
+  jobs.clear();
+  book.Take({}, true, {Done(5, 6)});
+  book.Take({}, true, {Done(5, 6)});
+  book.EndedAfter(told, &jobs, &told);
+  ASSERT_EQ(jobs.size(), 1u);
+  EXPECT_EQ(jobs[0].pagesPrinted, 6u);
+  EXPECT_TRUE(jobs[0].exactCounts);
+  EXPECT_EQ(book.Total(), 6u);
+}
+
 TEST(CupsJobBook, TellsEveryEndedJobOnceWithItsFinalPagesFromItsStartOn) {
   CupsJobBook book;
   book.Begin({Job(9, IPP_JSTATE_HELD, 0)}, 8);
