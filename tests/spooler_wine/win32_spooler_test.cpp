@@ -22,6 +22,7 @@
 #include "agent/platform/spooler.h"
 #include "agent/platform/system_info.h"
 #include "agent/platform/win32/job_journal.h"
+#include "tests/fakes/fake_files.h"
 #include "tests/fakes/fake_registry.h"
 #include "tests/fakes/fake_system_info.h"
 
@@ -403,8 +404,10 @@ TEST_F(Win32Spooler, EveryJobIsToldEndedOnceWithAllItsPages) {
 TEST_F(Win32Spooler, PrinterThreadSleepsOnAnIdleQueueAndWakesForAJob) {
   FakeRegistry registry;  // AppIsRunning unset: a pass records nothing
   FakeSystemInfo system;
+  FakeFileSystem files;  // where the thread looks for pages left pending
   Env env;
   env.registry = &registry;
+  env.files = &files;
   env.clock = &PlatformClock();
   env.threads = &PlatformThreads();
   env.spooler = &spooler;
