@@ -99,6 +99,12 @@ else
   cp "$(command -v sleep)" "$work/Tavisk"
   "$work/Tavisk" 60 &
   front=$!
+  # The stop tool knows the front end by its program file: until the fork
+  # has become it, there is nothing of the front end's to close.
+  for ((i = 0; i < 300; i++)); do
+    [[ $(readlink "/proc/$front/exe") == "$work/Tavisk" ]] && break
+    sleep 0.01
+  done
 fi
 run "$stop_exe" >stop.out 2>&1
 check "stop tool exits 0" 0 $?
