@@ -1,29 +1,11 @@
 #include "report/csv_dialect.h"
 
 #include "agent/util/coding.h"
+#include "agent/util/unicode.h"
 
 namespace pelko::report {
 
 namespace {
-
-// U+20AC and the rest of 0x80..0x9F; 0 where the code page defines nothing.
-constexpr char16_t kHigh[32] = {
-    0x20AC, 0, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
-    0x2039, 0x0152, 0,      0x017D, 0,      0,      0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
-    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0,      0x017E, 0x0178};
-
-void AppendUtf8(std::string& out, char32_t c) {
-  if (c < 0x80) {
-    out += static_cast<char>(c);
-  } else if (c < 0x800) {
-    out += static_cast<char>(0xC0 | (c >> 6));
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  } else {
-    out += static_cast<char>(0xE0 | (c >> 12));
-    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  }
-}
 
 void AppendQuoted(std::string& out, std::string_view field) {
   out += '"';
@@ -81,26 +63,10 @@ std::string WithSeparator(std::string_view rows, char separator) {
   return out;
 }
 
-std::string Utf8FromWindows1252(std::string_view text) {
-  std::string out;
-  out.reserve(text.size() + text.size() / 4);
-  for (const char c : text) {
-    const unsigned char b = static_cast<unsigned char>(c);
-    if (b < 0x80) {
-      out += c;
-    } else if (b < 0xA0) {
-      AppendUtf8(out, kHigh[b - 0x80] != 0 ? kHigh[b - 0x80] : b);
-    } else {
-      AppendUtf8(out, b);
-    }
-  }
-  return out;
-}
-
 std::string InDialect(std::string_view rows, const CsvDialect& dialect, bool first) {
   std::string out = WithSeparator(rows, dialect.separator);
   if (dialect.encoding == TextEncoding::kWindows1252) return out;
-  out = Utf8FromWindows1252(out);
+  out = Windows1252ToUtf8(out);
   if (first) out.insert(0, kUtf8Bom);
   return out;
 }

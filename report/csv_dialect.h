@@ -21,10 +21,6 @@ struct CsvDialect {
 // one stays quoted.
 std::string WithSeparator(std::string_view rows, char separator);
 
-// Windows-1252 bytes as UTF-8. The five bytes the code page leaves
-// undefined become the C1 controls of the same number, as Windows does.
-std::string Utf8FromWindows1252(std::string_view text);
-
 // The UTF-8 byte-order mark.
 inline constexpr std::string_view kUtf8Bom = "\xEF\xBB\xBF";
 

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <vector>
 
+#include "agent/util/unicode.h"
+
 namespace pelko::report {
 
 namespace {
@@ -18,7 +20,7 @@ std::string Printable(const std::string& name, TextEncoding encoding) {
     if (b >= 0x20 && b != 0x7F && !(encoding == TextEncoding::kUtf8 && undefined)) clean += c;
   }
   if (clean.empty()) clean = "(none)";
-  return encoding == TextEncoding::kUtf8 ? Utf8FromWindows1252(clean) : clean;
+  return encoding == TextEncoding::kUtf8 ? Windows1252ToUtf8(clean) : clean;
 }
 
 std::string Cut(const std::string& text, std::size_t width, TextEncoding encoding) {

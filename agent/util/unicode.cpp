@@ -66,7 +66,10 @@ bool IsValidUtf8(std::string_view bytes) {
 }
 
 std::string LogTextToUtf8(std::string_view bytes) {
-  if (IsValidUtf8(bytes)) return std::string(bytes);
+  return IsValidUtf8(bytes) ? std::string(bytes) : Windows1252ToUtf8(bytes);
+}
+
+std::string Windows1252ToUtf8(std::string_view bytes) {
   std::string out;
   out.reserve(bytes.size() * 2);
   for (char byte : bytes) {

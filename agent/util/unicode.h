@@ -12,6 +12,8 @@ bool IsValidUtf8(std::string_view bytes);
 // Log bytes as UTF-8: valid UTF-8 stays as it is (what CUPS gives), any
 // other text is taken as windows-1252 (what Windows gives).
 std::string LogTextToUtf8(std::string_view bytes);
+// windows-1252 bytes as UTF-8, whatever they hold.
+std::string Windows1252ToUtf8(std::string_view bytes);
 // Invalid sequences become U+FFFD.
 std::u16string Utf8ToUtf16(std::string_view utf8);
 std::string Utf16ToUtf8(std::u16string_view utf16);
