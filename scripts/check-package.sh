@@ -31,9 +31,12 @@ done
 [[ $(id -u) -eq 0 ]] || { echo "check-package: run me as root (piuparts needs it)" >&2; exit 2; }
 source "$repo/scripts/lib/debian-archive.sh"
 bash "$repo/scripts/setup.sh" package
+# Folders of this run's own, removed however it ends.
+own=()
+trap 'rm -rf "${own[@]}"' EXIT
 if [[ -z $work ]]; then
   work=$(mktemp -d)
-  trap 'rm -rf "$work"' EXIT
+  own+=("$work")
 fi
 mkdir -p "$work" "$cache"
 
@@ -97,8 +100,11 @@ piuparts_run() {  # piuparts_run NAME ARGS...: its log in $work/NAME.log
 }
 piuparts_run install-purge --no-upgrade-test "$deb"
 if [[ -n $old_deb ]]; then
-  repo_dir=$work/previous-repo
-  rm -rf "$repo_dir" && mkdir -p "$repo_dir"
+  # apt reads a file: repository as its unprivileged _apt user, and the work
+  # folder may be under a home only root can enter.
+  repo_dir=$(mktemp -d /var/tmp/pelko-previous-repo.XXXXXX)
+  own+=("$repo_dir")
+  chmod 755 "$repo_dir"
   cp "$old_deb" "$repo_dir/"
   (cd "$repo_dir" && dpkg-scanpackages -m . /dev/null 2>/dev/null | gzip -9n >Packages.gz)
   echo "previous version: $(dpkg-deb -f "$old_deb" Version); this one: $(dpkg-deb -f "$deb" Version)"

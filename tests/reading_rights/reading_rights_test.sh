@@ -33,6 +33,11 @@ useradd --no-create-home --user-group --shell /usr/sbin/nologin -G "$group" "$me
 useradd --no-create-home --user-group --shell /usr/sbin/nologin "$outsider" || exit 1
 chmod 0755 "$work"
 install -d -m 2750 -o root -g "$group" "$work/Logs"
+# The users run the report from here: the build folder may be under a home
+# only root can enter, and runuser's status for a program it cannot start
+# (1) would pass for the report's own.
+install -m 0755 "$report" "$work/pelkoreport"
+report=$work/pelkoreport
 
 # As the service writes: root, its unit's umask.
 paths=$( (umask 0027; "$writer" "$work") ) || { echo "FAIL: the writer"; exit 1; }
