@@ -6,6 +6,7 @@
 #include "agent/config/setting_table.h"
 #include "agent/logs/log_format.h"
 #include "agent/mail/email_alert_thread.h"
+#include "agent/monitor/pending_pages.h"
 #include "pelkoctl/pelko_key.h"
 #include "pelkoctl/printer_admin.h"
 #include "pelkoctl/setting_admin.h"
@@ -159,11 +160,29 @@ std::vector<std::string> LastOfEachKind(const std::vector<std::string>& lines, s
   return kept;
 }
 
+// Pages a printer's thread holds on disk because it could not write its
+// daily log: they are billed once it can, but not yet.
+void CheckPending(const Env& env, const std::vector<std::string>& queues, Findings& found) {
+  for (const std::string& queue : queues) {
+    std::string text;
+    if (env.files->ReadText(PendingPagesPath(env, queue), &text) != FileStatus::kOk) continue;
+    const std::vector<JobFigures> jobs = DecodePendingPages(text, queue);
+    if (jobs.empty()) continue;
+    int32_t pages = 0;
+    for (const JobFigures& job : jobs) pages += job.pages;
+    found.Warn("printer '" + queue + "': " + std::to_string(jobs.size()) + " job(s), " +
+               std::to_string(pages) +
+               " page(s) held pending, not yet in its daily log (entered once the log can be "
+               "written)");
+  }
+}
+
 std::vector<Finding> CheckAll(const Env& env, HostProbe* probe) {
   Findings found;
   CheckSettings(env, found);
   const std::vector<std::string> queues = CheckPrinters(env, found);
   const std::string folder = CheckPath(env, probe, found);
+  if (!folder.empty()) CheckPending(env, queues, found);
   CheckMail(env, folder, found);
   if (probe != nullptr) {
     const std::string why = probe->AgentNotRunning();

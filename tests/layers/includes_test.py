@@ -32,6 +32,7 @@ LAYERS = [
     ("sendrik/", PLATFORM + ["agent/config/", "agent/logs/log_format.h", "report/"]),
     ("tools/pelkoreg/", PLATFORM),
     ("pelkoctl/", PLATFORM + ["agent/config/", "agent/logs/", "agent/mail/email_alert_thread.h",
+                  "agent/monitor/pending_pages.h",
                   "stoptool/posix_process_control.h"]),
     ("tools/pelkodb/", PLATFORM + ["agent/config/", "agent/database/schema.h"]),
     ("stoptool/", []),

@@ -6,6 +6,7 @@
 
 #include "agent/config/registry_value.h"
 #include "agent/config/settings.h"
+#include "agent/monitor/pending_pages.h"
 #include "pelkoctl/command_line.h"
 #include "pelkoctl/cups_policy.h"
 #include "pelkoctl/health_check.h"
@@ -258,6 +259,24 @@ TEST_F(PelkoctlTest, CheckNamesEachFault) {
         "WARN   CUPS policy 'default'"}) {
     EXPECT_NE(run.out.find(said), std::string::npos) << said << "\n" << run.out;
   }
+}
+
+// Pages the agent keeps on disk until it can write the log are not billed
+// yet: the check names the printer and what waits, and is not well.
+TEST_F(PelkoctlTest, CheckNamesPagesHeldPending) {
+  Healthy();
+  JobFigures job;
+  job.jobId = 7;
+  job.pages = 3;
+  job.cost = 15;
+  job.userName = "alice";
+  job.documentName = "report";
+  fake.files.PutFile(PendingPagesPath(fake.env, "Office"), EncodePendingPages({job, job}));
+  CtlRun run = Ctl({"check"});
+  EXPECT_EQ(run.status, 1) << run.out;
+  EXPECT_NE(run.out.find("WARN   printer 'Office': 2 job(s), 6 page(s) held pending"),
+            std::string::npos)
+      << run.out;
 }
 
 // What the agent said lately is shown, the last of each kind, and does
