@@ -53,6 +53,7 @@ cleanup() {
   if [[ -n $keep ]]; then echo "kept the root in $root"; else rm -rf "$root"; fi
 }
 trap cleanup EXIT
+trap 'exit 143' TERM INT
 tar -C "$root" -xf "$tarball"
 # A machine's / is open to every user (mktemp made this one root's alone):
 # cupsd's helpers run as lp.
@@ -74,6 +75,9 @@ run_in_root() {
   set +e
   unshare --mount --pid --fork --kill-child --propagation private bash -c '
     root=$1 command=$2
+    # / of the root a mount point, as on a machine: tests make mount
+    # namespaces of their own, which needs it.
+    mount --rbind "$root" "$root"
     mount -t proc proc "$root/proc"
     mount --rbind /sys "$root/sys"
     mount --rbind /dev "$root/dev"
