@@ -123,7 +123,7 @@ int Show(const Env& env, const std::vector<std::string>& args, std::ostream& out
   int status = 0;
   for (const SettingLine& line : lines) {
     out << std::left << std::setw(16) << line.setting->name << std::setw(10)
-        << TypeName(StoredType(line.setting->kind)) << line.shown;
+        << RegTypeName(StoredType(line.setting->kind)) << line.shown;
     if (!line.trouble.empty()) {
       out << "   <- " << line.trouble;
       status = 1;

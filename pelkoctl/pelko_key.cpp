@@ -19,8 +19,8 @@ std::optional<std::string> StoredValue::Text() const {
 
 std::string StoredValue::Describe() const {
   if (auto number = Number()) return std::to_string(*number);
-  if (auto text = Text()) return "\"" + *text + "\" (" + TypeName(type) + ")";
-  return TypeName(type) + " of " + std::to_string(data.size()) + " bytes";
+  if (auto text = Text()) return "\"" + *text + "\" (" + RegTypeName(type) + ")";
+  return RegTypeName(type) + " of " + std::to_string(data.size()) + " bytes";
 }
 
 std::string DescribeStatus(int32_t status) {

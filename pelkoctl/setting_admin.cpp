@@ -25,7 +25,7 @@ SettingLine SettingAdmin::Look(const SettingInfo& setting) {
       return line;
     }
     line.shown = stored->Describe();
-    line.trouble = "stored as " + TypeName(stored->type) +
+    line.trouble = "stored as " + RegTypeName(stored->type) +
                    ", which the agent reads as 0; it must be a REG_DWORD";
     return line;
   }
@@ -36,7 +36,7 @@ SettingLine SettingAdmin::Look(const SettingInfo& setting) {
     return line;
   }
   line.shown = stored->Describe();
-  line.trouble = "stored as " + TypeName(stored->type) + "; it must be a REG_SZ";
+  line.trouble = "stored as " + RegTypeName(stored->type) + "; it must be a REG_SZ";
   return line;
 }
 
@@ -97,7 +97,7 @@ Outcome SettingAdmin::Set(const std::string& name, const std::string& value) {
                                   : "";
   return {"", std::string(setting->name) + " = " +
                   (setting->kind == SettingKind::kNumber ? value : "\"" + value + "\"") + " (" +
-                  TypeName(StoredType(setting->kind)) + ")" + restart};
+                  RegTypeName(StoredType(setting->kind)) + ")" + restart};
 }
 
 }  // namespace pelko::ctl

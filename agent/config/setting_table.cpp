@@ -88,18 +88,6 @@ const SettingInfo* FindSetting(std::string_view name) {
 
 uint32_t StoredType(SettingKind kind) { return kind == SettingKind::kNumber ? kRegDword : kRegSz; }
 
-std::string TypeName(uint32_t type) {
-  switch (type) {
-    case kRegNone: return "REG_NONE";
-    case kRegSz: return "REG_SZ";
-    case kRegExpandSz: return "REG_EXPAND_SZ";
-    case kRegBinary: return "REG_BINARY";
-    case kRegDword: return "REG_DWORD";
-    case kRegMultiSz: return "REG_MULTI_SZ";
-    case kRegQword: return "REG_QWORD";
-    default: return "type " + std::to_string(type);
-  }
-}
 
 std::string RejectValue(const SettingInfo& setting, std::string_view text, uint32_t* number) {
   if (setting.kind == SettingKind::kText) return RejectText(setting, text);
@@ -125,8 +113,8 @@ std::string Mistyped(const std::string& name, SettingKind kind, uint32_t type, c
   const bool fits = kind == SettingKind::kNumber ? type == kRegDword && data.size() == 4
                                                  : type == kRegSz || type == kRegExpandSz;
   if (fits) return "";
-  return "setting " + name + " is stored as " + TypeName(type) + " of " +
-         std::to_string(data.size()) + " bytes; it must be a " + TypeName(StoredType(kind)) +
+  return "setting " + name + " is stored as " + RegTypeName(type) + " of " +
+         std::to_string(data.size()) + " bytes; it must be a " + RegTypeName(StoredType(kind)) +
          (kind == SettingKind::kNumber ? ", and reads as 0" : ", and reads as empty") +
          " (pelkoctl check)";
 }

@@ -36,8 +36,6 @@ const SettingInfo* FindSetting(std::string_view name);
 
 // The registry type a setting of this kind is stored with.
 uint32_t StoredType(SettingKind kind);
-// "REG_DWORD", "REG_SZ", ... for messages.
-std::string TypeName(uint32_t type);
 
 // Why text cannot be the value of setting (empty when it can): a number out
 // of range or not a decimal number, a time that is not HH:MM, a host name

@@ -32,6 +32,23 @@ inline constexpr uint32_t kRegDword = 4;
 inline constexpr uint32_t kRegMultiSz = 7;
 inline constexpr uint32_t kRegQword = 11;
 
+// A value type's name as reg.exe shows it ("REG_0xC" for one it has no name for).
+inline std::string RegTypeName(uint32_t type) {
+  static constexpr const char* kNames[] = {
+      "REG_NONE",      "REG_SZ",         "REG_EXPAND_SZ",     "REG_BINARY",
+      "REG_DWORD",     "REG_DWORD_BIG_ENDIAN", "REG_LINK",    "REG_MULTI_SZ",
+      "REG_RESOURCE_LIST", "REG_FULL_RESOURCE_DESCRIPTOR",
+      "REG_RESOURCE_REQUIREMENTS_LIST", "REG_QWORD"};
+  if (type < sizeof kNames / sizeof kNames[0]) return kNames[type];
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  std::string digits;
+  do {
+    digits.insert(digits.begin(), kHex[type % 16]);
+    type /= 16;
+  } while (type != 0);
+  return "REG_0x" + digits;
+}
+
 class Registry {
  public:
   virtual ~Registry() = default;

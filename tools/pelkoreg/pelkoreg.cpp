@@ -340,28 +340,6 @@ std::string DataFor(uint32_t type, const Options& options) {
 
 // ---- Output laid out as reg query lays it out ----
 
-std::string TypeDisplay(uint32_t type) {
-  switch (type) {
-    case kRegNone: return "REG_NONE";
-    case kRegSz: return "REG_SZ";
-    case kRegExpandSz: return "REG_EXPAND_SZ";
-    case kRegBinary: return "REG_BINARY";
-    case kRegDword: return "REG_DWORD";
-    case 5: return "REG_DWORD_BIG_ENDIAN";
-    case 6: return "REG_LINK";
-    case kRegMultiSz: return "REG_MULTI_SZ";
-    case 8: return "REG_RESOURCE_LIST";
-    case 9: return "REG_FULL_RESOURCE_DESCRIPTOR";
-    case 10: return "REG_RESOURCE_REQUIREMENTS_LIST";
-    case kRegQword: return "REG_QWORD";
-    default: {
-      char text[32];
-      std::snprintf(text, sizeof text, "REG_0x%X", type);
-      return text;
-    }
-  }
-}
-
 std::string HexDisplay(const std::string& data) {
   std::string out;
   for (const char c : data) AppendHexByte(&out, static_cast<unsigned char>(c), kHexUpper);
@@ -397,7 +375,7 @@ std::string DataDisplay(const RegistryEntry& entry) {
 
 void PrintValue(const RegistryEntry& entry) {
   std::cout << "    " << (entry.name.empty() ? "(Default)" : entry.name) << "    "
-            << TypeDisplay(entry.type) << "    " << DataDisplay(entry) << "\n";
+            << RegTypeName(entry.type) << "    " << DataDisplay(entry) << "\n";
 }
 
 const RegistryEntry* FindValue(const std::vector<RegistryEntry>& values, const std::string& name) {
