@@ -41,5 +41,14 @@ TEST(ReadLogEntriesTest, AHostileLogIsReadInWorkLinearInItsSize) {
   }
 }
 
+TEST(LogFormatTest, LeadingIntReadsLikeAtoi) {
+  EXPECT_EQ(LeadingInt("  -12x"), -12);
+  EXPECT_EQ(LeadingInt("+7"), 7);
+  EXPECT_EQ(LeadingInt("x7"), 0);
+  EXPECT_EQ(LeadingInt(""), 0);
+  EXPECT_EQ(LeadingInt("\t\n 42 5"), 42);
+  EXPECT_EQ(LeadingInt("2147483648"), INT32_MIN);  // wraps, never traps
+}
+
 }  // namespace
 }  // namespace pelko
