@@ -30,11 +30,11 @@ LAYERS = [
     ("agent/core/", ["agent/"]),
     ("report/", PLATFORM + ["agent/config/", "agent/logs/", "agent/purge/file_finder.h"]),
     ("sendrik/", PLATFORM + ["agent/config/", "agent/logs/log_format.h", "report/"]),
-    ("tools/pelkoreg/", PLATFORM),
+    ("pelkoreg/", PLATFORM),
     ("pelkoctl/", PLATFORM + ["agent/config/", "agent/logs/", "agent/mail/email_alert_thread.h",
                   "agent/monitor/pending_pages.h",
                   "stoptool/posix_process_control.h"]),
-    ("tools/pelkodb/", PLATFORM + ["agent/config/", "agent/database/schema.h"]),
+    ("pelkodb/", PLATFORM + ["agent/config/", "agent/database/schema.h"]),
     ("stoptool/", []),
 ]
 INCLUDE = re.compile(r'^\s*#\s*include\s+"([^"]+)"', re.MULTILINE)
