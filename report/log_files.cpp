@@ -12,7 +12,7 @@
 #endif
 
 #include "agent/logs/log_format.h"
-#include "agent/purge/file_finder.h"
+#include "agent/files/file_finder.h"
 
 namespace pelko::report {
 

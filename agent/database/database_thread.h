@@ -7,7 +7,7 @@
 #include <memory>
 #include <string>
 
-#include "agent/core/worker_thread.h"
+#include "agent/worker/worker_thread.h"
 #include "agent/database/log_sync.h"
 #include "agent/logs/log_locks.h"
 

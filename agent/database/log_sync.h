@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "agent/core/waiter.h"
+#include "agent/worker/waiter.h"
 #include "agent/database/job_rows.h"
 #include "agent/logs/log_locks.h"
 #include "agent/platform/env.h"

@@ -9,7 +9,7 @@
 
 #include "agent/logs/log_format.h"
 #include "agent/logs/log_store.h"
-#include "agent/purge/file_finder.h"
+#include "agent/files/file_finder.h"
 
 namespace pelko {
 

@@ -3,7 +3,7 @@
 #pragma once
 
 #include "agent/config/registry_value.h"
-#include "agent/core/waiter.h"
+#include "agent/worker/waiter.h"
 #include "agent/logs/log_locks.h"
 #include "agent/platform/env.h"
 

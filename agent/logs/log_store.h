@@ -8,7 +8,7 @@
 #include <string>
 #include <string_view>
 
-#include "agent/core/waiter.h"
+#include "agent/worker/waiter.h"
 #include "agent/platform/env.h"
 
 namespace pelko {

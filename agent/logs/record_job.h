@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <string>
 
-#include "agent/core/waiter.h"
+#include "agent/worker/waiter.h"
 #include "agent/logs/log_locks.h"
 #include "agent/platform/env.h"
 

@@ -7,7 +7,7 @@
 #include <string>
 
 #include "agent/config/registry_value.h"
-#include "agent/core/worker_thread.h"
+#include "agent/worker/worker_thread.h"
 #include "agent/logs/log_locks.h"
 #include "agent/platform/clock.h"
 #include "agent/platform/launcher.h"

@@ -14,7 +14,7 @@
 #include <utility>
 #include <vector>
 
-#include "agent/core/worker_thread.h"
+#include "agent/worker/worker_thread.h"
 #include "agent/logs/log_locks.h"
 #include "agent/monitor/page_ledger.h"
 #include "agent/platform/spooler.h"

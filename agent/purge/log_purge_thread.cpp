@@ -5,7 +5,7 @@
 
 #include "agent/config/settings.h"
 #include "agent/logs/log_format.h"
-#include "agent/purge/file_finder.h"
+#include "agent/files/file_finder.h"
 
 namespace pelko {
 

@@ -8,7 +8,7 @@
 #include <stdexcept>
 #include <string>
 
-#include "agent/core/worker_thread.h"
+#include "agent/worker/worker_thread.h"
 
 namespace {
 

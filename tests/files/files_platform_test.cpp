@@ -8,7 +8,7 @@
 #include <thread>
 
 #include "agent/platform/files.h"
-#include "agent/purge/file_finder.h"
+#include "agent/files/file_finder.h"
 #include "tests/files/holder_process.h"
 
 #ifdef _WIN32

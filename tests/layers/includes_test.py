@@ -1,74 +1,97 @@
 #!/usr/bin/python3
-"""The build links the layers one way; this keeps the includes one way too,
-since every header is reachable from the source root and a lower layer
-could include a higher one's header without the build noticing.
+"""The build links the libraries one way; this keeps the includes one way
+too, since every header is reachable from the source root and a lower
+library could include a higher one's header without the build noticing.
+What each library is made of and links comes from the build itself
+(layer_table.cmake), so the layers are stated once, in the CMakeLists. Each
+build checks the files it compiles; the two builds together check all.
 
-includes_test.py SOURCE_ROOT
+includes_test.py SOURCE_ROOT LAYER_TABLE windows|posix
 """
 import pathlib
 import re
 import sys
 
-# The files of a layer (a folder, or one file), and what they may include
-# besides themselves. The first matching row counts.
-PLATFORM = ["agent/util/", "agent/platform/"]
-LOWEST = PLATFORM + ["agent/core/waiter.h"]
-THREADS = LOWEST + ["agent/config/", "agent/logs/", "agent/purge/file_finder.h",
-                    "agent/core/worker_thread.h"]
-LAYERS = [
-    ("agent/util/", []),
-    ("agent/platform/", PLATFORM),
-    ("agent/config/", PLATFORM),
-    ("agent/core/waiter.h", []),
-    ("agent/core/worker_thread.", LOWEST),
-    ("agent/purge/file_finder.", PLATFORM),
-    ("agent/logs/", LOWEST + ["agent/config/", "agent/purge/file_finder.h"]),
-    ("agent/purge/", THREADS),
-    ("agent/monitor/", THREADS),
-    ("agent/mail/", THREADS),
-    ("agent/database/", THREADS),
-    ("agent/core/", ["agent/"]),
-    ("report/", PLATFORM + ["agent/config/", "agent/logs/", "agent/purge/file_finder.h"]),
-    ("sendrik/", PLATFORM + ["agent/config/", "agent/logs/log_format.h", "report/"]),
-    ("pelkoreg/", PLATFORM),
-    ("pelkoctl/", PLATFORM + ["agent/config/", "agent/logs/", "agent/mail/email_alert_thread.h",
-                  "agent/monitor/pending_pages.h",
-                  "stoptool/posix_process_control.h"]),
-    ("pelkodb/", PLATFORM + ["agent/config/", "agent/database/schema.h"]),
-    ("stoptool/", []),
-]
-INCLUDE = re.compile(r'^\s*#\s*include\s+"([^"]+)"', re.MULTILINE)
+DIRECTIVE = re.compile(r'^\s*#\s*(ifdef|ifndef|if|else|elif|endif|include)\b\s*(.*)$')
+QUOTED = re.compile(r'"([^"]+)"')
 
 
-def layer_of(path):
-    for prefix, allowed in LAYERS:
-        if path.startswith(prefix):
-            return prefix, allowed
-    return None, None
+def read_table(path):
+    files, links = {}, {}
+    target = None
+    for line in pathlib.Path(path).read_text().splitlines():
+        kind, _, value = line.partition(" ")
+        if kind == "target":
+            target = value
+            links[target] = set()
+        elif kind == "file":
+            files.setdefault(value, set()).add(target)
+        elif kind == "link":
+            links[target].add(value)
+    return files, links
+
+
+def closure(target, links):
+    seen, todo = {target}, [target]
+    while todo:
+        for below in links.get(todo.pop(), ()):
+            if below not in seen:
+                seen.add(below)
+                todo.append(below)
+    return seen
+
+
+def includes(text, windows):
+    """The quoted includes this platform compiles: a branch of `#ifdef
+    _WIN32` or `#ifndef _WIN32` that is not this platform's is skipped."""
+    taken = [True]  # per open conditional, whether its branch is compiled
+    platform = []   # per open conditional, whether it tests _WIN32
+    for line in text.splitlines():
+        match = DIRECTIVE.match(line)
+        if not match:
+            continue
+        word, rest = match.groups()
+        if word in ("ifdef", "ifndef", "if"):
+            on_win32 = rest.split() == ["_WIN32"] and word != "if"
+            platform.append(on_win32)
+            branch = (windows == (word == "ifdef")) if on_win32 else True
+            taken.append(taken[-1] and branch)
+        elif word in ("else", "elif") and len(taken) > 1:
+            if platform[-1]:
+                taken[-1] = taken[-2] and not taken[-1]
+        elif word == "endif" and len(taken) > 1:
+            taken.pop()
+            platform.pop()
+        elif word == "include" and taken[-1]:
+            quoted = QUOTED.match(rest)
+            if quoted:
+                yield quoted.group(1)
 
 
 def main():
     root = pathlib.Path(sys.argv[1])
+    owners, links = read_table(sys.argv[2])
+    windows = sys.argv[3] == "windows"
     faults = []
-    checked = 0
-    for file in sorted(root.glob("**/*")):
-        path = file.relative_to(root).as_posix()
-        if file.suffix not in (".h", ".cpp") or path.startswith(("build/", "tests/", "bench/")):
+    for path in sorted(owners):
+        file = root / path
+        if file.suffix not in (".h", ".cpp"):
             continue
-        prefix, allowed = layer_of(path)
-        if prefix is None:
-            faults.append(f"{path}: in no layer")
-            continue
-        checked += 1
-        for included in INCLUDE.findall(file.read_text(errors="replace")):
-            if "/" not in included or included.startswith(prefix):
+        reach = set().union(*(closure(t, links) for t in owners[path]))
+        for included in includes(file.read_text(errors="replace"), windows):
+            if "/" not in included or not (root / included).is_file():
                 continue
-            if not any(included.startswith(a) for a in allowed):
-                faults.append(f"{path} includes {included}, above its layer")
+            held_by = owners.get(included, set())
+            if not held_by:
+                faults.append(f"{path} includes {included}, which no library holds")
+            elif not held_by & reach:
+                faults.append(f"{path} includes {included} of {', '.join(sorted(held_by))}, "
+                              f"which {', '.join(sorted(owners[path]))} does not link")
     for fault in faults:
         print("FAIL:", fault)
-    print(f"{checked} files, {len(faults)} includes against the layers")
-    return 1 if faults or checked == 0 else 0
+    print(f"{len(owners)} files of {len(links)} libraries and programs, "
+          f"{len(faults)} includes against the links")
+    return 1 if faults or not owners else 0
 
 
 sys.exit(main())

@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "agent/core/waiter.h"
+#include "agent/worker/waiter.h"
 #include "agent/logs/log_locks.h"
 #include "agent/platform/env.h"
 #include "tests/fakes/fake_registry.h"

@@ -11,7 +11,7 @@
 #include "agent/logs/global_log.h"
 #include "agent/logs/log_format.h"
 #include "agent/logs/record_job.h"
-#include "agent/purge/file_finder.h"
+#include "agent/files/file_finder.h"
 #include "tests/fakes/fake_registry.h"
 #include "tests/lib/log_test_env.h"
 

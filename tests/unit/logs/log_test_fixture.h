@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "agent/core/waiter.h"
+#include "agent/worker/waiter.h"
 #include "agent/logs/log_locks.h"
 #include "tests/fakes/fake_env.h"
 #include "tests/unit/logs/xml_check.h"

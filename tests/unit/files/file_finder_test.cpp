@@ -1,4 +1,4 @@
-#include "agent/purge/file_finder.h"
+#include "agent/files/file_finder.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>

@@ -1,4 +1,4 @@
-#include "agent/core/worker_thread.h"
+#include "agent/worker/worker_thread.h"
 
 #include <exception>
 
