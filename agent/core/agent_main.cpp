@@ -11,9 +11,7 @@ int AgentMain(const Env& env, RegistryStringValue& globalPath, MessageLoop& loop
   // The supervisor stops every worker as it unwinds; give it time for that
   // before Stop's short grace would end it by force.
   supervisor.RequestStop();
-  if (supervisor.IsStarted()) {
-    env.threads->WaitForExit(supervisor.handle, kShutdownGraceMs);
-  }
+  supervisor.WaitUntilEnded(kShutdownGraceMs);
   supervisor.Stop();
   return 0;
 }

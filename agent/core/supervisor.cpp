@@ -138,7 +138,7 @@ void Supervision::FollowDatabase() {
   databaseStarted = wanted;
 }
 
-uint32_t SupervisorThread::Run(uint32_t) {
+void SupervisorThread::Run() {
   Supervision supervision(env, globalPath);
   for (;;) {
     // A cycle that fails (memory ran out) must not end the one thread that

@@ -77,7 +77,7 @@ class SupervisorThread : public WorkerThread {
   }
   ~SupervisorThread() { Stop(); }
 
-  uint32_t Run(uint32_t argument) override;
+  void Run() override;
 
  private:
   RegistryStringValue& globalPath;

@@ -9,7 +9,7 @@
 
 namespace pelko {
 
-uint32_t DatabaseThread::Run(uint32_t) {
+void DatabaseThread::Run() {
   for (;;) Pause(Cycle());
 }
 

@@ -28,7 +28,7 @@ class DatabaseThread : public WorkerThread {
   }
   ~DatabaseThread() { Stop(); }
 
-  uint32_t Run(uint32_t argument) override;
+  void Run() override;
 
   // One round: connects when there is no connection, then sends what
   // changed. Returns the wait before the next round.

@@ -60,7 +60,6 @@ std::string LogStore::ReadAll(const std::string& path) {
 }
 
 FileStatus LogStore::ReadAll(const std::string& path, std::string* text) {
-  std::lock_guard<std::mutex> hold(criticalSection);
   const FileStatus status = env.files->ReadText(path, text);
   SayWhyNotRead(path, status);
   return status;

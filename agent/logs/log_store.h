@@ -4,7 +4,6 @@
 
 #include <cstdint>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <string_view>
 
@@ -63,7 +62,6 @@ class LogStore {
   void SayWhyNotRead(const std::string& path, FileStatus status);
 
   Env env;
-  std::mutex criticalSection;
 };
 
 }  // namespace pelko

@@ -55,7 +55,7 @@ uint32_t AlertWaitMs(uint32_t minutes) {
                                                     std::numeric_limits<uint32_t>::max()));
 }
 
-uint32_t EmailAlertThread::Run(uint32_t) {
+void EmailAlertThread::Run() {
   RegistryDwordValue frequency(*env.registry, settings::kEmailAlertFreq);
   RegistryStringValue path(*env.registry, settings::kPath);
   for (;;) Pause(Step(frequency, path));

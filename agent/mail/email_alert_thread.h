@@ -55,7 +55,7 @@ class EmailAlertThread : public WorkerThread {
       : WorkerThread(env), logLocks(logLocks), globalPath(globalPath) {}
   ~EmailAlertThread() { Stop(); }
 
-  uint32_t Run(uint32_t argument) override;
+  void Run() override;
 
   // One cycle; returns the wait before the next one. path is the Path value
   // held since the thread started.

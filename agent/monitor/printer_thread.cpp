@@ -27,7 +27,7 @@ const char* Describe(SpoolStatus status) {
 
 }  // namespace
 
-uint32_t PrinterThread::Run(uint32_t) {
+void PrinterThread::Run() {
   Spooler& spooler = *env.spooler;
   // A cursor of an earlier run may be for another printer.
   cursor.reset();

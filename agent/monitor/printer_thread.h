@@ -48,7 +48,7 @@ class PrinterThread : public WorkerThread {
       : WorkerThread(env), queueChanged(env.clock->NewSignal()), logLocks(logLocks) {}
   ~PrinterThread() { Stop(); }
 
-  uint32_t Run(uint32_t argument) override;
+  void Run() override;
   void PollQueue();
   void AccountJob(const SpoolJob& job);
   // True when the counter was read; its value is then in currentPageTotal.

@@ -105,7 +105,7 @@ void PurgeLogs(const Env& env, LogLocks& logLocks, const std::string& root, uint
   });
 }
 
-uint32_t LogPurgeThread::Run(uint32_t) {
+void LogPurgeThread::Run() {
   RegistryDwordValue deleteLogsDays(*env.registry, settings::kDeleteLogsDays);
   RegistryStringValue path(*env.registry, settings::kPath);
   bool said = false;

@@ -17,7 +17,7 @@ class LogPurgeThread : public WorkerThread {
       : WorkerThread(env), logLocks(logLocks) {}
   ~LogPurgeThread() { Stop(); }
 
-  uint32_t Run(uint32_t argument) override;
+  void Run() override;
 
  private:
   LogLocks& logLocks;

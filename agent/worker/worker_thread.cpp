@@ -5,19 +5,17 @@
 namespace pelko {
 
 WorkerThread::WorkerThread(const Env& env)
-    : startRoutine(&ThreadEntry), env(env), stopSignal(env.clock->NewSignal()) {}
+    : env(env), stopSignal(env.clock->NewSignal()) {}
 
 // Derived workers stop themselves in their own destructors, before their
 // members go; this only catches a bare WorkerThread.
 WorkerThread::~WorkerThread() { Stop(); }
 
-uint32_t WorkerThread::Run(uint32_t) { return exitCode; }
-
 void WorkerThread::Start() {
   if (handle != nullptr) Stop();
   stopSignal->Reset();
-  runArgument = 0;
-  handle = env.threads->Create(startRoutine, this, &threadId);
+  uint32_t threadId = 0;
+  handle = env.threads->Create(&ThreadEntry, this, &threadId);
   exitCode = 0xFFFFFFFF;
 }
 
@@ -42,6 +40,10 @@ bool WorkerThread::HasEnded() const {
   return handle != nullptr && env.threads->WaitForExit(handle, 0);
 }
 
+bool WorkerThread::WaitUntilEnded(uint32_t ms) const {
+  return handle == nullptr || env.threads->WaitForExit(handle, ms);
+}
+
 void WorkerThread::ReportFailure(const char* what) noexcept {
   // Memory may be what ran out: a line that cannot be made is left unsaid.
   try {
@@ -57,9 +59,7 @@ void WorkerThread::Pause(uint32_t ms) {
 uint32_t ThreadEntry(void* parameter) {
   auto* worker = static_cast<WorkerThread*>(parameter);
   try {
-    worker->BeforeRun();
-    worker->Run(worker->runArgument);
-    worker->AfterRun();
+    worker->Run();
   } catch (const WorkerStopping&) {
     return 0xFFFFFFFF;
   } catch (const std::exception& failure) {

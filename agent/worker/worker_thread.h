@@ -32,9 +32,9 @@ class WorkerThread {
   WorkerThread(const WorkerThread&) = delete;
   WorkerThread& operator=(const WorkerThread&) = delete;
 
-  virtual uint32_t Run(uint32_t argument);
-  virtual void BeforeRun() {}
-  virtual void AfterRun() {}
+  // The worker's work, on its own thread. It returns only when the work
+  // is done; a worker asked to stop leaves it through Pause().
+  virtual void Run() = 0;
 
   // Starts the thread; a worker still started is stopped first.
   void Start();
@@ -46,16 +46,16 @@ class WorkerThread {
   // Started and not stopped since, yet its thread has ended: its Run failed
   // or returned (or RequestStop ended it).
   bool HasEnded() const;
+  // Waits up to ms for the thread to end; true once it has, or was never
+  // started.
+  bool WaitUntilEnded(uint32_t ms) const;
+  // The thread's exit code as read at the last Stop(): kStillActive when
+  // Run returned or failed, 0xFFFFFFFF when it was stopped.
+  uint32_t ExitCode() const { return exitCode; }
 
   // What the lines that tell of this worker's troubles call it; set by the
   // owner while the worker is not running.
   std::string name = "worker thread";
-
-  ThreadHandle handle = nullptr;
-  uint32_t threadId = 0;
-  uint32_t runArgument = 0;
-  uint32_t exitCode = 0xFFFFFFFF;
-  ThreadRoutine startRoutine;
 
  protected:
   // Every wait of a worker goes through here; throws WorkerStopping when the
@@ -78,9 +78,11 @@ class WorkerThread {
   void ReportFailure(const char* what) noexcept;
 
   std::unique_ptr<Signal> stopSignal;
+  ThreadHandle handle = nullptr;
+  uint32_t exitCode = 0xFFFFFFFF;
 };
 
-// The start routine of every worker: BeforeRun, Run, AfterRun. Returns
+// The start routine of every worker: runs Run. Returns
 // kStillActive, so a worker whose Run returned or failed still reads as
 // active; a worker that ended because it was asked to stop returns -1. An
 // exception out of the worker is reported, never let out of the thread.

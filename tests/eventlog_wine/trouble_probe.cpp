@@ -19,7 +19,7 @@ class FailingWorker : public pelko::WorkerThread {
     name = "probe thread";
   }
   ~FailingWorker() { Stop(); }
-  uint32_t Run(uint32_t) override { throw std::runtime_error(text); }
+  void Run() override { throw std::runtime_error(text); }
 
  private:
   std::string text;

@@ -343,7 +343,7 @@ TEST(SupervisorThread, PollsEveryTenSeconds) {
   EXPECT_GT(fake.registry.reads, readsAfterOneCycle);
   EXPECT_EQ(fake.clock.Waits(), (std::vector<uint32_t>{PollInterval, PollInterval}));
   supervisor.Stop();
-  EXPECT_EQ(supervisor.exitCode, 0xFFFFFFFFu);
+  EXPECT_EQ(supervisor.ExitCode(), 0xFFFFFFFFu);
 }
 
 // A registry whose second read of IsModified (the first is made as the

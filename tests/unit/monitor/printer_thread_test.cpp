@@ -69,7 +69,7 @@ class PrinterThreadTest : public ::testing::Test {
     fake.spooler.onList = [&, looks](const std::string&) {
       if (++seen > looks + 1) throw WorkerStopping{};  // the start lists too
     };
-    EXPECT_THROW(thread.Run(0), WorkerStopping);
+    EXPECT_THROW(thread.Run(), WorkerStopping);
     fake.spooler.onList = nullptr;
   }
   // One look of an already started thread, with the passes it makes.
@@ -428,7 +428,7 @@ TEST_F(PrinterThreadTest, PendingPagesSurviveARestartOfTheAgent) {
   fake.spooler.onList = [&](const std::string&) {
     if (++seen > 61) throw WorkerStopping{};
   };
-  EXPECT_THROW(restarted.Run(0), WorkerStopping);
+  EXPECT_THROW(restarted.Run(), WorkerStopping);
   fake.spooler.onList = nullptr;
   EXPECT_EQ(restarted.PagesInAll(), 10);
   EXPECT_EQ(restarted.PagesByJob()[4], 3);
@@ -448,7 +448,7 @@ TEST_F(PrinterThreadTest, QuietQueueSleepsAsLongAsTheSpoolerVouchesForIt) {
     signalsDuringRun = fake.spooler.ChangeSignals("HP");
     if (++seen > 3) throw WorkerStopping{};
   };
-  EXPECT_THROW(thread.Run(0), WorkerStopping);
+  EXPECT_THROW(thread.Run(), WorkerStopping);
   // Each look: the pause, the sleep, a check for a stop.
   EXPECT_EQ(fake.clock.Waits(), (std::vector<uint32_t>{20, 980, 0, 20, 980, 0}));
   EXPECT_EQ(signalsDuringRun, 1);
@@ -511,7 +511,7 @@ TEST(PrinterThreadSleep, ChangeOrStopEndsTheSleep) {
   const auto before = std::chrono::steady_clock::now();
   thread.Stop();
   EXPECT_LT(std::chrono::steady_clock::now() - before, std::chrono::milliseconds(kStopGraceMs / 2));
-  EXPECT_EQ(thread.exitCode, 0xFFFFFFFFu) << "ended by the stop, not terminated";
+  EXPECT_EQ(thread.ExitCode(), 0xFFFFFFFFu) << "ended by the stop, not terminated";
   EXPECT_EQ(fake.spooler.ChangeSignals("HP"), 0);
 }
 
@@ -543,7 +543,7 @@ TEST(PrinterThreadLog, JobKeepsItsPagesAcrossPassesAndAHeldLog) {
     if (looks == 9) fake.files.Release(log);
     if (looks > 12) throw WorkerStopping{};
   };
-  EXPECT_THROW(thread.Run(0), WorkerStopping);
+  EXPECT_THROW(thread.Run(), WorkerStopping);
 
   const auto text = fake.files.Text(log);
   ASSERT_TRUE(text.has_value());

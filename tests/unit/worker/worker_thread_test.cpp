@@ -33,8 +33,7 @@ class PausingWorker : public WorkerThread {
  public:
   using WorkerThread::WorkerThread;
   ~PausingWorker() { Stop(); }
-  uint32_t Run(uint32_t argument) override {
-    lastArgument = argument;
+  void Run() override {
     ++runs;
     for (;;) {
       Pause(60000);
@@ -43,20 +42,14 @@ class PausingWorker : public WorkerThread {
   }
   std::atomic<int> runs{0};
   std::atomic<int> wakeups{0};
-  std::atomic<uint32_t> lastArgument{99};
 };
 
 class ReturningWorker : public WorkerThread {
  public:
   using WorkerThread::WorkerThread;
   ~ReturningWorker() { Stop(); }
-  void BeforeRun() override { order += "b"; }
-  uint32_t Run(uint32_t) override {
+  void Run() override {
     order += "r";
-    return 7;
-  }
-  void AfterRun() override {
-    order += "a";
     done = true;
   }
   std::string order;
@@ -68,7 +61,7 @@ class BusyWorker : public WorkerThread {
  public:
   using WorkerThread::WorkerThread;
   ~BusyWorker() { Stop(); }
-  uint32_t Run(uint32_t) override {
+  void Run() override {
     const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(900);
     while (std::chrono::steady_clock::now() < until) ++spins;
     for (;;) Pause(1000);
@@ -79,7 +72,6 @@ class BusyWorker : public WorkerThread {
 TEST(WorkerThread, StopOnANeverStartedWorkerDoesNothing) {
   PausingWorker worker(RealEnv());
   EXPECT_FALSE(worker.IsStarted());
-  EXPECT_EQ(worker.startRoutine, &ThreadEntry);
   worker.Stop();
   EXPECT_FALSE(worker.IsStarted());
   EXPECT_EQ(worker.runs, 0);
@@ -89,13 +81,13 @@ TEST(WorkerThread, StopEndsARunningWorkerAtItsPause) {
   PausingWorker worker(RealEnv());
   worker.Start();
   EXPECT_TRUE(worker.IsStarted());
-  EXPECT_EQ(worker.exitCode, 0xFFFFFFFFu);
+  EXPECT_EQ(worker.ExitCode(), 0xFFFFFFFFu);
   ASSERT_TRUE(Eventually([&] { return worker.runs == 1; }));
   const auto before = std::chrono::steady_clock::now();
   worker.Stop();
   EXPECT_LT(std::chrono::steady_clock::now() - before, std::chrono::milliseconds(kStopGraceMs));
   EXPECT_FALSE(worker.IsStarted());
-  EXPECT_EQ(worker.exitCode, 0xFFFFFFFFu);
+  EXPECT_EQ(worker.ExitCode(), 0xFFFFFFFFu);
   EXPECT_EQ(worker.wakeups, 0) << "the pause was cut short, not completed";
 }
 
@@ -105,20 +97,17 @@ TEST(WorkerThread, WorkerWhoseRunReturnedStillReadsActive) {
   ASSERT_TRUE(Eventually([&] { return worker.done.load(); }));
   std::this_thread::sleep_for(std::chrono::milliseconds(20));
   worker.Stop();
-  EXPECT_EQ(worker.order, "bra");
-  EXPECT_EQ(worker.exitCode, kStillActive);
+  EXPECT_EQ(worker.order, "r");
+  EXPECT_EQ(worker.ExitCode(), kStillActive);
   EXPECT_FALSE(worker.IsStarted());
 }
 
 TEST(WorkerThread, RestartsOnTheSameObject) {
   PausingWorker worker(RealEnv());
   for (int round = 1; round <= 3; ++round) {
-    worker.runArgument = 42;
     worker.Start();
-    EXPECT_EQ(worker.runArgument, 0u);
-    EXPECT_EQ(worker.exitCode, 0xFFFFFFFFu);
+    EXPECT_EQ(worker.ExitCode(), 0xFFFFFFFFu);
     ASSERT_TRUE(Eventually([&] { return worker.runs == round; }));
-    EXPECT_EQ(worker.lastArgument, 0u);
     worker.Stop();
   }
 }
@@ -163,10 +152,8 @@ template <typename Thrown>
 class ThrowingWorker : public WorkerThread {
  public:
   ThrowingWorker(const Env& env, Thrown thrown) : WorkerThread(env), thrown(thrown) {}
-  uint32_t Run(uint32_t) override { throw thrown; }
-  void AfterRun() override { afterRun = true; }
+  void Run() override { throw thrown; }
   Thrown thrown;
-  bool afterRun = false;
 };
 
 TEST(ThreadEntry, SaysWhatEndedAWorker) {
@@ -174,7 +161,6 @@ TEST(ThreadEntry, SaysWhatEndedAWorker) {
   ThrowingWorker<std::runtime_error> failing(fake.env, std::runtime_error("no room for big.xml"));
   failing.name = "test thread";
   EXPECT_EQ(ThreadEntry(&failing), kStillActive);
-  EXPECT_FALSE(failing.afterRun);
   ThrowingWorker<int> odd(fake.env, 42);
   odd.name = "odd thread";
   EXPECT_EQ(ThreadEntry(&odd), kStillActive);
