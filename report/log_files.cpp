@@ -11,8 +11,8 @@
 #include <unistd.h>
 #endif
 
-#include "agent/logs/log_format.h"
 #include "agent/files/file_finder.h"
+#include "agent/logs/log_format.h"
 
 namespace pelko::report {
 

@@ -9,11 +9,11 @@
 #include <utility>
 
 #include "agent/config/registry_value.h"
-#include "agent/worker/worker_thread.h"
 #include "agent/database/database_thread.h"
 #include "agent/mail/email_alert_thread.h"
 #include "agent/monitor/printer_thread.h"
 #include "agent/purge/log_purge_thread.h"
+#include "agent/worker/worker_thread.h"
 
 namespace pelko {
 

@@ -7,9 +7,9 @@
 #include <memory>
 #include <string>
 
-#include "agent/worker/worker_thread.h"
 #include "agent/database/log_sync.h"
 #include "agent/logs/log_locks.h"
+#include "agent/worker/worker_thread.h"
 
 namespace pelko {
 

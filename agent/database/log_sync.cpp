@@ -1,7 +1,7 @@
 #include "agent/database/log_sync.h"
 
-#include "agent/logs/log_store.h"
 #include "agent/files/file_finder.h"
+#include "agent/logs/log_store.h"
 
 namespace pelko::database {
 

@@ -11,10 +11,10 @@
 #include <string>
 #include <vector>
 
-#include "agent/worker/waiter.h"
 #include "agent/database/job_rows.h"
 #include "agent/logs/log_locks.h"
 #include "agent/platform/env.h"
+#include "agent/worker/waiter.h"
 
 namespace pelko::database {
 

@@ -7,9 +7,9 @@
 #include <string>
 #include <vector>
 
+#include "agent/files/file_finder.h"
 #include "agent/logs/log_format.h"
 #include "agent/logs/log_store.h"
-#include "agent/files/file_finder.h"
 
 namespace pelko {
 

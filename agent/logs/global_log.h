@@ -3,9 +3,9 @@
 #pragma once
 
 #include "agent/config/registry_value.h"
-#include "agent/worker/waiter.h"
 #include "agent/logs/log_locks.h"
 #include "agent/platform/env.h"
+#include "agent/worker/waiter.h"
 
 namespace pelko {
 

@@ -7,8 +7,8 @@
 #include <string>
 #include <string_view>
 
-#include "agent/worker/waiter.h"
 #include "agent/platform/env.h"
+#include "agent/worker/waiter.h"
 
 namespace pelko {
 

@@ -4,9 +4,9 @@
 #include <cstdint>
 #include <string>
 
-#include "agent/worker/waiter.h"
 #include "agent/logs/log_locks.h"
 #include "agent/platform/env.h"
+#include "agent/worker/waiter.h"
 
 namespace pelko {
 

@@ -7,10 +7,10 @@
 #include <string>
 
 #include "agent/config/registry_value.h"
-#include "agent/worker/worker_thread.h"
 #include "agent/logs/log_locks.h"
 #include "agent/platform/clock.h"
 #include "agent/platform/launcher.h"
+#include "agent/worker/worker_thread.h"
 
 namespace pelko {
 

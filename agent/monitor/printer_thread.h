@@ -14,10 +14,10 @@
 #include <utility>
 #include <vector>
 
-#include "agent/worker/worker_thread.h"
 #include "agent/logs/log_locks.h"
 #include "agent/monitor/page_ledger.h"
 #include "agent/platform/spooler.h"
+#include "agent/worker/worker_thread.h"
 
 namespace pelko {
 

@@ -4,8 +4,8 @@
 #include <string_view>
 
 #include "agent/config/settings.h"
-#include "agent/logs/log_format.h"
 #include "agent/files/file_finder.h"
+#include "agent/logs/log_format.h"
 
 namespace pelko {
 

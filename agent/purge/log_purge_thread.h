@@ -4,8 +4,8 @@
 #include <string>
 
 #include "agent/config/registry_value.h"
-#include "agent/worker/worker_thread.h"
 #include "agent/logs/log_locks.h"
+#include "agent/worker/worker_thread.h"
 
 namespace pelko {
 

@@ -7,8 +7,8 @@
 #include <string>
 #include <thread>
 
-#include "agent/platform/files.h"
 #include "agent/files/file_finder.h"
+#include "agent/platform/files.h"
 #include "tests/files/holder_process.h"
 
 #ifdef _WIN32

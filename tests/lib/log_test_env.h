@@ -4,9 +4,9 @@
 
 #include <string>
 
-#include "agent/worker/waiter.h"
 #include "agent/logs/log_locks.h"
 #include "agent/platform/env.h"
+#include "agent/worker/waiter.h"
 #include "tests/fakes/fake_registry.h"
 
 #ifdef _WIN32

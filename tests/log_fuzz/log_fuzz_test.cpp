@@ -8,10 +8,10 @@
 #include <string>
 #include <vector>
 
+#include "agent/files/file_finder.h"
 #include "agent/logs/global_log.h"
 #include "agent/logs/log_format.h"
 #include "agent/logs/record_job.h"
-#include "agent/files/file_finder.h"
 #include "tests/fakes/fake_registry.h"
 #include "tests/lib/log_test_env.h"
 

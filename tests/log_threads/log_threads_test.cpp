@@ -9,10 +9,10 @@
 #include <thread>
 #include <vector>
 
+#include "agent/files/file_finder.h"
 #include "agent/logs/global_log.h"
 #include "agent/logs/log_format.h"
 #include "agent/logs/record_job.h"
-#include "agent/files/file_finder.h"
 #include "tests/fakes/fake_registry.h"
 #include "tests/lib/log_test_env.h"
 

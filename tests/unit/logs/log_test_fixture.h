@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "agent/worker/waiter.h"
 #include "agent/logs/log_locks.h"
+#include "agent/worker/waiter.h"
 #include "tests/fakes/fake_env.h"
 #include "tests/unit/logs/xml_check.h"
 
