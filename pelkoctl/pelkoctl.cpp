@@ -6,13 +6,13 @@
 
 #include "pelkoctl/command_line.h"
 #ifdef _WIN32
-#include "pelkoctl/win32_host_probe.h"
+#include "pelkoctl/win32/host_probe.h"
 #else
 #include <sys/stat.h>
 
 #include <cstdlib>
 
-#include "pelkoctl/posix_host_probe.h"
+#include "pelkoctl/posix/host_probe.h"
 
 namespace {
 

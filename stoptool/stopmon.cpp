@@ -1,7 +1,7 @@
 #include <iostream>
 
 #ifdef _WIN32
-#include "stoptool/stop_tool.h"
+#include "stoptool/win32/stop_tool.h"
 
 // The command line is not interpreted.
 int main() {
@@ -13,7 +13,7 @@ int main() {
 #include <string>
 #include <vector>
 
-#include "stoptool/posix_stop_tool.h"
+#include "stoptool/posix/stop_tool.h"
 
 int main(int argc, char** argv) {
   std::vector<std::string> args(argv + (argc > 0 ? 1 : 0), argv + argc);

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "stoptool/stop_platform.h"
+#include "stoptool/win32/stop_platform.h"
 
 namespace pelko::stoptool {
 

@@ -1,4 +1,4 @@
-#include "stoptool/posix_process_control.h"
+#include "stoptool/posix/system_process_control.h"
 
 #include <gtest/gtest.h>
 #include <signal.h>

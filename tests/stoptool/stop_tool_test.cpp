@@ -1,4 +1,4 @@
-#include "stoptool/stop_tool.h"
+#include "stoptool/win32/stop_tool.h"
 
 #include <gtest/gtest.h>
 

@@ -2,7 +2,7 @@
 
 #include <windows.h>
 
-#include "stoptool/win32_stop_platform.h"
+#include "stoptool/win32/system_stop_platform.h"
 
 namespace pelko::stoptool {
 namespace {

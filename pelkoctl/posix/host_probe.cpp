@@ -1,4 +1,4 @@
-#include "pelkoctl/posix_host_probe.h"
+#include "pelkoctl/posix/host_probe.h"
 
 #include <cups/cups.h>
 #include <sys/stat.h>
@@ -16,7 +16,7 @@
 #include "agent/platform/posix/cups_client.h"
 #include "agent/platform/posix/cups_server.h"
 #include "pelkoctl/cups_policy.h"
-#include "stoptool/posix_process_control.h"
+#include "stoptool/posix/system_process_control.h"
 
 namespace pelko::ctl {
 

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "stoptool/process_control.h"
+#include "stoptool/posix/process_control.h"
 
 namespace pelko::stoptool {
 

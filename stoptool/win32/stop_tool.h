@@ -2,7 +2,7 @@
 
 #include <ostream>
 
-#include "stoptool/stop_platform.h"
+#include "stoptool/win32/stop_platform.h"
 
 namespace pelko::stoptool {
 

@@ -1,4 +1,4 @@
-#include "stoptool/posix_stop_tool.h"
+#include "stoptool/posix/stop_tool.h"
 
 namespace pelko::stoptool {
 namespace {

@@ -1,4 +1,4 @@
-#include "pelkoctl/win32_host_probe.h"
+#include "pelkoctl/win32/host_probe.h"
 
 #include <windows.h>
 #include <tlhelp32.h>

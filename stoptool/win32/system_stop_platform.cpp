@@ -1,9 +1,9 @@
-#include "stoptool/win32_stop_platform.h"
+#include "stoptool/win32/system_stop_platform.h"
 
 #include <windows.h>
 #include <tlhelp32.h>
 
-#include "stoptool/stop_tool.h"
+#include "stoptool/win32/stop_tool.h"
 
 namespace pelko::stoptool {
 namespace {

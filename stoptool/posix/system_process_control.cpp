@@ -1,4 +1,4 @@
-#include "stoptool/posix_process_control.h"
+#include "stoptool/posix/system_process_control.h"
 
 #include <dirent.h>
 #include <fcntl.h>

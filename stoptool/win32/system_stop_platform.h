@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <string>
 
-#include "stoptool/stop_platform.h"
+#include "stoptool/win32/stop_platform.h"
 
 namespace pelko::stoptool {
 
