@@ -11,6 +11,7 @@
 
 #include "agent/logs/global_log.h"
 #include "agent/logs/log_format.h"
+#include "agent/logs/log_names.h"
 #include "agent/logs/log_store.h"
 #include "bench/log_bench_env.h"
 

@@ -5,6 +5,7 @@
 
 #include "agent/config/setting_table.h"
 #include "agent/logs/log_format.h"
+#include "agent/logs/log_names.h"
 #include "agent/mail/email_alert_thread.h"
 #include "agent/monitor/pending_pages.h"
 #include "pelkoctl/pelko_key.h"

@@ -5,6 +5,7 @@
 #include "agent/config/setting_table.h"
 #include "agent/config/settings.h"
 #include "agent/logs/log_format.h"
+#include "agent/logs/log_names.h"
 #include "agent/logs/log_store.h"
 #include "agent/util/coding.h"
 
@@ -66,7 +67,7 @@ std::string PrinterAdmin::LastEntry(const std::string& name) {
   if (!path || !path->Text() || path->Text()->empty()) return "";
   const char separator = env.files->Separator();
   const std::string folder = LogsFolder(*path->Text(), separator);
-  const std::string stem = SafeFileName(ShortPrinterName(name), *env.files);
+  const std::string stem = DailyLogBase(name, *env.files);
   auto search = env.files->Find(folder + separator + stem + "_*.xml");
   if (!search) return "";
   std::string newest;

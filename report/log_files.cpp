@@ -13,6 +13,7 @@
 
 #include "agent/files/file_finder.h"
 #include "agent/logs/log_format.h"
+#include "agent/logs/log_names.h"
 
 namespace pelko::report {
 
@@ -21,15 +22,6 @@ namespace {
 struct FileCloser {
   void operator()(std::FILE* f) const { std::fclose(f); }
 };
-
-bool IsDigits(std::string_view text) {
-  return std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
-}
-
-std::string_view BaseName(std::string_view path, char separator) {
-  const std::size_t at = path.find_last_of(separator == '\\' ? "\\/" : "/");
-  return at == std::string_view::npos ? path : path.substr(at + 1);
-}
 
 // The file at path opened for reading if it is a regular file.
 ReadStatus OpenRegular(const std::string& path, std::unique_ptr<std::FILE, FileCloser>* file) {
@@ -88,15 +80,6 @@ ReadStatus ReadFileBytes(const std::string& path, uint64_t limit, std::string* b
   return ReadStatus::kOk;
 }
 
-std::string FileDate(std::string_view path) {
-  constexpr std::string_view kEnd = ".xml";
-  if (path.size() < 13 || path.substr(path.size() - 4) != kEnd || path[path.size() - 13] != '_') {
-    return "";
-  }
-  const std::string_view digits = path.substr(path.size() - 12, 8);
-  return IsDigits(digits) ? std::string(digits) : "";
-}
-
 std::vector<std::string> DailyLogsIn(FileSystem& files, const std::string& folder,
                                      std::string_view from, std::string_view to) {
   FileFinder finder(files);
@@ -104,7 +87,7 @@ std::vector<std::string> DailyLogsIn(FileSystem& files, const std::string& folde
   finder.AddFiles("*.xml", true, false);
   std::vector<std::pair<std::string, std::string>> dated;
   for (const FoundFile& found : finder.files) {
-    const std::string date = FileDate(found.path);
+    const std::string date = DateOfLogName(BaseName(found.path, files.Separator()));
     if (date.empty() || IsGatheredLogName(BaseName(found.path, files.Separator()))) continue;
     if ((!from.empty() && date < from) || (!to.empty() && date > to)) continue;
     dated.emplace_back(date, found.path);

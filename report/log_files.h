@@ -17,9 +17,6 @@ enum class ReadStatus { kOk, kMissing, kTooLarge, kFailed, kNotRegular };
 // the open never waits.
 ReadStatus ReadFileBytes(const std::string& path, uint64_t limit, std::string* bytes);
 
-// "20261206" from a name ending in "_20261206.xml", else empty.
-std::string FileDate(std::string_view path);
-
 // The daily logs in folder and the folders below it dated from..to (eight
 // digits each, both included; empty for no bound), newest first. Global
 // logs are left out, as the agent leaves them out of the global log.

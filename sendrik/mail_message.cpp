@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <random>
 
+#include "agent/logs/log_names.h"
 #include "agent/util/coding.h"
 #include "report/html.h"
 #include "report/text.h"
@@ -103,11 +104,6 @@ std::string Recipients(const MailSettings& settings) {
   return out;
 }
 
-std::string BaseName(std::string_view path) {
-  const std::size_t at = path.find_last_of("/\\");
-  return std::string(at == std::string_view::npos ? path : path.substr(at + 1));
-}
-
 MailMessage BuildMessage(const MailSettings& settings, const report::Report& report,
                          std::string_view logPath, std::time_t now) {
   MailMessage m;
@@ -123,7 +119,7 @@ MailMessage BuildMessage(const MailSettings& settings, const report::Report& rep
                "X-Mailer: Sendrik (Pelko)"};
   m.text = WithCrLf(report::ReportText(report, kMoreNote));
   m.html = WithCrLf(report::ReportHtml(report, kMoreNote));
-  m.attachmentName = BaseName(logPath);
+  m.attachmentName = std::string(BaseName(logPath, '\\'));
   return m;
 }
 

@@ -30,8 +30,6 @@ std::string HeaderText(std::string_view text);
 // "Mon, 07 Dec 2026 18:30:00 +0100": the local time and its offset.
 std::string MailDate(std::time_t when);
 
-// The last part of a path, at "/" or "\".
-std::string BaseName(std::string_view path);
 // The To addresses as one header value: "a@x, b@y".
 std::string Recipients(const MailSettings& settings);
 

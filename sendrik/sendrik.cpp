@@ -22,6 +22,7 @@
 #endif
 
 #include "agent/logs/log_format.h"
+#include "agent/logs/log_names.h"
 #include "agent/platform/logger.h"
 #include "agent/platform/registry.h"
 #include "report/log_files.h"
@@ -74,7 +75,7 @@ int Run() {
     log.Write("not sent: ToSendFile (REG_SZ) is not set, so there is no file to send");
     return kNothingToSend;
   }
-  const std::string name = BaseName(settings.toSendFile);
+  const std::string name(BaseName(settings.toSendFile, '\\'));
   std::string text;
   switch (report::ReadFileBytes(settings.toSendFile, kLargestLog, &text)) {
     case report::ReadStatus::kOk: break;

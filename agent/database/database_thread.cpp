@@ -6,6 +6,7 @@
 #include "agent/config/settings.h"
 #include "agent/database/schema.h"
 #include "agent/logs/log_format.h"
+#include "agent/logs/log_names.h"
 
 namespace pelko {
 

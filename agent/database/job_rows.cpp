@@ -5,6 +5,7 @@
 
 #include "agent/database/schema.h"
 #include "agent/logs/log_format.h"
+#include "agent/logs/log_names.h"
 #include "agent/util/unicode.h"
 
 namespace pelko::database {
@@ -15,21 +16,10 @@ std::string Column(std::string_view logText, std::size_t chars) {
   return TruncateUtf8(LogTextToUtf8(logText), chars);
 }
 
-bool IsDigits(std::string_view text) {
-  return !text.empty() && text.find_first_not_of("0123456789") == std::string_view::npos;
-}
-
 }  // namespace
 
 std::string LogDateOfFile(std::string_view name) {
-  constexpr std::string_view kExtension = ".xml";
-  if (IsGatheredLogName(name) || name.size() < 1 + 8 + kExtension.size()) return {};
-  const std::size_t end = name.size() - kExtension.size();
-  std::string extension(name.substr(end));
-  for (char& c : extension) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  if (extension != kExtension || name[end - 9] != '_') return {};
-  const std::string_view date = name.substr(end - 8, 8);
-  return IsDigits(date) ? std::string(date) : std::string();
+  return IsGatheredLogName(name) ? std::string() : DateOfLogName(name);
 }
 
 std::vector<JobRow> JobRowsOfLog(std::string_view text) {

@@ -9,16 +9,12 @@
 
 #include "agent/files/file_finder.h"
 #include "agent/logs/log_format.h"
+#include "agent/logs/log_names.h"
 #include "agent/logs/log_store.h"
 
 namespace pelko {
 
 namespace {
-
-std::string NameOf(const std::string& path, char separator) {
-  const std::size_t at = path.rfind(separator);
-  return at == std::string::npos ? path : path.substr(at + 1);
-}
 
 // A file's total is its Total entry when its entries could add up to it;
 // a file cut before it, or whose Total they cannot give (written by hand to
@@ -51,7 +47,7 @@ void BuildGlobalLog(const Env& env, LogLocks& locks, const Waiter& pause,
   const LocalTime today = env.clock->Now();
   const char separator = env.files->Separator();
 
-  const std::string path = store.ComposePath("GlobalLog", "xml", today);
+  const std::string path = store.ComposePath(kGlobalLogBase, "xml", today);
   auto globalLock = locks.Lock(path);
   // Streamed file by file into the temporary file: the build holds one
   // daily file at a time, never the whole document.
@@ -76,11 +72,11 @@ void BuildGlobalLog(const Env& env, LogLocks& locks, const Waiter& pause,
   const bool listed = finder.VisitFiles(LogsFolder(globalPath.Get(), separator), "*.xml",
                     [&](Folder& folder, const FoundFile& file) {
     // Global logs, by any name, are never gathered into one another.
-    if (failed || IsGatheredLogName(NameOf(file.path, separator))) return;
+    if (failed || IsGatheredLogName(BaseName(file.path, separator))) return;
     FileId id;
     {
       auto lock = locks.Lock(file.path);
-      if (store.ReadPatiently(folder, NameOf(file.path, separator), file.path, pause, &text,
+      if (store.ReadPatiently(folder, std::string(BaseName(file.path, separator)), file.path, pause, &text,
                               &id) != FileStatus::kOk) {
         return;
       }

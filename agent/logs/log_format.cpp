@@ -120,29 +120,11 @@ bool ValuesClean(const LogEntry& e) {
 
 }  // namespace
 
-std::string LogsFolder(const std::string& path, char separator) {
-  return path + separator + "Logs";
-}
-
-bool IsGatheredLogName(std::string_view name) {
-  for (std::string_view word : {"AllDay", "Aggregate", "Global"}) {
-    if (name.find(word) != std::string_view::npos) return true;
-  }
-  return false;
-}
-
 std::string FormatLogDate(const LocalTime& t) {
   std::string out = std::to_string(t.year);
   out += '/';
   AppendTwoDigits(out, t.month);
   out += '/';
-  AppendTwoDigits(out, t.day);
-  return out;
-}
-
-std::string FormatFileDate(const LocalTime& t) {
-  std::string out = std::to_string(t.year);
-  AppendTwoDigits(out, t.month);
   AppendTwoDigits(out, t.day);
   return out;
 }
@@ -170,20 +152,6 @@ std::string CleanLogText(std::string_view text) {
   for (const char c : text) {
     if (!IsBadByte(static_cast<unsigned char>(c))) out += c;
   }
-  return out;
-}
-
-std::string ShortPrinterName(const std::string& printerName) {
-  const std::size_t slash = printerName.rfind('\\');
-  return slash == std::string::npos ? printerName : printerName.substr(slash + 1);
-}
-
-std::string SafeFileName(const std::string& name, const FileSystem& files) {
-  std::string out = name;
-  for (char& c : out) {
-    if (!files.IsNameByte(static_cast<unsigned char>(c))) c = '_';
-  }
-  if (out == "." || out == "..") out.assign(out.size(), '_');
   return out;
 }
 

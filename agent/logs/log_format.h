@@ -10,7 +10,6 @@
 #include <vector>
 
 #include "agent/platform/clock.h"
-#include "agent/platform/files.h"
 
 namespace pelko {
 
@@ -22,27 +21,14 @@ inline constexpr std::string_view kEntryMarker = "<entry>";
 inline constexpr std::string_view kTotalMarker = "<entry><user>Total</user>";
 inline constexpr std::string_view kTotalCostMarker = "<entry><user>Total</user><cost>";
 
-// The logs folder under the configured Path.
-std::string LogsFolder(const std::string& path, char separator);
-// Whether a file name (no folder) is one of the gathered logs that the
-// global log leaves out: it holds "AllDay", "Aggregate" or "Global".
-bool IsGatheredLogName(std::string_view name);
-
-// "2026/12/06", "20261206", "09:05:03": every part below 10 gets a "0".
+// "2026/12/06", "09:05:03": every part below 10 gets a "0".
 std::string FormatLogDate(const LocalTime& t);
-std::string FormatFileDate(const LocalTime& t);
 std::string FormatLogTime(const LocalTime& t);
 
 // The text without < > & ' " and without control bytes (below 0x20, 0x7F):
 // what may stand as a value in a log file.
 std::string CleanLogText(std::string_view text);
 bool IsCleanLogText(std::string_view text);
-
-// The part of a printer name after its last backslash.
-std::string ShortPrinterName(const std::string& printerName);
-// name with every byte that cannot stand in a file name here replaced by
-// "_"; "." and ".." (and the empty name's neighbours) never name a folder.
-std::string SafeFileName(const std::string& name, const FileSystem& files);
 
 // In the manner of atoi: leading white space, a sign, digits up to the first
 // other byte; no digits give 0. Wraps modulo 2^32 instead of overflowing.

@@ -3,6 +3,7 @@
 #include "agent/config/registry_value.h"
 #include "agent/config/settings.h"
 #include "agent/logs/log_format.h"
+#include "agent/logs/log_names.h"
 
 namespace pelko {
 
@@ -27,14 +28,7 @@ std::string LogStore::ComposePath(const std::string& name, const std::string& ex
                                   const LocalTime& date) {
   RegistryStringValue path(*env.registry, settings::kPath);
   const char separator = env.files->Separator();
-  std::string composed = LogsFolder(path.Get(), separator);
-  composed += separator;
-  composed += name;
-  composed += '_';
-  composed += FormatFileDate(date);
-  composed += '.';
-  composed += extension;
-  return composed;
+  return LogsFolder(path.Get(), separator) + separator + LogFileName(name, date, extension);
 }
 
 std::string LogStore::MakeHeader(const std::string& type) {

@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "agent/logs/log_format.h"
+#include "agent/logs/log_names.h"
 #include "agent/logs/log_store.h"
 
 namespace pelko {
@@ -16,7 +17,7 @@ bool RecordJob(const Env& env, LogLocks& locks, const Waiter& pause,
   // writes the same file.
   const LocalTime today = env.clock->Now();
   const std::string path =
-      store.ComposePath(SafeFileName(ShortPrinterName(printerName), *env.files), "xml", today);
+      store.ComposePath(DailyLogBase(printerName, *env.files), "xml", today);
 
   // Printers with one short name share the file; no pass of theirs may
   // interleave with another.

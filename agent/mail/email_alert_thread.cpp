@@ -6,6 +6,7 @@
 #include "agent/config/setting_table.h"
 #include "agent/config/settings.h"
 #include "agent/logs/global_log.h"
+#include "agent/logs/log_names.h"
 #include "agent/logs/log_store.h"
 
 namespace pelko {
@@ -75,7 +76,7 @@ uint32_t EmailAlertThread::Step(RegistryDwordValue& frequency, RegistryStringVal
   // An agent started again after today's mailing must not send it twice:
   // ToSendFile names today's global log once it was handed over today.
   if (lastDailyMail == 0 && RegistryStringValue(*env.registry, settings::kToSendFile).Read() ==
-                                LogStore(env).ComposePath("GlobalLog", "xml", now)) {
+                                LogStore(env).ComposePath(kGlobalLogBase, "xml", now)) {
     lastDailyMail = today;
   }
   const int late = now.hour * 60 + now.minute - minutes;
@@ -88,7 +89,7 @@ uint32_t EmailAlertThread::Step(RegistryDwordValue& frequency, RegistryStringVal
 
 uint32_t EmailAlertThread::Cycle(RegistryDwordValue& frequency, RegistryStringValue& path) {
   BuildGlobalLog(env, logLocks, Pauser(), globalPath);
-  const std::string logPath = LogStore(env).ComposePath("GlobalLog", "xml");
+  const std::string logPath = LogStore(env).ComposePath(kGlobalLogBase, "xml");
   MailGlobalLog(logPath, path);
   return AlertWaitMs(frequency.Read());
 }

@@ -5,6 +5,7 @@
 #include "agent/config/registry_value.h"
 #include "agent/config/settings.h"
 #include "agent/logs/log_format.h"
+#include "agent/logs/log_names.h"
 
 namespace pelko {
 

@@ -6,6 +6,7 @@
 #include "agent/config/settings.h"
 #include "agent/files/file_finder.h"
 #include "agent/logs/log_format.h"
+#include "agent/logs/log_names.h"
 
 namespace pelko {
 
@@ -67,11 +68,6 @@ bool ExpiredByTable(int32_t fy, int32_t fm, int32_t fd, int32_t ny, int32_t nm, 
   return Reaches(Wrap(int64_t{nd} - fd), days);
 }
 
-std::string DateText(const std::string& path) {
-  const std::string last = path.size() < 12 ? path : path.substr(path.size() - 12);
-  return last.substr(0, 8);
-}
-
 }  // namespace
 
 bool IsLogExpired(const std::string& dateText, uint32_t days, const LocalTime& today) {
@@ -98,7 +94,7 @@ void PurgeLogs(const Env& env, LogLocks& logLocks, const std::string& root, uint
   finder.VisitFiles(root, "*.xml", [&](Folder& folder, const FoundFile& file) {
     const std::string& p = file.path;
     if (p.find("xml") == std::string::npos) return;
-    if (!IsLogExpired(DateText(p), days, today)) return;
+    if (!IsLogExpired(DateFieldOfLogName(p), days, today)) return;
     // A file that cannot be deleted now is found again by the next cycle.
     auto lock = logLocks.Lock(p);
     folder.Delete(p.substr(p.rfind(env.files->Separator()) + 1));
