@@ -76,7 +76,7 @@ void BM_BuildGlobalLog(benchmark::State& state) {
     for (int d = 1; d <= kDays; ++d) {
       const LocalTime day{2026, 11, d, 0, 0, 0, 0};
       const std::string printer = "\\\\SRV\\Printer" + std::to_string(p);
-      std::string text = LogStore(folder.env).MakeHeader(printer, day);
+      std::string text = DailyLogHead(printer, day);
       for (int id = kEntries; id >= 1; --id) {
         AppendJobEntry(text, FormatLogDate(day), "09:05:03", std::to_string(id), "someone",
                        printer, "Quarterly report final (2).docx", "3", "15");

@@ -17,7 +17,7 @@ using Clock = std::chrono::steady_clock;
 
 std::string DayFile(int entries, const LocalTime& today) {
   LogStore store(Env{});
-  std::string text = store.MakeHeader("\\\\SRV\\LaserJet", today);
+  std::string text = DailyLogHead("\\\\SRV\\LaserJet", today);
   for (int id = entries; id >= 1; --id) {
     AppendJobEntry(text, FormatLogDate(today), "09:05:03", std::to_string(id), "someone",
                    "\\\\SRV\\LaserJet", "Quarterly report final (2).docx", "3", "15");
@@ -49,8 +49,8 @@ void Run(benchmark::State& state, bool newJob) {
       state.ResumeTiming();
     }
     const auto t0 = Clock::now();
-    RecordJob(folder.env, locks, pause, "\\\\SRV\\LaserJet", newJob ? nextId : entries, "anna",
-              "Budget.xls", 1, 5, folder.env.clock->Now());
+    RecordJob(folder.env, locks, pause, {"\\\\SRV\\LaserJet", newJob ? nextId : entries, "anna",
+              "Budget.xls", 1, 5, folder.env.clock->Now()});
     const auto t1 = Clock::now();
     std::string text;
     folder.env.files->ReadText(path, &text);

@@ -167,10 +167,10 @@ void CheckPending(const Env& env, const std::vector<std::string>& queues, Findin
   for (const std::string& queue : queues) {
     std::string text;
     if (env.files->ReadText(PendingPagesPath(env, queue), &text) != FileStatus::kOk) continue;
-    const std::vector<JobFigures> jobs = DecodePendingPages(text, queue);
+    const std::vector<JobRecord> jobs = DecodePendingPages(text, queue);
     if (jobs.empty()) continue;
     int32_t pages = 0;
-    for (const JobFigures& job : jobs) pages += job.pages;
+    for (const JobRecord& job : jobs) pages += job.pages;
     found.Warn("printer '" + queue + "': " + std::to_string(jobs.size()) + " job(s), " +
                std::to_string(pages) +
                " page(s) held pending, not yet in its daily log (entered once the log can be "

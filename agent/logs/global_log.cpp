@@ -53,10 +53,7 @@ void BuildGlobalLog(const Env& env, LogLocks& locks, const Waiter& pause,
   // daily file at a time, never the whole document.
   std::unique_ptr<ReplacingWriter> writer;
   if (store.BeginPatiently(path, pause, &writer) != FileStatus::kOk) return;
-  std::string out(kLogProlog);
-  out += "<log><type>Global Log</type><date>";
-  out += FormatLogDate(today);
-  out += "</date>";
+  std::string out = GlobalLogHead(today);
   writer->Append(out);
   uint64_t written = out.size();
 

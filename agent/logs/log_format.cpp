@@ -129,6 +129,24 @@ std::string FormatLogDate(const LocalTime& t) {
   return out;
 }
 
+std::string DailyLogHead(std::string_view printerName, const LocalTime& date) {
+  std::string head(kLogProlog);
+  head += "<log> <type>";
+  head += CleanLogText(printerName);
+  head += "</type> <date>";
+  head += FormatLogDate(date);
+  head += "</date>";
+  return head;
+}
+
+std::string GlobalLogHead(const LocalTime& date) {
+  std::string head(kLogProlog);
+  head += "<log><type>Global Log</type><date>";
+  head += FormatLogDate(date);
+  head += "</date>";
+  return head;
+}
+
 std::string FormatLogTime(const LocalTime& t) {
   std::string out;
   AppendTwoDigits(out, t.hour);

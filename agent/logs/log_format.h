@@ -21,6 +21,11 @@ inline constexpr std::string_view kEntryMarker = "<entry>";
 inline constexpr std::string_view kTotalMarker = "<entry><user>Total</user>";
 inline constexpr std::string_view kTotalCostMarker = "<entry><user>Total</user><cost>";
 
+// The head of a printer's daily log, up to its first entry, and of the
+// global log, which its readers know without the spaces.
+std::string DailyLogHead(std::string_view printerName, const LocalTime& date);
+std::string GlobalLogHead(const LocalTime& date);
+
 // "2026/12/06", "09:05:03": every part below 10 gets a "0".
 std::string FormatLogDate(const LocalTime& t);
 std::string FormatLogTime(const LocalTime& t);

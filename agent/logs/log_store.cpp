@@ -31,22 +31,6 @@ std::string LogStore::ComposePath(const std::string& name, const std::string& ex
   return LogsFolder(path.Get(), separator) + separator + LogFileName(name, date, extension);
 }
 
-std::string LogStore::MakeHeader(const std::string& type) {
-  return MakeHeader(type, env.clock->Now());
-}
-
-std::string LogStore::MakeHeader(const std::string& type, const LocalTime& date) {
-  std::string header(kLogProlog);
-  header += "<log> <type>";
-  header += CleanLogText(type);
-  header += "</type> <date>";
-  header += FormatLogDate(date);
-  header += "</date>";
-  return header;
-}
-
-std::string LogStore::MakeFooter() { return std::string(kLogFooter); }
-
 std::string LogStore::ReadAll(const std::string& path) {
   std::string text;
   ReadAll(path, &text);

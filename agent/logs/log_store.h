@@ -27,10 +27,6 @@ class LogStore {
   [[nodiscard]] std::string ComposePath(const std::string& name, const std::string& extension);
   [[nodiscard]] std::string ComposePath(const std::string& name, const std::string& extension,
                                         const LocalTime& date);
-  // The prolog and the head of a daily log file naming type.
-  [[nodiscard]] std::string MakeHeader(const std::string& type);
-  [[nodiscard]] std::string MakeHeader(const std::string& type, const LocalTime& date);
-  [[nodiscard]] std::string MakeFooter();
 
   // The whole file, or empty text when it is missing or cannot be read.
   std::string ReadAll(const std::string& path);

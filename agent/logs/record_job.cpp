@@ -8,10 +8,9 @@
 
 namespace pelko {
 
-bool RecordJob(const Env& env, LogLocks& locks, const Waiter& pause,
-               const std::string& printerName, int32_t jobId, const std::string& userName,
-               const std::string& documentName, int32_t pages, int32_t cost,
-               const LocalTime& stamp) {
+bool RecordJob(const Env& env, LogLocks& locks, const Waiter& pause, const JobRecord& job) {
+  const std::string& printerName = job.printerName;
+  const int32_t cost = job.cost;
   LogStore store(env);
   // One date for the whole pass: a pass that straddles midnight reads and
   // writes the same file.
@@ -45,7 +44,7 @@ bool RecordJob(const Env& env, LogLocks& locks, const Waiter& pause,
   entries.reserve(old.size() / 160 + 1);
   ReadLogEntries(old, &entries);
 
-  const std::string idText = std::to_string(jobId);
+  const std::string idText = std::to_string(job.jobId);
   bool updated = false;
   uint32_t total = 0;
   for (const LogEntry& entry : entries) {
@@ -57,11 +56,11 @@ bool RecordJob(const Env& env, LogLocks& locks, const Waiter& pause,
     if (same) total += static_cast<uint32_t>(cost);
   }
 
-  std::string text = store.MakeHeader(printerName, today);
+  std::string text = DailyLogHead(printerName, today);
   text.reserve(text.size() + old.size() + 512);
   if (!updated) {
-    AppendJobEntry(text, FormatLogDate(stamp), FormatLogTime(stamp), idText, userName,
-                   printerName, documentName, std::to_string(pages), std::to_string(cost));
+    AppendJobEntry(text, FormatLogDate(job.stamp), FormatLogTime(job.stamp), idText, job.userName,
+                   printerName, job.documentName, std::to_string(job.pages), std::to_string(cost));
     total += static_cast<uint32_t>(cost);
   }
   {
@@ -71,7 +70,7 @@ bool RecordJob(const Env& env, LogLocks& locks, const Waiter& pause,
         appender.AddChanged(
             entry,
             static_cast<int32_t>(static_cast<uint32_t>(EntryPages(entry)) +
-                                 static_cast<uint32_t>(pages)),
+                                 static_cast<uint32_t>(job.pages)),
             static_cast<int32_t>(static_cast<uint32_t>(EntryCost(entry)) +
                                  static_cast<uint32_t>(cost)));
       } else {
@@ -80,7 +79,7 @@ bool RecordJob(const Env& env, LogLocks& locks, const Waiter& pause,
     }
   }
   AppendTotalEntry(text, static_cast<int32_t>(total));
-  text += store.MakeFooter();
+  text += kLogFooter;
 
   if (read == FileStatus::kOk && text == old) return true;
   if (store.ReplacePatiently(path, text, pause) == FileStatus::kOk) return true;

@@ -10,11 +10,20 @@
 
 namespace pelko {
 
+// One job's figures on their way into its printer's daily log: pages and
+// cost to add to the job's entry, and the time the entry is stamped with.
+struct JobRecord {
+  std::string printerName;
+  int32_t jobId = 0;
+  std::string userName;
+  std::string documentName;
+  int32_t pages = 0;
+  int32_t cost = 0;
+  LocalTime stamp;
+};
+
 // True once the job's entry is in the file; false when the file could not
 // be read or written, which leaves it as it was.
-bool RecordJob(const Env& env, LogLocks& locks, const Waiter& pause,
-               const std::string& printerName, int32_t jobId,
-               const std::string& userName, const std::string& documentName,
-               int32_t pages, int32_t cost, const LocalTime& stamp);
+bool RecordJob(const Env& env, LogLocks& locks, const Waiter& pause, const JobRecord& job);
 
 }  // namespace pelko

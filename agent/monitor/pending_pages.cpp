@@ -41,9 +41,9 @@ std::string PendingPagesPath(const Env& env, const std::string& printerName) {
          ".pending";
 }
 
-std::string EncodePendingPages(const std::vector<JobFigures>& jobs) {
+std::string EncodePendingPages(const std::vector<JobRecord>& jobs) {
   std::string text;
-  for (const JobFigures& job : jobs) {
+  for (const JobRecord& job : jobs) {
     for (const std::string& field :
          {std::string(kTag), std::to_string(job.jobId), std::to_string(job.pages),
           std::to_string(job.cost), FormatLogDate(job.stamp), FormatLogTime(job.stamp),
@@ -57,16 +57,16 @@ std::string EncodePendingPages(const std::vector<JobFigures>& jobs) {
   return text;
 }
 
-std::vector<JobFigures> DecodePendingPages(const std::string& text,
+std::vector<JobRecord> DecodePendingPages(const std::string& text,
                                            const std::string& printerName) {
-  std::vector<JobFigures> jobs;
+  std::vector<JobRecord> jobs;
   std::size_t from = 0;
   while (from < text.size()) {
     std::size_t end = text.find('\n', from);
     if (end == std::string::npos) break;  // a line cut short
     const std::vector<std::string> f = SplitTabs(text.substr(from, end - from));
     from = end + 1;
-    JobFigures job;
+    JobRecord job;
     if (f.size() != 8 || f[0] != kTag || !ReadStamp(f[4], f[5], &job.stamp)) continue;
     job.printerName = printerName;
     job.jobId = LeadingInt(f[1]);

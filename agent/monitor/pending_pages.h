@@ -16,9 +16,9 @@ std::string PendingPagesPath(const Env& env, const std::string& printerName);
 
 // One line a job: its figures, tab-separated, names cleaned as a log
 // cleans them.
-std::string EncodePendingPages(const std::vector<JobFigures>& jobs);
+std::string EncodePendingPages(const std::vector<JobRecord>& jobs);
 // The jobs of printerName in text; lines that do not read whole are left out.
-std::vector<JobFigures> DecodePendingPages(const std::string& text,
+std::vector<JobRecord> DecodePendingPages(const std::string& text,
                                            const std::string& printerName);
 
 }  // namespace pelko

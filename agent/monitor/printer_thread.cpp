@@ -129,7 +129,7 @@ void PrinterThread::AccountJob(const SpoolJob& job) {
   // writes leaves the rest pending, not lost.
   std::vector<PendingKey> shared;
   for (const PageShare& share : ledger.Share(rise, job)) {
-    shared.push_back(Keep(JobFigures{printerName, static_cast<int32_t>(share.id), share.user,
+    shared.push_back(Keep(JobRecord{printerName, static_cast<int32_t>(share.id), share.user,
                                      share.document, static_cast<int32_t>(share.pages),
                                      static_cast<int32_t>(share.pages * price), stamp}));
   }
@@ -143,11 +143,11 @@ void PrinterThread::RestorePending() {
   std::string text;
   if (env.files->ReadText(PendingPagesPath(env, printerName), &text) != FileStatus::kOk) return;
   pendingSaved = text;
-  for (const JobFigures& figures : DecodePendingPages(text, printerName)) Keep(figures);
+  for (const JobRecord& figures : DecodePendingPages(text, printerName)) Keep(figures);
 }
 
 void PrinterThread::SavePending() {
-  std::vector<JobFigures> jobs;
+  std::vector<JobRecord> jobs;
   for (const auto& [key, figures] : pending) jobs.push_back(figures);
   const std::string text = EncodePendingPages(jobs);
   if (text == pendingSaved) return;
@@ -159,12 +159,12 @@ void PrinterThread::SavePending() {
   }
 }
 
-PrinterThread::PendingKey PrinterThread::Keep(const JobFigures& figures) {
+PrinterThread::PendingKey PrinterThread::Keep(const JobRecord& figures) {
   PendingKey key{figures.printerName, figures.jobId};
   auto [at, fresh] = pending.try_emplace(key, figures);
   if (!fresh) {
     // Added to what is still waiting; the entry is new as of its first try.
-    JobFigures& held = at->second;
+    JobRecord& held = at->second;
     held.pages = static_cast<int32_t>(static_cast<uint32_t>(held.pages) +
                                       static_cast<uint32_t>(figures.pages));
     held.cost = static_cast<int32_t>(static_cast<uint32_t>(held.cost) +
@@ -193,7 +193,7 @@ void PrinterThread::TryEnter(const std::vector<PendingKey>& keys) {
   }
 }
 
-void PrinterThread::ReportPending(const JobFigures& figures) {
+void PrinterThread::ReportPending(const JobRecord& figures) {
   Report(env, Severity::kWarning, "pending " + figures.printerName,
          "printer \"" + figures.printerName + "\": job " + std::to_string(figures.jobId) +
              " could not be entered in its daily log; its " + std::to_string(figures.pages) +
@@ -208,10 +208,8 @@ void PrinterThread::RetryPending() {
   SavePending();
 }
 
-bool PrinterThread::Record(const JobFigures& figures) {
-  return RecordJob(env, logLocks, Waiter(Pauser()), figures.printerName, figures.jobId,
-                   figures.userName, figures.documentName, figures.pages, figures.cost,
-                   figures.stamp);
+bool PrinterThread::Record(const JobRecord& job) {
+  return RecordJob(env, logLocks, Waiter(Pauser()), job);
 }
 
 }  // namespace pelko

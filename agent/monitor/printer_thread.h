@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "agent/logs/log_locks.h"
+#include "agent/logs/record_job.h"
 #include "agent/monitor/page_ledger.h"
 #include "agent/platform/spooler.h"
 #include "agent/worker/worker_thread.h"
@@ -30,17 +31,6 @@ inline constexpr uint32_t kMaxSearchedPrinters = 1000;
 // Entries that could not be written are tried again at most this often
 // while no pass writes.
 inline constexpr uint32_t kPendingRetryMs = 1000;
-
-// One job's figures on their way into a daily log.
-struct JobFigures {
-  std::string printerName;
-  int32_t jobId = 0;
-  std::string userName;
-  std::string documentName;
-  int32_t pages = 0;
-  int32_t cost = 0;
-  LocalTime stamp;
-};
 
 class PrinterThread : public WorkerThread {
  public:
@@ -62,7 +52,7 @@ class PrinterThread : public WorkerThread {
 
  protected:
   // Where a pass hands a job to the log; false when it could not be written.
-  virtual bool Record(const JobFigures& figures);
+  virtual bool Record(const JobRecord& job);
   void OnStopRequested() override { queueChanged->Set(); }
 
  private:
@@ -70,10 +60,10 @@ class PrinterThread : public WorkerThread {
   bool ListInto(std::vector<SpoolJob>* jobs);
   using PendingKey = std::pair<std::string, int32_t>;  // printer, job
   // Adds a job's figures to what it has pending.
-  PendingKey Keep(const JobFigures& figures);
+  PendingKey Keep(const JobRecord& figures);
   // Writes what these jobs have pending; what fails stays for a later try.
   void TryEnter(const std::vector<PendingKey>& keys);
-  void ReportPending(const JobFigures& figures);
+  void ReportPending(const JobRecord& figures);
   void RetryPending();
   // The pages a run of the agent before left pending, taken in once.
   void RestorePending();
@@ -86,7 +76,7 @@ class PrinterThread : public WorkerThread {
   PageLedger ledger;
   std::unique_ptr<JobCursor> cursor;
   // Kept across restarts of the thread: the figures belong to their jobs.
-  std::map<PendingKey, JobFigures> pending;
+  std::map<PendingKey, JobRecord> pending;
   uint64_t pendingTriedAt = 0;
   bool pendingRestored = false;
   std::string pendingSaved;  // the file's text as last written; empty: no file

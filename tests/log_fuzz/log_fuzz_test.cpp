@@ -90,9 +90,9 @@ int main(int argc, char** argv) {
   int64_t recorded = 0;
   for (int i = 0; i < jobs; ++i) {
     const int pages = static_cast<int>(random() % 6);
-    RecordJob(env, locks, pause, printers[random() % printers.size()],
+    RecordJob(env, locks, pause, {printers[random() % printers.size()],
               static_cast<int32_t>(random() % 40), RandomText(random), RandomText(random), pages,
-              pages * 3, env.clock->Now());
+              pages * 3, env.clock->Now()});
     recorded += pages * 3;
   }
   RegistryStringValue globalPath(registry, "Software\\Pelko\\Path");

@@ -35,8 +35,8 @@ constexpr int kCost = 2;
   LogLocks& locks = real.locks;
   const Waiter& pause = real.pause;
   for (int id = firstId;; ++id) {
-    RecordJob(env, locks, pause, "\\\\SRV\\Killed", id, "user", "doc", 1, kCost,
-              env.clock->Now());
+    RecordJob(env, locks, pause, {"\\\\SRV\\Killed", id, "user", "doc", 1, kCost,
+              env.clock->Now()});
     if (write(out, &id, sizeof id) != sizeof id) _exit(3);
   }
 }

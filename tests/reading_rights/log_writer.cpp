@@ -14,8 +14,8 @@ int main(int argc, char** argv) {
     return 2;
   }
   pelko::RealLogEnv real(argv[1]);
-  if (!pelko::RecordJob(real.env, real.locks, real.pause, "Office", 7, "anna", "plan.pdf", 3, 60,
-                        pelko::PlatformClock().Now())) {
+  if (!pelko::RecordJob(real.env, real.locks, real.pause,
+                        {"Office", 7, "anna", "plan.pdf", 3, 60, pelko::PlatformClock().Now()})) {
     return 1;
   }
   pelko::RegistryStringValue path(real.registry, "Software\\Pelko\\Path");

@@ -442,7 +442,7 @@ TEST_F(Win32Spooler, PrinterThreadSleepsOnAnIdleQueueAndWakesForAJob) {
 TEST(Win32JobCursor, LateNewsOfAnEndedJobIsNotToldAgain) {
   Win32JobCursor cursor(1);
   std::vector<SpoolJob> jobs;
-  const std::vector<JobRecord> printing{JobRecord{7, "ann", "a.pdf", kWinJobPrinting, 2}};
+  const std::vector<SpoolerJobNote> printing{SpoolerJobNote{7, "ann", "a.pdf", kWinJobPrinting, 2}};
   TellJobs(printing, {}, {}, true, 1, &cursor, &jobs);
   ASSERT_EQ(jobs.size(), 1u);
   TellJobs({}, {}, {}, true, 1, &cursor, &jobs);
@@ -455,8 +455,8 @@ TEST(Win32JobCursor, LateNewsOfAnEndedJobIsNotToldAgain) {
     ASSERT_TRUE(jobs.empty());
   }
   JobJournal journal;
-  journal.Learn(5, JobRecord{7, {}, {}, kWinJobPrinted | kWinJobDeleted, 3});
-  std::map<uint32_t, JobRecord> news;
+  journal.Learn(5, SpoolerJobNote{7, {}, {}, kWinJobPrinted | kWinJobDeleted, 3});
+  std::map<uint32_t, SpoolerJobNote> news;
   std::vector<uint32_t> before;
   journal.Read(cursor.position, 6, &news, &before);
   ASSERT_EQ(before, std::vector<uint32_t>{7});

@@ -11,7 +11,7 @@ namespace {
 // still be waiting for a late notification of a job it told.
 constexpr uint64_t kToldKeptListings = 256;
 
-void Overlay(const JobRecord& news, JobRecord* record) {
+void Overlay(const SpoolerJobNote& news, SpoolerJobNote* record) {
   if (news.user) record->user = news.user;
   if (news.document) record->document = news.document;
   if (news.status) record->status = news.status;
@@ -19,7 +19,7 @@ void Overlay(const JobRecord& news, JobRecord* record) {
   if (news.pages) record->pages = std::max(news.pages.value(), record->pages.value_or(0));
 }
 
-SpoolJob ToSpoolJob(const JobRecord& record, bool countsPages) {
+SpoolJob ToSpoolJob(const SpoolerJobNote& record, bool countsPages) {
   SpoolJob job;
   job.id = record.id;
   job.user = record.user;
@@ -32,9 +32,9 @@ SpoolJob ToSpoolJob(const JobRecord& record, bool countsPages) {
 
 // An ended job's last fields: those of the last listing that had it, then
 // what the spooler's list and the journal say of it now.
-SpoolJob Ended(uint32_t id, const Win32JobCursor& cursor, const JobRecord* queued,
-               const JobRecord* news, bool countsPages) {
-  JobRecord record;
+SpoolJob Ended(uint32_t id, const Win32JobCursor& cursor, const SpoolerJobNote* queued,
+               const SpoolerJobNote* news, bool countsPages) {
+  SpoolerJobNote record;
   record.id = id;
   auto listed = cursor.listed.find(id);
   if (listed != cursor.listed.end()) {
@@ -51,13 +51,13 @@ SpoolJob Ended(uint32_t id, const Win32JobCursor& cursor, const JobRecord* queue
 
 }  // namespace
 
-bool IsFinished(const JobRecord& record) {
+bool IsFinished(const SpoolerJobNote& record) {
   // Not JOB_STATUS_COMPLETE: all sent to the printer, which may still be
   // printing and counting.
   return (record.status.value_or(0) & (kWinJobPrinted | kWinJobDeleted)) != 0;
 }
 
-void JobJournal::Learn(uint64_t seq, const JobRecord& news) {
+void JobJournal::Learn(uint64_t seq, const SpoolerJobNote& news) {
   Known& job = known[news.id];
   job.record.id = news.id;
   Overlay(news, &job.record);
@@ -71,7 +71,7 @@ void JobJournal::Learn(uint64_t seq, const JobRecord& news) {
   }
 }
 
-void JobJournal::Read(uint64_t from, uint64_t until, std::map<uint32_t, JobRecord>* records,
+void JobJournal::Read(uint64_t from, uint64_t until, std::map<uint32_t, SpoolerJobNote>* records,
                       std::vector<uint32_t>* before) const {
   records->clear();
   before->clear();
@@ -82,15 +82,15 @@ void JobJournal::Read(uint64_t from, uint64_t until, std::map<uint32_t, JobRecor
   }
 }
 
-void TellJobs(const std::vector<JobRecord>& queued, const std::map<uint32_t, JobRecord>& news,
+void TellJobs(const std::vector<SpoolerJobNote>& queued, const std::map<uint32_t, SpoolerJobNote>& news,
               const std::vector<uint32_t>& before, bool countsPages, uint64_t until,
               Win32JobCursor* cursor, std::vector<SpoolJob>* jobs) {
   jobs->clear();
   const bool newCursor = cursor->listings == 0;
   ++cursor->listings;
   std::map<uint32_t, SpoolJob> listed;
-  std::map<uint32_t, const JobRecord*> inQueue;
-  for (const JobRecord& record : queued) {
+  std::map<uint32_t, const SpoolerJobNote*> inQueue;
+  for (const SpoolerJobNote& record : queued) {
     inQueue[record.id] = &record;
     if (IsFinished(record)) continue;
     jobs->push_back(ToSpoolJob(record, countsPages));
@@ -103,7 +103,7 @@ void TellJobs(const std::vector<JobRecord>& queued, const std::map<uint32_t, Job
   for (const auto& [id, job] : cursor->listed) {
     if (listed.count(id) == 0) ended.insert(id);
   }
-  for (const JobRecord& record : queued) {
+  for (const SpoolerJobNote& record : queued) {
     if (IsFinished(record)) ended.insert(record.id);
   }
   for (uint32_t id : before) {

@@ -24,18 +24,18 @@ inline constexpr uint32_t kWinJobDeleted = 0x0100;
 
 // One job as the spooler last told of it: from EnumJobs (every field) or
 // from notifications (the fields they carried so far).
-struct JobRecord {
+struct SpoolerJobNote {
   uint32_t id = 0;
   std::optional<std::string> user;
   std::optional<std::string> document;
   std::optional<uint32_t> status;
   std::optional<uint32_t> pages;  // PagesPrinted
 
-  bool operator==(const JobRecord&) const = default;
+  bool operator==(const SpoolerJobNote&) const = default;
 };
 
 // Printed or deleted: done with, even while the spooler still lists it.
-bool IsFinished(const JobRecord& record);
+bool IsFinished(const SpoolerJobNote& record);
 
 class JobJournal {
  public:
@@ -43,11 +43,11 @@ class JobJournal {
 
   // Merges what one notification told of a job and journals the result
   // under seq (increasing across every journal of the spooler).
-  void Learn(uint64_t seq, const JobRecord& news);
+  void Learn(uint64_t seq, const SpoolerJobNote& news);
   // The latest record of every job journaled at `from` or later, and the
   // ids of those journaled before `until` (the listing's start: a job
   // journaled before it and not listed has left the queue).
-  void Read(uint64_t from, uint64_t until, std::map<uint32_t, JobRecord>* records,
+  void Read(uint64_t from, uint64_t until, std::map<uint32_t, SpoolerJobNote>* records,
             std::vector<uint32_t>* before) const;
   // True once any job of the queue has told a page printed.
   bool CountsPages() const { return countsPages; }
@@ -58,7 +58,7 @@ class JobJournal {
     uint32_t id;
   };
   struct Known {
-    JobRecord record;      // every notification of the job merged
+    SpoolerJobNote record;      // every notification of the job merged
     uint64_t lastSeq = 0;  // its latest entry
   };
   std::deque<Entry> entries;
@@ -82,7 +82,7 @@ class Win32JobCursor : public JobCursor {
 // listing having started at journal position `until`. Pages are reported
 // only where `countsPages`; a cursor's first listing tells no ended jobs.
 // Moves the cursor on.
-void TellJobs(const std::vector<JobRecord>& queued, const std::map<uint32_t, JobRecord>& news,
+void TellJobs(const std::vector<SpoolerJobNote>& queued, const std::map<uint32_t, SpoolerJobNote>& news,
               const std::vector<uint32_t>& before, bool countsPages, uint64_t until,
               Win32JobCursor* cursor, std::vector<SpoolJob>* jobs);
 

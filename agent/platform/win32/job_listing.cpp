@@ -39,8 +39,8 @@ std::optional<std::string> Text(const char* text) {
   return std::string(text);
 }
 
-JobRecord Record(const JOB_INFO_1A& info) {
-  JobRecord record;
+SpoolerJobNote Record(const JOB_INFO_1A& info) {
+  SpoolerJobNote record;
   record.id = info.JobId;
   record.user = Text(info.pUserName);
   record.document = Text(info.pDocument);
@@ -58,7 +58,7 @@ HANDLE OpenNamed(const std::string& name) {
   return ::OpenPrinterA(text.data(), &handle, nullptr) ? handle : nullptr;
 }
 
-SpoolStatus EnumQueue(const std::string& queue, std::vector<JobRecord>* records) {
+SpoolStatus EnumQueue(const std::string& queue, std::vector<SpoolerJobNote>* records) {
   HANDLE printer = OpenNamed(queue);
   if (printer == nullptr) return FromError(GetLastError());
   const SpoolStatus status = EnumOpen(printer, records);
@@ -66,7 +66,7 @@ SpoolStatus EnumQueue(const std::string& queue, std::vector<JobRecord>* records)
   return status;
 }
 
-SpoolStatus EnumOpen(HANDLE printer, std::vector<JobRecord>* records) {
+SpoolStatus EnumOpen(HANDLE printer, std::vector<SpoolerJobNote>* records) {
   std::unique_ptr<uint8_t[]> buffer;
   DWORD size = 0;
   for (int attempt = 0; attempt < kEnumAttempts; ++attempt) {

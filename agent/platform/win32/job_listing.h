@@ -15,9 +15,9 @@ namespace pelko {
 HANDLE OpenNamed(const std::string& name);
 
 // The queue's jobs through OpenPrinterA / EnumJobsA level 1 / ClosePrinter.
-SpoolStatus EnumQueue(const std::string& queue, std::vector<JobRecord>* records);
+SpoolStatus EnumQueue(const std::string& queue, std::vector<SpoolerJobNote>* records);
 
 // The jobs of a printer already open, appended to records.
-SpoolStatus EnumOpen(HANDLE printer, std::vector<JobRecord>* records);
+SpoolStatus EnumOpen(HANDLE printer, std::vector<SpoolerJobNote>* records);
 
 }  // namespace pelko

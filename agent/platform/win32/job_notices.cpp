@@ -40,14 +40,14 @@ std::optional<std::string> WideText(const PRINTER_NOTIFY_INFO_DATA& data) {
 }
 
 // The fields of each job told, in the order the jobs first appear.
-void Collect(const PRINTER_NOTIFY_INFO& info, std::vector<JobRecord>* news) {
+void Collect(const PRINTER_NOTIFY_INFO& info, std::vector<SpoolerJobNote>* news) {
   std::map<uint32_t, std::size_t> at;
   for (DWORD i = 0; i < info.Count; ++i) {
     const PRINTER_NOTIFY_INFO_DATA& data = info.aData[i];
     if (data.Type != JOB_NOTIFY_TYPE) continue;
     auto [slot, added] = at.emplace(data.Id, news->size());
-    if (added) news->push_back(JobRecord{data.Id, {}, {}, {}, {}});
-    JobRecord& record = (*news)[slot->second];
+    if (added) news->push_back(SpoolerJobNote{data.Id, {}, {}, {}, {}});
+    SpoolerJobNote& record = (*news)[slot->second];
     switch (data.Field) {
       case JOB_NOTIFY_FIELD_USER_NAME:
         record.user = WideText(data);
@@ -86,7 +86,7 @@ HANDLE OpenJobNotice(HANDLE printer, bool* fields) {
   return change;
 }
 
-bool TakeNews(HANDLE change, bool fields, std::vector<JobRecord>* news) {
+bool TakeNews(HANDLE change, bool fields, std::vector<SpoolerJobNote>* news) {
   DWORD what = 0;
   PRINTER_NOTIFY_INFO* info = nullptr;
   if (!FindNextPrinterChangeNotification(change, &what, nullptr,

@@ -32,7 +32,7 @@ struct Notified {
   ULONGLONG lookedAt = 0;
   uint64_t changesAtLook = 0;
   // Without job fields: the jobs of the watcher's last own listing.
-  std::map<uint32_t, JobRecord> polled;
+  std::map<uint32_t, SpoolerJobNote> polled;
 };
 
 // Lists its jobs in the watcher instead of the notifications telling them.
@@ -46,7 +46,7 @@ HANDLE OpenJobNotice(HANDLE printer, bool* fields);
 // FindNextPrinterChangeNotification, and the job fields it brought. When
 // the spooler had to discard some, it is asked for every job's fields
 // afresh. False when the notification cannot be rearmed.
-bool TakeNews(HANDLE change, bool fields, std::vector<JobRecord>* news);
+bool TakeNews(HANDLE change, bool fields, std::vector<SpoolerJobNote>* news);
 
 // Closes a notification from OpenJobNotice; INVALID_HANDLE_VALUE is none.
 void CloseJobNotice(HANDLE change);

@@ -76,7 +76,7 @@ class Win32Spooler : public Spooler {
       auto found = queues.find(queue);
       if (found != queues.end()) changesBefore = found->second.changes;
     }
-    std::vector<JobRecord> queued;
+    std::vector<SpoolerJobNote> queued;
     const SpoolStatus status = EnumQueue(queue, &queued);
     if (status != SpoolStatus::kOk) return status;
     AwaitPendingNews(queue);
@@ -87,7 +87,7 @@ class Win32Spooler : public Spooler {
       fresh = std::make_unique<Win32JobCursor>(until);
       mine = fresh.get();
     }
-    std::map<uint32_t, JobRecord> news;
+    std::map<uint32_t, SpoolerJobNote> news;
     std::vector<uint32_t> before;
     bool countsPages = false;
     {
@@ -96,7 +96,7 @@ class Win32Spooler : public Spooler {
       JobJournal& journal = journals[queue];
       journal.Read(mine->position, until, &news, &before);
       bool& counts = countingQueues[queue];
-      for (const JobRecord& record : queued) counts = counts || record.pages.value_or(0) > 0;
+      for (const SpoolerJobNote& record : queued) counts = counts || record.pages.value_or(0) > 0;
       counts = counts || journal.CountsPages();
       countsPages = counts;
     }
@@ -187,13 +187,13 @@ class Win32Spooler : public Spooler {
   }
 
   // Under mutex: keeps the facts QuietMs vouches with.
-  void NoteLook(const std::string& queue, const std::vector<JobRecord>& queued,
+  void NoteLook(const std::string& queue, const std::vector<SpoolerJobNote>& queued,
                 uint64_t changesBefore) {
     auto found = queues.find(queue);
     if (found == queues.end()) return;
     Notified& notified = found->second;
     bool hasJobs = false;
-    for (const JobRecord& record : queued) hasJobs = hasJobs || !IsFinished(record);
+    for (const SpoolerJobNote& record : queued) hasJobs = hasJobs || !IsFinished(record);
     if (hasJobs && notified.emptyAtLook && notified.changesAtLook == changesBefore) {
       notified.trusted = false;
     }
@@ -267,13 +267,13 @@ class Win32Spooler : public Spooler {
       // Rearmed before the watchers are woken, so a change after their look
       // fires again. Only this thread closes notifications.
       const std::size_t index = got - WAIT_OBJECT_0;
-      std::vector<JobRecord> news;
+      std::vector<SpoolerJobNote> news;
       const bool rearmed = TakeNews(handles[index], withFields[index], &news);
       std::lock_guard<std::mutex> lock(mutex);
       if (stopping) return;
       Notified& notified = queues[owners[index]];
       JobJournal& journal = journals[owners[index]];
-      for (const JobRecord& record : news) journal.Learn(++journalSeq, record);
+      for (const SpoolerJobNote& record : news) journal.Learn(++journalSeq, record);
       ++notified.changes;
       notified.trusted = true;
       for (Signal* changed : notified.signals) changed->Set();
@@ -289,14 +289,14 @@ class Win32Spooler : public Spooler {
   // lists it itself and journals what changed, so that jobs that come and
   // go during a printer worker's 2-second passes are still told.
   void PollIntoJournal(const std::string& name, HANDLE printer) {
-    std::vector<JobRecord> queued;
+    std::vector<SpoolerJobNote> queued;
     const bool listed = EnumOpen(printer, &queued) == SpoolStatus::kOk;
     std::lock_guard<std::mutex> lock(mutex);
     if (stopping || !listed) return;
     Notified& notified = queues[name];
     JobJournal& journal = journals[name];
-    std::map<uint32_t, JobRecord> now;
-    for (const JobRecord& record : queued) {
+    std::map<uint32_t, SpoolerJobNote> now;
+    for (const SpoolerJobNote& record : queued) {
       now[record.id] = record;
       auto before = notified.polled.find(record.id);
       if (before == notified.polled.end() || before->second != record) {
@@ -305,7 +305,7 @@ class Win32Spooler : public Spooler {
     }
     for (const auto& [id, record] : notified.polled) {
       if (now.count(id) != 0) continue;
-      JobRecord gone{id, {}, {}, kWinJobDeleted, {}};
+      SpoolerJobNote gone{id, {}, {}, kWinJobDeleted, {}};
       journal.Learn(++journalSeq, gone);
     }
     notified.polled = std::move(now);

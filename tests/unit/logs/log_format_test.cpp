@@ -50,5 +50,17 @@ TEST(LogFormatTest, LeadingIntReadsLikeAtoi) {
   EXPECT_EQ(LeadingInt("2147483648"), INT32_MIN);  // wraps, never traps
 }
 
+TEST(LogFormatTest, HeadsAndTimes) {
+  EXPECT_EQ(DailyLogHead("\\\\SRV\\HP", LocalTime{2026, 3, 4, 9, 0, 0, 0}),
+            "<?xml version='1.0' encoding='ISO-8859-1' ?> <?xml-stylesheet href='Tavisk.xsl' "
+            "type='text/xsl' ?><log> <type>\\\\SRV\\HP</type> <date>2026/03/04</date>");
+  EXPECT_EQ(GlobalLogHead(LocalTime{2026, 3, 4, 9, 0, 0, 0}),
+            "<?xml version='1.0' encoding='ISO-8859-1' ?> <?xml-stylesheet href='Tavisk.xsl' "
+            "type='text/xsl' ?><log><type>Global Log</type><date>2026/03/04</date>");
+  EXPECT_EQ(FormatLogTime(LocalTime{2026, 3, 4, 9, 5, 3, 0}), "09:05:03");
+  EXPECT_EQ(FormatLogTime(LocalTime{2026, 3, 4, 23, 59, 10, 0}), "23:59:10");
+}
+
+
 }  // namespace
 }  // namespace pelko

@@ -28,17 +28,6 @@ TEST_F(LogStoreTest, ComposesPathsFromTheRegistryOfTheMomentAndTheClock) {
             "/srv/pelko/Logs/HP_20261206.xml");
 }
 
-TEST_F(LogStoreTest, HeadAndFooter) {
-  LogStore store(fake.env);
-  fake.clock.SetNow(LocalTime{2026, 3, 4, 9, 0, 0, 0});
-  EXPECT_EQ(store.MakeHeader("\\\\SRV\\HP"),
-            "<?xml version='1.0' encoding='ISO-8859-1' ?> <?xml-stylesheet href='Tavisk.xsl' "
-            "type='text/xsl' ?><log> <type>\\\\SRV\\HP</type> <date>2026/03/04</date>");
-  EXPECT_EQ(store.MakeFooter(), "</log>");
-  EXPECT_EQ(FormatLogTime(LocalTime{2026, 3, 4, 9, 5, 3, 0}), "09:05:03");
-  EXPECT_EQ(FormatLogTime(LocalTime{2026, 3, 4, 23, 59, 10, 0}), "23:59:10");
-}
-
 TEST_F(LogStoreTest, ReadsTellAMissingFileFromOneThatCannotBeRead) {
   LogStore store(fake.env);
   const std::string path = LogPath("HP");

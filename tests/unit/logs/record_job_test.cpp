@@ -38,7 +38,7 @@ class RecordJobTest : public LogTest {
   void Record(int id, const std::string& user, const std::string& doc, int pages, int cost,
               LocalTime stamp = LocalTime{2026, 12, 6, 9, 5, 3, 0},
               const std::string& printer = kPrinter) {
-    RecordJob(fake.env, locks, pause, printer, id, user, doc, pages, cost, stamp);
+    RecordJob(fake.env, locks, pause, {printer, id, user, doc, pages, cost, stamp});
   }
   std::string Daily() { return fake.files.Text(LogPath("LaserJet")).value_or("<none>"); }
 };

@@ -22,23 +22,23 @@ class RecordingPrinterThread : public PrinterThread {
   using PrinterThread::PrinterThread;
   ~RecordingPrinterThread() { Stop(); }
 
-  std::vector<JobFigures> records;
+  std::vector<JobRecord> records;
   bool logHeld = false;
   int attempts = 0;
 
   std::map<int32_t, int32_t> PagesByJob() const {
     std::map<int32_t, int32_t> pages;
-    for (const JobFigures& r : records) pages[r.jobId] += r.pages;
+    for (const JobRecord& r : records) pages[r.jobId] += r.pages;
     return pages;
   }
   int32_t PagesInAll() const {
     int32_t sum = 0;
-    for (const JobFigures& r : records) sum += r.pages;
+    for (const JobRecord& r : records) sum += r.pages;
     return sum;
   }
 
  protected:
-  bool Record(const JobFigures& figures) override {
+  bool Record(const JobRecord& figures) override {
     ++attempts;
     if (logHeld) return false;
     records.push_back(figures);
@@ -149,7 +149,7 @@ TEST_F(PrinterThreadTest, EachPassCreditsTheJobsThatPrintedNotTheJobOfThePass) {
   EXPECT_EQ(thread.PagesByJob(), (std::map<int32_t, int32_t>{{7, 2}, {8, 5}}));
   EXPECT_EQ(thread.records.size(), 4u) << "the pass's own job is entered too, with nothing";
   EXPECT_EQ(thread.PagesInAll(), 7);
-  for (const JobFigures& r : thread.records) EXPECT_EQ(r.cost, r.pages * 5);
+  for (const JobRecord& r : thread.records) EXPECT_EQ(r.cost, r.pages * 5);
 }
 
 TEST_F(PrinterThreadTest, JobThatComesAndGoesBetweenLooksGetsItsEntry) {

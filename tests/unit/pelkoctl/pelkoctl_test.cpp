@@ -265,7 +265,7 @@ TEST_F(PelkoctlTest, CheckNamesEachFault) {
 // yet: the check names the printer and what waits, and is not well.
 TEST_F(PelkoctlTest, CheckNamesPagesHeldPending) {
   Healthy();
-  JobFigures job;
+  JobRecord job;
   job.jobId = 7;
   job.pages = 3;
   job.cost = 15;
