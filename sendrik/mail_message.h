@@ -1,6 +1,6 @@
 // The message that carries a report: its header lines, the plain-text and
-// HTML bodies (both windows-1252, lines ended by CR LF) and the name under
-// which the log is attached.
+// HTML bodies (lines ended by CR LF; windows-1252 for a log, UTF-8 for the
+// database's report) and the name under which the file is attached.
 #pragma once
 
 #include <ctime>
@@ -18,6 +18,8 @@ struct MailMessage {
   std::string text;
   std::string html;
   std::string attachmentName;
+  std::string charset = "windows-1252";  // of both bodies
+  std::string attachmentType = "application/xml";
 };
 
 // "[prefix ]Print report 2026/12/07: total 1 234".
