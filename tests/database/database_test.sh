@@ -12,6 +12,7 @@
 #   password  a wrong password, then the right one
 #   silent    a server that accepts the connection and never answers
 #   blocked   the table locked by another session while the agent writes
+#   frozen    the server process serving the agent stopped (SIGSTOP)
 set -u
 bin=$(readlink -f "$1")
 scenario=$2
@@ -233,6 +234,27 @@ while True: held.append(s.accept())' "$port" &
     python3 "$here/compare_db.py" "$logs" "$work/dump"
     check "every job arrived once, once the lock went" 0 $?
     check "the database's return said once" 1 "$(said 'reachable again')"
+    ;;
+  frozen)
+    start_agent
+    print_day 4
+    wait_for 20 in_step || echo "FAIL: not in step before the freeze"
+    # The server process that serves the agent stops dead (SIGSTOP): the
+    # connection stays open, nothing answers, not even a cancel request.
+    backend=$(pg_psql -Atc "SELECT pid FROM pg_stat_activity WHERE backend_type = 'client backend'
+      AND pid <> pg_backend_pid() AND application_name <> 'psql'")
+    [[ -n $backend ]] || echo "FAIL: the agent's server process not found"
+    kill -STOP "$backend"
+    print_day 6
+    check "printing accounted while the database is frozen" 10 "$(entries)"
+    wait_for 60 eval '(( $(said "out of reach") >= 1 ))'
+    check "the frozen statement ended within its bound" 1 "$(said 'out of reach')"
+    kill -CONT "$backend"
+    wait_for 90 in_step
+    python3 "$here/compare_db.py" "$logs" "$work/dump"
+    check "every job arrived once, once it answered again" 0 $?
+    check "the frozen database said once" 1 "$(said 'out of reach')"
+    check "its return said once" 1 "$(said 'reachable again')"
     ;;
   *)
     echo "unknown scenario $scenario" >&2
