@@ -184,7 +184,8 @@ int Run() {
 }
 
 constexpr char kUsage[] =
-    "Usage: sendrik               mail the global log named in ToSendFile (as the agent does)\n"
+    "Usage: sendrik               mail the global log named in ToSendFile (as the agent does),\n"
+    "                             or with EmailReportPeriod the database's site report\n"
     "       sendrik /setpassword  read the mail password from standard input and keep it\n"
     "                             as MailPassword (one line; nothing on the command line)\n";
 
