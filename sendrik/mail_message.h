@@ -37,6 +37,13 @@ std::string BaseName(std::string_view path);
 // The To addresses as one header value: "a@x, b@y".
 std::string Recipients(const MailSettings& settings);
 
+// The header lines of a message: date, sender, recipients, subject, an id.
+std::vector<std::string> MessageHeaders(const MailSettings& settings, std::string_view subject,
+                                        std::time_t now);
+
+// text with every line ended by CR LF.
+std::string WithCrLf(std::string_view text);
+
 MailMessage BuildMessage(const MailSettings& settings, const report::Report& report,
                          std::string_view logPath, std::time_t now);
 

@@ -168,7 +168,7 @@ int Run() {
   builder.AddLog(text);
   const report::Report report = builder.Finish();
   MailMessage message = BuildMessage(settings, report, settings.toSendFile, std::time(nullptr));
-  if (!fallbackNote.empty()) PutNote(message, fallbackNote);
+  if (!fallbackNote.empty()) MarkAsFallback(message, fallbackNote);
   const auto start = std::chrono::steady_clock::now();
   const SendResult result = SendMail(settings, message, text);
   if (!result.sent) {
@@ -177,7 +177,8 @@ int Run() {
     return kNotSent;
   }
   log.Write("sent " + name + " (" + std::to_string(report.jobs) + " jobs, total " +
-            std::to_string(report.TotalCost()) + (fallbackNote.empty() ? "" : ", in place of the site report") +
+            std::to_string(report.TotalCost()) +
+            (fallbackNote.empty() ? "" : ", in place of the site report") +
             ") to " + Recipients(settings) + " via " + ServerText(settings) +
             (settings.user.empty() ? "" : " as " + settings.user) + " in " + Took(start));
   return kSent;

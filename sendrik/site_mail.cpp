@@ -1,7 +1,5 @@
 #include "sendrik/site_mail.h"
 
-#include <random>
-
 #include "agent/config/registry_value.h"
 #include "agent/config/report_period.h"
 #include "agent/config/settings.h"
@@ -10,16 +8,6 @@
 namespace pelko::mail {
 
 namespace {
-
-std::string WithCrLf(std::string_view text) {
-  std::string out;
-  out.reserve(text.size() + text.size() / 40);
-  for (const char c : text) {
-    if (c == '\n') out += '\r';
-    if (c != '\r') out += c;
-  }
-  return out;
-}
 
 std::string Shown(const std::string& date) {
   return date.size() == 8 ? date.substr(0, 4) + "-" + date.substr(4, 2) + "-" + date.substr(6)
@@ -101,17 +89,7 @@ MailMessage BuildSiteMessage(const MailSettings& settings, const std::string& pe
   subject += "Site print report " + Shown(report.from);
   if (report.to != report.from) subject += " to " + Shown(report.to);
   subject += ": total " + report::GroupThousands(report.total.cost);
-  std::random_device random;
-  char id[96];
-  std::snprintf(id, sizeof id, "%lld.%08x", static_cast<long long>(now), random());
-  const std::size_t at = settings.from.find('@');
-  const std::string domain = at == std::string::npos ? "localhost" : settings.from.substr(at + 1);
-  m.headers = {"Date: " + MailDate(now),
-               "From: " + settings.from,
-               "To: " + Recipients(settings),
-               "Subject: " + HeaderText(subject),
-               "Message-ID: <" + std::string(id) + ".sendrik@" + domain + ">",
-               "X-Mailer: Sendrik (Pelko)"};
+  m.headers = MessageHeaders(settings, subject, now);
   m.text = WithCrLf(report::SiteReportText(report));
   m.html = WithCrLf(report::SiteReportHtml(report));
   m.attachmentName = SiteAttachmentName(report);
@@ -137,6 +115,13 @@ void PutNote(MailMessage& message, const std::string& note) {
   const std::size_t body = message.html.find("<body>");
   const std::size_t at = body == std::string::npos ? 0 : message.html.find('\n', body) + 1;
   message.html.insert(at, WithCrLf(paragraph));
+}
+
+void MarkAsFallback(MailMessage& message, const std::string& note) {
+  PutNote(message, note);
+  for (std::string& header : message.headers) {
+    if (header.rfind("Subject: ", 0) == 0) header += " (this computer only)";
+  }
 }
 
 bool MarkDatabaseAway(Registry& registry, bool away) {

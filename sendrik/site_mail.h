@@ -52,6 +52,9 @@ MailMessage BuildSiteMessage(const MailSettings& settings, const std::string& pe
 std::string FallbackNote(const std::string& period, const std::string& trouble);
 // note at the head of both bodies of message (the HTML escaped).
 void PutNote(MailMessage& message, const std::string& note);
+// The global log's mail as sent in place of the site report: the note at
+// its head, and its subject marked "(this computer only)".
+void MarkAsFallback(MailMessage& message, const std::string& note);
 
 // Keeps in SiteReportAway whether the database is away; true when it was
 // not before (this run is the one to say it).

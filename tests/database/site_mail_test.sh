@@ -124,7 +124,8 @@ for n in 2 3; do
 done
 got=$(message 2)
 echo "$got"
-check "in its place the global log, its own total" "subject: Print report ${today:0:4}/${today:4:2}/${today:6}: total 9" \
+check "in its place the global log, its own total" \
+  "subject: Print report ${today:0:4}/${today:4:2}/${today:6}: total 9 (this computer only)" \
   "$(grep '^subject:' <<<"$got")"
 check "the mail says why and what it is" 1 \
   "$(grep -c "^first line: The site-wide report (EmailReportPeriod last-month) could not be made: the database did not answer" <<<"$got")"

@@ -125,11 +125,14 @@ TEST_F(SiteMailTest, TheSiteMailSaysWhatItIsInUtf8) {
   EXPECT_THAT(m.text, Not(HasSubstr("\r\r")));
 }
 
-TEST_F(SiteMailTest, TheFallbackNoteHeadsBothBodiesEscaped) {
+TEST_F(SiteMailTest, TheFallbackNoteHeadsBothBodiesEscapedAndMarksTheSubject) {
   MailMessage m;
+  m.headers = {"From: a@example.com", "Subject: Print report 2026/12/08: total 9"};
   m.text = "Print report\r\n";
   m.html = "<html><head></head>\r\n<body>\r\n<h1>x</h1></body></html>\r\n";
-  PutNote(m, FallbackNote("yesterday", "the database did not answer: <timeout>"));
+  MarkAsFallback(m, FallbackNote("yesterday", "the database did not answer: <timeout>"));
+  EXPECT_EQ(m.headers[1], "Subject: Print report 2026/12/08: total 9 (this computer only)");
+  EXPECT_EQ(m.headers[0], "From: a@example.com");
   EXPECT_EQ(m.text.rfind("The site-wide report (EmailReportPeriod yesterday) could not be made", 0), 0u);
   EXPECT_THAT(m.html, HasSubstr("<body>\r\n<p id=\"source\"><strong>The site-wide report"));
   EXPECT_THAT(m.html, HasSubstr("&lt;timeout&gt;"));
