@@ -6,6 +6,7 @@
 #include <functional>
 #include <iterator>
 #include <mutex>
+#include <system_error>
 #include <thread>
 
 namespace pelko {
@@ -59,6 +60,7 @@ void Serve(std::shared_ptr<CallState> state) {
 
 class BoundedConnection : public SqlConnection {
  public:
+  // Throws std::system_error when no thread can be had.
   BoundedConnection(std::unique_ptr<SqlConnection> inner, uint32_t boundMs)
       : state(std::make_shared<CallState>()), boundMs(boundMs) {
     state->inner = std::move(inner);
@@ -115,13 +117,13 @@ class BoundedConnection : public SqlConnection {
  private:
   bool Call(std::function<bool(SqlConnection&)> call) {
     if (lost) return false;
-    auto rowsOut = std::make_shared<Outcome>();
+    auto outcome = std::make_shared<Outcome>();
     std::unique_lock<std::mutex> lock(state->mutex);
     state->finished = false;
-    state->call = [call = std::move(call), rowsOut](SqlConnection& c) {
+    state->call = [call = std::move(call), outcome](SqlConnection& c) {
       const bool ok = call(c);
-      rowsOut->error = c.LastError();
-      rowsOut->lost = c.Lost();
+      outcome->error = c.LastError();
+      outcome->lost = c.Lost();
       return ok;
     };
     state->changed.notify_all();
@@ -134,8 +136,8 @@ class BoundedConnection : public SqlConnection {
                   " s; the connection is given up";
       return false;
     }
-    lastError = rowsOut->error;
-    lost = rowsOut->lost;
+    lastError = outcome->error;
+    lost = outcome->lost;
     return state->result;
   }
 
@@ -153,7 +155,11 @@ class BoundedConnection : public SqlConnection {
 }  // namespace
 
 std::unique_ptr<SqlConnection> BoundCalls(std::unique_ptr<SqlConnection> inner, uint32_t boundMs) {
-  return std::make_unique<BoundedConnection>(std::move(inner), boundMs);
+  try {
+    return std::make_unique<BoundedConnection>(std::move(inner), boundMs);
+  } catch (const std::system_error&) {
+    return nullptr;  // inner, moved into the state, is closed with it
+  }
 }
 
 int AbandonedConnections() { return abandoned.load(); }

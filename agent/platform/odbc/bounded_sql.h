@@ -18,6 +18,7 @@ namespace pelko {
 // many, no call is made on a new one (each holds a thread and a socket).
 inline constexpr int kMostAbandonedConnections = 4;
 
+// Null, with inner closed, when the system gives no thread for it.
 std::unique_ptr<SqlConnection> BoundCalls(std::unique_ptr<SqlConnection> inner, uint32_t boundMs);
 
 // How many connections given up on still wait for their server.

@@ -272,8 +272,11 @@ class OdbcConnector : public SqlConnector {
     }
     // The query timeout has the server give up; this bound holds when the
     // server cannot even do that.
-    return BoundCalls(std::make_unique<OdbcConnection>(environment, connection, timeoutSeconds),
-                      (timeoutSeconds * 2 + 5) * 1000);
+    auto bounded =
+        BoundCalls(std::make_unique<OdbcConnection>(environment, connection, timeoutSeconds),
+                   (timeoutSeconds * 2 + 5) * 1000);
+    if (!bounded) *error = "no thread can be started for the connection";
+    return bounded;
   }
 };
 
