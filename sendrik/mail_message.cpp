@@ -16,16 +16,6 @@ namespace {
 
 constexpr std::string_view kMoreNote = "The attached log lists them all.";
 
-std::string WithCrLf(std::string_view text) {
-  std::string out;
-  out.reserve(text.size() + text.size() / 40);
-  for (const char c : text) {
-    if (c == '\n') out += '\r';
-    if (c != '\r') out += c;
-  }
-  return out;
-}
-
 std::string Domain(const std::string& address) {
   const std::size_t at = address.find('@');
   return at == std::string::npos ? "localhost" : address.substr(at + 1);
@@ -104,19 +94,33 @@ std::string Recipients(const MailSettings& settings) {
   return out;
 }
 
-MailMessage BuildMessage(const MailSettings& settings, const report::Report& report,
-                         std::string_view logPath, std::time_t now) {
-  MailMessage m;
-  const std::string to = Recipients(settings);
+std::string WithCrLf(std::string_view text) {
+  std::string out;
+  out.reserve(text.size() + text.size() / 40);
+  for (const char c : text) {
+    if (c == '\n') out += '\r';
+    if (c != '\r') out += c;
+  }
+  return out;
+}
+
+std::vector<std::string> MessageHeaders(const MailSettings& settings, std::string_view subject,
+                                        std::time_t now) {
   std::random_device random;
   char id[96];
   std::snprintf(id, sizeof id, "%lld.%08x", static_cast<long long>(now), random());
-  m.headers = {"Date: " + MailDate(now),
-               "From: " + settings.from,
-               "To: " + to,
-               "Subject: " + HeaderText(SubjectLine(settings.subjectPrefix, report)),
-               "Message-ID: <" + std::string(id) + ".sendrik@" + Domain(settings.from) + ">",
-               "X-Mailer: Sendrik (Pelko)"};
+  return {"Date: " + MailDate(now),
+          "From: " + settings.from,
+          "To: " + Recipients(settings),
+          "Subject: " + HeaderText(subject),
+          "Message-ID: <" + std::string(id) + ".sendrik@" + Domain(settings.from) + ">",
+          "X-Mailer: Sendrik (Pelko)"};
+}
+
+MailMessage BuildMessage(const MailSettings& settings, const report::Report& report,
+                         std::string_view logPath, std::time_t now) {
+  MailMessage m;
+  m.headers = MessageHeaders(settings, SubjectLine(settings.subjectPrefix, report), now);
   m.text = WithCrLf(report::ReportText(report, kMoreNote));
   m.html = WithCrLf(report::ReportHtml(report, kMoreNote));
   m.attachmentName = std::string(BaseName(logPath, '\\'));

@@ -1,6 +1,6 @@
 // The message that carries a report: its header lines, the plain-text and
-// HTML bodies (both windows-1252, lines ended by CR LF) and the name under
-// which the log is attached.
+// HTML bodies (lines ended by CR LF; windows-1252 for a log, UTF-8 for the
+// database's report) and the name under which the file is attached.
 #pragma once
 
 #include <ctime>
@@ -18,6 +18,8 @@ struct MailMessage {
   std::string text;
   std::string html;
   std::string attachmentName;
+  std::string charset = "windows-1252";  // of both bodies
+  std::string attachmentType = "application/xml";
 };
 
 // "[prefix ]Print report 2026/12/07: total 1 234".
@@ -32,6 +34,13 @@ std::string MailDate(std::time_t when);
 
 // The To addresses as one header value: "a@x, b@y".
 std::string Recipients(const MailSettings& settings);
+
+// The header lines of a message: date, sender, recipients, subject, an id.
+std::vector<std::string> MessageHeaders(const MailSettings& settings, std::string_view subject,
+                                        std::time_t now);
+
+// text with every line ended by CR LF.
+std::string WithCrLf(std::string_view text);
 
 MailMessage BuildMessage(const MailSettings& settings, const report::Report& report,
                          std::string_view logPath, std::time_t now);

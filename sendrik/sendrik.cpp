@@ -1,6 +1,7 @@
 // sendrik: the mail program the agent starts, without arguments, after each
 // build of the global log. It mails the file that ToSendFile names as a
-// report (text and HTML) with the log attached, says in Sendrik.log what it
+// report (text and HTML) with the log attached, or, with EmailReportPeriod
+// set, the central database's site-wide report for that period, says in Sendrik.log what it
 // did, and exits 0 only when the server accepted the message. It never
 // changes or deletes the log.
 #include <curl/curl.h>
@@ -25,11 +26,14 @@
 #include "agent/logs/log_names.h"
 #include "agent/platform/logger.h"
 #include "agent/platform/registry.h"
+#include "agent/platform/sql.h"
 #include "report/log_files.h"
 #include "report/report.h"
 #include "sendrik/mail_message.h"
 #include "sendrik/mail_settings.h"
+#include "sendrik/local_time.h"
 #include "sendrik/sendrik_log.h"
+#include "sendrik/site_mail.h"
 #include "sendrik/smtp_send.h"
 
 namespace pelko::mail {
@@ -64,6 +68,60 @@ bool IsCompleteLog(const std::string& text) {
          text.find('\0') == std::string::npos;
 }
 
+LocalTime LocalNow(std::time_t now) {
+  const std::tm t = LocalCalendarTime(now);
+  return LocalTime{t.tm_year + 1900, t.tm_mon + 1, t.tm_mday, t.tm_hour, t.tm_min, t.tm_sec, 0};
+}
+
+std::string Took(std::chrono::steady_clock::time_point start) {
+  char took[32];
+  std::snprintf(took, sizeof took, "%.1f s",
+                std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
+  return took;
+}
+
+int SendSiteReport(const MailSettings& settings, const SiteSettings& site,
+                   const report::SiteReport& report, SendrikLog& log) {
+  const MailMessage message = BuildSiteMessage(settings, site.period, report, std::time(nullptr));
+  const std::string page = report::SiteReportHtml(report);
+  const auto start = std::chrono::steady_clock::now();
+  const SendResult result = SendMail(settings, message, page);
+  if (!result.sent) {
+    log.Write("not sent: " + message.attachmentName + " to " + Recipients(settings) + " via " +
+              ServerText(settings) + ": " + result.failure);
+    return kNotSent;
+  }
+  log.Write("sent " + message.attachmentName + " (site report " + site.period + ", " +
+            std::to_string(report.servers.size()) + " servers, " +
+            std::to_string(report.total.jobs) + " jobs, total " +
+            std::to_string(report.total.cost) + ") to " + Recipients(settings) + " via " +
+            ServerText(settings) + " in " + Took(start));
+  return kSent;
+}
+
+// The site report when one is asked for and the database gives it; else an
+// empty text, or the note that the global log goes in its place.
+int TrySiteReport(const MailSettings& settings, const SiteSettings& site, SendrikLog& log,
+                  std::string* fallbackNote) {
+  const SiteChoice choice = ReadSiteChoice(PlatformSql(), site, LocalNow(std::time(nullptr)));
+  if (choice.read) {
+    MarkDatabaseAway(PlatformRegistry(), false);
+    return SendSiteReport(settings, site, choice.report, log);
+  }
+  log.Write("site report " + site.period + " not made: " + choice.trouble +
+            "; the global log is sent in its place");
+  // Said once in the system's log however many mailings fall back.
+  if (MarkDatabaseAway(PlatformRegistry(), true)) {
+    PlatformLogger().Write(Severity::kWarning,
+                           "Sendrik: the site report (EmailReportPeriod " + site.period +
+                               ") cannot be made: " + choice.trouble +
+                               "; each mail carries this computer's global log instead, "
+                               "and says so, until the database answers");
+  }
+  *fallbackNote = FallbackNote(site.period, choice.trouble);
+  return -1;
+}
+
 int Run() {
   std::vector<std::string> problems, notes;
   const MailSettings settings = ReadMailSettings(PlatformRegistry(), &problems, &notes);
@@ -71,6 +129,12 @@ int Run() {
     PlatformLogger().Write(Severity::kWarning, why);
   });
   for (const std::string& note : notes) log.Write("note: " + note);
+  std::string fallbackNote;
+  const SiteSettings site = ReadSiteSettings(PlatformRegistry());
+  if (!site.period.empty() && problems.empty()) {
+    const int status = TrySiteReport(settings, site, log, &fallbackNote);
+    if (status >= 0) return status;
+  }
   if (settings.toSendFile.empty()) {
     log.Write("not sent: ToSendFile (REG_SZ) is not set, so there is no file to send");
     return kNothingToSend;
@@ -104,27 +168,26 @@ int Run() {
   report::ReportBuilder builder;
   builder.AddLog(text);
   const report::Report report = builder.Finish();
-  const MailMessage message = BuildMessage(settings, report, settings.toSendFile, std::time(nullptr));
+  MailMessage message = BuildMessage(settings, report, settings.toSendFile, std::time(nullptr));
+  if (!fallbackNote.empty()) MarkAsFallback(message, fallbackNote);
   const auto start = std::chrono::steady_clock::now();
   const SendResult result = SendMail(settings, message, text);
-  const double seconds =
-      std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-  char took[32];
-  std::snprintf(took, sizeof took, "%.1f s", seconds);
   if (!result.sent) {
     log.Write("not sent: " + name + " to " + Recipients(settings) + " via " +
               ServerText(settings) + ": " + result.failure);
     return kNotSent;
   }
   log.Write("sent " + name + " (" + std::to_string(report.jobs) + " jobs, total " +
-            std::to_string(report.TotalCost()) + ") to " + Recipients(settings) + " via " +
-            ServerText(settings) + (settings.user.empty() ? "" : " as " + settings.user) +
-            " in " + took);
+            std::to_string(report.TotalCost()) +
+            (fallbackNote.empty() ? "" : ", in place of the site report") +
+            ") to " + Recipients(settings) + " via " + ServerText(settings) +
+            (settings.user.empty() ? "" : " as " + settings.user) + " in " + Took(start));
   return kSent;
 }
 
 constexpr char kUsage[] =
-    "Usage: sendrik               mail the global log named in ToSendFile (as the agent does)\n"
+    "Usage: sendrik               mail the global log named in ToSendFile (as the agent does),\n"
+    "                             or with EmailReportPeriod the database's site report\n"
     "       sendrik /setpassword  read the mail password from standard input and keep it\n"
     "                             as MailPassword (one line; nothing on the command line)\n";
 

@@ -217,16 +217,18 @@ SendResult SendMail(const MailSettings& s, const MailMessage& message,
   std::unique_ptr<curl_slist, CurlFree> headers(list);
   curl_easy_setopt(c, CURLOPT_HTTPHEADER, headers.get());
 
-  // multipart/mixed: the report (text and HTML alternatives), then the log.
+  // multipart/mixed: the report (text and HTML alternatives), then the file.
   std::unique_ptr<curl_mime, CurlFree> mime(curl_mime_init(c));
   curl_mime* alternatives = curl_mime_init(c);
   curl_mimepart* part = curl_mime_addpart(alternatives);
   curl_mime_data(part, message.text.data(), message.text.size());
-  curl_mime_type(part, "text/plain; charset=windows-1252");
+  const std::string plainType = "text/plain; charset=" + message.charset;
+  const std::string htmlType = "text/html; charset=" + message.charset;
+  curl_mime_type(part, plainType.c_str());
   curl_mime_encoder(part, "quoted-printable");
   part = curl_mime_addpart(alternatives);
   curl_mime_data(part, message.html.data(), message.html.size());
-  curl_mime_type(part, "text/html; charset=windows-1252");
+  curl_mime_type(part, htmlType.c_str());
   curl_mime_encoder(part, "quoted-printable");
   part = curl_mime_addpart(mime.get());
   curl_mime_subparts(part, alternatives);
@@ -238,7 +240,7 @@ SendResult SendMail(const MailSettings& s, const MailMessage& message,
   Base64Lines encoded(attachment);
   part = curl_mime_addpart(mime.get());
   curl_mime_data_cb(part, encoded.Size(), ReadAttachment, SeekAttachment, nullptr, &encoded);
-  curl_mime_type(part, "application/xml");
+  curl_mime_type(part, message.attachmentType.c_str());
   curl_mime_filename(part, message.attachmentName.c_str());
   curl_mime_headers(part, curl_slist_append(nullptr, "Content-Transfer-Encoding: base64"), 1);
   curl_easy_setopt(c, CURLOPT_MIMEPOST, mime.get());

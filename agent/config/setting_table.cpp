@@ -3,6 +3,7 @@
 #include <charconv>
 
 #include "agent/config/registry_value.h"
+#include "agent/config/report_period.h"
 #include "agent/config/settings.h"
 #include "agent/util/coding.h"
 
@@ -35,6 +36,9 @@ std::string RejectText(const SettingInfo& setting, std::string_view text) {
     int minutes = 0;
     if (!ParseTimeOfDay(text, &minutes)) return "'" + std::string(text) + "' is no time of day HH:MM (00:00 to 23:59)";
   }
+  if (name == "EmailReportPeriod" && !text.empty() && !IsReportPeriod(text)) {
+    return "'" + std::string(text) + "' is no period (" + kReportPeriodNames + ")";
+  }
   if (name == "StylesheetHost") {
     for (char c : text) {
       if (!IsHostByte(c)) return "'" + std::string(text) + "' is no host name (letters, digits, '-', '.', an optional :port)";
@@ -61,6 +65,8 @@ const std::vector<SettingInfo>& KnownSettings() {
       {"EmailAlert", K::kNumber, 0, 1, O::kAdministrator, "1: mail the report"},
       {"EmailAlertFreq", K::kNumber, 1, 71582, O::kAdministrator, "minutes between two mailings"},
       {"EmailAlertTime", K::kText, 0, 0, O::kAdministrator, "HH:MM: mail once a day at this local time instead"},
+      {"EmailReportPeriod", K::kText, 0, 0, O::kAdministrator, "today, yesterday, this-month or last-month: mail the database's site-wide report of it instead"},
+      {"SiteReportAway", K::kNumber, 0, 1, O::kAgent, "1 while the mail program finds the database away (said once)"},
       {"StylesheetHost", K::kText, 0, 0, O::kAdministrator, "web server the mailed global log takes Tavisk.xsl from"},
       {"ToSendFile", K::kText, 0, 0, O::kAgent, "the file last handed to the mail program"},
       {"DeleteOldLogs", K::kNumber, 0, 1, O::kAdministrator, "1: delete old logs"},

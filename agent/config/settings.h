@@ -29,6 +29,13 @@ inline constexpr char kEmailAlertFreq[] = "Software\\Pelko\\EmailAlertFreq";
 // REG_SZ, optional: "HH:MM", the local time of one mailing a day, in place
 // of the mailing every EmailAlertFreq minutes.
 inline constexpr char kEmailAlertTime[] = "Software\\Pelko\\EmailAlertTime";
+// REG_SZ, optional: "today", "yesterday", "this-month" or "last-month".
+// Set, the mail program sends the site-wide report of the central database
+// for that period in place of this computer's global log.
+inline constexpr char kEmailReportPeriod[] = "Software\\Pelko\\EmailReportPeriod";
+// REG_DWORD, the mail program's own: 1 once it said that the database did
+// not answer for the site report, 0 again when it did.
+inline constexpr char kSiteReportAway[] = "Software\\Pelko\\SiteReportAway";
 // REG_SZ, optional: the web server the mailed global log names its
 // stylesheet on; the build's PELKO_STYLESHEET_HOST when empty.
 inline constexpr char kStylesheetHost[] = "Software\\Pelko\\StylesheetHost";

@@ -11,6 +11,8 @@
 #   agent     the agent killed in the middle of a first sync, started again
 #   password  a wrong password, then the right one
 #   silent    a server that accepts the connection and never answers
+#   blocked   the table locked by another session while the agent writes
+#   frozen    the server process serving the agent stopped (SIGSTOP)
 set -u
 bin=$(readlink -f "$1")
 scenario=$2
@@ -200,6 +202,59 @@ while True: held.append(s.accept())' "$port" &
     wait_for 90 in_step
     python3 "$here/compare_db.py" "$logs" "$work/dump"
     check "every job arrived once a database answered" 0 $?
+    ;;
+  blocked)
+    start_agent
+    print_day 4
+    wait_for 20 in_step || echo "FAIL: not in step before the lock"
+    # Another session takes the table: the agent's next write waits on the
+    # lock, in the middle of its transaction, with no answer coming.
+    mkfifo "$work/lock.in"
+    pg_psql -At <"$work/lock.in" >"$work/lock.out" 2>&1 &
+    locker=$!
+    exec 7>"$work/lock.in"
+    echo "BEGIN; LOCK TABLE pelko_jobs IN EXCLUSIVE MODE; SELECT 'locked';" >&7
+    wait_for 20 grep -q locked "$work/lock.out" || echo "FAIL: the lock was not taken"
+    print_day 6
+    check "printing accounted while the database holds the agent" 10 "$(entries)"
+    waiting() { [[ $(pg_psql -Atc "SELECT COUNT(*) FROM pg_stat_activity WHERE wait_event_type = 'Lock'") -ge 1 ]]; }
+    wait_for 20 waiting || echo "FAIL: the agent's write did not wait on the lock"
+    # Bounded: the statement gives up and the trouble is said, the lock
+    # still held.
+    wait_for 40 eval '(( $(said "out of reach") >= 1 ))'
+    check "the blocked statement ended within its bound" 1 "$(said 'out of reach')"
+    # The agent tries again, and waits again.
+    wait_for 40 waiting || echo "FAIL: the agent did not try again"
+    check "the blocked database said once" 1 "$(said 'out of reach')"
+    check "nothing arrived while blocked" 4 "$(rows)"
+    echo "COMMIT;" >&7
+    exec 7>&-
+    wait "$locker"
+    wait_for 90 in_step
+    python3 "$here/compare_db.py" "$logs" "$work/dump"
+    check "every job arrived once, once the lock went" 0 $?
+    check "the database's return said once" 1 "$(said 'reachable again')"
+    ;;
+  frozen)
+    start_agent
+    print_day 4
+    wait_for 20 in_step || echo "FAIL: not in step before the freeze"
+    # The server process that serves the agent stops dead (SIGSTOP): the
+    # connection stays open, nothing answers, not even a cancel request.
+    backend=$(pg_psql -Atc "SELECT pid FROM pg_stat_activity WHERE backend_type = 'client backend'
+      AND pid <> pg_backend_pid() AND application_name <> 'psql'")
+    [[ -n $backend ]] || echo "FAIL: the agent's server process not found"
+    kill -STOP "$backend"
+    print_day 6
+    check "printing accounted while the database is frozen" 10 "$(entries)"
+    wait_for 60 eval '(( $(said "out of reach") >= 1 ))'
+    check "the frozen statement ended within its bound" 1 "$(said 'out of reach')"
+    kill -CONT "$backend"
+    wait_for 90 in_step
+    python3 "$here/compare_db.py" "$logs" "$work/dump"
+    check "every job arrived once, once it answered again" 0 $?
+    check "the frozen database said once" 1 "$(said 'out of reach')"
+    check "its return said once" 1 "$(said 'reachable again')"
     ;;
   *)
     echo "unknown scenario $scenario" >&2

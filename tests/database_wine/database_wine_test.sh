@@ -79,4 +79,31 @@ check "the site total is both machines' logs" "$(($(totals "$work/linux/Logs") +
 check "srv1's total" "$(totals "$work/linux/Logs")" "$(grep '^server,"srv1"' <<<"$report" | cut -d, -f5 | tr -d '\r')"
 check "srv2's total" "$(totals "$data/Logs")" "$(grep '^server,"srv2"' <<<"$report" | cut -d, -f5 | tr -d '\r')"
 check "the Windows agent still runs" yes "$(kill -0 "$winagent" 2>/dev/null && echo yes)"
+
+# Sendrik.exe, with EmailReportPeriod last-month, mails the site report of
+# both servers through Wine's ODBC proxy: its total is the database's for
+# that month.
+if /usr/bin/python3 -c 'import aiosmtpd' 2>/dev/null && [[ -f $winbin/Sendrik.exe ]]; then
+  /usr/bin/python3 "$here/../sendrik/smtp_server.py" --out "$work/mail" --lifetime 200 \
+    >"$work/smtp.out" 2>&1 &
+  smtp=$!
+  wait_for 10 grep -qs ready "$work/smtp.out"
+  for v in "MailServer REG_SZ 127.0.0.1" "MailFrom REG_SZ pelko@example.com" \
+    "MailTo REG_SZ boss@example.com" "EmailReportPeriod REG_SZ last-month" \
+    "MailSecurity REG_DWORD 0" "MailPort REG_DWORD $(awk '/ready/ {print $2}' "$work/smtp.out")"; do
+    set -- $v
+    wine_reg add 'HKLM\Software\Pelko' /v "$1" /t "$2" /d "$3" /f >/dev/null
+  done
+  cp "$winbin/Sendrik.exe" "$WINE_TEST_DIR/"
+  (cd "$WINE_TEST_DIR" && timeout 120 "$WINE" Sendrik.exe >/dev/null 2>&1)
+  check "Sendrik.exe mailed the site report" 0 $?
+  first=$(date -d "$(date +%Y-%m-01) -1 month" +%Y%m%d)
+  last=$(date -d "$(date +%Y-%m-01) -1 day" +%Y%m%d)
+  month=$("$bin/pelkoreport" --database "$PG_ENV_ODBC" --password-stdin --csv --from "$first" \
+    --to "$last" <<<pgsecret | grep '^total,' | cut -d, -f5 | tr -d '\r')
+  check "its total is the site's for last month" 1 \
+    "$(grep -c "sent SiteReport_$first-$last.html (site report last-month, .* total $month)" "$data/Logs/Sendrik.log")"
+  kill "$smtp" 2>/dev/null
+  wait "$smtp" 2>/dev/null
+fi
 [[ $failures -eq 0 ]]

@@ -3,6 +3,7 @@
 // (a doubled row is an error, as in a real database) and faults on demand.
 #pragma once
 
+#include <array>
 #include <map>
 #include <string>
 #include <tuple>
@@ -82,6 +83,8 @@ class FakeSqlConnection : public SqlConnection {
       pending.states[key] = {number(2), number(3)};
     } else if (starts("UPDATE pelko_log_state")) {
       pending.states[std::make_pair(text(2), text(3))] = {number(0), number(1)};
+    } else if (starts("SELECT user_name, printer, server_name")) {
+      Totals(text(0), text(1), rows);
     } else {
       return Refuse("unknown statement");
     }
@@ -105,6 +108,32 @@ class FakeSqlConnection : public SqlConnection {
   bool Lost() const override { return lost; }
 
  private:
+  // The site report's grouping sets over the jobs of log dates from..to:
+  // user, printer, server, month, then the total.
+  void Totals(const std::string& from, const std::string& to, std::vector<SqlRow>* rows) {
+    std::map<std::pair<int, std::string>, std::array<int64_t, 3>> sums;
+    sums[{4, ""}] = {0, 0, 0};
+    for (const auto& [key, value] : pending.jobs) {
+      const std::string& date = std::get<2>(key);
+      if (date < from || date > to) continue;
+      const std::string names[] = {value[0], std::get<1>(key), std::get<0>(key), date.substr(0, 6), ""};
+      for (int set = 0; set < 5; ++set) {
+        auto& sum = sums[{set, names[set]}];
+        sum[0] += 1;
+        sum[1] += std::stoll(value[2]);
+        sum[2] += std::stoll(value[3]);
+      }
+    }
+    for (const auto& [key, sum] : sums) {
+      SqlRow row(7);
+      if (key.first < 4) row[key.first] = key.second;
+      row[4] = std::to_string(sum[0]);
+      row[5] = std::to_string(sum[1]);
+      row[6] = std::to_string(sum[2]);
+      rows->push_back(row);
+    }
+  }
+
   bool Lose() {
     lost = true;
     error = "08006: connection lost";

@@ -53,7 +53,7 @@ wait_for 30 is_state RUNNING
 check "service running after install" RUNNING "$(state)"
 echo "silent install to service running: $((($(date +%s%N) - started) / 1000000)) ms"
 
-for file in Pelkomon.exe stopmon.exe Sendrik.exe pelkoreport.exe pelkoctl.exe Tavisk.xsl uninstall.exe; do
+for file in Pelkomon.exe stopmon.exe Sendrik.exe pelkoreport.exe pelkoctl.exe pelkodb.exe Tavisk.xsl uninstall.exe; do
   check "installed $file" yes "$([[ -f $programs/$file ]] && echo yes)"
 done
 check "default Path" 'C:\ProgramData\Pelko' "$(setting Path)"
@@ -112,6 +112,22 @@ ctl remove Office >/dev/null
 wine_reg delete 'HKLM\Software\Pelko' /v EmailAlertFreq /f >/dev/null
 check "pelkoctl remove: nPrinters lowered" 0x0 "$(setting nPrinters)"
 
+# The installed pelkodb.exe: its help, and the database password read from
+# standard input, kept sealed (REG_BINARY), never as text.
+db() { (cd / && timeout 60 "$WINE" "$programs/pelkodb.exe" "$@" 2>&1 | tr -d '\r'); }
+check "pelkodb --help names --set-password" 1 "$(db --help | grep -c '^Usage: pelkodb --set-password')"
+check "pelkodb refuses an unknown option" 1 "$(db --bogus | grep -c '^Usage: pelkodb')"
+check "pelkodb --check without a connection says the sink is off" 1 \
+  "$(db --check | grep -c 'DatabaseConnection is empty')"
+(cd / && echo 'db secret' | timeout 60 "$WINE" "$programs/pelkodb.exe" --set-password \
+  >"$WINE_TEST_DIR/pelkodb.out" 2>&1)
+check "pelkodb --set-password from stdin exits 0" 0 "$?"
+said=$(tr -d '\r' <"$WINE_TEST_DIR/pelkodb.out")
+stored=$(wine_reg query 'HKLM\Software\Pelko' /v DatabasePassword 2>/dev/null | tr -d '\r')
+check "DatabasePassword sealed as REG_BINARY" 1 "$(grep -c 'DatabasePassword *REG_BINARY' <<<"$stored")"
+check "DatabasePassword not kept as text" 0 "$(grep -ci 'db secret' <<<"$stored")"
+echo "pelkodb --set-password said: $said"
+
 # Installing again over the running service: the settings stay, the
 # service runs the new program.
 started=$(date +%s%N)
@@ -155,6 +171,7 @@ wait_for 30 programs_gone
 echo "silent uninstall: $((($(date +%s%N) - started) / 1000000)) ms"
 check "uninstall: no longer listed" yes "$(unlisted && echo yes)"
 check "uninstall: programs removed" yes "$(programs_gone && echo yes)"
+check "uninstall: pelkodb.exe removed" gone "$([[ -e $programs/pelkodb.exe ]] && echo kept || echo gone)"
 check "uninstall: mail program removed from Path" gone \
   "$([[ -e $data/Sendrik.exe ]] && echo kept || echo gone)"
 check "uninstall: service deleted" "" "$(state)"

@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <map>
 
+#include "agent/platform/odbc/bounded_sql.h"
 #include "agent/util/unicode.h"
 
 namespace pelko {
@@ -215,6 +216,11 @@ class OdbcConnector : public SqlConnector {
   std::unique_ptr<SqlConnection> Connect(const std::string& connectionText,
                                          const SealedPassword& sealed, uint32_t timeoutSeconds,
                                          std::string* error) override {
+    if (AbandonedConnections() >= kMostAbandonedConnections) {
+      *error = "HYT00: " + std::to_string(AbandonedConnections()) +
+               " connections given up on still wait for the database";
+      return nullptr;
+    }
     std::string password;
     if (sealed.type != 0 && !OpenPassword("DatabasePassword", sealed, &password, error)) {
       return nullptr;
@@ -264,7 +270,13 @@ class OdbcConnector : public SqlConnector {
       SQLFreeHandle(SQL_HANDLE_ENV, environment);
       return nullptr;
     }
-    return std::make_unique<OdbcConnection>(environment, connection, timeoutSeconds);
+    // The query timeout has the server give up; this bound holds when the
+    // server cannot even do that.
+    auto bounded =
+        BoundCalls(std::make_unique<OdbcConnection>(environment, connection, timeoutSeconds),
+                   (timeoutSeconds * 2 + 5) * 1000);
+    if (!bounded) *error = "no thread can be started for the connection";
+    return bounded;
   }
 };
 

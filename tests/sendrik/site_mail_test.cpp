@@ -1,0 +1,143 @@
+#include "sendrik/site_mail.h"
+
+#include <functional>
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include "tests/fakes/fake_registry.h"
+#include "tests/fakes/fake_sql.h"
+
+namespace pelko::mail {
+namespace {
+
+using ::testing::HasSubstr;
+using ::testing::Not;
+
+class SiteMailTest : public ::testing::Test {
+ protected:
+  SiteMailTest() {
+    site.period = "last-month";
+    site.connection = "DSN=pelko";
+    site.password.type = kRegSz;
+    site.password.data = "secret";
+    // Two servers' rows in November, one in October and one in December.
+    Job("north", "HP", "20261105", 1, "anna", 2, 20);
+    Job("north", "HP", "20261130", 2, "paul", 3, 30);
+    Job("south", "Lab", "20261101", 1, "anna", 5, 50);
+    Job("south", "Lab", "20261031", 2, "eva", 7, 70);
+    Job("south", "Lab", "20261201", 3, "eva", 11, 110);
+  }
+  void Job(const std::string& server, const std::string& printer, const std::string& logDate,
+           int64_t id, const std::string& user, int pages, int cost) {
+    database.committed.jobs[{server, printer, logDate, id}] = {
+        user, "doc", std::to_string(pages), std::to_string(cost), "2026/11/05", "10:00:00"};
+  }
+  SiteChoice Choose() { return ReadSiteChoice(database, site, LocalTime{2026, 12, 8, 7, 0, 0, 0}); }
+
+  FakeSqlDatabase database;
+  SiteSettings site;
+};
+
+TEST_F(SiteMailTest, ThePeriodsRowsOfEveryServerAreSummed) {
+  const SiteChoice choice = Choose();
+  ASSERT_TRUE(choice.read) << choice.trouble;
+  EXPECT_EQ(choice.report.from, "20261101");
+  EXPECT_EQ(choice.report.to, "20261130");
+  EXPECT_EQ(choice.report.total.jobs, 3);
+  EXPECT_EQ(choice.report.total.pages, 10);
+  EXPECT_EQ(choice.report.total.cost, 100);
+  ASSERT_EQ(choice.report.servers.size(), 2u);
+  EXPECT_EQ(choice.report.servers[0].name, "north");  // 50 against 50: by name
+  EXPECT_EQ(choice.report.users[0].name, "anna");
+  EXPECT_EQ(choice.report.users[0].cost, 70);
+}
+
+TEST_F(SiteMailTest, NoPeriodAsksNothingOfTheDatabase) {
+  site.period.clear();
+  const SiteChoice choice = Choose();
+  EXPECT_FALSE(choice.wanted);
+  EXPECT_EQ(database.connects, 0);
+}
+
+// Every way the report can fail ends in the global log, with a reason and
+// without a single figure taken from a half-read answer.
+TEST_F(SiteMailTest, WhatTheDatabaseCannotGiveFallsBackWithAReason) {
+  struct Case {
+    const char* name;
+    std::function<void(FakeSqlDatabase&, SiteSettings&)> spoil;
+    const char* said;
+  } cases[] = {
+      {"down", [](FakeSqlDatabase& d, SiteSettings&) { d.down = true; }, "did not answer"},
+      {"wrong password", [](FakeSqlDatabase&, SiteSettings& s) { s.password.data = "guess"; },
+       "28P01"},
+      {"lost in the query",
+       [](FakeSqlDatabase& d, SiteSettings&) { d.failAfterStatements = 0; },
+       "did not give the report"},
+      {"no connection", [](FakeSqlDatabase&, SiteSettings& s) { s.connection.clear(); },
+       "DatabaseConnection is not set"},
+      {"no period", [](FakeSqlDatabase&, SiteSettings& s) { s.period = "last-week"; },
+       "no period"},
+  };
+  for (const Case& c : cases) {
+    FakeSqlDatabase fresh;
+    fresh.committed = database.committed;
+    SiteSettings settings = site;
+    c.spoil(fresh, settings);
+    const SiteChoice choice = ReadSiteChoice(fresh, settings, LocalTime{2026, 12, 8, 7, 0, 0, 0});
+    EXPECT_TRUE(choice.wanted) << c.name;
+    EXPECT_FALSE(choice.read) << c.name;
+    EXPECT_THAT(choice.trouble, HasSubstr(c.said)) << c.name;
+    EXPECT_EQ(choice.report.total.jobs, 0) << c.name;
+    EXPECT_TRUE(choice.report.servers.empty()) << c.name;
+    const std::string note = FallbackNote(settings.period, choice.trouble);
+    EXPECT_THAT(note, HasSubstr("this computer's own global log")) << c.name;
+  }
+}
+
+TEST_F(SiteMailTest, TheAwayMarkSaysItOnceForEachOutage) {
+  FakeRegistry registry;
+  EXPECT_FALSE(MarkDatabaseAway(registry, false));
+  EXPECT_TRUE(MarkDatabaseAway(registry, true));
+  EXPECT_FALSE(MarkDatabaseAway(registry, true));
+  EXPECT_FALSE(MarkDatabaseAway(registry, true));
+  EXPECT_FALSE(MarkDatabaseAway(registry, false));
+  EXPECT_TRUE(MarkDatabaseAway(registry, true));
+}
+
+TEST_F(SiteMailTest, TheSiteMailSaysWhatItIsInUtf8) {
+  MailSettings settings;
+  settings.from = "pelko@example.com";
+  settings.to = {"boss@example.com"};
+  settings.subjectPrefix = "[Print]";
+  SiteChoice choice = Choose();
+  ASSERT_TRUE(choice.read);
+  choice.report.users[0].name = "J\xc3\xbcrgen <b>";
+  const MailMessage m = BuildSiteMessage(settings, site.period, choice.report, 0);
+  EXPECT_THAT(m.headers, ::testing::Contains("Subject: [Print] Site print report 2026-11-01 to 2026-11-30: total 100"));
+  EXPECT_EQ(m.charset, "utf-8");
+  EXPECT_EQ(m.attachmentType, "text/html");
+  EXPECT_EQ(m.attachmentName, "SiteReport_20261101-20261130.html");
+  EXPECT_THAT(m.text, HasSubstr("Site-wide report (last-month) from the central database: 2 servers."));
+  EXPECT_THAT(m.html, HasSubstr("<p id=\"source\"><strong>Site-wide report (last-month)"));
+  EXPECT_THAT(m.html, HasSubstr("J\xc3\xbcrgen &lt;b&gt;"));
+  EXPECT_THAT(m.html, Not(HasSubstr("<b>")));
+  EXPECT_THAT(m.text, Not(HasSubstr("\r\r")));
+}
+
+TEST_F(SiteMailTest, TheFallbackNoteHeadsBothBodiesEscapedAndMarksTheSubject) {
+  MailMessage m;
+  m.headers = {"From: a@example.com", "Subject: Print report 2026/12/08: total 9"};
+  m.text = "Print report\r\n";
+  m.html = "<html><head></head>\r\n<body>\r\n<h1>x</h1></body></html>\r\n";
+  MarkAsFallback(m, FallbackNote("yesterday", "the database did not answer: <timeout>"));
+  EXPECT_EQ(m.headers[1], "Subject: Print report 2026/12/08: total 9 (this computer only)");
+  EXPECT_EQ(m.headers[0], "From: a@example.com");
+  EXPECT_EQ(m.text.rfind("The site-wide report (EmailReportPeriod yesterday) could not be made", 0), 0u);
+  EXPECT_THAT(m.html, HasSubstr("<body>\r\n<p id=\"source\"><strong>The site-wide report"));
+  EXPECT_THAT(m.html, HasSubstr("&lt;timeout&gt;"));
+  EXPECT_THAT(m.html, HasSubstr("</strong></p>\r\n<h1>x</h1>"));
+}
+
+}  // namespace
+}  // namespace pelko::mail
