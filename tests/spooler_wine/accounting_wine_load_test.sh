@@ -14,6 +14,7 @@ exe=$1
 standins=$2
 here=$(dirname "$(readlink -f "${BASH_SOURCE[0]}")")
 source "$here/../wine/wine-env.sh"
+source "$here/../wine/eventlog.sh"
 source "$here/../lib/check.sh"
 for file in "$exe" "$standins/winspool.drv" "$standins/pdh.dll"; do
   [[ -f $file ]] || { echo "accounting_wine_load: no $file" >&2; exit 2; }
@@ -87,21 +88,46 @@ declare -A load flashes
 } >"$steps"
 jobs_planned=$(grep -c '^\(add\|flash\) ' "$steps")
 
-wine_reg add 'HKLM\Software\Pelko' /v Path /t REG_SZ /d 'C:\pelko' /f >/dev/null
-wine_reg add 'HKLM\Software\Pelko' /v nPrinters /t REG_DWORD /d ${#queues[@]} /f >/dev/null
-i=0
-for queue in "${queues[@]}"; do
-  i=$((i + 1))
-  wine_reg add 'HKLM\Software\Pelko' /v "Printer$i" /t REG_SZ /d "$queue" /f >/dev/null
-  wine_reg add 'HKLM\Software\Pelko' /v "Printer${i}Cost" /t REG_DWORD /d "${cost[$queue]}" \
-    /f >/dev/null
-done
-wine_reg add 'HKLM\Software\Pelko' /v AppIsRunning /t REG_DWORD /d 1 /f >/dev/null
+# The settings in one import, read back before the agent starts: a value
+# that did not arrive would price a whole queue at 0.
+settings=$WINE_TEST_DIR/settings.reg
+{
+  echo REGEDIT4
+  echo
+  echo '[HKEY_LOCAL_MACHINE\Software\Pelko]'
+  echo '"Path"="C:\\pelko"'
+  printf '"nPrinters"=dword:%08x\n' ${#queues[@]}
+  i=0
+  for queue in "${queues[@]}"; do
+    i=$((i + 1))
+    echo "\"Printer$i\"=\"$queue\""
+    printf '"Printer%dCost"=dword:%08x\n' $i "${cost[$queue]}"
+  done
+  echo '"AppIsRunning"=dword:00000001'
+} >"$settings"
+wine_reg import "$(wine_path "$settings")" >/dev/null 2>&1
+stored=$(wine_reg query 'HKLM\Software\Pelko' 2>/dev/null | tr -d '\r' | awk 'NF == 3 { print $1 "=" $3 }' | sort)
+wanted=$( {
+  echo "AppIsRunning=0x1"
+  printf 'nPrinters=0x%x\n' ${#queues[@]}
+  i=0
+  for queue in "${queues[@]}"; do
+    i=$((i + 1))
+    echo "Printer$i=$queue"
+    printf 'Printer%dCost=0x%x\n' $i "${cost[$queue]}"
+  done
+  echo 'Path=C:\pelko'
+} | sort)
+if [[ $stored != "$wanted" ]]; then
+  echo "accounting_wine_load: the settings did not arrive in the registry:" >&2
+  diff <(echo "$wanted") <(echo "$stored") >&2
+  exit 1
+fi
 
 export WINEDLLOVERRIDES="pdh,winspool.drv=n,b"
 export PELKO_STANDIN_STEPS="$(wine_path "$steps")" PELKO_STANDIN_RESULT="$(wine_path "$result")"
-timeout 500 "$WINE" "$run/Pelkomon.exe" >"$WINE_TEST_DIR/agent.out" 2>&1 &
-agent=$!
+PELKO_WINE_TIMEOUT=500 wine_eventlog_launch "$WINE_TEST_DIR/events" "$run/Pelkomon.exe"
+agent=$WINE_EVENTLOG_PID
 
 logs=$WINEPREFIX/drive_c/pelko/Logs
 source "$here/../lib/daily_log.sh"
@@ -178,5 +204,9 @@ done
 exact=$(sed -n 's/^exact //p' <<<"$verdict")
 echo "jobs accounted exactly: $exact / $jobs_planned"
 check "every job accounted exactly" "$jobs_planned" "$exact"
-check "agent wrote nothing to its output" "" "$(tr -d '\r' <"$WINE_TEST_DIR/agent.out")"
+if ((failures > 0)); then
+  echo "what the agent reported:"
+  wine_eventlog_records "$WINE_TEST_DIR/events" | sort | uniq -c | head -40
+  grep -E '^(timeout|bad step)' "$result"
+fi
 [[ $failures -eq 0 ]]
