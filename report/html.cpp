@@ -1,5 +1,7 @@
 #include "report/html.h"
 
+#include "agent/util/unicode.h"
+
 namespace pelko::report {
 
 namespace {
@@ -164,12 +166,14 @@ void AppendEscaped(std::string& out, std::string_view text) {
   }
 }
 
-std::string ReportHtml(const Report& r, std::string_view moreNote) {
+namespace {
+
+std::string Page(const Report& r, std::string_view moreNote, std::string_view charset) {
   std::string out;
   out.reserve(4096 + r.listed.size() * 300);
   out += "<!DOCTYPE html>\n<html lang=\"en\"><head>\n<meta http-equiv=\"Content-Type\" "
          "content=\"text/html; charset=";
-  out += kReportCharset;
+  out += charset;
   out += "\">\n<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">\n<title>"
          "Print report: ";
   AppendEscaped(out, r.title);
@@ -193,6 +197,17 @@ std::string ReportHtml(const Report& r, std::string_view moreNote) {
   }
   out += "</body></html>\n";
   return out;
+}
+
+}  // namespace
+
+std::string ReportHtml(const Report& r, std::string_view moreNote) {
+  return Page(r, moreNote, kReportCharset);
+}
+
+std::string ReportHtmlUtf8(const Report& r, std::string_view moreNote) {
+  // Everything but the names is ASCII, the same in both.
+  return Windows1252ToUtf8(Page(r, moreNote, "utf-8"));
 }
 
 }  // namespace pelko::report

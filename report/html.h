@@ -1,6 +1,6 @@
 // The report as one self-contained HTML page: no script, nothing loaded
 // from elsewhere. Names go out as the Windows ANSI bytes they are, so the
-// page declares windows-1252.
+// page declares windows-1252; or the whole page in UTF-8, declared so.
 #pragma once
 
 #include <string>
@@ -15,6 +15,7 @@ inline constexpr std::string_view kReportCharset = "windows-1252";
 // moreNote follows the job list when jobs were left out of it, for example
 // "The attached log lists them all."
 std::string ReportHtml(const Report& report, std::string_view moreNote = "");
+std::string ReportHtmlUtf8(const Report& report, std::string_view moreNote = "");
 
 // text with & < > " ' as character references and control bytes dropped.
 void AppendEscaped(std::string& out, std::string_view text);

@@ -46,8 +46,8 @@ constexpr char kUsage[] =
     "  --html   the report as one HTML page (the same as the mailed report)\n"
     "  --from, --to  with a folder: only the daily logs of those dates (both\n"
     "           included), by the date in their names\n"
-    "CSV is written as the Windows ANSI (windows-1252) bytes the logs hold unless\n"
-    "--encoding utf-8; the summary in UTF-8 on Linux.\n"
+    "CSV and HTML are written as the Windows ANSI (windows-1252) bytes the logs\n"
+    "hold unless --encoding utf-8; the summary in UTF-8 on Linux.\n"
     "Exit status: 0 done, 1 no log found, a file could not be read, or the output\n"
     "not written (then nothing is written), 2 bad arguments.\n"
     "pelkoreport --database CONNECTION ... reads the central database instead\n"
@@ -256,7 +256,11 @@ int Run(const Options& o) {
   }
   const Report report = builder.Finish();
   std::string document;
-  if (o.html) document = ReportHtml(report, "pelkoreport --csv lists them all.");
+  if (o.html) {
+    constexpr std::string_view kMore = "pelkoreport --csv lists them all.";
+    document = o.dialect.encoding == TextEncoding::kUtf8 ? ReportHtmlUtf8(report, kMore)
+                                                         : ReportHtml(report, kMore);
+  }
   if (o.csv) document = InDialect(csv, o.dialect, /*first=*/true);
   if (o.summary) document = summary.Table(report, SummaryEncoding(o));
   Output out(o.output);

@@ -133,6 +133,19 @@ bool PageLedger::NeedsPass(const SpoolJob& listed) const {
   return !job.entered || (job.final && Owed(job) > 0);
 }
 
+std::optional<SpoolJob> PageLedger::OwedEndedJob() const {
+  for (const auto& [id, job] : jobs) {
+    if (!job.ended || !job.entered || Owed(job) == 0) continue;
+    SpoolJob owed;
+    owed.id = id;
+    owed.user = job.user;
+    owed.document = job.document;
+    owed.state = JobState::kEnded;
+    return owed;
+  }
+  return std::nullopt;
+}
+
 void PageLedger::ForgetSettled() {
   for (auto at = jobs.begin(); at != jobs.end();) {
     Job& job = at->second;

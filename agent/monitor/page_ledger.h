@@ -60,6 +60,9 @@ class PageLedger {
   // does, as every job found does; one that ended only until an earlier
   // pass has entered it.
   bool NeedsPass(const SpoolJob& listed) const;
+  // An ended job whose own count is ahead of what the counter has shown so
+  // far: it needs a pass of its own where no job in the queue brings one.
+  std::optional<SpoolJob> OwedEndedJob() const;
 
  private:
   struct Job {

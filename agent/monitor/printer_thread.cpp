@@ -1,5 +1,6 @@
 #include "agent/monitor/printer_thread.h"
 
+#include <optional>
 #include <set>
 
 #include "agent/config/registry_value.h"
@@ -88,8 +89,17 @@ void PrinterThread::PollQueue() {
   if (ListInto(&jobs)) {
     // Jobs that ended since the last look are entered by the first pass;
     // only where none is left in the queue does one need a pass of its own.
+    bool passed = false;
     for (const SpoolJob& job : jobs) {
-      if (ledger.NeedsPass(job)) AccountJob(job);
+      if (!ledger.NeedsPass(job)) continue;
+      AccountJob(job);
+      passed = true;
+    }
+    // The counter, read just before a job's last pages, owes them to it;
+    // the queue's last job gets them from a pass of its own, since no later
+    // job brings one (given up after PageLedger::kOwedPasses).
+    if (!passed) {
+      if (std::optional<SpoolJob> owed = ledger.OwedEndedJob()) AccountJob(*owed);
     }
   }
   if (!pending.empty() && env.clock->MonotonicMs() - pendingTriedAt >= kPendingRetryMs) {

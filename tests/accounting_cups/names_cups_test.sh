@@ -1,12 +1,17 @@
 #!/bin/bash
-# names_cups_test.sh BIN_DIR
+# names_cups_test.sh BIN_DIR [SENDRIK PELKOREPORT]
 # A user and a title with umlauts, sharp s, the euro sign and characters
 # outside ISO-8859-1, printed on a private cupsd: the daily log, which
 # declares ISO-8859-1, holds them in it, with "?" for what it cannot hold,
-# and stays well-formed.
+# and stays well-formed. Given the mail program and pelkoreport, the names
+# are followed on: into the global log, the mail that the mail program
+# hands to an SMTP server on loopback, and pelkoreport's HTML and CSV; each
+# must read "jürgen" in the encoding it declares.
 set -u
 export LC_ALL=C  # the log holds Latin-1 bytes
 bin=$(readlink -f "$1")
+sendrik=${2:+$(readlink -f "$2")}
+pelkoreport=${3:+$(readlink -f "$3")}
 here=$(dirname "$(readlink -f "${BASH_SOURCE[0]}")")
 source "$here/../cups/cups-env.sh"
 source "$here/../lib/check.sh"
@@ -17,8 +22,10 @@ fi
 work=$(mktemp -d)
 chmod 755 "$work"
 agent=
+server=
 cleanup() {
   [[ -n $agent ]] && stop_process "$agent"
+  [[ -n $server ]] && stop_process "$server"
   cups_env_stop
   rm -rf "$work"
 }
@@ -55,5 +62,56 @@ check "the title in ISO-8859-1, ? for what it cannot hold" \
   "$(printf 'B\xe4\xf6\xfc\xdf ? ?? ?')" "$(entry Desk "$id" | cut -d'|' -f3)"
 check "no UTF-8 sequence in the log" "" "$(grep -c $'\xc3' "$file" | grep -v '^0$')"
 check "the log is well-formed" ok "$(xmllint --noout "$file" 2>&1 && echo ok)"
+# What an XML reader makes of the entry, in UTF-8: the log's bytes and its
+# declared encoding agree.
+read_user() { xmllint --xpath "string(//entry[id=$id]/user)" "$1" 2>/dev/null; }
+check "an XML reader reads the user from the daily log" $'j\xc3\xbcrgen??' "$(read_user "$file")"
+if command -v xsltproc >/dev/null; then
+  check "the stylesheet view shows the user" yes \
+    "$(xsltproc "$here/../../share/Tavisk.xsl" "$file" 2>/dev/null | grep -q $'j\xc3\xbcrgen??' && echo yes)"
+fi
+
+if [[ -n $sendrik && -n $pelkoreport ]]; then
+  names() { /usr/bin/python3 "$here/names_check.py" "$@"; }
+  # The mail cycle, switched on now that the entry is there: it builds the
+  # global log at once and starts the mail program.
+  cp "$sendrik" "$work/pelko/Sendrik.exe"
+  /usr/bin/python3 "$here/../sendrik/smtp_server.py" --out "$work/out" --lifetime 120 \
+    >"$work/server.out" 2>&1 &
+  server=$!
+  server_ready() { grep -qs ready "$work/server.out"; }
+  wait_for 20 server_ready || echo "FAIL: the SMTP server did not start"
+  reg add 'HKLM\Software\Pelko' /v MailServer /t REG_SZ /d 127.0.0.1 /f
+  reg add 'HKLM\Software\Pelko' /v MailPort /t REG_DWORD \
+    /d "$(awk '/ready/ {print $2}' "$work/server.out")" /f
+  reg add 'HKLM\Software\Pelko' /v MailSecurity /t REG_DWORD /d 0 /f
+  reg add 'HKLM\Software\Pelko' /v MailFrom /t REG_SZ /d pelko@example.com /f
+  reg add 'HKLM\Software\Pelko' /v MailTo /t REG_SZ /d boss@example.com /f
+  reg add 'HKLM\Software\Pelko' /v EmailAlertFreq /t REG_DWORD /d 60 /f
+  reg add 'HKLM\Software\Pelko' /v EmailAlert /t REG_DWORD /d 1 /f
+  mailed() { grep -qs "sent GlobalLog" "$logs/Sendrik.log"; }
+  wait_for 60 mailed || { echo "FAIL: no mail sent"; cat "$logs/Sendrik.log" 2>/dev/null; }
+
+  global=$logs/GlobalLog_$(date +%Y%m%d).xml
+  check "the global log holds the user in ISO-8859-1" 1 "$(grep -c $'<user>j\xfcrgen??</user>' "$global")"
+  check "the global log is well-formed" ok "$(xmllint --noout "$global" 2>&1 && echo ok)"
+  check "an XML reader reads the user from the global log" $'j\xc3\xbcrgen??' "$(read_user "$global")"
+  check "the mail: text and HTML read right in their charsets, the log attached" \
+    "messages=1 text:names=yes html:names=yes html-meta=agrees attachment=the-global-log" \
+    "$(names mail "$work/out" "$global")"
+
+  "$pelkoreport" --html -o "$work/report.html" "$logs"
+  check "pelkoreport --html: the names read right in the charset it declares" \
+    "charset=windows-1252 names=yes" "$(names html "$work/report.html")"
+  "$pelkoreport" --html --encoding utf-8 -o "$work/report-utf8.html" "$logs"
+  check "pelkoreport --html --encoding utf-8: UTF-8, declared so" \
+    "charset=utf-8 names=yes" "$(names html "$work/report-utf8.html")"
+  "$pelkoreport" --csv -o "$work/report.csv" "$logs"
+  check "pelkoreport --csv: the names in windows-1252" "bom=no names=yes" \
+    "$(names csv "$work/report.csv" windows-1252)"
+  "$pelkoreport" --csv --encoding utf-8 -o "$work/report-utf8.csv" "$logs"
+  check "pelkoreport --csv --encoding utf-8: the names in UTF-8 after its BOM" "bom=yes names=yes" \
+    "$(names csv "$work/report-utf8.csv" utf-8)"
+fi
 check "agent wrote nothing to its output" "" "$(cat "$work/agent.out")"
 [[ $failures -eq 0 ]]

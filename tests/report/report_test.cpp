@@ -149,6 +149,20 @@ TEST(ReportHtmlTest, NamesAreEscapedAndAnsiBytesKept) {
   EXPECT_THAT(html, Not(HasSubstr("src=")));
 }
 
+TEST(ReportHtmlTest, Utf8PageDeclaresUtf8AndConvertsEveryName) {
+  Report r;
+  r.title = "Global Log";
+  r.jobs = 1;
+  r.listed.push_back(Job{"2026/12/07", "10:00:00", "1", "J\xFCrgen", "HP", "Plan \x80", 1, 1});
+  r.users.push_back(Subtotal{"J\xFCrgen", 1, 1, 1});
+  const std::string html = ReportHtmlUtf8(r);
+  EXPECT_THAT(html, HasSubstr("charset=utf-8"));
+  EXPECT_THAT(html, Not(HasSubstr("windows-1252")));
+  EXPECT_THAT(html, HasSubstr("J\xC3\xBCrgen"));
+  EXPECT_THAT(html, HasSubstr("Plan \xE2\x82\xAC"));
+  EXPECT_THAT(html, Not(HasSubstr("J\xFCrgen")));
+}
+
 TEST(ReportHtmlTest, EmptyLogSaysNoJobs) {
   const Report r = Build({Log("HP", "", 0)});
   EXPECT_THAT(ReportHtml(r), HasSubstr("id=\"no-jobs\""));

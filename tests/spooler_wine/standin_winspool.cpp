@@ -5,7 +5,8 @@
 // change notification of a queue is an event that a change sets, as the
 // Windows spooler's are, and carries the job fields it was asked for
 // (UTF-16 texts, as the spooler gives them). PELKO_STANDIN_NO_NOTIFICATIONS
-// set refuses every notification.
+// set refuses every notification. PELKO_STANDIN_STEPS drives the queues
+// step by step instead of by the clock (standin_steps.h).
 //
 // Scenario file, one job a line, times from the first OpenPrinterA:
 //   AT_MS QUEUE USER DOCUMENT PAGES [flash]
@@ -25,6 +26,8 @@
 #include <sstream>
 #include <string>
 #include <vector>
+
+#include "standin_steps.h"
 
 namespace {
 
@@ -266,6 +269,7 @@ DWORD WINAPI RunScenario(void* file) {
 }
 
 void StartScenarioOnce() {
+  StartStepsOnce();
   static INIT_ONCE once = INIT_ONCE_STATIC_INIT;
   InitOnceExecuteOnce(
       &once,
@@ -498,6 +502,23 @@ void StandInRefuseNotifications(const char* name) {
 long StandInEnumerations(const char* name) {
   Locked locked;
   return (*queues)[name].enumerations;
+}
+
+// How many change notifications are open on the queue.
+DWORD StandInListeners(const char* name) {
+  Locked locked;
+  return static_cast<DWORD>((*queues)[name].listeners.size());
+}
+
+// True when every listener of the queue has taken in what it was told:
+// before that, more changes could overflow its buffer of changes.
+BOOL StandInNewsTaken(const char* name) {
+  Locked locked;
+  for (const Listener& listener : (*queues)[name].listeners) {
+    if (!listener.pending.empty() || listener.discard) return FALSE;
+    if (WaitForSingleObject(listener.event, 0) == WAIT_OBJECT_0) return FALSE;
+  }
+  return TRUE;
 }
 
 }  // extern "C"

@@ -219,6 +219,24 @@ TEST_F(PrinterThreadTest, CountsAheadOfTheCounterWaitForIt) {
   EXPECT_EQ(thread.PagesByJob()[1], 6);
 }
 
+// Seen on Windows with ten queues printing: the counter was read just
+// before the last pages of a queue's last job, and its listing just after.
+TEST_F(PrinterThreadTest, LastJobOfAQueueGetsThePagesTheCounterShowedLate) {
+  Start();
+  fake.spooler.Submit("HP", {1});
+  fake.spooler.Print("HP", 1, 9);
+  fake.spooler.End("HP", 1);
+  fake.spooler.SetTotal("HP", 3);
+  Look();
+  EXPECT_EQ(thread.PagesByJob()[1], 3);
+  fake.spooler.SetTotal("HP", 9);
+  Look();  // the queue is empty: no job in it brings a pass
+  EXPECT_EQ(thread.PagesByJob()[1], 9);
+  const std::size_t records = thread.records.size();
+  Look();
+  EXPECT_EQ(thread.records.size(), records) << "nothing owed: no more passes";
+}
+
 // The lump seen on a busy print server: jobs that ended while the counter,
 // read by another fetch, did not show their pages yet.
 TEST_F(PrinterThreadTest, EndedJobsGetTheirFinalCountsThoughTheCounterLags) {
