@@ -58,7 +58,7 @@ void Supervision::StopPrinters(RegistryDwordValue& count, bool fresh) {
 void Supervision::RestartIfEnded(WorkerThread& worker) {
   if (!worker.HasEnded()) return;
   worker.Start();
-  Report(env, Severity::kWarning, "restarted " + worker.name,
+  SayTrouble(env, Severity::kWarning, "restarted " + worker.name,
          "the " + worker.name + " had ended; " +
              (worker.IsStarted() ? "started it again" : "could not start it again"));
 }
@@ -79,7 +79,7 @@ void Supervision::RestartEndedWorkers() {
 void Supervision::Cycle() {
   // Said once an hour each (the report's window) while it stays so.
   for (const std::string& line : MistypedSettings(*env.registry)) {
-    Report(env, Severity::kWarning, line, line);
+    SayTrouble(env, Severity::kWarning, line, line);
   }
   if (modificationFlag.Read() != 0) {
     StopPrinters(printerCount, /*fresh=*/false);
@@ -146,7 +146,7 @@ void SupervisorThread::Run() {
     try {
       supervision.Cycle();
     } catch (const std::exception& failure) {
-      Report(env, Severity::kError, "failed cycle",
+      SayTrouble(env, Severity::kError, "failed cycle",
              std::string("a supervisor cycle failed: ") + failure.what());
     }
     Pause(PollInterval);

@@ -53,7 +53,7 @@ uint32_t DatabaseThread::Failed(const std::string& what) {
     away = true;
     ++outages;
     // Said once for each time the database goes away, however long.
-    Report(env, Severity::kWarning, "database away " + std::to_string(outages),
+    SayTrouble(env, Severity::kWarning, "database away " + std::to_string(outages),
            "the database is out of reach; the jobs wait in the daily logs and are sent "
            "when it is back: " + what);
   }
@@ -79,7 +79,7 @@ uint32_t DatabaseThread::Cycle() {
   }
   if (away) {
     away = false;
-    Report(env, Severity::kInfo, "database back " + std::to_string(outages),
+    SayTrouble(env, Severity::kInfo, "database back " + std::to_string(outages),
            "the database is reachable again; the daily logs are sent");
   }
   retryMs = kDatabaseFirstRetryMs;

@@ -32,7 +32,7 @@ int32_t FileTotal(const Env& env, const std::string& path, std::string_view text
   if (tail == std::string_view::npos) return static_cast<int32_t>(sum);
   if (!ReadTotalEntry(text, tail, &total)) return 0;
   if (total >= lowest && total <= highest) return total;
-  Report(env, Severity::kWarning, "total " + path,
+  SayTrouble(env, Severity::kWarning, "total " + path,
          path + " has a Total of " + std::to_string(total) +
              " that its entries cannot give: the global log counts their sum, " +
              std::to_string(static_cast<int32_t>(sum)));
@@ -88,7 +88,7 @@ void BuildGlobalLog(const Env& env, LogLocks& locks, const Waiter& pause,
     // The global log is read whole in its turn: it never grows past what a
     // read takes in.
     if (written + out.size() > kMaxGlobalLogBytes) {
-      Report(env, Severity::kWarning, "full " + path,
+      SayTrouble(env, Severity::kWarning, "full " + path,
              path + " would grow past " + std::to_string(kMaxGlobalLogBytes >> 20) +
                  " MiB: " + file.path + " left out");
       return;

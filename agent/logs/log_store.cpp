@@ -45,14 +45,14 @@ FileStatus LogStore::ReadAll(const std::string& path, std::string* text) {
 
 void LogStore::SayWhyNotRead(const std::string& path, FileStatus status) {
   if (status == FileStatus::kTooLarge) {
-    Report(env, Severity::kWarning, "read " + path,
+    SayTrouble(env, Severity::kWarning, "read " + path,
            path + " is over " + std::to_string(kMaxTextFileBytes >> 20) +
                " MiB: left out, not read");
   } else if (status == FileStatus::kNotRegular) {
-    Report(env, Severity::kWarning, "read " + path,
+    SayTrouble(env, Severity::kWarning, "read " + path,
            path + " is a link, folder, pipe or device, not a log file: left out, not read");
   } else if (status == FileStatus::kNotOurs) {
-    Report(env, Severity::kWarning, "read " + path,
+    SayTrouble(env, Severity::kWarning, "read " + path,
            path + " belongs to another account, not a log file of ours: left out, not read");
   }
 }
@@ -81,12 +81,12 @@ bool LogStore::MoveAside(const std::string& path) {
     const FileStatus moved = folder->Rename(name, aside);
     if (moved == FileStatus::kBusy) continue;  // that name is taken
     if (moved != FileStatus::kOk) break;
-    Report(env, Severity::kWarning, "aside " + path + " " + aside,
+    SayTrouble(env, Severity::kWarning, "aside " + path + " " + aside,
            path + " was not a log of the agent's (another account's file, a folder or a "
                   "link): moved aside to " + aside + ", the log is written anew");
     return true;
   }
-  Report(env, Severity::kWarning, "aside " + path,
+  SayTrouble(env, Severity::kWarning, "aside " + path,
          path + " is not a log of the agent's and could not be moved aside");
   return false;
 }

@@ -35,7 +35,7 @@ bool RecordJob(const Env& env, LogLocks& locks, const Waiter& pause, const JobRe
     // second line under the same key would double its count of repeats.
     if (read != FileStatus::kTooLarge && read != FileStatus::kNotRegular &&
         read != FileStatus::kNotOurs) {
-      Report(env, Severity::kWarning, "read " + path, "cannot read the daily log " + path);
+      SayTrouble(env, Severity::kWarning, "read " + path, "cannot read the daily log " + path);
     }
     return false;
   }
@@ -83,7 +83,7 @@ bool RecordJob(const Env& env, LogLocks& locks, const Waiter& pause, const JobRe
 
   if (read == FileStatus::kOk && text == old) return true;
   if (store.ReplacePatiently(path, text, pause) == FileStatus::kOk) return true;
-  Report(env, Severity::kWarning, "write " + path, "cannot write the daily log " + path);
+  SayTrouble(env, Severity::kWarning, "write " + path, "cannot write the daily log " + path);
   return false;
 }
 

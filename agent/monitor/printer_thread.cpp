@@ -76,7 +76,7 @@ bool PrinterThread::ListInto(std::vector<SpoolJob>* jobs) {
   // A cursor made by a failed call would start from a later now.
   const SpoolStatus status = env.spooler->ListJobs(printerName, &cursor, jobs);
   if (status != SpoolStatus::kOk) {
-    Report(env, Severity::kWarning, "queue " + printerName,
+    SayTrouble(env, Severity::kWarning, "queue " + printerName,
            "printer \"" + printerName + "\": cannot list its queue: " + Describe(status));
     return false;
   }
@@ -204,7 +204,7 @@ void PrinterThread::TryEnter(const std::vector<PendingKey>& keys) {
 }
 
 void PrinterThread::ReportPending(const JobRecord& figures) {
-  Report(env, Severity::kWarning, "pending " + figures.printerName,
+  SayTrouble(env, Severity::kWarning, "pending " + figures.printerName,
          "printer \"" + figures.printerName + "\": job " + std::to_string(figures.jobId) +
              " could not be entered in its daily log; its " + std::to_string(figures.pages) +
              " page(s) are kept and entered at the next write that succeeds");

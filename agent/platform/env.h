@@ -28,8 +28,8 @@ struct Env {
 };
 
 // Says a trouble the agent absorbed, once per window for each key.
-inline void Report(const Env& env, Severity severity, const std::string& key,
-                   const std::string& line) {
+inline void SayTrouble(const Env& env, Severity severity, const std::string& key,
+                       const std::string& line) {
   if (env.troubles != nullptr) env.troubles->Say(severity, key, line, env.clock->MonotonicMs());
 }
 
