@@ -86,7 +86,7 @@ std::vector<std::string> DailyLogsIn(FileSystem& files, const std::string& folde
   finder.SetRoot(folder, true);
   finder.AddFiles("*.xml", true, false);
   std::vector<std::pair<std::string, std::string>> dated;
-  for (const FoundFile& found : finder.files) {
+  for (const FoundFile& found : finder.Files()) {
     const std::string date = DateOfLogName(BaseName(found.path, files.Separator()));
     if (date.empty() || IsGatheredLogName(BaseName(found.path, files.Separator()))) continue;
     if ((!from.empty() && date < from) || (!to.empty() && date > to)) continue;

@@ -74,7 +74,7 @@ bool LogSync::SendChanges(SqlConnection& connection, const std::string& logsFold
   finder.AddFiles("*.xml", true, false);
   LogStore store(env);
   bool complete = true;
-  for (const FoundFile& file : finder.files) {
+  for (const FoundFile& file : finder.Files()) {
     const std::string logFile = file.path.substr(std::min(file.path.size(), logsFolder.size() + 1));
     const std::size_t slash = file.path.rfind(env.files->Separator());
     const std::string logDate =

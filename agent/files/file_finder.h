@@ -54,15 +54,19 @@ class FileFinder {
   // last slash only where there is no backslash at all) ends the text.
   static void StripTrailingSeparators(std::string& path);
 
-  std::string root;
-  std::vector<std::string> folders;
-  std::vector<FoundFile> files;
+  // What SetRoot, AddFiles and ScanFolder found so far.
+  const std::string& Root() const { return root; }
+  const std::vector<std::string>& Folders() const { return folders; }
+  const std::vector<FoundFile>& Files() const { return files; }
 
  private:
   bool VisitFolder(Folder& folder, const std::string& path, const std::string& pattern,
                    const Visitor& visit);
 
   FileSystem* fileSystem;
+  std::string root;
+  std::vector<std::string> folders;
+  std::vector<FoundFile> files;
 };
 
 }  // namespace pelko

@@ -125,7 +125,7 @@ class FilesPlatformTest : public ::testing::Test {
     FileFinder finder(files);
     finder.SetRoot(folder, true);
     finder.AddFiles("*", true, true);
-    for (auto it = finder.files.begin(); it != finder.files.end(); ++it) {
+    for (auto it = finder.Files().begin(); it != finder.Files().end(); ++it) {
 #ifdef _WIN32
       if (it->isFolder) RemoveDirectoryA(it->path.c_str()); else DeleteFileA(it->path.c_str());
 #else
@@ -304,10 +304,10 @@ TEST_F(FilesPlatformTest, FolderListingDoesNotFollowALinkBackUp) {
   ASSERT_EQ(files.ReplaceText(In("A/x.xml"), "x"), FileStatus::kOk);
   FileFinder finder(files);
   finder.SetRoot(folder + "/", true);
-  EXPECT_THAT(finder.folders, ::testing::ElementsAre(In("A"), folder));
+  EXPECT_THAT(finder.Folders(), ::testing::ElementsAre(In("A"), folder));
   finder.AddFiles("*.xml", true, false);
-  ASSERT_EQ(finder.files.size(), 1u);
-  EXPECT_EQ(finder.files[0].path, In("A/x.xml"));
+  ASSERT_EQ(finder.Files().size(), 1u);
+  EXPECT_EQ(finder.Files()[0].path, In("A/x.xml"));
   std::remove(In("A/loop").c_str());
 }
 

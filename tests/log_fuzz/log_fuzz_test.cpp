@@ -105,7 +105,7 @@ int main(int argc, char** argv) {
   int64_t kept = 0;
   int64_t global = -1;
   const std::string logs = folder + sep + "Logs";
-  for (const FoundFile& f : finder.files) {
+  for (const FoundFile& f : finder.Files()) {
     if (f.path == logs) continue;
     if (f.isFolder || f.path.compare(0, logs.size() + 1, logs + sep) != 0) {
       std::printf("outside the logs folder or a folder: %s\n", f.path.c_str());
@@ -138,9 +138,9 @@ int main(int argc, char** argv) {
                 static_cast<long long>(global));
     ++failures;
   }
-  std::printf("%d jobs into %zu files: %s\n", jobs, finder.files.size() - 1,
+  std::printf("%d jobs into %zu files: %s\n", jobs, finder.Files().size() - 1,
               failures == 0 ? "all well-formed, nothing lost" : "FAILED");
-  for (auto it = finder.files.begin(); it != finder.files.end(); ++it) {
+  for (auto it = finder.Files().begin(); it != finder.Files().end(); ++it) {
 #ifdef _WIN32
     if (it->isFolder) RemoveDirectoryA(it->path.c_str()); else DeleteFileA(it->path.c_str());
 #else

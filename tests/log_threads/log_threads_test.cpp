@@ -86,7 +86,7 @@ int main() {
   finder.SetRoot(folder + sep + "Logs", false);
   finder.AddFiles("*.xml", true, false);
   std::string daily, global;
-  for (const FoundFile& f : finder.files) {
+  for (const FoundFile& f : finder.Files()) {
     if (!WellFormed(f.path)) {
       std::printf("%s is not well-formed\n", f.path.c_str());
       ++failures;
@@ -133,7 +133,7 @@ int main() {
   }
   std::printf("%d threads x %d jobs, %d global builds meanwhile: %s\n", kThreads, kJobs, builds,
               failures == 0 ? "nothing lost" : "FAILED");
-  for (const FoundFile& f : finder.files) env.files->Delete(f.path);
+  for (const FoundFile& f : finder.Files()) env.files->Delete(f.path);
 #ifdef _WIN32
   RemoveDirectoryA((folder + "\\Logs").c_str());
   RemoveDirectoryA(folder.c_str());

@@ -12,7 +12,7 @@ using ::testing::ElementsAre;
 
 std::vector<std::string> Paths(const FileFinder& finder) {
   std::vector<std::string> paths;
-  for (const auto& f : finder.files) paths.push_back(f.path);
+  for (const auto& f : finder.Files()) paths.push_back(f.path);
   return paths;
 }
 
@@ -27,17 +27,17 @@ TEST(FileFinderTest, ListsFoldersInPostOrderAndTheirFilesDeepestFirst) {
   FileFinder finder(files);
   EXPECT_TRUE(finder.ClearFolders());
   EXPECT_TRUE(finder.SetRoot("R\\\\ ", true));
-  EXPECT_EQ(finder.root, "R");
-  EXPECT_THAT(finder.folders, ElementsAre("R\\A\\A1", "R\\A", "R\\B", "R"));
+  EXPECT_EQ(finder.Root(), "R");
+  EXPECT_THAT(finder.Folders(), ElementsAre("R\\A\\A1", "R\\A", "R\\B", "R"));
   EXPECT_TRUE(finder.AddFiles("*.xml", true, false));
   EXPECT_THAT(Paths(finder), ElementsAre("R\\A\\A1\\deep.XML", "R\\A\\a.xml", "R\\top.xml"));
 
   // A finder only adds; ClearFolders keeps what was found.
   finder.ClearFolders();
   finder.SetRoot("R\\B", false);
-  EXPECT_THAT(finder.folders, ElementsAre("R\\B"));
+  EXPECT_THAT(finder.Folders(), ElementsAre("R\\B"));
   finder.AddFiles("*", true, false);
-  EXPECT_EQ(finder.files.size(), 4u);
+  EXPECT_EQ(finder.Files().size(), 4u);
 }
 
 TEST(FileFinderTest, ScanKeepsEntriesByTheFlagsAndSkipsTheDotFolders) {
@@ -47,21 +47,21 @@ TEST(FileFinderTest, ScanKeepsEntriesByTheFlagsAndSkipsTheDotFolders) {
   FileFinder finder(files);
   EXPECT_TRUE(finder.ScanFolder("R\\", "*", false, true));
   EXPECT_THAT(Paths(finder), ElementsAre("R\\Sub.xml"));
-  EXPECT_TRUE(finder.files[0].isFolder);
-  EXPECT_EQ(finder.files[0].attributes & kAttributeDirectory, kAttributeDirectory);
+  EXPECT_TRUE(finder.Files()[0].isFolder);
+  EXPECT_EQ(finder.Files()[0].attributes & kAttributeDirectory, kAttributeDirectory);
 
   FileFinder onlyFiles(files);
   EXPECT_TRUE(onlyFiles.ScanFolder("R", "*.XML", true, false));
   ASSERT_THAT(Paths(onlyFiles), ElementsAre("R\\a.xml"));
-  EXPECT_FALSE(onlyFiles.files[0].isFolder);
-  EXPECT_EQ(onlyFiles.files[0].size, 5u);
-  EXPECT_NE(onlyFiles.files[0].lastWritten, 0u);
+  EXPECT_FALSE(onlyFiles.Files()[0].isFolder);
+  EXPECT_EQ(onlyFiles.Files()[0].size, 5u);
+  EXPECT_NE(onlyFiles.Files()[0].lastWritten, 0u);
 
   FileFinder missing(files);
   EXPECT_TRUE(missing.ScanFolder("R\\Nowhere", "*", true, true));
   EXPECT_TRUE(missing.SetRoot("R\\Nowhere", true));
   EXPECT_TRUE(missing.AddFiles("*", true, true));
-  EXPECT_TRUE(missing.files.empty());
+  EXPECT_TRUE(missing.Files().empty());
 }
 
 TEST(FileFinderTest, VisitsInTheListingsOrderAndDeletesThroughTheFolderItFoundAFileIn) {
@@ -83,7 +83,7 @@ TEST(FileFinderTest, VisitsInTheListingsOrderAndDeletesThroughTheFolderItFoundAF
   }));
   EXPECT_THAT(seen, ElementsAre("R\\A\\A1\\deep.XML", "R\\A\\a.xml", "R\\top.xml"));
   EXPECT_FALSE(files.Exists("R\\A\\a.xml"));
-  EXPECT_TRUE(finder.files.empty());
+  EXPECT_TRUE(finder.Files().empty());
   EXPECT_TRUE(finder.VisitFiles("R\\Nowhere", "*", [&](Folder&, const FoundFile&) {
     ADD_FAILURE();
   }));
