@@ -41,8 +41,8 @@ int32_t FileTotal(const Env& env, const std::string& path, std::string_view text
 
 }  // namespace
 
-void BuildGlobalLog(const Env& env, LogLocks& locks, const Waiter& pause,
-                    RegistryStringValue& globalPath) {
+std::string BuildGlobalLog(const Env& env, LogLocks& locks, const Waiter& pause,
+                           RegistryStringValue& globalPath, std::string_view stylesheet) {
   LogStore store(env);
   const LocalTime today = env.clock->Now();
   const char separator = env.files->Separator();
@@ -52,8 +52,8 @@ void BuildGlobalLog(const Env& env, LogLocks& locks, const Waiter& pause,
   // Streamed file by file into the temporary file: the build holds one
   // daily file at a time, never the whole document.
   std::unique_ptr<ReplacingWriter> writer;
-  if (store.BeginPatiently(path, pause, &writer) != FileStatus::kOk) return;
-  std::string out = GlobalLogHead(today);
+  if (store.BeginPatiently(path, pause, &writer) != FileStatus::kOk) return {};
+  std::string out = GlobalLogHead(today, stylesheet);
   writer->Append(out);
   uint64_t written = out.size();
 
@@ -99,13 +99,14 @@ void BuildGlobalLog(const Env& env, LogLocks& locks, const Waiter& pause,
   });
   // The finder absorbs running out of memory; the worker must still hear of it.
   if (!listed) throw std::bad_alloc();
-  if (failed) return;
+  if (failed) return {};
 
   out.clear();
   AppendTotalEntry(out, static_cast<int32_t>(grandTotal));
   out += kLogFooter;
-  if (!writer->Append(out)) return;
-  store.CommitPatiently(*writer, pause);
+  if (!writer->Append(out)) return {};
+  if (store.CommitPatiently(*writer, pause) != FileStatus::kOk) return {};
+  return path;
 }
 
 }  // namespace pelko

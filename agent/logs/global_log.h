@@ -3,6 +3,7 @@
 #pragma once
 
 #include "agent/config/registry_value.h"
+#include "agent/logs/log_format.h"
 #include "agent/logs/log_locks.h"
 #include "agent/platform/env.h"
 #include "agent/worker/waiter.h"
@@ -14,8 +15,10 @@ namespace pelko {
 inline constexpr uint64_t kMaxGlobalLogBytes = kMaxTextFileBytes - 4096;
 
 // Lists the folder that globalPath names; writes the file into the folder
-// that the registry names now.
-void BuildGlobalLog(const Env& env, LogLocks& locks, const Waiter& pause,
-                    RegistryStringValue& globalPath);
+// that the registry names now, naming stylesheet in its head. Returns the
+// path written, or "" when no file was written.
+std::string BuildGlobalLog(const Env& env, LogLocks& locks, const Waiter& pause,
+                           RegistryStringValue& globalPath,
+                           std::string_view stylesheet = kLocalStylesheet);
 
 }  // namespace pelko

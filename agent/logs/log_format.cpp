@@ -139,8 +139,9 @@ std::string DailyLogHead(std::string_view printerName, const LocalTime& date) {
   return head;
 }
 
-std::string GlobalLogHead(const LocalTime& date) {
-  std::string head(kLogProlog);
+std::string GlobalLogHead(const LocalTime& date, std::string_view stylesheet) {
+  std::string head(kXmlDeclaration);
+  head += stylesheet;
   head += "<log><type>Global Log</type><date>";
   head += FormatLogDate(date);
   head += "</date>";

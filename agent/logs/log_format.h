@@ -13,9 +13,15 @@
 
 namespace pelko {
 
+inline constexpr std::string_view kXmlDeclaration = "<?xml version='1.0' encoding='ISO-8859-1' ?> ";
+// The stylesheet beside the logs, for a log opened where it lies.
+inline constexpr std::string_view kLocalStylesheet =
+    "<?xml-stylesheet href='Tavisk.xsl' type='text/xsl' ?>";
 inline constexpr std::string_view kLogProlog =
     "<?xml version='1.0' encoding='ISO-8859-1' ?> "
     "<?xml-stylesheet href='Tavisk.xsl' type='text/xsl' ?>";
+static_assert(kLogProlog.substr(0, kXmlDeclaration.size()) == kXmlDeclaration &&
+              kLogProlog.substr(kXmlDeclaration.size()) == kLocalStylesheet);
 inline constexpr std::string_view kLogFooter = "</log>";
 inline constexpr std::string_view kEntryMarker = "<entry>";
 inline constexpr std::string_view kTotalMarker = "<entry><user>Total</user>";
@@ -24,7 +30,9 @@ inline constexpr std::string_view kTotalCostMarker = "<entry><user>Total</user><
 // The head of a printer's daily log, up to its first entry, and of the
 // global log, which its readers know without the spaces.
 std::string DailyLogHead(std::string_view printerName, const LocalTime& date);
-std::string GlobalLogHead(const LocalTime& date);
+// The global log names its stylesheet as its readers reach it: beside it,
+// or on a web server for a log that is mailed.
+std::string GlobalLogHead(const LocalTime& date, std::string_view stylesheet = kLocalStylesheet);
 
 // "2026/12/06", "09:05:03": every part below 10 gets a "0".
 std::string FormatLogDate(const LocalTime& t);

@@ -11,25 +11,8 @@
 
 namespace pelko {
 
-namespace {
-
-void ReplaceAll(std::string& text, const std::string& from, const std::string& to) {
-  std::string result;
-  std::size_t start = 0;
-  for (std::size_t at = text.find(from); at != std::string::npos; at = text.find(from, start)) {
-    result.append(text, start, at - start).append(to);
-    start = at + from.size();
-  }
-  if (start == 0) return;
-  result.append(text, start, std::string::npos);
-  text.swap(result);
-}
-
-}  // namespace
-
-void MakeStylesheetRemote(std::string& document, const std::string& host) {
-  ReplaceAll(document, StylesheetLocal,
-             "<?xml-stylesheet href='http://" + host + "/Pelko/Tavisk.xsl' type='text/xsl' ?>");
+std::string RemoteStylesheet(const std::string& host) {
+  return "<?xml-stylesheet href='http://" + host + "/Pelko/Tavisk.xsl' type='text/xsl' ?>";
 }
 
 std::string StylesheetHostOf(const std::string& setting) {
@@ -88,14 +71,17 @@ uint32_t EmailAlertThread::Step(RegistryDwordValue& frequency, RegistryStringVal
 }
 
 uint32_t EmailAlertThread::Cycle(RegistryDwordValue& frequency, RegistryStringValue& path) {
-  BuildGlobalLog(env, logLocks, Pauser(), globalPath);
-  const std::string logPath = LogStore(env).ComposePath(kGlobalLogBase, "xml");
-  MailGlobalLog(logPath, path);
+  // Written once, as it is mailed: the path comes from the build that chose
+  // it, so a cycle across midnight mails the file it wrote.
+  const std::string host =
+      StylesheetHostOf(RegistryStringValue(*env.registry, settings::kStylesheetHost).Read());
+  const std::string logPath =
+      BuildGlobalLog(env, logLocks, Pauser(), globalPath, RemoteStylesheet(host));
+  if (!logPath.empty()) MailGlobalLog(logPath, path);
   return AlertWaitMs(frequency.Read());
 }
 
 void EmailAlertThread::MailGlobalLog(const std::string& logPath, RegistryStringValue& path) {
-  if (!env.files->Exists(logPath)) return;
   // One mail program at a time: a slow server must not gather them, each
   // holding its memory and the log, up to the cap of a send.
   if (lastMail != nullptr && lastMail->Running()) {
@@ -104,18 +90,6 @@ void EmailAlertThread::MailGlobalLog(const std::string& logPath, RegistryStringV
     return;
   }
   lastMail.reset();
-  {
-    LogStore store(env);
-    auto lock = logLocks.Lock(logPath);
-    std::string document;
-    // The mail program of the cycle before may still hold the file: then
-    // this cycle ends here, and the file stays as it was.
-    if (store.ReadPatiently(logPath, Pauser(), &document) != FileStatus::kOk) return;
-    document.resize(std::min(document.find('\n'), document.size()));
-    MakeStylesheetRemote(
-        document, StylesheetHostOf(RegistryStringValue(*env.registry, settings::kStylesheetHost).Read()));
-    if (store.ReplacePatiently(logPath, document, Pauser()) != FileStatus::kOk) return;
-  }
   // Never start a program from a place no one configured.
   const std::string folder = path.Get();
   if (folder.empty()) return;

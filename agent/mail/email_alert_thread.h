@@ -14,9 +14,7 @@
 
 namespace pelko {
 
-inline constexpr char StylesheetLocal[] =
-    "<?xml-stylesheet href='Tavisk.xsl' type='text/xsl' ?>";
-// The same instruction naming the stylesheet on the public web server; the
+// The stylesheet instruction naming the stylesheet on the public web server; the
 // host is a setting of the build.
 inline constexpr char StylesheetRemote[] =
     "<?xml-stylesheet href='http://" PELKO_STYLESHEET_HOST "/Pelko/Tavisk.xsl' type='text/xsl' ?>";
@@ -35,9 +33,9 @@ inline constexpr int kTimeOfDayGraceMinutes = 60;
 // A frequency of 0 (or none) must not start the mail program in a tight loop.
 inline constexpr uint32_t kMinimumAlertWaitMs = 60000;
 
-// Every StylesheetLocal in document becomes StylesheetRemote, naming host.
-void MakeStylesheetRemote(std::string& document,
-                          const std::string& host = kDefaultStylesheetHost);
+// The stylesheet instruction of a mailed global log: StylesheetRemote,
+// naming host.
+std::string RemoteStylesheet(const std::string& host = kDefaultStylesheetHost);
 
 // The StylesheetHost setting when it is a host name, else the build's.
 std::string StylesheetHostOf(const std::string& setting);

@@ -135,13 +135,9 @@ TEST_F(EmailAlertTest, TheStylesheetHostIsASetting) {
   EXPECT_EQ(StylesheetHostOf(""), kDefaultStylesheetHost);
 }
 
-TEST_F(EmailAlertTest, EveryLocalStylesheetIsReplaced) {
-  std::string twice = std::string("a") + StylesheetLocal + "b" + StylesheetLocal + "c";
-  MakeStylesheetRemote(twice);
-  EXPECT_EQ(twice, std::string("a") + StylesheetRemote + "b" + StylesheetRemote + "c");
-  std::string none = "<log></log>";
-  MakeStylesheetRemote(none);
-  EXPECT_EQ(none, "<log></log>");
+TEST_F(EmailAlertTest, TheMailedLogNamesTheStylesheetOnTheWebServer) {
+  EXPECT_EQ(RemoteStylesheet(), StylesheetRemote);
+  EXPECT_EQ(RemoteStylesheet("h:81"), "<?xml-stylesheet href='http://h:81/Pelko/Tavisk.xsl' type='text/xsl' ?>");
 }
 
 TEST_F(EmailAlertTest, PathChangedWhileRunning) {
