@@ -10,13 +10,22 @@ namespace pelko {
 bool RecordJob(const Env& env, LogLocks& locks, const Waiter& pause,
                const std::string& printerName, int32_t jobId, const std::string& userName,
                const std::string& documentName, int32_t pages, int32_t cost,
-               const LocalTime& stamp) {
+               const LocalTime& stamp, bool onStampDay) {
   LogStore store(env);
+  const std::string fileName = SafeFileName(ShortPrinterName(printerName), *env.files);
   // One date for the whole pass: a pass that straddles midnight reads and
   // writes the same file.
-  const LocalTime today = env.clock->Now();
-  const std::string path =
-      store.ComposePath(SafeFileName(ShortPrinterName(printerName), *env.files), "xml", today);
+  LocalTime day = env.clock->Now();
+  std::string path = store.ComposePath(fileName, "xml", day);
+  if (onStampDay && FormatFileDate(stamp) != FormatFileDate(day)) {
+    // A day's log is not made after the day: the purge and the global log
+    // may be done with it.
+    const std::string earlier = store.ComposePath(fileName, "xml", stamp);
+    if (env.files->Exists(earlier)) {
+      path = earlier;
+      day = stamp;
+    }
+  }
 
   // Printers with one short name share the file; no pass of theirs may
   // interleave with another.
@@ -56,7 +65,7 @@ bool RecordJob(const Env& env, LogLocks& locks, const Waiter& pause,
     if (same) total += static_cast<uint32_t>(cost);
   }
 
-  std::string text = store.MakeHeader(printerName, today);
+  std::string text = store.MakeHeader(printerName, day);
   text.reserve(text.size() + old.size() + 512);
   if (!updated) {
     AppendJobEntry(text, FormatLogDate(stamp), FormatLogTime(stamp), idText, userName,

@@ -16,6 +16,7 @@
 
 #include "agent/core/worker_thread.h"
 #include "agent/logs/log_locks.h"
+#include "agent/monitor/catch_up.h"
 #include "agent/monitor/page_ledger.h"
 #include "agent/platform/spooler.h"
 
@@ -40,6 +41,9 @@ struct JobFigures {
   int32_t pages = 0;
   int32_t cost = 0;
   LocalTime stamp;
+  // Into the log of the stamp's day where it is still kept: a job that
+  // ended while nobody watched.
+  bool onStampDay = false;
 };
 
 class PrinterThread : public WorkerThread {
@@ -51,6 +55,9 @@ class PrinterThread : public WorkerThread {
   uint32_t Run(uint32_t argument) override;
   void PollQueue();
   void AccountJob(const SpoolJob& job);
+  // Enters the jobs that ended while this queue was not watched, each with
+  // the pages its entries lack, dated when it ended.
+  void CatchUp();
   // True when the counter was read; its value is then in currentPageTotal.
   bool ReadPageTotal(uint32_t waitMs);
   // Pages and costs that could not be written yet, by job.
@@ -68,6 +75,10 @@ class PrinterThread : public WorkerThread {
  private:
   // Lists the queue into the ledger; false when the spooler could not.
   bool ListInto(std::vector<SpoolJob>* jobs);
+  // What the logs and the pages pending hold of this printer's jobs.
+  EnteredJobs ReadEntered() const;
+  // The printer's cost per page; false while the agent is not to account.
+  bool PricePerPage(uint32_t* price) const;
   using PendingKey = std::pair<std::string, int32_t>;  // printer, job
   // Adds a job's figures to what it has pending.
   PendingKey Keep(const JobFigures& figures);
@@ -89,6 +100,9 @@ class PrinterThread : public WorkerThread {
   std::map<PendingKey, JobFigures> pending;
   uint64_t pendingTriedAt = 0;
   bool pendingRestored = false;
+  // The spooler stopped answering: it may have restarted, and jobs may have
+  // ended untold in between.
+  bool catchUpDue = false;
   std::string pendingSaved;  // the file's text as last written; empty: no file
   // Set by the spooler when the queue may have changed, and on a stop.
   std::unique_ptr<Signal> queueChanged;

@@ -27,9 +27,11 @@
 
 #include <algorithm>
 #include <chrono>
+#include <ctime>
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -86,6 +88,15 @@ class CupsCursor : public JobCursor {
   }
   const std::shared_ptr<Watch> watch;
 };
+
+std::optional<LocalTime> LocalTimeOf(int64_t seconds) {
+  if (seconds <= 0) return std::nullopt;
+  const time_t at = static_cast<time_t>(seconds);
+  tm parts{};
+  if (localtime_r(&at, &parts) == nullptr) return std::nullopt;
+  return LocalTime{parts.tm_year + 1900, parts.tm_mon + 1, parts.tm_mday,
+                   parts.tm_hour,        parts.tm_min,     parts.tm_sec, 0};
+}
 
 SpoolStatus StatusOf(const CupsJobList& result) {
   if (result.failure == CupsFailure::kUnreachable) return SpoolStatus::kUnavailable;
@@ -152,6 +163,36 @@ class CupsSpooler : public Spooler {
     }
     watch->servesListing = true;
     *total = watch->book.Total();
+    return SpoolStatus::kOk;
+  }
+
+  // The scheduler's job history (PreserveJobHistory), asked afresh: no
+  // watch's book is used or changed, so a watcher's listings go on as they were.
+  SpoolStatus ListEndedJobs(const std::string& name, std::size_t limit,
+                            std::vector<SpoolJob>* jobs) override {
+    jobs->clear();
+    std::shared_ptr<Watch> watch = WatchFor(name);
+    if (!watch) return SpoolStatus::kNoQueue;
+    const CupsJobList ended =
+        GetJobs(client, watch->server, watch->printerUri, "completed", 0, false);
+    if (ended.failure != CupsFailure::kNone) return StatusOf(ended);
+    std::vector<CupsJob> kept = ended.jobs;
+    std::stable_sort(kept.begin(), kept.end(), [](const CupsJob& a, const CupsJob& b) {
+      return a.endedAt != b.endedAt ? a.endedAt < b.endedAt : a.id < b.id;
+    });
+    if (kept.size() > limit) kept.erase(kept.begin(), kept.end() - static_cast<long>(limit));
+    for (const CupsJob& job : kept) {
+      SpoolJob told;
+      told.id = job.id;
+      told.user = job.user;
+      told.document = job.title;
+      told.state = JobState::kEnded;
+      told.pagesPrinted = job.pages;
+      told.exactCounts = true;
+      told.createdAt = LocalTimeOf(job.createdAt);
+      told.endedAt = LocalTimeOf(job.endedAt);
+      jobs->push_back(std::move(told));
+    }
     return SpoolStatus::kOk;
   }
 
