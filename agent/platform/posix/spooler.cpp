@@ -9,7 +9,9 @@
 // at every look (those come once per accounting pass), and so is every
 // queue whose pushes are not known to arrive: no subscription yet, or a job
 // turned up that no push announced. Even an idle queue with pushes is asked
-// again after kSafetyFetch, so that a lost push costs at most that. While a
+// again after kSafetyFetch, so that a lost push delays a job's entry by at
+// most that; it loses nothing, as the ended jobs are asked for from the
+// lowest id that may still end untold. While a
 // look would be answered from the last fetch, QuietMs says so, and a push
 // sets the queue's change signals: the watcher sleeps until one comes.
 //
@@ -47,13 +49,15 @@ namespace {
 using SteadyClock = std::chrono::steady_clock;
 using std::chrono::milliseconds;
 
-constexpr auto kSafetyFetch = milliseconds(1000);
+// A look at an idle queue costs the scheduler a request: 49 idle queues
+// looked at every second kept it at 4 % of a core.
+constexpr auto kSafetyFetch = milliseconds(30000);
 constexpr auto kCounterServesListing = milliseconds(10);
 // Ended jobs are asked for this often even with no sign of one: a push
 // lost costs at most that. Where pushes are not known to arrive, a job that
 // came and went shows no sign at all: it is found within the shorter time,
 // and the queue, looked at every 20 ms, is not asked twice per look.
-constexpr auto kAskEndedAtLeast = std::chrono::seconds(10);
+constexpr auto kAskEndedAtLeast = std::chrono::seconds(30);
 constexpr auto kAskEndedUnannounced = std::chrono::seconds(1);
 constexpr std::size_t kMaxNames = 4096;
 constexpr auto kMissingFor = milliseconds(1000);
