@@ -100,7 +100,7 @@ bool PrinterThread::ListInto(std::vector<SpoolJob>* jobs) {
 void PrinterThread::PollQueue() {
   std::vector<SpoolJob> jobs;
   if (ListInto(&jobs)) {
-    if (catchUpDue) {
+    if (catchUpDue && env.clock->MonotonicMs() - catchUpTriedAt >= kCatchUpRetryMs) {
       catchUpDue = false;
       CatchUp();
     }
@@ -143,6 +143,7 @@ EnteredJobs PrinterThread::ReadEntered() const {
 }
 
 void PrinterThread::CatchUp() {
+  catchUpTriedAt = env.clock->MonotonicMs();
   std::vector<SpoolJob> ended;
   const SpoolStatus status = env.spooler->ListEndedJobs(printerName, kMaxCaughtUp, &ended);
   if (status != SpoolStatus::kOk) {

@@ -31,6 +31,9 @@ inline constexpr uint32_t kMaxSearchedPrinters = 1000;
 // Entries that could not be written are tried again at most this often
 // while no pass writes.
 inline constexpr uint32_t kPendingRetryMs = 1000;
+// A spooler history that could not be had is asked for again at most this
+// often: asking at every look of a struggling scheduler would swamp it.
+inline constexpr uint32_t kCatchUpRetryMs = 5000;
 
 // One job's figures on their way into a daily log.
 struct JobFigures {
@@ -103,6 +106,7 @@ class PrinterThread : public WorkerThread {
   // The spooler stopped answering: it may have restarted, and jobs may have
   // ended untold in between.
   bool catchUpDue = false;
+  uint64_t catchUpTriedAt = 0;
   std::string pendingSaved;  // the file's text as last written; empty: no file
   // Set by the spooler when the queue may have changed, and on a stop.
   std::unique_ptr<Signal> queueChanged;

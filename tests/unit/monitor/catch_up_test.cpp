@@ -211,12 +211,16 @@ TEST_F(CatchUpTest, AHistoryNotToBeHadIsAskedForWhenTheSpoolerAnswersAgain) {
   PrinterThread& second = NewThread();
   Run(second);
   EXPECT_FALSE(Entries().count(2));
-  fake.spooler.FailHistory(SpoolStatus::kOk);
-  second.PollQueue();
-  EXPECT_EQ(Entries()[2], std::make_pair(5u, 1));
   const int asked = fake.spooler.HistoryAsked("HP");
   second.PollQueue();
-  EXPECT_EQ(fake.spooler.HistoryAsked("HP"), asked) << "not at every look";
+  EXPECT_EQ(fake.spooler.HistoryAsked("HP"), asked) << "a struggling spooler is not asked at every look";
+  fake.spooler.FailHistory(SpoolStatus::kOk);
+  fake.clock.Advance(kCatchUpRetryMs);
+  second.PollQueue();
+  EXPECT_EQ(Entries()[2], std::make_pair(5u, 1));
+  fake.clock.Advance(kCatchUpRetryMs);
+  second.PollQueue();
+  EXPECT_EQ(fake.spooler.HistoryAsked("HP"), asked + 1) << "once had, not asked again";
 }
 
 }  // namespace
