@@ -31,9 +31,11 @@ inline constexpr uint32_t kMaxSearchedPrinters = 1000;
 // Entries that could not be written are tried again at most this often
 // while no pass writes.
 inline constexpr uint32_t kPendingRetryMs = 1000;
-// A spooler history that could not be had is asked for again at most this
-// often: asking at every look of a struggling scheduler would swamp it.
-inline constexpr uint32_t kCatchUpRetryMs = 5000;
+// The spooler's history is asked for again, after it could not be had or
+// the spooler stopped answering, at most this often: it is the scheduler's
+// dearest request, and one that merely timed out on a loaded machine missed
+// nothing (the ended jobs are asked for as they end).
+inline constexpr uint32_t kCatchUpRetryMs = 30000;
 
 // One job's figures on their way into a daily log.
 struct JobFigures {
