@@ -84,6 +84,38 @@ void AddLoggedEntries(std::string_view text, const std::string& printerName,
   }
 }
 
+namespace {
+
+std::string WatchedSincePath(const Env& env, const std::string& printerName) {
+  RegistryStringValue path(*env.registry, settings::kPath);
+  const char separator = env.files->Separator();
+  return LogsFolder(path.Get(), separator) + separator + SafeFileName(printerName, *env.files) +
+         ".watched";
+}
+
+}  // namespace
+
+std::optional<LocalTime> WatchedSince(const Env& env, const std::string& printerName) {
+  const std::string path = WatchedSincePath(env, printerName);
+  std::string text;
+  const FileStatus read = env.files->ReadText(path, &text);
+  if (read == FileStatus::kOk) {
+    LogEntry stamp;
+    stamp.date = std::string_view(text).substr(0, 10);
+    if (text.size() >= 19) stamp.time = std::string_view(text).substr(11, 8);
+    const LocalTime since = StampOf(stamp);
+    if (since.year > 0 && since.month > 0 && since.day > 0) return since;
+    return std::nullopt;
+  }
+  if (read != FileStatus::kMissing) return std::nullopt;
+  const LocalTime now = env.clock->Now();
+  if (env.files->ReplaceText(path, FormatLogDate(now) + " " + FormatLogTime(now)) !=
+      FileStatus::kOk) {
+    return std::nullopt;
+  }
+  return now;
+}
+
 EnteredJobs ReadEnteredJobs(const Env& env, const std::string& printerName, uint32_t days) {
   // Logs the purge deletes are gone anyway: not looked for.
   const uint32_t kept = RegistryDwordValue(*env.registry, settings::kDeleteLogsDays).Get();
@@ -94,6 +126,7 @@ EnteredJobs ReadEnteredJobs(const Env& env, const std::string& printerName, uint
   const LocalTime today = env.clock->Now();
   EnteredJobs entered;
   entered.since = DaysBefore(today, days - 1);
+  entered.watchedSince = WatchedSince(env, printerName);
   for (uint32_t back = 0; back < days; ++back) {
     std::string text;
     if (store.ReadAll(store.ComposePath(fileName, "xml", DaysBefore(today, back)), &text) ==
@@ -127,7 +160,7 @@ uint32_t EnteredPages(const EnteredJobs& entered, const SpoolJob& job) {
 
 std::vector<MissedJob> MissedJobs(const EnteredJobs& entered, const std::vector<SpoolJob>& ended) {
   std::vector<MissedJob> missed;
-  if (entered.jobs.empty()) return missed;
+  if (entered.jobs.empty() && !entered.watchedSince) return missed;
   const int64_t recent = LocalSeconds(entered.newestStamp) - kCatchUpSlackSeconds;
   for (const SpoolJob& job : ended) {
     if (job.state != JobState::kEnded || !job.exactCounts || !job.pagesPrinted) continue;
@@ -137,8 +170,13 @@ std::vector<MissedJob> MissedJobs(const EnteredJobs& entered, const std::vector<
       if (final > entries->pages) missed.push_back({job, final - entries->pages});
       continue;
     }
-    const bool unwatched =
-        job.id > entered.highestId || (job.endedAt && LocalSeconds(*job.endedAt) >= recent);
+    bool unwatched = false;
+    if (entered.watchedSince) {
+      unwatched = job.endedAt && LocalSeconds(*job.endedAt) >= LocalSeconds(*entered.watchedSince);
+    } else {
+      unwatched = job.id > entered.highestId ||
+                  (job.endedAt && LocalSeconds(*job.endedAt) >= recent);
+    }
     if (unwatched) missed.push_back({job, final});
   }
   return missed;

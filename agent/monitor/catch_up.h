@@ -9,6 +9,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <map>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -42,6 +43,9 @@ struct EnteredJobs {
   uint32_t highestId = 0;
   LocalTime newestStamp;
   LocalTime since;  // the start of the oldest day read
+  // When the agent first watched the printer ("<printer>.watched" beside
+  // the logs); none where that could not be read.
+  std::optional<LocalTime> watchedSince;
 
   void Add(uint32_t id, uint32_t pages, const LocalTime& stamp);
 };
@@ -49,8 +53,12 @@ struct EnteredJobs {
 // Takes in the entries of printerName in one daily log's text.
 void AddLoggedEntries(std::string_view text, const std::string& printerName,
                       EnteredJobs* entered);
-// The printer's daily logs of the last `days` days, today included.
+// The printer's daily logs of the last `days` days, today included, and
+// when the agent first watched it (marked now where it never did).
 EnteredJobs ReadEnteredJobs(const Env& env, const std::string& printerName, uint32_t days);
+// When the agent first watched the printer; marks now where nothing is
+// marked yet.
+std::optional<LocalTime> WatchedSince(const Env& env, const std::string& printerName);
 
 // The pages the logs hold of a job the spooler tells of; 0 where their
 // entry under its id is another job's, made well before this one was (a
@@ -63,8 +71,11 @@ struct MissedJob {
   uint32_t pages = 0;
 };
 // Of the ended jobs with final counts, those the logs lack wholly or in part.
-// None where the logs hold nothing of the printer: nobody watched it before,
-// and what it printed then is not ours to bill.
+// Every ended job gets an entry while the agent watches, so a job with none
+// that ended since the agent first watched the printer ended unwatched; what
+// ended before is not ours to bill. Where that time is not known, a job
+// with no entry is taken only above the highest id entered or shortly
+// before the newest entry, and none where the logs hold nothing.
 std::vector<MissedJob> MissedJobs(const EnteredJobs& entered, const std::vector<SpoolJob>& ended);
 
 // Seconds of a local date and time, for comparing and stepping (by days).

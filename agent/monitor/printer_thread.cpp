@@ -150,8 +150,12 @@ void PrinterThread::CatchUp() {
     catchUpDue = status == SpoolStatus::kUnavailable;
     return;
   }
-  // No history (Windows): the logs need not be read.
-  if (ended.empty()) return;
+  if (ended.empty()) {
+    // The first start's mark, so that jobs ending before the next are known
+    // to have ended while watched; none where the spooler keeps no history.
+    if (env.spooler->KeepsEndedJobs()) WatchedSince(env, printerName);
+    return;
+  }
   uint32_t price = 0;
   if (!PricePerPage(&price)) return;
   const EnteredJobs entered = ReadEntered();

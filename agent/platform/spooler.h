@@ -85,6 +85,7 @@ class Spooler {
   // jobs that ended while the agent was not watching can be entered. None
   // where the spooler keeps no such history (Windows forgets a job as it
   // leaves the queue).
+  virtual bool KeepsEndedJobs() const { return false; }
   virtual SpoolStatus ListEndedJobs(const std::string& /*queue*/, std::size_t /*limit*/,
                                     std::vector<SpoolJob>* jobs) {
     jobs->clear();

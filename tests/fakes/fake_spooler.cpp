@@ -92,6 +92,7 @@ void FakeSpooler::RemoveQueue(const std::string& name) {
 void FakeSpooler::CountFinalPages(const std::string& name) {
   std::lock_guard<std::mutex> lock(mutex);
   queues[name].finalCounts = true;
+  keepsEndedJobs = true;
 }
 
 void FakeSpooler::CountNoJobPages(const std::string& name) {

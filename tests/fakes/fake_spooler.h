@@ -36,6 +36,8 @@ class FakeSpooler : public Spooler {
   void RemoveChangeSignal(const std::string& name, Signal* changed) override;
   uint32_t QuietMs(const std::string& name) override;
   // The journal, where the queue counts final pages (CUPS's history).
+  // Once a queue counts final pages (CUPS).
+  bool KeepsEndedJobs() const override { return keepsEndedJobs; }
   SpoolStatus ListEndedJobs(const std::string& queue, std::size_t limit,
                             std::vector<SpoolJob>* jobs) override;
 
@@ -100,6 +102,7 @@ class FakeSpooler : public Spooler {
   std::map<std::string, uint32_t> quiet;
   std::map<std::string, int> historyAsked;
   SpoolStatus historyFailure = SpoolStatus::kOk;
+  bool keepsEndedJobs = false;
   std::multimap<std::string, Signal*> changeSignals;
 };
 

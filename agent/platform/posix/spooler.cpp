@@ -172,6 +172,7 @@ class CupsSpooler : public Spooler {
 
   // The scheduler's job history (PreserveJobHistory), asked afresh: no
   // watch's book is used or changed, so a watcher's listings go on as they were.
+  bool KeepsEndedJobs() const override { return true; }
   SpoolStatus ListEndedJobs(const std::string& name, std::size_t limit,
                             std::vector<SpoolJob>* jobs) override {
     jobs->clear();

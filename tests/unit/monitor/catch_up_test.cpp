@@ -70,6 +70,19 @@ TEST(MissedJobsTest, AnIdGivenAgainIsANewJob) {
   EXPECT_EQ(EnteredPages(entered, history[1]), 9u);
 }
 
+// Every job gets an entry while the agent watches: one without, that ended
+// since the agent first watched, ended unwatched, whatever its id.
+TEST(MissedJobsTest, TheFirstWatchBoundsJobsWithoutEntries) {
+  EnteredJobs entered;
+  entered.since = At(1, 0);
+  entered.watchedSince = At(6, 9);
+  const std::vector<SpoolJob> history = {Ended(3, 2, At(6, 8, 59)), Ended(4, 5, At(6, 9, 1))};
+  EXPECT_EQ(PagesOf(MissedJobs(entered, history)), (std::map<uint32_t, uint32_t>{{4, 5}}));
+  entered.Add(9, 1, At(6, 12));
+  EXPECT_EQ(PagesOf(MissedJobs(entered, history)), (std::map<uint32_t, uint32_t>{{4, 5}}))
+      << "below the highest id entered and hours before the newest entry";
+}
+
 TEST(MissedJobsTest, OnlyTheSpoolersFinalCountsAreTaken) {
   EnteredJobs entered;
   entered.Add(1, 1, At(6, 9));
@@ -174,9 +187,21 @@ TEST_F(CatchUpTest, JobsThatEndedWhileTheAgentWasDownAreEnteredOnce) {
       << "priced: 7 pages at 5";
 }
 
+// Killed before any job of the queue had an entry: its first start marked
+// when it began to watch.
+TEST_F(CatchUpTest, AQueueWithNoEntryYetLosesNothing) {
+  Run(NewThread());
+  fake.spooler.Submit("HP", {5});
+  Print(5, 3, At(6, 9, 30));
+  Run(NewThread());
+  EXPECT_EQ(Entries()[5], std::make_pair(3u, 1));
+}
+
 TEST_F(CatchUpTest, AJobEndedYesterdayGoesToYesterdaysLogWhileItIsKept) {
+  fake.clock.SetNow(At(4, 9));
   PrinterThread& first = NewThread();
-  Run(first);
+  Run(first);  // watched since the 4th
+  fake.clock.SetNow(At(6, 9));
   fake.spooler.Submit("HP", {1});
   Print(1, 1);
   first.PollQueue();  // today's log is made
