@@ -159,6 +159,14 @@ void PrinterThread::CatchUp() {
   uint32_t price = 0;
   if (!PricePerPage(&price)) return;
   const EnteredJobs entered = ReadEntered();
+  // Every ended job the logs hold is settled at what they hold, not only
+  // those missing pages: the cursor may tell such a job again as ended, and
+  // a ledger that did not know it was entered would enter it once more.
+  for (const SpoolJob& job : ended) {
+    if (job.exactCounts && entered.jobs.count(job.id)) {
+      ledger.Settle(job.id, EnteredPages(entered, job));
+    }
+  }
   const LocalTime now = env.clock->Now();
   std::vector<PendingKey> kept;
   for (const MissedJob& missed : MissedJobs(entered, ended)) {
