@@ -30,17 +30,22 @@ cleanup() {
 }
 trap cleanup EXIT
 
-# CPU time in ns of a process's threads (and, with "tree", of its live
+# CPU time in ns of a process's threads (and, with "tree", of its
 # descendants'), from schedstat: ticks of 10 ms are too coarse for a queue
-# that costs a few hundredths of a percent. Children that ended are not
-# counted; idle queues start none.
+# that costs a few hundredths of a percent. Children that ended and were
+# reaped count with their ticks (cutime and cstime of /proc/PID/stat): the
+# notifiers cupsd starts come and go.
+tick_ns=$((1000000000 / $(getconf CLK_TCK)))
 cpu_ns() {
-  local pid=$1 tree=${2:-} total=0 task run rest child
+  local pid=$1 tree=${2:-} total=0 task run rest child stat
   for task in /proc/"$pid"/task/*/schedstat; do
-    read -r run rest <"$task" 2>/dev/null || continue
+    [[ -r $task ]] && read -r run rest <"$task" 2>/dev/null || continue
     total=$((total + run))
   done
   if [[ -n $tree ]]; then
+    stat=$(cat /proc/"$pid"/stat 2>/dev/null)
+    read -r -a stat <<<"${stat##*) }"
+    total=$((total + (${stat[13]:-0} + ${stat[14]:-0}) * tick_ns))
     for child in $(cat /proc/"$pid"/task/*/children 2>/dev/null); do
       total=$((total + $(cpu_ns "$child" tree)))
     done
@@ -94,17 +99,21 @@ sleep "$seconds"
 base=$(( $(cpu_ns "$CUPS_ENV_PID" tree) - base0 ))
 echo "cupsd alone, idle: $(share "$base" "$seconds" 1) % of a core"
 echo
-printf '%-7s %-14s %-18s %-18s\n' queues agent/queue cupsd/queue "(cupsd net)/queue"
+printf '%-7s %-14s %-18s %-18s %s\n' queues agent/queue cupsd/queue "(cupsd net)/queue" \
+  "agent+cupsd, all queues"
 
 for n in 1 10 49; do
   configure "$n"
   start_agent
-  sleep 5  # workers started, subscriptions made
+  # Workers started, subscriptions made, and the notifiers cupsd started
+  # for them bored and gone (after 30 s): a cost of the start, not of idling.
+  sleep 40
   a0=$(cpu_ns "$agent"); c0=$(cpu_ns "$CUPS_ENV_PID" tree)
   sleep "$seconds"
   a=$(( $(cpu_ns "$agent") - a0 )); c=$(( $(cpu_ns "$CUPS_ENV_PID" tree) - c0 ))
-  printf '%-7s %-14s %-18s %-18s\n' "$n" "$(share "$a" "$seconds" "$n") %" \
-    "$(share "$c" "$seconds" "$n") %" "$(share $((c - base)) "$seconds" "$n") %"
+  printf '%-7s %-14s %-18s %-18s %s\n' "$n" "$(share "$a" "$seconds" "$n") %" \
+    "$(share "$c" "$seconds" "$n") %" "$(share $((c - base)) "$seconds" "$n") %" \
+    "$(share $((a + c)) "$seconds" 1) %"
 
   # Latency: the start of lp to the entry in the daily log, on the last queue.
   day=$(date +%Y%m%d)

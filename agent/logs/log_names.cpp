@@ -51,6 +51,11 @@ std::string SafeFileName(const std::string& name, const FileSystem& files) {
   return out;
 }
 
+std::string PrinterFileName(const std::string& printerName, const FileSystem& files,
+                            std::string_view extension) {
+  return SafeFileName(printerName, files) + '.' + std::string(extension);
+}
+
 std::string DailyLogBase(const std::string& printerName, const FileSystem& files) {
   return SafeFileName(ShortPrinterName(printerName), files);
 }

@@ -27,6 +27,10 @@ std::string ShortPrinterName(const std::string& printerName);
 // "_"; "." and ".." (and the empty name's neighbours) never name a folder.
 std::string SafeFileName(const std::string& name, const FileSystem& files);
 
+// "<printer>.<extension>": a file the agent keeps of a printer beside its
+// logs ("HP.pending", "HP.watched"), named by the whole printer name.
+std::string PrinterFileName(const std::string& printerName, const FileSystem& files,
+                            std::string_view extension);
 // The base of a printer's daily log names: its short name, safe for a file.
 std::string DailyLogBase(const std::string& printerName, const FileSystem& files);
 

@@ -12,11 +12,20 @@ bool RecordJob(const Env& env, LogLocks& locks, const Waiter& pause, const JobRe
   const std::string& printerName = job.printerName;
   const int32_t cost = job.cost;
   LogStore store(env);
+  const std::string fileName = DailyLogBase(printerName, *env.files);
   // One date for the whole pass: a pass that straddles midnight reads and
   // writes the same file.
-  const LocalTime today = env.clock->Now();
-  const std::string path =
-      store.ComposePath(DailyLogBase(printerName, *env.files), "xml", today);
+  LocalTime day = env.clock->Now();
+  std::string path = store.ComposePath(fileName, "xml", day);
+  if (job.onStampDay && FormatFileDate(job.stamp) != FormatFileDate(day)) {
+    // A day's log is not made after the day: the purge and the global log
+    // may be done with it.
+    const std::string earlier = store.ComposePath(fileName, "xml", job.stamp);
+    if (env.files->Exists(earlier)) {
+      path = earlier;
+      day = job.stamp;
+    }
+  }
 
   // Printers with one short name share the file; no pass of theirs may
   // interleave with another.
@@ -56,7 +65,7 @@ bool RecordJob(const Env& env, LogLocks& locks, const Waiter& pause, const JobRe
     if (same) total += static_cast<uint32_t>(cost);
   }
 
-  std::string text = DailyLogHead(printerName, today);
+  std::string text = DailyLogHead(printerName, day);
   text.reserve(text.size() + old.size() + 512);
   if (!updated) {
     AppendJobEntry(text, FormatLogDate(job.stamp), FormatLogTime(job.stamp), idText, job.userName,

@@ -20,10 +20,14 @@ struct JobRecord {
   int32_t pages = 0;
   int32_t cost = 0;
   LocalTime stamp;
+  // Entered in the log of the stamp's day where it is still kept.
+  bool onStampDay = false;
 };
 
 // True once the job's entry is in the file; false when the file could not
-// be read or written, which leaves it as it was.
+// be read or written, which leaves it as it was. The file is today's; with
+// onStampDay, the log of the stamp's day where that file is still there (a
+// job that ended on an earlier day, entered late), else today's.
 bool RecordJob(const Env& env, LogLocks& locks, const Waiter& pause, const JobRecord& job);
 
 }  // namespace pelko

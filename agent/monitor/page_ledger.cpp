@@ -5,12 +5,23 @@
 
 namespace pelko {
 
-void PageLedger::Restart(const std::vector<SpoolJob>& listed) {
+void PageLedger::Restart(const std::vector<SpoolJob>& listed,
+                         const std::map<uint32_t, uint32_t>& entered) {
   jobs.clear();
   lastPrinting.reset();
   unclaimed = 0;
   Learn(listed);
+  std::set<uint32_t> finalCounts;
+  for (const SpoolJob& job : listed) {
+    if (job.exactCounts) finalCounts.insert(job.id);
+  }
   for (auto& [id, job] : jobs) {
+    if (finalCounts.count(id)) {
+      auto at = entered.find(id);
+      job.credited = at != entered.end() ? at->second : 0;
+      job.entered = at != entered.end();
+      continue;
+    }
     job.credited = job.printed.value_or(0);
     job.countFromBeforeStart = !job.printed;
   }
@@ -159,16 +170,31 @@ void PageLedger::ForgetSettled() {
   }
 }
 
-void PageLedger::Forget(std::map<uint32_t, Job>::iterator at) {
-  if (countsPerJob && at->second.entered) {
-    settled[at->first] = at->second.credited;
-    settledOrder.push_back(at->first);
-    while (settledOrder.size() > kMaxJobs) {
-      settled.erase(settledOrder.front());
-      settledOrder.pop_front();
-    }
+void PageLedger::Settle(uint32_t id, uint32_t pages) {
+  countsPerJob = true;
+  auto at = jobs.find(id);
+  if (at == jobs.end()) {
+    RememberSettled(id, pages);
+    return;
   }
+  at->second.credited = std::max(at->second.credited, pages);
+  at->second.entered = true;
+}
+
+void PageLedger::Forget(std::map<uint32_t, Job>::iterator at) {
+  if (countsPerJob && at->second.entered) RememberSettled(at->first, at->second.credited);
   jobs.erase(at);
+}
+
+void PageLedger::RememberSettled(uint32_t id, uint32_t credited) {
+  auto [at, fresh] = settled.try_emplace(id, credited);
+  at->second = std::max(at->second, credited);
+  if (!fresh) return;
+  settledOrder.push_back(id);
+  while (settledOrder.size() > kMaxJobs) {
+    settled.erase(settledOrder.front());
+    settledOrder.pop_front();
+  }
 }
 
 void PageLedger::KeepBounded() {

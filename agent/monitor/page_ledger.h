@@ -47,8 +47,15 @@ class PageLedger {
   static constexpr int kOwedPasses = 30;
 
   // Starts over: the jobs listed now printed what they have so far before
-  // the counter's baseline, so none of it is theirs to claim.
-  void Restart(const std::vector<SpoolJob>& listed);
+  // the counter's baseline, so none of it is theirs to claim. Where the
+  // spooler gives final counts per job, a job's entry comes to its final
+  // count at its end: it is credited only what its entries hold already
+  // (`entered`, by id), and so gets what it printed while nobody watched.
+  void Restart(const std::vector<SpoolJob>& listed,
+               const std::map<uint32_t, uint32_t>& entered = {});
+  // A job entered up to `pages` outside the ledger (an ended job caught up):
+  // it is credited that, and told again, only what its count has beyond it.
+  void Settle(uint32_t id, uint32_t pages);
   // Takes in a listing: new jobs, their states and counts, jobs that ended.
   // A known job that is neither listed nor told as ended has left the queue.
   void Learn(const std::vector<SpoolJob>& listed);
@@ -85,6 +92,7 @@ class PageLedger {
   void ForgetSettled();
   void Forget(std::map<uint32_t, Job>::iterator at);
   void KeepBounded();
+  void RememberSettled(uint32_t id, uint32_t credited);
 
   std::map<uint32_t, Job> jobs;
   // The job last seen printing, with its names for a rise that comes after

@@ -37,8 +37,8 @@ bool ReadStamp(const std::string& date, const std::string& time, LocalTime* stam
 std::string PendingPagesPath(const Env& env, const std::string& printerName) {
   RegistryStringValue path(*env.registry, settings::kPath);
   const char separator = env.files->Separator();
-  return LogsFolder(path.Get(), separator) + separator + SafeFileName(printerName, *env.files) +
-         ".pending";
+  return LogsFolder(path.Get(), separator) + separator +
+         PrinterFileName(printerName, *env.files, "pending");
 }
 
 std::string EncodePendingPages(const std::vector<JobRecord>& jobs) {

@@ -1,5 +1,6 @@
 #include "agent/monitor/printer_thread.h"
 
+#include <algorithm>
 #include <optional>
 #include <set>
 
@@ -34,9 +35,21 @@ void PrinterThread::Run() {
   cursor.reset();
   if (ReadPageTotal(0)) lastPageTotal = currentPageTotal;
   std::vector<SpoolJob> jobs;
+  // The cursor is made before the history is asked: a job that ends in
+  // between is told by both, and the ledger, settled, credits it once.
   if (spooler.ListJobs(printerName, &cursor, &jobs) != SpoolStatus::kOk) jobs.clear();
-  ledger.Restart(jobs);
   RestorePending();
+  // Where the spooler counts each job's final pages, a job in the queue now
+  // is owed all its entries lack, also what it printed while nobody watched.
+  std::map<uint32_t, uint32_t> enteredPages;
+  if (std::any_of(jobs.begin(), jobs.end(), [](const SpoolJob& job) { return job.exactCounts; })) {
+    const EnteredJobs entered = ReadEntered();
+    for (const SpoolJob& job : jobs) {
+      if (entered.jobs.count(job.id)) enteredPages[job.id] = EnteredPages(entered, job);
+    }
+  }
+  ledger.Restart(jobs, enteredPages);
+  CatchUp();
 
   struct Registration {
     Spooler& spooler;
@@ -76,6 +89,7 @@ bool PrinterThread::ListInto(std::vector<SpoolJob>* jobs) {
   // A cursor made by a failed call would start from a later now.
   const SpoolStatus status = env.spooler->ListJobs(printerName, &cursor, jobs);
   if (status != SpoolStatus::kOk) {
+    if (status == SpoolStatus::kUnavailable) catchUpDue = true;
     SayTrouble(env, Severity::kWarning, "queue " + printerName,
            "printer \"" + printerName + "\": cannot list its queue: " + Describe(status));
     return false;
@@ -87,6 +101,10 @@ bool PrinterThread::ListInto(std::vector<SpoolJob>* jobs) {
 void PrinterThread::PollQueue() {
   std::vector<SpoolJob> jobs;
   if (ListInto(&jobs)) {
+    if (catchUpDue && env.clock->MonotonicMs() - catchUpTriedAt >= kCatchUpRetryMs) {
+      catchUpDue = false;
+      CatchUp();
+    }
     // Jobs that ended since the last look are entered by the first pass;
     // only where none is left in the queue does one need a pass of its own.
     bool passed = false;
@@ -107,12 +125,10 @@ void PrinterThread::PollQueue() {
   }
 }
 
-void PrinterThread::AccountJob(const SpoolJob& job) {
-  const LocalTime stamp = env.clock->Now();
+bool PrinterThread::PricePerPage(uint32_t* price) const {
   Registry& registry = *env.registry;
-
   RegistryDwordValue running(registry, settings::kAppIsRunning);
-  if (running.Get() != 1) return;
+  if (running.Get() != 1) return false;
 
   int index = -1;
   RegistryDwordValue printerCount(registry, settings::kPrinterCount);
@@ -121,7 +137,69 @@ void PrinterThread::AccountJob(const SpoolJob& job) {
     RegistryStringValue name(registry, settings::PrinterName(static_cast<int>(i)));
     if (name.Get() == printerName) index = static_cast<int>(i);
   }
-  RegistryDwordValue costPerPage(registry, settings::PrinterCost(index));
+  *price = RegistryDwordValue(registry, settings::PrinterCost(index)).Get();
+  return true;
+}
+
+EnteredJobs PrinterThread::ReadEntered() const {
+  EnteredJobs entered = ReadEnteredJobs(env, printerName, kCatchUpDays);
+  for (const auto& [key, figures] : pending) {
+    if (key.first == printerName && figures.jobId > 0) {
+      entered.Add(static_cast<uint32_t>(figures.jobId),
+                  static_cast<uint32_t>(std::max(figures.pages, 0)), figures.stamp);
+    }
+  }
+  return entered;
+}
+
+void PrinterThread::CatchUp() {
+  catchUpTriedAt = env.clock->MonotonicMs();
+  std::vector<SpoolJob> ended;
+  const SpoolStatus status = env.spooler->ListEndedJobs(printerName, kMaxCaughtUp, &ended);
+  if (status != SpoolStatus::kOk) {
+    catchUpDue = status == SpoolStatus::kUnavailable;
+    return;
+  }
+  if (ended.empty()) {
+    // The first start's mark, so that jobs ending before the next are known
+    // to have ended while watched; none where the spooler keeps no history.
+    if (env.spooler->KeepsEndedJobs()) WatchedSince(env, printerName);
+    return;
+  }
+  uint32_t price = 0;
+  if (!PricePerPage(&price)) return;
+  const EnteredJobs entered = ReadEntered();
+  // Every ended job the logs hold is settled at what they hold, not only
+  // those missing pages: the cursor may tell such a job again as ended, and
+  // a ledger that did not know it was entered would enter it once more.
+  for (const SpoolJob& job : ended) {
+    if (job.exactCounts && entered.jobs.count(job.id)) {
+      ledger.Settle(job.id, EnteredPages(entered, job));
+    }
+  }
+  const LocalTime now = env.clock->Now();
+  std::vector<PendingKey> kept;
+  for (const MissedJob& missed : MissedJobs(entered, ended)) {
+    const SpoolJob& job = missed.job;
+    kept.push_back(Keep(JobRecord{printerName, static_cast<int32_t>(job.id),
+                                   job.user.value_or(""), job.document.value_or(""),
+                                   static_cast<int32_t>(missed.pages),
+                                   static_cast<int32_t>(missed.pages * price),
+                                   job.endedAt.value_or(now), true}));
+    ledger.Settle(job.id, EnteredPages(entered, job) + missed.pages);
+  }
+  if (kept.empty()) return;
+  SayTrouble(env, Severity::kInfo, "caught up " + printerName,
+         "printer \"" + printerName + "\": " + std::to_string(kept.size()) +
+             " job(s) ended while the queue was not watched; entered from the spooler's history");
+  TryEnter(kept);
+  SavePending();
+}
+
+void PrinterThread::AccountJob(const SpoolJob& job) {
+  const LocalTime stamp = env.clock->Now();
+  uint32_t price = 0;
+  if (!PricePerPage(&price)) return;
 
   // The counter first, the jobs' own counts second: a listing is never
   // behind the counter it is shared against.
@@ -134,7 +212,6 @@ void PrinterThread::AccountJob(const SpoolJob& job) {
     rise = currentPageTotal - lastPageTotal;
     lastPageTotal = currentPageTotal;
   }
-  const uint32_t price = costPerPage.Get();
   // Every share is kept before any is written: a stop in the middle of the
   // writes leaves the rest pending, not lost.
   std::vector<PendingKey> shared;

@@ -16,6 +16,7 @@
 
 #include "agent/logs/log_locks.h"
 #include "agent/logs/record_job.h"
+#include "agent/monitor/catch_up.h"
 #include "agent/monitor/page_ledger.h"
 #include "agent/platform/spooler.h"
 #include "agent/worker/worker_thread.h"
@@ -31,6 +32,11 @@ inline constexpr uint32_t kMaxSearchedPrinters = 1000;
 // Entries that could not be written are tried again at most this often
 // while no pass writes.
 inline constexpr uint32_t kPendingRetryMs = 1000;
+// The spooler's history is asked for again, after it could not be had or
+// the spooler stopped answering, at most this often: it is the scheduler's
+// dearest request, and one that merely timed out on a loaded machine missed
+// nothing (the ended jobs are asked for as they end).
+inline constexpr uint32_t kCatchUpRetryMs = 30000;
 
 class PrinterThread : public WorkerThread {
  public:
@@ -41,6 +47,9 @@ class PrinterThread : public WorkerThread {
   void Run() override;
   void PollQueue();
   void AccountJob(const SpoolJob& job);
+  // Enters the jobs that ended while this queue was not watched, each with
+  // the pages its entries lack, dated when it ended.
+  void CatchUp();
   // True when the counter was read; its value is then in currentPageTotal.
   bool ReadPageTotal(uint32_t waitMs);
   // Pages and costs that could not be written yet, by job.
@@ -58,6 +67,10 @@ class PrinterThread : public WorkerThread {
  private:
   // Lists the queue into the ledger; false when the spooler could not.
   bool ListInto(std::vector<SpoolJob>* jobs);
+  // What the logs and the pages pending hold of this printer's jobs.
+  EnteredJobs ReadEntered() const;
+  // The printer's cost per page; false while the agent is not to account.
+  bool PricePerPage(uint32_t* price) const;
   using PendingKey = std::pair<std::string, int32_t>;  // printer, job
   // Adds a job's figures to what it has pending.
   PendingKey Keep(const JobRecord& figures);
@@ -79,6 +92,10 @@ class PrinterThread : public WorkerThread {
   std::map<PendingKey, JobRecord> pending;
   uint64_t pendingTriedAt = 0;
   bool pendingRestored = false;
+  // The spooler stopped answering: it may have restarted, and jobs may have
+  // ended untold in between.
+  bool catchUpDue = false;
+  uint64_t catchUpTriedAt = 0;
   std::string pendingSaved;  // the file's text as last written; empty: no file
   // Set by the spooler when the queue may have changed, and on a stop.
   std::unique_ptr<Signal> queueChanged;

@@ -9,6 +9,7 @@
 // Safe for concurrent use from any thread; a cursor belongs to one watcher.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -48,6 +49,10 @@ struct SpoolJob {
   // the queue's counter showed in between, and the counter's pages wait for
   // the counts that claim them rather than go to the job last printing.
   bool exactCounts = false;
+  // When the job was made and when it ended, in local time, where the
+  // spooler keeps them (CUPS's job history).
+  std::optional<LocalTime> createdAt;
+  std::optional<LocalTime> endedAt;
 };
 
 // What one watcher of a queue carries from one listing to the next, so that
@@ -73,6 +78,19 @@ class Spooler {
   // The queue's page counter: the pages printed on the queue, rising by
   // each page as it is printed. It may fall when the spooler restarts.
   virtual SpoolStatus ReadPageTotal(const std::string& queue, uint32_t* total) = 0;
+
+  // The ended jobs the spooler still keeps of the queue, each with its
+  // final pages and the times it was made and ended, oldest first; at most
+  // `limit`, the newest. What it tells no matter when anyone looked, so the
+  // jobs that ended while the agent was not watching can be entered. None
+  // where the spooler keeps no such history (Windows forgets a job as it
+  // leaves the queue).
+  virtual bool KeepsEndedJobs() const { return false; }
+  virtual SpoolStatus ListEndedJobs(const std::string& /*queue*/, std::size_t /*limit*/,
+                                    std::vector<SpoolJob>* jobs) {
+    jobs->clear();
+    return SpoolStatus::kOk;
+  }
 
   // Let the watcher of an idle queue sleep through looks whose answer is
   // already known, where the spooler is told of every change.

@@ -1,5 +1,5 @@
 #!/bin/bash
-# accounting_cups_test.sh BIN_DIR [--restart | --load]
+# accounting_cups_test.sh BIN_DIR [--restart | --load | --catchup]
 # Jobs printed at once by several users on several queues of a private cupsd,
 # judged by CUPS's own count: every job in its page_log ("total" lines) must
 # have exactly one entry in its printer's daily log, with exactly the pages
@@ -8,7 +8,9 @@
 # --restart the scheduler is also restarted while the jobs print. --load is
 # a busy print server: ten queues, five users, twenty jobs a queue of 1 to 9
 # pages, 1 to 3 copies, some two-sided, one queue disabled while the jobs
-# arrive and enabled after.
+# arrive and enabled after. --catchup has jobs end while nobody watches:
+# while the agent is killed, while its printer threads restart (IsModified),
+# and while it is stopped and cupsd restarts.
 # Prints "jobs accounted exactly: N / M" and the time from each job's end
 # to its final entry.
 set -u
@@ -136,7 +138,7 @@ chmod 755 "$CUPS_ENV_DIR"
 # cancelled while it prints. With --restart Back's first job is held
 # printing while cupsd restarts, so the restart surely cuts it short.
 declare -A hold=([Lab]=$work/hold-Lab)
-[[ $restart == --restart ]] && hold[Back]=$work/hold-Back
+[[ $restart == --restart || $restart == --catchup ]] && hold[Back]=$work/hold-Back
 for queue in "${queues[@]}"; do
   cups_env_add_queue "$queue" "${pace[$queue]}" "${hold[$queue]:-}" 2>/dev/null || exit 1
 done
@@ -152,8 +154,11 @@ for queue in "${queues[@]}"; do
 done
 reg add 'HKLM\Software\Pelko' /v AppIsRunning /t REG_DWORD /d 1 /f
 
-PELKO_REGISTRY=$work/registry "$bin/pelkomon" >"$work/agent.out" 2>&1 &
-agent=$!
+start_agent() {
+  PELKO_REGISTRY=$work/registry "$bin/pelkomon" >>"$work/agent.out" 2>&1 &
+  agent=$!
+}
+start_agent
 poll &
 poller=$!
 sleep 2  # the workers have taken their first look
@@ -195,6 +200,11 @@ if [[ $restart == --restart ]]; then
   wait_for 60 held_printing || echo "FAIL: no job of Back began to print"
   echo "restarting cupsd while a job prints"
   cups_env_restart || exit 1
+  cups_env_release "${hold[Back]}"
+fi
+if [[ $restart == --catchup ]]; then
+  source "$here/catch_up_steps.sh"
+  catch_up_steps Back "${hold[Back]}"
   cups_env_release "${hold[Back]}"
 fi
 lp -i "$held" -H resume || echo "FAIL: the held job could not be released"

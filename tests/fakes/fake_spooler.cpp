@@ -33,6 +33,8 @@ SpoolJob FakeSpooler::Told(const Queue& queue, const Job& job, JobState state) c
     told.state = state;
     told.pagesPrinted = job.printed;
     told.exactCounts = queue.finalCounts;
+    told.createdAt = job.names.createdAt;
+    if (state == JobState::kEnded) told.endedAt = job.endedAt;
   } else {
     told.state = state == JobState::kEnded ? JobState::kEnded : JobState::kWaiting;
   }
@@ -90,6 +92,7 @@ void FakeSpooler::RemoveQueue(const std::string& name) {
 void FakeSpooler::CountFinalPages(const std::string& name) {
   std::lock_guard<std::mutex> lock(mutex);
   queues[name].finalCounts = true;
+  keepsEndedJobs = true;
 }
 
 void FakeSpooler::CountNoJobPages(const std::string& name) {
@@ -117,13 +120,35 @@ void FakeSpooler::Print(const std::string& name, uint32_t id, uint32_t pages) {
   queue.total += pages;
 }
 
-void FakeSpooler::End(const std::string& name, uint32_t id) {
+SpoolStatus FakeSpooler::ListEndedJobs(const std::string& name, std::size_t limit,
+                                       std::vector<SpoolJob>* jobs) {
+  std::lock_guard<std::mutex> lock(mutex);
+  jobs->clear();
+  ++historyAsked[name];
+  if (historyFailure != SpoolStatus::kOk) return historyFailure;
+  Queue* queue = Find(name);
+  if (queue == nullptr) return SpoolStatus::kNoQueue;
+  if (!queue->finalCounts) return SpoolStatus::kOk;
+  const std::size_t first = queue->ended.size() > limit ? queue->ended.size() - limit : 0;
+  for (std::size_t i = first; i < queue->ended.size(); ++i) {
+    jobs->push_back(Told(*queue, queue->ended[i], JobState::kEnded));
+  }
+  return SpoolStatus::kOk;
+}
+
+int FakeSpooler::HistoryAsked(const std::string& name) {
+  std::lock_guard<std::mutex> lock(mutex);
+  return historyAsked[name];
+}
+
+void FakeSpooler::End(const std::string& name, uint32_t id, std::optional<LocalTime> at) {
   std::lock_guard<std::mutex> lock(mutex);
   Queue& queue = queues[name];
   auto found = std::find_if(queue.jobs.begin(), queue.jobs.end(),
                             [id](const Job& job) { return job.names.id == id; });
   if (found == queue.jobs.end()) return;
   found->printing = false;
+  found->endedAt = at;
   queue.ended.push_back(*found);
   queue.jobs.erase(found);
 }

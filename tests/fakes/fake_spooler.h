@@ -24,6 +24,7 @@ struct FakeJob {
   uint32_t id;
   std::optional<std::string> user;  // none: the spooler gives none
   std::optional<std::string> document;
+  std::optional<LocalTime> createdAt;
 };
 
 class FakeSpooler : public Spooler {
@@ -34,6 +35,11 @@ class FakeSpooler : public Spooler {
   void AddChangeSignal(const std::string& name, Signal* changed) override;
   void RemoveChangeSignal(const std::string& name, Signal* changed) override;
   uint32_t QuietMs(const std::string& name) override;
+  // The journal, where the queue counts final pages (CUPS's history).
+  // Once a queue counts final pages (CUPS).
+  bool KeepsEndedJobs() const override { return keepsEndedJobs; }
+  SpoolStatus ListEndedJobs(const std::string& queue, std::size_t limit,
+                            std::vector<SpoolJob>* jobs) override;
 
   // A queue with these jobs waiting in it (a queue that was there keeps its
   // counter and journal); printers without one are no queue.
@@ -49,7 +55,10 @@ class FakeSpooler : public Spooler {
   // The job prints: it is the one printing, its count and the counter rise.
   void Print(const std::string& queue, uint32_t id, uint32_t pages);
   // The job leaves the queue (printed, cancelled); its last count is final.
-  void End(const std::string& queue, uint32_t id);
+  void End(const std::string& queue, uint32_t id, std::optional<LocalTime> at = std::nullopt);
+  // The history is asked for: how often, and a failure to answer.
+  int HistoryAsked(const std::string& queue);
+  void FailHistory(SpoolStatus failure) { historyFailure = failure; }
   // The counter alone moves, as pages no job accounts for or a restart.
   void SetTotal(const std::string& queue, uint32_t total);
   uint32_t Total(const std::string& queue);
@@ -74,6 +83,7 @@ class FakeSpooler : public Spooler {
     FakeJob names;
     bool printing = false;
     uint32_t printed = 0;
+    std::optional<LocalTime> endedAt;
   };
   struct Queue {
     std::vector<Job> jobs;
@@ -90,6 +100,9 @@ class FakeSpooler : public Spooler {
   std::vector<std::string> calls;
   std::vector<SpoolStatus> totalFailures;
   std::map<std::string, uint32_t> quiet;
+  std::map<std::string, int> historyAsked;
+  SpoolStatus historyFailure = SpoolStatus::kOk;
+  bool keepsEndedJobs = false;
   std::multimap<std::string, Signal*> changeSignals;
 };
 

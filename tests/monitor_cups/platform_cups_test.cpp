@@ -18,6 +18,7 @@
 #include <sstream>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #include "agent/platform/clock.h"
@@ -301,6 +302,34 @@ TEST(CupsSpooler, TheCounterIsNeverAheadOfTheJobsListedAfterIt) {
 
 // Also: before the first push a job that came and went unseen is found
 // within a second.
+// What a watcher started late (or a restarted agent) catches up from: every
+// ended job the server keeps, with its final pages and its times, whoever
+// looked at it before, oldest first and at most as many as asked for.
+TEST(CupsSpooler, TheHistoryTellsEndedJobsWithTheirFinalPagesAndTimes) {
+  const uint32_t first = Print("-d Office -t history1", 2);
+  const uint32_t second = Print("-d Office -n 2 -t history2", 3);
+  ASSERT_TRUE(Eventually([] { return QueueEmpty("Office"); }, 20000));
+  std::vector<SpoolJob> ended;
+  ASSERT_EQ(PlatformSpooler().ListEndedJobs("Office", 1000, &ended), SpoolStatus::kOk);
+  ASSERT_GE(ended.size(), 2u);
+  const SpoolJob& last = ended.back();
+  EXPECT_EQ(last.id, second);
+  EXPECT_EQ(ended[ended.size() - 2].id, first);
+  EXPECT_EQ(last.state, JobState::kEnded);
+  EXPECT_EQ(last.pagesPrinted, 6u);
+  EXPECT_TRUE(last.exactCounts);
+  EXPECT_EQ(last.document, "history2");
+  ASSERT_TRUE(last.createdAt && last.endedAt);
+  EXPECT_GE(std::tie(last.endedAt->year, last.endedAt->month, last.endedAt->day,
+                     last.endedAt->hour, last.endedAt->minute, last.endedAt->second),
+            std::tie(last.createdAt->year, last.createdAt->month, last.createdAt->day,
+                     last.createdAt->hour, last.createdAt->minute, last.createdAt->second));
+  ASSERT_EQ(PlatformSpooler().ListEndedJobs("Office", 1, &ended), SpoolStatus::kOk);
+  ASSERT_EQ(ended.size(), 1u);
+  EXPECT_EQ(ended[0].id, second);
+  EXPECT_EQ(PlatformSpooler().ListEndedJobs("NoSuchQueue", 10, &ended), SpoolStatus::kNoQueue);
+}
+
 TEST(CupsSpooler, CountsNoPagesOnARawQueue) {
   const uint32_t start = Total("Raw");
   std::unique_ptr<JobCursor> cursor;
@@ -367,7 +396,7 @@ void WatchIdleQueue(const std::string& printer) {
   List(printer, &cursor);
   const uint32_t quiet = spooler.QuietMs(printer);
   EXPECT_GT(quiet, 0u);
-  EXPECT_LE(quiet, 1000u) << "an idle queue is still asked once a second";
+  EXPECT_LE(quiet, 30000u) << "an idle queue is still asked twice a minute";
   EXPECT_FALSE(changed->Wait(0));
 
   const uint32_t id = Print("-d Office -H hold -t watched", 1);

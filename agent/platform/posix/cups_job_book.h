@@ -25,6 +25,8 @@ struct CupsJob {
   std::optional<std::string> title;
   int state = 0;       // ipp_jstate_t
   uint32_t pages = 0;  // job-impressions-completed
+  int64_t createdAt = 0;  // time-at-creation, seconds since 1970; 0: none given
+  int64_t endedAt = 0;    // time-at-completed
 };
 
 class CupsJobBook {

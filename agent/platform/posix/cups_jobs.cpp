@@ -40,14 +40,20 @@ void ReadAttribute(ipp_attribute_t* a, const char* name, CupsJob* job) {
   } else if (!std::strcmp(name, "job-impressions-completed")) {
     const int pages = ippGetInteger(a, 0);
     job->pages = pages > 0 ? static_cast<uint32_t>(pages) : 0;
+  } else if (!std::strcmp(name, "time-at-creation") && ippGetValueTag(a) == IPP_TAG_INTEGER) {
+    job->createdAt = std::max(ippGetInteger(a, 0), 0);
+  } else if (!std::strcmp(name, "time-at-completed") && ippGetValueTag(a) == IPP_TAG_INTEGER) {
+    job->endedAt = std::max(ippGetInteger(a, 0), 0);
   }
 }
 
 void AskFor(ipp_t* request, bool idsOnly) {
   // The job id alone spares the scheduler loading the history from disk.
   static const char* const kIdOnly[] = {"job-id"};
-  static const char* const kWanted[] = {"job-id",   "job-uuid",  "job-originating-user-name",
-                                        "job-name", "job-state", "job-impressions-completed"};
+  static const char* const kWanted[] = {"job-id",           "job-uuid",
+                                        "job-originating-user-name", "job-name",
+                                        "job-state",        "job-impressions-completed",
+                                        "time-at-creation", "time-at-completed"};
   if (idsOnly) {
     ippAddStrings(request, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes", 1,
                   nullptr, kIdOnly);

@@ -16,7 +16,10 @@ using SteadyClock = std::chrono::steady_clock;
 
 constexpr int kLeaseSeconds = 90;
 constexpr auto kRenewEvery = std::chrono::seconds(30);
-constexpr auto kRetrySubscribe = std::chrono::seconds(60);
+// A queue without a subscription is asked at every look (50 requests a
+// second): a subscription that failed, as one does when 49 queues start at
+// once on a loaded machine, is tried again soon.
+constexpr auto kRetrySubscribe = std::chrono::seconds(5);
 // Pushes promised but not seen for this long: start a new subscription.
 constexpr auto kResubscribeAfter = std::chrono::seconds(30);
 

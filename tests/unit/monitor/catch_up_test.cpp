@@ -1,0 +1,252 @@
+#include "agent/monitor/catch_up.h"
+
+#include <gtest/gtest.h>
+
+#include <map>
+#include <string>
+#include <vector>
+
+#include "agent/monitor/printer_thread.h"
+#include "tests/unit/logs/log_test_fixture.h"
+
+namespace pelko {
+namespace {
+
+LocalTime At(int day, int hour, int minute = 0) { return {2026, 12, day, hour, minute, 0, 0}; }
+
+SpoolJob Ended(uint32_t id, uint32_t pages, LocalTime ended,
+               std::optional<LocalTime> created = std::nullopt) {
+  SpoolJob job;
+  job.id = id;
+  job.state = JobState::kEnded;
+  job.pagesPrinted = pages;
+  job.exactCounts = true;
+  job.endedAt = ended;
+  job.createdAt = created;
+  return job;
+}
+
+std::map<uint32_t, uint32_t> PagesOf(const std::vector<MissedJob>& missed) {
+  std::map<uint32_t, uint32_t> pages;
+  for (const MissedJob& job : missed) pages[job.job.id] = job.pages;
+  return pages;
+}
+
+TEST(MissedJobsTest, TheLogsAreTheMark) {
+  EnteredJobs entered;
+  entered.since = At(1, 0);
+  entered.Add(10, 4, At(6, 12));
+  entered.Add(11, 2, At(6, 12));
+  const std::vector<SpoolJob> history = {
+      Ended(9, 5, At(6, 8)),      // ended before anyone watched: not ours
+      Ended(8, 3, At(6, 11, 55)),  // below the mark, ended as it was set
+      Ended(10, 4, At(6, 12)),    // entered whole
+      Ended(11, 6, At(6, 13)),    // entered while it printed: the rest is missing
+      Ended(12, 0, At(6, 14)),    // cancelled before a page: an entry all the same
+      Ended(13, 7, At(6, 15)),
+  };
+  EXPECT_EQ(PagesOf(MissedJobs(entered, history)),
+            (std::map<uint32_t, uint32_t>{{8, 3}, {11, 4}, {12, 0}, {13, 7}}));
+
+  EXPECT_TRUE(MissedJobs(EnteredJobs{}, history).empty())
+      << "a printer never watched in the kept logs starts from now";
+  entered.since = At(6, 14, 30);
+  EXPECT_EQ(PagesOf(MissedJobs(entered, history)), (std::map<uint32_t, uint32_t>{{13, 7}}))
+      << "nothing that ended before the oldest log read";
+}
+
+// A scheduler whose spool was wiped gives ids again from 1: an entry under
+// the id that is older than the job is another job's.
+TEST(MissedJobsTest, AnIdGivenAgainIsANewJob) {
+  EnteredJobs entered;
+  entered.since = At(1, 0);
+  entered.Add(40, 9, At(2, 10));
+  entered.Add(5, 7, At(2, 9));
+  // 40 on a server whose clock is ahead: its entry looks older than it.
+  const std::vector<SpoolJob> history = {Ended(5, 3, At(6, 10), At(6, 9)),
+                                         Ended(40, 9, At(2, 10, 4), At(2, 10, 2))};
+  EXPECT_EQ(PagesOf(MissedJobs(entered, history)), (std::map<uint32_t, uint32_t>{{5, 3}}));
+  EXPECT_EQ(EnteredPages(entered, history[0]), 0u);
+  EXPECT_EQ(EnteredPages(entered, history[1]), 9u);
+}
+
+// Every job gets an entry while the agent watches: one without, that ended
+// since the agent first watched, ended unwatched, whatever its id.
+TEST(MissedJobsTest, TheFirstWatchBoundsJobsWithoutEntries) {
+  EnteredJobs entered;
+  entered.since = At(1, 0);
+  entered.watchedSince = At(6, 9);
+  const std::vector<SpoolJob> history = {Ended(3, 2, At(6, 8, 59)), Ended(4, 5, At(6, 9, 1))};
+  EXPECT_EQ(PagesOf(MissedJobs(entered, history)), (std::map<uint32_t, uint32_t>{{4, 5}}));
+  entered.Add(9, 1, At(6, 12));
+  EXPECT_EQ(PagesOf(MissedJobs(entered, history)), (std::map<uint32_t, uint32_t>{{4, 5}}))
+      << "below the highest id entered and hours before the newest entry";
+}
+
+TEST(MissedJobsTest, OnlyTheSpoolersFinalCountsAreTaken) {
+  EnteredJobs entered;
+  entered.Add(1, 1, At(6, 9));
+  SpoolJob guessed = Ended(2, 5, At(6, 10));
+  guessed.exactCounts = false;
+  SpoolJob waiting = Ended(3, 5, At(6, 10));
+  waiting.state = JobState::kWaiting;
+  EXPECT_TRUE(MissedJobs(entered, {guessed, waiting}).empty());
+}
+
+class CatchUpTest : public LogTest {
+ protected:
+  CatchUpTest() {
+    fake.registry.PutDword("Software\\Pelko\\AppIsRunning", 1);
+    fake.registry.PutDword("SOFTWARE\\Pelko\\nPrinters", 1);
+    fake.registry.PutString("SOFTWARE\\Pelko\\Printer1", "HP");
+    fake.registry.PutDword("SOFTWARE\\Pelko\\Printer1Cost", 5);
+    fake.spooler.SetJobs("HP", {});
+    fake.spooler.CountFinalPages("HP");
+  }
+
+  // A run of a printer thread (the agent started, or its threads restarted)
+  // that makes `looks` looks and stops.
+  void Run(PrinterThread& thread, int looks = 0) {
+    int seen = 0;
+    fake.spooler.onList = [&](const std::string&) {
+      if (++seen > looks + 1) throw WorkerStopping{};
+    };
+    EXPECT_THROW(thread.Run(), WorkerStopping);
+    fake.spooler.onList = nullptr;
+  }
+  PrinterThread& NewThread() {
+    threads.push_back(std::make_unique<PrinterThread>(fake.env, locks));
+    threads.back()->printerName = "HP";
+    return *threads.back();
+  }
+  void Print(uint32_t id, uint32_t pages, std::optional<LocalTime> endedAt = std::nullopt) {
+    fake.spooler.Print("HP", id, pages);
+    if (endedAt) fake.spooler.End("HP", id, endedAt);
+  }
+  // Pages and cost of every entry in the day's log, by job.
+  std::map<uint32_t, std::pair<uint32_t, int>> Entries(const std::string& date = "20261206") {
+    std::map<uint32_t, std::pair<uint32_t, int>> found;
+    EnteredJobs entered;
+    AddLoggedEntries(fake.files.Text(LogPath("HP", date)).value_or(""), "HP", &entered);
+    for (const auto& [id, job] : entered.jobs) found[id] = {job.pages, 0};
+    const std::string text = fake.files.Text(LogPath("HP", date)).value_or("");
+    for (auto& [id, figures] : found) {
+      std::size_t at = 0;
+      while ((at = text.find("<id>" + std::to_string(id) + "</id>", at)) != std::string::npos) {
+        ++figures.second;
+        ++at;
+      }
+    }
+    return found;
+  }
+
+  std::vector<std::unique_ptr<PrinterThread>> threads;
+};
+
+// The agent killed while jobs print; they end, and others come and go,
+// before it starts again: each gets its final pages once, also across a
+// later restart of the printer threads and of the agent.
+TEST_F(CatchUpTest, JobsThatEndedWhileTheAgentWasDownAreEnteredOnce) {
+  PrinterThread& first = NewThread();
+  Run(first);
+  fake.spooler.Submit("HP", {7, "paul", "plan"});
+  fake.spooler.Submit("HP", {8, "anna", "memo"});
+  Print(7, 3);
+  first.PollQueue();
+  ASSERT_EQ(Entries()[7], std::make_pair(3u, 1));
+
+  // Down: 7 goes on and ends, 8 prints and ends, 9 comes and goes.
+  Print(7, 4, At(6, 9, 1));
+  Print(8, 2, At(6, 9, 2));
+  fake.spooler.Submit("HP", {9, "eva", "list"});
+  Print(9, 6, At(6, 9, 3));
+  fake.spooler.Submit("HP", {10, "eva", "late"});
+  Print(10, 1);  // still printing at the start
+
+  PrinterThread& second = NewThread();
+  Run(second);
+  auto entries = Entries();
+  EXPECT_EQ(entries[7], std::make_pair(7u, 1));
+  EXPECT_EQ(entries[8], std::make_pair(2u, 1));
+  EXPECT_EQ(entries[9], std::make_pair(6u, 1));
+  EXPECT_FALSE(entries.count(10)) << "still printing: its pass enters it";
+  EXPECT_NE(fake.files.Text(LogPath("HP")).value_or("").find("<time>09:03:00</time> <id>9</id>"),
+            std::string::npos)
+      << "dated when it ended";
+
+  // Restarted threads and a restarted agent find nothing more to enter.
+  Print(10, 2, At(6, 9, 4));
+  Run(second, 2);
+  Run(NewThread());
+  entries = Entries();
+  EXPECT_EQ(entries[7], std::make_pair(7u, 1));
+  EXPECT_EQ(entries[9], std::make_pair(6u, 1));
+  EXPECT_EQ(entries[10], std::make_pair(3u, 1)) << "its pages from before the start too";
+  EXPECT_NE(fake.files.Text(LogPath("HP")).value_or("").find("<pages>7</pages> <cost>35</cost>"),
+            std::string::npos)
+      << "priced: 7 pages at 5";
+}
+
+// Killed before any job of the queue had an entry: its first start marked
+// when it began to watch.
+TEST_F(CatchUpTest, AQueueWithNoEntryYetLosesNothing) {
+  Run(NewThread());
+  fake.spooler.Submit("HP", {5});
+  Print(5, 3, At(6, 9, 30));
+  Run(NewThread());
+  EXPECT_EQ(Entries()[5], std::make_pair(3u, 1));
+}
+
+TEST_F(CatchUpTest, AJobEndedYesterdayGoesToYesterdaysLogWhileItIsKept) {
+  fake.clock.SetNow(At(4, 9));
+  PrinterThread& first = NewThread();
+  Run(first);  // watched since the 4th
+  fake.clock.SetNow(At(6, 9));
+  fake.spooler.Submit("HP", {1});
+  Print(1, 1);
+  first.PollQueue();  // today's log is made
+  fake.clock.SetNow(At(5, 23));
+  fake.spooler.Submit("HP", {2});
+  Print(2, 1);
+  first.PollQueue();  // and yesterday's (the clock went back for the test)
+  fake.clock.SetNow(At(6, 9));
+
+  fake.spooler.Submit("HP", {3});
+  Print(3, 4, At(5, 23, 30));
+  fake.spooler.Submit("HP", {4});
+  Print(4, 2, At(4, 23, 30));  // no log of that day: today's
+  Run(NewThread());
+  EXPECT_EQ(Entries("20261205")[3], std::make_pair(4u, 1));
+  EXPECT_EQ(Entries()[4], std::make_pair(2u, 1));
+  EXPECT_FALSE(Entries().count(3));
+}
+
+// A scheduler that does not answer at the start (or goes away and comes
+// back) is asked for its history once it answers again.
+TEST_F(CatchUpTest, AHistoryNotToBeHadIsAskedForWhenTheSpoolerAnswersAgain) {
+  PrinterThread& first = NewThread();
+  Run(first);
+  fake.spooler.Submit("HP", {1});
+  Print(1, 1);
+  first.PollQueue();
+  fake.spooler.Submit("HP", {2});
+  Print(2, 5, At(6, 9, 5));
+
+  fake.spooler.FailHistory(SpoolStatus::kUnavailable);
+  PrinterThread& second = NewThread();
+  Run(second);
+  EXPECT_FALSE(Entries().count(2));
+  const int asked = fake.spooler.HistoryAsked("HP");
+  second.PollQueue();
+  EXPECT_EQ(fake.spooler.HistoryAsked("HP"), asked) << "a struggling spooler is not asked at every look";
+  fake.spooler.FailHistory(SpoolStatus::kOk);
+  fake.clock.Advance(kCatchUpRetryMs);
+  second.PollQueue();
+  EXPECT_EQ(Entries()[2], std::make_pair(5u, 1));
+  fake.clock.Advance(kCatchUpRetryMs);
+  second.PollQueue();
+  EXPECT_EQ(fake.spooler.HistoryAsked("HP"), asked + 1) << "once had, not asked again";
+}
+
+}  // namespace
+}  // namespace pelko
