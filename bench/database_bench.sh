@@ -12,8 +12,8 @@ set -eu
 bin=$(readlink -f "$1")
 printers=${2:-49} days=${3:-30} jobs=${4:-200}
 here=$(dirname "$(readlink -f "${BASH_SOURCE[0]}")")
-source "$here/../tests/lib/check.sh"
-source "$here/../tests/database/pg-env.sh"
+source "$here/../scripts/lib/process.sh"
+source "$here/../scripts/lib/pg-env.sh"
 pg_env_available || { echo "needs root, PostgreSQL and its ODBC driver" >&2; exit 2; }
 work=$(mktemp -d)
 agent=

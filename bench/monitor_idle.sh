@@ -3,7 +3,7 @@
 #
 #   bash bench/monitor_idle.sh [BUILD_DIR] [SECONDS]
 #
-# Starts a private cupsd (tests/cups/cups-env.sh) with 49 generic PostScript
+# Starts a private cupsd (scripts/lib/cups-env.sh) with 49 generic PostScript
 # queues, then runs the real agent (BUILD_DIR/bin/pelkomon, default
 # build/native) with 1, 10 and 49 of them configured. For each it measures,
 # over SECONDS (default 30) of idle queues, the CPU time of the agent and of
@@ -19,7 +19,7 @@ bin=$build/bin
 for tool in pelkomon pelkoreg; do
   [[ -x $bin/$tool ]] || { echo "monitor_idle: no $bin/$tool; build it first" >&2; exit 2; }
 done
-source "$root/tests/cups/cups-env.sh"
+source "$root/scripts/lib/cups-env.sh"
 
 work=$(mktemp -d)
 agent=

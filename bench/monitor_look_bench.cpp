@@ -4,7 +4,7 @@
 //   PELKO_BENCH_PRINTER=Office build/native/bin/monitor_look_bench
 //
 // The look runs the printer thread's poll on the platform's real spooler (on
-// Linux the CUPS server of CUPS_SERVER; tests/cups/cups-env.sh makes one);
+// Linux the CUPS server of CUPS_SERVER; scripts/lib/cups-env.sh makes one);
 // without PELKO_BENCH_PRINTER it is skipped. bench/monitor_idle.sh measures
 // the whole agent, wake-ups included.
 #include <benchmark/benchmark.h>

@@ -17,7 +17,7 @@ set -u
 bin=$(readlink -f "$1")
 restart=${2:-}
 here=$(dirname "$(readlink -f "${BASH_SOURCE[0]}")")
-source "$here/../cups/cups-env.sh"
+source "$here/../../scripts/lib/cups-env.sh"
 source "$here/../lib/check.sh"
 if [[ $(id -u) -ne 0 ]] || ! command -v cupsd >/dev/null || ! command -v runuser >/dev/null; then
   echo "SKIP: needs root, cupsd and runuser"

@@ -13,7 +13,7 @@ bin=$(readlink -f "$1")
 sendrik=${2:+$(readlink -f "$2")}
 pelkoreport=${3:+$(readlink -f "$3")}
 here=$(dirname "$(readlink -f "${BASH_SOURCE[0]}")")
-source "$here/../cups/cups-env.sh"
+source "$here/../../scripts/lib/cups-env.sh"
 source "$here/../lib/check.sh"
 if [[ $(id -u) -ne 0 ]] || ! command -v cupsd >/dev/null || ! command -v xmllint >/dev/null; then
   echo "SKIP: needs root, cupsd and xmllint"

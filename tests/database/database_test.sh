@@ -17,9 +17,9 @@ set -u
 bin=$(readlink -f "$1")
 scenario=$2
 here=$(dirname "$(readlink -f "${BASH_SOURCE[0]}")")
-source "$here/../cups/cups-env.sh"
+source "$here/../../scripts/lib/cups-env.sh"
 source "$here/../lib/check.sh"
-source "$here/pg-env.sh"
+source "$here/../../scripts/lib/pg-env.sh"
 if ! pg_env_available || ! command -v cupsd >/dev/null || ! command -v runuser >/dev/null; then
   echo "SKIP: needs root, cupsd, PostgreSQL and its ODBC driver"
   exit 77

@@ -9,7 +9,7 @@ set -u
 bin=$(readlink -f "$1")
 here=$(dirname "$(readlink -f "${BASH_SOURCE[0]}")")
 source "$here/../lib/check.sh"
-source "$here/pg-env.sh"
+source "$here/../../scripts/lib/pg-env.sh"
 if ! pg_env_available || ! /usr/bin/python3 -c 'import aiosmtpd' 2>/dev/null; then
   echo "SKIP: needs root, PostgreSQL, its ODBC driver and python3-aiosmtpd"
   exit 77

@@ -13,7 +13,7 @@ bin=$(readlink -f "$2")
 here=$(dirname "$(readlink -f "$0")")
 source "$here/../wine/wine-env.sh"
 source "$here/../lib/check.sh"
-source "$here/../database/pg-env.sh"
+source "$here/../../scripts/lib/pg-env.sh"
 if ! pg_env_available || [[ ! -x $bin/pelkomon || ! -x $bin/pelkoreport ]]; then
   echo "SKIP: needs root, PostgreSQL with its ODBC driver, and the native build in $bin"
   exit 77

@@ -5,7 +5,7 @@
 set -u
 bin=$1
 here=$(dirname "$(readlink -f "${BASH_SOURCE[0]}")")
-source "$here/../cups/cups-env.sh"
+source "$here/../../scripts/lib/cups-env.sh"
 if [[ $(id -u) -ne 0 ]] || ! command -v cupsd >/dev/null || ! command -v xmllint >/dev/null; then
   echo "SKIP: needs root, cupsd and xmllint"
   exit 77

@@ -4,7 +4,7 @@
 # unix socket (the default server) and a loopback port (CUPS_ENV_PORT).
 set -u
 here=$(dirname "$(readlink -f "${BASH_SOURCE[0]}")")
-source "$here/../cups/cups-env.sh"
+source "$here/../../scripts/lib/cups-env.sh"
 if [[ $(id -u) -ne 0 ]] || ! command -v cupsd >/dev/null; then
   echo "SKIP: needs root and cupsd"
   exit 77

@@ -13,7 +13,7 @@ source_dir=$1
 package_dir=$2
 here=$(dirname "$(readlink -f "${BASH_SOURCE[0]}")")
 source "$here/../lib/check.sh"
-source "$here/../cups/cups-env.sh"
+source "$here/../../scripts/lib/cups-env.sh"
 
 if [[ $(id -u) -ne 0 ]]; then
   echo "SKIP: installing a package needs root"

@@ -5,7 +5,8 @@
 set -u
 bin=$1
 here=$(dirname "$(readlink -f "${BASH_SOURCE[0]}")")
-source "$here/../cups/cups-env.sh"
+source "$here/../../scripts/lib/cups-env.sh"
+source "$here/../lib/check.sh"
 if [[ $(id -u) -ne 0 ]] || ! command -v cupsd >/dev/null; then
   echo "SKIP: needs root and cupsd"
   exit 77

@@ -43,7 +43,7 @@ for built in pelkomon pelkoreg stopmon Tavisk.xsl; do
 done
 
 # --- A private CUPS server -------------------------------------------------------
-source "$root/tests/cups/cups-env.sh"
+source "$root/scripts/lib/cups-env.sh"
 work=$(mktemp -d "${TMPDIR:-/tmp}/pelko-demo.XXXXXX")
 chmod 755 "$work"
 agent=

@@ -2,7 +2,7 @@
 # spool and logs in a temporary folder, reached through a unix socket (and,
 # when asked, a loopback TCP port). Never touches the system's cupsd.
 #
-#   source tests/cups/cups-env.sh
+#   source scripts/lib/cups-env.sh
 #   cups_env_start [--tcp]        starts it; exports CUPS_SERVER (the socket)
 #                                 and, with --tcp, CUPS_ENV_PORT
 #   cups_env_add_queue NAME [SECONDS_PER_PAGE [HOLD_FOLDER]]
@@ -26,7 +26,7 @@
 # the calling user to run it.
 
 CUPS_ENV_HERE=$(dirname "$(readlink -f "${BASH_SOURCE[0]}")")
-source "$CUPS_ENV_HERE/../lib/check.sh"
+source "$CUPS_ENV_HERE/process.sh"
 
 _cups_env_free_port() {
   local port

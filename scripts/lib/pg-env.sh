@@ -1,4 +1,4 @@
-# Sourced by tests: a private PostgreSQL in a temporary folder, listening on
+# Sourced by the tests and the benches: a private PostgreSQL in a temporary folder, listening on
 # loopback only, run by the postgres user (the server refuses root).
 #   pg_env_start        starts it; sets PG_ENV_DIR, PG_ENV_PORT, PG_ENV_ODBC
 #   pg_env_stop         stops it (fast) and removes the folder
