@@ -28,7 +28,7 @@ void BM_LookAtAnIdleQueue(benchmark::State& state) {
   }
   LogLocks locks;
   PrinterThread thread(PlatformEnv(), locks);
-  thread.printerName = printer;
+  thread.SetPrinterName(printer);
   for (auto _ : state) thread.PollQueue();
 }
 BENCHMARK(BM_LookAtAnIdleQueue)->MinTime(3.0);

@@ -95,8 +95,9 @@ void Supervision::Cycle() {
         // A thread left running above a lowered count must be gone before
         // its names change under it.
         slot.Stop();
-        slot.printerName = RegistryStringValue(*env.registry, settings::PrinterName(static_cast<int>(i))).Get();
-        slot.name = "printer thread " + std::to_string(i) + " (\"" + slot.printerName + "\")";
+        slot.SetPrinterName(
+            RegistryStringValue(*env.registry, settings::PrinterName(static_cast<int>(i))).Get());
+        slot.name = "printer thread " + std::to_string(i) + " (\"" + slot.PrinterName() + "\")";
         slot.Start();
       }
       printersStarted = true;

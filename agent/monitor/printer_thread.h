@@ -55,9 +55,11 @@ class PrinterThread : public WorkerThread {
   // Pages and costs that could not be written yet, by job.
   std::size_t PendingJobs() const { return pending.size(); }
 
-  std::string printerName;
-  uint32_t lastPageTotal = 0;
-  uint32_t currentPageTotal = 0;
+  // The queue watched; set by the owner while the thread is not running.
+  void SetPrinterName(const std::string& name) { printerName = name; }
+  const std::string& PrinterName() const { return printerName; }
+  // The page counter as the last pass left it.
+  uint32_t LastPageTotal() const { return lastPageTotal; }
 
  protected:
   // Where a pass hands a job to the log; false when it could not be written.
@@ -86,6 +88,9 @@ class PrinterThread : public WorkerThread {
   // or until the queue changes or the thread is asked to stop.
   void SleepWhileQuiet();
 
+  std::string printerName;
+  uint32_t lastPageTotal = 0;
+  uint32_t currentPageTotal = 0;
   PageLedger ledger;
   std::unique_ptr<JobCursor> cursor;
   // Kept across restarts of the thread: the figures belong to their jobs.

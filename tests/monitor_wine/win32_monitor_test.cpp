@@ -111,14 +111,13 @@ TEST(Win32SystemInfo, ComputerNameFitsSixteenBytes) {
 TEST(Win32PrinterThread, PollsAMissingQueueQuietly) {
   LogLocks locks;
   PrinterThread thread(PlatformEnv(), locks);
-  thread.printerName = "HP";
-  thread.lastPageTotal = 17;
+  thread.SetPrinterName("HP");
   thread.Start();
   std::this_thread::sleep_for(std::chrono::milliseconds(300));
   const auto before = std::chrono::steady_clock::now();
   thread.Stop();
   EXPECT_LT(std::chrono::steady_clock::now() - before, std::chrono::milliseconds(kStopGraceMs));
-  EXPECT_EQ(thread.lastPageTotal, 17u) << "no reading, no change";
+  EXPECT_EQ(thread.LastPageTotal(), 0u) << "no reading, no change";
 }
 
 }  // namespace

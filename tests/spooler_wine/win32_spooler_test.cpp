@@ -414,7 +414,7 @@ TEST_F(Win32Spooler, PrinterThreadSleepsOnAnIdleQueueAndWakesForAJob) {
   env.system = &system;
   LogLocks locks;
   PrinterThread thread(env, locks);
-  thread.printerName = queue;
+  thread.SetPrinterName(queue);
   thread.Start();
 
   std::this_thread::sleep_for(std::chrono::milliseconds(300));

@@ -53,7 +53,7 @@ TEST_F(SupervisorTest, StartsOnePrinterThreadPerConfiguredPrinter) {
   EXPECT_EQ(Running(Sup().PrinterSlot(0)), 0);
   for (int i = 1; i <= 3; ++i) {
     EXPECT_EQ(Running(Sup().PrinterSlot(i)), 1) << i;
-    EXPECT_EQ(Sup().PrinterSlot(i).printerName, "Queue" + std::to_string(i));
+    EXPECT_EQ(Sup().PrinterSlot(i).PrinterName(), "Queue" + std::to_string(i));
   }
   EXPECT_EQ(RunningPrinters(), 3);
   Sup().Cycle();
@@ -65,7 +65,7 @@ TEST_F(SupervisorTest, MissingPrinterNameStartsWithEmptyName) {
   fake.registry.Remove("SOFTWARE\\Pelko\\Printer2");
   Sup().Cycle();
   EXPECT_EQ(Running(Sup().PrinterSlot(2)), 1);
-  EXPECT_EQ(Sup().PrinterSlot(2).printerName, "");
+  EXPECT_EQ(Sup().PrinterSlot(2).PrinterName(), "");
 }
 
 TEST_F(SupervisorTest, ModificationRestartsPrintersWithFreshNamesAndCount) {
@@ -79,7 +79,7 @@ TEST_F(SupervisorTest, ModificationRestartsPrintersWithFreshNamesAndCount) {
   EXPECT_EQ(Running(Sup().PrinterSlot(3)), 0) << "stopped up to the count held before";
   EXPECT_EQ(Running(Sup().PrinterSlot(1)), 1);
   EXPECT_EQ(Running(Sup().PrinterSlot(2)), 1);
-  EXPECT_EQ(Sup().PrinterSlot(1).printerName, "Renamed");
+  EXPECT_EQ(Sup().PrinterSlot(1).PrinterName(), "Renamed");
   EXPECT_EQ(fake.threads.Started(&Sup().PrinterSlot(1)), 2);
   EXPECT_EQ(fake.threads.Started(&Sup().PrinterSlot(3)), 1);
 }

@@ -116,7 +116,7 @@ class CatchUpTest : public LogTest {
   }
   PrinterThread& NewThread() {
     threads.push_back(std::make_unique<PrinterThread>(fake.env, locks));
-    threads.back()->printerName = "HP";
+    threads.back()->SetPrinterName("HP");
     return *threads.back();
   }
   void Print(uint32_t id, uint32_t pages, std::optional<LocalTime> endedAt = std::nullopt) {

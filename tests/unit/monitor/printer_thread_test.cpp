@@ -54,7 +54,7 @@ class PrinterThreadTest : public ::testing::Test {
     fake.registry.PutString("SOFTWARE\\Pelko\\Printer1", "HP");
     fake.registry.PutDword("SOFTWARE\\Pelko\\Printer1Cost", 5);
     fake.spooler.SetJobs("HP", {});
-    thread.printerName = "HP";
+    thread.SetPrinterName("HP");
     // Printing that happens while a pass waits for the counter: the n-th
     // reading of the counter (from 1) first runs duringWait[n].
     fake.spooler.onTotal = [this](const std::string&) {
@@ -77,14 +77,14 @@ class PrinterThreadTest : public ::testing::Test {
   void Start() {
     RunLooks(0);
     readings = 0;
-    startTotal = thread.lastPageTotal;
+    startTotal = thread.LastPageTotal();
   }
 
   // Whatever happened, no page was credited twice and none was dropped: the
   // entries add up to the counter's rise.
   void TearDown() override {
     if (!startTotal || thread.PendingJobs() != 0) return;
-    EXPECT_EQ(static_cast<uint32_t>(thread.PagesInAll()), thread.lastPageTotal - *startTotal);
+    EXPECT_EQ(static_cast<uint32_t>(thread.PagesInAll()), thread.LastPageTotal() - *startTotal);
   }
 
   FakeEnv fake;
@@ -100,7 +100,7 @@ TEST_F(PrinterThreadTest, EmptyQueueIsLookedAtEvery20msWithoutRegistryOrCounter)
   RunLooks(0);  // the start looks for pages a run before left pending
   const int readsBefore = fake.registry.reads;
   RunLooks(5);
-  EXPECT_EQ(thread.lastPageTotal, 100u) << "initial reading";
+  EXPECT_EQ(thread.LastPageTotal(), 100u) << "initial reading";
   EXPECT_EQ(fake.clock.Waits(), (std::vector<uint32_t>{20, 20, 20, 20, 20}));
   EXPECT_EQ(fake.registry.reads, readsBefore);
   const auto calls = fake.spooler.Calls();
@@ -121,7 +121,7 @@ TEST_F(PrinterThreadTest, PagesPrintedBeforeTheStartAreNobodysToClaim) {
   EXPECT_EQ(thread.records[0].documentName, "Report.doc");
   EXPECT_EQ(thread.records[0].pages, 3);
   EXPECT_EQ(thread.records[0].cost, 15);
-  EXPECT_EQ(thread.lastPageTotal, 107u);
+  EXPECT_EQ(thread.LastPageTotal(), 107u);
 }
 
 TEST_F(PrinterThreadTest, FirstCountOfAJobFromBeforeTheStartClaimsNothingOfItsPast) {
@@ -286,7 +286,7 @@ TEST_F(PrinterThreadTest, FallingCounterCreditsOnlyWhatExceedsTheLastTotal) {
   EXPECT_EQ(thread.records[0].pages, 0);
   EXPECT_EQ(thread.records[1].pages, 0);
   EXPECT_EQ(thread.records[2].pages, 4);
-  EXPECT_EQ(thread.lastPageTotal, 104u);
+  EXPECT_EQ(thread.LastPageTotal(), 104u);
 }
 
 TEST_F(PrinterThreadTest, CounterThatCannotBeReadCreditsNothingUntilItCan) {
@@ -338,7 +338,7 @@ TEST_F(PrinterThreadTest, CostPerPageComesFromTheHighestMatchingIndex) {
 }
 
 TEST_F(PrinterThreadTest, UnconfiguredNameOrMissingCostPricesAtZero) {
-  thread.printerName = "\\\\srv\\Lab";
+  thread.SetPrinterName("\\\\srv\\Lab");
   fake.spooler.SetJobs("\\\\srv\\Lab", {});
   Start();
   fake.spooler.Submit("\\\\srv\\Lab", {9});
@@ -441,7 +441,7 @@ TEST_F(PrinterThreadTest, PendingPagesSurviveARestartOfTheAgent) {
   ASSERT_TRUE(fake.files.Text(file).has_value());
 
   RecordingPrinterThread restarted{fake.env, locks};
-  restarted.printerName = "HP";
+  restarted.SetPrinterName("HP");
   int seen = 0;
   fake.spooler.onList = [&](const std::string&) {
     if (++seen > 61) throw WorkerStopping{};
@@ -513,7 +513,7 @@ TEST(PrinterThreadSleep, ChangeOrStopEndsTheSleep) {
   std::atomic<int> lists{0};
   fake.spooler.onList = [&](const std::string&) { ++lists; };
   PrinterThread thread(fake.env, locks);
-  thread.printerName = "HP";
+  thread.SetPrinterName("HP");
   thread.Start();
 
   ASSERT_TRUE(fake.clock.WaitForWaits(1));  // the 20 ms pause
@@ -551,7 +551,7 @@ TEST(PrinterThreadLog, JobKeepsItsPagesAcrossPassesAndAHeldLog) {
   fake.spooler.SetJobs(queue, {{7, "paul", "a<b>&c'd\"e"}});
 
   PrinterThread thread(fake.env, locks);
-  thread.printerName = queue;
+  thread.SetPrinterName(queue);
   int looks = 0;
   fake.spooler.onList = [&](const std::string&) {
     ++looks;
