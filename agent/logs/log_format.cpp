@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "agent/util/coding.h"
+
 namespace pelko {
 
 namespace {
@@ -11,11 +13,6 @@ constexpr std::string_view kEntryOpen = "<entry> <date>";
 constexpr std::string_view kAfterValue[8] = {
     "</date><time>",     "</time> <id>",    "</id><user>",     "</user> <printer>",
     "</printer><doc>",   "</doc> <pages>",  "</pages> <cost>", "</cost></entry>"};
-
-void AppendTwoDigits(std::string& out, int value) {
-  if (value < 10) out += '0';
-  out += std::to_string(value);
-}
 
 bool IsBadByte(unsigned char c) {
   return c < 0x20 || c == 0x7F || c == '<' || c == '>' || c == '&' || c == '\'' || c == '"';

@@ -2,14 +2,11 @@
 
 #include <algorithm>
 
+#include "agent/util/coding.h"
+
 namespace pelko {
 
 namespace {
-
-void AppendTwoDigits(std::string& out, int value) {
-  if (value < 10) out += '0';
-  out += std::to_string(value);
-}
 
 bool IsDigits(std::string_view text) {
   return !text.empty() && text.find_first_not_of("0123456789") == std::string_view::npos;

@@ -1,6 +1,6 @@
 // Byte helpers written once: ASCII case folding (never the locale's: names
 // are ANSI bytes, and only A-Z fold), hex digits, little-endian numbers as
-// the registry stores them, and trimming blanks.
+// the registry stores them, two-digit numbers, and trimming blanks.
 #pragma once
 
 #include <cstdint>
@@ -65,6 +65,12 @@ inline std::string EncodeLittleEndian(uint64_t number, std::size_t bytes) {
   std::string out;
   for (std::size_t i = 0; i < bytes; ++i) out += static_cast<char>(number >> (8 * i) & 0xFF);
   return out;
+}
+
+// A number of 0 to 99 as two digits, as dates and times are written.
+inline void AppendTwoDigits(std::string& out, int value) {
+  if (value < 10) out += '0';
+  out += std::to_string(value);
 }
 
 // Without leading and trailing spaces and tabs.

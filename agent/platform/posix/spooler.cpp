@@ -1,30 +1,11 @@
-// The spooler over CUPS. Every printer thread looks at its queue every 20 ms,
-// and one IPP request costs the scheduler about 200 us whatever it asks, so
-// looking by request alone would keep a core busy with 49 idle queues. An
-// idle queue is therefore asked again only when it may have changed: each
-// watched queue has a subscription (cups_subscription.h) whose events CUPS's
-// own rss notifier pushes to us (cups_push.h), and a look at a queue that
-// was empty, with no push since, is answered from the last fetch. Every new job is announced,
-// so no job is seen later than by asking. A queue with jobs in it is asked
-// at every look (those come once per accounting pass), and so is every
-// queue whose pushes are not known to arrive: no subscription yet, or a job
-// turned up that no push announced. Even an idle queue with pushes is asked
-// again after kSafetyFetch, so that a lost push delays a job's entry by at
-// most that; it loses nothing, as the ended jobs are asked for from the
-// lowest id that may still end untold. While a
-// look would be answered from the last fetch, QuietMs says so, and a push
-// sets the queue's change signals: the watcher sleeps until one comes.
-//
-// Jobs that ended since a watcher's last listing are found with a Get-Jobs
-// for completed jobs from the lowest id that may still end untold (ids rise
-// across the server), asked only when one may have ended: a job of the last
-// fetch is gone, a push came, and every kAskEndedAtLeast all the same
-// (every second where pushes are not known to arrive). A job that came and went between two
-// fetches is announced by a push, so it is found too, also when the push
-// comes after the fetch: the lowest id moves up only with an answer for the
-// ended jobs. The queue's page counter is built from the same fetches
-// (cups_job_book.h), so a counter read just before a listing is answered
-// from the fetch that listing gets, and never runs ahead of its jobs.
+// The spooler over CUPS. One IPP request costs the scheduler about 200 us
+// whatever it asks, so an idle queue is asked again only when it may have
+// changed: a subscription on each queue has CUPS push its events to us, and
+// a look at an empty queue with no push since is answered from the last
+// fetch. The rules (when a queue is asked, when its ended jobs are, and why
+// a lost push delays an entry but loses nothing) are in docs/monitoring.md,
+// "What watching a queue costs on CUPS"; the words look, push and cursor in
+// docs/design.md, "Words".
 #include "agent/platform/spooler.h"
 
 #include <algorithm>
@@ -52,6 +33,8 @@ using std::chrono::milliseconds;
 // A look at an idle queue costs the scheduler a request: 49 idle queues
 // looked at every second kept it at 4 % of a core.
 constexpr auto kSafetyFetch = milliseconds(30000);
+// A listing this soon after a counter read is answered from the fetch that
+// read made, so the counter never runs ahead of the jobs listed.
 constexpr auto kCounterServesListing = milliseconds(10);
 // Ended jobs are asked for this often even with no sign of one: a push
 // lost costs at most that. Where pushes are not known to arrive, a job that
