@@ -1,5 +1,6 @@
 # Checks for the shell tests: `check WHAT EXPECTED ACTUAL` prints ok or FAIL
-# and counts failures; end a script with `[[ $failures -eq 0 ]]`.
+# and counts failures; `fail WHAT` counts one where there is no value to
+# show. End a script with `[[ $failures -eq 0 ]]`.
 failures=0
 check() {
   if [[ "$2" == "$3" ]]; then
@@ -8,6 +9,10 @@ check() {
     echo "FAIL: $1: expected '$2', got '$3'"
     failures=$((failures + 1))
   fi
+}
+fail() {
+  echo "FAIL: $*"
+  failures=$((failures + 1))
 }
 
 # The bounded waits on processes (wait_for, stop_process, wait_end).

@@ -9,10 +9,8 @@ import os
 import subprocess
 import sys
 import tempfile
+import unittest
 from html.parser import HTMLParser
-
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "lib"))
-from checks import check, summary  # noqa: E402
 
 PROLOG = (b"<?xml version='1.0' encoding='ISO-8859-1' ?> "
           b"<?xml-stylesheet href='Tavisk.xsl' type='text/xsl' ?>")
@@ -66,6 +64,9 @@ class Figures(HTMLParser):
             self.row[-1] += data
 
 
+command = []
+
+
 def run(*args):
     p = subprocess.run([*command, *args], capture_output=True, timeout=120)
     return p.returncode, p.stdout, p.stderr.decode("latin-1")
@@ -75,171 +76,196 @@ def number(text):
     return int(text.replace("\u202f", "").replace(" ", ""))
 
 
-if sys.argv[1] == "--wine":
-    # Wine's services start with the first program and would hold its pipes.
-    subprocess.run([os.environ["WINE"], "cmd", "/c", "exit"], cwd="/", timeout=120,
-                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-    command = [os.environ["WINE"], os.path.abspath(sys.argv[2])]
-else:
-    command = [os.path.abspath(sys.argv[1])]
-with tempfile.TemporaryDirectory(dir=os.environ.get("WINE_TEST_DIR")) as work:
-    logs = os.path.join(work, "Logs")
-    os.makedirs(os.path.join(logs, "old"))
-    hp = [entry(b"2026/12/05", 3, b"J\xfcrgen", b"\\\\SRV\\HP", b"Plan \x96 d\xe9cembre, v2.pdf", 4, 20),
-          entry(b"2026/12/05", 2, b"anna", b"\\\\SRV\\HP", b"=SUM(A1)", 1, 5),
-          entry(b"2026/12/05", 1, b"", b"\\\\SRV\\HP", b"", 0, 0)]
-    lab = [entry(b"2026/12/06", 9, b"anna", b"Lab", b"Slides.pptx", 10, 30)]
-    col = [entry(b"2026/12/07", 4, b"paul", b"Colour", b"Photo.jpg", 2, 40)]
-    files = {"HP_20261205.xml": log(b"\\\\SRV\\HP", b"2026/12/05", hp, 25),
-             "Lab_20261206.xml": log(b"Lab", b"2026/12/06", lab, 30),
-             os.path.join("old", "Colour_20261207.xml"): log(b"Colour", b"2026/12/07", col, 40),
-             "GlobalLog_20261207.xml": log(b"Global Log", b"2026/12/07", hp + lab + col, 95),
-             "notes.xml": b"<notes/>"}
-    for name, data in files.items():
-        with open(os.path.join(logs, name), "wb") as f:
-            f.write(data)
+def csv_rows(out, encoding="latin-1", delimiter=","):
+    return list(csv.reader(io.StringIO(out.decode(encoding), newline=""), delimiter=delimiter))
 
-    # CSV of the logs folder: every daily job once, the global log left out.
-    status, out, err = run("--csv", logs)
-    check("csv: exit 0", 0, status)
-    rows = list(csv.reader(io.StringIO(out.decode("latin-1"), newline="")))
-    check("csv: header", ["date", "time", "id", "user", "printer", "document", "pages", "cost"], rows[0])
-    body = rows[1:]
-    check("csv: one row per daily job", 5, len(body))
-    check("csv: pages add up", 17, sum(int(r[6]) for r in body))
-    check("csv: costs add up", 95, sum(int(r[7]) for r in body))
-    check("csv: newest first", "2026/12/07", body[0][0])
-    check("csv: lines end in CR LF", True, out.endswith(b"\r\n") and b"\r\n" in out)
-    by_id = {r[2]: r for r in body}
-    check("csv: ANSI bytes and a comma survive", ["J\xfcrgen", "Plan \x96 d\xe9cembre, v2.pdf"],
-          by_id["3"][3:4] + by_id["3"][5:6])
-    check("csv: a formula stays text", "'=SUM(A1)", by_id["2"][5])
-    check("csv: a job without names", ["", ""], [by_id["1"][3], by_id["1"][5]])
 
-    status, out, _ = run("--csv", "--from", "20261206", "--to", "20261206", logs)
-    rows = list(csv.reader(io.StringIO(out.decode("latin-1"), newline="")))[1:]
-    check("csv: --from/--to choose the days", (0, ["9"]), (status, [r[2] for r in rows]))
+def write(path, data):
+    with open(path, "wb") as f:
+        f.write(data)
 
-    # For a spreadsheet of a locale that wants ';', in UTF-8: read back with
-    # that dialect, the names are those of the logs (the agent keeps no
-    # quotes in a log, so a title's comma and semicolon are what can break).
-    status, out, err = run("--csv", "--separator", ";", "--encoding", "utf-8", logs)
-    check("csv ;: exit 0", 0, status)
-    check("csv utf-8: starts with the byte-order mark", True, out.startswith(b"\xef\xbb\xbf"))
-    text = out.decode("utf-8-sig")
-    rows = list(csv.reader(io.StringIO(text, newline=""), delimiter=";"))
-    check("csv ;: eight columns on every line", {8}, {len(r) for r in rows})
-    by_id = {r[2]: r for r in rows[1:]}
-    check("csv ;: J\u00fcrgen and the title with a comma intact",
-          ["J\u00fcrgen", "Plan \u2013 d\u00e9cembre, v2.pdf"], [by_id["3"][3], by_id["3"][5]])
-    check("csv ;: the formula-looking title stays text", "'=SUM(A1)", by_id["2"][5])
-    check("csv ;: the same figures", 95, sum(int(r[7]) for r in rows[1:]))
-    with open(os.path.join(logs, "Semi_20261208.xml"), "wb") as f:
-        f.write(log(b"Semi", b"2026/12/08", [entry(b"2026/12/08", 11, b"bo", b"Semi", b"a;b, c", 1, 1)], 1))
-    status, out, _ = run("--csv", "--separator", ";", "--from", "20261208", logs)
-    rows = list(csv.reader(io.StringIO(out.decode("cp1252"), newline=""), delimiter=";"))
-    check("csv ;: a title holding the separator is one field", "a;b, c", rows[1][5])
-    status, out, _ = run("--csv", "--separator", "tab", "--from", "20261208", logs)
-    rows = list(csv.reader(io.StringIO(out.decode("cp1252"), newline=""), delimiter="\t"))
-    check("csv tab: read back", "a;b, c", rows[1][5])
-    os.remove(os.path.join(logs, "Semi_20261208.xml"))
 
-    # The summary: per user and per printer, per month on request.
-    status, out, _ = run("--summary", "--encoding", "utf-8", logs)
-    summary_text = out.decode("utf-8")
-    check("summary: exit 0", 0, status)
-    check("summary: J\u00fcrgen's line", True,
-          any(line.split() == ["J\u00fcrgen", "1", "4", "20"] for line in summary_text.splitlines()))
-    check("summary: all users", True,
-          any(line.split() == ["All", "users", "5", "17", "95"] for line in summary_text.splitlines()))
-    status, out, _ = run("--summary", "--by", "day", "--encoding", "utf-8", logs)
-    days = [line for line in out.decode("utf-8").splitlines() if line.startswith("Per user ")]
-    check("summary by day: one table a day", ["Per user 2026/12/05", "Per user 2026/12/06",
-                                              "Per user 2026/12/07"], days)
+class Pelkoreport(unittest.TestCase):
+    """Three daily logs (one in a subfolder), a global log and a non-log."""
 
-    # At a terminal the summary is what comes without asking.
-    if sys.argv[1] != "--wine":
+    @classmethod
+    def setUpClass(cls):
+        cls.work = tempfile.TemporaryDirectory(dir=os.environ.get("WINE_TEST_DIR"))
+        work = cls.work.name
+        cls.logs = logs = os.path.join(work, "Logs")
+        os.makedirs(os.path.join(logs, "old"))
+        hp = [entry(b"2026/12/05", 3, b"J\xfcrgen", b"\\\\SRV\\HP", b"Plan \x96 d\xe9cembre, v2.pdf", 4, 20),
+              entry(b"2026/12/05", 2, b"anna", b"\\\\SRV\\HP", b"=SUM(A1)", 1, 5),
+              entry(b"2026/12/05", 1, b"", b"\\\\SRV\\HP", b"", 0, 0)]
+        lab = [entry(b"2026/12/06", 9, b"anna", b"Lab", b"Slides.pptx", 10, 30)]
+        col = [entry(b"2026/12/07", 4, b"paul", b"Colour", b"Photo.jpg", 2, 40)]
+        files = {"HP_20261205.xml": log(b"\\\\SRV\\HP", b"2026/12/05", hp, 25),
+                 "Lab_20261206.xml": log(b"Lab", b"2026/12/06", lab, 30),
+                 os.path.join("old", "Colour_20261207.xml"): log(b"Colour", b"2026/12/07", col, 40),
+                 "GlobalLog_20261207.xml": log(b"Global Log", b"2026/12/07", hp + lab + col, 95),
+                 "notes.xml": b"<notes/>"}
+        for name, data in files.items():
+            write(os.path.join(logs, name), data)
+        # A big global log, outside the logs folder.
+        many = [entry(b"2026/12/01", i, b"u%d" % (i % 7), b"P%d" % (i % 3), b"d", 1, 2)
+                for i in range(1000)]
+        cls.big = os.path.join(work, "GlobalLog_20261201.xml")
+        write(cls.big, log(b"Global Log", b"2026/12/01", many, 2000))
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.work.cleanup()
+
+    def test_csv_lists_every_daily_job_once_without_the_global_log(self):
+        status, out, err = run("--csv", self.logs)
+        self.assertEqual(status, 0, "csv: exit 0")
+        rows = csv_rows(out)
+        self.assertEqual(rows[0], ["date", "time", "id", "user", "printer", "document", "pages", "cost"],
+                         "csv: header")
+        body = rows[1:]
+        self.assertEqual(len(body), 5, "csv: one row per daily job")
+        self.assertEqual(sum(int(r[6]) for r in body), 17, "csv: pages add up")
+        self.assertEqual(sum(int(r[7]) for r in body), 95, "csv: costs add up")
+        self.assertEqual(body[0][0], "2026/12/07", "csv: newest first")
+        self.assertTrue(out.endswith(b"\r\n") and b"\r\n" in out, "csv: lines end in CR LF")
+        by_id = {r[2]: r for r in body}
+        self.assertEqual(by_id["3"][3:4] + by_id["3"][5:6], ["J\xfcrgen", "Plan \x96 d\xe9cembre, v2.pdf"],
+                         "csv: ANSI bytes and a comma survive")
+        self.assertEqual(by_id["2"][5], "'=SUM(A1)", "csv: a formula stays text")
+        self.assertEqual([by_id["1"][3], by_id["1"][5]], ["", ""], "csv: a job without names")
+
+    def test_csv_from_to_choose_the_days(self):
+        status, out, _ = run("--csv", "--from", "20261206", "--to", "20261206", self.logs)
+        self.assertEqual((status, [r[2] for r in csv_rows(out)[1:]]), (0, ["9"]))
+
+    def test_csv_for_a_spreadsheet_that_wants_semicolons_in_utf8(self):
+        # The names are those of the logs: the agent keeps no quotes in a
+        # log, so a title's comma and semicolon are what can break.
+        status, out, err = run("--csv", "--separator", ";", "--encoding", "utf-8", self.logs)
+        self.assertEqual(status, 0, "csv ;: exit 0")
+        self.assertTrue(out.startswith(b"\xef\xbb\xbf"), "csv utf-8: starts with the byte-order mark")
+        rows = csv_rows(out, "utf-8-sig", ";")
+        self.assertEqual({len(r) for r in rows}, {8}, "csv ;: eight columns on every line")
+        by_id = {r[2]: r for r in rows[1:]}
+        self.assertEqual([by_id["3"][3], by_id["3"][5]], ["J\u00fcrgen", "Plan \u2013 d\u00e9cembre, v2.pdf"],
+                         "csv ;: J\u00fcrgen and the title with a comma intact")
+        self.assertEqual(by_id["2"][5], "'=SUM(A1)", "csv ;: the formula-looking title stays text")
+        self.assertEqual(sum(int(r[7]) for r in rows[1:]), 95, "csv ;: the same figures")
+
+    def test_csv_title_holding_the_separator_is_one_field(self):
+        semi = os.path.join(self.logs, "Semi_20261208.xml")
+        write(semi, log(b"Semi", b"2026/12/08",
+                        [entry(b"2026/12/08", 11, b"bo", b"Semi", b"a;b, c", 1, 1)], 1))
+        self.addCleanup(os.remove, semi)
+        status, out, _ = run("--csv", "--separator", ";", "--from", "20261208", self.logs)
+        self.assertEqual(csv_rows(out, "cp1252", ";")[1][5], "a;b, c", "csv ;")
+        status, out, _ = run("--csv", "--separator", "tab", "--from", "20261208", self.logs)
+        self.assertEqual(csv_rows(out, "cp1252", "\t")[1][5], "a;b, c", "csv tab: read back")
+
+    def test_summary_per_user_and_per_day(self):
+        status, out, _ = run("--summary", "--encoding", "utf-8", self.logs)
+        lines = [line.split() for line in out.decode("utf-8").splitlines()]
+        self.assertEqual(status, 0, "summary: exit 0")
+        self.assertIn(["J\u00fcrgen", "1", "4", "20"], lines, "summary: J\u00fcrgen's line")
+        self.assertIn(["All", "users", "5", "17", "95"], lines, "summary: all users")
+        status, out, _ = run("--summary", "--by", "day", "--encoding", "utf-8", self.logs)
+        days = [line for line in out.decode("utf-8").splitlines() if line.startswith("Per user ")]
+        self.assertEqual(days, ["Per user 2026/12/05", "Per user 2026/12/06", "Per user 2026/12/07"],
+                         "summary by day: one table a day")
+
+    @unittest.skipIf(sys.argv[1:2] == ["--wine"], "a terminal is checked on Linux only")
+    def test_a_terminal_gets_the_summary_without_asking(self):
         import pty
         leader, follower = pty.openpty()
-        p = subprocess.run([*command, logs], stdout=follower, stderr=subprocess.PIPE, timeout=120)
+        p = subprocess.run([*command, self.logs], stdout=follower, stderr=subprocess.PIPE, timeout=120)
         os.close(follower)
         shown = b""
         try:
-            while True:
-                chunk = os.read(leader, 65536)
-                if not chunk:
-                    break
+            while chunk := os.read(leader, 65536):
                 shown += chunk
         except OSError:
             pass
         os.close(leader)
-        check("a terminal gets the summary", (0, True), (p.returncode, b"Per printer" in shown))
+        self.assertEqual((p.returncode, b"Per printer" in shown), (0, True))
 
-    # Failures write nothing on standard output.
-    empty = os.path.join(work, "empty")
-    os.makedirs(empty)
-    status, out, err = run("--csv", empty)
-    check("no log found: exit 1, warned, nothing written", (1, b"", True),
-          (status, out, "no daily log found" in err))
-    status, out, err = run("--csv", logs, os.path.join(logs, "notes.xml"))
-    check("a non-log among logs: exit 1, nothing written", (1, b"", True),
-          (status, out, "not a log file" in err))
-    partial = os.path.join(work, "partial.csv")
-    status, out, err = run("--csv", "-o", partial, os.path.join(logs, "notes.xml"))
-    check("failing with -o: no file made", (1, False), (status, os.path.exists(partial)))
+    def test_failures_write_nothing_on_standard_output(self):
+        empty = os.path.join(self.work.name, "empty")
+        os.makedirs(empty, exist_ok=True)
+        status, out, err = run("--csv", empty)
+        self.assertEqual((status, out, "no daily log found" in err), (1, b"", True),
+                         "no log found: exit 1, warned, nothing written")
+        status, out, err = run("--csv", self.logs, os.path.join(self.logs, "notes.xml"))
+        self.assertEqual((status, out, "not a log file" in err), (1, b"", True),
+                         "a non-log among logs: exit 1, nothing written")
+        partial = os.path.join(self.work.name, "partial.csv")
+        status, out, err = run("--csv", "-o", partial, os.path.join(self.logs, "notes.xml"))
+        self.assertEqual((status, os.path.exists(partial)), (1, False), "failing with -o: no file made")
 
-    # HTML of the global log: well-formed, figures as recorded.
-    page = os.path.join(work, "report.html")
-    status, out, err = run("--html", "-o", page, os.path.join(logs, "GlobalLog_20261207.xml"))
-    check("html: exit 0 and nothing on stdout", (0, b""), (status, out))
-    lint = subprocess.run(["xmllint", "--html", "--noout", page], capture_output=True, timeout=60)
-    check("html: xmllint finds nothing to say", (0, b""), (lint.returncode, lint.stdout + lint.stderr))
-    with open(page, "rb") as f:
-        html = f.read()
-    check("html: declares windows-1252", True, b"charset=windows-1252" in html)
-    check("html: no script, nothing loaded", (False, False), (b"<script" in html, b"src=" in html))
-    fig = Figures()
-    fig.feed(html.decode("cp1252", errors="strict"))
-    check("html: total", 95, number(fig.text["total"]))
-    check("html: pages", 17, number(fig.text["pages"]))
-    check("html: jobs", 5, number(fig.text["jobs"]))
-    check("html: users (the empty name is one)", 4, number(fig.text["users"]))
-    check("html: printers", 3, number(fig.text["printers"]))
-    users = {r[0]: [number(c) for c in r[1:]] for r in fig.tables["by-user"][1:-1]}
-    check("html: per user", {"anna": [2, 11, 35], "paul": [1, 2, 40], "J\xfcrgen": [1, 4, 20],
-                             "(none)": [1, 0, 0]}, users)
-    check("html: per user, largest cost first", "paul", fig.tables["by-user"][1][0])
-    check("html: the footer sums the jobs", ["All users", "5", "17", "95"], fig.tables["by-user"][-1])
-    check("html: the 0x96 byte is the dash of windows-1252", True,
-          any("Plan \u2013 d\xe9cembre, v2.pdf" in r for r in fig.tables["job-list"]))
+    def test_html_of_the_global_log_is_well_formed_with_the_recorded_figures(self):
+        page = os.path.join(self.work.name, "report.html")
+        status, out, err = run("--html", "-o", page, os.path.join(self.logs, "GlobalLog_20261207.xml"))
+        self.assertEqual((status, out), (0, b""), "html: exit 0 and nothing on stdout")
+        lint = subprocess.run(["xmllint", "--html", "--noout", page], capture_output=True, timeout=60)
+        self.assertEqual((lint.returncode, lint.stdout + lint.stderr), (0, b""),
+                         "html: xmllint finds nothing to say")
+        with open(page, "rb") as f:
+            html = f.read()
+        self.assertIn(b"charset=windows-1252", html, "html: declares windows-1252")
+        self.assertEqual((b"<script" in html, b"src=" in html), (False, False),
+                         "html: no script, nothing loaded")
+        fig = Figures()
+        fig.feed(html.decode("cp1252", errors="strict"))
+        self.assertEqual(number(fig.text["total"]), 95, "html: total")
+        self.assertEqual(number(fig.text["pages"]), 17, "html: pages")
+        self.assertEqual(number(fig.text["jobs"]), 5, "html: jobs")
+        self.assertEqual(number(fig.text["users"]), 4, "html: users (the empty name is one)")
+        self.assertEqual(number(fig.text["printers"]), 3, "html: printers")
+        users = {r[0]: [number(c) for c in r[1:]] for r in fig.tables["by-user"][1:-1]}
+        self.assertEqual(users, {"anna": [2, 11, 35], "paul": [1, 2, 40], "J\xfcrgen": [1, 4, 20],
+                                 "(none)": [1, 0, 0]}, "html: per user")
+        self.assertEqual(fig.tables["by-user"][1][0], "paul", "html: per user, largest cost first")
+        self.assertEqual(fig.tables["by-user"][-1], ["All users", "5", "17", "95"],
+                         "html: the footer sums the jobs")
+        self.assertTrue(any("Plan \u2013 d\xe9cembre, v2.pdf" in r for r in fig.tables["job-list"]),
+                        "html: the 0x96 byte is the dash of windows-1252")
 
-    # A big global log: the jobs are listed up to a cap, the rest counted.
-    many = [entry(b"2026/12/01", i, b"u%d" % (i % 7), b"P%d" % (i % 3), b"d", 1, 2) for i in range(1000)]
-    big = os.path.join(work, "GlobalLog_20261201.xml")
-    with open(big, "wb") as f:
-        f.write(log(b"Global Log", b"2026/12/01", many, 2000))
-    status, out, _ = run("--html", big)
-    fig = Figures()
-    fig.feed(out.decode("cp1252"))
-    check("html: capped job list", 300, len(fig.tables["job-list"]) - 1)
-    check("html: and N more", True, "and 700 more jobs." in fig.text.get("more", ""))
-    check("html: figures of all jobs", (1000, 2000), (number(fig.text["jobs"]), number(fig.text["total"])))
+    def test_html_of_a_big_global_log_lists_jobs_up_to_a_cap(self):
+        status, out, _ = run("--html", self.big)
+        fig = Figures()
+        fig.feed(out.decode("cp1252"))
+        self.assertEqual(len(fig.tables["job-list"]) - 1, 300, "html: capped job list")
+        self.assertIn("and 700 more jobs.", fig.text.get("more", ""), "html: and N more")
+        self.assertEqual((number(fig.text["jobs"]), number(fig.text["total"])), (1000, 2000),
+                         "html: figures of all jobs")
 
-    # Bad arguments and bad files: a clear line and a non-zero exit.
-    for args, code, words in [((logs,), 2, "--csv and --html"),
-                              (("--csv", "--separator", ".", logs), 2, "--separator"),
-                              (("--csv", "--encoding", "latin-9", logs), 2, "--encoding"),
-                              (("--csv", "--by", "month", logs), 2, "--by goes with --summary"),
-                              (("--csv",), 2, "log file"),
-                              (("--csv", "--from", "2026-12-01", logs), 2, "YYYYMMDD"),
-                              (("--csv", "--from", "20261210", "--to", "20261201", logs), 2, "after"),
-                              (("--csv", "--from", "20261201", big), 2, "folder"),
-                              (("--html", "--bogus", logs), 2, "unknown option"),
-                              (("--csv", os.path.join(work, "gone.xml")), 1, "no such file"),
-                              (("--csv", os.path.join(logs, "notes.xml")), 1, "not a log file"),
-                              (("--csv", "-o", os.path.join(work, "no", "x.csv"), logs), 1, "cannot write")]:
-        status, _, err = run(*args)
-        check(f"bad {' '.join(args[:2])}: exit {code} and says why", (code, True),
-              (status, words in err))
+    def test_bad_arguments_and_files_give_a_clear_line_and_a_non_zero_exit(self):
+        logs, work = self.logs, self.work.name
+        for args, code, words in [((logs,), 2, "--csv and --html"),
+                                  (("--csv", "--separator", ".", logs), 2, "--separator"),
+                                  (("--csv", "--encoding", "latin-9", logs), 2, "--encoding"),
+                                  (("--csv", "--by", "month", logs), 2, "--by goes with --summary"),
+                                  (("--csv",), 2, "log file"),
+                                  (("--csv", "--from", "2026-12-01", logs), 2, "YYYYMMDD"),
+                                  (("--csv", "--from", "20261210", "--to", "20261201", logs), 2, "after"),
+                                  (("--csv", "--from", "20261201", self.big), 2, "folder"),
+                                  (("--html", "--bogus", logs), 2, "unknown option"),
+                                  (("--csv", os.path.join(work, "gone.xml")), 1, "no such file"),
+                                  (("--csv", os.path.join(logs, "notes.xml")), 1, "not a log file"),
+                                  (("--csv", "-o", os.path.join(work, "no", "x.csv"), logs), 1,
+                                   "cannot write")]:
+            with self.subTest(args=args):
+                status, _, err = run(*args)
+                self.assertEqual((status, words in err), (code, True), err)
 
-sys.exit(summary())
+
+if __name__ == "__main__":
+    if len(sys.argv) < 2 or sys.argv[1] == "--wine" and len(sys.argv) < 3:
+        sys.exit(__doc__)
+    if sys.argv[1] == "--wine":
+        # Wine's services start with the first program and would hold its pipes.
+        subprocess.run([os.environ["WINE"], "cmd", "/c", "exit"], cwd="/", timeout=120,
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        command = [os.environ["WINE"], os.path.abspath(sys.argv[2])]
+    else:
+        command = [os.path.abspath(sys.argv[1])]
+    unittest.main(argv=[sys.argv[0], "-v"])

@@ -16,15 +16,15 @@ import subprocess
 import sys
 import tempfile
 import time
+import unittest
 
 HERE = os.path.dirname(os.path.abspath(__file__))
-sys.path.insert(0, os.path.join(HERE, "..", "lib"))
-from checks import check, summary  # noqa: E402
 SAMPLE = os.path.join(HERE, "..", "stylesheet", "samples", "GlobalLog_20261208.xml")
 KEY = r"HKLM\Software\Pelko"
 
 
 WINE = os.environ.get("WINE")
+SENDRIK, PELKOREG = None, None
 
 
 def native(path):
@@ -93,8 +93,8 @@ class Site:
         p = subprocess.run(self.command, env=self.env, stdout=subprocess.DEVNULL,
                            stderr=subprocess.DEVNULL, timeout=90)
         took = time.monotonic() - start
-        if digest is not None:
-            check("the global log is unchanged", digest, sha(self.global_log))
+        if digest is not None and digest != sha(self.global_log):
+            raise AssertionError("the mail program changed the global log")
         with open(log, "rb") as f:
             f.seek(before)
             lines = f.read().decode("latin-1")
@@ -127,194 +127,213 @@ def received(out):
         return message, f.read()
 
 
-def check_message(site, what, out):
-    message, envelope = received(out)
-    check(f"{what}: the message arrived", True, message is not None)
-    if message is None:
-        return envelope
-    check(f"{what}: to both recipients", ["boss@example.com", "anna@example.com"],
-          envelope.splitlines()[1:3])
-    check(f"{what}: subject with the date and the total", "Print report 2026/12/08: total 1 250",
-          str(message["Subject"]))
-    parts = {p.get_content_type(): p for p in message.walk()}
-    attached = parts.get("application/xml")
-    with open(site.global_log, "rb") as f:
-        original = f.read()
-    check(f"{what}: the log attached byte for byte", original,
-          attached.get_payload(decode=True) if attached else None)
-    check(f"{what}: attached as its own name", "GlobalLog_20261208.xml",
-          attached.get_filename() if attached else None)
-    html = parts["text/html"]
-    check(f"{what}: HTML declared windows-1252", "windows-1252", html.get_content_charset())
-    raw = html.get_payload(decode=True)
-    page = os.path.join(site.work, "mailed.html")
-    with open(page, "wb") as f:
-        f.write(raw)
-    lint = subprocess.run(["xmllint", "--html", "--noout", page], capture_output=True, timeout=30)
-    check(f"{what}: HTML well-formed for xmllint", (0, b""), (lint.returncode, lint.stdout + lint.stderr))
-    text = raw.decode("cp1252")
-    figures = dict(re.findall(r'id="(total|pages|jobs|users|printers)">([^<]*)<', text))
-    check(f"{what}: HTML totals", {"total": "1\u202f250", "pages": "34", "jobs": "6", "users": "4",
-                                   "printers": "3"},
-          {k: v.replace("&#8239;", "\u202f") for k, v in figures.items()})
-    check(f"{what}: an ANSI name as the byte it is", True, b"J\xfcrgen" in raw)
-    plain = parts["text/plain"].get_payload(decode=True).decode("cp1252")
-    check(f"{what}: the text part has the total", True, "Total cost: 1 250" in plain)
-    return envelope
+class Sendrik(unittest.TestCase):
+    """One site (settings, logs, a CA of its own) for every case; each case
+    configures the settings it needs and starts its own SMTP servers."""
 
-
-def main():
-    if sys.argv[1] == "--wine":
-        if not WINE:
-            sys.exit("--wine: run it through tests/sendrik/sendrik_wine.sh")
-        sendrik, pelkoreg = os.path.abspath(sys.argv[2]), None
-    else:
-        sendrik, pelkoreg = (os.path.abspath(p) for p in sys.argv[1:3])
-    work = tempfile.mkdtemp(dir=os.environ.get("WINE_TEST_DIR"))
-    site = Site(work, sendrik, pelkoreg)
-    try:
+    @classmethod
+    def setUpClass(cls):
+        work = tempfile.mkdtemp(dir=os.environ.get("WINE_TEST_DIR"))
+        cls.site = site = Site(work, SENDRIK, PELKOREG)
         site.cert, site.key = os.path.join(work, "cert.pem"), os.path.join(work, "key.pem")
         subprocess.run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "2",
                         "-keyout", site.key, "-out", site.cert, "-subj", "/CN=localhost",
                         "-addext", "subjectAltName=DNS:localhost,IP:127.0.0.1"],
                        check=True, capture_output=True, timeout=60)
-        run_cases(site)
-    finally:
-        site.stop()
-        shutil.rmtree(work, ignore_errors=True)
-    return summary()
 
+    @classmethod
+    def tearDownClass(cls):
+        cls.site.stop()
+        shutil.rmtree(cls.site.work, ignore_errors=True)
 
-def run_cases(site):
-    # Plain SMTP without a login.
-    port, out = site.server("--mode", "plain")
-    site.configure(port, 0)
-    status, _, line = site.send()
-    check("plain: exit 0", 0, status)
-    check("plain: the log says sent", True, " sent GlobalLog_20261208.xml (6 jobs, total 1250)" in line)
-    envelope = check_message(site, "plain", out)
-    check("plain: no login, no TLS", True, "login=None" in envelope and "tls=False" in envelope)
+    def check_message(self, what, out):
+        message, envelope = received(out)
+        self.assertIsNotNone(message, f"{what}: the message arrived")
+        self.assertEqual(envelope.splitlines()[1:3], ["boss@example.com", "anna@example.com"],
+                         f"{what}: to both recipients")
+        self.assertEqual(str(message["Subject"]), "Print report 2026/12/08: total 1 250",
+                         f"{what}: subject with the date and the total")
+        parts = {p.get_content_type(): p for p in message.walk()}
+        attached = parts.get("application/xml")
+        with open(self.site.global_log, "rb") as f:
+            original = f.read()
+        self.assertEqual(attached.get_payload(decode=True) if attached else None, original,
+                         f"{what}: the log attached byte for byte")
+        self.assertEqual(attached.get_filename() if attached else None, "GlobalLog_20261208.xml",
+                         f"{what}: attached as its own name")
+        html = parts["text/html"]
+        self.assertEqual(html.get_content_charset(), "windows-1252", f"{what}: HTML declared windows-1252")
+        raw = html.get_payload(decode=True)
+        page = os.path.join(self.site.work, "mailed.html")
+        with open(page, "wb") as f:
+            f.write(raw)
+        lint = subprocess.run(["xmllint", "--html", "--noout", page], capture_output=True, timeout=30)
+        self.assertEqual((lint.returncode, lint.stdout + lint.stderr), (0, b""),
+                         f"{what}: HTML well-formed for xmllint")
+        text = raw.decode("cp1252")
+        figures = dict(re.findall(r'id="(total|pages|jobs|users|printers)">([^<]*)<', text))
+        self.assertEqual({k: v.replace("&#8239;", "\u202f") for k, v in figures.items()},
+                         {"total": "1\u202f250", "pages": "34", "jobs": "6", "users": "4",
+                          "printers": "3"}, f"{what}: HTML totals")
+        self.assertIn(b"J\xfcrgen", raw, f"{what}: an ANSI name as the byte it is")
+        plain = parts["text/plain"].get_payload(decode=True).decode("cp1252")
+        self.assertIn("Total cost: 1 250", plain, f"{what}: the text part has the total")
+        return envelope
 
-    # STARTTLS (required) with a login, the test's CA trusted through MailCaFile.
-    port, out = site.server("--mode", "starttls", "--auth", "clerk:s3cret w0rd")
-    site.configure(port, 1, MailUser="clerk", MailCaFile=site.cert)
-    check("/setpassword: from standard input, exit 0", 0, site.password("s3cret w0rd"))
-    status, _, line = site.send()
-    check("starttls+auth: exit 0", (0, ""), (status, "" if status == 0 else line))
-    envelope = check_message(site, "starttls+auth", out)
-    check("starttls+auth: logged in over TLS", True, "login=b'clerk'" in envelope and "tls=True" in envelope)
-    check("starttls+auth: the password is in no log line", False, "s3cret" in line)
+    def sent(self, what):
+        """Runs the mail program, which must succeed; its new log line."""
+        status, _, line = self.site.send()
+        self.assertEqual((status, "" if status == 0 else line), (0, ""), f"{what}: exit 0")
+        return line
 
-    # Implicit TLS with a login.
-    port, out = site.server("--mode", "tls", "--auth", "clerk:pw")
-    site.configure(port, 2, MailUser="clerk", MailCaFile=site.cert)
-    site.password("pw")
-    status, _, line = site.send()
-    check("tls+auth: exit 0", (0, ""), (status, "" if status == 0 else line))
-    check("tls+auth: the log names smtps", True, "smtps://localhost:%d (TLS) as clerk" % port in line)
-    envelope = check_message(site, "tls+auth", out)
-    check("tls+auth: logged in", True, "login=b'clerk'" in envelope)
+    def fault(self, what, words, code=1, bound=15):
+        """Runs the mail program, which must fail with a clear line, in time."""
+        with self.subTest(what):
+            status, took, line = self.site.send()
+            if WINE:
+                bound += 10  # Wine's start
+            self.assertEqual((status, "not sent" in line and words in line), (code, True),
+                             f"exit {code} and says '{words}'; log: {line.strip()}")
+            self.assertLess(took, bound, f"within {bound} s")
 
-    # The program's own log stays small: a full one is set aside whole.
-    log = os.path.join(site.logs, "Sendrik.log")
-    with open(log, "ab") as f:
-        f.write(b"x" * (300 << 10) + b"\n")
-    site.send()
-    check("Sendrik.log: a full log moves to Sendrik.log.old, a new one begins",
-          (True, True), (os.path.getsize(log + ".old") > 300 << 10, os.path.getsize(log) < 4096))
+    def test_plain_smtp_without_a_login(self):
+        site = self.site
+        port, out = site.server("--mode", "plain")
+        site.configure(port, 0)
+        line = self.sent("plain")
+        self.assertIn(" sent GlobalLog_20261208.xml (6 jobs, total 1250)", line, "plain: the log says sent")
+        envelope = self.check_message("plain", out)
+        self.assertTrue("login=None" in envelope and "tls=False" in envelope, "plain: no login, no TLS")
+
+    def test_starttls_required_with_a_login(self):
+        # The test's CA is trusted through MailCaFile.
+        site = self.site
+        port, out = site.server("--mode", "starttls", "--auth", "clerk:s3cret w0rd")
+        site.configure(port, 1, MailUser="clerk", MailCaFile=site.cert)
+        self.assertEqual(site.password("s3cret w0rd"), 0, "/setpassword: from standard input, exit 0")
+        line = self.sent("starttls+auth")
+        envelope = self.check_message("starttls+auth", out)
+        self.assertTrue("login=b'clerk'" in envelope and "tls=True" in envelope,
+                        "starttls+auth: logged in over TLS")
+        self.assertNotIn("s3cret", line, "starttls+auth: the password is in no log line")
+
+    def test_implicit_tls_with_a_login(self):
+        site = self.site
+        port, out = site.server("--mode", "tls", "--auth", "clerk:pw")
+        site.configure(port, 2, MailUser="clerk", MailCaFile=site.cert)
+        site.password("pw")
+        line = self.sent("tls+auth")
+        self.assertIn("smtps://localhost:%d (TLS) as clerk" % port, line, "tls+auth: the log names smtps")
+        envelope = self.check_message("tls+auth", out)
+        self.assertIn("login=b'clerk'", envelope, "tls+auth: logged in")
+
+    def test_a_full_sendrik_log_is_set_aside_whole(self):
+        site = self.site
+        port, out = site.server("--mode", "plain")
+        site.configure(port, 0)
+        log = os.path.join(site.logs, "Sendrik.log")
+        with open(log, "ab") as f:
+            f.write(b"x" * (300 << 10) + b"\n")
+        site.send()
+        self.assertEqual((os.path.getsize(log + ".old") > 300 << 10, os.path.getsize(log) < 4096),
+                         (True, True), "Sendrik.log: a full log moves to Sendrik.log.old, a new one begins")
 
     # Faults: each a clear line, a non-zero exit and nothing mailed.
-    def fault(what, words, code=1, bound=15):
-        status, took, line = site.send()
-        check(f"{what}: exit {code}", code, status)
-        check(f"{what}: says '{words}'", True, "not sent" in line and words in line)
-        if WINE:
-            bound += 10  # Wine's start
-        check(f"{what}: within {bound} s", True, took < bound)
-        if status != code or words not in line:
-            print("   log:", line.strip())
+    def test_connection_faults(self):
+        site = self.site
+        port, out = site.server("--mode", "plain")
+        site.stop()
+        site.configure(port, 0)
+        self.fault("no server", "cannot connect to 127.0.0.1:%d" % port)
 
-    port, out = site.server("--mode", "plain")
-    site.stop()
-    site.configure(port, 0)
-    fault("no server", "cannot connect to 127.0.0.1:%d" % port)
+        port, out = site.server("--mode", "starttls", "--auth", "clerk:right")
+        site.configure(port, 1, MailUser="clerk", MailCaFile=site.cert)
+        site.password("wrong")
+        self.fault("refused login", "refused the login of clerk")
+        self.assertIsNone(received(out)[0], "refused login: nothing arrived")
 
-    port, out = site.server("--mode", "starttls", "--auth", "clerk:right")
-    site.configure(port, 1, MailUser="clerk", MailCaFile=site.cert)
-    site.password("wrong")
-    fault("refused login", "refused the login of clerk")
-    check("refused login: nothing arrived", None, received(out)[0])
+        port, out = site.server("--mode", "plain", "--refuse", "anna@example.com")
+        site.configure(port, 0)
+        self.fault("refused recipient", "550 5.1.1")
+        self.assertIsNone(received(out)[0], "refused recipient: nothing arrived")
 
-    port, out = site.server("--mode", "plain", "--refuse", "anna@example.com")
-    site.configure(port, 0)
-    fault("refused recipient", "550 5.1.1")
-    check("refused recipient: nothing arrived", None, received(out)[0])
+        port, out = site.server("--mode", "starttls")
+        site.configure(port, 1)
+        self.fault("untrusted certificate", "is not trusted")
 
-    port, out = site.server("--mode", "starttls")
-    site.configure(port, 1)
-    fault("untrusted certificate", "is not trusted")
+        port, out = site.server("--mode", "plain")
+        site.configure(port, 1)
+        self.fault("STARTTLS required but not offered", "offers no STARTTLS")
 
-    port, out = site.server("--mode", "plain")
-    site.configure(port, 1)
-    fault("STARTTLS required but not offered", "offers no STARTTLS")
+    def test_starttls_where_offered(self):
+        # Plain where the server lacks it, encrypted (and so checked) where
+        # it has it.
+        site = self.site
+        for mode, tls, what in (("plain", False, "sent plain"), ("starttls", True, "encrypted")):
+            port, out = site.server("--mode", mode)
+            extra = {"MailCaFile": site.cert} if tls else {}
+            site.configure(port, 3, **extra)
+            self.sent(f"STARTTLS where offered, {what}")
+            self.assertIn(f"tls={tls}", received(out)[1], f"STARTTLS where offered, {what}")
+        port, out = site.server("--mode", "starttls")
+        site.configure(port, 3)
+        self.fault("STARTTLS where offered, untrusted certificate", "is not trusted")
 
-    # STARTTLS where offered: plain where the server lacks it, encrypted
-    # (and so checked) where it has it.
-    for mode, tls, what in (("plain", False, "sent plain"), ("starttls", True, "encrypted")):
-        port, out = site.server("--mode", mode)
-        extra = {"MailCaFile": site.cert} if tls else {}
-        site.configure(port, 3, **extra)
+    def test_a_server_that_stops_answering(self):
+        site = self.site
+        port, out = site.server("--mode", "plain", "--stall")
+        site.configure(port, 0)
+        self.fault("server stops answering after the message", "stopped answering")
+        port, out = site.server("--silent")
+        site.configure(port, 0)
+        self.fault("server greets and falls silent", "stopped answering")
+
+    def test_bad_file_and_settings(self):
+        site = self.site
+        port, out = site.server("--mode", "plain")
+        site.configure(port, 0)
+        site.unreg("ToSendFile")
+        self.fault("ToSendFile missing", "ToSendFile (REG_SZ) is not set", 2, 5)
+        site.reg("ToSendFile", os.path.join(site.logs, "GlobalLog_20261201.xml"))
+        self.fault("ToSendFile names a gone file", "which is not there", 2, 5)
+        cut = os.path.join(site.logs, "GlobalLog_20261202.xml")
+        with open(site.global_log, "rb") as f, open(cut, "wb") as g:
+            g.write(f.read()[:500])
+        site.reg("ToSendFile", cut)
+        self.fault("a log cut short", "not a complete log file", 2, 5)
+        huge = os.path.join(site.logs, "GlobalLog_20261203.xml")
+        with open(huge, "wb") as f:
+            f.truncate(200 << 20)
+        site.reg("ToSendFile", huge)
+        self.fault("a huge log", "is larger than 128 MiB", 2, 5)
+        os.remove(huge)
+        site.reg("ToSendFile", site.global_log)
+        site.reg("MailServer", 7, "REG_DWORD")
+        self.fault("MailServer of the wrong type", "MailServer (REG_SZ) is not set", 2, 5)
+        site.reg("MailServer", "127.0.0.1")
+        site.reg("MailSecurity", 7, "REG_DWORD")
+        self.fault("MailSecurity out of range", "MailSecurity 7 is none of", 2, 5)
+        site.reg("MailSecurity", "0")
+        site.reg("MailTo", "boss@example.com; not an address")
+        self.fault("MailTo with no address", "'not an address', which is no mail address", 2, 5)
+        site.reg("MailTo", "boss@example.com")
+        site.reg("MailPassword", 1234, "REG_DWORD")
+        self.fault("MailPassword of the wrong type", "MailPassword is not a", 2, 5)
+        site.unreg("MailPassword")
         status, _, line = site.send()
-        check(f"STARTTLS where offered, {what}: exit 0", (0, ""), (status, "" if status == 0 else line))
-        check(f"STARTTLS where offered, {what}: tls={tls}", True, f"tls={tls}" in received(out)[1])
-    port, out = site.server("--mode", "starttls")
-    site.configure(port, 3)
-    fault("STARTTLS where offered, untrusted certificate", "is not trusted")
-
-    port, out = site.server("--mode", "plain", "--stall")
-    site.configure(port, 0)
-    fault("server stops answering after the message", "stopped answering")
-
-    port, out = site.server("--silent")
-    site.configure(port, 0)
-    fault("server greets and falls silent", "stopped answering")
-
-    # The file and the settings.
-    port, out = site.server("--mode", "plain")
-    site.configure(port, 0)
-    site.unreg("ToSendFile")
-    fault("ToSendFile missing", "ToSendFile (REG_SZ) is not set", 2, 5)
-    site.reg("ToSendFile", os.path.join(site.logs, "GlobalLog_20261201.xml"))
-    fault("ToSendFile names a gone file", "which is not there", 2, 5)
-    cut = os.path.join(site.logs, "GlobalLog_20261202.xml")
-    with open(site.global_log, "rb") as f, open(cut, "wb") as g:
-        g.write(f.read()[:500])
-    site.reg("ToSendFile", cut)
-    fault("a log cut short", "not a complete log file", 2, 5)
-    huge = os.path.join(site.logs, "GlobalLog_20261203.xml")
-    with open(huge, "wb") as f:
-        f.truncate(200 << 20)
-    site.reg("ToSendFile", huge)
-    fault("a huge log", "is larger than 128 MiB", 2, 5)
-    os.remove(huge)
-    site.reg("ToSendFile", site.global_log)
-    site.reg("MailServer", 7, "REG_DWORD")
-    fault("MailServer of the wrong type", "MailServer (REG_SZ) is not set", 2, 5)
-    site.reg("MailServer", "127.0.0.1")
-    site.reg("MailSecurity", 7, "REG_DWORD")
-    fault("MailSecurity out of range", "MailSecurity 7 is none of", 2, 5)
-    site.reg("MailSecurity", "0")
-    site.reg("MailTo", "boss@example.com; not an address")
-    fault("MailTo with no address", "'not an address', which is no mail address", 2, 5)
-    site.reg("MailTo", "boss@example.com")
-    site.reg("MailPassword", 1234, "REG_DWORD")
-    fault("MailPassword of the wrong type", "MailPassword is not a", 2, 5)
-    site.unreg("MailPassword")
-    status, _, line = site.send()
-    check("MailSecurity as REG_SZ reads as missing: STARTTLS required, said in a note",
-          (1, True, True), (status, "MailSecurity is not a REG_DWORD" in line, "offers no STARTTLS" in line))
-    check("nothing arrived through all the faults", None, received(out)[0])
+        self.assertEqual((status, "MailSecurity is not a REG_DWORD" in line, "offers no STARTTLS" in line),
+                         (1, True, True),
+                         "MailSecurity as REG_SZ reads as missing: STARTTLS required, said in a note")
+        self.assertIsNone(received(out)[0], "nothing arrived through all the faults")
 
 
 if __name__ == "__main__":
-    sys.exit(main())
+    if sys.argv[1:2] == ["--wine"]:
+        if not WINE or len(sys.argv) != 3:
+            sys.exit("--wine: run it through tests/sendrik/sendrik_wine.sh")
+        SENDRIK = os.path.abspath(sys.argv[2])
+    elif len(sys.argv) == 3:
+        SENDRIK, PELKOREG = (os.path.abspath(p) for p in sys.argv[1:3])
+    else:
+        sys.exit(__doc__)
+    unittest.main(argv=[sys.argv[0], "-v"])

@@ -9,22 +9,12 @@ if [[ $# -ne 3 ]]; then
   exit 2
 fi
 stopmon=$(readlink -f "$1") front_end=$(readlink -f "$2") agent=$(readlink -f "$3")
-source "$(dirname "$(readlink -f "${BASH_SOURCE[0]}")")/../wine/wine-env.sh"
+here=$(dirname "$(readlink -f "${BASH_SOURCE[0]}")")
+source "$here/../wine/wine-env.sh"
+source "$here/../lib/check.sh"
 wine_setup || exit 1
 trap 'kill -9 $(jobs -p) 2>/dev/null; wine_cleanup' EXIT
 cd "$WINE_TEST_DIR" || exit 1
-failures=0
-
-fail() {
-  echo "FAIL: $*" >&2
-  failures=$((failures + 1))
-}
-
-running() {
-  local state
-  state=$(awk '{print $3}' "/proc/$1/stat" 2>/dev/null) && [[ $state != Z ]]
-}
-
 # start EXE NAME: runs it in the background as $started and waits until it
 # says it is ready.
 start() {
@@ -74,8 +64,4 @@ run_stopmon
 expect_ended "$front_end_pid" 0 "the front end (0: closed by WM_CLOSE)"
 expect_ended "$agent_pid" 0 "the agent (0: terminated with exit code 0)"
 
-if ((failures > 0)); then
-  echo "$failures check(s) failed" >&2
-  exit 1
-fi
-echo "all checks passed"
+[[ $failures -eq 0 ]]

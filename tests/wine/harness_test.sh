@@ -5,11 +5,7 @@ set -u
 probe=$(readlink -f "${1:?usage: harness_test.sh PROBE.EXE}")
 here=$(dirname "$(readlink -f "${BASH_SOURCE[0]}")")
 wine_run=$here/wine-run
-failures=0
-fail() {
-  echo "FAIL: $*" >&2
-  failures=$((failures + 1))
-}
+source "$here/../lib/check.sh"
 
 unset WINEPREFIX
 out=$("$wine_run" "$probe" exit 7 "a b" "" c)
@@ -47,8 +43,4 @@ dir=$WINE_TEST_DIR
 wine_cleanup
 [[ ! -e $dir ]] || fail "wine_cleanup left $dir"
 
-if ((failures > 0)); then
-  echo "$failures check(s) failed" >&2
-  exit 1
-fi
-echo "all checks passed"
+[[ $failures -eq 0 ]]
