@@ -25,12 +25,15 @@ cleanup() {
 trap cleanup EXIT
 pg_env_start
 reg() { PELKO_REGISTRY=$work/registry "$bin/pelkoreg" "$@" >/dev/null; }
-reg add 'HKLM\Software\Pelko' /v Path /t REG_SZ /d "$work/pelko" /f
-reg add 'HKLM\Software\Pelko' /v nPrinters /t REG_DWORD /d 0 /f
-reg add 'HKLM\Software\Pelko' /v ServerName /t REG_SZ /d bench1 /f
-reg add 'HKLM\Software\Pelko' /v DatabaseConnection /t REG_SZ /d "$PG_ENV_ODBC" /f
-reg add 'HKLM\Software\Pelko' /v DatabasePassword /t REG_SZ /d pgsecret /f
-reg add 'HKLM\Software\Pelko' /v AppIsRunning /t REG_DWORD /d 1 /f
+source "$here/../scripts/lib/settings.sh"
+settings <<EOF || exit 1
+Path REG_SZ $work/pelko
+nPrinters REG_DWORD 0
+ServerName REG_SZ bench1
+DatabaseConnection REG_SZ $PG_ENV_ODBC
+DatabasePassword REG_SZ pgsecret
+AppIsRunning REG_DWORD 1
+EOF
 read -r expected _ < <(python3 "$here/make_daily_logs.py" "$work/pelko/Logs" "$printers" "$days" "$jobs")
 rows() { pg_psql -Atc "SELECT COUNT(*) FROM pelko_jobs" 2>/dev/null || echo 0; }
 synced() { (($(rows) >= expected)); }

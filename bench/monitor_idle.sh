@@ -58,18 +58,14 @@ share() {  # share NS SECONDS QUEUES -> percent of one core per queue
 }
 
 reg() { PELKO_REGISTRY=$work/registry "$bin/pelkoreg" "$@" >/dev/null; }
+source "$here/../scripts/lib/settings.sh"
 
 configure() {  # configure N
   rm -rf "$work/registry" "$work/logs"
   mkdir -p "$work/logs/Logs"
-  reg add 'HKLM\Software\Pelko' /v Path /t REG_SZ /d "$work/logs" /f
-  reg add 'HKLM\Software\Pelko' /v nPrinters /t REG_DWORD /d "$1" /f
-  local i
-  for i in $(seq 1 "$1"); do
-    reg add 'HKLM\Software\Pelko' /v "Printer$i" /t REG_SZ /d "Q$i" /f
-    reg add 'HKLM\Software\Pelko' /v "Printer${i}Cost" /t REG_DWORD /d 1 /f
-  done
-  reg add 'HKLM\Software\Pelko' /v AppIsRunning /t REG_DWORD /d 1 /f
+  local i printers=()
+  for i in $(seq 1 "$1"); do printers+=("Q$i=1"); done
+  watch_printers "$work/logs" "${printers[@]}" || exit 1
 }
 
 start_agent() {

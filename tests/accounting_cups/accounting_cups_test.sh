@@ -124,6 +124,7 @@ poll() {
 }
 
 reg() { PELKO_REGISTRY=$work/registry "$bin/pelkoreg" "$@" >/dev/null; }
+source "$here/../../scripts/lib/settings.sh"
 
 # Three users of our own, so that CUPS records real originating users.
 for n in $(seq 1 $user_count); do
@@ -144,15 +145,9 @@ for queue in "${queues[@]}"; do
 done
 
 mkdir -p "$work/pelko/Logs"
-reg add 'HKLM\Software\Pelko' /v Path /t REG_SZ /d "$work/pelko" /f
-reg add 'HKLM\Software\Pelko' /v nPrinters /t REG_DWORD /d ${#queues[@]} /f
-i=0
-for queue in "${queues[@]}"; do
-  i=$((i + 1))
-  reg add 'HKLM\Software\Pelko' /v "Printer$i" /t REG_SZ /d "$queue" /f
-  reg add 'HKLM\Software\Pelko' /v "Printer${i}Cost" /t REG_DWORD /d "${cost[$queue]}" /f
-done
-reg add 'HKLM\Software\Pelko' /v AppIsRunning /t REG_DWORD /d 1 /f
+printers=()
+for queue in "${queues[@]}"; do printers+=("$queue=${cost[$queue]}"); done
+watch_printers "$work/pelko" "${printers[@]}" || exit 1
 
 start_agent() {
   PELKO_REGISTRY=$work/registry "$bin/pelkomon" >>"$work/agent.out" 2>&1 &

@@ -33,16 +33,13 @@ trap cleanup EXIT
 logs=$work/pelko/Logs
 source "$here/../lib/daily_log.sh"
 reg() { PELKO_REGISTRY=$work/registry "$bin/pelkoreg" "$@" >/dev/null; }
+source "$here/../../scripts/lib/settings.sh"
 
 cups_env_start || exit 1
 chmod 755 "$CUPS_ENV_DIR"
 cups_env_add_queue Desk 0.01 2>/dev/null || exit 1
 mkdir -p "$logs"
-reg add 'HKLM\Software\Pelko' /v Path /t REG_SZ /d "$work/pelko" /f
-reg add 'HKLM\Software\Pelko' /v nPrinters /t REG_DWORD /d 1 /f
-reg add 'HKLM\Software\Pelko' /v Printer1 /t REG_SZ /d Desk /f
-reg add 'HKLM\Software\Pelko' /v Printer1Cost /t REG_DWORD /d 2 /f
-reg add 'HKLM\Software\Pelko' /v AppIsRunning /t REG_DWORD /d 1 /f
+watch_printers "$work/pelko" Desk=2 || exit 1
 PELKO_REGISTRY=$work/registry "$bin/pelkomon" >"$work/agent.out" 2>&1 &
 agent=$!
 
@@ -81,14 +78,15 @@ if [[ -n $sendrik && -n $pelkoreport ]]; then
   server=$!
   server_ready() { grep -qs ready "$work/server.out"; }
   wait_for 20 server_ready || echo "FAIL: the SMTP server did not start"
-  reg add 'HKLM\Software\Pelko' /v MailServer /t REG_SZ /d 127.0.0.1 /f
-  reg add 'HKLM\Software\Pelko' /v MailPort /t REG_DWORD \
-    /d "$(awk '/ready/ {print $2}' "$work/server.out")" /f
-  reg add 'HKLM\Software\Pelko' /v MailSecurity /t REG_DWORD /d 0 /f
-  reg add 'HKLM\Software\Pelko' /v MailFrom /t REG_SZ /d pelko@example.com /f
-  reg add 'HKLM\Software\Pelko' /v MailTo /t REG_SZ /d boss@example.com /f
-  reg add 'HKLM\Software\Pelko' /v EmailAlertFreq /t REG_DWORD /d 60 /f
-  reg add 'HKLM\Software\Pelko' /v EmailAlert /t REG_DWORD /d 1 /f
+  settings <<EOF || exit 1
+MailServer REG_SZ 127.0.0.1
+MailPort REG_DWORD $(awk '/ready/ {print $2}' "$work/server.out")
+MailSecurity REG_DWORD 0
+MailFrom REG_SZ pelko@example.com
+MailTo REG_SZ boss@example.com
+EmailAlertFreq REG_DWORD 60
+EmailAlert REG_DWORD 1
+EOF
   mailed() { grep -qs "sent GlobalLog" "$logs/Sendrik.log"; }
   wait_for 60 mailed || { echo "FAIL: no mail sent"; cat "$logs/Sendrik.log" 2>/dev/null; }
 

@@ -41,6 +41,7 @@ cleanup() {
 trap cleanup EXIT
 
 reg() { PELKO_REGISTRY=$work/registry "$bin/pelkoreg" "$@" >/dev/null; }
+source "$here/../../scripts/lib/settings.sh"
 set_connection() { reg add 'HKLM\Software\Pelko' /v DatabaseConnection /t REG_SZ /d "$1" /f; }
 # As an administrator sets it: through standard input, never an argument.
 set_password() { PELKO_REGISTRY=$work/registry "$bin/pelkodb" --set-password <<<"$1" 2>/dev/null; }
@@ -84,12 +85,8 @@ cups_env_start || exit 1
 chmod 755 "$CUPS_ENV_DIR"
 cups_env_add_queue Front 0.05 2>/dev/null || exit 1
 mkdir -p "$logs"
-reg add 'HKLM\Software\Pelko' /v Path /t REG_SZ /d "$work/pelko" /f
-reg add 'HKLM\Software\Pelko' /v nPrinters /t REG_DWORD /d 1 /f
-reg add 'HKLM\Software\Pelko' /v Printer1 /t REG_SZ /d Front /f
-reg add 'HKLM\Software\Pelko' /v Printer1Cost /t REG_DWORD /d 5 /f
+watch_printers "$work/pelko" Front=5 || exit 1
 reg add 'HKLM\Software\Pelko' /v ServerName /t REG_SZ /d srv1 /f
-reg add 'HKLM\Software\Pelko' /v AppIsRunning /t REG_DWORD /d 1 /f
 set_connection "$PG_ENV_ODBC"
 set_password pgsecret
 

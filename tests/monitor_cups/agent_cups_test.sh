@@ -48,23 +48,14 @@ settled() {  # settled QUEUE ID PAGES
 }
 
 reg() { PELKO_REGISTRY=$work/registry "$bin/pelkoreg" "$@" >/dev/null; }
+source "$here/../../scripts/lib/settings.sh"
 
 cups_env_start || exit 1
 for queue in Office Lab Spare; do cups_env_add_queue "$queue" 1.5 2>/dev/null || exit 1; done
 cups_env_add_raw_queue Raw 0.5 2>/dev/null || exit 1
 
 mkdir -p "$work/pelko/Logs"
-reg add 'HKLM\Software\Pelko' /v Path /t REG_SZ /d "$work/pelko" /f
-reg add 'HKLM\Software\Pelko' /v nPrinters /t REG_DWORD /d 4 /f
-reg add 'HKLM\Software\Pelko' /v Printer1 /t REG_SZ /d Office /f
-reg add 'HKLM\Software\Pelko' /v Printer1Cost /t REG_DWORD /d 5 /f
-reg add 'HKLM\Software\Pelko' /v Printer2 /t REG_SZ /d Lab /f
-reg add 'HKLM\Software\Pelko' /v Printer2Cost /t REG_DWORD /d 7 /f
-reg add 'HKLM\Software\Pelko' /v Printer3 /t REG_SZ /d Raw /f
-reg add 'HKLM\Software\Pelko' /v Printer3Cost /t REG_DWORD /d 2 /f
-reg add 'HKLM\Software\Pelko' /v Printer4 /t REG_SZ /d Spare /f
-reg add 'HKLM\Software\Pelko' /v Printer4Cost /t REG_DWORD /d 9 /f
-reg add 'HKLM\Software\Pelko' /v AppIsRunning /t REG_DWORD /d 1 /f
+watch_printers "$work/pelko" Office=5 Lab=7 Raw=2 Spare=9 || exit 1
 
 PELKO_REGISTRY=$work/registry "$bin/pelkomon" >"$work/agent.out" 2>&1 &
 agent=$!
