@@ -5,8 +5,8 @@
 
 #include "agent/logs/log_format.h"
 #include "agent/logs/log_store.h"
+#include "tests/lib/same_log.h"
 #include "tests/unit/logs/log_test_fixture.h"
-#include "tests/unit/logs/same_log.h"
 
 namespace pelko {
 namespace {
