@@ -19,10 +19,8 @@ restart=${2:-}
 here=$(dirname "$(readlink -f "${BASH_SOURCE[0]}")")
 source "$here/../../scripts/lib/cups-env.sh"
 source "$here/../lib/check.sh"
-if [[ $(id -u) -ne 0 ]] || ! command -v cupsd >/dev/null || ! command -v runuser >/dev/null; then
-  echo "SKIP: needs root, cupsd and runuser"
-  exit 77
-fi
+source "$here/../lib/cups_test.sh"
+cups_test_needs runuser
 [[ -x $bin/pelkomon && -x $bin/pelkoreg ]] || { echo "no pelkomon in $bin" >&2; exit 2; }
 
 queues=(Front Lab Back)
@@ -43,20 +41,14 @@ if [[ $restart == --load ]]; then
   disabled=Room3
 fi
 
-work=$(mktemp -d)
-chmod 755 "$work"
+cups_test_begin
 users=()
-agent=
 poller=
-cleanup() {
+cleanup_more() {
   [[ -n $poller ]] && kill "$poller" 2>/dev/null && wait "$poller" 2>/dev/null
-  [[ -n $agent ]] && stop_process "$agent"
-  cups_env_stop
   local user
   for user in "${users[@]}"; do userdel "$user" 2>/dev/null; done
-  rm -rf "$work"
 }
-trap cleanup EXIT
 
 
 now_ms() { echo $(($(date +%s%N) / 1000000)); }

@@ -15,21 +15,11 @@ pelkoreport=${3:+$(readlink -f "$3")}
 here=$(dirname "$(readlink -f "${BASH_SOURCE[0]}")")
 source "$here/../../scripts/lib/cups-env.sh"
 source "$here/../lib/check.sh"
-if [[ $(id -u) -ne 0 ]] || ! command -v cupsd >/dev/null || ! command -v xmllint >/dev/null; then
-  echo "SKIP: needs root, cupsd and xmllint"
-  exit 77
-fi
-work=$(mktemp -d)
-chmod 755 "$work"
-agent=
+source "$here/../lib/cups_test.sh"
+cups_test_needs xmllint
+cups_test_begin
 server=
-cleanup() {
-  [[ -n $agent ]] && stop_process "$agent"
-  [[ -n $server ]] && stop_process "$server"
-  cups_env_stop
-  rm -rf "$work"
-}
-trap cleanup EXIT
+cleanup_more() { [[ -n $server ]] && stop_process "$server"; }
 logs=$work/pelko/Logs
 source "$here/../lib/daily_log.sh"
 reg() { PELKO_REGISTRY=$work/registry "$bin/pelkoreg" "$@" >/dev/null; }

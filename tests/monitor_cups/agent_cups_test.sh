@@ -6,22 +6,10 @@ set -u
 bin=$1
 here=$(dirname "$(readlink -f "${BASH_SOURCE[0]}")")
 source "$here/../../scripts/lib/cups-env.sh"
-if [[ $(id -u) -ne 0 ]] || ! command -v cupsd >/dev/null || ! command -v xmllint >/dev/null; then
-  echo "SKIP: needs root, cupsd and xmllint"
-  exit 77
-fi
-
-work=$(mktemp -d)
-chmod 755 "$work"
-agent=
-cleanup() {
-  [[ -n $agent ]] && stop_process "$agent"
-  cups_env_stop
-  rm -rf "$work"
-}
-trap cleanup EXIT
-
-source "$(dirname "$(readlink -f "${BASH_SOURCE[0]}")")/../lib/check.sh"
+source "$here/../lib/check.sh"
+source "$here/../lib/cups_test.sh"
+cups_test_needs xmllint
+cups_test_begin
 
 
 document() {  # document PAGES: a PostScript file of that many pages

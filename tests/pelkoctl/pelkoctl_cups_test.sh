@@ -7,20 +7,9 @@ bin=$1
 here=$(dirname "$(readlink -f "${BASH_SOURCE[0]}")")
 source "$here/../../scripts/lib/cups-env.sh"
 source "$here/../lib/check.sh"
-if [[ $(id -u) -ne 0 ]] || ! command -v cupsd >/dev/null; then
-  echo "SKIP: needs root and cupsd"
-  exit 77
-fi
-
-work=$(mktemp -d)
-chmod 755 "$work"
-agent=
-cleanup() {
-  [[ -n $agent ]] && stop_process "$agent"
-  cups_env_stop
-  rm -rf "$work"
-}
-trap cleanup EXIT
+source "$here/../lib/cups_test.sh"
+cups_test_needs
+cups_test_begin
 
 export PELKO_REGISTRY=$work/registry
 ctl() { "$bin/pelkoctl" "$@" >"$work/out" 2>"$work/err"; echo $?; }
