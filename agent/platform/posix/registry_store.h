@@ -1,39 +1,15 @@
 // The registry on POSIX: a folder of plain-text files that the agent,
-// pelkoreg and a front end share. docs/registry-store.md has the whole story;
-// in short:
+// pelkoreg and a front end share, one directory per key and the key's values
+// in its "Values.reg" in the notation of a .reg file. docs/registry-store.md
+// gives the layout, the notation and the locking.
 //
-//   <folder>/registry.lock                 writers flock it around each change
-//   <folder>/HKEY_LOCAL_MACHINE/           one directory per key, so a key's
-//   <folder>/HKEY_CURRENT_USER/            subkeys are its subdirectories
-//   <folder>/HKEY_LOCAL_MACHINE/software/pelko/Values.reg
-//
-// A key's directory name is its name in lower case (ASCII), with '%', '/',
-// control bytes and a leading '.' written as %XX, so that "SOFTWARE" and
-// "Software" find the same directory. Values.reg holds the key's values in
-// the notation of a .reg file, one a line:
-//
-//   ; Pelko registry key: one value a line, rewritten whole on change
-//   [HKEY_LOCAL_MACHINE\Software\Pelko]      the key as first spelled
-//   "nPrinters"=dword:00000003               REG_DWORD of 4 bytes
-//   "Path"="/srv/pelko"                      REG_SZ ending in its zero byte
-//   @="text"                                 the unnamed (default) value
-//   "Mask"=expand:"%HOME%/x"                 REG_EXPAND_SZ ending in zero
-//   "Names"=multi:"a","b"                    REG_MULTI_SZ a\0b\0\0
-//   "Big"=qword:0000000000000010             REG_QWORD of 8 bytes
-//   "Blob"=hex:01,02,ff                      REG_BINARY
-//   "Odd"=hex(4):01,02                       any other type or shape
-//
-// Inside quotes \\ \" \n \r \t \0 and \xHH stand for their bytes, so any byte
-// string round-trips; other bytes are written as they are. A line that does
-// not parse is ignored. Every change rewrites Values.reg whole through a
-// temporary file and rename(), so a reader never sees half a change and
-// needs no lock; writers serialise on the lock file.
-//
-// The settings decide what the agent, as root, runs and writes. So the store
-// is made writable by its owner alone whatever the umask, and a file or
-// folder of it (or a folder above it) that anyone else could change is
-// neither read nor written: the call fails with ERROR_ACCESS_DENIED and the
-// store's owner is told why.
+// Every change rewrites Values.reg whole through a temporary file and
+// rename(), so a reader never sees half a change and needs no lock; writers
+// serialise on "registry.lock". The settings decide what the agent, as root,
+// runs and writes. So the store is made writable by its owner alone whatever
+// the umask, and a file or folder of it (or a folder above it) that anyone
+// else could change is neither read nor written: the call fails with
+// ERROR_ACCESS_DENIED and the store's owner is told why.
 #pragma once
 
 #include <atomic>
