@@ -4,7 +4,7 @@
 
 #include <sstream>
 
-#include "tests/stoptool/fake_stop_platform.h"
+#include "tests/stoptool/win32/fake_stop_platform.h"
 
 namespace pelko::stoptool {
 namespace {

@@ -1,5 +1,5 @@
 #!/bin/bash
-# stopmon_posix_test.sh STOPMON PELKOMON
+# stopmon_test.sh STOPMON PELKOMON
 # The Linux stop tool as root runs it, against a second, unprivileged user
 # who names processes like the agent and the front end, or even runs their
 # very files. Copies of stopmon and the agent go into a folder of their own,
@@ -9,7 +9,7 @@
 # (status 77) without it.
 set -u
 if [[ $# -ne 2 ]]; then
-  echo "usage: stopmon_posix_test.sh STOPMON PELKOMON" >&2
+  echo "usage: stopmon_test.sh STOPMON PELKOMON" >&2
   exit 2
 fi
 
@@ -44,7 +44,7 @@ fi
 
 tmp=$STOPMON_TEST_DIR user=$STOPMON_TEST_USER
 trap 'kill -9 $(jobs -p) 2>/dev/null' EXIT
-source "$(dirname "$(readlink -f "$0")")/../lib/check.sh"
+source "$(dirname "$(readlink -f "$0")")/../../lib/check.sh"
 sleep_exe=$(readlink -f /bin/sleep)
 
 bin=$tmp/bin

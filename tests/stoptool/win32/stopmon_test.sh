@@ -1,17 +1,17 @@
 #!/bin/bash
-# stopmon_wine_test.sh STOPMON.EXE FRONT_END.EXE PELKOMON.EXE
+# stopmon_test.sh STOPMON.EXE FRONT_END.EXE PELKOMON.EXE
 # stopmon.exe under Wine against a stand-in for the front end (a hidden
 # window titled "Tavisk") and one for the agent (a program named
 # Pelkomon.exe), all in one private prefix of their own.
 set -u
 if [[ $# -ne 3 ]]; then
-  echo "usage: stopmon_wine_test.sh STOPMON.EXE FRONT_END.EXE PELKOMON.EXE" >&2
+  echo "usage: stopmon_test.sh STOPMON.EXE FRONT_END.EXE PELKOMON.EXE" >&2
   exit 2
 fi
 stopmon=$(readlink -f "$1") front_end=$(readlink -f "$2") agent=$(readlink -f "$3")
 here=$(dirname "$(readlink -f "${BASH_SOURCE[0]}")")
-source "$here/../wine/wine-env.sh"
-source "$here/../lib/check.sh"
+source "$here/../../wine/wine-env.sh"
+source "$here/../../lib/check.sh"
 wine_setup || exit 1
 trap 'kill -9 $(jobs -p) 2>/dev/null; wine_cleanup' EXIT
 cd "$WINE_TEST_DIR" || exit 1

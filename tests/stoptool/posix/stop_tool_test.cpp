@@ -4,7 +4,7 @@
 
 #include <sstream>
 
-#include "tests/stoptool/fake_process_control.h"
+#include "tests/stoptool/posix/fake_process_control.h"
 
 namespace pelko::stoptool {
 namespace {
