@@ -13,23 +13,13 @@ set -u
 exe=$1
 standins=$2
 here=$(dirname "$(readlink -f "${BASH_SOURCE[0]}")")
-source "$here/../wine/wine-env.sh"
+source "$here/standin-env.sh"
 source "$here/../wine/eventlog.sh"
 source "$here/../lib/check.sh"
-for file in "$exe" "$standins/winspool.drv" "$standins/pdh.dll"; do
-  [[ -f $file ]] || { echo "accounting_wine_load: no $file" >&2; exit 2; }
-done
-wine_setup || exit 1
+standin_setup accounting_wine_load "$exe" "$standins" || exit
 agent=
 trap '[[ -n $agent ]] && kill -9 "$agent" 2>/dev/null; wine_cleanup' EXIT
-
-run=$WINE_TEST_DIR/run
-mkdir -p "$run" "$WINEPREFIX/drive_c/pelko/Logs"
-cp "$exe" "$standins/winspool.drv" "$standins/pdh.dll" "$run/"
-steps=$WINE_TEST_DIR/steps.txt
-result=$WINE_TEST_DIR/result.txt
 release=$WINE_TEST_DIR/release
-: >"$result"
 
 queues=()
 declare -A cost

@@ -9,20 +9,9 @@ set -u
 exe=$1
 standins=$2
 here=$(dirname "$(readlink -f "${BASH_SOURCE[0]}")")
-source "$here/../wine/wine-env.sh"
+source "$here/standin-env.sh"
 source "$here/../lib/check.sh"
-for file in "$exe" "$standins/winspool.drv" "$standins/pdh.dll"; do
-  [[ -f $file ]] || { echo "accounting_wine: no $file" >&2; exit 2; }
-done
-wine_setup || exit 1
-trap wine_cleanup EXIT
-
-run=$WINE_TEST_DIR/run
-mkdir -p "$run" "$WINEPREFIX/drive_c/pelko/Logs"
-cp "$exe" "$standins/winspool.drv" "$standins/pdh.dll" "$run/"
-scenario=$WINE_TEST_DIR/scenario.txt
-result=$WINE_TEST_DIR/result.txt
-: >"$result"
+standin_setup accounting_wine "$exe" "$standins" || exit
 
 # Times in ms from the agent's first look. Flash jobs come and go at once,
 # while their queue prints another job.

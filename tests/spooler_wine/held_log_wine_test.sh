@@ -9,22 +9,10 @@ exe=$1
 standins=$2
 holder=$3
 here=$(dirname "$(readlink -f "${BASH_SOURCE[0]}")")
-source "$here/../wine/wine-env.sh"
+source "$here/standin-env.sh"
 source "$here/../wine/eventlog.sh"
 source "$here/../lib/check.sh"
-for file in "$exe" "$standins/winspool.drv" "$standins/pdh.dll" "$holder"; do
-  [[ -f $file ]] || { echo "held_log_wine: no $file" >&2; exit 2; }
-done
-wine_setup || exit 1
-trap wine_cleanup EXIT
-
-run=$WINE_TEST_DIR/run
-logs=$WINEPREFIX/drive_c/pelko/Logs
-mkdir -p "$run" "$logs"
-cp "$exe" "$standins/winspool.drv" "$standins/pdh.dll" "$holder" "$run/"
-scenario=$WINE_TEST_DIR/scenario.txt
-result=$WINE_TEST_DIR/result.txt
-: >"$result"
+standin_setup held_log_wine "$exe" "$standins" "$holder" || exit
 # The first job makes the log; the second prints while it is held.
 cat >"$scenario" <<'SCENARIO'
 page_ms 300
