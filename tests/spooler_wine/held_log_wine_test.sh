@@ -20,11 +20,13 @@ page_ms 300
 9000 Office paul held 4
 SCENARIO
 
-wine_reg add 'HKLM\Software\Pelko' /v Path /t REG_SZ /d 'C:\pelko' /f >/dev/null
-wine_reg add 'HKLM\Software\Pelko' /v nPrinters /t REG_DWORD /d 1 /f >/dev/null
-wine_reg add 'HKLM\Software\Pelko' /v Printer1 /t REG_SZ /d Office /f >/dev/null
-wine_reg add 'HKLM\Software\Pelko' /v Printer1Cost /t REG_DWORD /d 5 /f >/dev/null
-wine_reg add 'HKLM\Software\Pelko' /v AppIsRunning /t REG_DWORD /d 1 /f >/dev/null
+wine_settings 'HKLM\Software\Pelko' <<'SETTINGS' || exit 1
+Path          REG_SZ     C:\pelko
+nPrinters     REG_DWORD  1
+Printer1      REG_SZ     Office
+Printer1Cost  REG_DWORD  5
+AppIsRunning  REG_DWORD  1
+SETTINGS
 
 export WINEDLLOVERRIDES="pdh,winspool.drv=n,b"
 export PELKO_STANDIN_SCENARIO="Z:$scenario" PELKO_STANDIN_RESULT="Z:$result"
