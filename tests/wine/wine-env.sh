@@ -139,6 +139,7 @@ wine_path() { echo "Z:${1//\//\\}"; }
 
 wine_settings() {
   local key=$1 table file wanted missing try
+  [[ -d ${WINE_TEST_DIR:-} ]] || { echo "wine-env: wine_settings before wine_setup" >&2; return 1; }
   table=$(cat)
   file=$(mktemp "$WINE_TEST_DIR/settings.XXXXXX.reg") || return 1
   _wine_reg_file "$key" <<<"$table" >"$file" || return 1
