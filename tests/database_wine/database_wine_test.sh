@@ -46,10 +46,12 @@ agent=$!
 # Windows: the same printers' names, other days and counts, as srv2.
 data=$WINE_TEST_DIR/data
 python3 "$here/../../bench/make_daily_logs.py" "$data/Logs" 3 3 25 20261102 >/dev/null
-wine_reg add 'HKLM\Software\Pelko' /v Path /t REG_SZ /d "$(wine_path "$data")" /f >/dev/null
-wine_reg add 'HKLM\Software\Pelko' /v nPrinters /t REG_DWORD /d 0 /f >/dev/null
-wine_reg add 'HKLM\Software\Pelko' /v ServerName /t REG_SZ /d srv2 /f >/dev/null
-wine_reg add 'HKLM\Software\Pelko' /v DatabaseConnection /t REG_SZ /d "$PG_ENV_ODBC" /f >/dev/null
+wine_settings 'HKLM\Software\Pelko' <<SETTINGS || exit 1
+Path                REG_SZ     $(wine_path "$data")
+nPrinters           REG_DWORD  0
+ServerName          REG_SZ     srv2
+DatabaseConnection  REG_SZ     $PG_ENV_ODBC
+SETTINGS
 (cd "$WINE_TEST_DIR" && timeout 60 "$WINE" pelkodb.exe --set-password <<<pgsecret 2>/dev/null)
 check "the Windows password is sealed (REG_BINARY)" 1 \
   "$(wine_reg query 'HKLM\Software\Pelko' /v DatabasePassword | grep -c REG_BINARY)"
@@ -88,12 +90,14 @@ if /usr/bin/python3 -c 'import aiosmtpd' 2>/dev/null && [[ -f $winbin/Sendrik.ex
     >"$work/smtp.out" 2>&1 &
   smtp=$!
   wait_for 10 grep -qs ready "$work/smtp.out"
-  for v in "MailServer REG_SZ 127.0.0.1" "MailFrom REG_SZ pelko@example.com" \
-    "MailTo REG_SZ boss@example.com" "EmailReportPeriod REG_SZ last-month" \
-    "MailSecurity REG_DWORD 0" "MailPort REG_DWORD $(awk '/ready/ {print $2}' "$work/smtp.out")"; do
-    set -- $v
-    wine_reg add 'HKLM\Software\Pelko' /v "$1" /t "$2" /d "$3" /f >/dev/null
-  done
+  wine_settings 'HKLM\Software\Pelko' <<SETTINGS || failures=$((failures + 1))
+MailServer         REG_SZ     127.0.0.1
+MailFrom           REG_SZ     pelko@example.com
+MailTo             REG_SZ     boss@example.com
+EmailReportPeriod  REG_SZ     last-month
+MailSecurity       REG_DWORD  0
+MailPort           REG_DWORD  $(awk '/ready/ {print $2}' "$work/smtp.out")
+SETTINGS
   cp "$winbin/Sendrik.exe" "$WINE_TEST_DIR/"
   (cd "$WINE_TEST_DIR" && timeout 120 "$WINE" Sendrik.exe >/dev/null 2>&1)
   check "Sendrik.exe mailed the site report" 0 $?

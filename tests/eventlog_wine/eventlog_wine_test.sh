@@ -36,9 +36,11 @@ check "its failure is one error record" "error${tab}the probe thread failed: no 
 data=$WINE_TEST_DIR/data
 mkdir -p "$data/Logs"
 truncate -s 8T "$data/Logs/Office_$(date +%Y%m%d).xml"
-wine_reg add 'HKLM\Software\Pelko' /v Path /t REG_SZ /d "$(wine_path "$data")" /f >/dev/null
-wine_reg add 'HKLM\Software\Pelko' /v AppIsRunning /t REG_DWORD /d 1 /f >/dev/null
-wine_reg add 'HKLM\Software\Pelko' /v EmailAlert /t REG_DWORD /d 1 /f >/dev/null
+wine_settings 'HKLM\Software\Pelko' <<SETTINGS || exit 1
+Path          REG_SZ     $(wine_path "$data")
+AppIsRunning  REG_DWORD  1
+EmailAlert    REG_DWORD  1
+SETTINGS
 : >"$events"
 wine_eventlog_launch "$events" Pelkomon.exe
 # Reading it whole runs out of memory and ends the e-mail thread, which the

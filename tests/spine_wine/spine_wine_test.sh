@@ -15,10 +15,12 @@ cp "$bin/Pelkomon.exe" "$bin/probe.exe" "$WINE_TEST_DIR/"
 bin=$WINE_TEST_DIR
 
 # Values written by the front end's side are read by the value classes.
-wine_reg add 'HKLM\Software\Pelko' /v nPrinters /t REG_DWORD /d 3 /f >/dev/null
-wine_reg add 'HKLM\Software\Pelko' /v Path /t REG_SZ /d 'C:\Pelko data' /f >/dev/null
-wine_reg add 'HKLM\Software\Pelko' /v Blob /t REG_BINARY /d 0102030405 /f >/dev/null
-wine_reg add 'HKLM\Software\Pelko' /v Text /t REG_SZ /d 12345 /f >/dev/null
+wine_settings 'HKLM\Software\Pelko' <<'SETTINGS' || exit 1
+nPrinters  REG_DWORD   3
+Path       REG_SZ      C:\Pelko data
+Blob       REG_BINARY  0102030405
+Text       REG_SZ      12345
+SETTINGS
 check "dword read" 3 "$(probe read-dword 'SOFTWARE\Pelko\nPrinters')"
 check "key names ignore case" 3 "$(probe read-dword 'software\PELKO\NPRINTERS')"
 check "string read" 'C:\Pelko data' "$(probe read-string 'Software\Pelko\Path')"
@@ -53,9 +55,11 @@ check "agent is a windowed program" 1 \
   "$(x86_64-w64-mingw32-objdump -p "$bin/Pelkomon.exe" | grep -c 'Subsystem.*Windows GUI')"
 
 # A configured printer: the supervisor starts its worker within one poll.
-wine_reg add 'HKLM\Software\Pelko' /v nPrinters /t REG_DWORD /d 1 /f >/dev/null
-wine_reg add 'HKLM\Software\Pelko' /v Printer1 /t REG_SZ /d Office /f >/dev/null
-wine_reg add 'HKLM\Software\Pelko' /v AppIsRunning /t REG_DWORD /d 1 /f >/dev/null
+wine_settings 'HKLM\Software\Pelko' <<'SETTINGS' || exit 1
+nPrinters     REG_DWORD  1
+Printer1      REG_SZ     Office
+AppIsRunning  REG_DWORD  1
+SETTINGS
 started=no
 for _ in $(seq 120); do
   [[ $(probe threads Pelkomon.exe) -gt $idle ]] && { started=yes; break; }

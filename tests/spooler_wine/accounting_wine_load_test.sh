@@ -13,23 +13,13 @@ set -u
 exe=$1
 standins=$2
 here=$(dirname "$(readlink -f "${BASH_SOURCE[0]}")")
-source "$here/../wine/wine-env.sh"
+source "$here/standin-env.sh"
 source "$here/../wine/eventlog.sh"
 source "$here/../lib/check.sh"
-for file in "$exe" "$standins/winspool.drv" "$standins/pdh.dll"; do
-  [[ -f $file ]] || { echo "accounting_wine_load: no $file" >&2; exit 2; }
-done
-wine_setup || exit 1
+standin_setup accounting_wine_load "$exe" "$standins" || exit
 agent=
 trap '[[ -n $agent ]] && kill -9 "$agent" 2>/dev/null; wine_cleanup' EXIT
-
-run=$WINE_TEST_DIR/run
-mkdir -p "$run" "$WINEPREFIX/drive_c/pelko/Logs"
-cp "$exe" "$standins/winspool.drv" "$standins/pdh.dll" "$run/"
-steps=$WINE_TEST_DIR/steps.txt
-result=$WINE_TEST_DIR/result.txt
 release=$WINE_TEST_DIR/release
-: >"$result"
 
 queues=()
 declare -A cost
@@ -88,54 +78,25 @@ declare -A load flashes
 } >"$steps"
 jobs_planned=$(grep -c '^\(add\|flash\) ' "$steps")
 
-# The settings in one import, read back before the agent starts: a value
-# that did not arrive would price a whole queue at 0.
-settings=$WINE_TEST_DIR/settings.reg
+# The settings, read back before the agent starts: a value that did not
+# arrive would price a whole queue at 0.
 {
-  echo REGEDIT4
-  echo
-  echo '[HKEY_LOCAL_MACHINE\Software\Pelko]'
-  echo '"Path"="C:\\pelko"'
-  printf '"nPrinters"=dword:%08x\n' ${#queues[@]}
+  echo 'Path REG_SZ C:\pelko'
+  echo "nPrinters REG_DWORD ${#queues[@]}"
   i=0
   for queue in "${queues[@]}"; do
     i=$((i + 1))
-    echo "\"Printer$i\"=\"$queue\""
-    printf '"Printer%dCost"=dword:%08x\n' $i "${cost[$queue]}"
+    echo "Printer$i REG_SZ $queue"
+    echo "Printer${i}Cost REG_DWORD ${cost[$queue]}"
   done
-  echo '"AppIsRunning"=dword:00000001'
-} >"$settings"
-wanted=$( {
-  echo "AppIsRunning=0x1"
-  printf 'nPrinters=0x%x\n' ${#queues[@]}
-  i=0
-  for queue in "${queues[@]}"; do
-    i=$((i + 1))
-    echo "Printer$i=$queue"
-    printf 'Printer%dCost=0x%x\n' $i "${cost[$queue]}"
-  done
-  echo 'Path=C:\pelko'
-} | sort)
-stored() {
-  wine_reg query 'HKLM\Software\Pelko' 2>/dev/null | tr -d '\r' | awk 'NF == 3 { print $1 "=" $3 }' | sort
-}
-for _ in 1 2 3; do
-  wine_reg import "$(wine_path "$settings")" >/dev/null 2>&1
-  stored=$(stored)
-  [[ $stored == "$wanted" ]] && break
-done
-if [[ $stored != "$wanted" ]]; then
-  echo "accounting_wine_load: the settings did not arrive in the registry:" >&2
-  diff <(echo "$wanted") <(echo "$stored") >&2
-  exit 1
-fi
+  echo 'AppIsRunning REG_DWORD 1'
+} | wine_settings 'HKLM\Software\Pelko' || exit 1
 
 export WINEDLLOVERRIDES="pdh,winspool.drv=n,b"
 export PELKO_STANDIN_STEPS="$(wine_path "$steps")" PELKO_STANDIN_RESULT="$(wine_path "$result")"
 PELKO_WINE_TIMEOUT=500 wine_eventlog_launch "$WINE_TEST_DIR/events" "$run/Pelkomon.exe"
 agent=$WINE_EVENTLOG_PID
 
-logs=$WINEPREFIX/drive_c/pelko/Logs
 source "$here/../lib/daily_log.sh"
 # The jobs the stand-in ended: "QUEUE ID USER LABEL PAGES END_MS" lines.
 ended() { grep -E '^Room[0-9]+ ' "$result"; }

@@ -9,20 +9,9 @@ set -u
 exe=$1
 standins=$2
 here=$(dirname "$(readlink -f "${BASH_SOURCE[0]}")")
-source "$here/../wine/wine-env.sh"
+source "$here/standin-env.sh"
 source "$here/../lib/check.sh"
-for file in "$exe" "$standins/winspool.drv" "$standins/pdh.dll"; do
-  [[ -f $file ]] || { echo "accounting_wine: no $file" >&2; exit 2; }
-done
-wine_setup || exit 1
-trap wine_cleanup EXIT
-
-run=$WINE_TEST_DIR/run
-mkdir -p "$run" "$WINEPREFIX/drive_c/pelko/Logs"
-cp "$exe" "$standins/winspool.drv" "$standins/pdh.dll" "$run/"
-scenario=$WINE_TEST_DIR/scenario.txt
-result=$WINE_TEST_DIR/result.txt
-: >"$result"
+standin_setup accounting_wine "$exe" "$standins" || exit
 
 # Times in ms from the agent's first look. Flash jobs come and go at once,
 # while their queue prints another job.
@@ -46,22 +35,22 @@ page_ms 300
 EOF
 declare -A cost=([Office]=5 [Lab]=7 [Annex]=3)
 
-wine_reg add 'HKLM\Software\Pelko' /v Path /t REG_SZ /d 'C:\pelko' /f >/dev/null
-wine_reg add 'HKLM\Software\Pelko' /v nPrinters /t REG_DWORD /d 3 /f >/dev/null
-i=0
-for queue in Office Lab Annex; do
-  i=$((i + 1))
-  wine_reg add 'HKLM\Software\Pelko' /v "Printer$i" /t REG_SZ /d "$queue" /f >/dev/null
-  wine_reg add 'HKLM\Software\Pelko' /v "Printer${i}Cost" /t REG_DWORD /d "${cost[$queue]}" \
-    /f >/dev/null
-done
-wine_reg add 'HKLM\Software\Pelko' /v AppIsRunning /t REG_DWORD /d 1 /f >/dev/null
+wine_settings 'HKLM\Software\Pelko' <<SETTINGS || exit 1
+Path          REG_SZ     C:\pelko
+nPrinters     REG_DWORD  3
+Printer1      REG_SZ     Office
+Printer1Cost  REG_DWORD  ${cost[Office]}
+Printer2      REG_SZ     Lab
+Printer2Cost  REG_DWORD  ${cost[Lab]}
+Printer3      REG_SZ     Annex
+Printer3Cost  REG_DWORD  ${cost[Annex]}
+AppIsRunning  REG_DWORD  1
+SETTINGS
 
 export WINEDLLOVERRIDES="pdh,winspool.drv=n,b"
 export PELKO_STANDIN_SCENARIO="Z:$scenario" PELKO_STANDIN_RESULT="Z:$result"
 timeout 300 "$WINE" "$run/Pelkomon.exe" &
 
-logs=$WINEPREFIX/drive_c/pelko/Logs
 source "$here/../lib/daily_log.sh"
 # The jobs the stand-in ended: "QUEUE ID USER DOC PAGES END_MS" lines.
 ended() { grep -v '^done' "$result"; }

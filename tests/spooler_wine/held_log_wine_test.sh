@@ -9,22 +9,10 @@ exe=$1
 standins=$2
 holder=$3
 here=$(dirname "$(readlink -f "${BASH_SOURCE[0]}")")
-source "$here/../wine/wine-env.sh"
+source "$here/standin-env.sh"
 source "$here/../wine/eventlog.sh"
 source "$here/../lib/check.sh"
-for file in "$exe" "$standins/winspool.drv" "$standins/pdh.dll" "$holder"; do
-  [[ -f $file ]] || { echo "held_log_wine: no $file" >&2; exit 2; }
-done
-wine_setup || exit 1
-trap wine_cleanup EXIT
-
-run=$WINE_TEST_DIR/run
-logs=$WINEPREFIX/drive_c/pelko/Logs
-mkdir -p "$run" "$logs"
-cp "$exe" "$standins/winspool.drv" "$standins/pdh.dll" "$holder" "$run/"
-scenario=$WINE_TEST_DIR/scenario.txt
-result=$WINE_TEST_DIR/result.txt
-: >"$result"
+standin_setup held_log_wine "$exe" "$standins" "$holder" || exit
 # The first job makes the log; the second prints while it is held.
 cat >"$scenario" <<'SCENARIO'
 page_ms 300
@@ -32,11 +20,13 @@ page_ms 300
 9000 Office paul held 4
 SCENARIO
 
-wine_reg add 'HKLM\Software\Pelko' /v Path /t REG_SZ /d 'C:\pelko' /f >/dev/null
-wine_reg add 'HKLM\Software\Pelko' /v nPrinters /t REG_DWORD /d 1 /f >/dev/null
-wine_reg add 'HKLM\Software\Pelko' /v Printer1 /t REG_SZ /d Office /f >/dev/null
-wine_reg add 'HKLM\Software\Pelko' /v Printer1Cost /t REG_DWORD /d 5 /f >/dev/null
-wine_reg add 'HKLM\Software\Pelko' /v AppIsRunning /t REG_DWORD /d 1 /f >/dev/null
+wine_settings 'HKLM\Software\Pelko' <<'SETTINGS' || exit 1
+Path          REG_SZ     C:\pelko
+nPrinters     REG_DWORD  1
+Printer1      REG_SZ     Office
+Printer1Cost  REG_DWORD  5
+AppIsRunning  REG_DWORD  1
+SETTINGS
 
 export WINEDLLOVERRIDES="pdh,winspool.drv=n,b"
 export PELKO_STANDIN_SCENARIO="Z:$scenario" PELKO_STANDIN_RESULT="Z:$result"

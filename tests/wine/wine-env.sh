@@ -4,7 +4,10 @@
 #   source tests/wine/wine-env.sh
 #   wine_setup || exit 1          # fresh prefix; exports WINEPREFIX
 #   trap wine_cleanup EXIT
-#   wine_reg add 'HKLM\Software\Pelko' /v Path /t REG_SZ /d 'Z:\tmp\x' /f
+#   wine_settings 'HKLM\Software\Pelko' <<'EOF' || exit 1
+#   Path          REG_SZ     Z:\tmp\x
+#   AppIsRunning  REG_DWORD  1
+#   EOF
 #   timeout 60 "$WINE" prog.exe args...
 #
 # wine_setup        Copies the cached template prefix into a new temporary
@@ -18,6 +21,11 @@
 # wine_reg ARGS     Runs `wine reg ARGS` from / (wine would run a reg.exe
 #                   found in the current folder instead of its own).
 # wine_path PATH    Prints the Windows name of a Linux path (Z:\...).
+# wine_settings KEY Writes the settings read from stdin, one a line as
+#                   "NAME TYPE VALUE" (TYPE REG_SZ, REG_DWORD, or REG_BINARY
+#                   in hex digits; VALUE the rest of the line), under KEY in
+#                   one `wine reg import`, then reads them back, up to three
+#                   tries. Fails, saying which did not arrive, unless all did.
 #
 # Also exported: WINE (the 64-bit loader) and WINEDEBUG=-all unless set.
 # Settings (environment):
@@ -128,3 +136,66 @@ wine_reg() {
 }
 
 wine_path() { echo "Z:${1//\//\\}"; }
+
+wine_settings() {
+  local key=$1 table file wanted missing try
+  [[ -d ${WINE_TEST_DIR:-} ]] || { echo "wine-env: wine_settings before wine_setup" >&2; return 1; }
+  table=$(cat)
+  file=$(mktemp "$WINE_TEST_DIR/settings.XXXXXX.reg") || return 1
+  _wine_reg_file "$key" <<<"$table" >"$file" || return 1
+  wanted=$(_wine_settings_shown <<<"$table" | LC_ALL=C sort)
+  for try in 1 2 3; do
+    wine_reg import "$(wine_path "$file")" >/dev/null 2>&1
+    missing=$(LC_ALL=C comm -23 <(echo "$wanted") <(_wine_settings_stored "$key"))
+    [[ -z $missing ]] && return 0
+  done
+  echo "wine-env: these settings did not arrive under $key:" >&2
+  echo "$missing" >&2
+  return 1
+}
+
+_wine_reg_root() {
+  case ${1%%\\*} in
+    HKLM) echo "HKEY_LOCAL_MACHINE${1#HKLM}" ;;
+    HKCU) echo "HKEY_CURRENT_USER${1#HKCU}" ;;
+    *) echo "$1" ;;
+  esac
+}
+
+# The .reg file of the settings on stdin.
+_wine_reg_file() {
+  local name type value
+  echo REGEDIT4
+  echo
+  echo "[$(_wine_reg_root "$1")]"
+  while read -r name type value; do
+    [[ -n $name ]] || continue
+    case $type in
+      REG_SZ)
+        value=${value//\\/\\\\}
+        echo "\"$name\"=\"${value//\"/\\\"}\"" ;;
+      REG_DWORD) printf '"%s"=dword:%08x\n' "$name" "$value" || return 1 ;;
+      REG_BINARY) echo "\"$name\"=hex:$(sed 's/../&,/g; s/,$//' <<<"$value")" ;;
+      *) echo "wine-env: $name: no such type as $type" >&2; return 1 ;;
+    esac
+  done
+}
+
+# The settings on stdin as `wine reg query` shows them, "name TYPE VALUE",
+# the name in lower case as value names ignore case.
+_wine_settings_shown() {
+  local name type value
+  while read -r name type value; do
+    [[ -n $name ]] || continue
+    case $type in
+      REG_DWORD) printf -v value '0x%x' "$value" ;;
+      REG_BINARY) value=${value^^} ;;
+    esac
+    echo "${name,,} $type $value"
+  done
+}
+
+_wine_settings_stored() {
+  wine_reg query "$1" 2>/dev/null | tr -d '\r' |
+    sed -n 's/^    \([^ ]*\)    \(REG_[A-Z_]*\)    \(.*\)$/\L\1\E \2 \3/p' | LC_ALL=C sort
+}
