@@ -15,5 +15,11 @@ fail() {
   failures=$((failures + 1))
 }
 
+# A test killed (a CTest timeout sends SIGTERM) still runs its EXIT trap, so
+# what it started does not outlive it: bash skips that trap on a signal it
+# is not told to exit on.
+trap 'exit 143' TERM
+trap 'exit 130' INT
+
 # The bounded waits on processes (wait_for, stop_process, wait_end).
 source "$(dirname "${BASH_SOURCE[0]}")/../../scripts/lib/process.sh"

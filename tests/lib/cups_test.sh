@@ -6,9 +6,10 @@
 #   cups_test_begin              makes $work, which cupsd's backends may
 #                                read, and sets `agent` empty
 #
-# On exit the test's own `cleanup_more`, where it defines one, runs first;
-# then the agent named by $agent is stopped, cupsd is stopped and $work is
-# removed, so no process of the test outlives it.
+# On exit, also when the test is killed (check.sh sees to that), the
+# test's own `cleanup_more`, where it defines one, runs first; then the
+# agent named by $agent is stopped, cupsd is stopped and $work is removed,
+# so no process of the test outlives it.
 
 cups_test_needs() {
   local command
