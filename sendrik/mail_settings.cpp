@@ -6,7 +6,7 @@
 #include "agent/config/registry_value.h"
 #include "agent/config/settings.h"
 #include "agent/util/coding.h"
-#include "sendrik/mail_password.h"
+#include "agent/platform/sql.h"
 
 namespace pelko::mail {
 
@@ -126,15 +126,14 @@ const char* SecurityName(Security security) {
 }
 
 bool StoreMailPassword(Registry& registry, const std::string& password, std::string* error) {
-  uint32_t type = 0;
-  std::string data;
-  if (!SealPassword(password, &type, &data, error)) return false;
+  SealedPassword sealed;
+  if (!SealPassword(settings::kMailPassword, password, &sealed, error)) return false;
   RegKey key = nullptr;
   int32_t status = registry.CreateKey(RootKey::kLocalMachine, settings::kKey, kKeyWrite, &key);
   if (status == kErrorSuccess) {
-    status = registry.SetValue(key, settings::kMailPassword, type,
-                               reinterpret_cast<const uint8_t*>(data.data()),
-                               static_cast<uint32_t>(data.size()));
+    status = registry.SetValue(key, settings::kMailPassword, sealed.type,
+                               reinterpret_cast<const uint8_t*>(sealed.data.data()),
+                               static_cast<uint32_t>(sealed.data.size()));
     registry.CloseKey(key);
   }
   if (status != kErrorSuccess) {
@@ -177,10 +176,11 @@ MailSettings ReadMailSettings(Registry& registry, std::vector<std::string>* prob
     }
   }
   key.Text(settings::kMailUser, &s.user, notes);
-  uint32_t type = 0;
-  std::string sealed, trouble;
-  if (key.Query(settings::kMailPassword, &type, &sealed) == kErrorSuccess &&
-      !OpenPassword(type, sealed, &s.password, &trouble)) {
+  SealedPassword sealed;
+  std::string trouble;
+  if (key.Query(settings::kMailPassword, &sealed.type, &sealed.data) == kErrorSuccess &&
+      !OpenPassword(settings::kMailPassword, sealed, &s.password, &trouble,
+                    "Sendrik.exe /setpassword")) {
     problems->push_back(trouble);
   }
   std::string text, bad;

@@ -65,11 +65,13 @@ class SqlConnector {
 
 SqlConnector& PlatformSql();
 
-// Seals password for the registry value purpose names ("DatabasePassword"),
-// and opens it again; the error says what an administrator is to do.
+// Seals password for the registry value purpose names ("DatabasePassword",
+// "MailPassword"), and opens it again; the error says what an administrator
+// is to do, setBy being the command that sets the value.
 bool SealPassword(const std::string& purpose, const std::string& password,
                   SealedPassword* sealed, std::string* error);
 bool OpenPassword(const std::string& purpose, const SealedPassword& sealed,
-                  std::string* password, std::string* error);
+                  std::string* password, std::string* error,
+                  const std::string& setBy = "pelkodb --set-password");
 
 }  // namespace pelko

@@ -39,9 +39,9 @@ bool SealPassword(const std::string& purpose, const std::string& password,
 }
 
 bool OpenPassword(const std::string& purpose, const SealedPassword& sealed,
-                  std::string* password, std::string* error) {
+                  std::string* password, std::string* error, const std::string& setBy) {
   if (sealed.type != kRegBinary) {
-    *error = purpose + " is not a sealed REG_BINARY value (set it with pelkodb --set-password)";
+    *error = purpose + " is not a sealed REG_BINARY value (set it with " + setBy + ")";
     return false;
   }
   DATA_BLOB in = Blob(sealed.data);
@@ -51,7 +51,7 @@ bool OpenPassword(const std::string& purpose, const SealedPassword& sealed,
   if (!CryptUnprotectData(&in, nullptr, &entropy, nullptr, nullptr, CRYPTPROTECT_UI_FORBIDDEN,
                           &out)) {
     *error = purpose + " cannot be unsealed on this machine (error " +
-             std::to_string(GetLastError()) + "); set it again with pelkodb --set-password";
+             std::to_string(GetLastError()) + "); set it again with " + setBy;
     return false;
   }
   password->assign(reinterpret_cast<const char*>(out.pbData), out.cbData);
