@@ -5,14 +5,10 @@
 #include <cstring>
 #include <string>
 
-#ifndef _WIN32
-#include <termios.h>
-#include <unistd.h>
-#endif
-
 #include "agent/config/registry_value.h"
 #include "agent/config/settings.h"
 #include "agent/database/schema.h"
+#include "agent/platform/password_line.h"
 #include "agent/platform/registry.h"
 #include "agent/platform/sql.h"
 
@@ -25,33 +21,9 @@ constexpr char kUsage[] =
     "       pelkodb --check          connect as the agent does, make the tables when\n"
     "                                they are missing, and say how many rows they hold\n";
 
-std::string PasswordLine() {
-#ifndef _WIN32
-  termios saved{};
-  const bool typed = isatty(0) && tcgetattr(0, &saved) == 0;
-  if (typed) {
-    std::fputs("Database password: ", stderr);
-    termios quiet = saved;
-    quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
-    tcsetattr(0, TCSAFLUSH, &quiet);
-  }
-#endif
-  std::string password;
-  int c;
-  while ((c = std::getchar()) != EOF && c != '\n' && password.size() <= 1024) password += char(c);
-#ifndef _WIN32
-  if (typed) {
-    tcsetattr(0, TCSAFLUSH, &saved);
-    std::fputs("\n", stderr);
-  }
-#endif
-  if (!password.empty() && password.back() == '\r') password.pop_back();
-  return password;
-}
-
 int SetPassword() {
-  const std::string password = PasswordLine();
-  if (password.size() > 1024) {
+  std::string password;
+  if (!ReadPasswordLine("Database password: ", &password)) {
     std::fputs("pelkodb: the password is longer than 1024 bytes\n", stderr);
     return 2;
   }

@@ -3,6 +3,7 @@
 #include <cstring>
 #include <string>
 
+#include "agent/platform/password_line.h"
 #include "agent/platform/registry.h"
 #include "report/database_source.h"
 
@@ -62,14 +63,6 @@ std::string Parse(int argc, char** argv, DatabaseOptions* o) {
   return {};
 }
 
-std::string PasswordLine() {
-  std::string password;
-  int c;
-  while ((c = std::getchar()) != EOF && c != '\n' && password.size() < 1024) password += char(c);
-  if (!password.empty() && password.back() == '\r') password.pop_back();
-  return password;
-}
-
 }  // namespace
 
 int RunDatabaseReport(int argc, char** argv) {
@@ -85,9 +78,13 @@ int RunDatabaseReport(int argc, char** argv) {
     std::fprintf(stderr, "pelkoreport: %s\n\n%s", wrong.c_str(), kDatabaseUsage);
     return 2;
   }
-  std::string error;
+  std::string error, typed;
   SealedPassword password;
-  if (o.passwordFromStdin && !SealPassword("DatabasePassword", PasswordLine(), &password, &error)) {
+  if (o.passwordFromStdin && !ReadPasswordLine("Database password: ", &typed)) {
+    std::fputs("pelkoreport: the password is longer than 1024 bytes\n", stderr);
+    return 2;
+  }
+  if (o.passwordFromStdin && !SealPassword("DatabasePassword", typed, &password, &error)) {
     std::fprintf(stderr, "pelkoreport: %s\n", error.c_str());
     return 1;
   }

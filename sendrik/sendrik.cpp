@@ -17,14 +17,12 @@
 
 #ifdef _WIN32
 #include <windows.h>
-#else
-#include <termios.h>
-#include <unistd.h>
 #endif
 
 #include "agent/logs/log_format.h"
 #include "agent/logs/log_names.h"
 #include "agent/platform/logger.h"
+#include "agent/platform/password_line.h"
 #include "agent/platform/registry.h"
 #include "agent/platform/sql.h"
 #include "report/log_files.h"
@@ -191,37 +189,9 @@ constexpr char kUsage[] =
     "       sendrik /setpassword  read the mail password from standard input and keep it\n"
     "                             as MailPassword (one line; nothing on the command line)\n";
 
-// The first line of standard input, without its line end, not echoed
-// when typed at a terminal.
-bool ReadPasswordLine(std::string* password) {
-#ifndef _WIN32
-  termios saved{};
-  const bool typed = isatty(0) && tcgetattr(0, &saved) == 0;
-  if (typed) {
-    std::fputs("Mail password: ", stderr);
-    termios quiet = saved;
-    quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
-    tcsetattr(0, TCSAFLUSH, &quiet);
-  }
-#endif
-  password->clear();
-  int c;
-  while ((c = std::getchar()) != EOF && c != '\n' && password->size() <= 1024) {
-    *password += static_cast<char>(c);
-  }
-#ifndef _WIN32
-  if (typed) {
-    tcsetattr(0, TCSAFLUSH, &saved);
-    std::fputs("\n", stderr);
-  }
-#endif
-  if (!password->empty() && password->back() == '\r') password->pop_back();
-  return password->size() <= 1024;
-}
-
 int SetPassword() {
   std::string password, error;
-  if (!ReadPasswordLine(&password)) {
+  if (!ReadPasswordLine("Mail password: ", &password)) {
     std::fputs("sendrik: the password is longer than 1024 bytes\n", stderr);
     return 2;
   }

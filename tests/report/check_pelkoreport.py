@@ -257,6 +257,11 @@ class Pelkoreport(unittest.TestCase):
                 status, _, err = run(*args)
                 self.assertEqual((status, words in err), (code, True), err)
 
+    def test_a_database_password_too_long_is_refused_not_cut(self):
+        p = subprocess.run([*command, "--database", "DSN=none", "--password-stdin", "--text"],
+                           input=b"a" * 1500 + b"\n", capture_output=True, timeout=120)
+        self.assertEqual((p.returncode, b"longer than 1024 bytes" in p.stderr), (2, True), p.stderr)
+
 
 if __name__ == "__main__":
     if len(sys.argv) < 2 or sys.argv[1] == "--wine" and len(sys.argv) < 3:
