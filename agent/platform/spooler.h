@@ -53,6 +53,11 @@ struct SpoolJob {
   // spooler keeps them (CUPS's job history).
   std::optional<LocalTime> createdAt;
   std::optional<LocalTime> endedAt;
+  // When the spooler took the job, by the spooler's own clock, in seconds
+  // since 1970 (UTC); 0 where it does not say. With the id it tells this
+  // job from an earlier one under the same id (a spooler that numbers from
+  // 1 again), and no clock of the agent's can move it.
+  int64_t submittedAt = 0;
 };
 
 // What one watcher of a queue carries from one listing to the next, so that

@@ -34,6 +34,7 @@ SpoolJob ToSpoolJob(const CupsJob& job, JobState state, uint32_t pages, bool fin
   spoolJob.state = state;
   spoolJob.pagesPrinted = pages;
   spoolJob.exactCounts = final;
+  spoolJob.submittedAt = job.createdAt;
   return spoolJob;
 }
 

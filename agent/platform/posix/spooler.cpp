@@ -178,6 +178,7 @@ class CupsSpooler : public Spooler {
       told.pagesPrinted = job.pages;
       told.exactCounts = true;
       told.createdAt = LocalTimeOf(job.createdAt);
+      told.submittedAt = job.createdAt;
       told.endedAt = LocalTimeOf(job.endedAt);
       jobs->push_back(std::move(told));
     }
