@@ -17,9 +17,9 @@ bool RecordJob(const Env& env, LogLocks& locks, const Waiter& pause, const JobRe
   // writes the same file.
   LocalTime day = env.clock->Now();
   std::string path = store.ComposePath(fileName, "xml", day);
-  if (job.onStampDay && FormatFileDate(job.stamp) != FormatFileDate(day)) {
+  if (job.onStampDay && FormatFileDate(job.stamp) < FormatFileDate(day)) {
     // A day's log is not made after the day: the purge and the global log
-    // may be done with it.
+    // may be done with it. Nor is one of a day to come written to.
     const std::string earlier = store.ComposePath(fileName, "xml", job.stamp);
     if (env.files->Exists(earlier)) {
       path = earlier;
@@ -54,28 +54,33 @@ bool RecordJob(const Env& env, LogLocks& locks, const Waiter& pause, const JobRe
   ReadLogEntries(old, &entries);
 
   const std::string idText = std::to_string(job.jobId);
-  bool updated = false;
+  const std::string printer = CleanLogText(printerName);
+  const std::string user = CleanLogText(job.userName);
+  // A job is seen by every pass while it stays in the queue; each pass adds
+  // the pages that the counter rose by since the last one, to the job's own
+  // entry: printers of one short name share the file, and an id given
+  // again names another job, whose entry stands in front of the earlier.
+  const LogEntry* own = nullptr;
   uint32_t total = 0;
   for (const LogEntry& entry : entries) {
-    // A job is seen by every pass while it stays in the queue; each pass
-    // adds the pages that the counter rose by since the last one.
-    const bool same = entry.id == idText;
-    updated |= same;
+    if (own == nullptr && !job.startsEntry && entry.id == idText && entry.printer == printer &&
+        entry.user == user) {
+      own = &entry;
+    }
     total += static_cast<uint32_t>(EntryCost(entry));
-    if (same) total += static_cast<uint32_t>(cost);
   }
+  total += static_cast<uint32_t>(cost);
 
   std::string text = DailyLogHead(printerName, day);
   text.reserve(text.size() + old.size() + 512);
-  if (!updated) {
+  if (own == nullptr) {
     AppendJobEntry(text, FormatLogDate(job.stamp), FormatLogTime(job.stamp), idText, job.userName,
                    printerName, job.documentName, std::to_string(job.pages), std::to_string(cost));
-    total += static_cast<uint32_t>(cost);
   }
   {
     EntryAppender appender(text);
     for (const LogEntry& entry : entries) {
-      if (entry.id == idText) {
+      if (&entry == own) {
         appender.AddChanged(
             entry,
             static_cast<int32_t>(static_cast<uint32_t>(EntryPages(entry)) +

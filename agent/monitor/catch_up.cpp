@@ -1,5 +1,8 @@
 #include "agent/monitor/catch_up.h"
 
+#include <algorithm>
+#include <set>
+
 #include "agent/config/registry_value.h"
 #include "agent/config/settings.h"
 #include "agent/logs/log_format.h"
@@ -85,38 +88,6 @@ void AddLoggedEntries(std::string_view text, const std::string& printerName,
   }
 }
 
-namespace {
-
-std::string WatchedSincePath(const Env& env, const std::string& printerName) {
-  RegistryStringValue path(*env.registry, settings::kPath);
-  const char separator = env.files->Separator();
-  return LogsFolder(path.Get(), separator) + separator +
-         PrinterFileName(printerName, *env.files, "watched");
-}
-
-}  // namespace
-
-std::optional<LocalTime> WatchedSince(const Env& env, const std::string& printerName) {
-  const std::string path = WatchedSincePath(env, printerName);
-  std::string text;
-  const FileStatus read = env.files->ReadText(path, &text);
-  if (read == FileStatus::kOk) {
-    LogEntry stamp;
-    stamp.date = std::string_view(text).substr(0, 10);
-    if (text.size() >= 19) stamp.time = std::string_view(text).substr(11, 8);
-    const LocalTime since = StampOf(stamp);
-    if (since.year > 0 && since.month > 0 && since.day > 0) return since;
-    return std::nullopt;
-  }
-  if (read != FileStatus::kMissing) return std::nullopt;
-  const LocalTime now = env.clock->Now();
-  if (env.files->ReplaceText(path, FormatLogDate(now) + " " + FormatLogTime(now)) !=
-      FileStatus::kOk) {
-    return std::nullopt;
-  }
-  return now;
-}
-
 EnteredJobs ReadEnteredJobs(const Env& env, const std::string& printerName, uint32_t days) {
   // Logs the purge deletes are gone anyway: not looked for.
   const uint32_t kept = RegistryDwordValue(*env.registry, settings::kDeleteLogsDays).Get();
@@ -127,60 +98,97 @@ EnteredJobs ReadEnteredJobs(const Env& env, const std::string& printerName, uint
   const LocalTime today = env.clock->Now();
   EnteredJobs entered;
   entered.since = DaysBefore(today, days - 1);
-  entered.watchedSince = WatchedSince(env, printerName);
-  for (uint32_t back = 0; back < days; ++back) {
+  auto take = [&](const std::string& path) {
     std::string text;
-    if (store.ReadAll(store.ComposePath(fileName, "xml", DaysBefore(today, back)), &text) ==
-        FileStatus::kOk) {
-      AddLoggedEntries(text, printerName, &entered);
+    if (store.ReadAll(path, &text) == FileStatus::kOk) AddLoggedEntries(text, printerName, &entered);
+  };
+  for (uint32_t back = 0; back < days; ++back) {
+    take(store.ComposePath(fileName, "xml", DaysBefore(today, back)));
+  }
+  // A clock that was ahead left logs of days still to come; what they hold
+  // was billed all the same.
+  const char separator = env.files->Separator();
+  const std::string folder =
+      LogsFolder(RegistryStringValue(*env.registry, settings::kPath).Get(), separator);
+  const std::string todayName = FormatFileDate(today);
+  if (auto search = env.files->Find(folder + separator + fileName + "_*.xml")) {
+    FileEntry found;
+    while (search->Next(&found)) {
+      const std::string date = DateOfLogName(found.name);
+      // The pattern matches without regard to case, and longer names too.
+      if ((found.attributes & kAttributeDirectory) != 0 || date.empty() || date <= todayName ||
+          found.name.size() != fileName.size() + 13 || found.name.rfind(fileName, 0) != 0) {
+        continue;
+      }
+      take(folder + separator + found.name);
     }
   }
   return entered;
 }
 
+std::optional<uint32_t> BilledPages(const SeenJobs& book, const EnteredJobs& entered,
+                                    const SpoolJob& job) {
+  const JobIdentity identity = IdentityOf(job);
+  const SeenJob* seen = book.Find(identity);
+  if (seen != nullptr && seen->beforeWatch) return std::nullopt;
+  if (seen != nullptr && !book.IsLatestUnder(identity)) return job.pagesPrinted.value_or(0);
+  if (seen == nullptr && book.HoldsOtherUnder(identity)) return std::nullopt;
+  auto at = entered.jobs.find(job.id);
+  if (at != entered.jobs.end()) return at->second.pages;
+  if (seen != nullptr) return 0u;
+  return std::nullopt;
+}
+
 namespace {
 
-// The entries of this job; none where those under its id are another's.
-const EnteredJob* EntriesOf(const EnteredJobs& entered, const SpoolJob& job) {
-  auto at = entered.jobs.find(job.id);
-  if (at == entered.jobs.end()) return nullptr;
-  // No entry of a job is older than the job.
-  if (job.createdAt && LocalSeconds(at->second.firstStamp) <
-                           LocalSeconds(*job.createdAt) - kCatchUpSlackSeconds) {
-    return nullptr;
-  }
-  return &at->second;
+bool HasFinalCount(const SpoolJob& job) {
+  return job.state == JobState::kEnded && job.exactCounts && job.pagesPrinted;
 }
 
 }  // namespace
 
-uint32_t EnteredPages(const EnteredJobs& entered, const SpoolJob& job) {
-  const EnteredJob* entries = EntriesOf(entered, job);
-  return entries != nullptr ? entries->pages : 0;
-}
-
-std::vector<MissedJob> MissedJobs(const EnteredJobs& entered, const std::vector<SpoolJob>& ended) {
+std::vector<MissedJob> MissedJobs(const SeenJobs& book, const EnteredJobs& entered,
+                                  const std::vector<SpoolJob>& ended) {
   std::vector<MissedJob> missed;
-  if (entered.jobs.empty() && !entered.watchedSince) return missed;
+  if (!book.Known() && entered.jobs.empty()) return missed;
   const int64_t recent = LocalSeconds(entered.newestStamp) - kCatchUpSlackSeconds;
   for (const SpoolJob& job : ended) {
-    if (job.state != JobState::kEnded || !job.exactCounts || !job.pagesPrinted) continue;
-    if (job.endedAt && LocalSeconds(*job.endedAt) < LocalSeconds(entered.since)) continue;
+    if (!HasFinalCount(job)) continue;
+    const SeenJob* seen = book.Find(IdentityOf(job));
+    if (seen != nullptr && seen->beforeWatch) continue;
     const uint32_t final = *job.pagesPrinted;
-    if (const EnteredJob* entries = EntriesOf(entered, job)) {
-      if (final > entries->pages) missed.push_back({job, final - entries->pages});
+    if (const std::optional<uint32_t> billed = BilledPages(book, entered, job)) {
+      if (final > *billed) missed.push_back({job, final - *billed});
       continue;
     }
-    bool unwatched = false;
-    if (entered.watchedSince) {
-      unwatched = job.endedAt && LocalSeconds(*job.endedAt) >= LocalSeconds(*entered.watchedSince);
-    } else {
-      unwatched = job.id > entered.highestId ||
-                  (job.endedAt && LocalSeconds(*job.endedAt) >= recent);
-    }
+    // Never billed: the agent did not watch when it ended, unless it ended
+    // before the oldest log read (long before, with a book lost).
+    if (job.endedAt && LocalSeconds(*job.endedAt) < LocalSeconds(entered.since)) continue;
+    const bool unwatched = book.Known() || job.id > entered.highestId ||
+                           (job.endedAt && LocalSeconds(*job.endedAt) >= recent);
     if (unwatched) missed.push_back({job, final});
   }
   return missed;
+}
+
+void SeeEndedJobs(const EnteredJobs& entered, const std::vector<SpoolJob>& ended,
+                  const std::vector<MissedJob>& missed, SeenJobs* book) {
+  std::set<JobIdentity> billed;
+  for (const MissedJob& job : missed) billed.insert(IdentityOf(job.job));
+  // Judged on the book as MissedJobs saw it, before any job is added; the
+  // spooler tells the oldest first, so the last seen under an id is the
+  // newest.
+  for (const SpoolJob& job : ended) {
+    if (HasFinalCount(job) && BilledPages(*book, entered, job)) billed.insert(IdentityOf(job));
+  }
+  int64_t oldestTold = INT64_MAX;
+  for (const SpoolJob& job : ended) {
+    if (!HasFinalCount(job)) continue;
+    if (job.submittedAt != 0) oldestTold = std::min(oldestTold, job.submittedAt);
+    book->Add(IdentityOf(job), !billed.count(IdentityOf(job)));
+  }
+  if (oldestTold != INT64_MAX) book->ForgetBefore(oldestTold);
+  book->MarkKnown();
 }
 
 }  // namespace pelko

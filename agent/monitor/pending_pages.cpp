@@ -12,6 +12,8 @@ namespace pelko {
 namespace {
 
 constexpr char kTag[] = "job";
+// A job whose pages need an entry of their own (JobRecord::startsEntry).
+constexpr char kNewEntryTag[] = "newjob";
 
 std::vector<std::string> SplitTabs(const std::string& line) {
   std::vector<std::string> fields;
@@ -45,7 +47,7 @@ std::string EncodePendingPages(const std::vector<JobRecord>& jobs) {
   std::string text;
   for (const JobRecord& job : jobs) {
     for (const std::string& field :
-         {std::string(kTag), std::to_string(job.jobId), std::to_string(job.pages),
+         {std::string(job.startsEntry ? kNewEntryTag : kTag), std::to_string(job.jobId), std::to_string(job.pages),
           std::to_string(job.cost), FormatLogDate(job.stamp), FormatLogTime(job.stamp),
           CleanLogText(job.userName)}) {
       text += field;
@@ -67,7 +69,11 @@ std::vector<JobRecord> DecodePendingPages(const std::string& text,
     const std::vector<std::string> f = SplitTabs(text.substr(from, end - from));
     from = end + 1;
     JobRecord job;
-    if (f.size() != 8 || f[0] != kTag || !ReadStamp(f[4], f[5], &job.stamp)) continue;
+    if (f.size() != 8 || (f[0] != kTag && f[0] != kNewEntryTag) ||
+        !ReadStamp(f[4], f[5], &job.stamp)) {
+      continue;
+    }
+    job.startsEntry = f[0] == kNewEntryTag;
     job.printerName = printerName;
     job.jobId = LeadingInt(f[1]);
     job.pages = LeadingInt(f[2]);

@@ -33,11 +33,13 @@ void PrinterThread::Run() {
   Spooler& spooler = *env.spooler;
   // A cursor of an earlier run may be for another printer.
   cursor.reset();
+  LoadSeen();
   if (ReadPageTotal(0)) lastPageTotal = currentPageTotal;
   std::vector<SpoolJob> jobs;
   // The cursor is made before the history is asked: a job that ends in
   // between is told by both, and the ledger, settled, credits it once.
   if (spooler.ListJobs(printerName, &cursor, &jobs) != SpoolStatus::kOk) jobs.clear();
+  NoteSubmitted(jobs);
   RestorePending();
   // Where the spooler counts each job's final pages, a job in the queue now
   // is owed all its entries lack, also what it printed while nobody watched.
@@ -45,7 +47,9 @@ void PrinterThread::Run() {
   if (std::any_of(jobs.begin(), jobs.end(), [](const SpoolJob& job) { return job.exactCounts; })) {
     const EnteredJobs entered = ReadEntered();
     for (const SpoolJob& job : jobs) {
-      if (entered.jobs.count(job.id)) enteredPages[job.id] = EnteredPages(entered, job);
+      if (std::optional<uint32_t> billed = BilledPages(seen, entered, job)) {
+        enteredPages[job.id] = *billed;
+      }
     }
   }
   ledger.Restart(jobs, enteredPages);
@@ -95,6 +99,7 @@ bool PrinterThread::ListInto(std::vector<SpoolJob>* jobs) {
     return false;
   }
   ledger.Learn(*jobs);
+  NoteSubmitted(*jobs);
   return true;
 }
 
@@ -161,9 +166,9 @@ void PrinterThread::CatchUp() {
     return;
   }
   if (ended.empty()) {
-    // The first start's mark, so that jobs ending before the next are known
-    // to have ended while watched; none where the spooler keeps no history.
-    if (env.spooler->KeepsEndedJobs()) WatchedSince(env, printerName);
+    // The first start's mark: jobs that end from now on are the agent's.
+    seen.MarkKnown();
+    SaveSeen();
     return;
   }
   uint32_t price = 0;
@@ -173,20 +178,35 @@ void PrinterThread::CatchUp() {
   // those missing pages: the cursor may tell such a job again as ended, and
   // a ledger that did not know it was entered would enter it once more.
   for (const SpoolJob& job : ended) {
-    if (job.exactCounts && entered.jobs.count(job.id)) {
-      ledger.Settle(job.id, EnteredPages(entered, job));
+    if (!job.exactCounts) continue;
+    if (std::optional<uint32_t> billed = BilledPages(seen, entered, job)) {
+      ledger.Settle(job.id, *billed);
     }
   }
+  const std::vector<MissedJob> missedJobs = MissedJobs(seen, entered, ended);
+  // A job not seen before under an id the book gives another: a new entry.
+  std::set<uint32_t> ownEntry;
+  for (const MissedJob& missed : missedJobs) {
+    const JobIdentity identity = IdentityOf(missed.job);
+    if (!seen.Find(identity) && seen.HoldsOtherUnder(identity)) ownEntry.insert(missed.job.id);
+  }
+  // In the book before their pages are written: a stop in between leaves
+  // no entry the book cannot place.
+  SeeEndedJobs(entered, ended, missedJobs, &seen);
+  SaveSeen();
   const LocalTime now = env.clock->Now();
   std::vector<PendingKey> kept;
-  for (const MissedJob& missed : MissedJobs(entered, ended)) {
+  for (const MissedJob& missed : missedJobs) {
     const SpoolJob& job = missed.job;
-    kept.push_back(Keep(JobRecord{printerName, static_cast<int32_t>(job.id),
-                                   job.user.value_or(""), job.document.value_or(""),
-                                   static_cast<int32_t>(missed.pages),
-                                   static_cast<int32_t>(missed.pages * price),
-                                   job.endedAt.value_or(now), true}));
-    ledger.Settle(job.id, EnteredPages(entered, job) + missed.pages);
+    // A scheduler whose clock is ahead dates no entry after the agent's now.
+    const LocalTime stamp =
+        job.endedAt && LocalSeconds(*job.endedAt) <= LocalSeconds(now) ? *job.endedAt : now;
+    JobRecord figures{printerName, static_cast<int32_t>(job.id), job.user.value_or(""),
+                      job.document.value_or(""), static_cast<int32_t>(missed.pages),
+                      static_cast<int32_t>(missed.pages * price), stamp, true};
+    figures.startsEntry = ownEntry.count(job.id) > 0;
+    kept.push_back(Keep(figures));
+    ledger.Settle(job.id, *job.pagesPrinted);
   }
   if (kept.empty()) return;
   SayTrouble(env, Severity::kInfo, "caught up " + printerName,
@@ -216,12 +236,56 @@ void PrinterThread::AccountJob(const SpoolJob& job) {
   // writes leaves the rest pending, not lost.
   std::vector<PendingKey> shared;
   for (const PageShare& share : ledger.Share(rise, job)) {
-    shared.push_back(Keep(JobRecord{printerName, static_cast<int32_t>(share.id), share.user,
-                                     share.document, static_cast<int32_t>(share.pages),
-                                     static_cast<int32_t>(share.pages * price), stamp}));
+    auto submitted = submittedOf.find(share.id);
+    JobRecord figures{printerName, static_cast<int32_t>(share.id), share.user, share.document,
+                      static_cast<int32_t>(share.pages),
+                      static_cast<int32_t>(share.pages * price), stamp};
+    figures.startsEntry =
+        See({share.id, submitted != submittedOf.end() ? submitted->second : 0});
+    shared.push_back(Keep(figures));
   }
+  SaveSeen();
   TryEnter(shared);
   RetryPending();
+}
+
+void PrinterThread::LoadSeen() {
+  // A thread is given another printer only between runs.
+  if (seenPrinter == printerName) return;
+  seenPrinter = printerName;
+  seen = LoadSeenJobs(env, printerName);
+  seenSaved = seen.Known() ? seen.Encode() : "";
+  submittedOf.clear();
+}
+
+void PrinterThread::SaveSeen() {
+  if (!seen.Known()) return;
+  std::string text = seen.Encode();
+  if (text == seenSaved) return;
+  // With no Path there are no logs either, and no book.
+  const std::string path = SeenJobsPath(env, printerName);
+  if (!path.empty() && env.files->ReplaceText(path, text) != FileStatus::kOk) {
+    SayTrouble(env, Severity::kWarning, "seen " + printerName,
+               "printer \"" + printerName + "\": cannot write " + path +
+                   ", which tells its jobs apart across restarts");
+    return;
+  }
+  seenSaved = std::move(text);
+}
+
+bool PrinterThread::See(const JobIdentity& job) {
+  if (seen.Find(job) != nullptr) return false;
+  const bool another = seen.HoldsOtherUnder(job);
+  seen.Add(job);
+  return another;
+}
+
+void PrinterThread::NoteSubmitted(const std::vector<SpoolJob>& jobs) {
+  // Ids of jobs long gone are not kept for ever; those listed now are.
+  if (submittedOf.size() > PageLedger::kMaxJobs) submittedOf.clear();
+  for (const SpoolJob& job : jobs) {
+    if (job.submittedAt != 0) submittedOf[job.id] = job.submittedAt;
+  }
 }
 
 void PrinterThread::RestorePending() {

@@ -16,6 +16,7 @@
 
 #include "agent/logs/log_locks.h"
 #include "agent/logs/record_job.h"
+#include "agent/monitor/seen_jobs.h"
 #include "agent/monitor/catch_up.h"
 #include "agent/monitor/page_ledger.h"
 #include "agent/platform/spooler.h"
@@ -71,6 +72,15 @@ class PrinterThread : public WorkerThread {
   bool ListInto(std::vector<SpoolJob>* jobs);
   // What the logs and the pages pending hold of this printer's jobs.
   EnteredJobs ReadEntered() const;
+  // The book of seen jobs of this printer, read once for it; saved
+  // whenever it changed.
+  void LoadSeen();
+  void SaveSeen();
+  // Puts a job about to get pages in the book (before the pages are
+  // written); true where its pages need an entry of their own.
+  bool See(const JobIdentity& job);
+  // Remembers when the spooler took each job listed, for the book.
+  void NoteSubmitted(const std::vector<SpoolJob>& jobs);
   // The printer's cost per page; false while the agent is not to account.
   bool PricePerPage(uint32_t* price) const;
   using PendingKey = std::pair<std::string, int32_t>;  // printer, job
@@ -102,6 +112,10 @@ class PrinterThread : public WorkerThread {
   bool catchUpDue = false;
   uint64_t catchUpTriedAt = 0;
   std::string pendingSaved;  // the file's text as last written; empty: no file
+  SeenJobs seen;
+  std::string seenPrinter;  // whose book `seen` is; empty: none read yet
+  std::string seenSaved;    // the book's text as last written
+  std::map<uint32_t, int64_t> submittedOf;  // by job id, from the listings
   // Set by the spooler when the queue may have changed, and on a stop.
   std::unique_ptr<Signal> queueChanged;
 

@@ -29,6 +29,7 @@ SpoolJob FakeSpooler::Told(const Queue& queue, const Job& job, JobState state) c
   told.id = job.names.id;
   told.user = job.names.user;
   told.document = job.names.document;
+  told.submittedAt = job.names.submittedAt;
   if (queue.countsPerJob) {
     told.state = state;
     told.pagesPrinted = job.printed;

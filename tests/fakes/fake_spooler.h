@@ -25,6 +25,7 @@ struct FakeJob {
   std::optional<std::string> user;  // none: the spooler gives none
   std::optional<std::string> document;
   std::optional<LocalTime> createdAt;
+  int64_t submittedAt = 0;
 };
 
 class FakeSpooler : public Spooler {

@@ -62,21 +62,35 @@ TEST_F(RecordJobTest, WritesTheExampleFileByteForByte) {
   EXPECT_EQ(fake.files.FilesUnder(kLogs), std::vector<std::string>{LogPath("LaserJet")});
 }
 
-TEST_F(RecordJobTest, ARecordedIdAddsToEveryEntryWithItAndAPassWithoutPagesChangesNothing) {
+// A job's pages go to its own entry: the newest of its id, printer and
+// user. An id the spooler gave again names another job, whose entry never
+// takes the earlier job's pages, nor the earlier entry the later job's.
+TEST_F(RecordJobTest, AnIdRecordedAgainAddsToItsOwnEntryOnly) {
   fake.files.PutFile(LogPath("LaserJet"),
                      kHead + Entry("11:00:00", 7, "new", "b", 1, 5) +
                          Entry("10:00:00", 8, "x", "c", 4, 20) +
                          Entry("08:00:00", 7, "old", "a", 2, 10) + Total(35) + "</log>");
-  Record(7, "ignored", "ignored", 3, 15);
-  EXPECT_TRUE(SameLog(Daily(), kHead + Entry("11:00:00", 7, "new", "b", 4, 20) +
-                         Entry("10:00:00", 8, "x", "c", 4, 20) +
-                         Entry("08:00:00", 7, "old", "a", 5, 25) + Total(65) + "</log>"));
+  Record(7, "new", "ignored", 3, 15);
+  const std::string updated = kHead + Entry("11:00:00", 7, "new", "b", 4, 20) +
+                              Entry("10:00:00", 8, "x", "c", 4, 20) +
+                              Entry("08:00:00", 7, "old", "a", 2, 10) + Total(50) + "</log>";
+  EXPECT_TRUE(SameLog(Daily(), updated));
 
   const std::size_t writes = fake.files.Committed().size();
-  const std::string before = Daily();
-  Record(7, "paul", "Report.doc", 0, 0);
-  EXPECT_TRUE(SameLog(Daily(), before));
+  Record(7, "new", "b", 0, 0);
+  EXPECT_TRUE(SameLog(Daily(), updated)) << "a pass without pages changes nothing";
   EXPECT_EQ(fake.files.Committed().size(), writes);
+
+  Record(7, "doris", "plan.xlsx", 4, 20, {2026, 12, 6, 12, 0, 0, 0});
+  JobRecord again{kPrinter, 7, "new", "b", 2, 10, {2026, 12, 6, 12, 30, 0, 0}};
+  again.startsEntry = true;
+  RecordJob(fake.env, locks, pause, again);
+  EXPECT_TRUE(SameLog(Daily(), kHead + Entry("12:30:00", 7, "new", "b", 2, 10) +
+                                   Entry("12:00:00", 7, "doris", "plan.xlsx", 4, 20) +
+                                   Entry("11:00:00", 7, "new", "b", 4, 20) +
+                                   Entry("10:00:00", 8, "x", "c", 4, 20) +
+                                   Entry("08:00:00", 7, "old", "a", 2, 10) + Total(80) +
+                                   "</log>"));
 }
 
 TEST_F(RecordJobTest, RemovesMarkupAndControlCharactersFromEveryText) {
@@ -110,8 +124,11 @@ TEST_F(RecordJobTest, PrintersWithOneShortNameShareTheFile) {
   Record(2, "w", "d", 1, 3, {2026, 12, 6, 9, 0, 2, 0}, "\\\\SRV2\\HP");
   const std::string text = fake.files.Text(LogPath("HP")).value_or("");
   EXPECT_THAT(text, HasSubstr("<type>\\\\SRV2\\HP</type>"));
-  // Same id from the other server: the entry is one job to the file.
-  EXPECT_THAT(text, HasSubstr("<pages>3</pages> <cost>9</cost>"));
+  // Same id from the other server: another job, with an entry of its own.
+  EXPECT_THAT(text, HasSubstr("<id>1</id><user>v</user> <printer>\\\\SRV2\\HP</printer><doc>d</doc> "
+                              "<pages>2</pages> <cost>6</cost>"));
+  EXPECT_THAT(text, HasSubstr("<id>1</id><user>u</user> <printer>\\\\SRV1\\HP</printer><doc>d</doc> "
+                              "<pages>1</pages> <cost>3</cost>"));
   EXPECT_THAT(text, HasSubstr(Total(12)));
 }
 

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "agent/logs/log_format.h"
 #include "agent/monitor/printer_thread.h"
 #include "tests/unit/logs/log_test_fixture.h"
 
@@ -32,7 +33,14 @@ std::map<uint32_t, uint32_t> PagesOf(const std::vector<MissedJob>& missed) {
   return pages;
 }
 
-TEST(MissedJobsTest, TheLogsAreTheMark) {
+SpoolJob EndedAs(uint32_t id, int64_t submittedAt, uint32_t pages, LocalTime ended) {
+  SpoolJob job = Ended(id, pages, ended);
+  job.submittedAt = submittedAt;
+  return job;
+}
+
+// With no book yet (a first start after an upgrade), the logs decide once.
+TEST(MissedJobsTest, WithNoBookTheLogsDecide) {
   EnteredJobs entered;
   entered.since = At(1, 0);
   entered.Add(10, 4, At(6, 12));
@@ -45,42 +53,51 @@ TEST(MissedJobsTest, TheLogsAreTheMark) {
       Ended(12, 0, At(6, 14)),    // cancelled before a page: an entry all the same
       Ended(13, 7, At(6, 15)),
   };
-  EXPECT_EQ(PagesOf(MissedJobs(entered, history)),
+  const SeenJobs none;
+  EXPECT_EQ(PagesOf(MissedJobs(none, entered, history)),
             (std::map<uint32_t, uint32_t>{{8, 3}, {11, 4}, {12, 0}, {13, 7}}));
-
-  EXPECT_TRUE(MissedJobs(EnteredJobs{}, history).empty())
+  EXPECT_TRUE(MissedJobs(none, EnteredJobs{}, history).empty())
       << "a printer never watched in the kept logs starts from now";
   entered.since = At(6, 14, 30);
-  EXPECT_EQ(PagesOf(MissedJobs(entered, history)), (std::map<uint32_t, uint32_t>{{13, 7}}))
-      << "nothing that ended before the oldest log read";
+  EXPECT_EQ(PagesOf(MissedJobs(none, entered, history)),
+            (std::map<uint32_t, uint32_t>{{11, 4}, {13, 7}}))
+      << "nothing never billed that ended before the oldest log read";
 }
 
-// A scheduler whose spool was wiped gives ids again from 1: an entry under
-// the id that is older than the job is another job's.
-TEST(MissedJobsTest, AnIdGivenAgainIsANewJob) {
+// The book, not the clocks, says which job an entry is: a job it has seen
+// is billed what the logs hold under its id, however far the scheduler's
+// times lie from the entries' (a clock off or stepped); one it never saw
+// ended unwatched, whatever its id or time; one under an id the book gives
+// a later job is not billed again.
+TEST(MissedJobsTest, TheBookNotTheClockSaysWhichJobAnEntryIs) {
+  SeenJobs book;
+  book.MarkKnown();
+  book.Add({2, 100}, /*beforeWatch=*/true);
+  book.Add({5, 200});
+  book.Add({7, 300});
+  book.Add({5, 900});  // the spooler numbered from 1 again
   EnteredJobs entered;
   entered.since = At(1, 0);
-  entered.Add(40, 9, At(2, 10));
-  entered.Add(5, 7, At(2, 9));
-  // 40 on a server whose clock is ahead: its entry looks older than it.
-  const std::vector<SpoolJob> history = {Ended(5, 3, At(6, 10), At(6, 9)),
-                                         Ended(40, 9, At(2, 10, 4), At(2, 10, 2))};
-  EXPECT_EQ(PagesOf(MissedJobs(entered, history)), (std::map<uint32_t, uint32_t>{{5, 3}}));
-  EXPECT_EQ(EnteredPages(entered, history[0]), 0u);
-  EXPECT_EQ(EnteredPages(entered, history[1]), 9u);
-}
+  entered.Add(5, 3, At(6, 9));
+  entered.Add(7, 4, At(6, 8));
+  entered.Add(20, 9, At(6, 7));
+  const std::vector<SpoolJob> history = {
+      EndedAs(2, 100, 6, At(6, 7)),   // before the watch
+      EndedAs(5, 200, 8, At(6, 8)),   // its entries are the later job's now
+      EndedAs(7, 300, 4, At(7, 20)),  // a scheduler a day and a half ahead
+      EndedAs(5, 900, 5, At(6, 10)),  // entered while it printed: 2 more
+      EndedAs(3, 950, 6, At(5, 1)),   // never seen, below every id entered
+      EndedAs(20, 960, 2, At(6, 11)), // no other job under 20 seen: its entries
+  };
+  EXPECT_EQ(PagesOf(MissedJobs(book, entered, history)),
+            (std::map<uint32_t, uint32_t>{{5, 2}, {3, 6}}));
+  book.Add({20, 10});
+  EXPECT_EQ(BilledPages(book, entered, history[5]), std::nullopt);
 
-// Every job gets an entry while the agent watches: one without, that ended
-// since the agent first watched, ended unwatched, whatever its id.
-TEST(MissedJobsTest, TheFirstWatchBoundsJobsWithoutEntries) {
-  EnteredJobs entered;
-  entered.since = At(1, 0);
-  entered.watchedSince = At(6, 9);
-  const std::vector<SpoolJob> history = {Ended(3, 2, At(6, 8, 59)), Ended(4, 5, At(6, 9, 1))};
-  EXPECT_EQ(PagesOf(MissedJobs(entered, history)), (std::map<uint32_t, uint32_t>{{4, 5}}));
-  entered.Add(9, 1, At(6, 12));
-  EXPECT_EQ(PagesOf(MissedJobs(entered, history)), (std::map<uint32_t, uint32_t>{{4, 5}}))
-      << "below the highest id entered and hours before the newest entry";
+  SeeEndedJobs(entered, history, MissedJobs(book, entered, history), &book);
+  EXPECT_TRUE(book.Find({3, 950}) && !book.Find({3, 950})->beforeWatch);
+  EXPECT_TRUE(book.IsLatestUnder({20, 960}));
+  EXPECT_EQ(SeenJobs::Decode(book.Encode()).Encode(), book.Encode());
 }
 
 TEST(MissedJobsTest, OnlyTheSpoolersFinalCountsAreTaken) {
@@ -90,7 +107,7 @@ TEST(MissedJobsTest, OnlyTheSpoolersFinalCountsAreTaken) {
   guessed.exactCounts = false;
   SpoolJob waiting = Ended(3, 5, At(6, 10));
   waiting.state = JobState::kWaiting;
-  EXPECT_TRUE(MissedJobs(entered, {guessed, waiting}).empty());
+  EXPECT_TRUE(MissedJobs(SeenJobs{}, entered, {guessed, waiting}).empty());
 }
 
 class CatchUpTest : public LogTest {
@@ -163,6 +180,7 @@ TEST_F(CatchUpTest, JobsThatEndedWhileTheAgentWasDownAreEnteredOnce) {
   fake.spooler.Submit("HP", {10, "eva", "late"});
   Print(10, 1);  // still printing at the start
 
+  fake.clock.SetNow(At(6, 10));
   PrinterThread& second = NewThread();
   Run(second);
   auto entries = Entries();
@@ -195,6 +213,61 @@ TEST_F(CatchUpTest, AQueueWithNoEntryYetLosesNothing) {
   Print(5, 3, At(6, 9, 30));
   Run(NewThread());
   EXPECT_EQ(Entries()[5], std::make_pair(3u, 1));
+}
+
+// Neither a clock that is off or stepped nor a spooler that numbers from 1
+// again makes a job billed twice or to another: restarts after each step
+// find nothing more to enter.
+TEST_F(CatchUpTest, ClocksDateEntriesButNeverBillTwice) {
+  auto pagesOf = [&](uint32_t id, const std::string& user) {
+    uint32_t pages = 0;
+    for (const char* date : {"20261206", "20261207"}) {
+      const std::string text = fake.files.Text(LogPath("HP", date)).value_or("");
+      std::vector<LogEntry> entries;
+      ReadLogEntries(text, &entries);
+      for (const LogEntry& entry : entries) {
+        if (entry.id == std::to_string(id) && entry.user == user) pages += EntryPages(entry);
+      }
+    }
+    return pages;
+  };
+  auto submit = [&](uint32_t id, const std::string& user, int64_t submittedAt) {
+    FakeJob job(id, user, "doc");
+    job.submittedAt = submittedAt;
+    fake.spooler.Submit("HP", job);
+  };
+  auto restartTwice = [&] {
+    Run(NewThread());
+    Run(NewThread());
+  };
+
+  // The agent's clock a day ahead, then put right.
+  fake.clock.SetNow(At(7, 9));
+  Run(NewThread());
+  submit(1, "paul", 1000);
+  Print(1, 3, At(6, 9, 5));
+  restartTwice();
+  fake.clock.SetNow(At(6, 9, 30));
+  restartTwice();
+  EXPECT_EQ(pagesOf(1, "paul"), 3u);
+
+  // The agent an hour behind the scheduler: its entry looks older than the
+  // job; entered while it printed, the rest once it ended.
+  PrinterThread& watching = NewThread();
+  Run(watching);
+  submit(2, "anna", 2000);
+  Print(2, 2);
+  watching.PollQueue();
+  Print(2, 3, At(6, 10, 40));
+  restartTwice();
+  EXPECT_EQ(pagesOf(2, "anna"), 5u);
+
+  // The spooler's ids start again: job 1 is Doris's now.
+  submit(1, "doris", 5000);
+  Print(1, 4, At(6, 9, 50));
+  restartTwice();
+  EXPECT_EQ(pagesOf(1, "doris"), 4u);
+  EXPECT_EQ(pagesOf(1, "paul"), 3u);
 }
 
 TEST_F(CatchUpTest, AJobEndedYesterdayGoesToYesterdaysLogWhileItIsKept) {

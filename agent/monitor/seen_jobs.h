@@ -1,0 +1,84 @@
+// Every job of a printer the agent has seen, by the job's identity: its id
+// and the time the spooler took it, by the spooler's own clock. The daily
+// logs are the bill, dated by the agent's clock and keyed by id alone, so
+// neither a clock that is off or stepped nor a spooler that numbers from 1
+// again may decide from them which job an entry is: this book does. Jobs
+// go in before their first pages are written, so a stop at any moment
+// leaves no entry of a job the book does not name.
+//
+// It lies in the Path folder ("<printer>.seen"), not in Logs, which a site
+// may let a group write: whoever may change it may already change what the
+// agent runs as root. No book (a first start, an upgrade, a restored Path)
+// falls back to what the logs say, once.
+#pragma once
+
+#include <compare>
+#include <cstddef>
+#include <cstdint>
+#include <map>
+#include <optional>
+#include <string>
+
+#include "agent/platform/env.h"
+#include "agent/platform/spooler.h"
+
+namespace pelko {
+
+struct JobIdentity {
+  uint32_t id = 0;
+  int64_t submittedAt = 0;  // SpoolJob::submittedAt; 0 where not told
+  auto operator<=>(const JobIdentity&) const = default;
+};
+
+inline JobIdentity IdentityOf(const SpoolJob& job) { return {job.id, job.submittedAt}; }
+
+struct SeenJob {
+  uint64_t seq = 0;  // the order jobs were seen in, whatever the clocks say
+  // In the spooler's history when the agent first watched the queue: never
+  // the agent's to bill.
+  bool beforeWatch = false;
+};
+
+class SeenJobs {
+ public:
+  // Jobs kept at most, the oldest seen forgotten first: well over what the
+  // catch-up takes from the spooler.
+  static constexpr std::size_t kMaxJobs = 5000;
+
+  // Whether the book was found or begun: until then the logs decide.
+  bool Known() const { return known; }
+  void MarkKnown() { known = true; }
+
+  const SeenJob* Find(const JobIdentity& job) const;
+  // Whether another job under this id is in the book.
+  bool HoldsOtherUnder(const JobIdentity& job) const;
+  // Whether this job is the last seen under its id: the logs' entries under
+  // the id are then its own.
+  bool IsLatestUnder(const JobIdentity& job) const;
+  // False when the job was in the book already.
+  bool Add(const JobIdentity& job, bool beforeWatch = false);
+  // Forgets the jobs the spooler took before the oldest it still tells of:
+  // it will not tell of them again.
+  void ForgetBefore(int64_t oldestTold);
+
+  // A head line, then one line a job: id, submittedAt, seq, and "b" for
+  // one before the watch.
+  std::string Encode() const;
+  // Lines that do not read whole are left out; no head: an unknown book.
+  static SeenJobs Decode(const std::string& text);
+
+ private:
+  void Trim();
+
+  std::map<JobIdentity, SeenJob> jobs;
+  uint64_t nextSeq = 1;
+  bool known = false;
+};
+
+// Empty where Path is not set.
+std::string SeenJobsPath(const Env& env, const std::string& printerName);
+// The printer's book; an unknown one where there is none or it cannot be
+// read (a file that is not the agent's own is not taken in).
+SeenJobs LoadSeenJobs(const Env& env, const std::string& printerName);
+
+}  // namespace pelko
