@@ -154,6 +154,9 @@ std::vector<MissedJob> MissedJobs(const SeenJobs& book, const EnteredJobs& enter
   const int64_t recent = LocalSeconds(entered.newestStamp) - kCatchUpSlackSeconds;
   for (const SpoolJob& job : ended) {
     if (!HasFinalCount(job)) continue;
+    // Its entries may lie in a log no longer read (purged, or beyond the
+    // days read): a job that ended before the oldest log read is let be.
+    if (job.endedAt && LocalSeconds(*job.endedAt) < LocalSeconds(entered.since)) continue;
     const SeenJob* seen = book.Find(IdentityOf(job));
     if (seen != nullptr && seen->beforeWatch) continue;
     const uint32_t final = *job.pagesPrinted;
@@ -161,9 +164,7 @@ std::vector<MissedJob> MissedJobs(const SeenJobs& book, const EnteredJobs& enter
       if (final > *billed) missed.push_back({job, final - *billed});
       continue;
     }
-    // Never billed: the agent did not watch when it ended, unless it ended
-    // before the oldest log read (long before, with a book lost).
-    if (job.endedAt && LocalSeconds(*job.endedAt) < LocalSeconds(entered.since)) continue;
+    // Never billed: the agent did not watch when it ended.
     const bool unwatched = book.Known() || job.id > entered.highestId ||
                            (job.endedAt && LocalSeconds(*job.endedAt) >= recent);
     if (unwatched) missed.push_back({job, final});

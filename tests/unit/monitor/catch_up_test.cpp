@@ -59,9 +59,8 @@ TEST(MissedJobsTest, WithNoBookTheLogsDecide) {
   EXPECT_TRUE(MissedJobs(none, EnteredJobs{}, history).empty())
       << "a printer never watched in the kept logs starts from now";
   entered.since = At(6, 14, 30);
-  EXPECT_EQ(PagesOf(MissedJobs(none, entered, history)),
-            (std::map<uint32_t, uint32_t>{{11, 4}, {13, 7}}))
-      << "nothing never billed that ended before the oldest log read";
+  EXPECT_EQ(PagesOf(MissedJobs(none, entered, history)), (std::map<uint32_t, uint32_t>{{13, 7}}))
+      << "nothing that ended before the oldest log read";
 }
 
 // The book, not the clocks, says which job an entry is: a job it has seen
@@ -76,12 +75,14 @@ TEST(MissedJobsTest, TheBookNotTheClockSaysWhichJobAnEntryIs) {
   book.Add({5, 200});
   book.Add({7, 300});
   book.Add({5, 900});  // the spooler numbered from 1 again
+  book.Add({9, 90});
   EnteredJobs entered;
-  entered.since = At(1, 0);
+  entered.since = At(2, 0);
   entered.Add(5, 3, At(6, 9));
   entered.Add(7, 4, At(6, 8));
   entered.Add(20, 9, At(6, 7));
   const std::vector<SpoolJob> history = {
+      EndedAs(9, 90, 5, At(1, 12)),   // its log purged since
       EndedAs(2, 100, 6, At(6, 7)),   // before the watch
       EndedAs(5, 200, 8, At(6, 8)),   // its entries are the later job's now
       EndedAs(7, 300, 4, At(7, 20)),  // a scheduler a day and a half ahead
@@ -92,7 +93,7 @@ TEST(MissedJobsTest, TheBookNotTheClockSaysWhichJobAnEntryIs) {
   EXPECT_EQ(PagesOf(MissedJobs(book, entered, history)),
             (std::map<uint32_t, uint32_t>{{5, 2}, {3, 6}}));
   book.Add({20, 10});
-  EXPECT_EQ(BilledPages(book, entered, history[5]), std::nullopt);
+  EXPECT_EQ(BilledPages(book, entered, history[6]), std::nullopt);
 
   SeeEndedJobs(entered, history, MissedJobs(book, entered, history), &book);
   EXPECT_TRUE(book.Find({3, 950}) && !book.Find({3, 950})->beforeWatch);
