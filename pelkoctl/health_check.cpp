@@ -92,7 +92,17 @@ std::string CheckPath(const Env& env, HostProbe* probe, Findings& found) {
     return "";
   }
   if (!CheckFolder(env, probe, "Path", folder, found)) return folder;
-  CheckFolder(env, probe, "Logs folder", LogsFolder(folder, env.files->Separator()), found);
+  const std::string logs = LogsFolder(folder, env.files->Separator());
+  if (!CheckFolder(env, probe, "Logs folder", logs, found) || probe == nullptr) return folder;
+  // A site's choice, and a safe one as far as it goes: say how far.
+  const std::string others = probe->OthersWhoMayWrite(logs);
+  if (!others.empty()) {
+    found.Warn("Logs folder " + logs + ": " + others +
+               " may write it, and so delete or rename any log or pending pages (that day's "
+               "entries are then gone) or make the agent set what they put there aside; they "
+               "cannot change a log, have their own files gathered, or move the record of "
+               "which jobs were billed (docs/logs.md)");
+  }
   return folder;
 }
 

@@ -20,6 +20,9 @@ class HostProbe {
   virtual std::string AgentNotRunning() = 0;
   // Empty when the agent's service could make files in folder; else why not.
   virtual std::string ServiceCannotWrite(const std::string& folder) = 0;
+  // Who besides the agent's own account may make, rename or delete files
+  // in folder ("group pelko", "everyone"); empty where nobody may.
+  virtual std::string OthersWhoMayWrite(const std::string& /*folder*/) { return ""; }
   // What in the spooler's rules lets a user bill another, or print uncounted
   // pages, on these queues.
   virtual std::vector<std::string> SpoolerRuleWarnings(const std::vector<std::string>& queues) = 0;

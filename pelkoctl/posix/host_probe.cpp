@@ -1,6 +1,7 @@
 #include "pelkoctl/posix/host_probe.h"
 
 #include <cups/cups.h>
+#include <grp.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <unistd.h>
@@ -230,6 +231,17 @@ std::vector<std::string> PosixHostProbe::SpoolerRuleWarnings(const std::vector<s
                        list + " (docs/install.md, Who is billed)");
   }
   return warnings;
+}
+
+std::string PosixHostProbe::OthersWhoMayWrite(const std::string& folder) {
+  struct stat st;
+  if (lstat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return "";
+  // In a sticky folder others may only add files, which are never taken in.
+  if (st.st_mode & S_ISVTX) return "";
+  if ((st.st_mode & S_IWOTH) && (st.st_mode & S_IXOTH)) return "everyone";
+  if (st.st_gid == 0 || !(st.st_mode & S_IWGRP) || !(st.st_mode & S_IXGRP)) return "";
+  const struct group* entry = getgrgid(st.st_gid);
+  return "group " + (entry != nullptr ? std::string(entry->gr_name) : std::to_string(st.st_gid));
 }
 
 }  // namespace pelko::ctl

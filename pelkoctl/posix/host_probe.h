@@ -14,6 +14,7 @@ class PosixHostProbe : public HostProbe {
  public:
   std::string AgentNotRunning() override;
   std::string ServiceCannotWrite(const std::string& folder) override;
+  std::string OthersWhoMayWrite(const std::string& folder) override;
   std::vector<std::string> SpoolerRuleWarnings(const std::vector<std::string>& queues) override;
   // The journal's warnings of the service over the last day, where systemd
   // runs.

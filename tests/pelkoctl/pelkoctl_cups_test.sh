@@ -83,6 +83,10 @@ ctl check >/dev/null
 check "Logs not writable by root without capabilities" yes "$(said "Logs folder $work/pelko/Logs: not writable by the agent's service: it belongs to uid 65534")"
 check "open CUPS policy warned" yes "$(said "WARN   CUPS policy 'default' lets any user name a job's owner")"
 check "policy names the queue" yes "$(said "bills someone on Office")"
+chown 0:daemon "$work/pelko/Logs"
+chmod 2770 "$work/pelko/Logs"
+ctl check >/dev/null
+check "a group that may write Logs named" yes "$(said "Logs folder $work/pelko/Logs: group daemon may write it")"
 chown 0:0 "$work/pelko/Logs"
 rm -rf "$work/pelko"
 ctl check >/dev/null

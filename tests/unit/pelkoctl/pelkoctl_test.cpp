@@ -31,7 +31,11 @@ class FakeProbe : public HostProbe {
     return warnings;
   }
   std::vector<std::string> RecentAgentLines() override { return said; }
+  std::string OthersWhoMayWrite(const std::string& folder) override {
+    return folder == groupWritable ? "group pelko" : "";
+  }
   std::vector<std::string> said;
+  std::string groupWritable;
   std::string notRunning;
   std::string unwritable;
   std::vector<std::string> warnings;
@@ -251,12 +255,16 @@ TEST_F(PelkoctlTest, CheckNamesEachFault) {
   probe.warnings = {"CUPS policy 'default' lets any user name a job's owner"};
   CtlRun run = Ctl({"check"});
   EXPECT_EQ(run.status, 1);
+  probe.unwritable.clear();
+  probe.groupWritable = "C:\\Pelko\\Logs";
+  run.out += Ctl({"check"}).out;
   for (std::string said :
        {"FAULT  setting EmailAlertFreq", "the spooler has no such queue",
         "Logs folder C:\\Pelko\\Logs: not writable by the agent's service: mode 0555",
         "would be refused: C:\\Pelko is writable by others",
         "mail settings incomplete: MailFrom, MailTo", "the agent is not running",
-        "WARN   CUPS policy 'default'"}) {
+        "WARN   CUPS policy 'default'",
+        "WARN   Logs folder C:\\Pelko\\Logs: group pelko may write it, and so delete or rename"}) {
     EXPECT_NE(run.out.find(said), std::string::npos) << said << "\n" << run.out;
   }
 }
