@@ -8,24 +8,38 @@
 
 namespace pelko {
 
+namespace {
+
+// The day whose log takes the job now, and that log's path.
+LocalTime LogDay(const Env& env, LogStore& store, const JobRecord& job, std::string* path) {
+  const std::string fileName = DailyLogBase(job.printerName, *env.files);
+  const LocalTime today = env.clock->Now();
+  if (job.onStampDay && FormatFileDate(job.stamp) < FormatFileDate(today)) {
+    // A day's log is not made after the day: the purge and the global log
+    // may be done with it. Nor is one of a day to come written to.
+    *path = store.ComposePath(fileName, "xml", job.stamp);
+    if (env.files->Exists(*path)) return job.stamp;
+  }
+  *path = store.ComposePath(fileName, "xml", today);
+  return today;
+}
+
+}  // namespace
+
+std::string LogDayOf(const Env& env, const JobRecord& job) {
+  LogStore store(env);
+  std::string path;
+  return FormatFileDate(LogDay(env, store, job, &path));
+}
+
 bool RecordJob(const Env& env, LogLocks& locks, const Waiter& pause, const JobRecord& job) {
   const std::string& printerName = job.printerName;
   const int32_t cost = job.cost;
   LogStore store(env);
-  const std::string fileName = DailyLogBase(printerName, *env.files);
   // One date for the whole pass: a pass that straddles midnight reads and
   // writes the same file.
-  LocalTime day = env.clock->Now();
-  std::string path = store.ComposePath(fileName, "xml", day);
-  if (job.onStampDay && FormatFileDate(job.stamp) < FormatFileDate(day)) {
-    // A day's log is not made after the day: the purge and the global log
-    // may be done with it. Nor is one of a day to come written to.
-    const std::string earlier = store.ComposePath(fileName, "xml", job.stamp);
-    if (env.files->Exists(earlier)) {
-      path = earlier;
-      day = job.stamp;
-    }
-  }
+  std::string path;
+  const LocalTime day = LogDay(env, store, job, &path);
 
   // Printers with one short name share the file; no pass of theirs may
   // interleave with another.
@@ -60,13 +74,17 @@ bool RecordJob(const Env& env, LogLocks& locks, const Waiter& pause, const JobRe
   // the pages that the counter rose by since the last one, to the job's own
   // entry: printers of one short name share the file, and an id given
   // again names another job, whose entry stands in front of the earlier.
+  auto isOwn = [&](const LogEntry& entry) {
+    if (entry.id != idText || entry.printer != printer) return false;
+    if (job.entryStamp.empty()) return entry.user == user;
+    return job.entryStamp.size() == entry.date.size() + 1 + entry.time.size() &&
+           job.entryStamp.compare(0, entry.date.size(), entry.date) == 0 &&
+           job.entryStamp.compare(entry.date.size() + 1, std::string::npos, entry.time) == 0;
+  };
   const LogEntry* own = nullptr;
   uint32_t total = 0;
   for (const LogEntry& entry : entries) {
-    if (own == nullptr && !job.startsEntry && entry.id == idText && entry.printer == printer &&
-        entry.user == user) {
-      own = &entry;
-    }
+    if (own == nullptr && isOwn(entry)) own = &entry;
     total += static_cast<uint32_t>(EntryCost(entry));
   }
   total += static_cast<uint32_t>(cost);
@@ -74,8 +92,13 @@ bool RecordJob(const Env& env, LogLocks& locks, const Waiter& pause, const JobRe
   std::string text = DailyLogHead(printerName, day);
   text.reserve(text.size() + old.size() + 512);
   if (own == nullptr) {
-    AppendJobEntry(text, FormatLogDate(job.stamp), FormatLogTime(job.stamp), idText, job.userName,
-                   printerName, job.documentName, std::to_string(job.pages), std::to_string(cost));
+    const std::string_view stamp = job.entryStamp;
+    const std::size_t space = stamp.find(' ');
+    const bool claimed = space != std::string_view::npos;
+    AppendJobEntry(text, claimed ? stamp.substr(0, space) : FormatLogDate(job.stamp),
+                   claimed ? stamp.substr(space + 1) : FormatLogTime(job.stamp), idText,
+                   job.userName, printerName, job.documentName, std::to_string(job.pages),
+                   std::to_string(cost));
   }
   {
     EntryAppender appender(text);

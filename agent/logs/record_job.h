@@ -22,16 +22,21 @@ struct JobRecord {
   LocalTime stamp;
   // Entered in the log of the stamp's day where it is still kept.
   bool onStampDay = false;
-  // The job's first pages, where the log may hold an earlier job under the
-  // same id (a spooler that numbers from 1 again): a new entry, whatever
-  // the log holds.
-  bool startsEntry = false;
+  // When the spooler took the job, by its clock (SpoolJob::submittedAt).
+  int64_t submittedAt = 0;
+  // The date and time of the job's own entry in the log written
+  // ("2026/12/06 09:05:03"), where the printer's book of seen jobs names
+  // it: that entry is the job's, made with them if it is missing. Empty:
+  // the newest entry of the job's id, printer and user.
+  std::string entryStamp;
 };
 
+// The day ("20261206") of the log RecordJob would write the job into now.
+std::string LogDayOf(const Env& env, const JobRecord& job);
+
 // True once the job's entry is in the file; false when the file could not
-// be read or written, which leaves it as it was. The job's entry is the
-// newest one of the same id, printer and user; another job's entry is never
-// changed. The file is today's; with
+// be read or written, which leaves it as it was. Another job's entry is
+// never changed. The file is today's; with
 // onStampDay, the log of the stamp's day where that file is still there (a
 // job that ended on an earlier day, entered late), else today's.
 bool RecordJob(const Env& env, LogLocks& locks, const Waiter& pause, const JobRecord& job);

@@ -72,8 +72,12 @@ void EnteredJobs::Add(uint32_t id, uint32_t pages, const LocalTime& stamp) {
   if (LocalSeconds(stamp) > LocalSeconds(newestStamp)) newestStamp = stamp;
 }
 
+std::string EntryStamp(const LocalTime& t) {
+  return FormatLogDate(t) + " " + FormatLogTime(t);
+}
+
 void AddLoggedEntries(std::string_view text, const std::string& printerName,
-                      EnteredJobs* entered) {
+                      EnteredJobs* entered, const std::string& day) {
   const std::string printer = CleanLogText(printerName);
   std::vector<LogEntry> entries;
   ReadLogEntries(text, &entries);
@@ -82,9 +86,11 @@ void AddLoggedEntries(std::string_view text, const std::string& printerName,
     if (entry.printer != printer) continue;
     const int32_t id = LeadingInt(entry.id);
     if (id <= 0) continue;
-    const int32_t pages = EntryPages(entry);
-    entered->Add(static_cast<uint32_t>(id), pages > 0 ? static_cast<uint32_t>(pages) : 0,
-                 StampOf(entry));
+    const int32_t read = EntryPages(entry);
+    const uint32_t pages = read > 0 ? static_cast<uint32_t>(read) : 0;
+    entered->Add(static_cast<uint32_t>(id), pages, StampOf(entry));
+    entered->entries.push_back({static_cast<uint32_t>(id), day,
+                                std::string(entry.date) + " " + std::string(entry.time), pages});
   }
 }
 
@@ -98,12 +104,15 @@ EnteredJobs ReadEnteredJobs(const Env& env, const std::string& printerName, uint
   const LocalTime today = env.clock->Now();
   EnteredJobs entered;
   entered.since = DaysBefore(today, days - 1);
-  auto take = [&](const std::string& path) {
+  auto take = [&](const std::string& path, const std::string& day) {
     std::string text;
-    if (store.ReadAll(path, &text) == FileStatus::kOk) AddLoggedEntries(text, printerName, &entered);
+    if (store.ReadAll(path, &text) == FileStatus::kOk) {
+      AddLoggedEntries(text, printerName, &entered, day);
+    }
   };
   for (uint32_t back = 0; back < days; ++back) {
-    take(store.ComposePath(fileName, "xml", DaysBefore(today, back)));
+    const LocalTime day = DaysBefore(today, back);
+    take(store.ComposePath(fileName, "xml", day), FormatFileDate(day));
   }
   // A clock that was ahead left logs of days still to come; what they hold
   // was billed all the same.
@@ -120,7 +129,7 @@ EnteredJobs ReadEnteredJobs(const Env& env, const std::string& printerName, uint
           found.name.size() != fileName.size() + 13 || found.name.rfind(fileName, 0) != 0) {
         continue;
       }
-      take(folder + separator + found.name);
+      take(folder + separator + found.name, date);
     }
   }
   return entered;
@@ -128,15 +137,36 @@ EnteredJobs ReadEnteredJobs(const Env& env, const std::string& printerName, uint
 
 std::optional<uint32_t> BilledPages(const SeenJobs& book, const EnteredJobs& entered,
                                     const SpoolJob& job) {
-  const JobIdentity identity = IdentityOf(job);
-  const SeenJob* seen = book.Find(identity);
-  if (seen != nullptr && seen->beforeWatch) return std::nullopt;
-  if (seen != nullptr && !book.IsLatestUnder(identity)) return job.pagesPrinted.value_or(0);
-  if (seen == nullptr && book.HoldsOtherUnder(identity)) return std::nullopt;
+  if (const SeenJob* seen = book.Find(IdentityOf(job))) {
+    if (seen->beforeWatch) return std::nullopt;
+    auto waiting = entered.pending.find(IdentityOf(job));
+    uint32_t pages = waiting != entered.pending.end() ? waiting->second : 0;
+    for (const LoggedEntry& entry : entered.entries) {
+      if (entry.id != job.id) continue;
+      for (const auto& [day, stamp] : seen->entries) {
+        if (stamp == entry.stamp) pages += entry.pages;
+      }
+    }
+    return pages;
+  }
+  if (book.Known()) return std::nullopt;
   auto at = entered.jobs.find(job.id);
-  if (at != entered.jobs.end()) return at->second.pages;
-  if (seen != nullptr) return 0u;
-  return std::nullopt;
+  if (at == entered.jobs.end()) return std::nullopt;
+  // The logs' pages under the id and those pending, less what other jobs claim.
+  uint32_t pages = at->second.pages;
+  for (const LoggedEntry& entry : entered.entries) {
+    if (entry.id == job.id && book.IsClaimed(entry.id, entry.stamp)) pages -= entry.pages;
+  }
+  return pages;
+}
+
+void ClaimUnclaimedEntries(const EnteredJobs& entered, const JobIdentity& job, SeenJobs* book) {
+  book->Add(job);
+  for (const LoggedEntry& entry : entered.entries) {
+    if (entry.id == job.id && !entry.day.empty() && !book->IsClaimed(entry.id, entry.stamp)) {
+      book->Claim(job, entry.day, entry.stamp);
+    }
+  }
 }
 
 namespace {
@@ -174,19 +204,25 @@ std::vector<MissedJob> MissedJobs(const SeenJobs& book, const EnteredJobs& enter
 
 void SeeEndedJobs(const EnteredJobs& entered, const std::vector<SpoolJob>& ended,
                   const std::vector<MissedJob>& missed, SeenJobs* book) {
-  std::set<JobIdentity> billed;
-  for (const MissedJob& job : missed) billed.insert(IdentityOf(job.job));
-  // Judged on the book as MissedJobs saw it, before any job is added; the
-  // spooler tells the oldest first, so the last seen under an id is the
-  // newest.
+  std::set<JobIdentity> missing;
+  for (const MissedJob& job : missed) missing.insert(IdentityOf(job.job));
+  // Judged on the book as MissedJobs saw it, before any job is added.
+  std::set<JobIdentity> loggedOnly;
   for (const SpoolJob& job : ended) {
-    if (HasFinalCount(job) && BilledPages(*book, entered, job)) billed.insert(IdentityOf(job));
+    if (HasFinalCount(job) && !book->Find(IdentityOf(job)) && BilledPages(*book, entered, job)) {
+      loggedOnly.insert(IdentityOf(job));
+    }
   }
   int64_t oldestTold = INT64_MAX;
   for (const SpoolJob& job : ended) {
     if (!HasFinalCount(job)) continue;
+    const JobIdentity identity = IdentityOf(job);
     if (job.submittedAt != 0) oldestTold = std::min(oldestTold, job.submittedAt);
-    book->Add(IdentityOf(job), !billed.count(IdentityOf(job)));
+    if (loggedOnly.count(identity)) {
+      ClaimUnclaimedEntries(entered, identity, book);
+    } else {
+      book->Add(identity, !missing.count(identity));
+    }
   }
   if (oldestTold != INT64_MAX) book->ForgetBefore(oldestTold);
   book->MarkKnown();

@@ -37,9 +37,19 @@ struct EnteredJob {
   LocalTime firstStamp;  // the earliest entry's date and time
 };
 
+// One entry of the printer's in a log read.
+struct LoggedEntry {
+  uint32_t id = 0;
+  std::string day;    // of the log: "20261206"
+  std::string stamp;  // as the entry has it: "2026/12/06 09:05:03"
+  uint32_t pages = 0;
+};
+
 // What a printer's daily logs (and its pages pending) hold of its jobs.
 struct EnteredJobs {
-  std::map<uint32_t, EnteredJob> jobs;
+  std::map<uint32_t, EnteredJob> jobs;  // by id, the entries and pages pending
+  std::vector<LoggedEntry> entries;
+  std::map<JobIdentity, uint32_t> pending;  // pages not written yet, by job
   uint32_t highestId = 0;
   LocalTime newestStamp;
   LocalTime since;  // the start of the oldest day read
@@ -47,20 +57,24 @@ struct EnteredJobs {
   void Add(uint32_t id, uint32_t pages, const LocalTime& stamp);
 };
 
-// Takes in the entries of printerName in one daily log's text.
+// Takes in the entries of printerName in the daily log of that day.
 void AddLoggedEntries(std::string_view text, const std::string& printerName,
-                      EnteredJobs* entered);
+                      EnteredJobs* entered, const std::string& day = "");
+// "2026/12/06 09:05:03": an entry's date and time, as the book claims it.
+std::string EntryStamp(const LocalTime& t);
 // The printer's daily logs of the last `days` days, today included, and
 // any dated after today (a clock that was ahead).
 EnteredJobs ReadEnteredJobs(const Env& env, const std::string& printerName, uint32_t days);
 
-// The pages billed of a job the spooler tells of: what the logs (and its
-// pages pending) hold under its id, where those are its entries: it is the
-// last job seen under the id, or the book names none under it. A job seen
-// before a later one under its id took the entries over counts as billed
-// in full. None: the job was never billed (or was never the agent's).
+// The pages billed of a job the spooler tells of: those of the entries the
+// book says are its own. With no book yet, those of every entry under its
+// id that the book gives no other job, and its pages pending. None: the
+// job was never billed, or was never the agent's.
 std::optional<uint32_t> BilledPages(const SeenJobs& book, const EnteredJobs& entered,
                                     const SpoolJob& job);
+// Claims for a job the entries under its id that no job claims: what the
+// logs held of it when the book was begun.
+void ClaimUnclaimedEntries(const EnteredJobs& entered, const JobIdentity& job, SeenJobs* book);
 
 // A job that ended unwatched and the pages its entries lack.
 struct MissedJob {
@@ -76,7 +90,8 @@ struct MissedJob {
 std::vector<MissedJob> MissedJobs(const SeenJobs& book, const EnteredJobs& entered,
                                   const std::vector<SpoolJob>& ended);
 // After a catch-up: every ended job told goes into the book, those neither
-// billed nor missed as jobs from before the watch; the book is then known.
+// billed nor missed as jobs from before the watch, those the logs alone
+// said were billed with their entries; the book is then known.
 void SeeEndedJobs(const EnteredJobs& entered, const std::vector<SpoolJob>& ended,
                   const std::vector<MissedJob>& missed, SeenJobs* book);
 

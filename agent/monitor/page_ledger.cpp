@@ -31,7 +31,17 @@ void PageLedger::Restart(const std::vector<SpoolJob>& listed,
 
 PageLedger::Job& PageLedger::Note(const SpoolJob& listed) {
   auto [at, fresh] = jobs.try_emplace(listed.id);
+  if (!fresh && listed.submittedAt != 0 && at->second.submittedAt != 0 &&
+      listed.submittedAt != at->second.submittedAt) {
+    // The id given again (a spooler that numbers from 1 again): another job,
+    // which owes nothing of the earlier one's count.
+    Forget(at);
+    settled.erase(listed.id);
+    at = jobs.try_emplace(listed.id).first;
+    fresh = true;
+  }
   Job& job = at->second;
+  if (listed.submittedAt != 0) job.submittedAt = listed.submittedAt;
   if (fresh) {
     job.order = ++seen;
     auto before = listed.exactCounts ? settled.find(listed.id) : settled.end();

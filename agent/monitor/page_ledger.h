@@ -85,6 +85,7 @@ class PageLedger {
     bool countFromBeforeStart = false;
     int passesSinceEnd = 0;
     uint64_t order = 0;  // when first seen, for the order of shares
+    int64_t submittedAt = 0;  // SpoolJob::submittedAt, where told
   };
 
   Job& Note(const SpoolJob& listed);

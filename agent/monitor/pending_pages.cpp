@@ -1,6 +1,7 @@
 #include "agent/monitor/pending_pages.h"
 
 #include <cstdio>
+#include <cstdlib>
 
 #include "agent/config/registry_value.h"
 #include "agent/config/settings.h"
@@ -12,8 +13,6 @@ namespace pelko {
 namespace {
 
 constexpr char kTag[] = "job";
-// A job whose pages need an entry of their own (JobRecord::startsEntry).
-constexpr char kNewEntryTag[] = "newjob";
 
 std::vector<std::string> SplitTabs(const std::string& line) {
   std::vector<std::string> fields;
@@ -47,13 +46,15 @@ std::string EncodePendingPages(const std::vector<JobRecord>& jobs) {
   std::string text;
   for (const JobRecord& job : jobs) {
     for (const std::string& field :
-         {std::string(job.startsEntry ? kNewEntryTag : kTag), std::to_string(job.jobId), std::to_string(job.pages),
+         {std::string(kTag), std::to_string(job.jobId), std::to_string(job.pages),
           std::to_string(job.cost), FormatLogDate(job.stamp), FormatLogTime(job.stamp),
           CleanLogText(job.userName)}) {
       text += field;
       text += '\t';
     }
     text += CleanLogText(job.documentName);
+    text += '\t';
+    text += std::to_string(job.submittedAt);
     text += '\n';
   }
   return text;
@@ -69,11 +70,11 @@ std::vector<JobRecord> DecodePendingPages(const std::string& text,
     const std::vector<std::string> f = SplitTabs(text.substr(from, end - from));
     from = end + 1;
     JobRecord job;
-    if (f.size() != 8 || (f[0] != kTag && f[0] != kNewEntryTag) ||
-        !ReadStamp(f[4], f[5], &job.stamp)) {
+    // Eight fields as an earlier version wrote them, nine with submittedAt.
+    if ((f.size() != 8 && f.size() != 9) || f[0] != kTag || !ReadStamp(f[4], f[5], &job.stamp)) {
       continue;
     }
-    job.startsEntry = f[0] == kNewEntryTag;
+    if (f.size() == 9) job.submittedAt = std::strtoll(f[8].c_str(), nullptr, 10);
     job.printerName = printerName;
     job.jobId = LeadingInt(f[1]);
     job.pages = LeadingInt(f[2]);

@@ -8,6 +8,7 @@
 #include "agent/config/settings.h"
 #include "agent/logs/record_job.h"
 #include "agent/monitor/pending_pages.h"
+#include "agent/monitor/seen_jobs.h"
 
 namespace pelko {
 
@@ -43,13 +44,17 @@ void PrinterThread::Run() {
   RestorePending();
   // Where the spooler counts each job's final pages, a job in the queue now
   // is owed all its entries lack, also what it printed while nobody watched.
+  // With no book yet, the jobs in the queue go on in the entries the logs
+  // hold under their ids.
   std::map<uint32_t, uint32_t> enteredPages;
-  if (std::any_of(jobs.begin(), jobs.end(), [](const SpoolJob& job) { return job.exactCounts; })) {
+  const bool counted =
+      std::any_of(jobs.begin(), jobs.end(), [](const SpoolJob& job) { return job.exactCounts; });
+  if (counted || (!seen.Known() && !jobs.empty())) {
     const EnteredJobs entered = ReadEntered();
     for (const SpoolJob& job : jobs) {
-      if (std::optional<uint32_t> billed = BilledPages(seen, entered, job)) {
-        enteredPages[job.id] = *billed;
-      }
+      const std::optional<uint32_t> billed = BilledPages(seen, entered, job);
+      if (billed && !seen.Known()) ClaimUnclaimedEntries(entered, IdentityOf(job), &seen);
+      if (billed && job.exactCounts) enteredPages[job.id] = *billed;
     }
   }
   ledger.Restart(jobs, enteredPages);
@@ -149,9 +154,10 @@ bool PrinterThread::PricePerPage(uint32_t* price) const {
 EnteredJobs PrinterThread::ReadEntered() const {
   EnteredJobs entered = ReadEnteredJobs(env, printerName, kCatchUpDays);
   for (const auto& [key, figures] : pending) {
-    if (key.first == printerName && figures.jobId > 0) {
-      entered.Add(static_cast<uint32_t>(figures.jobId),
-                  static_cast<uint32_t>(std::max(figures.pages, 0)), figures.stamp);
+    if (std::get<0>(key) == printerName && figures.jobId > 0) {
+      const uint32_t pages = static_cast<uint32_t>(std::max(figures.pages, 0));
+      entered.Add(static_cast<uint32_t>(figures.jobId), pages, figures.stamp);
+      entered.pending[{static_cast<uint32_t>(figures.jobId), figures.submittedAt}] += pages;
     }
   }
   return entered;
@@ -184,14 +190,6 @@ void PrinterThread::CatchUp() {
     }
   }
   const std::vector<MissedJob> missedJobs = MissedJobs(seen, entered, ended);
-  // A job not seen before under an id the book gives another: a new entry.
-  std::set<uint32_t> ownEntry;
-  for (const MissedJob& missed : missedJobs) {
-    const JobIdentity identity = IdentityOf(missed.job);
-    if (!seen.Find(identity) && seen.HoldsOtherUnder(identity)) ownEntry.insert(missed.job.id);
-  }
-  // In the book before their pages are written: a stop in between leaves
-  // no entry the book cannot place.
   SeeEndedJobs(entered, ended, missedJobs, &seen);
   SaveSeen();
   const LocalTime now = env.clock->Now();
@@ -204,7 +202,7 @@ void PrinterThread::CatchUp() {
     JobRecord figures{printerName, static_cast<int32_t>(job.id), job.user.value_or(""),
                       job.document.value_or(""), static_cast<int32_t>(missed.pages),
                       static_cast<int32_t>(missed.pages * price), stamp, true};
-    figures.startsEntry = ownEntry.count(job.id) > 0;
+    figures.submittedAt = job.submittedAt;
     kept.push_back(Keep(figures));
     ledger.Settle(job.id, *job.pagesPrinted);
   }
@@ -228,10 +226,10 @@ void PrinterThread::AccountJob(const SpoolJob& job) {
   ListInto(&listed);
 
   uint32_t rise = 0;
-  if (currentPageTotal > lastPageTotal) {
-    rise = currentPageTotal - lastPageTotal;
-    lastPageTotal = currentPageTotal;
-  }
+  if (currentPageTotal > lastPageTotal) rise = currentPageTotal - lastPageTotal;
+  // A counter that fell began again (a spooler restarted): it counts on
+  // from there, or every page until it passed its old value would be lost.
+  lastPageTotal = currentPageTotal;
   // Every share is kept before any is written: a stop in the middle of the
   // writes leaves the rest pending, not lost.
   std::vector<PendingKey> shared;
@@ -240,11 +238,9 @@ void PrinterThread::AccountJob(const SpoolJob& job) {
     JobRecord figures{printerName, static_cast<int32_t>(share.id), share.user, share.document,
                       static_cast<int32_t>(share.pages),
                       static_cast<int32_t>(share.pages * price), stamp};
-    figures.startsEntry =
-        See({share.id, submitted != submittedOf.end() ? submitted->second : 0});
+    figures.submittedAt = submitted != submittedOf.end() ? submitted->second : 0;
     shared.push_back(Keep(figures));
   }
-  SaveSeen();
   TryEnter(shared);
   RetryPending();
 }
@@ -258,26 +254,29 @@ void PrinterThread::LoadSeen() {
   submittedOf.clear();
 }
 
-void PrinterThread::SaveSeen() {
-  if (!seen.Known()) return;
+bool PrinterThread::SaveSeen() {
+  // Until the first catch-up begins it, the book is kept in memory only.
+  if (!seen.Known()) return true;
   std::string text = seen.Encode();
-  if (text == seenSaved) return;
+  if (text == seenSaved) return true;
   // With no Path there are no logs either, and no book.
   const std::string path = SeenJobsPath(env, printerName);
   if (!path.empty() && env.files->ReplaceText(path, text) != FileStatus::kOk) {
     SayTrouble(env, Severity::kWarning, "seen " + printerName,
                "printer \"" + printerName + "\": cannot write " + path +
-                   ", which tells its jobs apart across restarts");
-    return;
+                   ", which tells its jobs apart; their pages wait until it can be written");
+    return false;
   }
   seenSaved = std::move(text);
+  return true;
 }
 
-bool PrinterThread::See(const JobIdentity& job) {
-  if (seen.Find(job) != nullptr) return false;
-  const bool another = seen.HoldsOtherUnder(job);
-  seen.Add(job);
-  return another;
+bool PrinterThread::ClaimEntry(JobRecord* figures) {
+  // Figures of the printer a run before watched are entered as they were.
+  if (figures->printerName != printerName) return true;
+  figures->entryStamp = seen.Claim({static_cast<uint32_t>(figures->jobId), figures->submittedAt},
+                                   LogDayOf(env, *figures), EntryStamp(figures->stamp));
+  return SaveSeen();
 }
 
 void PrinterThread::NoteSubmitted(const std::vector<SpoolJob>& jobs) {
@@ -311,7 +310,7 @@ void PrinterThread::SavePending() {
 }
 
 PrinterThread::PendingKey PrinterThread::Keep(const JobRecord& figures) {
-  PendingKey key{figures.printerName, figures.jobId};
+  PendingKey key{figures.printerName, figures.jobId, figures.submittedAt};
   auto [at, fresh] = pending.try_emplace(key, figures);
   if (!fresh) {
     // Added to what is still waiting; the entry is new as of its first try.
@@ -332,14 +331,14 @@ void PrinterThread::TryEnter(const std::vector<PendingKey>& keys) {
   std::set<std::string> refused;
   for (const PendingKey& key : keys) {
     auto at = pending.find(key);
-    if (at == pending.end() || refused.count(key.first)) continue;
+    if (at == pending.end() || refused.count(std::get<0>(key))) continue;
     // A stop inside the write throws before anything is written, and the
     // figures stay here for the next run of this thread.
-    if (Record(at->second)) {
+    if (ClaimEntry(&at->second) && Record(at->second)) {
       pending.erase(at);
       continue;
     }
-    refused.insert(key.first);
+    refused.insert(std::get<0>(key));
     ReportPending(at->second);
   }
 }

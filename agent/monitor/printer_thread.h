@@ -11,6 +11,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -73,17 +74,17 @@ class PrinterThread : public WorkerThread {
   // What the logs and the pages pending hold of this printer's jobs.
   EnteredJobs ReadEntered() const;
   // The book of seen jobs of this printer, read once for it; saved
-  // whenever it changed.
+  // whenever it changed. False when it could not be saved.
   void LoadSeen();
-  void SaveSeen();
-  // Puts a job about to get pages in the book (before the pages are
-  // written); true where its pages need an entry of their own.
-  bool See(const JobIdentity& job);
+  bool SaveSeen();
+  // The job's entry in the log it goes to now, claimed in the book (and the
+  // book saved) before it is written; false where it could not be saved.
+  bool ClaimEntry(JobRecord* figures);
   // Remembers when the spooler took each job listed, for the book.
   void NoteSubmitted(const std::vector<SpoolJob>& jobs);
   // The printer's cost per page; false while the agent is not to account.
   bool PricePerPage(uint32_t* price) const;
-  using PendingKey = std::pair<std::string, int32_t>;  // printer, job
+  using PendingKey = std::tuple<std::string, int32_t, int64_t>;  // printer, job, submittedAt
   // Adds a job's figures to what it has pending.
   PendingKey Keep(const JobRecord& figures);
   // Writes what these jobs have pending; what fails stays for a later try.

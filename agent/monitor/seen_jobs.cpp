@@ -1,8 +1,10 @@
 #include "agent/monitor/seen_jobs.h"
 
 #include <algorithm>
-#include <cinttypes>
-#include <cstdio>
+#include <cerrno>
+#include <cstdint>
+#include <cstdlib>
+#include <string_view>
 #include <vector>
 
 #include "agent/config/registry_value.h"
@@ -22,30 +24,30 @@ const SeenJob* SeenJobs::Find(const JobIdentity& job) const {
   return at != jobs.end() ? &at->second : nullptr;
 }
 
-bool SeenJobs::HoldsOtherUnder(const JobIdentity& job) const {
-  for (auto at = jobs.lower_bound({job.id, INT64_MIN}); at != jobs.end() && at->first.id == job.id;
-       ++at) {
-    if (at->first.submittedAt != job.submittedAt) return true;
-  }
-  return false;
-}
-
-bool SeenJobs::IsLatestUnder(const JobIdentity& job) const {
-  const SeenJob* own = Find(job);
-  if (own == nullptr) return false;
-  for (auto at = jobs.lower_bound({job.id, INT64_MIN}); at != jobs.end() && at->first.id == job.id;
-       ++at) {
-    if (at->second.seq > own->seq) return false;
-  }
-  return true;
-}
-
 bool SeenJobs::Add(const JobIdentity& job, bool beforeWatch) {
   auto [at, fresh] = jobs.try_emplace(job);
   if (!fresh) return false;
-  at->second = {nextSeq++, beforeWatch};
+  at->second.seq = nextSeq++;
+  at->second.beforeWatch = beforeWatch;
   Trim();
   return true;
+}
+
+std::string SeenJobs::Claim(const JobIdentity& job, const std::string& day,
+                            const std::string& stamp) {
+  Add(job);
+  SeenJob& seen = jobs[job];
+  seen.beforeWatch = false;
+  return seen.entries.try_emplace(day, stamp).first->second;
+}
+
+bool SeenJobs::IsClaimed(uint32_t id, const std::string& stamp) const {
+  for (auto at = jobs.lower_bound({id, INT64_MIN}); at != jobs.end() && at->first.id == id; ++at) {
+    for (const auto& [day, claimed] : at->second.entries) {
+      if (claimed == stamp) return true;
+    }
+  }
+  return false;
 }
 
 void SeenJobs::ForgetBefore(int64_t oldestTold) {
@@ -67,36 +69,68 @@ void SeenJobs::Trim() {
 
 std::string SeenJobs::Encode() const {
   std::string text = kHead;
-  char line[96];
   for (const auto& [identity, seen] : jobs) {
-    std::snprintf(line, sizeof line, "%" PRIu32 "\t%" PRId64 "\t%" PRIu64 "%s\n", identity.id,
-                  identity.submittedAt, seen.seq, seen.beforeWatch ? "\tb" : "");
-    text += line;
+    text += std::to_string(identity.id) + '\t' + std::to_string(identity.submittedAt) + '\t' +
+            std::to_string(seen.seq) + '\t' + (seen.beforeWatch ? "b" : "-") + '\t';
+    bool first = true;
+    for (const auto& [day, stamp] : seen.entries) {
+      if (!first) text += ';';
+      first = false;
+      text += day + '=' + stamp;
+    }
+    text += '\n';
   }
   return text;
 }
+
+namespace {
+
+std::vector<std::string> Split(std::string_view text, char separator) {
+  std::vector<std::string> parts;
+  std::size_t from = 0;
+  for (;;) {
+    const std::size_t at = text.find(separator, from);
+    parts.emplace_back(text.substr(from, at - from));
+    if (at == std::string_view::npos) return parts;
+    from = at + 1;
+  }
+}
+
+bool ReadNumber(const std::string& text, int64_t* value) {
+  char* end = nullptr;
+  errno = 0;
+  const long long read = std::strtoll(text.c_str(), &end, 10);
+  if (text.empty() || *end != '\0' || errno != 0) return false;
+  *value = read;
+  return true;
+}
+
+}  // namespace
 
 SeenJobs SeenJobs::Decode(const std::string& text) {
   SeenJobs book;
   if (text.rfind(kHead, 0) != 0) return book;
   book.known = true;
-  std::size_t from = sizeof kHead - 1;
-  while (from < text.size()) {
-    std::size_t end = text.find('\n', from);
-    if (end == std::string::npos) end = text.size();
-    const std::string line = text.substr(from, end - from);
-    from = end + 1;
-    JobIdentity identity;
-    SeenJob seen;
-    char mark[2] = {};
-    if (std::sscanf(line.c_str(), "%" SCNu32 "\t%" SCNd64 "\t%" SCNu64 "\t%1s", &identity.id,
-                    &identity.submittedAt, &seen.seq, mark) < 3 ||
-        seen.seq == 0) {
+  const std::vector<std::string> lines =
+      Split(std::string_view(text).substr(sizeof kHead - 1), '\n');
+  for (const std::string& line : lines) {
+    const std::vector<std::string> f = Split(line, '\t');
+    int64_t id = 0, submittedAt = 0, seq = 0;
+    if (f.size() != 5 || !ReadNumber(f[0], &id) || id <= 0 || id > UINT32_MAX ||
+        !ReadNumber(f[1], &submittedAt) || !ReadNumber(f[2], &seq) || seq <= 0) {
       continue;
     }
-    seen.beforeWatch = mark[0] == 'b';
-    book.jobs[identity] = seen;
-    book.nextSeq = std::max(book.nextSeq, seen.seq + 1);
+    SeenJob seen;
+    seen.seq = static_cast<uint64_t>(seq);
+    seen.beforeWatch = f[3] == "b";
+    if (!f[4].empty()) {
+      for (const std::string& claim : Split(f[4], ';')) {
+        const std::size_t equals = claim.find('=');
+        if (equals != std::string::npos) seen.entries[claim.substr(0, equals)] = claim.substr(equals + 1);
+      }
+    }
+    book.jobs[{static_cast<uint32_t>(id), submittedAt}] = std::move(seen);
+    book.nextSeq = std::max(book.nextSeq, static_cast<uint64_t>(seq) + 1);
   }
   book.Trim();
   return book;

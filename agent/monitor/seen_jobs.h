@@ -1,10 +1,11 @@
 // Every job of a printer the agent has seen, by the job's identity: its id
-// and the time the spooler took it, by the spooler's own clock. The daily
-// logs are the bill, dated by the agent's clock and keyed by id alone, so
-// neither a clock that is off or stepped nor a spooler that numbers from 1
-// again may decide from them which job an entry is: this book does. Jobs
-// go in before their first pages are written, so a stop at any moment
-// leaves no entry of a job the book does not name.
+// and the time the spooler took it, by the spooler's own clock, with the
+// log entries that are its own. The daily logs are the bill, dated by the
+// agent's clock and keyed by id alone, so neither a clock that is off or
+// stepped nor a spooler that numbers from 1 again may decide from them
+// which job an entry is: this book does. An entry is claimed, by the day of
+// its log and its date and time, before it is first written, so a stop at
+// any moment leaves no entry of the agent's that the book cannot place.
 //
 // It lies in the Path folder ("<printer>.seen"), not in Logs, which a site
 // may let a group write: whoever may change it may already change what the
@@ -16,7 +17,6 @@
 #include <cstddef>
 #include <cstdint>
 #include <map>
-#include <optional>
 #include <string>
 
 #include "agent/platform/env.h"
@@ -37,6 +37,9 @@ struct SeenJob {
   // In the spooler's history when the agent first watched the queue: never
   // the agent's to bill.
   bool beforeWatch = false;
+  // Its entries: the day of the log ("20261206") and the entry's date and
+  // time as the log writes them ("2026/12/05 23:59:58").
+  std::map<std::string, std::string> entries;
 };
 
 class SeenJobs {
@@ -50,19 +53,19 @@ class SeenJobs {
   void MarkKnown() { known = true; }
 
   const SeenJob* Find(const JobIdentity& job) const;
-  // Whether another job under this id is in the book.
-  bool HoldsOtherUnder(const JobIdentity& job) const;
-  // Whether this job is the last seen under its id: the logs' entries under
-  // the id are then its own.
-  bool IsLatestUnder(const JobIdentity& job) const;
   // False when the job was in the book already.
   bool Add(const JobIdentity& job, bool beforeWatch = false);
+  // The job's entry in the log of that day: the stamp claimed before, or
+  // `stamp`, claimed now. The job is added where it was not in the book.
+  std::string Claim(const JobIdentity& job, const std::string& day, const std::string& stamp);
+  // Whether some job under this id claims the entry of this stamp.
+  bool IsClaimed(uint32_t id, const std::string& stamp) const;
   // Forgets the jobs the spooler took before the oldest it still tells of:
   // it will not tell of them again.
   void ForgetBefore(int64_t oldestTold);
 
-  // A head line, then one line a job: id, submittedAt, seq, and "b" for
-  // one before the watch.
+  // A head line, then one line a job: id, submittedAt, seq, "b" for one
+  // before the watch or "-", and its entries as DAY=STAMP joined by ";".
   std::string Encode() const;
   // Lines that do not read whole are left out; no head: an unknown book.
   static SeenJobs Decode(const std::string& text);

@@ -82,14 +82,18 @@ TEST_F(RecordJobTest, AnIdRecordedAgainAddsToItsOwnEntryOnly) {
   EXPECT_EQ(fake.files.Committed().size(), writes);
 
   Record(7, "doris", "plan.xlsx", 4, 20, {2026, 12, 6, 12, 0, 0, 0});
-  JobRecord again{kPrinter, 7, "new", "b", 2, 10, {2026, 12, 6, 12, 30, 0, 0}};
-  again.startsEntry = true;
-  RecordJob(fake.env, locks, pause, again);
+  // Where the book names the job's entry, that one is its own, made with
+  // the book's date and time if it is missing.
+  JobRecord claimed{kPrinter, 7, "new", "b", 2, 10, {2026, 12, 6, 13, 0, 0, 0}};
+  claimed.entryStamp = "2026/12/06 12:30:00";
+  RecordJob(fake.env, locks, pause, claimed);
+  claimed.entryStamp = "2026/12/06 08:00:00";
+  RecordJob(fake.env, locks, pause, claimed);
   EXPECT_TRUE(SameLog(Daily(), kHead + Entry("12:30:00", 7, "new", "b", 2, 10) +
                                    Entry("12:00:00", 7, "doris", "plan.xlsx", 4, 20) +
                                    Entry("11:00:00", 7, "new", "b", 4, 20) +
                                    Entry("10:00:00", 8, "x", "c", 4, 20) +
-                                   Entry("08:00:00", 7, "old", "a", 2, 10) + Total(80) +
+                                   Entry("08:00:00", 7, "old", "a", 4, 20) + Total(90) +
                                    "</log>"));
 }
 

@@ -64,40 +64,46 @@ TEST(MissedJobsTest, WithNoBookTheLogsDecide) {
 }
 
 // The book, not the clocks, says which job an entry is: a job it has seen
-// is billed what the logs hold under its id, however far the scheduler's
-// times lie from the entries' (a clock off or stepped); one it never saw
-// ended unwatched, whatever its id or time; one under an id the book gives
-// a later job is not billed again.
+// is billed what its own entries hold, however far the scheduler's times
+// lie from the entries' (a clock off or stepped); one it never saw ended
+// unwatched, whatever its id or time, and the entries of another job under
+// its id are not its own.
 TEST(MissedJobsTest, TheBookNotTheClockSaysWhichJobAnEntryIs) {
+  EnteredJobs entered;
+  entered.since = At(2, 0);
+  auto log = [&](uint32_t id, uint32_t pages, const std::string& day, const std::string& stamp) {
+    entered.Add(id, pages, At(6, 0));
+    entered.entries.push_back({id, day, stamp, pages});
+  };
+  log(5, 8, "20261202", "2026/12/02 09:00:00");
+  log(5, 3, "20261206", "2026/12/06 09:00:00");
+  log(7, 4, "20261206", "2026/12/06 08:00:00");
+  log(20, 9, "20261206", "2026/12/06 07:00:00");  // before the book
   SeenJobs book;
   book.MarkKnown();
   book.Add({2, 100}, /*beforeWatch=*/true);
-  book.Add({5, 200});
-  book.Add({7, 300});
-  book.Add({5, 900});  // the spooler numbered from 1 again
+  book.Claim({5, 200}, "20261202", "2026/12/02 09:00:00");
+  book.Claim({7, 300}, "20261206", "2026/12/06 08:00:00");
+  book.Claim({5, 900}, "20261206", "2026/12/06 09:00:00");  // ids from 1 again
   book.Add({9, 90});
-  EnteredJobs entered;
-  entered.since = At(2, 0);
-  entered.Add(5, 3, At(6, 9));
-  entered.Add(7, 4, At(6, 8));
-  entered.Add(20, 9, At(6, 7));
   const std::vector<SpoolJob> history = {
-      EndedAs(9, 90, 5, At(1, 12)),   // its log purged since
-      EndedAs(2, 100, 6, At(6, 7)),   // before the watch
-      EndedAs(5, 200, 8, At(6, 8)),   // its entries are the later job's now
-      EndedAs(7, 300, 4, At(7, 20)),  // a scheduler a day and a half ahead
-      EndedAs(5, 900, 5, At(6, 10)),  // entered while it printed: 2 more
-      EndedAs(3, 950, 6, At(5, 1)),   // never seen, below every id entered
-      EndedAs(20, 960, 2, At(6, 11)), // no other job under 20 seen: its entries
+      EndedAs(9, 90, 5, At(1, 12)),    // its log purged since
+      EndedAs(2, 100, 6, At(6, 7)),    // before the watch
+      EndedAs(5, 200, 8, At(2, 9, 30)),
+      EndedAs(7, 300, 4, At(7, 20)),   // a scheduler a day and a half ahead
+      EndedAs(5, 900, 5, At(6, 10)),   // entered while it printed: 2 more
+      EndedAs(3, 950, 6, At(5, 1)),    // never seen, below every id entered
+      EndedAs(20, 960, 2, At(6, 11)),  // never seen; the entry under 20 is another's
   };
   EXPECT_EQ(PagesOf(MissedJobs(book, entered, history)),
-            (std::map<uint32_t, uint32_t>{{5, 2}, {3, 6}}));
-  book.Add({20, 10});
-  EXPECT_EQ(BilledPages(book, entered, history[6]), std::nullopt);
+            (std::map<uint32_t, uint32_t>{{5, 2}, {3, 6}, {20, 2}}));
+
+  SeenJobs begun;  // no book yet: the logs, less what is claimed, decide
+  begun.Claim({5, 200}, "20261202", "2026/12/02 09:00:00");
+  EXPECT_EQ(BilledPages(begun, entered, history[4]), 3u);
 
   SeeEndedJobs(entered, history, MissedJobs(book, entered, history), &book);
   EXPECT_TRUE(book.Find({3, 950}) && !book.Find({3, 950})->beforeWatch);
-  EXPECT_TRUE(book.IsLatestUnder({20, 960}));
   EXPECT_EQ(SeenJobs::Decode(book.Encode()).Encode(), book.Encode());
 }
 
@@ -220,14 +226,18 @@ TEST_F(CatchUpTest, AQueueWithNoEntryYetLosesNothing) {
 // again makes a job billed twice or to another: restarts after each step
 // find nothing more to enter.
 TEST_F(CatchUpTest, ClocksDateEntriesButNeverBillTwice) {
+  int entriesSeen = 0;
   auto pagesOf = [&](uint32_t id, const std::string& user) {
     uint32_t pages = 0;
+    entriesSeen = 0;
     for (const char* date : {"20261206", "20261207"}) {
       const std::string text = fake.files.Text(LogPath("HP", date)).value_or("");
       std::vector<LogEntry> entries;
       ReadLogEntries(text, &entries);
       for (const LogEntry& entry : entries) {
-        if (entry.id == std::to_string(id) && entry.user == user) pages += EntryPages(entry);
+        if (entry.id != std::to_string(id) || entry.user != user) continue;
+        pages += EntryPages(entry);
+        ++entriesSeen;
       }
     }
     return pages;
@@ -269,6 +279,12 @@ TEST_F(CatchUpTest, ClocksDateEntriesButNeverBillTwice) {
   restartTwice();
   EXPECT_EQ(pagesOf(1, "doris"), 4u);
   EXPECT_EQ(pagesOf(1, "paul"), 3u);
+  // And Anna prints under her old id again: an entry of its own.
+  submit(2, "anna", 6000);
+  Print(2, 1, At(6, 9, 55));
+  restartTwice();
+  EXPECT_EQ(pagesOf(2, "anna"), 6u);
+  EXPECT_EQ(entriesSeen, 2);
 }
 
 TEST_F(CatchUpTest, AJobEndedYesterdayGoesToYesterdaysLogWhileItIsKept) {

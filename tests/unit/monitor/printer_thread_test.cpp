@@ -273,7 +273,8 @@ TEST_F(PrinterThreadTest, SpoolerWithoutPerJobPagesKeepsThePassRule) {
   EXPECT_EQ(thread.PagesByJob(), (std::map<int32_t, int32_t>{{7, 3}, {8, 5}}));
 }
 
-TEST_F(PrinterThreadTest, FallingCounterCreditsOnlyWhatExceedsTheLastTotal) {
+// A spooler restarted while the agent ran: its counter begins again.
+TEST_F(PrinterThreadTest, AFallenCounterCountsOnFromWhereItFell) {
   fake.spooler.SetTotal("HP", 100);
   Start();
   fake.spooler.Submit("HP", {7});
@@ -284,9 +285,10 @@ TEST_F(PrinterThreadTest, FallingCounterCreditsOnlyWhatExceedsTheLastTotal) {
   }
   ASSERT_EQ(thread.records.size(), 3u);
   EXPECT_EQ(thread.records[0].pages, 0);
-  EXPECT_EQ(thread.records[1].pages, 0);
-  EXPECT_EQ(thread.records[2].pages, 4);
+  EXPECT_EQ(thread.records[1].pages, 9);
+  EXPECT_EQ(thread.records[2].pages, 5);
   EXPECT_EQ(thread.LastPageTotal(), 104u);
+  startTotal.reset();  // the pages are those counted since it began again
 }
 
 TEST_F(PrinterThreadTest, CounterThatCannotBeReadCreditsNothingUntilItCan) {
