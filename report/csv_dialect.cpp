@@ -5,19 +5,6 @@
 
 namespace pelko::report {
 
-namespace {
-
-void AppendQuoted(std::string& out, std::string_view field) {
-  out += '"';
-  for (char c : field) {
-    if (c == '"') out += '"';
-    out += c;
-  }
-  out += '"';
-}
-
-}  // namespace
-
 std::string WithSeparator(std::string_view rows, char separator) {
   if (separator == ',') return std::string(rows);
   std::string out;
@@ -48,7 +35,7 @@ std::string WithSeparator(std::string_view rows, char separator) {
       i = end == std::string_view::npos ? rows.size() : end;
     }
     if (quoted || field.find(separator) != std::string::npos) {
-      AppendQuoted(out, field);
+      AppendQuotedField(out, field);
     } else {
       out += field;
     }

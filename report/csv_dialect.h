@@ -1,15 +1,15 @@
 // What a spreadsheet of another locale needs of the CSV: another field
 // separator (";" where the comma is the decimal sign) and UTF-8 with a
 // byte-order mark, by which spreadsheets recognise it. Applied to the
-// rows csv.h makes, so that the fields stay as it guards them.
+// rows csv.h makes, so that the fields stay as guard.h guards them.
 #pragma once
 
 #include <string>
 #include <string_view>
 
-namespace pelko::report {
+#include "report/guard.h"
 
-enum class TextEncoding { kWindows1252, kUtf8 };
+namespace pelko::report {
 
 struct CsvDialect {
   char separator = ',';

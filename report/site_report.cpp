@@ -2,7 +2,9 @@
 #include <cstdio>
 
 #include "report/database_source.h"
+#include "report/guard.h"
 #include "report/html.h"
+#include "report/summary.h"
 
 namespace pelko::report {
 
@@ -26,21 +28,8 @@ std::string Range(const SiteReport& report) {
   return shown(report.from) + " to " + shown(report.to);
 }
 
-void CsvField(std::string& out, const std::string& text) {
-  out += '"';
-  for (char c : text) {
-    if (c == '"') out += '"';
-    out += c;
-  }
-  out += '"';
-}
-
-// Width in characters, not bytes: names are UTF-8.
-std::size_t Width(const std::string& text) {
-  std::size_t width = 0;
-  for (unsigned char c : text) width += (c & 0xC0) != 0x80;
-  return width;
-}
+// Names are UTF-8 from the database.
+std::string Shown(const std::string& name) { return ShownText(name, TextEncoding::kUtf8); }
 
 }  // namespace
 
@@ -49,7 +38,7 @@ std::string SiteReportCsv(const SiteReport& report) {
   auto row = [&](const char* kind, const Subtotal& s) {
     out += kind;
     out += ',';
-    CsvField(out, s.name);
+    AppendCsvCell(out, s.name);
     out += "," + std::to_string(s.jobs) + "," + std::to_string(s.pages) + "," +
            std::to_string(s.cost) + "\r\n";
   };
@@ -64,12 +53,11 @@ std::string SiteReportText(const SiteReport& report) {
   std::string out = "Pelko site report, " + Range(report) + "\n";
   for (const Section& section : Sections(report)) {
     std::size_t width = 5;
-    for (const Subtotal& s : *section.rows) width = std::max(width, Width(s.name));
+    for (const Subtotal& s : *section.rows) width = std::max(width, DisplayWidth(Shown(s.name)));
     width = std::min<std::size_t>(width, 40);
     auto line = [&](const std::string& name, const std::string& jobs, const std::string& pages,
                     const std::string& cost) {
-      std::string cut = name;
-      out += cut + std::string(width > Width(cut) ? width - Width(cut) : 0, ' ');
+      out += name + std::string(width > DisplayWidth(name) ? width - DisplayWidth(name) : 0, ' ');
       char figures[96];
       std::snprintf(figures, sizeof figures, "  %10s  %12s  %14s\n", jobs.c_str(), pages.c_str(),
                     cost.c_str());
@@ -79,7 +67,7 @@ std::string SiteReportText(const SiteReport& report) {
     line(std::string(1, static_cast<char>(section.title[0] - 32)) + (section.title + 1), "jobs",
          "pages", "cost");
     for (const Subtotal& s : *section.rows) {
-      line(s.name, GroupThousands(s.jobs), GroupThousands(s.pages), GroupThousands(s.cost));
+      line(Shown(s.name), GroupThousands(s.jobs), GroupThousands(s.pages), GroupThousands(s.cost));
     }
   }
   out += "\nTotal: " + GroupThousands(report.total.jobs) + " jobs, " +

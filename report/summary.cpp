@@ -13,14 +13,8 @@ constexpr std::size_t kWidestName = 40;
 
 // Control bytes would move the cursor of the terminal the table is read on.
 std::string Printable(const std::string& name, TextEncoding encoding) {
-  std::string clean;
-  for (char c : name) {
-    const unsigned char b = static_cast<unsigned char>(c);
-    const bool undefined = b == 0x81 || b == 0x8D || b == 0x8F || b == 0x90 || b == 0x9D;
-    if (b >= 0x20 && b != 0x7F && !(encoding == TextEncoding::kUtf8 && undefined)) clean += c;
-  }
-  if (clean.empty()) clean = "(none)";
-  return encoding == TextEncoding::kUtf8 ? Windows1252ToUtf8(clean) : clean;
+  const std::string shown = name.empty() ? "(none)" : ShownText(name, TextEncoding::kWindows1252);
+  return encoding == TextEncoding::kUtf8 ? Windows1252ToUtf8(shown) : shown;
 }
 
 std::string Cut(const std::string& text, std::size_t width, TextEncoding encoding) {

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "report/guard.h"
+
 namespace pelko::report {
 
 namespace {
@@ -9,13 +11,7 @@ namespace {
 constexpr std::size_t kWidestName = 40;
 
 std::string Shown(std::string_view text) {
-  if (text.empty()) return "(none)";
-  std::string out;
-  for (const char c : text) {
-    const unsigned char b = static_cast<unsigned char>(c);
-    if (b >= 0x20 && b != 0x7F) out += c;
-  }
-  return out;
+  return text.empty() ? "(none)" : ShownText(text, TextEncoding::kWindows1252);
 }
 
 std::string Left(std::string text, std::size_t width) {

@@ -20,10 +20,6 @@ inline constexpr char kLogName[] = "Sendrik.log";
 inline constexpr char kOldLogName[] = "Sendrik.log.old";
 inline constexpr uint64_t kLogLimit = 256 * 1024;
 
-// line as one line of plain text: control bytes (C0, DEL, C1 in either
-// encoding) and bytes of no UTF-8 character become "\xHH".
-std::string EscapeLogLine(std::string_view line);
-
 // Appends text to folder's Sendrik.log, moving a full one aside first. false
 // with why when the file is refused or cannot be written.
 bool AppendToSendrikLog(const std::string& folder, std::string_view text, std::string* why);

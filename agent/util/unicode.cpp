@@ -29,8 +29,8 @@ void AppendUtf8(std::string& out, char32_t c) {
   }
 }
 
-// The character at text[*at], moving *at past it; U+FFFD for a bad
-// sequence (one byte skipped).
+}  // namespace
+
 char32_t NextUtf8(std::string_view text, std::size_t* at, bool* valid) {
   const auto lead = static_cast<unsigned char>(text[*at]);
   int extra = lead < 0x80 ? 0 : (lead >> 5) == 6 ? 1 : (lead >> 4) == 14 ? 2 : (lead >> 3) == 30 ? 3 : -1;
@@ -57,8 +57,6 @@ char32_t NextUtf8(std::string_view text, std::size_t* at, bool* valid) {
   return c;
 }
 
-}  // namespace
-
 bool IsValidUtf8(std::string_view bytes) {
   bool valid = true;
   for (std::size_t at = 0; at < bytes.size() && valid;) NextUtf8(bytes, &at, &valid);
@@ -72,12 +70,13 @@ std::string LogTextToUtf8(std::string_view bytes) {
 std::string Windows1252ToUtf8(std::string_view bytes) {
   std::string out;
   out.reserve(bytes.size() * 2);
-  for (char byte : bytes) {
-    const auto b = static_cast<unsigned char>(byte);
-    const char32_t high = b >= 0x80 && b < 0xA0 ? kHighControls[b - 0x80] : 0;
-    AppendUtf8(out, high != 0 ? high : b);
-  }
+  for (char byte : bytes) AppendUtf8(out, Windows1252Char(static_cast<unsigned char>(byte)));
   return out;
+}
+
+char32_t Windows1252Char(unsigned char byte) {
+  const char32_t high = byte >= 0x80 && byte < 0xA0 ? kHighControls[byte - 0x80] : 0;
+  return high != 0 ? high : byte;
 }
 
 std::u16string Utf8ToUtf16(std::string_view utf8) {

@@ -14,6 +14,12 @@ bool IsValidUtf8(std::string_view bytes);
 std::string LogTextToUtf8(std::string_view bytes);
 // windows-1252 bytes as UTF-8, whatever they hold.
 std::string Windows1252ToUtf8(std::string_view bytes);
+// The character a windows-1252 byte stands for; one the code page leaves
+// undefined stands for the C1 control of its number, as on Windows.
+char32_t Windows1252Char(unsigned char byte);
+// The character at text[*at], moving *at past it; a byte that starts no
+// character gives U+FFFD, *valid false and *at moved by one.
+char32_t NextUtf8(std::string_view text, std::size_t* at, bool* valid);
 // Invalid sequences become U+FFFD.
 std::u16string Utf8ToUtf16(std::string_view utf8);
 std::string Utf16ToUtf8(std::u16string_view utf16);

@@ -4,7 +4,9 @@
 # site-wide report of two servers' rows from a private PostgreSQL and mails
 # it to an SMTP server on loopback; with the database stopped it mails the
 # local global log instead, says so in the mail and once in the system log,
-# and with the database back the site report again.
+# and with the database back the site report again. Between the two,
+# pelkoreport --database meets owners named as formulas and terminal
+# controls.
 set -u
 bin=$(readlink -f "$1")
 here=$(dirname "$(readlink -f "${BASH_SOURCE[0]}")")
@@ -116,6 +118,26 @@ check "the site's total" "text: Total: 5 jobs, 15 pages, cost 150" "$(grep '^tex
 check "the report attached as HTML" "attached: SiteReport_$first-$last.html text/html True" \
   "$(grep '^attached:' <<<"$got")"
 check "Sendrik.log says it" 1 "$(grep -c "sent SiteReport_$first-$last.html (site report last-month, 2 servers, 5 jobs, total 150)" "$work/pelko/Logs/Sendrik.log")"
+
+# Any print user names a job's owner. Rows of this month's second day, out
+# of last month's mail, with a formula and terminal controls for names:
+# pelkoreport --database keeps them text in its CSV and shows the controls.
+hostile=${month}02
+pg_psql >/dev/null <<SQL || echo "FAIL: hostile rows not loaded"
+INSERT INTO pelko_jobs VALUES
+  ('north', '@SUM(1+1)', '$hostile', 8, '=HYPERLINK(CONCATENATE(CHAR(104),CHAR(116)))', 'd', 1, 1, 'x', 'x'),
+  ('north', 'HP', '$hostile', 9, E'\x1b]2;owned\x07\x1b[2J \u009b2J', 'd', 1, 1, 'x', 'x');
+SQL
+site_report() {
+  "$bin/pelkoreport" --database "$PG_ENV_ODBC" --password-stdin --from "$hostile" --to "$hostile" \
+    "$@" <<<pgsecret
+}
+check "--csv: the formulas stay text" \
+  "user,\"'=HYPERLINK(CONCATENATE(CHAR(104),CHAR(116)))\",1,1,1|printer,'@SUM(1+1),1,1,1" \
+  "$(site_report --csv | grep -a -e HYPERLINK -e '@SUM' | tr -d '\r' | paste -sd'|')"
+text=$(site_report --text)
+check "--text: the controls shown" 1 "$(grep -cF '\x1B]2;owned\x07\x1B[2J \xC2\x9B2J' <<<"$text")"
+check "--text: no control byte sent" 0 "$(LC_ALL=C grep -c $'[\x01-\x08\x0b-\x1f\x7f]\\|\xc2[\x80-\x9f]' <<<"$text")"
 
 pg_env_halt
 for n in 2 3; do

@@ -78,8 +78,8 @@ totals() { grep -ho '<user>Total</user><cost>[0-9]*' "$1"/*.xml | grep -o '[0-9]
 report=$("$bin/pelkoreport" --database "$PG_ENV_ODBC" --password-stdin --csv <<<pgsecret)
 check "the site total is both machines' logs" "$(($(totals "$work/linux/Logs") + $(totals "$data/Logs")))" \
   "$(grep '^total,' <<<"$report" | cut -d, -f5 | tr -d '\r')"
-check "srv1's total" "$(totals "$work/linux/Logs")" "$(grep '^server,"srv1"' <<<"$report" | cut -d, -f5 | tr -d '\r')"
-check "srv2's total" "$(totals "$data/Logs")" "$(grep '^server,"srv2"' <<<"$report" | cut -d, -f5 | tr -d '\r')"
+check "srv1's total" "$(totals "$work/linux/Logs")" "$(grep '^server,srv1,' <<<"$report" | cut -d, -f5 | tr -d '\r')"
+check "srv2's total" "$(totals "$data/Logs")" "$(grep '^server,srv2,' <<<"$report" | cut -d, -f5 | tr -d '\r')"
 check "the Windows agent still runs" yes "$(kill -0 "$winagent" 2>/dev/null && echo yes)"
 
 # Sendrik.exe, with EmailReportPeriod last-month, mails the site report of

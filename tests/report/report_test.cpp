@@ -13,8 +13,10 @@
 
 #include "agent/logs/log_format.h"
 #include "report/csv.h"
+#include "report/guard.h"
 #include "report/html.h"
 #include "report/log_files.h"
+#include "report/summary.h"
 #include "report/text.h"
 
 namespace pelko::report {
@@ -187,6 +189,77 @@ TEST(CsvTest, EveryTextFieldThatLooksLikeAFormulaStaysText) {
   std::string out;
   AppendCsvRow(out, Job{"=HYPERLINK(\"http://x\")", "+1+2", "@SUM(9)", "-1", "\tP", "\rD", 0, 0});
   EXPECT_EQ(out, "\"'=HYPERLINK(\"\"http://x\"\")\",'+1+2,'@SUM(9),'-1,'\tP,\"'\rD\",0,0\r\n");
+}
+
+// Every writer, of the logs or of the database, guards its text cells with
+// AppendCsvCell; a spreadsheet skips spaces and quotes before it looks.
+TEST(GuardTest, CsvCellsThatASpreadsheetWouldRunStayText) {
+  const std::pair<std::string, std::string> cells[] = {
+      {"=HYPERLINK(\"http://x\")", "\"'=HYPERLINK(\"\"http://x\"\")\""},
+      {"+1+2", "'+1+2"},
+      {"-2+3", "'-2+3"},
+      {"@SUM(1+1)", "'@SUM(1+1)"},
+      {"\t=1", "'\t=1"},
+      {"\r=1", "\"'\r=1\""},
+      {"  =1+1", "'  =1+1"},
+      {"\"=1+1\"", "\"'\"\"=1+1\"\"\""},
+      {" \" @x", "\"' \"\" @x\""},
+      {"'=1", "'=1"},
+      {"a=b, -c", "\"a=b, -c\""},
+      {"anna", "anna"},
+      {"  ", "  "},
+      {"", ""},
+  };
+  for (const auto& [cell, written] : cells) {
+    std::string out;
+    AppendCsvCell(out, cell);
+    EXPECT_EQ(out, written) << cell;
+  }
+}
+
+// A terminal runs ESC and CSI sequences, 8-bit ones (0x9B) too; in UTF-8
+// C1 also comes as two bytes, and a byte of no character is shown, not
+// left to the terminal. windows-1252 keeps its signs at 0x80-0x9F.
+TEST(GuardTest, TextShowsEveryControlCharacterAsAnEscape) {
+  constexpr TextEncoding kUtf8 = TextEncoding::kUtf8, kAnsi = TextEncoding::kWindows1252;
+  const struct {
+    std::string text;
+    TextEncoding encoding;
+    std::string shown;
+  } cases[] = {
+      {"\x1B]2;owned\x07\x1B[2J", kUtf8, "\\x1B]2;owned\\x07\\x1B[2J"},
+      {"550 no\r\n\t\x7F", kUtf8, "550 no\\x0D\\x0A\\x09\\x7F"},
+      {"\x9B" "31m \xC2\x9B" "31m", kUtf8, "\\x9B31m \\xC2\\x9B31m"},
+      {"\xC0\xAF \xED\xA0\x80 cut \xE2\x82", kUtf8, "\\xC0\\xAF \\xED\\xA0\\x80 cut \\xE2\\x82"},
+      {"Jyv\xC3\xA4skyl\xC3\xA4 \xE2\x82\xAC \xF0\x9F\x96\xA8 C:\\Logs", kUtf8,
+       "Jyv\xC3\xA4skyl\xC3\xA4 \xE2\x82\xAC \xF0\x9F\x96\xA8 C:\\Logs"},
+      {"\x1B[2J\x7F\x81\x8D\x8F\x90\x9D", kAnsi, "\\x1B[2J\\x7F\\x81\\x8D\\x8F\\x90\\x9D"},
+      {"J\xFCrgen \x80 \x93" "a\x94 \x9B", kAnsi, "J\xFCrgen \x80 \x93" "a\x94 \x9B"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(ShownText(c.text, c.encoding), c.shown) << c.shown;
+}
+
+// What anyone who may write the logs folder can put in a log reaches the
+// CSV, the terminal's summary and the mail's text: a name that starts with
+// a space before its formula, and windows-1252's undefined bytes, C1
+// controls once the text is read as windows-1252.
+TEST(GuardTest, HostileNamesOfALogAreGuardedByEveryWriter) {
+  std::vector<Job> jobs;
+  ReportBuilder builder(kListedJobs, [&](const Job& job) { jobs.push_back(job); });
+  ASSERT_TRUE(builder.AddLog(Log("HP", Entry("2026/12/07", 1, " =HYPERLINK(1)", "HP\x9D[2J",
+                                             "@SUM(1+1)", 1, -5), -5)));
+  const Report r = builder.Finish();
+  std::string csv;
+  AppendCsvRow(csv, jobs.at(0));
+  EXPECT_EQ(csv, "2026/12/07,10:00:00,1,' =HYPERLINK(1),HP\x9D[2J,'@SUM(1+1),1,-5\r\n");
+  SummaryBuilder summary(Grouping::kNone);
+  summary.Add(jobs.at(0));
+  for (const std::string& shown : {summary.Table(r, TextEncoding::kUtf8),
+                                   summary.Table(r, TextEncoding::kWindows1252), ReportText(r)}) {
+    EXPECT_THAT(shown, HasSubstr("HP\\x9D[2J"));
+    EXPECT_THAT(shown, Not(HasSubstr("\x9D"))) << "no raw byte 0x9D";
+    EXPECT_THAT(shown, Not(HasSubstr("\xC2\x9D"))) << "no U+009D";
+  }
 }
 
 #ifndef _WIN32

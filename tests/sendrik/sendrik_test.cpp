@@ -108,18 +108,6 @@ std::string Shape(const std::string& text) {
   return out;
 }
 
-// A server's text once brought 0x9B (a terminal's CSI) and line breaks into
-// the log; UTF-8 text stays readable.
-TEST(EscapeLogLineTest, ControlBytesOfEitherEncodingAndStrayBytesAreEscaped) {
-  EXPECT_EQ(EscapeLogLine("550 no\r\n/home/u/libevil.so"), "550 no\\x0D\\x0A/home/u/libevil.so");
-  EXPECT_EQ(EscapeLogLine("\x9B" "31m \x1B[2J \x7F"), "\\x9B31m \\x1B[2J \\x7F");
-  EXPECT_EQ(EscapeLogLine("\xC2\x9B \xC0\xAF \xED\xA0\x80"),
-            "\\xC2\\x9B \\xC0\\xAF \\xED\\xA0\\x80");
-  EXPECT_EQ(EscapeLogLine("Jyv\xC3\xA4skyl\xC3\xA4 \xE2\x82\xAC \xF0\x9F\x96\xA8 C:\\Logs"),
-            "Jyv\xC3\xA4skyl\xC3\xA4 \xE2\x82\xAC \xF0\x9F\x96\xA8 C:\\Logs");
-  EXPECT_EQ(EscapeLogLine("cut \xE2\x82"), "cut \\xE2\\x82");
-}
-
 TEST(MailDateTest, HasTheFormOfMailDates) {
   EXPECT_EQ(Shape(MailDate(1796667936)), "Aaa, 99 Aaa 9999 99:99:99 +9999");
 }

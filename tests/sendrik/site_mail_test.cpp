@@ -5,6 +5,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include "report/database_source.h"
 #include "tests/fakes/fake_registry.h"
 #include "tests/fakes/fake_sql.h"
 
@@ -123,6 +124,28 @@ TEST_F(SiteMailTest, TheSiteMailSaysWhatItIsInUtf8) {
   EXPECT_THAT(m.html, HasSubstr("J\xc3\xbcrgen &lt;b&gt;"));
   EXPECT_THAT(m.html, Not(HasSubstr("<b>")));
   EXPECT_THAT(m.text, Not(HasSubstr("\r\r")));
+}
+
+// Any print user names a job's owner (lp -U), and the rows keep it: the
+// CSV and text of pelkoreport --database and the site mail's text part run
+// it through the guard the logs' reports use.
+TEST_F(SiteMailTest, HostileNamesOfTheDatabaseAreGuardedInCsvTextAndMail) {
+  Job("north", "@SUM(1+1)", "20261110", 3, "=HYPERLINK(CONCATENATE(CHAR(104),\"t\"))", 1, 10);
+  Job("north", "HP", "20261111", 4, "\x1B]2;owned\x07\x1B[2J", 1, 10);
+  Job("south", "Lab", "20261112", 4, "\xC2\x9B" "31m \x9B" "2J", 1, 10);
+  Job("south", "Lab", "20261113", 5, "-5", 1, -5);
+  const SiteChoice choice = Choose();
+  ASSERT_TRUE(choice.read) << choice.trouble;
+  const std::string csv = report::SiteReportCsv(choice.report);
+  EXPECT_THAT(csv, HasSubstr("\nuser,\"'=HYPERLINK(CONCATENATE(CHAR(104),\"\"t\"\"))\",1,1,10\r\n"));
+  EXPECT_THAT(csv, HasSubstr("\nprinter,'@SUM(1+1),1,1,10\r\n"));
+  EXPECT_THAT(csv, HasSubstr("\nuser,'-5,1,1,-5\r\n")) << "the name guarded, the cost a number";
+  const MailMessage m = BuildSiteMessage(MailSettings{}, site.period, choice.report, 0);
+  for (const std::string& text : {report::SiteReportText(choice.report), m.text}) {
+    EXPECT_THAT(text, HasSubstr("\\x1B]2;owned\\x07\\x1B[2J"));
+    EXPECT_THAT(text, HasSubstr("\\xC2\\x9B31m \\x9B2J"));
+    EXPECT_EQ(text.find_first_of(std::string("\x1B\x07\x7F\x9B", 4)), std::string::npos) << text;
+  }
 }
 
 TEST_F(SiteMailTest, TheFallbackNoteHeadsBothBodiesEscapedAndMarksTheSubject) {
