@@ -65,24 +65,20 @@ start_agent() {  # start_agent STEPS
   agent=$WINE_EVENTLOG_PID
 }
 
-# The jobs the stand-in ended, and every entry of the log, each as
-# "ID|USER|DOC|PAGES|COST", sorted.
+# The jobs the stand-in ended and the log's entries, each as
+# "ID|USER|PRINTER|DOC|PAGES|COST", sorted.
 ended_jobs() {
-  awk -v c="$cost" '$1 == "Office" { print $2 "|" $3 "|" $4 "|" $5 "|" $5 * c }' "$result" | sort
-}
-entries() {
-  grep -o '<id>[^<]*</id><user>[^<]*</user> <printer>[^<]*</printer><doc>[^<]*</doc> <pages>[^<]*</pages> <cost>[^<]*</cost>' \
-    "$(log_of Office)" 2>/dev/null |
-    sed 's|<id>\([^<]*\)</id><user>\([^<]*\)</user> <printer>[^<]*</printer><doc>\([^<]*\)</doc> <pages>\([^<]*\)</pages> <cost>\([^<]*\)</cost>|\1\|\2\|\3\|\4\|\5|' |
+  awk -v c="$cost" '$1 == "Office" { print $2 "|" $3 "|Office|" $4 "|" $5 "|" $5 * c }' "$result" |
     sort
 }
+logged() { log_entries Office | sort; }
 total() {
   sed -n 's|.*<entry><user>Total</user><cost>\([0-9-]*\)</cost></entry></log>$|\1|p' \
     "$(log_of Office)" 2>/dev/null
 }
 dones() { grep -cx done "$result"; }
 first_entered() {
-  [[ $(entries) == "$(printf '1|anna|notes.txt|2|10\n2|bert|memo.txt|1|5\n3|%s|report.pdf|4|20' "$juergen")" ]]
+  [[ $(logged) == "$(printf '1|anna|Office|notes.txt|2|10\n2|bert|Office|memo.txt|1|5\n3|%s|Office|report.pdf|4|20' "$juergen")" ]]
 }
 # Every page the stand-in printed is in the log (the count, not whose).
 all_counted() {
@@ -117,15 +113,15 @@ check "the stand-in ran its steps in their bounds" "" \
   "$(grep -E '^(timeout|bad step)' "$result")"
 check "the spooler numbered from 1 again" "1 2 3 1 2 3" \
   "$(awk '$1 == "Office" { printf "%s%s", sep, $2; sep = " " }' "$result")"
-check "every job its own entry, with its user, document and pages" "$(ended_jobs)" "$(entries)"
-check "jürgen's entry stays 4 pages" "3|$juergen|report.pdf|4|20" \
-  "$(entries | grep "|$juergen|")"
-check "doris's plan.xlsx is doris's, 4 pages" "3|doris|plan.xlsx|4|20" \
-  "$(entries | grep '|plan.xlsx|')"
+check "every job its own entry, with its user, document and pages" "$(ended_jobs)" "$(logged)"
+check "jürgen's entry stays 4 pages" "3|$juergen|Office|report.pdf|4|20" \
+  "$(logged | grep "|$juergen|")"
+check "doris's plan.xlsx is doris's, 4 pages" "3|doris|Office|plan.xlsx|4|20" \
+  "$(logged | grep '|plan.xlsx|')"
 check "the Total is the sum" 75 "$(total)"
 if ((failures > 0)); then
   echo "the daily log's entries:"
-  entries
+  logged
   echo "what the agent reported:"
   wine_eventlog_records "$WINE_TEST_DIR/events" | sort | uniq -c | head -20
 fi
