@@ -450,8 +450,10 @@ TEST(Win32JobCursor, AnotherJobUnderAListedIdEndsTheFirst) {
            &cursor, &jobs);
   TellJobs({SpoolerJobNote{3, "doris", "plan.xlsx", 0, 0, 2000}}, {}, {}, true, 1, &cursor, &jobs);
   ASSERT_EQ(jobs.size(), 2u);
-  EXPECT_EQ(Describe(jobs[0]) + " " + std::to_string(jobs[0].submittedAt), "3 doris plan.xlsx waiting 0 2000");
-  EXPECT_EQ(Describe(jobs[1]) + " " + std::to_string(jobs[1].submittedAt), "3 juergen a.pdf ended 4 1000");
+  EXPECT_EQ(Describe(jobs[0]) + " at " + std::to_string(jobs[0].submittedAt),
+            "3 doris plan.xlsx waiting 0 at 2000");
+  EXPECT_EQ(Describe(jobs[1]) + " at " + std::to_string(jobs[1].submittedAt),
+            "3 juergen a.pdf ended 4 at 1000");
 }
 
 // Submitted, a UTC SYSTEMTIME, as Windows's own FILETIME arithmetic has it.

@@ -168,8 +168,8 @@ PRINTER_NOTIFY_INFO* Block(const std::vector<Pending>& items, bool discarded) {
   std::size_t size = sizeof(PRINTER_NOTIFY_INFO) + items.size() * sizeof(PRINTER_NOTIFY_INFO_DATA);
   const std::size_t textsAt = size;
   for (const Pending& item : items) {
-    size += item.field == JOB_NOTIFY_FIELD_SUBMITTED ? sizeof(SYSTEMTIME)
-                                                    : (item.text.size() + 1) * sizeof(wchar_t);
+    const bool time = item.field == JOB_NOTIFY_FIELD_SUBMITTED;
+    size += time ? sizeof(SYSTEMTIME) : (item.text.size() + 1) * sizeof(wchar_t);
   }
   auto* info = static_cast<PRINTER_NOTIFY_INFO*>(HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, size));
   if (info == nullptr) return nullptr;
