@@ -22,6 +22,7 @@
 #include "agent/platform/spooler.h"
 #include "agent/platform/system_info.h"
 #include "agent/platform/win32/job_journal.h"
+#include "agent/platform/win32/job_listing.h"
 #include "tests/fakes/fake_files.h"
 #include "tests/fakes/fake_registry.h"
 #include "tests/fakes/fake_system_info.h"
@@ -40,7 +41,7 @@ Function Export(const char* module, const char* name) {
 struct StandIn {
   bool Loaded() const {
     return setJobs && addJob && printPages && endJob && setStatus && flashJob && discardNext &&
-           growOnce && countPages && setSilent && refuse && enumerations && lastPath &&
+           growOnce && countPages && setSilent && refuse && enumerations && restart && lastPath &&
            openQueries;
   }
   void (*setJobs)(const char*, DWORD) = Export<decltype(setJobs)>("winspool.drv", "StandInSetJobs");
@@ -60,6 +61,7 @@ struct StandIn {
   void (*setSilent)(const char*, BOOL) = Export<decltype(setSilent)>("winspool.drv", "StandInSetSilent");
   void (*refuse)(const char*) = Export<decltype(refuse)>("winspool.drv", "StandInRefuseNotifications");
   long (*enumerations)(const char*) = Export<decltype(enumerations)>("winspool.drv", "StandInEnumerations");
+  void (*restart)(DWORD) = Export<decltype(restart)>("winspool.drv", "StandInRestart");
   void (*lastPath)(char*, DWORD) = Export<decltype(lastPath)>("pdh.dll", "StandInPdhLastPath");
   DWORD (*openQueries)() = Export<decltype(openQueries)>("pdh.dll", "StandInPdhOpenQueries");
 };
@@ -397,6 +399,75 @@ TEST_F(Win32Spooler, EveryJobIsToldEndedOnceWithAllItsPages) {
   for (std::size_t q = 0; q < queues.size(); ++q) {
     spooler.RemoveChangeSignal(queues[q], signals[q].get());
   }
+}
+
+int64_t UnixSeconds(const FILETIME& file) {
+  return static_cast<int64_t>(((uint64_t{file.dwHighDateTime} << 32) | file.dwLowDateTime) /
+                              10000000) - 11644473600;
+}
+
+int64_t UnixNow() {
+  FILETIME now;
+  GetSystemTimeAsFileTime(&now);
+  return UnixSeconds(now);
+}
+
+// A spooler restarted numbers its jobs from 1 again: a job under an id the
+// watcher has told ended is another job, told with its own fields and its
+// own Submitted, here one that came and went between two listings.
+TEST_F(Win32Spooler, JobUnderAnEarlierJobsIdIsToldApart) {
+  Watch();
+  standIn.restart(0);
+  const int64_t before = UnixNow();
+  const DWORD first = standIn.addJob(queue.c_str(), "juergen", "report.pdf");
+  standIn.printPages(queue.c_str(), first, 4);
+  AwaitChange();
+  std::vector<SpoolJob> jobs;
+  ASSERT_EQ(spooler.ListJobs(queue, &cursor, &jobs), SpoolStatus::kOk);
+  ASSERT_EQ(jobs.size(), 1u);
+  const int64_t submitted = jobs[0].submittedAt;
+  EXPECT_GE(submitted, before);
+  EXPECT_LE(submitted, UnixNow());
+  standIn.endJob(queue.c_str(), first);
+  AwaitChange();
+  EXPECT_EQ(List(), (Jobs{Id(first) + " juergen report.pdf ended 4"}));
+
+  standIn.restart(60);
+  EXPECT_EQ(standIn.flashJob(queue.c_str(), "doris", "plan.xlsx", 2), first);
+  AwaitChange();
+  ASSERT_EQ(spooler.ListJobs(queue, &cursor, &jobs), SpoolStatus::kOk);
+  ASSERT_EQ(jobs.size(), 1u) << "told, though its id was told ended";
+  EXPECT_EQ(Describe(jobs[0]), Id(first) + " doris plan.xlsx ended 2") << "nothing of the first";
+  EXPECT_GE(jobs[0].submittedAt, submitted + 60) << "from the notification";
+}
+
+// Two listings in a row with another job under one id: the first is told
+// ended with its last fields, the second is listed; both keep their times.
+TEST(Win32JobCursor, AnotherJobUnderAListedIdEndsTheFirst) {
+  Win32JobCursor cursor(1);
+  std::vector<SpoolJob> jobs;
+  TellJobs({SpoolerJobNote{3, "juergen", "a.pdf", kWinJobPrinting, 4, 1000}}, {}, {}, true, 1,
+           &cursor, &jobs);
+  TellJobs({SpoolerJobNote{3, "doris", "plan.xlsx", 0, 0, 2000}}, {}, {}, true, 1, &cursor, &jobs);
+  ASSERT_EQ(jobs.size(), 2u);
+  EXPECT_EQ(Describe(jobs[0]) + " at " + std::to_string(jobs[0].submittedAt),
+            "3 doris plan.xlsx waiting 0 at 2000");
+  EXPECT_EQ(Describe(jobs[1]) + " at " + std::to_string(jobs[1].submittedAt),
+            "3 juergen a.pdf ended 4 at 1000");
+}
+
+// Submitted, a UTC SYSTEMTIME, as Windows's own FILETIME arithmetic has it.
+TEST(Win32JobListing, SubmittedIsSecondsSince1970) {
+  for (const SYSTEMTIME& time : {SYSTEMTIME{1970, 1, 4, 1, 0, 0, 0, 0},
+                                 SYSTEMTIME{2024, 2, 4, 29, 23, 59, 59, 999},
+                                 SYSTEMTIME{2038, 1, 2, 19, 3, 14, 8, 0},
+                                 SYSTEMTIME{2100, 3, 1, 1, 12, 0, 1, 0}}) {
+    FILETIME file;
+    ASSERT_TRUE(SystemTimeToFileTime(&time, &file));
+    EXPECT_EQ(SubmittedSeconds(time), UnixSeconds(file)) << time.wYear;
+  }
+  EXPECT_EQ(SubmittedSeconds(SYSTEMTIME{}), 0) << "unset";
+  EXPECT_EQ(SubmittedSeconds(SYSTEMTIME{2023, 2, 0, 29, 0, 0, 0, 0}), 0) << "no such day";
 }
 
 // The printer thread on the real spooler: idle, it looks about once a

@@ -94,6 +94,18 @@ class Steps {
       Tick();
     } else if (verb == "cancel" && words >> label) {
       Cancel(label);
+    } else if (verb == "restart") {
+      DWORD later = 60;
+      if (!(words >> later)) later = 60;
+      // Once every queue has been listed after what came before: which of
+      // the agent's looks meets the restart is a matter of the race, not
+      // of the numbering this step is for.
+      Look(line, /*all=*/true);
+      for (auto& [name, waiting] : jobs) {
+        for (const Job& job : waiting) Ended(job);
+        waiting.clear();
+      }
+      StandInRestart(later);
     } else if (verb == "look") {
       Look(line);
     } else if (verb == "await" && words >> file) {

@@ -11,6 +11,11 @@
 //   tick                         each queue prints a page of its first job
 //                                that is not held; a job done ends
 //   cancel LABEL                 the job, which must be printing, is deleted
+//   restart [SECONDS]            once each queue has been listed, the spooler
+//                                restarts: its jobs are gone (each ended
+//                                with the pages it printed), the next is
+//                                numbered 1 again, and its clock, which
+//                                each job's Submitted is, SECONDS (60) later
 //   look                         waits until each queue with jobs is listed
 //   await FILE                   waits until the test makes FILE
 // Before each step every change already told must have been taken in by
@@ -29,6 +34,7 @@ extern "C" {
 DWORD StandInAddJob(const char* name, const char* user, const char* document);
 void StandInPrintPages(const char* name, DWORD id, DWORD pages);
 void StandInEndJob(const char* name, DWORD id);
+void StandInRestart(DWORD laterSeconds);
 void StandInSetStatus(const char* name, DWORD id, DWORD status);
 DWORD StandInFlashJob(const char* name, const char* user, const char* document, DWORD pages);
 long StandInEnumerations(const char* name);

@@ -6,7 +6,10 @@
 // Windows spooler's are, and carries the job fields it was asked for
 // (UTF-16 texts, as the spooler gives them). PELKO_STANDIN_NO_NOTIFICATIONS
 // set refuses every notification. PELKO_STANDIN_STEPS drives the queues
-// step by step instead of by the clock (standin_steps.h).
+// step by step instead of by the clock (standin_steps.h). Each job's
+// Submitted is the spooler's clock when it was added: the real one, but
+// moved on by every restart (StandInRestart), which also forgets every job
+// and numbers the next from 1 again.
 //
 // Scenario file, one job a line, times from the first OpenPrinterA:
 //   AT_MS QUEUE USER DOCUMENT PAGES [flash]
@@ -39,6 +42,7 @@ struct Job {
   DWORD pages = 0;    // PagesPrinted: what the driver reports
   DWORD printed = 0;  // what it printed
   DWORD total = 0;    // to print (scenario)
+  SYSTEMTIME submitted{};
 };
 
 struct Pending {
@@ -46,6 +50,7 @@ struct Pending {
   WORD field;
   DWORD value;
   std::string text;
+  SYSTEMTIME time{};
 };
 
 struct Listener {
@@ -72,6 +77,26 @@ constexpr std::size_t kMaxPending = 256;
 SRWLOCK lock = SRWLOCK_INIT;
 std::map<std::string, Queue>* queues;  // never freed: used until the process ends
 DWORD nextId = 1;
+ULONGLONG clockAheadMs = 0;  // the spooler's clock ahead of the real one
+
+// Under the lock.
+SYSTEMTIME SpoolerNow() {
+  FILETIME now;
+  GetSystemTimeAsFileTime(&now);
+  ULARGE_INTEGER ticks{{now.dwLowDateTime, now.dwHighDateTime}};
+  ticks.QuadPart += clockAheadMs * 10000;
+  now = FILETIME{ticks.LowPart, ticks.HighPart};
+  SYSTEMTIME time{};
+  FileTimeToSystemTime(&now, &time);
+  return time;
+}
+
+// Every field of the job, as a new job's notification or a refresh tells it.
+void AllFields(const Job& job, std::vector<Pending>* items) {
+  items->push_back({job.id, JOB_NOTIFY_FIELD_USER_NAME, 0, job.user});
+  items->push_back({job.id, JOB_NOTIFY_FIELD_DOCUMENT, 0, job.document});
+  items->push_back({job.id, JOB_NOTIFY_FIELD_SUBMITTED, 0, {}, job.submitted});
+}
 
 struct Locked {
   Locked() {
@@ -90,10 +115,7 @@ void Tell(Queue& queue, const Job& job, bool everything) {
   if (queue.silent) return;
   for (Listener& listener : queue.listeners) {
     if (listener.fields) {
-      if (everything) {
-        listener.pending.push_back({job.id, JOB_NOTIFY_FIELD_USER_NAME, 0, job.user});
-        listener.pending.push_back({job.id, JOB_NOTIFY_FIELD_DOCUMENT, 0, job.document});
-      }
+      if (everything) AllFields(job, &listener.pending);
       listener.pending.push_back({job.id, JOB_NOTIFY_FIELD_STATUS, job.status, {}});
       listener.pending.push_back({job.id, JOB_NOTIFY_FIELD_PAGES_PRINTED, job.pages, {}});
       if (listener.pending.size() > kMaxPending) listener.discard = true;
@@ -115,6 +137,7 @@ DWORD Add(Queue& queue, const char* user, const char* document, DWORD total) {
   job.user = user != nullptr ? user : "";
   job.document = document != nullptr ? document : "";
   job.total = total;
+  job.submitted = SpoolerNow();
   queue.jobs.push_back(job);
   Tell(queue, job, true);
   return job.id;
@@ -144,7 +167,10 @@ void End(Queue& queue, DWORD id) {
 PRINTER_NOTIFY_INFO* Block(const std::vector<Pending>& items, bool discarded) {
   std::size_t size = sizeof(PRINTER_NOTIFY_INFO) + items.size() * sizeof(PRINTER_NOTIFY_INFO_DATA);
   const std::size_t textsAt = size;
-  for (const Pending& item : items) size += (item.text.size() + 1) * sizeof(wchar_t);
+  for (const Pending& item : items) {
+    const bool time = item.field == JOB_NOTIFY_FIELD_SUBMITTED;
+    size += time ? sizeof(SYSTEMTIME) : (item.text.size() + 1) * sizeof(wchar_t);
+  }
   auto* info = static_cast<PRINTER_NOTIFY_INFO*>(HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, size));
   if (info == nullptr) return nullptr;
   info->Version = 2;
@@ -165,6 +191,11 @@ PRINTER_NOTIFY_INFO* Block(const std::vector<Pending>& items, bool discarded) {
       data.NotifyData.Data.cbBuf = static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t));
       data.NotifyData.Data.pBuf = texts;
       texts += text.size() + 1;
+    } else if (items[i].field == JOB_NOTIFY_FIELD_SUBMITTED) {
+      std::memcpy(texts, &items[i].time, sizeof(SYSTEMTIME));
+      data.NotifyData.Data.cbBuf = sizeof(SYSTEMTIME);
+      data.NotifyData.Data.pBuf = texts;
+      texts += sizeof(SYSTEMTIME) / sizeof(wchar_t);
     } else {
       data.NotifyData.adwData[0] = items[i].value;
     }
@@ -335,6 +366,7 @@ BOOL WINAPI EnumJobsA(HANDLE printer, DWORD firstJob, DWORD count, DWORD level, 
     records[i].PagesPrinted = job.pages;
     records[i].TotalPages = job.total;
     records[i].Position = first + i + 1;
+    records[i].Submitted = job.submitted;
     for (auto [text, field] : {std::pair{&job.user, &records[i].pUserName},
                                std::pair{&job.document, &records[i].pDocument}}) {
       std::memcpy(texts, text->c_str(), text->size() + 1);
@@ -383,8 +415,7 @@ BOOL WINAPI FindNextPrinterChangeNotification(HANDLE change, PDWORD what, LPVOID
       if (refresh) {
         std::vector<Pending> all;
         for (const Job& job : queue.jobs) {
-          all.push_back({job.id, JOB_NOTIFY_FIELD_USER_NAME, 0, job.user});
-          all.push_back({job.id, JOB_NOTIFY_FIELD_DOCUMENT, 0, job.document});
+          AllFields(job, &all);
           all.push_back({job.id, JOB_NOTIFY_FIELD_STATUS, job.status, {}});
           all.push_back({job.id, JOB_NOTIFY_FIELD_PAGES_PRINTED, job.pages, {}});
         }
@@ -463,6 +494,18 @@ DWORD StandInFlashJob(const char* name, const char* user, const char* document, 
   Print(queue, *Find(queue, id), pages);
   End(queue, id);
   return id;
+}
+
+// The spooler restarts: every job gone (told as deleted to the listeners,
+// which this stand-in keeps), the next numbered from 1 again, and its clock
+// `laterSeconds` on, the time a restart takes. The queues' counters go on.
+void StandInRestart(DWORD laterSeconds) {
+  Locked locked;
+  for (auto& [name, queue] : *queues) {
+    while (!queue.jobs.empty()) End(queue, queue.jobs.front().id);
+  }
+  nextId = 1;
+  clockAheadMs += ULONGLONG{laterSeconds} * 1000;
 }
 
 void StandInDiscardNext(const char* name) {

@@ -12,6 +12,11 @@ namespace {
 constexpr uint64_t kToldKeptListings = 256;
 
 void Overlay(const SpoolerJobNote& news, SpoolerJobNote* record) {
+  if (OtherJob(news.submittedAt, record->submittedAt)) {
+    *record = news;  // nothing of the job before it under the id is its own
+    return;
+  }
+  if (news.submittedAt != 0) record->submittedAt = news.submittedAt;
   if (news.user) record->user = news.user;
   if (news.document) record->document = news.document;
   if (news.status) record->status = news.status;
@@ -24,6 +29,7 @@ SpoolJob ToSpoolJob(const SpoolerJobNote& record, bool countsPages) {
   job.id = record.id;
   job.user = record.user;
   job.document = record.document;
+  job.submittedAt = record.submittedAt;
   job.state = (record.status.value_or(0) & kWinJobPrinting) != 0 ? JobState::kPrinting
                                                                      : JobState::kWaiting;
   if (countsPages) job.pagesPrinted = record.pages.value_or(0);
@@ -32,15 +38,15 @@ SpoolJob ToSpoolJob(const SpoolerJobNote& record, bool countsPages) {
 
 // An ended job's last fields: those of the last listing that had it, then
 // what the spooler's list and the journal say of it now.
-SpoolJob Ended(uint32_t id, const Win32JobCursor& cursor, const SpoolerJobNote* queued,
+SpoolJob Ended(uint32_t id, const SpoolJob* last, const SpoolerJobNote* queued,
                const SpoolerJobNote* news, bool countsPages) {
   SpoolerJobNote record;
   record.id = id;
-  auto listed = cursor.listed.find(id);
-  if (listed != cursor.listed.end()) {
-    record.user = listed->second.user;
-    record.document = listed->second.document;
-    record.pages = listed->second.pagesPrinted;
+  if (last != nullptr) {
+    record.user = last->user;
+    record.document = last->document;
+    record.pages = last->pagesPrinted;
+    record.submittedAt = last->submittedAt;
   }
   if (queued != nullptr) Overlay(*queued, &record);
   if (news != nullptr) Overlay(*news, &record);
@@ -97,34 +103,54 @@ void TellJobs(const std::vector<SpoolerJobNote>& queued, const std::map<uint32_t
     listed[record.id] = jobs->back();
   }
 
-  // Left the queue, or done with while still in it: the last listing's,
-  // those finished now, and those only the journal saw.
-  std::set<uint32_t> ended;
-  for (const auto& [id, job] : cursor->listed) {
-    if (listed.count(id) == 0) ended.insert(id);
-  }
+  // Done with now: finished while still in the queue, or gone from it as
+  // the journal saw; and the last listing's jobs that are no longer there,
+  // also those whose id another job has taken.
+  std::set<uint32_t> endsNow;
   for (const SpoolerJobNote& record : queued) {
-    if (IsFinished(record)) ended.insert(record.id);
+    if (IsFinished(record)) endsNow.insert(record.id);
   }
   for (uint32_t id : before) {
-    if (listed.count(id) == 0) ended.insert(id);
+    if (listed.count(id) == 0) endsNow.insert(id);
   }
-  for (uint32_t id : ended) {
-    const bool told = cursor->told.count(id) != 0;
+  std::set<uint32_t> ended = endsNow;
+  for (const auto& [id, job] : cursor->listed) {
+    auto now = listed.find(id);
+    if (now == listed.end() || OtherJob(job.submittedAt, now->second.submittedAt)) ended.insert(id);
+  }
+  auto tell = [&](SpoolJob job) {
+    auto at = cursor->told.find(job.id);
+    const bool again =
+        at != cursor->told.end() && !OtherJob(at->second.submittedAt, job.submittedAt);
     // Kept while the spooler may still speak of it: a late notification
     // must not tell it again.
-    cursor->told[id] = cursor->listings;
+    cursor->told[job.id] = Win32JobCursor::Told{job.submittedAt, cursor->listings};
     // A new cursor starts from now: what is done with already is not news.
-    if (told || newCursor) continue;
+    if (!again && !newCursor) jobs->push_back(std::move(job));
+  };
+  for (uint32_t id : ended) {
     auto queuedAt = inQueue.find(id);
     auto newsAt = news.find(id);
-    jobs->push_back(Ended(id, *cursor, queuedAt != inQueue.end() ? queuedAt->second : nullptr,
-                          newsAt != news.end() ? &newsAt->second : nullptr, countsPages));
+    const SpoolerJobNote* inList = queuedAt != inQueue.end() ? queuedAt->second : nullptr;
+    const SpoolerJobNote* heard = newsAt != news.end() ? &newsAt->second : nullptr;
+    auto lastAt = cursor->listed.find(id);
+    const SpoolJob* last = lastAt != cursor->listed.end() ? &lastAt->second : nullptr;
+    const int64_t submittedNow = inList != nullptr && inList->submittedAt != 0 ? inList->submittedAt
+                                 : heard != nullptr                         ? heard->submittedAt
+                                                                            : 0;
+    if (last != nullptr && OtherJob(last->submittedAt, submittedNow)) {
+      // The last listing's job left, and another took its id: each is told
+      // with its own fields.
+      tell(Ended(id, last, nullptr, nullptr, countsPages));
+      if (endsNow.count(id) == 0) continue;
+      last = nullptr;
+    }
+    tell(Ended(id, last, inList, heard, countsPages));
   }
   for (auto at = cursor->told.begin(); at != cursor->told.end();) {
     const bool stillSeen = inQueue.count(at->first) != 0 || news.count(at->first) != 0;
-    if (stillSeen) at->second = cursor->listings;
-    if (cursor->listings - at->second > kToldKeptListings) {
+    if (stillSeen) at->second.listing = cursor->listings;
+    if (cursor->listings - at->second.listing > kToldKeptListings) {
       at = cursor->told.erase(at);
     } else {
       ++at;

@@ -30,6 +30,8 @@ struct SpoolerJobNote {
   std::optional<std::string> document;
   std::optional<uint32_t> status;
   std::optional<uint32_t> pages;  // PagesPrinted
+  // Submitted, in seconds since 1970; 0 where not told (yet).
+  int64_t submittedAt = 0;
 
   bool operator==(const SpoolerJobNote&) const = default;
 };
@@ -37,12 +39,21 @@ struct SpoolerJobNote {
 // Printed or deleted: done with, even while the spooler still lists it.
 bool IsFinished(const SpoolerJobNote& record);
 
+// Two jobs under one id, told apart by when the spooler took each (a
+// spooler that numbers from 1 again after a restart); where either time is
+// unknown they are taken for one.
+inline bool OtherJob(int64_t submittedAt, int64_t otherSubmittedAt) {
+  return submittedAt != 0 && otherSubmittedAt != 0 && submittedAt != otherSubmittedAt;
+}
+
 class JobJournal {
  public:
   static constexpr std::size_t kCapacity = 1024;
 
   // Merges what one notification told of a job and journals the result
-  // under seq (increasing across every journal of the spooler).
+  // under seq (increasing across every journal of the spooler). A job
+  // submitted at another time than the one journaled under its id replaces
+  // it: the earlier one's last news is then the cursors' last listing of it.
   void Learn(uint64_t seq, const SpoolerJobNote& news);
   // The latest record of every job journaled at `from` or later, and the
   // ids of those journaled before `until` (the listing's start: a job
@@ -71,9 +82,14 @@ class Win32JobCursor : public JobCursor {
  public:
   explicit Win32JobCursor(uint64_t position) : position(position) {}
 
+  struct Told {
+    int64_t submittedAt = 0;
+    uint64_t listing = 0;  // the last to see it
+  };
+
   uint64_t position;                     // journal entries from here on are unread
   std::map<uint32_t, SpoolJob> listed;   // in the queue at the last listing
-  std::map<uint32_t, uint64_t> told;     // ended jobs told, by the listing last seeing them
+  std::map<uint32_t, Told> told;         // ended jobs told
   uint64_t listings = 0;
 };
 

@@ -9,6 +9,8 @@
 #include <new>
 #include <optional>
 
+#include "agent/util/civil_time.h"
+
 namespace pelko {
 
 static_assert(kWinJobPrinting == JOB_STATUS_PRINTING);
@@ -46,6 +48,7 @@ SpoolerJobNote Record(const JOB_INFO_1A& info) {
   record.document = Text(info.pDocument);
   record.status = info.Status;
   record.pages = info.PagesPrinted;
+  record.submittedAt = SubmittedSeconds(info.Submitted);
   return record;
 }
 
@@ -56,6 +59,11 @@ HANDLE OpenNamed(const std::string& name) {
   text.push_back('\0');
   HANDLE handle = nullptr;
   return ::OpenPrinterA(text.data(), &handle, nullptr) ? handle : nullptr;
+}
+
+int64_t SubmittedSeconds(const SYSTEMTIME& submitted) {
+  return UtcSeconds(submitted.wYear, submitted.wMonth, submitted.wDay, submitted.wHour,
+                    submitted.wMinute, submitted.wSecond);
 }
 
 SpoolStatus EnumQueue(const std::string& queue, std::vector<SpoolerJobNote>* records) {

@@ -3,6 +3,7 @@
 
 #include <windows.h>
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -19,5 +20,8 @@ SpoolStatus EnumQueue(const std::string& queue, std::vector<SpoolerJobNote>* rec
 
 // The jobs of a printer already open, appended to records.
 SpoolStatus EnumOpen(HANDLE printer, std::vector<SpoolerJobNote>* records);
+
+// A job's Submitted (UTC) in seconds since 1970; 0 where it is no time.
+int64_t SubmittedSeconds(const SYSTEMTIME& submitted);
 
 }  // namespace pelko

@@ -8,6 +8,8 @@
 #include <optional>
 #include <string>
 
+#include "agent/platform/win32/job_listing.h"
+
 namespace pelko {
 
 namespace {
@@ -17,7 +19,8 @@ constexpr int kRefreshAttempts = 3;
 
 // The job fields the notifications are asked to carry.
 WORD kJobFields[] = {JOB_NOTIFY_FIELD_USER_NAME, JOB_NOTIFY_FIELD_DOCUMENT,
-                     JOB_NOTIFY_FIELD_STATUS, JOB_NOTIFY_FIELD_PAGES_PRINTED};
+                     JOB_NOTIFY_FIELD_STATUS, JOB_NOTIFY_FIELD_PAGES_PRINTED,
+                     JOB_NOTIFY_FIELD_SUBMITTED};
 
 PRINTER_NOTIFY_OPTIONS_TYPE kJobType = {JOB_NOTIFY_TYPE, 0, 0, 0,
                                         sizeof kJobFields / sizeof kJobFields[0], kJobFields};
@@ -46,7 +49,7 @@ void Collect(const PRINTER_NOTIFY_INFO& info, std::vector<SpoolerJobNote>* news)
     const PRINTER_NOTIFY_INFO_DATA& data = info.aData[i];
     if (data.Type != JOB_NOTIFY_TYPE) continue;
     auto [slot, added] = at.emplace(data.Id, news->size());
-    if (added) news->push_back(SpoolerJobNote{data.Id, {}, {}, {}, {}});
+    if (added) news->push_back(SpoolerJobNote{data.Id, {}, {}, {}, {}, 0});
     SpoolerJobNote& record = (*news)[slot->second];
     switch (data.Field) {
       case JOB_NOTIFY_FIELD_USER_NAME:
@@ -60,6 +63,13 @@ void Collect(const PRINTER_NOTIFY_INFO& info, std::vector<SpoolerJobNote>* news)
         break;
       case JOB_NOTIFY_FIELD_PAGES_PRINTED:
         record.pages = data.NotifyData.adwData[0];
+        break;
+      case JOB_NOTIFY_FIELD_SUBMITTED:
+        if (data.NotifyData.Data.pBuf != nullptr &&
+            data.NotifyData.Data.cbBuf >= sizeof(SYSTEMTIME)) {
+          record.submittedAt =
+              SubmittedSeconds(*static_cast<const SYSTEMTIME*>(data.NotifyData.Data.pBuf));
+        }
         break;
       default:
         break;

@@ -305,7 +305,7 @@ class Win32Spooler : public Spooler {
     }
     for (const auto& [id, record] : notified.polled) {
       if (now.count(id) != 0) continue;
-      SpoolerJobNote gone{id, {}, {}, kWinJobDeleted, {}};
+      SpoolerJobNote gone{id, {}, {}, kWinJobDeleted, {}, 0};
       journal.Learn(++journalSeq, gone);
     }
     notified.polled = std::move(now);
