@@ -120,7 +120,7 @@ restart_agent() {
     finish "$marker"
   fi
   with_clock "$1" start_agent
-  wait_for 60 entered "$marker" || echo "job $marker, ended unseen, not entered"
+  wait_for 30 entered "$marker" || echo "job $marker, ended unseen, not entered"
   [[ -z $across ]] || print_held "$across"
 }
 held() { wait_for 60 cups_env_printing "$hold" "$1" || fail "job $1 was not held printing"; }
