@@ -14,7 +14,8 @@
 #   cups_env_release FOLDER [JOB] lets JOB (or every job, now and later)
 #                                 of that folder's queue print on
 #   cups_env_add_raw_queue NAME   raw queue on the same backend
-#   cups_env_restart              stops and starts the same scheduler
+#   cups_env_restart [COMMAND...] stops and starts the same scheduler;
+#                                 runs COMMAND while it is down
 #   cups_env_stop                 stops it and removes the folder
 #   cups_env_document FILE PAGES  writes a PostScript document of PAGES pages
 #
@@ -155,6 +156,7 @@ _cups_env_halt() {
 
 cups_env_restart() {
   _cups_env_halt
+  (($# == 0)) || "$@"
   _cups_env_launch
 }
 

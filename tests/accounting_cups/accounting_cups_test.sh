@@ -85,13 +85,6 @@ all_empty() {
 logs=$work/pelko/Logs
 source "$here/../lib/daily_log.sh"
 
-# "id pages cost" of every entry in a daily log.
-entries() {
-  grep -o '<id>[0-9]*</id><user>[^<]*</user> <printer>[^<]*</printer><doc>[^<]*</doc> <pages>[0-9-]*</pages> <cost>[0-9-]*</cost>' \
-    "$1" 2>/dev/null |
-    sed 's|<id>\([0-9]*\)</id><user>\([^<]*\)</user>.*<pages>\([0-9-]*\)</pages> <cost>\([0-9-]*\)</cost>|\1 \3 \4 \2|'
-}
-
 # Every quarter second: when each page_log line and each entry's page count
 # was first seen, for the latencies.
 poll() {
@@ -195,22 +188,6 @@ if [[ $restart == --catchup ]]; then
   cups_env_release "${hold[Back]}"
 fi
 lp -i "$held" -H resume || echo "FAIL: the held job could not be released"
-# CUPS logs a "total" line at every end of a job's processing (a restart
-# ends it once more); its last one is the job's count.
-declare -A printed_on counted
-lines=0
-read_page_log() {
-  local printer user id rest
-  printed_on=()
-  counted=()
-  lines=0
-  while read -r printer user id rest; do
-    [[ $rest == *" total "* ]] || continue
-    printed_on[$id]=$printer
-    counted[$id]=${rest##* }
-    lines=$((lines + 1))
-  done <"$CUPS_ENV_DIR/log/page_log"
-}
 
 # judge_jobs [quiet]: exact := how many jobs have one entry, with CUPS's
 # pages and their cost; the others are named unless quiet.
