@@ -5,8 +5,9 @@
 #include <sys/statvfs.h>
 #include <unistd.h>
 
-#include <cstdio>
+#include <algorithm>
 #include <cctype>
+#include <cstdio>
 #include <cstdlib>
 #include <map>
 #include <filesystem>
@@ -15,6 +16,7 @@
 
 #include "agent/platform/posix/cups_client.h"
 #include "agent/platform/posix/cups_server.h"
+#include "agent/platform/posix/system_tool.h"
 #include "pelkoctl/cups_policy.h"
 #include "stoptool/posix/system_process_control.h"
 
@@ -25,19 +27,19 @@ namespace {
 constexpr char kAgentFileName[] = "pelkomon";
 constexpr char kStateFolder[] = "/var/lib/pelko";
 
+constexpr std::size_t kMostToolBytes = 1 << 20;
+constexpr int kToolTimeoutMs = 10000;
+
 // What `systemctl show` says of the unit's writable paths; empty without a
 // running systemd or the unit.
 std::string UnitWritablePaths(bool* known) {
   *known = false;
   struct stat st;
   if (stat("/run/systemd/system", &st) != 0) return "";
-  FILE* pipe = popen("systemctl show -p LoadState -p ReadWritePaths pelkomon.service 2>/dev/null", "r");
-  if (pipe == nullptr) return "";
-  std::string text;
-  char buffer[512];
-  while (fgets(buffer, sizeof buffer, pipe) != nullptr) text += buffer;
-  pclose(pipe);
-  std::istringstream in(text);
+  const ToolRun shown =
+      RunSystemTool("systemctl", {"show", "-p", "LoadState", "-p", "ReadWritePaths", "pelkomon.service"},
+                    kMostToolBytes, kToolTimeoutMs);
+  std::istringstream in(shown.output);
   std::string paths;
   for (std::string line; std::getline(in, line);) {
     if (line == "LoadState=loaded") *known = true;
@@ -181,20 +183,23 @@ std::vector<std::string> PosixHostProbe::RecentAgentLines() {
   std::vector<std::string> lines;
   struct stat st;
   if (stat("/run/systemd/system", &st) != 0) return lines;
-  FILE* pipe = popen("journalctl -u pelkomon.service -p warning --since -24h -o short-iso "
-                     "--no-pager -q 2>/dev/null | tail -n 500", "r");
-  if (pipe == nullptr) return lines;
-  char buffer[4096];
-  while (fgets(buffer, sizeof buffer, pipe) != nullptr) {
-    std::string line = buffer;
-    while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.pop_back();
+  // Newest first, so that the bound on bytes drops the oldest.
+  const ToolRun said = RunSystemTool(
+      "journalctl", {"-u", "pelkomon.service", "-p", "warning", "--since", "-24h", "-n", "500",
+                     "-r", "-o", "short-iso", "--no-pager", "-q"},
+      kMostToolBytes, kToolTimeoutMs);
+  std::string text = said.output;
+  text.erase(text.rfind('\n') + 1);  // a line the bound cut short
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) {
+    while (!line.empty() && line.back() == '\r') line.pop_back();
     // "TIME host pelkomon[pid]: text" -> "TIME text"
     const std::size_t time = line.find(' ');
     const std::size_t text = line.find("]: ");
     if (time == std::string::npos || text == std::string::npos) continue;
     lines.push_back(line.substr(0, time) + " " + line.substr(text + 3));
   }
-  pclose(pipe);
+  std::reverse(lines.begin(), lines.end());
   return lines;
 }
 

@@ -104,6 +104,25 @@ ctl add Raw --cost 3 >/dev/null
 ctl check >/dev/null
 check "raw jobs warned" yes "$(said "queue 'Raw' accepts raw jobs")"
 
+# A user's folder first on root's PATH (sudo -E, a "." in it): check runs
+# systemctl and journalctl from the system folders only. Where systemd
+# does not run, a private /run/systemd/system makes check reach for them.
+fake=$work/fake-tools
+mkdir -p "$fake"
+for tool in systemctl journalctl; do
+  printf '#!/bin/sh\ntouch %s\n' "$work/$tool-ran" >"$fake/$tool"
+done
+chmod 755 "$fake"/*
+with_systemd() {
+  if [[ -d /run/systemd/system ]]; then "$@"; return; fi
+  unshare -m --propagation private sh -c \
+    'mount -t tmpfs pelko /run/systemd && mkdir /run/systemd/system && exec "$@"' sh "$@"
+}
+(cd "$fake" && PATH="$fake:.:$PATH" with_systemd "$bin/pelkoctl" check >"$work/out" 2>"$work/err")
+check "check ran where systemd seems to run" yes "$(said "the agent is not running")"
+check "no systemctl from the caller's PATH" no "$([[ -e $work/systemctl-ran ]] && echo yes || echo no)"
+check "no journalctl from the caller's PATH" no "$([[ -e $work/journalctl-ran ]] && echo yes || echo no)"
+
 # With the agent running beside it, that line says so.
 "$bin/pelkomon" >/dev/null 2>&1 &
 agent=$!
