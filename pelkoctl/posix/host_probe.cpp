@@ -17,6 +17,7 @@
 #include "agent/platform/posix/cups_client.h"
 #include "agent/platform/posix/cups_server.h"
 #include "agent/platform/posix/system_tool.h"
+#include "agent/util/coding.h"
 #include "pelkoctl/cups_policy.h"
 #include "stoptool/posix/system_process_control.h"
 
@@ -105,12 +106,34 @@ QueueRules AskQueue(const std::string& name) {
   return rules;
 }
 
-bool SameNameFold(const std::string& a, const std::string& b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i]))) return false;
+// Whether unixODBC's odbcinst.ini text turns its trace on ([ODBC]
+// Trace=Yes); *file gets its TraceFile.
+bool OdbcTraceOn(const std::string& odbcinst, std::string* file) {
+  *file = "/tmp/sql.log";
+  bool on = false;
+  bool inOdbc = false;
+  std::istringstream in(odbcinst);
+  for (std::string line; std::getline(in, line);) {
+    const std::size_t first = line.find_first_not_of(" \t");
+    const std::size_t last = line.find_last_not_of(" \t\r");
+    if (first == std::string::npos) continue;
+    line = line.substr(first, last - first + 1);
+    if (line[0] == '[') {
+      inOdbc = AsciiEqualFold(line, "[ODBC]");
+      continue;
+    }
+    const std::size_t equals = line.find('=');
+    if (!inOdbc || equals == std::string::npos) continue;
+    std::string key = line.substr(0, equals);
+    std::string value = line.substr(equals + 1);
+    key.erase(key.find_last_not_of(" \t") + 1);
+    value.erase(0, std::min(value.find_first_not_of(" \t"), value.size()));
+    if (AsciiEqualFold(key, "Trace")) {
+      on = AsciiEqualFold(value, "yes") || AsciiEqualFold(value, "on") || value == "1";
+    }
+    if (AsciiEqualFold(key, "TraceFile") && !value.empty()) *file = value;
   }
-  return true;
+  return on;
 }
 
 }  // namespace
@@ -203,6 +226,18 @@ std::vector<std::string> PosixHostProbe::RecentAgentLines() {
   return lines;
 }
 
+std::vector<std::string> PosixHostProbe::DriverManagerLogWarnings() {
+  const char* folder = std::getenv("ODBCSYSINI");
+  const std::string path =
+      std::string(folder != nullptr && *folder != '\0' ? folder : "/etc") + "/odbcinst.ini";
+  std::string file;
+  if (!OdbcTraceOn(ReadFile(path), &file)) return {};
+  return {"unixODBC traces every ODBC call (Trace in " + path + ") to " + file +
+          ": the statements and rows the agent, pelkodb, pelkoreport and the mail program "
+          "send to the database, in a file of the caller's (the password is masked); set "
+          "Trace=No once done"};
+}
+
 std::vector<std::string> PosixHostProbe::SpoolerRuleWarnings(const std::vector<std::string>& queues) {
   std::vector<std::string> warnings;
   if (queues.empty()) return warnings;
@@ -215,7 +250,7 @@ std::vector<std::string> PosixHostProbe::SpoolerRuleWarnings(const std::vector<s
     if (!rules.known) continue;
     const std::string policy = rules.policy.empty() ? defaultPolicy : rules.policy;
     for (const std::string& candidate : trusting) {
-      if (!SameNameFold(candidate, policy)) continue;
+      if (!AsciiEqualFold(candidate, policy)) continue;
       std::string& list = trustingQueues[candidate];
       list += (list.empty() ? "" : ", ") + name;
     }

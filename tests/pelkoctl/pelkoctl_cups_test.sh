@@ -104,6 +104,18 @@ ctl add Raw --cost 3 >/dev/null
 ctl check >/dev/null
 check "raw jobs warned" yes "$(said "queue 'Raw' accepts raw jobs")"
 
+# Database driver logs asked for: each named with what it leaks.
+"$bin/pelkoreg" add 'HKLM\Software\Pelko' /v DatabaseConnection \
+  /d 'Driver={PostgreSQL Unicode};Server=db;Debug=1;CommLog=0;' /f >/dev/null
+mkdir -p "$work/odbc"
+printf '[ODBC]\nTrace = Yes\nTraceFile = /var/tmp/sql.log\n' >"$work/odbc/odbcinst.ini"
+ODBCSYSINI=$work/odbc ctl check >/dev/null
+check "Debug=1 warned" yes "$(said "WARN   DatabaseConnection sets Debug=1: the ODBC driver logs every connection")"
+check "it says what leaks" yes "$(said "with the database password, every statement and the rows sent")"
+check "CommLog=0 not warned" 0 "$(grep -c "sets CommLog" "$work/out")"
+check "unixODBC's trace warned" yes "$(said "unixODBC traces every ODBC call (Trace in $work/odbc/odbcinst.ini) to /var/tmp/sql.log")"
+"$bin/pelkoreg" delete 'HKLM\Software\Pelko' /v DatabaseConnection /f >/dev/null
+
 # A user's folder first on root's PATH (sudo -E, a "." in it): check runs
 # systemctl and journalctl from the system folders only. Where systemd
 # does not run, a private /run/systemd/system makes check reach for them.
