@@ -8,6 +8,7 @@
 #include "agent/logs/log_names.h"
 #include "agent/mail/email_alert_thread.h"
 #include "agent/monitor/pending_pages.h"
+#include "agent/platform/odbc/connection_text.h"
 #include "pelkoctl/pelko_key.h"
 #include "pelkoctl/printer_admin.h"
 #include "pelkoctl/setting_admin.h"
@@ -148,6 +149,24 @@ void CheckMail(const Env& env, const std::string& folder, Findings& found) {
   if (missing.empty()) found.Ok("mail settings complete");
 }
 
+// Logs a database driver writes because the connection string asks: files
+// of the driver's own, beyond the agent's care, in its log folder (/tmp
+// unless set otherwise).
+void CheckDatabaseLogs(const Env& env, HostProbe* probe, Findings& found) {
+  auto connection = PelkoKey(*env.registry).Get("DatabaseConnection");
+  const std::string text = connection && connection->Text() ? *connection->Text() : "";
+  if (text.empty()) return;
+  for (const std::string& attribute : DriverLogAttributes(text)) {
+    found.Warn("DatabaseConnection sets " + attribute +
+               ": the ODBC driver logs every connection of the agent, pelkodb, pelkoreport "
+               "and the mail program to files of its own (psqlODBC: psqlodbc_*.log, "
+               "mylog_*.log in /tmp), with the database password, every statement and the "
+               "rows sent (user names, titles); remove it once done (docs/database.md)");
+  }
+  if (probe == nullptr) return;
+  for (const std::string& warning : probe->DriverManagerLogWarnings()) found.Warn(warning);
+}
+
 }  // namespace
 
 std::vector<std::string> LastOfEachKind(const std::vector<std::string>& lines, std::size_t most) {
@@ -195,6 +214,7 @@ std::vector<Finding> CheckAll(const Env& env, HostProbe* probe) {
   const std::string folder = CheckPath(env, probe, found);
   if (!folder.empty()) CheckPending(env, queues, found);
   CheckMail(env, folder, found);
+  CheckDatabaseLogs(env, probe, found);
   if (probe != nullptr) {
     const std::string why = probe->AgentNotRunning();
     if (why.empty()) {

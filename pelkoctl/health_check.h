@@ -29,6 +29,9 @@ class HostProbe {
   // The system log's recent lines of the agent, as "TIME text", oldest
   // first; empty where there is no log to read.
   virtual std::vector<std::string> RecentAgentLines() { return {}; }
+  // What in the ODBC driver manager's own settings has it log the
+  // programs' calls, and what that leaks.
+  virtual std::vector<std::string> DriverManagerLogWarnings() { return {}; }
 };
 
 enum class Verdict { kOk, kNote, kWarning, kFault };

@@ -89,6 +89,7 @@ int Check() {
 }  // namespace pelko
 
 int main(int argc, char** argv) {
+  pelko::KeepDriverFilesPrivate();
   if (argc == 2 && !std::strcmp(argv[1], "--set-password")) return pelko::SetPassword();
   if (argc == 2 && !std::strcmp(argv[1], "--check")) return pelko::Check();
   const bool help = argc == 2 && (!std::strcmp(argv[1], "--help") || !std::strcmp(argv[1], "/?"));

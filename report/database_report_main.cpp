@@ -5,6 +5,7 @@
 
 #include "agent/platform/password_line.h"
 #include "agent/platform/registry.h"
+#include "agent/platform/sql.h"
 #include "report/database_source.h"
 
 namespace pelko::report {
@@ -66,6 +67,7 @@ std::string Parse(int argc, char** argv, DatabaseOptions* o) {
 }  // namespace
 
 int RunDatabaseReport(int argc, char** argv) {
+  KeepDriverFilesPrivate();
   for (int i = 1; i < argc; ++i) {
     if (!std::strcmp(argv[i], "--help") || !std::strcmp(argv[i], "-h")) {
       std::fputs(kDatabaseUsage, stdout);

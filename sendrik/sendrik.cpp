@@ -207,6 +207,7 @@ int SetPassword() {
 }  // namespace
 
 int Main(int argc, char** argv) {
+  KeepDriverFilesPrivate();
   if (argc == 2 && (!std::strcmp(argv[1], "/setpassword") || !std::strcmp(argv[1], "--set-password"))) {
     return SetPassword();
   }

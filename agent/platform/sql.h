@@ -65,6 +65,12 @@ class SqlConnector {
 
 SqlConnector& PlatformSql();
 
+// A driver may write files of its own (logs its configuration or the
+// connection string asks for), the password in them: a program that
+// connects calls this first, so that they are its user's alone (POSIX:
+// umask 077; on Windows the folder's rights decide).
+void KeepDriverFilesPrivate();
+
 // Seals password for the registry value purpose names ("DatabasePassword",
 // "MailPassword"), and opens it again; the error says what an administrator
 // is to do, setBy being the command that sets the value.

@@ -6,8 +6,8 @@
 #include <sys/statvfs.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
-#include <cctype>
 #include <cstdlib>
 #include <map>
 #include <filesystem>
@@ -16,6 +16,8 @@
 
 #include "agent/platform/posix/cups_client.h"
 #include "agent/platform/posix/cups_server.h"
+#include "agent/platform/posix/system_tool.h"
+#include "agent/util/coding.h"
 #include "pelkoctl/cups_policy.h"
 #include "stoptool/posix/system_process_control.h"
 
@@ -26,19 +28,19 @@ namespace {
 constexpr char kAgentFileName[] = "pelkomon";
 constexpr char kStateFolder[] = "/var/lib/pelko";
 
+constexpr std::size_t kMostToolBytes = 1 << 20;
+constexpr int kToolTimeoutMs = 10000;
+
 // What `systemctl show` says of the unit's writable paths; empty without a
 // running systemd or the unit.
 std::string UnitWritablePaths(bool* known) {
   *known = false;
   struct stat st;
   if (stat("/run/systemd/system", &st) != 0) return "";
-  FILE* pipe = popen("systemctl show -p LoadState -p ReadWritePaths pelkomon.service 2>/dev/null", "r");
-  if (pipe == nullptr) return "";
-  std::string text;
-  char buffer[512];
-  while (fgets(buffer, sizeof buffer, pipe) != nullptr) text += buffer;
-  pclose(pipe);
-  std::istringstream in(text);
+  const ToolRun shown =
+      RunSystemTool("systemctl", {"show", "-p", "LoadState", "-p", "ReadWritePaths", "pelkomon.service"},
+                    kMostToolBytes, kToolTimeoutMs);
+  std::istringstream in(shown.output);
   std::string paths;
   for (std::string line; std::getline(in, line);) {
     if (line == "LoadState=loaded") *known = true;
@@ -104,12 +106,34 @@ QueueRules AskQueue(const std::string& name) {
   return rules;
 }
 
-bool SameNameFold(const std::string& a, const std::string& b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i]))) return false;
+// Whether unixODBC's odbcinst.ini text turns its trace on ([ODBC]
+// Trace=Yes); *file gets its TraceFile.
+bool OdbcTraceOn(const std::string& odbcinst, std::string* file) {
+  *file = "/tmp/sql.log";
+  bool on = false;
+  bool inOdbc = false;
+  std::istringstream in(odbcinst);
+  for (std::string line; std::getline(in, line);) {
+    const std::size_t first = line.find_first_not_of(" \t");
+    const std::size_t last = line.find_last_not_of(" \t\r");
+    if (first == std::string::npos) continue;
+    line = line.substr(first, last - first + 1);
+    if (line[0] == '[') {
+      inOdbc = AsciiEqualFold(line, "[ODBC]");
+      continue;
+    }
+    const std::size_t equals = line.find('=');
+    if (!inOdbc || equals == std::string::npos) continue;
+    std::string key = line.substr(0, equals);
+    std::string value = line.substr(equals + 1);
+    key.erase(key.find_last_not_of(" \t") + 1);
+    value.erase(0, std::min(value.find_first_not_of(" \t"), value.size()));
+    if (AsciiEqualFold(key, "Trace")) {
+      on = AsciiEqualFold(value, "yes") || AsciiEqualFold(value, "on") || value == "1";
+    }
+    if (AsciiEqualFold(key, "TraceFile") && !value.empty()) *file = value;
   }
-  return true;
+  return on;
 }
 
 }  // namespace
@@ -182,21 +206,36 @@ std::vector<std::string> PosixHostProbe::RecentAgentLines() {
   std::vector<std::string> lines;
   struct stat st;
   if (stat("/run/systemd/system", &st) != 0) return lines;
-  FILE* pipe = popen("journalctl -u pelkomon.service -p warning --since -24h -o short-iso "
-                     "--no-pager -q 2>/dev/null | tail -n 500", "r");
-  if (pipe == nullptr) return lines;
-  char buffer[4096];
-  while (fgets(buffer, sizeof buffer, pipe) != nullptr) {
-    std::string line = buffer;
-    while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.pop_back();
+  // Newest first, so that the bound on bytes drops the oldest.
+  const ToolRun said = RunSystemTool(
+      "journalctl", {"-u", "pelkomon.service", "-p", "warning", "--since", "-24h", "-n", "500",
+                     "-r", "-o", "short-iso", "--no-pager", "-q"},
+      kMostToolBytes, kToolTimeoutMs);
+  std::string text = said.output;
+  text.erase(text.rfind('\n') + 1);  // a line the bound cut short
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) {
+    while (!line.empty() && line.back() == '\r') line.pop_back();
     // "TIME host pelkomon[pid]: text" -> "TIME text"
     const std::size_t time = line.find(' ');
     const std::size_t text = line.find("]: ");
     if (time == std::string::npos || text == std::string::npos) continue;
     lines.push_back(line.substr(0, time) + " " + line.substr(text + 3));
   }
-  pclose(pipe);
+  std::reverse(lines.begin(), lines.end());
   return lines;
+}
+
+std::vector<std::string> PosixHostProbe::DriverManagerLogWarnings() {
+  const char* folder = std::getenv("ODBCSYSINI");
+  const std::string path =
+      std::string(folder != nullptr && *folder != '\0' ? folder : "/etc") + "/odbcinst.ini";
+  std::string file;
+  if (!OdbcTraceOn(ReadFile(path), &file)) return {};
+  return {"unixODBC traces every ODBC call (Trace in " + path + ") to " + file +
+          ": the statements and rows the agent, pelkodb, pelkoreport and the mail program "
+          "send to the database, in a file of the caller's (the password is masked); set "
+          "Trace=No once done"};
 }
 
 std::vector<std::string> PosixHostProbe::SpoolerRuleWarnings(const std::vector<std::string>& queues) {
@@ -211,7 +250,7 @@ std::vector<std::string> PosixHostProbe::SpoolerRuleWarnings(const std::vector<s
     if (!rules.known) continue;
     const std::string policy = rules.policy.empty() ? defaultPolicy : rules.policy;
     for (const std::string& candidate : trusting) {
-      if (!SameNameFold(candidate, policy)) continue;
+      if (!AsciiEqualFold(candidate, policy)) continue;
       std::string& list = trustingQueues[candidate];
       list += (list.empty() ? "" : ", ") + name;
     }

@@ -19,6 +19,8 @@ class PosixHostProbe : public HostProbe {
   // The journal's warnings of the service over the last day, where systemd
   // runs.
   std::vector<std::string> RecentAgentLines() override;
+  // unixODBC's Trace in odbcinst.ini.
+  std::vector<std::string> DriverManagerLogWarnings() override;
 };
 
 // Why root without capabilities could not make a file in a folder of this

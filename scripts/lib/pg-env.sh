@@ -5,6 +5,9 @@
 #   pg_env_halt         stops it, keeping the data (pg_env_resume starts it)
 #   pg_env_kill         kills the server at once (SIGKILL), keeping the data
 #   pg_psql ARGS...     psql as the superuser "pg" on database "postgres"
+#   pg_env_private_odbc DIR
+#                       unixODBC reads DIR/odbcinst.ini (the system's drivers, which keep
+#                       their logs in DIR/logs) and DIR/odbc.ini from here on
 PG_ENV_BIN=$(ls -d /usr/lib/postgresql/*/bin 2>/dev/null | sort -V | tail -1)
 
 pg_env_free_port() {
@@ -63,4 +66,13 @@ pg_env_stop() {
 pg_psql() {
   PGPASSWORD=pgsecret timeout 60 psql -X -q -v ON_ERROR_STOP=1 -h 127.0.0.1 -p "$PG_ENV_PORT" \
     -U pg -d postgres "$@"
+}
+
+pg_env_private_odbc() {
+  local system
+  system=$(odbcinst -j | sed -n 's/^DRIVERS\.*: //p')
+  mkdir -p "$1/logs"
+  sed "/^\[ODBC\]/!s|^\[.*\]\$|&\nLogdir=$1/logs|" "${system:-/etc/odbcinst.ini}" >"$1/odbcinst.ini"
+  : >"$1/odbc.ini"
+  export ODBCSYSINI=$1
 }

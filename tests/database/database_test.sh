@@ -13,6 +13,11 @@
 #   silent    a server that accepts the connection and never answers
 #   blocked   the table locked by another session while the agent writes
 #   frozen    the server process serving the agent stopped (SIGSTOP)
+#   driverlog the administrator's Debug=1;CommLog=1, and a data source that
+#             asks for the driver's logs
+# Root's umask is often 022: every scenario runs under it, the driver
+# keeping its logs in a folder of the test's, and ends with none of them
+# readable by other users.
 set -u
 bin=$(readlink -f "$1")
 scenario=$2
@@ -28,6 +33,9 @@ fi
 
 work=$(mktemp -d)
 chmod 755 "$work"
+umask 022
+pg_env_private_odbc "$work/odbc"
+driver_logs=$work/odbc/logs
 logs=$work/pelko/Logs
 agent=
 silent=
@@ -81,6 +89,8 @@ useradd -M -N -s /usr/sbin/nologin "$user" || exit 1
 trap 'cleanup; userdel "$user" 2>/dev/null' EXIT
 
 pg_env_start || { echo "FAIL: PostgreSQL did not start"; exit 1; }
+printf '[pelkotest]\nDriver=PostgreSQL Unicode\nServername=127.0.0.1\nPort=%s\nDatabase=postgres\nDebug=1\nCommLog=1\n' \
+  "$PG_ENV_PORT" >"$work/odbc/odbc.ini"
 cups_env_start || exit 1
 chmod 755 "$CUPS_ENV_DIR"
 cups_env_add_queue Front 0.05 2>/dev/null || exit 1
@@ -129,6 +139,37 @@ case $scenario in
       2>/dev/null
     check "a database out of reach fails the report" 1 $?
     check "the database report's total is the logs'" "$logs_total" "$(tr -d " " <<<"${total_line##*cost }")"
+    # Debian's odbcinst.ini has the driver's CommLog on: what it writes at a
+    # disconnect, and nothing else.
+    check "no driver debug log" "" "$(ls "$driver_logs" | grep mylog_)"
+    check "the driver logged no statement" "" "$(cat "$driver_logs"/psqlodbc_* 2>/dev/null | grep -v '^PQfinish: ')"
+    ;;
+  driverlog)
+    checked_pelkodb() {  # checked_pelkodb WHAT: pelkodb --check, its pid in $pelkodb
+      PELKO_REGISTRY=$work/registry "$bin/pelkodb" --check >/dev/null &
+      pelkodb=$!
+      wait "$pelkodb"
+      check "pelkodb --check $1" 0 $?
+    }
+    # The administrator's attributes are kept: the driver logs, the password
+    # with it, into files no other user may read.
+    set_connection "${PG_ENV_ODBC}Debug=1;CommLog=1;"
+    start_agent
+    print_day 2
+    wait_for 20 in_step || echo "FAIL: not in step with the driver's logs on"
+    checked_pelkodb "with the driver's logs on"
+    "$bin/pelkoreport" --database "${PG_ENV_ODBC}CommLog=1;" --password-stdin --text <<<pgsecret >/dev/null
+    check "pelkoreport --database with the driver's logs on" 0 $?
+    check "the driver logged as asked" yes "$([[ -s $driver_logs/mylog_pelkodb_root$pelkodb.log ]] && echo yes)"
+    check "the password is in its logs" yes "$(grep -qr pgsecret "$driver_logs" && echo yes)"
+    # A data source asking for the logs is not the administrator's word in
+    # DatabaseConnection: the programs ask them off.
+    set_connection "DSN=pelkotest;Uid=pg;"
+    checked_pelkodb "through the data source"
+    check "no driver debug log through the data source" no \
+      "$([[ -e $driver_logs/mylog_pelkodb_root$pelkodb.log ]] && echo yes || echo no)"
+    check "no statement logged through the data source" "" \
+      "$(grep -v '^PQfinish: ' "$driver_logs/psqlodbc_pelkodb_root$pelkodb.log" 2>/dev/null)"
     ;;
   stopped)
     start_agent
@@ -259,4 +300,5 @@ while True: held.append(s.accept())' "$port" &
     ;;
 esac
 check "agent still running" yes "$(running "$agent" && echo yes)"
+check "no driver log readable by other users" "" "$(find "$driver_logs" -type f -perm /o=r)"
 [[ $failures -eq 0 ]]

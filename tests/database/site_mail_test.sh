@@ -6,7 +6,8 @@
 # local global log instead, says so in the mail and once in the system log,
 # and with the database back the site report again. Between the two,
 # pelkoreport --database meets owners named as formulas and terminal
-# controls.
+# controls. Under root's usual umask 022, no log its database driver writes
+# is readable by other users.
 set -u
 bin=$(readlink -f "$1")
 here=$(dirname "$(readlink -f "${BASH_SOURCE[0]}")")
@@ -17,6 +18,8 @@ if ! pg_env_available || ! /usr/bin/python3 -c 'import aiosmtpd' 2>/dev/null; th
   exit 77
 fi
 work=$(mktemp -d)
+umask 022
+pg_env_private_odbc "$work/odbc"
 server=
 cleanup() {
   [[ -n $server ]] && kill "$server" 2>/dev/null && wait "$server" 2>/dev/null
@@ -161,5 +164,6 @@ mail
 check "database back: sent" 0 $?
 check "the site report again" 1 "$(message 4 | grep -c '^subject: Site print report')"
 check "SiteReportAway cleared" 0x0 "$(setting SiteReportAway)"
+check "no driver log readable by other users" "" "$(find "$work/odbc/logs" -type f -perm /o=r)"
 [[ $(date +%Y%m) == "$month" ]] || echo "note: the month turned during the test; its dates may be off"
 [[ $failures -eq 0 ]]

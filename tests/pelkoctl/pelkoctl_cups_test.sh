@@ -108,6 +108,37 @@ ctl add Raw --cost 3 >/dev/null
 ctl check >/dev/null
 check "raw jobs warned" yes "$(said "queue 'Raw' accepts raw jobs")"
 
+# Database driver logs asked for: each named with what it leaks.
+"$bin/pelkoreg" add 'HKLM\Software\Pelko' /v DatabaseConnection \
+  /d 'Driver={PostgreSQL Unicode};Server=db;Debug=1;CommLog=0;' /f >/dev/null
+mkdir -p "$work/odbc"
+printf '[ODBC]\nTrace = Yes\nTraceFile = /var/tmp/sql.log\n' >"$work/odbc/odbcinst.ini"
+ODBCSYSINI=$work/odbc ctl check >/dev/null
+check "Debug=1 warned" yes "$(said "WARN   DatabaseConnection sets Debug=1: the ODBC driver logs every connection")"
+check "it says what leaks" yes "$(said "with the database password, every statement and the rows sent")"
+check "CommLog=0 not warned" 0 "$(grep -c "sets CommLog" "$work/out")"
+check "unixODBC's trace warned" yes "$(said "unixODBC traces every ODBC call (Trace in $work/odbc/odbcinst.ini) to /var/tmp/sql.log")"
+"$bin/pelkoreg" delete 'HKLM\Software\Pelko' /v DatabaseConnection /f >/dev/null
+
+# A user's folder first on root's PATH (sudo -E, a "." in it): check runs
+# systemctl and journalctl from the system folders only. Where systemd
+# does not run, a private /run/systemd/system makes check reach for them.
+fake=$work/fake-tools
+mkdir -p "$fake"
+for tool in systemctl journalctl; do
+  printf '#!/bin/sh\ntouch %s\n' "$work/$tool-ran" >"$fake/$tool"
+done
+chmod 755 "$fake"/*
+with_systemd() {
+  if [[ -d /run/systemd/system ]]; then "$@"; return; fi
+  unshare -m --propagation private sh -c \
+    'mount -t tmpfs pelko /run/systemd && mkdir /run/systemd/system && exec "$@"' sh "$@"
+}
+(cd "$fake" && PATH="$fake:.:$PATH" with_systemd "$bin/pelkoctl" check >"$work/out" 2>"$work/err")
+check "check ran where systemd seems to run" yes "$(said "the agent is not running")"
+check "no systemctl from the caller's PATH" no "$([[ -e $work/systemctl-ran ]] && echo yes || echo no)"
+check "no journalctl from the caller's PATH" no "$([[ -e $work/journalctl-ran ]] && echo yes || echo no)"
+
 # With the agent running beside it, that line says so.
 "$bin/pelkomon" >/dev/null 2>&1 &
 agent=$!

@@ -5,6 +5,8 @@
 
 #ifdef _WIN32
 #include <windows.h>
+#else
+#include <sys/stat.h>
 #endif
 #include <sql.h>
 #include <sqlext.h>
@@ -13,6 +15,7 @@
 #include <map>
 
 #include "agent/platform/odbc/bounded_sql.h"
+#include "agent/platform/odbc/connection_text.h"
 #include "agent/util/unicode.h"
 
 namespace pelko {
@@ -52,16 +55,6 @@ std::string Diagnostic(SQLSMALLINT type, SQLHANDLE handle, std::string* state) {
     if (c == '\n' || c == '\r') c = ' ';
   }
   return code + ": " + text;
-}
-
-// "{...}" quoting of a connection string value: "}" doubled.
-std::string BracedValue(const std::string& value) {
-  std::string out = "{";
-  for (char c : value) {
-    out += c;
-    if (c == '}') out += '}';
-  }
-  return out + "}";
 }
 
 class OdbcConnection : public SqlConnection {
@@ -240,11 +233,7 @@ class OdbcConnector : public SqlConnector {
     const auto timeout = reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(timeoutSeconds));
     SQLSetConnectAttrW(connection, SQL_ATTR_LOGIN_TIMEOUT, timeout, 0);
     SQLSetConnectAttrW(connection, SQL_ATTR_CONNECTION_TIMEOUT, timeout, 0);
-    std::string text = connectionText;
-    if (!password.empty()) {
-      if (!text.empty() && text.back() != ';') text += ';';
-      text += "PWD=" + BracedValue(password) + ";";
-    }
+    std::string text = ComposeConnection(connectionText, password);
     WideText wide = Wide(text);
     SQLWCHAR out[1024];
     SQLSMALLINT outLength = 0;
@@ -281,6 +270,12 @@ class OdbcConnector : public SqlConnector {
 };
 
 }  // namespace
+
+void KeepDriverFilesPrivate() {
+#ifndef _WIN32
+  umask(077);
+#endif
+}
 
 SqlConnector& PlatformSql() {
   static OdbcConnector connector;

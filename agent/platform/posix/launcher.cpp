@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "agent/platform/posix/safe_path.h"
+#include "agent/platform/posix/system_tool.h"
 
 #ifndef CLOSE_RANGE_CLOEXEC
 #define CLOSE_RANGE_CLOEXEC (1U << 2)
@@ -27,7 +28,7 @@ namespace {
 // The program's whole environment: system folders to find its tools, and
 // the registry store the agent uses, so that it reads the same ToSendFile.
 std::vector<std::string> CleanEnvironment() {
-  std::vector<std::string> env = {"PATH=/usr/sbin:/usr/bin:/sbin:/bin"};
+  std::vector<std::string> env = {kSystemPath};
   const char* store = std::getenv("PELKO_REGISTRY");
   if (store != nullptr && *store != '\0') env.push_back(std::string("PELKO_REGISTRY=") + store);
   return env;

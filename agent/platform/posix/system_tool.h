@@ -1,0 +1,30 @@
+// The system's own programs (systemctl, journalctl) as root's tools run
+// them: found in the system folders alone, never through the caller's PATH
+// (sudo -E, or a "." in it, would put a user's program there), vetted as
+// root's own, started without a shell with a clean environment, and read
+// within a bound of time and bytes.
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <vector>
+
+namespace pelko {
+
+// The whole PATH a program started by the agent or its tools gets.
+inline constexpr char kSystemPath[] = "PATH=/usr/sbin:/usr/bin:/sbin:/bin";
+
+struct ToolRun {
+  bool ran = false;       // started and ended by itself, within the bounds
+  int status = -1;        // its exit status when it ran
+  std::string output;     // its standard output, at most the bound's bytes
+  std::string error;      // why it did not run, or was ended
+};
+
+// Runs name (a bare program name) with args, its standard input and error
+// on /dev/null. A program still running after timeoutMs, or writing more
+// than maxBytes, is killed; output keeps what came within the bounds.
+ToolRun RunSystemTool(const std::string& name, const std::vector<std::string>& args,
+                      std::size_t maxBytes, int timeoutMs);
+
+}  // namespace pelko
