@@ -110,10 +110,10 @@ std::string Unknown(int version) {
          (version > kSchemaVersion ? ": they are left alone until this agent is upgraded" : "");
 }
 
-bool Upgrade(SqlConnection& connection, int* upgradedFrom, std::string* error) {
+bool Upgrade(SqlConnection& connection, int found, int* upgradedFrom, std::string* error) {
   // Agents that find the old version at once wait here on the first one's
   // row lock, and then find the version it left.
-  int version = 0;
+  int version = found;
   bool ok = connection.Execute("UPDATE pelko_schema_version SET version = version", {}, nullptr) &&
             ReadVersion(connection, &version);
   if (ok && version == kSchemaVersion) {
@@ -172,7 +172,9 @@ bool EnsureSchema(SqlConnection& connection, std::string* error, int* upgradedFr
   if (ReadVersion(connection, &version)) {
     connection.Rollback();
     if (version == kSchemaVersion) return true;
-    if (version >= 1 && version < kSchemaVersion) return Upgrade(connection, upgradedFrom, error);
+    if (version >= 1 && version < kSchemaVersion) {
+      return Upgrade(connection, version, upgradedFrom, error);
+    }
     *error = Unknown(version);
     return false;
   }
