@@ -54,8 +54,10 @@ std::vector<std::string> JobsTableV2(const std::string& product) {
 // primary key reads alike in PostgreSQL, SQL Server and MariaDB (each names
 // the key its own way), so the rows go to a holding table and back into the
 // table made anew. One server's day a statement: none outlasts the bound
-// on a statement however large the table. MariaDB commits at each CREATE
-// and DROP: a step cut there leaves the rows in pelko_jobs_v1.
+// on a statement however large the table (the CAST keeps the index on
+// log_date in use, which a text parameter would not on PostgreSQL).
+// MariaDB commits at each CREATE and DROP: a step cut there leaves the rows
+// in pelko_jobs_v1.
 bool KeyByEntryTime(SqlConnection& connection, const std::string& product) {
   const std::string columns = std::string("(") + kJobColumns + ") SELECT " + kJobColumns;
   auto run = [&](const std::string& sql, const std::vector<SqlParam>& params = {},
@@ -65,7 +67,7 @@ bool KeyByEntryTime(SqlConnection& connection, const std::string& product) {
     for (const SqlRow& day : days) {
       if (day.size() == 2 &&
           !run("INSERT INTO " + to + " " + columns + " FROM " + from +
-                   " WHERE log_date = ? AND server_name = ?",
+                   " WHERE log_date = CAST(? AS CHAR(8)) AND server_name = ?",
                {SqlParam::Text(day[0]), SqlParam::Text(day[1])})) {
         return false;
       }

@@ -64,6 +64,25 @@ dump() {
 }
 in_step() { dump && python3 "$here/compare_db.py" "$logs" "$work/dump" quiet; }
 rows() { pg_psql -Atc "SELECT COUNT(*) FROM pelko_jobs" 2>/dev/null || echo 0; }
+# hold_lock SQL: another session runs SQL in a transaction it keeps open
+# until release_lock; its input is fd 7, which no process started later
+# may keep (7>&-).
+hold_lock() {
+  mkfifo "$work/lock.in"
+  pg_psql -At <"$work/lock.in" >"$work/lock.out" 2>&1 &
+  locker=$!
+  exec 7>"$work/lock.in"
+  echo "BEGIN; $1; SELECT 'locked';" >&7
+  wait_for 20 grep -q locked "$work/lock.out" || echo "FAIL: the lock was not taken"
+}
+release_lock() {
+  echo "COMMIT;" >&7
+  exec 7>&-
+  wait "$locker"
+}
+lock_waiters() {  # lock_waiters N: N sessions at least wait on a lock
+  [[ $(pg_psql -Atc "SELECT COUNT(*) FROM pg_stat_activity WHERE wait_event_type = 'Lock'") -ge $1 ]]
+}
 
 submit() {  # submit PAGES TITLE: prints as the test's user; the job id
   runuser -u "$user" -- env CUPS_SERVER="$CUPS_SERVER" lp -d Front -t "$2" \
@@ -208,27 +227,19 @@ while True: held.append(s.accept())' "$port" &
     wait_for 20 in_step || echo "FAIL: not in step before the lock"
     # Another session takes the table: the agent's next write waits on the
     # lock, in the middle of its transaction, with no answer coming.
-    mkfifo "$work/lock.in"
-    pg_psql -At <"$work/lock.in" >"$work/lock.out" 2>&1 &
-    locker=$!
-    exec 7>"$work/lock.in"
-    echo "BEGIN; LOCK TABLE pelko_jobs IN EXCLUSIVE MODE; SELECT 'locked';" >&7
-    wait_for 20 grep -q locked "$work/lock.out" || echo "FAIL: the lock was not taken"
+    hold_lock "LOCK TABLE pelko_jobs IN EXCLUSIVE MODE"
     print_day 6
     check "printing accounted while the database holds the agent" 10 "$(entries)"
-    waiting() { [[ $(pg_psql -Atc "SELECT COUNT(*) FROM pg_stat_activity WHERE wait_event_type = 'Lock'") -ge 1 ]]; }
-    wait_for 20 waiting || echo "FAIL: the agent's write did not wait on the lock"
+    wait_for 20 lock_waiters 1 || echo "FAIL: the agent's write did not wait on the lock"
     # Bounded: the statement gives up and the trouble is said, the lock
     # still held.
     wait_for 40 eval '(( $(said "out of reach") >= 1 ))'
     check "the blocked statement ended within its bound" 1 "$(said 'out of reach')"
     # The agent tries again, and waits again.
-    wait_for 40 waiting || echo "FAIL: the agent did not try again"
+    wait_for 40 lock_waiters 1 || echo "FAIL: the agent did not try again"
     check "the blocked database said once" 1 "$(said 'out of reach')"
     check "nothing arrived while blocked" 4 "$(rows)"
-    echo "COMMIT;" >&7
-    exec 7>&-
-    wait "$locker"
+    release_lock
     wait_for 90 in_step
     python3 "$here/compare_db.py" "$logs" "$work/dump"
     check "every job arrived once, once the lock went" 0 $?
@@ -285,22 +296,13 @@ SQL
     check "version 1 holds its rows" "$old_rows" "${before%%|*}"
     # The agent and pelkodb find version 1 at once: another session holds
     # the version row until both wait on it.
-    mkfifo "$work/lock.in"
-    pg_psql -At <"$work/lock.in" >"$work/lock.out" 2>&1 &
-    locker=$!
-    exec 7>"$work/lock.in"
-    echo "BEGIN; UPDATE pelko_schema_version SET version = version; SELECT 'locked';" >&7
-    wait_for 20 grep -q locked "$work/lock.out" || echo "FAIL: the lock was not taken"
-    # Neither keeps the session's input open.
+    hold_lock "UPDATE pelko_schema_version SET version = version"
     start_agent 7>&-
     PELKO_REGISTRY=$work/registry "$bin/pelkodb" --check >"$work/check.out" 2>"$work/check.err" 7>&- &
     checker=$!
-    waiters() { [[ $(pg_psql -Atc "SELECT COUNT(*) FROM pg_stat_activity WHERE wait_event_type = 'Lock'") -ge 2 ]]; }
-    wait_for 20 waiters || echo "FAIL: the agent and pelkodb did not both wait for the version"
+    wait_for 20 lock_waiters 2 || echo "FAIL: the agent and pelkodb did not both wait for the version"
     started=$(date +%s%N)
-    echo "ROLLBACK;" >&7
-    exec 7>&-
-    wait "$locker"
+    release_lock
     wait_end "$checker" 30
     check "pelkodb --check succeeded" 0 "$ended"
     check "pelkodb reports version 2 and every row" "PostgreSQL: tables of version 2, $old_rows jobs" \
