@@ -313,7 +313,7 @@ SQL
     check "the version is 2" 2 "$(version)"
     upgraders() { echo $(( $(said 'upgraded from version 1 to 2') + $(grep -c 'upgraded from' "$work/check.err") )); }
     wait_for 10 eval '(( $(upgraders) > 0 ))'
-    check "one of the two upgraded, the other found it done" 1 "$(upgraders)" 
+    check "one of the two upgraded, the other found it done" 1 "$(upgraders)"
     check "every row kept once, as it was" "$before" "$(fingerprint)"
     check "no holding table left" 0 "$(pg_psql -Atc "SELECT COUNT(*) FROM pg_tables WHERE tablename = 'pelko_jobs_v1'")"
     # The spooler numbered from 1 again: job 5 twice in today's log, the
@@ -332,7 +332,6 @@ SQL
     python3 "$here/compare_db.py" "$logs" "$work/dump"
     check "both jobs 5 reached the database" 0 $?
     check "as two rows" 2 "$(pg_psql -Atc "SELECT COUNT(*) FROM pelko_jobs WHERE server_name = 'srv1' AND job_id = 5")"
-    check "the other servers' rows still as they were" "$before" "$(fingerprint)"
     check "no trouble was said" 0 "$(said 'out of reach')"
     ;;
   *)
