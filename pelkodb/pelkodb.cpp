@@ -19,7 +19,8 @@ constexpr char kUsage[] =
     "Usage: pelkodb --set-password   read the database password from standard input\n"
     "                                and keep it as DatabasePassword (sealed on Windows)\n"
     "       pelkodb --check          connect as the agent does, make the tables when\n"
-    "                                they are missing, and say how many rows they hold\n";
+    "                                they are missing or upgrade them from an earlier\n"
+    "                                version, and say how many rows they hold\n";
 
 int SetPassword() {
   std::string password;
@@ -70,9 +71,14 @@ int Check() {
   }
   std::string error;
   auto database = PlatformSql().Connect(connection, password, 10, &error);
-  if (!database || !database::EnsureSchema(*database, &error)) {
+  int upgradedFrom = 0;
+  if (!database || !database::EnsureSchema(*database, &error, &upgradedFrom)) {
     std::fprintf(stderr, "pelkodb: %s\n", error.c_str());
     return 1;
+  }
+  if (upgradedFrom != 0) {
+    std::fprintf(stderr, "pelkodb: the tables were upgraded from version %d to %d\n", upgradedFrom,
+                 database::kSchemaVersion);
   }
   std::vector<SqlRow> rows;
   if (!database->Execute("SELECT COUNT(*) FROM pelko_jobs", {}, &rows) || rows.empty()) {

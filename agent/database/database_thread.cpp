@@ -41,7 +41,14 @@ bool DatabaseThread::Connect(const std::string& connectionText, std::string* err
   connection = env.sql->Connect(connectionText, password, kDatabaseTimeoutSeconds, error);
   std::fill(password.data.begin(), password.data.end(), '\0');
   if (!connection) return false;
-  if (!database::EnsureSchema(*connection, error)) return false;
+  int upgradedFrom = 0;
+  if (!database::EnsureSchema(*connection, error, &upgradedFrom)) return false;
+  if (upgradedFrom != 0) {
+    SayTrouble(env, Severity::kInfo, "database upgraded",
+               "the database tables were upgraded from version " + std::to_string(upgradedFrom) +
+                   " to " + std::to_string(database::kSchemaVersion) +
+                   "; agents of an earlier version leave the database alone until they are upgraded");
+  }
   sync = std::make_unique<database::LogSync>(env, logLocks, Pauser(), database::TruncateServer(ServerName()));
   return sync->LoadState(*connection, error);
 }

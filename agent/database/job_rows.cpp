@@ -1,6 +1,7 @@
 #include "agent/database/job_rows.h"
 
 #include <map>
+#include <tuple>
 #include <utility>
 
 #include "agent/database/schema.h"
@@ -27,7 +28,7 @@ std::vector<JobRow> JobRowsOfLog(std::string_view text) {
   ReadLogEntries(text, &entries);
   std::vector<JobRow> rows;
   rows.reserve(entries.size());
-  std::map<std::pair<std::string, int64_t>, std::size_t> seen;
+  std::map<std::tuple<std::string, int64_t, std::string, std::string>, std::size_t> seen;
   for (const LogEntry& entry : entries) {
     JobRow row;
     row.printer = Column(entry.printer, kNameChars);
@@ -38,7 +39,7 @@ std::vector<JobRow> JobRowsOfLog(std::string_view text) {
     row.cost = EntryCost(entry);
     row.date = Column(entry.date, 10);
     row.time = Column(entry.time, 8);
-    auto [at, added] = seen.emplace(std::make_pair(row.printer, row.jobId), rows.size());
+    auto [at, added] = seen.emplace(std::tuple(row.printer, row.jobId, row.date, row.time), rows.size());
     if (added) {
       rows.push_back(std::move(row));
     } else {

@@ -23,8 +23,9 @@ struct JobRow {
 // any other file, the global logs included.
 std::string LogDateOfFile(std::string_view fileName);
 
-// The job rows of a log file's text in file order; of entries with one
-// printer and job id (a damaged file), the last.
+// The job rows of a log file's text in file order, every entry of an id
+// given again among them (its date and time tell it apart); of entries
+// with one printer, job id, date and time (a damaged file), the last.
 std::vector<JobRow> JobRowsOfLog(std::string_view text);
 
 }  // namespace pelko::database

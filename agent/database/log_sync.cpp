@@ -1,5 +1,7 @@
 #include "agent/database/log_sync.h"
 
+#include <tuple>
+
 #include "agent/files/file_finder.h"
 #include "agent/logs/log_store.h"
 
@@ -16,8 +18,8 @@ constexpr char kInsertRow[] =
     "INSERT INTO pelko_jobs (server_name, printer, log_date, job_id, user_name, document, "
     "pages, cost, job_date, job_time) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?)";
 constexpr char kUpdateRow[] =
-    "UPDATE pelko_jobs SET user_name = ?, document = ?, pages = ?, cost = ?, job_date = ?, "
-    "job_time = ? WHERE server_name = ? AND printer = ? AND log_date = ? AND job_id = ?";
+    "UPDATE pelko_jobs SET user_name = ?, document = ?, pages = ?, cost = ? WHERE server_name = ? "
+    "AND printer = ? AND log_date = ? AND job_id = ? AND job_date = ? AND job_time = ?";
 constexpr char kInsertState[] =
     "INSERT INTO pelko_log_state (server_name, log_file, size_bytes, written) "
     "VALUES (?, ?, ?, ?)";
@@ -27,11 +29,14 @@ constexpr char kUpdateState[] =
 
 uint64_t Number(const std::string& text) { return std::strtoull(text.c_str(), nullptr, 10); }
 
+// A job row's key within its printer's day: an id given again is told apart
+// by its entry's date and time.
+using EntryKey = std::tuple<int64_t, std::string, std::string>;
+
 // The row as the database holds it, in kSelectRows's columns.
 bool SameAsStored(const JobRow& row, const SqlRow& stored) {
-  return stored.size() == 7 && row.user == stored[1] && row.document == stored[2] &&
-         std::to_string(row.pages) == stored[3] && std::to_string(row.cost) == stored[4] &&
-         row.date == stored[5] && row.time == stored[6];
+  return row.user == stored[1] && row.document == stored[2] &&
+         std::to_string(row.pages) == stored[3] && std::to_string(row.cost) == stored[4];
 }
 
 }  // namespace
@@ -138,24 +143,24 @@ bool LogSync::SendPrinter(SqlConnection& connection, const std::string& printer,
   if (!Run(connection, kSelectRows, {serverParam, printerParam, dateParam}, &storedRows)) {
     return false;
   }
-  std::map<int64_t, const SqlRow*> stored;
+  std::map<EntryKey, const SqlRow*> stored;
   for (const SqlRow& row : storedRows) {
-    if (!row.empty()) stored[std::strtoll(row[0].c_str(), nullptr, 10)] = &row;
+    if (row.size() == 7) stored[{std::strtoll(row[0].c_str(), nullptr, 10), row[5], row[6]}] = &row;
   }
   for (const JobRow* row : rows) {
-    auto found = stored.find(row->jobId);
+    auto found = stored.find({row->jobId, row->date, row->time});
     if (found != stored.end() && SameAsStored(*row, *found->second)) continue;
-    const std::vector<SqlParam> values = {
-        SqlParam::Text(row->user), SqlParam::Text(row->document), SqlParam::Number(row->pages),
-        SqlParam::Number(row->cost), SqlParam::Text(row->date), SqlParam::Text(row->time)};
+    const std::vector<SqlParam> values = {SqlParam::Text(row->user), SqlParam::Text(row->document),
+                                          SqlParam::Number(row->pages), SqlParam::Number(row->cost)};
     std::vector<SqlParam> params;
     if (found == stored.end()) {
       params = {serverParam, printerParam, dateParam, SqlParam::Number(row->jobId)};
       params.insert(params.end(), values.begin(), values.end());
+      params.insert(params.end(), {SqlParam::Text(row->date), SqlParam::Text(row->time)});
     } else {
       params = values;
-      params.insert(params.end(),
-                    {serverParam, printerParam, dateParam, SqlParam::Number(row->jobId)});
+      params.insert(params.end(), {serverParam, printerParam, dateParam, SqlParam::Number(row->jobId),
+                                   SqlParam::Text(row->date), SqlParam::Text(row->time)});
     }
     if (!Run(connection, found == stored.end() ? kInsertRow : kUpdateRow, params)) return false;
     ++rowsWritten;

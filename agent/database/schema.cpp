@@ -1,12 +1,16 @@
 #include "agent/database/schema.h"
 
 #include <cstdlib>
+#include <iterator>
 
 #include "agent/util/unicode.h"
 
 namespace pelko::database {
 
 namespace {
+
+constexpr char kJobColumns[] =
+    "server_name, printer, log_date, job_id, user_name, document, pages, cost, job_date, job_time";
 
 bool IsSqlServer(const std::string& productName) {
   return productName.find("SQL Server") != std::string::npos;
@@ -16,6 +20,131 @@ std::string Text(const std::string& product, std::size_t chars) {
   return (IsSqlServer(product) ? "NVARCHAR(" : "VARCHAR(") + std::to_string(chars) + ")";
 }
 
+// pelko_jobs's columns, as versions 1 and 2 have them.
+std::string JobColumnTypes(const std::string& product) {
+  const std::string name = Text(product, kNameChars);
+  return "server_name " + Text(product, kServerChars) + " NOT NULL, "
+         "printer " + name + " NOT NULL, "
+         "log_date CHAR(8) NOT NULL, "
+         "job_id INTEGER NOT NULL, "
+         "user_name " + name + " NOT NULL, "
+         "document " + Text(product, kDocumentChars) + " NOT NULL, "
+         "pages INTEGER NOT NULL, "
+         "cost INTEGER NOT NULL, "
+         "job_date " + Text(product, 10) + " NOT NULL, "
+         "job_time " + Text(product, 8) + " NOT NULL";
+}
+
+// pelko_jobs of version 2, which the step to version 2 makes too: a later
+// version that changes the table leaves these as they are and adds a step.
+std::vector<std::string> JobsTableV2(const std::string& product) {
+  return {
+      // A spooler that numbers from 1 again gives an id twice in a day; the
+      // entry's date and time, which never change, tell the jobs apart.
+      "CREATE TABLE pelko_jobs (" + JobColumnTypes(product) +
+          ", PRIMARY KEY (server_name, printer, log_date, job_id, job_date, job_time))",
+      // The reports take a range of dates and group by one column.
+      "CREATE INDEX pelko_jobs_by_date ON pelko_jobs (log_date) "
+      "INCLUDE (server_name, printer, user_name, pages, cost)",
+      "CREATE INDEX pelko_jobs_by_user ON pelko_jobs (user_name, log_date)",
+  };
+}
+
+// Version 1 to 2: the key takes the entry's date and time. No ALTER of a
+// primary key reads alike in PostgreSQL, SQL Server and MariaDB (each names
+// the key its own way), so the rows go to a holding table and back into the
+// table made anew. One server's day a statement: none outlasts the bound
+// on a statement however large the table (the CAST keeps the index on
+// log_date in use, which a text parameter would not on PostgreSQL).
+// MariaDB commits at each CREATE and DROP: a step cut there leaves the rows
+// in pelko_jobs_v1.
+bool KeyByEntryTime(SqlConnection& connection, const std::string& product) {
+  const std::string columns = std::string("(") + kJobColumns + ") SELECT " + kJobColumns;
+  auto run = [&](const std::string& sql, const std::vector<SqlParam>& params = {},
+                 std::vector<SqlRow>* rows = nullptr) { return connection.Execute(sql, params, rows); };
+  std::vector<SqlRow> days;
+  auto copyDays = [&](const std::string& from, const std::string& to) {
+    for (const SqlRow& day : days) {
+      if (day.size() == 2 &&
+          !run("INSERT INTO " + to + " " + columns + " FROM " + from +
+                   " WHERE log_date = CAST(? AS CHAR(8)) AND server_name = ?",
+               {SqlParam::Text(day[0]), SqlParam::Text(day[1])})) {
+        return false;
+      }
+    }
+    return true;
+  };
+  // The one statement all three take that holds the table for this
+  // transaction alone (LOCK TABLE is PostgreSQL's): no agent of version 1
+  // adds a row between the copy and the drop. The column goes with it.
+  if (!run("ALTER TABLE pelko_jobs ADD pelko_upgrading INTEGER") ||
+      !run("SELECT DISTINCT log_date, server_name FROM pelko_jobs", {}, &days) ||
+      !run("CREATE TABLE pelko_jobs_v1 (" + JobColumnTypes(product) +
+           ", PRIMARY KEY (log_date, server_name, printer, job_id))") ||
+      !copyDays("pelko_jobs", "pelko_jobs_v1") || !run("DROP TABLE pelko_jobs")) {
+    return false;
+  }
+  for (const std::string& statement : JobsTableV2(product)) {
+    if (!run(statement)) return false;
+  }
+  return copyDays("pelko_jobs_v1", "pelko_jobs") && run("DROP TABLE pelko_jobs_v1");
+}
+
+// Each step brings the version before `to` to `to`, inside the upgrade's
+// transaction.
+struct SchemaStep {
+  int to;
+  bool (*run)(SqlConnection& connection, const std::string& product);
+};
+constexpr SchemaStep kSteps[] = {{2, KeyByEntryTime}};
+static_assert(std::size(kSteps) == kSchemaVersion - 1 && kSteps[kSchemaVersion - 2].to == kSchemaVersion);
+
+bool ReadVersion(SqlConnection& connection, int* version) {
+  std::vector<SqlRow> rows;
+  if (!connection.Execute("SELECT MAX(version) FROM pelko_schema_version", {}, &rows)) return false;
+  *version = rows.empty() || rows[0].empty() ? 0 : std::atoi(rows[0][0].c_str());
+  return true;
+}
+
+std::string Unknown(int version) {
+  return "the database holds Pelko tables of version " + std::to_string(version) +
+         ", this agent knows version " + std::to_string(kSchemaVersion) +
+         (version > kSchemaVersion ? ": they are left alone until this agent is upgraded" : "");
+}
+
+bool Upgrade(SqlConnection& connection, int found, int* upgradedFrom, std::string* error) {
+  // Agents that find the old version at once wait here on the first one's
+  // row lock, and then find the version it left.
+  int version = found;
+  bool ok = connection.Execute("UPDATE pelko_schema_version SET version = version", {}, nullptr) &&
+            ReadVersion(connection, &version);
+  if (ok && version == kSchemaVersion) {
+    connection.Rollback();
+    return true;
+  }
+  if (ok && (version < 1 || version > kSchemaVersion)) {
+    *error = Unknown(version);
+    connection.Rollback();
+    return false;
+  }
+  const std::string product = ok ? connection.ProductName() : std::string();
+  for (const SchemaStep& step : kSteps) {
+    ok = ok && (step.to <= version || step.run(connection, product));
+  }
+  ok = ok &&
+       connection.Execute("UPDATE pelko_schema_version SET version = ?",
+                          {SqlParam::Number(kSchemaVersion)}, nullptr) &&
+       connection.Commit();
+  if (!ok) {
+    *error = "cannot upgrade the tables from version " + std::to_string(version) + ": " +
+             connection.LastError();
+    connection.Rollback();
+    return false;
+  }
+  if (upgradedFrom != nullptr) *upgradedFrom = version;
+  return true;
+}
+
 }  // namespace
 
 std::string TruncateServer(const std::string& name) {
@@ -23,24 +152,8 @@ std::string TruncateServer(const std::string& name) {
 }
 
 std::vector<std::string> SchemaStatements(const std::string& product) {
-  const std::string name = Text(product, kNameChars);
-  return {
-      "CREATE TABLE pelko_jobs ("
-      "server_name " + Text(product, kServerChars) + " NOT NULL, "
-      "printer " + name + " NOT NULL, "
-      "log_date CHAR(8) NOT NULL, "
-      "job_id INTEGER NOT NULL, "
-      "user_name " + name + " NOT NULL, "
-      "document " + Text(product, kDocumentChars) + " NOT NULL, "
-      "pages INTEGER NOT NULL, "
-      "cost INTEGER NOT NULL, "
-      "job_date " + Text(product, 10) + " NOT NULL, "
-      "job_time " + Text(product, 8) + " NOT NULL, "
-      "PRIMARY KEY (server_name, printer, log_date, job_id))",
-      // The reports take a range of dates and group by one column.
-      "CREATE INDEX pelko_jobs_by_date ON pelko_jobs (log_date) "
-      "INCLUDE (server_name, printer, user_name, pages, cost)",
-      "CREATE INDEX pelko_jobs_by_user ON pelko_jobs (user_name, log_date)",
+  std::vector<std::string> statements = JobsTableV2(product);
+  statements.insert(statements.end(), {
       // What was sent of each log file: nothing is read again while its
       // size and time of writing stay.
       "CREATE TABLE pelko_log_state ("
@@ -51,17 +164,20 @@ std::vector<std::string> SchemaStatements(const std::string& product) {
       "PRIMARY KEY (server_name, log_file))",
       "CREATE TABLE pelko_schema_version (version INTEGER NOT NULL)",
       "INSERT INTO pelko_schema_version (version) VALUES (" + std::to_string(kSchemaVersion) + ")",
-  };
+  });
+  return statements;
 }
 
-bool EnsureSchema(SqlConnection& connection, std::string* error) {
-  std::vector<SqlRow> rows;
-  if (connection.Execute("SELECT MAX(version) FROM pelko_schema_version", {}, &rows)) {
+bool EnsureSchema(SqlConnection& connection, std::string* error, int* upgradedFrom) {
+  if (upgradedFrom != nullptr) *upgradedFrom = 0;
+  int version = 0;
+  if (ReadVersion(connection, &version)) {
     connection.Rollback();
-    const int version = rows.empty() || rows[0].empty() ? 0 : std::atoi(rows[0][0].c_str());
     if (version == kSchemaVersion) return true;
-    *error = "the database holds Pelko tables of version " + std::to_string(version) +
-             ", this agent knows version " + std::to_string(kSchemaVersion);
+    if (version >= 1 && version < kSchemaVersion) {
+      return Upgrade(connection, version, upgradedFrom, error);
+    }
+    *error = Unknown(version);
     return false;
   }
   // No version table: a database without our tables. The failed statement

@@ -10,9 +10,10 @@
 
 namespace pelko::database {
 
-// Raised with every change of the tables; a database of a later version is
-// left alone.
-inline constexpr int kSchemaVersion = 1;
+// Raised with every change of the tables, with a step in schema.cpp that
+// brings the version before to it; a database of a later version is left
+// alone.
+inline constexpr int kSchemaVersion = 2;
 
 // The longest texts a row holds, in UTF-16 units; longer ones are cut.
 inline constexpr std::size_t kServerChars = 64;
@@ -26,8 +27,10 @@ std::string TruncateServer(const std::string& name);
 // database named productName (SQL_DBMS_NAME).
 std::vector<std::string> SchemaStatements(const std::string& productName);
 
-// Makes the schema when the database has none; false (and *error) when it
-// cannot, or the database holds a later version than this agent knows.
-bool EnsureSchema(SqlConnection& connection, std::string* error);
+// Makes the schema when the database has none and brings an earlier
+// version to kSchemaVersion (*upgradedFrom, when given, says from which; 0
+// when nothing was upgraded); false (and *error) when it cannot, or the
+// database holds a later version than this agent knows.
+bool EnsureSchema(SqlConnection& connection, std::string* error, int* upgradedFrom = nullptr);
 
 }  // namespace pelko::database

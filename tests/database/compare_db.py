@@ -4,7 +4,8 @@
 Whether the database dump (rows of printer, log_date, job_id, user_name,
 document, pages, cost, job_date, job_time; fields split by 0x1F, rows by
 0x1E) holds exactly the job entries of the daily logs in LOGS_DIR: one row
-per entry, equal in every value. Prints the differences and
+per entry (keyed by printer, log date, job id and the entry's date and
+time, as the table is), equal in every value. Prints the differences and
 "rows: DB / entries"; exit status 0 when equal."""
 import os
 import re
@@ -41,9 +42,8 @@ def log_rows(folder):
                 data = data[:total]
             for e in ENTRY.finditer(data):
                 date, time, jid, user, printer, doc, pages, cost = e.groups()
-                key = (text(printer), m.group(1), leading_int(jid))
-                rows[key] = (text(user), text(doc), str(leading_int(pages)),
-                             str(leading_int(cost)), text(date), text(time))
+                key = (text(printer), m.group(1), leading_int(jid), text(date), text(time))
+                rows[key] = (text(user), text(doc), str(leading_int(pages)), str(leading_int(cost)))
     return rows
 
 
@@ -56,7 +56,7 @@ def db_rows(dump):
             continue
         f = line.split("\x1f")
         count += 1
-        rows[(f[0], f[1], int(f[2]))] = tuple(f[3:9])
+        rows[(f[0], f[1], int(f[2]), f[7], f[8])] = tuple(f[3:7])
     return rows, count
 
 

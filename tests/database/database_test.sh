@@ -15,6 +15,8 @@
 #   frozen    the server process serving the agent stopped (SIGSTOP)
 #   driverlog the administrator's Debug=1;CommLog=1, and a data source that
 #             asks for the driver's logs
+#   upgrade   a database of version 1 with rows, upgraded by the agent and
+#             pelkodb at once; then a job id given twice in a day's log
 # Root's umask is often 022: every scenario runs under it, the driver
 # keeping its logs in a folder of the test's, and ends with none of them
 # readable by other users.
@@ -70,6 +72,25 @@ dump() {
 }
 in_step() { dump && python3 "$here/compare_db.py" "$logs" "$work/dump" quiet; }
 rows() { pg_psql -Atc "SELECT COUNT(*) FROM pelko_jobs" 2>/dev/null || echo 0; }
+# hold_lock SQL: another session runs SQL in a transaction it keeps open
+# until release_lock; its input is fd 7, which no process started later
+# may keep (7>&-).
+hold_lock() {
+  mkfifo "$work/lock.in"
+  pg_psql -At <"$work/lock.in" >"$work/lock.out" 2>&1 &
+  locker=$!
+  exec 7>"$work/lock.in"
+  echo "BEGIN; $1; SELECT 'locked';" >&7
+  wait_for 20 grep -q locked "$work/lock.out" || echo "FAIL: the lock was not taken"
+}
+release_lock() {
+  echo "COMMIT;" >&7
+  exec 7>&-
+  wait "$locker"
+}
+lock_waiters() {  # lock_waiters N: N sessions at least wait on a lock
+  [[ $(pg_psql -Atc "SELECT COUNT(*) FROM pg_stat_activity WHERE wait_event_type = 'Lock'") -ge $1 ]]
+}
 
 submit() {  # submit PAGES TITLE: prints as the test's user; the job id
   runuser -u "$user" -- env CUPS_SERVER="$CUPS_SERVER" lp -d Front -t "$2" \
@@ -124,7 +145,7 @@ case $scenario in
     check "the database holds the logs row for row" 0 $?
     check "the pelko_jobs table survived the titles" 24 "$(rows)"
     check "no trouble was said" 0 "$(said 'database')"
-    check "pelkodb finds the tables" "PostgreSQL: tables of version 1, 24 jobs" \
+    check "pelkodb finds the tables" "PostgreSQL: tables of version 2, 24 jobs" \
       "$(PELKO_REGISTRY=$work/registry "$bin/pelkodb" --check)"
     # The site report's total is the sum of the logs' Totals.
     logs_total=$(grep -ho '<user>Total</user><cost>[0-9]*' "$logs"/*.xml | grep -o '[0-9]*$' |
@@ -247,27 +268,19 @@ while True: held.append(s.accept())' "$port" &
     wait_for 20 in_step || echo "FAIL: not in step before the lock"
     # Another session takes the table: the agent's next write waits on the
     # lock, in the middle of its transaction, with no answer coming.
-    mkfifo "$work/lock.in"
-    pg_psql -At <"$work/lock.in" >"$work/lock.out" 2>&1 &
-    locker=$!
-    exec 7>"$work/lock.in"
-    echo "BEGIN; LOCK TABLE pelko_jobs IN EXCLUSIVE MODE; SELECT 'locked';" >&7
-    wait_for 20 grep -q locked "$work/lock.out" || echo "FAIL: the lock was not taken"
+    hold_lock "LOCK TABLE pelko_jobs IN EXCLUSIVE MODE"
     print_day 6
     check "printing accounted while the database holds the agent" 10 "$(entries)"
-    waiting() { [[ $(pg_psql -Atc "SELECT COUNT(*) FROM pg_stat_activity WHERE wait_event_type = 'Lock'") -ge 1 ]]; }
-    wait_for 20 waiting || echo "FAIL: the agent's write did not wait on the lock"
+    wait_for 20 lock_waiters 1 || echo "FAIL: the agent's write did not wait on the lock"
     # Bounded: the statement gives up and the trouble is said, the lock
     # still held.
     wait_for 40 eval '(( $(said "out of reach") >= 1 ))'
     check "the blocked statement ended within its bound" 1 "$(said 'out of reach')"
     # The agent tries again, and waits again.
-    wait_for 40 waiting || echo "FAIL: the agent did not try again"
+    wait_for 40 lock_waiters 1 || echo "FAIL: the agent did not try again"
     check "the blocked database said once" 1 "$(said 'out of reach')"
     check "nothing arrived while blocked" 4 "$(rows)"
-    echo "COMMIT;" >&7
-    exec 7>&-
-    wait "$locker"
+    release_lock
     wait_for 90 in_step
     python3 "$here/compare_db.py" "$logs" "$work/dump"
     check "every job arrived once, once the lock went" 0 $?
@@ -293,6 +306,74 @@ while True: held.append(s.accept())' "$port" &
     check "every job arrived once, once it answered again" 0 $?
     check "the frozen database said once" 1 "$(said 'out of reach')"
     check "its return said once" 1 "$(said 'reachable again')"
+    ;;
+  upgrade)
+    # Version 1's tables, as its agents made them, with other servers' rows.
+    old_rows=20000
+    pg_psql <<SQL || echo "FAIL: the tables of version 1 were not made"
+CREATE TABLE pelko_jobs (
+  server_name VARCHAR(64) NOT NULL, printer VARCHAR(255) NOT NULL, log_date CHAR(8) NOT NULL,
+  job_id INTEGER NOT NULL, user_name VARCHAR(255) NOT NULL, document VARCHAR(1000) NOT NULL,
+  pages INTEGER NOT NULL, cost INTEGER NOT NULL, job_date VARCHAR(10) NOT NULL,
+  job_time VARCHAR(8) NOT NULL, PRIMARY KEY (server_name, printer, log_date, job_id));
+CREATE INDEX pelko_jobs_by_date ON pelko_jobs (log_date)
+  INCLUDE (server_name, printer, user_name, pages, cost);
+CREATE INDEX pelko_jobs_by_user ON pelko_jobs (user_name, log_date);
+CREATE TABLE pelko_log_state (
+  server_name VARCHAR(64) NOT NULL, log_file VARCHAR(400) NOT NULL,
+  size_bytes BIGINT NOT NULL, written BIGINT NOT NULL, PRIMARY KEY (server_name, log_file));
+CREATE TABLE pelko_schema_version (version INTEGER NOT NULL);
+INSERT INTO pelko_schema_version (version) VALUES (1);
+INSERT INTO pelko_jobs SELECT 'old' || (g % 2), 'P' || (g / 2 % 10), '202611' || lpad((g / 20 % 30 + 1)::text, 2, '0'),
+  g / 600, 'user' || (g % 37), 'doc ' || g || ' Ärger', g % 7 + 1, g % 7 * 5 + 5,
+  '2026/11/01', '09:00:00' FROM generate_series(0, $old_rows - 1) g;
+SQL
+    fingerprint() {
+      pg_psql -Atc "SELECT COUNT(*), md5(string_agg(concat_ws('|', server_name, printer, log_date,
+        job_id, user_name, document, pages, cost, job_date, job_time), ',' ORDER BY server_name,
+        printer, log_date, job_id)) FROM pelko_jobs WHERE server_name <> 'srv1'"
+    }
+    before=$(fingerprint)
+    check "version 1 holds its rows" "$old_rows" "${before%%|*}"
+    # The agent and pelkodb find version 1 at once: another session holds
+    # the version row until both wait on it.
+    hold_lock "UPDATE pelko_schema_version SET version = version"
+    start_agent 7>&-
+    PELKO_REGISTRY=$work/registry "$bin/pelkodb" --check >"$work/check.out" 2>"$work/check.err" 7>&- &
+    checker=$!
+    wait_for 20 lock_waiters 2 || echo "FAIL: the agent and pelkodb did not both wait for the version"
+    started=$(date +%s%N)
+    release_lock
+    wait_end "$checker" 30
+    check "pelkodb --check succeeded" 0 "$ended"
+    check "pelkodb reports version 2 and every row" "PostgreSQL: tables of version 2, $old_rows jobs" \
+      "$(cat "$work/check.out")"
+    version() { pg_psql -Atc "SELECT MAX(version) FROM pelko_schema_version"; }
+    wait_for 30 eval '[[ $(version) == 2 ]]'
+    echo "upgrade of $old_rows rows done within $(( ($(date +%s%N) - started) / 1000000 )) ms"
+    check "the version is 2" 2 "$(version)"
+    upgraders() { echo $(( $(said 'upgraded from version 1 to 2') + $(grep -c 'upgraded from' "$work/check.err") )); }
+    wait_for 10 eval '(( $(upgraders) > 0 ))'
+    check "one of the two upgraded, the other found it done" 1 "$(upgraders)"
+    check "every row kept once, as it was" "$before" "$(fingerprint)"
+    check "no holding table left" 0 "$(pg_psql -Atc "SELECT COUNT(*) FROM pg_tables WHERE tablename = 'pelko_jobs_v1'")"
+    # The spooler numbered from 1 again: job 5 twice in today's log, the
+    # newest entry first, as the agent writes them.
+    day=$(date +%Y%m%d)
+    slash=$(date +%Y/%m/%d)
+    entry() {
+      printf '<entry> <date>%s</date><time>%s</time> <id>5</id><user>%s</user> <printer>Back</printer><doc>%s</doc> <pages>%s</pages> <cost>%s</cost></entry>' \
+        "$slash" "$@"
+    }
+    (umask 027; set -o noclobber
+     printf "%s%s%s%s" "<?xml version='1.0' encoding='ISO-8859-1' ?> <?xml-stylesheet href='Tavisk.xsl' type='text/xsl' ?><log> <type>Back</type> <date>$slash</date>" \
+       "$(entry 11:00:00 eve 'second job 5' 2 10)" "$(entry 09:00:00 paul 'first job 5' 1 5)" \
+       "<entry><user>Total</user><cost>15</cost></entry></log>" >"$logs/Back_$day.xml")
+    wait_for 30 in_step
+    python3 "$here/compare_db.py" "$logs" "$work/dump"
+    check "both jobs 5 reached the database" 0 $?
+    check "as two rows" 2 "$(pg_psql -Atc "SELECT COUNT(*) FROM pelko_jobs WHERE server_name = 'srv1' AND job_id = 5")"
+    check "no trouble was said" 0 "$(said 'out of reach')"
     ;;
   *)
     echo "unknown scenario $scenario" >&2

@@ -1,10 +1,12 @@
 // An in-memory database that answers the statements of the database sink
-// (recognised by their start), with transactions, the tables' primary keys
-// (a doubled row is an error, as in a real database) and faults on demand.
+// and of the schema's upgrade (recognised by their start), with
+// transactions, the tables' primary keys (a doubled row is an error, as in a
+// real database) and faults on demand.
 #pragma once
 
 #include <array>
 #include <map>
+#include <set>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -14,11 +16,15 @@
 namespace pelko {
 
 struct FakeSqlTables {
-  // (server, printer, log date, job id) -> user, document, pages, cost, date, time.
-  using JobKey = std::tuple<std::string, std::string, std::string, int64_t>;
-  std::map<JobKey, std::vector<std::string>> jobs;
+  // (server, printer, log date, job id, date, time) -> user, document,
+  // pages, cost, date, time.
+  using JobKey = std::tuple<std::string, std::string, std::string, int64_t, std::string, std::string>;
+  using Jobs = std::map<JobKey, std::vector<std::string>>;
+  Jobs jobs;
+  Jobs holding;  // pelko_jobs_v1, while an upgrade runs
   std::map<std::pair<std::string, std::string>, std::pair<int64_t, int64_t>> states;
-  bool schema = false;
+  int version = 0;       // of pelko_schema_version; 0: no tables
+  bool oldKey = false;   // pelko_jobs keyed as in version 1: (server, printer, log date, job id)
 };
 
 class FakeSqlDatabase : public SqlConnector {
@@ -48,11 +54,35 @@ class FakeSqlConnection : public SqlConnection {
     auto text = [&](std::size_t i) { return params.at(i).text; };
     auto number = [&](std::size_t i) { return params.at(i).number; };
     auto starts = [&](std::string_view head) { return sql.substr(0, head.size()) == head; };
+    auto dayOf = [&](const FakeSqlTables::JobKey& key) {
+      return std::get<2>(key) == text(0) && std::get<0>(key) == text(1);
+    };
     if (starts("SELECT MAX(version)")) {
-      if (!pending.schema) return Refuse("no such table");
-      rows->push_back({"1"});
-    } else if (starts("CREATE") || starts("INSERT INTO pelko_schema_version")) {
-      pending.schema = true;
+      if (pending.version == 0) return Refuse("no such table");
+      rows->push_back({std::to_string(pending.version)});
+    } else if (starts("INSERT INTO pelko_schema_version")) {
+      pending.version = std::stoi(std::string(sql.substr(sql.find("VALUES (") + 8)));
+    } else if (starts("UPDATE pelko_schema_version SET version = ?")) {
+      pending.version = static_cast<int>(number(0));
+    } else if (starts("CREATE TABLE pelko_jobs (")) {
+      pending.oldKey = sql.find("job_id, job_date, job_time)") == std::string_view::npos;
+    } else if (starts("CREATE") || starts("UPDATE pelko_schema_version") || starts("ALTER")) {
+    } else if (starts("SELECT DISTINCT log_date, server_name")) {
+      std::set<SqlRow> days;
+      for (const auto& [key, value] : pending.jobs) days.insert({std::get<2>(key), std::get<0>(key)});
+      rows->assign(days.begin(), days.end());
+    } else if (starts("INSERT INTO pelko_jobs_v1")) {
+      for (const auto& job : pending.jobs) {
+        if (dayOf(job.first)) pending.holding.insert(job);
+      }
+    } else if (starts("INSERT INTO pelko_jobs (") && sql.find("FROM pelko_jobs_v1") != sql.npos) {
+      for (const auto& job : pending.holding) {
+        if (dayOf(job.first) && !pending.jobs.insert(job).second) return Refuse("duplicate key");
+      }
+    } else if (starts("DROP TABLE pelko_jobs_v1")) {
+      pending.holding.clear();
+    } else if (starts("DROP TABLE pelko_jobs")) {
+      pending.jobs.clear();
     } else if (starts("SELECT log_file")) {
       for (const auto& [key, value] : pending.states) {
         if (key.first == text(0)) {
@@ -68,15 +98,21 @@ class FakeSqlConnection : public SqlConnection {
         }
       }
     } else if (starts("INSERT INTO pelko_jobs")) {
-      FakeSqlTables::JobKey key{text(0), text(1), text(2), number(3)};
-      if (pending.jobs.count(key)) return Refuse("duplicate key");
+      FakeSqlTables::JobKey key{text(0), text(1), text(2), number(3), text(8), text(9)};
+      for (const auto& [held, value] : pending.jobs) {
+        if (held == key || (pending.oldKey && std::get<3>(held) == number(3) &&
+                            std::get<0>(held) == text(0) && std::get<1>(held) == text(1) &&
+                            std::get<2>(held) == text(2))) {
+          return Refuse("duplicate key");
+        }
+      }
       pending.jobs[key] = {text(4), text(5), std::to_string(number(6)), std::to_string(number(7)),
                            text(8), text(9)};
     } else if (starts("UPDATE pelko_jobs")) {
-      FakeSqlTables::JobKey key{text(6), text(7), text(8), number(9)};
+      FakeSqlTables::JobKey key{text(4), text(5), text(6), number(7), text(8), text(9)};
       if (!pending.jobs.count(key)) return Refuse("no row to update");
       pending.jobs[key] = {text(0), text(1), std::to_string(number(2)), std::to_string(number(3)),
-                           text(4), text(5)};
+                           text(8), text(9)};
     } else if (starts("INSERT INTO pelko_log_state")) {
       auto key = std::make_pair(text(0), text(1));
       if (pending.states.count(key)) return Refuse("duplicate key");

@@ -31,7 +31,7 @@ class SiteMailTest : public ::testing::Test {
   }
   void Job(const std::string& server, const std::string& printer, const std::string& logDate,
            int64_t id, const std::string& user, int pages, int cost) {
-    database.committed.jobs[{server, printer, logDate, id}] = {
+    database.committed.jobs[{server, printer, logDate, id, "2026/11/05", "10:00:00"}] = {
         user, "doc", std::to_string(pages), std::to_string(cost), "2026/11/05", "10:00:00"};
   }
   SiteChoice Choose() { return ReadSiteChoice(database, site, LocalTime{2026, 12, 8, 7, 0, 0, 0}); }

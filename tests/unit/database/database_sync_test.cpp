@@ -11,8 +11,11 @@ namespace {
 
 const char kLog[] = "C:\\Pelko\\Logs\\HP_20261206.xml";
 
-std::string Entry(int id, const std::string& user, const std::string& doc, int pages) {
-  return "<entry> <date>2026/12/06</date><time>09:05:0" + std::to_string(id % 10) + "</time> <id>" +
+std::string Time(int id) { return "09:05:0" + std::to_string(id % 10); }
+
+std::string Entry(int id, const std::string& user, const std::string& doc, int pages,
+                  const std::string& time = "") {
+  return "<entry> <date>2026/12/06</date><time>" + (time.empty() ? Time(id) : time) + "</time> <id>" +
          std::to_string(id) + "</id><user>" + user + "</user> <printer>HP</printer><doc>" + doc +
          "</doc> <pages>" + std::to_string(pages) + "</pages> <cost>" + std::to_string(pages * 5) +
          "</cost></entry>";
@@ -24,7 +27,9 @@ std::string Log(const std::string& entries) {
          "<entry><user>Total</user><cost>999</cost></entry></log>";
 }
 
-FakeSqlTables::JobKey Key(int id) { return {"PC1", "HP", "20261206", id}; }
+FakeSqlTables::JobKey Key(int id, const std::string& time = "", const std::string& server = "PC1") {
+  return {server, "HP", "20261206", id, "2026/12/06", time.empty() ? Time(id) : time};
+}
 
 class DatabaseSyncTest : public ::testing::Test {
  protected:
@@ -81,6 +86,61 @@ TEST_F(DatabaseSyncTest, AChangedEntryUpdatesItsRowANewOneIsAddedTheRestStays) {
   EXPECT_EQ(database.committed.jobs[Key(9)][0], "eve");
   // The rows of the file read, one update, one insert, the file's state.
   EXPECT_EQ(database.statements - after, 4);
+}
+
+TEST_F(DatabaseSyncTest, AnIdGivenAgainIsARowOfItsOwnUpdatedByItsTime) {
+  // The spooler numbered from 1 again: a second job 7, newest first.
+  fake.files.PutFile(kLog, Log(Entry(7, "eve", "Other.doc", 2, "11:00:00") +
+                               Entry(7, "paul", "Report.doc", 3) + Entry(8, "anna", "a;b", 1)));
+  Round();
+  ASSERT_EQ(database.committed.jobs.size(), 3u);
+  EXPECT_EQ(database.committed.jobs[Key(7, "11:00:00")][0], "eve");
+  EXPECT_EQ(database.committed.jobs[Key(7)][0], "paul");
+  const int after = database.statements;
+  fake.files.PutFile(kLog, Log(Entry(7, "eve", "Other.doc", 4, "11:00:00") +
+                               Entry(7, "paul", "Report.doc", 3) + Entry(8, "anna", "a;b", 1)));
+  Round(kDatabasePollMs);
+  EXPECT_EQ(database.committed.jobs[Key(7, "11:00:00")][2], "4");
+  EXPECT_EQ(database.committed.jobs[Key(7)][2], "3");
+  EXPECT_EQ(database.statements - after, 3) << "the rows read, one update, the file's state";
+}
+
+// A database of version 1, another server's rows and this one's in it, keyed
+// as version 1 keyed them.
+TEST_F(DatabaseSyncTest, AVersionOneDatabaseIsUpgradedInOneGoKeepingEveryRowOnce) {
+  database.committed.version = 1;
+  database.committed.oldKey = true;
+  for (int id = 1; id <= 3; ++id) {
+    database.committed.jobs[Key(id, "", "south")] = {"eva", "x", "1", "5", "2026/12/06", Time(id)};
+  }
+  database.committed.jobs[Key(7)] = {"paul", "Report.doc", "3", "15", "2026/12/06", Time(7)};
+  const FakeSqlTables::Jobs before = database.committed.jobs;
+  // Cut after the old table is dropped: nothing of the upgrade is kept.
+  database.failAfterStatements = 9;
+  const uint32_t wait = Round();
+  EXPECT_EQ(wait, kDatabaseFirstRetryMs);
+  EXPECT_EQ(database.committed.version, 1);
+  EXPECT_EQ(database.committed.jobs, before);
+  database.failAfterStatements = -1;
+  fake.files.PutFile(kLog, Log(Entry(7, "eve", "Other.doc", 2, "11:00:00") +
+                               Entry(7, "paul", "Report.doc", 3) + Entry(8, "anna", "a;b", 1)));
+  EXPECT_EQ(Round(wait), kDatabasePollMs);
+  EXPECT_EQ(database.committed.version, 2);
+  EXPECT_FALSE(database.committed.oldKey);
+  EXPECT_TRUE(database.committed.holding.empty());
+  EXPECT_EQ(database.committed.jobs.size(), before.size() + 2) << "job 7 given again, job 8";
+  for (const auto& [key, value] : before) EXPECT_EQ(database.committed.jobs[key], value);
+  EXPECT_EQ(database.committed.jobs[Key(7, "11:00:00")][0], "eve");
+  EXPECT_EQ(fake.logger.Count("upgraded from version 1 to 2"), 1);
+}
+
+TEST_F(DatabaseSyncTest, ADatabaseOfALaterVersionIsLeftAloneAndSaidOnce) {
+  database.committed.version = 3;
+  uint32_t wait = 0;
+  for (int i = 0; i < 4; ++i) wait = Round(wait);
+  EXPECT_EQ(fake.logger.Count("version 3, this agent knows version 2: they are left alone"), 1);
+  EXPECT_TRUE(database.committed.jobs.empty());
+  EXPECT_EQ(database.committed.version, 3);
 }
 
 TEST_F(DatabaseSyncTest, APurgedLogStaysInTheDatabase) {
@@ -142,7 +202,7 @@ TEST_F(DatabaseSyncTest, OffWithoutAConnectionAndNamedByServerName) {
   fake.registry.PutString("Software\\Pelko\\DatabaseConnection", "DSN=pelko");
   fake.registry.PutString("Software\\Pelko\\ServerName", "north");
   Round(kDatabasePollMs);
-  EXPECT_EQ(database.committed.jobs.count({"north", "HP", "20261206", 7}), 1u);
+  EXPECT_EQ(database.committed.jobs.count(Key(7, "", "north")), 1u);
 }
 
 TEST(DatabaseSupervision, TheThreadRunsWithThePrintersWhileADatabaseIsNamed) {
@@ -164,12 +224,13 @@ TEST(DatabaseSupervision, TheThreadRunsWithThePrintersWhileADatabaseIsNamed) {
 TEST(JobRowsTest, TextsBecomeUtf8AndFitTheirColumns) {
   const std::string log = Log(Entry(1, "M\xfcller", "caf\xc3\xa9 \xe6\x9d\xb1", 1) +
                               Entry(2, "x", std::string(1500, 'd'), 1) +
-                              Entry(2, "x", "again", 2));
+                              Entry(2, "x", "again", 2) + Entry(2, "y", "given again", 1, "10:00:00"));
   const auto rows = database::JobRowsOfLog(log);
-  ASSERT_EQ(rows.size(), 2u) << "one row for each job id, the last entry's";
+  ASSERT_EQ(rows.size(), 3u) << "one row for each job id and time, the last entry's";
   EXPECT_EQ(rows[0].user, "M\xc3\xbcller") << "windows-1252 bytes";
   EXPECT_EQ(rows[0].document, "caf\xc3\xa9 \xe6\x9d\xb1") << "UTF-8 stays";
   EXPECT_EQ(rows[1].document, "again");
+  EXPECT_EQ(rows[2].document, "given again");
   EXPECT_EQ(database::JobRowsOfLog(Log(Entry(3, "x", std::string(1500, 'd'), 1)))[0].document.size(),
             1000u);
 }
