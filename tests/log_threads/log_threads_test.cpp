@@ -55,16 +55,16 @@ int main() {
   for (int t = 1; t <= kThreads; ++t) {
     printers.emplace_back([&, t] {
       const std::string printer = "\\\\SRV" + std::to_string(t) + "\\HP";
+      const std::string user = "u" + std::to_string(t);
       for (int j = 0; j < kJobs; ++j) {
         const int id = t * 1000 + j;
-        RecordJob(env, locks, pause, {printer, id, "u" + std::to_string(t), "doc", 2, 6,
-                  env.clock->Now()});
+        RecordJob(env, locks, pause, {printer, id, user, "doc", 2, 6, env.clock->Now()});
         // The same job seen again by a later pass, its counter risen by one.
         if (j > 0) {
-          RecordJob(env, locks, pause, {printer, id - 1, "u", "doc", 1, 3, env.clock->Now()});
+          RecordJob(env, locks, pause, {printer, id - 1, user, "doc", 1, 3, env.clock->Now()});
         }
       }
-      RecordJob(env, locks, pause, {printer, t * 1000 + kJobs - 1, "u", "doc", 1, 3,
+      RecordJob(env, locks, pause, {printer, t * 1000 + kJobs - 1, user, "doc", 1, 3,
                 env.clock->Now()});
       --running;
     });
