@@ -76,21 +76,9 @@ submit() {
   echo "$id"
 }
 
-queue_empty() { [[ -z $(lpstat -o "$1" 2>/dev/null) ]]; }
-all_empty() {
-  local queue
-  for queue in "${queues[@]}"; do queue_empty "$queue" || return 1; done
-}
-
 logs=$work/pelko/Logs
 source "$here/../lib/daily_log.sh"
-
-# "id pages cost" of every entry in a daily log.
-entries() {
-  grep -o '<id>[0-9]*</id><user>[^<]*</user> <printer>[^<]*</printer><doc>[^<]*</doc> <pages>[0-9-]*</pages> <cost>[0-9-]*</cost>' \
-    "$1" 2>/dev/null |
-    sed 's|<id>\([0-9]*\)</id><user>\([^<]*\)</user>.*<pages>\([0-9-]*\)</pages> <cost>\([0-9-]*\)</cost>|\1 \3 \4 \2|'
-}
+source "$here/page_log.sh"
 
 # Every quarter second: when each page_log line and each entry's page count
 # was first seen, for the latencies.
@@ -195,60 +183,6 @@ if [[ $restart == --catchup ]]; then
   cups_env_release "${hold[Back]}"
 fi
 lp -i "$held" -H resume || echo "FAIL: the held job could not be released"
-# CUPS logs a "total" line at every end of a job's processing (a restart
-# ends it once more); its last one is the job's count.
-declare -A printed_on counted
-lines=0
-read_page_log() {
-  local printer user id rest
-  printed_on=()
-  counted=()
-  lines=0
-  while read -r printer user id rest; do
-    [[ $rest == *" total "* ]] || continue
-    printed_on[$id]=$printer
-    counted[$id]=${rest##* }
-    lines=$((lines + 1))
-  done <"$CUPS_ENV_DIR/log/page_log"
-}
-
-# judge_jobs [quiet]: exact := how many jobs have one entry, with CUPS's
-# pages and their cost; the others are named unless quiet.
-judge_jobs() {
-  local id queue pages price user expected
-  local -A found=() times=()
-  for queue in "${queues[@]}"; do
-    while read -r id pages price user; do
-      [[ -n $id ]] || continue
-      found[$queue.$id]="$id $pages $price"
-      times[$queue.$id]=$((${times[$queue.$id]:-0} + 1))
-    done < <(entries "$(log_of "$queue")")
-  done
-  exact=0
-  for id in "${!counted[@]}"; do
-    queue=${printed_on[$id]}
-    expected="$id ${counted[$id]} $((counted[$id] * cost[$queue]))"
-    if [[ ${times[$queue.$id]:-0} -eq 1 && ${found[$queue.$id]} == "$expected" ]]; then
-      exact=$((exact + 1))
-    elif [[ -z ${1:-} ]]; then
-      echo "job $id on $queue: CUPS counted ${counted[$id]}, log has: ${found[$queue.$id]:-nothing} (${times[$queue.$id]:-0} entries)"
-    fi
-  done
-}
-all_exact() {
-  judge_jobs quiet
-  ((exact == ${#counted[@]}))
-}
-# until_exact SECONDS: waits, by the clock and not by tries, for every job
-# to be exact (one judgement of 200 jobs takes a while on a busy machine).
-until_exact() {
-  local deadline=$((SECONDS + $1))
-  until all_exact; do
-    ((SECONDS < deadline)) || return 1
-    sleep 0.5
-  done
-}
-
 # The queues print for about a minute. Then the entries are given time to
 # be complete, and a little more: no later pass may change them.
 wait_for 240 all_empty || { echo "FAIL: the queues did not empty"; lpstat -o; lpstat -p; }

@@ -1,0 +1,72 @@
+# Sourced by the accounting tests: every job in CUPS's page_log ("total"
+# lines) judged against the daily logs. Uses the caller's `queues`, `cost`
+# (QUEUE -> cost a page), `log_of` (tests/lib/daily_log.sh) and
+# CUPS_ENV_DIR.
+
+queue_empty() { [[ -z $(lpstat -o "$1" 2>/dev/null) ]]; }
+all_empty() {
+  local queue
+  for queue in "${queues[@]}"; do queue_empty "$queue" || return 1; done
+}
+
+# "id pages cost user" of every entry in a daily log.
+entries() {
+  grep -o '<id>[0-9]*</id><user>[^<]*</user> <printer>[^<]*</printer><doc>[^<]*</doc> <pages>[0-9-]*</pages> <cost>[0-9-]*</cost>' \
+    "$1" 2>/dev/null |
+    sed 's|<id>\([0-9]*\)</id><user>\([^<]*\)</user>.*<pages>\([0-9-]*\)</pages> <cost>\([0-9-]*\)</cost>|\1 \3 \4 \2|'
+}
+
+# CUPS logs a "total" line at every end of a job's processing (a restart
+# ends it once more); its last one is the job's count. Sets printed_on and
+# counted (job id -> queue, pages) and lines (how many "total" lines).
+declare -A printed_on counted
+lines=0
+read_page_log() {
+  local printer user id rest
+  printed_on=()
+  counted=()
+  lines=0
+  while read -r printer user id rest; do
+    [[ $rest == *" total "* ]] || continue
+    printed_on[$id]=$printer
+    counted[$id]=${rest##* }
+    lines=$((lines + 1))
+  done <"$CUPS_ENV_DIR/log/page_log"
+}
+
+# judge_jobs [quiet]: exact := how many jobs have one entry, with CUPS's
+# pages and their cost; the others are named unless quiet.
+judge_jobs() {
+  local id queue pages price user expected
+  local -A found=() times=()
+  for queue in "${queues[@]}"; do
+    while read -r id pages price user; do
+      [[ -n $id ]] || continue
+      found[$queue.$id]="$id $pages $price"
+      times[$queue.$id]=$((${times[$queue.$id]:-0} + 1))
+    done < <(entries "$(log_of "$queue")")
+  done
+  exact=0
+  for id in "${!counted[@]}"; do
+    queue=${printed_on[$id]}
+    expected="$id ${counted[$id]} $((counted[$id] * cost[$queue]))"
+    if [[ ${times[$queue.$id]:-0} -eq 1 && ${found[$queue.$id]} == "$expected" ]]; then
+      exact=$((exact + 1))
+    elif [[ -z ${1:-} ]]; then
+      echo "job $id on $queue: CUPS counted ${counted[$id]}, log has: ${found[$queue.$id]:-nothing} (${times[$queue.$id]:-0} entries)"
+    fi
+  done
+}
+all_exact() {
+  judge_jobs quiet
+  ((exact == ${#counted[@]}))
+}
+# until_exact SECONDS: waits, by the clock and not by tries, for every job
+# to be exact (one judgement of 200 jobs takes a while on a busy machine).
+until_exact() {
+  local deadline=$((SECONDS + $1))
+  until all_exact; do
+    ((SECONDS < deadline)) || return 1
+    sleep 0.5
+  done
+}
