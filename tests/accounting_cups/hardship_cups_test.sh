@@ -156,7 +156,7 @@ if [[ $mode == --kills ]]; then
 
   echo "cupsd killed while a job prints on each queue, and started again"
   for queue in "${queues[@]}"; do
-    rm -f "$work/hold-$queue/release"
+    rm -f "$work/hold-$queue"/*  # every job before has ended: hold anew
     print "$queue" 3 -t "cut 1" >/dev/null
     print "$queue" 2 -t "cut 2" >/dev/null
   done
