@@ -73,7 +73,7 @@ looked() {
   for queue in "${queues[@]}"; do [[ -e $logs/$queue.watched ]] || return 1; done
 }
 start_agent
-wait_for 30 looked || fail "the printer workers took no first look"
+wait_for 60 looked || { fail "the printer workers took no first look"; exit 1; }
 first_agent=$agent
 
 # print QUEUE PAGES LP_OPTIONS...: the job id.
