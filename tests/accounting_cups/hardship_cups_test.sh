@@ -20,6 +20,13 @@ source "$here/../lib/cups_test.sh"
 cups_test_needs xmllint
 [[ -x $bin/pelkomon && -x $bin/pelkoreg ]] || { echo "no pelkomon in $bin" >&2; exit 2; }
 [[ $mode == --kills || $mode == --disk ]] || { echo "usage: $0 BIN_DIR --kills|--disk" >&2; exit 2; }
+# The tmpfs in a mount namespace of the test's own goes with the test's
+# last process, even where a CTest timeout kills them all at once.
+if [[ $mode == --disk && -z ${HARDSHIP_OWN_MOUNTS:-} ]] &&
+  unshare --mount --propagation private true 2>/dev/null; then
+  HARDSHIP_OWN_MOUNTS=yes exec unshare --mount --propagation private \
+    bash "${BASH_SOURCE[0]}" "$@"
+fi
 
 queues=(Front Lab Back)
 declare -A cost=([Front]=5 [Lab]=7 [Back]=3)
