@@ -78,7 +78,7 @@ submit() {
 
 logs=$work/pelko/Logs
 source "$here/../lib/daily_log.sh"
-source "$here/page_log.sh"
+source "$here/accounting.sh"
 
 # Every quarter second: when each page_log line and each entry's page count
 # was first seen, for the latencies.
@@ -103,9 +103,6 @@ poll() {
   done
 }
 
-reg() { PELKO_REGISTRY=$work/registry "$bin/pelkoreg" "$@" >/dev/null; }
-source "$here/../../scripts/lib/settings.sh"
-
 # Three users of our own, so that CUPS records real originating users.
 for n in $(seq 1 $user_count); do
   user=pk$$u$n
@@ -125,14 +122,8 @@ for queue in "${queues[@]}"; do
 done
 
 mkdir -p "$work/pelko/Logs"
-printers=()
-for queue in "${queues[@]}"; do printers+=("$queue=${cost[$queue]}"); done
-watch_printers "$work/pelko" "${printers[@]}" || exit 1
+watch_queues || exit 1
 
-start_agent() {
-  PELKO_REGISTRY=$work/registry "$bin/pelkomon" >>"$work/agent.out" 2>&1 &
-  agent=$!
-}
 start_agent
 poll &
 poller=$!

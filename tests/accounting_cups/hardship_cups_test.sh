@@ -31,9 +31,7 @@ fi
 queues=(Front Lab Back)
 declare -A cost=([Front]=5 [Lab]=7 [Back]=3)
 source "$here/../lib/daily_log.sh"
-source "$here/page_log.sh"
-reg() { PELKO_REGISTRY=$work/registry "$bin/pelkoreg" "$@" >/dev/null; }
-source "$here/../../scripts/lib/settings.sh"
+source "$here/accounting.sh"
 
 cups_test_begin
 logs=$work/pelko/Logs
@@ -61,14 +59,8 @@ chmod 755 "$CUPS_ENV_DIR"
 for queue in "${queues[@]}"; do
   cups_env_add_queue "$queue" 0.02 "$work/hold-$queue" 2>/dev/null || exit 1
 done
-printers=()
-for queue in "${queues[@]}"; do printers+=("$queue=${cost[$queue]}"); done
-watch_printers "$work/pelko" "${printers[@]}" || exit 1
+watch_queues || exit 1
 
-start_agent() {
-  PELKO_REGISTRY=$work/registry "$bin/pelkomon" >>"$work/agent.out" 2>&1 &
-  agent=$!
-}
 kills=0
 kill_agent() {
   { kill -KILL "$agent" && wait "$agent"; } 2>/dev/null

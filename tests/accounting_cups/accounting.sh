@@ -1,7 +1,24 @@
-# Sourced by the accounting tests: every job in CUPS's page_log ("total"
-# lines) judged against the daily logs. Uses the caller's `queues`, `cost`
-# (QUEUE -> cost a page), `log_of` (tests/lib/daily_log.sh) and
-# CUPS_ENV_DIR.
+# Sourced by the accounting tests: the agent watching the test's queues,
+# and every job in CUPS's page_log ("total" lines) judged against the daily
+# logs. Uses the caller's `queues`, `cost` (QUEUE -> cost a page), `bin`,
+# `work`, `log_of` (tests/lib/daily_log.sh) and CUPS_ENV_DIR.
+
+reg() { PELKO_REGISTRY=$work/registry "$bin/pelkoreg" "$@" >/dev/null; }
+source "$(dirname "${BASH_SOURCE[0]}")/../../scripts/lib/settings.sh"
+
+# The settings that have the agent watch every queue at its cost, with its
+# logs in $work/pelko/Logs.
+watch_queues() {
+  local queue printers=()
+  for queue in "${queues[@]}"; do printers+=("$queue=${cost[$queue]}"); done
+  watch_printers "$work/pelko" "${printers[@]}"
+}
+
+# Starts the agent on the test's settings; sets `agent`.
+start_agent() {
+  PELKO_REGISTRY=$work/registry "$bin/pelkomon" >>"$work/agent.out" 2>&1 &
+  agent=$!
+}
 
 queue_empty() { [[ -z $(lpstat -o "$1" 2>/dev/null) ]]; }
 all_empty() {
