@@ -1,7 +1,7 @@
 # Sourced by the accounting tests: the agent watching the test's queues,
-# and every job in CUPS's page_log ("total" lines) judged against the daily
-# logs. Uses the caller's `queues`, `cost` (QUEUE -> cost a page), `bin`,
-# `work`, `log_of` (tests/lib/daily_log.sh) and CUPS_ENV_DIR.
+# and every job CUPS counted (read_page_log, tests/lib/cups_test.sh) judged
+# against the daily logs (entries, tests/lib/daily_log.sh). Uses the
+# caller's `queues`, `cost` (QUEUE -> cost a page), `bin` and `work`.
 
 reg() { PELKO_REGISTRY=$work/registry "$bin/pelkoreg" "$@" >/dev/null; }
 source "$(dirname "${BASH_SOURCE[0]}")/../../scripts/lib/settings.sh"
@@ -24,31 +24,6 @@ queue_empty() { [[ -z $(lpstat -o "$1" 2>/dev/null) ]]; }
 all_empty() {
   local queue
   for queue in "${queues[@]}"; do queue_empty "$queue" || return 1; done
-}
-
-# "id pages cost user" of every entry in a daily log.
-entries() {
-  grep -o '<id>[0-9]*</id><user>[^<]*</user> <printer>[^<]*</printer><doc>[^<]*</doc> <pages>[0-9-]*</pages> <cost>[0-9-]*</cost>' \
-    "$1" 2>/dev/null |
-    sed 's|<id>\([0-9]*\)</id><user>\([^<]*\)</user>.*<pages>\([0-9-]*\)</pages> <cost>\([0-9-]*\)</cost>|\1 \3 \4 \2|'
-}
-
-# CUPS logs a "total" line at every end of a job's processing (a restart
-# ends it once more); its last one is the job's count. Sets printed_on and
-# counted (job id -> queue, pages) and lines (how many "total" lines).
-declare -A printed_on counted
-lines=0
-read_page_log() {
-  local printer user id rest
-  printed_on=()
-  counted=()
-  lines=0
-  while read -r printer user id rest; do
-    [[ $rest == *" total "* ]] || continue
-    printed_on[$id]=$printer
-    counted[$id]=${rest##* }
-    lines=$((lines + 1))
-  done <"$CUPS_ENV_DIR/log/page_log"
 }
 
 # judge_jobs [quiet]: exact := how many jobs have one entry, with CUPS's

@@ -20,6 +20,7 @@ here=$(dirname "$(readlink -f "${BASH_SOURCE[0]}")")
 source "$here/../../scripts/lib/cups-env.sh"
 source "$here/../lib/check.sh"
 source "$here/../lib/cups_test.sh"
+source "$here/accounting.sh"
 cups_test_needs runuser
 [[ -x $bin/pelkomon && -x $bin/pelkoreg ]] || { echo "no pelkomon in $bin" >&2; exit 2; }
 
@@ -78,7 +79,6 @@ submit() {
 
 logs=$work/pelko/Logs
 source "$here/../lib/daily_log.sh"
-source "$here/accounting.sh"
 
 # Every quarter second: when each page_log line and each entry's page count
 # was first seen, for the latencies.
@@ -123,7 +123,6 @@ done
 
 mkdir -p "$work/pelko/Logs"
 watch_queues || exit 1
-
 start_agent
 poll &
 poller=$!
@@ -174,6 +173,7 @@ if [[ $restart == --catchup ]]; then
   cups_env_release "${hold[Back]}"
 fi
 lp -i "$held" -H resume || echo "FAIL: the held job could not be released"
+
 # The queues print for about a minute. Then the entries are given time to
 # be complete, and a little more: no later pass may change them.
 wait_for 240 all_empty || { echo "FAIL: the queues did not empty"; lpstat -o; lpstat -p; }

@@ -5,6 +5,9 @@
 #                                root with cupsd and each COMMAND
 #   cups_test_begin              makes $work, which cupsd's backends may
 #                                read, and sets `agent` empty
+#   read_page_log                CUPS's own count of each job, from its
+#                                page_log: counted[ID] pages, printed_on[ID]
+#                                its queue, `lines` the "total" lines read
 #
 # On exit, also when the test is killed (check.sh sees to that), the
 # test's own `cleanup_more`, where it defines one, runs first; then the
@@ -31,4 +34,21 @@ _cups_test_end() {
   [[ -n $agent ]] && stop_process "$agent"
   cups_env_stop
   rm -rf "$work"
+}
+
+# CUPS logs a "total" line at every end of a job's processing (a restart
+# ends it once more); its last one is the job's count.
+declare -A printed_on counted
+lines=0
+read_page_log() {
+  local printer user id rest
+  printed_on=()
+  counted=()
+  lines=0
+  while read -r printer user id rest; do
+    [[ $rest == *" total "* ]] || continue
+    printed_on[$id]=$printer
+    counted[$id]=${rest##* }
+    lines=$((lines + 1))
+  done <"$CUPS_ENV_DIR/log/page_log"
 }
