@@ -66,13 +66,7 @@ kill_agent() {
   { kill -KILL "$agent" && wait "$agent"; } 2>/dev/null
   kills=$((kills + 1))
 }
-# Every printer worker marks its first look at an empty history.
-looked() {
-  local queue
-  for queue in "${queues[@]}"; do [[ -e $logs/$queue.watched ]] || return 1; done
-}
 start_agent
-wait_for 60 looked || { fail "the printer workers took no first look"; exit 1; }
 first_agent=$agent
 
 # print QUEUE PAGES LP_OPTIONS...: the job id.
@@ -113,6 +107,14 @@ kept_exact() {
   check "$1: every log whole" yes "$(logs_whole && echo yes)"
 }
 
+# The agent watches every queue once a first job on each is entered.
+for queue in "${queues[@]}"; do
+  cups_env_release "$work/hold-$queue" "$(print "$queue" 1 -t first)"
+done
+wait_for 60 all_empty || fail "the first jobs did not print"
+read_page_log
+until_exact 60 || { fail "the agent entered no first jobs"; exit 1; }
+
 if [[ $mode == --kills ]]; then
   # Five jobs a queue, 1 to 5 pages, every third with two copies; each
   # queue's first is held printing from the start.
@@ -151,7 +153,7 @@ if [[ $mode == --kills ]]; then
     esac
   done
   check "the agent was killed while jobs printed" 10 "$kills"
-  kept_exact "agent killed" 15
+  kept_exact "agent killed" 18
 
   echo "cupsd killed while a job prints on each queue, and started again"
   for queue in "${queues[@]}"; do
@@ -171,7 +173,7 @@ if [[ $mode == --kills ]]; then
   release_all
   for pid in $orphans; do wait_for 30 _not_running "$pid" || kill -KILL "$pid" 2>/dev/null; done
   cups_env_restart || exit 1
-  kept_exact "cupsd killed" 24
+  kept_exact "cupsd killed" 27
   # CUPS prints a job cut short again and counts its pages anew on top.
   for id in "${cut[@]}"; do
     check "job $id cut short: CUPS counted its 3 pages twice" 6 "${counted[$id]:-none}"
@@ -193,15 +195,15 @@ else
   free=$(stat -f -c %a "$logs")
   dd if=/dev/zero of="$logs/filler" bs=4096 count=$((free - 1)) status=none 2>/dev/null
   check "one page left free" 1 "$(stat -f -c %a "$logs")"
-  print Front 2 -t "full 1" >/dev/null
+  full=("$(print Front 2 -t "full 1")")
   wait_for 30 test -e "$logs/Front.pending" || fail "no Front.pending while the log cannot grow"
   # Room for the next Front.pending beside the last, still none for the log.
   truncate -s -4096 "$logs/filler"
-  for k in $(seq 2 11); do print Front $((k % 5 + 1)) -t "full $k" >/dev/null; done
+  for k in $(seq 2 11); do full+=("$(print Front $((k % 5 + 1)) -t "full $k")"); done
   wait_for 60 all_empty || fail "the jobs did not print on a full disk"
   read_page_log
   full_pages=0
-  for id in "${!counted[@]}"; do ((id > 12)) && full_pages=$((full_pages + ${counted[$id]})); done
+  for id in "${full[@]}"; do full_pages=$((full_pages + ${counted[$id]:-0})); done
   pending_pages() { awk -F'\t' '{ s += $3 } END { print s + 0 }' "$logs/Front.pending" 2>/dev/null; }
   waiting() { [[ $(pending_pages) == "$full_pages" ]]; }
   wait_for 30 waiting
@@ -214,7 +216,7 @@ else
   until_exact 60
   echo "entered $((SECONDS - freed)) s after the space was freed"
   judge_jobs
-  check "the eleven jobs entered once space is freed" 23 "$exact"
+  check "the eleven jobs entered once space is freed" 26 "$exact"
   wait_for 30 test ! -e "$logs/Front.pending" || fail "Front.pending outlived what it held"
 
   echo "the Logs folder read-only while six jobs print"
@@ -227,7 +229,7 @@ else
   done
   wait_for 60 all_empty || fail "the jobs did not print on a read-only folder"
   mount -o remount,rw "$logs" || fail "the Logs folder could not be made writable"
-  kept_exact "read-only while printing" 29
+  kept_exact "read-only while printing" 32
   check "the agent that saw it all still runs" yes \
     "$([[ $agent == "$first_agent" ]] && running "$agent" && echo yes)"
 fi
