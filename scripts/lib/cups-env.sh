@@ -11,6 +11,9 @@
 #                                 with HOLD_FOLDER its jobs are held while
 #                                 they print until the test releases them
 #   cups_env_printing FOLDER JOB  true once JOB is held printing there
+#   cups_env_held FOLDER          the id of a job held printing there and
+#                                 not yet released; false when none is
+#   cups_env_ended QUEUE JOB      true once CUPS has JOB as completed
 #   cups_env_release FOLDER [JOB] lets JOB (or every job, now and later)
 #                                 of that folder's queue print on
 #   cups_env_add_raw_queue NAME   raw queue on the same backend
@@ -21,9 +24,10 @@
 #
 # CUPS_ENV_DIR is the folder; $CUPS_ENV_DIR/log holds its logs. Set before
 # the start: CUPS_ENV_LOGLEVEL, CUPS_ENV_ACCESSLOGLEVEL (all: every request
-# in log/access_log), CUPS_ENV_MAXJOBS, and CUPS_ENV_PRIVACY=default with
-# CUPS_ENV_PRIVATE_VALUES=default for CUPS's own privacy rules instead of
-# none. Every wait is bounded. Needs root (cupsd runs its filters as lp) or a cupsd that allows
+# in log/access_log), CUPS_ENV_MAXJOBS, CUPS_ENV_DIRTYCLEAN (0: cupsd saves
+# its jobs and queues at once, so that a SIGKILL does not lose them), and
+# CUPS_ENV_PRIVACY=default with CUPS_ENV_PRIVATE_VALUES=default for CUPS's
+# own privacy rules instead of none. Every wait is bounded. Needs root (cupsd runs its filters as lp) or a cupsd that allows
 # the calling user to run it.
 
 CUPS_ENV_HERE=$(dirname "$(readlink -f "${BASH_SOURCE[0]}")")
@@ -78,6 +82,7 @@ CONF
     [[ -n ${CUPS_ENV_PORT:-} ]] && echo "Listen 127.0.0.1:$CUPS_ENV_PORT"
     cat <<CONF
 LogLevel ${CUPS_ENV_LOGLEVEL:-warn}
+DirtyCleanInterval ${CUPS_ENV_DIRTYCLEAN:-30}
 AccessLogLevel ${CUPS_ENV_ACCESSLOGLEVEL:-actions}
 PageLogFormat %p %u %j %T %P %C
 Browsing No
@@ -195,6 +200,20 @@ cups_env_add_queue() {
 }
 
 cups_env_printing() { [[ -e $1/printing-$2 ]]; }
+
+cups_env_held() {
+  local file id
+  for file in "$1"/printing-*; do
+    [[ -e $file ]] || continue
+    id=${file##*-}
+    [[ -e $1/release-$id || -e $1/release ]] || { echo "$id"; return 0; }
+  done
+  return 1
+}
+
+cups_env_ended() {
+  lpstat -W completed -o "$1" 2>/dev/null | grep -q "^$1-$2 "
+}
 
 cups_env_release() {
   if [[ -n ${2:-} ]]; then

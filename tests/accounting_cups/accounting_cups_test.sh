@@ -20,6 +20,7 @@ here=$(dirname "$(readlink -f "${BASH_SOURCE[0]}")")
 source "$here/../../scripts/lib/cups-env.sh"
 source "$here/../lib/check.sh"
 source "$here/../lib/cups_test.sh"
+source "$here/accounting.sh"
 cups_test_needs runuser
 [[ -x $bin/pelkomon && -x $bin/pelkoreg ]] || { echo "no pelkomon in $bin" >&2; exit 2; }
 
@@ -76,12 +77,6 @@ submit() {
   echo "$id"
 }
 
-queue_empty() { [[ -z $(lpstat -o "$1" 2>/dev/null) ]]; }
-all_empty() {
-  local queue
-  for queue in "${queues[@]}"; do queue_empty "$queue" || return 1; done
-}
-
 logs=$work/pelko/Logs
 source "$here/../lib/daily_log.sh"
 
@@ -108,9 +103,6 @@ poll() {
   done
 }
 
-reg() { PELKO_REGISTRY=$work/registry "$bin/pelkoreg" "$@" >/dev/null; }
-source "$here/../../scripts/lib/settings.sh"
-
 # Three users of our own, so that CUPS records real originating users.
 for n in $(seq 1 $user_count); do
   user=pk$$u$n
@@ -130,14 +122,7 @@ for queue in "${queues[@]}"; do
 done
 
 mkdir -p "$work/pelko/Logs"
-printers=()
-for queue in "${queues[@]}"; do printers+=("$queue=${cost[$queue]}"); done
-watch_printers "$work/pelko" "${printers[@]}" || exit 1
-
-start_agent() {
-  PELKO_REGISTRY=$work/registry "$bin/pelkomon" >>"$work/agent.out" 2>&1 &
-  agent=$!
-}
+watch_queues || exit 1
 start_agent
 poll &
 poller=$!
@@ -188,43 +173,6 @@ if [[ $restart == --catchup ]]; then
   cups_env_release "${hold[Back]}"
 fi
 lp -i "$held" -H resume || echo "FAIL: the held job could not be released"
-
-# judge_jobs [quiet]: exact := how many jobs have one entry, with CUPS's
-# pages and their cost; the others are named unless quiet.
-judge_jobs() {
-  local id queue pages price user expected
-  local -A found=() times=()
-  for queue in "${queues[@]}"; do
-    while read -r id pages price user; do
-      [[ -n $id ]] || continue
-      found[$queue.$id]="$id $pages $price"
-      times[$queue.$id]=$((${times[$queue.$id]:-0} + 1))
-    done < <(entries "$(log_of "$queue")")
-  done
-  exact=0
-  for id in "${!counted[@]}"; do
-    queue=${printed_on[$id]}
-    expected="$id ${counted[$id]} $((counted[$id] * cost[$queue]))"
-    if [[ ${times[$queue.$id]:-0} -eq 1 && ${found[$queue.$id]} == "$expected" ]]; then
-      exact=$((exact + 1))
-    elif [[ -z ${1:-} ]]; then
-      echo "job $id on $queue: CUPS counted ${counted[$id]}, log has: ${found[$queue.$id]:-nothing} (${times[$queue.$id]:-0} entries)"
-    fi
-  done
-}
-all_exact() {
-  judge_jobs quiet
-  ((exact == ${#counted[@]}))
-}
-# until_exact SECONDS: waits, by the clock and not by tries, for every job
-# to be exact (one judgement of 200 jobs takes a while on a busy machine).
-until_exact() {
-  local deadline=$((SECONDS + $1))
-  until all_exact; do
-    ((SECONDS < deadline)) || return 1
-    sleep 0.5
-  done
-}
 
 # The queues print for about a minute. Then the entries are given time to
 # be complete, and a little more: no later pass may change them.

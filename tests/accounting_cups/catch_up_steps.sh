@@ -3,26 +3,15 @@
 # test backend until it is let go, so which jobs end when is the test's
 # choice, not the machine's pace. Uses the caller's agent, start_agent, reg.
 
-# The id of the queue's job held printing now, not yet let go.
-_held_now() {
-  local file id
-  for file in "$_hold"/printing-*; do
-    [[ -e $file ]] || continue
-    id=${file##*-}
-    [[ -e $_hold/release-$id ]] || { echo "$id"; return 0; }
-  done
-  return 1
-}
-_is_held() { _held_now >/dev/null; }
-_completed() { lpstat -W completed -o "$_queue" 2>/dev/null | grep -q "^$_queue-$1 "; }
+_is_held() { cups_env_held "$_hold" >/dev/null; }
 
 # Lets the held job go and waits until CUPS has it as ended.
 _end_held() {
   local id
   wait_for 60 _is_held || { echo "FAIL: no job of $_queue held printing"; return 1; }
-  id=$(_held_now)
+  id=$(cups_env_held "$_hold")
   cups_env_release "$_hold" "$id"
-  wait_for 60 _completed "$id" || echo "FAIL: job $id did not end"
+  wait_for 60 cups_env_ended "$_queue" "$id" || echo "FAIL: job $id did not end"
   caught_up+=("$id")
 }
 
