@@ -78,8 +78,11 @@ void PrinterThread::Run() {
 }
 
 void PrinterThread::SleepWhileQuiet() {
-  const uint32_t quietMs = env.spooler->QuietMs(printerName);
+  uint32_t quietMs = env.spooler->QuietMs(printerName);
   if (quietMs == 0) return;
+  // Pages waiting for their log are tried again at their own pace, also
+  // while the queue is idle.
+  if (!pending.empty()) quietMs = std::min(quietMs, kPendingRetryMs);
   // The stop signal was last seen clear after the reset (by the pause just
   // made), and a stop sets queueChanged too, so no stop waits out the sleep.
   queueChanged->Wait(quietMs);

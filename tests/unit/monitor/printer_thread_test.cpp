@@ -473,6 +473,23 @@ TEST_F(PrinterThreadTest, QuietQueueSleepsAsLongAsTheSpoolerVouchesForIt) {
   EXPECT_EQ(fake.clock.Waits(), (std::vector<uint32_t>{20, 980, 0, 20, 980, 0}));
   EXPECT_EQ(signalsDuringRun, 1);
   EXPECT_EQ(fake.spooler.ChangeSignals("HP"), 0) << "removed when the run ends";
+
+  // Pages waiting for a log held open: the sleep ends when they are due.
+  fake.spooler.SetQuiet("HP", 30000);
+  fake.spooler.SetJobs("HP", {{7}});
+  thread.logHeld = true;
+  seen = 0;
+  fake.spooler.onList = [&](const std::string&) {
+    if (++seen == 3) fake.spooler.End("HP", 7);
+    if (seen > 6) throw WorkerStopping{};
+  };
+  const std::size_t before = fake.clock.Waits().size();
+  EXPECT_THROW(thread.Run(), WorkerStopping);
+  ASSERT_GT(thread.PendingJobs(), 0u);
+  const auto all = fake.clock.Waits();
+  const std::vector<uint32_t> waits(all.begin() + static_cast<long>(before), all.end());
+  EXPECT_EQ(std::count(waits.begin(), waits.end(), 30000u), 0);
+  EXPECT_GE(std::count(waits.begin(), waits.end(), kPendingRetryMs), 1);
 }
 
 // Many jobs of several users printing at once, in every interleaving the
