@@ -287,6 +287,31 @@ TEST_F(CatchUpTest, ClocksDateEntriesButNeverBillTwice) {
   EXPECT_EQ(entriesSeen, 2);
 }
 
+// A writer of Logs plants an old mark of when the watch began, as an
+// earlier agent kept there, then deletes it while the agent is down: no job
+// of before the watch is billed, and none of the down time is lost.
+TEST_F(CatchUpTest, NothingInLogsMovesTheMarkOfTheWatch) {
+  const std::string mark = "C:\\Pelko\\Logs\\HP.watched";
+  fake.clock.SetNow(At(6, 9));
+  fake.spooler.Submit("HP", {1, "eva", "old"});
+  Print(1, 4, At(6, 8));  // ended before the agent first watched
+  Run(NewThread());
+  fake.files.PutFile(mark, "2000/01/01 00:00:00");
+  fake.spooler.Submit("HP", {2, "paul", "down"});
+  Print(2, 3, At(6, 9, 30));
+  fake.clock.SetNow(At(6, 10));
+  Run(NewThread());
+  fake.files.Delete(mark);
+  fake.spooler.Submit("HP", {3, "anna", "down again"});
+  Print(3, 2, At(6, 10, 30));
+  fake.clock.SetNow(At(6, 11));
+  Run(NewThread());
+  const auto entries = Entries();
+  EXPECT_FALSE(entries.count(1)) << "before the watch";
+  EXPECT_EQ(entries.at(2), std::make_pair(3u, 1));
+  EXPECT_EQ(entries.at(3), std::make_pair(2u, 1));
+}
+
 TEST_F(CatchUpTest, AJobEndedYesterdayGoesToYesterdaysLogWhileItIsKept) {
   fake.clock.SetNow(At(4, 9));
   PrinterThread& first = NewThread();
