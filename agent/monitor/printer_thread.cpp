@@ -253,24 +253,22 @@ void PrinterThread::LoadSeen() {
   if (seenPrinter == printerName) return;
   seenPrinter = printerName;
   seen = LoadSeenJobs(env, printerName);
-  seenSaved = seen.Known() ? seen.Encode() : "";
+  seenSaved = seen.Changes();
   submittedOf.clear();
 }
 
 bool PrinterThread::SaveSeen() {
   // Until the first catch-up begins it, the book is kept in memory only.
-  if (!seen.Known()) return true;
-  std::string text = seen.Encode();
-  if (text == seenSaved) return true;
+  if (!seen.Known() || seen.Changes() == seenSaved) return true;
   // With no Path there are no logs either, and no book.
   const std::string path = SeenJobsPath(env, printerName);
-  if (!path.empty() && env.files->ReplaceText(path, text) != FileStatus::kOk) {
+  if (!path.empty() && env.files->ReplaceText(path, seen.Encode()) != FileStatus::kOk) {
     SayTrouble(env, Severity::kWarning, "seen " + printerName,
                "printer \"" + printerName + "\": cannot write " + path +
                    ", which tells its jobs apart; their pages wait until it can be written");
     return false;
   }
-  seenSaved = std::move(text);
+  seenSaved = seen.Changes();
   return true;
 }
 

@@ -115,7 +115,7 @@ class PrinterThread : public WorkerThread {
   std::string pendingSaved;  // the file's text as last written; empty: no file
   SeenJobs seen;
   std::string seenPrinter;  // whose book `seen` is; empty: none read yet
-  std::string seenSaved;    // the book's text as last written
+  uint64_t seenSaved = 0;   // the book's Changes() when last written
   std::map<uint32_t, int64_t> submittedOf;  // by job id, from the listings
   // Set by the spooler when the queue may have changed, and on a stop.
   std::unique_ptr<Signal> queueChanged;

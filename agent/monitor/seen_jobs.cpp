@@ -29,6 +29,7 @@ bool SeenJobs::Add(const JobIdentity& job, bool beforeWatch) {
   if (!fresh) return false;
   at->second.seq = nextSeq++;
   at->second.beforeWatch = beforeWatch;
+  ++changes;
   Trim();
   return true;
 }
@@ -37,8 +38,10 @@ std::string SeenJobs::Claim(const JobIdentity& job, const std::string& day,
                             const std::string& stamp) {
   Add(job);
   SeenJob& seen = jobs[job];
+  auto [at, fresh] = seen.entries.try_emplace(day, stamp);
+  if (fresh || seen.beforeWatch) ++changes;
   seen.beforeWatch = false;
-  return seen.entries.try_emplace(day, stamp).first->second;
+  return at->second;
 }
 
 bool SeenJobs::IsClaimed(uint32_t id, const std::string& stamp) const {
@@ -51,7 +54,7 @@ bool SeenJobs::IsClaimed(uint32_t id, const std::string& stamp) const {
 }
 
 void SeenJobs::ForgetBefore(int64_t oldestTold) {
-  std::erase_if(jobs, [oldestTold](const auto& job) {
+  changes += std::erase_if(jobs, [oldestTold](const auto& job) {
     return job.first.submittedAt != 0 && job.first.submittedAt < oldestTold;
   });
 }

@@ -50,7 +50,10 @@ class SeenJobs {
 
   // Whether the book was found or begun: until then the logs decide.
   bool Known() const { return known; }
-  void MarkKnown() { known = true; }
+  void MarkKnown() {
+    changes += known ? 0 : 1;
+    known = true;
+  }
 
   const SeenJob* Find(const JobIdentity& job) const;
   // False when the job was in the book already.
@@ -63,6 +66,9 @@ class SeenJobs {
   // Forgets the jobs the spooler took before the oldest it still tells of:
   // it will not tell of them again.
   void ForgetBefore(int64_t oldestTold);
+  // Rises with every change: a book unchanged since it was saved is not
+  // written out again at every pass.
+  uint64_t Changes() const { return changes; }
 
   // A head line, then one line a job: id, submittedAt, seq, "b" for one
   // before the watch or "-", and its entries as DAY=STAMP joined by ";".
@@ -75,6 +81,7 @@ class SeenJobs {
 
   std::map<JobIdentity, SeenJob> jobs;
   uint64_t nextSeq = 1;
+  uint64_t changes = 0;
   bool known = false;
 };
 
