@@ -25,6 +25,16 @@ std::string StylesheetHostOf(const std::string& setting) {
   return setting;
 }
 
+LaunchResult VetMailProgram(const Env& env, const std::string& folder) {
+  const char separator = env.files->Separator();
+  for (const std::string& place : {folder, LogsFolder(folder, separator),
+                                   folder + separator + kMailProgramName}) {
+    LaunchResult vetted = env.launcher->Vet(place);
+    if (!vetted.Started()) return vetted;
+  }
+  return {LaunchStatus::kStarted, ""};
+}
+
 uint32_t MsUntilTimeOfDay(const LocalTime& now, int minutes) {
   constexpr int64_t kDayMs = 24LL * 60 * 60 * 1000;
   const int64_t nowMs = ((now.hour * 60LL + now.minute) * 60 + now.second) * 1000 + now.millisecond;
@@ -97,7 +107,8 @@ void EmailAlertThread::MailGlobalLog(const std::string& logPath, RegistryStringV
   RegistryStringValue toSend(*env.registry, settings::kToSendFile);
   toSend.Set(logPath);
   const std::string program = folder + env.files->Separator() + kMailProgramName;
-  LaunchResult started = env.launcher->Launch(program);
+  LaunchResult started = VetMailProgram(env, folder);
+  if (started.Started()) started = env.launcher->Launch(program);
   if (started.Started()) {
     lastMail = std::move(started.program);
     return;

@@ -67,7 +67,7 @@ void DefaultSignals() {
 
 // Root runs this program: it and every folder above it must be out of
 // everyone else's reach, and it must be one.
-LaunchResult Vet(const std::string& program, std::string* resolved) {
+LaunchResult VetProgram(const std::string& program, std::string* resolved) {
   std::string why;
   switch (CheckPathSafety(program, resolved, &why)) {
     case PathSafety::kError: return {LaunchStatus::kFailed, why};
@@ -117,7 +117,18 @@ class ForkLauncher : public Launcher {
  public:
   LaunchResult Check(const std::string& program) override {
     std::string path;
-    return Vet(program, &path);
+    return VetProgram(program, &path);
+  }
+
+  // The entry itself strictly; above it a sticky folder (/tmp) will do.
+  LaunchResult Vet(const std::string& path) override {
+    std::string resolved, why;
+    switch (CheckPathSafety(path, &resolved, &why, 1)) {
+      case PathSafety::kError: return {LaunchStatus::kFailed, why};
+      case PathSafety::kUnsafe: return {LaunchStatus::kRefused, why};
+      case PathSafety::kSafe: break;
+    }
+    return {LaunchStatus::kStarted, ""};
   }
 
   // The program runs as a grandchild that init adopts, so the agent neither
@@ -127,7 +138,7 @@ class ForkLauncher : public Launcher {
   // holds a pidfd of it, so that the agent can tell when it has ended.
   LaunchResult Launch(const std::string& program) override {
     std::string path;
-    const LaunchResult vetted = Vet(program, &path);
+    const LaunchResult vetted = VetProgram(program, &path);
     if (!vetted.Started()) return vetted;
     // Everything the child needs is made before fork: after it only
     // async-signal-safe calls may run.
