@@ -2,10 +2,10 @@
 # DLLs (none of them KnownDLLs) from System32 only, never from its own
 # folder, where someone able to add a file could plant one of that name.
 # ld 2.40 cannot set the load configuration's DependentLoadFlags, and Wine
-# ignores them, so the DLLs are delay-loaded instead: the program's first
-# act, before any of them is needed, limits every later load to System32
-# (win32/system32_only.cpp). Each -lNAME of the link then finds a delay
-# library made here from mingw's import library.
+# ignores them, so the DLLs are delay-loaded instead, each loaded from
+# System32 when first needed (win32/system32_only.cpp, a hook of the
+# delay-load helper). Each -lNAME of the link finds a delay library made
+# here from mingw's import library.
 function(pelko_system32_only target)
   set(dir ${CMAKE_BINARY_DIR}/system32_only/${target})
   set(made)
