@@ -116,7 +116,8 @@ void CheckMail(const Env& env, const std::string& folder, Findings& found) {
   }
   if (!folder.empty()) {
     const std::string program = folder + env.files->Separator() + kMailProgramName;
-    const LaunchResult vetted = env.launcher->Check(program);
+    LaunchResult vetted = VetMailProgram(env, folder);
+    if (vetted.Started()) vetted = env.launcher->Check(program);
     if (vetted.Started()) {
       found.Ok("mail program " + program + " would be started");
     } else if (vetted.status == LaunchStatus::kRefused) {

@@ -25,6 +25,15 @@ std::string StylesheetHostOf(const std::string& setting) {
   return setting;
 }
 
+LaunchResult VetMailProgram(const Env& env, const std::string& folder) {
+  const char separator = env.files->Separator();
+  LaunchResult vetted = env.launcher->Vet(folder);
+  // A site may let a group write the logs; it may not run anything as us.
+  if (vetted.Started()) vetted = env.launcher->VetDataFolder(LogsFolder(folder, separator));
+  if (vetted.Started()) vetted = env.launcher->Vet(folder + separator + kMailProgramName);
+  return vetted;
+}
+
 uint32_t MsUntilTimeOfDay(const LocalTime& now, int minutes) {
   constexpr int64_t kDayMs = 24LL * 60 * 60 * 1000;
   const int64_t nowMs = ((now.hour * 60LL + now.minute) * 60 + now.second) * 1000 + now.millisecond;
@@ -97,7 +106,8 @@ void EmailAlertThread::MailGlobalLog(const std::string& logPath, RegistryStringV
   RegistryStringValue toSend(*env.registry, settings::kToSendFile);
   toSend.Set(logPath);
   const std::string program = folder + env.files->Separator() + kMailProgramName;
-  LaunchResult started = env.launcher->Launch(program);
+  LaunchResult started = VetMailProgram(env, folder);
+  if (started.Started()) started = env.launcher->Launch(program);
   if (started.Started()) {
     lastMail = std::move(started.program);
     return;

@@ -47,6 +47,12 @@ uint32_t MsUntilTimeOfDay(const LocalTime& now, int minutes);
 // and at most the longest wait there is.
 uint32_t AlertWaitMs(uint32_t minutes);
 
+// Whether the mail program may be started from folder (the Path): the
+// folder, its Logs and the program itself, each out of everyone else's
+// reach (Launcher::Vet). The system's own account runs the program, which
+// writes in Logs. The first that is not, with its reason; else kStarted.
+LaunchResult VetMailProgram(const Env& env, const std::string& folder);
+
 class EmailAlertThread : public WorkerThread {
  public:
   EmailAlertThread(const Env& env, LogLocks& logLocks, RegistryStringValue& globalPath)

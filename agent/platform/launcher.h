@@ -45,6 +45,18 @@ class Launcher {
   // What Launch would answer for program as it stands now, without
   // starting it: kStarted when it would be started.
   virtual LaunchResult Check(const std::string& program) = 0;
+  // Whether path, a file or folder a started program stands on, is out of
+  // everyone else's reach: kStarted when only the system, its
+  // administrators and the agent's own account (Windows: owner and every
+  // right to write, append, delete, change rights or take ownership; POSIX:
+  // owner root or the agent's user, no group or other write bit) can
+  // change it, kRefused when someone else could, kFailed when it is
+  // missing or cannot be looked at.
+  virtual LaunchResult Vet(const std::string& path) = 0;
+  // As Vet, for a folder the started program only reads and writes data in
+  // (the logs): where the system lets a group share a folder (POSIX), the
+  // group the site lets write it may, as the agent's own logs allow.
+  virtual LaunchResult VetDataFolder(const std::string& path) { return Vet(path); }
 };
 
 Launcher& PlatformLauncher();

@@ -100,6 +100,19 @@ Function un.onInit
   SetRegView 64
 FunctionEnd
 
+; Icacls ARGS: runs Windows's icacls.exe; a failure ends the install, since
+; the folder would keep rights that let others plant files beside the
+; program the agent runs as SYSTEM.
+!macro Icacls ARGS
+  nsExec::ExecToLog '"$SYSDIR\icacls.exe" ${ARGS}'
+  Pop $0
+  ${If} $0 != 0
+    DetailPrint "Cannot set the rights of $4 (icacls.exe: $0)"
+    SetErrorLevel 2
+    Abort
+  ${EndIf}
+!macroend
+
 ; DefaultDword NAME VALUE: writes the value only where the settings have none.
 !macro DefaultDword NAME VALUE
   ClearErrors
@@ -139,7 +152,22 @@ Section "Pelko"
   !insertmacro DefaultDword nPrinters 0
   ; The agent does not make its logs folder.
   CreateDirectory "$4\Logs"
-  ; The agent starts the mail program as Sendrik.exe in Path.
+  ; Its own folder under ProgramData, whose rights would let Users add
+  ; files: Administrators and SYSTEM change it, Pelko Readers read the logs,
+  ; no one else reaches it. The well-known groups go by SID, which every
+  ; language of Windows knows; net.exe says 2 for a group that exists. A
+  ; Path chosen elsewhere keeps the rights its administrator gave it.
+  ${If} $4 == "$APPDATA\Pelko"
+    nsExec::ExecToLog '"$SYSDIR\net.exe" localgroup "Pelko Readers" /add /comment:"read the print logs"'
+    Pop $0
+    !insertmacro Icacls '"$4" /inheritance:r /grant:r *S-1-5-32-544:(OI)(CI)F *S-1-5-18:(OI)(CI)F "Pelko Readers:(OI)(CI)RX"'
+    ; A folder someone else made before the install would stay theirs.
+    !insertmacro Icacls '"$4" /setowner *S-1-5-32-544'
+    !insertmacro Icacls '"$4\Logs" /setowner *S-1-5-32-544'
+  ${EndIf}
+  ; The agent starts the mail program as Sendrik.exe in Path; made anew, so
+  ; that it is the installer's and has the folder's rights.
+  Delete "$4\Sendrik.exe"
   CopyFiles /SILENT "$INSTDIR\Sendrik.exe" "$4\Sendrik.exe"
   ; Logs opened in a browser show as reports with the stylesheet beside them.
   ${IfNot} ${FileExists} "$4\Logs\Tavisk.xsl"

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <functional>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -32,7 +33,16 @@ class FakeLauncher : public Launcher {
     return checkResult;
   }
 
+  // What Vet answers for a path not in vetAnswers: kStarted.
+  LaunchResult Vet(const std::string& path) override {
+    vetted.push_back(path);
+    const auto answer = vetAnswers.find(path);
+    return answer == vetAnswers.end() ? LaunchResult{LaunchStatus::kStarted, ""} : answer->second;
+  }
+
   std::vector<std::string> launched;
+  std::vector<std::string> vetted;
+  std::map<std::string, LaunchResult> vetAnswers;
   std::vector<std::string> checked;
   LaunchResult checkResult{LaunchStatus::kStarted, ""};
   std::function<void(const std::string&)> onLaunch;

@@ -11,9 +11,14 @@ namespace pelko {
 // Keeps every line written, for tests to read.
 class FakeLogger : public Logger {
  public:
-  void Write(Severity, const std::string& line) override {
+  void Write(Severity severity, const std::string& line) override {
     std::lock_guard<std::mutex> lock(mutex);
     lines.push_back(line);
+    severities.push_back(severity);
+  }
+  std::vector<Severity> Severities() {
+    std::lock_guard<std::mutex> lock(mutex);
+    return severities;
   }
   std::vector<std::string> Lines() {
     std::lock_guard<std::mutex> lock(mutex);
@@ -30,6 +35,7 @@ class FakeLogger : public Logger {
  private:
   std::mutex mutex;
   std::vector<std::string> lines;
+  std::vector<Severity> severities;
 };
 
 }  // namespace pelko

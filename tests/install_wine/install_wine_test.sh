@@ -3,9 +3,11 @@
 # starts the service, keeps settings that exist, and whose agent works from
 # the installed settings (it purges an old log); the service's stop control
 # and stopmon.exe ending it; a silent uninstall that removes the programs and
-# the service and keeps the settings and the logs.
+# the service and keeps the settings and the logs. Wine's icacls.exe does
+# nothing, so a stand-in (icacls_standin.c) records what the installer asks.
 set -u
 bin=$1
+icacls_standin=$2
 here=$(dirname "$(readlink -f "$0")")
 source "$here/../wine/wine-env.sh"
 wine_setup || exit 1
@@ -43,6 +45,11 @@ check "installer made" yes "$([[ -f $setup ]] && echo yes)"
 [[ -f $setup ]] || { cat "$WINE_TEST_DIR/makensis.log"; exit 1; }
 echo "installer size: $(stat -c %s "$setup") bytes (test build, zlib)"
 
+# The stand-in where the installer finds icacls.exe, preferred to Wine's own.
+cp "$icacls_standin" "$drive_c/windows/system32/icacls.exe"
+export WINEDLLOVERRIDES="icacls.exe=n" PELKO_ICACLS_LOG='C:\icacls.log'
+icacls_asked() { tr -d '\r' <"$drive_c/icacls.log" 2>/dev/null; }
+
 # A setting that exists survives the install.
 wine_reg add 'HKLM\Software\Pelko' /v AppIsRunning /t REG_DWORD /d 1 /f >/dev/null
 
@@ -61,6 +68,14 @@ check "existing AppIsRunning kept" 0x1 "$(setting AppIsRunning)"
 check "default nPrinters" 0x0 "$(setting nPrinters)"
 check "logs folder made" yes "$([[ -d $data/Logs ]] && echo yes)"
 check "mail program in Path" yes "$([[ -f $data/Sendrik.exe ]] && echo yes)"
+# Its folder's rights: Administrators and SYSTEM by SID, the readers' group,
+# nothing inherited from ProgramData, and the folders made its own.
+check "the Path folder's rights set with icacls" \
+  "$(printf '%s\n' \
+    '"C:\windows\system32\icacls.exe" "C:\ProgramData\Pelko" /inheritance:r /grant:r *S-1-5-32-544:(OI)(CI)F *S-1-5-18:(OI)(CI)F "Pelko Readers:(OI)(CI)RX"' \
+    '"C:\windows\system32\icacls.exe" "C:\ProgramData\Pelko" /setowner *S-1-5-32-544' \
+    '"C:\windows\system32\icacls.exe" "C:\ProgramData\Pelko\Logs" /setowner *S-1-5-32-544')" \
+  "$(icacls_asked)"
 service=$(wine_reg query 'HKLM\SYSTEM\CurrentControlSet\Services\Pelkomon' | tr -d '\r')
 check "service starts at boot" 1 "$(grep -c 'Start *REG_DWORD *0x2$' <<<"$service")"
 check "service runs as LocalSystem" 1 "$(grep -c 'ObjectName *REG_SZ *LocalSystem$' <<<"$service")"
@@ -180,5 +195,12 @@ check "uninstall: event source removed" no \
 check "uninstall: settings kept" 'C:\ProgramData\Pelko 0x7' "$(setting Path) $(setting DeleteLogsDays)"
 check "uninstall: logs kept" kept "$([[ -e $today ]] && echo kept || echo gone)"
 check "uninstall: no agent left" "" "$(agents)"
+
+# An icacls.exe that fails ends the install before the service is made: no
+# agent runs from a folder whose rights let others add files.
+(cd / && PELKO_ICACLS_EXIT=5 timeout 120 "$WINE" "$setup" /S)
+check "install with a failing icacls exits 2" 2 "$?"
+check "install with a failing icacls: no service" "" "$(state)"
+check "install with a failing icacls: no agent" "" "$(agents)"
 
 [[ $failures -eq 0 ]]

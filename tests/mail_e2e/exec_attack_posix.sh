@@ -2,7 +2,8 @@
 # exec_attack_posix.sh PELKOMON SENDRIK.EXE PELKOREG
 # A second, unprivileged user tries to have the agent, which runs as root,
 # start a program of hers as its mail program: through a store made under
-# umask 000, then through a Path folder the site left open to everyone.
+# umask 000, then through a Path folder the site left open to everyone;
+# and a logs folder left open keeps root's own program from being started.
 # The agent and pelkoreg run under umask 000 throughout.
 set -u
 if [[ $(id -u) -ne 0 ]]; then
@@ -90,6 +91,29 @@ wait_for 30 reg query 'HKLM\Software\Pelko' /v ToSendFile >/dev/null 2>&1 && nam
 check "the agent reached the mail program's start" yes "$named"
 wait_for 3 test -e evil/ran
 check "her program did not run" no "$([[ -e evil/ran ]] && echo "yes, as uid $(cat evil/ran)" || echo no)"
+stop_agent
+
+# 3. Logs left open to everyone: root's own program, which writes there, is
+# not started either.
+chmod 755 pelko
+rm -rf pelko/Sendrik.exe pelko/mailed
+install -m 755 "$sendrik" pelko/Sendrik.exe
+chmod 777 pelko/Logs
+reg delete 'HKLM\Software\Pelko' /v ToSendFile /f >/dev/null
+start_agent
+named=no
+wait_for 30 reg query 'HKLM\Software\Pelko' /v ToSendFile >/dev/null 2>&1 && named=yes
+check "with Logs open the agent reached the mail program's start" yes "$named"
+wait_for 3 test -e pelko/mailed/tosend.txt
+check "with Logs open the mail program did not run" no "$([[ -e pelko/mailed ]] && echo yes || echo no)"
+stop_agent
+
+# 4. Logs a group of the site's may write, as the docs allow: mail goes on.
+chgrp daemon pelko/Logs
+chmod 2770 pelko/Logs
+start_agent
+wait_for 30 test -e pelko/mailed/tosend.txt
+check "with Logs shared with a group the mail program ran" yes "$([[ -e pelko/mailed/tosend.txt ]] && echo yes || echo no)"
 stop_agent
 check "agent printed nothing" "" "$(cat agent.out)"
 [[ $failures -eq 0 ]]

@@ -1,14 +1,21 @@
 #!/bin/bash
 # sendrik_e2e.sh posix PELKOMON SENDRIK PELKOREG [PRINTERS DAYS JOBS]
-# sendrik_e2e.sh wine PELKOMON.EXE SENDRIK.EXE
+# sendrik_e2e.sh wine PELKOMON.EXE SENDRIK.EXE PLANTED.DLL...
 # The agent with EmailAlert 1 builds the global log of real daily logs,
 # starts the real mail program as Path/Sendrik.exe, and the message reaches
 # an SMTP server (aiosmtpd) on loopback with that global log attached. With
 # the three counts it makes that many daily logs and prints the time from
 # the agent's start to the message accepted (a benchmark, not a test).
+# Under Wine the planted DLLs (tests/sendrik_e2e/planted_dll.c) lie beside
+# Sendrik.exe, named as its system imports: none may be loaded.
 set -u
 mode=$1
 shift
+planted=()
+if [[ $mode == wine ]]; then
+  planted=("${@:3}")
+  set -- "$1" "$2"
+fi
 agent_bin=$(readlink -f "$1") sendrik=$(readlink -f "$2") pelkoreg=${3:+$(readlink -f "$3")}
 printers=${4:-3} days=${5:-2} jobs=${6:-4}
 here=$(dirname "$(readlink -f "${BASH_SOURCE[0]}")")
@@ -33,6 +40,19 @@ else
 fi
 mkdir -p "$work/pelko/Logs"
 cp "$sendrik" "$work/pelko/Sendrik.exe"
+if [[ $mode == wine ]]; then
+  # Windows takes a DLL from the program's folder before System32; Wine
+  # prefers its own unless told otherwise.
+  export WINEDLLOVERRIDES="crypt32,odbc32,bcrypt=n,b"
+  cp "${planted[@]}" "$work/pelko/"
+  # The planting works: a program that imports CRYPT32 plainly (the agent)
+  # dies of it in that folder.
+  cp "$agent_bin" "$work/pelko/plain.exe"
+  (cd / && timeout 60 "$WINE" "$work/pelko/plain.exe" >/dev/null 2>&1)
+  check "a plain importer beside the planted DLLs dies of them" "66 1" \
+    "$? $(ls "$work/pelko/"*.dll.loaded 2>/dev/null | wc -l)"
+  rm -f "$work/pelko/plain.exe" "$work/pelko/"*.dll.loaded
+fi
 
 # Daily logs in the agent's format; the expected grand total is printed.
 expected=$(/usr/bin/python3 - "$work/pelko/Logs" "$printers" "$days" "$jobs" <<'PY'
@@ -99,6 +119,8 @@ PY
 check "the message reached the server with the global log attached" \
   "messages=1 attachment-is-the-global-log=True remote-stylesheet=True" "$result"
 [[ $mode == posix ]] && check "the agent printed nothing" "" "$(cat "$work/agent.out")"
+[[ $mode == wine ]] && check "the mail program loaded none of the planted DLLs" "" \
+  "$(cd "$work/pelko" && ls -- *.dll.loaded 2>/dev/null)"
 if [[ $# -gt 3 ]]; then
   echo "$((printers * days)) daily logs, $((printers * days * jobs)) jobs: agent start to message accepted in $(echo "$end - $start" | bc) s"
   tail -n1 "$work/pelko/Logs/Sendrik.log"

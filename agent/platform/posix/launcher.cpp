@@ -68,7 +68,7 @@ void DefaultSignals() {
 
 // Root runs this program: it and every folder above it must be out of
 // everyone else's reach, and it must be one.
-LaunchResult Vet(const std::string& program, std::string* resolved) {
+LaunchResult VetProgram(const std::string& program, std::string* resolved) {
   std::string why;
   switch (CheckPathSafety(program, resolved, &why)) {
     case PathSafety::kError: return {LaunchStatus::kFailed, why};
@@ -118,7 +118,40 @@ class ForkLauncher : public Launcher {
  public:
   LaunchResult Check(const std::string& program) override {
     std::string path;
-    return Vet(program, &path);
+    return VetProgram(program, &path);
+  }
+
+  // The entry itself strictly; above it a sticky folder (/tmp) will do.
+  LaunchResult Vet(const std::string& path) override {
+    std::string resolved, why;
+    switch (CheckPathSafety(path, &resolved, &why, 1)) {
+      case PathSafety::kError: return {LaunchStatus::kFailed, why};
+      case PathSafety::kUnsafe: return {LaunchStatus::kRefused, why};
+      case PathSafety::kSafe: break;
+    }
+    return {LaunchStatus::kStarted, ""};
+  }
+
+  // The folders above strictly, the folder itself written by no other.
+  LaunchResult VetDataFolder(const std::string& path) override {
+    const std::string folder = path.substr(0, path.find_last_not_of('/') + 1);
+    const std::size_t slash = folder.rfind('/');
+    if (slash != std::string::npos && slash > 0) {
+      const LaunchResult above = Vet(folder.substr(0, slash));
+      if (!above.Started()) return above;
+    }
+    struct stat st;
+    if (lstat(path.c_str(), &st) != 0) {
+      return {LaunchStatus::kFailed, path + ": " + std::strerror(errno)};
+    }
+    if (!S_ISDIR(st.st_mode)) return {LaunchStatus::kRefused, path + " is no folder"};
+    if (st.st_uid != 0 && st.st_uid != geteuid()) {
+      return {LaunchStatus::kRefused, path + " belongs to uid " + std::to_string(st.st_uid)};
+    }
+    if ((st.st_mode & S_IWOTH) && !(st.st_mode & S_ISVTX)) {
+      return {LaunchStatus::kRefused, path + " is writable by everyone"};
+    }
+    return {LaunchStatus::kStarted, ""};
   }
 
   // The program runs as a grandchild that init adopts, so the agent neither
@@ -128,7 +161,7 @@ class ForkLauncher : public Launcher {
   // holds a pidfd of it, so that the agent can tell when it has ended.
   LaunchResult Launch(const std::string& program) override {
     std::string path;
-    const LaunchResult vetted = Vet(program, &path);
+    const LaunchResult vetted = VetProgram(program, &path);
     if (!vetted.Started()) return vetted;
     // Everything the child needs is made before fork: after it only
     // async-signal-safe calls may run.

@@ -199,6 +199,55 @@ TEST_F(EmailAlertTest, AMailProgramNotStartedIsSaidOnceWithItsReason) {
   EXPECT_EQ(fake.registry.String(kToSend), kGlobal) << "the cycle itself goes on as before";
 }
 
+// SYSTEM runs the mail program from Path and it writes in Logs: a Path,
+// Logs or program that someone else could change is refused and said as an
+// error, one that is missing is not started and said as a warning; either
+// way nothing is started and the next place is not looked at.
+TEST_F(EmailAlertTest, TheMailProgramStartsOnlyFromPlacesNoOneElseCanChange) {
+  const std::string kLogs = "C:\\Pelko\\Logs", kProgram = "C:\\Pelko\\Sendrik.exe";
+  struct Case {
+    std::string place;
+    LaunchResult answer;
+    std::string said;  // empty: started
+    size_t looked;     // places vetted
+    Severity severity = Severity::kError;
+  } cases[] = {
+      {"", {LaunchStatus::kStarted, ""}, "", 3},
+      {"C:\\Pelko", {LaunchStatus::kRefused, "C:\\Pelko can be changed by BUILTIN\\Users"},
+       "Mail program C:\\Pelko\\Sendrik.exe refused: C:\\Pelko can be changed by "
+       "BUILTIN\\Users", 1},
+      {kLogs, {LaunchStatus::kRefused, kLogs + " is owned by PC\\mallory"},
+       "Mail program C:\\Pelko\\Sendrik.exe refused: C:\\Pelko\\Logs is owned by PC\\mallory", 2},
+      {kProgram, {LaunchStatus::kRefused, kProgram + " has no access list: everyone can change it"},
+       "Mail program C:\\Pelko\\Sendrik.exe refused: C:\\Pelko\\Sendrik.exe has no access "
+       "list: everyone can change it", 3},
+      {kProgram, {LaunchStatus::kFailed, kProgram + " is missing"},
+       "Mail program C:\\Pelko\\Sendrik.exe not started: C:\\Pelko\\Sendrik.exe is missing", 3,
+       Severity::kWarning},
+  };
+  for (const Case& c : cases) {
+    FakeEnv one;
+    one.registry.PutString("Software\\Pelko\\Path", "C:\\Pelko");
+    one.files.AddFolder(kLogs);
+    one.files.PutFile("C:\\Pelko\\Logs\\HP_20261206.xml", kDaily);
+    if (!c.place.empty()) one.launcher.vetAnswers[c.place] = c.answer;
+    LogLocks oneLocks;
+    RegistryStringValue oneGlobal(one.registry, "Software\\Pelko\\Path");
+    RegistryDwordValue freq(one.registry, "Software\\Pelko\\EmailAlertFreq");
+    RegistryStringValue onePath(one.registry, "Software\\Pelko\\Path");
+    EmailAlertThread mailer(one.env, oneLocks, oneGlobal);
+    mailer.Cycle(freq, onePath);
+    SCOPED_TRACE(c.place.empty() ? "all guarded" : c.place);
+    EXPECT_EQ(one.launcher.vetted.size(), c.looked);
+    EXPECT_EQ(one.launcher.launched.size(), c.said.empty() ? 1u : 0u);
+    EXPECT_EQ(one.logger.Lines(), c.said.empty() ? std::vector<std::string>{}
+                                                 : std::vector<std::string>{c.said});
+    if (!c.said.empty()) {
+      EXPECT_EQ(one.logger.Severities(), std::vector<Severity>{c.severity});
+    }
+  }
+}
+
 // A slow SMTP server once let a new mail program start at every cycle
 // while the ones before still ran: three at once, up to about thirty.
 TEST_F(EmailAlertTest, NoNewMailProgramWhileTheLastOneRuns) {

@@ -1,0 +1,18 @@
+cmake_minimum_required(VERSION 3.25)
+# Writes DEF, the module definition of DLL's functions, from mingw's import
+# library IMPORT_LIB (every function it defines a thunk for).
+execute_process(COMMAND ${NM} ${IMPORT_LIB} OUTPUT_VARIABLE listing COMMAND_ERROR_IS_FATAL ANY)
+string(REGEX MATCHALL "[0-9a-f]+ T [A-Za-z_][A-Za-z0-9_@]*" thunks "${listing}")
+set(text "LIBRARY ${DLL}.dll\nEXPORTS\n")
+set(seen)
+foreach(thunk IN LISTS thunks)
+  string(REGEX REPLACE "^[0-9a-f]+ T " "" name "${thunk}")
+  if(NOT name IN_LIST seen)
+    list(APPEND seen ${name})
+    string(APPEND text "${name}\n")
+  endif()
+endforeach()
+if(NOT seen)
+  message(FATAL_ERROR "${IMPORT_LIB} defines no function")
+endif()
+file(WRITE ${DEF} "${text}")
