@@ -134,8 +134,15 @@ with_systemd() {
   unshare -m --propagation private sh -c \
     'mount -t tmpfs pelko /run/systemd && mkdir /run/systemd/system && exec "$@"' sh "$@"
 }
-(cd "$fake" && PATH="$fake:.:$PATH" with_systemd "$bin/pelkoctl" check >"$work/out" 2>"$work/err")
-check "check ran where systemd seems to run" yes "$(said "the agent is not running")"
+# A chroot (a fresh-machine run) may allow neither: check then reaches for
+# no system tool at all, and only that is checked.
+if [[ -d /run/systemd/system ]] || unshare -m --propagation private true 2>/dev/null; then
+  (cd "$fake" && PATH="$fake:.:$PATH" with_systemd "$bin/pelkoctl" check >"$work/out" 2>"$work/err")
+  check "check ran where systemd seems to run" yes "$(said "the agent is not running")"
+else
+  echo "note: no systemd and no private mount namespace here"
+  (cd "$fake" && PATH="$fake:.:$PATH" "$bin/pelkoctl" check >"$work/out" 2>"$work/err")
+fi
 check "no systemctl from the caller's PATH" no "$([[ -e $work/systemctl-ran ]] && echo yes || echo no)"
 check "no journalctl from the caller's PATH" no "$([[ -e $work/journalctl-ran ]] && echo yes || echo no)"
 
