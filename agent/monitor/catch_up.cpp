@@ -213,18 +213,15 @@ void SeeEndedJobs(const EnteredJobs& entered, const std::vector<SpoolJob>& ended
       loggedOnly.insert(IdentityOf(job));
     }
   }
-  int64_t oldestTold = INT64_MAX;
   for (const SpoolJob& job : ended) {
     if (!HasFinalCount(job)) continue;
     const JobIdentity identity = IdentityOf(job);
-    if (job.submittedAt != 0) oldestTold = std::min(oldestTold, job.submittedAt);
     if (loggedOnly.count(identity)) {
       ClaimUnclaimedEntries(entered, identity, book);
     } else {
       book->Add(identity, !missing.count(identity));
     }
   }
-  if (oldestTold != INT64_MAX) book->ForgetBefore(oldestTold);
   book->MarkKnown();
 }
 

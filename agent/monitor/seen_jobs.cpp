@@ -39,6 +39,9 @@ std::string SeenJobs::Claim(const JobIdentity& job, const std::string& day,
   Add(job);
   SeenJob& seen = jobs[job];
   auto [at, fresh] = seen.entries.try_emplace(day, stamp);
+  // A job still printing on a new day is kept as if seen anew: the book
+  // forgets the jobs longest without an entry first.
+  if (fresh) seen.seq = nextSeq++;
   if (fresh || seen.beforeWatch) ++changes;
   seen.beforeWatch = false;
   return at->second;
@@ -51,12 +54,6 @@ bool SeenJobs::IsClaimed(uint32_t id, const std::string& stamp) const {
     }
   }
   return false;
-}
-
-void SeenJobs::ForgetBefore(int64_t oldestTold) {
-  changes += std::erase_if(jobs, [oldestTold](const auto& job) {
-    return job.first.submittedAt != 0 && job.first.submittedAt < oldestTold;
-  });
 }
 
 void SeenJobs::Trim() {

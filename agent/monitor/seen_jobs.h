@@ -33,7 +33,7 @@ struct JobIdentity {
 inline JobIdentity IdentityOf(const SpoolJob& job) { return {job.id, job.submittedAt}; }
 
 struct SeenJob {
-  uint64_t seq = 0;  // the order jobs were seen in, whatever the clocks say
+  uint64_t seq = 0;  // when last seen or given a new entry, whatever the clocks say
   // In the spooler's history when the agent first watched the queue: never
   // the agent's to bill.
   bool beforeWatch = false;
@@ -44,8 +44,8 @@ struct SeenJob {
 
 class SeenJobs {
  public:
-  // Jobs kept at most, the oldest seen forgotten first: well over what the
-  // catch-up takes from the spooler.
+  // Jobs kept at most, those longest without a new entry forgotten first:
+  // well over what the catch-up takes from the spooler.
   static constexpr std::size_t kMaxJobs = 5000;
 
   // Whether the book was found or begun: until then the logs decide.
@@ -63,9 +63,6 @@ class SeenJobs {
   std::string Claim(const JobIdentity& job, const std::string& day, const std::string& stamp);
   // Whether some job under this id claims the entry of this stamp.
   bool IsClaimed(uint32_t id, const std::string& stamp) const;
-  // Forgets the jobs the spooler took before the oldest it still tells of:
-  // it will not tell of them again.
-  void ForgetBefore(int64_t oldestTold);
   // Rises with every change: a book unchanged since it was saved is not
   // written out again at every pass.
   uint64_t Changes() const { return changes; }
