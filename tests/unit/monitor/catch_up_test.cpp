@@ -107,6 +107,19 @@ TEST(MissedJobsTest, TheBookNotTheClockSaysWhichJobAnEntryIs) {
   EXPECT_EQ(SeenJobs::Decode(book.Encode()).Encode(), book.Encode());
 }
 
+// The book is bounded; a job still given entries is not what it forgets.
+TEST(SeenJobsTest, AJobGivenANewEntryOutlivesJobsLongQuiet) {
+  SeenJobs book;
+  book.Claim({1, 10}, "20261201", "2026/12/01 09:00:00");
+  for (uint32_t id = 2; id <= SeenJobs::kMaxJobs; ++id) book.Add({id, 100 + id});
+  book.Claim({1, 10}, "20261206", "2026/12/06 09:00:00");
+  for (uint32_t id = 0; id < 10; ++id) book.Add({90000 + id, 1});
+  ASSERT_NE(book.Find({1, 10}), nullptr);
+  EXPECT_EQ(book.Find({1, 10})->entries.size(), 2u);
+  EXPECT_EQ(book.Find({2, 102}), nullptr) << "the longest quiet goes first";
+  EXPECT_EQ(SeenJobs::Decode(book.Encode()).Encode(), book.Encode());
+}
+
 TEST(MissedJobsTest, OnlyTheSpoolersFinalCountsAreTaken) {
   EnteredJobs entered;
   entered.Add(1, 1, At(6, 9));
