@@ -66,6 +66,14 @@ inline constexpr char kDatabasePassword[] = "DatabasePassword";
 // REG_SZ: the name this computer's jobs carry there; empty, the computer name.
 inline constexpr char kServerName[] = "Software\\Pelko\\ServerName";
 
+// REG_DWORD: 1 adds each job's details (copies, colour and mono pages,
+// sides, paper, client) to its entry in the daily and global logs; 0 or
+// absent keeps the entries as they always were.
+inline constexpr char kLogJobDetails[] = "Software\\Pelko\\LogJobDetails";
+// REG_DWORD: how much colour, in hundredths of a percent of the page, a
+// page must show to count as a colour page; absent: kDefaultColorThreshold.
+inline constexpr char kColorThreshold[] = "Software\\Pelko\\ColorThreshold";
+
 // REG_SZ: the name of printer `index` (from 1).
 inline std::string PrinterName(int index) {
   return "SOFTWARE\\Pelko\\Printer" + std::to_string(index);
@@ -73,6 +81,20 @@ inline std::string PrinterName(int index) {
 // REG_DWORD: the cost of one page on printer `index`.
 inline std::string PrinterCost(int index) {
   return "SOFTWARE\\Pelko\\Printer" + std::to_string(index) + "Cost";
+}
+// REG_DWORD, optional: the cost of one colour page; absent, a colour page
+// costs what a mono page does.
+inline std::string PrinterColorCost(int index) {
+  return "SOFTWARE\\Pelko\\Printer" + std::to_string(index) + "ColorCost";
+}
+// REG_DWORD, optional: the percent taken off each page printed two-sided.
+inline std::string PrinterDuplexDiscount(int index) {
+  return "SOFTWARE\\Pelko\\Printer" + std::to_string(index) + "DuplexDiscount";
+}
+// REG_SZ, optional: what a page of a paper size costs against one of any
+// other, "A3=2,Tabloid=2,A5=0.5"; a size not named counts 1.
+inline std::string PrinterPaperFactors(int index) {
+  return "SOFTWARE\\Pelko\\Printer" + std::to_string(index) + "PaperFactors";
 }
 
 }  // namespace pelko::settings

@@ -5,6 +5,7 @@
 
 #include "agent/platform/clock.h"
 #include "agent/platform/files.h"
+#include "agent/platform/ink_meter.h"
 #include "agent/platform/launcher.h"
 #include "agent/platform/logger.h"
 #include "agent/platform/registry.h"
@@ -25,6 +26,7 @@ struct Env {
   SystemInfo* system = nullptr;
   TroubleReport* troubles = nullptr;  // may be null: nothing is said
   SqlConnector* sql = nullptr;        // may be null: no database
+  InkMeter* inkMeter = nullptr;       // may be null: colour is never measured
 };
 
 // Says a trouble the agent absorbed, once per window for each key.

@@ -34,6 +34,29 @@ enum class JobState {
   kEnded,     // left the queue: printed, cancelled or aborted
 };
 
+// How a job asked to be printed, as the spooler tells of it; empty or 0
+// where it does not say.
+struct JobDetails {
+  uint32_t copies = 0;
+  // IPP's keywords on both platforms: "one-sided", "two-sided-long-edge",
+  // "two-sided-short-edge".
+  std::string sides;
+  // The paper's name as the spooler gives it ("A4", "iso_a3_297x420mm",
+  // "Letter"), and its size in hundredths of a millimetre where given.
+  std::string paper;
+  uint32_t paperWidth = 0;
+  uint32_t paperLength = 0;
+  // "color" or "monochrome" (IPP's print-color-mode, Windows's dmColor);
+  // empty where the job leaves it to the printer.
+  std::string colorMode;
+  std::string client;  // the machine the job came from
+  uint64_t sizeBytes = 0;
+  // Whether the queue's printer can print colour at all; none: unknown.
+  std::optional<bool> printerColor;
+
+  bool operator==(const JobDetails&) const = default;
+};
+
 // One job as the spooler tells of it.
 struct SpoolJob {
   uint32_t id = 0;
@@ -58,6 +81,7 @@ struct SpoolJob {
   // job from an earlier one under the same id (a spooler that numbers from
   // 1 again), and no clock of the agent's can move it.
   int64_t submittedAt = 0;
+  JobDetails details;
 };
 
 // What one watcher of a queue carries from one listing to the next, so that
