@@ -9,6 +9,19 @@ namespace pelko {
 namespace {
 
 constexpr std::string_view kEntryOpen = "<entry> <date>";
+constexpr std::string_view kEntryClose = "</entry>";
+constexpr std::string_view kDetailsOpen = " <copies>";
+// What follows each of the seven details, in order.
+constexpr std::string_view kAfterDetail[7] = {
+    "</copies><colorpages>", "</colorpages><monopages>", "</monopages> <sides>",
+    "</sides><paper>",       "</paper><client>",         "</client><colorfrom>",
+    "</colorfrom></entry>"};
+
+std::string_view* DetailSlots(EntryDetails& d, int i) {
+  std::string_view* slots[7] = {&d.copies, &d.colorPages, &d.monoPages, &d.sides,
+                                &d.paper,  &d.client,     &d.colorFrom};
+  return slots[i];
+}
 // What follows each of the eight values of a job entry, in order.
 constexpr std::string_view kAfterValue[8] = {
     "</date><time>",     "</time> <id>",    "</id><user>",     "</user> <printer>",
@@ -68,8 +81,26 @@ bool ReadEntryFast(std::string_view text, std::size_t at, LogEntry* entry, std::
       !Value(p, stop, "</printer><doc>", &entry->printer, &clean) ||
       !Value(p, stop, "</doc> <pages>", &entry->doc, &clean) ||
       !Value(p, stop, "</pages> <cost>", &entry->pages, &clean) ||
-      !Value(p, stop, "</cost></entry>", &entry->cost, &clean)) {
+      !Value(p, stop, "</cost>", &entry->cost, &clean)) {
     return false;
+  }
+  if (At(p, stop, "</entry>")) {
+    p += kEntryClose.size();
+  } else if (!At(p, stop, " <copies>")) {
+    return false;
+  } else {
+    p += kDetailsOpen.size();
+    EntryDetails& d = entry->details;
+    if (!Value(p, stop, "</copies><colorpages>", &d.copies, &clean) ||
+        !Value(p, stop, "</colorpages><monopages>", &d.colorPages, &clean) ||
+        !Value(p, stop, "</monopages> <sides>", &d.monoPages, &clean) ||
+        !Value(p, stop, "</sides><paper>", &d.sides, &clean) ||
+        !Value(p, stop, "</paper><client>", &d.paper, &clean) ||
+        !Value(p, stop, "</client><colorfrom>", &d.client, &clean) ||
+        !Value(p, stop, "</colorfrom></entry>", &d.colorFrom, &clean)) {
+      return false;
+    }
+    entry->hasDetails = true;
   }
   const std::size_t length = static_cast<std::size_t>(p - (text.data() + at));
   entry->whole = text.substr(at, length);
@@ -96,11 +127,30 @@ bool ReadEntrySlow(std::string_view text, std::size_t at, std::size_t limit, Log
   std::string_view* values[8] = {&entry->date,    &entry->time, &entry->id,    &entry->user,
                                  &entry->printer, &entry->doc,  &entry->pages, &entry->cost};
   std::size_t pos = at + kEntryOpen.size();
-  for (int i = 0; i < 8; ++i) {
+  for (int i = 0; i < 7; ++i) {
     const std::size_t close = FindBefore(text, kAfterValue[i], pos, limit);
     if (close == std::string_view::npos) return false;
     *values[i] = text.substr(pos, close - pos);
     pos = close + kAfterValue[i].size();
+  }
+  // The cost ends at the entry's end or at its details, whichever comes first.
+  const std::size_t close = FindBefore(text, "</cost>", pos, limit);
+  if (close == std::string_view::npos) return false;
+  entry->cost = text.substr(pos, close - pos);
+  pos = close + 7;
+  if (text.compare(pos, kEntryClose.size(), kEntryClose) == 0) {
+    pos += kEntryClose.size();
+  } else if (text.compare(pos, kDetailsOpen.size(), kDetailsOpen) == 0) {
+    pos += kDetailsOpen.size();
+    for (int i = 0; i < 7; ++i) {
+      const std::size_t end = FindBefore(text, kAfterDetail[i], pos, limit);
+      if (end == std::string_view::npos) return false;
+      *DetailSlots(entry->details, i) = text.substr(pos, end - pos);
+      pos = end + kAfterDetail[i].size();
+    }
+    entry->hasDetails = true;
+  } else {
+    return false;
   }
   entry->whole = text.substr(at, pos - at);
   entry->clean = false;
@@ -110,6 +160,12 @@ bool ReadEntrySlow(std::string_view text, std::size_t at, std::size_t limit, Log
 
 bool ValuesClean(const LogEntry& e) {
   for (std::string_view v : {e.date, e.time, e.id, e.user, e.printer, e.doc, e.pages, e.cost}) {
+    if (!IsCleanLogText(v)) return false;
+  }
+  if (!e.hasDetails) return true;
+  const EntryDetails& d = e.details;
+  for (std::string_view v : {d.copies, d.colorPages, d.monoPages, d.sides, d.paper, d.client,
+                             d.colorFrom}) {
     if (!IsCleanLogText(v)) return false;
   }
   return true;
@@ -236,7 +292,7 @@ void EntryAppender::Add(const LogEntry& entry) {
   if (!entry.clean) {
     Flush();
     AppendJobEntry(out, entry.date, entry.time, entry.id, entry.user, entry.printer, entry.doc,
-                   entry.pages, entry.cost);
+                   entry.pages, entry.cost, entry.hasDetails ? &entry.details : nullptr);
     return;
   }
   const char* begin = entry.whole.data();
@@ -247,10 +303,12 @@ void EntryAppender::Add(const LogEntry& entry) {
   runEnd = begin + entry.whole.size();
 }
 
-void EntryAppender::AddChanged(const LogEntry& entry, int32_t pages, int32_t cost) {
+void EntryAppender::AddChanged(const LogEntry& entry, int32_t pages, int32_t cost,
+                               const EntryDetails* details) {
   Flush();
+  if (details == nullptr && entry.hasDetails) details = &entry.details;
   AppendJobEntry(out, entry.date, entry.time, entry.id, entry.user, entry.printer, entry.doc,
-                 std::to_string(pages), std::to_string(cost));
+                 std::to_string(pages), std::to_string(cost), details);
 }
 
 void EntryAppender::Flush() {
@@ -260,16 +318,32 @@ void EntryAppender::Flush() {
 
 void AppendJobEntry(std::string& out, std::string_view date, std::string_view time,
                     std::string_view id, std::string_view user, std::string_view printer,
-                    std::string_view doc, std::string_view pages, std::string_view cost) {
+                    std::string_view doc, std::string_view pages, std::string_view cost,
+                    const EntryDetails* details) {
   const std::string_view values[8] = {date, time, id, user, printer, doc, pages, cost};
-  out += kEntryOpen;
-  for (int i = 0; i < 8; ++i) {
-    if (IsCleanLogText(values[i])) {
-      out += values[i];
+  auto append = [&out](std::string_view value) {
+    if (IsCleanLogText(value)) {
+      out += value;
     } else {
-      out += CleanLogText(values[i]);
+      out += CleanLogText(value);
     }
+  };
+  out += kEntryOpen;
+  for (int i = 0; i < 7; ++i) {
+    append(values[i]);
     out += kAfterValue[i];
+  }
+  append(cost);
+  if (details == nullptr) {
+    out += kAfterValue[7];
+    return;
+  }
+  out += "</cost>";
+  out += kDetailsOpen;
+  EntryDetails copy = *details;
+  for (int i = 0; i < 7; ++i) {
+    append(*DetailSlots(copy, i));
+    out += kAfterDetail[i];
   }
 }
 

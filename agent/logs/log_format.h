@@ -53,10 +53,24 @@ namespace log_format_detail {
 inline thread_local uint64_t searchedBytes = 0;
 }  // namespace log_format_detail
 
+// What an entry may hold after its cost where the administrator asked for
+// each job's details: " <copies>3</copies><colorpages>2</colorpages>
+// <monopages>10</monopages> <sides>two-sided-long-edge</sides><paper>A4
+// </paper><client>pc-12</client><colorfrom>document</colorfrom>" (one line,
+// no spaces inside the values), each piece always there, in this order.
+// colorfrom says how the colour pages were told from the mono ones:
+// "document" (measured), "request" (the job's asked mode), "printer" (it
+// prints no colour).
+struct EntryDetails {
+  std::string_view copies, colorPages, monoPages, sides, paper, client, colorFrom;
+};
+
 // One job entry as it stands in a file; views into the file's text.
 struct LogEntry {
   std::string_view whole;
   std::string_view date, time, id, user, printer, doc, pages, cost;
+  bool hasDetails = false;
+  EntryDetails details;
   bool clean = true;  // every value is clean: the entry can be copied as is
 };
 
@@ -81,8 +95,9 @@ class EntryAppender {
   explicit EntryAppender(std::string& out) : out(out) {}
   ~EntryAppender() { Flush(); }
   void Add(const LogEntry& entry);
-  // The entry with other pages and cost.
-  void AddChanged(const LogEntry& entry, int32_t pages, int32_t cost);
+  // The entry with other pages and cost, and other details where given.
+  void AddChanged(const LogEntry& entry, int32_t pages, int32_t cost,
+                  const EntryDetails* details = nullptr);
   void Flush();
 
  private:
@@ -94,7 +109,8 @@ class EntryAppender {
 // A job entry from its values; the texts are cleaned here.
 void AppendJobEntry(std::string& out, std::string_view date, std::string_view time,
                     std::string_view id, std::string_view user, std::string_view printer,
-                    std::string_view doc, std::string_view pages, std::string_view cost);
+                    std::string_view doc, std::string_view pages, std::string_view cost,
+                    const EntryDetails* details = nullptr);
 void AppendTotalEntry(std::string& out, int32_t total);
 
 }  // namespace pelko

@@ -2,6 +2,8 @@
 
 #include <vector>
 
+#include "agent/config/registry_value.h"
+#include "agent/config/settings.h"
 #include "agent/logs/log_format.h"
 #include "agent/logs/log_names.h"
 #include "agent/logs/log_store.h"
@@ -23,6 +25,43 @@ LocalTime LogDay(const Env& env, LogStore& store, const JobRecord& job, std::str
   *path = store.ComposePath(fileName, "xml", today);
   return today;
 }
+
+int32_t Plus(int32_t a, int32_t b) {
+  return static_cast<int32_t>(static_cast<uint32_t>(a) + static_cast<uint32_t>(b));
+}
+
+// The details an entry is written with: the job's, its colour and mono
+// pages added to those the entry held (an entry that held none counts its
+// earlier pages mono); what the job does not tell stays as the entry had it.
+struct DetailTexts {
+  std::string copies, colorPages, monoPages;
+  EntryDetails view;
+  DetailTexts(const JobRecord& job, const LogEntry* own) {
+    int32_t color = job.colorPages;
+    int32_t mono = job.monoPages;
+    view = {{}, {}, {}, job.sides, job.paper, job.client, job.colorFrom};
+    copies = std::to_string(job.copies);
+    if (own != nullptr && own->hasDetails) {
+      const EntryDetails& held = own->details;
+      color = Plus(color, LeadingInt(held.colorPages));
+      mono = Plus(mono, LeadingInt(held.monoPages));
+      if (job.copies == 0) copies = std::string(held.copies);
+      for (auto [mine, theirs] : {std::pair{&view.sides, held.sides}, {&view.paper, held.paper},
+                                  {&view.client, held.client},
+                                  {&view.colorFrom, held.colorFrom}}) {
+        if (mine->empty()) *mine = theirs;
+      }
+    } else if (own != nullptr) {
+      mono = Plus(mono, EntryPages(*own));
+    }
+    colorPages = std::to_string(color);
+    monoPages = std::to_string(mono);
+    view.copies = copies;
+    view.colorPages = colorPages;
+    view.monoPages = monoPages;
+  }
+  DetailTexts(const DetailTexts&) = delete;
+};
 
 }  // namespace
 
@@ -89,27 +128,28 @@ bool RecordJob(const Env& env, LogLocks& locks, const Waiter& pause, const JobRe
   }
   total += static_cast<uint32_t>(cost);
 
+  const bool withDetails = RegistryDwordValue(*env.registry, settings::kLogJobDetails).Get() == 1;
   std::string text = DailyLogHead(printerName, day);
   text.reserve(text.size() + old.size() + 512);
   if (own == nullptr) {
     const std::string_view stamp = job.entryStamp;
     const std::size_t space = stamp.find(' ');
     const bool claimed = space != std::string_view::npos;
+    const DetailTexts details(job, nullptr);
     AppendJobEntry(text, claimed ? stamp.substr(0, space) : FormatLogDate(job.stamp),
                    claimed ? stamp.substr(space + 1) : FormatLogTime(job.stamp), idText,
                    job.userName, printerName, job.documentName, std::to_string(job.pages),
-                   std::to_string(cost));
+                   std::to_string(cost), withDetails ? &details.view : nullptr);
   }
   {
     EntryAppender appender(text);
     for (const LogEntry& entry : entries) {
       if (&entry == own) {
-        appender.AddChanged(
-            entry,
-            static_cast<int32_t>(static_cast<uint32_t>(EntryPages(entry)) +
-                                 static_cast<uint32_t>(job.pages)),
-            static_cast<int32_t>(static_cast<uint32_t>(EntryCost(entry)) +
-                                 static_cast<uint32_t>(cost)));
+        // Details once written are kept up, whatever the setting says now.
+        const DetailTexts details(job, own);
+        appender.AddChanged(entry, Plus(EntryPages(entry), job.pages),
+                            Plus(EntryCost(entry), cost),
+                            withDetails || entry.hasDetails ? &details.view : nullptr);
       } else {
         appender.Add(entry);
       }

@@ -29,6 +29,15 @@ struct JobRecord {
   // it: that entry is the job's, made with them if it is missing. Empty:
   // the newest entry of the job's id, printer and user.
   std::string entryStamp;
+  // How the pages were printed, kept in the entry where the administrator
+  // asks for each job's details (LogJobDetails). The colour and mono pages
+  // are added like the pages; a later measure of the document may move
+  // some from one to the other with no pages of its own.
+  int32_t colorPages = 0;
+  int32_t monoPages = 0;
+  uint32_t copies = 0;
+  std::string sides, paper, client;
+  std::string colorFrom;  // "document", "request" or "printer"; empty: as entered before
 };
 
 // The day ("20261206") of the log RecordJob would write the job into now.

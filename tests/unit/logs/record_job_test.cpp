@@ -97,6 +97,62 @@ TEST_F(RecordJobTest, AnIdRecordedAgainAddsToItsOwnEntryOnly) {
                                    "</log>"));
 }
 
+TEST_F(RecordJobTest, DetailsAreWrittenOnlyWhenAskedForAndKeptUpOnceWritten) {
+  JobRecord job{kPrinter, 7, "paul", "Flyer.pdf", 6, 40, {2026, 12, 6, 9, 5, 3, 0}};
+  job.colorPages = 2;
+  job.monoPages = 4;
+  job.copies = 3;
+  job.sides = "two-sided-long-edge";
+  job.paper = "A4";
+  job.client = "pc<12>";
+  job.colorFrom = "request";
+  RecordJob(fake.env, locks, pause, job);
+  // Not asked for: the entry as it always was.
+  EXPECT_EQ(Daily(), kHead + Entry("09:05:03", 7, "paul", "Flyer.pdf", 6, 40) + Total(40) + "</log>");
+
+  fake.registry.PutDword("Software\\Pelko\\LogJobDetails", 1);
+  JobRecord measured{kPrinter, 7, "paul", "Flyer.pdf", 0, 5, {2026, 12, 6, 9, 6, 0, 0}};
+  measured.colorPages = 1;
+  measured.monoPages = -1;
+  measured.colorFrom = "document";
+  RecordJob(fake.env, locks, pause, measured);
+  // The pages written before the details count mono; the measure moves one.
+  const std::string first =
+      "<entry> <date>2026/12/06</date><time>09:05:03</time> <id>7</id><user>paul</user> "
+      "<printer>\\\\SRV\\LaserJet</printer><doc>Flyer.pdf</doc> <pages>6</pages> <cost>45</cost> "
+      "<copies>0</copies><colorpages>1</colorpages><monopages>5</monopages> <sides></sides>"
+      "<paper></paper><client></client><colorfrom>document</colorfrom></entry>";
+  EXPECT_EQ(Daily(), kHead + first + Total(45) + "</log>");
+
+  job.jobId = 8;
+  RecordJob(fake.env, locks, pause, job);
+  const std::string second =
+      "<entry> <date>2026/12/06</date><time>09:05:03</time> <id>8</id><user>paul</user> "
+      "<printer>\\\\SRV\\LaserJet</printer><doc>Flyer.pdf</doc> <pages>6</pages> <cost>40</cost> "
+      "<copies>3</copies><colorpages>2</colorpages><monopages>4</monopages> "
+      "<sides>two-sided-long-edge</sides><paper>A4</paper><client>pc12</client>"
+      "<colorfrom>request</colorfrom></entry>";
+  EXPECT_EQ(Daily(), kHead + second + first + Total(85) + "</log>");
+
+  // Read back whole, also by a reader that skips them, and kept when the
+  // setting is turned off again.
+  std::vector<LogEntry> entries;
+  const std::string text = Daily();
+  ReadLogEntries(text, &entries);
+  ASSERT_EQ(entries.size(), 2u);
+  EXPECT_TRUE(entries[0].hasDetails && entries[0].clean);
+  EXPECT_EQ(entries[0].details.client, "pc12");
+  EXPECT_EQ(entries[1].details.colorPages, "1");
+  fake.registry.PutDword("Software\\Pelko\\LogJobDetails", 0);
+  job.pages = 1;
+  job.cost = 10;
+  job.colorPages = 1;
+  job.monoPages = 0;
+  RecordJob(fake.env, locks, pause, job);
+  EXPECT_THAT(Daily(), HasSubstr("<pages>7</pages> <cost>50</cost> <copies>3</copies>"
+                                 "<colorpages>3</colorpages><monopages>4</monopages>"));
+}
+
 TEST_F(RecordJobTest, RemovesMarkupAndControlCharactersFromEveryText) {
   Record(3, "o'<b>r&i\"", "a<b>&c'd\"e", 1, 2, {2026, 12, 6, 9, 5, 3, 0},
          "\\\\SRV\\La<s>er&\"Jet\"");
