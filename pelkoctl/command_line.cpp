@@ -16,14 +16,22 @@ constexpr char kUsage[] =
     "Usage: pelkoctl COMMAND [ARGUMENTS]\n"
     "\n"
     "  list                          the printers: slot, name, cost a page, whether\n"
-    "                                the spooler has the queue, the last job logged\n"
-    "  add NAME --cost N [--force]   account printer NAME at N a page; --force takes\n"
+    "                                the spooler has the queue, the last job logged,\n"
+    "                                the colour price, two-sided discount, paper factors\n"
+    "  add NAME --cost N [PRICES] [--force]\n"
+    "                                account printer NAME at N a page; --force takes\n"
     "                                a queue the spooler does not have (yet)\n"
     "  remove NAME                   stop accounting NAME (its logs stay)\n"
-    "  cost NAME N                   N a page from the next job on\n"
+    "  cost NAME [N] [PRICES]        N a page from the next job on\n"
     "  show [SETTING]                the settings with their values\n"
     "  set SETTING VALUE             one setting, stored with its type\n"
     "  check                         what would stop accounting or mailing\n"
+    "\n"
+    "PRICES, each optional (unset: colour pages cost N, no discount, factors 1):\n"
+    "  --color-cost C                a colour page costs C ('none': N again)\n"
+    "  --duplex-discount PCT         PCT percent off each two-sided page (0 to 100)\n"
+    "  --paper-factors TEXT          what a page of a paper costs against others,\n"
+    "                                \"A3=2,Tabloid=2,A5=0.5\" ('': none)\n"
     "\n"
     "Works on the settings the agent reads (Linux: the store named by\n"
     "PELKO_REGISTRY, default /var/lib/pelko/registry). Exit status: 0 done,\n"
@@ -60,6 +68,58 @@ bool ParseCost(const std::string& text, uint32_t* cost, std::string* why) {
   return true;
 }
 
+// One of add's or cost's price options at args[*i], taken into *prices; false
+// when args[*i] is none of them. A bad value sets *why.
+bool TakePriceOption(const std::vector<std::string>& args, std::size_t* i, PriceChange* prices,
+                     std::string* why) {
+  static constexpr const char* kOptions[] = {"--color-cost", "--duplex-discount", "--paper-factors"};
+  const std::string& arg = args[*i];
+  const char* option = nullptr;
+  std::string value;
+  for (const char* known : kOptions) {
+    const std::string name = known;
+    if (arg == name) {
+      if (*i + 1 == args.size()) {
+        *why = name + " needs a value";
+        return true;
+      }
+      value = args[++*i];
+    } else if (arg.rfind(name + "=", 0) == 0) {
+      value = arg.substr(name.size() + 1);
+    } else {
+      continue;
+    }
+    option = known;
+    break;
+  }
+  if (option == nullptr) return false;
+  const std::string name = option;
+  if (name == "--color-cost") {
+    uint32_t cost = 0;
+    prices->dropColorCost = value == "none";
+    prices->colorCost.reset();
+    if (prices->dropColorCost) {
+      // Colour pages at the mono price again.
+    } else if (ParseCost(value, &cost, why)) {
+      prices->colorCost = cost;
+    } else {
+      *why = "--color-cost: " + *why + " ('none' drops it)";
+    }
+  } else if (name == "--duplex-discount") {
+    uint32_t percent = 0;
+    std::string digits = value;
+    if (!digits.empty() && digits.back() == '%') digits.pop_back();
+    if (!ParseCost(digits, &percent, why) || percent > 100) {
+      *why = "--duplex-discount '" + value + "' is no percent (a whole number, 0 to 100)";
+    }
+    prices->duplexDiscount = percent;
+  } else {
+    prices->paperFactors = value;
+  }
+  if (why->empty()) *why = RejectPrices(*prices);
+  return true;
+}
+
 int List(const Env& env, std::ostream& out, std::ostream& err) {
   std::vector<PrinterRow> rows;
   PrinterAdmin admin(env);
@@ -69,15 +129,26 @@ int List(const Env& env, std::ostream& out, std::ostream& err) {
     return 0;
   }
   std::size_t nameWidth = 4;
-  for (const PrinterRow& row : rows) nameWidth = std::max(nameWidth, row.name.size());
+  std::size_t entryWidth = 10;
+  for (const PrinterRow& row : rows) {
+    nameWidth = std::max(nameWidth, row.name.size());
+    entryWidth = std::max(entryWidth, std::max<std::size_t>(row.lastEntry.size(), 1));
+  }
+  // The prices beyond the mono one come after the columns scripts know.
   out << std::left << std::setw(5) << "SLOT" << std::setw(static_cast<int>(nameWidth) + 2)
       << "NAME" << std::right << std::setw(10) << "COST" << "  " << std::left << std::setw(13)
-      << "QUEUE" << "LAST ENTRY\n";
+      << "QUEUE" << std::setw(static_cast<int>(entryWidth) + 2) << "LAST ENTRY" << std::right
+      << std::setw(10) << "COLOUR" << std::setw(11) << "TWO-SIDED" << "  PAPER\n";
   for (const PrinterRow& row : rows) {
+    const std::string factors = FormatPaperFactors(row.tariff.paperFactors);
+    const uint32_t off = row.tariff.duplexDiscountPercent;
+    const std::string discount = (off == 0 ? "" : "-") + std::to_string(off) + "%";
     out << std::left << std::setw(5) << row.slot << std::setw(static_cast<int>(nameWidth) + 2)
         << row.name << std::right << std::setw(10) << row.cost << "  " << std::left
-        << std::setw(13) << QueueStateText(row.queue)
-        << (row.lastEntry.empty() ? "-" : row.lastEntry) << '\n';
+        << std::setw(13) << QueueStateText(row.queue) << std::setw(static_cast<int>(entryWidth) + 2)
+        << (row.lastEntry.empty() ? "-" : row.lastEntry) << std::right << std::setw(10)
+        << row.tariff.colorCost << std::setw(11) << discount << "  "
+        << (factors.empty() ? "-" : factors) << '\n';
   }
   return 0;
 }
@@ -88,8 +159,12 @@ int Add(const Env& env, const std::vector<std::string>& args, std::ostream& out,
   std::string costText;
   bool haveCost = false;
   bool force = false;
+  PriceChange prices;
+  std::string why;
   for (std::size_t i = 1; i < args.size(); ++i) {
-    if (args[i] == "--force") {
+    if (TakePriceOption(args, &i, &prices, &why)) {
+      if (!why.empty()) return Usage(err, "add: " + why);
+    } else if (args[i] == "--force") {
       force = true;
     } else if (args[i] == "--cost") {
       if (++i == args.size()) return Usage(err, "--cost needs a number");
@@ -109,9 +184,33 @@ int Add(const Env& env, const std::vector<std::string>& args, std::ostream& out,
   if (name.empty()) return Usage(err, "add: which printer?");
   if (!haveCost) return Usage(err, "add: --cost N is required (the cost of one page; 0 is allowed)");
   uint32_t cost = 0;
-  std::string why;
   if (!ParseCost(costText, &cost, &why)) return Usage(err, why);
-  return Done(PrinterAdmin(env).Add(name, cost, force), out, err);
+  return Done(PrinterAdmin(env).Add(name, cost, force, prices), out, err);
+}
+
+int Cost(const Env& env, const std::vector<std::string>& args, std::ostream& out,
+         std::ostream& err) {
+  std::vector<std::string> plain;
+  PriceChange prices;
+  std::string why;
+  for (std::size_t i = 1; i < args.size(); ++i) {
+    if (TakePriceOption(args, &i, &prices, &why)) {
+      if (!why.empty()) return Usage(err, "cost: " + why);
+    } else if (args[i].rfind("--", 0) == 0) {
+      return Usage(err, "cost: unknown option " + args[i]);
+    } else {
+      plain.push_back(args[i]);
+    }
+  }
+  if (plain.empty() || plain.size() > 2) return Usage(err, "cost NAME [N] [PRICES]");
+  if (plain.size() == 1 && !prices.Any()) return Usage(err, "cost: a price to set: N or PRICES");
+  std::optional<uint32_t> cost;
+  if (plain.size() == 2) {
+    uint32_t mono = 0;
+    if (!ParseCost(plain[1], &mono, &why)) return Usage(err, why);
+    cost = mono;
+  }
+  return Done(PrinterAdmin(env).SetCost(plain[0], cost, prices), out, err);
 }
 
 int Show(const Env& env, const std::vector<std::string>& args, std::ostream& out,
@@ -153,13 +252,7 @@ int RunPelkoctl(const Env& env, HostProbe* probe, const std::vector<std::string>
     if (args.size() != 2) return Usage(err, "remove NAME");
     return Done(PrinterAdmin(env).Remove(args[1]), out, err);
   }
-  if (command == "cost") {
-    if (args.size() != 3) return Usage(err, "cost NAME N");
-    uint32_t cost = 0;
-    std::string why;
-    if (!ParseCost(args[2], &cost, &why)) return Usage(err, why);
-    return Done(PrinterAdmin(env).SetCost(args[1], cost), out, err);
-  }
+  if (command == "cost") return Cost(env, args, out, err);
   if (command == "show") return Show(env, args, out, err);
   if (command == "set") {
     if (args.size() != 3) return Usage(err, "set SETTING VALUE");

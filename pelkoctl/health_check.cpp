@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <utility>
 
+#include "agent/accounting/tariff.h"
 #include "agent/config/setting_table.h"
 #include "agent/logs/log_format.h"
 #include "agent/logs/log_names.h"
@@ -37,23 +38,21 @@ void CheckSettings(const Env& env, Findings& found) {
   if (clean) found.Ok("every setting is stored with its type and in range");
 }
 
-std::vector<std::string> CheckPrinters(const Env& env, Findings& found) {
+std::vector<PrinterRow> CheckPrinters(const Env& env, Findings& found) {
   PelkoKey key(*env.registry);
   auto running = key.Get("AppIsRunning");
   if (!running || running->Number() != 1u) {
     found.Fault("AppIsRunning is not 1: accounting is off (pelkoctl set AppIsRunning 1)");
   }
-  std::vector<std::string> queues;
   std::vector<PrinterRow> rows;
   PrinterAdmin admin(env);
   Outcome listed = admin.List(&rows);
   if (!listed.ok()) {
     found.Fault("printers: " + listed.problem);
-    return queues;
+    return {};
   }
   if (rows.empty()) found.Fault("no printer is configured: pelkoctl add NAME --cost N");
   for (const PrinterRow& row : rows) {
-    queues.push_back(row.name);
     const std::string which = "printer " + std::to_string(row.slot) + " '" + row.name + "'";
     switch (row.queue) {
       case QueueState::kPresent: found.Ok(which + ": the spooler has the queue"); break;
@@ -65,7 +64,45 @@ std::vector<std::string> CheckPrinters(const Env& env, Findings& found) {
         break;
     }
   }
-  return queues;
+  return rows;
+}
+
+// Prices the agent would misread, and colour pages billed at the mono
+// price where nobody said they should be.
+void CheckPrices(HostProbe* probe, const std::vector<PrinterRow>& rows, Findings& found) {
+  for (const PrinterRow& row : rows) {
+    const std::string which = "printer " + std::to_string(row.slot) + " '" + row.name + "': ";
+    const std::string mend = " (pelkoctl cost \"" + row.name + "\" ";
+    const StoredPrices& stored = row.stored;
+    if (stored.colorCost && !stored.colorCost->Number()) {
+      found.Fault(which + "its colour price is stored as " + stored.colorCost->Describe() +
+                  ", which the agent ignores: colour pages cost the mono price" + mend +
+                  "--color-cost N)");
+    }
+    if (stored.duplexDiscount && !stored.duplexDiscount->Number()) {
+      found.Fault(which + "its two-sided discount is stored as " +
+                  stored.duplexDiscount->Describe() + ", which the agent reads as none" + mend +
+                  "--duplex-discount PCT)");
+    } else if (stored.duplexDiscount && *stored.duplexDiscount->Number() > 100) {
+      found.Warn(which + "its two-sided discount is " +
+                 std::to_string(*stored.duplexDiscount->Number()) +
+                 "%, taken as 100%: two-sided pages are free" + mend + "--duplex-discount PCT)");
+    }
+    if (stored.paperFactors) {
+      const std::optional<std::string> text = stored.paperFactors->Text();
+      std::vector<std::pair<std::string, uint32_t>> factors;
+      std::string why = "it must be a REG_SZ";
+      if (!text || !ParsePaperFactors(*text, &factors, &why)) {
+        found.Fault(which + "its paper factors " + stored.paperFactors->Describe() + ": " + why +
+                    "; the agent counts every paper 1" + mend + "--paper-factors TEXT)");
+      }
+    }
+    if (!stored.colorCost && probe != nullptr && probe->QueuePrintsColor(row.name) == true) {
+      found.Warn(which + "the printer prints colour but has no colour price: colour pages cost " +
+                 std::to_string(row.cost) + ", the mono price" + mend +
+                 "--color-cost N; N the same as the mono price says so on purpose)");
+    }
+  }
 }
 
 // The folder, then whether the service can write in it; false when missing.
@@ -211,7 +248,10 @@ void CheckPending(const Env& env, const std::vector<std::string>& queues, Findin
 std::vector<Finding> CheckAll(const Env& env, HostProbe* probe) {
   Findings found;
   CheckSettings(env, found);
-  const std::vector<std::string> queues = CheckPrinters(env, found);
+  const std::vector<PrinterRow> rows = CheckPrinters(env, found);
+  CheckPrices(probe, rows, found);
+  std::vector<std::string> queues;
+  for (const PrinterRow& row : rows) queues.push_back(row.name);
   const std::string folder = CheckPath(env, probe, found);
   if (!folder.empty()) CheckPending(env, queues, found);
   CheckMail(env, folder, found);

@@ -3,6 +3,7 @@
 // machine, so that "is it working?" has an answer without the system log.
 #pragma once
 
+#include <optional>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -32,6 +33,9 @@ class HostProbe {
   // What in the ODBC driver manager's own settings has it log the
   // programs' calls, and what that leaks.
   virtual std::vector<std::string> DriverManagerLogWarnings() { return {}; }
+  // Whether the queue's printer prints colour (CUPS: its color-supported);
+  // none where the spooler does not say.
+  virtual std::optional<bool> QueuePrintsColor(const std::string& /*queue*/) { return std::nullopt; }
 };
 
 enum class Verdict { kOk, kNote, kWarning, kFault };

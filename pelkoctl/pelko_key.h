@@ -33,6 +33,10 @@ class PelkoKey {
   // Each returns an empty text or why the write failed.
   std::string PutNumber(const std::string& name, uint32_t number);
   std::string PutText(const std::string& name, const std::string& text);
+  // A value moved as it was stored, type and bytes, mistyped or not.
+  std::string PutStored(const std::string& name, const StoredValue& value) {
+    return Put(name, value.type, value.data);
+  }
   std::string Delete(const std::string& name);
 
  private:

@@ -16,6 +16,36 @@ namespace {
 std::string SlotName(std::size_t slot) { return "Printer" + std::to_string(slot); }
 std::string SlotCost(std::size_t slot) { return "Printer" + std::to_string(slot) + "Cost"; }
 
+// The optional prices of a slot, each with its place in StoredPrices.
+struct PriceValue {
+  const char* suffix;
+  std::optional<StoredValue> StoredPrices::*member;
+};
+constexpr PriceValue kPriceValues[] = {{"ColorCost", &StoredPrices::colorCost},
+                                       {"DuplexDiscount", &StoredPrices::duplexDiscount},
+                                       {"PaperFactors", &StoredPrices::paperFactors}};
+
+std::string SlotValue(std::size_t slot, const char* suffix) {
+  return "Printer" + std::to_string(slot) + suffix;
+}
+
+StoredValue Number(uint32_t number) { return {kRegDword, EncodeLittleEndian(number, 4)}; }
+
+void Apply(const PriceChange& change, StoredPrices* prices) {
+  if (change.dropColorCost) prices->colorCost.reset();
+  if (change.colorCost) prices->colorCost = Number(*change.colorCost);
+  if (change.duplexDiscount) prices->duplexDiscount = Number(*change.duplexDiscount);
+  if (change.paperFactors) {
+    prices->paperFactors.reset();
+    // Stored as the agent reads it back, so list shows what bills.
+    std::vector<std::pair<std::string, uint32_t>> factors;
+    ParsePaperFactors(*change.paperFactors, &factors, nullptr);
+    if (!factors.empty()) {
+      prices->paperFactors = StoredValue{kRegSz, FormatPaperFactors(factors) + '\0'};
+    }
+  }
+}
+
 bool IsDailyLogOf(const std::string& fileName, const std::string& stem) {
   // stem + "_" + eight digits + ".xml", and not another printer's stem that
   // merely begins the same.
@@ -38,6 +68,36 @@ const char* QueueStateText(QueueState state) {
     case QueueState::kSpoolerDown: return "spooler down";
   }
   return "?";
+}
+
+std::string RejectPrices(const PriceChange& prices) {
+  if (prices.colorCost && *prices.colorCost > kMaxPageCost) {
+    return "a colour price is at most " + std::to_string(kMaxPageCost);
+  }
+  if (prices.duplexDiscount && *prices.duplexDiscount > 100) {
+    return "a discount is a percent, 0 to 100";
+  }
+  std::vector<std::pair<std::string, uint32_t>> factors;
+  std::string why;
+  if (prices.paperFactors && !ParsePaperFactors(*prices.paperFactors, &factors, &why)) {
+    return "paper factors '" + *prices.paperFactors + "': " + why;
+  }
+  return "";
+}
+
+std::string DescribePrices(const PriceChange& prices) {
+  std::string said;
+  if (prices.dropColorCost) said += ", colour pages at the mono price";
+  if (prices.colorCost) said += ", colour " + std::to_string(*prices.colorCost) + " a page";
+  if (prices.duplexDiscount) {
+    said += ", " + std::to_string(*prices.duplexDiscount) + "% off two-sided pages";
+  }
+  if (prices.paperFactors) {
+    std::vector<std::pair<std::string, uint32_t>> factors;
+    ParsePaperFactors(*prices.paperFactors, &factors, nullptr);
+    said += factors.empty() ? ", every paper 1" : ", paper " + FormatPaperFactors(factors);
+  }
+  return said;
 }
 
 std::string RejectPrinterName(const std::string& name) {
@@ -121,6 +181,9 @@ std::string PrinterAdmin::ReadSlots(std::vector<Slot>* slots) {
              ", which the agent reads as 0: store it with: pelkoctl cost \"" + slot.name + "\" N";
     }
     slot.cost = cost ? *cost->Number() : 0;
+    for (const PriceValue& price : kPriceValues) {
+      slot.prices.*price.member = key.Get(SlotValue(i, price.suffix));
+    }
     slots->push_back(slot);
   }
   return "";
@@ -138,16 +201,28 @@ std::string PrinterAdmin::WriteSlots(const std::vector<Slot>& slots, std::size_t
   for (std::size_t i = from; i < slots.size(); ++i) {
     std::string failure = key.PutText(SlotName(i + 1), slots[i].name);
     if (failure.empty()) failure = key.PutNumber(SlotCost(i + 1), slots[i].cost);
+    if (failure.empty()) failure = WritePrices(i + 1, slots[i].prices);
     if (!failure.empty()) return failure;
   }
   std::string failure = key.PutNumber("nPrinters", static_cast<uint32_t>(slots.size()));
   for (std::size_t i = slots.size(); failure.empty() && i < oldCount; ++i) {
     failure = key.Delete(SlotName(i + 1));
     if (failure.empty()) failure = key.Delete(SlotCost(i + 1));
+    if (failure.empty()) failure = WritePrices(i + 1, {});
   }
   // Last: the agent restarts its printers with the whole new set.
   if (failure.empty()) failure = key.PutNumber("IsModified", 1);
   return failure;
+}
+
+std::string PrinterAdmin::WritePrices(std::size_t slot, const StoredPrices& prices) {
+  for (const PriceValue& price : kPriceValues) {
+    const std::optional<StoredValue>& value = prices.*price.member;
+    const std::string name = SlotValue(slot, price.suffix);
+    std::string failure = value ? key.PutStored(name, *value) : key.Delete(name);
+    if (!failure.empty()) return failure;
+  }
+  return "";
 }
 
 Outcome PrinterAdmin::List(std::vector<PrinterRow>* rows) {
@@ -155,15 +230,18 @@ Outcome PrinterAdmin::List(std::vector<PrinterRow>* rows) {
   if (std::string problem = ReadSlots(&slots); !problem.empty()) return {problem, ""};
   rows->clear();
   for (std::size_t i = 0; i < slots.size(); ++i) {
-    rows->push_back({static_cast<int>(i + 1), slots[i].name, slots[i].cost,
-                     Queue(slots[i].name), LastEntry(slots[i].name)});
+    const int slot = static_cast<int>(i + 1);
+    rows->push_back({slot, slots[i].name, slots[i].cost, Queue(slots[i].name),
+                     LastEntry(slots[i].name), slots[i].prices, ReadTariff(*env.registry, slot)});
   }
   return {};
 }
 
-Outcome PrinterAdmin::Add(const std::string& name, uint32_t cost, bool force) {
+Outcome PrinterAdmin::Add(const std::string& name, uint32_t cost, bool force,
+                          const PriceChange& prices) {
   if (std::string problem = RejectPrinterName(name); !problem.empty()) return {problem, ""};
   if (cost > kMaxPageCost) return {"a cost per page is at most " + std::to_string(kMaxPageCost), ""};
+  if (std::string problem = RejectPrices(prices); !problem.empty()) return {problem, ""};
   std::vector<Slot> slots;
   if (std::string problem = ReadSlots(&slots); !problem.empty()) return {problem, ""};
   if (Find(slots, name) >= 0) {
@@ -190,12 +268,13 @@ Outcome PrinterAdmin::Add(const std::string& name, uint32_t cost, bool force) {
             ""};
   }
   const std::size_t oldCount = slots.size();
-  slots.push_back({name, cost});
+  slots.push_back({name, cost, {}});
+  Apply(prices, &slots.back().prices);
   if (std::string failure = WriteSlots(slots, oldCount, oldCount); !failure.empty()) {
     return {failure, ""};
   }
   return {"", "added '" + name + "' as printer " + std::to_string(slots.size()) + ", " +
-                  std::to_string(cost) + " a page" +
+                  std::to_string(cost) + " a page" + DescribePrices(prices) +
                   (queue == QueueState::kPresent ? "" : " (no such queue yet: forced)")};
 }
 
@@ -213,17 +292,26 @@ Outcome PrinterAdmin::Remove(const std::string& name) {
   return {"", "removed '" + name + "'; its logs stay where they are"};
 }
 
-Outcome PrinterAdmin::SetCost(const std::string& name, uint32_t cost) {
-  if (cost > kMaxPageCost) return {"a cost per page is at most " + std::to_string(kMaxPageCost), ""};
+Outcome PrinterAdmin::SetCost(const std::string& name, std::optional<uint32_t> cost,
+                              const PriceChange& prices) {
+  if (cost && *cost > kMaxPageCost) {
+    return {"a cost per page is at most " + std::to_string(kMaxPageCost), ""};
+  }
+  if (std::string problem = RejectPrices(prices); !problem.empty()) return {problem, ""};
   std::vector<Slot> slots;
   if (std::string problem = ReadSlots(&slots); !problem.empty()) return {problem, ""};
   const int at = Find(slots, name);
   if (at < 0) return {"no printer '" + name + "' is configured (pelkoctl list shows them)", ""};
-  // The printer thread reads the cost at every job: no restart is needed.
-  if (std::string failure = key.PutNumber(SlotCost(at + 1), cost); !failure.empty()) {
-    return {failure, ""};
-  }
-  return {"", "'" + name + "' now costs " + std::to_string(cost) + " a page"};
+  // The printer thread reads its prices at every job: no restart is needed.
+  Slot& slot = slots[static_cast<std::size_t>(at)];
+  Apply(prices, &slot.prices);
+  std::string failure = cost ? key.PutNumber(SlotCost(at + 1), *cost) : "";
+  if (failure.empty()) failure = WritePrices(static_cast<std::size_t>(at + 1), slot.prices);
+  if (!failure.empty()) return {failure, ""};
+  std::string said = DescribePrices(prices);
+  if (cost) said = std::to_string(*cost) + " a page" + said;
+  if (!cost) said.erase(0, 2);
+  return {"", "'" + name + "' now costs " + said};
 }
 
 }  // namespace pelko::ctl

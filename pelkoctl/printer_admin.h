@@ -1,13 +1,16 @@
 // The printers the agent accounts: slots 1 to nPrinters, each a name
-// (REG_SZ) and a cost per page (REG_DWORD). Every change writes the types the
+// (REG_SZ), a cost per page (REG_DWORD) and the optional prices beyond it
+// (ColorCost, DuplexDiscount, PaperFactors). Every change writes the types the
 // agent reads, keeps the slots dense and raises IsModified last, so that the
 // agent takes up the new set as a whole.
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "agent/accounting/tariff.h"
 #include "agent/platform/env.h"
 #include "pelkoctl/pelko_key.h"
 
@@ -15,12 +18,31 @@ namespace pelko::ctl {
 
 enum class QueueState { kPresent, kMissing, kSpoolerDown };
 
+// A printer's optional prices as stored, each none where it is not set;
+// they move with the printer when its slot does.
+struct StoredPrices {
+  std::optional<StoredValue> colorCost;
+  std::optional<StoredValue> duplexDiscount;
+  std::optional<StoredValue> paperFactors;
+};
+
+// What add and cost change besides the mono price; each none: unchanged.
+struct PriceChange {
+  std::optional<uint32_t> colorCost;
+  bool dropColorCost = false;  // colour pages cost the mono price again
+  std::optional<uint32_t> duplexDiscount;
+  std::optional<std::string> paperFactors;  // empty: no factors
+  bool Any() const { return colorCost || dropColorCost || duplexDiscount || paperFactors; }
+};
+
 struct PrinterRow {
   int slot = 0;
   std::string name;
   uint32_t cost = 0;
   QueueState queue = QueueState::kMissing;
   std::string lastEntry;  // the newest job in its logs, or empty
+  StoredPrices stored;
+  Tariff tariff;  // as the agent reads it
 };
 
 // What a command did: an empty problem is success; message is said either way.
@@ -37,9 +59,11 @@ class PrinterAdmin {
   // The configured printers; fails when the slots are not as the agent
   // needs them (nPrinters stored as text, a slot without a name).
   Outcome List(std::vector<PrinterRow>* rows);
-  Outcome Add(const std::string& name, uint32_t cost, bool force);
+  Outcome Add(const std::string& name, uint32_t cost, bool force, const PriceChange& prices = {});
   Outcome Remove(const std::string& name);
-  Outcome SetCost(const std::string& name, uint32_t cost);
+  // cost none: the mono price stays.
+  Outcome SetCost(const std::string& name, std::optional<uint32_t> cost,
+                  const PriceChange& prices = {});
 
   QueueState Queue(const std::string& name);
   // "2026/12/08 10:31:02 alice 3 pages \"report.pdf\"" for the newest entry of
@@ -50,12 +74,15 @@ class PrinterAdmin {
   struct Slot {
     std::string name;
     uint32_t cost = 0;
+    StoredPrices prices;
   };
   // Slots 1..nPrinters, as stored; a problem when the agent would misread them.
   std::string ReadSlots(std::vector<Slot>* slots);
   // Writes slots from `from` on, deletes those above, then nPrinters and
   // IsModified.
   std::string WriteSlots(const std::vector<Slot>& slots, std::size_t from, std::size_t oldCount);
+  // Each of slot's optional prices written, or deleted where it has none.
+  std::string WritePrices(std::size_t slot, const StoredPrices& prices);
   int Find(const std::vector<Slot>& slots, const std::string& name) const;
 
   Env env;
@@ -64,6 +91,11 @@ class PrinterAdmin {
 
 // Why name cannot be a printer the agent accounts (empty when it can).
 std::string RejectPrinterName(const std::string& name);
+// Why the prices cannot be stored (empty when they can): a paper factors
+// text ParsePaperFactors refuses, a discount over 100.
+std::string RejectPrices(const PriceChange& prices);
+// ", colour 40 a page, 10% off two-sided pages, paper a3=2": what a change set.
+std::string DescribePrices(const PriceChange& prices);
 const char* QueueStateText(QueueState state);
 
 }  // namespace pelko::ctl

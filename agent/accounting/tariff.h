@@ -49,4 +49,12 @@ bool ParsePaperFactors(std::string_view text,
 // "na_ledger_11x17in" give "tabloid".
 std::string PaperKey(std::string_view paper);
 
+// The largest factor a paper may have (a thousand pages' worth), so that no
+// text can make a page's price overflow a log's cost.
+inline constexpr uint32_t kMaxPaperFactorThousandths = 1000000;
+
+// The factors as ParsePaperFactors reads them back: "a3=2,tabloid=2,a5=0.5";
+// empty for none.
+std::string FormatPaperFactors(const std::vector<std::pair<std::string, uint32_t>>& factors);
+
 }  // namespace pelko

@@ -81,6 +81,8 @@ const std::vector<SettingInfo>& KnownSettings() {
       {"MailSubject", K::kText, 0, 0, O::kAdministrator, "text put in front of the subject"},
       {"MailCaFile", K::kText, 0, 0, O::kAdministrator, "PEM file of a private CA"},
       {"MailTimeout", K::kNumber, 1, 3600, O::kAdministrator, "seconds to wait for the server at each step"},
+      {"LogJobDetails", K::kNumber, 0, 1, O::kAdministrator, "1: each job's copies, colour and mono pages, sides, paper and client in its log entry"},
+      {"ColorThreshold", K::kNumber, 0, 10000, O::kAdministrator, "colour a page must show to count as a colour page, in hundredths of a percent"},
   };
   return table;
 }
@@ -154,6 +156,9 @@ std::vector<std::string> MistypedSettings(Registry& registry) {
   for (uint64_t i = 1; i <= printers && i <= static_cast<uint64_t>(kMaxPrinters); ++i) {
     look("Printer" + std::to_string(i), SettingKind::kText, nullptr);
     look("Printer" + std::to_string(i) + "Cost", SettingKind::kNumber, nullptr);
+    look("Printer" + std::to_string(i) + "ColorCost", SettingKind::kNumber, nullptr);
+    look("Printer" + std::to_string(i) + "DuplexDiscount", SettingKind::kNumber, nullptr);
+    look("Printer" + std::to_string(i) + "PaperFactors", SettingKind::kText, nullptr);
   }
   registry.CloseKey(key);
   return lines;

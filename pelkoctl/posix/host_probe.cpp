@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <map>
+#include <optional>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -75,6 +76,7 @@ std::string SchedulerConfiguration() {
 struct QueueRules {
   std::string policy;
   bool takesRaw = false;
+  std::optional<bool> color;  // color-supported, where the queue says
   bool known = false;
 };
 
@@ -84,8 +86,9 @@ QueueRules AskQueue(const std::string& name) {
   std::string queue;
   if (!ParsePrinterName(name, &server, &queue)) return rules;
   ipp_t* request = NewRequest(IPP_OP_GET_PRINTER_ATTRIBUTES, PrinterUri(server, queue));
-  static const char* const wanted[] = {"printer-op-policy", "document-format-supported"};
-  ippAddStrings(request, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes", 2, nullptr,
+  static const char* const wanted[] = {"printer-op-policy", "document-format-supported",
+                                      "color-supported"};
+  ippAddStrings(request, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes", 3, nullptr,
                 wanted);
   CupsResult result = CupsClient::Shared().Request(server, request);
   if (result.response == nullptr) return rules;
@@ -101,6 +104,9 @@ QueueRules AskQueue(const std::string& name) {
         rules.takesRaw = true;
       }
     }
+  }
+  if (ipp_attribute_t* color = ippFindAttribute(result.response, "color-supported", IPP_TAG_BOOLEAN)) {
+    rules.color = ippGetBoolean(color, 0) != 0;
   }
   ippDelete(result.response);
   return rules;
@@ -270,6 +276,11 @@ std::vector<std::string> PosixHostProbe::SpoolerRuleWarnings(const std::vector<s
                        list + " (docs/install.md, Who is billed)");
   }
   return warnings;
+}
+
+std::optional<bool> PosixHostProbe::QueuePrintsColor(const std::string& queue) {
+  const QueueRules rules = AskQueue(queue);
+  return rules.known ? rules.color : std::nullopt;
 }
 
 std::string PosixHostProbe::OthersWhoMayWrite(const std::string& folder) {

@@ -19,6 +19,8 @@ class PosixHostProbe : public HostProbe {
   // The journal's warnings of the service over the last day, where systemd
   // runs.
   std::vector<std::string> RecentAgentLines() override;
+  // The queue's color-supported, asked of its scheduler.
+  std::optional<bool> QueuePrintsColor(const std::string& queue) override;
   // unixODBC's Trace in odbcinst.ini.
   std::vector<std::string> DriverManagerLogWarnings() override;
 };

@@ -26,6 +26,8 @@ cups_env_start || exit 1
 cups_env_add_queue Office 1 2>/dev/null || exit 1
 cups_env_add_queue Lab 1 2>/dev/null || exit 1
 cups_env_add_raw_queue Raw 1 2>/dev/null || exit 1
+# A printer that prints no colour (the queues above do).
+lpadmin -p Mono -E -v "pelko:/nowhere?seconds=1" -m drv:///sample.drv/laserjet.ppd 2>/dev/null || exit 1
 
 # add: the right types, the count and the flag raised.
 check "add Office" 0 "$(ctl add Office --cost 20)"
@@ -55,6 +57,17 @@ check "count lowered" "REG_DWORD 0x2" "$(stored nPrinters)"
 check "cost" 0 "$(ctl cost Office 35)"
 check "cost stored" "REG_DWORD 0x23" "$(stored Printer1Cost)"
 check "remove Ofice" 0 "$(ctl remove Ofice)"
+
+# The prices beyond the mono one, with the types the agent reads.
+check "colour, discount, factors" 0 "$(ctl cost Office --color-cost 60 --duplex-discount 10 --paper-factors 'A3=2,Ledger=1.5')"
+check "colour a REG_DWORD" "REG_DWORD 0x3c" "$(stored Printer1ColorCost)"
+check "discount a REG_DWORD" "REG_DWORD 0xa" "$(stored Printer1DuplexDiscount)"
+check "factors a REG_SZ" "REG_SZ a3=2,tabloid=1.5" "$(stored Printer1PaperFactors)"
+check "mono left alone" "REG_DWORD 0x23" "$(stored Printer1Cost)"
+check "bad factors refused" 2 "$(ctl cost Office --paper-factors 'A3=two')"
+check "refusal says why" yes "$(said "'two' for A3 is no factor")"
+ctl list >/dev/null
+check "prices listed after the known columns" 1 "$(grep -cE '^1 +Office +35 +yes +- +60 +-10% +a3=2,tabloid=1.5$' "$work/out")"
 
 # set/show with the table's types; reg.exe's trap named by show.
 check "set freq" 0 "$(ctl set EmailAlertFreq 60)"
@@ -107,6 +120,16 @@ check "incomplete mail named" yes "$(said "mail settings incomplete: MailServer,
 ctl add Raw --cost 3 >/dev/null
 ctl check >/dev/null
 check "raw jobs warned" yes "$(said "queue 'Raw' accepts raw jobs")"
+
+# A colour printer without a colour price, as CUPS's color-supported says.
+ctl add Lab --cost 7 >/dev/null
+ctl add Mono --cost 2 >/dev/null
+ctl check >/dev/null
+check "colour printer without a colour price warned" yes "$(said "WARN   printer 3 'Lab': the printer prints colour but has no colour price: colour pages cost 7")"
+check "one with a colour price not" 0 "$(grep -c "'Office': the printer prints colour" "$work/out")"
+check "a mono printer not" 0 "$(grep -c "'Mono': the printer prints colour" "$work/out")"
+ctl remove Lab >/dev/null
+ctl remove Mono >/dev/null
 
 # Database driver logs asked for: each named with what it leaks.
 "$bin/pelkoreg" add 'HKLM\Software\Pelko' /v DatabaseConnection \
