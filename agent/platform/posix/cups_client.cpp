@@ -87,7 +87,7 @@ bool Post(const CupsServer& server, http_t* http, ipp_t* request) {
 // which a deadline bounds. Consumes request; nullptr on failure, *status
 // telling why.
 ipp_t* Exchange(const CupsServer& server, http_t* http, ipp_t* request, ipp_status_t* status,
-                bool* reusable) {
+                bool* reusable, const CupsDataSink* sink) {
   std::unique_ptr<ipp_t, decltype(&ippDelete)> sent(request, &ippDelete);
   *status = IPP_STATUS_ERROR_SERVICE_UNAVAILABLE;
   if (!Post(server, http, request)) return nullptr;
@@ -106,6 +106,19 @@ ipp_t* Exchange(const CupsServer& server, http_t* http, ipp_t* request, ipp_stat
   const char* connectionField = httpGetField(http, HTTP_FIELD_CONNECTION);
   *reusable = connectionField == nullptr || strcasecmp(connectionField, "close") != 0;
   *status = ippGetStatusCode(response.get());
+  if (sink != nullptr && *status <= IPP_STATUS_OK_EVENTS_COMPLETE) {
+    // A connection whose data was not all read is never given back.
+    *reusable = false;
+    char chunk[32768];
+    for (;;) {
+      const ssize_t got = httpRead2(http, chunk, sizeof chunk);
+      if (got == 0) break;
+      if (got < 0 || !(*sink)(chunk, static_cast<std::size_t>(got))) {
+        *status = IPP_STATUS_ERROR_SERVICE_UNAVAILABLE;
+        return nullptr;
+      }
+    }
+  }
   return response.release();
 }
 
@@ -209,7 +222,17 @@ void CupsClient::Give(const CupsServer& server, Connection* connection) {
 }
 
 CupsResult CupsClient::Request(const CupsServer& server, ipp_t* request) {
-  const auto deadline = SteadyClock::now() + std::chrono::milliseconds(kCupsCallBudgetMs);
+  return Call(server, request, kCupsCallBudgetMs, nullptr);
+}
+
+CupsResult CupsClient::RequestData(const CupsServer& server, ipp_t* request, int budgetMs,
+                                   const CupsDataSink& sink) {
+  return Call(server, request, budgetMs, &sink);
+}
+
+CupsResult CupsClient::Call(const CupsServer& server, ipp_t* request, int budgetMs,
+                            const CupsDataSink* sink) {
+  const auto deadline = SteadyClock::now() + std::chrono::milliseconds(budgetMs);
   bool timedOut = false;
   Connection* connection = InBackoff(server) ? nullptr : Take(server, deadline, &timedOut);
   if (connection == nullptr) {
@@ -224,7 +247,8 @@ CupsResult CupsClient::Request(const CupsServer& server, ipp_t* request) {
   // Every wait of libcups on this connection checks the deadline each 50 ms.
   httpSetTimeout(connection->http, 0.05, &OnTimeout, &limit);
   bool reusable = false;
-  ipp_t* response = Exchange(server, connection->http, request, &result.status, &reusable);
+  ipp_t* response =
+      Exchange(server, connection->http, request, &result.status, &reusable, sink);
   httpSetTimeout(connection->http, 0.05, nullptr, nullptr);
 
   if (response == nullptr) {

@@ -7,7 +7,9 @@
 #include <cups/cups.h>
 
 #include <chrono>
+#include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <string>
@@ -39,6 +41,9 @@ struct CupsResult {
   std::string localAddress;
 };
 
+// Takes an answer's data (a job's document) piece by piece; false stops it.
+using CupsDataSink = std::function<bool(const char* data, std::size_t size)>;
+
 // Pooled connections, one request at a time on each; shared by all threads.
 class CupsClient {
  public:
@@ -48,9 +53,17 @@ class CupsClient {
   // Sends request (consumed) to the server and waits for the answer, within
   // kCupsCallBudgetMs in all.
   CupsResult Request(const CupsServer& server, ipp_t* request);
+  // The same for an answer followed by data (CUPS-Get-Document), which goes
+  // to sink; the whole call may take budgetMs. A transfer the sink stopped
+  // or that was cut short fails as kUnreachable: the sink knows which.
+  CupsResult RequestData(const CupsServer& server, ipp_t* request, int budgetMs,
+                         const CupsDataSink& sink);
 
  private:
   struct Connection;
+
+  CupsResult Call(const CupsServer& server, ipp_t* request, int budgetMs,
+                  const CupsDataSink* sink);
 
   Connection* Take(const CupsServer& server, std::chrono::steady_clock::time_point deadline,
                    bool* timedOut);

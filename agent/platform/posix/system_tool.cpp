@@ -23,29 +23,6 @@ namespace {
 // Where the system keeps its programs, in the order PATH would have them.
 constexpr const char* kSystemFolders[] = {"/usr/sbin", "/usr/bin", "/sbin", "/bin"};
 
-// The first of the system folders' programs called name, resolved; empty
-// with why when there is none, or it could be changed by someone else.
-std::string FindSystemProgram(const std::string& name, std::string* why) {
-  if (name.empty() || name.find('/') != std::string::npos) {
-    *why = "'" + name + "' is not a program name";
-    return "";
-  }
-  for (const char* folder : kSystemFolders) {
-    const std::string candidate = std::string(folder) + "/" + name;
-    struct stat st;
-    if (lstat(candidate.c_str(), &st) != 0) continue;
-    std::string resolved;
-    if (CheckPathSafety(candidate, &resolved, why) != PathSafety::kSafe) return "";
-    if (stat(resolved.c_str(), &st) != 0 || !S_ISREG(st.st_mode) || (st.st_mode & 0111) == 0) {
-      *why = resolved + " is not an executable file";
-      return "";
-    }
-    return resolved;
-  }
-  *why = "no " + name + " in the system folders";
-  return "";
-}
-
 class SpawnSetup {
  public:
   SpawnSetup() {
@@ -98,6 +75,27 @@ bool EndsBy(pid_t child, std::chrono::steady_clock::time_point deadline) {
 }
 
 }  // namespace
+
+std::string FindSystemProgram(const std::string& name, std::string* why) {
+  if (name.empty() || name.find('/') != std::string::npos) {
+    *why = "'" + name + "' is not a program name";
+    return "";
+  }
+  for (const char* folder : kSystemFolders) {
+    const std::string candidate = std::string(folder) + "/" + name;
+    struct stat st;
+    if (lstat(candidate.c_str(), &st) != 0) continue;
+    std::string resolved;
+    if (CheckPathSafety(candidate, &resolved, why) != PathSafety::kSafe) return "";
+    if (stat(resolved.c_str(), &st) != 0 || !S_ISREG(st.st_mode) || (st.st_mode & 0111) == 0) {
+      *why = resolved + " is not an executable file";
+      return "";
+    }
+    return resolved;
+  }
+  *why = "no " + name + " in the system folders";
+  return "";
+}
 
 ToolRun RunSystemTool(const std::string& name, const std::vector<std::string>& args,
                       std::size_t maxBytes, int timeoutMs) {

@@ -14,6 +14,11 @@ namespace pelko {
 // The whole PATH a program started by the agent or its tools gets.
 inline constexpr char kSystemPath[] = "PATH=/usr/sbin:/usr/bin:/sbin:/bin";
 
+// The first program called name (a bare name) in the system folders,
+// resolved; empty, with why, when there is none or someone but root (or
+// this process's user) could change it.
+std::string FindSystemProgram(const std::string& name, std::string* why);
+
 struct ToolRun {
   bool ran = false;       // started and ended by itself, within the bounds
   int status = -1;        // its exit status when it ran
