@@ -22,7 +22,7 @@ constexpr char kUsage[] =
     "                                account printer NAME at N a page; --force takes\n"
     "                                a queue the spooler does not have (yet)\n"
     "  remove NAME                   stop accounting NAME (its logs stay)\n"
-    "  cost NAME [N] [PRICES]        N a page from the next job on\n"
+    "  cost NAME [N] [PRICES]        the new prices from the next job on\n"
     "  show [SETTING]                the settings with their values\n"
     "  set SETTING VALUE             one setting, stored with its type\n"
     "  check                         what would stop accounting or mailing\n"
