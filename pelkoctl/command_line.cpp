@@ -22,7 +22,7 @@ constexpr char kUsage[] =
     "                                account printer NAME at N a page; --force takes\n"
     "                                a queue the spooler does not have (yet)\n"
     "  remove NAME                   stop accounting NAME (its logs stay)\n"
-    "  cost NAME [N] [PRICES]        N a page from the next job on\n"
+    "  cost NAME [N] [PRICES]        the new prices from the next job on\n"
     "  show [SETTING]                the settings with their values\n"
     "  set SETTING VALUE             one setting, stored with its type\n"
     "  check                         what would stop accounting or mailing\n"
@@ -72,38 +72,31 @@ bool ParseCost(const std::string& text, uint32_t* cost, std::string* why) {
 // when args[*i] is none of them. A bad value sets *why.
 bool TakePriceOption(const std::vector<std::string>& args, std::size_t* i, PriceChange* prices,
                      std::string* why) {
-  static constexpr const char* kOptions[] = {"--color-cost", "--duplex-discount", "--paper-factors"};
-  const std::string& arg = args[*i];
-  const char* option = nullptr;
+  std::string name = args[*i];
   std::string value;
-  for (const char* known : kOptions) {
-    const std::string name = known;
-    if (arg == name) {
-      if (*i + 1 == args.size()) {
-        *why = name + " needs a value";
-        return true;
-      }
-      value = args[++*i];
-    } else if (arg.rfind(name + "=", 0) == 0) {
-      value = arg.substr(name.size() + 1);
-    } else {
-      continue;
-    }
-    option = known;
-    break;
+  const std::size_t equals = name.find('=');
+  if (equals != std::string::npos) {
+    value = name.substr(equals + 1);
+    name.erase(equals);
   }
-  if (option == nullptr) return false;
-  const std::string name = option;
+  if (name != "--color-cost" && name != "--duplex-discount" && name != "--paper-factors") {
+    return false;
+  }
+  if (equals == std::string::npos) {
+    if (*i + 1 == args.size()) {
+      *why = name + " needs a value";
+      return true;
+    }
+    value = args[++*i];
+  }
   if (name == "--color-cost") {
     uint32_t cost = 0;
     prices->dropColorCost = value == "none";
     prices->colorCost.reset();
-    if (prices->dropColorCost) {
-      // Colour pages at the mono price again.
-    } else if (ParseCost(value, &cost, why)) {
-      prices->colorCost = cost;
-    } else {
+    if (!prices->dropColorCost && !ParseCost(value, &cost, why)) {
       *why = "--color-cost: " + *why + " ('none' drops it)";
+    } else if (!prices->dropColorCost) {
+      prices->colorCost = cost;
     }
   } else if (name == "--duplex-discount") {
     uint32_t percent = 0;

@@ -59,17 +59,24 @@ bool IsTwoSided(std::string_view sides) {
   return sides.size() >= kTwoSided.size() && AsciiEqualFold(sides.substr(0, kTwoSided.size()), kTwoSided);
 }
 
+// The value as its reader's one reading found it; `absent` where it did not.
+template <typename Value, typename T>
+T ReadOnce(Registry& registry, const std::string& path, T absent) {
+  const Value value(registry, path, absent);
+  return value.Loaded() ? value.Held() : absent;
+}
+
 }  // namespace
 
 Tariff ReadTariff(Registry& registry, int index) {
   Tariff tariff;
-  tariff.monoCost = RegistryDwordValue(registry, settings::PrinterCost(index)).Get();
+  tariff.monoCost = ReadOnce<RegistryDwordValue>(registry, settings::PrinterCost(index), 0u);
   tariff.colorCost =
-      RegistryDwordValue(registry, settings::PrinterColorCost(index), tariff.monoCost).Get();
+      ReadOnce<RegistryDwordValue>(registry, settings::PrinterColorCost(index), tariff.monoCost);
   tariff.duplexDiscountPercent = std::min<uint32_t>(
-      RegistryDwordValue(registry, settings::PrinterDuplexDiscount(index)).Get(), 100);
-  const std::string factors =
-      RegistryStringValue(registry, settings::PrinterPaperFactors(index)).Get();
+      ReadOnce<RegistryDwordValue>(registry, settings::PrinterDuplexDiscount(index), 0u), 100);
+  const std::string factors = ReadOnce<RegistryStringValue>(
+      registry, settings::PrinterPaperFactors(index), std::string());
   std::string error;
   // A text the administrator mistyped counts every paper as 1 (pelkoctl
   // check says why) rather than pricing by half of what was meant.

@@ -117,13 +117,14 @@ std::string RejectValue(const SettingInfo& setting, std::string_view text, uint3
 namespace {
 
 // Empty when the stored type suits kind; else the line that says it.
-std::string Mistyped(const std::string& name, SettingKind kind, uint32_t type, const std::string& data) {
+std::string Mistyped(const std::string& name, SettingKind kind, uint32_t type, const std::string& data,
+                     const char* readsAs) {
   const bool fits = kind == SettingKind::kNumber ? type == kRegDword && data.size() == 4
                                                  : type == kRegSz || type == kRegExpandSz;
   if (fits) return "";
   return "setting " + name + " is stored as " + RegTypeName(type) + " of " +
          std::to_string(data.size()) + " bytes; it must be a " + RegTypeName(StoredType(kind)) +
-         (kind == SettingKind::kNumber ? ", and reads as 0" : ", and reads as empty") +
+         ", and reads as " + (readsAs != nullptr ? readsAs : kind == SettingKind::kNumber ? "0" : "empty") +
          " (pelkoctl check)";
 }
 
@@ -135,11 +136,12 @@ std::vector<std::string> MistypedSettings(Registry& registry) {
   if (registry.OpenKey(RootKey::kLocalMachine, settings::kKey, kKeyRead, &key) != kErrorSuccess) {
     return lines;
   }
-  auto look = [&](const std::string& name, SettingKind kind, std::string* number) {
+  auto look = [&](const std::string& name, SettingKind kind, std::string* number,
+                  const char* readsAs = nullptr) {
     uint32_t type = kRegNone;
     std::string data;
     if (QueryValueBytes(registry, key, name, &type, &data) != kErrorSuccess) return;
-    std::string line = Mistyped(name, kind, type, data);
+    std::string line = Mistyped(name, kind, type, data, readsAs);
     if (!line.empty()) {
       lines.push_back(line);
     } else if (number != nullptr) {
@@ -156,7 +158,8 @@ std::vector<std::string> MistypedSettings(Registry& registry) {
   for (uint64_t i = 1; i <= printers && i <= static_cast<uint64_t>(kMaxPrinters); ++i) {
     look("Printer" + std::to_string(i), SettingKind::kText, nullptr);
     look("Printer" + std::to_string(i) + "Cost", SettingKind::kNumber, nullptr);
-    look("Printer" + std::to_string(i) + "ColorCost", SettingKind::kNumber, nullptr);
+    look("Printer" + std::to_string(i) + "ColorCost", SettingKind::kNumber, nullptr,
+         "absent: colour pages cost the mono price");
     look("Printer" + std::to_string(i) + "DuplexDiscount", SettingKind::kNumber, nullptr);
     look("Printer" + std::to_string(i) + "PaperFactors", SettingKind::kText, nullptr);
   }
