@@ -38,7 +38,8 @@ struct DetailTexts {
   EntryDetails view;
   DetailTexts(const JobRecord& job, const LogEntry* own) {
     int32_t color = job.colorPages;
-    int32_t mono = job.monoPages;
+    // Figures that tell no split (kept by an earlier version) are mono.
+    int32_t mono = color == 0 && job.monoPages == 0 ? job.pages : job.monoPages;
     view = {{}, {}, {}, job.sides, job.paper, job.client, job.colorFrom};
     copies = std::to_string(job.copies);
     if (own != nullptr && own->hasDetails) {

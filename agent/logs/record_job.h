@@ -28,7 +28,7 @@ struct JobRecord {
   // ("2026/12/06 09:05:03"), where the printer's book of seen jobs names
   // it: that entry is the job's, made with them if it is missing. Empty:
   // the newest entry of the job's id, printer and user.
-  std::string entryStamp;
+  std::string entryStamp{};
   // How the pages were printed, kept in the entry where the administrator
   // asks for each job's details (LogJobDetails). The colour and mono pages
   // are added like the pages; a later measure of the document may move
@@ -36,8 +36,8 @@ struct JobRecord {
   int32_t colorPages = 0;
   int32_t monoPages = 0;
   uint32_t copies = 0;
-  std::string sides, paper, client;
-  std::string colorFrom;  // "document", "request" or "printer"; empty: as entered before
+  std::string sides{}, paper{}, client{};
+  std::string colorFrom{};  // "document", "request" or "printer"; empty: as entered before
 };
 
 // The day ("20261206") of the log RecordJob would write the job into now.

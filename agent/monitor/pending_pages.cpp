@@ -55,6 +55,13 @@ std::string EncodePendingPages(const std::vector<JobRecord>& jobs) {
     text += CleanLogText(job.documentName);
     text += '\t';
     text += std::to_string(job.submittedAt);
+    for (const std::string& field :
+         {std::to_string(job.colorPages), std::to_string(job.monoPages), std::to_string(job.copies),
+          CleanLogText(job.sides), CleanLogText(job.paper), CleanLogText(job.client),
+          CleanLogText(job.colorFrom)}) {
+      text += '\t';
+      text += field;
+    }
     text += '\n';
   }
   return text;
@@ -70,11 +77,22 @@ std::vector<JobRecord> DecodePendingPages(const std::string& text,
     const std::vector<std::string> f = SplitTabs(text.substr(from, end - from));
     from = end + 1;
     JobRecord job;
-    // Eight fields as an earlier version wrote them, nine with submittedAt.
-    if ((f.size() != 8 && f.size() != 9) || f[0] != kTag || !ReadStamp(f[4], f[5], &job.stamp)) {
+    // Eight fields as an earlier version wrote them, nine with submittedAt,
+    // sixteen with the print details.
+    if ((f.size() != 8 && f.size() != 9 && f.size() != 16) || f[0] != kTag ||
+        !ReadStamp(f[4], f[5], &job.stamp)) {
       continue;
     }
-    if (f.size() == 9) job.submittedAt = std::strtoll(f[8].c_str(), nullptr, 10);
+    if (f.size() >= 9) job.submittedAt = std::strtoll(f[8].c_str(), nullptr, 10);
+    if (f.size() == 16) {
+      job.colorPages = LeadingInt(f[9]);
+      job.monoPages = LeadingInt(f[10]);
+      job.copies = static_cast<uint32_t>(LeadingInt(f[11]));
+      job.sides = f[12];
+      job.paper = f[13];
+      job.client = f[14];
+      job.colorFrom = f[15];
+    }
     job.printerName = printerName;
     job.jobId = LeadingInt(f[1]);
     job.pages = LeadingInt(f[2]);

@@ -4,6 +4,7 @@
 #include <optional>
 #include <set>
 
+#include "agent/accounting/page_color.h"
 #include "agent/config/registry_value.h"
 #include "agent/config/settings.h"
 #include "agent/logs/record_job.h"
@@ -58,6 +59,12 @@ void PrinterThread::Run() {
     }
   }
   ledger.Restart(jobs, enteredPages);
+  pricer.Learn(jobs);
+  for (const SpoolJob& job : jobs) {
+    auto entered = enteredPages.find(job.id);
+    if (entered != enteredPages.end()) pricer.Entered(job.id, job.submittedAt, entered->second);
+  }
+  MeasureDocuments(jobs);
   CatchUp();
 
   struct Registration {
@@ -108,10 +115,56 @@ bool PrinterThread::ListInto(std::vector<SpoolJob>* jobs) {
   }
   ledger.Learn(*jobs);
   NoteSubmitted(*jobs);
+  pricer.Learn(*jobs);
+  MeasureDocuments(*jobs);
   return true;
 }
 
+void PrinterThread::MeasureDocuments(const std::vector<SpoolJob>& jobs) {
+  if (env.inkMeter == nullptr) return;
+  for (const SpoolJob& job : jobs) {
+    // An ended job's document is gone, or soon will be.
+    if (job.state == JobState::kEnded || !pricer.WantsMeasure(job)) continue;
+    if (!inkQueue) inkQueue = std::make_unique<InkQueue>(*env.inkMeter, queueChanged.get());
+    if (!inkQueue->Ask(printerName, job.id, job.submittedAt)) {
+      SayTrouble(env, Severity::kInfo, "measure " + printerName,
+                 "printer \"" + printerName + "\": too many documents wait to be measured for "
+                 "colour; job " + std::to_string(job.id) + " is priced by the mode it asked for");
+    }
+  }
+}
+
+void PrinterThread::TakeMeasures() {
+  if (!inkQueue) return;
+  std::vector<InkQueue::Answer> answers = inkQueue->Take();
+  if (answers.empty()) return;
+  Tariff tariff;
+  if (!ReadPrices(&tariff)) return;
+  uint32_t threshold = RegistryDwordValue(*env.registry, settings::kColorThreshold).Get();
+  if (threshold == 0) threshold = kDefaultColorThreshold;
+  std::vector<PendingKey> corrected;
+  for (InkQueue::Answer& answer : answers) {
+    // Figures of the printer a run before watched are not this thread's.
+    if (answer.queue != printerName) continue;
+    if (answer.status != InkStatus::kOk || answer.pages.empty()) {
+      pricer.NotMeasured(answer.id, answer.submittedAt);
+      continue;
+    }
+    std::vector<bool> pageColors;
+    for (const PageInk& ink : answer.pages) pageColors.push_back(IsColorPage(ink, threshold));
+    JobRecord like{printerName, static_cast<int32_t>(answer.id), "", "", 0, 0, env.clock->Now()};
+    like.submittedAt = answer.submittedAt;
+    pricer.NamesOf(answer.id, answer.submittedAt, &like.userName, &like.documentName);
+    if (std::optional<JobRecord> correction = pricer.Measured(tariff, like, pageColors)) {
+      corrected.push_back(Keep(*correction));
+    }
+  }
+  TryEnter(corrected);
+  SavePending();
+}
+
 void PrinterThread::PollQueue() {
+  TakeMeasures();
   std::vector<SpoolJob> jobs;
   if (ListInto(&jobs)) {
     if (catchUpDue && env.clock->MonotonicMs() - catchUpTriedAt >= kCatchUpRetryMs) {
@@ -138,7 +191,7 @@ void PrinterThread::PollQueue() {
   }
 }
 
-bool PrinterThread::PricePerPage(uint32_t* price) const {
+bool PrinterThread::ReadPrices(Tariff* tariff) const {
   Registry& registry = *env.registry;
   RegistryDwordValue running(registry, settings::kAppIsRunning);
   if (running.Get() != 1) return false;
@@ -150,7 +203,7 @@ bool PrinterThread::PricePerPage(uint32_t* price) const {
     RegistryStringValue name(registry, settings::PrinterName(static_cast<int>(i)));
     if (name.Get() == printerName) index = static_cast<int>(i);
   }
-  *price = RegistryDwordValue(registry, settings::PrinterCost(index)).Get();
+  *tariff = ReadTariff(registry, index);
   return true;
 }
 
@@ -180,8 +233,9 @@ void PrinterThread::CatchUp() {
     SaveSeen();
     return;
   }
-  uint32_t price = 0;
-  if (!PricePerPage(&price)) return;
+  Tariff tariff;
+  if (!ReadPrices(&tariff)) return;
+  pricer.Learn(ended);
   const EnteredJobs entered = ReadEntered();
   // Every ended job the logs hold is settled at what they hold, not only
   // those missing pages: the cursor may tell such a job again as ended, and
@@ -203,9 +257,11 @@ void PrinterThread::CatchUp() {
     const LocalTime stamp =
         job.endedAt && LocalSeconds(*job.endedAt) <= LocalSeconds(now) ? *job.endedAt : now;
     JobRecord figures{printerName, static_cast<int32_t>(job.id), job.user.value_or(""),
-                      job.document.value_or(""), static_cast<int32_t>(missed.pages),
-                      static_cast<int32_t>(missed.pages * price), stamp, true};
+                      job.document.value_or(""), static_cast<int32_t>(missed.pages), 0, stamp,
+                      true};
     figures.submittedAt = job.submittedAt;
+    pricer.Entered(job.id, job.submittedAt, job.pagesPrinted.value_or(0) - missed.pages);
+    pricer.Price(tariff, &figures);
     kept.push_back(Keep(figures));
     ledger.Settle(job.id, *job.pagesPrinted);
   }
@@ -219,8 +275,8 @@ void PrinterThread::CatchUp() {
 
 void PrinterThread::AccountJob(const SpoolJob& job) {
   const LocalTime stamp = env.clock->Now();
-  uint32_t price = 0;
-  if (!PricePerPage(&price)) return;
+  Tariff tariff;
+  if (!ReadPrices(&tariff)) return;
 
   // The counter first, the jobs' own counts second: a listing is never
   // behind the counter it is shared against.
@@ -239,9 +295,9 @@ void PrinterThread::AccountJob(const SpoolJob& job) {
   for (const PageShare& share : ledger.Share(rise, job)) {
     auto submitted = submittedOf.find(share.id);
     JobRecord figures{printerName, static_cast<int32_t>(share.id), share.user, share.document,
-                      static_cast<int32_t>(share.pages),
-                      static_cast<int32_t>(share.pages * price), stamp};
+                      static_cast<int32_t>(share.pages), 0, stamp};
     figures.submittedAt = submitted != submittedOf.end() ? submitted->second : 0;
+    pricer.Price(tariff, &figures);
     shared.push_back(Keep(figures));
   }
   TryEnter(shared);
@@ -320,8 +376,18 @@ PrinterThread::PendingKey PrinterThread::Keep(const JobRecord& figures) {
                                       static_cast<uint32_t>(figures.pages));
     held.cost = static_cast<int32_t>(static_cast<uint32_t>(held.cost) +
                                      static_cast<uint32_t>(figures.cost));
-    held.userName = figures.userName;
-    held.documentName = figures.documentName;
+    if (!figures.userName.empty()) held.userName = figures.userName;
+    if (!figures.documentName.empty()) held.documentName = figures.documentName;
+    held.colorPages = static_cast<int32_t>(static_cast<uint32_t>(held.colorPages) +
+                                           static_cast<uint32_t>(figures.colorPages));
+    held.monoPages = static_cast<int32_t>(static_cast<uint32_t>(held.monoPages) +
+                                          static_cast<uint32_t>(figures.monoPages));
+    if (figures.copies != 0) held.copies = figures.copies;
+    for (auto [mine, theirs] : {std::pair{&held.sides, &figures.sides}, {&held.paper, &figures.paper},
+                                {&held.client, &figures.client},
+                                {&held.colorFrom, &figures.colorFrom}}) {
+      if (!theirs->empty()) *mine = *theirs;
+    }
   }
   return key;
 }

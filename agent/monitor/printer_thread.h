@@ -18,8 +18,11 @@
 #include "agent/logs/log_locks.h"
 #include "agent/logs/record_job.h"
 #include "agent/monitor/seen_jobs.h"
+#include "agent/accounting/tariff.h"
 #include "agent/monitor/catch_up.h"
+#include "agent/monitor/ink_queue.h"
 #include "agent/monitor/page_ledger.h"
+#include "agent/monitor/page_pricer.h"
 #include "agent/platform/spooler.h"
 #include "agent/worker/worker_thread.h"
 
@@ -82,8 +85,13 @@ class PrinterThread : public WorkerThread {
   bool ClaimEntry(JobRecord* figures);
   // Remembers when the spooler took each job listed, for the book.
   void NoteSubmitted(const std::vector<SpoolJob>& jobs);
-  // The printer's cost per page; false while the agent is not to account.
-  bool PricePerPage(uint32_t* price) const;
+  // The printer's tariff; false while the agent is not to account.
+  bool ReadPrices(Tariff* tariff) const;
+  // Asks for the documents of the jobs listed to be measured for colour,
+  // and takes in the measures that came: a job entered before its measure
+  // gets its colour and cost put right.
+  void MeasureDocuments(const std::vector<SpoolJob>& jobs);
+  void TakeMeasures();
   using PendingKey = std::tuple<std::string, int32_t, int64_t>;  // printer, job, submittedAt
   // Adds a job's figures to what it has pending.
   PendingKey Keep(const JobRecord& figures);
@@ -117,10 +125,13 @@ class PrinterThread : public WorkerThread {
   std::string seenPrinter;  // whose book `seen` is; empty: none read yet
   uint64_t seenSaved = 0;   // the book's Changes() when last written
   std::map<uint32_t, int64_t> submittedOf;  // by job id, from the listings
+  PagePricer pricer;
   // Set by the spooler when the queue may have changed, and on a stop.
   std::unique_ptr<Signal> queueChanged;
 
   LogLocks& logLocks;
+  // Last: its thread, which sets queueChanged, goes first.
+  std::unique_ptr<InkQueue> inkQueue;
 };
 
 }  // namespace pelko

@@ -35,6 +35,7 @@ SpoolJob ToSpoolJob(const CupsJob& job, JobState state, uint32_t pages, bool fin
   spoolJob.pagesPrinted = pages;
   spoolJob.exactCounts = final;
   spoolJob.submittedAt = job.createdAt;
+  spoolJob.details = job.details;
   return spoolJob;
 }
 

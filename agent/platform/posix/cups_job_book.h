@@ -27,6 +27,7 @@ struct CupsJob {
   uint32_t pages = 0;  // job-impressions-completed
   int64_t createdAt = 0;  // time-at-creation, seconds since 1970; 0: none given
   int64_t endedAt = 0;    // time-at-completed
+  JobDetails details;     // printerColor is the queue's, not the job's
 };
 
 class CupsJobBook {

@@ -24,8 +24,55 @@ std::optional<std::string> Name(ipp_attribute_t* attribute) {
   return text;
 }
 
+uint32_t Positive(ipp_attribute_t* a) {
+  const int value = ippGetInteger(a, 0);
+  return value > 0 ? static_cast<uint32_t>(value) : 0;
+}
+
+// media-col's size, in hundredths of a millimetre, as IPP gives it.
+void ReadMediaCol(ipp_attribute_t* a, JobDetails* details) {
+  ipp_t* col = ippGetCollection(a, 0);
+  ipp_attribute_t* size = col ? ippFindAttribute(col, "media-size", IPP_TAG_BEGIN_COLLECTION) : nullptr;
+  ipp_t* dims = size ? ippGetCollection(size, 0) : nullptr;
+  if (dims == nullptr) return;
+  if (ipp_attribute_t* x = ippFindAttribute(dims, "x-dimension", IPP_TAG_INTEGER)) {
+    details->paperWidth = Positive(x);
+  }
+  if (ipp_attribute_t* y = ippFindAttribute(dims, "y-dimension", IPP_TAG_INTEGER)) {
+    details->paperLength = Positive(y);
+  }
+  if (details->paper.empty()) {
+    if (ipp_attribute_t* name = ippFindAttribute(col, "media-size-name", IPP_TAG_ZERO)) {
+      details->paper = Text(name).value_or("");
+    }
+  }
+}
+
+// Takes one attribute of the job's print details, where it is one.
+bool ReadDetail(ipp_attribute_t* a, const char* name, JobDetails* details) {
+  if (!std::strcmp(name, "copies")) {
+    details->copies = Positive(a);
+  } else if (!std::strcmp(name, "sides")) {
+    details->sides = Text(a).value_or("");
+  } else if (!std::strcmp(name, "media")) {
+    details->paper = Text(a).value_or("");
+  } else if (!std::strcmp(name, "media-col") && ippGetValueTag(a) == IPP_TAG_BEGIN_COLLECTION) {
+    ReadMediaCol(a, details);
+  } else if (!std::strcmp(name, "print-color-mode")) {
+    details->colorMode = Text(a).value_or("");
+  } else if (!std::strcmp(name, "job-originating-host-name")) {
+    details->client = Name(a).value_or("");
+  } else if (!std::strcmp(name, "job-k-octets")) {
+    details->sizeBytes = uint64_t{Positive(a)} * 1024;
+  } else {
+    return false;
+  }
+  return true;
+}
+
 // Takes one attribute of the job group into the job.
 void ReadAttribute(ipp_attribute_t* a, const char* name, CupsJob* job) {
+  if (ReadDetail(a, name, &job->details)) return;
   if (!std::strcmp(name, "job-id")) {
     const int id = ippGetInteger(a, 0);
     job->id = id > 0 ? static_cast<uint32_t>(id) : 0;
@@ -50,10 +97,11 @@ void ReadAttribute(ipp_attribute_t* a, const char* name, CupsJob* job) {
 void AskFor(ipp_t* request, bool idsOnly) {
   // The job id alone spares the scheduler loading the history from disk.
   static const char* const kIdOnly[] = {"job-id"};
-  static const char* const kWanted[] = {"job-id",           "job-uuid",
-                                        "job-originating-user-name", "job-name",
-                                        "job-state",        "job-impressions-completed",
-                                        "time-at-creation", "time-at-completed"};
+  static const char* const kWanted[] = {
+      "job-id",           "job-uuid",          "job-originating-user-name", "job-name",
+      "job-state",        "job-impressions-completed", "time-at-creation", "time-at-completed",
+      "copies",           "sides",             "media",                     "media-col",
+      "print-color-mode", "job-originating-host-name", "job-k-octets"};
   if (idsOnly) {
     ippAddStrings(request, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes", 1,
                   nullptr, kIdOnly);

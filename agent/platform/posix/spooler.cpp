@@ -42,6 +42,7 @@ constexpr auto kCounterServesListing = milliseconds(10);
 // and the queue, looked at every 20 ms, is not asked twice per look.
 constexpr auto kAskEndedAtLeast = std::chrono::seconds(30);
 constexpr auto kAskEndedUnannounced = std::chrono::seconds(1);
+constexpr auto kAskColorEvery = std::chrono::minutes(10);
 constexpr std::size_t kMaxNames = 4096;
 constexpr auto kMissingFor = milliseconds(1000);
 
@@ -60,6 +61,8 @@ struct Watch {
   uint64_t pushesAtFetch = 0;
   std::map<const void*, uint64_t> cursors;  // each listing cursor: the last ended job it told
   std::string localAddress;
+  std::optional<bool> printsColor;
+  SteadyClock::time_point colorAsked;
   SteadyClock::time_point missingUntil;  // the server said it has no such queue
   // Its pushes and what they told; the subscriptions' table holds it too.
   const std::shared_ptr<CupsSubscription> subscription = std::make_shared<CupsSubscription>();
@@ -133,6 +136,8 @@ class CupsSpooler : public Spooler {
       }
       *jobs = watch->book.Active();
       replaced = Follow(watch, mine, cursor, jobs);
+      const std::optional<bool> color = PrintsColor(*watch);
+      for (SpoolJob& job : *jobs) job.details.printerColor = color;
     }
     // Upkeep of the subscription only where the server just answered, and
     // at most one request of it per look.
@@ -169,6 +174,11 @@ class CupsSpooler : public Spooler {
       return a.endedAt != b.endedAt ? a.endedAt < b.endedAt : a.id < b.id;
     });
     if (kept.size() > limit) kept.erase(kept.begin(), kept.end() - static_cast<long>(limit));
+    std::optional<bool> color;
+    {
+      std::lock_guard<std::mutex> lock(watch->mutex);
+      color = PrintsColor(*watch);
+    }
     for (const CupsJob& job : kept) {
       SpoolJob told;
       told.id = job.id;
@@ -180,6 +190,8 @@ class CupsSpooler : public Spooler {
       told.createdAt = LocalTimeOf(job.createdAt);
       told.submittedAt = job.createdAt;
       told.endedAt = LocalTimeOf(job.endedAt);
+      told.details = job.details;
+      told.details.printerColor = color;
       jobs->push_back(std::move(told));
     }
     return SpoolStatus::kOk;
@@ -269,6 +281,26 @@ class CupsSpooler : public Spooler {
     for (const auto& [who, told] : watch->cursors) needed = std::min(needed, told);
     watch->book.ForgetEndedUpTo(needed);
     return replaced;
+  }
+
+  // Whether the queue's printer prints colour (IPP color-supported), asked
+  // once a while: a printer is seldom changed. Under watch.mutex.
+  std::optional<bool> PrintsColor(Watch& watch) {
+    const auto now = SteadyClock::now();
+    if (watch.colorAsked != SteadyClock::time_point() && now - watch.colorAsked < kAskColorEvery) {
+      return watch.printsColor;
+    }
+    watch.colorAsked = now;
+    ipp_t* request = NewRequest(IPP_OP_GET_PRINTER_ATTRIBUTES, watch.printerUri);
+    ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes", nullptr,
+                 "color-supported");
+    CupsResult result = client.Request(watch.server, request);
+    if (result.failure == CupsFailure::kNone) {
+      ipp_attribute_t* a = ippFindAttribute(result.response, "color-supported", IPP_TAG_BOOLEAN);
+      if (a != nullptr) watch.printsColor = ippGetBoolean(a, 0) != 0;
+    }
+    ippDelete(result.response);
+    return watch.printsColor;
   }
 
   // Asks the server for the queue's jobs into the book. Under watch.mutex.

@@ -1,0 +1,59 @@
+#include "agent/monitor/ink_queue.h"
+
+namespace pelko {
+
+namespace {
+// Jobs remembered as asked for, so that none is measured twice.
+constexpr std::size_t kRememberedAsked = 4096;
+}  // namespace
+
+InkQueue::~InkQueue() {
+  {
+    std::lock_guard<std::mutex> lock(mutex);
+    stopping = true;
+  }
+  wake.notify_all();
+  // The meter bounds each measure in time, so the wait is bounded too.
+  if (worker.joinable()) worker.join();
+}
+
+bool InkQueue::Ask(const std::string& queue, uint32_t id, int64_t submittedAt) {
+  std::lock_guard<std::mutex> lock(mutex);
+  const std::pair<uint32_t, int64_t> key{id, submittedAt};
+  if (asked.count(key) != 0) return true;
+  if (waiting.size() >= kMaxWaiting) return false;
+  asked.insert(key);
+  askedOrder.push_back(key);
+  if (askedOrder.size() > kRememberedAsked) {
+    asked.erase(askedOrder.front());
+    askedOrder.pop_front();
+  }
+  waiting.push_back({queue, id, submittedAt});
+  if (!worker.joinable()) worker = std::thread([this] { Serve(); });
+  wake.notify_one();
+  return true;
+}
+
+std::vector<InkQueue::Answer> InkQueue::Take() {
+  std::lock_guard<std::mutex> lock(mutex);
+  std::vector<Answer> answers;
+  answers.swap(ready);
+  return answers;
+}
+
+void InkQueue::Serve() {
+  std::unique_lock<std::mutex> lock(mutex);
+  for (;;) {
+    wake.wait(lock, [this] { return stopping || !waiting.empty(); });
+    if (stopping) return;
+    Answer answer = std::move(waiting.front());
+    waiting.pop_front();
+    lock.unlock();
+    answer.status = meter.Measure(answer.queue, answer.id, &answer.pages);
+    lock.lock();
+    ready.push_back(std::move(answer));
+    if (answered != nullptr) answered->Set();
+  }
+}
+
+}  // namespace pelko

@@ -1,0 +1,62 @@
+// Measures jobs' documents for colour one at a time, on a thread of its
+// own: Ghostscript may take seconds over a document, and no pass, and so no
+// entry, waits for it. The printer thread asks as it first sees a job and
+// takes the answers at its next look.
+#pragma once
+
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <mutex>
+#include <set>
+#include <string>
+#include <thread>
+#include <utility>
+#include <vector>
+
+#include "agent/platform/clock.h"
+#include "agent/platform/ink_meter.h"
+
+namespace pelko {
+
+class InkQueue {
+ public:
+  // Jobs waiting at most: a flood of jobs is priced by their asked mode
+  // rather than measured hours late.
+  static constexpr std::size_t kMaxWaiting = 64;
+
+  struct Answer {
+    std::string queue;
+    uint32_t id = 0;
+    int64_t submittedAt = 0;
+    InkStatus status = InkStatus::kOk;
+    std::vector<PageInk> pages{};
+  };
+
+  // `answered` is set as each answer is ready.
+  InkQueue(InkMeter& meter, Signal* answered) : meter(meter), answered(answered) {}
+  ~InkQueue();
+  InkQueue(const InkQueue&) = delete;
+
+  // Asks for the job's document to be measured; a job asked for before is
+  // not asked again. False where the queue is full.
+  bool Ask(const std::string& queue, uint32_t id, int64_t submittedAt);
+  // The answers ready since the last call.
+  std::vector<Answer> Take();
+
+ private:
+  void Serve();
+
+  InkMeter& meter;
+  Signal* answered;
+  std::mutex mutex;
+  std::condition_variable wake;
+  std::deque<Answer> waiting;
+  std::vector<Answer> ready;
+  std::set<std::pair<uint32_t, int64_t>> asked;
+  std::deque<std::pair<uint32_t, int64_t>> askedOrder;
+  bool stopping = false;
+  std::thread worker;
+};
+
+}  // namespace pelko
