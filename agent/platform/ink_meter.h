@@ -1,7 +1,7 @@
 // Ink meter service: how much of each ink each page of a job's document
 // would take, so that a job's colour pages are counted, not guessed. On
 // POSIX the document is fetched from CUPS and measured by Ghostscript's
-// inkcov device, run as an unprivileged user and bounded in time, memory
+// ink_cov device, run as an unprivileged user and bounded in time, memory
 // and output; Windows keeps no measurable document, and says kUnsupported.
 //
 // A measurement may take seconds: callers run it off any thread that
@@ -24,8 +24,10 @@ enum class InkStatus {
   kGone,         // the job or its document is no longer kept
   kTooLarge,     // the document is over the size measured
   kUnreadable,   // encrypted, damaged, or a format the meter cannot read
-  kBound,        // the measuring ran out of time, memory or output
-  kUnsupported,  // this platform or spooler keeps no measurable document
+  kBound,        // the measuring ran out of time, memory or output, a page
+                 // was too large, or the spooler did not answer in time
+  kUnsupported,  // this platform or spooler keeps no measurable document,
+                 // or will not give it to the agent
 };
 
 class InkMeter {

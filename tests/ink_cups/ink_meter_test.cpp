@@ -2,6 +2,9 @@
 // with the queue Office, whose jobs are held printing: every document is
 // measured while its job is still in CUPS.
 #include <dirent.h>
+#include <linux/capability.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -261,6 +264,29 @@ TEST(InkMeterCups, AnEndlessDocumentIsMeasuredByTheUnprivilegedAccount) {
   }
   EXPECT_EQ(measured.get(), InkStatus::kBound);
   EXPECT_TRUE(ProcessesOf(measurer.uid).empty());
+}
+
+// The packaged service is root without capabilities: it cannot change
+// users, and must then measure nothing rather than measure as root.
+TEST(InkMeterCups, ARootThatCannotChangeUsersMeasuresNothing) {
+  const uint32_t id = Print(TestDir() + "/corpus-files/colour.ps");
+  const pid_t child = fork();
+  if (child == 0) {
+    __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
+    __user_cap_data_struct caps[2] = {};
+    if (syscall(SYS_capget, &header, caps) != 0) _exit(90);
+    for (const int cap : {CAP_SETUID, CAP_SETGID}) {
+      caps[cap / 32].effective &= ~(1u << (cap % 32));
+      caps[cap / 32].permitted &= ~(1u << (cap % 32));
+    }
+    if (syscall(SYS_capset, &header, caps) != 0) _exit(91);
+    std::vector<PageInk> pages;
+    _exit(static_cast<int>(NewCupsInkMeter(TestLimits())->Measure("Office", id, &pages)));
+  }
+  int status = -1;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), static_cast<int>(InkStatus::kUnsupported));
 }
 
 TEST(InkMeterCups, ADocumentReadsNoFileButItself) {

@@ -53,10 +53,15 @@ struct Account {
   gid_t gid = 0;
 };
 
-// Between fork and exec: async-signal-safe calls only.
+// Between fork and exec: async-signal-safe calls only. What fails before
+// the exec is said on setup (close-on-exec, so the exec closes it unsaid).
 [[noreturn]] void StartMeasuring(const char* program, char* const* argv, char* const* envp,
-                                 int documentFd, int messages, int output,
+                                 int documentFd, int messages, int output, int setup,
                                  const InkLimits& limits, const Account& account) {
+  const auto fail = [&setup](char code) {
+    (void)!write(setup, &code, 1);
+    _exit(125);
+  };
   setpgid(0, 0);
   sigset_t none;
   sigemptyset(&none);
@@ -67,16 +72,19 @@ struct Account {
   const int null = open("/dev/null", O_WRONLY);
   // Above the three the child keeps, so that no dup2 below overwrites one.
   const int doc = fcntl(documentFd, F_DUPFD, 10), msg = fcntl(messages, F_DUPFD, 10),
-            out = fcntl(output, F_DUPFD, 10), err = fcntl(null, F_DUPFD, 10);
-  if (doc < 0 || msg < 0 || out < 0 || err < 0 || dup2(doc, 0) < 0 || dup2(msg, 1) < 0 ||
-      dup2(err, 2) < 0 || dup2(out, 3) < 0) {
-    _exit(125);
+            out = fcntl(output, F_DUPFD, 10), err = fcntl(null, F_DUPFD, 10),
+            said = fcntl(setup, F_DUPFD_CLOEXEC, 10);
+  if (doc < 0 || msg < 0 || out < 0 || err < 0 || said < 0 || dup2(doc, 0) < 0 ||
+      dup2(msg, 1) < 0 || dup2(err, 2) < 0 || dup2(out, 3) < 0 ||
+      dup3(said, 4, O_CLOEXEC) < 0) {
+    fail('f');
   }
+  setup = 4;
 #ifdef SYS_close_range
-  if (syscall(SYS_close_range, 4U, ~0U, 0U) != 0)
+  if (syscall(SYS_close_range, 5U, ~0U, 0U) != 0)
 #endif
   {
-    for (int fd = 4; fd < 65536; ++fd) close(fd);
+    for (int fd = 5; fd < 65536; ++fd) close(fd);
   }
   const auto limit = [](int resource, rlim_t value) {
     const rlimit both{value, value};
@@ -85,15 +93,15 @@ struct Account {
   const rlim_t seconds = static_cast<rlim_t>(limits.measureMs / 1000 + 1);
   if (!limit(RLIMIT_CPU, seconds) || !limit(RLIMIT_AS, limits.addressSpaceBytes) ||
       !limit(RLIMIT_FSIZE, 0) || !limit(RLIMIT_NOFILE, 64) || !limit(RLIMIT_CORE, 0)) {
-    _exit(125);
+    fail('l');
   }
   if (account.change && (setgroups(0, nullptr) != 0 || setgid(account.gid) != 0 ||
                          setuid(account.uid) != 0)) {
-    _exit(126);
+    fail('u');
   }
-  if (getuid() == 0 || geteuid() == 0 || chdir("/") != 0) _exit(126);
+  if (getuid() == 0 || geteuid() == 0 || chdir("/") != 0) fail('u');
   execve(program, argv, envp);
-  _exit(127);
+  fail('e');
 }
 
 // Whether child ended by deadline, through a pidfd; true where there is
@@ -239,27 +247,36 @@ InkStatus MeasureInkCoverage(int documentFd, const InkLimits& limits,
   char* envp[] = {path.data(), locale.data(), nullptr};
 
   Fds fds;
-  int out[2], msg[2];
-  if (pipe2(out, O_CLOEXEC) != 0) return InkStatus::kBound;
-  fds.Keep(out[0]);
-  fds.Keep(out[1]);
-  if (pipe2(msg, O_CLOEXEC) != 0) return InkStatus::kBound;
-  fds.Keep(msg[0]);
-  fds.Keep(msg[1]);
+  int out[2], msg[2], setup[2];
+  for (int* ends : {out, msg, setup}) {
+    if (pipe2(ends, O_CLOEXEC) != 0) return InkStatus::kBound;
+    fds.Keep(ends[0]);
+    fds.Keep(ends[1]);
+  }
   // Ghostscript opens /dev/fd/3 by name, which its account may do only to
-  // a pipe of its own.
-  if (account.change && fchown(out[1], account.uid, account.gid) != 0) return InkStatus::kBound;
+  // a pipe of its own. A root without the capability (the packaged
+  // service's) cannot hand it over, nor change users: it measures nothing.
+  if (account.change && fchown(out[1], account.uid, account.gid) != 0) {
+    return InkStatus::kUnsupported;
+  }
 
   const auto deadline = SteadyClock::now() + std::chrono::milliseconds(limits.measureMs);
   const pid_t child = fork();
   if (child < 0) return InkStatus::kBound;
   if (child == 0) {
-    StartMeasuring(program.c_str(), argv.data(), envp, documentFd, msg[1], out[1], limits,
-                   account);
+    StartMeasuring(program.c_str(), argv.data(), envp, documentFd, msg[1], out[1], setup[1],
+                   limits, account);
   }
   setpgid(child, child);
   fds.Close(out[1]);
   fds.Close(msg[1]);
+  fds.Close(setup[1]);
+  // Nothing comes when the exec succeeded; a byte when the limits or the
+  // change of user were refused.
+  char refused = 0;
+  ssize_t said;
+  while ((said = read(setup[0], &refused, 1)) < 0 && errno == EINTR) {
+  }
   Streams streams;
   ReadStreams(out[0], msg[0], deadline, limits.maxOutputBytes, &streams);
   const bool ended = !streams.late && !streams.overflow && EndsBy(child, deadline);
@@ -270,6 +287,7 @@ InkStatus MeasureInkCoverage(int documentFd, const InkLimits& limits,
   int status = 0;
   while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
   }
+  if (said > 0) return InkStatus::kUnsupported;
   if (!ended) return InkStatus::kBound;
   if (streams.messages.find(kPageTooLarge) != std::string::npos) return InkStatus::kBound;
   if (WIFSIGNALED(status)) {

@@ -97,16 +97,16 @@ class CupsInkMeter : public InkMeter {
     ScopedFd folder(OpenPrivateFolder(limits.folder));
     if (folder.fd < 0) return InkStatus::kUnsupported;
     uint64_t total = 0;
-    for (int number = 1; number <= kMaxDocuments; ++number) {
+    for (int number = 1; number <= kMaxDocuments + 1; ++number) {
       std::vector<PageInk> more;
       const InkStatus status =
           MeasureDocument(server, PrinterUri(server, name), jobId, number, folder.fd, &total,
                           &more);
       // A job's documents are numbered from 1; the first missing ends them.
       if (status == InkStatus::kGone && number > 1) break;
-      if (status != InkStatus::kOk) {
+      if (status != InkStatus::kOk || number > kMaxDocuments) {
         pages->clear();
-        return status;
+        return status != InkStatus::kOk ? status : InkStatus::kTooLarge;
       }
       pages->insert(pages->end(), more.begin(), more.end());
     }
