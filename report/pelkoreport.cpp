@@ -223,12 +223,11 @@ int Run(const Options& o) {
                  o.from.empty() && o.to.empty() ? "" : " for those dates");
     return 1;
   }
-  std::string csv;
-  if (o.csv) AppendCsvHeader(csv);
+  CsvRows csv;
   SummaryBuilder summary(o.grouping);
   auto sink = [&](const Job& job) {
     if (o.csv) {
-      AppendCsvRow(csv, job);
+      csv.Add(job);
     } else {
       summary.Add(job);
     }
@@ -261,7 +260,7 @@ int Run(const Options& o) {
     document = o.dialect.encoding == TextEncoding::kUtf8 ? ReportHtmlUtf8(report, kMore)
                                                          : ReportHtml(report, kMore);
   }
-  if (o.csv) document = InDialect(csv, o.dialect, /*first=*/true);
+  if (o.csv) document = InDialect(csv.Text(), o.dialect, /*first=*/true);
   if (o.summary) document = summary.Table(report, SummaryEncoding(o));
   Output out(o.output);
   if (!out.Ok()) {
