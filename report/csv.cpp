@@ -1,5 +1,8 @@
 #include "report/csv.h"
 
+#include <initializer_list>
+#include <string_view>
+
 #include "report/guard.h"
 
 namespace pelko::report {
@@ -9,6 +12,16 @@ namespace {
 constexpr std::string_view kDetailColumns = ",copies,colorpages,monopages,sides,paper,client,colorfrom";
 constexpr std::string_view kNoDetails = ",,,,,,,";
 
+// Text cells separated by commas.
+void AppendCsvCells(std::string& out, std::initializer_list<std::string_view> cells) {
+  bool first = true;
+  for (const std::string_view cell : cells) {
+    if (!first) out += ',';
+    first = false;
+    AppendCsvCell(out, cell);
+  }
+}
+
 }  // namespace
 
 void AppendCsvHeader(std::string& out) {
@@ -16,17 +29,7 @@ void AppendCsvHeader(std::string& out) {
 }
 
 void AppendCsvRow(std::string& out, const Job& job) {
-  AppendCsvCell(out, job.date);
-  out += ',';
-  AppendCsvCell(out, job.time);
-  out += ',';
-  AppendCsvCell(out, job.id);
-  out += ',';
-  AppendCsvCell(out, job.user);
-  out += ',';
-  AppendCsvCell(out, job.printer);
-  out += ',';
-  AppendCsvCell(out, job.doc);
+  AppendCsvCells(out, {job.date, job.time, job.id, job.user, job.printer, job.doc});
   out += ',';
   out += std::to_string(job.pages);
   out += ',';
@@ -56,13 +59,7 @@ void CsvRows::Add(const Job& job) {
   } else {
     text += ',' + std::to_string(job.copies) + ',' + std::to_string(job.colorPages) + ',' +
             std::to_string(job.monoPages) + ',';
-    AppendCsvCell(text, job.sides);
-    text += ',';
-    AppendCsvCell(text, job.paper);
-    text += ',';
-    AppendCsvCell(text, job.client);
-    text += ',';
-    AppendCsvCell(text, job.colorFrom);
+    AppendCsvCells(text, {job.sides, job.paper, job.client, job.colorFrom});
   }
   text += "\r\n";
 }
