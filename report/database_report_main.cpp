@@ -16,7 +16,7 @@ constexpr char kDatabaseUsage[] =
     "Usage: pelkoreport --database CONNECTION (--html | --csv | --text) [-o FILE]\n"
     "                   [--from YYYYMMDD] [--to YYYYMMDD] [--password-stdin]\n"
     "Totals per user, printer, server and month of every server's jobs in the\n"
-    "database (an ODBC connection string or DSN=...) for the log dates from..to.\n"
+    "database (an ODBC connection string or DSN=...) for the log dates from..to.\n"    "From the schema's version 3 on, colour, mono and not told apart pages too.\n"
     "--password-stdin reads the database password from the first line of\n"
     "standard input. Names are written as UTF-8.\n";
 

@@ -82,6 +82,9 @@ void Summary(std::string& out, const Report& r) {
   out += "<div class=\"cards\">\n";
   Card(out, "total", "Total cost", r.TotalCost(), true);
   Card(out, "pages", "Pages", r.pages);
+  for (const PageFigure& f : SplitFigures(r.split, r.split)) {
+    Card(out, std::string(f.key) + "-pages", f.label, f.value);
+  }
   Card(out, "jobs", "Jobs", r.jobs);
   Card(out, "users", "Users", static_cast<int64_t>(r.users.size()));
   if (r.global) Card(out, "printers", "Printers", static_cast<int64_t>(r.printers.size()));
@@ -97,6 +100,20 @@ void Summary(std::string& out, const Report& r) {
   }
 }
 
+void FigureHeads(std::string& out, const Report& r) {
+  for (const PageFigure& f : SplitFigures(r.split, r.split)) {
+    out += "<th class=\"num\">";
+    out += f.label;
+    out += "</th>";
+  }
+}
+
+void FigureCells(std::string& out, const Report& r, const PageSplit& split) {
+  for (const PageFigure& f : SplitFigures(r.split, split)) {
+    out += "<td class=\"num\">" + Num(f.value) + "</td>";
+  }
+}
+
 void Subtotals(std::string& out, const Report& r, const std::vector<Subtotal>& groups,
                std::string_view field, std::string_view title, std::string_view header,
                std::string_view all) {
@@ -106,24 +123,33 @@ void Subtotals(std::string& out, const Report& r, const std::vector<Subtotal>& g
   out += field;
   out += "\"><thead><tr><th>";
   out += header;
-  out += "</th><th class=\"num\">Jobs</th><th class=\"num\">Pages</th><th class=\"num\">Cost</th>"
-         "</tr></thead>\n<tbody>\n";
+  out += "</th><th class=\"num\">Jobs</th><th class=\"num\">Pages</th><th class=\"num\">Cost</th>";
+  FigureHeads(out, r);
+  out += "</tr></thead>\n<tbody>\n";
   for (const Subtotal& s : groups) {
     out += "<tr><td>";
     Name(out, s.name);
     out += "</td><td class=\"num\">" + Num(s.jobs) + "</td><td class=\"num\">" + Num(s.pages) +
-           "</td><td class=\"num\">" + Num(s.cost) + "</td></tr>\n";
+           "</td><td class=\"num\">" + Num(s.cost) + "</td>";
+    FigureCells(out, r, s.split);
+    out += "</tr>\n";
   }
   out += "</tbody>\n<tfoot><tr><td>";
   out += all;
   out += "</td><td class=\"num\">" + Num(r.jobs) + "</td><td class=\"num\">" + Num(r.pages) +
-         "</td><td class=\"num\">" + Num(r.jobCost) + "</td></tr></tfoot></table></div>\n";
+         "</td><td class=\"num\">" + Num(r.jobCost) + "</td>";
+  FigureCells(out, r, r.split);
+  out += "</tr></tfoot></table></div>\n";
 }
 
 void Jobs(std::string& out, const Report& r, std::string_view moreNote) {
   out += "<h2>Jobs, newest first</h2>\n<table class=\"jobs\" id=\"job-list\"><thead><tr>"
          "<th>Date</th><th>Time</th><th>User</th><th>Printer</th><th>Document</th>"
-         "<th class=\"num\">Pages</th><th class=\"num\">Cost</th></tr></thead>\n<tbody>\n";
+         "<th class=\"num\">Pages</th><th class=\"num\">Cost</th>";
+  // A job's own colour and mono pages; one without details leaves them empty.
+  const bool split = r.split.toldJobs > 0;
+  if (split) out += "<th class=\"num\">Colour</th><th class=\"num\">Mono</th>";
+  out += "</tr></thead>\n<tbody>\n";
   for (const Job& job : r.listed) {
     out += "<tr><td class=\"stamp\">";
     AppendEscaped(out, job.date);
@@ -136,7 +162,14 @@ void Jobs(std::string& out, const Report& r, std::string_view moreNote) {
     out += "</td><td class=\"doc\">";
     Name(out, job.doc);
     out += "</td><td class=\"num\">" + Num(job.pages) + "</td><td class=\"num\">" +
-           Num(job.cost) + "</td></tr>\n";
+           Num(job.cost) + "</td>";
+    if (split && job.told) {
+      out += "<td class=\"num\">" + Num(job.colorPages) + "</td><td class=\"num\">" +
+             Num(job.monoPages) + "</td>";
+    } else if (split) {
+      out += "<td></td><td></td>";
+    }
+    out += "</tr>\n";
   }
   out += "</tbody></table>\n";
   if (r.unlisted > 0) {

@@ -46,6 +46,9 @@ constexpr char kUsage[] =
     "  --html   the report as one HTML page (the same as the mailed report)\n"
     "  --from, --to  with a folder: only the daily logs of those dates (both\n"
     "           included), by the date in their names\n"
+    "Where entries carry each job's details (LogJobDetails), the summary and HTML\n"
+    "add colour and mono pages, and the pages of entries without details as \"not\n"
+    "told apart\"; CSV adds the details' columns.\n"
     "CSV and HTML are written as the Windows ANSI (windows-1252) bytes the logs\n"
     "hold unless --encoding utf-8; the summary in UTF-8 on Linux.\n"
     "Exit status: 0 done, 1 no log found, a file could not be read, or the output\n"
@@ -223,12 +226,11 @@ int Run(const Options& o) {
                  o.from.empty() && o.to.empty() ? "" : " for those dates");
     return 1;
   }
-  std::string csv;
-  if (o.csv) AppendCsvHeader(csv);
+  CsvRows csv;
   SummaryBuilder summary(o.grouping);
   auto sink = [&](const Job& job) {
     if (o.csv) {
-      AppendCsvRow(csv, job);
+      csv.Add(job);
     } else {
       summary.Add(job);
     }
@@ -261,7 +263,7 @@ int Run(const Options& o) {
     document = o.dialect.encoding == TextEncoding::kUtf8 ? ReportHtmlUtf8(report, kMore)
                                                          : ReportHtml(report, kMore);
   }
-  if (o.csv) document = InDialect(csv, o.dialect, /*first=*/true);
+  if (o.csv) document = InDialect(csv.Text(), o.dialect, /*first=*/true);
   if (o.summary) document = summary.Table(report, SummaryEncoding(o));
   Output out(o.output);
   if (!out.Ok()) {

@@ -30,6 +30,25 @@ void Count(std::map<std::string, Subtotal, std::less<>>& groups, const std::stri
   at->second.jobs += 1;
   at->second.pages += job.pages;
   at->second.cost += job.cost;
+  at->second.split.Add(job);
+}
+
+Job JobOf(const LogEntry& entry) {
+  Job job{Value(entry, entry.date),    Value(entry, entry.time),    Value(entry, entry.id),
+          Value(entry, entry.user),    Value(entry, entry.printer), Value(entry, entry.doc),
+          EntryPages(entry),           EntryCost(entry)};
+  if (entry.hasDetails) {
+    const EntryDetails& d = entry.details;
+    job.told = true;
+    job.copies = LeadingInt(Value(entry, d.copies));
+    job.colorPages = LeadingInt(Value(entry, d.colorPages));
+    job.monoPages = LeadingInt(Value(entry, d.monoPages));
+    job.sides = Value(entry, d.sides);
+    job.paper = Value(entry, d.paper);
+    job.client = Value(entry, d.client);
+    job.colorFrom = Value(entry, d.colorFrom);
+  }
+  return job;
 }
 
 std::vector<Subtotal> Ranked(std::map<std::string, Subtotal, std::less<>>& groups) {
@@ -42,6 +61,23 @@ std::vector<Subtotal> Ranked(std::map<std::string, Subtotal, std::less<>>& group
 }
 
 }  // namespace
+
+void PageSplit::Add(const Job& job) {
+  if (!job.told) {
+    untold += job.pages;
+    return;
+  }
+  color += job.colorPages;
+  mono += job.monoPages;
+  toldJobs += 1;
+}
+
+std::vector<PageFigure> SplitFigures(const PageSplit& all, const PageSplit& group) {
+  if (all.toldJobs == 0) return {};
+  std::vector<PageFigure> figures{{"color", "Colour", group.color}, {"mono", "Mono", group.mono}};
+  if (all.untold > 0) figures.push_back({"untold", "Not told apart", group.untold});
+  return figures;
+}
 
 ReportBuilder::ReportBuilder(std::size_t listLimit, std::function<void(const Job&)> sink)
     : listLimit(listLimit), sink(std::move(sink)) {}
@@ -68,9 +104,7 @@ bool ReportBuilder::AddLog(std::string_view text) {
     const std::string_view slice = text.substr(at, end - at);
     const std::size_t tail = ReadLogEntries(slice, &entries);
     for (const LogEntry& entry : entries) {
-      Job job{Value(entry, entry.date),    Value(entry, entry.time),    Value(entry, entry.id),
-              Value(entry, entry.user),    Value(entry, entry.printer), Value(entry, entry.doc),
-              EntryPages(entry),           EntryCost(entry)};
+      Job job = JobOf(entry);
       fileCost += job.cost;
       AddJob(std::move(job));
     }
@@ -93,6 +127,7 @@ void ReportBuilder::AddJob(Job&& job) {
   report.jobs += 1;
   report.pages += job.pages;
   report.jobCost += job.cost;
+  report.split.Add(job);
   if (!job.date.empty()) {
     if (report.firstDate.empty() || job.date < report.firstDate) report.firstDate = job.date;
     if (job.date > report.lastDate) report.lastDate = job.date;

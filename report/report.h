@@ -20,6 +20,20 @@ struct Job {
   std::string date, time, id, user, printer, doc;
   int32_t pages = 0;
   int32_t cost = 0;
+  // The entry's details (docs/logs.md), where it has them; braced so that
+  // the jobs written as {date, ..., cost} need not name them.
+  bool told = false;
+  int32_t copies = 0, colorPages = 0, monoPages = 0;
+  std::string sides{}, paper{}, client{}, colorFrom{};
+};
+
+// How pages divide by colour. Only an entry's details tell it: the pages of
+// an entry without them are not told apart, so that a report of old logs
+// never calls their pages mono.
+struct PageSplit {
+  int64_t color = 0, mono = 0, untold = 0;
+  int64_t toldJobs = 0;  // jobs whose entry has details
+  void Add(const Job& job);
 };
 
 struct Subtotal {
@@ -27,7 +41,18 @@ struct Subtotal {
   int64_t jobs = 0;
   int64_t pages = 0;
   int64_t cost = 0;
+  PageSplit split{};
 };
+
+// The colour figures a report shows of a group, in order: none while no job
+// of the whole report (all) told its pages apart, and the pages not told
+// apart only where some are. Every writer shows the same columns by this.
+struct PageFigure {
+  std::string_view key;  // "color", "mono", "untold": for ids and CSV columns
+  std::string_view label;
+  int64_t value;
+};
+std::vector<PageFigure> SplitFigures(const PageSplit& all, const PageSplit& group);
 
 struct Report {
   std::string title;     // the head's type of a single log, else "N logs"
@@ -39,6 +64,7 @@ struct Report {
   int64_t jobs = 0;
   int64_t pages = 0;
   int64_t jobCost = 0;  // the sum of the jobs' costs
+  PageSplit split;
   std::string firstDate, lastDate;
   std::vector<Subtotal> users, printers;  // largest cost first, then by name
   std::vector<Job> listed;                // the first jobs, in file order

@@ -35,6 +35,10 @@ std::string Pad(const std::string& text, std::size_t width, bool right, TextEnco
   return right ? fill + text : text + fill;
 }
 
+std::size_t FigureWidth(const PageFigure& figure) {
+  return std::max<std::size_t>(figure.label.size() + 2, 10);
+}
+
 }  // namespace
 
 std::size_t DisplayWidth(const std::string& utf8) {
@@ -59,6 +63,7 @@ void SummaryBuilder::Add(const Job& job) {
     ++sum->jobs;
     sum->pages += job.pages;
     sum->cost += job.cost;
+    sum->split.Add(job);
   }
 }
 
@@ -77,14 +82,24 @@ std::string SummaryBuilder::Table(const Report& report, TextEncoding encoding) c
     for (const auto& row : rows) {
       width = std::max(width, encoding == TextEncoding::kUtf8 ? DisplayWidth(row.first) : row.first.size());
     }
+    // The colour figures stand after the cost, so that the columns of a
+    // report without them stay where scripts read them.
     auto line = [&](const std::string& name, const Sum& sum) {
       out += "  " + Pad(name, width, false, encoding) + Pad(GroupThousands(sum.jobs), 8, true, encoding) +
              Pad(GroupThousands(sum.pages), 10, true, encoding) +
-             Pad(GroupThousands(sum.cost), 14, true, encoding) + "\n";
+             Pad(GroupThousands(sum.cost), 14, true, encoding);
+      for (const PageFigure& f : SplitFigures(report.split, sum.split)) {
+        out += Pad(GroupThousands(f.value), FigureWidth(f), true, encoding);
+      }
+      out += "\n";
     };
     out += title + "\n";
     out += "  " + Pad(header, width, false, encoding) + Pad("Jobs", 8, true, encoding) +
-           Pad("Pages", 10, true, encoding) + Pad("Cost", 14, true, encoding) + "\n";
+           Pad("Pages", 10, true, encoding) + Pad("Cost", 14, true, encoding);
+    for (const PageFigure& f : SplitFigures(report.split, all.split)) {
+      out += Pad(std::string(f.label), FigureWidth(f), true, encoding);
+    }
+    out += "\n";
     for (const auto& row : rows) line(row.first, row.second);
     line(allName, all);
   };

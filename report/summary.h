@@ -22,11 +22,7 @@ class SummaryBuilder {
   std::string Table(const Report& report, TextEncoding encoding) const;
 
  private:
-  struct Sum {
-    int64_t jobs = 0;
-    int64_t pages = 0;
-    int64_t cost = 0;
-  };
+  using Sum = Subtotal;
   using Sums = std::map<std::string, Sum>;
   struct Period {
     Sums users, printers;

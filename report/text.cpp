@@ -29,14 +29,22 @@ void Subtotals(std::string& out, const Report& r, const std::vector<Subtotal>& g
   for (const Subtotal& s : groups) width = std::max(width, std::min(Shown(s.name).size(), kWidestName));
   out += "\n";
   out += title;
+  auto figureWidth = [](const PageFigure& f) { return std::max<std::size_t>(f.label.size() + 2, 12); };
   out += "\n  " + Left(std::string(header), width) + Right("Jobs", 10) + Right("Pages", 12) +
-         Right("Cost", 14) + "\n";
-  auto row = [&](const std::string& name, int64_t jobs, int64_t pages, int64_t cost) {
+         Right("Cost", 14);
+  for (const PageFigure& f : SplitFigures(r.split, r.split)) out += Right(std::string(f.label), figureWidth(f));
+  out += "\n";
+  auto row = [&](const std::string& name, int64_t jobs, int64_t pages, int64_t cost,
+                 const PageSplit& split) {
     out += "  " + Left(name, width) + Right(GroupThousands(jobs), 10) +
-           Right(GroupThousands(pages), 12) + Right(GroupThousands(cost), 14) + "\n";
+           Right(GroupThousands(pages), 12) + Right(GroupThousands(cost), 14);
+    for (const PageFigure& f : SplitFigures(r.split, split)) {
+      out += Right(GroupThousands(f.value), figureWidth(f));
+    }
+    out += "\n";
   };
-  for (const Subtotal& s : groups) row(Shown(s.name), s.jobs, s.pages, s.cost);
-  row(std::string(all), r.jobs, r.pages, r.jobCost);
+  for (const Subtotal& s : groups) row(Shown(s.name), s.jobs, s.pages, s.cost, s.split);
+  row(std::string(all), r.jobs, r.pages, r.jobCost, r.split);
 }
 
 }  // namespace
@@ -52,6 +60,9 @@ std::string ReportText(const Report& r, std::string_view moreNote) {
   out += "\n\n";
   out += "Total cost: " + GroupThousands(r.TotalCost()) + "\n";
   out += "Pages:      " + GroupThousands(r.pages) + "\n";
+  for (const PageFigure& f : SplitFigures(r.split, r.split)) {
+    out += "  " + std::string(f.label) + ": " + GroupThousands(f.value) + "\n";
+  }
   out += "Jobs:       " + GroupThousands(r.jobs) + "\n";
   out += "Users:      " + GroupThousands(static_cast<int64_t>(r.users.size())) + "\n";
   if (r.global) out += "Printers:   " + GroupThousands(static_cast<int64_t>(r.printers.size())) + "\n";
@@ -71,7 +82,11 @@ std::string ReportText(const Report& r, std::string_view moreNote) {
   for (const Job& job : r.listed) {
     out += "  " + Shown(job.date) + " " + Shown(job.time) + "  " + Shown(job.user) + "  " +
            Shown(job.printer) + "  " + Shown(job.doc) + "  " + GroupThousands(job.pages) +
-           (job.pages == 1 ? " page  " : " pages  ") + "cost " + GroupThousands(job.cost) + "\n";
+           (job.pages == 1 ? " page  " : " pages  ") + "cost " + GroupThousands(job.cost) +
+           (job.told ? "  colour " + GroupThousands(job.colorPages) + ", mono " +
+                           GroupThousands(job.monoPages)
+                     : "") +
+           "\n";
   }
   if (r.unlisted > 0) {
     out += "and " + GroupThousands(r.unlisted) + " more jobs.";

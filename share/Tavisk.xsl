@@ -26,6 +26,12 @@
   <xsl:variable name="jobPages" select="sum($jobs/pages[number(.) = number(.)])"/>
   <xsl:variable name="jobCost" select="sum($jobs/cost[number(.) = number(.)])"/>
   <xsl:variable name="isGlobal" select="/log/type = 'Global Log'"/>
+  <!-- Entries written with LogJobDetails carry their colour and mono pages;
+       the pages of the others are not told apart, never taken for mono. A
+       log without details shows exactly what it always did. -->
+  <xsl:variable name="told" select="$jobs[colorpages]"/>
+  <xsl:variable name="untoldPages"
+                select="sum($jobs[not(colorpages)]/pages[number(.) = number(.)])"/>
   <!-- The first job of each name stands for its group. -->
   <xsl:variable name="userLeaders"
                 select="$jobs[generate-id() = generate-id(key('user', string(user))[1])]"/>
@@ -173,6 +179,9 @@
             </xsl:call-template>
         </div>
       </div>
+      <xsl:if test="$told">
+        <xsl:call-template name="split-cards"/>
+      </xsl:if>
       <div class="card">
         <div class="label">Jobs</div>
         <div class="value" id="jobs"><xsl:value-of select="count($jobs)"/></div>
@@ -225,6 +234,10 @@
           <tr>
             <th><xsl:value-of select="$header"/></th>
             <th class="num">Jobs</th><th class="num">Pages</th><th class="num">Cost</th>
+            <xsl:if test="$told">
+              <th class="num">Colour</th><th class="num">Mono</th>
+              <xsl:if test="$untoldPages &gt; 0"><th class="num">Not told apart</th></xsl:if>
+            </xsl:if>
           </tr>
         </thead>
         <tbody>
@@ -251,6 +264,9 @@
                   <xsl:with-param name="n" select="sum($group/cost[number(.) = number(.)])"/>
                 </xsl:call-template>
               </td>
+              <xsl:call-template name="split-cells">
+                <xsl:with-param name="group" select="$group"/>
+              </xsl:call-template>
             </tr>
           </xsl:for-each>
         </tbody>
@@ -268,6 +284,9 @@
                 <xsl:with-param name="n" select="$jobCost"/>
               </xsl:call-template>
             </td>
+            <xsl:call-template name="split-cells">
+              <xsl:with-param name="group" select="$jobs"/>
+            </xsl:call-template>
           </tr>
         </tfoot>
       </table>
@@ -281,6 +300,10 @@
         <tr>
           <th>Date</th><th>Time</th><th>User</th><th>Printer</th><th>Document</th>
           <th class="num">Pages</th><th class="num">Cost</th>
+          <xsl:if test="$told">
+            <th class="num">Copies</th><th class="num">Colour</th><th class="num">Mono</th>
+            <th>Sides</th><th>Paper</th><th>Client</th><th>Colour counted by</th>
+          </xsl:if>
         </tr>
       </thead>
       <tbody>
@@ -313,10 +336,84 @@
                 <xsl:with-param name="n" select="cost"/>
               </xsl:call-template>
             </td>
+            <!-- An entry without details leaves its cells empty. -->
+            <xsl:if test="$told">
+              <td class="num"><xsl:value-of select="copies"/></td>
+              <td class="num">
+                <xsl:call-template name="num">
+                  <xsl:with-param name="n" select="colorpages"/>
+                </xsl:call-template>
+              </td>
+              <td class="num">
+                <xsl:call-template name="num">
+                  <xsl:with-param name="n" select="monopages"/>
+                </xsl:call-template>
+              </td>
+              <td><xsl:value-of select="sides"/></td>
+              <td><xsl:value-of select="paper"/></td>
+              <td><xsl:value-of select="client"/></td>
+              <td><xsl:value-of select="colorfrom"/></td>
+            </xsl:if>
           </tr>
         </xsl:for-each>
       </tbody>
     </table>
+  </xsl:template>
+
+  <!-- The colour, mono and not told apart pages of the log, as cards. -->
+  <xsl:template name="split-cards">
+    <div class="card">
+      <div class="label">Colour</div>
+      <div class="value" id="color-pages">
+        <xsl:call-template name="num">
+          <xsl:with-param name="n" select="sum($told/colorpages[number(.) = number(.)])"/>
+        </xsl:call-template>
+      </div>
+    </div>
+    <div class="card">
+      <div class="label">Mono</div>
+      <div class="value" id="mono-pages">
+        <xsl:call-template name="num">
+          <xsl:with-param name="n" select="sum($told/monopages[number(.) = number(.)])"/>
+        </xsl:call-template>
+      </div>
+    </div>
+    <xsl:if test="$untoldPages &gt; 0">
+      <div class="card">
+        <div class="label">Not told apart</div>
+        <div class="value" id="untold-pages">
+          <xsl:call-template name="num">
+            <xsl:with-param name="n" select="$untoldPages"/>
+          </xsl:call-template>
+        </div>
+      </div>
+    </xsl:if>
+  </xsl:template>
+
+  <!-- The colour, mono and not told apart pages of a group's jobs, where the
+       log tells any. -->
+  <xsl:template name="split-cells">
+    <xsl:param name="group"/>
+    <xsl:if test="$told">
+      <td class="num">
+        <xsl:call-template name="num">
+          <xsl:with-param name="n" select="sum($group/colorpages[number(.) = number(.)])"/>
+        </xsl:call-template>
+      </td>
+      <td class="num">
+        <xsl:call-template name="num">
+          <xsl:with-param name="n" select="sum($group/monopages[number(.) = number(.)])"/>
+        </xsl:call-template>
+      </td>
+      <xsl:if test="$untoldPages &gt; 0">
+        <td class="num">
+          <xsl:call-template name="num">
+            <xsl:with-param name="n"
+                            select="sum($group[not(colorpages)]/pages[number(.) = number(.)])"/>
+          </xsl:call-template>
+        </td>
+      </xsl:if>
+    </xsl:if>
   </xsl:template>
 
   <!-- An integer with grouped thousands; text that is no number as it stands. -->

@@ -17,7 +17,8 @@ namespace pelko {
 
 struct FakeSqlTables {
   // (server, printer, log date, job id, date, time) -> user, document,
-  // pages, cost, date, time.
+  // pages, cost, date, time, and where a job has details its colour and
+  // mono pages (none: NULL).
   using JobKey = std::tuple<std::string, std::string, std::string, int64_t, std::string, std::string>;
   using Jobs = std::map<JobKey, std::vector<std::string>>;
   Jobs jobs;
@@ -120,7 +121,7 @@ class FakeSqlConnection : public SqlConnection {
     } else if (starts("UPDATE pelko_log_state")) {
       pending.states[std::make_pair(text(2), text(3))] = {number(0), number(1)};
     } else if (starts("SELECT user_name, printer, server_name")) {
-      Totals(text(0), text(1), rows);
+      Totals(text(0), text(1), sql.find("color_pages") != std::string_view::npos, rows);
     } else {
       return Refuse("unknown statement");
     }
@@ -145,10 +146,12 @@ class FakeSqlConnection : public SqlConnection {
 
  private:
   // The site report's grouping sets over the jobs of log dates from..to:
-  // user, printer, server, month, then the total.
-  void Totals(const std::string& from, const std::string& to, std::vector<SqlRow>* rows) {
-    std::map<std::pair<int, std::string>, std::array<int64_t, 3>> sums;
-    sums[{4, ""}] = {0, 0, 0};
+  // user, printer, server, month, then the total; with split, the colour
+  // and mono pages, the jobs that have them and the pages of those without.
+  void Totals(const std::string& from, const std::string& to, bool split,
+              std::vector<SqlRow>* rows) {
+    std::map<std::pair<int, std::string>, std::array<int64_t, 7>> sums;
+    sums[{4, ""}] = {};
     for (const auto& [key, value] : pending.jobs) {
       const std::string& date = std::get<2>(key);
       if (date < from || date > to) continue;
@@ -158,14 +161,17 @@ class FakeSqlConnection : public SqlConnection {
         sum[0] += 1;
         sum[1] += std::stoll(value[2]);
         sum[2] += std::stoll(value[3]);
+        const bool told = value.size() > 7;
+        sum[3] += told ? std::stoll(value[6]) : 0;
+        sum[4] += told ? std::stoll(value[7]) : 0;
+        sum[5] += told;
+        sum[6] += told ? 0 : std::stoll(value[2]);
       }
     }
     for (const auto& [key, sum] : sums) {
-      SqlRow row(7);
+      SqlRow row(split ? 11 : 7);
       if (key.first < 4) row[key.first] = key.second;
-      row[4] = std::to_string(sum[0]);
-      row[5] = std::to_string(sum[1]);
-      row[6] = std::to_string(sum[2]);
+      for (std::size_t i = 4; i < row.size(); ++i) row[i] = std::to_string(sum[i - 4]);
       rows->push_back(row);
     }
   }

@@ -16,11 +16,16 @@ PROLOG = (b"<?xml version='1.0' encoding='ISO-8859-1' ?> "
           b"<?xml-stylesheet href='Tavisk.xsl' type='text/xsl' ?>")
 
 
-def entry(date, job, user, printer, doc, pages, cost):
+def entry(date, job, user, printer, doc, pages, cost, details=None):
+    """details: (copies, colour, mono, sides, paper, client, colorfrom), as LogJobDetails writes them."""
+    told = b""
+    if details:
+        told = (b" <copies>%d</copies><colorpages>%d</colorpages><monopages>%d</monopages> <sides>%s"
+                b"</sides><paper>%s</paper><client>%s</client><colorfrom>%s</colorfrom>" % details)
     return (b"<entry> <date>" + date + b"</date><time>10:00:%02d</time> <id>" % (job % 60) +
             str(job).encode() + b"</id><user>" + user + b"</user> <printer>" + printer +
             b"</printer><doc>" + doc + b"</doc> <pages>" + str(pages).encode() +
-            b"</pages> <cost>" + str(cost).encode() + b"</cost></entry>")
+            b"</pages> <cost>" + str(cost).encode() + b"</cost>" + told + b"</entry>")
 
 
 def log(kind, date, entries, total):
@@ -261,6 +266,80 @@ class Pelkoreport(unittest.TestCase):
         p = subprocess.run([*command, "--database", "DSN=none", "--password-stdin", "--text"],
                            input=b"a" * 1500 + b"\n", capture_output=True, timeout=120)
         self.assertEqual((p.returncode, b"longer than 1024 bytes" in p.stderr), (2, True), p.stderr)
+
+
+class ColourPages(unittest.TestCase):
+    """A month of old logs and a month whose entries have details, and the
+    one entry of it written before LogJobDetails was set."""
+
+    @classmethod
+    def setUpClass(cls):
+        cls.work = tempfile.TemporaryDirectory(dir=os.environ.get("WINE_TEST_DIR"))
+        cls.logs = os.path.join(cls.work.name, "Logs")
+        os.makedirs(cls.logs)
+        old = [entry(b"2026/11/30", 5, b"anna", b"HP", b"a", 4, 8)]
+        new = [entry(b"2026/12/10", 8, b"anna", b"HP", b"b", 6, 40, (3, 2, 4, b"two-sided-long-edge",
+                                                                     b"A4", b"pc12", b"request")),
+               entry(b"2026/12/10", 7, b"paul", b"HP", b"c", 1, 25, (1, 1, 0, b"one-sided", b"A4",
+                                                                     b"pc7", b"document")),
+               entry(b"2026/12/10", 6, b"paul", b"HP", b"d", 3, 15)]
+        write(os.path.join(cls.logs, "HP_20261130.xml"), log(b"HP", b"2026/11/30", old, 8))
+        write(os.path.join(cls.logs, "HP_20261210.xml"), log(b"HP", b"2026/12/10", new, 80))
+        cls.told = os.path.join(cls.work.name, "Told_20261211.xml")
+        write(cls.told, log(b"Told", b"2026/12/11", new[:2], 65))
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.work.cleanup()
+
+    def test_summary_by_month_splits_only_what_the_details_tell(self):
+        status, out, _ = run("--summary", "--by", "month", self.logs)
+        self.assertEqual(status, 0)
+        lines = [line.split() for line in out.decode("utf-8").splitlines()]
+        self.assertIn(["User", "Jobs", "Pages", "Cost", "Colour", "Mono", "Not", "told", "apart"], lines)
+        tables = out.decode("utf-8").split("Per user ")
+        november = [line.split() for line in tables[1].splitlines()]
+        december = [line.split() for line in tables[2].splitlines()]
+        self.assertIn(["anna", "1", "4", "8", "0", "0", "4"], november, "old pages: not called mono")
+        self.assertIn(["paul", "2", "4", "40", "1", "0", "3"], december)
+        self.assertIn(["All", "users", "3", "10", "80", "3", "4", "3"], december)
+        # Where every entry tells, nothing is left to tell apart.
+        status, out, _ = run("--summary", self.told)
+        self.assertEqual((status, b"Colour" in out, b"Not told apart" in out), (0, True, False))
+
+    def test_csv_rows_carry_the_details_and_old_rows_leave_them_empty(self):
+        # November's row is written first, before a row told the report of details.
+        status, out, _ = run("--csv", *(os.path.join(self.logs, name)
+                                        for name in ("HP_20261130.xml", "HP_20261210.xml")))
+        rows = csv_rows(out)
+        self.assertEqual(rows[0][8:], ["copies", "colorpages", "monopages", "sides", "paper", "client",
+                                       "colorfrom"])
+        self.assertEqual({len(r) for r in rows}, {15}, "every row as wide as the header")
+        by_id = {r[2]: r[6:] for r in rows[1:]}
+        self.assertEqual(by_id["8"], ["6", "40", "3", "2", "4", "two-sided-long-edge", "A4", "pc12",
+                                      "request"])
+        self.assertEqual(by_id["5"], ["4", "8"] + [""] * 7, "csv: widened afterwards")
+        self.assertEqual(by_id["6"], ["3", "15"] + [""] * 7)
+
+    def test_html_shows_colour_mono_and_the_pages_not_told_apart(self):
+        page = os.path.join(self.work.name, "colour.html")
+        status, _, _ = run("--html", "-o", page, self.logs)
+        lint = subprocess.run(["xmllint", "--html", "--noout", page], capture_output=True, timeout=60)
+        self.assertEqual((status, lint.returncode, lint.stdout + lint.stderr), (0, 0, b""))
+        with open(page, "rb") as f:
+            fig = Figures()
+            fig.feed(f.read().decode("cp1252"))
+        self.assertEqual([number(fig.text[k]) for k in ("pages", "color-pages", "mono-pages", "untold-pages")],
+                         [14, 3, 4, 7])
+        self.assertEqual(fig.tables["by-user"][0], ["User", "Jobs", "Pages", "Cost", "Colour", "Mono",
+                                                    "Not told apart"])
+        users = {r[0]: [number(c) for c in r[1:]] for r in fig.tables["by-user"][1:]}
+        self.assertEqual(users["paul"], [2, 4, 40, 1, 0, 3])
+        self.assertEqual(users["All users"], [4, 14, 88, 3, 4, 7])
+        self.assertEqual([r[-2:] for r in fig.tables["job-list"][1:]], [["2", "4"], ["1", "0"], ["", ""], ["", ""]])
+        # A report of told entries alone has no column for pages not told apart.
+        status, out, _ = run("--html", self.told)
+        self.assertEqual((status, b"Not told apart" in out, b'id="color-pages"' in out), (0, False, True))
 
 
 if __name__ == "__main__":

@@ -127,5 +127,36 @@ TEST(MessageTest, SubjectHeadersAndAttachmentName) {
   EXPECT_EQ(m.html.find("\n"), m.html.find("\r\n") + 1) << "CR LF line ends";
 }
 
+// The mailed log's report splits pages as pelkoreport does: colour and mono
+// where entries have details, and the pages of the entry written before
+// LogJobDetails was set not told apart rather than called mono.
+TEST(MessageTest, PagesOfJobsWithDetailsAreSplitPerUserAndPrinter) {
+  const std::string entry = "<entry> <date>2026/12/10</date><time>09:00:00</time> <id>7</id>"
+                            "<user>paul</user> <printer>HP</printer><doc>d</doc> <pages>3</pages> "
+                            "<cost>15</cost>";
+  const std::string details = " <copies>3</copies><colorpages>2</colorpages><monopages>4</monopages> "
+                              "<sides>two-sided-long-edge</sides><paper>A4</paper><client>pc12"
+                              "</client><colorfrom>request</colorfrom></entry>";
+  std::string told = entry + details;
+  told.replace(told.find("paul"), 4, "anna");
+  told.replace(told.find("<pages>3"), 8, "<pages>6");
+  report::ReportBuilder builder;
+  builder.AddLog("<?xml version='1.0' ?><log> <type>HP</type> <date>2026/12/10</date>" + told +
+                 entry + "</entry><entry><user>Total</user><cost>30</cost></entry></log>");
+  const MailMessage m = BuildMessage(MailSettings{}, builder.Finish(), "HP_20261210.xml", 0);
+  EXPECT_THAT(m.text, HasSubstr("Pages:      9\r\n  Colour: 2\r\n  Mono: 4\r\n  Not told apart: 3\r\n"));
+  EXPECT_THAT(m.text, HasSubstr("  User           Jobs       Pages          Cost      Colour        Mono"
+                                "  Not told apart\r\n  anna              1           6            15"
+                                "           2           4               0\r\n"));
+  EXPECT_THAT(m.text, HasSubstr("  All printers         2           9            30           2           4"
+                                "               3\r\n"));
+  EXPECT_THAT(m.text, HasSubstr("cost 15  colour 2, mono 4\r\n"));
+  EXPECT_THAT(m.html, HasSubstr("<th class=\"num\">Cost</th><th class=\"num\">Colour</th>"
+                                "<th class=\"num\">Mono</th><th class=\"num\">Not told apart</th>"));
+  EXPECT_THAT(m.html, HasSubstr("<td>paul</td><td class=\"num\">1</td><td class=\"num\">3</td>"
+                                "<td class=\"num\">15</td><td class=\"num\">0</td>"
+                                "<td class=\"num\">0</td><td class=\"num\">3</td>"));
+}
+
 }  // namespace
 }  // namespace pelko::mail

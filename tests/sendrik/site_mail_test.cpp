@@ -1,5 +1,6 @@
 #include "sendrik/site_mail.h"
 
+#include <array>
 #include <functional>
 
 #include <gmock/gmock.h>
@@ -124,6 +125,41 @@ TEST_F(SiteMailTest, TheSiteMailSaysWhatItIsInUtf8) {
   EXPECT_THAT(m.html, HasSubstr("J\xc3\xbcrgen &lt;b&gt;"));
   EXPECT_THAT(m.html, Not(HasSubstr("<b>")));
   EXPECT_THAT(m.text, Not(HasSubstr("\r\r")));
+}
+
+// Rows of version 3 carry colour and mono pages where their entry had
+// details; a database of version 2 may hold no such columns and is never
+// asked for them.
+TEST_F(SiteMailTest, ColourAndMonoPagesComeFromVersionThreeOnly) {
+  auto told = [&](const std::string& server, const std::string& date, int color, int mono) {
+    for (auto& [key, value] : database.committed.jobs) {
+      if (std::get<0>(key) == server && std::get<2>(key) == date) {
+        value.insert(value.end(), {std::to_string(color), std::to_string(mono)});
+      }
+    }
+  };
+  told("north", "20261105", 1, 1);
+  told("south", "20261101", 0, 5);
+  database.committed.version = 2;
+  SiteChoice choice = Choose();
+  ASSERT_TRUE(choice.read) << choice.trouble;
+  EXPECT_EQ(choice.report.total.split.toldJobs, 0);
+  EXPECT_EQ(report::SiteReportCsv(choice.report).substr(0, 26), "kind,name,jobs,pages,cost\r");
+
+  database.committed.version = 3;
+  choice = Choose();
+  ASSERT_TRUE(choice.read) << choice.trouble;
+  const report::PageSplit& all = choice.report.total.split;
+  EXPECT_EQ((std::array<int64_t, 4>{all.color, all.mono, all.untold, all.toldJobs}),
+            (std::array<int64_t, 4>{1, 6, 3, 2}));
+  const std::string csv = report::SiteReportCsv(choice.report);
+  EXPECT_THAT(csv, HasSubstr("kind,name,jobs,pages,cost,colorpages,monopages,untoldpages\r\n"));
+  EXPECT_THAT(csv, HasSubstr("\nuser,anna,2,7,70,1,6,0\r\n"));
+  EXPECT_THAT(csv, HasSubstr("\nmonth,202611,3,10,100,1,6,3\r\n"));
+  const MailMessage m = BuildSiteMessage(MailSettings{}, site.period, choice.report, 0);
+  EXPECT_THAT(m.text, HasSubstr("10 pages (1 colour, 6 mono, 3 not told apart), cost 100"));
+  EXPECT_THAT(m.text, HasSubstr("colour            mono  not told apart"));
+  EXPECT_THAT(m.html, HasSubstr("<th>Colour</th><th>Mono</th><th>Not told apart</th>"));
 }
 
 // Any print user names a job's owner (lp -U), and the rows keep it: the

@@ -103,6 +103,9 @@ class SampleFiles(unittest.TestCase):
                 self.assertNotIn(b"\n", data)
                 self.assertNotIn(b"\r", data)
                 self.assertTrue(data.endswith(b"</cost></entry></log>"))
+                lint = subprocess.run(["xmllint", "--noout", os.path.join(SAMPLES, name)],
+                                      capture_output=True, timeout=60)
+                self.assertEqual((lint.returncode, lint.stdout + lint.stderr), (0, b""))
 
 
 class DailyLog(unittest.TestCase):
@@ -151,6 +154,32 @@ class DailyLog(unittest.TestCase):
         self.assertIsNone(root.by_id("job-list"))
         self.assertIsNone(root.by_id("by-user"))
         self.assertIsNone(root.by_id("job-sum"))
+
+
+class DetailsLog(unittest.TestCase):
+    """Entries with LogJobDetails's details, and one written before it was set."""
+
+    def setUp(self):
+        _, self.root = render("Colour_20261210.xml")
+
+    def test_cards_and_subtotals_split_colour_mono_and_pages_not_told_apart(self):
+        self.assertEqual([self.root.by_id(i).text() for i in
+                          ("pages", "color-pages", "mono-pages", "untold-pages")], ["15", "3", "9", "3"])
+        heads = [th.text() for th in self.root.by_id("by-user").find_all("th")]
+        self.assertEqual(heads, ["User", "Jobs", "Pages", "Cost", "Colour", "Mono", "Not told apart"])
+        self.assertEqual(rows(self.root.by_id("by-user"), "tbody"),
+                         [["anna", "2", "11", "45", "2", "9", "0"], ["paul", "2", "4", "40", "1", "0", "3"]])
+        self.assertEqual(rows(self.root.by_id("by-printer"), "tfoot"),
+                         [["All printers", "4", "15", "85", "3", "9", "3"]])
+
+    def test_job_rows_show_the_details_and_leave_them_empty_where_there_are_none(self):
+        table = self.root.by_id("job-list")
+        self.assertEqual([th.text() for th in table.find_all("th")][7:],
+                         ["Copies", "Colour", "Mono", "Sides", "Paper", "Client", "Colour counted by"])
+        jobs = rows(table, "tbody")
+        self.assertEqual(jobs[0][5:], ["6", "40", "3", "2", "4", "two-sided-long-edge", "A4", "pc12",
+                                       "request"])
+        self.assertEqual(jobs[3][4:], ["Old.doc", "3", "15"] + [""] * 7)
 
 
 class GlobalLog(unittest.TestCase):
