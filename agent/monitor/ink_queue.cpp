@@ -13,7 +13,7 @@ InkQueue::~InkQueue() {
     stopping = true;
   }
   wake.notify_all();
-  // The meter bounds each measure in time, so the wait is bounded too.
+  // A measure under way is cancelled: no Ghostscript outlives its asker.
   if (worker.joinable()) worker.join();
 }
 
@@ -49,7 +49,7 @@ void InkQueue::Serve() {
     Answer answer = std::move(waiting.front());
     waiting.pop_front();
     lock.unlock();
-    answer.status = meter.Measure(answer.queue, answer.id, &answer.pages);
+    answer.status = meter.Measure(answer.queue, answer.id, &answer.pages, stopping);
     lock.lock();
     ready.push_back(std::move(answer));
     if (answered != nullptr) answered->Set();

@@ -4,6 +4,7 @@
 // takes the answers at its next look.
 #pragma once
 
+#include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
@@ -55,7 +56,7 @@ class InkQueue {
   std::vector<Answer> ready;
   std::set<std::pair<uint32_t, int64_t>> asked;
   std::deque<std::pair<uint32_t, int64_t>> askedOrder;
-  bool stopping = false;
+  std::atomic<bool> stopping{false};
   std::thread worker;
 };
 

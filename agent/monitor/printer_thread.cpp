@@ -123,8 +123,9 @@ bool PrinterThread::ListInto(std::vector<SpoolJob>* jobs) {
 void PrinterThread::MeasureDocuments(const std::vector<SpoolJob>& jobs) {
   if (env.inkMeter == nullptr) return;
   for (const SpoolJob& job : jobs) {
-    // An ended job's document is gone, or soon will be.
-    if (job.state == JobState::kEnded || !pricer.WantsMeasure(job)) continue;
+    // An ended job too: CUPS keeps its documents a day by default, and one
+    // that went is told as gone.
+    if (!pricer.WantsMeasure(job)) continue;
     if (!inkQueue) inkQueue = std::make_unique<InkQueue>(*env.inkMeter, queueChanged.get());
     if (!inkQueue->Ask(printerName, job.id, job.submittedAt)) {
       SayTrouble(env, Severity::kInfo, "measure " + printerName,

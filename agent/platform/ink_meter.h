@@ -8,6 +8,7 @@
 // enters jobs. Safe for concurrent use.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -34,9 +35,14 @@ class InkMeter {
  public:
   virtual ~InkMeter() = default;
   // The ink of each page of job `jobId`'s document in the named queue, in
-  // page order; empty on anything but kOk.
+  // page order; empty on anything but kOk. Once `cancelled` is set the
+  // measure ends soon, as kBound, and leaves nothing running.
   virtual InkStatus Measure(const std::string& queue, uint32_t jobId,
-                            std::vector<PageInk>* pages) = 0;
+                            std::vector<PageInk>* pages, const std::atomic<bool>& cancelled) = 0;
+  InkStatus Measure(const std::string& queue, uint32_t jobId, std::vector<PageInk>* pages) {
+    const std::atomic<bool> never{false};
+    return Measure(queue, jobId, pages, never);
+  }
 };
 
 InkMeter& PlatformInkMeter();

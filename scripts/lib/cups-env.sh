@@ -24,7 +24,7 @@
 #
 # CUPS_ENV_DIR is the folder; $CUPS_ENV_DIR/log holds its logs. Set before
 # the start: CUPS_ENV_LOGLEVEL, CUPS_ENV_ACCESSLOGLEVEL (all: every request
-# in log/access_log), CUPS_ENV_MAXJOBS, CUPS_ENV_DIRTYCLEAN (0: cupsd saves
+# in log/access_log), CUPS_ENV_MAXJOBS, CUPS_ENV_PAGELOGFORMAT (fields before "%T %P %C" only: the tests read the count last), CUPS_ENV_DIRTYCLEAN (0: cupsd saves
 # its jobs and queues at once, so that a SIGKILL does not lose them), and
 # CUPS_ENV_PRIVACY=default with CUPS_ENV_PRIVATE_VALUES=default for CUPS's
 # own privacy rules instead of none. Every wait is bounded. Needs root (cupsd runs its filters as lp) or a cupsd that allows
@@ -84,7 +84,7 @@ CONF
 LogLevel ${CUPS_ENV_LOGLEVEL:-warn}
 DirtyCleanInterval ${CUPS_ENV_DIRTYCLEAN:-30}
 AccessLogLevel ${CUPS_ENV_ACCESSLOGLEVEL:-actions}
-PageLogFormat %p %u %j %T %P %C
+PageLogFormat ${CUPS_ENV_PAGELOGFORMAT:-%p %u %j %T %P %C}
 Browsing No
 WebInterface No
 DefaultShared No

@@ -27,8 +27,9 @@ class FakeInkMeter : public InkMeter {
   }
 
   // A job given no pages is gone.
-  InkStatus Measure(const std::string& queue, uint32_t jobId,
-                    std::vector<PageInk>* pages) override {
+  using InkMeter::Measure;
+  InkStatus Measure(const std::string& queue, uint32_t jobId, std::vector<PageInk>* pages,
+                    const std::atomic<bool>& /*cancelled*/) override {
     std::lock_guard<std::mutex> lock(mutex);
     ++calls;
     pages->clear();

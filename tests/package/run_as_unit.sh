@@ -2,7 +2,7 @@
 # run_as_unit.sh UNIT [NAME=VALUE...]
 # Runs the unit's ExecStart= as systemd would, as far as the unit's settings
 # go that a test without a booted systemd can reproduce: only the given
-# environment, its UMask=, NoNewPrivileges=yes and an empty
+# environment, its UMask=, NoNewPrivileges=yes and its
 # CapabilityBoundingSet=, and in a mount namespace of its own
 # ProtectSystem=strict|full|yes, ProtectHome=yes, PrivateTmp=yes,
 # StateDirectory=, RuntimeDirectory= and ReadWritePaths=. With PELKO_UNIT_MOUNTS=no the mount
@@ -70,8 +70,13 @@ mask=$(setting UMask)
 if [[ -n $mask ]]; then umask "$mask"; fi
 limits=()
 if [[ $(setting NoNewPrivileges) == yes ]]; then limits+=(--no-new-privs); fi
-if grep -qx 'CapabilityBoundingSet=' "$unit"; then
-  limits+=(--bounding-set=-all --inh-caps=-all)
+if grep -q '^CapabilityBoundingSet=' "$unit"; then
+  bounding=-all
+  for cap in $(setting CapabilityBoundingSet); do
+    cap=${cap#CAP_}
+    bounding+=",+${cap,,}"
+  done
+  limits+=(--bounding-set="$bounding" --inh-caps=-all)
 fi
 # shellcheck disable=SC2046  # ExecStart's words, as systemd splits them
 exec env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin "$@" setpriv "${limits[@]}" -- $(setting ExecStart)

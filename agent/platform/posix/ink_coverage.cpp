@@ -134,18 +134,20 @@ struct Streams {
 // Reads the device's output and the document's messages until both end,
 // the deadline passes or the output passes its bound.
 void ReadStreams(int out, int msg, SteadyClock::time_point deadline, std::size_t maxOutput,
-                 Streams* streams) {
+                 const std::atomic<bool>& cancelled, Streams* streams) {
+  // How often a cancel is looked for while Ghostscript works.
+  constexpr int64_t kCancelLookMs = 100;
   constexpr std::size_t kMessageBytes = 4096;
   pollfd fds[2] = {{out, POLLIN, 0}, {msg, POLLIN, 0}};
   char chunk[8192];
   while (fds[0].fd >= 0 || fds[1].fd >= 0) {
     const auto left =
         std::chrono::duration_cast<std::chrono::milliseconds>(deadline - SteadyClock::now());
-    if (left.count() <= 0) {
+    if (left.count() <= 0 || cancelled.load()) {
       streams->late = true;
       return;
     }
-    const int polled = poll(fds, 2, static_cast<int>(left.count()));
+    const int polled = poll(fds, 2, static_cast<int>(std::min<int64_t>(left.count(), kCancelLookMs)));
     if (polled <= 0) continue;
     for (int i = 0; i < 2; ++i) {
       if (fds[i].fd < 0 || fds[i].revents == 0) continue;
@@ -230,7 +232,7 @@ bool ParseInkCoverage(std::string_view output, std::vector<PageInk>* pages) {
 }
 
 InkStatus MeasureInkCoverage(int documentFd, const InkLimits& limits,
-                             std::vector<PageInk>* pages) {
+                             std::vector<PageInk>* pages, const std::atomic<bool>& cancelled) {
   pages->clear();
   std::string why;
   const std::string program = FindSystemProgram("gs", &why);
@@ -278,7 +280,7 @@ InkStatus MeasureInkCoverage(int documentFd, const InkLimits& limits,
   while ((said = read(setup[0], &refused, 1)) < 0 && errno == EINTR) {
   }
   Streams streams;
-  ReadStreams(out[0], msg[0], deadline, limits.maxOutputBytes, &streams);
+  ReadStreams(out[0], msg[0], deadline, limits.maxOutputBytes, cancelled, &streams);
   const bool ended = !streams.late && !streams.overflow && EndsBy(child, deadline);
   // The group goes whatever happened, while its leader is unreaped and so
   // its number still ours.

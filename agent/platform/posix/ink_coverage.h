@@ -7,6 +7,7 @@
 
 #include <sys/types.h>
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -44,7 +45,7 @@ bool MeasuringAccount(const std::string& name, uid_t* uid, gid_t* gid);
 // at documentFd, which Ghostscript reads through /dev/fd/0: the file must
 // be readable by the measuring account once open.
 InkStatus MeasureInkCoverage(int documentFd, const InkLimits& limits,
-                             std::vector<PageInk>* pages);
+                             std::vector<PageInk>* pages, const std::atomic<bool>& cancelled);
 
 // ink_cov's lines ("28.20928 24.81382 24.78682 10.83652 CMYK OK", percent
 // of the page) as PageInk; false on any other text, or none.

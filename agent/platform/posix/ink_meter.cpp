@@ -36,6 +36,9 @@ class ScopedFd {
 // The folder documents are written to, made if missing: -1 unless it is a
 // folder of this process's user alone, on a path no one else can change.
 int OpenPrivateFolder(const std::string& path) {
+  // Its parent is the service's state folder, which only systemd makes.
+  const std::size_t slash = path.rfind('/');
+  if (slash != std::string::npos && slash > 0) mkdir(path.substr(0, slash).c_str(), 0755);
   if (mkdir(path.c_str(), 0700) != 0 && errno != EEXIST) return -1;
   std::string resolved, why;
   if (CheckPathSafety(path, &resolved, &why) != PathSafety::kSafe) return -1;
@@ -88,8 +91,8 @@ class CupsInkMeter : public InkMeter {
  public:
   explicit CupsInkMeter(const InkLimits& limits) : limits(limits) {}
 
-  InkStatus Measure(const std::string& queue, uint32_t jobId,
-                    std::vector<PageInk>* pages) override {
+  InkStatus Measure(const std::string& queue, uint32_t jobId, std::vector<PageInk>* pages,
+                    const std::atomic<bool>& cancelled) override {
     pages->clear();
     CupsServer server;
     std::string name;
@@ -143,7 +146,7 @@ class CupsInkMeter : public InkMeter {
     if (unwritten) return InkStatus::kBound;
     if (result.failure == CupsFailure::kRefused) return StatusOfRefusal(result.status);
     if (result.failure != CupsFailure::kNone) return InkStatus::kBound;
-    return MeasureInkCoverage(reader.fd, limits, pages);
+    return MeasureInkCoverage(reader.fd, limits, pages, cancelled);
   }
 
   const InkLimits limits;

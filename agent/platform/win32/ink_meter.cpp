@@ -8,7 +8,8 @@ namespace {
 
 class NoInkMeter : public InkMeter {
  public:
-  InkStatus Measure(const std::string&, uint32_t, std::vector<PageInk>* pages) override {
+  InkStatus Measure(const std::string&, uint32_t, std::vector<PageInk>* pages,
+                    const std::atomic<bool>&) override {
     pages->clear();
     return InkStatus::kUnsupported;
   }
