@@ -1,6 +1,7 @@
 // The tables the agent keeps in the database, made by the agent when they
 // are missing. The SQL is what PostgreSQL and SQL Server both accept, but
-// for the type of texts (NVARCHAR on SQL Server for Unicode).
+// for the type of texts (NVARCHAR on SQL Server for Unicode) and the IF NOT
+// EXISTS of an added column, which SQL Server lacks.
 #pragma once
 
 #include <string>
