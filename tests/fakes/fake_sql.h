@@ -17,8 +17,9 @@ namespace pelko {
 
 struct FakeSqlTables {
   // (server, printer, log date, job id, date, time) -> user, document,
-  // pages, cost and the print details, a NULL as "" (as read); rows made
-  // before version 3 hold up to the cost.
+  // pages, cost, date, time, and where a job has details its colour and
+  // mono pages, copies, sides, paper, client and colorfrom (a NULL as "").
+  // None: NULL.
   using JobKey = std::tuple<std::string, std::string, std::string, int64_t, std::string, std::string>;
   using Jobs = std::map<JobKey, std::vector<std::string>>;
   Jobs jobs;
@@ -59,9 +60,14 @@ class FakeSqlConnection : public SqlConnection {
       const SqlParam& p = params.at(i);
       return p.isNull ? std::string() : p.isText ? p.text : std::to_string(p.number);
     };
-    auto values = [&](std::size_t first) {
-      std::vector<std::string> row;
-      for (std::size_t i = first; i < first + 11; ++i) row.push_back(shown(i));
+    // A row from the values of an INSERT or UPDATE from first on (as the
+    // database sink sends them), its date and time from the key's.
+    auto values = [&](std::size_t first, std::size_t date) {
+      std::vector<std::string> row = {shown(first), shown(first + 1), shown(first + 2),
+                                      shown(first + 3), text(date), text(date + 1)};
+      if (!params.at(first + 4).isNull) {
+        for (std::size_t i : {5, 6, 4, 7, 8, 9, 10}) row.push_back(shown(first + i));
+      }
       return row;
     };
     auto starts = [&](std::string_view head) { return sql.substr(0, head.size()) == head; };
@@ -110,8 +116,11 @@ class FakeSqlConnection : public SqlConnection {
     } else if (starts("SELECT job_id")) {
       for (const auto& [key, value] : pending.jobs) {
         if (std::get<0>(key) == text(0) && std::get<1>(key) == text(1) && std::get<2>(key) == text(2)) {
-          SqlRow row{std::to_string(std::get<3>(key)), std::get<4>(key), std::get<5>(key)};
-          row.insert(row.end(), value.begin(), value.end());
+          SqlRow row{std::to_string(std::get<3>(key)), std::get<4>(key), std::get<5>(key),
+                     value[0], value[1], value[2], value[3]};
+          if (value.size() > 7) {
+            for (std::size_t i : {8, 6, 7, 9, 10, 11, 12}) row.push_back(value[i]);
+          }
           row.resize(14);
           rows->push_back(row);
         }
@@ -125,11 +134,11 @@ class FakeSqlConnection : public SqlConnection {
           return Refuse("duplicate key");
         }
       }
-      pending.jobs[key] = values(6);
+      pending.jobs[key] = values(6, 4);
     } else if (starts("UPDATE pelko_jobs")) {
       FakeSqlTables::JobKey key{text(11), text(12), text(13), number(14), text(15), text(16)};
       if (!pending.jobs.count(key)) return Refuse("no row to update");
-      pending.jobs[key] = values(0);
+      pending.jobs[key] = values(0, 15);
     } else if (starts("INSERT INTO pelko_log_state")) {
       auto key = std::make_pair(text(0), text(1));
       if (pending.states.count(key)) return Refuse("duplicate key");

@@ -68,9 +68,9 @@ class DatabaseSyncTest : public ::testing::Test {
 TEST_F(DatabaseSyncTest, EveryEntryIsOneRowTheTotalNone) {
   EXPECT_EQ(Round(), kDatabasePollMs);
   ASSERT_EQ(database.committed.jobs.size(), 2u);
-  // No details in the entry: NULL (read as ""), not 0.
   EXPECT_EQ(database.committed.jobs[Key(7)],
-            (std::vector<std::string>{"paul", "Report.doc", "3", "15", "", "", "", "", "", "", ""}));
+            (std::vector<std::string>{"paul", "Report.doc", "3", "15", "2026/12/06", "09:05:07"}))
+      << "no details in the entry: NULL, not 0";
   EXPECT_EQ(database.committed.jobs[Key(8)][1], "a;b");
   EXPECT_EQ(database.committed.states.count({"PC1", "HP_20261206.xml"}), 1u);
   EXPECT_TRUE(fake.logger.Lines().empty());
@@ -121,9 +121,9 @@ TEST_F(DatabaseSyncTest, AVersionOneDatabaseIsUpgradedInOneGoKeepingEveryRowOnce
   database.committed.version = 1;
   database.committed.oldKey = true;
   for (int id = 1; id <= 3; ++id) {
-    database.committed.jobs[Key(id, "", "south")] = {"eva", "x", "1", "5"};
+    database.committed.jobs[Key(id, "", "south")] = {"eva", "x", "1", "5", "2026/12/06", Time(id)};
   }
-  database.committed.jobs[Key(7)] = {"paul", "Report.doc", "3", "15"};
+  database.committed.jobs[Key(7)] = {"paul", "Report.doc", "3", "15", "2026/12/06", Time(7)};
   const FakeSqlTables::Jobs before = database.committed.jobs;
   // Cut after the old table is dropped: nothing of the upgrade is kept.
   database.failAfterStatements = 9;
@@ -149,8 +149,8 @@ TEST_F(DatabaseSyncTest, AVersionOneDatabaseIsUpgradedInOneGoKeepingEveryRowOnce
 // that finds the step half done, must not stop the next one.
 TEST_F(DatabaseSyncTest, AVersionTwoDatabaseGainsTheDetailColumnsKeepingEveryRowOnce) {
   database.committed.version = 2;
-  database.committed.jobs[Key(1, "", "south")] = {"eva", "x", "1", "5"};
-  database.committed.jobs[Key(7)] = {"paul", "Report.doc", "3", "15"};
+  database.committed.jobs[Key(1, "", "south")] = {"eva", "x", "1", "5", "2026/12/06", Time(1)};
+  database.committed.jobs[Key(7)] = {"paul", "Report.doc", "3", "15", "2026/12/06", Time(7)};
   const FakeSqlTables::Jobs before = database.committed.jobs;
   database.failAfterStatements = 5;  // among the ALTERs
   const uint32_t wait = Round();
@@ -174,16 +174,16 @@ TEST_F(DatabaseSyncTest, PrintDetailsFillTheirColumnsAndACorrectionUpdatesTheRow
   fake.files.PutFile(kLog, log(2));
   Round();
   EXPECT_EQ(database.committed.jobs[Key(7)],
-            (std::vector<std::string>{"paul", "Report.doc", "3", "15", "2", "2", "1",
-                                      "two-sided-long-edge", "A4", "", "document"}))
+            (std::vector<std::string>{"paul", "Report.doc", "3", "15", "2026/12/06", Time(7), "2",
+                                      "1", "2", "two-sided-long-edge", "A4", "", "document"}))
       << "a client not told is NULL";
-  EXPECT_EQ(database.committed.jobs[Key(8)][4], "") << "no details: NULL, not 0";
-  EXPECT_EQ(database.committed.jobs[Key(9)][9], "pc-12");
+  EXPECT_EQ(database.committed.jobs[Key(8)].size(), 6u) << "no details: NULL, not 0";
+  EXPECT_EQ(database.committed.jobs[Key(9)][11], "pc-12");
   // The document measured later: a colour page more, the pages as they were.
   const int after = database.statements;
   fake.files.PutFile(kLog, log(3));
   Round(kDatabasePollMs);
-  EXPECT_EQ(database.committed.jobs[Key(7)][5], "3");
+  EXPECT_EQ(database.committed.jobs[Key(7)][6], "3");
   EXPECT_EQ(database.statements - after, 3)
       << "the rows read, one update, the file's state: the NULLs and details read back are equal";
 }
