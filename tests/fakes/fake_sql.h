@@ -18,8 +18,7 @@ namespace pelko {
 struct FakeSqlTables {
   // (server, printer, log date, job id, date, time) -> user, document,
   // pages, cost, date, time, and where a job has details its colour and
-  // mono pages, copies, sides, paper, client and colorfrom (a NULL as "").
-  // None: NULL.
+  // mono pages (none: NULL).
   using JobKey = std::tuple<std::string, std::string, std::string, int64_t, std::string, std::string>;
   using Jobs = std::map<JobKey, std::vector<std::string>>;
   Jobs jobs;
@@ -61,7 +60,9 @@ class FakeSqlConnection : public SqlConnection {
       return p.isNull ? std::string() : p.isText ? p.text : std::to_string(p.number);
     };
     // A row from the values of an INSERT or UPDATE from first on (as the
-    // database sink sends them), its date and time from the key's.
+    // database sink sends them), its date and time from the key's; after
+    // the colour and mono pages the other details: copies, sides, paper,
+    // client and colorfrom (a NULL text as "").
     auto values = [&](std::size_t first, std::size_t date) {
       std::vector<std::string> row = {shown(first), shown(first + 1), shown(first + 2),
                                       shown(first + 3), text(date), text(date + 1)};
