@@ -39,6 +39,16 @@ std::vector<JobRow> JobRowsOfLog(std::string_view text) {
     row.cost = EntryCost(entry);
     row.date = Column(entry.date, 10);
     row.time = Column(entry.time, 8);
+    if (entry.hasDetails) {
+      const EntryDetails& details = entry.details;
+      row.copies = LeadingInt(details.copies);
+      row.colorPages = LeadingInt(details.colorPages);
+      row.monoPages = LeadingInt(details.monoPages);
+      row.sides = Column(details.sides, kDetailChars);
+      row.paper = Column(details.paper, kDetailChars);
+      row.client = Column(details.client, kNameChars);
+      row.colorFrom = Column(details.colorFrom, kDetailChars);
+    }
     auto [at, added] = seen.emplace(std::tuple(row.printer, row.jobId, row.date, row.time), rows.size());
     if (added) {
       rows.push_back(std::move(row));

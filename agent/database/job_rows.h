@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -15,6 +16,10 @@ struct JobRow {
   std::string user, document;
   int64_t pages = 0, cost = 0;
   std::string date, time;
+  // The entry's print details: none where it holds none, and an empty text
+  // where the job did not tell it; the database holds NULL for either.
+  std::optional<int64_t> copies, colorPages, monoPages;
+  std::string sides, paper, client, colorFrom;
 
   bool operator==(const JobRow&) const = default;
 };

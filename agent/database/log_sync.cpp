@@ -12,14 +12,20 @@ namespace {
 constexpr char kSelectState[] =
     "SELECT log_file, size_bytes, written FROM pelko_log_state WHERE server_name = ?";
 constexpr char kSelectRows[] =
-    "SELECT job_id, user_name, document, pages, cost, job_date, job_time FROM pelko_jobs "
+    "SELECT job_id, job_date, job_time, user_name, document, pages, cost, copies, color_pages, "
+    "mono_pages, sides, paper, client, color_from FROM pelko_jobs "
     "WHERE server_name = ? AND printer = ? AND log_date = ?";
+constexpr std::size_t kSelectedColumns = 14;
+// The key's columns come first, then those of JobValues.
 constexpr char kInsertRow[] =
-    "INSERT INTO pelko_jobs (server_name, printer, log_date, job_id, user_name, document, "
-    "pages, cost, job_date, job_time) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?)";
+    "INSERT INTO pelko_jobs (server_name, printer, log_date, job_id, job_date, job_time, "
+    "user_name, document, pages, cost, copies, color_pages, mono_pages, sides, paper, client, "
+    "color_from) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)";
 constexpr char kUpdateRow[] =
-    "UPDATE pelko_jobs SET user_name = ?, document = ?, pages = ?, cost = ? WHERE server_name = ? "
-    "AND printer = ? AND log_date = ? AND job_id = ? AND job_date = ? AND job_time = ?";
+    "UPDATE pelko_jobs SET user_name = ?, document = ?, pages = ?, cost = ?, copies = ?, "
+    "color_pages = ?, mono_pages = ?, sides = ?, paper = ?, client = ?, color_from = ? "
+    "WHERE server_name = ? AND printer = ? AND log_date = ? AND job_id = ? AND job_date = ? "
+    "AND job_time = ?";
 constexpr char kInsertState[] =
     "INSERT INTO pelko_log_state (server_name, log_file, size_bytes, written) "
     "VALUES (?, ?, ?, ?)";
@@ -33,10 +39,28 @@ uint64_t Number(const std::string& text) { return std::strtoull(text.c_str(), nu
 // by its entry's date and time.
 using EntryKey = std::tuple<int64_t, std::string, std::string>;
 
-// The row as the database holds it, in kSelectRows's columns.
-bool SameAsStored(const JobRow& row, const SqlRow& stored) {
-  return row.user == stored[1] && row.document == stored[2] &&
-         std::to_string(row.pages) == stored[3] && std::to_string(row.cost) == stored[4];
+// What a row holds beside its key, in the order of kSelectRows and of the
+// statements that write them.
+std::vector<SqlParam> JobValues(const JobRow& row) {
+  return {SqlParam::Text(row.user),          SqlParam::Text(row.document),
+          SqlParam::Number(row.pages),       SqlParam::Number(row.cost),
+          SqlParam::NumberOrNull(row.copies), SqlParam::NumberOrNull(row.colorPages),
+          SqlParam::NumberOrNull(row.monoPages), SqlParam::TextOrNull(row.sides),
+          SqlParam::TextOrNull(row.paper),   SqlParam::TextOrNull(row.client),
+          SqlParam::TextOrNull(row.colorFrom)};
+}
+
+// The row as the database holds it (a NULL reads as an empty text).
+bool SameAsStored(const std::vector<SqlParam>& values, const SqlRow& stored) {
+  for (std::size_t i = 0; i < values.size(); ++i) {
+    const SqlParam& value = values[i];
+    const std::string& held = stored[kSelectedColumns - values.size() + i];
+    if (value.isNull ? !held.empty()
+                     : held != (value.isText ? value.text : std::to_string(value.number))) {
+      return false;
+    }
+  }
+  return true;
 }
 
 }  // namespace
@@ -145,24 +169,21 @@ bool LogSync::SendPrinter(SqlConnection& connection, const std::string& printer,
   }
   std::map<EntryKey, const SqlRow*> stored;
   for (const SqlRow& row : storedRows) {
-    if (row.size() == 7) stored[{std::strtoll(row[0].c_str(), nullptr, 10), row[5], row[6]}] = &row;
+    if (row.size() == kSelectedColumns) {
+      stored[{std::strtoll(row[0].c_str(), nullptr, 10), row[1], row[2]}] = &row;
+    }
   }
   for (const JobRow* row : rows) {
     auto found = stored.find({row->jobId, row->date, row->time});
-    if (found != stored.end() && SameAsStored(*row, *found->second)) continue;
-    const std::vector<SqlParam> values = {SqlParam::Text(row->user), SqlParam::Text(row->document),
-                                          SqlParam::Number(row->pages), SqlParam::Number(row->cost)};
-    std::vector<SqlParam> params;
-    if (found == stored.end()) {
-      params = {serverParam, printerParam, dateParam, SqlParam::Number(row->jobId)};
-      params.insert(params.end(), values.begin(), values.end());
-      params.insert(params.end(), {SqlParam::Text(row->date), SqlParam::Text(row->time)});
-    } else {
-      params = values;
-      params.insert(params.end(), {serverParam, printerParam, dateParam, SqlParam::Number(row->jobId),
-                                   SqlParam::Text(row->date), SqlParam::Text(row->time)});
-    }
-    if (!Run(connection, found == stored.end() ? kInsertRow : kUpdateRow, params)) return false;
+    const std::vector<SqlParam> values = JobValues(*row);
+    if (found != stored.end() && SameAsStored(values, *found->second)) continue;
+    const std::vector<SqlParam> key = {serverParam, printerParam, dateParam,
+                                       SqlParam::Number(row->jobId), SqlParam::Text(row->date),
+                                       SqlParam::Text(row->time)};
+    const bool insert = found == stored.end();
+    std::vector<SqlParam> params = insert ? key : values;
+    params.insert(params.end(), insert ? values.begin() : key.begin(), insert ? values.end() : key.end());
+    if (!Run(connection, insert ? kInsertRow : kUpdateRow, params)) return false;
     ++rowsWritten;
   }
   return true;

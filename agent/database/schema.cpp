@@ -90,13 +90,35 @@ bool KeyByEntryTime(SqlConnection& connection, const std::string& product) {
   return copyDays("pelko_jobs_v1", "pelko_jobs") && run("DROP TABLE pelko_jobs_v1");
 }
 
+// Version 2 to 3: each job's print details, NULL in the rows of entries
+// that hold none. One column a statement: SQL Server takes no "ADD a, ADD
+// b", PostgreSQL no "ADD a, b". MariaDB commits at each ALTER, so where the
+// database has it IF NOT EXISTS lets a step cut between two columns, or one
+// that a second agent runs meanwhile, go on.
+std::vector<std::string> DetailColumns(const std::string& product) {
+  const std::string add = IsSqlServer(product) ? "ALTER TABLE pelko_jobs ADD "
+                                               : "ALTER TABLE pelko_jobs ADD COLUMN IF NOT EXISTS ";
+  const std::string detail = Text(product, kDetailChars);
+  return {add + "copies INTEGER",      add + "color_pages INTEGER",
+          add + "mono_pages INTEGER",  add + "sides " + detail,
+          add + "paper " + detail,     add + "client " + Text(product, kNameChars),
+          add + "color_from " + detail};
+}
+
+bool AddDetailColumns(SqlConnection& connection, const std::string& product) {
+  for (const std::string& statement : DetailColumns(product)) {
+    if (!connection.Execute(statement, {}, nullptr)) return false;
+  }
+  return true;
+}
+
 // Each step brings the version before `to` to `to`, inside the upgrade's
 // transaction.
 struct SchemaStep {
   int to;
   bool (*run)(SqlConnection& connection, const std::string& product);
 };
-constexpr SchemaStep kSteps[] = {{2, KeyByEntryTime}};
+constexpr SchemaStep kSteps[] = {{2, KeyByEntryTime}, {3, AddDetailColumns}};
 static_assert(std::size(kSteps) == kSchemaVersion - 1 && kSteps[kSchemaVersion - 2].to == kSchemaVersion);
 
 bool ReadVersion(SqlConnection& connection, int* version) {
@@ -153,6 +175,8 @@ std::string TruncateServer(const std::string& name) {
 
 std::vector<std::string> SchemaStatements(const std::string& product) {
   std::vector<std::string> statements = JobsTableV2(product);
+  const std::vector<std::string> details = DetailColumns(product);
+  statements.insert(statements.end(), details.begin(), details.end());
   statements.insert(statements.end(), {
       // What was sent of each log file: nothing is read again while its
       // size and time of writing stay.

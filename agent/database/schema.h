@@ -1,6 +1,7 @@
 // The tables the agent keeps in the database, made by the agent when they
 // are missing. The SQL is what PostgreSQL and SQL Server both accept, but
-// for the type of texts (NVARCHAR on SQL Server for Unicode).
+// for the type of texts (NVARCHAR on SQL Server for Unicode) and the IF NOT
+// EXISTS of an added column, which SQL Server lacks.
 #pragma once
 
 #include <string>
@@ -13,12 +14,14 @@ namespace pelko::database {
 // Raised with every change of the tables, with a step in schema.cpp that
 // brings the version before to it; a database of a later version is left
 // alone.
-inline constexpr int kSchemaVersion = 2;
+inline constexpr int kSchemaVersion = 3;
 
 // The longest texts a row holds, in UTF-16 units; longer ones are cut.
 inline constexpr std::size_t kServerChars = 64;
 inline constexpr std::size_t kNameChars = 255;
 inline constexpr std::size_t kDocumentChars = 1000;
+// sides, paper and color_from; the client takes kNameChars.
+inline constexpr std::size_t kDetailChars = 64;
 
 // The server's name as its column holds it.
 std::string TruncateServer(const std::string& name);

@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -18,9 +19,18 @@ struct SqlParam {
   bool isText = true;
   std::string text;  // UTF-8
   int64_t number = 0;
+  bool isNull = false;  // NULL, of the type isText says
 
   static SqlParam Text(std::string value) { return SqlParam{true, std::move(value), 0}; }
   static SqlParam Number(int64_t value) { return SqlParam{false, {}, value}; }
+  // A text or number that may be missing: an empty text is NULL too.
+  static SqlParam TextOrNull(std::string value) {
+    const bool null = value.empty();
+    return SqlParam{true, std::move(value), 0, null};
+  }
+  static SqlParam NumberOrNull(const std::optional<int64_t>& value) {
+    return SqlParam{false, {}, value.value_or(0), !value};
+  }
 };
 
 // One result row: every column as UTF-8 text, NULL as empty text.

@@ -2,18 +2,23 @@
 """compare_db.py LOGS_DIR DUMP [quiet]
 
 Whether the database dump (rows of printer, log_date, job_id, user_name,
-document, pages, cost, job_date, job_time; fields split by 0x1F, rows by
-0x1E) holds exactly the job entries of the daily logs in LOGS_DIR: one row
-per entry (keyed by printer, log date, job id and the entry's date and
-time, as the table is), equal in every value. Prints the differences and
-"rows: DB / entries"; exit status 0 when equal."""
+document, pages, cost, job_date, job_time, copies, color_pages, mono_pages,
+sides, paper, client, color_from; fields split by 0x1F, rows by 0x1E, NULL
+shown as NULL) holds exactly the job entries of the daily logs in LOGS_DIR:
+one row per entry (keyed by printer, log date, job id and the entry's date
+and time, as the table is), equal in every value, the print details NULL
+where the entry holds none and for a text left empty. Prints the
+differences and "rows: DB / entries"; exit status 0 when equal."""
 import os
 import re
 import sys
 
 ENTRY = re.compile(rb"<entry> <date>([^<]*)</date><time>([^<]*)</time> <id>([^<]*)</id>"
                    rb"<user>([^<]*)</user> <printer>([^<]*)</printer><doc>([^<]*)</doc> "
-                   rb"<pages>([^<]*)</pages> <cost>([^<]*)</cost></entry>")
+                   rb"<pages>([^<]*)</pages> <cost>([^<]*)</cost>"
+                   rb"(?: <copies>([^<]*)</copies><colorpages>([^<]*)</colorpages>"
+                   rb"<monopages>([^<]*)</monopages> <sides>([^<]*)</sides><paper>([^<]*)</paper>"
+                   rb"<client>([^<]*)</client><colorfrom>([^<]*)</colorfrom>)?</entry>")
 NAME = re.compile(r"_(\d{8})\.xml$", re.I)
 
 
@@ -41,9 +46,16 @@ def log_rows(folder):
             if total >= 0:
                 data = data[:total]
             for e in ENTRY.finditer(data):
-                date, time, jid, user, printer, doc, pages, cost = e.groups()
+                date, time, jid, user, printer, doc, pages, cost = e.groups()[:8]
                 key = (text(printer), m.group(1), leading_int(jid), text(date), text(time))
-                rows[key] = (text(user), text(doc), str(leading_int(pages)), str(leading_int(cost)))
+                details = e.groups()[8:]
+                if details[0] is None:
+                    details = ("NULL",) * 7
+                else:
+                    details = tuple(str(leading_int(d)) for d in details[:3]) + tuple(
+                        text(d) or "NULL" for d in details[3:])
+                rows[key] = (text(user), text(doc), str(leading_int(pages)),
+                             str(leading_int(cost))) + details
     return rows
 
 
@@ -56,7 +68,7 @@ def db_rows(dump):
             continue
         f = line.split("\x1f")
         count += 1
-        rows[(f[0], f[1], int(f[2]), f[7], f[8])] = tuple(f[3:7])
+        rows[(f[0], f[1], int(f[2]), f[7], f[8])] = tuple(f[3:7] + f[9:])
     return rows, count
 
 

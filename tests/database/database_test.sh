@@ -5,7 +5,8 @@
 # scenario ends with the database row for row equal to the daily logs, no
 # row doubled, the logs as accounting made them, and each trouble said
 # once in the agent's system log.
-#   plain     a day of jobs, hostile titles among them
+#   plain     a day of jobs, hostile titles among them, half of them
+#             with their print details (LogJobDetails)
 #   stopped   the database stopped while jobs print, started again later
 #   killed    the database killed in the middle of a first sync
 #   agent     the agent killed in the middle of a first sync, started again
@@ -15,8 +16,12 @@
 #   frozen    the server process serving the agent stopped (SIGSTOP)
 #   driverlog the administrator's Debug=1;CommLog=1, and a data source that
 #             asks for the driver's logs
-#   upgrade   a database of version 1 with rows, upgraded by the agent and
-#             pelkodb at once; then a job id given twice in a day's log
+#   mariadb   the same agent against MariaDB, whose ALTER TABLE commits by
+#             itself: version 2 with rows upgraded by the agent and pelkodb
+#             at once, then jobs with their print details
+#   upgrade   a database of version 1 with rows, then one of version 2,
+#             each upgraded by the agent and pelkodb at once; then a job id
+#             given twice in a day's log, one with details corrected later
 # Root's umask is often 022: every scenario runs under it, the driver
 # keeping its logs in a folder of the test's, and ends with none of them
 # readable by other users.
@@ -27,6 +32,11 @@ here=$(dirname "$(readlink -f "${BASH_SOURCE[0]}")")
 source "$here/../../scripts/lib/cups-env.sh"
 source "$here/../lib/check.sh"
 source "$here/../../scripts/lib/pg-env.sh"
+source "$here/../../scripts/lib/maria-env.sh"
+if [[ $scenario == mariadb ]] && ! maria_env_available; then
+  echo "SKIP: needs MariaDB and its ODBC driver"
+  exit 77
+fi
 if ! pg_env_available || ! command -v cupsd >/dev/null || ! command -v runuser >/dev/null; then
   echo "SKIP: needs root, cupsd, PostgreSQL and its ODBC driver"
   exit 77
@@ -46,6 +56,7 @@ cleanup() {
   [[ -n $silent ]] && kill "$silent" 2>/dev/null && wait "$silent" 2>/dev/null
   cups_env_stop
   pg_env_stop
+  maria_env_stop
   rm -rf "$work"
 }
 trap cleanup EXIT
@@ -67,21 +78,24 @@ start_agent() {
 said() { grep -c "$1" "$work/agent.log"; }
 
 dump() {
-  pg_psql -At -F $'\x1f' -R $'\x1e' -c "SELECT printer, log_date, job_id, user_name, document,
-    pages, cost, job_date, job_time FROM pelko_jobs WHERE server_name = 'srv1'" >"$work/dump" 2>/dev/null
+  pg_psql -At -F $'\x1f' -R $'\x1e' -P null=NULL -c "SELECT printer, log_date, job_id, user_name,
+    document, pages, cost, job_date, job_time, copies, color_pages, mono_pages, sides, paper,
+    client, color_from FROM pelko_jobs WHERE server_name = 'srv1'" >"$work/dump" 2>/dev/null
 }
 in_step() { dump && python3 "$here/compare_db.py" "$logs" "$work/dump" quiet; }
 rows() { pg_psql -Atc "SELECT COUNT(*) FROM pelko_jobs" 2>/dev/null || echo 0; }
 # hold_lock SQL: another session runs SQL in a transaction it keeps open
 # until release_lock; its input is fd 7, which no process started later
 # may keep (7>&-).
+lock_client() { pg_psql -At; }
 hold_lock() {
+  rm -f "$work/lock.in" "$work/lock.out"
   mkfifo "$work/lock.in"
-  pg_psql -At <"$work/lock.in" >"$work/lock.out" 2>&1 &
+  lock_client <"$work/lock.in" >"$work/lock.out" 2>&1 &
   locker=$!
   exec 7>"$work/lock.in"
   echo "BEGIN; $1; SELECT 'locked';" >&7
-  wait_for 20 grep -q locked "$work/lock.out" || echo "FAIL: the lock was not taken"
+  wait_for 20 grep -q locked "$work/lock.out" || fail "the lock was not taken"
 }
 release_lock() {
   echo "COMMIT;" >&7
@@ -139,13 +153,18 @@ print_day() {
 case $scenario in
   plain)
     start_agent
-    print_day 24
+    print_day 12
+    reg add 'HKLM\Software\Pelko' /v LogJobDetails /t REG_DWORD /d 1 /f
+    print_day 12
+    # An entry made before may gain details too, on a later pass.
+    check "the jobs printed with LogJobDetails have details" yes \
+      "$( (($(grep -o '<copies>' "$logs"/Front_*.xml | wc -l) >= 12)) && echo yes)"
     wait_for 20 in_step
     python3 "$here/compare_db.py" "$logs" "$work/dump"
-    check "the database holds the logs row for row" 0 $?
+    check "the database holds the logs row for row, NULL for no details" 0 $?
     check "the pelko_jobs table survived the titles" 24 "$(rows)"
     check "no trouble was said" 0 "$(said 'database')"
-    check "pelkodb finds the tables" "PostgreSQL: tables of version 2, 24 jobs" \
+    check "pelkodb finds the tables" "PostgreSQL: tables of version 3, 24 jobs" \
       "$(PELKO_REGISTRY=$work/registry "$bin/pelkodb" --check)"
     # The site report's total is the sum of the logs' Totals.
     logs_total=$(grep -ho '<user>Total</user><cost>[0-9]*' "$logs"/*.xml | grep -o '[0-9]*$' |
@@ -308,14 +327,17 @@ while True: held.append(s.accept())' "$port" &
     check "its return said once" 1 "$(said 'reachable again')"
     ;;
   upgrade)
-    # Version 1's tables, as its agents made them, with other servers' rows.
+    # Tables of an earlier version, as its agents made them, with other
+    # servers' rows: old_tables VERSION KEY.
     old_rows=20000
-    pg_psql <<SQL || echo "FAIL: the tables of version 1 were not made"
+    old_tables() {
+      pg_psql <<SQL || fail "the tables of version $1 were not made"
+DROP TABLE IF EXISTS pelko_jobs, pelko_log_state, pelko_schema_version;
 CREATE TABLE pelko_jobs (
   server_name VARCHAR(64) NOT NULL, printer VARCHAR(255) NOT NULL, log_date CHAR(8) NOT NULL,
   job_id INTEGER NOT NULL, user_name VARCHAR(255) NOT NULL, document VARCHAR(1000) NOT NULL,
   pages INTEGER NOT NULL, cost INTEGER NOT NULL, job_date VARCHAR(10) NOT NULL,
-  job_time VARCHAR(8) NOT NULL, PRIMARY KEY (server_name, printer, log_date, job_id));
+  job_time VARCHAR(8) NOT NULL, PRIMARY KEY ($2));
 CREATE INDEX pelko_jobs_by_date ON pelko_jobs (log_date)
   INCLUDE (server_name, printer, user_name, pages, cost);
 CREATE INDEX pelko_jobs_by_user ON pelko_jobs (user_name, log_date);
@@ -323,56 +345,158 @@ CREATE TABLE pelko_log_state (
   server_name VARCHAR(64) NOT NULL, log_file VARCHAR(400) NOT NULL,
   size_bytes BIGINT NOT NULL, written BIGINT NOT NULL, PRIMARY KEY (server_name, log_file));
 CREATE TABLE pelko_schema_version (version INTEGER NOT NULL);
-INSERT INTO pelko_schema_version (version) VALUES (1);
+INSERT INTO pelko_schema_version (version) VALUES ($1);
 INSERT INTO pelko_jobs SELECT 'old' || (g % 2), 'P' || (g / 2 % 10), '202611' || lpad((g / 20 % 30 + 1)::text, 2, '0'),
   g / 600, 'user' || (g % 37), 'doc ' || g || ' Ärger', g % 7 + 1, g % 7 * 5 + 5,
   '2026/11/01', '09:00:00' FROM generate_series(0, $old_rows - 1) g;
 SQL
+    }
     fingerprint() {
       pg_psql -Atc "SELECT COUNT(*), md5(string_agg(concat_ws('|', server_name, printer, log_date,
         job_id, user_name, document, pages, cost, job_date, job_time), ',' ORDER BY server_name,
         printer, log_date, job_id)) FROM pelko_jobs WHERE server_name <> 'srv1'"
     }
-    before=$(fingerprint)
-    check "version 1 holds its rows" "$old_rows" "${before%%|*}"
-    # The agent and pelkodb find version 1 at once: another session holds
-    # the version row until both wait on it.
+    version() { pg_psql -Atc "SELECT MAX(version) FROM pelko_schema_version"; }
+    # upgrade_from VERSION: the agent (started anew) and pelkodb find the
+    # tables of VERSION at once; another session holds the version row
+    # until both wait on it.
+    upgrade_from() {
+      local before started checker upgraders
+      before=$(fingerprint)
+      check "version $1 holds its rows" "$old_rows" "${before%%|*}"
+      hold_lock "UPDATE pelko_schema_version SET version = version"
+      start_agent 7>&-
+      PELKO_REGISTRY=$work/registry "$bin/pelkodb" --check >"$work/check.out" 2>"$work/check.err" 7>&- &
+      checker=$!
+      wait_for 20 lock_waiters 2 || fail "the agent and pelkodb did not both wait for the version"
+      started=$(date +%s%N)
+      release_lock
+      wait_end "$checker" 30
+      check "pelkodb --check succeeded on version $1" 0 "$ended"
+      check "pelkodb reports version 3 and every row" "PostgreSQL: tables of version 3, $old_rows jobs" \
+        "$(cat "$work/check.out")"
+      wait_for 30 eval '[[ $(version) == 3 ]]'
+      echo "upgrade of $old_rows rows from version $1 done within $(( ($(date +%s%N) - started) / 1000000 )) ms"
+      check "version $1 became 3" 3 "$(version)"
+      upgraders() {
+        echo $(( $(said "upgraded from version $1 to 3") + $(grep -c 'upgraded from' "$work/check.err") ))
+      }
+      wait_for 10 eval '(( $(upgraders '"$1"') > 0 ))'
+      check "one of the two upgraded version $1, the other found it done" 1 "$(upgraders "$1")"
+      check "every row of version $1 kept once, as it was" "$before" "$(fingerprint)"
+      check "their details are NULL" "$old_rows" \
+        "$(pg_psql -Atc "SELECT COUNT(*) FROM pelko_jobs WHERE COALESCE(copies, color_pages, mono_pages)
+          IS NULL AND COALESCE(sides, paper, client, color_from) IS NULL")"
+      check "no holding table left" 0 "$(pg_psql -Atc "SELECT COUNT(*) FROM pg_tables WHERE tablename = 'pelko_jobs_v1'")"
+    }
+    old_tables 1 "server_name, printer, log_date, job_id"
+    upgrade_from 1
+    stop_process "$agent"
+    old_tables 2 "server_name, printer, log_date, job_id, job_date, job_time"
+    upgrade_from 2
+    # The spooler numbered from 1 again: job 5 twice in today's log, the
+    # newest entry first, as the agent writes them; the second with its
+    # print details.
+    day=$(date +%Y%m%d)
+    slash=$(date +%Y/%m/%d)
+    entry() {  # entry TIME USER DOC PAGES COST [DETAILS]
+      printf '<entry> <date>%s</date><time>%s</time> <id>5</id><user>%s</user> <printer>Back</printer><doc>%s</doc> <pages>%s</pages> <cost>%s</cost>%s</entry>' \
+        "$slash" "$1" "$2" "$3" "$4" "$5" "${6:-}"
+    }
+    details() {  # details COLOUR_PAGES
+      printf ' <copies>2</copies><colorpages>%s</colorpages><monopages>%s</monopages> <sides>two-sided-long-edge</sides><paper>A4</paper><client></client><colorfrom>document</colorfrom>' \
+        "$1" $((4 - $1))
+    }
+    back_log() {  # back_log COLOUR_PAGES: written anew, as the agent replaces a log
+      (umask 027; set -o noclobber
+       printf "%s%s%s%s" "<?xml version='1.0' encoding='ISO-8859-1' ?> <?xml-stylesheet href='Tavisk.xsl' type='text/xsl' ?><log> <type>Back</type> <date>$slash</date>" \
+         "$(entry 11:00:00 eve 'second job 5' 2 10 "$(details "$1")")" "$(entry 09:00:00 paul 'first job 5' 1 5)" \
+         "<entry><user>Total</user><cost>15</cost></entry></log>" >"$logs/Back_$day.xml.new") &&
+        mv "$logs/Back_$day.xml.new" "$logs/Back_$day.xml"
+    }
+    colour_pages() {
+      pg_psql -Atc "SELECT color_pages FROM pelko_jobs WHERE server_name = 'srv1' AND job_time = '11:00:00'"
+    }
+    back_log 1
+    wait_for 30 in_step
+    python3 "$here/compare_db.py" "$logs" "$work/dump"
+    check "both jobs 5 reached the database, the details in their columns" 0 $?
+    check "as two rows" 2 "$(pg_psql -Atc "SELECT COUNT(*) FROM pelko_jobs WHERE server_name = 'srv1' AND job_id = 5")"
+    check "the entry without details is NULL, not 0" "NULL" \
+      "$(pg_psql -At -P null=NULL -c "SELECT copies FROM pelko_jobs WHERE server_name = 'srv1' AND job_time = '09:00:00'")"
+    # The document measured later: a colour page more, no page more.
+    back_log 3
+    wait_for 30 eval '[[ $(colour_pages) == 3 ]]'
+    check "the corrected colour pages reached their row" 3 "$(colour_pages)"
+    wait_for 30 in_step
+    python3 "$here/compare_db.py" "$logs" "$work/dump"
+    check "the logs row for row after the correction" 0 $?
+    check "no trouble was said" 0 "$(said 'out of reach')"
+    ;;
+  mariadb)
+    maria_env_start || { echo "FAIL: MariaDB did not start"; exit 1; }
+    lock_client() { maria_sql -N --unbuffered; }
+    lock_waiters() {
+      [[ $(maria_sql -Ne "SELECT COUNT(*) FROM information_schema.innodb_trx
+        WHERE trx_state = 'LOCK WAIT'") -ge $1 ]]
+    }
+    dump() {
+      maria_sql -N -B -e "SELECT printer, log_date, job_id, user_name, document, pages, cost,
+        job_date, job_time, copies, color_pages, mono_pages, sides, paper, client, color_from
+        FROM pelko_jobs WHERE server_name = 'srv1'" 2>/dev/null |
+        python3 -c 'import sys; sys.stdout.write("\x1e".join(l.rstrip("\n").replace("\t", "\x1f") for l in sys.stdin))' >"$work/dump"
+    }
+    old_rows() {
+      maria_sql -N -B -e "SELECT server_name, printer, log_date, job_id, user_name, document, pages,
+        cost, job_date, job_time FROM pelko_jobs WHERE server_name <> 'srv1'
+        ORDER BY server_name, printer, log_date, job_id" | md5sum
+    }
+    # Version 2's tables as an administrator makes them on MariaDB, whose
+    # indexes take no INCLUDE.
+    maria_sql <<'SQL' || fail "the tables of version 2 were not made"
+CREATE TABLE pelko_jobs (
+  server_name VARCHAR(64) NOT NULL, printer VARCHAR(255) NOT NULL, log_date CHAR(8) NOT NULL,
+  job_id INTEGER NOT NULL, user_name VARCHAR(255) NOT NULL, document VARCHAR(1000) NOT NULL,
+  pages INTEGER NOT NULL, cost INTEGER NOT NULL, job_date VARCHAR(10) NOT NULL,
+  job_time VARCHAR(8) NOT NULL, PRIMARY KEY (server_name, printer, log_date, job_id, job_date, job_time));
+CREATE INDEX pelko_jobs_by_date ON pelko_jobs (log_date, server_name, printer, user_name, pages, cost);
+CREATE INDEX pelko_jobs_by_user ON pelko_jobs (user_name, log_date);
+CREATE TABLE pelko_log_state (
+  server_name VARCHAR(64) NOT NULL, log_file VARCHAR(400) NOT NULL,
+  size_bytes BIGINT NOT NULL, written BIGINT NOT NULL, PRIMARY KEY (server_name, log_file));
+CREATE TABLE pelko_schema_version (version INTEGER NOT NULL);
+INSERT INTO pelko_schema_version (version) VALUES (2);
+INSERT INTO pelko_jobs SELECT CONCAT('old', seq % 2), CONCAT('P', seq DIV 2 % 10),
+  CONCAT('202611', LPAD(seq DIV 20 % 30 + 1, 2, '0')), seq DIV 600, CONCAT('user', seq % 37),
+  CONCAT('doc ', seq, ' Ärger'), seq % 7 + 1, seq % 7 * 5 + 5, '2026/11/01', '09:00:00'
+  FROM seq_0_to_19999;
+SQL
+    before=$(old_rows)
+    set_connection "$MARIA_ENV_ODBC"
+    # ALTER TABLE commits there: the first to take the version row lets the
+    # other go at its first column, and both add the columns.
     hold_lock "UPDATE pelko_schema_version SET version = version"
     start_agent 7>&-
     PELKO_REGISTRY=$work/registry "$bin/pelkodb" --check >"$work/check.out" 2>"$work/check.err" 7>&- &
     checker=$!
-    wait_for 20 lock_waiters 2 || echo "FAIL: the agent and pelkodb did not both wait for the version"
-    started=$(date +%s%N)
+    wait_for 20 lock_waiters 2 || fail "the agent and pelkodb did not both wait for the version"
     release_lock
     wait_end "$checker" 30
     check "pelkodb --check succeeded" 0 "$ended"
-    check "pelkodb reports version 2 and every row" "PostgreSQL: tables of version 2, $old_rows jobs" \
+    check "pelkodb reports version 3 and every row" "MariaDB: tables of version 3, 20000 jobs" \
       "$(cat "$work/check.out")"
-    version() { pg_psql -Atc "SELECT MAX(version) FROM pelko_schema_version"; }
-    wait_for 30 eval '[[ $(version) == 2 ]]'
-    echo "upgrade of $old_rows rows done within $(( ($(date +%s%N) - started) / 1000000 )) ms"
-    check "the version is 2" 2 "$(version)"
-    upgraders() { echo $(( $(said 'upgraded from version 1 to 2') + $(grep -c 'upgraded from' "$work/check.err") )); }
-    wait_for 10 eval '(( $(upgraders) > 0 ))'
-    check "one of the two upgraded, the other found it done" 1 "$(upgraders)"
-    check "every row kept once, as it was" "$before" "$(fingerprint)"
-    check "no holding table left" 0 "$(pg_psql -Atc "SELECT COUNT(*) FROM pg_tables WHERE tablename = 'pelko_jobs_v1'")"
-    # The spooler numbered from 1 again: job 5 twice in today's log, the
-    # newest entry first, as the agent writes them.
-    day=$(date +%Y%m%d)
-    slash=$(date +%Y/%m/%d)
-    entry() {
-      printf '<entry> <date>%s</date><time>%s</time> <id>5</id><user>%s</user> <printer>Back</printer><doc>%s</doc> <pages>%s</pages> <cost>%s</cost></entry>' \
-        "$slash" "$@"
-    }
-    (umask 027; set -o noclobber
-     printf "%s%s%s%s" "<?xml version='1.0' encoding='ISO-8859-1' ?> <?xml-stylesheet href='Tavisk.xsl' type='text/xsl' ?><log> <type>Back</type> <date>$slash</date>" \
-       "$(entry 11:00:00 eve 'second job 5' 2 10)" "$(entry 09:00:00 paul 'first job 5' 1 5)" \
-       "<entry><user>Total</user><cost>15</cost></entry></log>" >"$logs/Back_$day.xml")
+    version() { maria_sql -Ne "SELECT MAX(version) FROM pelko_schema_version"; }
+    wait_for 30 eval '[[ $(version) == 3 ]]'
+    check "the version is 3" 3 "$(version)"
+    check "one version row" 1 "$(maria_sql -Ne "SELECT COUNT(*) FROM pelko_schema_version")"
+    check "every row kept once, as it was" "$before" "$(old_rows)"
+    check "their details are NULL" 20000 "$(maria_sql -Ne "SELECT COUNT(*) FROM pelko_jobs
+      WHERE COALESCE(copies, color_pages, mono_pages, sides, paper, client, color_from) IS NULL")"
+    reg add 'HKLM\Software\Pelko' /v LogJobDetails /t REG_DWORD /d 1 /f
+    print_day 4
     wait_for 30 in_step
     python3 "$here/compare_db.py" "$logs" "$work/dump"
-    check "both jobs 5 reached the database" 0 $?
-    check "as two rows" 2 "$(pg_psql -Atc "SELECT COUNT(*) FROM pelko_jobs WHERE server_name = 'srv1' AND job_id = 5")"
+    check "the jobs reached MariaDB with their print details" 0 $?
     check "no trouble was said" 0 "$(said 'out of reach')"
     ;;
   *)

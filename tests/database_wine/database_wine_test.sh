@@ -6,7 +6,8 @@
 # each equal to its own logs, and the site report's totals are the sum of
 # both machines' logs. The password of the Windows agent is sealed by
 # pelkodb.exe. Wine has no print queues: the Windows agent's logs are
-# written beforehand, as its accounting would have left them.
+# written beforehand, as its accounting would have left them, half the
+# entries with their print details (NULL in the others' rows).
 set -u
 winbin=$(readlink -f "$1")
 bin=$(readlink -f "$2")
@@ -45,7 +46,7 @@ agent=$!
 
 # Windows: the same printers' names, other days and counts, as srv2.
 data=$WINE_TEST_DIR/data
-python3 "$here/../../bench/make_daily_logs.py" "$data/Logs" 3 3 25 20261102 >/dev/null
+python3 "$here/../../bench/make_daily_logs.py" --details "$data/Logs" 3 3 25 20261102 >/dev/null
 wine_settings 'HKLM\Software\Pelko' <<SETTINGS || exit 1
 Path                REG_SZ     $(wine_path "$data")
 nPrinters           REG_DWORD  0
@@ -60,8 +61,9 @@ wine_reg add 'HKLM\Software\Pelko' /v AppIsRunning /t REG_DWORD /d 1 /f >/dev/nu
 winagent=$!
 
 dump() {  # dump SERVER
-  pg_psql -At -F $'\x1f' -R $'\x1e' -c "SELECT printer, log_date, job_id, user_name, document,
-    pages, cost, job_date, job_time FROM pelko_jobs WHERE server_name = '$1'" >"$work/dump.$1" 2>/dev/null
+  pg_psql -At -F $'\x1f' -R $'\x1e' -P null=NULL -c "SELECT printer, log_date, job_id, user_name,
+    document, pages, cost, job_date, job_time, copies, color_pages, mono_pages, sides, paper,
+    client, color_from FROM pelko_jobs WHERE server_name = '$1'" >"$work/dump.$1" 2>/dev/null
 }
 in_step() {
   dump srv1 && dump srv2 &&
@@ -72,7 +74,8 @@ wait_for 120 in_step
 python3 "$here/../database/compare_db.py" "$work/linux/Logs" "$work/dump.srv1"
 check "srv1's rows are the Linux logs" 0 $?
 python3 "$here/../database/compare_db.py" "$data/Logs" "$work/dump.srv2"
-check "srv2's rows are the Windows logs" 0 $?
+check "srv2's rows are the Windows logs, their print details too" 0 $?
+check "srv2's details arrived" 117 "$(pg_psql -Atc "SELECT COUNT(copies) FROM pelko_jobs WHERE server_name = 'srv2'")"
 
 totals() { grep -ho '<user>Total</user><cost>[0-9]*' "$1"/*.xml | grep -o '[0-9]*$' | awk '{ s += $1 } END { print s }'; }
 report=$("$bin/pelkoreport" --database "$PG_ENV_ODBC" --password-stdin --csv <<<pgsecret)

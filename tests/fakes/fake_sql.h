@@ -26,6 +26,7 @@ struct FakeSqlTables {
   std::map<std::pair<std::string, std::string>, std::pair<int64_t, int64_t>> states;
   int version = 0;       // of pelko_schema_version; 0: no tables
   bool oldKey = false;   // pelko_jobs keyed as in version 1: (server, printer, log date, job id)
+  bool detailColumns = false;  // pelko_jobs has the columns of version 3
 };
 
 class FakeSqlDatabase : public SqlConnector {
@@ -54,7 +55,27 @@ class FakeSqlConnection : public SqlConnection {
     ++database.statements;
     auto text = [&](std::size_t i) { return params.at(i).text; };
     auto number = [&](std::size_t i) { return params.at(i).number; };
+    auto shown = [&](std::size_t i) {
+      const SqlParam& p = params.at(i);
+      return p.isNull ? std::string() : p.isText ? p.text : std::to_string(p.number);
+    };
+    // A row from the values of an INSERT or UPDATE from first on (as the
+    // database sink sends them), its date and time from the key's; after
+    // the colour and mono pages the other details: copies, sides, paper,
+    // client and colorfrom (a NULL text as "").
+    auto values = [&](std::size_t first, std::size_t date) {
+      std::vector<std::string> row = {shown(first), shown(first + 1), shown(first + 2),
+                                      shown(first + 3), text(date), text(date + 1)};
+      if (!params.at(first + 4).isNull) {
+        for (std::size_t i : {5, 6, 4, 7, 8, 9, 10}) row.push_back(shown(first + i));
+      }
+      return row;
+    };
     auto starts = [&](std::string_view head) { return sql.substr(0, head.size()) == head; };
+    const bool withDetails = sql.find("color_from") != std::string_view::npos;
+    if (withDetails && !pending.detailColumns && !starts("ALTER") && !starts("CREATE")) {
+      return Refuse("no such column color_from");
+    }
     auto dayOf = [&](const FakeSqlTables::JobKey& key) {
       return std::get<2>(key) == text(0) && std::get<0>(key) == text(1);
     };
@@ -67,6 +88,9 @@ class FakeSqlConnection : public SqlConnection {
       pending.version = static_cast<int>(number(0));
     } else if (starts("CREATE TABLE pelko_jobs (")) {
       pending.oldKey = sql.find("job_id, job_date, job_time)") == std::string_view::npos;
+      pending.detailColumns = withDetails;
+    } else if (starts("ALTER TABLE pelko_jobs ADD") && withDetails) {
+      pending.detailColumns = true;
     } else if (starts("CREATE") || starts("UPDATE pelko_schema_version") || starts("ALTER")) {
     } else if (starts("SELECT DISTINCT log_date, server_name")) {
       std::set<SqlRow> days;
@@ -93,13 +117,17 @@ class FakeSqlConnection : public SqlConnection {
     } else if (starts("SELECT job_id")) {
       for (const auto& [key, value] : pending.jobs) {
         if (std::get<0>(key) == text(0) && std::get<1>(key) == text(1) && std::get<2>(key) == text(2)) {
-          SqlRow row{std::to_string(std::get<3>(key))};
-          row.insert(row.end(), value.begin(), value.end());
+          SqlRow row{std::to_string(std::get<3>(key)), std::get<4>(key), std::get<5>(key),
+                     value[0], value[1], value[2], value[3]};
+          if (value.size() > 7) {
+            for (std::size_t i : {8, 6, 7, 9, 10, 11, 12}) row.push_back(value[i]);
+          }
+          row.resize(14);
           rows->push_back(row);
         }
       }
     } else if (starts("INSERT INTO pelko_jobs")) {
-      FakeSqlTables::JobKey key{text(0), text(1), text(2), number(3), text(8), text(9)};
+      FakeSqlTables::JobKey key{text(0), text(1), text(2), number(3), text(4), text(5)};
       for (const auto& [held, value] : pending.jobs) {
         if (held == key || (pending.oldKey && std::get<3>(held) == number(3) &&
                             std::get<0>(held) == text(0) && std::get<1>(held) == text(1) &&
@@ -107,13 +135,11 @@ class FakeSqlConnection : public SqlConnection {
           return Refuse("duplicate key");
         }
       }
-      pending.jobs[key] = {text(4), text(5), std::to_string(number(6)), std::to_string(number(7)),
-                           text(8), text(9)};
+      pending.jobs[key] = values(6, 4);
     } else if (starts("UPDATE pelko_jobs")) {
-      FakeSqlTables::JobKey key{text(4), text(5), text(6), number(7), text(8), text(9)};
+      FakeSqlTables::JobKey key{text(11), text(12), text(13), number(14), text(15), text(16)};
       if (!pending.jobs.count(key)) return Refuse("no row to update");
-      pending.jobs[key] = {text(0), text(1), std::to_string(number(2)), std::to_string(number(3)),
-                           text(8), text(9)};
+      pending.jobs[key] = values(0, 15);
     } else if (starts("INSERT INTO pelko_log_state")) {
       auto key = std::make_pair(text(0), text(1));
       if (pending.states.count(key)) return Refuse("duplicate key");

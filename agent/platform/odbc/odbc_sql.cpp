@@ -141,6 +141,7 @@ class OdbcConnection : public SqlConnection {
       bound = SQLBindParameter(statement, number1, SQL_PARAM_INPUT, SQL_C_SBIGINT, SQL_BIGINT,
                                0, 0, number, 0, length);
     }
+    if (param.isNull) *length = SQL_NULL_DATA;
     return SQL_SUCCEEDED(bound) || Fail(SQL_HANDLE_STMT, statement);
   }
 

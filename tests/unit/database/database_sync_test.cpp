@@ -21,6 +21,15 @@ std::string Entry(int id, const std::string& user, const std::string& doc, int p
          "</cost></entry>";
 }
 
+// The entry with print details after its cost, as LogJobDetails writes them.
+std::string WithDetails(std::string entry, int colorPages, const std::string& client = "pc-12") {
+  entry.replace(entry.size() - 8, 8,
+                " <copies>2</copies><colorpages>" + std::to_string(colorPages) +
+                    "</colorpages><monopages>1</monopages> <sides>two-sided-long-edge</sides><paper>A4"
+                    "</paper><client>" + client + "</client><colorfrom>document</colorfrom></entry>");
+  return entry;
+}
+
 std::string Log(const std::string& entries) {
   return "<?xml version='1.0' encoding='ISO-8859-1' ?> <?xml-stylesheet href='Tavisk.xsl' "
          "type='text/xsl' ?><log> <type>HP</type> <date>2026/12/06</date>" + entries +
@@ -60,7 +69,8 @@ TEST_F(DatabaseSyncTest, EveryEntryIsOneRowTheTotalNone) {
   EXPECT_EQ(Round(), kDatabasePollMs);
   ASSERT_EQ(database.committed.jobs.size(), 2u);
   EXPECT_EQ(database.committed.jobs[Key(7)],
-            (std::vector<std::string>{"paul", "Report.doc", "3", "15", "2026/12/06", "09:05:07"}));
+            (std::vector<std::string>{"paul", "Report.doc", "3", "15", "2026/12/06", "09:05:07"}))
+      << "no details in the entry: NULL, not 0";
   EXPECT_EQ(database.committed.jobs[Key(8)][1], "a;b");
   EXPECT_EQ(database.committed.states.count({"PC1", "HP_20261206.xml"}), 1u);
   EXPECT_TRUE(fake.logger.Lines().empty());
@@ -125,22 +135,66 @@ TEST_F(DatabaseSyncTest, AVersionOneDatabaseIsUpgradedInOneGoKeepingEveryRowOnce
   fake.files.PutFile(kLog, Log(Entry(7, "eve", "Other.doc", 2, "11:00:00") +
                                Entry(7, "paul", "Report.doc", 3) + Entry(8, "anna", "a;b", 1)));
   EXPECT_EQ(Round(wait), kDatabasePollMs);
-  EXPECT_EQ(database.committed.version, 2);
+  EXPECT_EQ(database.committed.version, 3);
   EXPECT_FALSE(database.committed.oldKey);
+  EXPECT_TRUE(database.committed.detailColumns);
   EXPECT_TRUE(database.committed.holding.empty());
   EXPECT_EQ(database.committed.jobs.size(), before.size() + 2) << "job 7 given again, job 8";
   for (const auto& [key, value] : before) EXPECT_EQ(database.committed.jobs[key], value);
   EXPECT_EQ(database.committed.jobs[Key(7, "11:00:00")][0], "eve");
-  EXPECT_EQ(fake.logger.Count("upgraded from version 1 to 2"), 1);
+  EXPECT_EQ(fake.logger.Count("upgraded from version 1 to 3"), 1);
+}
+
+// Each ALTER commits by itself on MariaDB: a cut among them, or an agent
+// that finds the step half done, must not stop the next one.
+TEST_F(DatabaseSyncTest, AVersionTwoDatabaseGainsTheDetailColumnsKeepingEveryRowOnce) {
+  database.committed.version = 2;
+  database.committed.jobs[Key(1, "", "south")] = {"eva", "x", "1", "5", "2026/12/06", Time(1)};
+  database.committed.jobs[Key(7)] = {"paul", "Report.doc", "3", "15", "2026/12/06", Time(7)};
+  const FakeSqlTables::Jobs before = database.committed.jobs;
+  database.failAfterStatements = 5;  // among the ALTERs
+  const uint32_t wait = Round();
+  EXPECT_EQ(wait, kDatabaseFirstRetryMs);
+  EXPECT_EQ(database.committed.version, 2);
+  EXPECT_FALSE(database.committed.detailColumns);
+  database.failAfterStatements = -1;
+  EXPECT_EQ(Round(wait), kDatabasePollMs);
+  EXPECT_EQ(database.committed.version, 3);
+  EXPECT_TRUE(database.committed.detailColumns);
+  EXPECT_EQ(database.committed.jobs.size(), before.size() + 1) << "job 8 added";
+  for (const auto& [key, value] : before) EXPECT_EQ(database.committed.jobs[key], value);
+  EXPECT_EQ(fake.logger.Count("upgraded from version 2 to 3"), 1);
+}
+
+TEST_F(DatabaseSyncTest, PrintDetailsFillTheirColumnsAndACorrectionUpdatesTheRow) {
+  auto log = [](int colorPages) {
+    return Log(WithDetails(Entry(7, "paul", "Report.doc", 3), colorPages, "") +
+               Entry(8, "anna", "a;b", 1) + WithDetails(Entry(9, "eve", "x", 2), 1));
+  };
+  fake.files.PutFile(kLog, log(2));
+  Round();
+  EXPECT_EQ(database.committed.jobs[Key(7)],
+            (std::vector<std::string>{"paul", "Report.doc", "3", "15", "2026/12/06", Time(7), "2",
+                                      "1", "2", "two-sided-long-edge", "A4", "", "document"}))
+      << "a client not told is NULL";
+  EXPECT_EQ(database.committed.jobs[Key(8)].size(), 6u) << "no details: NULL, not 0";
+  EXPECT_EQ(database.committed.jobs[Key(9)][11], "pc-12");
+  // The document measured later: a colour page more, the pages as they were.
+  const int after = database.statements;
+  fake.files.PutFile(kLog, log(3));
+  Round(kDatabasePollMs);
+  EXPECT_EQ(database.committed.jobs[Key(7)][6], "3");
+  EXPECT_EQ(database.statements - after, 3)
+      << "the rows read, one update, the file's state: the NULLs and details read back are equal";
 }
 
 TEST_F(DatabaseSyncTest, ADatabaseOfALaterVersionIsLeftAloneAndSaidOnce) {
-  database.committed.version = 3;
+  database.committed.version = 4;
   uint32_t wait = 0;
   for (int i = 0; i < 4; ++i) wait = Round(wait);
-  EXPECT_EQ(fake.logger.Count("version 3, this agent knows version 2: they are left alone"), 1);
+  EXPECT_EQ(fake.logger.Count("version 4, this agent knows version 3: they are left alone"), 1);
   EXPECT_TRUE(database.committed.jobs.empty());
-  EXPECT_EQ(database.committed.version, 3);
+  EXPECT_EQ(database.committed.version, 4);
 }
 
 TEST_F(DatabaseSyncTest, APurgedLogStaysInTheDatabase) {
@@ -233,6 +287,22 @@ TEST(JobRowsTest, TextsBecomeUtf8AndFitTheirColumns) {
   EXPECT_EQ(rows[2].document, "given again");
   EXPECT_EQ(database::JobRowsOfLog(Log(Entry(3, "x", std::string(1500, 'd'), 1)))[0].document.size(),
             1000u);
+}
+
+TEST(JobRowsTest, PrintDetailsAreReadWhereTheEntryHoldsThem) {
+  const auto rows = database::JobRowsOfLog(
+      Log(WithDetails(Entry(1, "x", "a", 3), 2, std::string(300, 'c')) + Entry(2, "x", "b", 1) +
+          WithDetails(Entry(3, "x", "c", 1), 0)));
+  ASSERT_EQ(rows.size(), 3u);
+  EXPECT_EQ(rows[0].copies, 2);
+  EXPECT_EQ(rows[0].colorPages, 2);
+  EXPECT_EQ(rows[0].monoPages, 1);
+  EXPECT_EQ(rows[0].sides + " " + rows[0].paper + " " + rows[0].colorFrom,
+            "two-sided-long-edge A4 document");
+  EXPECT_EQ(rows[0].client.size(), 255u) << "cut to its column";
+  EXPECT_FALSE(rows[1].copies || rows[1].colorPages || rows[1].monoPages) << "none held: no 0";
+  EXPECT_EQ(rows[1].sides + rows[1].paper + rows[1].client + rows[1].colorFrom, "");
+  EXPECT_EQ(rows[2].colorPages, 0) << "told as none";
 }
 
 TEST(JobRowsTest, OnlyDailyLogsHaveALogDate) {
