@@ -9,7 +9,9 @@
 // step by step instead of by the clock (standin_steps.h). Each job's
 // Submitted is the spooler's clock when it was added: the real one, but
 // moved on by every restart (StandInRestart), which also forgets every job
-// and numbers the next from 1 again.
+// and numbers the next from 1 again. GetJobA (level 2) tells how each job
+// asked to be printed, as StandInAddDetailedJob set it; DeviceCapabilitiesA
+// whether the queue prints colour (StandInSetColorDevice; yes by default).
 //
 // Scenario file, one job a line, times from the first OpenPrinterA:
 //   AT_MS QUEUE USER DOCUMENT PAGES [flash]
@@ -43,6 +45,10 @@ struct Job {
   DWORD printed = 0;  // what it printed
   DWORD total = 0;    // to print (scenario)
   SYSTEMTIME submitted{};
+  bool hasMode = true;  // a DEVMODE in its JOB_INFO_2
+  DEVMODEA mode{};
+  std::string machine;
+  DWORD size = 0;
 };
 
 struct Pending {
@@ -67,7 +73,10 @@ struct Queue {
   bool silent = false;   // changes notify nobody
   bool refuses = false;  // no notifications at all
   bool growOnce = false;  // a job arrives between the size query and the read
+  int colorDevice = 1;   // DeviceCapabilitiesA's DC_COLORDEVICE
   long enumerations = 0;
+  long getJobs = 0;
+  long capabilityQueries = 0;
   std::vector<Listener> listeners;
 };
 
@@ -131,13 +140,60 @@ Job* Find(Queue& queue, DWORD id) {
   return nullptr;
 }
 
-DWORD Add(Queue& queue, const char* user, const char* document, DWORD total) {
+// "copies=3 color=1 duplex=2 paper=9 form=A4 width=2100 length=2970
+// machine=\\PC-12 size=12345", each DEVMODE value with its dmFields bit;
+// "devmode=none" gives the job none.
+void SetDetails(Job& job, const char* details) {
+  job.mode.dmSize = sizeof(DEVMODEA);
+  std::istringstream words(details != nullptr ? details : "");
+  for (std::string word; words >> word;) {
+    const std::size_t equals = word.find('=');
+    if (equals == std::string::npos) continue;
+    const std::string key = word.substr(0, equals);
+    const std::string value = word.substr(equals + 1);
+    const auto number = [&] { return static_cast<short>(std::stoi(value)); };
+    DEVMODEA& mode = job.mode;
+    if (key == "copies") {
+      mode.dmCopies = number();
+      mode.dmFields |= DM_COPIES;
+    } else if (key == "color") {
+      mode.dmColor = number();
+      mode.dmFields |= DM_COLOR;
+    } else if (key == "duplex") {
+      mode.dmDuplex = number();
+      mode.dmFields |= DM_DUPLEX;
+    } else if (key == "paper") {
+      mode.dmPaperSize = number();
+      mode.dmFields |= DM_PAPERSIZE;
+    } else if (key == "width") {
+      mode.dmPaperWidth = number();
+      mode.dmFields |= DM_PAPERWIDTH;
+    } else if (key == "length") {
+      mode.dmPaperLength = number();
+      mode.dmFields |= DM_PAPERLENGTH;
+    } else if (key == "form") {
+      std::memset(mode.dmFormName, 0, sizeof mode.dmFormName);
+      std::memcpy(mode.dmFormName, value.data(), value.size() < CCHFORMNAME ? value.size() : CCHFORMNAME - 1);
+      mode.dmFields |= DM_FORMNAME;
+    } else if (key == "machine") {
+      job.machine = value;
+    } else if (key == "size") {
+      job.size = static_cast<DWORD>(std::stoul(value));
+    } else if (key == "devmode") {
+      job.hasMode = value != "none";
+    }
+  }
+}
+
+DWORD Add(Queue& queue, const char* user, const char* document, DWORD total,
+          const char* details = nullptr) {
   Job job;
   job.id = nextId++;
   job.user = user != nullptr ? user : "";
   job.document = document != nullptr ? document : "";
   job.total = total;
   job.submitted = SpoolerNow();
+  SetDetails(job, details);
   queue.jobs.push_back(job);
   Tell(queue, job, true);
   return job.id;
@@ -383,6 +439,67 @@ BOOL WINAPI ClosePrinter(HANDLE printer) {
   return TRUE;
 }
 
+// Level 2 only: the record, its DEVMODE, then its texts.
+BOOL WINAPI GetJobA(HANDLE printer, DWORD id, DWORD level, LPBYTE buffer, DWORD size,
+                    LPDWORD needed) {
+  Locked locked;
+  const std::string& name = static_cast<Printer*>(printer)->name;
+  Queue& queue = (*queues)[name];
+  *needed = 0;
+  if (level != 2) {
+    SetLastError(ERROR_INVALID_LEVEL);
+    return FALSE;
+  }
+  const Job* job = Find(queue, id);
+  if (job == nullptr) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return FALSE;
+  }
+  const std::string* texts[] = {&name, &job->machine, &job->user, &job->document};
+  DWORD bytes = sizeof(JOB_INFO_2A) + (job->hasMode ? sizeof(DEVMODEA) : 0);
+  for (const std::string* text : texts) bytes += static_cast<DWORD>(text->size() + 1);
+  *needed = bytes;
+  if (bytes > size || buffer == nullptr) {
+    SetLastError(ERROR_INSUFFICIENT_BUFFER);
+    return FALSE;
+  }
+  ++queue.getJobs;
+  auto& info = *reinterpret_cast<JOB_INFO_2A*>(buffer);
+  info = JOB_INFO_2A{};
+  info.JobId = job->id;
+  info.Status = job->status;
+  info.PagesPrinted = job->pages;
+  info.TotalPages = job->total;
+  info.Submitted = job->submitted;
+  info.Size = job->size;
+  char* at = reinterpret_cast<char*>(buffer) + sizeof(JOB_INFO_2A);
+  if (job->hasMode) {
+    std::memcpy(at, &job->mode, sizeof(DEVMODEA));
+    info.pDevMode = reinterpret_cast<DEVMODEA*>(at);
+    at += sizeof(DEVMODEA);
+  }
+  LPSTR* fields[] = {&info.pPrinterName, &info.pMachineName, &info.pUserName, &info.pDocument};
+  for (std::size_t i = 0; i < 4; ++i) {
+    std::memcpy(at, texts[i]->c_str(), texts[i]->size() + 1);
+    *fields[i] = at;
+    at += texts[i]->size() + 1;
+  }
+  return TRUE;
+}
+
+// wingdi.h declares it imported, as a program sees it; this is its maker.
+#pragma GCC diagnostic ignored "-Wattributes"
+int WINAPI DeviceCapabilitiesA(LPCSTR device, LPCSTR, WORD capability, LPSTR, const DEVMODEA*) {
+  if (device == nullptr || std::string(device).rfind("Missing", 0) == 0 ||
+      capability != DC_COLORDEVICE) {
+    return -1;
+  }
+  Locked locked;
+  Queue& queue = (*queues)[device];
+  ++queue.capabilityQueries;
+  return queue.colorDevice;
+}
+
 HANDLE WINAPI FindFirstPrinterChangeNotification(HANDLE printer, DWORD, DWORD, LPVOID options) {
   Locked locked;
   Queue& queue = (*queues)[static_cast<Printer*>(printer)->name];
@@ -462,6 +579,32 @@ void StandInSetJobs(const char* name, DWORD jobs) {
 DWORD StandInAddJob(const char* name, const char* user, const char* document) {
   Locked locked;
   return Add((*queues)[name], user, document, 0);
+}
+
+// A job with its print details (SetDetails above) from the moment it is
+// added, `total` pages to print.
+DWORD StandInAddDetailedJob(const char* name, const char* user, const char* document, DWORD total,
+                            const char* details) {
+  Locked locked;
+  return Add((*queues)[name], user, document, total, details);
+}
+
+// DC_COLORDEVICE's answer for the queue: 1 colour, 0 not, -1 cannot say.
+void StandInSetColorDevice(const char* name, int answer) {
+  Locked locked;
+  (*queues)[name].colorDevice = answer;
+}
+
+// How often GetJobA told a job of the queue (a size query is not counted),
+// and how often DeviceCapabilitiesA was asked of it.
+long StandInGetJobs(const char* name) {
+  Locked locked;
+  return (*queues)[name].getJobs;
+}
+
+long StandInCapabilityQueries(const char* name) {
+  Locked locked;
+  return (*queues)[name].capabilityQueries;
 }
 
 void StandInPrintPages(const char* name, DWORD id, DWORD pages) {

@@ -22,6 +22,7 @@ void Overlay(const SpoolerJobNote& news, SpoolerJobNote* record) {
   if (news.status) record->status = news.status;
   // A job's count only rises; a late or reordered report must not lower it.
   if (news.pages) record->pages = std::max(news.pages.value(), record->pages.value_or(0));
+  if (news.details) record->details = news.details;
 }
 
 SpoolJob ToSpoolJob(const SpoolerJobNote& record, bool countsPages) {
@@ -30,6 +31,7 @@ SpoolJob ToSpoolJob(const SpoolerJobNote& record, bool countsPages) {
   job.user = record.user;
   job.document = record.document;
   job.submittedAt = record.submittedAt;
+  job.details = record.details.value_or(JobDetails{});
   job.state = (record.status.value_or(0) & kWinJobPrinting) != 0 ? JobState::kPrinting
                                                                      : JobState::kWaiting;
   if (countsPages) job.pagesPrinted = record.pages.value_or(0);
@@ -47,6 +49,7 @@ SpoolJob Ended(uint32_t id, const SpoolJob* last, const SpoolerJobNote* queued,
     record.document = last->document;
     record.pages = last->pagesPrinted;
     record.submittedAt = last->submittedAt;
+    record.details = last->details;
   }
   if (queued != nullptr) Overlay(*queued, &record);
   if (news != nullptr) Overlay(*news, &record);
@@ -86,6 +89,26 @@ void JobJournal::Read(uint64_t from, uint64_t until, std::map<uint32_t, SpoolerJ
     records->emplace(entry.id, known.at(entry.id).record);
     if (entry.seq < until) before->push_back(entry.id);
   }
+}
+
+std::vector<uint32_t> DetailsBook::Fill(std::vector<SpoolerJobNote>* queued) {
+  std::map<uint32_t, Kept> listed;
+  std::vector<uint32_t> missing;
+  for (SpoolerJobNote& record : *queued) {
+    auto at = kept.find(record.id);
+    if (at == kept.end() || OtherJob(at->second.submittedAt, record.submittedAt)) {
+      missing.push_back(record.id);
+      continue;
+    }
+    record.details = at->second.details;
+    listed.insert(*at);
+  }
+  kept = std::move(listed);
+  return missing;
+}
+
+void DetailsBook::Keep(const SpoolerJobNote& job, const JobDetails& details) {
+  kept[job.id] = Kept{job.submittedAt, details};
 }
 
 void TellJobs(const std::vector<SpoolerJobNote>& queued, const std::map<uint32_t, SpoolerJobNote>& news,

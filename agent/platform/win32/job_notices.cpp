@@ -49,7 +49,7 @@ void Collect(const PRINTER_NOTIFY_INFO& info, std::vector<SpoolerJobNote>* news)
     const PRINTER_NOTIFY_INFO_DATA& data = info.aData[i];
     if (data.Type != JOB_NOTIFY_TYPE) continue;
     auto [slot, added] = at.emplace(data.Id, news->size());
-    if (added) news->push_back(SpoolerJobNote{data.Id, {}, {}, {}, {}, 0});
+    if (added) news->push_back(SpoolerJobNote{data.Id, {}, {}, {}, {}, 0, {}});
     SpoolerJobNote& record = (*news)[slot->second];
     switch (data.Field) {
       case JOB_NOTIFY_FIELD_USER_NAME:
