@@ -225,14 +225,15 @@ TEST_F(Win32Spooler, WithoutJobFieldsTheWatcherJournalsABusyQueue) {
 }
 
 // How each job asked to be printed, read once per job from its JOB_INFO_2
-// and kept when it ends; the printer's colour capability asked once for
-// many listings.
+// and kept when it ends, or from the notification of a job never listed;
+// the printer's colour capability asked once for many listings.
 TEST_F(Win32Spooler, EachJobTellsHowItAskedToBePrinted) {
   Watch();
   const DWORD mono = standIn.addDetailed(queue.c_str(), "ann", "a.pdf", 6,
                                          "copies=3 color=1 duplex=2 paper=9 form=A4 "
                                          "machine=\\\\PC-12 size=123456");
-  const DWORD bare = standIn.addDetailed(queue.c_str(), "bob", "b.txt", 1, "devmode=none machine=PC-7");
+  const DWORD bare =
+      standIn.addDetailed(queue.c_str(), "bob", "b.txt", 1, "devmode=none machine=PC-7");
   const DWORD custom = standIn.addDetailed(queue.c_str(), "cy", "c.ps", 1,
                                            "color=2 duplex=3 paper=256 form=Receipt width=800 "
                                            "length=2000");
@@ -252,6 +253,14 @@ TEST_F(Win32Spooler, EachJobTellsHowItAskedToBePrinted) {
   standIn.endJob(queue.c_str(), custom);
   AwaitChange();
   EXPECT_EQ(List(true), listed) << "ended, with the details listed";
+  // One that came and went between two listings: from its notification.
+  const DWORD gone =
+      standIn.addDetailed(queue.c_str(), "gil", "g.pdf", 1,
+                          "copies=2 color=1 paper=11 machine=\\\\PC-3");
+  standIn.printPages(queue.c_str(), gone, 1);
+  standIn.endJob(queue.c_str(), gone);
+  AwaitChange();
+  EXPECT_EQ(List(true), (Jobs{Id(gone) + " 2|monochrome||A5|14800x21000|PC-3|0|colour printer"}));
   EXPECT_EQ(standIn.getJobs(queue.c_str()), 3);
 
   // The printer's driver changed: its answer is kept a while.
@@ -270,7 +279,7 @@ TEST_F(Win32Spooler, EachJobTellsHowItAskedToBePrinted) {
   ASSERT_EQ(spooler.ListJobs(other, &otherCursor, &jobs), SpoolStatus::kOk);
   ASSERT_EQ(jobs.size(), 1u);
   EXPECT_EQ(jobs[0].details.printerColor, false);
-  EXPECT_EQ(jobs[0].details.colorMode, "color") << "as asked: what the printer makes of it is not the spooler's";
+  EXPECT_EQ(jobs[0].details.colorMode, "color") << "as asked, whatever the printer makes of it";
   standIn.setColorDevice(other.c_str(), -1);
   const std::string unknown = queue + "Unknown";
   standIn.setColorDevice(unknown.c_str(), -1);

@@ -4,8 +4,8 @@
 // scenario file drives them over time (PELKO_STANDIN_SCENARIO, below). Each
 // change notification of a queue is an event that a change sets, as the
 // Windows spooler's are, and carries the job fields it was asked for
-// (UTF-16 texts, as the spooler gives them). PELKO_STANDIN_NO_NOTIFICATIONS
-// set refuses every notification. PELKO_STANDIN_STEPS drives the queues
+// (UTF-16 texts and DEVMODE, as the spooler gives them).
+// PELKO_STANDIN_NO_NOTIFICATIONS set refuses every notification. PELKO_STANDIN_STEPS drives the queues
 // step by step instead of by the clock (standin_steps.h). Each job's
 // Submitted is the spooler's clock when it was added: the real one, but
 // moved on by every restart (StandInRestart), which also forgets every job
@@ -57,6 +57,7 @@ struct Pending {
   DWORD value;
   std::string text;
   SYSTEMTIME time{};
+  DEVMODEW mode{};
 };
 
 struct Listener {
@@ -100,11 +101,28 @@ SYSTEMTIME SpoolerNow() {
   return time;
 }
 
+// Notifications carry the UTF-16 DEVMODE.
+DEVMODEW Wide(const DEVMODEA& mode) {
+  DEVMODEW wide{};
+  wide.dmSize = sizeof wide;
+  wide.dmFields = mode.dmFields;
+  wide.dmPaperSize = mode.dmPaperSize;
+  wide.dmPaperLength = mode.dmPaperLength;
+  wide.dmPaperWidth = mode.dmPaperWidth;
+  wide.dmCopies = mode.dmCopies;
+  wide.dmColor = mode.dmColor;
+  wide.dmDuplex = mode.dmDuplex;
+  for (int c = 0; c < CCHFORMNAME; ++c) wide.dmFormName[c] = mode.dmFormName[c];
+  return wide;
+}
+
 // Every field of the job, as a new job's notification or a refresh tells it.
 void AllFields(const Job& job, std::vector<Pending>* items) {
   items->push_back({job.id, JOB_NOTIFY_FIELD_USER_NAME, 0, job.user});
   items->push_back({job.id, JOB_NOTIFY_FIELD_DOCUMENT, 0, job.document});
   items->push_back({job.id, JOB_NOTIFY_FIELD_SUBMITTED, 0, {}, job.submitted});
+  items->push_back({job.id, JOB_NOTIFY_FIELD_MACHINE_NAME, 0, job.machine});
+  if (job.hasMode) items->push_back({job.id, JOB_NOTIFY_FIELD_DEVMODE, 0, {}, {}, Wide(job.mode)});
 }
 
 struct Locked {
@@ -173,7 +191,8 @@ void SetDetails(Job& job, const char* details) {
       mode.dmFields |= DM_PAPERLENGTH;
     } else if (key == "form") {
       std::memset(mode.dmFormName, 0, sizeof mode.dmFormName);
-      std::memcpy(mode.dmFormName, value.data(), value.size() < CCHFORMNAME ? value.size() : CCHFORMNAME - 1);
+      std::memcpy(mode.dmFormName, value.data(),
+                  value.size() < CCHFORMNAME ? value.size() : CCHFORMNAME - 1);
       mode.dmFields |= DM_FORMNAME;
     } else if (key == "machine") {
       job.machine = value;
@@ -218,43 +237,59 @@ void End(Queue& queue, DWORD id) {
   }
 }
 
+bool IsText(WORD field) {
+  return field == JOB_NOTIFY_FIELD_USER_NAME || field == JOB_NOTIFY_FIELD_DOCUMENT ||
+         field == JOB_NOTIFY_FIELD_MACHINE_NAME;
+}
+
+// The bytes an item's data takes in the block, rounded up to keep the next
+// one aligned.
+std::size_t DataSize(const Pending& item) {
+  const std::size_t size = item.field == JOB_NOTIFY_FIELD_SUBMITTED ? sizeof(SYSTEMTIME)
+                           : item.field == JOB_NOTIFY_FIELD_DEVMODE
+                               ? sizeof(DEVMODEW)
+                               : (item.text.size() + 1) * sizeof(wchar_t);
+  return (size + 7) / 8 * 8;
+}
+
 // The notification block: header, records, then their texts, in one
 // allocation that FreePrinterNotifyInfo gives back.
 PRINTER_NOTIFY_INFO* Block(const std::vector<Pending>& items, bool discarded) {
   std::size_t size = sizeof(PRINTER_NOTIFY_INFO) + items.size() * sizeof(PRINTER_NOTIFY_INFO_DATA);
   const std::size_t textsAt = size;
-  for (const Pending& item : items) {
-    const bool time = item.field == JOB_NOTIFY_FIELD_SUBMITTED;
-    size += time ? sizeof(SYSTEMTIME) : (item.text.size() + 1) * sizeof(wchar_t);
-  }
+  for (const Pending& item : items) size += DataSize(item);
   auto* info = static_cast<PRINTER_NOTIFY_INFO*>(HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, size));
   if (info == nullptr) return nullptr;
   info->Version = 2;
   info->Flags = discarded ? PRINTER_NOTIFY_INFO_DISCARDED : 0;
   info->Count = discarded ? 0 : static_cast<DWORD>(items.size());
   if (discarded) return info;
-  auto* texts = reinterpret_cast<wchar_t*>(reinterpret_cast<char*>(info) + textsAt);
+  char* at = reinterpret_cast<char*>(info) + textsAt;
   for (std::size_t i = 0; i < items.size(); ++i) {
     PRINTER_NOTIFY_INFO_DATA& data = info->aData[i];
+    const Pending& item = items[i];
     data.Type = JOB_NOTIFY_TYPE;
-    data.Field = items[i].field;
-    data.Id = items[i].id;
-    if (items[i].field == JOB_NOTIFY_FIELD_USER_NAME ||
-        items[i].field == JOB_NOTIFY_FIELD_DOCUMENT) {
-      const std::string& text = items[i].text;
-      for (std::size_t c = 0; c < text.size(); ++c) texts[c] = static_cast<unsigned char>(text[c]);
-      texts[text.size()] = L'\0';
-      data.NotifyData.Data.cbBuf = static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t));
-      data.NotifyData.Data.pBuf = texts;
-      texts += text.size() + 1;
-    } else if (items[i].field == JOB_NOTIFY_FIELD_SUBMITTED) {
-      std::memcpy(texts, &items[i].time, sizeof(SYSTEMTIME));
+    data.Field = item.field;
+    data.Id = item.id;
+    if (IsText(item.field)) {
+      auto* text = reinterpret_cast<wchar_t*>(at);
+      for (std::size_t c = 0; c < item.text.size(); ++c) {
+        text[c] = static_cast<unsigned char>(item.text[c]);
+      }
+      text[item.text.size()] = L'\0';
+      data.NotifyData.Data.cbBuf = static_cast<DWORD>((item.text.size() + 1) * sizeof(wchar_t));
+    } else if (item.field == JOB_NOTIFY_FIELD_SUBMITTED) {
+      std::memcpy(at, &item.time, sizeof(SYSTEMTIME));
       data.NotifyData.Data.cbBuf = sizeof(SYSTEMTIME);
-      data.NotifyData.Data.pBuf = texts;
-      texts += sizeof(SYSTEMTIME) / sizeof(wchar_t);
+    } else if (item.field == JOB_NOTIFY_FIELD_DEVMODE) {
+      std::memcpy(at, &item.mode, sizeof(DEVMODEW));
+      data.NotifyData.Data.cbBuf = sizeof(DEVMODEW);
     } else {
-      data.NotifyData.adwData[0] = items[i].value;
+      data.NotifyData.adwData[0] = item.value;
+      continue;
     }
+    data.NotifyData.Data.pBuf = at;
+    at += DataSize(item);
   }
   return info;
 }

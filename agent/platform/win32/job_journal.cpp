@@ -11,6 +11,22 @@ namespace {
 // still be waiting for a late notification of a job it told.
 constexpr uint64_t kToldKeptListings = 256;
 
+// What news tells of how the job asked to be printed, over what was known:
+// a notification tells only some of it.
+void OverlayDetails(const JobDetails& news, JobDetails* details) {
+  if (news.copies != 0) details->copies = news.copies;
+  for (auto [from, to] : {std::pair{&news.sides, &details->sides},
+                          std::pair{&news.paper, &details->paper},
+                          std::pair{&news.colorMode, &details->colorMode},
+                          std::pair{&news.client, &details->client}}) {
+    if (!from->empty()) *to = *from;
+  }
+  if (news.paperWidth != 0) details->paperWidth = news.paperWidth;
+  if (news.paperLength != 0) details->paperLength = news.paperLength;
+  if (news.sizeBytes != 0) details->sizeBytes = news.sizeBytes;
+  if (news.printerColor) details->printerColor = news.printerColor;
+}
+
 void Overlay(const SpoolerJobNote& news, SpoolerJobNote* record) {
   if (OtherJob(news.submittedAt, record->submittedAt)) {
     *record = news;  // nothing of the job before it under the id is its own
@@ -22,7 +38,10 @@ void Overlay(const SpoolerJobNote& news, SpoolerJobNote* record) {
   if (news.status) record->status = news.status;
   // A job's count only rises; a late or reordered report must not lower it.
   if (news.pages) record->pages = std::max(news.pages.value(), record->pages.value_or(0));
-  if (news.details) record->details = news.details;
+  if (news.details) {
+    if (!record->details) record->details.emplace();
+    OverlayDetails(*news.details, &*record->details);
+  }
 }
 
 SpoolJob ToSpoolJob(const SpoolerJobNote& record, bool countsPages) {

@@ -55,27 +55,9 @@ std::string TextIn(const char* text, const uint8_t* begin, const uint8_t* end) {
   return std::string(text, strnlen(text, static_cast<std::size_t>(end - at)));
 }
 
-// The DEVMODE only where it lies whole within the buffer, as its dmSize
-// says, and holds every field read.
-std::optional<DevModeFields> DevModeIn(const DEVMODEA* mode, const uint8_t* begin,
-                                       const uint8_t* end) {
-  constexpr std::ptrdiff_t kRead = offsetof(DEVMODEA, dmLogPixels);
-  const auto* at = reinterpret_cast<const uint8_t*>(mode);
-  if (mode == nullptr || at < begin || at >= end || end - at < kRead || mode->dmSize < kRead ||
-      end - at < mode->dmSize) {
-    return std::nullopt;
-  }
-  DevModeFields fields;
-  fields.dmFields = mode->dmFields;
-  fields.dmPaperSize = mode->dmPaperSize;
-  fields.dmPaperLength = mode->dmPaperLength;
-  fields.dmPaperWidth = mode->dmPaperWidth;
-  fields.dmCopies = mode->dmCopies;
-  fields.dmColor = mode->dmColor;
-  fields.dmDuplex = mode->dmDuplex;
-  const auto* form = reinterpret_cast<const char*>(mode->dmFormName);
-  fields.dmFormName.assign(form, strnlen(form, CCHFORMNAME));
-  return fields;
+std::string NarrowForm(const BYTE* form) {
+  const auto* text = reinterpret_cast<const char*>(form);
+  return std::string(text, strnlen(text, CCHFORMNAME));
 }
 
 }  // namespace
@@ -138,7 +120,7 @@ JobDetails ReadJobDetails(HANDLE printer, uint32_t id) {
       if (buffer == nullptr || size < sizeof(JOB_INFO_2A)) return JobDetails{};
       const auto& info = *reinterpret_cast<const JOB_INFO_2A*>(buffer.get());
       const uint8_t* end = buffer.get() + size;
-      return DetailsOfJob(JobInfo2Fields{DevModeIn(info.pDevMode, buffer.get(), end),
+      return DetailsOfJob(JobInfo2Fields{DevModeIn(info.pDevMode, buffer.get(), end, NarrowForm),
                                          TextIn(info.pMachineName, buffer.get(), end), info.Size});
     }
     if (GetLastError() != ERROR_INSUFFICIENT_BUFFER || needed <= size) return JobDetails{};
@@ -150,7 +132,8 @@ JobDetails ReadJobDetails(HANDLE printer, uint32_t id) {
 }
 
 std::optional<bool> ReadColorDevice(const std::string& queue) {
-  const int answer = ::DeviceCapabilitiesA(queue.c_str(), nullptr, DC_COLORDEVICE, nullptr, nullptr);
+  const int answer =
+      ::DeviceCapabilitiesA(queue.c_str(), nullptr, DC_COLORDEVICE, nullptr, nullptr);
   if (answer == 1) return true;
   if (answer == 0) return false;
   return std::nullopt;

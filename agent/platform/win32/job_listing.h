@@ -3,11 +3,13 @@
 
 #include <windows.h>
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "agent/platform/devmode/job_details.h"
 #include "agent/platform/spooler.h"
 #include "agent/platform/win32/job_journal.h"
 
@@ -22,6 +24,30 @@ SpoolStatus SpoolStatusOf(DWORD error);
 // The jobs of a printer already open (EnumJobsA level 1), appended to
 // records.
 SpoolStatus EnumOpen(HANDLE printer, std::vector<SpoolerJobNote>* records);
+
+// A DEVMODEA or DEVMODEW's fields, only where it lies whole within
+// [begin, end) as its dmSize says, and holds every field read; formName
+// reads its dmFormName.
+template <typename DevMode, typename FormName>
+std::optional<DevModeFields> DevModeIn(const DevMode* mode, const uint8_t* begin,
+                                       const uint8_t* end, FormName formName) {
+  constexpr std::ptrdiff_t kRead = offsetof(DevMode, dmLogPixels);
+  const auto* at = reinterpret_cast<const uint8_t*>(mode);
+  if (mode == nullptr || at < begin || at >= end || end - at < kRead || mode->dmSize < kRead ||
+      end - at < mode->dmSize) {
+    return std::nullopt;
+  }
+  DevModeFields fields;
+  fields.dmFields = mode->dmFields;
+  fields.dmPaperSize = mode->dmPaperSize;
+  fields.dmPaperLength = mode->dmPaperLength;
+  fields.dmPaperWidth = mode->dmPaperWidth;
+  fields.dmCopies = mode->dmCopies;
+  fields.dmColor = mode->dmColor;
+  fields.dmDuplex = mode->dmDuplex;
+  fields.dmFormName = formName(mode->dmFormName);
+  return fields;
+}
 
 // How the job asked to be printed: GetJobA level 2, its DEVMODE, machine
 // name and size. Empty where the spooler does not tell (the job gone); a
