@@ -237,20 +237,25 @@ TEST_F(Win32Spooler, EachJobTellsHowItAskedToBePrinted) {
   const DWORD custom = standIn.addDetailed(queue.c_str(), "cy", "c.ps", 1,
                                            "color=2 duplex=3 paper=256 form=Receipt width=800 "
                                            "length=2000");
+  // A DEVMODE whose dmSize says it runs past the spooler's answer.
+  const DWORD damaged = standIn.addDetailed(queue.c_str(), "di", "d.ps", 1,
+                                            "copies=2 color=2 dmsize=4000 machine=PC-8 size=9");
   AwaitChange();
   const Jobs listed{
       Id(mono) + " 3|monochrome|two-sided-long-edge|A4|21000x29700|PC-12|123456|colour printer",
       Id(bare) + " 0||||0x0|PC-7|0|colour printer",
-      Id(custom) + " 0|color|two-sided-short-edge|Receipt|8000x20000||0|colour printer"};
+      Id(custom) + " 0|color|two-sided-short-edge|Receipt|8000x20000||0|colour printer",
+      Id(damaged) + " 0||||0x0|PC-8|9|colour printer"};
   EXPECT_EQ(List(true), listed);
   EXPECT_EQ(List(true), listed);
-  EXPECT_EQ(standIn.getJobs(queue.c_str()), 3) << "once per job, not per listing";
+  EXPECT_EQ(standIn.getJobs(queue.c_str()), 4) << "once per job, not per listing";
   EXPECT_EQ(standIn.capabilityQueries(queue.c_str()), 1);
 
   standIn.printPages(queue.c_str(), mono, 6);
   standIn.endJob(queue.c_str(), mono);
   standIn.endJob(queue.c_str(), bare);
   standIn.endJob(queue.c_str(), custom);
+  standIn.endJob(queue.c_str(), damaged);
   AwaitChange();
   EXPECT_EQ(List(true), listed) << "ended, with the details listed";
   // One that came and went between two listings: from its notification.
@@ -261,14 +266,14 @@ TEST_F(Win32Spooler, EachJobTellsHowItAskedToBePrinted) {
   standIn.endJob(queue.c_str(), gone);
   AwaitChange();
   EXPECT_EQ(List(true), (Jobs{Id(gone) + " 2|monochrome||A5|14800x21000|PC-3|0|colour printer"}));
-  EXPECT_EQ(standIn.getJobs(queue.c_str()), 3);
+  EXPECT_EQ(standIn.getJobs(queue.c_str()), 4);
 
   // The printer's driver changed: its answer is kept a while.
   standIn.setColorDevice(queue.c_str(), 0);
   const DWORD later = standIn.addDetailed(queue.c_str(), "dee", "d.pdf", 1, "copies=1 paper=8");
   AwaitChange();
   EXPECT_EQ(List(true), (Jobs{Id(later) + " 1|||A3|29700x42000||0|colour printer"}));
-  EXPECT_EQ(standIn.getJobs(queue.c_str()), 4);
+  EXPECT_EQ(standIn.getJobs(queue.c_str()), 5);
   standIn.endJob(queue.c_str(), later);
 
   const std::string other = queue + "Mono";

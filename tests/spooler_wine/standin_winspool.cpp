@@ -104,7 +104,7 @@ SYSTEMTIME SpoolerNow() {
 // Notifications carry the UTF-16 DEVMODE.
 DEVMODEW Wide(const DEVMODEA& mode) {
   DEVMODEW wide{};
-  wide.dmSize = sizeof wide;
+  wide.dmSize = mode.dmSize == sizeof mode ? sizeof wide : mode.dmSize;
   wide.dmFields = mode.dmFields;
   wide.dmPaperSize = mode.dmPaperSize;
   wide.dmPaperLength = mode.dmPaperLength;
@@ -160,7 +160,7 @@ Job* Find(Queue& queue, DWORD id) {
 
 // "copies=3 color=1 duplex=2 paper=9 form=A4 width=2100 length=2970
 // machine=\\PC-12 size=12345", each DEVMODE value with its dmFields bit;
-// "devmode=none" gives the job none.
+// "devmode=none" gives the job none, "dmsize=N" one whose dmSize says N.
 void SetDetails(Job& job, const char* details) {
   job.mode.dmSize = sizeof(DEVMODEA);
   std::istringstream words(details != nullptr ? details : "");
@@ -200,6 +200,8 @@ void SetDetails(Job& job, const char* details) {
       job.size = static_cast<DWORD>(std::stoul(value));
     } else if (key == "devmode") {
       job.hasMode = value != "none";
+    } else if (key == "dmsize") {
+      mode.dmSize = static_cast<WORD>(std::stoul(value));
     }
   }
 }
