@@ -42,7 +42,7 @@ struct StandIn {
   bool Loaded() const {
     return setJobs && addJob && printPages && endJob && setStatus && flashJob && discardNext &&
            growOnce && countPages && setSilent && refuse && enumerations && restart && lastPath &&
-           openQueries;
+           openQueries && addDetailed && setColorDevice && getJobs && capabilityQueries;
   }
   void (*setJobs)(const char*, DWORD) = Export<decltype(setJobs)>("winspool.drv", "StandInSetJobs");
   DWORD (*addJob)(const char*, const char*, const char*) =
@@ -64,6 +64,13 @@ struct StandIn {
   void (*restart)(DWORD) = Export<decltype(restart)>("winspool.drv", "StandInRestart");
   void (*lastPath)(char*, DWORD) = Export<decltype(lastPath)>("pdh.dll", "StandInPdhLastPath");
   DWORD (*openQueries)() = Export<decltype(openQueries)>("pdh.dll", "StandInPdhOpenQueries");
+  DWORD (*addDetailed)(const char*, const char*, const char*, DWORD, const char*) =
+      Export<decltype(addDetailed)>("winspool.drv", "StandInAddDetailedJob");
+  void (*setColorDevice)(const char*, int) =
+      Export<decltype(setColorDevice)>("winspool.drv", "StandInSetColorDevice");
+  long (*getJobs)(const char*) = Export<decltype(getJobs)>("winspool.drv", "StandInGetJobs");
+  long (*capabilityQueries)(const char*) =
+      Export<decltype(capabilityQueries)>("winspool.drv", "StandInCapabilityQueries");
 };
 
 std::string Describe(const SpoolJob& job) {
@@ -73,6 +80,16 @@ std::string Describe(const SpoolJob& job) {
   return std::to_string(job.id) + " " + job.user.value_or("-") + " " +
          job.document.value_or("-") + " " + state + " " +
          (job.pagesPrinted ? std::to_string(*job.pagesPrinted) : "?");
+}
+
+std::string Describe(const JobDetails& details) {
+  const std::string color = !details.printerColor ? "unknown"
+                            : *details.printerColor ? "colour printer"
+                                                    : "mono printer";
+  return std::to_string(details.copies) + "|" + details.colorMode + "|" + details.sides + "|" +
+         details.paper + "|" + std::to_string(details.paperWidth) + "x" +
+         std::to_string(details.paperLength) + "|" + details.client + "|" +
+         std::to_string(details.sizeBytes) + "|" + color;
 }
 
 class Win32Spooler : public ::testing::Test {
@@ -85,11 +102,13 @@ class Win32Spooler : public ::testing::Test {
   void TearDown() override { spooler.RemoveChangeSignal(queue, changed.get()); }
 
   // One listing with the test's cursor, described job by job.
-  std::vector<std::string> List() {
+  std::vector<std::string> List(bool details = false) {
     std::vector<SpoolJob> jobs;
     EXPECT_EQ(spooler.ListJobs(queue, &cursor, &jobs), SpoolStatus::kOk);
     std::vector<std::string> described;
-    for (const SpoolJob& job : jobs) described.push_back(Describe(job));
+    for (const SpoolJob& job : jobs) {
+      described.push_back(details ? Id(job.id) + " " + Describe(job.details) : Describe(job));
+    }
     return described;
   }
   void Watch() { spooler.AddChangeSignal(queue, changed.get()); }
@@ -203,6 +222,77 @@ TEST_F(Win32Spooler, WithoutJobFieldsTheWatcherJournalsABusyQueue) {
   const long idle = standIn.enumerations(queue.c_str());
   std::this_thread::sleep_for(std::chrono::milliseconds(200));
   EXPECT_EQ(standIn.enumerations(queue.c_str()), idle) << "an empty queue is not listed";
+}
+
+// How each job asked to be printed, read once per job from its JOB_INFO_2
+// and kept when it ends, or from the notification of a job never listed;
+// the printer's colour capability asked once for many listings.
+TEST_F(Win32Spooler, EachJobTellsHowItAskedToBePrinted) {
+  Watch();
+  const DWORD mono = standIn.addDetailed(queue.c_str(), "ann", "a.pdf", 6,
+                                         "copies=3 color=1 duplex=2 paper=9 form=A4 "
+                                         "machine=\\\\PC-12 size=123456");
+  const DWORD bare =
+      standIn.addDetailed(queue.c_str(), "bob", "b.txt", 1, "devmode=none machine=PC-7");
+  const DWORD custom = standIn.addDetailed(queue.c_str(), "cy", "c.ps", 1,
+                                           "color=2 duplex=3 paper=256 form=Receipt width=800 "
+                                           "length=2000");
+  // A DEVMODE whose dmSize says it runs past the spooler's answer.
+  const DWORD damaged = standIn.addDetailed(queue.c_str(), "di", "d.ps", 1,
+                                            "copies=2 color=2 dmsize=4000 machine=PC-8 size=9");
+  AwaitChange();
+  const Jobs listed{
+      Id(mono) + " 3|monochrome|two-sided-long-edge|A4|21000x29700|PC-12|123456|colour printer",
+      Id(bare) + " 0||||0x0|PC-7|0|colour printer",
+      Id(custom) + " 0|color|two-sided-short-edge|Receipt|8000x20000||0|colour printer",
+      Id(damaged) + " 0||||0x0|PC-8|9|colour printer"};
+  EXPECT_EQ(List(true), listed);
+  EXPECT_EQ(List(true), listed);
+  EXPECT_EQ(standIn.getJobs(queue.c_str()), 4) << "once per job, not per listing";
+  EXPECT_EQ(standIn.capabilityQueries(queue.c_str()), 1);
+
+  standIn.printPages(queue.c_str(), mono, 6);
+  standIn.endJob(queue.c_str(), mono);
+  standIn.endJob(queue.c_str(), bare);
+  standIn.endJob(queue.c_str(), custom);
+  standIn.endJob(queue.c_str(), damaged);
+  AwaitChange();
+  EXPECT_EQ(List(true), listed) << "ended, with the details listed";
+  // One that came and went between two listings: from its notification.
+  const DWORD gone =
+      standIn.addDetailed(queue.c_str(), "gil", "g.pdf", 1,
+                          "copies=2 color=1 paper=11 machine=\\\\PC-3");
+  standIn.printPages(queue.c_str(), gone, 1);
+  standIn.endJob(queue.c_str(), gone);
+  AwaitChange();
+  EXPECT_EQ(List(true), (Jobs{Id(gone) + " 2|monochrome||A5|14800x21000|PC-3|0|colour printer"}));
+  EXPECT_EQ(standIn.getJobs(queue.c_str()), 4);
+
+  // The printer's driver changed: its answer is kept a while.
+  standIn.setColorDevice(queue.c_str(), 0);
+  const DWORD later = standIn.addDetailed(queue.c_str(), "dee", "d.pdf", 1, "copies=1 paper=8");
+  AwaitChange();
+  EXPECT_EQ(List(true), (Jobs{Id(later) + " 1|||A3|29700x42000||0|colour printer"}));
+  EXPECT_EQ(standIn.getJobs(queue.c_str()), 5);
+  standIn.endJob(queue.c_str(), later);
+
+  const std::string other = queue + "Mono";
+  std::unique_ptr<JobCursor> otherCursor;
+  std::vector<SpoolJob> jobs;
+  standIn.setColorDevice(other.c_str(), 0);
+  standIn.addDetailed(other.c_str(), "eve", "e.pdf", 1, "color=2");
+  ASSERT_EQ(spooler.ListJobs(other, &otherCursor, &jobs), SpoolStatus::kOk);
+  ASSERT_EQ(jobs.size(), 1u);
+  EXPECT_EQ(jobs[0].details.printerColor, false);
+  EXPECT_EQ(jobs[0].details.colorMode, "color") << "as asked, whatever the printer makes of it";
+  standIn.setColorDevice(other.c_str(), -1);
+  const std::string unknown = queue + "Unknown";
+  standIn.setColorDevice(unknown.c_str(), -1);
+  standIn.addDetailed(unknown.c_str(), "fay", "f.pdf", 1, "");
+  otherCursor.reset();
+  ASSERT_EQ(spooler.ListJobs(unknown, &otherCursor, &jobs), SpoolStatus::kOk);
+  ASSERT_EQ(jobs.size(), 1u);
+  EXPECT_EQ(jobs[0].details.printerColor, std::nullopt);
 }
 
 TEST_F(Win32Spooler, DriverWithoutPerJobPagesTellsNone) {
@@ -446,9 +536,9 @@ TEST_F(Win32Spooler, JobUnderAnEarlierJobsIdIsToldApart) {
 TEST(Win32JobCursor, AnotherJobUnderAListedIdEndsTheFirst) {
   Win32JobCursor cursor(1);
   std::vector<SpoolJob> jobs;
-  TellJobs({SpoolerJobNote{3, "juergen", "a.pdf", kWinJobPrinting, 4, 1000}}, {}, {}, true, 1,
+  TellJobs({SpoolerJobNote{3, "juergen", "a.pdf", kWinJobPrinting, 4, 1000, {}}}, {}, {}, true, 1,
            &cursor, &jobs);
-  TellJobs({SpoolerJobNote{3, "doris", "plan.xlsx", 0, 0, 2000}}, {}, {}, true, 1, &cursor, &jobs);
+  TellJobs({SpoolerJobNote{3, "doris", "plan.xlsx", 0, 0, 2000, {}}}, {}, {}, true, 1, &cursor, &jobs);
   ASSERT_EQ(jobs.size(), 2u);
   EXPECT_EQ(Describe(jobs[0]) + " at " + std::to_string(jobs[0].submittedAt),
             "3 doris plan.xlsx waiting 0 at 2000");
@@ -508,12 +598,33 @@ TEST_F(Win32Spooler, PrinterThreadSleepsOnAnIdleQueueAndWakesForAJob) {
   standIn.endJob(queue.c_str(), job);
 }
 
+// A job's details are asked once, and again for another job under its id
+// (a spooler that numbers from 1 again).
+TEST(Win32DetailsBook, AsksOncePerJobAndAgainForAnotherUnderItsId) {
+  DetailsBook book;
+  std::vector<SpoolerJobNote> queued{SpoolerJobNote{3, "ann", "a", 0, 0, 1000, {}},
+                                     SpoolerJobNote{4, "bob", "b", 0, 0, 1000, {}}};
+  ASSERT_EQ(book.Fill(&queued), (std::vector<uint32_t>{3, 4}));
+  JobDetails three;
+  three.copies = 3;
+  book.Keep(queued[0], three);
+  book.Keep(queued[1], JobDetails{});
+  EXPECT_EQ(book.Fill(&queued), std::vector<uint32_t>{});
+  EXPECT_EQ(queued[0].details, three);
+
+  queued = {SpoolerJobNote{3, "cy", "c", 0, 0, 2000, {}}};
+  EXPECT_EQ(book.Fill(&queued), std::vector<uint32_t>{3});
+  EXPECT_EQ(queued[0].details, std::nullopt) << "nothing of the earlier job";
+  queued = {SpoolerJobNote{4, "bob", "b", 0, 0, 1000, {}}};
+  EXPECT_EQ(book.Fill(&queued), std::vector<uint32_t>{4}) << "forgotten once no longer listed";
+}
+
 // The watcher may take a job's last notification in only after a listing
 // told the job ended: it is not told again, and not forgotten too early.
 TEST(Win32JobCursor, LateNewsOfAnEndedJobIsNotToldAgain) {
   Win32JobCursor cursor(1);
   std::vector<SpoolJob> jobs;
-  const std::vector<SpoolerJobNote> printing{SpoolerJobNote{7, "ann", "a.pdf", kWinJobPrinting, 2}};
+  const std::vector<SpoolerJobNote> printing{SpoolerJobNote{7, "ann", "a.pdf", kWinJobPrinting, 2, 0, {}}};
   TellJobs(printing, {}, {}, true, 1, &cursor, &jobs);
   ASSERT_EQ(jobs.size(), 1u);
   TellJobs({}, {}, {}, true, 1, &cursor, &jobs);
@@ -526,7 +637,7 @@ TEST(Win32JobCursor, LateNewsOfAnEndedJobIsNotToldAgain) {
     ASSERT_TRUE(jobs.empty());
   }
   JobJournal journal;
-  journal.Learn(5, SpoolerJobNote{7, {}, {}, kWinJobPrinted | kWinJobDeleted, 3});
+  journal.Learn(5, SpoolerJobNote{7, {}, {}, kWinJobPrinted | kWinJobDeleted, 3, 0, {}});
   std::map<uint32_t, SpoolerJobNote> news;
   std::vector<uint32_t> before;
   journal.Read(cursor.position, 6, &news, &before);

@@ -79,8 +79,13 @@ class Steps {
     } else if (verb == "ready") {
       Ready(line);
     } else if (verb == "add" && words >> queue >> label >> user >> pages) {
-      const DWORD id = StandInAddJob(queue.c_str(), user.c_str(), label.c_str());
+      std::string details;
+      std::getline(words, details);
+      const DWORD id =
+          StandInAddDetailedJob(queue.c_str(), user.c_str(), label.c_str(), pages, details.c_str());
       jobs[queue].push_back(Job{queue, label, user, id, pages});
+    } else if (int answer = 0; verb == "colordevice" && words >> queue >> answer) {
+      StandInSetColorDevice(queue.c_str(), answer);
     } else if (verb == "flash" && words >> queue >> label >> user >> pages) {
       Job job{queue, label, user, 0, pages, pages};
       job.id = StandInFlashJob(queue.c_str(), user.c_str(), label.c_str(), pages);

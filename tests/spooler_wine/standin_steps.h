@@ -5,7 +5,11 @@
 //   queues Q...                  the queues the steps speak of
 //   ready                        waits until each has a change notification
 //                                and has been listed after it
-//   add Q LABEL USER PAGES       a job (document LABEL), PAGES to print
+//   add Q LABEL USER PAGES [DETAIL...]
+//                                a job (document LABEL), PAGES to print; each
+//                                DETAIL "copies=3", "color=1" ... is how it
+//                                asked to be printed (standin_winspool.cpp)
+//   colordevice Q ANSWER         the printer's DC_COLORDEVICE: 1, 0 or -1
 //   flash Q LABEL USER PAGES     a job added, printed and gone at once
 //   hold LABEL / release LABEL   pauses the job / lets it print again
 //   tick                         each queue prints a page of its first job
@@ -32,6 +36,9 @@ void StartStepsOnce();
 
 extern "C" {
 DWORD StandInAddJob(const char* name, const char* user, const char* document);
+DWORD StandInAddDetailedJob(const char* name, const char* user, const char* document, DWORD total,
+                            const char* details);
+void StandInSetColorDevice(const char* name, int answer);
 void StandInPrintPages(const char* name, DWORD id, DWORD pages);
 void StandInEndJob(const char* name, DWORD id);
 void StandInRestart(DWORD laterSeconds);

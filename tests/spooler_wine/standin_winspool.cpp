@@ -4,12 +4,14 @@
 // scenario file drives them over time (PELKO_STANDIN_SCENARIO, below). Each
 // change notification of a queue is an event that a change sets, as the
 // Windows spooler's are, and carries the job fields it was asked for
-// (UTF-16 texts, as the spooler gives them). PELKO_STANDIN_NO_NOTIFICATIONS
-// set refuses every notification. PELKO_STANDIN_STEPS drives the queues
+// (UTF-16 texts and DEVMODE, as the spooler gives them).
+// PELKO_STANDIN_NO_NOTIFICATIONS set refuses every notification. PELKO_STANDIN_STEPS drives the queues
 // step by step instead of by the clock (standin_steps.h). Each job's
 // Submitted is the spooler's clock when it was added: the real one, but
 // moved on by every restart (StandInRestart), which also forgets every job
-// and numbers the next from 1 again.
+// and numbers the next from 1 again. GetJobA (level 2) tells how each job
+// asked to be printed, as StandInAddDetailedJob set it; DeviceCapabilitiesA
+// whether the queue prints colour (StandInSetColorDevice; yes by default).
 //
 // Scenario file, one job a line, times from the first OpenPrinterA:
 //   AT_MS QUEUE USER DOCUMENT PAGES [flash]
@@ -43,6 +45,10 @@ struct Job {
   DWORD printed = 0;  // what it printed
   DWORD total = 0;    // to print (scenario)
   SYSTEMTIME submitted{};
+  bool hasMode = true;  // a DEVMODE in its JOB_INFO_2
+  DEVMODEA mode{};
+  std::string machine;
+  DWORD size = 0;
 };
 
 struct Pending {
@@ -51,6 +57,7 @@ struct Pending {
   DWORD value;
   std::string text;
   SYSTEMTIME time{};
+  DEVMODEW mode{};
 };
 
 struct Listener {
@@ -67,7 +74,10 @@ struct Queue {
   bool silent = false;   // changes notify nobody
   bool refuses = false;  // no notifications at all
   bool growOnce = false;  // a job arrives between the size query and the read
+  int colorDevice = 1;   // DeviceCapabilitiesA's DC_COLORDEVICE
   long enumerations = 0;
+  long getJobs = 0;
+  long capabilityQueries = 0;
   std::vector<Listener> listeners;
 };
 
@@ -91,11 +101,28 @@ SYSTEMTIME SpoolerNow() {
   return time;
 }
 
+// Notifications carry the UTF-16 DEVMODE.
+DEVMODEW Wide(const DEVMODEA& mode) {
+  DEVMODEW wide{};
+  wide.dmSize = mode.dmSize == sizeof mode ? sizeof wide : mode.dmSize;
+  wide.dmFields = mode.dmFields;
+  wide.dmPaperSize = mode.dmPaperSize;
+  wide.dmPaperLength = mode.dmPaperLength;
+  wide.dmPaperWidth = mode.dmPaperWidth;
+  wide.dmCopies = mode.dmCopies;
+  wide.dmColor = mode.dmColor;
+  wide.dmDuplex = mode.dmDuplex;
+  for (int c = 0; c < CCHFORMNAME; ++c) wide.dmFormName[c] = mode.dmFormName[c];
+  return wide;
+}
+
 // Every field of the job, as a new job's notification or a refresh tells it.
 void AllFields(const Job& job, std::vector<Pending>* items) {
   items->push_back({job.id, JOB_NOTIFY_FIELD_USER_NAME, 0, job.user});
   items->push_back({job.id, JOB_NOTIFY_FIELD_DOCUMENT, 0, job.document});
   items->push_back({job.id, JOB_NOTIFY_FIELD_SUBMITTED, 0, {}, job.submitted});
+  items->push_back({job.id, JOB_NOTIFY_FIELD_MACHINE_NAME, 0, job.machine});
+  if (job.hasMode) items->push_back({job.id, JOB_NOTIFY_FIELD_DEVMODE, 0, {}, {}, Wide(job.mode)});
 }
 
 struct Locked {
@@ -131,13 +158,63 @@ Job* Find(Queue& queue, DWORD id) {
   return nullptr;
 }
 
-DWORD Add(Queue& queue, const char* user, const char* document, DWORD total) {
+// "copies=3 color=1 duplex=2 paper=9 form=A4 width=2100 length=2970
+// machine=\\PC-12 size=12345", each DEVMODE value with its dmFields bit;
+// "devmode=none" gives the job none, "dmsize=N" one whose dmSize says N.
+void SetDetails(Job& job, const char* details) {
+  job.mode.dmSize = sizeof(DEVMODEA);
+  std::istringstream words(details != nullptr ? details : "");
+  for (std::string word; words >> word;) {
+    const std::size_t equals = word.find('=');
+    if (equals == std::string::npos) continue;
+    const std::string key = word.substr(0, equals);
+    const std::string value = word.substr(equals + 1);
+    const auto number = [&] { return static_cast<short>(std::stoi(value)); };
+    DEVMODEA& mode = job.mode;
+    if (key == "copies") {
+      mode.dmCopies = number();
+      mode.dmFields |= DM_COPIES;
+    } else if (key == "color") {
+      mode.dmColor = number();
+      mode.dmFields |= DM_COLOR;
+    } else if (key == "duplex") {
+      mode.dmDuplex = number();
+      mode.dmFields |= DM_DUPLEX;
+    } else if (key == "paper") {
+      mode.dmPaperSize = number();
+      mode.dmFields |= DM_PAPERSIZE;
+    } else if (key == "width") {
+      mode.dmPaperWidth = number();
+      mode.dmFields |= DM_PAPERWIDTH;
+    } else if (key == "length") {
+      mode.dmPaperLength = number();
+      mode.dmFields |= DM_PAPERLENGTH;
+    } else if (key == "form") {
+      std::memset(mode.dmFormName, 0, sizeof mode.dmFormName);
+      std::memcpy(mode.dmFormName, value.data(),
+                  value.size() < CCHFORMNAME ? value.size() : CCHFORMNAME - 1);
+      mode.dmFields |= DM_FORMNAME;
+    } else if (key == "machine") {
+      job.machine = value;
+    } else if (key == "size") {
+      job.size = static_cast<DWORD>(std::stoul(value));
+    } else if (key == "devmode") {
+      job.hasMode = value != "none";
+    } else if (key == "dmsize") {
+      mode.dmSize = static_cast<WORD>(std::stoul(value));
+    }
+  }
+}
+
+DWORD Add(Queue& queue, const char* user, const char* document, DWORD total,
+          const char* details = nullptr) {
   Job job;
   job.id = nextId++;
   job.user = user != nullptr ? user : "";
   job.document = document != nullptr ? document : "";
   job.total = total;
   job.submitted = SpoolerNow();
+  SetDetails(job, details);
   queue.jobs.push_back(job);
   Tell(queue, job, true);
   return job.id;
@@ -162,43 +239,59 @@ void End(Queue& queue, DWORD id) {
   }
 }
 
+bool IsText(WORD field) {
+  return field == JOB_NOTIFY_FIELD_USER_NAME || field == JOB_NOTIFY_FIELD_DOCUMENT ||
+         field == JOB_NOTIFY_FIELD_MACHINE_NAME;
+}
+
+// The bytes an item's data takes in the block, rounded up to keep the next
+// one aligned.
+std::size_t DataSize(const Pending& item) {
+  const std::size_t size = item.field == JOB_NOTIFY_FIELD_SUBMITTED ? sizeof(SYSTEMTIME)
+                           : item.field == JOB_NOTIFY_FIELD_DEVMODE
+                               ? sizeof(DEVMODEW)
+                               : (item.text.size() + 1) * sizeof(wchar_t);
+  return (size + 7) / 8 * 8;
+}
+
 // The notification block: header, records, then their texts, in one
 // allocation that FreePrinterNotifyInfo gives back.
 PRINTER_NOTIFY_INFO* Block(const std::vector<Pending>& items, bool discarded) {
   std::size_t size = sizeof(PRINTER_NOTIFY_INFO) + items.size() * sizeof(PRINTER_NOTIFY_INFO_DATA);
   const std::size_t textsAt = size;
-  for (const Pending& item : items) {
-    const bool time = item.field == JOB_NOTIFY_FIELD_SUBMITTED;
-    size += time ? sizeof(SYSTEMTIME) : (item.text.size() + 1) * sizeof(wchar_t);
-  }
+  for (const Pending& item : items) size += DataSize(item);
   auto* info = static_cast<PRINTER_NOTIFY_INFO*>(HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, size));
   if (info == nullptr) return nullptr;
   info->Version = 2;
   info->Flags = discarded ? PRINTER_NOTIFY_INFO_DISCARDED : 0;
   info->Count = discarded ? 0 : static_cast<DWORD>(items.size());
   if (discarded) return info;
-  auto* texts = reinterpret_cast<wchar_t*>(reinterpret_cast<char*>(info) + textsAt);
+  char* at = reinterpret_cast<char*>(info) + textsAt;
   for (std::size_t i = 0; i < items.size(); ++i) {
     PRINTER_NOTIFY_INFO_DATA& data = info->aData[i];
+    const Pending& item = items[i];
     data.Type = JOB_NOTIFY_TYPE;
-    data.Field = items[i].field;
-    data.Id = items[i].id;
-    if (items[i].field == JOB_NOTIFY_FIELD_USER_NAME ||
-        items[i].field == JOB_NOTIFY_FIELD_DOCUMENT) {
-      const std::string& text = items[i].text;
-      for (std::size_t c = 0; c < text.size(); ++c) texts[c] = static_cast<unsigned char>(text[c]);
-      texts[text.size()] = L'\0';
-      data.NotifyData.Data.cbBuf = static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t));
-      data.NotifyData.Data.pBuf = texts;
-      texts += text.size() + 1;
-    } else if (items[i].field == JOB_NOTIFY_FIELD_SUBMITTED) {
-      std::memcpy(texts, &items[i].time, sizeof(SYSTEMTIME));
+    data.Field = item.field;
+    data.Id = item.id;
+    if (IsText(item.field)) {
+      auto* text = reinterpret_cast<wchar_t*>(at);
+      for (std::size_t c = 0; c < item.text.size(); ++c) {
+        text[c] = static_cast<unsigned char>(item.text[c]);
+      }
+      text[item.text.size()] = L'\0';
+      data.NotifyData.Data.cbBuf = static_cast<DWORD>((item.text.size() + 1) * sizeof(wchar_t));
+    } else if (item.field == JOB_NOTIFY_FIELD_SUBMITTED) {
+      std::memcpy(at, &item.time, sizeof(SYSTEMTIME));
       data.NotifyData.Data.cbBuf = sizeof(SYSTEMTIME);
-      data.NotifyData.Data.pBuf = texts;
-      texts += sizeof(SYSTEMTIME) / sizeof(wchar_t);
+    } else if (item.field == JOB_NOTIFY_FIELD_DEVMODE) {
+      std::memcpy(at, &item.mode, sizeof(DEVMODEW));
+      data.NotifyData.Data.cbBuf = sizeof(DEVMODEW);
     } else {
-      data.NotifyData.adwData[0] = items[i].value;
+      data.NotifyData.adwData[0] = item.value;
+      continue;
     }
+    data.NotifyData.Data.pBuf = at;
+    at += DataSize(item);
   }
   return info;
 }
@@ -383,6 +476,67 @@ BOOL WINAPI ClosePrinter(HANDLE printer) {
   return TRUE;
 }
 
+// Level 2 only: the record, its DEVMODE, then its texts.
+BOOL WINAPI GetJobA(HANDLE printer, DWORD id, DWORD level, LPBYTE buffer, DWORD size,
+                    LPDWORD needed) {
+  Locked locked;
+  const std::string& name = static_cast<Printer*>(printer)->name;
+  Queue& queue = (*queues)[name];
+  *needed = 0;
+  if (level != 2) {
+    SetLastError(ERROR_INVALID_LEVEL);
+    return FALSE;
+  }
+  const Job* job = Find(queue, id);
+  if (job == nullptr) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return FALSE;
+  }
+  const std::string* texts[] = {&name, &job->machine, &job->user, &job->document};
+  DWORD bytes = sizeof(JOB_INFO_2A) + (job->hasMode ? sizeof(DEVMODEA) : 0);
+  for (const std::string* text : texts) bytes += static_cast<DWORD>(text->size() + 1);
+  *needed = bytes;
+  if (bytes > size || buffer == nullptr) {
+    SetLastError(ERROR_INSUFFICIENT_BUFFER);
+    return FALSE;
+  }
+  ++queue.getJobs;
+  auto& info = *reinterpret_cast<JOB_INFO_2A*>(buffer);
+  info = JOB_INFO_2A{};
+  info.JobId = job->id;
+  info.Status = job->status;
+  info.PagesPrinted = job->pages;
+  info.TotalPages = job->total;
+  info.Submitted = job->submitted;
+  info.Size = job->size;
+  char* at = reinterpret_cast<char*>(buffer) + sizeof(JOB_INFO_2A);
+  if (job->hasMode) {
+    std::memcpy(at, &job->mode, sizeof(DEVMODEA));
+    info.pDevMode = reinterpret_cast<DEVMODEA*>(at);
+    at += sizeof(DEVMODEA);
+  }
+  LPSTR* fields[] = {&info.pPrinterName, &info.pMachineName, &info.pUserName, &info.pDocument};
+  for (std::size_t i = 0; i < 4; ++i) {
+    std::memcpy(at, texts[i]->c_str(), texts[i]->size() + 1);
+    *fields[i] = at;
+    at += texts[i]->size() + 1;
+  }
+  return TRUE;
+}
+
+// wingdi.h declares it imported, as a program sees it; this is its maker.
+#pragma GCC diagnostic ignored "-Wattributes"
+int WINAPI DeviceCapabilitiesA(LPCSTR device, LPCSTR, WORD capability, LPSTR, const DEVMODEA*) {
+  if (device == nullptr || std::string(device).rfind("Missing", 0) == 0 ||
+      capability != DC_COLORDEVICE) {
+    return -1;
+  }
+  Locked locked;
+  Queue& queue = (*queues)[device];
+  ++queue.capabilityQueries;
+  return queue.colorDevice;
+}
+
 HANDLE WINAPI FindFirstPrinterChangeNotification(HANDLE printer, DWORD, DWORD, LPVOID options) {
   Locked locked;
   Queue& queue = (*queues)[static_cast<Printer*>(printer)->name];
@@ -462,6 +616,32 @@ void StandInSetJobs(const char* name, DWORD jobs) {
 DWORD StandInAddJob(const char* name, const char* user, const char* document) {
   Locked locked;
   return Add((*queues)[name], user, document, 0);
+}
+
+// A job with its print details (SetDetails above) from the moment it is
+// added, `total` pages to print.
+DWORD StandInAddDetailedJob(const char* name, const char* user, const char* document, DWORD total,
+                            const char* details) {
+  Locked locked;
+  return Add((*queues)[name], user, document, total, details);
+}
+
+// DC_COLORDEVICE's answer for the queue: 1 colour, 0 not, -1 cannot say.
+void StandInSetColorDevice(const char* name, int answer) {
+  Locked locked;
+  (*queues)[name].colorDevice = answer;
+}
+
+// How often GetJobA told a job of the queue (a size query is not counted),
+// and how often DeviceCapabilitiesA was asked of it.
+long StandInGetJobs(const char* name) {
+  Locked locked;
+  return (*queues)[name].getJobs;
+}
+
+long StandInCapabilityQueries(const char* name) {
+  Locked locked;
+  return (*queues)[name].capabilityQueries;
 }
 
 void StandInPrintPages(const char* name, DWORD id, DWORD pages) {

@@ -11,6 +11,22 @@ namespace {
 // still be waiting for a late notification of a job it told.
 constexpr uint64_t kToldKeptListings = 256;
 
+// What news tells of how the job asked to be printed, over what was known:
+// a notification tells only some of it.
+void OverlayDetails(const JobDetails& news, JobDetails* details) {
+  if (news.copies != 0) details->copies = news.copies;
+  for (auto [from, to] : {std::pair{&news.sides, &details->sides},
+                          std::pair{&news.paper, &details->paper},
+                          std::pair{&news.colorMode, &details->colorMode},
+                          std::pair{&news.client, &details->client}}) {
+    if (!from->empty()) *to = *from;
+  }
+  if (news.paperWidth != 0) details->paperWidth = news.paperWidth;
+  if (news.paperLength != 0) details->paperLength = news.paperLength;
+  if (news.sizeBytes != 0) details->sizeBytes = news.sizeBytes;
+  if (news.printerColor) details->printerColor = news.printerColor;
+}
+
 void Overlay(const SpoolerJobNote& news, SpoolerJobNote* record) {
   if (OtherJob(news.submittedAt, record->submittedAt)) {
     *record = news;  // nothing of the job before it under the id is its own
@@ -22,6 +38,10 @@ void Overlay(const SpoolerJobNote& news, SpoolerJobNote* record) {
   if (news.status) record->status = news.status;
   // A job's count only rises; a late or reordered report must not lower it.
   if (news.pages) record->pages = std::max(news.pages.value(), record->pages.value_or(0));
+  if (news.details) {
+    if (!record->details) record->details.emplace();
+    OverlayDetails(*news.details, &*record->details);
+  }
 }
 
 SpoolJob ToSpoolJob(const SpoolerJobNote& record, bool countsPages) {
@@ -30,6 +50,7 @@ SpoolJob ToSpoolJob(const SpoolerJobNote& record, bool countsPages) {
   job.user = record.user;
   job.document = record.document;
   job.submittedAt = record.submittedAt;
+  job.details = record.details.value_or(JobDetails{});
   job.state = (record.status.value_or(0) & kWinJobPrinting) != 0 ? JobState::kPrinting
                                                                      : JobState::kWaiting;
   if (countsPages) job.pagesPrinted = record.pages.value_or(0);
@@ -47,6 +68,7 @@ SpoolJob Ended(uint32_t id, const SpoolJob* last, const SpoolerJobNote* queued,
     record.document = last->document;
     record.pages = last->pagesPrinted;
     record.submittedAt = last->submittedAt;
+    record.details = last->details;
   }
   if (queued != nullptr) Overlay(*queued, &record);
   if (news != nullptr) Overlay(*news, &record);
@@ -86,6 +108,26 @@ void JobJournal::Read(uint64_t from, uint64_t until, std::map<uint32_t, SpoolerJ
     records->emplace(entry.id, known.at(entry.id).record);
     if (entry.seq < until) before->push_back(entry.id);
   }
+}
+
+std::vector<uint32_t> DetailsBook::Fill(std::vector<SpoolerJobNote>* queued) {
+  std::map<uint32_t, Kept> listed;
+  std::vector<uint32_t> missing;
+  for (SpoolerJobNote& record : *queued) {
+    auto at = kept.find(record.id);
+    if (at == kept.end() || OtherJob(at->second.submittedAt, record.submittedAt)) {
+      missing.push_back(record.id);
+      continue;
+    }
+    record.details = at->second.details;
+    listed.insert(*at);
+  }
+  kept = std::move(listed);
+  return missing;
+}
+
+void DetailsBook::Keep(const SpoolerJobNote& job, const JobDetails& details) {
+  kept[job.id] = Kept{job.submittedAt, details};
 }
 
 void TellJobs(const std::vector<SpoolerJobNote>& queued, const std::map<uint32_t, SpoolerJobNote>& news,

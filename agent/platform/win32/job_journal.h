@@ -32,6 +32,8 @@ struct SpoolerJobNote {
   std::optional<uint32_t> pages;  // PagesPrinted
   // Submitted, in seconds since 1970; 0 where not told (yet).
   int64_t submittedAt = 0;
+  // How it asked to be printed (JOB_INFO_2), where it was asked.
+  std::optional<JobDetails> details;
 
   bool operator==(const SpoolerJobNote&) const = default;
 };
@@ -75,6 +77,24 @@ class JobJournal {
   std::deque<Entry> entries;
   std::map<uint32_t, Known> known;  // jobs with an entry still kept
   bool countsPages = false;
+};
+
+// The details of a queue's listed jobs, each asked of the spooler once
+// (GetJob at level 2 is a call to the spooler per job, with its DEVMODE:
+// too dear for every look), by id and Submitted.
+class DetailsBook {
+ public:
+  // Gives each record the details kept of its job, and says which jobs have
+  // none kept; forgets the jobs no longer listed.
+  std::vector<uint32_t> Fill(std::vector<SpoolerJobNote>* queued);
+  void Keep(const SpoolerJobNote& job, const JobDetails& details);
+
+ private:
+  struct Kept {
+    int64_t submittedAt = 0;
+    JobDetails details;
+  };
+  std::map<uint32_t, Kept> kept;
 };
 
 // What one watcher of a queue keeps between its listings.

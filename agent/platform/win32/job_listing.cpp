@@ -4,11 +4,14 @@
 
 #include <winspool.h>
 
+#include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <memory>
 #include <new>
 #include <optional>
 
+#include "agent/platform/devmode/job_details.h"
 #include "agent/util/civil_time.h"
 
 namespace pelko {
@@ -17,24 +20,17 @@ static_assert(kWinJobPrinting == JOB_STATUS_PRINTING);
 static_assert(kWinJobPrinted == JOB_STATUS_PRINTED);
 static_assert(kWinJobDeleting == JOB_STATUS_DELETING);
 static_assert(kWinJobDeleted == JOB_STATUS_DELETED);
+static_assert(kDmPaperSize == DM_PAPERSIZE && kDmPaperLength == DM_PAPERLENGTH &&
+              kDmPaperWidth == DM_PAPERWIDTH && kDmCopies == DM_COPIES && kDmColor == DM_COLOR &&
+              kDmDuplex == DM_DUPLEX && kDmFormName == DM_FORMNAME);
+static_assert(kDmColorMonochrome == DMCOLOR_MONOCHROME && kDmColorColor == DMCOLOR_COLOR);
+static_assert(kDmDupSimplex == DMDUP_SIMPLEX && kDmDupVertical == DMDUP_VERTICAL &&
+              kDmDupHorizontal == DMDUP_HORIZONTAL);
 
 namespace {
 
 // Size queries of a list that keeps growing between the query and the read.
 constexpr int kEnumAttempts = 4;
-
-SpoolStatus FromError(DWORD error) {
-  switch (error) {
-    case ERROR_INVALID_PRINTER_NAME:
-    case ERROR_INVALID_HANDLE:
-      return SpoolStatus::kNoQueue;
-    case RPC_S_SERVER_UNAVAILABLE:
-    case RPC_S_CALL_FAILED:
-      return SpoolStatus::kUnavailable;
-    default:
-      return SpoolStatus::kFailed;
-  }
-}
 
 std::optional<std::string> Text(const char* text) {
   if (text == nullptr) return std::nullopt;
@@ -52,7 +48,32 @@ SpoolerJobNote Record(const JOB_INFO_1A& info) {
   return record;
 }
 
+// A text the spooler put in its buffer, read no further than the buffer.
+std::string TextIn(const char* text, const uint8_t* begin, const uint8_t* end) {
+  const auto* at = reinterpret_cast<const uint8_t*>(text);
+  if (text == nullptr || at < begin || at >= end) return std::string();
+  return std::string(text, strnlen(text, static_cast<std::size_t>(end - at)));
+}
+
+std::string NarrowForm(const BYTE* form) {
+  const auto* text = reinterpret_cast<const char*>(form);
+  return std::string(text, strnlen(text, CCHFORMNAME));
+}
+
 }  // namespace
+
+SpoolStatus SpoolStatusOf(DWORD error) {
+  switch (error) {
+    case ERROR_INVALID_PRINTER_NAME:
+    case ERROR_INVALID_HANDLE:
+      return SpoolStatus::kNoQueue;
+    case RPC_S_SERVER_UNAVAILABLE:
+    case RPC_S_CALL_FAILED:
+      return SpoolStatus::kUnavailable;
+    default:
+      return SpoolStatus::kFailed;
+  }
+}
 
 HANDLE OpenNamed(const std::string& name) {
   std::vector<char> text(name.begin(), name.end());
@@ -64,14 +85,6 @@ HANDLE OpenNamed(const std::string& name) {
 int64_t SubmittedSeconds(const SYSTEMTIME& submitted) {
   return UtcSeconds(submitted.wYear, submitted.wMonth, submitted.wDay, submitted.wHour,
                     submitted.wMinute, submitted.wSecond);
-}
-
-SpoolStatus EnumQueue(const std::string& queue, std::vector<SpoolerJobNote>* records) {
-  HANDLE printer = OpenNamed(queue);
-  if (printer == nullptr) return FromError(GetLastError());
-  const SpoolStatus status = EnumOpen(printer, records);
-  ::ClosePrinter(printer);
-  return status;
 }
 
 SpoolStatus EnumOpen(HANDLE printer, std::vector<SpoolerJobNote>* records) {
@@ -90,12 +103,40 @@ SpoolStatus EnumOpen(HANDLE printer, std::vector<SpoolerJobNote>* records) {
       return SpoolStatus::kOk;
     }
     const DWORD error = GetLastError();
-    if (error != ERROR_INSUFFICIENT_BUFFER || needed <= size) return FromError(error);
+    if (error != ERROR_INSUFFICIENT_BUFFER || needed <= size) return SpoolStatusOf(error);
     buffer.reset(new (std::nothrow) uint8_t[needed]);
     if (!buffer) return SpoolStatus::kFailed;
     size = needed;
   }
   return SpoolStatus::kFailed;  // grew at every look
+}
+
+JobDetails ReadJobDetails(HANDLE printer, uint32_t id) {
+  std::unique_ptr<uint8_t[]> buffer;
+  DWORD size = 0;
+  for (int attempt = 0; attempt < kEnumAttempts; ++attempt) {
+    DWORD needed = 0;
+    if (::GetJobA(printer, id, 2, buffer.get(), size, &needed)) {
+      if (buffer == nullptr || size < sizeof(JOB_INFO_2A)) return JobDetails{};
+      const auto& info = *reinterpret_cast<const JOB_INFO_2A*>(buffer.get());
+      const uint8_t* end = buffer.get() + size;
+      return DetailsOfJob(JobInfo2Fields{DevModeIn(info.pDevMode, buffer.get(), end, NarrowForm),
+                                         TextIn(info.pMachineName, buffer.get(), end), info.Size});
+    }
+    if (GetLastError() != ERROR_INSUFFICIENT_BUFFER || needed <= size) return JobDetails{};
+    buffer.reset(new (std::nothrow) uint8_t[needed]);
+    if (!buffer) return JobDetails{};
+    size = needed;
+  }
+  return JobDetails{};
+}
+
+std::optional<bool> ReadColorDevice(const std::string& queue) {
+  const int answer =
+      ::DeviceCapabilitiesA(queue.c_str(), nullptr, DC_COLORDEVICE, nullptr, nullptr);
+  if (answer == 1) return true;
+  if (answer == 0) return false;
+  return std::nullopt;
 }
 
 }  // namespace pelko

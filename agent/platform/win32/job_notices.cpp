@@ -8,6 +8,7 @@
 #include <optional>
 #include <string>
 
+#include "agent/platform/devmode/job_details.h"
 #include "agent/platform/win32/job_listing.h"
 
 namespace pelko {
@@ -17,10 +18,13 @@ namespace {
 // Refreshes asked in a row while the spooler keeps discarding.
 constexpr int kRefreshAttempts = 3;
 
-// The job fields the notifications are asked to carry.
-WORD kJobFields[] = {JOB_NOTIFY_FIELD_USER_NAME, JOB_NOTIFY_FIELD_DOCUMENT,
-                     JOB_NOTIFY_FIELD_STATUS, JOB_NOTIFY_FIELD_PAGES_PRINTED,
-                     JOB_NOTIFY_FIELD_SUBMITTED};
+// The job fields the notifications are asked to carry. The DEVMODE and the
+// machine name come once, with the job's arrival: a job that comes and
+// goes between two listings still tells how it asked to be printed.
+WORD kJobFields[] = {JOB_NOTIFY_FIELD_USER_NAME,     JOB_NOTIFY_FIELD_DOCUMENT,
+                     JOB_NOTIFY_FIELD_STATUS,        JOB_NOTIFY_FIELD_PAGES_PRINTED,
+                     JOB_NOTIFY_FIELD_SUBMITTED,     JOB_NOTIFY_FIELD_DEVMODE,
+                     JOB_NOTIFY_FIELD_MACHINE_NAME};
 
 PRINTER_NOTIFY_OPTIONS_TYPE kJobType = {JOB_NOTIFY_TYPE, 0, 0, 0,
                                         sizeof kJobFields / sizeof kJobFields[0], kJobFields};
@@ -29,11 +33,8 @@ PRINTER_NOTIFY_OPTIONS JobOptions(DWORD flags) {
   return PRINTER_NOTIFY_OPTIONS{2, flags, 1, &kJobType};
 }
 
-// Notification strings are UTF-16 whichever way the printer was opened.
-std::optional<std::string> WideText(const PRINTER_NOTIFY_INFO_DATA& data) {
-  const auto* wide = static_cast<const wchar_t*>(data.NotifyData.Data.pBuf);
-  if (wide == nullptr) return std::nullopt;
-  const int length = static_cast<int>(wcsnlen(wide, data.NotifyData.Data.cbBuf / sizeof(wchar_t)));
+std::optional<std::string> Narrow(const wchar_t* wide, std::size_t most) {
+  const int length = static_cast<int>(wcsnlen(wide, most));
   if (length == 0) return std::string();
   const int bytes = WideCharToMultiByte(CP_ACP, 0, wide, length, nullptr, 0, nullptr, nullptr);
   if (bytes <= 0) return std::nullopt;
@@ -42,14 +43,24 @@ std::optional<std::string> WideText(const PRINTER_NOTIFY_INFO_DATA& data) {
   return text;
 }
 
+// Notification strings are UTF-16 whichever way the printer was opened.
+std::optional<std::string> WideText(const PRINTER_NOTIFY_INFO_DATA& data) {
+  const auto* wide = static_cast<const wchar_t*>(data.NotifyData.Data.pBuf);
+  if (wide == nullptr) return std::nullopt;
+  return Narrow(wide, data.NotifyData.Data.cbBuf / sizeof(wchar_t));
+}
+
+std::string WideForm(const WCHAR* form) { return Narrow(form, CCHFORMNAME).value_or(""); }
+
 // The fields of each job told, in the order the jobs first appear.
 void Collect(const PRINTER_NOTIFY_INFO& info, std::vector<SpoolerJobNote>* news) {
   std::map<uint32_t, std::size_t> at;
+  std::map<std::size_t, JobInfo2Fields> asked;  // the jobs that told how they asked
   for (DWORD i = 0; i < info.Count; ++i) {
     const PRINTER_NOTIFY_INFO_DATA& data = info.aData[i];
     if (data.Type != JOB_NOTIFY_TYPE) continue;
     auto [slot, added] = at.emplace(data.Id, news->size());
-    if (added) news->push_back(SpoolerJobNote{data.Id, {}, {}, {}, {}, 0});
+    if (added) news->push_back(SpoolerJobNote{data.Id, {}, {}, {}, {}, 0, {}});
     SpoolerJobNote& record = (*news)[slot->second];
     switch (data.Field) {
       case JOB_NOTIFY_FIELD_USER_NAME:
@@ -64,6 +75,16 @@ void Collect(const PRINTER_NOTIFY_INFO& info, std::vector<SpoolerJobNote>* news)
       case JOB_NOTIFY_FIELD_PAGES_PRINTED:
         record.pages = data.NotifyData.adwData[0];
         break;
+      case JOB_NOTIFY_FIELD_DEVMODE: {
+        const auto* bytes = static_cast<const uint8_t*>(data.NotifyData.Data.pBuf);
+        asked[slot->second].pDevMode =
+            DevModeIn(static_cast<const DEVMODEW*>(data.NotifyData.Data.pBuf), bytes,
+                      bytes + data.NotifyData.Data.cbBuf, WideForm);
+        break;
+      }
+      case JOB_NOTIFY_FIELD_MACHINE_NAME:
+        asked[slot->second].pMachineName = WideText(data).value_or(std::string());
+        break;
       case JOB_NOTIFY_FIELD_SUBMITTED:
         if (data.NotifyData.Data.pBuf != nullptr &&
             data.NotifyData.Data.cbBuf >= sizeof(SYSTEMTIME)) {
@@ -75,6 +96,7 @@ void Collect(const PRINTER_NOTIFY_INFO& info, std::vector<SpoolerJobNote>* news)
         break;
     }
   }
+  for (const auto& [slot, fields] : asked) (*news)[slot].details = DetailsOfJob(fields);
 }
 
 }  // namespace

@@ -11,6 +11,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -33,6 +34,11 @@ constexpr auto kNewsWait = std::chrono::milliseconds(100);
 // How often the watcher lists a queue with jobs whose spooler sends no job
 // fields, to journal what the notifications would have told.
 constexpr DWORD kJournalPollMs = 20;
+// How long a printer's colour capability is taken as known: asking loads
+// its driver, and a printer's driver is seldom changed. One that could not
+// be told is asked again sooner.
+constexpr ULONGLONG kColorKeptMs = 10 * 60 * 1000;
+constexpr ULONGLONG kColorUnknownMs = 60 * 1000;
 
 // Listings go through OpenPrinterA / EnumJobsA / ClosePrinter; a queue with
 // change signals also has a notification (PRINTER_CHANGE_JOB, with the job
@@ -77,7 +83,11 @@ class Win32Spooler : public Spooler {
       if (found != queues.end()) changesBefore = found->second.changes;
     }
     std::vector<SpoolerJobNote> queued;
-    const SpoolStatus status = EnumQueue(queue, &queued);
+    HANDLE printer = OpenNamed(queue);
+    if (printer == nullptr) return SpoolStatusOf(GetLastError());
+    const SpoolStatus status = EnumOpen(printer, &queued);
+    if (status == SpoolStatus::kOk) AddDetails(queue, printer, &queued);
+    ::ClosePrinter(printer);
     if (status != SpoolStatus::kOk) return status;
     AwaitPendingNews(queue);
 
@@ -101,6 +111,10 @@ class Win32Spooler : public Spooler {
       countsPages = counts;
     }
     TellJobs(queued, news, before, countsPages, until, mine, jobs);
+    if (!jobs->empty()) {
+      const std::optional<bool> color = ColorDevice(queue);
+      for (SpoolJob& job : *jobs) job.details.printerColor = color;
+    }
     if (fresh) *cursor = std::move(fresh);
     return SpoolStatus::kOk;
   }
@@ -168,6 +182,48 @@ class Win32Spooler : public Spooler {
   }
 
  private:
+  struct ColorKnown {
+    std::optional<bool> color;
+    ULONGLONG at = 0;
+  };
+
+  // Each listed job's details, asked of the spooler for the jobs not yet
+  // known. Not under the lock while it is asked: a remote spooler may be
+  // slow.
+  void AddDetails(const std::string& queue, HANDLE printer, std::vector<SpoolerJobNote>* queued) {
+    std::vector<uint32_t> unknown;
+    {
+      std::lock_guard<std::mutex> lock(mutex);
+      unknown = details[queue].Fill(queued);
+    }
+    if (unknown.empty()) return;
+    std::map<uint32_t, JobDetails> read;
+    for (uint32_t id : unknown) read[id] = ReadJobDetails(printer, id);
+    std::lock_guard<std::mutex> lock(mutex);
+    DetailsBook& book = details[queue];
+    for (const SpoolerJobNote& record : *queued) {
+      auto at = read.find(record.id);
+      if (at != read.end()) book.Keep(record, at->second);
+    }
+    book.Fill(queued);
+  }
+
+  std::optional<bool> ColorDevice(const std::string& queue) {
+    const ULONGLONG now = GetTickCount64();
+    {
+      std::lock_guard<std::mutex> lock(mutex);
+      auto found = colors.find(queue);
+      if (found != colors.end() &&
+          now - found->second.at < (found->second.color ? kColorKeptMs : kColorUnknownMs)) {
+        return found->second.color;
+      }
+    }
+    const std::optional<bool> color = ReadColorDevice(queue);
+    std::lock_guard<std::mutex> lock(mutex);
+    colors[queue] = ColorKnown{color, now};
+    return color;
+  }
+
   // A job that left just before the spooler answered may have its last
   // pages in a notification not yet taken in: worth a short wait, since
   // the listing would otherwise tell it with fewer pages than it printed.
@@ -305,7 +361,7 @@ class Win32Spooler : public Spooler {
     }
     for (const auto& [id, record] : notified.polled) {
       if (now.count(id) != 0) continue;
-      SpoolerJobNote gone{id, {}, {}, kWinJobDeleted, {}, 0};
+      SpoolerJobNote gone{id, {}, {}, kWinJobDeleted, {}, 0, {}};
       journal.Learn(++journalSeq, gone);
     }
     notified.polled = std::move(now);
@@ -317,6 +373,8 @@ class Win32Spooler : public Spooler {
   std::map<std::string, Notified> queues;
   std::map<std::string, JobJournal> journals;
   std::map<std::string, bool> countingQueues;  // a job of it told a page printed
+  std::map<std::string, DetailsBook> details;
+  std::map<std::string, ColorKnown> colors;  // each printer's, asked now and then
   uint64_t journalSeq = 0;  // the last entry journaled, of any queue
   HANDLE wake = nullptr;
   HANDLE watcher = nullptr;
