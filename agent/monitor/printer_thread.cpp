@@ -120,8 +120,20 @@ bool PrinterThread::ListInto(std::vector<SpoolJob>* jobs) {
   return true;
 }
 
+bool PrinterThread::ColorMatters() {
+  // Looked up at most once a second: listings come every 20 ms.
+  const uint64_t now = env.clock->MonotonicMs();
+  if (colorMattersAt != 0 && now - colorMattersAt < 1000) return colorMatters;
+  colorMattersAt = now == 0 ? 1 : now;
+  Tariff tariff;
+  colorMatters = RegistryDwordValue(*env.registry, settings::kLogJobDetails).Get() == 1 ||
+                 (ReadPrices(&tariff) && tariff.colorCost != tariff.monoCost);
+  return colorMatters;
+}
+
 void PrinterThread::MeasureDocuments(const std::vector<SpoolJob>& jobs) {
-  if (env.inkMeter == nullptr) return;
+  // Ghostscript is run only where its answer changes a bill or a record.
+  if (env.inkMeter == nullptr || jobs.empty() || !ColorMatters()) return;
   for (const SpoolJob& job : jobs) {
     // An ended job too: CUPS keeps its documents a day by default, and one
     // that went is told as gone.

@@ -91,6 +91,9 @@ class PrinterThread : public WorkerThread {
   // and takes in the measures that came: a job entered before its measure
   // gets its colour and cost put right.
   void MeasureDocuments(const std::vector<SpoolJob>& jobs);
+  // Whether a job's colour changes anything: a colour price of its own, or
+  // details in the logs.
+  bool ColorMatters();
   void TakeMeasures();
   using PendingKey = std::tuple<std::string, int32_t, int64_t>;  // printer, job, submittedAt
   // Adds a job's figures to what it has pending.
@@ -126,6 +129,8 @@ class PrinterThread : public WorkerThread {
   uint64_t seenSaved = 0;   // the book's Changes() when last written
   std::map<uint32_t, int64_t> submittedOf;  // by job id, from the listings
   PagePricer pricer;
+  bool colorMatters = false;
+  uint64_t colorMattersAt = 0;
   // Set by the spooler when the queue may have changed, and on a stop.
   std::unique_ptr<Signal> queueChanged;
 

@@ -104,7 +104,7 @@ class CupsInkMeter : public InkMeter {
       std::vector<PageInk> more;
       const InkStatus status =
           MeasureDocument(server, PrinterUri(server, name), jobId, number, folder.fd, &total,
-                          &more);
+                          cancelled, &more);
       // A job's documents are numbered from 1; the first missing ends them.
       if (status == InkStatus::kGone && number > 1) break;
       if (status != InkStatus::kOk || number > kMaxDocuments) {
@@ -121,7 +121,7 @@ class CupsInkMeter : public InkMeter {
   // bytes of the job's documents so far, which limits bound.
   InkStatus MeasureDocument(const CupsServer& server, const std::string& printerUri,
                             uint32_t jobId, int number, int folder, uint64_t* total,
-                            std::vector<PageInk>* pages) {
+                            const std::atomic<bool>& cancelled, std::vector<PageInk>* pages) {
     int readFd = -1;
     ScopedFd writer(NewPrivateFile(folder, jobId, &readFd));
     ScopedFd reader(readFd);
