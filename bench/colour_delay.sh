@@ -2,13 +2,15 @@
 # The delay from a job's end to its final entry, with colour measured and
 # without: median and 95th percentile, in ms.
 #
-#   bash bench/colour_delay.sh [BUILD_DIR] [ROUNDS]
+#   bash bench/colour_delay.sh [BUILD_DIR] [ROUNDS] [GAP_SECONDS]
 #
 # Starts a private cupsd (scripts/lib/cups-env.sh) with a colour queue
 # printing 20 pages a second, and the agent twice: "off", the printer's one
 # price and no details (no Ghostscript runs), then "on", a colour price and
 # LogJobDetails 1. Each time tests/colour's corpus is printed ROUNDS times
-# (default 2) and bench/colour_delay.py times each job from its line in
+# (default 2), all at once or GAP_SECONDS apart (default 0: a burst, whose
+# documents wait in turn for the printer's one measuring thread), and
+# bench/colour_delay.py times each job from its line in
 # CUPS's page_log to the entry that is final: its pages and, measuring, its
 # colour counted from the document. Needs root, cupsd and Ghostscript.
 set -u
@@ -16,6 +18,7 @@ here=$(dirname "$(readlink -f "${BASH_SOURCE[0]}")")
 root=$(dirname "$here")
 build=$(readlink -f "${1:-$root/build/native}")
 rounds=${2:-2}
+gap=${3:-0}
 bin=$build/bin
 [[ -x $bin/pelkomon && -x $bin/pelkoreg ]] || { echo "colour_delay: no pelkomon in $bin" >&2; exit 2; }
 source "$root/scripts/lib/cups-env.sh"
@@ -44,6 +47,7 @@ for mode in off on; do
   for _ in $(seq 1 "$rounds"); do
     while read -r path _; do
       lp -d Colour "$path" | sed -n 's/.*Colour-\([0-9]*\).*/\1/p' >>"$work/jobs"
+      sleep "$gap"
     done <"$work/corpus.txt"
   done
   echo -n "measuring $mode: "

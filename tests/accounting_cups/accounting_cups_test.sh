@@ -8,7 +8,9 @@
 # --restart the scheduler is also restarted while the jobs print. --load is
 # a busy print server: ten queues, five users, twenty jobs a queue of 1 to 9
 # pages, 1 to 3 copies, some two-sided, one queue disabled while the jobs
-# arrive and enabled after. --catchup has jobs end while nobody watches:
+# arrive and enabled after; half the queues mono, the others with a colour
+# price three times the mono one and each job's details logged, so that
+# each document is measured: every page (black text) must come out mono. --catchup has jobs end while nobody watches:
 # while the agent is killed, while its printer threads restart (IsModified),
 # and while it is stopped and cupsd restarts.
 # Prints "jobs accounted exactly: N / M" and the time from each job's end
@@ -120,9 +122,22 @@ declare -A hold=([Lab]=$work/hold-Lab)
 for queue in "${queues[@]}"; do
   cups_env_add_queue "$queue" "${pace[$queue]}" "${hold[$queue]:-}" 2>/dev/null || exit 1
 done
+mono=()
+[[ $restart == --load ]] && mono=(Room1 Room2 Room3 Room4 Room5)
+for queue in "${mono[@]}"; do
+  sed 's/^\*ColorDevice:.*/*ColorDevice: False/' "$CUPS_ENV_DIR/ppd/$queue.ppd" >"$work/mono.ppd"
+  lpadmin -p "$queue" -P "$work/mono.ppd" || exit 1
+done
 
 mkdir -p "$work/pelko/Logs"
 watch_queues || exit 1
+if [[ $restart == --load ]]; then
+  for i in "${!queues[@]}"; do
+    [[ " ${mono[*]} " == *" ${queues[$i]} "* ]] && continue
+    echo "Printer$((i + 1))ColorCost REG_DWORD $((3 * cost[${queues[$i]}]))"
+  done | settings || exit 1
+  echo "LogJobDetails REG_DWORD 1" | settings || exit 1
+fi
 start_agent
 poll &
 poller=$!
@@ -178,7 +193,8 @@ lp -i "$held" -H resume || echo "FAIL: the held job could not be released"
 # be complete, and a little more: no later pass may change them.
 wait_for 240 all_empty || { echo "FAIL: the queues did not empty"; lpstat -o; lpstat -p; }
 read_page_log
-until_exact 60
+# Measured documents put their jobs' first entries right as they come.
+until_exact $([[ $restart == --load ]] && echo 240 || echo 60)
 sleep 3
 
 read_page_log
@@ -205,6 +221,18 @@ for queue in "${queues[@]}"; do
 done
 check "the users are CUPS's" "$user_count" "$(for queue in "${queues[@]}"; do cat "$(log_of "$queue")"; done 2>/dev/null |
   grep -o "<user>pk$$u[0-9]</user>" | sort -u | wc -l)"
+if [[ $restart == --load ]]; then
+  # colour_of QUEUE: the kinds of entry, as "colour pages/how told".
+  colour_of() {
+    grep -o '<colorpages>[0-9]*</colorpages><monopages>[0-9]*</monopages> <sides>[^<]*</sides><paper>[^<]*</paper><client>[^<]*</client><colorfrom>[a-z]*</colorfrom>' \
+      "$(log_of "$1")" | sed 's|<colorpages>\([0-9]*\)<.*<colorfrom>\([a-z]*\)<.*|\1/\2|' | sort -u | xargs
+  }
+  for queue in "${queues[@]}"; do
+    told=document
+    [[ " ${mono[*]} " == *" $queue "* ]] && told=printer
+    check "$queue: every page mono, as its $told tells" "0/$told" "$(colour_of "$queue")"
+  done
+fi
 check "a job was cancelled while it printed" yes "$cut"
 check "the cancelled job was counted by CUPS" yes "$([[ -n ${counted[$cancelled]:-} ]] && echo yes)"
 check "the held job was counted by CUPS" 3 "${counted[$held]:-none}"
