@@ -104,28 +104,6 @@ struct Account {
   fail('e');
 }
 
-// Whether child ended by deadline, through a pidfd; true where there is
-// none, leaving the wait to the group's kill.
-bool EndsBy(pid_t child, SteadyClock::time_point deadline) {
-#ifdef SYS_pidfd_open
-  const int pidfd = static_cast<int>(syscall(SYS_pidfd_open, child, 0));
-  if (pidfd < 0) return true;
-  int polled;
-  do {
-    const auto left =
-        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - SteadyClock::now());
-    pollfd ended{pidfd, POLLIN, 0};
-    polled = poll(&ended, 1, static_cast<int>(std::max<int64_t>(left.count(), 0)));
-  } while (polled < 0 && errno == EINTR);
-  close(pidfd);
-  return polled > 0;
-#else
-  (void)child;
-  (void)deadline;
-  return true;
-#endif
-}
-
 struct Streams {
   std::string output, messages;
   bool overflow = false, late = false;
@@ -281,7 +259,7 @@ InkStatus MeasureInkCoverage(int documentFd, const InkLimits& limits,
   }
   Streams streams;
   ReadStreams(out[0], msg[0], deadline, limits.maxOutputBytes, cancelled, &streams);
-  const bool ended = !streams.late && !streams.overflow && EndsBy(child, deadline);
+  const bool ended = !streams.late && !streams.overflow && ChildEndsBy(child, deadline);
   // The group goes whatever happened, while its leader is unreaped and so
   // its number still ours.
   kill(-child, SIGKILL);

@@ -52,9 +52,9 @@ class SpawnSetup {
   posix_spawnattr_t attributes;
 };
 
-// Whether child has ended by deadline; true where that cannot be told
-// (no pidfd), leaving the wait to waitpid.
-bool EndsBy(pid_t child, std::chrono::steady_clock::time_point deadline) {
+}  // namespace
+
+bool ChildEndsBy(pid_t child, std::chrono::steady_clock::time_point deadline) {
 #ifdef SYS_pidfd_open
   const int pidfd = static_cast<int>(syscall(SYS_pidfd_open, child, 0));
   if (pidfd < 0) return true;
@@ -73,8 +73,6 @@ bool EndsBy(pid_t child, std::chrono::steady_clock::time_point deadline) {
   return true;
 #endif
 }
-
-}  // namespace
 
 std::string FindSystemProgram(const std::string& name, std::string* why) {
   if (name.empty() || name.find('/') != std::string::npos) {
@@ -153,7 +151,7 @@ ToolRun RunSystemTool(const std::string& name, const std::vector<std::string>& a
     }
   }
   close(out[0]);
-  if (!cut && !EndsBy(child, deadline)) {
+  if (!cut && !ChildEndsBy(child, deadline)) {
     run.error = program + " did not end within " + std::to_string(timeoutMs) + " ms";
     cut = true;
   }

@@ -5,6 +5,10 @@
 // within a bound of time and bytes.
 #pragma once
 
+#include <sys/types.h>
+
+#include <chrono>
+
 #include <cstddef>
 #include <string>
 #include <vector>
@@ -17,6 +21,10 @@ inline constexpr char kSystemPath[] = "PATH=/usr/sbin:/usr/bin:/sbin:/bin";
 // The first program called name (a bare name) in the system folders,
 // resolved; empty, with why, when there is none or someone but root (or
 // this process's user) could change it.
+// Whether child has ended by deadline; true where that cannot be told
+// (no pidfd), leaving the wait to waitpid or a kill of its group.
+bool ChildEndsBy(pid_t child, std::chrono::steady_clock::time_point deadline);
+
 std::string FindSystemProgram(const std::string& name, std::string* why);
 
 struct ToolRun {
