@@ -1,5 +1,7 @@
 #include "agent/monitor/ink_queue.h"
 
+#include <algorithm>
+
 namespace pelko {
 
 namespace {
@@ -41,16 +43,42 @@ std::vector<InkQueue::Answer> InkQueue::Take() {
   return answers;
 }
 
+std::deque<InkQueue::Answer>::iterator InkQueue::NextReady(
+    std::chrono::steady_clock::time_point now, std::chrono::steady_clock::time_point* soonest) {
+  *soonest = std::chrono::steady_clock::time_point::max();
+  for (auto at = waiting.begin(); at != waiting.end(); ++at) {
+    if (at->notBefore <= now) return at;
+    *soonest = std::min(*soonest, at->notBefore);
+  }
+  return waiting.end();
+}
+
 void InkQueue::Serve() {
   std::unique_lock<std::mutex> lock(mutex);
   for (;;) {
-    wake.wait(lock, [this] { return stopping || !waiting.empty(); });
+    const auto now = std::chrono::steady_clock::now();
+    std::chrono::steady_clock::time_point soonest;
+    auto next = NextReady(now, &soonest);
     if (stopping) return;
-    Answer answer = std::move(waiting.front());
-    waiting.pop_front();
+    if (next == waiting.end()) {
+      if (waiting.empty()) {
+        wake.wait(lock);
+      } else {
+        wake.wait_until(lock, soonest);
+      }
+      continue;
+    }
+    Answer answer = std::move(*next);
+    waiting.erase(next);
     lock.unlock();
     answer.status = meter.Measure(answer.queue, answer.id, &answer.pages, stopping);
     lock.lock();
+    if (answer.status == InkStatus::kUnavailable && ++answer.tries < kMaxTries) {
+      answer.notBefore = std::chrono::steady_clock::now() +
+                         std::chrono::milliseconds(kRetryGapMs * answer.tries);
+      waiting.push_back(std::move(answer));
+      continue;
+    }
     ready.push_back(std::move(answer));
     if (answered != nullptr) answered->Set();
   }

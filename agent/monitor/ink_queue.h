@@ -5,6 +5,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
@@ -25,6 +26,10 @@ class InkQueue {
   // Jobs waiting at most: a flood of jobs is priced by their asked mode
   // rather than measured hours late.
   static constexpr std::size_t kMaxWaiting = 64;
+  // A spooler too busy to hand a document over is asked again, this many
+  // times in all, kRetryGapMs more apart each time.
+  static constexpr int kMaxTries = 5;
+  static constexpr int kRetryGapMs = 2000;
 
   struct Answer {
     std::string queue;
@@ -32,6 +37,8 @@ class InkQueue {
     int64_t submittedAt = 0;
     InkStatus status = InkStatus::kOk;
     std::vector<PageInk> pages{};
+    int tries = 0;
+    std::chrono::steady_clock::time_point notBefore{};
   };
 
   // `answered` is set as each answer is ready.
@@ -47,6 +54,9 @@ class InkQueue {
 
  private:
   void Serve();
+  // The first waiting job that may be measured now; waiting.end() if none.
+  std::deque<Answer>::iterator NextReady(std::chrono::steady_clock::time_point now,
+                                         std::chrono::steady_clock::time_point* soonest);
 
   InkMeter& meter;
   Signal* answered;

@@ -25,8 +25,9 @@ enum class InkStatus {
   kGone,         // the job or its document is no longer kept
   kTooLarge,     // the document is over the size measured
   kUnreadable,   // encrypted, damaged, or a format the meter cannot read
-  kBound,        // the measuring ran out of time, memory or output, a page
-                 // was too large, or the spooler did not answer in time
+  kBound,        // the measuring ran out of time, memory or output, or a
+                 // page was too large
+  kUnavailable,  // the spooler did not answer: worth asking again later
   kUnsupported,  // this platform or spooler keeps no measurable document,
                  // or will not give it to the agent
 };

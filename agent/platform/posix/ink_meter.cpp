@@ -145,7 +145,7 @@ class CupsInkMeter : public InkMeter {
     if (tooLarge) return InkStatus::kTooLarge;
     if (unwritten) return InkStatus::kBound;
     if (result.failure == CupsFailure::kRefused) return StatusOfRefusal(result.status);
-    if (result.failure != CupsFailure::kNone) return InkStatus::kBound;
+    if (result.failure != CupsFailure::kNone) return InkStatus::kUnavailable;
     return MeasureInkCoverage(reader.fd, limits, pages, cancelled);
   }
 
