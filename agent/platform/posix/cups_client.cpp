@@ -234,7 +234,11 @@ CupsResult CupsClient::Call(const CupsServer& server, ipp_t* request, int budget
                             const CupsDataSink* sink) {
   const auto deadline = SteadyClock::now() + std::chrono::milliseconds(budgetMs);
   bool timedOut = false;
-  Connection* connection = InBackoff(server) ? nullptr : Take(server, deadline, &timedOut);
+  // The back-off spares the printer threads' short calls a server that did
+  // not answer; a fetch of a document has a thread and a budget of its own,
+  // and a busy server that timed a listing out may well hand it over.
+  const bool backingOff = sink == nullptr && InBackoff(server);
+  Connection* connection = backingOff ? nullptr : Take(server, deadline, &timedOut);
   if (connection == nullptr) {
     if (timedOut) NoteTimeout(server);
     ippDelete(request);

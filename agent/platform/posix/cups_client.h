@@ -56,6 +56,7 @@ class CupsClient {
   // The same for an answer followed by data (CUPS-Get-Document), which goes
   // to sink; the whole call may take budgetMs. A transfer the sink stopped
   // or that was cut short fails as kUnreachable: the sink knows which.
+  // It is tried also while the server is backed off from after a timeout.
   CupsResult RequestData(const CupsServer& server, ipp_t* request, int budgetMs,
                          const CupsDataSink& sink);
 
