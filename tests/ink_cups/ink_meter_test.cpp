@@ -25,6 +25,7 @@
 #include "agent/platform/posix/cups_server.h"
 #include "agent/platform/posix/ink_coverage.h"
 #include "tests/lib/local_user.h"
+#include "tests/lib/shell_output.h"
 
 namespace pelko {
 namespace {
@@ -32,16 +33,6 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 std::string TestDir() { return std::getenv("PELKO_TEST_DIR"); }
-
-std::string Shell(const std::string& command) {
-  std::string output;
-  FILE* pipe = popen((command + " 2>&1").c_str(), "r");
-  if (pipe == nullptr) return output;
-  char buffer[512];
-  while (fgets(buffer, sizeof buffer, pipe) != nullptr) output += buffer;
-  pclose(pipe);
-  return output;
-}
 
 // The files submitted to the queue as one job; the job id, or 0.
 uint32_t Print(const std::string& paths, const std::string& queue = "Office") {

@@ -24,21 +24,12 @@
 #include "agent/platform/clock.h"
 #include "agent/platform/posix/cups_client.h"
 #include "agent/platform/spooler.h"
+#include "tests/lib/shell_output.h"
 
 namespace pelko {
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-std::string Shell(const std::string& command) {
-  std::string output;
-  FILE* pipe = popen((command + " 2>&1").c_str(), "r");
-  if (pipe == nullptr) return output;
-  char buffer[512];
-  while (fgets(buffer, sizeof buffer, pipe) != nullptr) output += buffer;
-  pclose(pipe);
-  return output;
-}
 
 std::string Env(const char* name) {
   const char* value = std::getenv(name);
