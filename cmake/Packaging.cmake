@@ -91,6 +91,9 @@ set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_COMPRESSION_TYPE xz)
 set(CPACK_DEBIAN_PACKAGE_SUGGESTS "cups, xsltproc")
+# Ghostscript measures each document for colour; without it a job's asked
+# mode tells its colour pages.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "ghostscript")
 # groupadd, for the group that reads the logs (postinst).
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "passwd")
 # The dependencies as the programs' own libraries say (dpkg-dev's
