@@ -59,4 +59,24 @@ std::vector<JobRow> JobRowsOfLog(std::string_view text) {
   return rows;
 }
 
+void FillDetailsFromTwin(const std::vector<JobRow>& twin, std::vector<JobRow>* rows) {
+  if (twin.empty()) return;
+  std::map<std::tuple<std::string_view, int64_t, std::string_view, std::string_view>, const JobRow*>
+      byEntry;
+  for (const JobRow& row : twin) byEntry[{row.printer, row.jobId, row.date, row.time}] = &row;
+  for (JobRow& row : *rows) {
+    if (row.copies) continue;
+    const auto found = byEntry.find({row.printer, row.jobId, row.date, row.time});
+    if (found == byEntry.end()) continue;
+    const JobRow& told = *found->second;
+    row.copies = told.copies;
+    row.colorPages = told.colorPages;
+    row.monoPages = told.monoPages;
+    row.sides = told.sides;
+    row.paper = told.paper;
+    row.client = told.client;
+    row.colorFrom = told.colorFrom;
+  }
+}
+
 }  // namespace pelko::database

@@ -33,4 +33,8 @@ std::string LogDateOfFile(std::string_view fileName);
 // with one printer, job id, date and time (a damaged file), the last.
 std::vector<JobRow> JobRowsOfLog(std::string_view text);
 
+// Gives the rows of a log that holds no details those of its twin's entries
+// (the same printer, job id, date and time).
+void FillDetailsFromTwin(const std::vector<JobRow>& twin, std::vector<JobRow>* rows);
+
 }  // namespace pelko::database

@@ -3,6 +3,7 @@
 #include <tuple>
 
 #include "agent/files/file_finder.h"
+#include "agent/logs/log_names.h"
 #include "agent/logs/log_store.h"
 
 namespace pelko::database {
@@ -113,17 +114,20 @@ bool LogSync::SendChanges(SqlConnection& connection, const std::string& logsFold
     auto known = sent.find(logFile);
     if (known != sent.end() && known->second == state) continue;
     pause(0);
-    std::string text;
+    std::string text, twinText;
     {
-      // Held only while the file is read: the printer threads never wait
+      // Held only while the files are read: the printer threads never wait
       // for the database.
       auto lock = locks.Lock(file.path);
       if (store.ReadPatiently(file.path, pause, &text) != FileStatus::kOk) {
         complete = false;  // looked at again at the next round
         continue;
       }
+      store.ReadPatiently(DetailsTwinOf(file.path), pause, &twinText);
     }
-    if (!SendFile(connection, logFile, logDate, JobRowsOfLog(text), state, error)) return false;
+    std::vector<JobRow> rows = JobRowsOfLog(text);
+    if (!twinText.empty()) FillDetailsFromTwin(JobRowsOfLog(twinText), &rows);
+    if (!SendFile(connection, logFile, logDate, rows, state, error)) return false;
   }
   if (complete) {
     folderStamp = stamp;

@@ -74,6 +74,20 @@ std::string DateOfLogName(std::string_view name) {
   return IsDigits(date) ? std::string(date) : std::string();
 }
 
+namespace {
+constexpr std::string_view kTwinExtension = ".details";
+}  // namespace
+
+std::string DetailsTwinOf(std::string_view logPath) {
+  const std::size_t dot = logPath.rfind('.');
+  return std::string(logPath.substr(0, dot)) + std::string(kTwinExtension);
+}
+
+std::string LogOfDetailsTwin(std::string_view twinPath) {
+  if (!twinPath.ends_with(kTwinExtension)) return {};
+  return std::string(twinPath.substr(0, twinPath.size() - kTwinExtension.size())) + ".xml";
+}
+
 std::string DateFieldOfLogName(std::string_view name) {
   const std::string_view last = name.size() < 12 ? name : name.substr(name.size() - 12);
   return std::string(last.substr(0, 8));

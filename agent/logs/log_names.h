@@ -43,6 +43,13 @@ std::string DateOfLogName(std::string_view name);
 // The eight bytes before a name's last four, whatever they are: where a
 // log's name holds its date. Shorter names give what they have.
 std::string DateFieldOfLogName(std::string_view name);
+// The details twin of a daily log: "<base>_YYYYMMDD.xml" with "details" for
+// its extension. Where the logs leave the details out, the twin keeps them
+// for the central database alone.
+std::string DetailsTwinOf(std::string_view logPath);
+// The daily log a twin's path stands beside; "" for a path that names none.
+std::string LogOfDetailsTwin(std::string_view twinPath);
+
 // Whether a file name (no folder) is one of the gathered logs that the
 // global log leaves out: it holds "AllDay", "Aggregate" or "Global".
 bool IsGatheredLogName(std::string_view name);

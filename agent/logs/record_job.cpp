@@ -72,18 +72,14 @@ std::string LogDayOf(const Env& env, const JobRecord& job) {
   return FormatFileDate(LogDay(env, store, job, &path));
 }
 
-bool RecordJob(const Env& env, LogLocks& locks, const Waiter& pause, const JobRecord& job) {
+namespace {
+
+// Adds the job's figures to its entry in the log file at path (or a new
+// entry), with or without its details.
+bool RecordInto(const Env& env, LogStore& store, const Waiter& pause, const std::string& path,
+                const LocalTime& day, const JobRecord& job, bool withDetails) {
   const std::string& printerName = job.printerName;
   const int32_t cost = job.cost;
-  LogStore store(env);
-  // One date for the whole pass: a pass that straddles midnight reads and
-  // writes the same file.
-  std::string path;
-  const LocalTime day = LogDay(env, store, job, &path);
-
-  // Printers with one short name share the file; no pass of theirs may
-  // interleave with another.
-  auto lock = locks.Lock(path);
   std::string old;
   FileStatus read = store.ReadPatiently(path, pause, &old);
   // Someone who may write the logs folder put something of theirs at the
@@ -129,7 +125,6 @@ bool RecordJob(const Env& env, LogLocks& locks, const Waiter& pause, const JobRe
   }
   total += static_cast<uint32_t>(cost);
 
-  const bool withDetails = RegistryDwordValue(*env.registry, settings::kLogJobDetails).Get() == 1;
   std::string text = DailyLogHead(printerName, day);
   text.reserve(text.size() + old.size() + 512);
   if (own == nullptr) {
@@ -163,6 +158,29 @@ bool RecordJob(const Env& env, LogLocks& locks, const Waiter& pause, const JobRe
   if (store.ReplacePatiently(path, text, pause) == FileStatus::kOk) return true;
   SayTrouble(env, Severity::kWarning, "write " + path, "cannot write the daily log " + path);
   return false;
+}
+
+}  // namespace
+
+bool RecordJob(const Env& env, LogLocks& locks, const Waiter& pause, const JobRecord& job) {
+  LogStore store(env);
+  // One date for the whole pass: a pass that straddles midnight reads and
+  // writes the same file.
+  std::string path;
+  const LocalTime day = LogDay(env, store, job, &path);
+
+  // Printers with one short name share the file; no pass of theirs may
+  // interleave with another. The twin goes under the same lock.
+  auto lock = locks.Lock(path);
+  const bool withDetails = RegistryDwordValue(*env.registry, settings::kLogJobDetails).Get() == 1;
+  if (!RecordInto(env, store, pause, path, day, job, withDetails)) return false;
+  // The database always gets the details; where the log leaves them out,
+  // its twin keeps them for it.
+  if (!withDetails &&
+      !RegistryStringValue(*env.registry, settings::kDatabaseConnection).Read().empty()) {
+    RecordInto(env, store, pause, DetailsTwinOf(path), day, job, true);
+  }
+  return true;
 }
 
 }  // namespace pelko

@@ -74,8 +74,8 @@ void InkQueue::Serve() {
     answer.status = meter.Measure(answer.queue, answer.id, &answer.pages, stopping);
     lock.lock();
     if (answer.status == InkStatus::kUnavailable && ++answer.tries < kMaxTries) {
-      answer.notBefore = std::chrono::steady_clock::now() +
-                         std::chrono::milliseconds(kRetryGapMs * answer.tries);
+      const int gap = std::min(kMaxRetryGapMs, kRetryGapMs << std::min(answer.tries - 1, 8));
+      answer.notBefore = std::chrono::steady_clock::now() + std::chrono::milliseconds(gap);
       waiting.push_back(std::move(answer));
       continue;
     }

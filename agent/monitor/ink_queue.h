@@ -27,9 +27,11 @@ class InkQueue {
   // rather than measured hours late.
   static constexpr std::size_t kMaxWaiting = 64;
   // A spooler too busy to hand a document over is asked again, this many
-  // times in all, kRetryGapMs more apart each time.
-  static constexpr int kMaxTries = 5;
+  // times in all, twice as far apart each time from kRetryGapMs up to
+  // kMaxRetryGapMs: a busy print server has minutes to answer.
+  static constexpr int kMaxTries = 9;
   static constexpr int kRetryGapMs = 2000;
+  static constexpr int kMaxRetryGapMs = 30000;
 
   struct Answer {
     std::string queue;

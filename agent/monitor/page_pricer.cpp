@@ -8,6 +8,22 @@ namespace pelko {
 
 namespace {
 
+// A listing of the history, or one the spooler answered in haste, may tell
+// less than an earlier one did: what it does not tell is kept.
+void FillIn(const JobDetails& told, JobDetails* known) {
+  if (told.copies != 0) known->copies = told.copies;
+  if (!told.sides.empty()) known->sides = told.sides;
+  if (!told.paper.empty()) {
+    known->paper = told.paper;
+    known->paperWidth = told.paperWidth;
+    known->paperLength = told.paperLength;
+  }
+  if (!told.colorMode.empty()) known->colorMode = told.colorMode;
+  if (!told.client.empty()) known->client = told.client;
+  if (told.sizeBytes != 0) known->sizeBytes = told.sizeBytes;
+  if (told.printerColor) known->printerColor = told.printerColor;
+}
+
 int32_t Narrow(int64_t value) {
   return static_cast<int32_t>(std::clamp<int64_t>(value, INT32_MIN, INT32_MAX));
 }
@@ -19,12 +35,7 @@ void PagePricer::Learn(const std::vector<SpoolJob>& listed) {
     Job& known = JobOf(job.id, job.submittedAt);
     if (job.user) known.user = *job.user;
     if (job.document) known.document = *job.document;
-    // A listing of the history may tell less than the queue did.
-    const JobDetails& told = job.details;
-    if (told.copies != 0 || !told.paper.empty() || !told.colorMode.empty() ||
-        !told.sides.empty() || !told.client.empty() || told.printerColor) {
-      known.details = told;
-    }
+    FillIn(job.details, &known.details);
   }
 }
 
@@ -34,7 +45,9 @@ void PagePricer::Entered(uint32_t id, int64_t submittedAt, uint32_t pages) {
 }
 
 bool PagePricer::WantsMeasure(const SpoolJob& job) const {
-  return job.details.printerColor.value_or(false) && job.details.colorMode != "monochrome";
+  const auto known = jobs.find(Key{job.id, job.submittedAt});
+  const JobDetails& details = known != jobs.end() ? known->second.details : job.details;
+  return details.printerColor.value_or(false) && details.colorMode != "monochrome";
 }
 
 PagePricer::Job& PagePricer::JobOf(uint32_t id, int64_t submittedAt) {

@@ -160,6 +160,12 @@ void PrinterThread::TakeMeasures() {
     // Figures of the printer a run before watched are not this thread's.
     if (answer.queue != printerName) continue;
     if (answer.status != InkStatus::kOk || answer.pages.empty()) {
+      if (answer.status == InkStatus::kUnavailable) {
+        SayTrouble(env, Severity::kInfo, "measure " + printerName,
+                   "printer \"" + printerName + "\": the spooler did not hand over job " +
+                       std::to_string(answer.id) + "'s document for colour measuring; it is "
+                       "priced by the mode it asked for");
+      }
       pricer.NotMeasured(answer.id, answer.submittedAt);
       continue;
     }

@@ -99,6 +99,13 @@ void PurgeLogs(const Env& env, LogLocks& logLocks, const std::string& root, uint
     auto lock = logLocks.Lock(p);
     folder.Delete(p.substr(p.rfind(env.files->Separator()) + 1));
   });
+  // A log's details twin goes with it, and by the same date.
+  finder.VisitFiles(root, "*.details", [&](Folder& folder, const FoundFile& file) {
+    const std::string log = LogOfDetailsTwin(file.path);
+    if (log.empty() || !IsLogExpired(DateFieldOfLogName(log), days, today)) return;
+    auto lock = logLocks.Lock(log);
+    folder.Delete(file.path.substr(file.path.rfind(env.files->Separator()) + 1));
+  });
 }
 
 void LogPurgeThread::Run() {

@@ -43,6 +43,9 @@ constexpr auto kCounterServesListing = milliseconds(10);
 constexpr auto kAskEndedAtLeast = std::chrono::seconds(30);
 constexpr auto kAskEndedUnannounced = std::chrono::seconds(1);
 constexpr auto kAskColorEvery = std::chrono::minutes(10);
+// Until the server has told it once: a busy server must not leave a colour
+// printer's jobs priced as mono for ten minutes.
+constexpr auto kAskUnknownColorEvery = std::chrono::seconds(2);
 constexpr std::size_t kMaxNames = 4096;
 constexpr auto kMissingFor = milliseconds(1000);
 
@@ -62,7 +65,7 @@ struct Watch {
   std::map<const void*, uint64_t> cursors;  // each listing cursor: the last ended job it told
   std::string localAddress;
   std::optional<bool> printsColor;
-  SteadyClock::time_point colorAsked;
+  SteadyClock::time_point colorDue;  // when color-supported is asked next
   SteadyClock::time_point missingUntil;  // the server said it has no such queue
   // Its pushes and what they told; the subscriptions' table holds it too.
   const std::shared_ptr<CupsSubscription> subscription = std::make_shared<CupsSubscription>();
@@ -287,10 +290,7 @@ class CupsSpooler : public Spooler {
   // once a while: a printer is seldom changed. Under watch.mutex.
   std::optional<bool> PrintsColor(Watch& watch) {
     const auto now = SteadyClock::now();
-    if (watch.colorAsked != SteadyClock::time_point() && now - watch.colorAsked < kAskColorEvery) {
-      return watch.printsColor;
-    }
-    watch.colorAsked = now;
+    if (now < watch.colorDue) return watch.printsColor;
     ipp_t* request = NewRequest(IPP_OP_GET_PRINTER_ATTRIBUTES, watch.printerUri);
     ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes", nullptr,
                  "color-supported");
@@ -300,6 +300,7 @@ class CupsSpooler : public Spooler {
       if (a != nullptr) watch.printsColor = ippGetBoolean(a, 0) != 0;
     }
     ippDelete(result.response);
+    watch.colorDue = now + (watch.printsColor ? kAskColorEvery : kAskUnknownColorEvery);
     return watch.printsColor;
   }
 

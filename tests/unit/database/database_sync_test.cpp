@@ -188,6 +188,15 @@ TEST_F(DatabaseSyncTest, PrintDetailsFillTheirColumnsAndACorrectionUpdatesTheRow
       << "the rows read, one update, the file's state: the NULLs and details read back are equal";
 }
 
+TEST_F(DatabaseSyncTest, ALogWithoutDetailsGetsThemFromItsTwin) {
+  fake.files.PutFile("C:\\Pelko\\Logs\\HP_20261206.details",
+                     Log(WithDetails(Entry(8, "anna", "a;b", 1), 1) + WithDetails(Entry(9, "x", "y", 1), 1)));
+  Round();
+  EXPECT_EQ(database.committed.jobs[Key(8)][6], "1");
+  EXPECT_EQ(database.committed.jobs[Key(7)].size(), 6u) << "an entry the twin lacks: NULL";
+  EXPECT_EQ(database.committed.jobs.count(Key(9)), 0u) << "the twin is no log of its own";
+}
+
 TEST_F(DatabaseSyncTest, ADatabaseOfALaterVersionIsLeftAloneAndSaidOnce) {
   database.committed.version = 4;
   uint32_t wait = 0;

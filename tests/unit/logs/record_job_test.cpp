@@ -107,8 +107,21 @@ TEST_F(RecordJobTest, DetailsAreWrittenOnlyWhenAskedForAndKeptUpOnceWritten) {
   job.client = "pc<12>";
   job.colorFrom = "request";
   RecordJob(fake.env, locks, pause, job);
-  // Not asked for: the entry as it always was.
+  // Not asked for: the entry as it always was, and no twin without a database.
   EXPECT_EQ(Daily(), kHead + Entry("09:05:03", 7, "paul", "Flyer.pdf", 6, 40) + Total(40) + "</log>");
+  const std::string twin = std::string(kLogs) + "\\LaserJet_20261206.details";
+  EXPECT_FALSE(fake.files.Text(twin));
+  // With a database the twin keeps them for it; the log is unchanged.
+  fake.registry.PutString("Software\\Pelko\\DatabaseConnection", "DSN=pelko");
+  job.jobId = 6;
+  RecordJob(fake.env, locks, pause, job);
+  EXPECT_THAT(Daily(), Not(HasSubstr("<copies>")));
+  EXPECT_THAT(fake.files.Text(twin).value_or(""),
+              HasSubstr("<id>6</id><user>paul</user> <printer>\\\\SRV\\LaserJet</printer><doc>Flyer.pdf"
+                        "</doc> <pages>6</pages> <cost>40</cost> <copies>3</copies>"));
+  fake.registry.PutString("Software\\Pelko\\DatabaseConnection", "");
+  fake.files.PutFile(LogPath("LaserJet"),
+                     kHead + Entry("09:05:03", 7, "paul", "Flyer.pdf", 6, 40) + Total(40) + "</log>");
 
   fake.registry.PutDword("Software\\Pelko\\LogJobDetails", 1);
   JobRecord measured{kPrinter, 7, "paul", "Flyer.pdf", 0, 5, {2026, 12, 6, 9, 6, 0, 0}};

@@ -48,6 +48,11 @@ TEST(PagePricerTest, TheAskedModeAndThePrinterDecideUntilADocumentIsMeasured) {
   EXPECT_FALSE(pricer.WantsMeasure(Listed(3, "monochrome", true)));
   EXPECT_FALSE(pricer.WantsMeasure(Listed(4, "color", false)));
   EXPECT_TRUE(pricer.WantsMeasure(Listed(5, "", true)));
+  // A later listing that could not tell the printer's colour (a busy
+  // server) leaves a colour printer's job priced and measured as colour.
+  pricer.Learn({Listed(5, "", std::nullopt)});
+  EXPECT_TRUE(pricer.WantsMeasure(Listed(5, "", std::nullopt)));
+  EXPECT_EQ(PriceOf(pricer, tariff, 5, 1), (Priced{80, 1, 0, "request"}));
 }
 
 TEST(PagePricerTest, AMeasureMovesThePagesEnteredAndPricesTheRestByTheirPlaceInTheDocument) {

@@ -120,14 +120,17 @@ class LogPurgeThreadTest : public ::testing::Test {
 TEST_F(LogPurgeThreadTest, DeletesExpiredLogsAtItsStartAndThenEveryPeriod) {
   for (const char* name : {"HP_20261129.xml", "HP_20261130.xml", "HP_20261206.xml",
                            "GlobalLog_20261101.xml", "notes.xml", "Old_20200101.XML",
-                           "Old_20200101.txt", "Sub\\HP_20261001.xml"}) {
+                           "Old_20200101.txt", "Sub\\HP_20261001.xml", "HP_20261129.details",
+                           "HP_20261130.details"}) {
     fake.files.PutFile(std::string("C:\\Pelko\\Logs\\") + name, "x");
   }
   fake.files.Hold("C:\\Pelko\\Logs\\GlobalLog_20261101.xml");
   thread->Start();
   ASSERT_TRUE(fake.clock.WaitForSleepers(1));
   EXPECT_FALSE(Has("HP_20261129.xml"));
+  EXPECT_FALSE(Has("HP_20261129.details"));  // a log's details twin goes with it
   EXPECT_TRUE(Has("HP_20261130.xml"));
+  EXPECT_TRUE(Has("HP_20261130.details"));
   EXPECT_TRUE(Has("HP_20261206.xml"));
   EXPECT_FALSE(Has("notes.xml"));
   EXPECT_TRUE(Has("Old_20200101.XML"));  // listed, but its path holds no "xml"
