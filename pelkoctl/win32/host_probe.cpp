@@ -3,6 +3,8 @@
 #include <windows.h>
 #include <tlhelp32.h>
 
+#include "agent/platform/win32/job_listing.h"
+
 namespace pelko::ctl {
 
 // The service runs Pelkomon.exe; looking for the process serves a copy
@@ -30,6 +32,12 @@ std::string Win32HostProbe::ServiceCannotWrite(const std::string& folder) {
   }
   DeleteFileA(name);
   return "";
+}
+
+// As the agent asks it, so that check warns of the printers the agent
+// prices colour on.
+std::optional<bool> Win32HostProbe::QueuePrintsColor(const std::string& queue) {
+  return ReadColorDevice(queue);
 }
 
 }  // namespace pelko::ctl

@@ -2,6 +2,7 @@
 // whether the folders can be written. The spooler has no rules to look at.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -14,6 +15,7 @@ class Win32HostProbe : public HostProbe {
   std::string AgentNotRunning() override;
   std::string ServiceCannotWrite(const std::string& folder) override;
   std::vector<std::string> SpoolerRuleWarnings(const std::vector<std::string>&) override { return {}; }
+  std::optional<bool> QueuePrintsColor(const std::string& queue) override;
 };
 
 }  // namespace pelko::ctl

@@ -6,8 +6,9 @@ document, pages, cost, job_date, job_time, copies, color_pages, mono_pages,
 sides, paper, client, color_from; fields split by 0x1F, rows by 0x1E, NULL
 shown as NULL) holds exactly the job entries of the daily logs in LOGS_DIR:
 one row per entry (keyed by printer, log date, job id and the entry's date
-and time, as the table is), equal in every value, the print details NULL
-where the entry holds none and for a text left empty. Prints the
+and time, as the table is), equal in every value, the print details those
+of the log's details twin ("_YYYYMMDD.details") where the entry holds none,
+NULL where neither does and for a text left empty. Prints the
 differences and "rows: DB / entries"; exit status 0 when equal."""
 import os
 import re
@@ -20,6 +21,7 @@ ENTRY = re.compile(rb"<entry> <date>([^<]*)</date><time>([^<]*)</time> <id>([^<]
                    rb"<monopages>([^<]*)</monopages> <sides>([^<]*)</sides><paper>([^<]*)</paper>"
                    rb"<client>([^<]*)</client><colorfrom>([^<]*)</colorfrom>)?</entry>")
 NAME = re.compile(r"_(\d{8})\.xml$", re.I)
+TWIN = re.compile(r"_(\d{8})\.details$")
 
 
 def text(raw):
@@ -34,11 +36,11 @@ def leading_int(raw):
     return int(m.group(1)) if m else 0
 
 
-def log_rows(folder):
+def log_rows(folder, pattern=NAME):
     rows = {}
     for root, _, names in os.walk(folder):
         for name in names:
-            m = NAME.search(name)
+            m = pattern.search(name)
             if not m or re.search("AllDay|Aggregate|Global", name):
                 continue
             data = open(os.path.join(root, name), "rb").read()
@@ -56,6 +58,10 @@ def log_rows(folder):
                         text(d) or "NULL" for d in details[3:])
                 rows[key] = (text(user), text(doc), str(leading_int(pages)),
                              str(leading_int(cost))) + details
+    if pattern is NAME:
+        for key, twin in log_rows(folder, TWIN).items():
+            if key in rows and rows[key][4:] == ("NULL",) * 7:
+                rows[key] = rows[key][:4] + twin[4:]
     return rows
 
 

@@ -154,6 +154,9 @@ case $scenario in
   plain)
     start_agent
     print_day 12
+    wait_for 20 in_step
+    check "with LogJobDetails 0 the logs hold no details, the database all" "0 12" \
+      "$(cat "$logs"/Front_*.xml | grep -c '<copies>') $(pg_psql -Atc "SELECT COUNT(*) FROM pelko_jobs WHERE copies IS NOT NULL")"
     reg add 'HKLM\Software\Pelko' /v LogJobDetails /t REG_DWORD /d 1 /f
     print_day 12
     # An entry made before may gain details too, on a later pass.
