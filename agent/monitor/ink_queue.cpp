@@ -36,6 +36,11 @@ bool InkQueue::Ask(const std::string& queue, uint32_t id, int64_t submittedAt) {
   return true;
 }
 
+bool InkQueue::HasAnswers() {
+  std::lock_guard<std::mutex> lock(mutex);
+  return !ready.empty();
+}
+
 std::vector<InkQueue::Answer> InkQueue::Take() {
   std::lock_guard<std::mutex> lock(mutex);
   std::vector<Answer> answers;

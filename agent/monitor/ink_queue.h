@@ -51,7 +51,8 @@ class InkQueue {
   // Asks for the job's document to be measured; a job asked for before is
   // not asked again. False where the queue is full.
   bool Ask(const std::string& queue, uint32_t id, int64_t submittedAt);
-  // The answers ready since the last call.
+  // Whether answers are ready, and those ready since the last Take.
+  bool HasAnswers();
   std::vector<Answer> Take();
 
  private:

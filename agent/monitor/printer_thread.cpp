@@ -147,12 +147,29 @@ void PrinterThread::MeasureDocuments(const std::vector<SpoolJob>& jobs) {
   }
 }
 
+namespace {
+
+// Why a document was not measured, where an administrator may act on it;
+// none where it simply was not there to measure.
+const char* WhyNotMeasured(InkStatus status) {
+  switch (status) {
+    case InkStatus::kTooLarge: return "larger than is measured";
+    case InkStatus::kUnreadable: return "damaged, encrypted, or of a kind Ghostscript cannot read";
+    case InkStatus::kBound: return "it took more time, memory or output than allowed";
+    case InkStatus::kUnavailable: return "the spooler did not hand it over";
+    default: return nullptr;
+  }
+}
+
+}  // namespace
+
 void PrinterThread::TakeMeasures() {
-  if (!inkQueue) return;
-  std::vector<InkQueue::Answer> answers = inkQueue->Take();
-  if (answers.empty()) return;
+  if (!inkQueue || !inkQueue->HasAnswers()) return;
+  // Answers are taken only once they can be priced: one dropped is a job
+  // priced by its asked mode for good.
   Tariff tariff;
   if (!ReadPrices(&tariff)) return;
+  std::vector<InkQueue::Answer> answers = inkQueue->Take();
   uint32_t threshold = RegistryDwordValue(*env.registry, settings::kColorThreshold).Get();
   if (threshold == 0) threshold = kDefaultColorThreshold;
   std::vector<PendingKey> corrected;
@@ -160,11 +177,11 @@ void PrinterThread::TakeMeasures() {
     // Figures of the printer a run before watched are not this thread's.
     if (answer.queue != printerName) continue;
     if (answer.status != InkStatus::kOk || answer.pages.empty()) {
-      if (answer.status == InkStatus::kUnavailable) {
+      if (const char* why = WhyNotMeasured(answer.status)) {
         SayTrouble(env, Severity::kInfo, "measure " + printerName,
-                   "printer \"" + printerName + "\": the spooler did not hand over job " +
-                       std::to_string(answer.id) + "'s document for colour measuring; it is "
-                       "priced by the mode it asked for");
+                   "printer \"" + printerName + "\": job " + std::to_string(answer.id) +
+                       "'s document could not be measured for colour (" + why +
+                       "); it is priced by the mode it asked for");
       }
       pricer.NotMeasured(answer.id, answer.submittedAt);
       continue;

@@ -59,6 +59,8 @@ class PrinterThread : public WorkerThread {
   bool ReadPageTotal(uint32_t waitMs);
   // Pages and costs that could not be written yet, by job.
   std::size_t PendingJobs() const { return pending.size(); }
+  // Whether measures of documents wait to be taken.
+  bool MeasuresReady() const { return inkQueue && inkQueue->HasAnswers(); }
 
   // The queue watched; set by the owner while the thread is not running.
   void SetPrinterName(const std::string& name) { printerName = name; }

@@ -13,7 +13,7 @@ Env PlatformEnv() {
   env.system = &PlatformSystemInfo();
   env.troubles = &PlatformTroubles();
   env.sql = &PlatformSql();
-  env.inkMeter = &PlatformInkMeter();
+  env.inkMeter = PlatformInkMeter();
   return env;
 }
 

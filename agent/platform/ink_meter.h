@@ -2,7 +2,7 @@
 // would take, so that a job's colour pages are counted, not guessed. On
 // POSIX the document is fetched from CUPS and measured by Ghostscript's
 // ink_cov device, run as an unprivileged user and bounded in time, memory
-// and output; Windows keeps no measurable document, and says kUnsupported.
+// and output. Windows keeps no measurable document: it has no meter.
 //
 // A measurement may take seconds: callers run it off any thread that
 // enters jobs. Safe for concurrent use.
@@ -46,6 +46,7 @@ class InkMeter {
   }
 };
 
-InkMeter& PlatformInkMeter();
+// None where the platform keeps no document to measure (Windows).
+InkMeter* PlatformInkMeter();
 
 }  // namespace pelko

@@ -15,10 +15,16 @@ watch_queues() {
 }
 
 # Starts the agent on the test's settings; sets `agent`.
+# The agent's system log goes to agent.log (its stderr, named as the
+# journal's stream); anything else it writes, to agent.out.
 start_agent() {
-  PELKO_REGISTRY=$work/registry "$bin/pelkomon" >>"$work/agent.out" 2>&1 &
+  touch "$work/agent.log"
+  JOURNAL_STREAM=$(stat -c '%d:%i' "$work/agent.log") PELKO_REGISTRY=$work/registry \
+    "$bin/pelkomon" >>"$work/agent.out" 2>>"$work/agent.log" &
   agent=$!
 }
+# What the agent wrote but its log lines.
+agent_output() { cat "$work/agent.out"; grep -v '^<[0-7]>' "$work/agent.log"; }
 
 queue_empty() { [[ -z $(lpstat -o "$1" 2>/dev/null) ]]; }
 all_empty() {

@@ -240,7 +240,8 @@ check "a job was cancelled while it printed" yes "$cut"
 check "the cancelled job was counted by CUPS" yes "$([[ -n ${counted[$cancelled]:-} ]] && echo yes)"
 check "the held job was counted by CUPS" 3 "${counted[$held]:-none}"
 check "agent still running" yes "$(kill -0 "$agent" 2>/dev/null && echo yes)"
-check "agent wrote nothing to its output" "" "$(cat "$work/agent.out")"
+check "agent wrote nothing to its output" "" "$(agent_output)"
+((failures > 0)) && grep -i "measur\|colour" "$work/agent.log"
 
 # Latency: from the job's last "total" line to its entry with those pages.
 latencies=$(for id in "${!counted[@]}"; do

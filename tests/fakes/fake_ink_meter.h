@@ -2,6 +2,8 @@
 // for every job; it records what it was asked.
 #pragma once
 
+#include <chrono>
+#include <condition_variable>
 #include <map>
 #include <mutex>
 #include <utility>
@@ -21,6 +23,18 @@ class FakeInkMeter : public InkMeter {
     std::lock_guard<std::mutex> lock(mutex);
     status = answer;
   }
+  // Measures wait, at most ten seconds, until Release.
+  void Hold() {
+    std::lock_guard<std::mutex> lock(mutex);
+    held = true;
+  }
+  void Release() {
+    {
+      std::lock_guard<std::mutex> lock(mutex);
+      held = false;
+    }
+    released.notify_all();
+  }
   int Calls() {
     std::lock_guard<std::mutex> lock(mutex);
     return calls;
@@ -30,7 +44,8 @@ class FakeInkMeter : public InkMeter {
   using InkMeter::Measure;
   InkStatus Measure(const std::string& queue, uint32_t jobId, std::vector<PageInk>* pages,
                     const std::atomic<bool>& /*cancelled*/) override {
-    std::lock_guard<std::mutex> lock(mutex);
+    std::unique_lock<std::mutex> lock(mutex);
+    released.wait_for(lock, std::chrono::seconds(10), [this] { return !held; });
     ++calls;
     pages->clear();
     if (status != InkStatus::kOk) return status;
@@ -42,6 +57,8 @@ class FakeInkMeter : public InkMeter {
 
  private:
   std::mutex mutex;
+  std::condition_variable released;
+  bool held = false;
   std::map<std::pair<std::string, uint32_t>, std::vector<PageInk>> measured;
   InkStatus status = InkStatus::kOk;
   int calls = 0;

@@ -30,6 +30,7 @@ SpoolJob FakeSpooler::Told(const Queue& queue, const Job& job, JobState state) c
   told.user = job.names.user;
   told.document = job.names.document;
   told.submittedAt = job.names.submittedAt;
+  told.details = job.names.details;
   if (queue.countsPerJob) {
     told.state = state;
     told.pagesPrinted = job.printed;

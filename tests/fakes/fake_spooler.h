@@ -26,6 +26,7 @@ struct FakeJob {
   std::optional<std::string> document;
   std::optional<LocalTime> createdAt;
   int64_t submittedAt = 0;
+  JobDetails details{};
 };
 
 class FakeSpooler : public Spooler {

@@ -158,9 +158,9 @@ std::unique_ptr<InkMeter> NewCupsInkMeter(const InkLimits& limits) {
   return std::make_unique<CupsInkMeter>(limits);
 }
 
-InkMeter& PlatformInkMeter() {
+InkMeter* PlatformInkMeter() {
   static CupsInkMeter meter{InkLimits{}};
-  return meter;
+  return &meter;
 }
 
 }  // namespace pelko

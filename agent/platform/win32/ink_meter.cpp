@@ -4,22 +4,6 @@
 
 namespace pelko {
 
-namespace {
-
-class NoInkMeter : public InkMeter {
- public:
-  InkStatus Measure(const std::string&, uint32_t, std::vector<PageInk>* pages,
-                    const std::atomic<bool>&) override {
-    pages->clear();
-    return InkStatus::kUnsupported;
-  }
-};
-
-}  // namespace
-
-InkMeter& PlatformInkMeter() {
-  static NoInkMeter meter;
-  return meter;
-}
+InkMeter* PlatformInkMeter() { return nullptr; }
 
 }  // namespace pelko

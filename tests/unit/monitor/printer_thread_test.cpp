@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "tests/fakes/fake_env.h"
+#include "tests/fakes/fake_ink_meter.h"
 
 namespace pelko {
 namespace {
@@ -87,9 +88,16 @@ class PrinterThreadTest : public ::testing::Test {
     EXPECT_EQ(static_cast<uint32_t>(thread.PagesInAll()), thread.LastPageTotal() - *startTotal);
   }
 
+  // Asked only where colour has a price of its own or details are logged.
+  const Env& WithInkMeter() {
+    fake.env.inkMeter = &meter;
+    return fake.env;
+  }
+
   FakeEnv fake;
+  FakeInkMeter meter;
   LogLocks locks;
-  RecordingPrinterThread thread{fake.env, locks};
+  RecordingPrinterThread thread{WithInkMeter(), locks};
   std::map<int, std::function<void()>> duringWait;
   int readings = 0;
   std::optional<uint32_t> startTotal;
@@ -106,6 +114,34 @@ TEST_F(PrinterThreadTest, EmptyQueueIsLookedAtEvery20msWithoutRegistryOrCounter)
   const auto calls = fake.spooler.Calls();
   EXPECT_EQ(std::count(calls.begin(), calls.end(), "total HP"), 2) << "the initial readings only";
   EXPECT_TRUE(thread.records.empty());
+}
+
+TEST_F(PrinterThreadTest, AMeasureThatComesWhilePricesCannotBeReadIsKeptForLater) {
+  fake.registry.PutDword("SOFTWARE\\Pelko\\Printer1ColorCost", 50);
+  meter.SetPages("HP", 7, {PageInk{}, PageInk{0.2, 0.0, 0.0, 0.1}});
+  FakeJob job{7, "paul", "Flyer.pdf"};
+  job.details.printerColor = true;
+  fake.spooler.Submit("HP", job);
+  meter.Hold();
+  Start();
+  fake.spooler.Print("HP", 7, 2);
+  Look();  // entered as colour, as a job that leaves the mode to the printer
+  ASSERT_EQ(thread.records.size(), 1u);
+  EXPECT_EQ(thread.records[0].cost, 100);
+  // The answer waits while the agent is switched off, then corrects the bill.
+  fake.registry.PutDword("Software\\Pelko\\AppIsRunning", 0);
+  meter.Release();
+  for (int i = 0; i < 1000 && !thread.MeasuresReady(); ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  ASSERT_TRUE(thread.MeasuresReady());
+  Look();
+  fake.registry.PutDword("Software\\Pelko\\AppIsRunning", 1);
+  Look();
+  int32_t cost = 0;
+  for (const JobRecord& r : thread.records) cost += r.cost;
+  EXPECT_EQ(cost, 55) << "one page of two is mono";
+  EXPECT_EQ(thread.records.back().colorFrom, "document");
 }
 
 TEST_F(PrinterThreadTest, PagesPrintedBeforeTheStartAreNobodysToClaim) {
