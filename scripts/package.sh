@@ -80,8 +80,13 @@ make_windows() {
   version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$bin/../CMakeCache.txt")
   [[ -n $version ]] || { echo "package.sh: no project version in $bin/../CMakeCache.txt" >&2; return 1; }
   setup=$out/PelkoSetup-$version.exe
+  # Windows versions have four numbers, as the programs' own
+  # (cmake/VersionInfo.cmake).
+  local parts
+  IFS=. read -ra parts <<<"$version.0.0.0"
   echo "== windows: makensis ($bin)" >&2
-  makensis -V2 -DVERSION="$version" -DBIN="$bin" -DOUTFILE="$setup" \
+  makensis -V2 -DVERSION="$version" -DVERSION4="${parts[0]}.${parts[1]}.${parts[2]}.${parts[3]}" \
+    -DBIN="$bin" -DOUTFILE="$setup" \
     ${PELKO_NSIS_COMPRESSOR:+-DCOMPRESSOR="$PELKO_NSIS_COMPRESSOR"} \
     packaging/windows/pelko.nsi >&2
   echo "made $setup ($(stat -c %s "$setup") bytes)"
