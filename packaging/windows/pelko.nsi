@@ -1,10 +1,9 @@
 ; The Windows installer: the agent as the service "Pelkomon", its tools, and
 ; default settings under HKLM\Software\Pelko. Made on Linux by
 ; scripts/package.sh:
-;   makensis -DVERSION=0.1 -DBIN=build/mingw-release/bin -DOUTFILE=... pelko.nsi
+;   makensis -DVERSION=0.2 -DVERSION4=0.2.0.0 -DBIN=build/mingw-release/bin -DOUTFILE=... pelko.nsi
 ; A 64-bit installer, so that Program Files and the registry are the native
 ; ones. /S installs (and the uninstaller removes) without a question.
-; scripts/package.sh also gives VERSION4, the version in four numbers.
 
 !ifndef VERSION
   !error "VERSION is not defined (makensis -DVERSION=x.y)"
