@@ -365,7 +365,9 @@ Section "Uninstall"
     Delete $0
     ClearErrors
     Rename "$INSTDIR\uninstall.exe" $0
-    ${IfNot} ${Errors}
+    ${If} ${Errors}
+      Delete $0  ; a copy to another drive that could not delete its source
+    ${Else}
       Delete /REBOOTOK $0
     ${EndIf}
   ${EndIf}
