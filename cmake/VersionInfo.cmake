@@ -1,5 +1,6 @@
 # Version resources for the Windows programs, all from the project's version
-# (the installer takes the same one, from the cache, in scripts/package.sh).
+# (scripts/package.sh gives the installer the same, PELKO_VERSION4 from the
+# cache).
 set(PELKO_PUBLISHER "Pelko developers")
 # Windows versions have four numbers; the project names two or three.
 set(_pelko_version_parts "${PROJECT_VERSION_MAJOR}" "${PROJECT_VERSION_MINOR}"
@@ -12,6 +13,7 @@ foreach(part IN LISTS _pelko_version_parts)
   list(APPEND _pelko_version4 ${part})
 endforeach()
 string(REPLACE ";" "." PELKO_VERSION4 "${_pelko_version4}")
+set(PELKO_VERSION4 ${PELKO_VERSION4} CACHE INTERNAL "The version in four numbers")
 string(REPLACE ";" "," PELKO_VERSION_COMMAS "${_pelko_version4}")
 
 # pelko_version_info(TARGET DESCRIPTION): gives the program its resource.

@@ -8,6 +8,9 @@
 !ifndef VERSION
   !error "VERSION is not defined (makensis -DVERSION=x.y)"
 !endif
+!ifndef VERSION4
+  !error "VERSION4 is not defined: the version in four numbers (makensis -DVERSION4=x.y.z.w)"
+!endif
 !ifndef BIN
   !error "BIN is not defined: the folder with the release programs"
 !endif
@@ -46,9 +49,6 @@ OutFile "${OUTFILE}"
 ShowInstDetails show
 ShowUnInstDetails show
 
-!ifndef VERSION4
-  !define VERSION4 "${VERSION}.0.0"
-!endif
 VIProductVersion "${VERSION4}"
 VIAddVersionKey "ProductName" "${PRODUCT}"
 VIAddVersionKey "ProductVersion" "${VERSION}"
