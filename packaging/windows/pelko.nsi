@@ -155,7 +155,18 @@ FunctionEnd
 ; runs again and the install ends with 2.
 Function MoveOut
   DetailPrint "Moving Pelko from $Installed to $INSTDIR"
-  Delete "$Installed\Pelkomon.exe"
+  ; The agent of a service that reported itself stopped may take a moment
+  ; to end: a few tries, bounded.
+  StrCpy $1 0
+  ${Do}
+    Delete "$Installed\Pelkomon.exe"
+    ${IfNot} ${FileExists} "$Installed\Pelkomon.exe"
+    ${OrIf} $1 >= 20
+      ${Break}
+    ${EndIf}
+    IntOp $1 $1 + 1
+    Sleep 250
+  ${Loop}
   ${If} ${FileExists} "$Installed\Pelkomon.exe"
     DetailPrint "Cannot delete $Installed\Pelkomon.exe: Pelko stays in $Installed"
     nsExec::ExecToLog '"$SYSDIR\sc.exe" start ${SERVICE}'
