@@ -71,7 +71,7 @@ make_deb() {
 }
 
 make_windows() {
-  local bin version setup
+  local bin version version4 setup
   if [[ -n $windows_bin ]]; then
     bin=$windows_bin
   else
@@ -79,9 +79,12 @@ make_windows() {
   fi
   version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$bin/../CMakeCache.txt")
   [[ -n $version ]] || { echo "package.sh: no project version in $bin/../CMakeCache.txt" >&2; return 1; }
+  # In four numbers, as the programs' version resources have it.
+  version4=$(sed -n 's/^PELKO_VERSION4:INTERNAL=//p' "$bin/../CMakeCache.txt")
+  [[ -n $version4 ]] || { echo "package.sh: no PELKO_VERSION4 in $bin/../CMakeCache.txt" >&2; return 1; }
   setup=$out/PelkoSetup-$version.exe
   echo "== windows: makensis ($bin)" >&2
-  makensis -V2 -DVERSION="$version" -DBIN="$bin" -DOUTFILE="$setup" \
+  makensis -V2 -DVERSION="$version" -DVERSION4="$version4" -DBIN="$bin" -DOUTFILE="$setup" \
     ${PELKO_NSIS_COMPRESSOR:+-DCOMPRESSOR="$PELKO_NSIS_COMPRESSOR"} \
     packaging/windows/pelko.nsi >&2
   echo "made $setup ($(stat -c %s "$setup") bytes)"

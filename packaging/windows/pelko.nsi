@@ -1,12 +1,15 @@
 ; The Windows installer: the agent as the service "Pelkomon", its tools, and
 ; default settings under HKLM\Software\Pelko. Made on Linux by
 ; scripts/package.sh:
-;   makensis -DVERSION=0.1 -DBIN=build/mingw-release/bin -DOUTFILE=... pelko.nsi
+;   makensis -DVERSION=0.2 -DVERSION4=0.2.0.0 -DBIN=build/mingw-release/bin -DOUTFILE=... pelko.nsi
 ; A 64-bit installer, so that Program Files and the registry are the native
 ; ones. /S installs (and the uninstaller removes) without a question.
 
 !ifndef VERSION
   !error "VERSION is not defined (makensis -DVERSION=x.y)"
+!endif
+!ifndef VERSION4
+  !error "VERSION4 is not defined: the version in four numbers (makensis -DVERSION4=x.y.z.w)"
 !endif
 !ifndef BIN
   !error "BIN is not defined: the folder with the release programs"
@@ -26,27 +29,32 @@ RequestExecutionLevel admin
 ManifestSupportedOS all
 
 !include LogicLib.nsh
+!include FileFunc.nsh
 !include StrFunc.nsh
 ${StrStr}
 ${UnStrStr}
+${StrRep}
 
 !define PRODUCT "Pelko"
 !define SERVICE "Pelkomon"
+!define SERVICE_KEY "SYSTEM\CurrentControlSet\Services\${SERVICE}"
 !define SETTINGS "Software\Pelko"
 !define UNINSTALL_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\Pelko"
 !define EVENT_SOURCE "SYSTEM\CurrentControlSet\Services\EventLog\Application\Pelko"
 
 Name "${PRODUCT} ${VERSION}"
 OutFile "${OUTFILE}"
-InstallDir "$PROGRAMFILES64\Pelko"
+; No InstallDir: $INSTDIR is empty in .onInit unless /D= named a folder,
+; which is how .onInit tells an upgrade with /D= from one without.
 ShowInstDetails show
 ShowUnInstDetails show
 
-VIProductVersion "${VERSION}.0.0"
+VIProductVersion "${VERSION4}"
 VIAddVersionKey "ProductName" "${PRODUCT}"
 VIAddVersionKey "ProductVersion" "${VERSION}"
+VIAddVersionKey "CompanyName" "Pelko developers"
 VIAddVersionKey "FileDescription" "${PRODUCT} print accounting setup"
-VIAddVersionKey "FileVersion" "${VERSION}"
+VIAddVersionKey "FileVersion" "${VERSION4}"
 VIAddVersionKey "LegalCopyright" "Pelko developers"
 
 Page directory
@@ -90,14 +98,85 @@ UninstPage instfiles
   ${Loop}
 !macroend
 
+; The folder Pelko is installed in, "" where it is not: the uninstall
+; entry's, or, where that entry is gone, the service program's.
+Var Installed
+
 Function .onInit
   SetShellVarContext all
   SetRegView 64
+  ReadRegStr $Installed HKLM "${UNINSTALL_KEY}" "InstallLocation"
+  ${If} $Installed == ""
+    ReadRegStr $0 HKLM "${SERVICE_KEY}" "ImagePath"
+    ${StrRep} $0 $0 '"' ''
+    ${If} $0 != ""
+      ${GetParent} $0 $Installed
+    ${EndIf}
+  ${EndIf}
+  ; Without /D= an upgrade goes where Pelko is.
+  ${If} $INSTDIR == ""
+    ${If} $Installed != ""
+      StrCpy $INSTDIR $Installed
+    ${Else}
+      StrCpy $INSTDIR "$PROGRAMFILES64\Pelko"
+    ${EndIf}
+  ${EndIf}
 FunctionEnd
 
 Function un.onInit
   SetShellVarContext all
   SetRegView 64
+FunctionEnd
+
+; Programs DO DIR: !insertmacro DO DIR NAME for each file the installer
+; puts in its folder besides the uninstaller (every version's, so that a
+; move or an uninstall leaves none of an older one).
+!macro Programs DO DIR
+  !insertmacro ${DO} "${DIR}" Pelkomon.exe
+  !insertmacro ${DO} "${DIR}" stopmon.exe
+  !insertmacro ${DO} "${DIR}" Sendrik.exe
+  !insertmacro ${DO} "${DIR}" pelkoreport.exe
+  !insertmacro ${DO} "${DIR}" pelkoctl.exe
+  !insertmacro ${DO} "${DIR}" pelkodb.exe
+  !insertmacro ${DO} "${DIR}" Tavisk.xsl
+!macroend
+!macro InstallFile DIR NAME
+  File "${DIR}\${NAME}"
+!macroend
+!macro DeleteFile DIR NAME
+  Delete "${DIR}\${NAME}"
+!macroend
+
+; MoveOut: /D= names another folder than the one Pelko is in. An
+; administrator who names a folder wants Pelko there, once: the programs in
+; the old folder go (the service, stopped, is pointed at the new ones
+; below); the settings and logs are elsewhere and stay. Where the old agent
+; cannot be deleted (a program holds it), nothing is moved: the old service
+; runs again and the install ends with 2.
+Function MoveOut
+  DetailPrint "Moving Pelko from $Installed to $INSTDIR"
+  ; The agent of a service that reported itself stopped may take a moment
+  ; to end: a few tries, bounded.
+  StrCpy $1 0
+  ${Do}
+    Delete "$Installed\Pelkomon.exe"
+    ${IfNot} ${FileExists} "$Installed\Pelkomon.exe"
+    ${OrIf} $1 >= 20
+      ${Break}
+    ${EndIf}
+    IntOp $1 $1 + 1
+    Sleep 250
+  ${Loop}
+  ${If} ${FileExists} "$Installed\Pelkomon.exe"
+    DetailPrint "Cannot delete $Installed\Pelkomon.exe: Pelko stays in $Installed"
+    nsExec::ExecToLog '"$SYSDIR\sc.exe" start ${SERVICE}'
+    Pop $0
+    SetErrorLevel 2
+    Abort
+  ${EndIf}
+  !insertmacro Programs DeleteFile "$Installed"
+  Delete "$Installed\uninstall.exe"
+  RMDir "$Installed"
 FunctionEnd
 
 ; Icacls ARGS: runs Windows's icacls.exe; a failure ends the install, since
@@ -126,18 +205,91 @@ FunctionEnd
   ${EndIf}
 !macroend
 
+; RegisterService: the service runs this folder's agent from boot as
+; LocalSystem, with no one logged on (the agent writes HKLM and reads every
+; user's jobs), after the Spooler, and is started again a minute after a
+; failure. An existing one is changed in place, keeping what an
+; administrator gave it besides (its account, say). Through the service
+; manager's own calls: Wine's sc.exe has no "config" and garbles "depend=".
+; Sets $0 to 0, or to the Windows error.
+!define SC_MANAGER_ALL_ACCESS 0xF003F
+!define SERVICE_ALL_ACCESS 0xF01FF
+!define SERVICE_WIN32_OWN_PROCESS 0x10
+!define SERVICE_AUTO_START 2
+!define SERVICE_ERROR_NORMAL 1
+!define SERVICE_CONFIG_FAILURE_ACTIONS 2
+!define SC_ACTION_RESTART 1
+!define RESTART_DELAY_MS 60000
+!define RESET_PERIOD_S 86400
+; The same three restarts as the service manager keeps them (the 32-bit
+; layout, offsets for pointers), for a manager that does not keep them.
+!define FAILURE_ACTIONS_STORED 80510100000000000000000003000000140000000100000060EA00000100000060EA00000100000060EA0000
+; ErrorUnless RESULT: the Windows error that ?e left, in $0, or 0 where
+; the call succeeded (RESULT not 0).
+!macro ErrorUnless RESULT
+  Pop $0
+  ${If} ${RESULT} != 0
+    StrCpy $0 0
+  ${EndIf}
+!macroend
+Function RegisterService
+  StrCpy $1 '"$INSTDIR\Pelkomon.exe"'
+  StrCpy $2 "Pelko print accounting"
+  ; "Spooler", ended twice: a list of one.
+  System::Call '*(&w8 "Spooler", &i2 0) p.r7'
+  System::Call 'advapi32::OpenSCManagerW(p 0, p 0, i ${SC_MANAGER_ALL_ACCESS}) p.r5 ?e'
+  Pop $0
+  ${If} $5 == 0
+    System::Free $7
+    Return
+  ${EndIf}
+  System::Call 'advapi32::OpenServiceW(p r5, w "${SERVICE}", i ${SERVICE_ALL_ACCESS}) p.r6'
+  ${If} $6 == 0
+    System::Call 'advapi32::CreateServiceW(p r5, w "${SERVICE}", w r2, i ${SERVICE_ALL_ACCESS}, \
+      i ${SERVICE_WIN32_OWN_PROCESS}, i ${SERVICE_AUTO_START}, i ${SERVICE_ERROR_NORMAL}, w r1, \
+      p 0, p 0, p r7, p 0, p 0) p.r6 ?e'
+    !insertmacro ErrorUnless $6
+  ${Else}
+    System::Call 'advapi32::ChangeServiceConfigW(p r6, i ${SERVICE_WIN32_OWN_PROCESS}, \
+      i ${SERVICE_AUTO_START}, i ${SERVICE_ERROR_NORMAL}, w r1, p 0, p 0, p r7, p 0, p 0, w r2) i.r3 ?e'
+    !insertmacro ErrorUnless $3
+  ${EndIf}
+  System::Free $7
+  ${If} $6 != 0
+  ${AndIf} $0 == 0
+    System::Call '*(i ${SC_ACTION_RESTART}, i ${RESTART_DELAY_MS}, i ${SC_ACTION_RESTART}, \
+      i ${RESTART_DELAY_MS}, i ${SC_ACTION_RESTART}, i ${RESTART_DELAY_MS}) p.r8'
+    ; Padded to the 64-bit layout: the pointers on eight bytes.
+    System::Call '*(i ${RESET_PERIOD_S}, i 0, p 0, p 0, i 3, i 0, p r8) p.r9'
+    System::Call 'advapi32::ChangeServiceConfig2W(p r6, i ${SERVICE_CONFIG_FAILURE_ACTIONS}, p r9) i.r3 ?e'
+    !insertmacro ErrorUnless $3
+    System::Free $9
+    System::Free $8
+    ; Wine's service manager takes them and keeps none: asked for them
+    ; back it knows no such thing (ERROR_INVALID_LEVEL). There they are
+    ; written where Windows keeps them, for whoever reads them.
+    System::Call 'advapi32::QueryServiceConfig2W(p r6, i ${SERVICE_CONFIG_FAILURE_ACTIONS}, p 0, i 0, *i .r4) i.r3 ?e'
+    Pop $4
+    ${If} $4 == 124
+      WriteRegBin HKLM "${SERVICE_KEY}" "FailureActions" ${FAILURE_ACTIONS_STORED}
+    ${EndIf}
+  ${EndIf}
+  ${If} $6 != 0
+    System::Call 'advapi32::CloseServiceHandle(p r6)'
+  ${EndIf}
+  System::Call 'advapi32::CloseServiceHandle(p r5)'
+FunctionEnd
+
 Section "Pelko"
   ; An upgrade replaces a running agent's program: stop it first.
   !insertmacro StopService ""
+  ${If} $Installed != ""
+  ${AndIf} $Installed != $INSTDIR
+    Call MoveOut
+  ${EndIf}
 
   SetOutPath "$INSTDIR"
-  File "${BIN}\Pelkomon.exe"
-  File "${BIN}\stopmon.exe"
-  File "${BIN}\Sendrik.exe"
-  File "${BIN}\pelkoreport.exe"
-  File "${BIN}\pelkoctl.exe"
-  File "${BIN}\pelkodb.exe"
-  File "${BIN}\Tavisk.xsl"
+  !insertmacro Programs InstallFile "${BIN}"
   WriteUninstaller "$INSTDIR\uninstall.exe"
 
   ; Defaults, each only where none exists: an upgrade keeps the settings.
@@ -185,27 +337,17 @@ Section "Pelko"
   WriteRegStr HKLM "${UNINSTALL_KEY}" "InstallLocation" "$INSTDIR"
   WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayIcon" "$INSTDIR\Pelkomon.exe"
   WriteRegStr HKLM "${UNINSTALL_KEY}" "UninstallString" '"$INSTDIR\uninstall.exe"'
-  WriteRegStr HKLM "${UNINSTALL_KEY}" "QuietUninstallString" '"$INSTDIR\uninstall.exe" /S'
+  ; _?= runs the uninstaller in place, not from a copy that returns at
+  ; once: a script that runs this waits until Pelko is gone.
+  WriteRegStr HKLM "${UNINSTALL_KEY}" "QuietUninstallString" '"$INSTDIR\uninstall.exe" /S _?=$INSTDIR'
   WriteRegDWORD HKLM "${UNINSTALL_KEY}" "NoModify" 1
   WriteRegDWORD HKLM "${UNINSTALL_KEY}" "NoRepair" 1
 
-  ; The service starts at boot as LocalSystem, with no one logged on: the
-  ; agent writes HKLM and reads every user's jobs. An upgrade keeps the
-  ; service and points it at the program again.
-  nsExec::ExecToLog '"$SYSDIR\sc.exe" create ${SERVICE} binPath= "\"$INSTDIR\Pelkomon.exe\"" start= auto DisplayName= "Pelko print accounting"'
-  Pop $0
+  Call RegisterService
   ${If} $0 != 0
-    nsExec::ExecToLog '"$SYSDIR\sc.exe" config ${SERVICE} binPath= "\"$INSTDIR\Pelkomon.exe\"" start= auto'
-    Pop $0
-    ; Where sc.exe cannot change it (Wine's has no "config"), a service that
-    ; already runs this program will do.
-    ReadRegStr $1 HKLM "SYSTEM\CurrentControlSet\Services\${SERVICE}" "ImagePath"
-    ${If} $0 != 0
-    ${AndIf} $1 != '"$INSTDIR\Pelkomon.exe"'
-      DetailPrint "Cannot register the service ${SERVICE} (sc.exe: $0)"
-      SetErrorLevel 2
-      Abort
-    ${EndIf}
+    DetailPrint "Cannot register the service ${SERVICE} (error $0)"
+    SetErrorLevel 2
+    Abort
   ${EndIf}
   nsExec::ExecToLog '"$SYSDIR\sc.exe" description ${SERVICE} "Accounts the pages printed on the configured printers"'
   Pop $0
@@ -223,14 +365,23 @@ Section "Uninstall"
   nsExec::ExecToLog '"$SYSDIR\sc.exe" delete ${SERVICE}'
   Pop $0
 
-  Delete "$INSTDIR\Pelkomon.exe"
-  Delete "$INSTDIR\stopmon.exe"
-  Delete "$INSTDIR\Sendrik.exe"
-  Delete "$INSTDIR\pelkoreport.exe"
-  Delete "$INSTDIR\pelkoctl.exe"
-  Delete "$INSTDIR\pelkodb.exe"
-  Delete "$INSTDIR\Tavisk.xsl"
+  !insertmacro Programs DeleteFile "$INSTDIR"
   Delete "$INSTDIR\uninstall.exe"
+  ; Run in place (_?=, for a script to wait on), the uninstaller cannot
+  ; delete itself. Windows lets a running program move: out to the
+  ; temporary folder, deleted at the next restart. Where it cannot move
+  ; (another drive, and under Wine), it stays behind, alone.
+  ${If} ${FileExists} "$INSTDIR\uninstall.exe"
+    GetTempFileName $0
+    Delete $0
+    ClearErrors
+    Rename "$INSTDIR\uninstall.exe" $0
+    ${If} ${Errors}
+      Delete $0  ; a copy to another drive that could not delete its source
+    ${Else}
+      Delete /REBOOTOK $0
+    ${EndIf}
+  ${EndIf}
   RMDir "$INSTDIR"
 
   ; The copy of the mail program the installer put in the settings' Path.

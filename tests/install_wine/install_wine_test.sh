@@ -1,10 +1,13 @@
 #!/bin/bash
-# The Windows installer under Wine: a silent install that registers and
-# starts the service, keeps settings that exist, and whose agent works from
-# the installed settings (it purges an old log); the service's stop control
-# and stopmon.exe ending it; a silent uninstall that removes the programs and
-# the service and keeps the settings and the logs. Wine's icacls.exe does
-# nothing, so a stand-in (icacls_standin.c) records what the installer asks.
+# The Windows installer under Wine: a silent install to a /D= folder that
+# registers and starts the service (after the Spooler, with recovery
+# actions), keeps settings that exist, and whose agent works from the
+# installed settings (it purges an old log); upgrades that stay in that
+# folder without /D= and move with another; the service's stop control and
+# stopmon.exe ending it; a silent uninstall, waited for, that removes the
+# programs and the service and keeps the settings and the logs. Wine's
+# icacls.exe does nothing, so a stand-in (icacls_standin.c) records what the
+# installer asks.
 set -u
 bin=$1
 icacls_standin=$2
@@ -26,15 +29,52 @@ agents() {
   done
 }
 no_agent() { [[ -z $(agents) ]]; }
-setting() {
-  wine_reg query 'HKLM\Software\Pelko' /v "$1" 2>/dev/null | tr -d '\r' |
-    sed -n "s/^ *$1 *REG_[A-Z_]* *//p"
+value_of() {
+  wine_reg query "$1" /v "$2" 2>/dev/null | tr -d '\r' | sed -n "s/^ *$2 *REG_[A-Z_]* *//p"
 }
+setting() { value_of 'HKLM\Software\Pelko' "$1"; }
 drive_c=$WINEPREFIX/drive_c
-programs="$drive_c/Program Files/Pelko"
+tools='C:\Tools\Pelko'
+programs=$drive_c/Tools/Pelko
 data=$drive_c/ProgramData/Pelko
 uninstall_key='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\Pelko'
 event_key='HKLM\SYSTEM\CurrentControlSet\Services\EventLog\Application\Pelko'
+service_key='HKLM\SYSTEM\CurrentControlSet\Services\Pelkomon'
+# Where Pelko is, as each who records it says: the folders holding an
+# agent, the service's state and program, the uninstall entry's folder and
+# its quiet command. One copy is one folder, named alike by all.
+where_installed() {
+  local found
+  found=$(find "$drive_c" -path "$drive_c/windows" -prune -o -name Pelkomon.exe -printf '%h\n' |
+    sed "s|^$drive_c|C:|; s|/|\\\\|g" | sort | paste -sd' ')
+  echo "agents in: $found"
+  echo "service: $(state) $(value_of "$service_key" ImagePath)"
+  echo "entry: $(value_of "$uninstall_key" InstallLocation)"
+  echo "quiet: $(value_of "$uninstall_key" QuietUninstallString)"
+}
+installed_in() {
+  printf '%s\n' "agents in: $1" "service: RUNNING \"$1\\Pelkomon.exe\"" "entry: $1" \
+    "quiet: \"$1\\uninstall.exe\" /S _?=$1"
+}
+# The recovery actions as the service manager keeps them (FailureActions:
+# the reset period, then each action's type and delay); Wine's sc.exe has
+# no qfailure.
+failure_actions() {
+  local hex i
+  hex=$(value_of "$service_key" FailureActions)
+  [[ $hex =~ ^[0-9A-Fa-f]{40,}$ ]] || { echo "none: '$hex'"; return; }
+  dword() { echo $((16#${hex:$1+6:2}${hex:$1+4:2}${hex:$1+2:2}${hex:$1:2})); }
+  echo -n "reset $(dword 0) s;"
+  for ((i = 0; i < $(dword 24); i++)); do
+    echo -n " type $(dword $((40 + 16 * i))) after $(dword $((48 + 16 * i))) ms;"
+  done
+  echo
+}
+# A program's version resource: its product and file version.
+version_of() {
+  strings -n 3 -el "$1" | grep -A1 -x -e ProductName -e FileVersion | grep -v -e '^--$' |
+    paste -sd' '
+}
 
 # The installer, made by package.sh from this build's programs.
 made=$(cd "$here/../.." && PELKO_NSIS_COMPRESSOR=zlib bash scripts/package.sh \
@@ -54,11 +94,12 @@ icacls_asked() { tr -d '\r' <"$drive_c/icacls.log" 2>/dev/null; }
 wine_reg add 'HKLM\Software\Pelko' /v AppIsRunning /t REG_DWORD /d 1 /f >/dev/null
 
 started=$(date +%s%N)
-(cd / && timeout 120 "$WINE" "$setup" /S)
-check "silent install exits 0" 0 "$?"
+(cd / && timeout 120 "$WINE" "$setup" /S "/D=$tools")
+check "silent install to /D= exits 0" 0 "$?"
 wait_for 30 is_state RUNNING
 check "service running after install" RUNNING "$(state)"
 echo "silent install to service running: $((($(date +%s%N) - started) / 1000000)) ms"
+check "installed in the /D= folder, once" "$(installed_in "$tools")" "$(where_installed)"
 
 for file in Pelkomon.exe stopmon.exe Sendrik.exe pelkoreport.exe pelkoctl.exe pelkodb.exe Tavisk.xsl uninstall.exe; do
   check "installed $file" yes "$([[ -f $programs/$file ]] && echo yes)"
@@ -79,8 +120,19 @@ check "the Path folder's rights set with icacls" \
 service=$(wine_reg query 'HKLM\SYSTEM\CurrentControlSet\Services\Pelkomon' | tr -d '\r')
 check "service starts at boot" 1 "$(grep -c 'Start *REG_DWORD *0x2$' <<<"$service")"
 check "service runs as LocalSystem" 1 "$(grep -c 'ObjectName *REG_SZ *LocalSystem$' <<<"$service")"
-check "service runs the installed agent" 1 \
-  "$(grep -c 'ImagePath *REG_SZ *"C:\\Program Files\\Pelko\\Pelkomon.exe"$' <<<"$service")"
+check "service depends on the Spooler alone" 1 "$(grep -c 'DependOnService *REG_MULTI_SZ *Spooler$' <<<"$service")"
+check "service restarted a minute after each failure, the count reset after a day" \
+  'reset 86400 s; type 1 after 60000 ms; type 1 after 60000 ms; type 1 after 60000 ms;' \
+  "$(failure_actions)"
+# Every program, and the installer, carries the version the setup is named by.
+version=$(basename "$setup" .exe)
+version=${version#PelkoSetup-}
+IFS=. read -ra parts <<<"$version.0.0.0"
+version4=${parts[0]}.${parts[1]}.${parts[2]}.${parts[3]}
+for file in "$setup" "$programs"/*.exe; do
+  check "version resource of $(basename "$file")" "FileVersion $version4 ProductName Pelko" \
+    "$(version_of "$file")"
+done
 listed=$(wine_reg query "$uninstall_key" | tr -d '\r')
 for name in DisplayName UninstallString QuietUninstallString DisplayVersion Publisher; do
   check "Programs and Features: $name" 1 "$(grep -c "^ *$name *REG_SZ" <<<"$listed")"
@@ -143,15 +195,44 @@ check "DatabasePassword sealed as REG_BINARY" 1 "$(grep -c 'DatabasePassword *RE
 check "DatabasePassword not kept as text" 0 "$(grep -ci 'db secret' <<<"$stored")"
 echo "pelkodb --set-password said: $said"
 
-# Installing again over the running service: the settings stay, the
-# service runs the new program.
+# Upgrading over the running service without /D=: it stays in its folder,
+# the settings stay, the service runs the new program.
 started=$(date +%s%N)
 (cd / && timeout 120 "$WINE" "$setup" /S)
-check "reinstall exits 0" 0 "$?"
+check "upgrade without /D= exits 0" 0 "$?"
 wait_for 30 is_state RUNNING
-check "service running after reinstall" RUNNING "$(state)"
-echo "reinstall over the running service: $((($(date +%s%N) - started) / 1000000)) ms"
-check "reinstall keeps the settings" '0x1 0x7' "$(setting DeleteOldLogs) $(setting DeleteLogsDays)"
+echo "upgrade over the running service: $((($(date +%s%N) - started) / 1000000)) ms"
+check "upgrade without /D= stays in $tools" "$(installed_in "$tools")" "$(where_installed)"
+check "upgrade keeps the settings" '0x1 0x7' "$(setting DeleteOldLogs) $(setting DeleteLogsDays)"
+
+# A move that cannot delete the old agent (run by hand, so held) moves
+# nothing: the old copy stays the one, its service running again.
+apps='C:\Apps\Pelko'
+(cd / && exec timeout 120 "$WINE" "$tools\\Pelkomon.exe") &
+held=$!
+two_agents() { [[ $(agents | wc -l) -eq 2 ]]; }
+wait_for 30 two_agents
+(cd / && timeout 120 "$WINE" "$setup" /S "/D=$apps")
+check "move while the old agent is held exits 2" 2 "$?"
+wait_for 30 is_state RUNNING
+check "move while held: nothing moved" "$(installed_in "$tools")" "$(where_installed)"
+stop_process "$held" 10
+one_agent() { [[ $(agents | wc -l) -eq 1 ]]; }
+wait_for 30 one_agent
+
+# With another /D= it moves: the old folder goes, the service (the same
+# one, with its dependency) runs the new copy, settings and logs stay.
+started=$(date +%s%N)
+(cd / && timeout 120 "$WINE" "$setup" /S "/D=$apps")
+check "move with another /D= exits 0" 0 "$?"
+wait_for 30 is_state RUNNING
+echo "move to another folder: $((($(date +%s%N) - started) / 1000000)) ms"
+check "move: one copy, in $apps" "$(installed_in "$apps")" "$(where_installed)"
+check "move: the old folder gone" gone "$([[ -e $programs ]] && echo kept || echo gone)"
+check "move: the Spooler dependency kept" Spooler "$(value_of "$service_key" DependOnService)"
+check "move: settings and logs kept" '0x7 kept' \
+  "$(setting DeleteLogsDays) $([[ -e $today ]] && echo kept || echo gone)"
+programs=$drive_c/Apps/Pelko
 
 # The stop control ends it through the quit path, with 0.
 w sc stop Pelkomon >/dev/null
@@ -165,28 +246,23 @@ check "sc stop: agent gone" "" "$(agents)"
 w sc start Pelkomon >/dev/null
 wait_for 30 is_state RUNNING
 check "service started again" RUNNING "$(state)"
-(cd / && timeout 60 "$WINE" 'C:\Program Files\Pelko\stopmon.exe' >/dev/null 2>&1)
+(cd / && timeout 60 "$WINE" "$apps\\stopmon.exe" >/dev/null 2>&1)
 check "stopmon exits 0" 0 "$?"
 wait_for 10 no_agent
 check "stopmon: agent gone" "" "$(agents)"
 echo "after stopmon the service manager says: $(state) $(exit_code)"
 
-# The silent uninstall (the command Programs and Features runs for it).
-quiet=$(wine_reg query "$uninstall_key" /v QuietUninstallString | tr -d '\r' |
-  sed -n 's/^ *QuietUninstallString *REG_SZ *//p')
-check "quiet uninstall command" '"C:\Program Files\Pelko\uninstall.exe" /S' "$quiet"
+# The silent uninstall as its entry's quiet command runs it (checked
+# above): done when it returns, nothing waited for after. Wine cannot move
+# the running uninstaller out of its folder, as Windows does: it stays there,
+# alone, and is removed here.
 started=$(date +%s%N)
-(cd / && timeout 120 "$WINE" 'C:\Program Files\Pelko\uninstall.exe' /S)
+(cd / && timeout 120 "$WINE" "$apps\\uninstall.exe" /S "_?=$apps")
 check "silent uninstall exits 0" 0 "$?"
-# The uninstaller runs on from a copy of itself in the temporary folder.
-unlisted() { ! wine_reg query "$uninstall_key" >/dev/null 2>&1; }
-programs_gone() { [[ ! -e $programs ]]; }
-wait_for 60 unlisted
-wait_for 30 programs_gone
-echo "silent uninstall: $((($(date +%s%N) - started) / 1000000)) ms"
-check "uninstall: no longer listed" yes "$(unlisted && echo yes)"
-check "uninstall: programs removed" yes "$(programs_gone && echo yes)"
-check "uninstall: pelkodb.exe removed" gone "$([[ -e $programs/pelkodb.exe ]] && echo kept || echo gone)"
+echo "silent uninstall, waited for: $((($(date +%s%N) - started) / 1000000)) ms"
+check "uninstall: no longer listed" no "$(wine_reg query "$uninstall_key" >/dev/null 2>&1 && echo yes || echo no)"
+check "uninstall: only the running uninstaller left" uninstall.exe "$(ls "$programs")"
+rm -rf "$programs"
 check "uninstall: mail program removed from Path" gone \
   "$([[ -e $data/Sendrik.exe ]] && echo kept || echo gone)"
 check "uninstall: service deleted" "" "$(state)"
