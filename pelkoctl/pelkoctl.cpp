@@ -42,7 +42,7 @@ int main(int argc, char** argv) {
   pelko::ctl::Win32HostProbe probe;
 #else
   pelko::ctl::PosixHostProbe probe;
-  const bool help = !args.empty() && (args[0] == "--help" || args[0] == "-h" || args[0] == "help");
+  const bool help = !args.empty() && pelko::ctl::IsHelp(args[0]);
   if (!help && !StoreIsThere()) return 1;
 #endif
   return pelko::ctl::RunPelkoctl(env, &probe, args, std::cout, std::cerr);
