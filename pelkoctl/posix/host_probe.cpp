@@ -197,8 +197,8 @@ std::string PosixHostProbe::StoreRefused() {
     above.insert(above.begin(), at.string());
   }
   for (std::size_t i = 0; i < above.size(); ++i) judge(above[i], i + 1 < above.size());
-  judge(store, false);
   const std::size_t aboveFaults = writable.size() + owned.size();
+  judge(store, false);
   std::error_code error;
   for (auto it = std::filesystem::recursive_directory_iterator(store, error);
        !error && it != std::filesystem::recursive_directory_iterator(); it.increment(error)) {
