@@ -2,7 +2,7 @@
 
 #include <algorithm>
 #include <chrono>
-#include <ctime>
+#include <cstdio>
 #include <map>
 #include <set>
 #include <sstream>
@@ -148,8 +148,10 @@ PrinterState CheckPrinters(const Env& env, Findings& found) {
 }
 
 // Prices the agent would misread, and colour pages billed at the mono
-// price where nobody said they should be.
-void CheckPrices(HostProbe* probe, const PrinterState& printers, Findings& found) {
+// price where nobody said they should be. Returns whether every price is
+// stored as the agent reads it.
+bool CheckPrices(HostProbe* probe, const PrinterState& printers, Findings& found) {
+  const int faultsBefore = found.faults;
   for (const PrinterRow& row : printers.rows) {
     const std::string which = "printer " + std::to_string(row.slot) + " '" + row.name + "': ";
     const std::string mend = " (pelkoctl cost \"" + row.name + "\" ";
@@ -186,6 +188,7 @@ void CheckPrices(HostProbe* probe, const PrinterState& printers, Findings& found
                      "--color-cost N; N the same as the mono price says so on purpose)");
     }
   }
+  return found.faults == faultsBefore;
 }
 
 // The folder, then whether the service can write in it; false when missing.
@@ -316,18 +319,17 @@ void CheckDatabaseLogs(const std::string& connection, HostProbe* probe, Findings
   }
 }
 
-// "2026-12-08 21:30 UTC" of a file time.
+// "2026-12-08 21:30 UTC" of a file time, by the calendar's arithmetic.
 std::string UtcText(uint64_t fileTime) {
-  const int64_t seconds = static_cast<int64_t>(fileTime / 10000000) - 11644473600;
-  const std::time_t t = static_cast<std::time_t>(seconds);
-  std::tm utc{};
-#ifdef _WIN32
-  gmtime_s(&utc, &t);
-#else
-  gmtime_r(&t, &utc);
-#endif
-  char text[32];
-  std::strftime(text, sizeof text, "%Y-%m-%d %H:%M UTC", &utc);
+  using namespace std::chrono;
+  const sys_seconds at{seconds{static_cast<int64_t>(fileTime / 10000000) - 11644473600}};
+  const sys_days day = floor<days>(at);
+  const year_month_day date{day};
+  const hh_mm_ss<seconds> time{at - day};
+  char text[40];
+  std::snprintf(text, sizeof text, "%04d-%02u-%02u %02d:%02d UTC", static_cast<int>(date.year()),
+                static_cast<unsigned>(date.month()), static_cast<unsigned>(date.day()),
+                static_cast<int>(time.hours().count()), static_cast<int>(time.minutes().count()));
   return text;
 }
 
@@ -486,8 +488,11 @@ void CheckAll(const Env& env, HostProbe* probe, const std::function<void(const F
   Findings found(sink, AcceptedKinds(*env.registry));
   const bool settingsClean = CheckSettings(env, found);
   const PrinterState printers = CheckPrinters(env, found);
-  if (settingsClean && printers.valuesClean) found.Ok("every setting is stored with its type and in range");
-  CheckPrices(probe, printers, found);
+  const bool pricesClean = CheckPrices(probe, printers, found);
+  // Said only when nothing above or below says otherwise.
+  if (settingsClean && printers.valuesClean && pricesClean) {
+    found.Ok("every setting is stored with its type and in range");
+  }
   const std::string folder = CheckPath(env, probe, found);
   if (!folder.empty()) CheckPending(env, printers, found);
   CheckMail(env, folder, found);

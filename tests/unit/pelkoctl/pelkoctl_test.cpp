@@ -377,6 +377,7 @@ TEST_F(PelkoctlTest, CheckNamesAColourPrinterWithoutAColourPriceAndPricesMisread
         "FAULT  printer 3 'Mono': its colour price is stored as \"40\" (REG_SZ), which the agent ignores"}) {
     EXPECT_NE(run.out.find(said), std::string::npos) << said << "\n" << run.out;
   }
+  EXPECT_EQ(run.out.find("ok     every setting is stored"), std::string::npos) << run.out;
 }
 
 // Pages the agent keeps on disk until it can write the log are not billed
