@@ -14,16 +14,7 @@ source "$here/../lib/check.sh"
 standin_setup pelkoctl_wine "$exe" "$standins" "$ctl_exe" || exit
 : >"$scenario"
 
-wine_settings 'HKLM\Software\Pelko' <<'SETTINGS' || exit 1
-Path          REG_SZ     C:\pelko
-nPrinters     REG_DWORD  1
-Printer1      REG_SZ     Office
-Printer1Cost  REG_DWORD  5
-AppIsRunning  REG_DWORD  1
-SETTINGS
-
-export WINEDLLOVERRIDES="pdh,winspool.drv=n,b"
-export PELKO_STANDIN_SCENARIO="Z:$scenario" PELKO_STANDIN_RESULT="Z:$result"
+standin_office || exit 1
 timeout 300 "$WINE" "$run/Pelkomon.exe" &
 
 ctl() { (cd "$run" && timeout 60 "$WINE" pelkoctl.exe "$@" >"$WINE_TEST_DIR/out" 2>&1); echo $?; }
