@@ -219,9 +219,9 @@ chmod 755 "$work/registry"
 "$bin/pelkomon" >/dev/null 2>&1 &
 agent=$!
 running_said() { ctl check >/dev/null; grep -qF "ok     the agent is running" "$work/out"; }
-check "a running agent found" yes "$(wait_for 10 running_said && echo yes)"
+check "a running agent found" yes "$(wait_for 30 running_said && echo yes)"
 watched() { [[ -e $work/pelko/Office.seen && -e $work/pelko/Lab.seen && -e $work/pelko/Mono.seen ]]; }
-check "the printers watched" yes "$(wait_for 10 watched && echo yes)"
+check "the printers watched" yes "$(wait_for 60 watched && echo yes)"
 ctl set AcceptedWarnings raw-jobs,owner-names,colour-price >/dev/null
 check "all well: 0" 0 "$(ctl check)"
 check "accepted warnings shown" yes "$(said "[raw-jobs, accepted]")"
