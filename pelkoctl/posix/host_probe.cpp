@@ -18,6 +18,7 @@
 #include "agent/platform/posix/cups_client.h"
 #include "agent/platform/posix/cups_server.h"
 #include "agent/platform/posix/safe_path.h"
+#include "agent/platform/posix/store_file.h"
 #include "agent/platform/posix/system_tool.h"
 #include "agent/util/coding.h"
 #include "pelkoctl/cups_policy.h"
@@ -189,20 +190,25 @@ std::string PosixHostProbe::StoreRefused() {
     if (first.empty()) first = path + " " + why;
     (other ? owned : writable).push_back(path);
   };
-  // Above the store, from the root down; a sticky folder there (/tmp) is
-  // safe, as the store's own rule has it.
+  // As the store's own rule has it, a sticky folder (/tmp) is safe but for
+  // a key's own folder, the one holding its values.
+  auto sticky = [](const std::string& path) {
+    std::error_code ignored;
+    return std::filesystem::is_directory(path, ignored) &&
+           !std::filesystem::exists(path + "/" + store_file::kValuesFile, ignored);
+  };
   std::vector<std::string> above;
   for (std::filesystem::path at = std::filesystem::path(store).parent_path();
        !at.empty() && at != at.parent_path(); at = at.parent_path()) {
     above.insert(above.begin(), at.string());
   }
-  for (std::size_t i = 0; i < above.size(); ++i) judge(above[i], i + 1 < above.size());
+  for (const std::string& folder : above) judge(folder, true);
   const std::size_t aboveFaults = writable.size() + owned.size();
-  judge(store, false);
+  judge(store, sticky(store));
   std::error_code error;
   for (auto it = std::filesystem::recursive_directory_iterator(store, error);
        !error && it != std::filesystem::recursive_directory_iterator(); it.increment(error)) {
-    judge(it->path().string(), false);
+    judge(it->path().string(), sticky(it->path().string()));
   }
   if (first.empty()) return "";
   // One command for the store's inside, whatever the number of places.
@@ -249,7 +255,7 @@ std::string PosixHostProbe::AgentNotRunning() {
   stoptool::RunningProgram running;
   switch (processes.FindRunning(program, &running, &error)) {
     case stoptool::ProcessControl::Found::kNoProgramFile:
-      return "there is no agent program at " + program;
+      return "there is no agent program at " + program + " (apt install --reinstall pelko)";
     case stoptool::ProcessControl::Found::kFailed:
       return "cannot look for it: " + error;
     case stoptool::ProcessControl::Found::kYes: break;
@@ -282,10 +288,13 @@ std::string PosixHostProbe::UnitWritablePaths(bool* known) {
 
 std::string PosixHostProbe::ServiceCannotWrite(const std::string& folder) {
   struct stat st;
-  if (stat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return "it is not a folder";
+  if (stat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
+    return "it is not a folder (move it aside and make the folder in its place)";
+  }
   struct statvfs fs;
   if (statvfs(folder.c_str(), &fs) == 0 && (fs.f_flag & ST_RDONLY)) {
-    return "it lies on a file system mounted read-only";
+    return "it lies on a file system mounted read-only (mount it read-write, or set Path to a "
+           "folder on one: pelkoctl set Path FOLDER)";
   }
   std::string why = RootWithoutOverrideCannotWrite(folder, st.st_uid, st.st_gid, st.st_mode);
   if (!why.empty()) return why;
