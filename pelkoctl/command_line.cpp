@@ -4,6 +4,7 @@
 #include <iomanip>
 
 #include "agent/config/setting_table.h"
+#include "agent/util/coding.h"
 #include "pelkoctl/health_check.h"
 #include "pelkoctl/printer_admin.h"
 #include "pelkoctl/setting_admin.h"
@@ -23,9 +24,12 @@ constexpr char kUsage[] =
     "                                a queue the spooler does not have (yet)\n"
     "  remove NAME                   stop accounting NAME (its logs stay)\n"
     "  cost NAME [N] [PRICES]        the new prices from the next job on\n"
-    "  show [SETTING]                the settings with their values\n"
+    "  show [SETTING]                the settings with their values and stored types\n"
     "  set SETTING VALUE             one setting, stored with its type\n"
-    "  check                         what would stop accounting or mailing\n"
+    "  check [--probe]               what would stop accounting or mailing, each\n"
+    "                                line as it is known and a summary last;\n"
+    "                                --probe: a monitoring plugin's output, the\n"
+    "                                summary line first\n"
     "\n"
     "PRICES, each optional (unset: colour pages cost N, no discount, factors 1):\n"
     "  --color-cost C                a colour page costs C ('none': N again)\n"
@@ -33,9 +37,12 @@ constexpr char kUsage[] =
     "  --paper-factors TEXT          what a page of a paper costs against others,\n"
     "                                \"A3=2,Tabloid=2,A5=0.5\" ('': none)\n"
     "\n"
-    "Works on the settings the agent reads (Linux: the store named by\n"
-    "PELKO_REGISTRY, default /var/lib/pelko/registry). Exit status: 0 done,\n"
-    "1 refused or failed, 2 bad arguments; check: 0 only when all is well.\n";
+    "Works on the settings the agent reads, HKLM\\Software\\Pelko: on Windows\n"
+    "the machine's registry, on Linux the store named by PELKO_REGISTRY (default\n"
+    "/var/lib/pelko/registry). Commands and switches take any case; /? is --help.\n"
+    "Exit status: 0 done, 1 refused or failed, 2 bad arguments. check: 0 all is\n"
+    "well (accepted warnings aside, setting AcceptedWarnings), 1 warnings,\n"
+    "2 faults, 3 bad arguments.\n";
 
 int Usage(std::ostream& err, const std::string& why) {
   err << "pelkoctl: " << why << "\n\n" << kUsage;
@@ -115,9 +122,12 @@ bool TakePriceOption(const std::vector<std::string>& args, std::size_t* i, Price
 
 int List(const Env& env, std::ostream& out, std::ostream& err) {
   std::vector<PrinterRow> rows;
+  std::string countProblem;
   PrinterAdmin admin(env);
-  if (Outcome listed = admin.List(&rows); !listed.ok()) return Done(listed, out, err);
-  if (rows.empty()) {
+  if (Outcome listed = admin.List(&rows, &countProblem); !listed.ok()) {
+    return Done(listed, out, err);
+  }
+  if (rows.empty() && countProblem.empty()) {
     out << "no printer is configured: pelkoctl add NAME --cost N\n";
     return 0;
   }
@@ -132,17 +142,27 @@ int List(const Env& env, std::ostream& out, std::ostream& err) {
       << "NAME" << std::right << std::setw(10) << "COST" << "  " << std::left << std::setw(13)
       << "QUEUE" << std::setw(static_cast<int>(entryWidth) + 2) << "LAST ENTRY" << std::right
       << std::setw(10) << "COLOUR" << std::setw(11) << "TWO-SIDED" << "  PAPER\n";
+  std::string notes;
   for (const PrinterRow& row : rows) {
     const std::string factors = FormatPaperFactors(row.tariff.paperFactors);
     const uint32_t off = row.tariff.duplexDiscountPercent;
     const std::string discount = (off == 0 ? "" : "-") + std::to_string(off) + "%";
-    out << std::left << std::setw(5) << row.slot << std::setw(static_cast<int>(nameWidth) + 2)
-        << row.name << std::right << std::setw(10) << row.cost << "  " << std::left
-        << std::setw(13) << QueueStateText(row.queue) << std::setw(static_cast<int>(entryWidth) + 2)
+    // A row the agent cannot use as stored is marked, and said below.
+    const std::string slot = std::to_string(row.slot) + (row.problem.empty() ? "" : "!");
+    const bool named = !row.name.empty();
+    const bool costMisread = !row.problem.empty() && !row.hidden && named;
+    out << std::left << std::setw(5) << slot << std::setw(static_cast<int>(nameWidth) + 2)
+        << (named ? row.name : "-") << std::right << std::setw(10)
+        << (costMisread ? "?" : named ? std::to_string(row.cost) : "-") << "  " << std::left
+        << std::setw(13) << (named ? QueueStateText(row.queue) : "-")
+        << std::setw(static_cast<int>(entryWidth) + 2)
         << (row.lastEntry.empty() ? "-" : row.lastEntry) << std::right << std::setw(10)
         << row.tariff.colorCost << std::setw(11) << discount << "  "
         << (factors.empty() ? "-" : factors) << '\n';
+    if (!row.problem.empty()) notes += "! " + row.problem + " (" + row.fix + ")\n";
   }
+  if (!countProblem.empty()) notes = "! " + countProblem + "\n" + notes;
+  out << notes;
   return 0;
 }
 
@@ -178,7 +198,9 @@ int Add(const Env& env, const std::vector<std::string>& args, std::ostream& out,
   if (!haveCost) return Usage(err, "add: --cost N is required (the cost of one page; 0 is allowed)");
   uint32_t cost = 0;
   if (!ParseCost(costText, &cost, &why)) return Usage(err, why);
-  return Done(PrinterAdmin(env).Add(name, cost, force, prices), out, err);
+  PrinterAdmin admin(env);
+  admin.SetQueueListHint(HintsFor(env).listQueues);
+  return Done(admin.Add(name, cost, force, prices), out, err);
 }
 
 int Cost(const Env& env, const std::vector<std::string>& args, std::ostream& out,
@@ -214,8 +236,10 @@ int Show(const Env& env, const std::vector<std::string>& args, std::ostream& out
   if (!shown.ok()) return Done(shown, out, err);
   int status = 0;
   for (const SettingLine& line : lines) {
-    out << std::left << std::setw(16) << line.setting->name << std::setw(10)
-        << RegTypeName(StoredType(line.setting->kind)) << line.shown;
+    // The type as stored, where it is: a mistyped value shows as what it is.
+    const uint32_t type = line.storedType != kRegNone ? line.storedType : StoredType(line.setting->kind);
+    out << std::left << std::setw(16) << line.setting->name << std::setw(11) << RegTypeName(type)
+        << line.shown;
     if (!line.trouble.empty()) {
       out << "   <- " << line.trouble;
       status = 1;
@@ -228,13 +252,34 @@ int Show(const Env& env, const std::vector<std::string>& args, std::ostream& out
 
 }  // namespace
 
-int RunPelkoctl(const Env& env, HostProbe* probe, const std::vector<std::string>& args,
+bool IsHelp(const std::string& word) {
+  return word == "--help" || word == "-h" || word == "help" || word == "/?" || word == "-?" ||
+         word == "/h" || word == "/help";
+}
+
+int RunPelkoctl(const Env& env, HostProbe* probe, const std::vector<std::string>& given,
                 std::ostream& out, std::ostream& err) {
-  if (args.empty()) return Usage(err, "which command?");
+  if (given.empty()) return Usage(err, "which command?");
+  // Commands and switches in any case, as Windows has them; names and
+  // values as given.
+  std::vector<std::string> args = given;
+  args[0] = AsciiLowered(args[0]);
+  for (std::string& arg : args) {
+    if (arg.rfind("--", 0) != 0 && arg.rfind("/", 0) != 0) continue;
+    if (arg[0] == '/' && arg.size() > 2) continue;  // a Linux path, not a switch
+    const std::size_t equals = arg.find('=');
+    arg = AsciiLowered(arg.substr(0, equals)) + (equals == std::string::npos ? "" : arg.substr(equals));
+  }
   const std::string& command = args[0];
-  if (command == "--help" || command == "-h" || command == "help") {
+  if (IsHelp(command)) {
     out << kUsage;
     return 0;
+  }
+  // Said once, before any command meets it value by value.
+  if (const std::string refused = probe != nullptr ? probe->StoreRefused() : "";
+      !refused.empty() && command != "check") {
+    err << "pelkoctl: " << refused << '\n';
+    return 1;
   }
   if (command == "list") {
     if (args.size() != 1) return Usage(err, "list takes no arguments");
@@ -249,11 +294,16 @@ int RunPelkoctl(const Env& env, HostProbe* probe, const std::vector<std::string>
   if (command == "show") return Show(env, args, out, err);
   if (command == "set") {
     if (args.size() != 3) return Usage(err, "set SETTING VALUE");
-    return Done(SettingAdmin(*env.registry).Set(args[1], args[2]), out, err);
+    return Done(SettingAdmin(*env.registry, env.files).Set(args[1], args[2], HintsFor(env).restartAgent),
+                out, err);
   }
   if (command == "check") {
-    if (args.size() != 1) return Usage(err, "check takes no arguments");
-    return RunCheck(env, probe, out);
+    const bool probeForm = args.size() == 2 && (args[1] == "--probe" || args[1] == "--nagios");
+    if (args.size() != 1 && !probeForm) {
+      Usage(err, "check takes only --probe");
+      return kCheckUnknown;
+    }
+    return RunCheck(env, probe, out, probeForm ? CheckForm::kProbe : CheckForm::kPeople);
   }
   return Usage(err, "unknown command '" + command + "'");
 }

@@ -1,8 +1,12 @@
 // pelkoctl check: one line for each thing that would stop accounting or
-// mailing, read from the settings, the spooler, the folders and the
-// machine, so that "is it working?" has an answer without the system log.
+// mailing, read from the settings, the spooler, the folders, the central
+// database and the machine, so that "is it working?" has an answer without
+// the system log. Lines are said as they are known, each fault with the
+// command that mends it; a monitoring system reads the exit status and,
+// in the probe form, a summary line first.
 #pragma once
 
+#include <functional>
 #include <optional>
 #include <ostream>
 #include <string>
@@ -13,10 +17,14 @@
 namespace pelko::ctl {
 
 // What only the machine can tell: the service, its user's rights, the
-// spooler's rules. One implementation a platform, a fake in tests.
+// spooler's rules. One implementation a platform, a fake in tests. Every
+// answer comes within a few seconds, whatever does not answer.
 class HostProbe {
  public:
   virtual ~HostProbe() = default;
+  // Empty when the settings store can be used; else why not, with the
+  // command that mends it (a store others can change is refused whole).
+  virtual std::string StoreRefused() { return ""; }
   // Empty when the agent runs; else why it is not known to run.
   virtual std::string AgentNotRunning() = 0;
   // Empty when the agent's service could make files in folder; else why not.
@@ -38,21 +46,49 @@ class HostProbe {
   virtual std::optional<bool> QueuePrintsColor(const std::string& /*queue*/) { return std::nullopt; }
 };
 
+// The commands a fix names, as the platform has them. Windows's are told
+// by its paths' separator.
+struct PlatformHints {
+  std::string listQueues;     // where a queue name is wrong
+  std::string startSpooler;   // where the spooler does not answer
+  std::string restartAgent;   // where a setting is read at the start
+  std::string raiseModified;  // where printers were written by hand
+  std::string makeFolder;     // followed by the folder
+  std::string makeLogsFolder;
+  std::string placeMailProgram;  // followed by the program's path
+  std::string deleteValue;       // followed by the value's name
+};
+const PlatformHints& HintsFor(const Env& env);
+
 enum class Verdict { kOk, kNote, kWarning, kFault };
 
 struct Finding {
   Verdict verdict = Verdict::kOk;
   std::string line;
+  std::string kind;  // a warning's kind, which AcceptedWarnings may name
 };
 
 // The last line of each kind of trouble (a kind: the text up to its first
 // ':'), at most `most`, oldest first.
 std::vector<std::string> LastOfEachKind(const std::vector<std::string>& lines, std::size_t most);
 
-// Every finding, in the order an administrator would mend them.
+// Every finding, each handed to sink as soon as it is known, in the order
+// an administrator would mend them: the root cause first, and nothing that
+// follows from a fault said already.
+void CheckAll(const Env& env, HostProbe* probe, const std::function<void(const Finding&)>& sink);
 std::vector<Finding> CheckAll(const Env& env, HostProbe* probe);
 
-// Prints the findings; 0 only when every one is kOk.
-int RunCheck(const Env& env, HostProbe* probe, std::ostream& out);
+// Exit statuses in the manner of monitoring plugins.
+inline constexpr int kCheckOk = 0;       // all is well, or only accepted warnings
+inline constexpr int kCheckWarning = 1;  // warnings, no fault
+inline constexpr int kCheckFault = 2;    // at least one fault
+inline constexpr int kCheckUnknown = 3;  // the check could not run (bad arguments)
+
+enum class CheckForm {
+  kPeople,  // each line as it is known, the summary last
+  kProbe,   // "PELKO OK - ..." first, then the lines: a monitoring plugin's output
+};
+
+int RunCheck(const Env& env, HostProbe* probe, std::ostream& out, CheckForm form = CheckForm::kPeople);
 
 }  // namespace pelko::ctl

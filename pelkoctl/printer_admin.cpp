@@ -151,64 +151,76 @@ std::string PrinterAdmin::LastEntry(const std::string& name) {
          std::to_string(EntryPages(job)) + " pages";
 }
 
-std::string PrinterAdmin::ReadSlots(std::vector<Slot>* slots) {
+std::string PrinterAdmin::ReadSlots(Slots* slots) {
   std::string failure;
   auto count = key.Get("nPrinters", &failure);
   if (!failure.empty()) return "cannot read the settings: " + failure;
-  if (count && !count->Number()) {
-    return "nPrinters is stored as " + count->Describe() +
-           ", which the agent reads as 0: no printer is accounted. Store it as a number with: "
-           "pelkoctl set nPrinters N";
-  }
-  const uint32_t n = count ? *count->Number() : 0;
-  if (n > static_cast<uint32_t>(kMaxPrinters)) {
-    return "nPrinters is " + std::to_string(n) + "; the agent serves at most " +
-           std::to_string(kMaxPrinters);
-  }
-  slots->clear();
-  for (uint32_t i = 1; i <= n; ++i) {
+  *slots = Slots{};
+  std::vector<Slot> all;  // slots 1..kMaxPrinters as stored
+  for (int i = 1; i <= kMaxPrinters; ++i) {
     Slot slot;
     auto name = key.Get(SlotName(i));
-    if (!name || !name->Text() || name->Text()->empty()) {
-      return SlotName(i) + " is " + (name ? name->Describe() : std::string("missing")) +
-             ", but nPrinters is " + std::to_string(n) + ": slot " + std::to_string(i) +
-             " has no printer";
-    }
-    slot.name = *name->Text();
-    auto cost = key.Get(SlotCost(i));
-    if (cost && !cost->Number()) {
-      return SlotCost(i) + " is stored as " + cost->Describe() +
-             ", which the agent reads as 0: store it with: pelkoctl cost \"" + slot.name + "\" N";
-    }
-    slot.cost = cost ? *cost->Number() : 0;
+    if (name && name->Text()) slot.name = *name->Text();
+    slot.cost = key.Get(SlotCost(i));
     for (const PriceValue& price : kPriceValues) {
       slot.prices.*price.member = key.Get(SlotValue(i, price.suffix));
     }
-    slots->push_back(slot);
+    all.push_back(slot);
+  }
+  // The count that takes in every printer there from slot 1 on without a gap.
+  std::size_t dense = 0;
+  while (dense < all.size() && !all[dense].name.empty()) ++dense;
+  const std::string mend = " (pelkoctl set nPrinters " + std::to_string(dense) + ")";
+  uint32_t n = 0;
+  if (count && !count->Number()) {
+    slots->countProblem = "nPrinters is stored as " + count->Describe() +
+                          ", which the agent reads as 0: no printer is accounted" + mend;
+  } else if (count) {
+    n = *count->Number();
+  }
+  if (n > static_cast<uint32_t>(kMaxPrinters)) {
+    slots->countProblem = "nPrinters is " + std::to_string(n) + "; the agent serves at most " +
+                          std::to_string(kMaxPrinters) + mend;
+    n = kMaxPrinters;
+  }
+  for (std::size_t i = 0; i < all.size(); ++i) {
+    if (i < n) {
+      slots->counted.push_back(all[i]);
+    } else if (!all[i].name.empty()) {
+      slots->above[static_cast<int>(i + 1)] = all[i];
+    }
   }
   return "";
 }
 
 int PrinterAdmin::Find(const std::vector<Slot>& slots, const std::string& name) const {
   for (std::size_t i = 0; i < slots.size(); ++i) {
-    if (slots[i].name == name) return static_cast<int>(i);
+    if (!name.empty() && slots[i].name == name) return static_cast<int>(i);
   }
   return -1;
+}
+
+std::string PrinterAdmin::WriteSlot(std::size_t slot, const Slot& values) {
+  if (values.name.empty()) {
+    std::string failure = key.Delete(SlotName(slot));
+    if (failure.empty()) failure = key.Delete(SlotCost(slot));
+    return failure.empty() ? WritePrices(slot, {}) : failure;
+  }
+  std::string failure = key.PutText(SlotName(slot), values.name);
+  if (failure.empty()) {
+    failure = values.cost ? key.PutStored(SlotCost(slot), *values.cost) : key.Delete(SlotCost(slot));
+  }
+  return failure.empty() ? WritePrices(slot, values.prices) : failure;
 }
 
 std::string PrinterAdmin::WriteSlots(const std::vector<Slot>& slots, std::size_t from,
                                      std::size_t oldCount) {
   for (std::size_t i = from; i < slots.size(); ++i) {
-    std::string failure = key.PutText(SlotName(i + 1), slots[i].name);
-    if (failure.empty()) failure = key.PutNumber(SlotCost(i + 1), slots[i].cost);
-    if (failure.empty()) failure = WritePrices(i + 1, slots[i].prices);
-    if (!failure.empty()) return failure;
+    if (std::string failure = WriteSlot(i + 1, slots[i]); !failure.empty()) return failure;
   }
   std::string failure = key.PutNumber("nPrinters", static_cast<uint32_t>(slots.size()));
   for (std::size_t i = slots.size(); failure.empty() && i < oldCount; ++i) {
-    failure = key.Delete(SlotName(i + 1));
-    if (failure.empty()) failure = key.Delete(SlotCost(i + 1));
-    if (failure.empty()) failure = WritePrices(i + 1, {});
+    failure = WriteSlot(i + 1, {});
   }
   // Last: the agent restarts its printers with the whole new set.
   if (failure.empty()) failure = key.PutNumber("IsModified", 1);
@@ -225,15 +237,54 @@ std::string PrinterAdmin::WritePrices(std::size_t slot, const StoredPrices& pric
   return "";
 }
 
-Outcome PrinterAdmin::List(std::vector<PrinterRow>* rows) {
-  std::vector<Slot> slots;
+Outcome PrinterAdmin::List(std::vector<PrinterRow>* rows, std::string* countProblem) {
+  Slots slots;
   if (std::string problem = ReadSlots(&slots); !problem.empty()) return {problem, ""};
+  if (countProblem != nullptr) *countProblem = slots.countProblem;
   rows->clear();
-  for (std::size_t i = 0; i < slots.size(); ++i) {
-    const int slot = static_cast<int>(i + 1);
-    rows->push_back({slot, slots[i].name, slots[i].cost, Queue(slots[i].name),
-                     LastEntry(slots[i].name), slots[i].prices, ReadTariff(*env.registry, slot)});
-  }
+  const std::size_t n = slots.counted.size();
+  auto rowOf = [&](int slot, const Slot& stored) {
+    PrinterRow row;
+    row.slot = slot;
+    row.name = stored.name;
+    row.stored = stored.prices;
+    row.tariff = ReadTariff(*env.registry, slot);
+    if (stored.cost && stored.cost->Number()) row.cost = *stored.cost->Number();
+    if (stored.name.empty()) {
+      // Only slots up to the last named one are worth a count below them.
+      std::size_t last = 0;
+      for (std::size_t i = 0; i < n; ++i) {
+        if (!slots.counted[i].name.empty()) last = i + 1;
+      }
+      row.problem = "slot " + std::to_string(slot) + " has no printer, but nPrinters is " +
+                    std::to_string(n);
+      row.fix = static_cast<std::size_t>(slot) > last
+                    ? "pelkoctl set nPrinters " + std::to_string(last)
+                    : "pelkoctl add NAME --cost N fills it";
+      rows->push_back(row);
+      return;
+    }
+    row.queue = Queue(stored.name);
+    row.lastEntry = LastEntry(stored.name);
+    row.hidden = static_cast<std::size_t>(slot) > n;
+    const std::string quoted = "\"" + stored.name + "\"";
+    if (row.hidden) {
+      row.problem = "slot " + std::to_string(slot) + " holds '" + stored.name +
+                    "' above nPrinters " + std::to_string(n) + ": it is not accounted";
+      row.fix = "pelkoctl set nPrinters " + std::to_string(slot) +
+                " takes it in (every slot below it named), or pelkoctl remove " + quoted;
+    } else if (stored.cost && !stored.cost->Number()) {
+      const std::optional<std::string> text = stored.cost->Text();
+      const bool digits = text && !text->empty() &&
+                          text->find_first_not_of("0123456789") == std::string::npos;
+      row.problem = SlotCost(static_cast<std::size_t>(slot)) + " is stored as " +
+                    stored.cost->Describe() + ", which the agent reads as 0: its pages cost nothing";
+      row.fix = "pelkoctl cost " + quoted + " " + (digits && text->size() < 10 ? *text : "N");
+    }
+    rows->push_back(row);
+  };
+  for (std::size_t i = 0; i < n; ++i) rowOf(static_cast<int>(i + 1), slots.counted[i]);
+  for (const auto& [slot, stored] : slots.above) rowOf(slot, stored);
   return {};
 }
 
@@ -242,45 +293,79 @@ Outcome PrinterAdmin::Add(const std::string& name, uint32_t cost, bool force,
   if (std::string problem = RejectPrinterName(name); !problem.empty()) return {problem, ""};
   if (cost > kMaxPageCost) return {"a cost per page is at most " + std::to_string(kMaxPageCost), ""};
   if (std::string problem = RejectPrices(prices); !problem.empty()) return {problem, ""};
-  std::vector<Slot> slots;
-  if (std::string problem = ReadSlots(&slots); !problem.empty()) return {problem, ""};
-  if (Find(slots, name) >= 0) {
+  Slots stored;
+  if (std::string problem = ReadSlots(&stored); !problem.empty()) return {problem, ""};
+  if (!stored.countProblem.empty()) return {stored.countProblem + ", then add", ""};
+  std::vector<Slot>& slots = stored.counted;
+  std::vector<Slot> every = slots;
+  for (const auto& [slot, hidden] : stored.above) every.push_back(hidden);
+  if (Find(every, name) >= 0) {
     return {"'" + name + "' is configured already; change its cost with: pelkoctl cost", ""};
   }
   // The logs are named by the queue's own name: two printers of one short
   // name would write one file.
   const std::string stem = AsciiLowered(ShortPrinterName(name));
-  for (const Slot& slot : slots) {
-    if (AsciiLowered(ShortPrinterName(slot.name)) == stem) {
+  for (const Slot& slot : every) {
+    if (!slot.name.empty() && AsciiLowered(ShortPrinterName(slot.name)) == stem) {
       return {"'" + name + "' would share its log files with '" + slot.name +
                   "' (both are named " + ShortPrinterName(name) + ")",
               ""};
     }
   }
-  if (slots.size() >= static_cast<std::size_t>(kMaxPrinters)) {
+  // A slot below nPrinters without a printer is filled first; a printer
+  // left above nPrinters is never written over, forced or not.
+  std::size_t at = 0;
+  while (at < slots.size() && !slots[at].name.empty()) ++at;
+  const int next = static_cast<int>(at + 1);
+  if (auto taken = stored.above.find(next); at == slots.size() && taken != stored.above.end()) {
+    return {"slot " + std::to_string(next) + " holds '" + taken->second.name + "' above nPrinters " +
+                std::to_string(slots.size()) +
+                ", which the agent does not account: take it in with pelkoctl set nPrinters " +
+                std::to_string(next) + ", or drop it with pelkoctl remove \"" +
+                taken->second.name + "\"; then add",
+            ""};
+  }
+  if (at >= static_cast<std::size_t>(kMaxPrinters)) {
     return {"the agent serves at most " + std::to_string(kMaxPrinters) + " printers", ""};
   }
   const QueueState queue = Queue(name);
   if (queue != QueueState::kPresent && !force) {
     return {queue == QueueState::kMissing
-                ? "the spooler has no queue '" + name + "' (lpstat -e lists them); add it anyway with --force"
+                ? "the spooler has no queue '" + name + "' (" + queueListHint +
+                      "); add it anyway with --force"
                 : "the spooler does not answer, so '" + name + "' cannot be checked; add it anyway with --force",
             ""};
   }
-  const std::size_t oldCount = slots.size();
-  slots.push_back({name, cost, {}});
-  Apply(prices, &slots.back().prices);
-  if (std::string failure = WriteSlots(slots, oldCount, oldCount); !failure.empty()) {
-    return {failure, ""};
+  Slot added{name, StoredValue{kRegDword, EncodeLittleEndian(cost, 4)}, {}};
+  Apply(prices, &added.prices);
+  std::string failure;
+  if (at < slots.size()) {
+    failure = WriteSlot(at + 1, added);
+    if (failure.empty()) failure = key.PutNumber("IsModified", 1);
+  } else {
+    slots.push_back(added);
+    failure = WriteSlots(slots, at, at);
   }
-  return {"", "added '" + name + "' as printer " + std::to_string(slots.size()) + ", " +
+  if (!failure.empty()) return {failure, ""};
+  return {"", "added '" + name + "' as printer " + std::to_string(at + 1) + ", " +
                   std::to_string(cost) + " a page" + DescribePrices(prices) +
                   (queue == QueueState::kPresent ? "" : " (no such queue yet: forced)")};
 }
 
 Outcome PrinterAdmin::Remove(const std::string& name) {
-  std::vector<Slot> slots;
-  if (std::string problem = ReadSlots(&slots); !problem.empty()) return {problem, ""};
+  Slots stored;
+  if (std::string problem = ReadSlots(&stored); !problem.empty()) return {problem, ""};
+  for (const auto& [slot, hidden] : stored.above) {
+    if (hidden.name != name) continue;
+    // Not accounted: its values go, the counted slots stay as they are.
+    if (std::string failure = WriteSlot(static_cast<std::size_t>(slot), {}); !failure.empty()) {
+      return {failure, ""};
+    }
+    return {"", "removed '" + name + "' from slot " + std::to_string(slot) +
+                    " above nPrinters; its logs stay where they are"};
+  }
+  if (!stored.countProblem.empty()) return {stored.countProblem + ", then remove", ""};
+  std::vector<Slot>& slots = stored.counted;
   const int at = Find(slots, name);
   if (at < 0) return {"no printer '" + name + "' is configured (pelkoctl list shows them)", ""};
   const std::size_t oldCount = slots.size();
@@ -298,13 +383,20 @@ Outcome PrinterAdmin::SetCost(const std::string& name, std::optional<uint32_t> c
     return {"a cost per page is at most " + std::to_string(kMaxPageCost), ""};
   }
   if (std::string problem = RejectPrices(prices); !problem.empty()) return {problem, ""};
-  std::vector<Slot> slots;
-  if (std::string problem = ReadSlots(&slots); !problem.empty()) return {problem, ""};
-  const int at = Find(slots, name);
+  Slots stored;
+  if (std::string problem = ReadSlots(&stored); !problem.empty()) return {problem, ""};
+  // A printer above nPrinters is priced too: taking it in bills it so.
+  std::vector<Slot> every = stored.counted;
+  for (const auto& [slot, hidden] : stored.above) {
+    every.resize(static_cast<std::size_t>(slot), Slot{});
+    every[static_cast<std::size_t>(slot) - 1] = hidden;
+  }
+  const int at = Find(every, name);
   if (at < 0) return {"no printer '" + name + "' is configured (pelkoctl list shows them)", ""};
   // The printer thread reads its prices at every job: no restart is needed.
-  Slot& slot = slots[static_cast<std::size_t>(at)];
+  Slot& slot = every[static_cast<std::size_t>(at)];
   Apply(prices, &slot.prices);
+  // A cost stored with the wrong type is stored again as a number.
   std::string failure = cost ? key.PutNumber(SlotCost(at + 1), *cost) : "";
   if (failure.empty()) failure = WritePrices(static_cast<std::size_t>(at + 1), slot.prices);
   if (!failure.empty()) return {failure, ""};

@@ -1,11 +1,14 @@
 // The printers the agent accounts: slots 1 to nPrinters, each a name
 // (REG_SZ), a cost per page (REG_DWORD) and the optional prices beyond it
 // (ColorCost, DuplexDiscount, PaperFactors). Every change writes the types the
-// agent reads, keeps the slots dense and raises IsModified last, so that the
-// agent takes up the new set as a whole.
+// agent reads and raises IsModified last, so that the agent takes up the new
+// set as a whole. The store may have been written by hand: a value of the
+// wrong type, a slot without a name, a printer left above nPrinters are
+// shown as they are and mended by the commands, never written over unseen.
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <optional>
 #include <string>
 #include <vector>
@@ -37,7 +40,10 @@ struct PriceChange {
 
 struct PrinterRow {
   int slot = 0;
-  std::string name;
+  std::string name;  // empty: a slot below nPrinters without a printer
+  bool hidden = false;  // above nPrinters: the agent does not account it
+  std::string problem;  // why the agent cannot use the row as stored
+  std::string fix;      // the command that mends it
   uint32_t cost = 0;
   QueueState queue = QueueState::kMissing;
   std::string lastEntry;  // the newest job in its logs, or empty
@@ -56,9 +62,11 @@ class PrinterAdmin {
  public:
   explicit PrinterAdmin(const Env& env) : env(env), key(*env.registry) {}
 
-  // The configured printers; fails when the slots are not as the agent
-  // needs them (nPrinters stored as text, a slot without a name).
-  Outcome List(std::vector<PrinterRow>* rows);
+  // The configured printers, each slot as stored, then the printers left
+  // above nPrinters; fails only when the store cannot be read. *countProblem
+  // (when given) says why nPrinters is not what the agent can use, with its
+  // fix.
+  Outcome List(std::vector<PrinterRow>* rows, std::string* countProblem = nullptr);
   Outcome Add(const std::string& name, uint32_t cost, bool force, const PriceChange& prices = {});
   Outcome Remove(const std::string& name);
   // cost none: the mono price stays.
@@ -66,27 +74,36 @@ class PrinterAdmin {
                   const PriceChange& prices = {});
 
   QueueState Queue(const std::string& name);
+  // The hint where a queue name is wrong ("lpstat -e lists them").
+  void SetQueueListHint(std::string hint) { queueListHint = std::move(hint); }
   // "2026/12/08 10:31:02 alice 3 pages \"report.pdf\"" for the newest entry of
   // the printer's newest daily log; empty when there is none.
   std::string LastEntry(const std::string& name);
 
  private:
   struct Slot {
-    std::string name;
-    uint32_t cost = 0;
+    std::string name;  // empty: no printer there
+    std::optional<StoredValue> cost;  // as stored, whatever its type
     StoredPrices prices;
   };
-  // Slots 1..nPrinters, as stored; a problem when the agent would misread them.
-  std::string ReadSlots(std::vector<Slot>* slots);
+  struct Slots {
+    std::vector<Slot> counted;  // slots 1..nPrinters
+    std::map<int, Slot> above;  // named slots above nPrinters, by slot
+    std::string countProblem;   // nPrinters not usable as stored, with its fix
+  };
+  // The slots as stored; a problem only when the store cannot be read.
+  std::string ReadSlots(Slots* slots);
   // Writes slots from `from` on, deletes those above, then nPrinters and
   // IsModified.
   std::string WriteSlots(const std::vector<Slot>& slots, std::size_t from, std::size_t oldCount);
+  std::string WriteSlot(std::size_t slot, const Slot& values);
   // Each of slot's optional prices written, or deleted where it has none.
   std::string WritePrices(std::size_t slot, const StoredPrices& prices);
   int Find(const std::vector<Slot>& slots, const std::string& name) const;
 
   Env env;
   PelkoKey key;
+  std::string queueListHint = "lpstat -e lists them";
 };
 
 // Why name cannot be a printer the agent accounts (empty when it can).

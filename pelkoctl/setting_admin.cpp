@@ -1,5 +1,7 @@
 #include "pelkoctl/setting_admin.h"
 
+#include "agent/util/coding.h"
+
 namespace pelko::ctl {
 
 SettingLine SettingAdmin::Look(const SettingInfo& setting) {
@@ -12,6 +14,14 @@ SettingLine SettingAdmin::Look(const SettingInfo& setting) {
     return line;
   }
   if (!stored) return line;
+  line.storedType = stored->type;
+  const std::string name = setting.name;
+  switch (setting.owner) {
+    case SettingOwner::kPasswordCommand: line.fix = "sendrik /setpassword"; break;
+    case SettingOwner::kAgent: line.fix = "delete it; the agent writes it again"; break;
+    default:
+      line.fix = "pelkoctl set " + name + (setting.kind == SettingKind::kNumber ? " N" : " TEXT");
+  }
   if (setting.owner == SettingOwner::kPasswordCommand) {
     // Never shown: only whether there is one.
     line.shown = "(set)";
@@ -52,9 +62,17 @@ Outcome SettingAdmin::Show(const std::string& name, std::vector<SettingLine>* li
   return {};
 }
 
-Outcome SettingAdmin::Set(const std::string& name, const std::string& value) {
+Outcome SettingAdmin::Set(const std::string& name, const std::string& value,
+                          const std::string& restartHint) {
   const SettingInfo* setting = FindSetting(name);
-  if (setting == nullptr) return {"no setting '" + name + "' (pelkoctl show lists them)", ""};
+  if (setting == nullptr) {
+    // A printer's own values have commands of their own, which name it.
+    if (AsciiLowered(name).rfind("printer", 0) == 0) {
+      return {"no setting '" + name + "': a printer's values are set with pelkoctl cost NAME N "
+              "[PRICES] (pelkoctl list names the printers)", ""};
+    }
+    return {"no setting '" + name + "' (pelkoctl show lists them)", ""};
+  }
   switch (setting->owner) {
     case SettingOwner::kAgent:
       return {std::string(setting->name) + " is written by the agent itself", ""};
@@ -62,8 +80,9 @@ Outcome SettingAdmin::Set(const std::string& name, const std::string& value) {
       return {"the password is never given on a command line: sendrik /setpassword reads it", ""};
     case SettingOwner::kPrinterCommands:
       // nPrinters only to mend a count stored as text, and only where every
-      // slot it takes in has a printer.
-      if (std::string(setting->name) != "nPrinters") {
+      // slot it takes in has a printer; IsModified to have the agent take up
+      // printers written by hand.
+      if (std::string(setting->name) != "nPrinters" && std::string(setting->name) != "IsModified") {
         return {std::string(setting->name) + " is raised by pelkoctl add, remove and cost", ""};
       }
       break;
@@ -83,6 +102,8 @@ Outcome SettingAdmin::Set(const std::string& name, const std::string& value) {
       }
     }
   }
+  const std::string previous =
+      std::string(setting->name) == "Path" ? key.Get("Path").value_or(StoredValue{}).Text().value_or("") : "";
   const std::string failure = setting->kind == SettingKind::kNumber
                                   ? key.PutNumber(setting->name, number)
                                   : key.PutText(setting->name, value);
@@ -90,14 +111,21 @@ Outcome SettingAdmin::Set(const std::string& name, const std::string& value) {
   if (std::string(setting->name) == "nPrinters") {
     if (std::string raised = key.PutNumber("IsModified", 1); !raised.empty()) return {raised, ""};
   }
-  // The agent reads Path once, when it starts.
-  const std::string restart = std::string(setting->name) == "Path"
-                                  ? "; the agent takes it up when it starts again "
-                                    "(systemctl restart pelkomon, or sc stop/start Pelkomon)"
-                                  : "";
-  return {"", std::string(setting->name) + " = " +
-                  (setting->kind == SettingKind::kNumber ? value : "\"" + value + "\"") + " (" +
-                  RegTypeName(StoredType(setting->kind)) + ")" + restart};
+  std::string said = std::string(setting->name) + " = " +
+                     (setting->kind == SettingKind::kNumber ? value : "\"" + value + "\"") + " (" +
+                     RegTypeName(StoredType(setting->kind)) + ")";
+  if (std::string(setting->name) == "Path") {
+    // The agent gathers and mails from the Path it started with.
+    if (!previous.empty() && previous != value) {
+      said += "\nwarning: a running agent gathers and mails the logs of " + previous +
+              " until it starts again (" + restartHint + ")";
+    }
+    if (files != nullptr && !files->OpenFolder(value)) {
+      said += "\nwarning: " + value + " is missing: make it, and its Logs folder, before the "
+              "agent writes there (pelkoctl check says what it needs)";
+    }
+  }
+  return {"", said};
 }
 
 }  // namespace pelko::ctl

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "agent/config/setting_table.h"
+#include "agent/platform/files.h"
 #include "agent/platform/registry.h"
 #include "pelkoctl/pelko_key.h"
 #include "pelkoctl/printer_admin.h"
@@ -16,15 +17,21 @@ struct SettingLine {
   const SettingInfo* setting = nullptr;
   std::string shown;    // the value as the agent reads it, or "(not set)"
   std::string trouble;  // why the agent would misread it; empty when fine
+  std::string fix;      // the command that mends the trouble
+  uint32_t storedType = kRegNone;  // as stored; kRegNone when not set
 };
 
 class SettingAdmin {
  public:
-  explicit SettingAdmin(Registry& registry) : registry(registry), key(registry) {}
+  // files, when given, tells set Path whether the folder is there.
+  explicit SettingAdmin(Registry& registry, FileSystem* files = nullptr)
+      : registry(registry), key(registry), files(files) {}
 
   // One setting, or every one of the table when name is empty.
   Outcome Show(const std::string& name, std::vector<SettingLine>* lines);
-  Outcome Set(const std::string& name, const std::string& value);
+  // restartHint: how the agent is started again where Path changes.
+  Outcome Set(const std::string& name, const std::string& value,
+              const std::string& restartHint = "systemctl restart pelkomon");
 
   // The line of one setting: its value and whether it is stored as it should.
   SettingLine Look(const SettingInfo& setting);
@@ -32,6 +39,7 @@ class SettingAdmin {
  private:
   Registry& registry;
   PelkoKey key;
+  FileSystem* files;
 };
 
 }  // namespace pelko::ctl

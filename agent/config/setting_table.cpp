@@ -83,6 +83,7 @@ const std::vector<SettingInfo>& KnownSettings() {
       {"MailTimeout", K::kNumber, 1, 3600, O::kAdministrator, "seconds to wait for the server at each step"},
       {"LogJobDetails", K::kNumber, 0, 1, O::kAdministrator, "1: each job's copies, colour and mono pages, sides, paper and client in its log entry"},
       {"ColorThreshold", K::kNumber, 0, 10000, O::kAdministrator, "colour a page must show to count as a colour page, in hundredths of a percent"},
+      {"AcceptedWarnings", K::kText, 0, 0, O::kAdministrator, "kinds of pelkoctl check's warnings the site accepts, separated by ',' (raw-jobs,owner-names): shown, not failing the check"},
   };
   return table;
 }

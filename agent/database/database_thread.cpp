@@ -14,17 +14,6 @@ void DatabaseThread::Run() {
   for (;;) Pause(Cycle());
 }
 
-std::string DatabaseThread::ServerName() {
-  std::string name = RegistryStringValue(*env.registry, settings::kServerName).Read();
-  if (!name.empty()) return name;
-  char buffer[64] = {};
-  uint32_t size = sizeof buffer;
-  if (env.system != nullptr && env.system->GetComputerNameA(buffer, &size) == 0) {
-    name.assign(buffer, std::min<std::size_t>(size, sizeof buffer - 1));
-  }
-  return name;
-}
-
 bool DatabaseThread::Connect(const std::string& connectionText, std::string* error) {
   std::string keyPath, valueName;
   SplitRegistryPath(std::string(settings::kKey) + "\\" + settings::kDatabasePassword, &keyPath,
@@ -49,7 +38,7 @@ bool DatabaseThread::Connect(const std::string& connectionText, std::string* err
                    " to " + std::to_string(database::kSchemaVersion) +
                    "; agents of an earlier version leave the database alone until they are upgraded");
   }
-  sync = std::make_unique<database::LogSync>(env, logLocks, Pauser(), database::TruncateServer(ServerName()));
+  sync = std::make_unique<database::LogSync>(env, logLocks, Pauser(), database::SyncServerName(env));
   return sync->LoadState(*connection, error);
 }
 

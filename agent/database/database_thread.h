@@ -35,8 +35,6 @@ class DatabaseThread : public WorkerThread {
   uint32_t Cycle();
 
  private:
-  // The name this computer's jobs carry: ServerName, or the computer name.
-  std::string ServerName();
   bool Connect(const std::string& connectionText, std::string* error);
   uint32_t Failed(const std::string& what);
 

@@ -2,6 +2,11 @@
 
 #include <tuple>
 
+#include <algorithm>
+
+#include "agent/config/registry_value.h"
+#include "agent/config/settings.h"
+#include "agent/database/schema.h"
 #include "agent/files/file_finder.h"
 #include "agent/logs/log_names.h"
 #include "agent/logs/log_store.h"
@@ -72,19 +77,56 @@ bool LogSync::Run(SqlConnection& connection, std::string_view sql,
   return connection.Execute(sql, params, result);
 }
 
-bool LogSync::LoadState(SqlConnection& connection, std::string* error) {
+std::string SyncServerName(const Env& env) {
+  std::string name = RegistryStringValue(*env.registry, settings::kServerName).Read();
+  if (name.empty()) {
+    char buffer[64] = {};
+    uint32_t size = sizeof buffer;
+    if (env.system != nullptr && env.system->GetComputerNameA(buffer, &size) == 0) {
+      name.assign(buffer, std::min<std::size_t>(size, sizeof buffer - 1));
+    }
+  }
+  return TruncateServer(name);
+}
+
+bool ReadSentState(SqlConnection& connection, const std::string& server,
+                   std::map<std::string, SentState>* sent, std::string* error) {
   std::vector<SqlRow> rows;
-  sent.clear();
-  if (!Run(connection, kSelectState, {SqlParam::Text(server)}, &rows)) {
+  sent->clear();
+  if (!connection.Execute(kSelectState, {SqlParam::Text(server)}, &rows)) {
     *error = connection.LastError();
     connection.Rollback();
     return false;
   }
   connection.Rollback();
   for (const SqlRow& row : rows) {
-    if (row.size() == 3) sent[row[0]] = SentState{Number(row[1]), Number(row[2])};
+    if (row.size() == 3) (*sent)[row[0]] = SentState{Number(row[1]), Number(row[2])};
   }
   return true;
+}
+
+std::vector<ChangedLog> ChangedLogs(const Env& env, const std::string& logsFolder,
+                                    const std::map<std::string, SentState>& sent) {
+  FileFinder finder(*env.files);
+  finder.SetRoot(logsFolder, true);
+  finder.AddFiles("*.xml", true, false);
+  std::vector<ChangedLog> changed;
+  for (const FoundFile& file : finder.Files()) {
+    const std::string logFile = file.path.substr(std::min(file.path.size(), logsFolder.size() + 1));
+    const std::size_t slash = file.path.rfind(env.files->Separator());
+    const std::string logDate =
+        LogDateOfFile(slash == std::string::npos ? file.path : file.path.substr(slash + 1));
+    if (logDate.empty()) continue;
+    auto known = sent.find(logFile);
+    if (known != sent.end() && known->second == SentState{file.size, file.lastWritten}) continue;
+    changed.push_back({logFile, logDate, file});
+  }
+  return changed;
+}
+
+bool LogSync::LoadState(SqlConnection& connection, std::string* error) {
+  ++statements;
+  return ReadSentState(connection, server, &sent, error);
 }
 
 uint64_t LogSync::FolderStamp(const std::string& folder) {
@@ -99,20 +141,10 @@ bool LogSync::SendChanges(SqlConnection& connection, const std::string& logsFold
   const uint64_t stamp = FolderStamp(logsFolder);
   const uint64_t now = env.clock->MonotonicMs();
   if (stamp != 0 && stamp == folderStamp && now - lastFullLookMs < kFullLookMs) return true;
-  FileFinder finder(*env.files);
-  finder.SetRoot(logsFolder, true);
-  finder.AddFiles("*.xml", true, false);
   LogStore store(env);
   bool complete = true;
-  for (const FoundFile& file : finder.Files()) {
-    const std::string logFile = file.path.substr(std::min(file.path.size(), logsFolder.size() + 1));
-    const std::size_t slash = file.path.rfind(env.files->Separator());
-    const std::string logDate =
-        LogDateOfFile(slash == std::string::npos ? file.path : file.path.substr(slash + 1));
+  for (const auto& [logFile, logDate, file] : ChangedLogs(env, logsFolder, sent)) {
     const SentState state{file.size, file.lastWritten};
-    if (logDate.empty()) continue;
-    auto known = sent.find(logFile);
-    if (known != sent.end() && known->second == state) continue;
     pause(0);
     std::string text, twinText;
     {

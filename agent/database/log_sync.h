@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "agent/database/job_rows.h"
+#include "agent/files/file_finder.h"
 #include "agent/logs/log_locks.h"
 #include "agent/platform/env.h"
 #include "agent/worker/waiter.h"
@@ -27,6 +28,25 @@ struct SentState {
 // Every file is looked at when the logs folder's time of writing moved, and
 // at least every kFullLookMs (for logs in folders below it).
 inline constexpr uint64_t kFullLookMs = 60000;
+
+// The name this computer's jobs carry in the database: ServerName, or the
+// computer's name, cut to what the column holds.
+std::string SyncServerName(const Env& env);
+
+// What the database says was sent of server's logs, by log file (its path
+// under the logs folder). The transaction is rolled back after.
+bool ReadSentState(SqlConnection& connection, const std::string& server,
+                   std::map<std::string, SentState>* sent, std::string* error);
+
+// The daily logs under logsFolder that the database lacks as they are now
+// (sent is what it holds), by their path under logsFolder.
+struct ChangedLog {
+  std::string logFile;
+  std::string logDate;
+  FoundFile file;
+};
+std::vector<ChangedLog> ChangedLogs(const Env& env, const std::string& logsFolder,
+                                    const std::map<std::string, SentState>& sent);
 
 class LogSync {
  public:

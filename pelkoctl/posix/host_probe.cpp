@@ -17,6 +17,8 @@
 
 #include "agent/platform/posix/cups_client.h"
 #include "agent/platform/posix/cups_server.h"
+#include "agent/platform/posix/safe_path.h"
+#include "agent/platform/posix/store_file.h"
 #include "agent/platform/posix/system_tool.h"
 #include "agent/util/coding.h"
 #include "pelkoctl/cups_policy.h"
@@ -30,25 +32,10 @@ constexpr char kAgentFileName[] = "pelkomon";
 constexpr char kStateFolder[] = "/var/lib/pelko";
 
 constexpr std::size_t kMostToolBytes = 1 << 20;
-constexpr int kToolTimeoutMs = 10000;
-
-// What `systemctl show` says of the unit's writable paths; empty without a
-// running systemd or the unit.
-std::string UnitWritablePaths(bool* known) {
-  *known = false;
-  struct stat st;
-  if (stat("/run/systemd/system", &st) != 0) return "";
-  const ToolRun shown =
-      RunSystemTool("systemctl", {"show", "-p", "LoadState", "-p", "ReadWritePaths", "pelkomon.service"},
-                    kMostToolBytes, kToolTimeoutMs);
-  std::istringstream in(shown.output);
-  std::string paths;
-  for (std::string line; std::getline(in, line);) {
-    if (line == "LoadState=loaded") *known = true;
-    if (line.rfind("ReadWritePaths=", 0) == 0) paths = line.substr(15);
-  }
-  return paths;
-}
+// Each wait of check's is short, so that the whole stays within 15 s
+// whatever does not answer.
+constexpr int kToolTimeoutMs = 3000;
+constexpr int kSchedulerTimeoutMs = 2000;
 
 std::string ReadFile(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
@@ -57,13 +44,23 @@ std::string ReadFile(const std::string& path) {
   return text.str();
 }
 
-// The scheduler's own configuration: asked of the scheduler, or read where
-// it keeps it.
+int GiveUp(http_t*, void*) { return 0; }
+
+// The scheduler's own configuration: asked of the scheduler within a bound
+// (a scheduler that takes the connection and never answers is no reason to
+// wait), or read where it keeps it.
 std::string SchedulerConfiguration() {
   char temporary[] = "/tmp/pelkoctl-cupsd-XXXXXX";
   const int fd = mkstemp(temporary);
   if (fd >= 0) {
-    const http_status_t got = cupsGetFd(CUPS_HTTP_DEFAULT, "/admin/conf/cupsd.conf", fd);
+    http_t* http = httpConnect2(cupsServer(), ippPort(), nullptr, AF_UNSPEC, cupsEncryption(), 1,
+                                kSchedulerTimeoutMs, nullptr);
+    http_status_t got = HTTP_STATUS_ERROR;
+    if (http != nullptr) {
+      httpSetTimeout(http, kSchedulerTimeoutMs / 1000.0, &GiveUp, nullptr);
+      got = cupsGetFd(http, "/admin/conf/cupsd.conf", fd);
+      httpClose(http);
+    }
     close(fd);
     std::string text = got == HTTP_STATUS_OK ? ReadFile(temporary) : "";
     unlink(temporary);
@@ -144,16 +141,97 @@ bool OdbcTraceOn(const std::string& odbcinst, std::string* file) {
 
 }  // namespace
 
-std::string RootWithoutOverrideCannotWrite(uint32_t owner, uint32_t group, uint32_t mode) {
+std::string RootWithoutOverrideCannotWrite(const std::string& folder, uint32_t owner,
+                                           uint32_t group, uint32_t mode) {
   if (owner == 0 && (mode & S_IWUSR) && (mode & S_IXUSR)) return "";
   if (group == 0 && (mode & S_IWGRP) && (mode & S_IXGRP)) return "";
   if ((mode & S_IWOTH) && (mode & S_IXOTH)) return "";
   char octal[8];
   std::snprintf(octal, sizeof octal, "%04o", mode & 07777);
+  // Root's rights are the owner's only where root owns it.
+  std::string fix = owner != 0 ? "chown root '" + folder + "'" : "";
+  if (!(mode & S_IWUSR) || !(mode & S_IXUSR)) {
+    fix += (fix.empty() ? "" : "; ") + std::string("chmod u+wx '") + folder + "'";
+  }
   return "it belongs to uid " + std::to_string(owner) + ", gid " + std::to_string(group) +
          ", mode " + octal +
          ", and the agent runs as root without capabilities, which writes only where root's "
-         "own rights allow (chown root it, or chmod u+w)";
+         "own rights allow (" + fix + ")";
+}
+
+namespace {
+
+// Who else could change an entry: "" when nobody; *owned when it is
+// another user's.
+std::string OthersMayChange(const struct stat& st, bool stickyExcused, bool* owned) {
+  std::string why;
+  *owned = st.st_uid != 0 && st.st_uid != geteuid();
+  if (OwnedSafely(st, stickyExcused, &why)) return "";
+  return why;
+}
+
+}  // namespace
+
+std::string PosixHostProbe::StoreRefused() {
+  const char* named = std::getenv("PELKO_REGISTRY");
+  const std::string store = std::filesystem::path(named != nullptr && *named != '\0'
+                                                      ? named
+                                                      : "/var/lib/pelko/registry")
+                                .lexically_normal()
+                                .string();
+  std::vector<std::string> writable, owned;
+  std::string first;
+  auto judge = [&](const std::string& path, bool stickyExcused) {
+    struct stat st;
+    if (lstat(path.c_str(), &st) != 0) return;
+    bool other = false;
+    const std::string why = OthersMayChange(st, stickyExcused, &other);
+    if (why.empty()) return;
+    if (first.empty()) first = path + " " + why;
+    (other ? owned : writable).push_back(path);
+  };
+  // As the store's own rule has it, a sticky folder (/tmp) is safe but for
+  // a key's own folder, the one holding its values.
+  auto sticky = [](const std::string& path) {
+    std::error_code ignored;
+    return std::filesystem::is_directory(path, ignored) &&
+           !std::filesystem::exists(path + "/" + store_file::kValuesFile, ignored);
+  };
+  std::vector<std::string> above;
+  for (std::filesystem::path at = std::filesystem::path(store).parent_path();
+       !at.empty() && at != at.parent_path(); at = at.parent_path()) {
+    above.insert(above.begin(), at.string());
+  }
+  for (const std::string& folder : above) judge(folder, true);
+  const std::size_t aboveFaults = writable.size() + owned.size();
+  judge(store, sticky(store));
+  std::error_code error;
+  for (auto it = std::filesystem::recursive_directory_iterator(store, error);
+       !error && it != std::filesystem::recursive_directory_iterator(); it.increment(error)) {
+    judge(it->path().string(), sticky(it->path().string()));
+  }
+  if (first.empty()) return "";
+  // One command for the store's inside, whatever the number of places.
+  const bool inside = writable.size() + owned.size() > aboveFaults;
+  std::string fix;
+  for (const std::string& path : owned) {
+    if (path.rfind(store, 0) == 0) continue;
+    fix += (fix.empty() ? "" : "; ") + std::string("chown root '") + path + "'";
+  }
+  for (const std::string& path : writable) {
+    if (path.rfind(store, 0) == 0) continue;
+    fix += (fix.empty() ? "" : "; ") + std::string("chmod go-w '") + path + "'";
+  }
+  if (inside) {
+    bool ownedInside = false;
+    for (const std::string& path : owned) ownedInside |= path.rfind(store, 0) == 0;
+    if (ownedInside) fix += (fix.empty() ? "" : "; ") + std::string("chown -R root '") + store + "'";
+    fix += (fix.empty() ? "" : "; ") + std::string("chmod -R go-w '") + store + "'";
+  }
+  const std::size_t more = writable.size() + owned.size() - 1;
+  return "the settings store " + store + " can be changed by others (" + first +
+         (more > 0 ? ", and " + std::to_string(more) + " more place(s)" : "") +
+         "), so the agent and pelkoctl use none of its settings (" + fix + ")";
 }
 
 bool UnderWritablePaths(const std::string& folder, const std::string& writablePaths) {
@@ -177,7 +255,7 @@ std::string PosixHostProbe::AgentNotRunning() {
   stoptool::RunningProgram running;
   switch (processes.FindRunning(program, &running, &error)) {
     case stoptool::ProcessControl::Found::kNoProgramFile:
-      return "there is no agent program at " + program;
+      return "there is no agent program at " + program + " (apt install --reinstall pelko)";
     case stoptool::ProcessControl::Found::kFailed:
       return "cannot look for it: " + error;
     case stoptool::ProcessControl::Found::kYes: break;
@@ -189,14 +267,36 @@ std::string PosixHostProbe::AgentNotRunning() {
   return "no process runs " + program + " (systemctl start pelkomon; journalctl -u pelkomon says why it stopped)";
 }
 
+std::string PosixHostProbe::UnitWritablePaths(bool* known) {
+  if (!unitAsked) {
+    unitAsked = true;
+    struct stat st;
+    if (stat("/run/systemd/system", &st) == 0) {
+      const ToolRun shown = RunSystemTool(
+          "systemctl", {"show", "-p", "LoadState", "-p", "ReadWritePaths", "pelkomon.service"},
+          kMostToolBytes, kToolTimeoutMs);
+      std::istringstream in(shown.output);
+      for (std::string line; std::getline(in, line);) {
+        if (line == "LoadState=loaded") unitKnown = true;
+        if (line.rfind("ReadWritePaths=", 0) == 0) unitPaths = line.substr(15);
+      }
+    }
+  }
+  *known = unitKnown;
+  return unitPaths;
+}
+
 std::string PosixHostProbe::ServiceCannotWrite(const std::string& folder) {
   struct stat st;
-  if (stat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return "it is not a folder";
+  if (stat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
+    return "it is not a folder (move it aside and make the folder in its place)";
+  }
   struct statvfs fs;
   if (statvfs(folder.c_str(), &fs) == 0 && (fs.f_flag & ST_RDONLY)) {
-    return "it lies on a file system mounted read-only";
+    return "it lies on a file system mounted read-only (mount it read-write, or set Path to a "
+           "folder on one: pelkoctl set Path FOLDER)";
   }
-  std::string why = RootWithoutOverrideCannotWrite(st.st_uid, st.st_gid, st.st_mode);
+  std::string why = RootWithoutOverrideCannotWrite(folder, st.st_uid, st.st_gid, st.st_mode);
   if (!why.empty()) return why;
   bool unitKnown = false;
   const std::string writable = UnitWritablePaths(&unitKnown);

@@ -12,6 +12,9 @@ namespace pelko::ctl {
 
 class PosixHostProbe : public HostProbe {
  public:
+  // The store named by PELKO_REGISTRY: a place in it, or a folder above it,
+  // that others could change.
+  std::string StoreRefused() override;
   std::string AgentNotRunning() override;
   std::string ServiceCannotWrite(const std::string& folder) override;
   std::string OthersWhoMayWrite(const std::string& folder) override;
@@ -23,11 +26,20 @@ class PosixHostProbe : public HostProbe {
   std::optional<bool> QueuePrintsColor(const std::string& queue) override;
   // unixODBC's Trace in odbcinst.ini.
   std::vector<std::string> DriverManagerLogWarnings() override;
+
+ private:
+  // systemctl's answer, asked once a run.
+  std::string UnitWritablePaths(bool* known);
+  bool unitAsked = false;
+  bool unitKnown = false;
+  std::string unitPaths;
 };
 
-// Why root without capabilities could not make a file in a folder of this
-// owner, group and mode (empty when it could).
-std::string RootWithoutOverrideCannotWrite(uint32_t owner, uint32_t group, uint32_t mode);
+// Why root without capabilities could not make a file in folder, of this
+// owner, group and mode (empty when it could), with the command that lets
+// it: chown where root is not the owner, chmod where it is.
+std::string RootWithoutOverrideCannotWrite(const std::string& folder, uint32_t owner,
+                                           uint32_t group, uint32_t mode);
 
 // Whether folder lies in one of the folders of a ReadWritePaths= list
 // (systemctl show's form: paths separated by spaces, each perhaps with a

@@ -49,6 +49,7 @@ SpoolStatus FakeSpooler::ListJobs(const std::string& name, std::unique_ptr<JobCu
   std::lock_guard<std::mutex> lock(mutex);
   calls.push_back("list " + name);
   jobs->clear();
+  if (listFailure != SpoolStatus::kOk) return listFailure;
   Queue* queue = Find(name);
   if (queue == nullptr) return SpoolStatus::kNoQueue;
   for (const Job& job : queue->jobs) {

@@ -61,6 +61,8 @@ class FakeSpooler : public Spooler {
   // The history is asked for: how often, and a failure to answer.
   int HistoryAsked(const std::string& queue);
   void FailHistory(SpoolStatus failure) { historyFailure = failure; }
+  // Every listing answers this failure until kOk is given again.
+  void FailLists(SpoolStatus failure) { listFailure = failure; }
   // The counter alone moves, as pages no job accounts for or a restart.
   void SetTotal(const std::string& queue, uint32_t total);
   uint32_t Total(const std::string& queue);
@@ -104,6 +106,7 @@ class FakeSpooler : public Spooler {
   std::map<std::string, uint32_t> quiet;
   std::map<std::string, int> historyAsked;
   SpoolStatus historyFailure = SpoolStatus::kOk;
+  SpoolStatus listFailure = SpoolStatus::kOk;
   bool keepsEndedJobs = false;
   std::multimap<std::string, Signal*> changeSignals;
 };

@@ -8,6 +8,7 @@ here=$(dirname "$(readlink -f "${BASH_SOURCE[0]}")")
 source "$here/../../scripts/lib/cups-env.sh"
 source "$here/../lib/check.sh"
 source "$here/../lib/cups_test.sh"
+source "$here/../../scripts/lib/pg-env.sh"
 cups_test_needs
 cups_test_begin
 
@@ -83,7 +84,7 @@ check "show says the agent reads 0" yes "$(said "reads as 0")"
 mkdir -p "$work/pelko"
 ctl set Path "$work/pelko" >/dev/null
 "$bin/pelkoreg" add 'HKLM\Software\Pelko' /v nPrinters /d 1 /f >/dev/null
-check "check fails" 1 "$(ctl check)"
+check "check fails with a fault" 2 "$(ctl check)"
 check "count as text named" yes "$(said "nPrinters is stored as \"1\" (REG_SZ), which the agent reads as 0")"
 check "accounting off named" yes "$(said "AppIsRunning is not 1")"
 check "missing Logs named" yes "$(said "Logs folder $work/pelko/Logs: the folder is missing")"
@@ -94,6 +95,7 @@ mkdir -p "$work/pelko/Logs"
 chown 65534:65534 "$work/pelko/Logs"
 ctl check >/dev/null
 check "Logs not writable by root without capabilities" yes "$(said "Logs folder $work/pelko/Logs: not writable by the agent's service: it belongs to uid 65534")"
+check "root is told to chown, not chmod" yes "$(said "own rights allow (chown root '$work/pelko/Logs')")"
 check "open CUPS policy warned" yes "$(said "WARN   CUPS policy 'default' lets any user name a job's owner")"
 check "policy names the queue" yes "$(said "bills someone on Office")"
 chown 0:daemon "$work/pelko/Logs"
@@ -169,12 +171,111 @@ fi
 check "no systemctl from the caller's PATH" no "$([[ -e $work/systemctl-ran ]] && echo yes || echo no)"
 check "no journalctl from the caller's PATH" no "$([[ -e $work/journalctl-ran ]] && echo yes || echo no)"
 
-# With the agent running beside it, that line says so.
+# A store written by hand, as an administrator met it: every fix named is
+# a command that works, and nothing is written over unseen.
+reg() { "$bin/pelkoreg" "$@" >/dev/null; }
+rm -rf "$work/registry" "$work/pelko"
+install -d -m 0755 "$work/registry"
+mkdir -p "$work/pelko/Logs"
+ctl set Path "$work/pelko" >/dev/null
+ctl set AppIsRunning 1 >/dev/null
+ctl add Office --cost 20 >/dev/null
+ctl add Lab --cost 3 >/dev/null
+reg add 'HKLM\Software\Pelko' /v Printer2Cost /d 7 /f
+check "a cost stored as text: list still lists" 0 "$(ctl list)"
+check "its row marked" 1 "$(grep -cE '^2! +Lab +\? +yes' "$work/out")"
+check "with the fix" yes "$(said '! Printer2Cost is stored as "7" (REG_SZ), which the agent reads as 0: its pages cost nothing (pelkoctl cost "Lab" 7)')"
+ctl check >/dev/null
+check "check says it once" 1 "$(grep -c 'Printer2Cost' "$work/out")"
+check "and no ok about the types" 0 "$(grep -c 'ok     every setting is stored' "$work/out")"
+check "the fix works" 0 "$(ctl cost Lab 7)"
+check "the cost a number again" "REG_DWORD 0x7" "$(stored Printer2Cost)"
+reg add 'HKLM\Software\Pelko' /v nPrinters /t REG_DWORD /d 3 /f
+check "nPrinters above the printers: list still lists" 0 "$(ctl list)"
+check "the empty slot a row" 1 "$(grep -cE '^3! +-' "$work/out")"
+ctl check >/dev/null
+check "check names it with its fix" 1 "$(grep -c "FAULT  printer 3: slot 3 has no printer, but nPrinters is 3 (pelkoctl set nPrinters 2)" "$work/out")"
+ctl add Mono --cost 1 >/dev/null
+reg add 'HKLM\Software\Pelko' /v nPrinters /t REG_DWORD /d 2 /f
+check "a printer above nPrinters listed" 0 "$(ctl list)"
+check "its row marked" 1 "$(grep -cE '^3! +Mono' "$work/out")"
+check "add --force does not write over it" 1 "$(ctl add Office2 --cost 1 --force)"
+check "and says why" yes "$(said "slot 3 holds 'Mono' above nPrinters 2, which the agent does not account")"
+check "Mono kept" "REG_SZ Mono" "$(stored Printer3)"
+ctl set nPrinters 3 >/dev/null
+
+# A store others can change: one line with its chmod, nothing after it.
+chmod 777 "$work/registry"
+check "a store anyone may write: check fails" 2 "$(ctl check)"
+check "one line and the summary" 2 "$(wc -l <"$work/out")"
+check "the line names the fix" yes "$(said "the settings store $work/registry can be changed by others ($work/registry can be written by every user")"
+check "with the chmod" yes "$(said "chmod -R go-w '$work/registry')")"
+check "list refuses" 1 "$(ctl list)"
+check "in one line" 1 "$(wc -l <"$work/err")"
+chmod 755 "$work/registry"
+
+# The exit status of a monitoring plugin, with the agent running beside
+# it: the warnings of a stock CUPS accepted, then not, then a fault.
 "$bin/pelkomon" >/dev/null 2>&1 &
 agent=$!
 running_said() { ctl check >/dev/null; grep -qF "ok     the agent is running" "$work/out"; }
-check "a running agent found" yes "$(wait_for 10 running_said && echo yes)"
+check "a running agent found" yes "$(wait_for 30 running_said && echo yes)"
+watched() { [[ -e $work/pelko/Office.seen && -e $work/pelko/Lab.seen && -e $work/pelko/Mono.seen ]]; }
+check "the printers watched" yes "$(wait_for 60 watched && echo yes)"
+ctl set AcceptedWarnings raw-jobs,owner-names,colour-price >/dev/null
+check "all well: 0" 0 "$(ctl check)"
+check "accepted warnings shown" yes "$(said "[raw-jobs, accepted]")"
+ctl check --probe >/dev/null
+check "probe form: the summary first" "PELKO OK - all is well" "$(head -1 "$work/out" | sed 's/ [(|].*//')"
+ctl set AcceptedWarnings '' >/dev/null
+check "warnings only: 1" 1 "$(ctl check --probe)"
+check "the summary names the first" 1 "$(head -1 "$work/out" | grep -c '^PELKO WARNING - 0 fault(s), [0-9]* warning(s): ')"
+# A printer written as reg.exe writes it, without IsModified.
+reg add 'HKLM\Software\Pelko' /v Printer4 /d Ofice /f
+reg add 'HKLM\Software\Pelko' /v Printer4Cost /t REG_DWORD /d 1 /f
+reg add 'HKLM\Software\Pelko' /v nPrinters /t REG_DWORD /d 4 /f
+check "a fault: 2" 2 "$(ctl check)"
+check "the missing queue with its fix" yes "$(said "FAULT  printer 4 'Ofice': the spooler has no such queue; its jobs are not accounted (pelkoctl remove \"Ofice\", then add the right name; lpstat -e lists them)")"
+lpadmin -p Ofice -E -v "pelko:/nowhere?seconds=1" -m drv:///sample.drv/laserjet.ppd 2>/dev/null
+ctl check >/dev/null
+check "a printer not taken up named" yes "$(said "FAULT  printer 4 'Ofice' is not watched: the agent has not taken it up, as it was written without raising IsModified")"
+check "with the fix" yes "$(said "(pelkoctl set IsModified 1)")"
 stop_process "$agent"
 agent=
+
+# Frozen servers: check ends within its bound, each line naming the fault
+# and the fix. A stopped cupsd takes connections and never answers.
+cleanup_more() {
+  [[ -n ${CUPS_ENV_PID:-} ]] && kill -CONT "$CUPS_ENV_PID" 2>/dev/null
+  [[ -n ${pg_pid:-} ]] && kill -CONT "$pg_pid" 2>/dev/null
+  [[ -n ${PG_ENV_DIR:-} ]] && pg_env_stop
+}
+pg_pid=
+if pg_env_available && pg_env_start; then
+  pg_env_private_odbc "$work/odbc-pg"
+  reg add 'HKLM\Software\Pelko' /v DatabaseConnection /d "$PG_ENV_ODBC" /f
+  reg add 'HKLM\Software\Pelko' /v DatabasePassword /d pgsecret /f
+  ctl check >/dev/null
+  check "the database without tables: said with its fix" yes "$(said "FAULT  the central database answers but cannot tell what it holds")"
+  pg_pid=$(head -1 "$PG_ENV_DIR/db/postmaster.pid")
+  kill -STOP "$pg_pid"
+else
+  echo "note: no private PostgreSQL here; the frozen database is not tried"
+fi
+kill -STOP "$CUPS_ENV_PID"
+started=$(date +%s%N)
+timeout 15 "$bin/pelkoctl" check >"$work/out" 2>"$work/err"
+status=$?
+took=$((($(date +%s%N) - started) / 1000000))
+echo "note: check with cupsd${pg_pid:+ and PostgreSQL} stopped took $took ms"
+check "frozen servers: check ended within 15 s, with a fault" 2 "$status"
+check "the spooler's fault and fix" yes "$(said "FAULT  the spooler does not answer (asked about 'Office', 'Lab', 'Mono', 'Ofice'): nothing is accounted while it does not (systemctl restart cups; lpstat -r says whether it answers)")"
+check "said once" 1 "$(grep -c 'the spooler does not answer' "$work/out")"
+if [[ -n $pg_pid ]]; then
+  check "the database's fault and fix" yes "$(said "FAULT  the central database cannot be reached within 4 s: ")"
+  check "with what to do" yes "$(said "the jobs wait in the daily logs and are sent when it is back (pelkodb --check; docs/database.md)")"
+  kill -CONT "$pg_pid"
+fi
+kill -CONT "$CUPS_ENV_PID"
 
 [[ $failures -eq 0 ]]

@@ -20,16 +20,7 @@ page_ms 300
 9000 Office paul held 4
 SCENARIO
 
-wine_settings 'HKLM\Software\Pelko' <<'SETTINGS' || exit 1
-Path          REG_SZ     C:\pelko
-nPrinters     REG_DWORD  1
-Printer1      REG_SZ     Office
-Printer1Cost  REG_DWORD  5
-AppIsRunning  REG_DWORD  1
-SETTINGS
-
-export WINEDLLOVERRIDES="pdh,winspool.drv=n,b"
-export PELKO_STANDIN_SCENARIO="Z:$scenario" PELKO_STANDIN_RESULT="Z:$result"
+standin_office || exit 1
 events=$WINE_TEST_DIR/events
 wine_eventlog_launch "$events" "$run/Pelkomon.exe"
 

@@ -21,6 +21,11 @@
 #       steps     where steps for PELKO_STANDIN_STEPS go
 #       result    the stand-in's result file, made empty
 #
+# standin_office
+#     Settings of one printer, Office at 5 a page, accounting on, Path
+#     C:\pelko; and the environment that has a program started next load
+#     the stand-ins and follow $scenario.
+#
 # Also sources tests/wine/wine-env.sh (wine_setup, wine_settings, ...).
 
 source "$(dirname "${BASH_SOURCE[0]}")/../wine/wine-env.sh"
@@ -41,4 +46,16 @@ standin_setup() {
   steps=$WINE_TEST_DIR/steps.txt
   result=$WINE_TEST_DIR/result.txt
   : >"$result"
+}
+
+standin_office() {
+  wine_settings 'HKLM\Software\Pelko' <<'SETTINGS' || return 1
+Path          REG_SZ     C:\pelko
+nPrinters     REG_DWORD  1
+Printer1      REG_SZ     Office
+Printer1Cost  REG_DWORD  5
+AppIsRunning  REG_DWORD  1
+SETTINGS
+  export WINEDLLOVERRIDES="pdh,winspool.drv=n,b"
+  export PELKO_STANDIN_SCENARIO="Z:$scenario" PELKO_STANDIN_RESULT="Z:$result"
 }

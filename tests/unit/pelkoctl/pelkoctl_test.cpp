@@ -13,6 +13,7 @@
 #include "pelkoctl/cups_policy.h"
 #include "pelkoctl/health_check.h"
 #include "tests/fakes/fake_env.h"
+#include "tests/fakes/fake_sql.h"
 
 namespace pelko::ctl {
 namespace {
@@ -40,7 +41,9 @@ class FakeProbe : public HostProbe {
     auto known = color.find(queue);
     return known == color.end() ? std::nullopt : std::optional<bool>(known->second);
   }
+  std::string StoreRefused() override { return refused; }
   std::map<std::string, bool> color;
+  std::string refused;
   std::vector<std::string> said;
   std::string groupWritable;
   std::string notRunning;
@@ -72,6 +75,9 @@ class PelkoctlTest : public ::testing::Test {
     fake.registry.PutString(settings::kPath, "C:\\Pelko");
     fake.files.AddFolder("C:\\Pelko");
     fake.files.AddFolder("C:\\Pelko\\Logs");
+    // The agent took the printer up: its book is begun, the flag lowered.
+    fake.files.PutFile("C:\\Pelko\\Office.seen", "");
+    fake.registry.PutDword(settings::kIsModified, 0);
   }
 
   FakeEnv fake;
@@ -135,7 +141,7 @@ TEST_F(PelkoctlTest, AddStopsAtTheLastSlotAndAtACountStoredAsText) {
   CtlRun trapped = Ctl({"add", "Q51", "--cost", "1", "--force"});
   EXPECT_EQ(trapped.status, 1);
   EXPECT_NE(trapped.err.find("reads as 0"), std::string::npos) << trapped.err;
-  EXPECT_NE(Ctl({"list"}).err.find("pelkoctl set nPrinters"), std::string::npos);
+  EXPECT_NE(Ctl({"list"}).out.find("! nPrinters is stored as \"2\" (REG_SZ)"), std::string::npos);
   // The way out it names.
   EXPECT_EQ(Ctl({"set", "nPrinters", "49"}).status, 0);
   EXPECT_EQ(AgentDword(settings::kPrinterCount), 49u);
@@ -242,8 +248,6 @@ TEST_F(PelkoctlTest, SetStoresTheTableTypesAndRefusesWhatTheAgentWouldMisread) {
   EXPECT_EQ(freq.HeldType(), kRegDword);
   EXPECT_EQ(Ctl({"set", "MailServer", "smtp.example.org"}).status, 0);
   EXPECT_EQ(AgentString("Software\\Pelko\\MailServer"), "smtp.example.org");
-  CtlRun path = Ctl({"set", "Path", "/srv/pelko"});
-  EXPECT_NE(path.out.find("when it starts again"), std::string::npos) << path.out;
   (void)type;
 
   struct Refused {
@@ -261,7 +265,7 @@ TEST_F(PelkoctlTest, SetStoresTheTableTypesAndRefusesWhatTheAgentWouldMisread) {
            {{"set", "MailPassword", "secret"}, "sendrik /setpassword"},
            {{"set", "ToSendFile", "x"}, "written by the agent"},
            {{"set", "Printer1Cost", "3"}, "no setting"},
-           {{"set", "IsModified", "1"}, "pelkoctl add"},
+           {{"set", "ToSendFile", "x"}, "written by the agent"},
            {{"set", "nPrinters", "2"}, "has no name"},
            {{"set", "NoSuch", "1"}, "no setting 'NoSuch'"}}) {
     CtlRun run = Ctl(refused.args);
@@ -325,7 +329,7 @@ TEST_F(PelkoctlTest, CheckNamesEachFault) {
   probe.unwritable = "C:\\Pelko\\Logs";
   probe.warnings = {"CUPS policy 'default' lets any user name a job's owner"};
   CtlRun run = Ctl({"check"});
-  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.status, kCheckFault);
   probe.unwritable.clear();
   probe.groupWritable = "C:\\Pelko\\Logs";
   run.out += Ctl({"check"}).out;
@@ -348,6 +352,9 @@ TEST_F(PelkoctlTest, CheckNamesAColourPrinterWithoutAColourPriceAndPricesMisread
   fake.spooler.SetJobs("Mono", {});
   ASSERT_EQ(Ctl({"add", "Lab", "--cost", "3"}).status, 0);
   ASSERT_EQ(Ctl({"add", "Mono", "--cost", "2"}).status, 0);
+  fake.files.PutFile("C:\\Pelko\\Lab.seen", "");
+  fake.files.PutFile("C:\\Pelko\\Mono.seen", "");
+  fake.registry.PutDword(settings::kIsModified, 0);
   probe.color = {{"Office", true}, {"Mono", false}};
   CtlRun run = Ctl({"check"});
   EXPECT_EQ(run.status, 1);
@@ -370,6 +377,7 @@ TEST_F(PelkoctlTest, CheckNamesAColourPrinterWithoutAColourPriceAndPricesMisread
         "FAULT  printer 3 'Mono': its colour price is stored as \"40\" (REG_SZ), which the agent ignores"}) {
     EXPECT_NE(run.out.find(said), std::string::npos) << said << "\n" << run.out;
   }
+  EXPECT_EQ(run.out.find("ok     every setting is stored"), std::string::npos) << run.out;
 }
 
 // Pages the agent keeps on disk until it can write the log are not billed
@@ -426,6 +434,163 @@ TEST_F(PelkoctlTest, CheckTellsAMissingFolderFromAnUnwritableOne) {
   EXPECT_NE(run.out.find("no printer is configured"), std::string::npos);
   fake.registry.Remove(settings::kPath);
   EXPECT_NE(Ctl({"check"}).out.find("Path is not set"), std::string::npos);
+}
+
+// A store written by hand, as an administrator finds it: every row is
+// shown, every fix named is a command that works, no printer is written
+// over unseen.
+TEST_F(PelkoctlTest, CommandsCopeWithAStoreWrittenByHand) {
+  Healthy();
+  for (std::string name : {"Accounting", "Lab", "Sales", "Office2"}) fake.spooler.SetJobs(name, {});
+  ASSERT_EQ(Ctl({"add", "Accounting", "--cost", "3"}).status, 0);
+  // reg.exe without /t: the cost is text, read as 0.
+  fake.registry.PutString(settings::PrinterCost(2), "7");
+  CtlRun list = Ctl({"list"});
+  EXPECT_EQ(list.status, 0);
+  EXPECT_NE(list.out.find("2!   Accounting           ?  yes"), std::string::npos) << list.out;
+  EXPECT_NE(list.out.find("! Printer2Cost is stored as \"7\" (REG_SZ), which the agent reads as 0: "
+                          "its pages cost nothing (pelkoctl cost \"Accounting\" 7)"),
+            std::string::npos) << list.out;
+  CtlRun check = Ctl({"check"});
+  EXPECT_EQ(check.out.find("ok     every setting is stored"), std::string::npos) << check.out;
+  EXPECT_NE(check.out.find("FAULT  printer 2 'Accounting': Printer2Cost"), std::string::npos);
+  EXPECT_EQ(Ctl({"cost", "Accounting", "7"}).status, 0);
+  EXPECT_EQ(AgentDword(settings::PrinterCost(2)), 7u);
+  EXPECT_EQ(Ctl({"list"}).out.find('!'), std::string::npos);
+
+  // nPrinters larger than the printers there: the empty slot is a row, and
+  // the count it names takes every printer in.
+  fake.registry.PutDword(settings::kPrinterCount, 3);
+  list = Ctl({"list"});
+  EXPECT_NE(list.out.find("1    Office"), std::string::npos) << list.out;
+  EXPECT_NE(list.out.find("3!   -"), std::string::npos) << list.out;
+  check = Ctl({"check"});
+  EXPECT_EQ(check.status, kCheckFault);
+  EXPECT_NE(check.out.find("FAULT  printer 3: slot 3 has no printer, but nPrinters is 3 "
+                           "(pelkoctl set nPrinters 2)"),
+            std::string::npos) << check.out;
+  // Or a printer added fills it.
+  EXPECT_NE(Ctl({"add", "Lab", "--cost", "1"}).out.find("as printer 3"), std::string::npos);
+
+  // A printer left above a count lowered by hand: shown, and never written
+  // over, forced or not.
+  fake.registry.PutString(settings::PrinterName(4), "Sales");
+  CtlRun add = Ctl({"add", "Office2", "--cost", "1", "--force"});
+  EXPECT_EQ(add.status, 1);
+  EXPECT_NE(add.err.find("slot 4 holds 'Sales' above nPrinters 3"), std::string::npos) << add.err;
+  EXPECT_EQ(AgentString(settings::PrinterName(4)), "Sales");
+  EXPECT_NE(Ctl({"list"}).out.find("4!   Sales"), std::string::npos);
+  EXPECT_NE(Ctl({"check"}).out.find("FAULT  printer 4 'Sales': slot 4 holds 'Sales' above "
+                                    "nPrinters 3: it is not accounted (pelkoctl set nPrinters 4"),
+            std::string::npos);
+  EXPECT_EQ(Ctl({"cost", "Sales", "9"}).status, 0);
+  EXPECT_EQ(Ctl({"set", "nPrinters", "4"}).status, 0);
+  EXPECT_EQ(AgentDword(settings::PrinterCost(4)), 9u);
+  EXPECT_EQ(Ctl({"remove", "Sales"}).status, 0);
+  EXPECT_EQ(Ctl({"add", "Office2", "--cost", "1"}).status, 0);
+  EXPECT_EQ(AgentString(settings::PrinterName(4)), "Office2");
+}
+
+// check as a monitoring probe reads it: exit 0, 1 or 2, the summary first
+// in the probe form, accepted warnings shown but not counted, the root
+// cause said once with its fix, and the platform's own commands.
+TEST_F(PelkoctlTest, CheckIsAMonitoringProbe) {
+  Healthy();
+  EXPECT_EQ(Ctl({"check"}).status, kCheckOk);
+  probe.warnings = {"queue 'Office' accepts raw jobs (lp -o raw): their pages are not counted"};
+  CtlRun run = Ctl({"check", "--PROBE"});
+  EXPECT_EQ(run.status, kCheckWarning);
+  EXPECT_EQ(run.out.rfind("PELKO WARNING - 0 fault(s), 1 warning(s): queue 'Office' accepts raw "
+                          "jobs",
+                          0),
+            0u) << run.out;
+  EXPECT_NE(run.out.find("WARN   queue 'Office' accepts raw jobs (lp -o raw): their pages are not "
+                         "counted [raw-jobs]\n"),
+            std::string::npos);
+  ASSERT_EQ(Ctl({"set", "AcceptedWarnings", "raw-jobs"}).status, 0);
+  run = Ctl({"check"});
+  EXPECT_EQ(run.status, kCheckOk) << run.out;
+  EXPECT_NE(run.out.find("note   queue 'Office' accepts raw jobs"), std::string::npos);
+  EXPECT_NE(run.out.find("all is well (1 accepted warning(s))\n"), std::string::npos) << run.out;
+
+  // A printer written with reg.exe and no IsModified: named, with the
+  // Windows command that has the agent take it up.
+  fake.spooler.SetJobs("Lab", {});
+  fake.registry.PutString(settings::PrinterName(2), "Lab");
+  fake.registry.PutDword(settings::PrinterCost(2), 4);
+  fake.registry.PutDword(settings::kPrinterCount, 2);
+  run = Ctl({"check", "--probe"});
+  EXPECT_EQ(run.status, kCheckFault);
+  EXPECT_EQ(run.out.rfind("PELKO CRITICAL - 1 fault(s), 0 warning(s) (1 accepted warning(s)): "
+                          "printer 2 'Lab' is not watched",
+                          0),
+            0u) << run.out;
+  EXPECT_NE(run.out.find("reg add HKLM\\Software\\Pelko /v IsModified /t REG_DWORD /d 1 /f)"),
+            std::string::npos);
+  EXPECT_EQ(run.out.find("lpstat"), std::string::npos);
+
+  // The spooler down: one fault for all its queues, and none of what
+  // follows from it.
+  fake.spooler.FailLists(SpoolStatus::kUnavailable);
+  probe.color = {{"Office", true}};
+  run = Ctl({"check"});
+  EXPECT_NE(run.out.find("FAULT  the spooler does not answer (asked about 'Office', 'Lab'): nothing "
+                         "is accounted while it does not (sc start Spooler)"),
+            std::string::npos) << run.out;
+  EXPECT_EQ(run.out.find("colour"), std::string::npos);
+  EXPECT_EQ(run.out.find("is not watched"), std::string::npos);
+  fake.spooler.FailLists(SpoolStatus::kOk);
+
+  // The central database: away, then behind.
+  FakeSqlDatabase database;
+  fake.env.sql = &database;
+  fake.registry.PutString("Software\\Pelko\\DatabaseConnection", "DSN=pelko");
+  fake.registry.PutString("Software\\Pelko\\DatabasePassword", "secret");
+  fake.files.PutFile("C:\\Pelko\\Logs\\Office_20261208.xml", "<log></log>");
+  database.down = true;
+  EXPECT_NE(Ctl({"check"}).out.find("FAULT  the central database cannot be reached within 4 s: "
+                                    "08001: could not connect to server; the jobs wait"),
+            std::string::npos);
+  database.down = false;
+  EXPECT_NE(Ctl({"check"}).out.find("WARN   the central database (PostgreSQL) lacks 1 daily log(s) "
+                                    "as they are now"),
+            std::string::npos);
+
+  // A store others can change: one line, its fix, nothing after it.
+  probe.refused = "the settings store /r can be changed by others (chmod -R go-w '/r')";
+  run = Ctl({"check"});
+  EXPECT_EQ(run.status, kCheckFault);
+  EXPECT_EQ(run.out, "FAULT  " + probe.refused + "\n1 fault(s), 0 warning(s)\n");
+  CtlRun list = Ctl({"list"});
+  EXPECT_EQ(list.status, 1);
+  EXPECT_EQ(list.err, "pelkoctl: " + probe.refused + "\n");
+  EXPECT_EQ(Ctl({"check", "--bogus"}).status, kCheckUnknown);
+}
+
+// Windows conventions: /? and switches in any case; show tells the type a
+// value is stored with; set Path warns of a folder that is not there.
+TEST_F(PelkoctlTest, SwitchesAsWindowsHasThemAndShowTellsStoredTypes) {
+  EXPECT_EQ(Ctl({"/?"}).out.find("Usage: pelkoctl"), 0u);
+  EXPECT_NE(Ctl({"--help"}).out.find("HKLM\\Software\\Pelko"), std::string::npos);
+  fake.spooler.SetJobs("Office", {});
+  EXPECT_EQ(Ctl({"ADD", "Office", "--COST", "20", "--Color-Cost=30"}).status, 0);
+  EXPECT_EQ(ReadTariff(fake.registry, 1).colorCost, 30u);
+  EXPECT_EQ(Ctl({"List"}).status, 0);
+  const uint8_t sealed[] = {1, 0, 0, 0, 0xd0};
+  RegKey key = nullptr;
+  fake.registry.CreateKey(RootKey::kLocalMachine, "Software\\Pelko", kKeyWrite, &key);
+  fake.registry.SetValue(key, "MailPassword", kRegBinary, sealed, sizeof sealed);
+  fake.registry.CloseKey(key);
+  EXPECT_NE(Ctl({"show", "MailPassword"}).out.find("MailPassword    REG_BINARY (set)"),
+            std::string::npos);
+  CtlRun path = Ctl({"set", "Path", "C:\\Nowhere"});
+  EXPECT_EQ(path.status, 0);
+  EXPECT_NE(path.out.find("warning: C:\\Nowhere is missing"), std::string::npos) << path.out;
+  fake.files.AddFolder("C:\\Other");
+  path = Ctl({"set", "Path", "C:\\Other"});
+  EXPECT_NE(path.out.find("warning: a running agent gathers and mails the logs of C:\\Nowhere until "
+                          "it starts again (sc stop Pelkomon, then sc start Pelkomon)"),
+            std::string::npos) << path.out;
 }
 
 // Debian's default: anyone may submit, and the owner is the name the
