@@ -50,13 +50,14 @@ std::string WithSeparator(std::string_view rows, char separator) {
   return out;
 }
 
-std::string InDialect(std::string_view rows, const CsvDialect& dialect, bool first) {
-  std::string out = WithSeparator(rows, dialect.separator);
-  if (dialect.encoding == TextEncoding::kWindows1252) return out;
-  out = Windows1252ToUtf8(out);
-  if (first) out.insert(0, kUtf8Bom);
+std::string InDialect(std::string_view rows, const CsvDialect& dialect, bool first,
+                      TextEncoding from) {
+  std::string out = Recoded(WithSeparator(rows, dialect.separator), from, dialect.encoding);
+  if (first && dialect.encoding == TextEncoding::kUtf8) out.insert(0, kUtf8Bom);
   return out;
 }
+
+char DecimalPoint(const CsvDialect& dialect) { return dialect.separator == ';' ? ',' : '.'; }
 
 bool ParseSeparator(std::string_view text, char* separator) {
   if (text == "tab" || text == "\\t") {
