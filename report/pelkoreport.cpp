@@ -64,8 +64,8 @@ constexpr char kUsage[] =
     "add colour and mono pages, and the pages of entries without details as \"not\n"
     "told apart\"; CSV adds the details' columns.\n"
     "CSV and HTML are written as the Windows ANSI (windows-1252) bytes the logs\n"
-    "hold, and as UTF-8 of the database, unless --encoding says otherwise; UTF-8\n"
-    "CSV starts with a byte-order mark. The summary is in UTF-8 on Linux.\n"
+    "hold, from either source, unless --encoding utf-8; UTF-8 CSV starts with a\n"
+    "byte-order mark. The summary is in UTF-8 on Linux.\n"
     "Exit status: 0 done, 1 no log found, a file could not be read, the database\n"
     "did not answer, or the output not written (then nothing is written), 2 bad\n"
     "arguments.\n";
@@ -167,8 +167,6 @@ Options Parse(int argc, char** argv) {
     throw UsageError("give log files or --database, not both.");
   }
   if (o.database.empty() && o.passwordFromStdin) throw UsageError("--password-stdin goes with --database.");
-  // The database gives UTF-8, which windows-1252 may not hold.
-  if (!o.database.empty() && !o.encodingGiven) o.dialect.encoding = TextEncoding::kUtf8;
   if (o.grouping != Grouping::kNone && !o.summary) throw UsageError("--by goes with --summary.");
   if (o.dialect.separator != ',' && !o.csv) throw UsageError("--separator goes with --csv.");
   if (o.inputs.empty() && o.database.empty()) {

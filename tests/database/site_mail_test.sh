@@ -173,7 +173,7 @@ for options in "--csv --separator ';' --encoding utf-8" "--csv --encoding window
     "$(cmp -s "$work/same/files.out" "$work/same/database.out" && [[ -s $work/same/files.out ]] && echo yes)"
 done
 check "the euro sign and the cents survive" 1 \
-  "$(grep -c "J$(printf '\xc3\xbc')rgen;HP;Rechnung $(printf '\xe2\x82\xac');2;\"13,11\"" <(site_report_of --csv --separator ';' --from "$same" --to "$same"))"
+  "$(grep -c "J$(printf '\xc3\xbc')rgen;HP;Rechnung $(printf '\xe2\x82\xac');2;\"13,11\"" <(site_report_of --csv --separator ';' --encoding utf-8 --from "$same" --to "$same"))"
 check "the database's page is headed by its period" "<h1 id=\"printer\">$(dashed "$same")</h1>" \
   "$(site_report_of --html --from "$same" --to "$same" | grep -o '<h1 id="printer">[^<]*</h1>')"
 check "without --from/--to, the period of its rows" 1 \
