@@ -29,6 +29,7 @@ class CsvRows {
   explicit CsvRows(const CsvCost& cost = {}) : cost(cost) { AppendCsvHeader(text, cost); }
   void Add(const Job& job);
   const std::string& Text() const { return text; }
+  std::string Take() { return std::move(text); }
 
  private:
   CsvCost cost;

@@ -28,6 +28,12 @@ inline constexpr std::string_view kUtf8Bom = "\xEF\xBB\xBF";
 // mark first when asked.
 std::string InDialect(std::string_view rows, const CsvDialect& dialect, bool first,
                       TextEncoding from = TextEncoding::kWindows1252);
+// The rows after the header line in descending byte order: newest first,
+// each row starting with its date and time, and the same rows in the same
+// order whatever order their source gave them in. A row ends in CR LF
+// outside quotes.
+std::string NewestRowsFirst(std::string_view text);
+
 // The cost column's decimal sign: a comma where ';' separates the fields,
 // for the spreadsheets of the locales that want ';'.
 char DecimalPoint(const CsvDialect& dialect);

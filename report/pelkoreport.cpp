@@ -319,11 +319,11 @@ int Run(const Options& o) {
   const bool site = !o.database.empty();
   const TextEncoding names = site ? TextEncoding::kUtf8 : TextEncoding::kWindows1252;
   const CostUnit costUnit = CostUnitOf(o);
-  std::vector<Job> rows;
+  CsvRows csv(CsvCost{costUnit, DecimalPoint(o.dialect)});
   SummaryBuilder summary(o.grouping);
   auto sink = [&](const Job& job) {
     if (o.csv) {
-      rows.push_back(job);
+      csv.Add(job);
     } else {
       summary.Add(job);
     }
@@ -346,10 +346,10 @@ int Run(const Options& o) {
   }
   if (o.csv) {
     // One order whatever the source: the same jobs give the same bytes.
-    std::sort(rows.begin(), rows.end(), NewerFirst);
-    CsvRows csv(CsvCost{costUnit, DecimalPoint(o.dialect)});
-    for (const Job& job : rows) csv.Add(job);
-    document = InDialect(csv.Text(), o.dialect, /*first=*/true, names);
+    // Sorted in the output's encoding, one copy at a time: a million rows
+    // are some hundred megabytes.
+    document = NewestRowsFirst(Recoded(csv.Take(), names, o.dialect.encoding));
+    document = InDialect(document, o.dialect, /*first=*/true, o.dialect.encoding);
   }
   if (o.summary) document = summary.Table(report, SummaryEncoding(o));
   Output out(o.output);

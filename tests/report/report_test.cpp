@@ -396,6 +396,14 @@ TEST(ReportTest, TheSameJobsFromEitherSourceGiveTheSameBytes) {
   EXPECT_THAT(ReportHtmlIn(a, TextEncoding::kUtf8), HasSubstr("5 \xE2\x82\xAC"));
 }
 
+// The CSV's order is the rows' own, newest first, whatever the source's; a
+// quoted line break (a row of a database, which no log holds) stays in its row.
+TEST(CsvTest, RowsAreSortedNewestFirstAndKeptWhole) {
+  EXPECT_EQ(NewestRowsFirst("date,doc\r\n2026/12/05,a\r\n2026/12/07,\"b\r\nc\"\r\n2026/12/06,d\r\n"),
+            "date,doc\r\n2026/12/07,\"b\r\nc\"\r\n2026/12/06,d\r\n2026/12/05,a\r\n");
+  EXPECT_EQ(NewestRowsFirst("date,doc\r\n"), "date,doc\r\n");
+}
+
 TEST(GroupThousandsTest, Groups) {
   EXPECT_EQ(GroupThousands(0), "0");
   EXPECT_EQ(GroupThousands(999), "999");
