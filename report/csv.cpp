@@ -24,16 +24,23 @@ void AppendCsvCells(std::string& out, std::initializer_list<std::string_view> ce
 
 }  // namespace
 
-void AppendCsvHeader(std::string& out) {
-  out += "date,time,id,user,printer,document,pages,cost\r\n";
+void AppendCsvHeader(std::string& out, const CsvCost& cost) {
+  out += "date,time,id,user,printer,document,pages,cost";
+  if (!cost.unit.unit.empty()) out += " (" + cost.unit.unit + ")";
+  out += "\r\n";
 }
 
-void AppendCsvRow(std::string& out, const Job& job) {
+void AppendCsvRow(std::string& out, const Job& job, const CsvCost& cost) {
   AppendCsvCells(out, {job.date, job.time, job.id, job.user, job.printer, job.doc});
   out += ',';
   out += std::to_string(job.pages);
   out += ',';
-  out += std::to_string(job.cost);
+  const std::string figure = CostText(job.cost, cost.unit, "", cost.point, false);
+  if (figure.find(',') != std::string::npos) {
+    AppendQuotedField(out, figure);
+  } else {
+    out += figure;
+  }
   out += "\r\n";
 }
 
@@ -51,7 +58,7 @@ void CsvRows::Add(const Job& job) {
     }
     text = std::move(wider);
   }
-  AppendCsvRow(text, job);
+  AppendCsvRow(text, job, cost);
   if (!details) return;
   text.resize(text.size() - 2);
   if (!job.told) {

@@ -8,8 +8,16 @@
 
 namespace pelko::report {
 
-void AppendCsvHeader(std::string& out);
-void AppendCsvRow(std::string& out, const Job& job);
+// How the cost column is written: a whole number without a unit; with one,
+// "13.11" under "cost (EUR)", the decimals after point (a decimal comma
+// where spreadsheets take ';' between fields).
+struct CsvCost {
+  CostUnit unit;
+  char point = '.';
+};
+
+void AppendCsvHeader(std::string& out, const CsvCost& cost = {});
+void AppendCsvRow(std::string& out, const Job& job, const CsvCost& cost = {});
 
 // The rows of a report: the columns of old, and the details' columns
 // (copies ... colorfrom) after them once a job has details, empty for the
@@ -18,11 +26,13 @@ void AppendCsvRow(std::string& out, const Job& job);
 // given the empty columns in one pass over them.
 class CsvRows {
  public:
-  CsvRows() { AppendCsvHeader(text); }
+  explicit CsvRows(const CsvCost& cost = {}) : cost(cost) { AppendCsvHeader(text, cost); }
   void Add(const Job& job);
   const std::string& Text() const { return text; }
+  std::string Take() { return std::move(text); }
 
  private:
+  CsvCost cost;
   std::string text;
   bool details = false;
 };

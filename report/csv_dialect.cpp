@@ -1,5 +1,9 @@
 #include "report/csv_dialect.h"
 
+#include <algorithm>
+#include <functional>
+#include <vector>
+
 #include "agent/util/coding.h"
 #include "agent/util/unicode.h"
 
@@ -50,13 +54,33 @@ std::string WithSeparator(std::string_view rows, char separator) {
   return out;
 }
 
-std::string InDialect(std::string_view rows, const CsvDialect& dialect, bool first) {
-  std::string out = WithSeparator(rows, dialect.separator);
-  if (dialect.encoding == TextEncoding::kWindows1252) return out;
-  out = Windows1252ToUtf8(out);
-  if (first) out.insert(0, kUtf8Bom);
+std::string InDialect(std::string_view rows, const CsvDialect& dialect, bool first,
+                      TextEncoding from) {
+  std::string out = Recoded(WithSeparator(rows, dialect.separator), from, dialect.encoding);
+  if (first && dialect.encoding == TextEncoding::kUtf8) out.insert(0, kUtf8Bom);
   return out;
 }
+
+std::string NewestRowsFirst(std::string_view text) {
+  std::vector<std::string_view> rows;
+  bool quoted = false;
+  std::size_t start = 0;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '"') quoted = !quoted;
+    if (!quoted && text[i] == '\n') {
+      rows.push_back(text.substr(start, i + 1 - start));
+      start = i + 1;
+    }
+  }
+  if (start < text.size()) rows.push_back(text.substr(start));
+  if (rows.size() > 2) std::sort(rows.begin() + 1, rows.end(), std::greater<>());
+  std::string out;
+  out.reserve(text.size());
+  for (const std::string_view row : rows) out += row;
+  return out;
+}
+
+char DecimalPoint(const CsvDialect& dialect) { return dialect.separator == ';' ? ',' : '.'; }
 
 bool ParseSeparator(std::string_view text, char* separator) {
   if (text == "tab" || text == "\\t") {

@@ -24,8 +24,19 @@ std::string WithSeparator(std::string_view rows, char separator);
 // The UTF-8 byte-order mark.
 inline constexpr std::string_view kUtf8Bom = "\xEF\xBB\xBF";
 
-// The rows in the dialect, and the byte-order mark first when asked.
-std::string InDialect(std::string_view rows, const CsvDialect& dialect, bool first);
+// The rows (names in from's encoding) in the dialect, and the byte-order
+// mark first when asked.
+std::string InDialect(std::string_view rows, const CsvDialect& dialect, bool first,
+                      TextEncoding from = TextEncoding::kWindows1252);
+// The rows after the header line in descending byte order: newest first,
+// each row starting with its date and time, and the same rows in the same
+// order whatever order their source gave them in. A row ends in CR LF
+// outside quotes.
+std::string NewestRowsFirst(std::string_view text);
+
+// The cost column's decimal sign: a comma where ';' separates the fields,
+// for the spreadsheets of the locales that want ';'.
+char DecimalPoint(const CsvDialect& dialect);
 
 // "," ";" "\t" (or "tab") and "|" as a separator; false for anything else.
 bool ParseSeparator(std::string_view text, char* separator);

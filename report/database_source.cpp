@@ -1,31 +1,27 @@
 #include "report/database_source.h"
 
-#include <algorithm>
 #include <cstdlib>
 #include <string_view>
+#include <vector>
 
 namespace pelko::report {
 
 namespace {
 
-// One scan: the sets are told apart by the one grouped column that is not
-// NULL (every grouped column is NOT NULL in the table); the empty set is the
-// total. From version 3 on, a row's colour and mono pages are NULL where its
-// entry had no details: those rows' pages are the ones not told apart.
-constexpr std::string_view kTotalsHead =
-    "SELECT user_name, printer, server_name, SUBSTRING(log_date, 1, 6), COUNT(*), "
-    "SUM(CAST(pages AS BIGINT)), SUM(CAST(cost AS BIGINT))";
-constexpr std::string_view kSplitColumns =
-    ", SUM(CAST(color_pages AS BIGINT)), SUM(CAST(mono_pages AS BIGINT)), COUNT(color_pages), "
-    "SUM(CASE WHEN color_pages IS NULL THEN CAST(pages AS BIGINT) ELSE 0 END)";
-constexpr std::string_view kTotalsTail =
-    " FROM pelko_jobs WHERE log_date >= ? AND log_date <= ? "
-    "GROUP BY GROUPING SETS ((user_name), (printer), (server_name), "
-    "(SUBSTRING(log_date, 1, 6)), ())";
-constexpr int kSplitVersion = 3;
+// A day's rows at a time, so that no answer holds more than one log date of
+// the site. From version 3 on, a row's details are NULL where its entry had
+// none: its pages are then not told apart.
+constexpr std::string_view kDays =
+    "SELECT DISTINCT log_date FROM pelko_jobs WHERE log_date >= ? AND log_date <= ?";
+constexpr std::string_view kJobsHead =
+    "SELECT job_date, job_time, job_id, user_name, printer, document, pages, cost, server_name";
+constexpr std::string_view kDetailColumns =
+    ", copies, color_pages, mono_pages, sides, paper, client, color_from";
+constexpr std::string_view kJobsTail = " FROM pelko_jobs WHERE log_date = ?";
+constexpr int kDetailsVersion = 3;
 
 // The schema's version; 0 where it cannot be read (a reader without the
-// right to read it gets the figures of old, without colour).
+// right to read it gets the jobs without their details).
 int SchemaVersion(SqlConnection& connection) {
   std::vector<SqlRow> rows;
   const bool ok = connection.Execute("SELECT MAX(version) FROM pelko_schema_version", {}, &rows);
@@ -33,59 +29,59 @@ int SchemaVersion(SqlConnection& connection) {
   return ok && !rows.empty() && !rows[0].empty() ? std::atoi(rows[0][0].c_str()) : 0;
 }
 
-int64_t Number(const std::string& text) { return std::strtoll(text.c_str(), nullptr, 10); }
+int32_t Number(const std::string& text) {
+  return static_cast<int32_t>(std::strtol(text.c_str(), nullptr, 10));
+}
 
-void SortByCost(std::vector<Subtotal>& list) {
-  std::sort(list.begin(), list.end(), [](const Subtotal& a, const Subtotal& b) {
-    return a.cost != b.cost ? a.cost > b.cost : a.name < b.name;
-  });
+Job JobOfRow(SqlRow& row, bool details) {
+  Job job{std::move(row[0]), std::move(row[1]), std::move(row[2]), std::move(row[3]),
+          std::move(row[4]), std::move(row[5]), Number(row[6]),    Number(row[7])};
+  job.server = std::move(row[8]);
+  if (details && !row[10].empty()) {
+    job.told = true;
+    job.copies = Number(row[9]);
+    job.colorPages = Number(row[10]);
+    job.monoPages = Number(row[11]);
+    job.sides = std::move(row[12]);
+    job.paper = std::move(row[13]);
+    job.client = std::move(row[14]);
+    job.colorFrom = std::move(row[15]);
+  }
+  return job;
 }
 
 }  // namespace
 
-bool ReadSiteReport(SqlConnection& connection, const std::string& from, const std::string& to,
-                    SiteReport* report, std::string* error) {
-  const bool split = SchemaVersion(connection) >= kSplitVersion;
-  std::string query(kTotalsHead);
-  if (split) query += kSplitColumns;
-  query += kTotalsTail;
-  const std::size_t columns = split ? 11 : 7;
-  std::vector<SqlRow> rows;
-  const bool ok = connection.Execute(
-      query, {SqlParam::Text(from), SqlParam::Text(to.empty() ? "99999999" : to)}, &rows);
+bool ReadDatabaseJobs(SqlConnection& connection, const std::string& from, const std::string& to,
+                      ReportBuilder& builder, std::string* error) {
+  const bool details = SchemaVersion(connection) >= kDetailsVersion;
+  std::vector<SqlRow> days, rows;
+  const bool listed = connection.Execute(
+      kDays, {SqlParam::Text(from), SqlParam::Text(to.empty() ? "99999999" : to)}, &days);
+  std::string query(kJobsHead);
+  if (details) query += kDetailColumns;
+  query += kJobsTail;
+  const std::size_t columns = details ? 16 : 9;
+  bool ok = listed;
+  for (std::size_t i = 0; ok && i < days.size(); ++i) {
+    if (days[i].empty()) continue;
+    rows.clear();
+    ok = connection.Execute(query, {SqlParam::Text(days[i][0])}, &rows);
+    for (SqlRow& row : rows) {
+      if (row.size() == columns) builder.AddJob(JobOfRow(row, details));
+    }
+  }
+  if (!ok) *error = connection.LastError();
   connection.Rollback();
-  if (!ok) {
-    *error = connection.LastError();
-    return false;
-  }
-  report->from = from;
-  report->to = to;
-  for (const SqlRow& row : rows) {
-    if (row.size() != columns) continue;
-    Subtotal subtotal{"", Number(row[4]), Number(row[5]), Number(row[6])};
-    if (split) subtotal.split = {Number(row[7]), Number(row[8]), Number(row[10]), Number(row[9])};
-    std::vector<Subtotal>* list = nullptr;
-    for (int column = 0; column < 4 && list == nullptr; ++column) {
-      if (row[column].empty()) continue;
-      subtotal.name = row[column];
-      list = column == 0   ? &report->users
-             : column == 1 ? &report->printers
-             : column == 2 ? &report->servers
-                           : &report->months;
-    }
-    // The NULLs of the total read as empty texts, as would an empty name:
-    // the total is the row with the most jobs of those.
-    if (list == nullptr) {
-      if (subtotal.jobs >= report->total.jobs) report->total = subtotal;
-      continue;
-    }
-    list->push_back(std::move(subtotal));
-  }
-  SortByCost(report->users);
-  SortByCost(report->printers);
-  SortByCost(report->servers);
-  std::sort(report->months.begin(), report->months.end(),
-            [](const Subtotal& a, const Subtotal& b) { return a.name < b.name; });
+  return ok;
+}
+
+bool ReadDatabaseReport(SqlConnection& connection, const std::string& from, const std::string& to,
+                        const CostUnit& costUnit, Report* report, std::string* error) {
+  ReportBuilder builder;
+  builder.Describe(from, to, TextEncoding::kUtf8, costUnit, /*site=*/true);
+  if (!ReadDatabaseJobs(connection, from, to, builder, error)) return false;
+  *report = builder.Finish();
   return true;
 }
 

@@ -44,6 +44,11 @@ void AppendCsvCell(std::string& out, std::string_view text) {
   }
 }
 
+std::string Recoded(std::string text, TextEncoding from, TextEncoding to) {
+  if (from == to) return text;
+  return to == TextEncoding::kUtf8 ? Windows1252ToUtf8(text) : Utf8ToWindows1252(text);
+}
+
 std::string ShownText(std::string_view text, TextEncoding encoding) {
   std::string out;
   out.reserve(text.size());

@@ -11,6 +11,10 @@ namespace pelko::report {
 // What a text's bytes are: the logs hold windows-1252, the database UTF-8.
 enum class TextEncoding { kWindows1252, kUtf8 };
 
+// text of from's encoding in to's: windows-1252 to UTF-8 whole, UTF-8 to
+// windows-1252 with "?" for what the code page lacks.
+std::string Recoded(std::string text, TextEncoding from, TextEncoding to);
+
 // field between double quotes with its quotes doubled (RFC 4180).
 void AppendQuotedField(std::string& out, std::string_view field);
 

@@ -37,7 +37,9 @@ table.jobs { width: 100%; }
 )";
 
 // A narrow no-break space between thousands reads the same in any locale.
-std::string Num(int64_t n) { return GroupThousands(n, "&#8239;"); }
+constexpr std::string_view kThin = "&#8239;";
+std::string Num(int64_t n) { return GroupThousands(n, kThin); }
+std::string Money(const Report& r, int64_t cost) { return ShownCost(r, cost, kThin); }
 
 void Name(std::string& out, std::string_view text) {
   if (text.empty()) {
@@ -47,7 +49,13 @@ void Name(std::string& out, std::string_view text) {
   }
 }
 
-void Card(std::string& out, std::string_view id, std::string_view label, int64_t value,
+std::string HeadLine(const Report& r) {
+  std::string out;
+  Name(out, Headline(r));
+  return out;
+}
+
+void Card(std::string& out, std::string_view id, std::string_view label, const std::string& value,
           bool total = false) {
   out += total ? "<div class=\"card total\">" : "<div class=\"card\">";
   out += "<div class=\"label\">";
@@ -55,39 +63,31 @@ void Card(std::string& out, std::string_view id, std::string_view label, int64_t
   out += "</div><div class=\"value\" id=\"";
   out += id;
   out += "\">";
-  out += Num(value);
+  out += value;
   out += "</div></div>\n";
 }
 
 void Heading(std::string& out, const Report& r) {
   out += "<div class=\"head\"><div class=\"kind\">";
-  out += r.global ? "Print report, all printers" : "Daily print log";
+  out += r.site ? "Site print report, all servers" : r.global ? "Print report, all printers" : "Daily print log";
   out += "</div>\n<h1 id=\"printer\">";
-  Name(out, r.title);
+  out += HeadLine(r);
   out += "</h1>\n<div class=\"when\" id=\"date\">";
-  if (!r.headDate.empty()) {
-    if (r.global) out += "Built on ";
-    AppendEscaped(out, r.headDate);
-  }
-  if (r.global && r.jobs > 0) {
-    out += r.headDate.empty() ? "Jobs of " : ", jobs of ";
-    AppendEscaped(out, r.firstDate);
-    out += " to ";
-    AppendEscaped(out, r.lastDate);
-  }
+  AppendEscaped(out, WhenLine(r));
   out += "</div></div>\n";
 }
 
 void Summary(std::string& out, const Report& r) {
   out += "<div class=\"cards\">\n";
-  Card(out, "total", "Total cost", r.TotalCost(), true);
-  Card(out, "pages", "Pages", r.pages);
+  Card(out, "total", "Total cost", Money(r, r.TotalCost()), true);
+  Card(out, "pages", "Pages", Num(r.pages));
   for (const PageFigure& f : SplitFigures(r.split, r.split)) {
-    Card(out, std::string(f.key) + "-pages", f.label, f.value);
+    Card(out, std::string(f.key) + "-pages", f.label, Num(f.value));
   }
-  Card(out, "jobs", "Jobs", r.jobs);
-  Card(out, "users", "Users", static_cast<int64_t>(r.users.size()));
-  if (r.global) Card(out, "printers", "Printers", static_cast<int64_t>(r.printers.size()));
+  Card(out, "jobs", "Jobs", Num(r.jobs));
+  Card(out, "users", "Users", Num(static_cast<int64_t>(r.users.size())));
+  if (r.global) Card(out, "printers", "Printers", Num(static_cast<int64_t>(r.printers.size())));
+  if (r.site) Card(out, "servers", "Servers", Num(static_cast<int64_t>(r.servers.size())));
   out += "</div>\n";
   if (r.logsWithoutTotal > 0 && r.logsWithoutTotal == r.logs) {
     out += "<p class=\"note\" id=\"no-total-entry\">The log holds no total; the total shown is "
@@ -95,7 +95,7 @@ void Summary(std::string& out, const Report& r) {
   } else if (r.TotalDiffers()) {
     out += "<p class=\"note\" id=\"job-sum\">The total is the one recorded in the log. The costs "
            "of the jobs add up to ";
-    out += Num(r.jobCost);
+    out += Money(r, r.jobCost);
     out += ".</p>\n";
   }
 }
@@ -128,16 +128,20 @@ void Subtotals(std::string& out, const Report& r, const std::vector<Subtotal>& g
   out += "</tr></thead>\n<tbody>\n";
   for (const Subtotal& s : groups) {
     out += "<tr><td>";
-    Name(out, s.name);
+    if (field == "month") {
+      out += ShownMonth(s.name);
+    } else {
+      Name(out, s.name);
+    }
     out += "</td><td class=\"num\">" + Num(s.jobs) + "</td><td class=\"num\">" + Num(s.pages) +
-           "</td><td class=\"num\">" + Num(s.cost) + "</td>";
+           "</td><td class=\"num\">" + Money(r, s.cost) + "</td>";
     FigureCells(out, r, s.split);
     out += "</tr>\n";
   }
   out += "</tbody>\n<tfoot><tr><td>";
   out += all;
   out += "</td><td class=\"num\">" + Num(r.jobs) + "</td><td class=\"num\">" + Num(r.pages) +
-         "</td><td class=\"num\">" + Num(r.jobCost) + "</td>";
+         "</td><td class=\"num\">" + Money(r, r.jobCost) + "</td>";
   FigureCells(out, r, r.split);
   out += "</tr></tfoot></table></div>\n";
 }
@@ -162,7 +166,7 @@ void Jobs(std::string& out, const Report& r, std::string_view moreNote) {
     out += "</td><td class=\"doc\">";
     Name(out, job.doc);
     out += "</td><td class=\"num\">" + Num(job.pages) + "</td><td class=\"num\">" +
-           Num(job.cost) + "</td>";
+           Money(r, job.cost) + "</td>";
     if (split && job.told) {
       out += "<td class=\"num\">" + Num(job.colorPages) + "</td><td class=\"num\">" +
              Num(job.monoPages) + "</td>";
@@ -207,9 +211,9 @@ std::string Page(const Report& r, std::string_view moreNote, std::string_view ch
   out += "<!DOCTYPE html>\n<html lang=\"en\"><head>\n<meta http-equiv=\"Content-Type\" "
          "content=\"text/html; charset=";
   out += charset;
-  out += "\">\n<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">\n<title>"
-         "Print report: ";
-  AppendEscaped(out, r.title);
+  out += "\">\n<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">\n<title>";
+  out += r.site ? "Site print report: " : "Print report: ";
+  out += HeadLine(r);
   if (!r.headDate.empty()) {
     out += ", ";
     AppendEscaped(out, r.headDate);
@@ -223,6 +227,8 @@ std::string Page(const Report& r, std::string_view moreNote, std::string_view ch
     out += "<div class=\"groups\">\n";
     Subtotals(out, r, r.users, "user", "Per user", "User", "All users");
     Subtotals(out, r, r.printers, "printer", "Per printer", "Printer", "All printers");
+    if (r.site) Subtotals(out, r, r.servers, "server", "Per server", "Server", "All servers");
+    if (r.months.size() > 1) Subtotals(out, r, r.months, "month", "Per month", "Month", "All months");
     out += "</div>\n";
     Jobs(out, r, moreNote);
   } else {
@@ -235,12 +241,17 @@ std::string Page(const Report& r, std::string_view moreNote, std::string_view ch
 }  // namespace
 
 std::string ReportHtml(const Report& r, std::string_view moreNote) {
-  return Page(r, moreNote, kReportCharset);
+  return ReportHtmlIn(r, TextEncoding::kWindows1252, moreNote);
 }
 
 std::string ReportHtmlUtf8(const Report& r, std::string_view moreNote) {
+  return ReportHtmlIn(r, TextEncoding::kUtf8, moreNote);
+}
+
+std::string ReportHtmlIn(const Report& r, TextEncoding encoding, std::string_view moreNote) {
   // Everything but the names is ASCII, the same in both.
-  return Windows1252ToUtf8(Page(r, moreNote, "utf-8"));
+  const bool utf8 = encoding == TextEncoding::kUtf8;
+  return Recoded(Page(r, moreNote, utf8 ? "utf-8" : kReportCharset), r.encoding, encoding);
 }
 
 }  // namespace pelko::report

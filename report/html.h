@@ -16,6 +16,8 @@ inline constexpr std::string_view kReportCharset = "windows-1252";
 // "The attached log lists them all."
 std::string ReportHtml(const Report& report, std::string_view moreNote = "");
 std::string ReportHtmlUtf8(const Report& report, std::string_view moreNote = "");
+// The page in encoding, whatever the names' own (report.encoding).
+std::string ReportHtmlIn(const Report& report, TextEncoding encoding, std::string_view moreNote = "");
 
 // text with & < > " ' as character references and control bytes dropped.
 void AppendEscaped(std::string& out, std::string_view text);

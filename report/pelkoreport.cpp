@@ -1,6 +1,7 @@
-// pelkoreport: the figures of daily or global log files as a summary table
-// for the terminal, as CSV (one row per job) or as the HTML report that the
-// mail program sends.
+// pelkoreport: the figures of daily or global log files, or of the central
+// database, as a summary table for the terminal, as CSV (one row per job)
+// or as the HTML report that the mail program sends. Both sources fill one
+// report (report.h) and take the same options.
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -16,15 +17,21 @@
 #include <unistd.h>
 #endif
 
-#include "agent/platform/files.h"
+#include <algorithm>
 #include <cerrno>
+
+#include "agent/config/cost_unit.h"
+#include "agent/platform/files.h"
+#include "agent/platform/password_line.h"
+#include "agent/platform/registry.h"
+#include "agent/platform/sql.h"
 #include "report/csv.h"
 #include "report/csv_dialect.h"
 #include "report/database_source.h"
-#include "report/summary.h"
 #include "report/html.h"
 #include "report/log_files.h"
 #include "report/report.h"
+#include "report/summary.h"
 
 namespace pelko::report {
 namespace {
@@ -33,28 +40,35 @@ constexpr uint64_t kLargestLog = 1ull << 30;
 
 constexpr char kUsage[] =
     "Usage: pelkoreport [--summary | --csv | --html] [-o FILE] LOG_FILE_OR_FOLDER...\n"
-    "                   [--from YYYYMMDD] [--to YYYYMMDD] [--by day|month]\n"
+    "       pelkoreport --database CONNECTION [--password-stdin] [--summary | --csv | --html] ...\n"
+    "                   [--from DATE] [--to DATE] [--by day|month] [--cost-unit UNIT/DECIMALS]\n"
     "                   [--separator ,|;|tab|\"|\"] [--encoding windows-1252|utf-8]\n"
     "\n"
     "Reads daily or global log files, or the daily logs in a logs folder and the\n"
-    "folders below it, and writes their report to standard output or FILE:\n"
+    "folders below it, or with --database every server's jobs in the central\n"
+    "database (an ODBC connection string or DSN=...), and writes their report to\n"
+    "standard output or FILE; both sources take the same options:\n"
     "  --summary  totals per user and per printer as a table (the default when\n"
     "           standard output is a terminal); --by day or month: one per period\n"
     "  --csv    one line per job with a header line, for spreadsheets;\n"
     "           --separator ';' for spreadsheets that want it, --encoding utf-8\n"
     "           for UTF-8 with a byte-order mark\n"
     "  --html   the report as one HTML page (the same as the mailed report)\n"
-    "  --from, --to  with a folder: only the daily logs of those dates (both\n"
-    "           included), by the date in their names\n"
+    "  --from, --to  DATE as YYYYMMDD or YYYY-MM-DD: only the daily logs of those\n"
+    "           dates (both included), by the date in their names (with a folder),\n"
+    "           or the database's rows of those log dates\n"
+    "  --cost-unit  how costs are shown, in place of the CostUnit setting: EUR/2\n"
+    "           shows a cost kept as 1311 as 13.11 EUR; \"\" for bare numbers\n"
+    "  --password-stdin  the database password from the first line of standard input\n"
     "Where entries carry each job's details (LogJobDetails), the summary and HTML\n"
     "add colour and mono pages, and the pages of entries without details as \"not\n"
     "told apart\"; CSV adds the details' columns.\n"
     "CSV and HTML are written as the Windows ANSI (windows-1252) bytes the logs\n"
-    "hold unless --encoding utf-8; the summary in UTF-8 on Linux.\n"
-    "Exit status: 0 done, 1 no log found, a file could not be read, or the output\n"
-    "not written (then nothing is written), 2 bad arguments.\n"
-    "pelkoreport --database CONNECTION ... reads the central database instead\n"
-    "(pelkoreport --database --help).\n";
+    "hold, from either source, unless --encoding utf-8; UTF-8 CSV starts with a\n"
+    "byte-order mark. The summary is in UTF-8 on Linux.\n"
+    "Exit status: 0 done, 1 no log found, a file could not be read, the database\n"
+    "did not answer, or the output not written (then nothing is written), 2 bad\n"
+    "arguments.\n";
 
 struct Options {
   bool csv = false, html = false, summary = false;
@@ -63,6 +77,10 @@ struct Options {
   Grouping grouping = Grouping::kNone;
   CsvDialect dialect;
   bool encodingGiven = false;
+  std::string database;  // the connection, for a report of the database
+  bool passwordFromStdin = false;
+  bool costUnitGiven = false;
+  CostUnit costUnit;
 };
 
 class UsageError {
@@ -71,11 +89,15 @@ class UsageError {
   std::string message;
 };
 
-bool IsDate(const std::string& text) {
-  if (text.size() != 8 || text.find_first_not_of("0123456789") != std::string::npos) return false;
+// "20261201" or "2026-12-01" as YYYYMMDD; empty for no date.
+std::string DateOf(std::string text) {
+  if (text.size() == 10 && text[4] == '-' && text[7] == '-') {
+    text = text.substr(0, 4) + text.substr(5, 2) + text.substr(8, 2);
+  }
+  if (text.size() != 8 || text.find_first_not_of("0123456789") != std::string::npos) return "";
   const int month = std::stoi(text.substr(4, 2));
   const int day = std::stoi(text.substr(6, 2));
-  return month >= 1 && month <= 12 && day >= 1 && day <= 31;
+  return month >= 1 && month <= 12 && day >= 1 && day <= 31 ? text : "";
 }
 
 Options Parse(int argc, char** argv) {
@@ -90,8 +112,18 @@ Options Parse(int argc, char** argv) {
       o.csv = true;
     } else if (arg == "--html") {
       o.html = true;
-    } else if (arg == "--summary") {
+    } else if (arg == "--summary" || arg == "--text") {
       o.summary = true;
+    } else if (arg == "--database") {
+      o.database = next("a connection string");
+      if (o.database.empty()) throw UsageError("--database needs a connection string.");
+    } else if (arg == "--password-stdin") {
+      o.passwordFromStdin = true;
+    } else if (arg == "--cost-unit") {
+      const std::string unit = next("a unit such as EUR/2");
+      const std::string why = ParseCostUnit(unit, &o.costUnit);
+      if (!why.empty()) throw UsageError("--cost-unit " + why + ".");
+      o.costUnitGiven = true;
     } else if (arg == "--by") {
       const std::string by = next("day or month");
       if (by != "day" && by != "month") throw UsageError("--by '" + by + "': give day or month.");
@@ -111,9 +143,10 @@ Options Parse(int argc, char** argv) {
       if (!o.output.empty()) throw UsageError("-o is given twice.");
       o.output = next("a file name");
     } else if (arg == "--from" || arg == "--to") {
-      const std::string date = next("a date as YYYYMMDD");
-      if (!IsDate(date)) throw UsageError(arg + " '" + date + "' is no date as YYYYMMDD.");
-      (arg == "--from" ? o.from : o.to) = date;
+      const std::string date = next("a date as YYYYMMDD or YYYY-MM-DD");
+      const std::string day = DateOf(date);
+      if (day.empty()) throw UsageError(arg + " '" + date + "' is no date as YYYYMMDD or YYYY-MM-DD.");
+      (arg == "--from" ? o.from : o.to) = day;
     } else if (arg == "--") {
       for (++i; i < argc; ++i) o.inputs.push_back(argv[i]);
     } else if (arg.size() > 1 && arg[0] == '-') {
@@ -130,9 +163,15 @@ Options Parse(int argc, char** argv) {
   if (o.csv + o.html + o.summary != 1) {
     throw UsageError("give one of --summary, --csv and --html.");
   }
+  if (!o.database.empty() && !o.inputs.empty()) {
+    throw UsageError("give log files or --database, not both.");
+  }
+  if (o.database.empty() && o.passwordFromStdin) throw UsageError("--password-stdin goes with --database.");
   if (o.grouping != Grouping::kNone && !o.summary) throw UsageError("--by goes with --summary.");
   if (o.dialect.separator != ',' && !o.csv) throw UsageError("--separator goes with --csv.");
-  if (o.inputs.empty()) throw UsageError("give at least one log file or logs folder.");
+  if (o.inputs.empty() && o.database.empty()) {
+    throw UsageError("give at least one log file or logs folder, or --database.");
+  }
   if (!o.from.empty() && !o.to.empty() && o.from > o.to) {
     throw UsageError("--from " + o.from + " lies after --to " + o.to + ".");
   }
@@ -216,28 +255,17 @@ std::string Joined(const std::vector<std::string>& inputs) {
   return all;
 }
 
-// Everything is read before anything is written: a run that fails writes
-// nothing, so that no half report is taken for a whole one.
-int Run(const Options& o) {
+// The jobs of the log files, read into builder; false when one could not be
+// read (each said on standard error).
+bool ReadLogs(const Options& o, ReportBuilder& builder) {
   std::vector<std::string> paths;
   Collect(o, &paths);
   if (paths.empty()) {
     std::fprintf(stderr, "pelkoreport: no daily log found in %s%s\n", Joined(o.inputs).c_str(),
                  o.from.empty() && o.to.empty() ? "" : " for those dates");
-    return 1;
+    return false;
   }
-  CsvRows csv;
-  SummaryBuilder summary(o.grouping);
-  auto sink = [&](const Job& job) {
-    if (o.csv) {
-      csv.Add(job);
-    } else {
-      summary.Add(job);
-    }
-  };
-  ReportBuilder builder(o.html ? kListedJobs : 0,
-                        o.html ? std::function<void(const Job&)>() : std::function<void(const Job&)>(sink));
-  int status = 0;
+  bool ok = true;
   std::string text;
   for (const std::string& path : paths) {
     const ReadStatus read = ReadFileBytes(path, kLargestLog, &text);
@@ -249,21 +277,80 @@ int Run(const Options& o) {
                                                           : "not a log file";
     if (trouble != nullptr) {
       std::fprintf(stderr, "pelkoreport: %s: %s\n", path.c_str(), trouble);
-      status = 1;
+      ok = false;
     }
   }
-  if (status != 0) {
+  return ok;
+}
+
+// Every server's jobs of the database, read into builder.
+int ReadDatabase(const Options& o, ReportBuilder& builder) {
+  KeepDriverFilesPrivate();
+  std::string error, typed;
+  SealedPassword password;
+  if (o.passwordFromStdin && !ReadPasswordLine("Database password: ", &typed)) {
+    std::fputs("pelkoreport: the password is longer than 1024 bytes\n", stderr);
+    return 2;
+  }
+  if (o.passwordFromStdin && !SealPassword("DatabasePassword", typed, &password, &error)) {
+    std::fprintf(stderr, "pelkoreport: %s\n", error.c_str());
+    return 1;
+  }
+  auto connection = PlatformSql().Connect(o.database, password, 30, &error);
+  if (!connection || !ReadDatabaseJobs(*connection, o.from, o.to, builder, &error)) {
+    std::fprintf(stderr, "pelkoreport: the database: %s\n", error.c_str());
+    return 1;
+  }
+  return 0;
+}
+
+// The setting, unless the command line says otherwise.
+CostUnit CostUnitOf(const Options& o) {
+  if (o.costUnitGiven) return o.costUnit;
+  std::string trouble;
+  const CostUnit unit = ReadCostUnit(PlatformRegistry(), &trouble);
+  if (!trouble.empty()) std::fprintf(stderr, "pelkoreport: %s; costs shown as kept\n", trouble.c_str());
+  return unit;
+}
+
+// Everything is read before anything is written: a run that fails writes
+// nothing, so that no half report is taken for a whole one.
+int Run(const Options& o) {
+  const bool site = !o.database.empty();
+  const TextEncoding names = site ? TextEncoding::kUtf8 : TextEncoding::kWindows1252;
+  const CostUnit costUnit = CostUnitOf(o);
+  CsvRows csv(CsvCost{costUnit, DecimalPoint(o.dialect)});
+  SummaryBuilder summary(o.grouping);
+  auto sink = [&](const Job& job) {
+    if (o.csv) {
+      csv.Add(job);
+    } else {
+      summary.Add(job);
+    }
+  };
+  ReportBuilder builder(o.html ? kListedJobs : 0,
+                        o.html ? std::function<void(const Job&)>() : std::function<void(const Job&)>(sink));
+  builder.Describe(o.from, o.to, names, costUnit, site);
+  if (site) {
+    if (const int status = ReadDatabase(o, builder); status != 0) return status;
+  } else if (!ReadLogs(o, builder)) {
     std::fprintf(stderr, "pelkoreport: nothing written\n");
-    return status;
+    return 1;
   }
   const Report report = builder.Finish();
   std::string document;
   if (o.html) {
-    constexpr std::string_view kMore = "pelkoreport --csv lists them all.";
-    document = o.dialect.encoding == TextEncoding::kUtf8 ? ReportHtmlUtf8(report, kMore)
-                                                         : ReportHtml(report, kMore);
+    document = ReportHtmlIn(report, o.dialect.encoding,
+                            site ? "pelkoreport --database --csv lists them all."
+                                 : "pelkoreport --csv lists them all.");
   }
-  if (o.csv) document = InDialect(csv.Text(), o.dialect, /*first=*/true);
+  if (o.csv) {
+    // One order whatever the source: the same jobs give the same bytes.
+    // Sorted in the output's encoding, one copy at a time: a million rows
+    // are some hundred megabytes.
+    document = NewestRowsFirst(Recoded(csv.Take(), names, o.dialect.encoding));
+    document = InDialect(document, o.dialect, /*first=*/true, o.dialect.encoding);
+  }
   if (o.summary) document = summary.Table(report, SummaryEncoding(o));
   Output out(o.output);
   if (!out.Ok()) {
@@ -285,9 +372,6 @@ int Run(const Options& o) {
 
 int main(int argc, char** argv) {
   using namespace pelko::report;
-  for (int i = 1; i < argc; ++i) {
-    if (!std::strcmp(argv[i], "--database")) return RunDatabaseReport(argc, argv);
-  }
   for (int i = 1; i < argc; ++i) {
     if (!std::strcmp(argv[i], "--help") || !std::strcmp(argv[i], "-h") ||
         !std::strcmp(argv[i], "/?")) {

@@ -1,6 +1,9 @@
 #include "report/report.h"
 
 #include <algorithm>
+#include <chrono>
+#include <cstdlib>
+#include <tuple>
 #include <utility>
 
 #include "agent/logs/log_format.h"
@@ -106,7 +109,7 @@ bool ReportBuilder::AddLog(std::string_view text) {
     for (const LogEntry& entry : entries) {
       Job job = JobOf(entry);
       fileCost += job.cost;
-      AddJob(std::move(job));
+      Keep(std::move(job));
     }
     if (tail != std::string_view::npos) {
       hasTotal = ReadTotalEntry(slice, tail, &recorded);
@@ -123,51 +126,159 @@ bool ReportBuilder::AddLog(std::string_view text) {
   return true;
 }
 
+void ReportBuilder::Describe(std::string_view from, std::string_view to, TextEncoding encoding,
+                             const CostUnit& costUnit, bool site) {
+  report.from = from;
+  report.to = to;
+  report.encoding = encoding;
+  report.costUnit = costUnit;
+  report.site = site;
+  asked = !from.empty() || !to.empty();
+}
+
 void ReportBuilder::AddJob(Job&& job) {
+  report.recordedTotal += job.cost;
+  Keep(std::move(job));
+}
+
+void ReportBuilder::Keep(Job&& job) {
   report.jobs += 1;
   report.pages += job.pages;
   report.jobCost += job.cost;
   report.split.Add(job);
-  if (!job.date.empty()) {
+  // A date of no day (a damaged entry, a hostile row) says nothing of the period.
+  if (LogDateOf(job.date).find_first_not_of("0123456789") == std::string::npos &&
+      LogDateOf(job.date).size() == 8) {
     if (report.firstDate.empty() || job.date < report.firstDate) report.firstDate = job.date;
     if (job.date > report.lastDate) report.lastDate = job.date;
   }
   Count(users, job.user, job);
   Count(printers, job.printer, job);
+  Count(months, job.date.substr(0, 7), job);
+  if (!job.server.empty()) Count(servers, job.server, job);
   if (sink) sink(job);
-  if (report.listed.size() < listLimit) {
-    report.listed.push_back(std::move(job));
-  } else {
-    report.unlisted += 1;
+  if (listLimit == 0) return;
+  // The newest listLimit, sorted once they are twice as many.
+  report.listed.push_back(std::move(job));
+  if (report.listed.size() >= 2 * listLimit) {
+    std::partial_sort(report.listed.begin(), report.listed.begin() + listLimit,
+                      report.listed.end(), NewerFirst);
+    report.listed.resize(listLimit);
   }
 }
 
 Report ReportBuilder::Finish() {
-  if (report.logs == 1) {
+  // A period asked for is the heading even where one log was found.
+  if (report.logs == 1 && !asked) {
     report.title = singleTitle;
     report.headDate = singleDate;
     report.global = singleTitle == "Global Log";
   } else {
-    report.title = std::to_string(report.logs) + " logs";
     report.global = true;
   }
+  if (report.from.empty()) report.from = LogDateOf(report.firstDate);
+  if (report.to.empty()) report.to = LogDateOf(report.lastDate);
+  std::sort(report.listed.begin(), report.listed.end(), NewerFirst);
+  if (report.listed.size() > listLimit) report.listed.resize(listLimit);
+  report.unlisted = report.jobs - static_cast<int64_t>(report.listed.size());
   report.users = Ranked(users);
   report.printers = Ranked(printers);
+  report.servers = Ranked(servers);
+  for (auto& [name, month] : months) report.months.push_back(std::move(month));
   users.clear();
   printers.clear();
+  servers.clear();
+  months.clear();
   return std::move(report);
 }
 
-std::string GroupThousands(int64_t n, std::string_view sep) {
-  const bool negative = n < 0;
-  const uint64_t magnitude = negative ? 0 - static_cast<uint64_t>(n) : static_cast<uint64_t>(n);
-  const std::string digits = std::to_string(magnitude);
-  std::string out = negative ? "-" : "";
-  for (std::size_t i = 0; i < digits.size(); ++i) {
-    if (i > 0 && (digits.size() - i) % 3 == 0) out += sep;
-    out += digits[i];
+bool NewerFirst(const Job& a, const Job& b) {
+  auto key = [](const Job& j) {
+    return std::tie(j.date, j.time, j.printer, j.id, j.user, j.doc, j.pages, j.cost, j.server);
+  };
+  return key(b) < key(a);
+}
+
+std::string Headline(const Report& r) {
+  if (!r.title.empty()) return r.title;
+  return r.from.empty() && r.to.empty() ? "No jobs" : PeriodText(r.from, r.to);
+}
+
+std::string WhenLine(const Report& r) {
+  if (r.site) {
+    const std::size_t n = r.servers.size();
+    return "Every server's jobs in the central database: " + std::to_string(n) +
+           (n == 1 ? " server" : " servers");
+  }
+  if (r.title.empty()) {
+    return r.logs == 0 ? "" : "Jobs of " + std::to_string(r.logs) + (r.logs == 1 ? " log" : " logs");
+  }
+  std::string out;
+  if (!r.headDate.empty()) out += (r.global ? "Built on " : "") + r.headDate;
+  if (r.global && r.jobs > 0) {
+    out += (r.headDate.empty() ? "Jobs of " : ", jobs of ") + PeriodText(r.from, r.to);
   }
   return out;
+}
+
+std::string LogDateOf(std::string_view jobDate) {
+  if (jobDate.size() == 10 && jobDate[4] == '/' && jobDate[7] == '/') {
+    return std::string(jobDate.substr(0, 4)) + std::string(jobDate.substr(5, 2)) +
+           std::string(jobDate.substr(8, 2));
+  }
+  return std::string(jobDate);
+}
+
+std::string ShownDate(std::string_view date) {
+  const std::string day = LogDateOf(date);
+  if (day.size() != 8 || day.find_first_not_of("0123456789") != std::string::npos) {
+    return std::string(date);
+  }
+  return day.substr(0, 4) + "-" + day.substr(4, 2) + "-" + day.substr(6, 2);
+}
+
+std::string ShownMonth(std::string_view month) {
+  static const char* const kNames[] = {"January", "February", "March",     "April",
+                                       "May",     "June",     "July",      "August",
+                                       "September", "October", "November", "December"};
+  std::string digits;
+  for (const char c : month) {
+    if (c != '/' && c != '-') digits += c;
+  }
+  if (digits.size() != 6 || digits.find_first_not_of("0123456789") != std::string::npos) {
+    return std::string(month);
+  }
+  const int number = std::stoi(digits.substr(4, 2));
+  if (number < 1 || number > 12) return std::string(month);
+  return std::string(kNames[number - 1]) + " " + digits.substr(0, 4);
+}
+
+std::string PeriodText(std::string_view from, std::string_view to) {
+  if (from.empty() && to.empty()) return "";
+  if (from.empty()) return "until " + ShownDate(to);
+  if (to.empty()) return "from " + ShownDate(from);
+  if (from == to) return ShownDate(from);
+  // A whole month reads as its name.
+  if (from.size() == 8 && to.size() == 8 && from.substr(0, 6) == to.substr(0, 6) &&
+      from.substr(6) == "01") {
+    using namespace std::chrono;
+    const int y = std::atoi(std::string(from.substr(0, 4)).c_str());
+    const unsigned m = static_cast<unsigned>(std::atoi(std::string(from.substr(4, 2)).c_str()));
+    const year_month_day_last last{year{y} / month{m} / std::chrono::last};
+    if (last.ok() && static_cast<unsigned>(last.day()) ==
+                         static_cast<unsigned>(std::atoi(std::string(to.substr(6)).c_str()))) {
+      return ShownMonth(from.substr(0, 6));
+    }
+  }
+  return ShownDate(from) + " to " + ShownDate(to);
+}
+
+std::string GroupThousands(int64_t n, std::string_view sep) {
+  return CostText(n, CostUnit{}, sep);
+}
+
+std::string ShownCost(const Report& report, int64_t cost, std::string_view sep) {
+  return CostText(cost, report.costUnit, sep);
 }
 
 }  // namespace pelko::report

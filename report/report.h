@@ -1,6 +1,8 @@
-// The figures of one or more log files, as the report shows them: totals,
-// subtotals per user and per printer, and the first jobs in file order.
-// Names stay the Windows ANSI bytes the agent wrote.
+// The figures of a report, whichever source gave its jobs (log files or the
+// central database): totals, subtotals per user, printer, month and server,
+// and the newest jobs. Every writer (HTML, text, summary, CSV) works from it.
+// Names stay the bytes of their source: windows-1252 from the logs, UTF-8
+// from the database.
 #pragma once
 
 #include <cstddef>
@@ -10,6 +12,9 @@
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "agent/config/cost_unit.h"
+#include "report/guard.h"
 
 namespace pelko::report {
 
@@ -25,7 +30,12 @@ struct Job {
   bool told = false;
   int32_t copies = 0, colorPages = 0, monoPages = 0;
   std::string sides{}, paper{}, client{}, colorFrom{};
+  std::string server{};  // the database's server name; empty from the logs
 };
+
+// Newest first by date and time; then by every field, so that the same jobs
+// stand in the same order whatever their source gave them in.
+bool NewerFirst(const Job& a, const Job& b);
 
 // How pages divide by colour. Only an entry's details tell it: the pages of
 // an entry without them are not told apart, so that a report of old logs
@@ -55,9 +65,15 @@ struct PageFigure {
 std::vector<PageFigure> SplitFigures(const PageSplit& all, const PageSplit& group);
 
 struct Report {
-  std::string title;     // the head's type of a single log, else "N logs"
+  std::string title;     // the head's type of a single log, else empty
   std::string headDate;  // the head's date of a single log, else empty
   bool global = false;   // a global log (or several logs) rather than one daily log
+  bool site = false;     // every server's jobs, from the central database
+  // The period covered, YYYYMMDD: as asked, else the first and last date of
+  // the jobs; empty without jobs and without asking.
+  std::string from, to;
+  TextEncoding encoding = TextEncoding::kWindows1252;  // of the names
+  CostUnit costUnit;
   int64_t logs = 0;
   int64_t logsWithoutTotal = 0;
   int64_t recordedTotal = 0;  // the sum of the logs' Total entries
@@ -66,8 +82,9 @@ struct Report {
   int64_t jobCost = 0;  // the sum of the jobs' costs
   PageSplit split;
   std::string firstDate, lastDate;
-  std::vector<Subtotal> users, printers;  // largest cost first, then by name
-  std::vector<Job> listed;                // the first jobs, in file order
+  std::vector<Subtotal> users, printers, servers;  // largest cost first, then by name
+  std::vector<Subtotal> months;                    // "2026/12", in order
+  std::vector<Job> listed;                         // the newest jobs, newest first
   int64_t unlisted = 0;
 
   int64_t TotalCost() const { return recordedTotal; }
@@ -77,27 +94,53 @@ struct Report {
 
 class ReportBuilder {
  public:
-  // sink, when given, sees every job in file order (for writers that list
-  // them all); listLimit jobs are kept in the report.
+  // sink, when given, sees every job in its source's order (for writers that
+  // list them all); the listLimit newest jobs are kept in the report.
   explicit ReportBuilder(std::size_t listLimit = kListedJobs,
                          std::function<void(const Job&)> sink = {});
 
+  // The period asked for (YYYYMMDD, either may be empty), the names'
+  // encoding, how costs are shown, and whether the jobs are the site's.
+  void Describe(std::string_view from, std::string_view to, TextEncoding encoding,
+                const CostUnit& costUnit, bool site = false);
   // Adds the text of one log file. False when it is no log file (no "<log>"
   // at all); nothing is added then.
   bool AddLog(std::string_view text);
+  // One job of a source without files; the database's total is its jobs'.
+  void AddJob(Job&& job);
   Report Finish();
 
  private:
-  void AddJob(Job&& job);
+  void Keep(Job&& job);
 
   std::size_t listLimit;
   std::function<void(const Job&)> sink;
   Report report;
   std::string singleTitle, singleDate;
-  std::map<std::string, Subtotal, std::less<>> users, printers;
+  bool asked = false;
+  std::map<std::string, Subtotal, std::less<>> users, printers, servers, months;
 };
+
+// A log date YYYYMMDD or a job's date YYYY/MM/DD as people read it:
+// "2026-12-07".
+std::string ShownDate(std::string_view date);
+// A month "2026/12" (or "202612") as people read it: "December 2026".
+std::string ShownMonth(std::string_view month);
+// The period of a report: "2026-12-07", "December 2026", "2026-11-01 to
+// 2026-12-07", "until 2026-12-07"; empty without one.
+std::string PeriodText(std::string_view from, std::string_view to);
+// A report's heading: a single log's type (a daily log's printer, "Global
+// Log"), else the period it covers, or "No jobs".
+std::string Headline(const Report& report);
+// The line under it: a daily log's date; a global log's date of building
+// and its jobs' period; how many logs, or the database's servers.
+std::string WhenLine(const Report& report);
+// "2026/12/07" -> "20261207"; anything else as it is.
+std::string LogDateOf(std::string_view jobDate);
 
 // "1 234 567": thousands separated by sep.
 std::string GroupThousands(int64_t n, std::string_view sep = " ");
+// A cost of the report as shown: "1 311", or "13.11 EUR" with CostUnit EUR/2.
+std::string ShownCost(const Report& report, int64_t cost, std::string_view sep = " ");
 
 }  // namespace pelko::report

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "agent/util/unicode.h"
+#include "report/text.h"
 
 namespace pelko::report {
 
@@ -12,9 +13,8 @@ namespace {
 constexpr std::size_t kWidestName = 40;
 
 // Control bytes would move the cursor of the terminal the table is read on.
-std::string Printable(const std::string& name, TextEncoding encoding) {
-  const std::string shown = name.empty() ? "(none)" : ShownText(name, TextEncoding::kWindows1252);
-  return encoding == TextEncoding::kUtf8 ? Windows1252ToUtf8(shown) : shown;
+std::string Printable(const std::string& name, TextEncoding from, TextEncoding encoding) {
+  return Recoded(name.empty() ? "(none)" : ShownText(name, from), from, encoding);
 }
 
 std::string Cut(const std::string& text, std::size_t width, TextEncoding encoding) {
@@ -73,7 +73,7 @@ std::string SummaryBuilder::Table(const Report& report, TextEncoding encoding) c
                      const std::string& header, const std::string& allName) {
     std::vector<std::pair<std::string, Sum>> rows;
     for (const auto& [name, sum] : sums) {
-      rows.emplace_back(Cut(Printable(name, encoding), kWidestName, encoding), sum);
+      rows.emplace_back(Cut(Printable(name, report.encoding, encoding), kWidestName, encoding), sum);
     }
     // Largest cost first, as the mailed report has them.
     std::stable_sort(rows.begin(), rows.end(),
@@ -87,7 +87,7 @@ std::string SummaryBuilder::Table(const Report& report, TextEncoding encoding) c
     auto line = [&](const std::string& name, const Sum& sum) {
       out += "  " + Pad(name, width, false, encoding) + Pad(GroupThousands(sum.jobs), 8, true, encoding) +
              Pad(GroupThousands(sum.pages), 10, true, encoding) +
-             Pad(GroupThousands(sum.cost), 14, true, encoding);
+             Pad(ShownCost(report, sum.cost), 14, true, encoding);
       for (const PageFigure& f : SplitFigures(report.split, sum.split)) {
         out += Pad(GroupThousands(f.value), FigureWidth(f), true, encoding);
       }
@@ -103,17 +103,20 @@ std::string SummaryBuilder::Table(const Report& report, TextEncoding encoding) c
     for (const auto& row : rows) line(row.first, row.second);
     line(allName, all);
   };
-  if (periods.empty()) out += "No jobs.\n";
+  out += Recoded(ReportHeading(report), report.encoding, encoding);
+  if (periods.empty()) out += "\nNo jobs.\n";
   for (const auto& [period, sums] : periods) {
-    const std::string when = period.empty() ? "" : " " + period;
-    if (!out.empty()) out += "\n";
+    const std::string when = period.empty()                ? ""
+                             : grouping == Grouping::kMonth ? ", " + ShownMonth(period)
+                                                            : ", " + ShownDate(period);
+    out += "\n";
     section("Per user" + when, sums.users, sums.all, "User", "All users");
     out += "\n";
     section("Per printer" + when, sums.printers, sums.all, "Printer", "All printers");
   }
   if (report.TotalDiffers()) {
-    out += "\nThe logs' Total entries say " + GroupThousands(report.TotalCost()) +
-           "; their jobs add up to " + GroupThousands(report.jobCost) + ".\n";
+    out += "\nThe logs' Total entries say " + ShownCost(report, report.TotalCost()) +
+           "; their jobs add up to " + ShownCost(report, report.jobCost) + ".\n";
   }
   return out;
 }

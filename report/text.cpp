@@ -10,12 +10,21 @@ namespace {
 
 constexpr std::size_t kWidestName = 40;
 
-std::string Shown(std::string_view text) {
-  return text.empty() ? "(none)" : ShownText(text, TextEncoding::kWindows1252);
+std::string Shown(std::string_view text, TextEncoding encoding) {
+  return text.empty() ? "(none)" : ShownText(text, encoding);
 }
 
-std::string Left(std::string text, std::size_t width) {
-  if (text.size() < width) text.append(width - text.size(), ' ');
+// Widths in characters: UTF-8 names take several bytes for one.
+std::size_t Width(const std::string& text, TextEncoding encoding) {
+  if (encoding != TextEncoding::kUtf8) return text.size();
+  std::size_t n = 0;
+  for (const char c : text) n += (static_cast<unsigned char>(c) & 0xC0) != 0x80;
+  return n;
+}
+
+std::string Left(std::string text, std::size_t width, TextEncoding encoding = TextEncoding::kWindows1252) {
+  const std::size_t have = Width(text, encoding);
+  if (have < width) text.append(width - have, ' ');
   return text;
 }
 
@@ -25,8 +34,12 @@ std::string Right(const std::string& text, std::size_t width) {
 
 void Subtotals(std::string& out, const Report& r, const std::vector<Subtotal>& groups,
                std::string_view title, std::string_view header, std::string_view all) {
+  const TextEncoding encoding = r.encoding;
+  auto name = [&](const std::string& text) {
+    return header == "Month" ? ShownMonth(text) : Shown(text, encoding);
+  };
   std::size_t width = std::max(header.size(), all.size());
-  for (const Subtotal& s : groups) width = std::max(width, std::min(Shown(s.name).size(), kWidestName));
+  for (const Subtotal& s : groups) width = std::max(width, std::min(Width(name(s.name), encoding), kWidestName));
   out += "\n";
   out += title;
   auto figureWidth = [](const PageFigure& f) { return std::max<std::size_t>(f.label.size() + 2, 12); };
@@ -36,29 +49,30 @@ void Subtotals(std::string& out, const Report& r, const std::vector<Subtotal>& g
   out += "\n";
   auto row = [&](const std::string& name, int64_t jobs, int64_t pages, int64_t cost,
                  const PageSplit& split) {
-    out += "  " + Left(name, width) + Right(GroupThousands(jobs), 10) +
-           Right(GroupThousands(pages), 12) + Right(GroupThousands(cost), 14);
+    out += "  " + Left(name, width, encoding) + Right(GroupThousands(jobs), 10) +
+           Right(GroupThousands(pages), 12) + Right(ShownCost(r, cost), 14);
     for (const PageFigure& f : SplitFigures(r.split, split)) {
       out += Right(GroupThousands(f.value), figureWidth(f));
     }
     out += "\n";
   };
-  for (const Subtotal& s : groups) row(Shown(s.name), s.jobs, s.pages, s.cost, s.split);
+  for (const Subtotal& s : groups) row(name(s.name), s.jobs, s.pages, s.cost, s.split);
   row(std::string(all), r.jobs, r.pages, r.jobCost, r.split);
 }
 
 }  // namespace
 
+std::string ReportHeading(const Report& r) {
+  std::string out = r.site     ? "Site print report, all servers: "
+                    : r.global ? "Print report, all printers: "
+                               : "Daily print log: ";
+  return out + Shown(Headline(r), r.encoding) + "\n" + ShownText(WhenLine(r), r.encoding) + "\n";
+}
+
 std::string ReportText(const Report& r, std::string_view moreNote) {
-  std::string out = r.global ? "Print report, all printers: " : "Daily print log: ";
-  out += Shown(r.title) + "\n";
-  if (!r.headDate.empty()) out += (r.global ? "Built on " : "") + Shown(r.headDate);
-  if (r.global && r.jobs > 0) {
-    out += (r.headDate.empty() ? "Jobs of " : ", jobs of ") + Shown(r.firstDate) + " to " +
-           Shown(r.lastDate);
-  }
-  out += "\n\n";
-  out += "Total cost: " + GroupThousands(r.TotalCost()) + "\n";
+  const TextEncoding e = r.encoding;
+  std::string out = ReportHeading(r) + "\n";
+  out += "Total cost: " + ShownCost(r, r.TotalCost()) + "\n";
   out += "Pages:      " + GroupThousands(r.pages) + "\n";
   for (const PageFigure& f : SplitFigures(r.split, r.split)) {
     out += "  " + std::string(f.label) + ": " + GroupThousands(f.value) + "\n";
@@ -66,11 +80,12 @@ std::string ReportText(const Report& r, std::string_view moreNote) {
   out += "Jobs:       " + GroupThousands(r.jobs) + "\n";
   out += "Users:      " + GroupThousands(static_cast<int64_t>(r.users.size())) + "\n";
   if (r.global) out += "Printers:   " + GroupThousands(static_cast<int64_t>(r.printers.size())) + "\n";
+  if (r.site) out += "Servers:    " + GroupThousands(static_cast<int64_t>(r.servers.size())) + "\n";
   if (r.logsWithoutTotal > 0 && r.logsWithoutTotal == r.logs) {
     out += "The log holds no total; the total shown is the sum of the jobs listed.\n";
   } else if (r.TotalDiffers()) {
     out += "The total is the one recorded in the log. The costs of the jobs add up to " +
-           GroupThousands(r.jobCost) + ".\n";
+           ShownCost(r, r.jobCost) + ".\n";
   }
   if (r.jobs == 0) {
     out += "\nNo jobs\n";
@@ -78,11 +93,13 @@ std::string ReportText(const Report& r, std::string_view moreNote) {
   }
   Subtotals(out, r, r.users, "Per user", "User", "All users");
   Subtotals(out, r, r.printers, "Per printer", "Printer", "All printers");
+  if (r.site) Subtotals(out, r, r.servers, "Per server", "Server", "All servers");
+  if (r.months.size() > 1) Subtotals(out, r, r.months, "Per month", "Month", "All months");
   out += "\nJobs, newest first\n";
   for (const Job& job : r.listed) {
-    out += "  " + Shown(job.date) + " " + Shown(job.time) + "  " + Shown(job.user) + "  " +
-           Shown(job.printer) + "  " + Shown(job.doc) + "  " + GroupThousands(job.pages) +
-           (job.pages == 1 ? " page  " : " pages  ") + "cost " + GroupThousands(job.cost) +
+    out += "  " + Shown(job.date, e) + " " + Shown(job.time, e) + "  " + Shown(job.user, e) + "  " +
+           Shown(job.printer, e) + "  " + Shown(job.doc, e) + "  " + GroupThousands(job.pages) +
+           (job.pages == 1 ? " page  " : " pages  ") + "cost " + ShownCost(r, job.cost) +
            (job.told ? "  colour " + GroupThousands(job.colorPages) + ", mono " +
                            GroupThousands(job.monoPages)
                      : "") +

@@ -28,7 +28,7 @@ std::string SubjectLine(std::string_view prefix, const report::Report& report) {
   if (!subject.empty()) subject += ' ';
   subject += "Print report";
   if (!report.headDate.empty()) subject += " " + report.headDate;
-  subject += ": total " + report::GroupThousands(report.TotalCost());
+  subject += ": total " + report::ShownCost(report, report.TotalCost());
   return subject;
 }
 

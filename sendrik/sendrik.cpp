@@ -21,6 +21,7 @@
 
 #include "agent/logs/log_format.h"
 #include "agent/logs/log_names.h"
+#include "agent/platform/files.h"
 #include "agent/platform/logger.h"
 #include "agent/platform/password_line.h"
 #include "agent/platform/registry.h"
@@ -78,10 +79,10 @@ std::string Took(std::chrono::steady_clock::time_point start) {
   return took;
 }
 
-int SendSiteReport(const MailSettings& settings, const SiteSettings& site,
-                   const report::SiteReport& report, SendrikLog& log) {
-  const MailMessage message = BuildSiteMessage(settings, site.period, report, std::time(nullptr));
-  const std::string page = report::SiteReportHtml(report);
+// A report's mail, its page attached; what says which report it was.
+int SendReport(const MailSettings& settings, const MailMessage& message,
+               const report::Report& report, const std::string& what, SendrikLog& log) {
+  const std::string page = ReportPage(report);
   const auto start = std::chrono::steady_clock::now();
   const SendResult result = SendMail(settings, message, page);
   if (!result.sent) {
@@ -89,32 +90,50 @@ int SendSiteReport(const MailSettings& settings, const SiteSettings& site,
               ServerText(settings) + ": " + result.failure);
     return kNotSent;
   }
-  log.Write("sent " + message.attachmentName + " (site report " + site.period + ", " +
-            std::to_string(report.servers.size()) + " servers, " +
-            std::to_string(report.total.jobs) + " jobs, total " +
-            std::to_string(report.total.cost) + ") to " + Recipients(settings) + " via " +
+  log.Write("sent " + message.attachmentName + " (" + what + ", " +
+            std::to_string(report.jobs) + " jobs, total " +
+            std::to_string(report.TotalCost()) + ") to " + Recipients(settings) + " via " +
             ServerText(settings) + " in " + Took(start));
   return kSent;
 }
 
-// The site report when one is asked for and the database gives it; else an
-// empty text, or the note that the global log goes in its place.
+// The site report when one is asked for and the database gives it; else
+// this computer's report of the same period, or where there is none to be
+// had -1 with the note that the global log goes in its place.
 int TrySiteReport(const MailSettings& settings, const SiteSettings& site, SendrikLog& log,
                   std::string* fallbackNote) {
   const SiteChoice choice = ReadSiteChoice(PlatformSql(), site, LocalNow(std::time(nullptr)));
   if (choice.read) {
     MarkDatabaseAway(PlatformRegistry(), false);
-    return SendSiteReport(settings, site, choice.report, log);
+    return SendReport(settings, BuildSiteMessage(settings, site.period, choice.report, std::time(nullptr)),
+                      choice.report,
+                      "site report " + site.period + ", " +
+                          std::to_string(choice.report.servers.size()) + " servers",
+                      log);
   }
-  log.Write("site report " + site.period + " not made: " + choice.trouble +
-            "; the global log is sent in its place");
+  report::Report local;
+  std::string unread;
+  const bool ownReport =
+      !choice.range.from.empty() &&
+      ReadLocalReport(PlatformFileSystem(), LogFolder(settings), choice.range, site.costUnit,
+                      &local, &unread);
+  log.Write("site report " + site.period + " not made: " + choice.trouble + "; " +
+            (ownReport ? "this computer's report of the period" : "the global log") +
+            " is sent in its place" + (unread.empty() ? "" : " (" + unread + ")"));
   // Said once in the system's log however many mailings fall back.
   if (MarkDatabaseAway(PlatformRegistry(), true)) {
     PlatformLogger().Write(Severity::kWarning,
                            "Sendrik: the site report (EmailReportPeriod " + site.period +
                                ") cannot be made: " + choice.trouble +
-                               "; each mail carries this computer's global log instead, "
+                               "; each mail carries this computer's own figures instead, "
                                "and says so, until the database answers");
+  }
+  if (ownReport) {
+    return SendReport(settings,
+                      BuildFallbackMessage(settings, site.period, choice.trouble, local,
+                                           std::time(nullptr)),
+                      local, "this computer's report " + site.period + ", in place of the site report",
+                      log);
   }
   *fallbackNote = FallbackNote(site.period, choice.trouble);
   return -1;
@@ -164,6 +183,7 @@ int Run() {
   if (!problems.empty()) return kNothingToSend;
 
   report::ReportBuilder builder;
+  builder.Describe("", "", report::TextEncoding::kWindows1252, site.costUnit);
   builder.AddLog(text);
   const report::Report report = builder.Finish();
   MailMessage message = BuildMessage(settings, report, settings.toSendFile, std::time(nullptr));

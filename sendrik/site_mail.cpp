@@ -1,17 +1,23 @@
 #include "sendrik/site_mail.h"
 
 #include "agent/config/registry_value.h"
-#include "agent/config/report_period.h"
 #include "agent/config/settings.h"
 #include "report/html.h"
+#include "report/log_files.h"
+#include "report/text.h"
 
 namespace pelko::mail {
 
 namespace {
 
-std::string Shown(const std::string& date) {
-  return date.size() == 8 ? date.substr(0, 4) + "-" + date.substr(4, 2) + "-" + date.substr(6)
-                          : date;
+// A larger daily log is none the agent writes.
+constexpr uint64_t kLargestDailyLog = 128ull << 20;
+
+// "2026-11-01 to 2026-11-30", or one date.
+std::string Dates(const report::Report& report) {
+  std::string out = report::ShownDate(report.from);
+  if (report.to != report.from) out += " to " + report::ShownDate(report.to);
+  return out;
 }
 
 // A driver's message on one line, without a closing full stop: it goes
@@ -36,6 +42,7 @@ SiteSettings ReadSiteSettings(Registry& registry) {
   SiteSettings site;
   site.period = RegistryStringValue(registry, settings::kEmailReportPeriod).Read();
   site.connection = RegistryStringValue(registry, settings::kDatabaseConnection).Read();
+  site.costUnit = ReadCostUnit(registry);
   RegKey key = nullptr;
   if (registry.OpenKey(RootKey::kLocalMachine, settings::kKey, kKeyRead, &key) == kErrorSuccess) {
     if (QueryValueBytes(registry, key, settings::kDatabasePassword, &site.password.type,
@@ -52,8 +59,9 @@ SiteChoice ReadSiteChoice(SqlConnector& sql, const SiteSettings& site, const Loc
   SiteChoice choice;
   if (site.period.empty()) return choice;
   choice.wanted = true;
-  LogDateRange range;
+  LogDateRange& range = choice.range;
   if (!ReportPeriodDates(site.period, now, &range)) {
+    range = LogDateRange{};
     choice.trouble = "EmailReportPeriod '" + site.period + "' is no period (" +
                      kReportPeriodNames + ")";
     return choice;
@@ -68,8 +76,9 @@ SiteChoice ReadSiteChoice(SqlConnector& sql, const SiteSettings& site, const Loc
     choice.trouble = "the database did not answer: " + OneLine(error);
     return choice;
   }
-  if (!report::ReadSiteReport(*connection, range.from, range.to, &choice.report, &error)) {
-    choice.report = report::SiteReport{};
+  if (!report::ReadDatabaseReport(*connection, range.from, range.to, site.costUnit,
+                                  &choice.report, &error)) {
+    choice.report = report::Report{};
     choice.trouble = "the database did not give the report: " + OneLine(error);
     return choice;
   }
@@ -77,34 +86,69 @@ SiteChoice ReadSiteChoice(SqlConnector& sql, const SiteSettings& site, const Loc
   return choice;
 }
 
-std::string SiteAttachmentName(const report::SiteReport& report) {
-  return "SiteReport_" + report.from + "-" + report.to + ".html";
+std::string SiteAttachmentName(const report::Report& report) {
+  return (report.site ? "SiteReport_" : "Report_") + report.from + "-" + report.to + ".html";
+}
+
+std::string ReportPage(const report::Report& report) {
+  return report.site ? report::ReportHtmlUtf8(report) : report::ReportHtml(report);
 }
 
 MailMessage BuildSiteMessage(const MailSettings& settings, const std::string& period,
-                             const report::SiteReport& report, std::time_t now) {
+                             const report::Report& report, std::time_t now) {
   MailMessage m;
   std::string subject = settings.subjectPrefix;
   if (!subject.empty()) subject += ' ';
-  subject += "Site print report " + Shown(report.from);
-  if (report.to != report.from) subject += " to " + Shown(report.to);
-  subject += ": total " + report::GroupThousands(report.total.cost);
+  subject += (report.site ? "Site print report " : "Print report ") + Dates(report) +
+             ": total " + report::ShownCost(report, report.TotalCost());
   m.headers = MessageHeaders(settings, subject, now);
-  m.text = WithCrLf(report::SiteReportText(report));
-  m.html = WithCrLf(report::SiteReportHtml(report));
+  m.text = WithCrLf(report::ReportText(report));
+  m.html = WithCrLf(ReportPage(report));
   m.attachmentName = SiteAttachmentName(report);
   m.attachmentType = "text/html";
-  m.charset = "utf-8";
-  PutNote(m, "Site-wide report (" + period + ") from the central database: " +
-                 std::to_string(report.servers.size()) + " server" +
-                 (report.servers.size() == 1 ? "" : "s") + ".");
+  m.charset = report.site ? "utf-8" : "windows-1252";
+  if (report.site) {
+    PutNote(m, "Site-wide report (" + period + ") from the central database: " +
+                   std::to_string(report.servers.size()) + " server" +
+                   (report.servers.size() == 1 ? "" : "s") + ".");
+  }
   return m;
 }
 
-std::string FallbackNote(const std::string& period, const std::string& trouble) {
-  return "The site-wide report (EmailReportPeriod " + period + ") could not be made: " + trouble +
-         ". This is this computer's own global log instead; its totals are this computer's "
-         "alone.";
+bool ReadLocalReport(FileSystem& files, const std::string& logsFolder, const LogDateRange& range,
+                     const CostUnit& costUnit, report::Report* out, std::string* trouble) {
+  report::ReportBuilder builder;
+  builder.Describe(range.from, range.to, report::TextEncoding::kWindows1252, costUnit);
+  std::string text;
+  for (const std::string& path : report::DailyLogsIn(files, logsFolder, range.from, range.to)) {
+    if (report::ReadFileBytes(path, kLargestDailyLog, &text) != report::ReadStatus::kOk ||
+        !builder.AddLog(text)) {
+      *trouble = path + " cannot be read";
+      return false;
+    }
+  }
+  *out = builder.Finish();
+  return true;
+}
+
+MailMessage BuildFallbackMessage(const MailSettings& settings, const std::string& period,
+                                 const std::string& trouble, const report::Report& report,
+                                 std::time_t now) {
+  MailMessage m = BuildSiteMessage(settings, period, report, now);
+  MarkAsFallback(m, FallbackNote(period, trouble, report::PeriodText(report.from, report.to)));
+  return m;
+}
+
+std::string FallbackNote(const std::string& period, const std::string& trouble,
+                         const std::string& periodShown) {
+  const std::string head =
+      "The site-wide report (EmailReportPeriod " + period + ") could not be made: " + trouble + ". ";
+  if (periodShown.empty()) {
+    return head + "This is this computer's own global log instead; its totals are this computer's "
+                  "alone.";
+  }
+  return head + "This is this computer's own report of the same period, " + periodShown +
+         ", from its daily logs; its totals are this computer's alone.";
 }
 
 void PutNote(MailMessage& message, const std::string& note) {

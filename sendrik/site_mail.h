@@ -1,14 +1,18 @@
 // The site-wide report of the central database, which the mail program
 // sends in place of this computer's global log when EmailReportPeriod names
-// a period, and the way back to the global log when the database does not
-// answer: the mail then says so, and never shows totals it could not read.
+// a period, and the way back when the database does not answer: this
+// computer's own report of the same period, from its daily logs. The mail
+// then says so, and never shows totals it could not read.
 #pragma once
 
 #include <cstdint>
 #include <ctime>
 #include <string>
 
+#include "agent/config/cost_unit.h"
+#include "agent/config/report_period.h"
 #include "agent/platform/clock.h"
+#include "agent/platform/files.h"
 #include "agent/platform/registry.h"
 #include "agent/platform/sql.h"
 #include "report/database_source.h"
@@ -24,6 +28,7 @@ struct SiteSettings {
   std::string period;      // EmailReportPeriod; empty: the global log is mailed
   std::string connection;  // DatabaseConnection
   SealedPassword password;  // DatabasePassword as the registry keeps it
+  CostUnit costUnit;        // CostUnit, which every report shows costs in
 };
 
 SiteSettings ReadSiteSettings(Registry& registry);
@@ -32,7 +37,8 @@ SiteSettings ReadSiteSettings(Registry& registry);
 struct SiteChoice {
   bool wanted = false;  // a period is set
   bool read = false;    // the database answered: the report is the mail
-  report::SiteReport report;
+  LogDateRange range;   // the period's log dates; empty where it names none
+  report::Report report;
   std::string trouble;  // wanted and not read: why, in one line
 };
 
@@ -40,16 +46,32 @@ struct SiteChoice {
 SiteChoice ReadSiteChoice(SqlConnector& sql, const SiteSettings& site, const LocalTime& now,
                           uint32_t timeoutSeconds = kDatabaseTimeoutSeconds);
 
-// "SiteReport_20261101-20261130.html".
-std::string SiteAttachmentName(const report::SiteReport& report);
+// "SiteReport_20261101-20261130.html", "Report_20261101-20261130.html" for
+// this computer's own.
+std::string SiteAttachmentName(const report::Report& report);
 
-// The mail of a site report: UTF-8, the HTML page as the body and attached.
+// The mail of a site report: UTF-8, the HTML page as the body and attached
+// (ReportPage).
 MailMessage BuildSiteMessage(const MailSettings& settings, const std::string& period,
-                             const report::SiteReport& report, std::time_t now);
+                             const report::Report& report, std::time_t now);
+std::string ReportPage(const report::Report& report);
 
-// The lines that head the global log's mail when the site report could not
-// be read.
-std::string FallbackNote(const std::string& period, const std::string& trouble);
+// This computer's report of range, from the daily logs of those dates in
+// logsFolder, as the fallback for a site report of that period. False with
+// *trouble when a log cannot be read.
+bool ReadLocalReport(FileSystem& files, const std::string& logsFolder, const LogDateRange& range,
+                     const CostUnit& costUnit, report::Report* report, std::string* trouble);
+// Its mail: the HTML page attached, the note at its head, the subject
+// marked "(this computer only)".
+MailMessage BuildFallbackMessage(const MailSettings& settings, const std::string& period,
+                                 const std::string& trouble, const report::Report& report,
+                                 std::time_t now);
+
+// The lines that head the fallback's mail: why the site report could not
+// be made, and what stands in its place (the period's report of this
+// computer's logs, or where the period is unknown its global log).
+std::string FallbackNote(const std::string& period, const std::string& trouble,
+                         const std::string& periodShown = "");
 // note at the head of both bodies of message (the HTML escaped).
 void PutNote(MailMessage& message, const std::string& note);
 // The global log's mail as sent in place of the site report: the note at

@@ -2,6 +2,7 @@
 
 #include <charconv>
 
+#include "agent/config/cost_unit.h"
 #include "agent/config/registry_value.h"
 #include "agent/config/report_period.h"
 #include "agent/config/settings.h"
@@ -39,6 +40,11 @@ std::string RejectText(const SettingInfo& setting, std::string_view text) {
   if (name == "EmailReportPeriod" && !text.empty() && !IsReportPeriod(text)) {
     return "'" + std::string(text) + "' is no period (" + kReportPeriodNames + ")";
   }
+  if (name == "CostUnit") {
+    CostUnit unit;
+    const std::string why = ParseCostUnit(text, &unit);
+    if (!why.empty()) return why;
+  }
   if (name == "StylesheetHost") {
     for (char c : text) {
       if (!IsHostByte(c)) return "'" + std::string(text) + "' is no host name (letters, digits, '-', '.', an optional :port)";
@@ -69,6 +75,7 @@ const std::vector<SettingInfo>& KnownSettings() {
       {"SiteReportAway", K::kNumber, 0, 1, O::kAgent, "1 while the mail program finds the database away (said once)"},
       {"StylesheetHost", K::kText, 0, 0, O::kAdministrator, "web server the mailed global log takes Tavisk.xsl from"},
       {"ToSendFile", K::kText, 0, 0, O::kAgent, "the file last handed to the mail program"},
+      {"CostUnit", K::kText, 0, 0, O::kAdministrator, "UNIT/DECIMALS, e.g. EUR/2: costs kept in cents, shown as 13.11 EUR"},
       {"DeleteOldLogs", K::kNumber, 0, 1, O::kAdministrator, "1: delete old logs"},
       {"DeleteLogsDays", K::kNumber, 1, 36500, O::kAdministrator, "age in days at which logs are deleted"},
       {"MailServer", K::kText, 0, 0, O::kAdministrator, "SMTP server"},

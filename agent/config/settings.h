@@ -41,6 +41,10 @@ inline constexpr char kSiteReportAway[] = "Software\\Pelko\\SiteReportAway";
 inline constexpr char kStylesheetHost[] = "Software\\Pelko\\StylesheetHost";
 // REG_SZ: written by us, the file the mail program is to send.
 inline constexpr char kToSendFile[] = "Software\\Pelko\\ToSendFile";
+// REG_SZ, optional: how every report and mail shows a cost, "UNIT" or
+// "UNIT/DECIMALS" ("EUR/2": costs and prices are kept in cents, 1311 shown
+// as "13.11 EUR"); absent, costs are shown as the bare numbers kept.
+inline constexpr char kCostUnit[] = "Software\\Pelko\\CostUnit";
 // REG_DWORD: 1 turns the old-log purge on; logs that many days old go.
 inline constexpr char kDeleteOldLogs[] = "Software\\Pelko\\DeleteOldLogs";
 inline constexpr char kDeleteLogsDays[] = "Software\\Pelko\\DeleteLogsDays";

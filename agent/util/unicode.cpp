@@ -74,6 +74,28 @@ std::string Windows1252ToUtf8(std::string_view bytes) {
   return out;
 }
 
+std::string Utf8ToWindows1252(std::string_view utf8) {
+  std::string out;
+  out.reserve(utf8.size());
+  for (std::size_t at = 0; at < utf8.size();) {
+    bool valid = true;
+    const char32_t c = NextUtf8(utf8, &at, &valid);
+    char byte = '?';
+    if (valid && (c < 0x80 || (c >= 0xA0 && c <= 0xFF))) {
+      byte = static_cast<char>(c);
+    } else if (valid) {
+      for (unsigned i = 0; i < 32; ++i) {
+        // The five bytes the code page leaves undefined stand for their C1 control.
+        if (kHighControls[i] == c || (kHighControls[i] == 0 && c == 0x80 + i)) {
+          byte = static_cast<char>(0x80 + i);
+        }
+      }
+    }
+    out += byte;
+  }
+  return out;
+}
+
 char32_t Windows1252Char(unsigned char byte) {
   const char32_t high = byte >= 0x80 && byte < 0xA0 ? kHighControls[byte - 0x80] : 0;
   return high != 0 ? high : byte;

@@ -14,6 +14,9 @@ bool IsValidUtf8(std::string_view bytes);
 std::string LogTextToUtf8(std::string_view bytes);
 // windows-1252 bytes as UTF-8, whatever they hold.
 std::string Windows1252ToUtf8(std::string_view bytes);
+// UTF-8 as windows-1252, the code page the logs are read in: every
+// character it cannot hold, and every byte of no character, becomes one "?".
+std::string Utf8ToWindows1252(std::string_view utf8);
 // The character a windows-1252 byte stands for; one the code page leaves
 // undefined stands for the C1 control of its number, as on Windows.
 char32_t Windows1252Char(unsigned char byte);

@@ -12,8 +12,8 @@ import glob
 import re
 import sys
 
-USER = "jürgen??"
-TITLE = "Bäöüß ? ?? ?"
+USER = "jürgen€?"
+TITLE = "Bäöüß € ?? ?"
 
 
 def names(text):

@@ -2,11 +2,13 @@
 # site_mail_test.sh BIN_DIR
 # With EmailReportPeriod last-month, the real mail program reads the
 # site-wide report of two servers' rows from a private PostgreSQL and mails
-# it to an SMTP server on loopback; with the database stopped it mails the
-# local global log instead, says so in the mail and once in the system log,
+# it to an SMTP server on loopback; with the database stopped it mails this
+# computer's own report of the same month instead (its daily logs of it,
+# not every log it keeps), says so in the mail and once in the system log,
 # and with the database back the site report again. Between the two,
 # pelkoreport --database meets owners named as formulas and terminal
-# controls. Under root's usual umask 022, no log its database driver writes
+# controls, and gives the same CSV bytes as pelkoreport of log files for
+# the same jobs, with the same options. Under root's usual umask 022, no log its database driver writes
 # is readable by other users.
 set -u
 bin=$(readlink -f "$1")
@@ -46,6 +48,7 @@ reg MailTo REG_SZ boss@example.com
 reg MailTimeout REG_DWORD 60
 reg DatabaseConnection REG_SZ "$PG_ENV_ODBC"
 reg EmailReportPeriod REG_SZ last-month
+reg CostUnit REG_SZ EUR/2
 "$bin/pelkodb" --set-password <<<pgsecret 2>/dev/null
 "$bin/pelkodb" --check >/dev/null || { echo "FAIL: pelkodb --check"; exit 1; }
 
@@ -60,6 +63,14 @@ month=$(date +%Y%m)
 first=$(date -d "$(date +%Y-%m-01) -1 month" +%Y%m%d)
 last=$(date -d "$(date +%Y-%m-01) -1 day" +%Y%m%d)
 before=$(date -d "$(date +%Y-%m-01) -1 month -1 day" +%Y%m%d)
+dashed() { echo "${1:0:4}-${1:4:2}-${1:6}"; }
+# This computer's own daily logs: last month's, which the fallback reports,
+# and this month's, which it must leave out.
+daily() {  # daily FILE LOG_DATE COST
+  printf '%s' "<?xml version='1.0' encoding='ISO-8859-1' ?> <?xml-stylesheet href='Tavisk.xsl' type='text/xsl' ?><log><type>Front</type><date>${2:0:4}/${2:4:2}/${2:6}</date><entry> <date>${2:0:4}/${2:4:2}/${2:6}</date><time>09:00:00</time> <id>7</id><user>eva</user> <printer>Front</printer><doc>f.doc</doc> <pages>4</pages> <cost>$3</cost></entry><entry><user>Total</user><cost>$3</cost></entry></log>" >"$1"
+}
+daily "$work/pelko/Logs/Front_$first.xml" "$first" 44500
+daily "$work/pelko/Logs/Front_${month}01.xml" "${month}01" 88600
 row() {  # row SERVER PRINTER LOG_DATE ID USER PAGES COST
   echo "INSERT INTO pelko_jobs VALUES ('$1', '$2', '$3', $4, '$5', 'doc $4', $6, $7, '${3:0:4}/${3:4:2}/${3:6}', '10:00:00');"
 }
@@ -98,7 +109,7 @@ for p in m.walk():
         text = body.decode(p.get_content_charset())
         print("first line:", text.splitlines()[0])
         for line in text.splitlines():
-            if re.match(r"^(north|south|Total:)", line):
+            if re.match(r"^ *(north|south) |^Total cost:", line):
                 print("text:", " ".join(line.split()))
     elif p.get_filename():
         print("attached:", p.get_filename(), p.get_content_type(), len(body) > 0)
@@ -110,14 +121,14 @@ check "site report: sendrik exits 0" 0 $?
 got=$(message 1)
 echo "$got"
 check "the subject names last month and the site's total" \
-  "subject: Site print report ${first:0:4}-${first:4:2}-${first:6} to ${last:0:4}-${last:4:2}-${last:6}: total 150" \
+  "subject: Site print report $(dashed "$first") to $(dashed "$last"): total 1.50 EUR" \
   "$(grep '^subject:' <<<"$got")"
 check "the mail says it is the database's report of two servers" \
   "first line: Site-wide report (last-month) from the central database: 2 servers." \
   "$(grep '^first line:' <<<"$got")"
-check "each server's total of its rows" "text: north 3 6 60|text: south 2 9 90" \
+check "each server's total of its rows" "text: north 3 6 0.60 EUR|text: south 2 9 0.90 EUR" \
   "$(grep '^text: [ns]' <<<"$got" | sort | paste -sd'|')"
-check "the site's total" "text: Total: 5 jobs, 15 pages, cost 150" "$(grep '^text: Total' <<<"$got")"
+check "the site's total" "text: Total cost: 1.50 EUR" "$(grep '^text: Total' <<<"$got")"
 check "the report attached as HTML" "attached: SiteReport_$first-$last.html text/html True" \
   "$(grep '^attached:' <<<"$got")"
 check "Sendrik.log says it" 1 "$(grep -c "sent SiteReport_$first-$last.html (site report last-month, 2 servers, 5 jobs, total 150)" "$work/pelko/Logs/Sendrik.log")"
@@ -136,11 +147,40 @@ site_report() {
     "$@" <<<pgsecret
 }
 check "--csv: the formulas stay text" \
-  "user,\"'=HYPERLINK(CONCATENATE(CHAR(104),CHAR(116)))\",1,1,1|printer,'@SUM(1+1),1,1,1" \
-  "$(site_report --csv | grep -a -e HYPERLINK -e '@SUM' | tr -d '\r' | paste -sd'|')"
+  "x,x,8,\"'=HYPERLINK(CONCATENATE(CHAR(104),CHAR(116)))\",'@SUM(1+1),d,1,0.01" \
+  "$(site_report --csv | grep -a -e HYPERLINK | tr -d '\r')"
 text=$(site_report --text)
 check "--text: the controls shown" 1 "$(grep -cF '\x1B]2;owned\x07\x1B[2J \xC2\x9B2J' <<<"$text")"
 check "--text: no control byte sent" 0 "$(LC_ALL=C grep -c $'[\x01-\x08\x0b-\x1f\x7f]\\|\xc2[\x80-\x9f]' <<<"$text")"
+
+# The same jobs as rows and as a daily log, names with a euro sign and an
+# umlaut: the two sources take the same options and give the same bytes.
+same=${month}03
+mkdir -p "$work/same"
+printf '%s' "<?xml version='1.0' encoding='ISO-8859-1' ?><log><type>HP</type><date>${same:0:4}/${same:4:2}/${same:6}</date><entry> <date>${same:0:4}/${same:4:2}/${same:6}</date><time>08:00:00</time> <id>5</id><user>J$(printf '\xfc')rgen</user> <printer>HP</printer><doc>Rechnung $(printf '\x80')</doc> <pages>2</pages> <cost>1311</cost></entry><entry> <date>${same:0:4}/${same:4:2}/${same:6}</date><time>09:30:00</time> <id>6</id><user>anna</user> <printer>HP</printer><doc>a;b, c</doc> <pages>1</pages> <cost>5</cost></entry><entry><user>Total</user><cost>1316</cost></entry></log>" \
+  >"$work/same/HP_$same.xml"
+pg_psql >/dev/null <<SQL || echo "FAIL: the same jobs not loaded"
+INSERT INTO pelko_jobs VALUES
+  ('north', 'HP', '$same', 5, E'J\u00fcrgen', E'Rechnung \u20ac', 2, 1311, '${same:0:4}/${same:4:2}/${same:6}', '08:00:00'),
+  ('north', 'HP', '$same', 6, 'anna', 'a;b, c', 1, 5, '${same:0:4}/${same:4:2}/${same:6}', '09:30:00');
+SQL
+site_report_of() { "$bin/pelkoreport" --database "$PG_ENV_ODBC" --password-stdin "$@" <<<pgsecret; }
+for options in "--csv --separator ';' --encoding utf-8" "--csv --encoding windows-1252" "--csv --separator tab --cost-unit \"\""; do
+  eval "set -- $options"
+  "$bin/pelkoreport" "$@" --from "$(dashed "$same")" --to "$same" "$work/same" >"$work/same/files.out"
+  site_report_of "$@" --from "$(dashed "$same")" --to "$same" >"$work/same/database.out"
+  check "$options: the same bytes from the files and from the database" yes \
+    "$(cmp -s "$work/same/files.out" "$work/same/database.out" && [[ -s $work/same/files.out ]] && echo yes)"
+done
+check "the euro sign and the cents survive" 1 \
+  "$(grep -c "J$(printf '\xc3\xbc')rgen;HP;Rechnung $(printf '\xe2\x82\xac');2;\"13,11\"" <(site_report_of --csv --separator ';' --encoding utf-8 --from "$same" --to "$same"))"
+check "the database's page is headed by its period" "<h1 id=\"printer\">$(dashed "$same")</h1>" \
+  "$(site_report_of --html --from "$same" --to "$same" | grep -o '<h1 id="printer">[^<]*</h1>')"
+check "without --from/--to, the period of its rows" 1 \
+  "$(site_report_of --html | grep -c "<h1 id=\"printer\">$(dashed "$before") to $(dashed "$same")</h1>")"
+check "--summary --by month: months as people read them" \
+  "Per user, $(date -d "$(dashed "$first")" '+%B %Y')|Per user, $(date -d "$(dashed "${month}01")" '+%B %Y')" \
+  "$(site_report_of --summary --by month --from "$first" | grep '^Per user, [A-Z]' | paste -sd'|')"
 
 pg_env_halt
 for n in 2 3; do
@@ -149,12 +189,14 @@ for n in 2 3; do
 done
 got=$(message 2)
 echo "$got"
-check "in its place the global log, its own total" \
-  "subject: Print report ${today:0:4}/${today:4:2}/${today:6}: total 9 (this computer only)" \
+check "in its place this computer's report of last month, its own total" \
+  "subject: Print report $(dashed "$first") to $(dashed "$last"): total 445.00 EUR (this computer only)" \
   "$(grep '^subject:' <<<"$got")"
 check "the mail says why and what it is" 1 \
   "$(grep -c "^first line: The site-wide report (EmailReportPeriod last-month) could not be made: the database did not answer" <<<"$got")"
-check "the global log attached" "attached: GlobalLog_$today.xml application/xml True" "$(grep '^attached:' <<<"$got")"
+check "the mail names the period it covers" 1 \
+  "$(grep -c "this computer's own report of the same period, $(date -d "$(dashed "$first")" '+%B %Y'), from its daily logs" <<<"$got")"
+check "its report attached" "attached: Report_$first-$last.html text/html True" "$(grep '^attached:' <<<"$got")"
 check "the second fallback says it too" 1 "$(message 3 | grep -c '^first line: The site-wide report')"
 check "the system log hears it once for two mailings" 1 "$(grep -c 'Sendrik: the site report (EmailReportPeriod last-month) cannot be made' "$work/sendrik.err")"
 check "SiteReportAway set" 0x1 "$(setting SiteReportAway)"

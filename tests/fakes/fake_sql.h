@@ -4,7 +4,6 @@
 // real database) and faults on demand.
 #pragma once
 
-#include <array>
 #include <map>
 #include <set>
 #include <string>
@@ -146,8 +145,23 @@ class FakeSqlConnection : public SqlConnection {
       pending.states[key] = {number(2), number(3)};
     } else if (starts("UPDATE pelko_log_state")) {
       pending.states[std::make_pair(text(2), text(3))] = {number(0), number(1)};
-    } else if (starts("SELECT user_name, printer, server_name")) {
-      Totals(text(0), text(1), sql.find("color_pages") != std::string_view::npos, rows);
+    } else if (starts("SELECT DISTINCT log_date FROM pelko_jobs")) {
+      std::set<SqlRow> days;
+      for (const auto& [key, value] : pending.jobs) {
+        if (std::get<2>(key) >= text(0) && std::get<2>(key) <= text(1)) days.insert({std::get<2>(key)});
+      }
+      rows->assign(days.begin(), days.end());
+    } else if (starts("SELECT job_date")) {
+      for (const auto& [key, value] : pending.jobs) {
+        if (std::get<2>(key) != text(0)) continue;
+        SqlRow row{value[4], value[5], std::to_string(std::get<3>(key)), value[0], std::get<1>(key),
+                   value[1], value[2], value[3], std::get<0>(key)};
+        if (withDetails) {
+          // copies, colour and mono pages, sides, paper, client, colorfrom
+          for (std::size_t i : {8, 6, 7, 9, 10, 11, 12}) row.push_back(i < value.size() ? value[i] : "");
+        }
+        rows->push_back(row);
+      }
     } else {
       return Refuse("unknown statement");
     }
@@ -171,37 +185,6 @@ class FakeSqlConnection : public SqlConnection {
   bool Lost() const override { return lost; }
 
  private:
-  // The site report's grouping sets over the jobs of log dates from..to:
-  // user, printer, server, month, then the total; with split, the colour
-  // and mono pages, the jobs that have them and the pages of those without.
-  void Totals(const std::string& from, const std::string& to, bool split,
-              std::vector<SqlRow>* rows) {
-    std::map<std::pair<int, std::string>, std::array<int64_t, 7>> sums;
-    sums[{4, ""}] = {};
-    for (const auto& [key, value] : pending.jobs) {
-      const std::string& date = std::get<2>(key);
-      if (date < from || date > to) continue;
-      const std::string names[] = {value[0], std::get<1>(key), std::get<0>(key), date.substr(0, 6), ""};
-      for (int set = 0; set < 5; ++set) {
-        auto& sum = sums[{set, names[set]}];
-        sum[0] += 1;
-        sum[1] += std::stoll(value[2]);
-        sum[2] += std::stoll(value[3]);
-        const bool told = value.size() > 7;
-        sum[3] += told ? std::stoll(value[6]) : 0;
-        sum[4] += told ? std::stoll(value[7]) : 0;
-        sum[5] += told;
-        sum[6] += told ? 0 : std::stoll(value[2]);
-      }
-    }
-    for (const auto& [key, sum] : sums) {
-      SqlRow row(split ? 11 : 7);
-      if (key.first < 4) row[key.first] = key.second;
-      for (std::size_t i = 4; i < row.size(); ++i) row[i] = std::to_string(sum[i - 4]);
-      rows->push_back(row);
-    }
-  }
-
   bool Lose() {
     lost = true;
     error = "08006: connection lost";

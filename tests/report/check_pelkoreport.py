@@ -143,6 +143,46 @@ class Pelkoreport(unittest.TestCase):
         status, out, _ = run("--csv", "--from", "20261206", "--to", "20261206", self.logs)
         self.assertEqual((status, [r[2] for r in csv_rows(out)[1:]]), (0, ["9"]))
 
+    def test_dates_as_people_write_them_and_the_period_in_every_heading(self):
+        status, out, _ = run("--csv", "--from", "2026-12-06", "--to", "2026-12-06", self.logs)
+        self.assertEqual((status, [r[2] for r in csv_rows(out)[1:]]), (0, ["9"]), "--from 2026-12-06")
+        status, out, _ = run("--html", "--from", "20261201", "--to", "2026-12-31", self.logs)
+        fig = Figures()
+        fig.feed(out.decode("cp1252"))
+        self.assertEqual((status, fig.text["printer"], fig.text["date"]), (0, "December 2026", "Jobs of 3 logs"))
+        status, out, _ = run("--html", self.logs)
+        fig = Figures()
+        fig.feed(out.decode("cp1252"))
+        self.assertEqual(fig.text["printer"], "2026-12-05 to 2026-12-07", "without --from/--to: the jobs' period")
+        jobs = [row[0] for row in fig.tables["job-list"][1:]]
+        self.assertEqual(jobs, sorted(jobs, reverse=True), "the jobs newest first, as their title says")
+
+    def test_the_euro_sign_survives_every_form(self):
+        euro = os.path.join(self.logs, "Euro_20261209.xml")
+        write(euro, log(b"Euro", b"2026/12/09", [entry(b"2026/12/09", 12, b"bo \x80", b"Euro", b"5 \x80", 1, 1)], 1))
+        self.addCleanup(os.remove, euro)
+        for args, encoding in [(("--csv",), "cp1252"), (("--csv", "--encoding", "utf-8"), "utf-8-sig"),
+                               (("--html",), "cp1252"), (("--html", "--encoding", "utf-8"), "utf-8"),
+                               (("--summary", "--encoding", "utf-8"), "utf-8")]:
+            status, out, _ = run(*args, "--from", "20261209", self.logs)
+            self.assertEqual((status, "bo \u20ac" in out.decode(encoding)), (0, True), args)
+
+    @unittest.skipIf(sys.argv[1:2] == ["--wine"], "the setting is written with pelkoreg on Linux")
+    def test_cost_unit_from_the_setting_or_the_command_line(self):
+        registry = os.path.join(self.work.name, "registry")
+        env = dict(os.environ, PELKO_REGISTRY=registry)
+        # As pelkoctl set writes it.
+        subprocess.run([os.path.join(os.path.dirname(command[-1]), "pelkoreg"), "add", "HKLM\\Software\\Pelko",
+                        "/v", "CostUnit", "/t", "REG_SZ", "/d", "EUR/2", "/f"], env=env, check=True,
+                       capture_output=True, timeout=60)
+        p = subprocess.run([*command, "--summary", "--from", "20261206", "--to", "20261206", self.logs], env=env,
+                           capture_output=True, timeout=120)
+        self.assertIn(["All", "users", "1", "10", "0.30", "EUR"], [l.split() for l in p.stdout.decode().splitlines()])
+        status, out, _ = run("--csv", "--cost-unit", "EUR/2", "--separator", ";", "--from", "20261206",
+                             "--to", "20261206", self.logs)
+        self.assertEqual(csv_rows(out, "cp1252", ";")[0][7:] + csv_rows(out, "cp1252", ";")[1][7:],
+                         ["cost (EUR)", "0,30"], "a decimal comma where ';' separates")
+
     def test_csv_for_a_spreadsheet_that_wants_semicolons_in_utf8(self):
         # The names are those of the logs: the agent keeps no quotes in a
         # log, so a title's comma and semicolon are what can break.
@@ -174,9 +214,11 @@ class Pelkoreport(unittest.TestCase):
         self.assertIn(["J\u00fcrgen", "1", "4", "20"], lines, "summary: J\u00fcrgen's line")
         self.assertIn(["All", "users", "5", "17", "95"], lines, "summary: all users")
         status, out, _ = run("--summary", "--by", "day", "--encoding", "utf-8", self.logs)
-        days = [line for line in out.decode("utf-8").splitlines() if line.startswith("Per user ")]
-        self.assertEqual(days, ["Per user 2026/12/05", "Per user 2026/12/06", "Per user 2026/12/07"],
+        days = [line for line in out.decode("utf-8").splitlines() if line.startswith("Per user")]
+        self.assertEqual(days, ["Per user, 2026-12-05", "Per user, 2026-12-06", "Per user, 2026-12-07"],
                          "summary by day: one table a day")
+        self.assertEqual(out.decode("utf-8").splitlines()[0],
+                         "Print report, all printers: 2026-12-05 to 2026-12-07", "summary: the period heads it")
 
     @unittest.skipIf(sys.argv[1:2] == ["--wine"], "a terminal is checked on Linux only")
     def test_a_terminal_gets_the_summary_without_asking(self):
@@ -250,7 +292,9 @@ class Pelkoreport(unittest.TestCase):
                                   (("--csv", "--encoding", "latin-9", logs), 2, "--encoding"),
                                   (("--csv", "--by", "month", logs), 2, "--by goes with --summary"),
                                   (("--csv",), 2, "log file"),
-                                  (("--csv", "--from", "2026-12-01", logs), 2, "YYYYMMDD"),
+                                  (("--csv", "--from", "2026-12-32", logs), 2, "YYYY-MM-DD"),
+                                  (("--csv", "--database", "DSN=x", logs), 2, "not both"),
+                                  (("--csv", "--cost-unit", "EUR/9", logs), 2, "no cost unit"),
                                   (("--csv", "--from", "20261210", "--to", "20261201", logs), 2, "after"),
                                   (("--csv", "--from", "20261201", self.big), 2, "folder"),
                                   (("--html", "--bogus", logs), 2, "unknown option"),
@@ -297,7 +341,8 @@ class ColourPages(unittest.TestCase):
         self.assertEqual(status, 0)
         lines = [line.split() for line in out.decode("utf-8").splitlines()]
         self.assertIn(["User", "Jobs", "Pages", "Cost", "Colour", "Mono", "Not", "told", "apart"], lines)
-        tables = out.decode("utf-8").split("Per user ")
+        tables = out.decode("utf-8").split("Per user, ")
+        self.assertEqual([t.splitlines()[0] for t in tables[1:]], ["November 2026", "December 2026"])
         november = [line.split() for line in tables[1].splitlines()]
         december = [line.split() for line in tables[2].splitlines()]
         self.assertIn(["anna", "1", "4", "8", "0", "0", "4"], november, "old pages: not called mono")
@@ -352,4 +397,7 @@ if __name__ == "__main__":
         command = [os.environ["WINE"], os.path.abspath(sys.argv[2])]
     else:
         command = [os.path.abspath(sys.argv[1])]
+        # No CostUnit but where a test sets one: never the machine's own store.
+        empty = tempfile.TemporaryDirectory()
+        os.environ["PELKO_REGISTRY"] = empty.name
     unittest.main(argv=[sys.argv[0], "-v"])

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <tuple>
 
 #ifndef _WIN32
 #include <sys/stat.h>
@@ -13,6 +14,7 @@
 
 #include "agent/logs/log_format.h"
 #include "report/csv.h"
+#include "report/csv_dialect.h"
 #include "report/guard.h"
 #include "report/html.h"
 #include "report/log_files.h"
@@ -67,13 +69,13 @@ TEST(ReportTest, FiguresOfADailyLog) {
   EXPECT_EQ(r.users[0].pages, 6);
   EXPECT_EQ(r.users[0].cost, 30);
   ASSERT_EQ(r.printers.size(), 1u);
-  EXPECT_EQ(r.listed.front().id, "2") << "file order";
+  EXPECT_EQ(r.listed.front().id, "2") << "newest first";
 }
 
 TEST(ReportTest, TotalIsTheRecordedOneAndSeveralLogsAddUp) {
   const Report r = Build({Log("A", Entry("2026/12/07", 1, "u", "A", "d", 1, 5), 7),
                           Log("B", Entry("2026/12/05", 2, "u", "B", "d", 1, 5), 5)});
-  EXPECT_EQ(r.title, "2 logs");
+  EXPECT_EQ(Headline(r), "2026-12-05 to 2026-12-07") << "the period, never \"2 logs\"";
   EXPECT_TRUE(r.global);
   EXPECT_EQ(r.TotalCost(), 12);
   EXPECT_EQ(r.jobCost, 10);
@@ -287,6 +289,120 @@ TEST(ReadFileBytesTest, OnlyRegularFilesAreReadAndNothingWaits) {
   std::filesystem::remove_all(dir);
 }
 #endif
+
+// Every heading names the period: the one asked for, else the jobs' own;
+// a whole month by its name. A global log lists its jobs by printer, and
+// the list is still newest first, as its title says.
+TEST(ReportTest, HeadingsNameThePeriodAndTheListIsNewestFirst) {
+  const Report global = Build({Log("Global Log",
+                                   Entry("2026/12/01", 1, "u", "A", "old", 1, 1) +
+                                       Entry("2026/12/07", 2, "u", "A", "newest", 1, 1) +
+                                       Entry("2026/12/03", 3, "u", "B", "middle", 1, 1),
+                                   3)});
+  EXPECT_EQ(WhenLine(global), "Built on 2026/12/07, jobs of 2026-12-01 to 2026-12-07");
+  std::vector<std::string> docs;
+  for (const Job& job : global.listed) docs.push_back(job.doc);
+  EXPECT_EQ(docs, (std::vector<std::string>{"newest", "middle", "old"}));
+
+  ReportBuilder asked;
+  asked.Describe("20261201", "20261231", TextEncoding::kWindows1252, CostUnit{});
+  asked.AddLog(Log("HP", Entry("2026/12/07", 1, "u", "HP", "d", 1, 1), 1));
+  const Report month = asked.Finish();
+  EXPECT_EQ(Headline(month), "December 2026") << "one log found, the period asked for";
+  EXPECT_THAT(ReportHtml(month), HasSubstr("<h1 id=\"printer\">December 2026</h1>"));
+  EXPECT_THAT(ReportHtml(month), HasSubstr("<title>Print report: December 2026</title>"));
+  EXPECT_EQ(ReportText(month).substr(0, 50), "Print report, all printers: December 2026\nJobs of ");
+  SummaryBuilder summary(Grouping::kMonth);
+  summary.Add(month.listed.at(0));
+  EXPECT_THAT(summary.Table(month, TextEncoding::kUtf8),
+              HasSubstr("Print report, all printers: December 2026\n"));
+  EXPECT_THAT(summary.Table(month, TextEncoding::kUtf8), HasSubstr("Per user, December 2026\n"));
+  EXPECT_EQ(PeriodText("20261101", "20261130"), "November 2026");
+  EXPECT_EQ(PeriodText("20260201", "20260228"), "February 2026");
+  EXPECT_EQ(PeriodText("20261101", "20261129"), "2026-11-01 to 2026-11-29");
+  EXPECT_EQ(PeriodText("", "20261129"), "until 2026-11-29");
+  EXPECT_EQ(ShownMonth("202612"), "December 2026");
+}
+
+// CostUnit "EUR/2": costs kept in cents shown as euros in every writer; a
+// decimal comma in the CSV that ';' separates. Absent: the bare numbers of
+// old, byte for byte.
+TEST(CostUnitTest, CostsAreShownInTheUnitAndUnchangedWithoutOne) {
+  EXPECT_EQ(CostText(1311, CostUnit{"EUR", 2}), "13.11 EUR");
+  EXPECT_EQ(CostText(131100, CostUnit{"EUR", 2}), "1 311.00 EUR");
+  EXPECT_EQ(CostText(-5, CostUnit{"EUR", 2}), "-0.05 EUR");
+  EXPECT_EQ(CostText(1311, CostUnit{"CHF", 0}), "1 311 CHF");
+  EXPECT_EQ(CostText(1311, CostUnit{}), "1 311");
+  CostUnit unit;
+  for (const char* bad : {"EUR/5", "/2", "E R", "EUR/", "EUR/x", "â¬", "TOOLONGUNIT"}) {
+    EXPECT_THAT(ParseCostUnit(bad, &unit), HasSubstr("no cost unit")) << bad;
+  }
+  EXPECT_EQ(ParseCostUnit("EUR/2", &unit), "");
+  EXPECT_EQ(unit.unit + std::to_string(unit.decimals), "EUR2");
+
+  auto report = [](const CostUnit& costUnit) {
+    ReportBuilder builder;
+    builder.Describe("", "", TextEncoding::kWindows1252, costUnit);
+    builder.AddLog(Log("HP", Entry("2026/12/07", 1, "anna", "HP", "d", 3, 131100), 131100));
+    return builder.Finish();
+  };
+  const Report euros = report(CostUnit{"EUR", 2});
+  EXPECT_THAT(ReportHtml(euros), HasSubstr("id=\"total\">1&#8239;311.00 EUR<"));
+  EXPECT_THAT(ReportText(euros), HasSubstr("Total cost: 1 311.00 EUR\n"));
+  EXPECT_THAT(ReportText(euros), HasSubstr("cost 1 311.00 EUR"));
+  const Report bare = report(CostUnit{});
+  EXPECT_THAT(ReportHtml(bare), HasSubstr("id=\"total\">131&#8239;100<"));
+  EXPECT_THAT(ReportText(bare), HasSubstr("Total cost: 131 100\n"));
+
+  for (const auto& [costUnit, separator, expected] :
+       {std::tuple{CostUnit{"EUR", 2}, ',', "pages,cost (EUR)\r\n2026/12/07,10:00:00,1,anna,HP,d,3,1311.00\r\n"},
+        std::tuple{CostUnit{"EUR", 2}, ';', "pages;cost (EUR)\r\n2026/12/07;10:00:00;1;anna;HP;d;3;\"1311,00\"\r\n"},
+        std::tuple{CostUnit{}, ',', "pages,cost\r\n2026/12/07,10:00:00,1,anna,HP,d,3,131100\r\n"}}) {
+    CsvDialect dialect;
+    dialect.separator = separator;
+    CsvRows rows(CsvCost{costUnit, DecimalPoint(dialect)});
+    rows.Add(euros.listed.at(0));
+    EXPECT_THAT(InDialect(rows.Text(), dialect, true), HasSubstr(expected));
+  }
+}
+
+// The database gives UTF-8, the logs windows-1252: the same jobs give the
+// same CSV and the same page in either encoding, the euro sign kept.
+TEST(ReportTest, TheSameJobsFromEitherSourceGiveTheSameBytes) {
+  std::vector<Job> fromLog, fromDatabase;
+  ReportBuilder logs(kListedJobs, [&](const Job& job) { fromLog.push_back(job); });
+  logs.Describe("20261207", "20261207", TextEncoding::kWindows1252, CostUnit{"EUR", 2});
+  logs.AddLog(Log("HP", Entry("2026/12/07", 1, "J\xFCrgen", "HP", "5 \x80", 1, 1311), 1311));
+  ReportBuilder database(kListedJobs, [&](const Job& job) { fromDatabase.push_back(job); });
+  database.Describe("20261207", "20261207", TextEncoding::kUtf8, CostUnit{"EUR", 2});
+  database.AddJob(Job{"2026/12/07", "10:00:00", "1", "J\xC3\xBCrgen", "HP", "5 \xE2\x82\xAC", 1, 1311});
+  const Report a = logs.Finish(), b = database.Finish();
+  for (const TextEncoding encoding : {TextEncoding::kUtf8, TextEncoding::kWindows1252}) {
+    const CsvDialect dialect{';', encoding};
+    CsvRows csvA(CsvCost{a.costUnit, ','}), csvB(CsvCost{b.costUnit, ','});
+    csvA.Add(fromLog.at(0));
+    csvB.Add(fromDatabase.at(0));
+    EXPECT_EQ(InDialect(csvA.Text(), dialect, true, a.encoding),
+              InDialect(csvB.Text(), dialect, true, b.encoding));
+    // All but the line that names the source.
+    auto page = [&](const Report& r) {
+      std::string html = ReportHtmlIn(r, encoding);
+      const std::size_t at = html.find("id=\"date\">");
+      return html.erase(at, html.find('<', at) - at);
+    };
+    EXPECT_EQ(page(a), page(b));
+  }
+  EXPECT_THAT(ReportHtmlIn(b, TextEncoding::kWindows1252), HasSubstr("5 \x80"));
+  EXPECT_THAT(ReportHtmlIn(a, TextEncoding::kUtf8), HasSubstr("5 \xE2\x82\xAC"));
+}
+
+// The CSV's order is the rows' own, newest first, whatever the source's; a
+// quoted line break (a row of a database, which no log holds) stays in its row.
+TEST(CsvTest, RowsAreSortedNewestFirstAndKeptWhole) {
+  EXPECT_EQ(NewestRowsFirst("date,doc\r\n2026/12/05,a\r\n2026/12/07,\"b\r\nc\"\r\n2026/12/06,d\r\n"),
+            "date,doc\r\n2026/12/07,\"b\r\nc\"\r\n2026/12/06,d\r\n2026/12/05,a\r\n");
+  EXPECT_EQ(NewestRowsFirst("date,doc\r\n"), "date,doc\r\n");
+}
 
 TEST(GroupThousandsTest, Groups) {
   EXPECT_EQ(GroupThousands(0), "0");

@@ -60,7 +60,7 @@ class Site:
         self.registry("delete", KEY, "/v", name, "/f")
 
     def configure(self, port, security, **extra):
-        for name in ("MailUser", "MailPassword", "MailCaFile", "MailSubject"):
+        for name in ("MailUser", "MailPassword", "MailCaFile", "MailSubject", "CostUnit"):
             self.unreg(name)
         self.reg("Path", os.path.join(self.work, "pelko"))
         self.reg("ToSendFile", self.global_log)
@@ -204,6 +204,17 @@ class Sendrik(unittest.TestCase):
         self.assertIn(" sent GlobalLog_20261208.xml (6 jobs, total 1250)", line, "plain: the log says sent")
         envelope = self.check_message("plain", out)
         self.assertTrue("login=None" in envelope and "tls=False" in envelope, "plain: no login, no TLS")
+
+    def test_cost_unit_shows_the_log_cents_as_euros(self):
+        site = self.site
+        port, out = site.server("--mode", "plain")
+        site.configure(port, 0, CostUnit="EUR/2")
+        self.sent("CostUnit")
+        message, _ = received(out)
+        parts = {p.get_content_type(): p for p in message.walk()}
+        self.assertEqual(str(message["Subject"]), "Print report 2026/12/08: total 12.50 EUR")
+        self.assertIn("Total cost: 12.50 EUR", parts["text/plain"].get_payload(decode=True).decode("cp1252"))
+        self.assertIn(b'id="total">12.50 EUR<', parts["text/html"].get_payload(decode=True))
 
     def test_starttls_required_with_a_login(self):
         # The test's CA is trusted through MailCaFile.

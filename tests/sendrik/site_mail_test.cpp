@@ -46,9 +46,10 @@ TEST_F(SiteMailTest, ThePeriodsRowsOfEveryServerAreSummed) {
   ASSERT_TRUE(choice.read) << choice.trouble;
   EXPECT_EQ(choice.report.from, "20261101");
   EXPECT_EQ(choice.report.to, "20261130");
-  EXPECT_EQ(choice.report.total.jobs, 3);
-  EXPECT_EQ(choice.report.total.pages, 10);
-  EXPECT_EQ(choice.report.total.cost, 100);
+  EXPECT_EQ(choice.report.jobs, 3);
+  EXPECT_EQ(choice.report.pages, 10);
+  EXPECT_EQ(choice.report.TotalCost(), 100);
+  EXPECT_EQ(report::Headline(choice.report), "November 2026");
   ASSERT_EQ(choice.report.servers.size(), 2u);
   EXPECT_EQ(choice.report.servers[0].name, "north");  // 50 against 50: by name
   EXPECT_EQ(choice.report.users[0].name, "anna");
@@ -90,7 +91,7 @@ TEST_F(SiteMailTest, WhatTheDatabaseCannotGiveFallsBackWithAReason) {
     EXPECT_TRUE(choice.wanted) << c.name;
     EXPECT_FALSE(choice.read) << c.name;
     EXPECT_THAT(choice.trouble, HasSubstr(c.said)) << c.name;
-    EXPECT_EQ(choice.report.total.jobs, 0) << c.name;
+    EXPECT_EQ(choice.report.jobs, 0) << c.name;
     EXPECT_TRUE(choice.report.servers.empty()) << c.name;
     const std::string note = FallbackNote(settings.period, choice.trouble);
     EXPECT_THAT(note, HasSubstr("this computer's own global log")) << c.name;
@@ -128,7 +129,7 @@ TEST_F(SiteMailTest, TheSiteMailSaysWhatItIsInUtf8) {
 }
 
 // Rows of version 3 carry colour and mono pages where their entry had
-// details; a database of version 2 may hold no such columns and is never
+// details; a database of version 2 holds no such columns and is never
 // asked for them.
 TEST_F(SiteMailTest, ColourAndMonoPagesComeFromVersionThreeOnly) {
   auto told = [&](const std::string& server, const std::string& date, int color, int mono) {
@@ -143,45 +144,61 @@ TEST_F(SiteMailTest, ColourAndMonoPagesComeFromVersionThreeOnly) {
   database.committed.version = 2;
   SiteChoice choice = Choose();
   ASSERT_TRUE(choice.read) << choice.trouble;
-  EXPECT_EQ(choice.report.total.split.toldJobs, 0);
-  EXPECT_EQ(report::SiteReportCsv(choice.report).substr(0, 26), "kind,name,jobs,pages,cost\r");
+  EXPECT_EQ(choice.report.split.toldJobs, 0);
 
   database.committed.version = 3;
+  database.committed.detailColumns = true;
   choice = Choose();
   ASSERT_TRUE(choice.read) << choice.trouble;
-  const report::PageSplit& all = choice.report.total.split;
+  const report::PageSplit& all = choice.report.split;
   EXPECT_EQ((std::array<int64_t, 4>{all.color, all.mono, all.untold, all.toldJobs}),
             (std::array<int64_t, 4>{1, 6, 3, 2}));
-  const std::string csv = report::SiteReportCsv(choice.report);
-  EXPECT_THAT(csv, HasSubstr("kind,name,jobs,pages,cost,colorpages,monopages,untoldpages\r\n"));
-  EXPECT_THAT(csv, HasSubstr("\nuser,anna,2,7,70,1,6,0\r\n"));
-  EXPECT_THAT(csv, HasSubstr("\nmonth,202611,3,10,100,1,6,3\r\n"));
   const MailMessage m = BuildSiteMessage(MailSettings{}, site.period, choice.report, 0);
-  EXPECT_THAT(m.text, HasSubstr("10 pages (1 colour, 6 mono, 3 not told apart), cost 100"));
-  EXPECT_THAT(m.text, HasSubstr("colour            mono  not told apart"));
-  EXPECT_THAT(m.html, HasSubstr("<th>Colour</th><th>Mono</th><th>Not told apart</th>"));
+  EXPECT_THAT(m.text, HasSubstr("  Colour: 1\r\n  Mono: 6\r\n  Not told apart: 3\r\n"));
+  EXPECT_THAT(m.html, HasSubstr("<th class=\"num\">Colour</th><th class=\"num\">Mono</th><th class=\"num\">Not told apart</th>"));
 }
 
 // Any print user names a job's owner (lp -U), and the rows keep it: the
-// CSV and text of pelkoreport --database and the site mail's text part run
-// it through the guard the logs' reports use.
-TEST_F(SiteMailTest, HostileNamesOfTheDatabaseAreGuardedInCsvTextAndMail) {
-  Job("north", "@SUM(1+1)", "20261110", 3, "=HYPERLINK(CONCATENATE(CHAR(104),\"t\"))", 1, 10);
+// site mail's text part runs it through the guard the logs' reports use.
+TEST_F(SiteMailTest, HostileNamesOfTheDatabaseAreGuardedInTheMail) {
   Job("north", "HP", "20261111", 4, "\x1B]2;owned\x07\x1B[2J", 1, 10);
   Job("south", "Lab", "20261112", 4, "\xC2\x9B" "31m \x9B" "2J", 1, 10);
-  Job("south", "Lab", "20261113", 5, "-5", 1, -5);
   const SiteChoice choice = Choose();
   ASSERT_TRUE(choice.read) << choice.trouble;
-  const std::string csv = report::SiteReportCsv(choice.report);
-  EXPECT_THAT(csv, HasSubstr("\nuser,\"'=HYPERLINK(CONCATENATE(CHAR(104),\"\"t\"\"))\",1,1,10\r\n"));
-  EXPECT_THAT(csv, HasSubstr("\nprinter,'@SUM(1+1),1,1,10\r\n"));
-  EXPECT_THAT(csv, HasSubstr("\nuser,'-5,1,1,-5\r\n")) << "the name guarded, the cost a number";
   const MailMessage m = BuildSiteMessage(MailSettings{}, site.period, choice.report, 0);
-  for (const std::string& text : {report::SiteReportText(choice.report), m.text}) {
-    EXPECT_THAT(text, HasSubstr("\\x1B]2;owned\\x07\\x1B[2J"));
-    EXPECT_THAT(text, HasSubstr("\\xC2\\x9B31m \\x9B2J"));
-    EXPECT_EQ(text.find_first_of(std::string("\x1B\x07\x7F\x9B", 4)), std::string::npos) << text;
-  }
+  EXPECT_THAT(m.text, HasSubstr("\\x1B]2;owned\\x07\\x1B[2J"));
+  EXPECT_THAT(m.text, HasSubstr("\\xC2\\x9B31m \\x9B2J"));
+  EXPECT_EQ(m.text.find_first_of(std::string("\x1B\x07\x7F\x9B", 4)), std::string::npos) << m.text;
+}
+
+// With the database away, the mail covers the period the site report would
+// have: this computer's daily logs of it, never every log it keeps, and says
+// which period it is; costs in the site's unit.
+TEST_F(SiteMailTest, TheFallbackCoversTheSitePeriodAndSaysSo) {
+  database.down = true;
+  site.costUnit = CostUnit{"EUR", 2};
+  const SiteChoice choice = Choose();
+  ASSERT_FALSE(choice.read);
+  EXPECT_EQ(choice.range.from + "-" + choice.range.to, "20261101-20261130");
+  report::ReportBuilder builder;
+  builder.Describe(choice.range.from, choice.range.to, report::TextEncoding::kWindows1252,
+                   site.costUnit);
+  builder.AddLog("<log> <type>HP</type> <date>2026/11/05</date><entry> <date>2026/11/05</date>"
+                 "<time>10:00:00</time> <id>1</id><user>anna</user> <printer>HP</printer>"
+                 "<doc>Rechnung \x80</doc> <pages>5</pages> <cost>1311</cost></entry>"
+                 "<entry><user>Total</user><cost>1311</cost></entry></log>");
+  const MailMessage m =
+      BuildFallbackMessage(MailSettings{}, site.period, choice.trouble, builder.Finish(), 0);
+  EXPECT_THAT(m.headers, ::testing::Contains(
+                             "Subject: Print report 2026-11-01 to 2026-11-30: total 13.11 EUR (this computer only)"));
+  EXPECT_EQ(m.text.rfind("The site-wide report (EmailReportPeriod last-month) could not be made: "
+                         "the database did not answer", 0), 0u);
+  EXPECT_THAT(m.text, HasSubstr("this computer's own report of the same period, November 2026, "
+                                "from its daily logs"));
+  EXPECT_THAT(m.text, HasSubstr("Print report, all printers: November 2026\r\n"));
+  EXPECT_THAT(m.html, HasSubstr("Rechnung \x80"));
+  EXPECT_EQ((std::array<std::string, 2>{m.charset, m.attachmentName}),
+            (std::array<std::string, 2>{"windows-1252", "Report_20261101-20261130.html"}));
 }
 
 TEST_F(SiteMailTest, TheFallbackNoteHeadsBothBodiesEscapedAndMarksTheSubject) {

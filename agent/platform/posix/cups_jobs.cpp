@@ -5,7 +5,7 @@
 #include <cstring>
 #include <optional>
 
-#include "agent/platform/posix/latin1.h"
+#include "agent/util/unicode.h"
 
 namespace pelko {
 
@@ -17,10 +17,10 @@ std::optional<std::string> Text(ipp_attribute_t* attribute) {
   return std::string(text);
 }
 
-// A name as the logs hold it (latin1.h).
+// A name as the logs hold it: windows-1252, which the reports read them as.
 std::optional<std::string> Name(ipp_attribute_t* attribute) {
   std::optional<std::string> text = Text(attribute);
-  if (text) text = Latin1FromUtf8(*text);
+  if (text) text = Utf8ToWindows1252(*text);
   return text;
 }
 

@@ -242,6 +242,8 @@ TEST_F(PelkoctlTest, SetStoresTheTableTypesAndRefusesWhatTheAgentWouldMisread) {
   EXPECT_EQ(AgentDword(settings::kLogJobDetails), 1u);
   EXPECT_EQ(Ctl({"set", "ColorThreshold", "250"}).status, 0);
   EXPECT_EQ(AgentDword(settings::kColorThreshold), 250u);
+  EXPECT_EQ(Ctl({"set", "CostUnit", "EUR/2"}).status, 0);
+  EXPECT_EQ(AgentString(settings::kCostUnit), "EUR/2");
   uint32_t type = 0;
   RegistryDwordValue freq(fake.registry, settings::kEmailAlertFreq);
   freq.Read();
@@ -261,6 +263,7 @@ TEST_F(PelkoctlTest, SetStoresTheTableTypesAndRefusesWhatTheAgentWouldMisread) {
            {{"set", "AppIsRunning", "2"}, "out of range"},
            {{"set", "ColorThreshold", "10001"}, "out of range"},
            {{"set", "EmailAlertTime", "25:00"}, "no time of day"},
+           {{"set", "CostUnit", "EUR/9"}, "no cost unit"},
            {{"set", "Path", "relative/logs"}, "not a full path"},
            {{"set", "MailPassword", "secret"}, "sendrik /setpassword"},
            {{"set", "ToSendFile", "x"}, "written by the agent"},
