@@ -10,6 +10,7 @@
 #include "agent/mail/email_alert_thread.h"
 #include "agent/monitor/pending_pages.h"
 #include "agent/platform/odbc/connection_text.h"
+#include "pelkoctl/last_mail.h"
 #include "pelkoctl/pelko_key.h"
 #include "pelkoctl/printer_admin.h"
 #include "pelkoctl/setting_admin.h"
@@ -255,6 +256,7 @@ std::vector<Finding> CheckAll(const Env& env, HostProbe* probe) {
   const std::string folder = CheckPath(env, probe, found);
   if (!folder.empty()) CheckPending(env, queues, found);
   CheckMail(env, folder, found);
+  if (auto lastMail = LastMailFinding(*env.registry)) found.all.push_back(*lastMail);
   CheckDatabaseLogs(env, probe, found);
   if (probe != nullptr) {
     const std::string why = probe->AgentNotRunning();
