@@ -21,11 +21,11 @@
 
 #include "agent/config/mail_outcome.h"
 #include "agent/logs/log_format.h"
-#include "agent/util/coding.h"
 #include "agent/logs/log_names.h"
 #include "agent/platform/logger.h"
 #include "agent/platform/registry.h"
 #include "agent/platform/sql.h"
+#include "agent/util/coding.h"
 #include "report/log_files.h"
 #include "report/report.h"
 #include "sendrik/console.h"
