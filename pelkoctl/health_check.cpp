@@ -17,6 +17,7 @@
 #include "agent/monitor/pending_pages.h"
 #include "agent/platform/odbc/connection_text.h"
 #include "agent/util/coding.h"
+#include "pelkoctl/last_mail.h"
 #include "pelkoctl/pelko_key.h"
 #include "pelkoctl/printer_admin.h"
 #include "pelkoctl/setting_admin.h"
@@ -496,6 +497,9 @@ void CheckAll(const Env& env, HostProbe* probe, const std::function<void(const F
   const std::string folder = CheckPath(env, probe, found);
   if (!folder.empty()) CheckPending(env, printers, found);
   CheckMail(env, folder, found);
+  if (auto lastMail = LastMailFinding(*env.registry)) {
+    lastMail->verdict == Verdict::kFault ? found.Fault(lastMail->line) : found.Ok(lastMail->line);
+  }
   auto connection = PelkoKey(*env.registry).Get("DatabaseConnection");
   const std::string database = connection && connection->Text() ? *connection->Text() : "";
   if (!database.empty()) {

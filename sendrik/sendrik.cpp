@@ -9,8 +9,8 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <ctime>
+#include <initializer_list>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -19,15 +19,17 @@
 #include <windows.h>
 #endif
 
+#include "agent/config/mail_outcome.h"
 #include "agent/logs/log_format.h"
 #include "agent/logs/log_names.h"
 #include "agent/platform/files.h"
 #include "agent/platform/logger.h"
-#include "agent/platform/password_line.h"
 #include "agent/platform/registry.h"
 #include "agent/platform/sql.h"
+#include "agent/util/coding.h"
 #include "report/log_files.h"
 #include "report/report.h"
+#include "sendrik/console.h"
 #include "sendrik/mail_message.h"
 #include "sendrik/mail_settings.h"
 #include "sendrik/local_time.h"
@@ -79,16 +81,33 @@ std::string Took(std::chrono::steady_clock::time_point start) {
   return took;
 }
 
+// Why a run sent nothing, for the system's log and pelkoctl check.
+struct Failure {
+  EventKind kind = EventKind::kMailNothingToSend;
+  std::string why;
+};
+
+int NotSent(SendrikLog& log, Failure* failure, EventKind kind, const std::string& why) {
+  log.Write("not sent: " + why);
+  *failure = {kind, why};
+  return kind == EventKind::kMailNothingToSend ? kNothingToSend : kNotSent;
+}
+
+int NothingToSend(SendrikLog& log, Failure* failure, const std::string& why) {
+  return NotSent(log, failure, EventKind::kMailNothingToSend, why);
+}
+
 // A report's mail, its page attached; what says which report it was.
 int SendReport(const MailSettings& settings, const MailMessage& message,
-               const report::Report& report, const std::string& what, SendrikLog& log) {
+               const report::Report& report, const std::string& what, SendrikLog& log,
+               Failure* failure) {
   const std::string page = ReportPage(report);
   const auto start = std::chrono::steady_clock::now();
   const SendResult result = SendMail(settings, message, page);
   if (!result.sent) {
-    log.Write("not sent: " + message.attachmentName + " to " + Recipients(settings) + " via " +
-              ServerText(settings) + ": " + result.failure);
-    return kNotSent;
+    return NotSent(log, failure, result.kind,
+                   message.attachmentName + " to " + Recipients(settings) + " via " +
+                       ServerText(settings) + ": " + result.failure);
   }
   log.Write("sent " + message.attachmentName + " (" + what + ", " +
             std::to_string(report.jobs) + " jobs, total " +
@@ -101,7 +120,7 @@ int SendReport(const MailSettings& settings, const MailMessage& message,
 // this computer's report of the same period, or where there is none to be
 // had -1 with the note that the global log goes in its place.
 int TrySiteReport(const MailSettings& settings, const SiteSettings& site, SendrikLog& log,
-                  std::string* fallbackNote) {
+                  std::string* fallbackNote, Failure* failure) {
   const SiteChoice choice = ReadSiteChoice(PlatformSql(), site, LocalNow(std::time(nullptr)));
   if (choice.read) {
     MarkDatabaseAway(PlatformRegistry(), false);
@@ -109,7 +128,7 @@ int TrySiteReport(const MailSettings& settings, const SiteSettings& site, Sendri
                       choice.report,
                       "site report " + site.period + ", " +
                           std::to_string(choice.report.servers.size()) + " servers",
-                      log);
+                      log, failure);
   }
   report::Report local;
   std::string unread;
@@ -122,7 +141,7 @@ int TrySiteReport(const MailSettings& settings, const SiteSettings& site, Sendri
             " is sent in its place" + (unread.empty() ? "" : " (" + unread + ")"));
   // Said once in the system's log however many mailings fall back.
   if (MarkDatabaseAway(PlatformRegistry(), true)) {
-    PlatformLogger().Write(Severity::kWarning,
+    PlatformLogger().Write(Severity::kWarning, EventKind::kSiteReportFallback,
                            "Sendrik: the site report (EmailReportPeriod " + site.period +
                                ") cannot be made: " + choice.trouble +
                                "; each mail carries this computer's own figures instead, "
@@ -133,54 +152,52 @@ int TrySiteReport(const MailSettings& settings, const SiteSettings& site, Sendri
                       BuildFallbackMessage(settings, site.period, choice.trouble, local,
                                            std::time(nullptr)),
                       local, "this computer's report " + site.period + ", in place of the site report",
-                      log);
+                      log, failure);
   }
   *fallbackNote = FallbackNote(site.period, choice.trouble);
   return -1;
 }
 
-int Run() {
+int Run(Failure* failure) {
   std::vector<std::string> problems, notes;
   const MailSettings settings = ReadMailSettings(PlatformRegistry(), &problems, &notes);
   SendrikLog log(LogFolder(settings), [](const std::string& why) {
-    PlatformLogger().Write(Severity::kWarning, why);
+    PlatformLogger().Write(Severity::kWarning, EventKind::kMailLogRefused, why);
   });
   for (const std::string& note : notes) log.Write("note: " + note);
   std::string fallbackNote;
   const SiteSettings site = ReadSiteSettings(PlatformRegistry());
   if (!site.period.empty() && problems.empty()) {
-    const int status = TrySiteReport(settings, site, log, &fallbackNote);
+    const int status = TrySiteReport(settings, site, log, &fallbackNote, failure);
     if (status >= 0) return status;
   }
   if (settings.toSendFile.empty()) {
-    log.Write("not sent: ToSendFile (REG_SZ) is not set, so there is no file to send");
-    return kNothingToSend;
+    return NothingToSend(log, failure,
+                         "ToSendFile (REG_SZ) is not set, so there is no file to send");
   }
   const std::string name(BaseName(settings.toSendFile, '\\'));
   std::string text;
   switch (report::ReadFileBytes(settings.toSendFile, kLargestLog, &text)) {
     case report::ReadStatus::kOk: break;
     case report::ReadStatus::kMissing:
-      log.Write("not sent: ToSendFile names " + settings.toSendFile + ", which is not there");
-      return kNothingToSend;
+      return NothingToSend(log, failure,
+                           "ToSendFile names " + settings.toSendFile + ", which is not there");
     case report::ReadStatus::kTooLarge:
-      log.Write("not sent: " + settings.toSendFile + " is larger than " +
-                std::to_string(kLargestLog >> 20) + " MiB");
-      return kNothingToSend;
+      return NothingToSend(log, failure,
+                           settings.toSendFile + " is larger than " +
+                               std::to_string(kLargestLog >> 20) + " MiB");
     case report::ReadStatus::kFailed:
-      log.Write("not sent: " + settings.toSendFile + " cannot be read");
-      return kNothingToSend;
+      return NothingToSend(log, failure, settings.toSendFile + " cannot be read");
     case report::ReadStatus::kNotRegular:
-      log.Write("not sent: " + settings.toSendFile + " is not a regular file");
-      return kNothingToSend;
+      return NothingToSend(log, failure, settings.toSendFile + " is not a regular file");
   }
   if (!IsCompleteLog(text)) {
-    log.Write("not sent: " + settings.toSendFile +
-              " is not a complete log file (damaged or cut short)");
-    return kNothingToSend;
+    return NothingToSend(log, failure,
+                         settings.toSendFile + " is not a complete log file (damaged or cut short)");
   }
-  for (const std::string& problem : problems) log.Write("not sent: " + problem);
-  if (!problems.empty()) return kNothingToSend;
+  int status = kSent;
+  for (const std::string& problem : problems) status = NothingToSend(log, failure, problem);
+  if (status != kSent) return status;
 
   report::ReportBuilder builder;
   builder.Describe("", "", report::TextEncoding::kWindows1252, site.costUnit);
@@ -191,9 +208,9 @@ int Run() {
   const auto start = std::chrono::steady_clock::now();
   const SendResult result = SendMail(settings, message, text);
   if (!result.sent) {
-    log.Write("not sent: " + name + " to " + Recipients(settings) + " via " +
-              ServerText(settings) + ": " + result.failure);
-    return kNotSent;
+    return NotSent(log, failure, result.kind,
+                   name + " to " + Recipients(settings) + " via " + ServerText(settings) + ": " +
+                       result.failure);
   }
   log.Write("sent " + name + " (" + std::to_string(report.jobs) + " jobs, total " +
             std::to_string(report.TotalCost()) +
@@ -203,36 +220,72 @@ int Run() {
   return kSent;
 }
 
+// Said in the system's log once for each kind of failure in a row, and once
+// when mail goes again; kept for pelkoctl check whatever it was.
+void RecordOutcome(int status, const Failure& failure) {
+  char time[32] = "";
+  const std::tm now = LocalCalendarTime(std::time(nullptr));
+  std::strftime(time, sizeof time, "%Y-%m-%d %H:%M:%S", &now);
+  const bool sent = status == kSent;
+  const MailOutcome outcome{sent ? 0u : EventId(failure.kind), sent ? "" : failure.why, time};
+  if (!RecordMailOutcome(PlatformRegistry(), outcome)) return;
+  if (sent) {
+    PlatformLogger().Write(Severity::kInfo, EventKind::kMailWorksAgain,
+                           "Sendrik: mail is sent again");
+  } else {
+    PlatformLogger().Write(Severity::kError, failure.kind,
+                           "Sendrik: mail not sent: " + failure.why + "; " +
+                               MailFailureFix(outcome.result));
+  }
+}
+
 constexpr char kUsage[] =
-    "Usage: sendrik               mail the global log named in ToSendFile (as the agent does),\n"
-    "                             or with EmailReportPeriod the database's site report\n"
-    "       sendrik /setpassword  read the mail password from standard input and keep it\n"
-    "                             as MailPassword (one line; nothing on the command line)\n";
+    "Usage: Sendrik.exe               mail the global log named in ToSendFile (as the agent\n"
+    "                                 does), or with EmailReportPeriod the database's site report\n"
+    "       Sendrik.exe /SetPassword  keep the mail password as MailPassword: typed in a\n"
+    "                                 console window of its own, not shown, or one line of\n"
+    "                                 standard input when that is a pipe; never on the command\n"
+    "                                 line\n"
+    "Switches may be written /x, -x or --x, in any case.\n";
 
 int SetPassword() {
   std::string password, error;
-  if (!ReadPasswordLine("Mail password: ", &password)) {
-    std::fputs("sendrik: the password is longer than 1024 bytes\n", stderr);
+  if (!ReadTypedPassword(&password, &error)) {
+    TellCaller("sendrik: MailPassword not set: " + error);
     return 2;
   }
   if (!StoreMailPassword(PlatformRegistry(), password, &error)) {
-    std::fprintf(stderr, "sendrik: MailPassword not set: %s\n", error.c_str());
+    TellCaller("sendrik: MailPassword not set: " + error);
     return 1;
   }
-  std::fputs(password.empty() ? "sendrik: MailPassword set (empty)\n" : "sendrik: MailPassword set\n",
-             stderr);
+  TellCaller(password.empty() ? "sendrik: MailPassword set (empty)" : "sendrik: MailPassword set");
   return 0;
+}
+
+// "/SetPassword", "-setpassword", "--set-password": Windows and Linux ways alike.
+bool IsSwitch(const char* argument, std::initializer_list<std::string_view> names) {
+  std::string_view text(argument);
+  if (text.starts_with("--")) {
+    text.remove_prefix(2);
+  } else if (text.starts_with('/') || text.starts_with('-')) {
+    text.remove_prefix(1);
+  } else {
+    return false;
+  }
+  for (std::string_view name : names) {
+    if (AsciiEqualFold(text, name)) return true;
+  }
+  return false;
 }
 
 }  // namespace
 
 int Main(int argc, char** argv) {
   KeepDriverFilesPrivate();
-  if (argc == 2 && (!std::strcmp(argv[1], "/setpassword") || !std::strcmp(argv[1], "--set-password"))) {
-    return SetPassword();
-  }
+  if (argc == 2 && IsSwitch(argv[1], {"setpassword", "set-password"})) return SetPassword();
+  ReachCaller();
   if (argc > 1) {
-    const bool help = !std::strcmp(argv[1], "/?") || !std::strcmp(argv[1], "--help");
+    const bool help = IsSwitch(argv[1], {"?", "h", "help"});
     if (!help) std::fprintf(stderr, "sendrik: unknown argument '%s'\n", argv[1]);
     std::fputs(kUsage, help ? stdout : stderr);
     return help ? 0 : 2;
@@ -241,8 +294,10 @@ int Main(int argc, char** argv) {
     std::fputs("sendrik: libcurl cannot start\n", stderr);
     return 1;
   }
-  const int status = Run();
+  Failure failure;
+  const int status = Run(&failure);
   curl_global_cleanup();
+  RecordOutcome(status, failure);
   return status;
 }
 

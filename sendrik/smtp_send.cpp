@@ -146,6 +146,22 @@ std::string Why(CURLcode code, const char* detail, const std::string& reply,
   return why;
 }
 
+// What an administrator mends differs by kind: the way to the server, the
+// login, TLS, or what the server would take.
+EventKind KindOf(CURLcode code, const std::string& reply) {
+  switch (code) {
+    case CURLE_COULDNT_RESOLVE_HOST:
+    case CURLE_COULDNT_CONNECT:
+    case CURLE_OPERATION_TIMEDOUT: return EventKind::kMailServerUnreachable;
+    case CURLE_LOGIN_DENIED: return EventKind::kMailLoginRefused;
+    case CURLE_USE_SSL_FAILED:
+    case CURLE_PEER_FAILED_VERIFICATION:
+    case CURLE_SSL_CACERT_BADFILE:
+    case CURLE_SSL_CONNECT_ERROR: return EventKind::kMailTlsFailed;
+    default: return reply.starts_with('5') ? EventKind::kMailRejected : EventKind::kMailNotSent;
+  }
+}
+
 }  // namespace
 
 namespace {
@@ -254,7 +270,7 @@ SendResult SendMail(const MailSettings& s, const MailMessage& message,
 
   const CURLcode code = curl_easy_perform(c);
   if (code == CURLE_OK) return {true, ""};
-  return {false, Why(code, detail, reply, s)};
+  return {false, Why(code, detail, reply, s), KindOf(code, reply)};
 }
 
 }  // namespace pelko::mail

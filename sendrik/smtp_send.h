@@ -5,6 +5,7 @@
 #include <string>
 #include <string_view>
 
+#include "agent/platform/event_kind.h"
 #include "sendrik/mail_message.h"
 #include "sendrik/mail_settings.h"
 
@@ -16,6 +17,7 @@ inline constexpr long kLongestSendSeconds = 1800;
 struct SendResult {
   bool sent = false;
   std::string failure;  // why not, in one line
+  EventKind kind = EventKind::kMailNotSent;  // the failure's kind
 };
 
 // The server and how it is reached, for the log: "smtp://host:587 (STARTTLS)".

@@ -36,6 +36,10 @@ inline constexpr char kEmailReportPeriod[] = "Software\\Pelko\\EmailReportPeriod
 // REG_DWORD, the mail program's own: 1 once it said that the database did
 // not answer for the site report, 0 again when it did.
 inline constexpr char kSiteReportAway[] = "Software\\Pelko\\SiteReportAway";
+// The mail program's record of its last sending (agent/config/mail_outcome.h).
+inline constexpr char kLastMailResult[] = "Software\\Pelko\\LastMailResult";  // REG_DWORD
+inline constexpr char kLastMailError[] = "Software\\Pelko\\LastMailError";
+inline constexpr char kLastMailTime[] = "Software\\Pelko\\LastMailTime";
 // REG_SZ, optional: the web server the mailed global log names its
 // stylesheet on; the build's PELKO_STYLESHEET_HOST when empty.
 inline constexpr char kStylesheetHost[] = "Software\\Pelko\\StylesheetHost";

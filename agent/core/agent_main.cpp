@@ -5,6 +5,8 @@
 namespace pelko {
 
 int AgentMain(const Env& env, RegistryStringValue& globalPath, MessageLoop& loop) {
+  // Said so that an administrator's alert on a stopped agent has its pair.
+  SayTrouble(env, EventKind::kAgentStarted, Severity::kInfo, "agent started", "the agent started");
   SupervisorThread supervisor(env, globalPath);
   supervisor.Start();
   loop.Run();
@@ -13,6 +15,7 @@ int AgentMain(const Env& env, RegistryStringValue& globalPath, MessageLoop& loop
   supervisor.RequestStop();
   supervisor.WaitUntilEnded(kShutdownGraceMs);
   supervisor.Stop();
+  SayTrouble(env, EventKind::kAgentStopped, Severity::kInfo, "agent stopped", "the agent stopped");
   return 0;
 }
 

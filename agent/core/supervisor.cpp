@@ -58,7 +58,7 @@ void Supervision::StopPrinters(RegistryDwordValue& count, bool fresh) {
 void Supervision::RestartIfEnded(WorkerThread& worker) {
   if (!worker.HasEnded()) return;
   worker.Start();
-  SayTrouble(env, Severity::kWarning, "restarted " + worker.name,
+  SayTrouble(env, EventKind::kWorkerRestarted, Severity::kWarning, "restarted " + worker.name,
          "the " + worker.name + " had ended; " +
              (worker.IsStarted() ? "started it again" : "could not start it again"));
 }
@@ -79,7 +79,7 @@ void Supervision::RestartEndedWorkers() {
 void Supervision::Cycle() {
   // Said once an hour each (the report's window) while it stays so.
   for (const std::string& line : MistypedSettings(*env.registry)) {
-    SayTrouble(env, Severity::kWarning, line, line);
+    SayTrouble(env, EventKind::kSettingInvalid, Severity::kWarning, line, line);
   }
   if (modificationFlag.Read() != 0) {
     StopPrinters(printerCount, /*fresh=*/false);
@@ -147,7 +147,7 @@ void SupervisorThread::Run() {
     try {
       supervision.Cycle();
     } catch (const std::exception& failure) {
-      SayTrouble(env, Severity::kError, "failed cycle",
+      SayTrouble(env, EventKind::kSupervisorFailed, Severity::kError, "failed cycle",
              std::string("a supervisor cycle failed: ") + failure.what());
     }
     Pause(PollInterval);

@@ -59,7 +59,7 @@ uint32_t EmailAlertThread::Step(RegistryDwordValue& frequency, RegistryStringVal
   const std::string at = RegistryStringValue(*env.registry, settings::kEmailAlertTime).Read();
   if (at.empty()) return Cycle(frequency, path);
   if (!ParseTimeOfDay(at, &minutes)) {
-    SayTrouble(env, Severity::kWarning, "alert time " + at,
+    SayTrouble(env, EventKind::kSettingInvalid, Severity::kWarning, "alert time " + at,
            "EmailAlertTime \"" + at + "\" is no time HH:MM; mailing every EmailAlertFreq minutes");
     return Cycle(frequency, path);
   }
@@ -94,7 +94,7 @@ void EmailAlertThread::MailGlobalLog(const std::string& logPath, RegistryStringV
   // One mail program at a time: a slow server must not gather them, each
   // holding its memory and the log, up to the cap of a send.
   if (lastMail != nullptr && lastMail->Running()) {
-    SayTrouble(env, Severity::kWarning, "mail skipped",
+    SayTrouble(env, EventKind::kMailSkipped, Severity::kWarning, "mail skipped",
            "Mail program of the cycle before still running: this cycle's mail skipped");
     return;
   }
@@ -115,7 +115,8 @@ void EmailAlertThread::MailGlobalLog(const std::string& logPath, RegistryStringV
   // A refusal means someone could have put their own program there for
   // the agent to run: worth more than a warning.
   const bool refused = started.status == LaunchStatus::kRefused;
-  SayTrouble(env, refused ? Severity::kError : Severity::kWarning, "mail " + started.reason,
+  SayTrouble(env, refused ? EventKind::kMailProgramRefused : EventKind::kMailProgramNotStarted,
+             refused ? Severity::kError : Severity::kWarning, "mail " + started.reason,
          "Mail program " + program + (refused ? " refused: " : " not started: ") +
              started.reason);
 }

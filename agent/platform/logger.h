@@ -11,6 +11,8 @@
 #include <mutex>
 #include <string>
 
+#include "agent/platform/event_kind.h"
+
 namespace pelko {
 
 enum class Severity { kInfo, kWarning, kError };
@@ -18,8 +20,8 @@ enum class Severity { kInfo, kWarning, kError };
 class Logger {
  public:
   virtual ~Logger() = default;
-  // Writes one line. Lines are plain text, no line breaks.
-  virtual void Write(Severity severity, const std::string& line) = 0;
+  // Writes one line of a kind. Lines are plain text, no line breaks.
+  virtual void Write(Severity severity, EventKind kind, const std::string& line) = 0;
 };
 
 // Says each distinct trouble once per window, so that a trouble that recurs
@@ -35,7 +37,12 @@ class TroubleReport {
   explicit TroubleReport(Logger* logger) : logger(logger) {}
 
   // nowMs: a monotonic time in ms.
-  void Say(Severity severity, const std::string& key, const std::string& line, uint64_t nowMs);
+  void Say(EventKind kind, Severity severity, const std::string& key, const std::string& line,
+           uint64_t nowMs);
+  // The kind told by the key's first words (KindOfTroubleKey).
+  void Say(Severity severity, const std::string& key, const std::string& line, uint64_t nowMs) {
+    Say(KindOfTroubleKey(key), severity, key, line, nowMs);
+  }
 
  private:
   struct Seen {
@@ -57,9 +64,8 @@ inline TroubleReport& PlatformTroubles() {
   return troubles;
 }
 
-inline void TroubleReport::Say(Severity severity, const std::string& key,
-                                const std::string& line,
-                                uint64_t nowMs) {
+inline void TroubleReport::Say(EventKind kind, Severity severity, const std::string& key,
+                                const std::string& line, uint64_t nowMs) {
   if (logger == nullptr) return;
   uint64_t repeats = 0;
   {
@@ -76,9 +82,9 @@ inline void TroubleReport::Say(Severity severity, const std::string& key,
     entry = Seen{nowMs, 0};
   }
   if (repeats == 0) {
-    logger->Write(severity, line);
+    logger->Write(severity, kind, line);
   } else {
-    logger->Write(severity, line + " (and " + std::to_string(repeats) +
+    logger->Write(severity, kind, line + " (and " + std::to_string(repeats) +
                                 " more times since it was last said)");
   }
 }

@@ -121,7 +121,7 @@ void LogPurgeThread::Run() {
                 deleteLogsDays.Held(), env.clock->Now());
     } else if (!said) {
       said = true;
-      SayTrouble(env, Severity::kWarning, "purge DeleteLogsDays",
+      SayTrouble(env, EventKind::kSettingInvalid, Severity::kWarning, "purge DeleteLogsDays",
              "DeleteLogsDays is missing or not a REG_DWORD number: no old logs are deleted");
     }
     Pause(PurgePeriodMs);

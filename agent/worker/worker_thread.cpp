@@ -47,7 +47,7 @@ bool WorkerThread::WaitUntilEnded(uint32_t ms) const {
 void WorkerThread::ReportFailure(const char* what) noexcept {
   // Memory may be what ran out: a line that cannot be made is left unsaid.
   try {
-    SayTrouble(env, Severity::kError, "failed " + name, "the " + name + " failed: " + what);
+    SayTrouble(env, EventKind::kWorkerFailed, Severity::kError, "failed " + name, "the " + name + " failed: " + what);
   } catch (...) {
   }
 }

@@ -326,8 +326,12 @@ Section "Pelko"
     CopyFiles /SILENT "$INSTDIR\Tavisk.xsl" "$4\Logs\Tavisk.xsl"
   ${EndIf}
 
-  ; The agent reports what it worked around to the Event Log as "Pelko".
+  ; The agent reports what it worked around to the Event Log as "Pelko";
+  ; Pelkomon.exe holds the texts of its event IDs and of its 6 categories
+  ; (docs/monitoring.md).
   WriteRegExpandStr HKLM "${EVENT_SOURCE}" "EventMessageFile" "$INSTDIR\Pelkomon.exe"
+  WriteRegExpandStr HKLM "${EVENT_SOURCE}" "CategoryMessageFile" "$INSTDIR\Pelkomon.exe"
+  WriteRegDWORD HKLM "${EVENT_SOURCE}" "CategoryCount" 6
   WriteRegDWORD HKLM "${EVENT_SOURCE}" "TypesSupported" 7
 
   ; Programs and Features.

@@ -11,10 +11,15 @@ namespace pelko {
 // Keeps every line written, for tests to read.
 class FakeLogger : public Logger {
  public:
-  void Write(Severity severity, const std::string& line) override {
+  void Write(Severity severity, EventKind kind, const std::string& line) override {
     std::lock_guard<std::mutex> lock(mutex);
     lines.push_back(line);
     severities.push_back(severity);
+    kinds.push_back(kind);
+  }
+  std::vector<EventKind> Kinds() {
+    std::lock_guard<std::mutex> lock(mutex);
+    return kinds;
   }
   std::vector<Severity> Severities() {
     std::lock_guard<std::mutex> lock(mutex);
@@ -23,6 +28,14 @@ class FakeLogger : public Logger {
   std::vector<std::string> Lines() {
     std::lock_guard<std::mutex> lock(mutex);
     return lines;
+  }
+  // The kind of the first line that contains text; kOther for none.
+  EventKind KindOf(const std::string& text) {
+    std::lock_guard<std::mutex> lock(mutex);
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+      if (lines[i].find(text) != std::string::npos) return kinds[i];
+    }
+    return EventKind::kOther;
   }
   // Lines that contain text.
   int Count(const std::string& text) {
@@ -36,6 +49,7 @@ class FakeLogger : public Logger {
   std::mutex mutex;
   std::vector<std::string> lines;
   std::vector<Severity> severities;
+  std::vector<EventKind> kinds;
 };
 
 }  // namespace pelko

@@ -24,20 +24,21 @@ stream_of() { stat -c '%d:%i' "$1"; }
 
 journal=$work/journal
 : >"$journal"
-say "$journal" "$(stream_of "$journal")" warning 'cannot write C:\Logs\Office_20261207.xml'
-say "$journal" "$(stream_of "$journal")" error 'the e-mail alert thread failed: std::bad_alloc' 'second'
-say "$journal" "$(stream_of "$journal")" info $'a line\nbroken in two'
-check "journal entries carry their priority, one per line" \
-  "<4>cannot write C:\\Logs\\Office_20261207.xml|<3>the e-mail alert thread failed: std::bad_alloc|<3>second|<6>a line broken in two" \
+say "$journal" "$(stream_of "$journal")" warning 3001 'cannot write C:\Logs\Office_20261207.xml'
+say "$journal" "$(stream_of "$journal")" error 1010 'the e-mail alert thread failed: std::bad_alloc' 'second'
+say "$journal" "$(stream_of "$journal")" info 1099 $'a line\nbroken in two'
+# The tag is what `journalctl -g '\[E3001\]'` finds.
+check "journal entries carry their priority and kind, one per line" \
+  "<4>[E3001] cannot write C:\\Logs\\Office_20261207.xml|<3>[E1010] the e-mail alert thread failed: std::bad_alloc|<3>[E1010] second|<6>[E1099] a line broken in two" \
   "$(paste -sd'|' "$journal")"
 
 # The variable inherited by a program whose stderr went elsewhere.
 other=$work/other
 : >"$other"
-say "$other" "$(stream_of "$journal")" warning 'not the journal'
+say "$other" "$(stream_of "$journal")" warning 1099 'not the journal'
 check "a stale JOURNAL_STREAM leaves stderr alone" "" "$(cat "$other")"
-say "$other" "" warning 'no systemd'
-say "$other" "garbage" warning 'bad variable'
+say "$other" "" warning 1099 'no systemd'
+say "$other" "garbage" warning 1099 'bad variable'
 check "without the journal nothing goes to stderr" "" "$(cat "$other")"
 
 [[ $failures -eq 0 ]]

@@ -56,6 +56,15 @@ class Site:
         if done.returncode != 0:
             raise RuntimeError(f"setting {name} failed")
 
+    def last_mail_result(self):
+        """The kind of the last failure the program recorded for check, 0 once sent."""
+        tool = [WINE, "reg"] if WINE else [self.pelkoreg]
+        done = subprocess.run(tool + ["query", KEY, "/v", "LastMailResult"], env=self.env,
+                              stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, timeout=60,
+                              cwd="/", text=True)
+        found = re.search(r"REG_DWORD\s+0x([0-9a-f]+)", done.stdout)
+        return int(found.group(1), 16) if found else None
+
     def unreg(self, name):
         self.registry("delete", KEY, "/v", name, "/f")
 
@@ -186,8 +195,9 @@ class Sendrik(unittest.TestCase):
         self.assertEqual((status, "" if status == 0 else line), (0, ""), f"{what}: exit 0")
         return line
 
-    def fault(self, what, words, code=1, bound=15):
-        """Runs the mail program, which must fail with a clear line, in time."""
+    def fault(self, what, words, code=1, bound=15, kind=None):
+        """Runs the mail program, which must fail with a clear line, in time,
+        and record the failure's kind (its event ID) for check."""
         with self.subTest(what):
             status, took, line = self.site.send()
             if WINE:
@@ -195,6 +205,8 @@ class Sendrik(unittest.TestCase):
             self.assertEqual((status, "not sent" in line and words in line), (code, True),
                              f"exit {code} and says '{words}'; log: {line.strip()}")
             self.assertLess(took, bound, f"within {bound} s")
+            if kind is not None:
+                self.assertEqual(self.site.last_mail_result(), kind, f"{what}: recorded as {kind}")
 
     def test_plain_smtp_without_a_login(self):
         site = self.site
@@ -255,26 +267,26 @@ class Sendrik(unittest.TestCase):
         port, out = site.server("--mode", "plain")
         site.stop()
         site.configure(port, 0)
-        self.fault("no server", "cannot connect to 127.0.0.1:%d" % port)
+        self.fault("no server", "cannot connect to 127.0.0.1:%d" % port, kind=4010)
 
         port, out = site.server("--mode", "starttls", "--auth", "clerk:right")
         site.configure(port, 1, MailUser="clerk", MailCaFile=site.cert)
         site.password("wrong")
-        self.fault("refused login", "refused the login of clerk")
+        self.fault("refused login", "refused the login of clerk", kind=4011)
         self.assertIsNone(received(out)[0], "refused login: nothing arrived")
 
         port, out = site.server("--mode", "plain", "--refuse", "anna@example.com")
         site.configure(port, 0)
-        self.fault("refused recipient", "550 5.1.1")
+        self.fault("refused recipient", "550 5.1.1", kind=4013)
         self.assertIsNone(received(out)[0], "refused recipient: nothing arrived")
 
         port, out = site.server("--mode", "starttls")
         site.configure(port, 1)
-        self.fault("untrusted certificate", "is not trusted")
+        self.fault("untrusted certificate", "is not trusted", kind=4012)
 
         port, out = site.server("--mode", "plain")
         site.configure(port, 1)
-        self.fault("STARTTLS required but not offered", "offers no STARTTLS")
+        self.fault("STARTTLS required but not offered", "offers no STARTTLS", kind=4012)
 
     def test_starttls_where_offered(self):
         # Plain where the server lacks it, encrypted (and so checked) where
@@ -297,14 +309,14 @@ class Sendrik(unittest.TestCase):
         self.fault("server stops answering after the message", "stopped answering")
         port, out = site.server("--silent")
         site.configure(port, 0)
-        self.fault("server greets and falls silent", "stopped answering")
+        self.fault("server greets and falls silent", "stopped answering", kind=4010)
 
     def test_bad_file_and_settings(self):
         site = self.site
         port, out = site.server("--mode", "plain")
         site.configure(port, 0)
         site.unreg("ToSendFile")
-        self.fault("ToSendFile missing", "ToSendFile (REG_SZ) is not set", 2, 5)
+        self.fault("ToSendFile missing", "ToSendFile (REG_SZ) is not set", 2, 5, kind=4015)
         site.reg("ToSendFile", os.path.join(site.logs, "GlobalLog_20261201.xml"))
         self.fault("ToSendFile names a gone file", "which is not there", 2, 5)
         cut = os.path.join(site.logs, "GlobalLog_20261202.xml")

@@ -33,21 +33,23 @@ bool StderrIsTheJournal() {
 }
 
 // Under systemd a line on stderr is a journal entry; its "<N>" prefix
-// carries the priority. Elsewhere syslog, as a daemon should.
+// carries the priority. Elsewhere syslog, as a daemon should. Either way the
+// line begins with its kind's tag, "[E3001] ", which `journalctl -g` and
+// grep find (the stream cannot carry a journal field of its own).
 class SystemLogger : public Logger {
  public:
   SystemLogger() : toJournal(StderrIsTheJournal()) {
     if (!toJournal) openlog("pelkomon", LOG_PID | LOG_NDELAY, LOG_DAEMON);
   }
 
-  void Write(Severity severity, const std::string& line) override {
+  void Write(Severity severity, EventKind kind, const std::string& line) override {
     if (!toJournal) {
-      syslog(Priority(severity), "%s", line.c_str());
+      syslog(Priority(severity), "%s%s", EventTag(kind).c_str(), line.c_str());
       return;
     }
     // One write per line, so that lines of several threads never mix; a
     // line break inside would start an entry without its priority.
-    std::string entry = "<" + std::to_string(Priority(severity)) + ">" + line;
+    std::string entry = "<" + std::to_string(Priority(severity)) + ">" + EventTag(kind) + line;
     for (char& c : entry) {
       if (c == '\n' || c == '\r') c = ' ';
     }

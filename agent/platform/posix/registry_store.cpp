@@ -392,13 +392,13 @@ Registry& PlatformRegistry() {
       [](const std::string& why) {
         // Not through the Env: every program that reads the store says
         // this, and the Env would start them a spooler.
-        PlatformTroubles().Say(Severity::kError, "store " + why,
+        PlatformTroubles().Say(EventKind::kRegistryStoreRefused, Severity::kError, "store " + why,
                                "Registry store refused: " + why +
                                    "; settings that others can change are not used",
                                PlatformClock().MonotonicMs());
       },
       [](const std::string& name, uint64_t bytes) {
-        PlatformTroubles().Say(Severity::kWarning, "value " + name,
+        PlatformTroubles().Say(EventKind::kSettingInvalid, Severity::kWarning, "value " + name,
                                "Registry value " + name + " holds " + std::to_string(bytes) +
                                    " bytes, over " + std::to_string(kMaxValueBytes >> 10) +
                                    " KiB: not used, as if it were not set",

@@ -252,6 +252,8 @@ TEST_F(SupervisorTest, WorkerThatFailsIsStartedAgainNextCycleAndSaysWhy) {
   EXPECT_EQ(Running(Sup().EmailThread()), 1);
   EXPECT_EQ(fake.threads.Started(&Sup().EmailThread()), 2);
   EXPECT_EQ(fake.logger.Count("the e-mail alert thread had ended; started it again"), 1);
+  EXPECT_EQ(fake.logger.KindOf("thread failed"), EventKind::kWorkerFailed);
+  EXPECT_EQ(fake.logger.KindOf("had ended"), EventKind::kWorkerRestarted);
   EXPECT_EQ(fake.threads.Started(&Sup().PurgeThread()), 0) << "only the ended worker";
 }
 
@@ -305,6 +307,7 @@ TEST_F(SupervisorTest, AKnownSettingOfTheWrongTypeIsSaidOnce) {
   for (int i = 0; i < 3; ++i) Sup().Cycle();
   EXPECT_EQ(fake.logger.Count("setting EmailAlertFreq is stored as REG_SZ"), 1);
   EXPECT_EQ(fake.logger.Count("setting Printer1Cost is stored as REG_SZ"), 1);
+  EXPECT_EQ(fake.logger.KindOf("setting Printer1Cost"), EventKind::kSettingInvalid);
   EXPECT_EQ(fake.logger.Lines().size(), 2u);
 }
 

@@ -20,6 +20,8 @@ TEST(TroubleReport, SaysEachTroubleOncePerWindowAndCountsRepeats) {
   const auto lines = logger.Lines();
   ASSERT_EQ(lines.size(), 3u);
   EXPECT_EQ(lines[2], "cannot write a (and 2 more times since it was last said)");
+  // Said by its key alone, as the logs say it, and kept on the counted line.
+  EXPECT_EQ(logger.Kinds()[2], EventKind::kLogWriteFailed);
 }
 
 TEST(TroubleReport, ManyDistinctTroublesStayBounded) {

@@ -240,6 +240,8 @@ TEST_F(DatabaseSyncTest, ADatabaseAwayIsSaidOnceBackedOffFromAndItsReturnSaid) {
   EXPECT_EQ(Round(wait), kDatabasePollMs);
   EXPECT_EQ(database.committed.jobs[Key(7)][2], "4");
   EXPECT_EQ(fake.logger.Count("reachable again"), 1);
+  EXPECT_EQ(fake.logger.KindOf("out of reach"), EventKind::kDatabaseUnreachable);
+  EXPECT_EQ(fake.logger.KindOf("reachable again"), EventKind::kDatabaseBack);
   // A second outage is said again, when a change meets it: while nothing
   // changes the database is not asked anything.
   database.down = true;

@@ -83,6 +83,7 @@ TEST_F(GlobalLogTest, ATotalItsEntriesCannotGiveIsReplacedByTheirSumAndSaid) {
                               "cannot give: the global log counts their sum, 0"),
             1);
   EXPECT_EQ(fake.logger.Count("C_20261202.xml has a Total of 99"), 1);
+  EXPECT_EQ(fake.logger.KindOf("C_20261202.xml has a Total"), EventKind::kLogTotalWrong);
   EXPECT_EQ(fake.logger.Lines().size(), 2u);
 }
 
@@ -157,6 +158,7 @@ TEST_F(GlobalLogTest, AFileThatWouldTakeItPastTheCapIsLeftOutAndSaid) {
   EXPECT_LE(global.size(), kMaxTextFileBytes);
   EXPECT_THAT(global, HasSubstr("<id>9999</id>"));
   EXPECT_EQ(fake.logger.Count("B_20261202.xml left out"), 1);
+  EXPECT_EQ(fake.logger.KindOf("B_20261202.xml left out"), EventKind::kGlobalLogFull);
   EXPECT_EQ(fake.logger.Lines().size(), 1u);
 }
 

@@ -259,6 +259,7 @@ TEST_F(RecordJobTest, AnIntruderAtTheLogsNameIsMovedAsideAndTheJobRecorded) {
   EXPECT_TRUE(fake.files.Exists(LogPath("LaserJet") + ".refused"));
   EXPECT_TRUE(SameLog(fake.files.Text(LogPath("LaserJet") + ".refused2"), planted));
   EXPECT_EQ(fake.logger.Count("moved aside to LaserJet_20261206.xml.refused"), 2);
+  EXPECT_EQ(fake.logger.KindOf("moved aside"), EventKind::kLogSetAside);
 }
 
 TEST_F(RecordJobTest, AFailedWriteLeavesTheOldFileWholeAndNoTemporaryFile) {

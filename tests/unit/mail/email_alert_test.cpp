@@ -196,6 +196,8 @@ TEST_F(EmailAlertTest, AMailProgramNotStartedIsSaidOnceWithItsReason) {
   thread.Cycle(frequency, path);
   EXPECT_EQ(fake.logger.Count("not started: C:\\Pelko\\Sendrik.exe: No such file"), 1);
   EXPECT_EQ(fake.logger.Lines().size(), 2u);
+  EXPECT_EQ(fake.logger.Kinds(),
+            (std::vector<EventKind>{EventKind::kMailProgramRefused, EventKind::kMailProgramNotStarted}));
   EXPECT_EQ(fake.registry.String(kToSend), kGlobal) << "the cycle itself goes on as before";
 }
 

@@ -344,6 +344,7 @@ TEST_F(PrinterThreadTest, QueueThatCannotBeListedIsReportedOnce) {
   for (int i = 0; i < 5; ++i) Look();
   EXPECT_TRUE(thread.records.empty());
   EXPECT_EQ(fake.logger.Count("printer \"HP\": cannot list its queue"), 1);
+  EXPECT_EQ(fake.logger.KindOf("cannot list its queue"), EventKind::kQueueUnreadable);
 }
 
 TEST_F(PrinterThreadTest, AppNotRunningRecordsNothingAndReadsNoCounter) {
@@ -419,6 +420,7 @@ TEST_F(PrinterThreadTest, PagesOfAHeldLogStayPendingUntilAWriteSucceeds) {
   EXPECT_TRUE(thread.records.empty());
   EXPECT_EQ(thread.PendingJobs(), 1u);
   EXPECT_EQ(fake.logger.Count("job 7 could not be entered"), 1);
+  EXPECT_EQ(fake.logger.KindOf("job 7 could not be entered"), EventKind::kPagesPending);
 
   thread.logHeld = false;
   fake.spooler.End("HP", 7);
