@@ -78,11 +78,19 @@ check "srv2's rows are the Windows logs, their print details too" 0 $?
 check "srv2's details arrived" 117 "$(pg_psql -Atc "SELECT COUNT(copies) FROM pelko_jobs WHERE server_name = 'srv2'")"
 
 totals() { grep -ho '<user>Total</user><cost>[0-9]*' "$1"/*.xml | grep -o '[0-9]*$' | awk '{ s += $1 } END { print s }'; }
-report=$("$bin/pelkoreport" --database "$PG_ENV_ODBC" --password-stdin --csv <<<pgsecret)
+site_report() {  # site_report [OPTION...]: the site report as HTML, costs as bare numbers
+  "$bin/pelkoreport" --database "$PG_ENV_ODBC" --password-stdin --html --cost-unit "" "$@" <<<pgsecret |
+    tr -d '\n' | sed 's/&#8239;//g'
+}
+site_total() { grep -o 'id="total">[^<]*' | sed 's/.*>//'; }
+server_total() {  # server_total NAME: the cost of NAME's row in the report on stdin
+  grep -o "<tr><td>$1</td>\(<td class=\"num\">[^<]*</td>\)\{3\}" | sed 's/<\/td>$//; s/.*>//'
+}
+report=$(site_report)
 check "the site total is both machines' logs" "$(($(totals "$work/linux/Logs") + $(totals "$data/Logs")))" \
-  "$(grep '^total,' <<<"$report" | cut -d, -f5 | tr -d '\r')"
-check "srv1's total" "$(totals "$work/linux/Logs")" "$(grep '^server,srv1,' <<<"$report" | cut -d, -f5 | tr -d '\r')"
-check "srv2's total" "$(totals "$data/Logs")" "$(grep '^server,srv2,' <<<"$report" | cut -d, -f5 | tr -d '\r')"
+  "$(site_total <<<"$report")"
+check "srv1's total" "$(totals "$work/linux/Logs")" "$(server_total srv1 <<<"$report")"
+check "srv2's total" "$(totals "$data/Logs")" "$(server_total srv2 <<<"$report")"
 check "the Windows agent still runs" yes "$(kill -0 "$winagent" 2>/dev/null && echo yes)"
 
 # Sendrik.exe, with EmailReportPeriod last-month, mails the site report of
@@ -106,8 +114,7 @@ SETTINGS
   check "Sendrik.exe mailed the site report" 0 $?
   first=$(date -d "$(date +%Y-%m-01) -1 month" +%Y%m%d)
   last=$(date -d "$(date +%Y-%m-01) -1 day" +%Y%m%d)
-  month=$("$bin/pelkoreport" --database "$PG_ENV_ODBC" --password-stdin --csv --from "$first" \
-    --to "$last" <<<pgsecret | grep '^total,' | cut -d, -f5 | tr -d '\r')
+  month=$(site_report --from "$first" --to "$last" | site_total)
   check "its total is the site's for last month" 1 \
     "$(grep -c "sent SiteReport_$first-$last.html (site report last-month, .* total $month)" "$data/Logs/Sendrik.log")"
   kill "$smtp" 2>/dev/null
