@@ -36,6 +36,7 @@ void PrinterThread::Run() {
   // A cursor of an earlier run may be for another printer.
   cursor.reset();
   LoadSeen();
+  watchStart = LoadWatchStart(env, printerName);
   if (ReadPageTotal(0)) lastPageTotal = currentPageTotal;
   std::vector<SpoolJob> jobs;
   // The cursor is made before the history is asked: a job that ends in
@@ -257,6 +258,8 @@ EnteredJobs PrinterThread::ReadEntered() const {
 
 void PrinterThread::CatchUp() {
   catchUpTriedAt = env.clock->MonotonicMs();
+  // A book begun now is the watch's start where no add recorded one.
+  if (!seen.Known()) seen.SetSince(EntryStamp(env.clock->Now()));
   std::vector<SpoolJob> ended;
   const SpoolStatus status = env.spooler->ListEndedJobs(printerName, kMaxCaughtUp, &ended);
   if (status != SpoolStatus::kOk) {
@@ -282,7 +285,8 @@ void PrinterThread::CatchUp() {
       ledger.Settle(job.id, *billed);
     }
   }
-  const std::vector<MissedJob> missedJobs = MissedJobs(seen, entered, ended);
+  const std::vector<MissedJob> missedJobs =
+      MissedJobs(seen, entered, ended, watchStart ? &*watchStart : nullptr);
   SeeEndedJobs(entered, ended, missedJobs, &seen);
   SaveSeen();
   const LocalTime now = env.clock->Now();
