@@ -36,7 +36,6 @@ void PrinterThread::Run() {
   // A cursor of an earlier run may be for another printer.
   cursor.reset();
   LoadSeen();
-  watchStart = LoadWatchStart(env, printerName);
   if (ReadPageTotal(0)) lastPageTotal = currentPageTotal;
   std::vector<SpoolJob> jobs;
   // The cursor is made before the history is asked: a job that ends in
@@ -285,8 +284,10 @@ void PrinterThread::CatchUp() {
       ledger.Settle(job.id, *billed);
     }
   }
+  // Read at each catch-up: an add again writes it anew.
+  const std::optional<WatchStart> start = LoadWatchStart(env, printerName);
   const std::vector<MissedJob> missedJobs =
-      MissedJobs(seen, entered, ended, watchStart ? &*watchStart : nullptr);
+      MissedJobs(seen, entered, ended, start ? &*start : nullptr);
   SeeEndedJobs(entered, ended, missedJobs, &seen);
   SaveSeen();
   const LocalTime now = env.clock->Now();

@@ -10,7 +10,6 @@
 #include <cstdint>
 #include <map>
 #include <memory>
-#include <optional>
 #include <string>
 #include <tuple>
 #include <utility>
@@ -128,9 +127,6 @@ class PrinterThread : public WorkerThread {
   uint64_t catchUpTriedAt = 0;
   std::string pendingSaved;  // the file's text as last written; empty: no file
   SeenJobs seen;
-  // What `pelkoctl add` found ended when it configured the printer; read
-  // at every start, as an add again writes it anew.
-  std::optional<WatchStart> watchStart;
   std::string seenPrinter;  // whose book `seen` is; empty: none read yet
   uint64_t seenSaved = 0;   // the book's Changes() when last written
   std::map<uint32_t, int64_t> submittedOf;  // by job id, from the listings
