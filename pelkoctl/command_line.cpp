@@ -18,7 +18,8 @@ constexpr char kUsage[] =
     "\n"
     "  list                          the printers: slot, name, cost a page, whether\n"
     "                                the spooler has the queue, the last job logged,\n"
-    "                                the colour price, two-sided discount, paper factors\n"
+    "                                the colour price, two-sided discount, paper factors,\n"
+    "                                since when its jobs are billed (or \"not yet\")\n"
     "  add NAME --cost N [PRICES] [--force]\n"
     "                                account printer NAME at N a page; --force takes\n"
     "                                a queue the spooler does not have (yet)\n"
@@ -133,15 +134,18 @@ int List(const Env& env, std::ostream& out, std::ostream& err) {
   }
   std::size_t nameWidth = 4;
   std::size_t entryWidth = 10;
+  std::size_t paperWidth = 5;
   for (const PrinterRow& row : rows) {
     nameWidth = std::max(nameWidth, row.name.size());
     entryWidth = std::max(entryWidth, std::max<std::size_t>(row.lastEntry.size(), 1));
+    paperWidth = std::max(paperWidth, FormatPaperFactors(row.tariff.paperFactors).size());
   }
   // The prices beyond the mono one come after the columns scripts know.
   out << std::left << std::setw(5) << "SLOT" << std::setw(static_cast<int>(nameWidth) + 2)
       << "NAME" << std::right << std::setw(10) << "COST" << "  " << std::left << std::setw(13)
       << "QUEUE" << std::setw(static_cast<int>(entryWidth) + 2) << "LAST ENTRY" << std::right
-      << std::setw(10) << "COLOUR" << std::setw(11) << "TWO-SIDED" << "  PAPER\n";
+      << std::setw(10) << "COLOUR" << std::setw(11) << "TWO-SIDED" << "  " << std::left
+      << std::setw(static_cast<int>(paperWidth) + 2) << "PAPER" << "WATCHING\n";
   std::string notes;
   for (const PrinterRow& row : rows) {
     const std::string factors = FormatPaperFactors(row.tariff.paperFactors);
@@ -157,8 +161,9 @@ int List(const Env& env, std::ostream& out, std::ostream& err) {
         << std::setw(13) << (named ? QueueStateText(row.queue) : "-")
         << std::setw(static_cast<int>(entryWidth) + 2)
         << (row.lastEntry.empty() ? "-" : row.lastEntry) << std::right << std::setw(10)
-        << row.tariff.colorCost << std::setw(11) << discount << "  "
-        << (factors.empty() ? "-" : factors) << '\n';
+        << row.tariff.colorCost << std::setw(11) << discount << "  " << std::left
+        << std::setw(static_cast<int>(paperWidth) + 2) << (factors.empty() ? "-" : factors)
+        << (named ? row.watching : "-") << '\n';
     if (!row.problem.empty()) notes += "! " + row.problem + " (" + row.fix + ")\n";
   }
   if (!countProblem.empty()) notes = "! " + countProblem + "\n" + notes;
