@@ -132,15 +132,17 @@ FindResult FindJobs(const Env& env, HostProbe* probe, const JobQuery& query) {
   // The whole history tells the queues not configured, and how each ended.
   const std::optional<std::vector<HistoryJob>> history =
       probe != nullptr ? probe->SpoolerHistory() : std::nullopt;
-  uint32_t oldest = 0;
   for (const HistoryJob& job : history.value_or(std::vector<HistoryJob>{})) {
-    oldest = oldest == 0 ? job.id : std::min(oldest, job.id);
     SpooledJob& known = spooled[{QueueKey(job.queue), job.id}];
     const std::optional<uint32_t> pages = known.job.pages;
     known.job = job;
     if (pages) known.job.pages = pages;  // the queue's own count, where it was asked
     auto printer = configured.find(QueueKey(job.queue));
     known.printer = printer == configured.end() ? "" : printer->second;
+  }
+  uint32_t oldest = 0;
+  for (const auto& [key, job] : spooled) {
+    if (!job.queued) oldest = oldest == 0 ? job.job.id : std::min(oldest, job.job.id);
   }
   auto logged = LoggedJobs(env);
   FindResult result;
