@@ -250,7 +250,7 @@ office_log=$work/pelko/Logs/Office_$(date +%Y%m%d).xml
 first=$(print_job Office "status one")
 second=$(print_job Office "status two")
 other=$(print_job Spare "not accounted")
-both_entered() { [[ $(grep -cE "<id>($first|$second)</id>" "$office_log" 2>/dev/null) -eq 2 ]]; }
+both_entered() { [[ $(grep -oE "<id>($first|$second)</id>" "$office_log" 2>/dev/null | wc -l) -eq 2 ]]; }
 check "both jobs entered" yes "$(wait_for 60 both_entered && echo yes)"
 spare_ended() { cups_env_ended Spare "$other"; }
 check "the other job ended" yes "$(wait_for 60 spare_ended && echo yes)"
@@ -265,11 +265,12 @@ json_says() { python3 -c "import json,sys; d=json.load(open(sys.argv[1])); print
 check "json: Office's pages" 4 "$(json_says '[p["pages_today"] for p in d["printers"] if p["name"] == "Office"][0]')"
 check "json: the last entry" "$second" "$(json_says 'd["last_entry"]["id"]')"
 check "json: the agent runs" True "$(json_says 'd["agent"]["running"] and d["agent"]["uptime_seconds"] >= 0')"
+: >"$work/find.txt"
 for job in "$first" "$second"; do
   check "find $job" 0 "$(ctl find "$job")"
   check "find $job: its entry" 1 "$(grep -cE "^  entered in $office_log: [0-9/]+ [0-9:]+ $job root 2 pages 40$" "$work/out")"
+  cat "$work/out" >>"$work/find.txt"
 done
-cp "$work/out" "$work/find.txt"
 check "find the job on Spare" 0 "$(ctl find "$other")"
 check "find: the queue is not configured" yes "$(said "not entered: its queue 'Spare' is not configured")"
 cat "$work/out" >>"$work/find.txt"
