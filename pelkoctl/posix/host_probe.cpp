@@ -277,7 +277,8 @@ std::optional<int64_t> PosixHostProbe::AgentStartedAt() {
   if (!std::getline(stat, line) || line.rfind(')') == std::string::npos) return std::nullopt;
   std::istringstream fields(line.substr(line.rfind(')') + 2));
   std::string field;
-  for (int i = 3; i <= 22 && fields >> field; ++i) {
+  for (int i = 3; i <= 22; ++i) {
+    if (!(fields >> field)) return std::nullopt;
   }
   std::ifstream system("/proc/stat");
   int64_t boot = -1;
