@@ -48,6 +48,8 @@ void Apply(const PriceChange& change, StoredPrices* prices) {
   }
 }
 
+}  // namespace
+
 bool IsDailyLogOf(const std::string& fileName, const std::string& stem) {
   // stem + "_" + eight digits + ".xml", and not another printer's stem that
   // merely begins the same.
@@ -60,8 +62,6 @@ bool IsDailyLogOf(const std::string& fileName, const std::string& stem) {
   }
   return AsciiEqualFold(std::string_view(fileName).substr(stem.size() + 9), ".xml");
 }
-
-}  // namespace
 
 const char* QueueStateText(QueueState state) {
   switch (state) {

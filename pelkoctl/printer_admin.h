@@ -116,6 +116,9 @@ class PrinterAdmin {
 
 // Why name cannot be a printer the agent accounts (empty when it can).
 std::string RejectPrinterName(const std::string& name);
+
+// Whether fileName is one of the daily logs "<stem>_YYYYMMDD.xml" (any case).
+bool IsDailyLogOf(const std::string& fileName, const std::string& stem);
 // Why the prices cannot be stored (empty when they can): a paper factors
 // text ParsePaperFactors refuses, a discount over 100.
 std::string RejectPrices(const PriceChange& prices);
