@@ -21,6 +21,7 @@
 #include <cerrno>
 
 #include "agent/config/cost_unit.h"
+#include "agent/logs/log_format.h"
 #include "agent/platform/files.h"
 #include "agent/platform/password_line.h"
 #include "agent/platform/registry.h"
@@ -257,9 +258,7 @@ std::string Joined(const std::vector<std::string>& inputs) {
 
 // The jobs of the log files, read into builder; false when one could not be
 // read (each said on standard error).
-bool ReadLogs(const Options& o, ReportBuilder& builder) {
-  std::vector<std::string> paths;
-  Collect(o, &paths);
+bool ReadLogs(const Options& o, const std::vector<std::string>& paths, ReportBuilder& builder) {
   if (paths.empty()) {
     std::fprintf(stderr, "pelkoreport: no daily log found in %s%s\n", Joined(o.inputs).c_str(),
                  o.from.empty() && o.to.empty() ? "" : " for those dates");
@@ -281,6 +280,20 @@ bool ReadLogs(const Options& o, ReportBuilder& builder) {
     }
   }
   return ok;
+}
+
+// Whether a log among paths declares UTF-8: the report's names are UTF-8
+// then, and the other logs' are moved to it.
+bool AnyDeclaresUtf8(const std::vector<std::string>& paths) {
+  for (const std::string& path : paths) {
+    std::FILE* file = std::fopen(path.c_str(), "rb");
+    if (file == nullptr) continue;
+    char head[128];
+    const std::size_t got = std::fread(head, 1, sizeof head, file);
+    std::fclose(file);
+    if (DeclaresUtf8(std::string_view(head, got))) return true;
+  }
+  return false;
 }
 
 // Every server's jobs of the database, read into builder.
@@ -317,7 +330,10 @@ CostUnit CostUnitOf(const Options& o) {
 // nothing, so that no half report is taken for a whole one.
 int Run(const Options& o) {
   const bool site = !o.database.empty();
-  const TextEncoding names = site ? TextEncoding::kUtf8 : TextEncoding::kWindows1252;
+  std::vector<std::string> paths;
+  if (!site) Collect(o, &paths);
+  const TextEncoding names =
+      site || AnyDeclaresUtf8(paths) ? TextEncoding::kUtf8 : TextEncoding::kWindows1252;
   const CostUnit costUnit = CostUnitOf(o);
   CsvRows csv(CsvCost{costUnit, DecimalPoint(o.dialect)});
   SummaryBuilder summary(o.grouping);
@@ -333,7 +349,7 @@ int Run(const Options& o) {
   builder.Describe(o.from, o.to, names, costUnit, site);
   if (site) {
     if (const int status = ReadDatabase(o, builder); status != 0) return status;
-  } else if (!ReadLogs(o, builder)) {
+  } else if (!ReadLogs(o, paths, builder)) {
     std::fprintf(stderr, "pelkoreport: nothing written\n");
     return 1;
   }
