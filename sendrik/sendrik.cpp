@@ -200,7 +200,10 @@ int Run(Failure* failure) {
   if (status != kSent) return status;
 
   report::ReportBuilder builder;
-  builder.Describe("", "", report::TextEncoding::kWindows1252, site.costUnit);
+  // The names as the global log declares them: UTF-8 under LogUtf8.
+  builder.Describe("", "",
+                   DeclaresUtf8(text) ? report::TextEncoding::kUtf8 : report::TextEncoding::kWindows1252,
+                   site.costUnit);
   builder.AddLog(text);
   const report::Report report = builder.Finish();
   MailMessage message = BuildMessage(settings, report, settings.toSendFile, std::time(nullptr));
