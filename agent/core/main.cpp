@@ -96,6 +96,7 @@ void BlockQuitSignals(int, char**, char**) {
   sigemptyset(&quit);
   sigaddset(&quit, SIGTERM);
   sigaddset(&quit, SIGINT);
+  sigaddset(&quit, SIGHUP);
   pthread_sigmask(SIG_BLOCK, &quit, nullptr);
 }
 
