@@ -31,8 +31,8 @@ int AgentArguments(const std::vector<std::string>& args, const std::string& prog
       "Started by hand it runs in the foreground until stopmon ends it. One agent\n"
       "runs at a time: a second says which process holds the lock and exits with 1.\n";
   const std::string& word = args[0];
-  if (args.size() == 1 && (word == "--help" || word == "-h" || word == "/?" ||
-                           AsciiEqualFold(word, "/help") || AsciiEqualFold(word, "--help"))) {
+  if (args.size() == 1 && (AsciiEqualFold(word, "--help") || AsciiEqualFold(word, "/help") ||
+                           word == "-h" || word == "/?")) {
     out << usage;
     return 0;
   }
