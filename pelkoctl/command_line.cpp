@@ -48,7 +48,8 @@ constexpr char kUsage[] =
     "\n"
     "Works on the settings the agent reads, HKLM\\Software\\Pelko: on Windows\n"
     "the machine's registry, on Linux the store named by PELKO_REGISTRY (default\n"
-    "/var/lib/pelko/registry). Commands and switches take any case; /? is --help.\n"
+    "/var/lib/pelko/registry). Commands and switches take any case; /? is --help;\n"
+    "--version tells the version.\n"
     "Exit status: 0 done, 1 refused or failed, 2 bad arguments. check: 0 all is\n"
     "well (accepted warnings aside, setting AcceptedWarnings), 1 warnings,\n"
     "2 faults, 3 bad arguments.\n";

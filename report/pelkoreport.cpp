@@ -70,7 +70,7 @@ constexpr char kUsage[] =
     "byte-order mark. The summary is in UTF-8 on Linux.\n"
     "Exit status: 0 done, 1 no log found, a file could not be read, the database\n"
     "did not answer, or the output not written (then nothing is written), 2 bad\n"
-    "arguments.\n";
+    "arguments. --help (or /?) shows this, --version the version.\n";
 
 struct Options {
   bool csv = false, html = false, summary = false;
@@ -416,6 +416,10 @@ int main(int argc, char** argv) {
     if (!std::strcmp(argv[i], "--help") || !std::strcmp(argv[i], "-h") ||
         !std::strcmp(argv[i], "/?")) {
       std::fputs(kUsage, stdout);
+      return 0;
+    }
+    if (!std::strcmp(argv[i], "--version")) {
+      std::fputs("pelkoreport " PELKO_VERSION "\n", stdout);
       return 0;
     }
   }
