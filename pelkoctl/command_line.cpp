@@ -1,13 +1,16 @@
 #include "pelkoctl/command_line.h"
 
 #include <charconv>
+#include <chrono>
 #include <iomanip>
 
 #include "agent/config/setting_table.h"
 #include "agent/util/coding.h"
 #include "pelkoctl/health_check.h"
+#include "pelkoctl/job_finder.h"
 #include "pelkoctl/printer_admin.h"
 #include "pelkoctl/setting_admin.h"
+#include "pelkoctl/status.h"
 
 namespace pelko::ctl {
 
@@ -18,7 +21,8 @@ constexpr char kUsage[] =
     "\n"
     "  list                          the printers: slot, name, cost a page, whether\n"
     "                                the spooler has the queue, the last job logged,\n"
-    "                                the colour price, two-sided discount, paper factors\n"
+    "                                the colour price, two-sided discount, paper factors,\n"
+    "                                since when its jobs are billed (or \"not yet\")\n"
     "  add NAME --cost N [PRICES] [--force]\n"
     "                                account printer NAME at N a page; --force takes\n"
     "                                a queue the spooler does not have (yet)\n"
@@ -26,6 +30,11 @@ constexpr char kUsage[] =
     "  cost NAME [N] [PRICES]        the new prices from the next job on\n"
     "  show [SETTING]                the settings with their values and stored types\n"
     "  set SETTING VALUE             one setting, stored with its type\n"
+    "  status [--json]               today's pages and cost per printer, the agent's\n"
+    "                                uptime, the last entry, pages pending, the\n"
+    "                                central database and the last mail\n"
+    "  find ID | --user NAME | --title TEXT\n"
+    "                                where a job was entered, or why it was not\n"
     "  check [--probe]               what would stop accounting or mailing, each\n"
     "                                line as it is known and a summary last;\n"
     "                                --probe: a monitoring plugin's output, the\n"
@@ -39,7 +48,8 @@ constexpr char kUsage[] =
     "\n"
     "Works on the settings the agent reads, HKLM\\Software\\Pelko: on Windows\n"
     "the machine's registry, on Linux the store named by PELKO_REGISTRY (default\n"
-    "/var/lib/pelko/registry). Commands and switches take any case; /? is --help.\n"
+    "/var/lib/pelko/registry). Commands and switches take any case; /? is --help;\n"
+    "--version tells the version.\n"
     "Exit status: 0 done, 1 refused or failed, 2 bad arguments. check: 0 all is\n"
     "well (accepted warnings aside, setting AcceptedWarnings), 1 warnings,\n"
     "2 faults, 3 bad arguments.\n";
@@ -133,15 +143,18 @@ int List(const Env& env, std::ostream& out, std::ostream& err) {
   }
   std::size_t nameWidth = 4;
   std::size_t entryWidth = 10;
+  std::size_t paperWidth = 5;
   for (const PrinterRow& row : rows) {
     nameWidth = std::max(nameWidth, row.name.size());
     entryWidth = std::max(entryWidth, std::max<std::size_t>(row.lastEntry.size(), 1));
+    paperWidth = std::max(paperWidth, FormatPaperFactors(row.tariff.paperFactors).size());
   }
   // The prices beyond the mono one come after the columns scripts know.
   out << std::left << std::setw(5) << "SLOT" << std::setw(static_cast<int>(nameWidth) + 2)
       << "NAME" << std::right << std::setw(10) << "COST" << "  " << std::left << std::setw(13)
       << "QUEUE" << std::setw(static_cast<int>(entryWidth) + 2) << "LAST ENTRY" << std::right
-      << std::setw(10) << "COLOUR" << std::setw(11) << "TWO-SIDED" << "  PAPER\n";
+      << std::setw(10) << "COLOUR" << std::setw(11) << "TWO-SIDED" << "  " << std::left
+      << std::setw(static_cast<int>(paperWidth) + 2) << "PAPER" << "WATCHING\n";
   std::string notes;
   for (const PrinterRow& row : rows) {
     const std::string factors = FormatPaperFactors(row.tariff.paperFactors);
@@ -157,8 +170,9 @@ int List(const Env& env, std::ostream& out, std::ostream& err) {
         << std::setw(13) << (named ? QueueStateText(row.queue) : "-")
         << std::setw(static_cast<int>(entryWidth) + 2)
         << (row.lastEntry.empty() ? "-" : row.lastEntry) << std::right << std::setw(10)
-        << row.tariff.colorCost << std::setw(11) << discount << "  "
-        << (factors.empty() ? "-" : factors) << '\n';
+        << row.tariff.colorCost << std::setw(11) << discount << "  " << std::left
+        << std::setw(static_cast<int>(paperWidth) + 2) << (factors.empty() ? "-" : factors)
+        << (named ? row.watching : "-") << '\n';
     if (!row.problem.empty()) notes += "! " + row.problem + " (" + row.fix + ")\n";
   }
   if (!countProblem.empty()) notes = "! " + countProblem + "\n" + notes;
@@ -250,6 +264,37 @@ int Show(const Env& env, const std::vector<std::string>& args, std::ostream& out
   return args.size() == 2 ? status : 0;
 }
 
+int Find(const Env& env, HostProbe* probe, const std::vector<std::string>& args,
+         std::ostream& out, std::ostream& err) {
+  JobQuery query;
+  for (std::size_t i = 1; i < args.size(); ++i) {
+    std::string name = args[i];
+    std::string value;
+    const std::size_t equals = name.find('=');
+    if (name.rfind("--", 0) == 0 && equals != std::string::npos) {
+      value = name.substr(equals + 1);
+      name.erase(equals);
+    } else if ((name == "--user" || name == "--title") && i + 1 < args.size()) {
+      value = args[++i];
+    }
+    uint32_t id = 0;
+    std::string why;
+    if (name == "--user" && !value.empty()) {
+      query.user = value;
+    } else if (name == "--title" && !value.empty()) {
+      query.title = value;
+    } else if (name.rfind("--", 0) != 0 && !query.id && ParseCost(name, &id, &why) && id > 0) {
+      query.id = id;
+    } else {
+      return Usage(err, "find ID | --user NAME | --title TEXT ('" + args[i] + "' is none of them)");
+    }
+  }
+  if (!query.id && query.user.empty() && query.title.empty()) {
+    return Usage(err, "find: which job? ID, --user NAME or --title TEXT");
+  }
+  return PrintFound(FindJobs(env, probe, query), ReadCostUnit(*env.registry), out);
+}
+
 }  // namespace
 
 bool IsHelp(const std::string& word) {
@@ -297,6 +342,17 @@ int RunPelkoctl(const Env& env, HostProbe* probe, const std::vector<std::string>
     return Done(SettingAdmin(*env.registry, env.files).Set(args[1], args[2], HintsFor(env).restartAgent),
                 out, err);
   }
+  if (command == "status") {
+    const bool json = args.size() == 2 && args[1] == "--json";
+    if (args.size() != 1 && !json) return Usage(err, "status takes only --json");
+    const int64_t now = std::chrono::duration_cast<std::chrono::seconds>(
+                            std::chrono::system_clock::now().time_since_epoch())
+                            .count();
+    const Status status = ReadStatus(env, probe, now);
+    json ? PrintStatusJson(status, out) : PrintStatus(status, out);
+    return 0;
+  }
+  if (command == "find") return Find(env, probe, args, out, err);
   if (command == "check") {
     const bool probeForm = args.size() == 2 && (args[1] == "--probe" || args[1] == "--nagios");
     if (args.size() != 1 && !probeForm) {

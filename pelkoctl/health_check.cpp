@@ -528,6 +528,16 @@ void CheckAll(const Env& env, HostProbe* probe, const std::function<void(const F
   }
 }
 
+std::optional<Finding> DatabaseFinding(const Env& env, const std::string& folder) {
+  auto connection = PelkoKey(*env.registry).Get("DatabaseConnection");
+  if (!connection || !connection->Text() || connection->Text()->empty()) return std::nullopt;
+  std::optional<Finding> said;
+  const std::function<void(const Finding&)> sink = [&](const Finding& finding) { said = finding; };
+  Findings found(sink, {});
+  CheckDatabase(env, *connection->Text(), folder, found);
+  return said;
+}
+
 std::vector<Finding> CheckAll(const Env& env, HostProbe* probe) {
   std::vector<Finding> all;
   CheckAll(env, probe, [&](const Finding& finding) { all.push_back(finding); });

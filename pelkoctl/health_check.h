@@ -6,6 +6,7 @@
 // in the probe form, a summary line first.
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <optional>
 #include <ostream>
@@ -15,6 +16,18 @@
 #include "agent/platform/env.h"
 
 namespace pelko::ctl {
+
+// One ended job of the spooler's history, of any queue.
+struct HistoryJob {
+  std::string queue;
+  uint32_t id = 0;
+  std::string user;
+  std::string title;
+  bool cancelled = false;  // cancelled or aborted rather than printed
+  bool raw = false;        // sent to the printer as is, its pages uncounted
+  std::optional<uint32_t> pages;
+  int64_t endedAt = 0;  // seconds since 1970 (UTC); 0 where not told
+};
 
 // What only the machine can tell: the service, its user's rights, the
 // spooler's rules. One implementation a platform, a fake in tests. Every
@@ -44,6 +57,12 @@ class HostProbe {
   // Whether the queue's printer prints colour (CUPS: its color-supported);
   // none where the spooler does not say.
   virtual std::optional<bool> QueuePrintsColor(const std::string& /*queue*/) { return std::nullopt; }
+  // When the agent's running process started, in seconds since 1970 (UTC);
+  // none where it does not run or the system does not say.
+  virtual std::optional<int64_t> AgentStartedAt() { return std::nullopt; }
+  // The ended jobs the spooler keeps of every queue, configured or not;
+  // none where it keeps no history or does not answer.
+  virtual std::optional<std::vector<HistoryJob>> SpoolerHistory() { return std::nullopt; }
 };
 
 // The commands a fix names, as the platform has them. Windows's are told
@@ -77,6 +96,11 @@ std::vector<std::string> LastOfEachKind(const std::vector<std::string>& lines, s
 // follows from a fault said already.
 void CheckAll(const Env& env, HostProbe* probe, const std::function<void(const Finding&)>& sink);
 std::vector<Finding> CheckAll(const Env& env, HostProbe* probe);
+
+// check's line on the central database alone (none where no
+// DatabaseConnection is set): whether it answers and holds every daily log
+// under folder as it is now.
+std::optional<Finding> DatabaseFinding(const Env& env, const std::string& folder);
 
 // Exit statuses in the manner of monitoring plugins.
 inline constexpr int kCheckOk = 0;       // all is well, or only accepted warnings

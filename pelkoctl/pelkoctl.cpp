@@ -63,6 +63,10 @@ void GiveUpCheckLater(bool probeForm) {
 
 int main(int argc, char** argv) {
   std::vector<std::string> args(argv + 1, argv + argc);
+  if (args.size() == 1 && pelko::AsciiLowered(args[0]) == "--version") {
+    std::cout << "pelkoctl " PELKO_VERSION "\n";
+    return 0;
+  }
   if (!args.empty() && pelko::AsciiLowered(args[0]) == "check") {
     const std::string form = args.size() > 1 ? pelko::AsciiLowered(args[1]) : "";
     GiveUpCheckLater(form == "--probe" || form == "--nagios");

@@ -7,6 +7,8 @@
 #include "agent/logs/log_format.h"
 #include "agent/logs/log_names.h"
 #include "agent/logs/log_store.h"
+#include "agent/monitor/catch_up.h"
+#include "agent/monitor/seen_jobs.h"
 #include "agent/util/coding.h"
 
 namespace pelko::ctl {
@@ -46,6 +48,8 @@ void Apply(const PriceChange& change, StoredPrices* prices) {
   }
 }
 
+}  // namespace
+
 bool IsDailyLogOf(const std::string& fileName, const std::string& stem) {
   // stem + "_" + eight digits + ".xml", and not another printer's stem that
   // merely begins the same.
@@ -58,8 +62,6 @@ bool IsDailyLogOf(const std::string& fileName, const std::string& stem) {
   }
   return AsciiEqualFold(std::string_view(fileName).substr(stem.size() + 9), ".xml");
 }
-
-}  // namespace
 
 const char* QueueStateText(QueueState state) {
   switch (state) {
@@ -149,6 +151,38 @@ std::string PrinterAdmin::LastEntry(const std::string& name) {
   const LogEntry& job = entries.front();
   return std::string(job.date) + " " + std::string(job.time) + " " + std::string(job.user) + " " +
          std::to_string(EntryPages(job)) + " pages";
+}
+
+std::string PrinterAdmin::Watching(const std::string& name) {
+  if (std::optional<WatchStart> start = LoadWatchStart(env, name)) return "since " + start->at;
+  const SeenJobs book = LoadSeenJobs(env, name);
+  if (!book.Known()) return "not yet";
+  return book.Since().empty() ? "yes" : "since " + book.Since();
+}
+
+std::string PrinterAdmin::RecordStart(const std::string& name) {
+  const std::string path = WatchStartPath(env, name);
+  if (path.empty()) return "Path is not set";
+  std::vector<SpoolJob> ended;
+  const SpoolStatus status = env.spooler->ListEndedJobs(name, kMaxCaughtUp, &ended);
+  // A queue not made yet has ended nothing.
+  if (status == SpoolStatus::kNoQueue) ended.clear();
+  if (status != SpoolStatus::kOk && status != SpoolStatus::kNoQueue) {
+    return "the spooler's history cannot be read";
+  }
+  WatchStart start{EntryStamp(env.clock->Now()), {}};
+  for (const SpoolJob& job : ended) start.before.insert(IdentityOf(job));
+  if (env.files->ReplaceText(path, EncodeWatchStart(start)) != FileStatus::kOk) {
+    return "cannot write " + path;
+  }
+  return "";
+}
+
+void PrinterAdmin::ForgetStart(const std::string& name) {
+  // A printer no longer configured is not watched; added again, it is
+  // watched from then.
+  const std::string path = WatchStartPath(env, name);
+  if (!path.empty()) env.files->Delete(path);
 }
 
 std::string PrinterAdmin::ReadSlots(Slots* slots) {
@@ -266,6 +300,7 @@ Outcome PrinterAdmin::List(std::vector<PrinterRow>* rows, std::string* countProb
     }
     row.queue = Queue(stored.name);
     row.lastEntry = LastEntry(stored.name);
+    row.watching = Watching(stored.name);
     row.hidden = static_cast<std::size_t>(slot) > n;
     const std::string quoted = "\"" + stored.name + "\"";
     if (row.hidden) {
@@ -338,6 +373,9 @@ Outcome PrinterAdmin::Add(const std::string& name, uint32_t cost, bool force,
   }
   Slot added{name, StoredValue{kRegDword, EncodeLittleEndian(cost, 4)}, {}};
   Apply(prices, &added.prices);
+  // Before the agent can take the printer up: a job that ends from now on
+  // is billed, also one that ends before the agent first looks.
+  const std::string unrecorded = RecordStart(name);
   std::string failure;
   if (at < slots.size()) {
     failure = WriteSlot(at + 1, added);
@@ -346,10 +384,17 @@ Outcome PrinterAdmin::Add(const std::string& name, uint32_t cost, bool force,
     slots.push_back(added);
     failure = WriteSlots(slots, at, at);
   }
-  if (!failure.empty()) return {failure, ""};
+  if (!failure.empty()) {
+    if (unrecorded.empty()) ForgetStart(name);
+    return {failure, ""};
+  }
   return {"", "added '" + name + "' as printer " + std::to_string(at + 1) + ", " +
                   std::to_string(cost) + " a page" + DescribePrices(prices) +
-                  (queue == QueueState::kPresent ? "" : " (no such queue yet: forced)")};
+                  (queue == QueueState::kPresent ? "" : " (no such queue yet: forced)") +
+                  (unrecorded.empty() ? ""
+                                      : "\nwarning: when it was added could not be recorded (" +
+                                            unrecorded +
+                                            "): its jobs count from the agent's first look at it")};
 }
 
 Outcome PrinterAdmin::Remove(const std::string& name) {
@@ -361,6 +406,7 @@ Outcome PrinterAdmin::Remove(const std::string& name) {
     if (std::string failure = WriteSlot(static_cast<std::size_t>(slot), {}); !failure.empty()) {
       return {failure, ""};
     }
+    ForgetStart(name);
     return {"", "removed '" + name + "' from slot " + std::to_string(slot) +
                     " above nPrinters; its logs stay where they are"};
   }
@@ -374,6 +420,7 @@ Outcome PrinterAdmin::Remove(const std::string& name) {
       !failure.empty()) {
     return {failure, ""};
   }
+  ForgetStart(name);
   return {"", "removed '" + name + "'; its logs stay where they are"};
 }
 

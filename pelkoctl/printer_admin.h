@@ -47,6 +47,9 @@ struct PrinterRow {
   uint32_t cost = 0;
   QueueState queue = QueueState::kMissing;
   std::string lastEntry;  // the newest job in its logs, or empty
+  // "since 2026/12/09 13:20:11" (added, or first looked at), "not yet", or
+  // "yes" for a printer watched since before its start was recorded.
+  std::string watching;
   StoredPrices stored;
   Tariff tariff;  // as the agent reads it
 };
@@ -79,6 +82,7 @@ class PrinterAdmin {
   // "2026/12/08 10:31:02 alice 3 pages \"report.pdf\"" for the newest entry of
   // the printer's newest daily log; empty when there is none.
   std::string LastEntry(const std::string& name);
+  std::string Watching(const std::string& name);
 
  private:
   struct Slot {
@@ -100,6 +104,10 @@ class PrinterAdmin {
   // Each of slot's optional prices written, or deleted where it has none.
   std::string WritePrices(std::size_t slot, const StoredPrices& prices);
   int Find(const std::vector<Slot>& slots, const std::string& name) const;
+  // Records the jobs the spooler has ended by now as before name's watch
+  // (seen_jobs.h); why it could not, else empty.
+  std::string RecordStart(const std::string& name);
+  void ForgetStart(const std::string& name);
 
   Env env;
   PelkoKey key;
@@ -108,6 +116,9 @@ class PrinterAdmin {
 
 // Why name cannot be a printer the agent accounts (empty when it can).
 std::string RejectPrinterName(const std::string& name);
+
+// Whether fileName is one of the daily logs "<stem>_YYYYMMDD.xml" (any case).
+bool IsDailyLogOf(const std::string& fileName, const std::string& stem);
 // Why the prices cannot be stored (empty when they can): a paper factors
 // text ParsePaperFactors refuses, a discount over 100.
 std::string RejectPrices(const PriceChange& prices);

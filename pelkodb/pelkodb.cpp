@@ -11,6 +11,7 @@
 #include "agent/platform/password_line.h"
 #include "agent/platform/registry.h"
 #include "agent/platform/sql.h"
+#include "agent/util/coding.h"
 
 namespace pelko {
 namespace {
@@ -20,7 +21,8 @@ constexpr char kUsage[] =
     "                                and keep it as DatabasePassword (sealed on Windows)\n"
     "       pelkodb --check          connect as the agent does, make the tables when\n"
     "                                they are missing or upgrade them from an earlier\n"
-    "                                version, and say how many rows they hold\n";
+    "                                version, and say how many rows they hold\n"
+    "       pelkodb --version        the version\n";
 
 int SetPassword() {
   std::string password;
@@ -74,6 +76,12 @@ int Check() {
   int upgradedFrom = 0;
   if (!database || !database::EnsureSchema(*database, &error, &upgradedFrom)) {
     std::fprintf(stderr, "pelkodb: %s\n", error.c_str());
+    // The driver's words alone do not tell where the agent's password lives.
+    if (!database && password.data.empty() && AsciiLowered(error).find("password") != std::string::npos) {
+      std::fputs("pelkodb: no DatabasePassword is set: give it with pelkodb --set-password "
+                 "(it reads the password from standard input), then run pelkodb --check again\n",
+                 stderr);
+    }
     return 1;
   }
   if (upgradedFrom != 0) {
@@ -98,8 +106,16 @@ int main(int argc, char** argv) {
   pelko::KeepDriverFilesPrivate();
   if (argc == 2 && !std::strcmp(argv[1], "--set-password")) return pelko::SetPassword();
   if (argc == 2 && !std::strcmp(argv[1], "--check")) return pelko::Check();
+  if (argc == 2 && !std::strcmp(argv[1], "--version")) {
+    std::puts("pelkodb " PELKO_VERSION);
+    return 0;
+  }
   const bool help = argc == 2 && (!std::strcmp(argv[1], "--help") || !std::strcmp(argv[1], "/?"));
-  if (!help) std::fputs("pelkodb: give --set-password or --check\n\n", stderr);
+  if (argc == 1) {
+    std::fputs("pelkodb: give --set-password or --check\n\n", stderr);
+  } else if (!help) {
+    std::fprintf(stderr, "pelkodb: unknown argument '%s'\n\n", argv[1]);
+  }
   std::fputs(pelko::kUsage, help ? stdout : stderr);
   return help ? 0 : 2;
 }

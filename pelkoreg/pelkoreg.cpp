@@ -29,6 +29,7 @@ constexpr char kUsage[] =
     "\n"
     "Works on the registry store in the folder named by PELKO_REGISTRY\n"
     "(default /var/lib/pelko/registry). Return code: 0 on success, 1 on failure.\n"
+    "PELKOREG /? (or --help) shows this usage; PELKOREG --version the version.\n"
     "\n"
     "PELKOREG ADD KeyName [{/v ValueName | /ve}] [/t Type] [/s Separator] [/d Data] [/f]\n"
     "  /v   the value to add       /ve  the key's unnamed (Default) value\n"
@@ -93,8 +94,13 @@ bool IsSwitch(const std::string& arg, const char* name) {
 Options ParseArguments(const std::vector<std::string>& args) {
   Options options;
   if (args.empty()) Syntax("Invalid syntax: no operation given.");
-  if (IsSwitch(args[0], "?") || IsSwitch(args[0], "h") || IsSwitch(args[0], "help")) {
+  if (IsSwitch(args[0], "?") || IsSwitch(args[0], "h") || IsSwitch(args[0], "help") ||
+      IsSwitch(args[0], "-help")) {
     options.help = true;
+    return options;
+  }
+  if (args.size() == 1 && IsSwitch(args[0], "-version")) {
+    options.operation = "version";
     return options;
   }
   options.operation = args[0];
@@ -553,6 +559,10 @@ int Run(const std::vector<std::string>& args) {
   const Options options = ParseArguments(args);
   if (options.help) {
     std::cout << kUsage;
+    return 0;
+  }
+  if (options.operation == "version") {
+    std::cout << "pelkoreg " PELKO_VERSION "\n";
     return 0;
   }
   const char* folder = std::getenv("PELKO_REGISTRY");

@@ -11,6 +11,7 @@
 #ifdef _WIN32
 #include <fcntl.h>
 #include <io.h>
+#include <windows.h>
 #define isatty _isatty
 #define fileno _fileno
 #else
@@ -21,6 +22,7 @@
 #include <cerrno>
 
 #include "agent/config/cost_unit.h"
+#include "agent/logs/log_format.h"
 #include "agent/platform/files.h"
 #include "agent/platform/password_line.h"
 #include "agent/platform/registry.h"
@@ -68,7 +70,7 @@ constexpr char kUsage[] =
     "byte-order mark. The summary is in UTF-8 on Linux.\n"
     "Exit status: 0 done, 1 no log found, a file could not be read, the database\n"
     "did not answer, or the output not written (then nothing is written), 2 bad\n"
-    "arguments.\n";
+    "arguments. --help (or /?) shows this, --version the version.\n";
 
 struct Options {
   bool csv = false, html = false, summary = false;
@@ -221,7 +223,30 @@ class Output {
     if (owned) std::fclose(file);
   }
   bool Ok() const { return file != nullptr && !failed; }
-  void Write(const std::string& text) {
+  // text in encoding. A Windows console is written as it shows text, in
+  // UTF-16, whatever its code page; a file or a pipe gets the bytes.
+  void Write(const std::string& text, TextEncoding encoding) {
+#ifdef _WIN32
+    HANDLE console = GetStdHandle(STD_OUTPUT_HANDLE);
+    DWORD mode = 0;
+    if (file && !owned && !failed && GetConsoleMode(console, &mode)) {
+      const std::string utf8 = Recoded(text, encoding, TextEncoding::kUtf8);
+      const int units = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()),
+                                            nullptr, 0);
+      std::wstring wide(static_cast<std::size_t>(units > 0 ? units : 0), L'\0');
+      MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), wide.data(), units);
+      std::fflush(file);
+      for (std::size_t at = 0; at < wide.size() && !failed;) {
+        DWORD written = 0;
+        const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(wide.size() - at, 8192));
+        failed = !WriteConsoleW(console, wide.data() + at, chunk, &written, nullptr) || written == 0;
+        at += written;
+      }
+      return;
+    }
+#else
+    (void)encoding;
+#endif
     if (file && !failed && std::fwrite(text.data(), 1, text.size(), file) != text.size()) {
       failed = true;
     }
@@ -257,9 +282,7 @@ std::string Joined(const std::vector<std::string>& inputs) {
 
 // The jobs of the log files, read into builder; false when one could not be
 // read (each said on standard error).
-bool ReadLogs(const Options& o, ReportBuilder& builder) {
-  std::vector<std::string> paths;
-  Collect(o, &paths);
+bool ReadLogs(const Options& o, const std::vector<std::string>& paths, ReportBuilder& builder) {
   if (paths.empty()) {
     std::fprintf(stderr, "pelkoreport: no daily log found in %s%s\n", Joined(o.inputs).c_str(),
                  o.from.empty() && o.to.empty() ? "" : " for those dates");
@@ -281,6 +304,20 @@ bool ReadLogs(const Options& o, ReportBuilder& builder) {
     }
   }
   return ok;
+}
+
+// Whether a log among paths declares UTF-8: the report's names are UTF-8
+// then, and the other logs' are moved to it.
+bool AnyDeclaresUtf8(const std::vector<std::string>& paths) {
+  for (const std::string& path : paths) {
+    std::FILE* file = std::fopen(path.c_str(), "rb");
+    if (file == nullptr) continue;
+    char head[128];
+    const std::size_t got = std::fread(head, 1, sizeof head, file);
+    std::fclose(file);
+    if (DeclaresUtf8(std::string_view(head, got))) return true;
+  }
+  return false;
 }
 
 // Every server's jobs of the database, read into builder.
@@ -317,7 +354,10 @@ CostUnit CostUnitOf(const Options& o) {
 // nothing, so that no half report is taken for a whole one.
 int Run(const Options& o) {
   const bool site = !o.database.empty();
-  const TextEncoding names = site ? TextEncoding::kUtf8 : TextEncoding::kWindows1252;
+  std::vector<std::string> paths;
+  if (!site) Collect(o, &paths);
+  const TextEncoding names =
+      site || AnyDeclaresUtf8(paths) ? TextEncoding::kUtf8 : TextEncoding::kWindows1252;
   const CostUnit costUnit = CostUnitOf(o);
   CsvRows csv(CsvCost{costUnit, DecimalPoint(o.dialect)});
   SummaryBuilder summary(o.grouping);
@@ -333,7 +373,7 @@ int Run(const Options& o) {
   builder.Describe(o.from, o.to, names, costUnit, site);
   if (site) {
     if (const int status = ReadDatabase(o, builder); status != 0) return status;
-  } else if (!ReadLogs(o, builder)) {
+  } else if (!ReadLogs(o, paths, builder)) {
     std::fprintf(stderr, "pelkoreport: nothing written\n");
     return 1;
   }
@@ -358,7 +398,7 @@ int Run(const Options& o) {
                  std::strerror(errno));
     return 1;
   }
-  out.Write(document);
+  out.Write(document, o.summary ? SummaryEncoding(o) : o.dialect.encoding);
   if (!out.Close()) {
     std::fprintf(stderr, "pelkoreport: writing %s failed\n",
                  o.output.empty() ? "standard output" : o.output.c_str());
@@ -376,6 +416,10 @@ int main(int argc, char** argv) {
     if (!std::strcmp(argv[i], "--help") || !std::strcmp(argv[i], "-h") ||
         !std::strcmp(argv[i], "/?")) {
       std::fputs(kUsage, stdout);
+      return 0;
+    }
+    if (!std::strcmp(argv[i], "--version")) {
+      std::fputs("pelkoreport " PELKO_VERSION "\n", stdout);
       return 0;
     }
   }

@@ -54,6 +54,15 @@ Job JobOf(const LogEntry& entry) {
   return job;
 }
 
+// A job of a log in from's encoding, in the report's.
+void Recode(Job& job, TextEncoding from, TextEncoding to) {
+  if (from == to) return;
+  for (std::string* text : {&job.user, &job.printer, &job.doc, &job.sides, &job.paper,
+                            &job.client}) {
+    *text = Recoded(std::move(*text), from, to);
+  }
+}
+
 std::vector<Subtotal> Ranked(std::map<std::string, Subtotal, std::less<>>& groups) {
   std::vector<Subtotal> out;
   out.reserve(groups.size());
@@ -90,8 +99,10 @@ bool ReportBuilder::AddLog(std::string_view text) {
   if (logStart == std::string_view::npos) return false;
   const std::size_t headEnd = std::min(text.find(kEntryMarker, logStart), text.size());
   const std::string_view head = text.substr(logStart, headEnd - logStart);
+  // Each log is read in the encoding it declares.
+  const TextEncoding names = DeclaresUtf8(text) ? TextEncoding::kUtf8 : TextEncoding::kWindows1252;
   if (report.logs++ == 0) {
-    singleTitle = HeadValue(head, "<type>", "</type>");
+    singleTitle = Recoded(HeadValue(head, "<type>", "</type>"), names, report.encoding);
     singleDate = HeadValue(head, "<date>", "</date>");
   }
   // Read in slices cut before an entry, so that a large global log never
@@ -108,6 +119,7 @@ bool ReportBuilder::AddLog(std::string_view text) {
     const std::size_t tail = ReadLogEntries(slice, &entries);
     for (const LogEntry& entry : entries) {
       Job job = JobOf(entry);
+      Recode(job, names, report.encoding);
       fileCost += job.cost;
       Keep(std::move(job));
     }

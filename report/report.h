@@ -1,8 +1,8 @@
 // The figures of a report, whichever source gave its jobs (log files or the
 // central database): totals, subtotals per user, printer, month and server,
 // and the newest jobs. Every writer (HTML, text, summary, CSV) works from it.
-// Names stay the bytes of their source: windows-1252 from the logs, UTF-8
-// from the database.
+// Names are in the report's encoding: UTF-8 from the database or where a
+// log declares UTF-8 (LogUtf8), else windows-1252, as the logs hold them.
 #pragma once
 
 #include <cstddef>

@@ -122,7 +122,8 @@ MailMessage BuildMessage(const MailSettings& settings, const report::Report& rep
   MailMessage m;
   m.headers = MessageHeaders(settings, SubjectLine(settings.subjectPrefix, report), now);
   m.text = WithCrLf(report::ReportText(report, kMoreNote));
-  m.html = WithCrLf(report::ReportHtml(report, kMoreNote));
+  m.html = WithCrLf(report::ReportHtmlIn(report, report.encoding, kMoreNote));
+  if (report.encoding == report::TextEncoding::kUtf8) m.charset = "utf-8";
   m.attachmentName = std::string(BaseName(logPath, '\\'));
   return m;
 }

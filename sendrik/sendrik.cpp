@@ -200,7 +200,10 @@ int Run(Failure* failure) {
   if (status != kSent) return status;
 
   report::ReportBuilder builder;
-  builder.Describe("", "", report::TextEncoding::kWindows1252, site.costUnit);
+  // The names as the global log declares them: UTF-8 under LogUtf8.
+  builder.Describe("", "",
+                   DeclaresUtf8(text) ? report::TextEncoding::kUtf8 : report::TextEncoding::kWindows1252,
+                   site.costUnit);
   builder.AddLog(text);
   const report::Report report = builder.Finish();
   MailMessage message = BuildMessage(settings, report, settings.toSendFile, std::time(nullptr));
@@ -246,6 +249,7 @@ constexpr char kUsage[] =
     "                                 console window of its own, not shown, or one line of\n"
     "                                 standard input when that is a pipe; never on the command\n"
     "                                 line\n"
+    "       Sendrik.exe --version     the version\n"
     "Switches may be written /x, -x or --x, in any case.\n";
 
 int SetPassword() {
@@ -284,6 +288,10 @@ int Main(int argc, char** argv) {
   KeepDriverFilesPrivate();
   if (argc == 2 && IsSwitch(argv[1], {"setpassword", "set-password"})) return SetPassword();
   ReachCaller();
+  if (argc == 2 && IsSwitch(argv[1], {"version"})) {
+    std::puts("Sendrik " PELKO_VERSION);
+    return 0;
+  }
   if (argc > 1) {
     const bool help = IsSwitch(argv[1], {"?", "h", "help"});
     if (!help) std::fprintf(stderr, "sendrik: unknown argument '%s'\n", argv[1]);

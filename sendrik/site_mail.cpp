@@ -91,7 +91,7 @@ std::string SiteAttachmentName(const report::Report& report) {
 }
 
 std::string ReportPage(const report::Report& report) {
-  return report.site ? report::ReportHtmlUtf8(report) : report::ReportHtml(report);
+  return report::ReportHtmlIn(report, report.encoding);
 }
 
 MailMessage BuildSiteMessage(const MailSettings& settings, const std::string& period,
@@ -106,7 +106,7 @@ MailMessage BuildSiteMessage(const MailSettings& settings, const std::string& pe
   m.html = WithCrLf(ReportPage(report));
   m.attachmentName = SiteAttachmentName(report);
   m.attachmentType = "text/html";
-  m.charset = report.site ? "utf-8" : "windows-1252";
+  m.charset = report.encoding == report::TextEncoding::kUtf8 ? "utf-8" : "windows-1252";
   if (report.site) {
     PutNote(m, "Site-wide report (" + period + ") from the central database: " +
                    std::to_string(report.servers.size()) + " server" +

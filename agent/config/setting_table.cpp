@@ -89,6 +89,7 @@ const std::vector<SettingInfo>& KnownSettings() {
       {"MailCaFile", K::kText, 0, 0, O::kAdministrator, "PEM file of a private CA"},
       {"MailTimeout", K::kNumber, 1, 3600, O::kAdministrator, "seconds to wait for the server at each step"},
       {"LogJobDetails", K::kNumber, 0, 1, O::kAdministrator, "1: each job's copies, colour and mono pages, sides, paper and client in its log entry"},
+      {"LogUtf8", K::kNumber, 0, 1, O::kAdministrator, "1: logs begun from now on declare UTF-8 and hold names whole in every script; 0: ISO-8859-1, names in windows-1252"},
       {"ColorThreshold", K::kNumber, 0, 10000, O::kAdministrator, "colour a page must show to count as a colour page, in hundredths of a percent"},
       {"AcceptedWarnings", K::kText, 0, 0, O::kAdministrator, "kinds of pelkoctl check's warnings the site accepts, separated by ',' (raw-jobs,owner-names): shown, not failing the check"},
   };

@@ -78,6 +78,10 @@ inline constexpr char kServerName[] = "Software\\Pelko\\ServerName";
 // sides, paper, client) to its entry in the daily and global logs; 0 or
 // absent keeps the entries as they always were.
 inline constexpr char kLogJobDetails[] = "Software\\Pelko\\LogJobDetails";
+// REG_DWORD: 1 begins each day's logs declaring UTF-8, with names in UTF-8;
+// 0 or absent: ISO-8859-1, names in windows-1252. A log keeps the encoding
+// it was begun in.
+inline constexpr char kLogUtf8[] = "Software\\Pelko\\LogUtf8";
 // REG_DWORD: how much colour, in hundredths of a percent of the page, a
 // page must show to count as a colour page; absent: kDefaultColorThreshold.
 inline constexpr char kColorThreshold[] = "Software\\Pelko\\ColorThreshold";

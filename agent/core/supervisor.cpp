@@ -81,6 +81,7 @@ void Supervision::Cycle() {
   for (const std::string& line : MistypedSettings(*env.registry)) {
     SayTrouble(env, EventKind::kSettingInvalid, Severity::kWarning, line, line);
   }
+  if (env.spooler != nullptr) env.spooler->SetNamesUtf8(RegistryDwordValue(*env.registry, settings::kLogUtf8).Get() == 1);
   if (modificationFlag.Read() != 0) {
     StopPrinters(printerCount, /*fresh=*/false);
     modificationFlag.Set(0);

@@ -7,10 +7,13 @@
 #include <string>
 #include <vector>
 
+#include "agent/config/registry_value.h"
+#include "agent/config/settings.h"
 #include "agent/files/file_finder.h"
 #include "agent/logs/log_format.h"
 #include "agent/logs/log_names.h"
 #include "agent/logs/log_store.h"
+#include "agent/util/unicode.h"
 
 namespace pelko {
 
@@ -53,7 +56,10 @@ std::string BuildGlobalLog(const Env& env, LogLocks& locks, const Waiter& pause,
   // daily file at a time, never the whole document.
   std::unique_ptr<ReplacingWriter> writer;
   if (store.BeginPatiently(path, pause, &writer) != FileStatus::kOk) return {};
-  std::string out = GlobalLogHead(today, stylesheet);
+  // Rebuilt whole each time, so it never mixes encodings: the daily logs of
+  // the other are moved to its own.
+  const bool utf8 = RegistryDwordValue(*env.registry, settings::kLogUtf8).Get() == 1;
+  std::string out = GlobalLogHead(today, stylesheet, utf8);
   writer->Append(out);
   uint64_t written = out.size();
 
@@ -85,6 +91,8 @@ std::string BuildGlobalLog(const Env& env, LogLocks& locks, const Waiter& pause,
       EntryAppender appender(out);
       for (const LogEntry& entry : entries) appender.Add(entry);
     }
+    const bool dailyUtf8 = DeclaresUtf8(text);
+    if (dailyUtf8 != utf8) out = LogTextBetween(out, dailyUtf8, utf8);
     // The global log is read whole in its turn: it never grows past what a
     // read takes in.
     if (written + out.size() > kMaxGlobalLogBytes) {

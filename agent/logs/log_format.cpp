@@ -182,8 +182,9 @@ std::string FormatLogDate(const LocalTime& t) {
   return out;
 }
 
-std::string DailyLogHead(std::string_view printerName, const LocalTime& date) {
-  std::string head(kLogProlog);
+std::string DailyLogHead(std::string_view printerName, const LocalTime& date, bool utf8) {
+  std::string head(utf8 ? kXmlDeclarationUtf8 : kXmlDeclaration);
+  head += kLocalStylesheet;
   head += "<log> <type>";
   head += CleanLogText(printerName);
   head += "</type> <date>";
@@ -192,13 +193,27 @@ std::string DailyLogHead(std::string_view printerName, const LocalTime& date) {
   return head;
 }
 
-std::string GlobalLogHead(const LocalTime& date, std::string_view stylesheet) {
-  std::string head(kXmlDeclaration);
+std::string GlobalLogHead(const LocalTime& date, std::string_view stylesheet, bool utf8) {
+  std::string head(utf8 ? kXmlDeclarationUtf8 : kXmlDeclaration);
   head += stylesheet;
   head += "<log><type>Global Log</type><date>";
   head += FormatLogDate(date);
   head += "</date>";
   return head;
+}
+
+bool DeclaresUtf8(std::string_view logText) {
+  // Only the declaration itself, which ends at the first "?>".
+  const std::string_view head = logText.substr(0, logText.find("?>"));
+  if (head.substr(0, 5) != "<?xml") return false;
+  const std::size_t at = head.find("encoding=");
+  if (at == std::string_view::npos || at + 10 > head.size()) return false;
+  std::string name;
+  for (char c : head.substr(at + 10)) {
+    if (c == '\'' || c == '"') break;
+    name += static_cast<char>(c >= 'A' && c <= 'Z' ? c + 32 : c);
+  }
+  return name == "utf-8" || name == "utf8";
 }
 
 std::string FormatLogTime(const LocalTime& t) {

@@ -14,6 +14,8 @@
 namespace pelko {
 
 inline constexpr std::string_view kXmlDeclaration = "<?xml version='1.0' encoding='ISO-8859-1' ?> ";
+// Where LogUtf8 is set when the day's log is begun.
+inline constexpr std::string_view kXmlDeclarationUtf8 = "<?xml version='1.0' encoding='UTF-8' ?> ";
 // The stylesheet beside the logs, for a log opened where it lies.
 inline constexpr std::string_view kLocalStylesheet =
     "<?xml-stylesheet href='Tavisk.xsl' type='text/xsl' ?>";
@@ -29,10 +31,15 @@ inline constexpr std::string_view kTotalCostMarker = "<entry><user>Total</user><
 
 // The head of a printer's daily log, up to its first entry, and of the
 // global log, which its readers know without the spaces.
-std::string DailyLogHead(std::string_view printerName, const LocalTime& date);
+// utf8: the head declares UTF-8 (LogUtf8) instead of ISO-8859-1.
+std::string DailyLogHead(std::string_view printerName, const LocalTime& date, bool utf8 = false);
 // The global log names its stylesheet as its readers reach it: beside it,
 // or on a web server for a log that is mailed.
-std::string GlobalLogHead(const LocalTime& date, std::string_view stylesheet = kLocalStylesheet);
+std::string GlobalLogHead(const LocalTime& date, std::string_view stylesheet = kLocalStylesheet,
+                          bool utf8 = false);
+// Whether a log's text declares UTF-8; every other log's names are read as
+// windows-1252.
+bool DeclaresUtf8(std::string_view logText);
 
 // "2026/12/06", "09:05:03": every part below 10 gets a "0".
 std::string FormatLogDate(const LocalTime& t);

@@ -7,6 +7,7 @@
 #include "agent/logs/log_format.h"
 #include "agent/logs/log_names.h"
 #include "agent/logs/log_store.h"
+#include "agent/util/unicode.h"
 
 namespace pelko {
 
@@ -77,9 +78,8 @@ namespace {
 // Adds the job's figures to its entry in the log file at path (or a new
 // entry), with or without its details.
 bool RecordInto(const Env& env, LogStore& store, const Waiter& pause, const std::string& path,
-                const LocalTime& day, const JobRecord& job, bool withDetails) {
-  const std::string& printerName = job.printerName;
-  const int32_t cost = job.cost;
+                const LocalTime& day, const JobRecord& given, bool withDetails) {
+  const int32_t cost = given.cost;
   std::string old;
   FileStatus read = store.ReadPatiently(path, pause, &old);
   // Someone who may write the logs folder put something of theirs at the
@@ -98,6 +98,21 @@ bool RecordInto(const Env& env, LogStore& store, const Waiter& pause, const std:
     }
     return false;
   }
+
+  // A day's log keeps the encoding it was begun in, whatever LogUtf8 says
+  // now; the names come in the spooler's.
+  const bool namesUtf8 = env.spooler != nullptr && env.spooler->NamesUtf8();
+  const bool fileUtf8 = read == FileStatus::kOk && !old.empty() ? DeclaresUtf8(old) : namesUtf8;
+  JobRecord moved;
+  if (fileUtf8 != namesUtf8) {
+    moved = given;
+    for (std::string* text : {&moved.printerName, &moved.userName, &moved.documentName,
+                              &moved.sides, &moved.paper, &moved.client}) {
+      *text = LogTextBetween(*text, namesUtf8, fileUtf8);
+    }
+  }
+  const JobRecord& job = fileUtf8 != namesUtf8 ? moved : given;
+  const std::string& printerName = job.printerName;
 
   std::vector<LogEntry> entries;
   entries.reserve(old.size() / 160 + 1);
@@ -125,7 +140,7 @@ bool RecordInto(const Env& env, LogStore& store, const Waiter& pause, const std:
   }
   total += static_cast<uint32_t>(cost);
 
-  std::string text = DailyLogHead(printerName, day);
+  std::string text = DailyLogHead(printerName, day, fileUtf8);
   text.reserve(text.size() + old.size() + 512);
   if (own == nullptr) {
     const std::string_view stamp = job.entryStamp;

@@ -178,15 +178,17 @@ bool HasFinalCount(const SpoolJob& job) {
 }  // namespace
 
 std::vector<MissedJob> MissedJobs(const SeenJobs& book, const EnteredJobs& entered,
-                                  const std::vector<SpoolJob>& ended) {
+                                  const std::vector<SpoolJob>& ended, const WatchStart* start) {
   std::vector<MissedJob> missed;
-  if (!book.Known() && entered.jobs.empty()) return missed;
+  if (!book.Known() && entered.jobs.empty() && start == nullptr) return missed;
   const int64_t recent = LocalSeconds(entered.newestStamp) - kCatchUpSlackSeconds;
   for (const SpoolJob& job : ended) {
     if (!HasFinalCount(job)) continue;
     // Its entries may lie in a log no longer read (purged, or beyond the
     // days read): a job that ended before the oldest log read is let be.
     if (job.endedAt && LocalSeconds(*job.endedAt) < LocalSeconds(entered.since)) continue;
+    // Ended before the printer was configured (again): not its to bill.
+    if (start != nullptr && start->before.count(IdentityOf(job))) continue;
     const SeenJob* seen = book.Find(IdentityOf(job));
     if (seen != nullptr && seen->beforeWatch) continue;
     const uint32_t final = *job.pagesPrinted;
@@ -195,7 +197,7 @@ std::vector<MissedJob> MissedJobs(const SeenJobs& book, const EnteredJobs& enter
       continue;
     }
     // Never billed: the agent did not watch when it ended.
-    const bool unwatched = book.Known() || job.id > entered.highestId ||
+    const bool unwatched = book.Known() || start != nullptr || job.id > entered.highestId ||
                            (job.endedAt && LocalSeconds(*job.endedAt) >= recent);
     if (unwatched) missed.push_back({job, final});
   }

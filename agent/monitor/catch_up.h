@@ -83,12 +83,15 @@ struct MissedJob {
 };
 // Of the ended jobs with final counts, those billed for less than their
 // count. Every job the agent entered, and every one the spooler told of at
-// a catch-up, is in the book from then on, so one it lacks ended unwatched. With no book yet, a job
-// with no entry is taken only above the highest id entered or shortly
-// before the newest entry, and none where the logs hold nothing: it ended
-// before the agent watched.
+// a catch-up, is in the book from then on, so one it lacks ended unwatched.
+// Where `pelkoctl add` recorded the start, a job it found ended is not
+// taken, and every other one is. Else, with no book yet, a job with no
+// entry is taken only above the highest id entered or shortly before the
+// newest entry, and none where the logs hold nothing: it ended before the
+// agent watched.
 std::vector<MissedJob> MissedJobs(const SeenJobs& book, const EnteredJobs& entered,
-                                  const std::vector<SpoolJob>& ended);
+                                  const std::vector<SpoolJob>& ended,
+                                  const WatchStart* start = nullptr);
 // After a catch-up: every ended job told goes into the book, those neither
 // billed nor missed as jobs from before the watch, those the logs alone
 // said were billed with their entries; the book is then known.

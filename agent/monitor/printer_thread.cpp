@@ -257,6 +257,8 @@ EnteredJobs PrinterThread::ReadEntered() const {
 
 void PrinterThread::CatchUp() {
   catchUpTriedAt = env.clock->MonotonicMs();
+  // A book begun now is the watch's start where no add recorded one.
+  if (!seen.Known()) seen.SetSince(EntryStamp(env.clock->Now()));
   std::vector<SpoolJob> ended;
   const SpoolStatus status = env.spooler->ListEndedJobs(printerName, kMaxCaughtUp, &ended);
   if (status != SpoolStatus::kOk) {
@@ -282,7 +284,10 @@ void PrinterThread::CatchUp() {
       ledger.Settle(job.id, *billed);
     }
   }
-  const std::vector<MissedJob> missedJobs = MissedJobs(seen, entered, ended);
+  // Read at each catch-up: an add again writes it anew.
+  const std::optional<WatchStart> start = LoadWatchStart(env, printerName);
+  const std::vector<MissedJob> missedJobs =
+      MissedJobs(seen, entered, ended, start ? &*start : nullptr);
   SeeEndedJobs(entered, ended, missedJobs, &seen);
   SaveSeen();
   const LocalTime now = env.clock->Now();

@@ -16,6 +16,7 @@ namespace pelko {
 namespace {
 
 constexpr char kHead[] = "pelko-seen 1\n";
+constexpr char kStartHead[] = "pelko-since 1\n";
 
 }  // namespace
 
@@ -69,6 +70,8 @@ void SeenJobs::Trim() {
 
 std::string SeenJobs::Encode() const {
   std::string text = kHead;
+  // Two fields: an earlier agent's reader leaves the line out.
+  if (!since.empty()) text += "since\t" + since + '\n';
   for (const auto& [identity, seen] : jobs) {
     text += std::to_string(identity.id) + '\t' + std::to_string(identity.submittedAt) + '\t' +
             std::to_string(seen.seq) + '\t' + (seen.beforeWatch ? "b" : "-") + '\t';
@@ -115,6 +118,7 @@ SeenJobs SeenJobs::Decode(const std::string& text) {
       Split(std::string_view(text).substr(sizeof kHead - 1), '\n');
   for (const std::string& line : lines) {
     const std::vector<std::string> f = Split(line, '\t');
+    if (f.size() == 2 && f[0] == "since") book.since = f[1];
     int64_t id = 0, submittedAt = 0, seq = 0;
     if (f.size() != 5 || !ReadNumber(f[0], &id) || id <= 0 || id > UINT32_MAX ||
         !ReadNumber(f[1], &submittedAt) || !ReadNumber(f[2], &seq) || seq <= 0) {
@@ -136,10 +140,53 @@ SeenJobs SeenJobs::Decode(const std::string& text) {
   return book;
 }
 
-std::string SeenJobsPath(const Env& env, const std::string& printerName) {
+namespace {
+
+std::string FileInPath(const Env& env, const std::string& printerName, std::string_view extension) {
   const std::string path = RegistryStringValue(*env.registry, settings::kPath).Get();
   if (path.empty()) return "";
-  return path + env.files->Separator() + PrinterFileName(printerName, *env.files, "seen");
+  return path + env.files->Separator() + PrinterFileName(printerName, *env.files, extension);
+}
+
+}  // namespace
+
+std::string SeenJobsPath(const Env& env, const std::string& printerName) {
+  return FileInPath(env, printerName, "seen");
+}
+
+std::string WatchStartPath(const Env& env, const std::string& printerName) {
+  return FileInPath(env, printerName, "since");
+}
+
+std::string EncodeWatchStart(const WatchStart& start) {
+  std::string text = std::string(kStartHead) + start.at + '\n';
+  for (const JobIdentity& job : start.before) {
+    text += std::to_string(job.id) + '\t' + std::to_string(job.submittedAt) + '\n';
+  }
+  return text;
+}
+
+std::optional<WatchStart> DecodeWatchStart(const std::string& text) {
+  if (text.rfind(kStartHead, 0) != 0) return std::nullopt;
+  std::vector<std::string> lines = Split(std::string_view(text).substr(sizeof kStartHead - 1), '\n');
+  WatchStart start;
+  start.at = lines.front();
+  for (std::size_t i = 1; i < lines.size(); ++i) {
+    const std::vector<std::string> f = Split(lines[i], '\t');
+    int64_t id = 0, submittedAt = 0;
+    if (f.size() == 2 && ReadNumber(f[0], &id) && id > 0 && id <= UINT32_MAX &&
+        ReadNumber(f[1], &submittedAt)) {
+      start.before.insert({static_cast<uint32_t>(id), submittedAt});
+    }
+  }
+  return start;
+}
+
+std::optional<WatchStart> LoadWatchStart(const Env& env, const std::string& printerName) {
+  const std::string path = WatchStartPath(env, printerName);
+  std::string text;
+  if (path.empty() || env.files->ReadText(path, &text) != FileStatus::kOk) return std::nullopt;
+  return DecodeWatchStart(text);
 }
 
 SeenJobs LoadSeenJobs(const Env& env, const std::string& printerName) {

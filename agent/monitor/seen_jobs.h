@@ -17,6 +17,8 @@
 #include <cstddef>
 #include <cstdint>
 #include <map>
+#include <optional>
+#include <set>
 #include <string>
 
 #include "agent/platform/env.h"
@@ -66,9 +68,18 @@ class SeenJobs {
   // Rises with every change: a book unchanged since it was saved is not
   // written out again at every pass.
   uint64_t Changes() const { return changes; }
+  // When the book was begun ("2026/12/09 13:20:13", the agent's clock): the
+  // agent's first look, which `pelkoctl list` shows. Empty in books of
+  // earlier versions.
+  const std::string& Since() const { return since; }
+  void SetSince(const std::string& stamp) {
+    changes += since == stamp ? 0 : 1;
+    since = stamp;
+  }
 
-  // A head line, then one line a job: id, submittedAt, seq, "b" for one
-  // before the watch or "-", and its entries as DAY=STAMP joined by ";".
+  // A head line, "since" and its stamp where known, then one line a job:
+  // id, submittedAt, seq, "b" for one before the watch or "-", and its
+  // entries as DAY=STAMP joined by ";".
   std::string Encode() const;
   // Lines that do not read whole are left out; no head: an unknown book.
   static SeenJobs Decode(const std::string& text);
@@ -80,6 +91,7 @@ class SeenJobs {
   uint64_t nextSeq = 1;
   uint64_t changes = 0;
   bool known = false;
+  std::string since;
 };
 
 // Empty where Path is not set.
@@ -87,5 +99,21 @@ std::string SeenJobsPath(const Env& env, const std::string& printerName);
 // The printer's book; an unknown one where there is none or it cannot be
 // read (a file that is not the agent's own is not taken in).
 SeenJobs LoadSeenJobs(const Env& env, const std::string& printerName);
+
+// When `pelkoctl add` configured a printer ("<printer>.since" in Path): the
+// jobs the spooler had ended by then, which are not the printer's to bill,
+// so that every job that ends later is, also one that ends before the
+// agent first looks. By the spooler's identities, not a time: a clock that
+// is off decides nothing. None where the printer was written by hand: the
+// agent's first look decides, as the book's beginning.
+struct WatchStart {
+  std::string at;  // "2026/12/09 13:20:11", the configuring machine's clock: shown only
+  std::set<JobIdentity> before;
+};
+std::string WatchStartPath(const Env& env, const std::string& printerName);
+std::string EncodeWatchStart(const WatchStart& start);
+// None where the text is not one.
+std::optional<WatchStart> DecodeWatchStart(const std::string& text);
+std::optional<WatchStart> LoadWatchStart(const Env& env, const std::string& printerName);
 
 }  // namespace pelko

@@ -9,6 +9,7 @@
 // Safe for concurrent use from any thread; a cursor belongs to one watcher.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -131,6 +132,15 @@ class Spooler {
   // unless a change signal of the queue is set first; 0 where the spooler
   // cannot promise that (look again at the next tick).
   virtual uint32_t QuietMs(const std::string& /*name*/) { return 0; }
+
+  // The encoding of the names the spooler gives (users, documents, paper,
+  // clients): UTF-8 where the logs begun now are (LogUtf8), else
+  // windows-1252, "?" for what it cannot hold. The supervisor sets it.
+  void SetNamesUtf8(bool utf8) { namesUtf8.store(utf8); }
+  bool NamesUtf8() const { return namesUtf8.load(); }
+
+ private:
+  std::atomic<bool> namesUtf8{false};
 };
 
 Spooler& PlatformSpooler();

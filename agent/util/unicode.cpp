@@ -96,6 +96,31 @@ std::string Utf8ToWindows1252(std::string_view utf8) {
   return out;
 }
 
+std::string CleanUtf8(std::string_view utf8) {
+  std::string out;
+  out.reserve(utf8.size());
+  for (std::size_t at = 0; at < utf8.size();) {
+    const std::size_t from = at;
+    bool valid = true;
+    NextUtf8(utf8, &at, &valid);
+    if (valid) {
+      out.append(utf8.substr(from, at - from));
+    } else {
+      out += '?';
+    }
+  }
+  return out;
+}
+
+std::string Utf8ToLogText(std::string_view utf8, bool logUtf8) {
+  return logUtf8 ? CleanUtf8(utf8) : Utf8ToWindows1252(utf8);
+}
+
+std::string LogTextBetween(std::string_view text, bool fromUtf8, bool toUtf8) {
+  if (fromUtf8 == toUtf8) return std::string(text);
+  return toUtf8 ? Windows1252ToUtf8(text) : Utf8ToWindows1252(text);
+}
+
 char32_t Windows1252Char(unsigned char byte) {
   const char32_t high = byte >= 0x80 && byte < 0xA0 ? kHighControls[byte - 0x80] : 0;
   return high != 0 ? high : byte;

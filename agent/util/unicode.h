@@ -17,6 +17,15 @@ std::string Windows1252ToUtf8(std::string_view bytes);
 // UTF-8 as windows-1252, the code page the logs are read in: every
 // character it cannot hold, and every byte of no character, becomes one "?".
 std::string Utf8ToWindows1252(std::string_view utf8);
+// UTF-8 as a log declaring UTF-8 holds it: every byte of no character
+// becomes one "?".
+std::string CleanUtf8(std::string_view utf8);
+// UTF-8 in a log's encoding: itself (cleaned) where the log declares UTF-8,
+// else windows-1252 with "?" for what it cannot hold.
+std::string Utf8ToLogText(std::string_view utf8, bool logUtf8);
+// A log's text moved to a log of the other encoding; the markup is ASCII
+// and stays as it is.
+std::string LogTextBetween(std::string_view text, bool fromUtf8, bool toUtf8);
 // The character a windows-1252 byte stands for; one the code page leaves
 // undefined stands for the C1 control of its number, as on Windows.
 char32_t Windows1252Char(unsigned char byte);

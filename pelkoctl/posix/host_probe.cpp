@@ -246,14 +246,119 @@ bool UnderWritablePaths(const std::string& folder, const std::string& writablePa
   return false;
 }
 
-std::string PosixHostProbe::AgentNotRunning() {
+namespace {
+
+// The processes of the agent beside pelkoctl; false where they cannot be
+// looked for (*error says why).
+bool FindAgent(std::string* program, stoptool::RunningProgram* running,
+               stoptool::ProcessControl::Found* found, std::string* error) {
   stoptool::PosixProcessControl processes(static_cast<uint32_t>(getuid()));
   std::string folder;
-  std::string error;
-  if (!processes.OwnFolder(&folder, &error)) return "cannot tell where pelkoctl lies: " + error;
-  const std::string program = folder + "/" + kAgentFileName;
+  if (!processes.OwnFolder(&folder, error)) {
+    *error = "cannot tell where pelkoctl lies: " + *error;
+    return false;
+  }
+  *program = folder + "/" + kAgentFileName;
+  *found = processes.FindRunning(*program, running, error);
+  return true;
+}
+
+}  // namespace
+
+std::optional<int64_t> PosixHostProbe::AgentStartedAt() {
+  std::string program, error;
   stoptool::RunningProgram running;
-  switch (processes.FindRunning(program, &running, &error)) {
+  stoptool::ProcessControl::Found found;
+  if (!FindAgent(&program, &running, &found, &error) || running.ids.empty()) return std::nullopt;
+  // /proc/PID/stat's 22nd field: the start in clock ticks after the boot,
+  // which /proc/stat's btime gives in seconds since 1970.
+  std::ifstream stat("/proc/" + std::to_string(running.ids.front()) + "/stat");
+  std::string line;
+  if (!std::getline(stat, line) || line.rfind(')') == std::string::npos) return std::nullopt;
+  std::istringstream fields(line.substr(line.rfind(')') + 2));
+  std::string field;
+  for (int i = 3; i <= 22; ++i) {
+    if (!(fields >> field)) return std::nullopt;
+  }
+  std::ifstream system("/proc/stat");
+  int64_t boot = -1;
+  for (std::string name; system >> name;) {
+    if (name == "btime") {
+      system >> boot;
+      break;
+    }
+  }
+  const long ticks = sysconf(_SC_CLK_TCK);
+  char* end = nullptr;
+  const unsigned long long started = std::strtoull(field.c_str(), &end, 10);
+  if (boot < 0 || ticks <= 0 || end == field.c_str()) return std::nullopt;
+  return boot + static_cast<int64_t>(started / static_cast<unsigned long long>(ticks));
+}
+
+std::optional<std::vector<HistoryJob>> PosixHostProbe::SpoolerHistory() {
+  CupsServer server;
+  std::string queue;
+  if (!ParsePrinterName("any", &server, &queue)) return std::nullopt;
+  // The server's own URI asks after the jobs of every queue.
+  std::string uri = PrinterUri(server, queue);
+  uri.erase(uri.rfind("/printers/") + 1);
+  ipp_t* request = NewRequest(IPP_OP_GET_JOBS, uri);
+  ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "which-jobs", nullptr, "completed");
+  static const char* const wanted[] = {
+      "job-id",           "job-printer-uri",         "job-name",         "job-originating-user-name",
+      "job-state",        "job-impressions-completed", "document-format", "time-at-completed"};
+  ippAddStrings(request, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes",
+                static_cast<int>(std::size(wanted)), nullptr, wanted);
+  CupsResult result = CupsClient::Shared().Request(server, request);
+  if (result.failure != CupsFailure::kNone) {
+    ippDelete(result.response);
+    return std::nullopt;
+  }
+  std::vector<HistoryJob> jobs;
+  HistoryJob job;
+  auto finish = [&] {
+    if (job.id != 0) jobs.push_back(job);
+    job = HistoryJob();
+  };
+  for (ipp_attribute_t* a = ippFirstAttribute(result.response); a != nullptr;
+       a = ippNextAttribute(result.response)) {
+    const char* name = ippGetName(a);
+    if (name == nullptr) {
+      finish();
+      continue;
+    }
+    if (ippGetGroupTag(a) != IPP_TAG_JOB) continue;
+    const std::string attribute = name;
+    const char* text = ippGetString(a, 0, nullptr);
+    if (attribute == "job-id") {
+      job.id = static_cast<uint32_t>(std::max(ippGetInteger(a, 0), 0));
+    } else if (attribute == "job-printer-uri" && text != nullptr) {
+      job.queue = std::string(text).substr(std::string(text).rfind('/') + 1);
+    } else if (attribute == "job-name" && text != nullptr) {
+      job.title = text;
+    } else if (attribute == "job-originating-user-name" && text != nullptr) {
+      job.user = text;
+    } else if (attribute == "job-state") {
+      job.cancelled = ippGetInteger(a, 0) != IPP_JSTATE_COMPLETED;
+    } else if (attribute == "job-impressions-completed") {
+      job.pages = static_cast<uint32_t>(std::max(ippGetInteger(a, 0), 0));
+    } else if (attribute == "document-format" && text != nullptr) {
+      job.raw = std::string(text) == "application/vnd.cups-raw";
+    } else if (attribute == "time-at-completed" && ippGetValueTag(a) == IPP_TAG_INTEGER) {
+      job.endedAt = ippGetInteger(a, 0);
+    }
+  }
+  finish();
+  ippDelete(result.response);
+  return jobs;
+}
+
+std::string PosixHostProbe::AgentNotRunning() {
+  std::string program, error;
+  stoptool::RunningProgram running;
+  stoptool::ProcessControl::Found found;
+  if (!FindAgent(&program, &running, &found, &error)) return error;
+  switch (found) {
     case stoptool::ProcessControl::Found::kNoProgramFile:
       return "there is no agent program at " + program + " (apt install --reinstall pelko)";
     case stoptool::ProcessControl::Found::kFailed:

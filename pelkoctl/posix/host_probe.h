@@ -24,6 +24,10 @@ class PosixHostProbe : public HostProbe {
   std::vector<std::string> RecentAgentLines() override;
   // The queue's color-supported, asked of its scheduler.
   std::optional<bool> QueuePrintsColor(const std::string& queue) override;
+  // The agent process's start, from /proc.
+  std::optional<int64_t> AgentStartedAt() override;
+  // Get-Jobs of every queue's completed jobs, asked of the default server.
+  std::optional<std::vector<HistoryJob>> SpoolerHistory() override;
   // unixODBC's Trace in odbcinst.ini.
   std::vector<std::string> DriverManagerLogWarnings() override;
 

@@ -6,7 +6,8 @@ namespace {
 constexpr char kUsage[] =
     "usage: stopmon\n"
     "Ends the running agent (pelkomon) and front end (Tavisk), the programs of\n"
-    "those names in stopmon's own folder, run by root or by you.\n";
+    "those names in stopmon's own folder, run by root or by you.\n"
+    "stopmon --version tells the version.\n";
 
 struct Ending {
   uint32_t id;
@@ -59,7 +60,8 @@ int RunPosixStopTool(ProcessControl& system, const std::vector<std::string>& arg
     return 0;
   }
   if (!args.empty()) {
-    err << "stopmon: unexpected argument '" << args[0] << "': it takes none\n" << kUsage;
+    err << "stopmon: unexpected argument '" << args[0] << "': it takes none; nothing was stopped\n"
+        << kUsage;
     return 2;
   }
 

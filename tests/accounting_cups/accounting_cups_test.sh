@@ -260,6 +260,13 @@ if [[ -n $latencies ]]; then
   echo "latency from a job's end to its final entry, ms: median $(sed -n "$(((n + 1) / 2))p" \
     <<<"$latencies"), max $(tail -1 <<<"$latencies") (over $n jobs)"
 fi
+# cupsd starts a notifier for each subscription, which pushes to the
+# agent's listener; none may fail to reach it. (--catchup kills the agent,
+# whose notifiers then fail until the next agent cancels its leftovers.)
+if [[ $restart != --catchup ]]; then
+  check "cupsd's notifiers all reached the agent" "" \
+    "$(grep -m 3 '\[Notifier\]' "$CUPS_ENV_DIR/log/error_log" 2>/dev/null)"
+fi
 echo "jobs accounted exactly: $exact / $total_jobs"
 check "every job accounted exactly" "$total_jobs" "$exact"
 [[ $failures -eq 0 ]]

@@ -15,6 +15,12 @@ _end_held() {
   caught_up+=("$id")
 }
 
+_entered() {
+  local id
+  for id; do entries "$(log_of "$_queue")" | grep -q "^$id " || return 1; done
+}
+_notifier_lines() { grep -c '\[Notifier\]' "$CUPS_ENV_DIR/log/error_log" 2>/dev/null; }
+
 # catch_up_steps QUEUE HOLD_FOLDER
 catch_up_steps() {
   _queue=$1 _hold=$2
@@ -26,10 +32,17 @@ catch_up_steps() {
   wait "$agent" 2>/dev/null
   _end_held && _end_held
   start_agent
+  # Once the new agent has entered them it has looked at the queue and
+  # cancelled the subscriptions the killed one left: cupsd's notifiers for
+  # those would fail at every later event.
+  wait_for 60 _entered "${caught_up[@]}" || echo "FAIL: the jobs that ended while it was killed have no entries"
+  local failed_pushes
+  failed_pushes=$(_notifier_lines)
 
   echo "the printer threads restarted (IsModified) while two jobs end"
   reg add 'HKLM\Software\Pelko' /v IsModified /t REG_DWORD /d 1 /f
   _end_held && _end_held
+  check "no notifier fails once the agent is back" "$failed_pushes" "$(_notifier_lines)"
 
   echo "the agent stopped while a job ends and cupsd restarts"
   kill -STOP "$agent"

@@ -1,7 +1,7 @@
 #!/bin/bash
 # The Linux agent as a whole: idle on an empty registry store, silent, a
-# printer worker started within one poll once configured, and SIGTERM
-# ending it with status 0.
+# printer worker started within one poll once configured, a second agent on
+# the same store refused, and SIGTERM ending it with status 0.
 set -u
 bin=$1
 work=$(mktemp -d)
@@ -22,6 +22,20 @@ sleep 1
 check "agent keeps running on an empty store" yes "$(kill -0 "$agent" 2>/dev/null && echo yes)"
 idle=$(threads)
 check "only the main thread and the supervisor run" 2 "$idle"
+
+timeout 20 "$bin/pelkomon" >"$work/second" 2>&1
+check "a second agent on the store is refused" 1 $?
+check "it names the first" "pelkomon: another pelkomon runs (process $agent); not started. Stop that one first (stopmon) to run this one" \
+  "$(cat "$work/second")"
+check "the store's agent.lock is root's alone" "600 0" "$(stat -c '%a %u' "$PELKO_REGISTRY/agent.lock")"
+# The lock file made a link to a file of root's: the agent must not write
+# its process id through it.
+mkdir -m 700 "$work/linked"
+cp /etc/hostname "$work/victim"
+ln -s "$work/victim" "$work/linked/agent.lock"
+PELKO_REGISTRY=$work/linked timeout 20 "$bin/pelkomon" >"$work/linked.out" 2>&1
+check "a linked lock file is refused" 1 $?
+check "and the file it names is untouched" "" "$(cmp "$work/victim" /etc/hostname)"
 
 "$bin/pelkoreg" add 'HKLM\Software\Pelko' /v nPrinters /t REG_DWORD /d 2 /f >/dev/null
 "$bin/pelkoreg" add 'HKLM\Software\Pelko' /v Printer1 /d Office /f >/dev/null

@@ -10,7 +10,8 @@
 #   stopped   the database stopped while jobs print, started again later
 #   killed    the database killed in the middle of a first sync
 #   agent     the agent killed in the middle of a first sync, started again
-#   password  a wrong password, then the right one
+#   password  no password (pelkodb --check says to set one), a wrong one,
+#             then the right one
 #   silent    a server that accepts the connection and never answers
 #   blocked   the table locked by another session while the agent writes
 #   frozen    the server process serving the agent stopped (SIGSTOP)
@@ -255,6 +256,12 @@ case $scenario in
     fi
     ;;
   password)
+    # No password kept: the driver's words and what to do about them.
+    reg delete 'HKLM\Software\Pelko' /v DatabasePassword /f
+    PELKO_REGISTRY=$work/registry "$bin/pelkodb" --check >/dev/null 2>"$work/check.err"
+    check "pelkodb --check without a password fails" 1 $?
+    check "and says to set one" yes \
+      "$(grep -q 'no DatabasePassword is set: give it with pelkodb --set-password' "$work/check.err" && echo yes)"
     set_password wrong
     start_agent
     print_day 3

@@ -11,6 +11,7 @@
 set -u
 bin=$1
 icacls_standin=$2
+image_holder=$3
 here=$(dirname "$(readlink -f "$0")")
 source "$here/../wine/wine-env.sh"
 wine_setup || exit 1
@@ -205,13 +206,13 @@ echo "upgrade over the running service: $((($(date +%s%N) - started) / 1000000))
 check "upgrade without /D= stays in $tools" "$(installed_in "$tools")" "$(where_installed)"
 check "upgrade keeps the settings" '0x1 0x7' "$(setting DeleteOldLogs) $(setting DeleteLogsDays)"
 
-# A move that cannot delete the old agent (run by hand, so held) moves
+# A move that cannot delete the old agent (its program held open) moves
 # nothing: the old copy stays the one, its service running again.
 apps='C:\Apps\Pelko'
-(cd / && exec timeout 120 "$WINE" "$tools\\Pelkomon.exe") &
+(cd / && exec timeout 120 "$WINE" "$image_holder" "$tools\\Pelkomon.exe" >"$WINE_TEST_DIR/holder.out") &
 held=$!
-two_agents() { [[ $(agents | wc -l) -eq 2 ]]; }
-wait_for 30 two_agents
+holding() { grep -q held "$WINE_TEST_DIR/holder.out" 2>/dev/null; }
+wait_for 30 holding
 (cd / && timeout 120 "$WINE" "$setup" /S "/D=$apps")
 check "move while the old agent is held exits 2" 2 "$?"
 wait_for 30 is_state RUNNING

@@ -68,7 +68,7 @@ check "mono left alone" "REG_DWORD 0x23" "$(stored Printer1Cost)"
 check "bad factors refused" 2 "$(ctl cost Office --paper-factors 'A3=two')"
 check "refusal says why" yes "$(said "'two' for A3 is no factor")"
 ctl list >/dev/null
-check "prices listed after the known columns" 1 "$(grep -cE '^1 +Office +35 +yes +- +60 +-10% +a3=2,tabloid=1.5$' "$work/out")"
+check "prices listed after the known columns" 1 "$(grep -cE '^1 +Office +35 +yes +- +60 +-10% +a3=2,tabloid=1.5 +not yet$' "$work/out")"
 
 # set/show with the table's types; reg.exe's trap named by show.
 check "set freq" 0 "$(ctl set EmailAlertFreq 60)"
@@ -240,6 +240,43 @@ lpadmin -p Ofice -E -v "pelko:/nowhere?seconds=1" -m drv:///sample.drv/laserjet.
 ctl check >/dev/null
 check "a printer not taken up named" yes "$(said "FAULT  printer 4 'Ofice' is not watched: the agent has not taken it up, as it was written without raising IsModified")"
 check "with the fix" yes "$(said "(pelkoctl set IsModified 1)")"
+
+# status and find over what was printed: two jobs on a configured queue and
+# one on a queue that is not.
+cups_env_add_queue Spare 1 2>/dev/null || fail "queue Spare"
+cups_env_document "$work/two.ps" 2
+print_job() { lp -d "$1" -t "$2" "$work/two.ps" | sed -n 's/^request id is [^ ]*-\([0-9]*\) .*/\1/p'; }
+office_log=$work/pelko/Logs/Office_$(date +%Y%m%d).xml
+first=$(print_job Office "status one")
+second=$(print_job Office "status two")
+other=$(print_job Spare "not accounted")
+both_entered() { [[ $(grep -oE "<id>($first|$second)</id>" "$office_log" 2>/dev/null | wc -l) -eq 2 ]]; }
+check "both jobs entered" yes "$(wait_for 60 both_entered && echo yes)"
+spare_ended() { cups_env_ended Spare "$other"; }
+check "the other job ended" yes "$(wait_for 60 spare_ended && echo yes)"
+check "status" 0 "$(ctl status)"
+cp "$work/out" "$work/status.txt"
+check "status: Office's day" 1 "$(grep -cE '^Office +2 +4 +80 +0  ' "$work/out")"
+check "status: the last entry is the second job" 1 "$(grep -cE "^last entry Office [0-9/]+ [0-9:]+ job $second " "$work/out")"
+check "status: the agent's uptime" 1 "$(grep -cE '^agent     running since [0-9-]+ [0-9:]+ UTC \(' "$work/out")"
+check "status --json" 0 "$(ctl status --json)"
+check "status --json is JSON" 0 "$(python3 -m json.tool "$work/out" >"$work/status.json"; echo $?)"
+json_says() { python3 -c "import json,sys; d=json.load(open(sys.argv[1])); print($1)" "$work/out"; }
+check "json: Office's pages" 4 "$(json_says '[p["pages_today"] for p in d["printers"] if p["name"] == "Office"][0]')"
+check "json: the last entry" "$second" "$(json_says 'd["last_entry"]["id"]')"
+check "json: the agent runs" True "$(json_says 'd["agent"]["running"] and d["agent"]["uptime_seconds"] >= 0')"
+: >"$work/find.txt"
+for job in "$first" "$second"; do
+  check "find $job" 0 "$(ctl find "$job")"
+  check "find $job: its entry" 1 "$(grep -cE "^  entered in $office_log: [0-9/]+ [0-9:]+ $job root 2 pages 40$" "$work/out")"
+  cat "$work/out" >>"$work/find.txt"
+done
+check "find the job on Spare" 0 "$(ctl find "$other")"
+check "find: the queue is not configured" yes "$(said "not entered: its queue 'Spare' is not configured")"
+cat "$work/out" >>"$work/find.txt"
+check "find a job nobody printed" 1 "$(ctl find 9999)"
+check "find: not found anywhere" yes "$(said "job 9999 is not found anywhere")"
+if [[ -n ${PELKO_SHOW_STATUS:-} ]]; then cat "$work/status.txt" "$work/status.json" "$work/find.txt"; fi
 stop_process "$agent"
 agent=
 

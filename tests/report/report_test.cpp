@@ -3,6 +3,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <tuple>
 
@@ -165,6 +166,34 @@ TEST(ReportHtmlTest, Utf8PageDeclaresUtf8AndConvertsEveryName) {
   EXPECT_THAT(html, HasSubstr("J\xC3\xBCrgen"));
   EXPECT_THAT(html, HasSubstr("Plan \xE2\x82\xAC"));
   EXPECT_THAT(html, Not(HasSubstr("J\xFCrgen")));
+}
+
+// Each log is read in the encoding it declares, into the report's: a log of
+// LogUtf8 with one of ISO-8859-1.
+TEST(ReportTest, EachLogIsReadInTheEncodingItDeclares) {
+  std::string utf8 = Log("\xC5\x81\xC3\xB3d\xC5\xBA",
+                         Entry("2026/12/07", 1, "\xC5\x81ukasz", "HP", "wrzesie\xC5\x84", 1, 1), 1);
+  utf8.replace(0, kXmlDeclaration.size(), kXmlDeclarationUtf8);
+  const std::string ansi = Log("HP", Entry("2026/12/07", 2, "j\xFC", "HP", "\x80", 1, 1), 1);
+  for (const TextEncoding encoding : {TextEncoding::kUtf8, TextEncoding::kWindows1252}) {
+    ReportBuilder builder(kListedJobs);
+    builder.Describe("", "", encoding, CostUnit{});
+    ASSERT_TRUE(builder.AddLog(utf8));
+    ASSERT_TRUE(builder.AddLog(ansi));
+    const Report r = builder.Finish();
+    ASSERT_EQ(r.listed.size(), 2u);
+    std::vector<std::string> users{r.listed[0].user, r.listed[1].user};
+    std::sort(users.begin(), users.end());
+    if (encoding == TextEncoding::kUtf8) {
+      EXPECT_EQ(users, (std::vector<std::string>{"j\xC3\xBC", "\xC5\x81ukasz"}));
+    } else {
+      EXPECT_EQ(users, (std::vector<std::string>{"?ukasz", "j\xFC"}));
+    }
+  }
+  ReportBuilder single(kListedJobs);
+  single.Describe("", "", TextEncoding::kUtf8, CostUnit{});
+  ASSERT_TRUE(single.AddLog(utf8));
+  EXPECT_EQ(single.Finish().title, "\xC5\x81\xC3\xB3d\xC5\xBA");
 }
 
 TEST(ReportHtmlTest, EmptyLogSaysNoJobs) {

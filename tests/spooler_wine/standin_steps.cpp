@@ -79,6 +79,8 @@ class Steps {
     } else if (verb == "ready") {
       Ready(line);
     } else if (verb == "add" && words >> queue >> label >> user >> pages) {
+      // "%20" stands for a space in a name.
+      for (std::size_t at; (at = user.find("%20")) != std::string::npos;) user.replace(at, 3, " ");
       std::string details;
       std::getline(words, details);
       const DWORD id =

@@ -8,7 +8,8 @@
 //   add Q LABEL USER PAGES [DETAIL...]
 //                                a job (document LABEL), PAGES to print; each
 //                                DETAIL "copies=3", "color=1" ... is how it
-//                                asked to be printed (standin_winspool.cpp)
+//                                asked to be printed (standin_winspool.cpp);
+//                                "%20" in USER is a space
 //   colordevice Q ANSWER         the printer's DC_COLORDEVICE: 1, 0 or -1
 //   flash Q LABEL USER PAGES     a job added, printed and gone at once
 //   hold LABEL / release LABEL   pauses the job / lets it print again

@@ -274,11 +274,13 @@ PRINTER_NOTIFY_INFO* Block(const std::vector<Pending>& items, bool discarded) {
     data.Field = item.field;
     data.Id = item.id;
     if (IsText(item.field)) {
+      // The names are kept as the A functions give them, in the ANSI code
+      // page; the notifications tell them in UTF-16, as Windows's spooler.
       auto* text = reinterpret_cast<wchar_t*>(at);
-      for (std::size_t c = 0; c < item.text.size(); ++c) {
-        text[c] = static_cast<unsigned char>(item.text[c]);
-      }
-      text[item.text.size()] = L'\0';
+      const int units = MultiByteToWideChar(CP_ACP, 0, item.text.data(),
+                                            static_cast<int>(item.text.size()), text,
+                                            static_cast<int>(item.text.size()));
+      text[units > 0 ? units : 0] = L'\0';
       data.NotifyData.Data.cbBuf = static_cast<DWORD>((item.text.size() + 1) * sizeof(wchar_t));
     } else if (item.field == JOB_NOTIFY_FIELD_SUBMITTED) {
       std::memcpy(at, &item.time, sizeof(SYSTEMTIME));

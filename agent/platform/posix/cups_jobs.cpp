@@ -5,7 +5,6 @@
 #include <cstring>
 #include <optional>
 
-#include "agent/util/unicode.h"
 
 namespace pelko {
 
@@ -17,12 +16,9 @@ std::optional<std::string> Text(ipp_attribute_t* attribute) {
   return std::string(text);
 }
 
-// A name as the logs hold it: windows-1252, which the reports read them as.
-std::optional<std::string> Name(ipp_attribute_t* attribute) {
-  std::optional<std::string> text = Text(attribute);
-  if (text) text = Utf8ToWindows1252(*text);
-  return text;
-}
+// CUPS's names are UTF-8; the spooler moves them to the logs' encoding
+// (NamesForLog) as it tells them.
+std::optional<std::string> Name(ipp_attribute_t* attribute) { return Text(attribute); }
 
 uint32_t Positive(ipp_attribute_t* a) {
   const int value = ippGetInteger(a, 0);

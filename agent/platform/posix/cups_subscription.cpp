@@ -2,7 +2,13 @@
 // fetches, and the pushes told to the queues they announce.
 #include "agent/platform/posix/cups_subscription.h"
 
+#include <netdb.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <optional>
 #include <random>
 
@@ -71,6 +77,44 @@ std::optional<int> SubscriptionIdOf(const CupsResult& result) {
   return ippGetInteger(id, 0);
 }
 
+void CancelAtServer(CupsClient& client, const CupsServer& server, const std::string& printerUri,
+                    int id) {
+  ipp_t* request = NewRequest(IPP_OP_CANCEL_SUBSCRIPTION, printerUri);
+  ippAddInteger(request, IPP_TAG_OPERATION, IPP_TAG_INTEGER, "notify-subscription-id", id);
+  ippDelete(client.Request(server, request).response);
+}
+
+// Whether something takes connections at the numeric address and port; a
+// refusal is the only no, since this is a listener of this very machine.
+bool Listening(const std::string& address, int port) {
+  addrinfo hints{};
+  hints.ai_flags = AI_NUMERICHOST | AI_NUMERICSERV;
+  hints.ai_socktype = SOCK_STREAM;
+  addrinfo* found = nullptr;
+  if (getaddrinfo(address.c_str(), std::to_string(port).c_str(), &hints, &found) != 0) return true;
+  bool listening = true;
+  const int fd = socket(found->ai_family, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (fd >= 0) {
+    listening = connect(fd, found->ai_addr, found->ai_addrlen) == 0 || errno != ECONNREFUSED;
+    close(fd);
+  }
+  freeaddrinfo(found);
+  return listening;
+}
+
+// A recipient of ours (rss://address:port/pelko-....rss) whose listener is gone.
+bool IsLeftover(const std::string& recipient, const std::string& address) {
+  char scheme[16], user[64], host[256], resource[256];
+  int port = 0;
+  if (httpSeparateURI(HTTP_URI_CODING_ALL, recipient.c_str(), scheme, sizeof scheme, user,
+                      sizeof user, host, sizeof host, &port, resource,
+                      sizeof resource) < HTTP_URI_STATUS_OK) {
+    return false;
+  }
+  return std::strcmp(scheme, "rss") == 0 && address == host &&
+         std::string_view(resource).starts_with("/pelko-") && !Listening(host, port);
+}
+
 }  // namespace
 
 CupsSubscriptions::CupsSubscriptions(CupsClient& client)
@@ -123,6 +167,12 @@ void CupsSubscriptions::Subscribe(const std::shared_ptr<CupsSubscription>& subsc
   if (address.empty() || server.IsSocket()) address = "127.0.0.1";
   const int port = listener.PortFor(address);
   if (port == 0) return;
+  bool first;
+  {
+    std::lock_guard<std::mutex> lock(mutex);
+    first = swept.insert(printerUri).second;
+  }
+  if (first) CancelLeftovers(server, printerUri, address);
   const std::string token = NewToken();
   ipp_t* request = NewSubscriptionRequest(printerUri, RecipientUri(address, port, token));
   {
@@ -167,13 +217,43 @@ void CupsSubscriptions::Renew(CupsSubscription& subscription, const CupsServer& 
 
 void CupsSubscriptions::Cancel(CupsSubscription& subscription, const CupsServer& server,
                                const std::string& printerUri) {
-  ipp_t* request = NewRequest(IPP_OP_CANCEL_SUBSCRIPTION, printerUri);
-  ippAddInteger(request, IPP_TAG_OPERATION, IPP_TAG_INTEGER, "notify-subscription-id",
-                subscription.id);
-  CupsResult result = client.Request(server, request);
-  ippDelete(result.response);
+  CancelAtServer(client, server, printerUri, subscription.id);
   Forget(subscription);
   subscription.retryAt = SteadyClock::now();
+}
+
+void CupsSubscriptions::CancelLeftovers(const CupsServer& server, const std::string& printerUri,
+                                        const std::string& address) {
+  ipp_t* request = NewRequest(IPP_OP_GET_SUBSCRIPTIONS, printerUri);
+  static const char* const kWanted[] = {"notify-subscription-id", "notify-recipient-uri"};
+  ippAddStrings(request, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes",
+                static_cast<int>(std::size(kWanted)), nullptr, kWanted);
+  CupsResult result = client.Request(server, request);
+  if (result.response == nullptr) return;
+  std::vector<int> leftovers;
+  int id = 0;
+  std::string recipient;
+  const auto judge = [&] {
+    if (id != 0 && IsLeftover(recipient, address)) leftovers.push_back(id);
+    id = 0;
+    recipient.clear();
+  };
+  for (ipp_attribute_t* attribute = ippFirstAttribute(result.response); attribute != nullptr;
+       attribute = ippNextAttribute(result.response)) {
+    const char* name = ippGetName(attribute);
+    if (name == nullptr) {  // the end of one subscription's group
+      judge();
+    } else if (ippGetGroupTag(attribute) == IPP_TAG_SUBSCRIPTION) {
+      if (std::strcmp(name, "notify-subscription-id") == 0) id = ippGetInteger(attribute, 0);
+      if (std::strcmp(name, "notify-recipient-uri") == 0) {
+        const char* uri = ippGetString(attribute, 0, nullptr);
+        recipient = uri != nullptr ? uri : "";
+      }
+    }
+  }
+  judge();
+  ippDelete(result.response);
+  for (int leftover : leftovers) CancelAtServer(client, server, printerUri, leftover);
 }
 
 void CupsSubscriptions::Forget(CupsSubscription& subscription) {

@@ -9,6 +9,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -65,10 +66,17 @@ class CupsSubscriptions {
   void Renew(CupsSubscription& subscription, const CupsServer& server,
              const std::string& printerUri, std::chrono::steady_clock::time_point now);
   void Forget(CupsSubscription& subscription);
+  // Cancels the subscriptions on the queue that push to a listener of this
+  // machine's address that is gone (an agent killed before it could cancel
+  // them): cupsd's notifier for each fails at every event and fills its
+  // error log until the lease ends.
+  void CancelLeftovers(const CupsServer& server, const std::string& printerUri,
+                       const std::string& address);
 
   CupsClient& client;
   std::mutex mutex;  // tokens, and every subscription's changeSignals
   std::map<std::string, std::weak_ptr<CupsSubscription>> tokens;
+  std::set<std::string> swept;  // queues whose leftovers were cancelled
   CupsPushListener listener;  // last, so that its thread ends first
 };
 

@@ -383,12 +383,14 @@ int32_t FileRegistryStore::DeleteKey(RootKey root, const std::string& subKey) {
   return kErrorSuccess;
 }
 
+std::string PlatformStoreFolder() {
+  const char* folder = std::getenv("PELKO_REGISTRY");
+  return std::string(folder && *folder ? folder : "/var/lib/pelko/registry");
+}
+
 Registry& PlatformRegistry() {
   static FileRegistryStore store(
-      [] {
-        const char* folder = std::getenv("PELKO_REGISTRY");
-        return std::string(folder && *folder ? folder : "/var/lib/pelko/registry");
-      }(),
+      PlatformStoreFolder(),
       [](const std::string& why) {
         // Not through the Env: every program that reads the store says
         // this, and the Env would start them a spooler.

@@ -97,4 +97,8 @@ class FileRegistryStore : public Registry {
   std::atomic<uint64_t> deleteCount{0};
 };
 
+// The folder of the machine's store: PELKO_REGISTRY, else
+// /var/lib/pelko/registry.
+std::string PlatformStoreFolder();
+
 }  // namespace pelko

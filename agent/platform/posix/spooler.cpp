@@ -22,6 +22,7 @@
 #include "agent/platform/posix/cups_job_book.h"
 #include "agent/platform/posix/cups_jobs.h"
 #include "agent/platform/posix/cups_subscription.h"
+#include "agent/platform/spool_names.h"
 
 namespace pelko {
 
@@ -140,7 +141,10 @@ class CupsSpooler : public Spooler {
       *jobs = watch->book.Active();
       replaced = Follow(watch, mine, cursor, jobs);
       const std::optional<bool> color = PrintsColor(*watch);
-      for (SpoolJob& job : *jobs) job.details.printerColor = color;
+      for (SpoolJob& job : *jobs) {
+        job.details.printerColor = color;
+        NamesForLog(job, NamesUtf8());
+      }
     }
     // Upkeep of the subscription only where the server just answered, and
     // at most one request of it per look.
@@ -195,6 +199,7 @@ class CupsSpooler : public Spooler {
       told.endedAt = LocalTimeOf(job.endedAt);
       told.details = job.details;
       told.details.printerColor = color;
+      NamesForLog(told, NamesUtf8());
       jobs->push_back(std::move(told));
     }
     return SpoolStatus::kOk;

@@ -104,6 +104,7 @@ class SignalLoop : public MessageLoop {
     sigemptyset(&quit);
     sigaddset(&quit, SIGTERM);
     sigaddset(&quit, SIGINT);
+    sigaddset(&quit, SIGHUP);  // the terminal of an agent run by hand closed
     pthread_sigmask(SIG_BLOCK, &quit, nullptr);
     int received = 0;
     while (sigwait(&quit, &received) != 0) {

@@ -13,6 +13,7 @@
 
 #include "agent/platform/devmode/job_details.h"
 #include "agent/util/civil_time.h"
+#include "agent/util/unicode.h"
 
 namespace pelko {
 
@@ -34,7 +35,7 @@ constexpr int kEnumAttempts = 4;
 
 std::optional<std::string> Text(const char* text) {
   if (text == nullptr) return std::nullopt;
-  return std::string(text);
+  return AnsiToUtf8(text);
 }
 
 SpoolerJobNote Record(const JOB_INFO_1A& info) {
@@ -52,15 +53,26 @@ SpoolerJobNote Record(const JOB_INFO_1A& info) {
 std::string TextIn(const char* text, const uint8_t* begin, const uint8_t* end) {
   const auto* at = reinterpret_cast<const uint8_t*>(text);
   if (text == nullptr || at < begin || at >= end) return std::string();
-  return std::string(text, strnlen(text, static_cast<std::size_t>(end - at)));
+  return AnsiToUtf8(std::string_view(text, strnlen(text, static_cast<std::size_t>(end - at))));
 }
 
 std::string NarrowForm(const BYTE* form) {
   const auto* text = reinterpret_cast<const char*>(form);
-  return std::string(text, strnlen(text, CCHFORMNAME));
+  return AnsiToUtf8(std::string_view(text, strnlen(text, CCHFORMNAME)));
 }
 
 }  // namespace
+
+std::string AnsiToUtf8(std::string_view ansi) {
+  if (ansi.empty()) return std::string();
+  const int length = static_cast<int>(ansi.size());
+  const int units = MultiByteToWideChar(CP_ACP, 0, ansi.data(), length, nullptr, 0);
+  if (units <= 0) return std::string();
+  std::u16string wide(static_cast<std::size_t>(units), u'\0');
+  MultiByteToWideChar(CP_ACP, 0, ansi.data(), length, reinterpret_cast<wchar_t*>(wide.data()),
+                      units);
+  return Utf16ToUtf8(wide);
+}
 
 SpoolStatus SpoolStatusOf(DWORD error) {
   switch (error) {

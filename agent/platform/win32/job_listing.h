@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "agent/platform/devmode/job_details.h"
@@ -14,6 +15,10 @@
 #include "agent/platform/win32/job_journal.h"
 
 namespace pelko {
+
+// Text in the machine's ANSI code page (what the A functions give) as
+// UTF-8, which the spooler gives its names in until NamesForLog.
+std::string AnsiToUtf8(std::string_view ansi);
 
 // OpenPrinterA takes a writable string. nullptr when it fails.
 HANDLE OpenNamed(const std::string& name);

@@ -10,6 +10,7 @@
 
 #include "agent/platform/devmode/job_details.h"
 #include "agent/platform/win32/job_listing.h"
+#include "agent/util/unicode.h"
 
 namespace pelko {
 
@@ -33,14 +34,10 @@ PRINTER_NOTIFY_OPTIONS JobOptions(DWORD flags) {
   return PRINTER_NOTIFY_OPTIONS{2, flags, 1, &kJobType};
 }
 
+// UTF-8, as the listing gives its names too.
 std::optional<std::string> Narrow(const wchar_t* wide, std::size_t most) {
-  const int length = static_cast<int>(wcsnlen(wide, most));
-  if (length == 0) return std::string();
-  const int bytes = WideCharToMultiByte(CP_ACP, 0, wide, length, nullptr, 0, nullptr, nullptr);
-  if (bytes <= 0) return std::nullopt;
-  std::string text(static_cast<std::size_t>(bytes), '\0');
-  WideCharToMultiByte(CP_ACP, 0, wide, length, text.data(), bytes, nullptr, nullptr);
-  return text;
+  const std::size_t length = wcsnlen(wide, most);
+  return Utf16ToUtf8(std::u16string_view(reinterpret_cast<const char16_t*>(wide), length));
 }
 
 // Notification strings are UTF-16 whichever way the printer was opened.

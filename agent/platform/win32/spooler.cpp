@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "agent/platform/spool_names.h"
 #include "agent/platform/win32/job_journal.h"
 #include "agent/platform/win32/job_listing.h"
 #include "agent/platform/win32/job_notices.h"
@@ -113,7 +114,10 @@ class Win32Spooler : public Spooler {
     TellJobs(queued, news, before, countsPages, until, mine, jobs);
     if (!jobs->empty()) {
       const std::optional<bool> color = ColorDevice(queue);
-      for (SpoolJob& job : *jobs) job.details.printerColor = color;
+      for (SpoolJob& job : *jobs) {
+        job.details.printerColor = color;
+        NamesForLog(job, NamesUtf8());
+      }
     }
     if (fresh) *cursor = std::move(fresh);
     return SpoolStatus::kOk;

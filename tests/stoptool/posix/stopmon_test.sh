@@ -119,7 +119,8 @@ check "the lookalikes are the user's alone" "Uid:	$uid	$uid	$uid	$uid" \
 
 start "$bin/Tavisk" "$bin/Tavisk" 30; front_end=$started
 start_agent "$bin/pelkomon"; agent=$started
-start_agent "$bin/pelkomon"; second_agent=$started
+# One agent runs on a store: the second copy on a store of its own.
+start_agent env PELKO_REGISTRY="$tmp/registry2" "$bin/pelkomon"; second_agent=$started
 
 run_stopmon "$bin/stopmon"
 check "stopmon exits 0" 0 "$status"

@@ -12,6 +12,7 @@ namespace pelko {
 namespace {
 
 using ::testing::HasSubstr;
+using ::testing::StartsWith;
 
 const std::string kGlobalHead =
     "<?xml version='1.0' encoding='ISO-8859-1' ?> <?xml-stylesheet href='Tavisk.xsl' "
@@ -71,6 +72,29 @@ TEST_F(GlobalLogTest, GathersEveryDailyFileDeepestFolderFirstAndSumsTheirTotals)
 // A file holding only a Total of -2000000000 once drove the grand total,
 // and the mail's, to -1 998 648 420: a Total counts only when the file's
 // entries could give it.
+// Rebuilt whole, the global log takes LogUtf8's encoding now and moves each
+// daily log's names to it.
+TEST_F(GlobalLogTest, DailyLogsOfEitherEncodingComeInTheGlobalLogsOwn) {
+  const std::string logs = kLogs;
+  auto entry = [](const std::string& user) {
+    return "<entry> <date>2026/12/01</date><time>10:00:00</time> <id>1</id><user>" + user +
+           "</user> <printer>P</printer><doc>d</doc> <pages>1</pages> <cost>1</cost></entry>";
+  };
+  std::string utf8 = Daily(entry("\xC5\x81ukasz \xC3\xBC"), 1);
+  utf8.replace(0, kXmlDeclaration.size(), kXmlDeclarationUtf8);
+  fake.files.PutFile(logs + "\\A_20261201.xml", utf8);
+  fake.files.PutFile(logs + "\\B_20261201.xml", Daily(entry("j\xFC"), 1));
+  Build();
+  EXPECT_THAT(Global(), StartsWith(std::string(kXmlDeclaration)));
+  EXPECT_THAT(Global(), HasSubstr("<user>?ukasz \xFC</user>"));
+  EXPECT_THAT(Global(), HasSubstr("<user>j\xFC</user>"));
+  fake.registry.PutDword("Software\\Pelko\\LogUtf8", 1);
+  Build();
+  EXPECT_THAT(Global(), StartsWith(std::string(kXmlDeclarationUtf8)));
+  EXPECT_THAT(Global(), HasSubstr("<user>\xC5\x81ukasz \xC3\xBC</user>"));
+  EXPECT_THAT(Global(), HasSubstr("<user>j\xC3\xBC</user>"));
+}
+
 TEST_F(GlobalLogTest, ATotalItsEntriesCannotGiveIsReplacedByTheirSumAndSaid) {
   const std::string logs = kLogs;
   fake.files.PutFile(logs + "\\A_20261201.xml", Daily(Entry(1, 10) + Entry(2, 20), 30));

@@ -57,6 +57,14 @@ TEST(LogFormatTest, HeadsAndTimes) {
   EXPECT_EQ(GlobalLogHead(LocalTime{2026, 3, 4, 9, 0, 0, 0}),
             "<?xml version='1.0' encoding='ISO-8859-1' ?> <?xml-stylesheet href='Tavisk.xsl' "
             "type='text/xsl' ?><log><type>Global Log</type><date>2026/03/04</date>");
+  EXPECT_EQ(GlobalLogHead(LocalTime{2026, 3, 4, 9, 0, 0, 0}, "", true),
+            "<?xml version='1.0' encoding='UTF-8' ?> <log><type>Global Log</type><date>2026/03/04</date>");
+  EXPECT_TRUE(DeclaresUtf8(DailyLogHead("P", LocalTime{2026, 3, 4, 9, 0, 0, 0}, true)));
+  EXPECT_FALSE(DeclaresUtf8(DailyLogHead("P", LocalTime{2026, 3, 4, 9, 0, 0, 0})));
+  EXPECT_TRUE(DeclaresUtf8("<?xml version=\"1.0\" encoding=\"utf8\"?><log>"));
+  // Only the declaration tells, never a name further on.
+  EXPECT_FALSE(DeclaresUtf8("<?xml version='1.0' ?><log><type>encoding='UTF-8'</type>"));
+  EXPECT_FALSE(DeclaresUtf8("<log encoding='UTF-8'>"));
   EXPECT_EQ(FormatLogTime(LocalTime{2026, 3, 4, 9, 5, 3, 0}), "09:05:03");
   EXPECT_EQ(FormatLogTime(LocalTime{2026, 3, 4, 23, 59, 10, 0}), "23:59:10");
 }

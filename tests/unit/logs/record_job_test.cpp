@@ -181,6 +181,29 @@ TEST_F(RecordJobTest, RemovesMarkupAndControlCharactersFromEveryText) {
   EXPECT_THAT(*text, HasSubstr("<doc>line oneline two</doc>"));
 }
 
+// Names come in the spooler's encoding (LogUtf8 as the supervisor last read
+// it); a day's log keeps the encoding it was begun in, and a job's entry is
+// found again whichever encoding its names came in.
+TEST_F(RecordJobTest, ADayKeepsTheEncodingItsLogWasBegunIn) {
+  const std::string lukasz = "\xC5\x81ukasz \xC5\xBB\xC3\xB3\xC5\x82\xC4\x87";  // Łukasz Żółć
+  fake.spooler.SetNamesUtf8(true);
+  Record(1, lukasz, "Faktura_wrzesie\xC5\x84.pdf", 1, 5);
+  fake.spooler.SetNamesUtf8(false);
+  Record(2, "j\xFCrgen", "\x80", 1, 5);  // windows-1252, moved to UTF-8
+  EXPECT_TRUE(SameLog(Daily(), std::string(kXmlDeclarationUtf8) + kHead.substr(kXmlDeclaration.size()) +
+                                   Entry("09:05:03", 2, "j\xC3\xBCrgen", "\xE2\x82\xAC", 1, 5) +
+                                   Entry("09:05:03", 1, lukasz, "Faktura_wrzesie\xC5\x84.pdf", 1, 5) +
+                                   Total(10) + "</log>"));
+
+  // Begun in ISO-8859-1: UTF-8 names come in windows-1252, "?" for the rest.
+  fake.files.PutFile(LogPath("LaserJet"), kHead + Total(0) + "</log>");
+  fake.spooler.SetNamesUtf8(true);
+  Record(1, lukasz, "Faktura_wrzesie\xC5\x84.pdf", 1, 5);
+  Record(1, lukasz, "Faktura_wrzesie\xC5\x84.pdf", 2, 10);
+  EXPECT_TRUE(SameLog(Daily(), kHead + Entry("09:05:03", 1, "?ukasz ?\xF3??", "Faktura_wrzesie?.pdf", 3, 15) +
+                                   Total(15) + "</log>"));
+}
+
 TEST_F(RecordJobTest, ShortNamesThatCannotNameAFileAreMadeSafe) {
   Record(1, "u", "d", 1, 1, {}, "\\\\SRV\\a:b*c?d|e/f");
   Record(1, "u", "d", 1, 1, {}, "\\\\SRV\\..");

@@ -8,6 +8,7 @@
 
 #include "agent/logs/log_format.h"
 #include "agent/monitor/printer_thread.h"
+#include "pelkoctl/printer_admin.h"
 #include "tests/unit/logs/log_test_fixture.h"
 
 namespace pelko {
@@ -118,6 +119,25 @@ TEST(SeenJobsTest, AJobGivenANewEntryOutlivesJobsLongQuiet) {
   EXPECT_EQ(book.Find({1, 10})->entries.size(), 2u);
   EXPECT_EQ(book.Find({2, 102}), nullptr) << "the longest quiet goes first";
   EXPECT_EQ(SeenJobs::Decode(book.Encode()).Encode(), book.Encode());
+}
+
+// What `pelkoctl add` found ended is never billed, and with no book yet
+// every other job is, though the logs hold nothing; a job an earlier
+// version's book took for one of before the watch stays so.
+TEST(MissedJobsTest, WhatAddFoundEndedIsNeverBilled) {
+  EnteredJobs entered;
+  entered.since = At(1, 0);
+  const WatchStart start{"2026/12/06 09:00:00", {{1, 0}, {3, 0}}};
+  const std::vector<SpoolJob> history = {Ended(1, 4, At(6, 8)), Ended(2, 1, At(6, 9)),
+                                         Ended(3, 5, At(6, 9, 30))};
+  EXPECT_EQ(PagesOf(MissedJobs(SeenJobs{}, entered, history, &start)),
+            (std::map<uint32_t, uint32_t>{{2, 1}}));
+  SeenJobs earlier;
+  earlier.MarkKnown();
+  earlier.Add({2, 0}, /*beforeWatch=*/true);
+  EXPECT_TRUE(MissedJobs(earlier, entered, history, &start).empty());
+  EXPECT_EQ(DecodeWatchStart(EncodeWatchStart(start))->before, start.before);
+  EXPECT_FALSE(DecodeWatchStart("2026/12/06 09:00:00\n")) << "not one: the first look decides";
 }
 
 TEST(MissedJobsTest, OnlyTheSpoolersFinalCountsAreTaken) {
@@ -323,6 +343,48 @@ TEST_F(CatchUpTest, NothingInLogsMovesTheMarkOfTheWatch) {
   EXPECT_FALSE(entries.count(1)) << "before the watch";
   EXPECT_EQ(entries.at(2), std::make_pair(3u, 1));
   EXPECT_EQ(entries.at(3), std::make_pair(2u, 1));
+}
+
+// The administrator's first printer: added, and its test page printed and
+// ended before the agent first looks. It is billed once, across restarts
+// and a remove and add again; a job that ended before the add is not, nor
+// one that ended while the printer was removed.
+TEST_F(CatchUpTest, TheTestPageAfterAddIsBilledOnceThoughItEndedBeforeTheFirstLook) {
+  ctl::PrinterAdmin admin(fake.env);
+  auto watching = [&] {
+    std::vector<ctl::PrinterRow> rows;
+    admin.List(&rows);
+    return rows.empty() ? "none" : rows[0].watching;
+  };
+  EXPECT_EQ(watching(), "not yet") << "written by hand, never looked at";
+  fake.clock.SetNow(At(6, 9));
+  fake.spooler.Submit("HP", {1, "eva", "before"});
+  Print(1, 4, At(6, 8));
+  ASSERT_TRUE(admin.Remove("HP").ok());
+  ASSERT_TRUE(admin.Add("HP", 5, false).ok());
+  EXPECT_EQ(watching(), "since 2026/12/06 09:00:00");
+  fake.spooler.Submit("HP", {2, "root", "test page"});
+  Print(2, 1, At(6, 9));
+  fake.clock.SetNow(At(6, 9, 1));
+  Run(NewThread());
+  Run(NewThread());
+  EXPECT_FALSE(Entries().count(1)) << "ended before the add";
+  EXPECT_EQ(Entries()[2], std::make_pair(1u, 1));
+
+  ASSERT_TRUE(admin.Remove("HP").ok());
+  fake.spooler.Submit("HP", {3, "paul", "while removed"});
+  Print(3, 2, At(6, 9, 30));
+  fake.clock.SetNow(At(6, 9, 40));
+  ASSERT_TRUE(admin.Add("HP", 5, false).ok());
+  fake.spooler.Submit("HP", {4, "anna", "after"});
+  Print(4, 3, At(6, 9, 50));
+  Run(NewThread());
+  const auto entries = Entries();
+  EXPECT_EQ(entries.at(2), std::make_pair(1u, 1)) << "not billed again";
+  EXPECT_FALSE(entries.count(3)) << "ended while removed";
+  EXPECT_EQ(entries.at(4), std::make_pair(3u, 1));
+  EXPECT_EQ(watching(), "since 2026/12/06 09:40:00");
+  EXPECT_EQ(LoadSeenJobs(fake.env, "HP").Since(), "2026/12/06 09:01:00") << "its first look";
 }
 
 TEST_F(CatchUpTest, AJobEndedYesterdayGoesToYesterdaysLogWhileItIsKept) {

@@ -190,10 +190,10 @@ TEST_F(PelkoctlTest, PricesAreWrittenWithThePrinterAndMoveWithIt) {
   EXPECT_EQ(AgentString(settings::PrinterPaperFactors(2)), "a3=2,tabloid=1.5");
   CtlRun list = Ctl({"list"});
   EXPECT_NE(list.out.find("LAST ENTRY  "), std::string::npos) << list.out;
-  EXPECT_NE(list.out.find("2    B              9  yes          -                   50       -10%  a3=2,tabloid=1.5\n"),
+  EXPECT_NE(list.out.find("2    B              9  yes          -                   50       -10%  a3=2,tabloid=1.5  not yet\n"),
             std::string::npos) << list.out;
   // A has no prices of its own: colour at the mono price, nothing off.
-  EXPECT_NE(list.out.find("                    5         0%  -\n"), std::string::npos) << list.out;
+  EXPECT_NE(list.out.find("                    5         0%  -                 not yet\n"), std::string::npos) << list.out;
 
   ASSERT_EQ(Ctl({"remove", "B"}).status, 0);
   const Tariff moved = ReadTariff(fake.registry, 2);
