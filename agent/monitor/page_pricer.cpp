@@ -45,6 +45,8 @@ void PagePricer::Entered(uint32_t id, int64_t submittedAt, uint32_t pages) {
 }
 
 bool PagePricer::WantsMeasure(const SpoolJob& job) const {
+  // Asked for at a later listing, once its documents are in.
+  if (job.documentsIncoming) return false;
   const auto known = jobs.find(Key{job.id, job.submittedAt});
   const JobDetails& details = known != jobs.end() ? known->second.details : job.details;
   return details.printerColor.value_or(false) && details.colorMode != "monochrome";

@@ -29,8 +29,8 @@ class PagePricer {
   // The job was entered with `pages` before this run: its next part is
   // priced after them.
   void Entered(uint32_t id, int64_t submittedAt, uint32_t pages);
-  // Whether the job's document is worth measuring: the printer may print
-  // colour and the job did not ask for monochrome.
+  // Whether the job's document is worth measuring now: the printer may print
+  // colour, the job did not ask for monochrome, and its documents are in.
   bool WantsMeasure(const SpoolJob& job) const;
 
   // Fills figures' cost, colour and mono pages and details for `pages`

@@ -83,6 +83,9 @@ struct SpoolJob {
   // 1 again), and no clock of the agent's can move it.
   int64_t submittedAt = 0;
   JobDetails details;
+  // The job is still being sent: the spooler holds none or not all of its
+  // documents yet, so there is nothing whole to measure.
+  bool documentsIncoming = false;
 };
 
 // What one watcher of a queue carries from one listing to the next, so that

@@ -31,6 +31,7 @@ SpoolJob FakeSpooler::Told(const Queue& queue, const Job& job, JobState state) c
   told.document = job.names.document;
   told.submittedAt = job.names.submittedAt;
   told.details = job.names.details;
+  told.documentsIncoming = job.names.documentsIncoming;
   if (queue.countsPerJob) {
     told.state = state;
     told.pagesPrinted = job.printed;
@@ -121,6 +122,13 @@ void FakeSpooler::Print(const std::string& name, uint32_t id, uint32_t pages) {
     if (job.printing) job.printed += pages;
   }
   queue.total += pages;
+}
+
+void FakeSpooler::DocumentsIn(const std::string& name, uint32_t id) {
+  std::lock_guard<std::mutex> lock(mutex);
+  for (Job& job : queues[name].jobs) {
+    if (job.names.id == id) job.names.documentsIncoming = false;
+  }
 }
 
 SpoolStatus FakeSpooler::ListEndedJobs(const std::string& name, std::size_t limit,

@@ -27,6 +27,7 @@ struct FakeJob {
   std::optional<LocalTime> createdAt;
   int64_t submittedAt = 0;
   JobDetails details{};
+  bool documentsIncoming = false;
 };
 
 class FakeSpooler : public Spooler {
@@ -56,6 +57,8 @@ class FakeSpooler : public Spooler {
   void Submit(const std::string& queue, FakeJob job);
   // The job prints: it is the one printing, its count and the counter rise.
   void Print(const std::string& queue, uint32_t id, uint32_t pages);
+  // The last of the job's documents has come in.
+  void DocumentsIn(const std::string& queue, uint32_t id);
   // The job leaves the queue (printed, cancelled); its last count is final.
   void End(const std::string& queue, uint32_t id, std::optional<LocalTime> at = std::nullopt);
   // The history is asked for: how often, and a failure to answer.

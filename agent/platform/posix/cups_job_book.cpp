@@ -36,6 +36,7 @@ SpoolJob ToSpoolJob(const CupsJob& job, JobState state, uint32_t pages, bool fin
   spoolJob.exactCounts = final;
   spoolJob.submittedAt = job.createdAt;
   spoolJob.details = job.details;
+  spoolJob.documentsIncoming = job.incoming;
   return spoolJob;
 }
 

@@ -28,6 +28,7 @@ struct CupsJob {
   int64_t createdAt = 0;  // time-at-creation, seconds since 1970; 0: none given
   int64_t endedAt = 0;    // time-at-completed
   JobDetails details;     // printerColor is the queue's, not the job's
+  bool incoming = false;  // no document yet, or "job-incoming": more to come
 };
 
 class CupsJobBook {

@@ -87,6 +87,11 @@ void ReadAttribute(ipp_attribute_t* a, const char* name, CupsJob* job) {
     job->createdAt = std::max(ippGetInteger(a, 0), 0);
   } else if (!std::strcmp(name, "time-at-completed") && ippGetValueTag(a) == IPP_TAG_INTEGER) {
     job->endedAt = std::max(ippGetInteger(a, 0), 0);
+  } else if (!std::strcmp(name, "number-of-documents")) {
+    // Create-Job makes the job before any Send-Document, also for lp.
+    if (ippGetInteger(a, 0) == 0) job->incoming = true;
+  } else if (!std::strcmp(name, "job-state-reasons")) {
+    if (ippContainsString(a, "job-incoming")) job->incoming = true;
   }
 }
 
@@ -97,7 +102,8 @@ void AskFor(ipp_t* request, bool idsOnly) {
       "job-id",           "job-uuid",          "job-originating-user-name", "job-name",
       "job-state",        "job-impressions-completed", "time-at-creation", "time-at-completed",
       "copies",           "sides",             "media",                     "media-col",
-      "print-color-mode", "job-originating-host-name", "job-k-octets"};
+      "print-color-mode", "job-originating-host-name", "job-k-octets",
+      "number-of-documents", "job-state-reasons"};
   if (idsOnly) {
     ippAddStrings(request, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes", 1,
                   nullptr, kIdOnly);

@@ -144,6 +144,31 @@ TEST_F(PrinterThreadTest, AMeasureThatComesWhilePricesCannotBeReadIsKeptForLater
   EXPECT_EQ(thread.records.back().colorFrom, "document");
 }
 
+// CUPS makes a job before its document arrives: a measure asked then finds
+// nothing, and the job would be priced by its asked mode for good.
+TEST_F(PrinterThreadTest, AJobIsMeasuredOnceItsDocumentsAreIn) {
+  fake.registry.PutDword("SOFTWARE\\Pelko\\Printer1ColorCost", 50);
+  meter.SetPages("HP", 7, {PageInk{}, PageInk{}});
+  FakeJob job{7, "paul", "Notes.pdf"};
+  job.details.printerColor = true;
+  job.documentsIncoming = true;
+  fake.spooler.Submit("HP", job);
+  Start();
+  Look();
+  EXPECT_EQ(meter.Calls(), 0);
+  fake.spooler.DocumentsIn("HP", 7);
+  Look();
+  for (int i = 0; i < 1000 && !thread.MeasuresReady(); ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  fake.spooler.Print("HP", 7, 2);
+  Look();
+  ASSERT_FALSE(thread.records.empty());
+  EXPECT_EQ(thread.records.back().pages, 2);
+  EXPECT_EQ(thread.records.back().cost, 10) << "both pages are mono";
+  EXPECT_EQ(thread.records.back().colorFrom, "document");
+}
+
 TEST_F(PrinterThreadTest, PagesPrintedBeforeTheStartAreNobodysToClaim) {
   fake.spooler.Submit("HP", {7, "paul", "Report.doc"});
   fake.spooler.Print("HP", 7, 4);
