@@ -13,7 +13,8 @@
 # beforehand); `sendrik /setpassword` reads the catcher's password from its
 # standard input. Its private cupsd takes raw jobs and lets anyone name a
 # job's owner, as a stock CUPS does: those two warnings are accepted
-# beforehand, so that any other one fails the check.
+# beforehand, so that any other one fails the check. PELKO_SHOW_OUTPUT=1
+# prints what each command printed.
 set -u
 bin=$(readlink -f "$1")
 doc=$2
@@ -60,7 +61,7 @@ agent=$!
 
 # The outcome each command is there for, by what it runs; `shown` lists
 # those reached, so a row dropped from the table is missed at the end.
-shown=
+shown= job= pages= cost=
 out_has() { grep -qE -- "$1" "$work/out" && echo yes || { echo no; cat "$work/out" "$work/err"; }; }
 entered() { [[ -n $(entry Office "$job") ]]; }
 mails() { ls "$work/mail"/*.eml 2>/dev/null | wc -l; }
