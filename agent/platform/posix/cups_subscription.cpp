@@ -126,7 +126,12 @@ void CupsSubscriptions::Upkeep(const std::shared_ptr<CupsSubscription>& subscrip
   CupsSubscription& s = *subscription;
   const auto now = SteadyClock::now();
   if (s.id == 0) {
-    if (now >= s.retryAt) Subscribe(subscription, server, printerUri, localAddress, now);
+    // Only for a watcher that waits on changes: a tool that looks once
+    // (pelkoctl status, find, check) would leave cupsd's notifier failing
+    // on its listener, gone as the tool ends.
+    if (now >= s.retryAt && Awaited(s)) {
+      Subscribe(subscription, server, printerUri, localAddress, now);
+    }
     return;
   }
   if (!s.confirmed.load() && now - s.unconfirmedSince > kResubscribeAfter) {
@@ -144,6 +149,11 @@ void CupsSubscriptions::AddChangeSignal(CupsSubscription& subscription, Signal* 
 void CupsSubscriptions::RemoveChangeSignal(CupsSubscription& subscription, Signal* changed) {
   std::lock_guard<std::mutex> lock(mutex);
   std::erase(subscription.changeSignals, changed);
+}
+
+bool CupsSubscriptions::Awaited(const CupsSubscription& subscription) {
+  std::lock_guard<std::mutex> lock(mutex);
+  return !subscription.changeSignals.empty();
 }
 
 void CupsSubscriptions::OnPush(const std::string& path) {

@@ -60,6 +60,8 @@ class CupsSubscriptions {
 
  private:
   void OnPush(const std::string& path);
+  // Whether anyone waits on the queue's changes.
+  bool Awaited(const CupsSubscription& subscription);
   void Subscribe(const std::shared_ptr<CupsSubscription>& subscription,
                  const CupsServer& server, const std::string& printerUri,
                  const std::string& localAddress, std::chrono::steady_clock::time_point now);
