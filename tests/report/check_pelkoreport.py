@@ -224,7 +224,7 @@ class Pelkoreport(unittest.TestCase):
                          "Print report, all printers: 2026-12-05 to 2026-12-07", "summary: the period heads it")
 
     @unittest.skipIf(sys.argv[1:2] == ["--wine"], "a terminal is checked on Linux only")
-    def test_a_terminal_gets_the_summary_without_asking(self):
+    def test_a_terminal_gets_the_summary_with_bars_without_asking(self):
         import pty
         leader, follower = pty.openpty()
         p = subprocess.run([*command, self.logs], stdout=follower, stderr=subprocess.PIPE, timeout=120)
@@ -237,6 +237,12 @@ class Pelkoreport(unittest.TestCase):
             pass
         os.close(leader)
         self.assertEqual((p.returncode, b"Per printer" in shown), (0, True))
+        # Each row's cost as a bar: paul's 40 the longest, Jurgen's 20 half of it.
+        bars = {line.split()[0]: line.count("\u2588") for line in shown.decode("utf-8").splitlines()
+                if line.startswith("  ")}
+        self.assertEqual([bars.get(k) for k in ("paul", "anna", "J\u00fcrgen", "All")], [20, 18, 10, 0])
+        status, out, _ = run("--summary", self.logs)
+        self.assertEqual((status, "\u2588".encode() in out, b"#" in out), (0, False, False), "no bars into a pipe")
 
     def test_failures_write_nothing_on_standard_output(self):
         empty = os.path.join(self.work.name, "empty")
