@@ -48,6 +48,7 @@ table.jobs { width: 100%; }
   h2 { break-after: avoid; page-break-after: avoid; }
   thead { display: table-header-group; }
   tr { break-inside: avoid; page-break-inside: avoid; }
+  .subtotals td:first-child { overflow-wrap: anywhere; }
 }
 )";
 
