@@ -1,6 +1,7 @@
 #include "report/html.h"
 
 #include "agent/util/unicode.h"
+#include "report/svg_chart.h"
 
 namespace pelko::report {
 
@@ -21,6 +22,9 @@ h1 { font-size: 26px; margin: 2px 0; overflow-wrap: anywhere; }
 .note { font-size: 12px; color: #5a6470; margin: 2px 0 0; }
 h2 { font-size: 16px; margin: 18px 0 6px; }
 .groups { display: flex; flex-wrap: wrap; gap: 12px 32px; align-items: flex-start; }
+.group { max-width: 100%; overflow-x: auto; }
+.chart { margin: 0 0 10px; }
+.chart svg { display: block; width: 480px; max-width: 100%; overflow: hidden; }
 table { border-collapse: collapse; }
 th, td { padding: 3px 10px; border-bottom: 1px solid #dde3ea; vertical-align: top; text-align: left; }
 thead th { border-bottom: 2px solid #1b4f8a; font-size: 12px; text-transform: uppercase; letter-spacing: .05em; color: #333; }
@@ -33,13 +37,23 @@ table.jobs { width: 100%; }
 .none { color: #8a939c; font-style: italic; }
 .empty { font-size: 16px; color: #5a6470; padding: 12px 0; }
 .more { color: #5a6470; font-style: italic; }
-@media print { body { margin: 0; font-size: 11pt; } tbody tr:nth-child(even) { background: none; } }
+@media (max-width: 480px) { body { margin: 12px; } }
+@media print {
+  body { margin: 0; font-size: 11pt; }
+  tbody tr:nth-child(even) { background: none; }
+  .groups { display: block; }
+  .group { margin-bottom: 12pt; }
+  .chart { break-inside: avoid; page-break-inside: avoid; }
+  .chart svg { width: 16cm; -webkit-print-color-adjust: exact; print-color-adjust: exact; }
+  h2 { break-after: avoid; page-break-after: avoid; }
+  thead { display: table-header-group; }
+  tr { break-inside: avoid; page-break-inside: avoid; }
+  .subtotals td:first-child { overflow-wrap: anywhere; }
+}
 )";
 
-// A narrow no-break space between thousands reads the same in any locale.
-constexpr std::string_view kThin = "&#8239;";
-std::string Num(int64_t n) { return GroupThousands(n, kThin); }
-std::string Money(const Report& r, int64_t cost) { return ShownCost(r, cost, kThin); }
+std::string Num(int64_t n) { return HtmlNumber(n); }
+std::string Money(const Report& r, int64_t cost) { return HtmlCost(r, cost); }
 
 void Name(std::string& out, std::string_view text) {
   if (text.empty()) {
@@ -114,12 +128,15 @@ void FigureCells(std::string& out, const Report& r, const PageSplit& split) {
   }
 }
 
+// A group's table, after its chart where it has one.
 void Subtotals(std::string& out, const Report& r, const std::vector<Subtotal>& groups,
                std::string_view field, std::string_view title, std::string_view header,
-               std::string_view all) {
-  out += "<div><h2>";
+               std::string_view all, std::string_view chart = "") {
+  out += "<div class=\"group\"><h2>";
   out += title;
-  out += "</h2>\n<table class=\"subtotals\" id=\"by-";
+  out += "</h2>\n";
+  out += chart;
+  out += "<table class=\"subtotals\" id=\"by-";
   out += field;
   out += "\"><thead><tr><th>";
   out += header;
@@ -130,6 +147,8 @@ void Subtotals(std::string& out, const Report& r, const std::vector<Subtotal>& g
     out += "<tr><td>";
     if (field == "month") {
       out += ShownMonth(s.name);
+    } else if (field == "day") {
+      AppendEscaped(out, ShownDate(s.name));
     } else {
       Name(out, s.name);
     }
@@ -144,6 +163,26 @@ void Subtotals(std::string& out, const Report& r, const std::vector<Subtotal>& g
          "</td><td class=\"num\">" + Money(r, r.jobCost) + "</td>";
   FigureCells(out, r, r.split);
   out += "</tr></tfoot></table></div>\n";
+}
+
+// The colour chart's table: the pages of each kind and their share.
+void Colours(std::string& out, const Report& r, const std::string& chart) {
+  if (chart.empty()) return;
+  out += "<div class=\"group\"><h2>Colour and mono</h2>\n";
+  out += chart;
+  out += "<table class=\"subtotals\" id=\"by-colour\"><thead><tr><th>Pages</th><th class=\"num\">Pages</th>"
+         "<th class=\"num\">Share</th></tr></thead>\n<tbody>\n";
+  const std::vector<PageFigure> figures = SplitFigures(r.split, r.split);
+  int64_t all = 0;
+  for (const PageFigure& f : figures) all += f.value;
+  for (const PageFigure& f : figures) {
+    out += "<tr><td>";
+    out += f.label;
+    out += "</td><td class=\"num\">" + Num(f.value) + "</td><td class=\"num\">" + ShareText(f.value, all) +
+           "</td></tr>\n";
+  }
+  out += "</tbody>\n<tfoot><tr><td>All pages</td><td class=\"num\">" + Num(all) +
+         "</td><td class=\"num\">100%</td></tr></tfoot></table></div>\n";
 }
 
 void Jobs(std::string& out, const Report& r, std::string_view moreNote) {
@@ -188,6 +227,11 @@ void Jobs(std::string& out, const Report& r, std::string_view moreNote) {
 
 }  // namespace
 
+// A narrow no-break space between thousands reads the same in any locale.
+constexpr std::string_view kThin = "&#8239;";
+std::string HtmlNumber(int64_t n) { return GroupThousands(n, kThin); }
+std::string HtmlCost(const Report& r, int64_t cost) { return ShownCost(r, cost, kThin); }
+
 void AppendEscaped(std::string& out, std::string_view text) {
   for (const char c : text) {
     const unsigned char b = static_cast<unsigned char>(c);
@@ -225,10 +269,19 @@ std::string Page(const Report& r, std::string_view moreNote, std::string_view ch
   Summary(out, r);
   if (r.jobs > 0) {
     out += "<div class=\"groups\">\n";
-    Subtotals(out, r, r.users, "user", "Per user", "User", "All users");
-    Subtotals(out, r, r.printers, "printer", "Per printer", "Printer", "All printers");
+    Subtotals(out, r, r.users, "user", "Per user", "User", "All users",
+              GroupChart(r, r.users, "user", "Pages and cost per user", "users"));
+    Subtotals(out, r, r.printers, "printer", "Per printer", "Printer", "All printers",
+              GroupChart(r, r.printers, "printer", "Pages and cost per printer", "printers"));
     if (r.site) Subtotals(out, r, r.servers, "server", "Per server", "Server", "All servers");
-    if (r.months.size() > 1) Subtotals(out, r, r.months, "month", "Per month", "Month", "All months");
+    // The days' table is the text of their chart: neither for a single day.
+    if (const std::string days = DayChart(r); !days.empty()) {
+      Subtotals(out, r, r.days, "day", "Per day", "Day", "All days", days);
+    }
+    if (r.months.size() > 1) {
+      Subtotals(out, r, r.months, "month", "Per month", "Month", "All months", MonthChart(r));
+    }
+    Colours(out, r, SplitChart(r));
     out += "</div>\n";
     Jobs(out, r, moreNote);
   } else {

@@ -3,6 +3,7 @@
 // page declares windows-1252; or the whole page in UTF-8, declared so.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -21,5 +22,10 @@ std::string ReportHtmlIn(const Report& report, TextEncoding encoding, std::strin
 
 // text with & < > " ' as character references and control bytes dropped.
 void AppendEscaped(std::string& out, std::string_view text);
+
+// A count and a cost as every table and chart of the page shows them, the
+// thousands apart by a narrow no-break space.
+std::string HtmlNumber(int64_t n);
+std::string HtmlCost(const Report& report, int64_t cost);
 
 }  // namespace pelko::report

@@ -391,7 +391,8 @@ int Run(const Options& o) {
     document = NewestRowsFirst(Recoded(csv.Take(), names, o.dialect.encoding));
     document = InDialect(document, o.dialect, /*first=*/true, o.dialect.encoding);
   }
-  if (o.summary) document = summary.Table(report, SummaryEncoding(o));
+  // Bars are for the eye: a pipe or a file gets the columns alone.
+  if (o.summary) document = summary.Table(report, SummaryEncoding(o), o.output.empty() && isatty(fileno(stdout)));
   Output out(o.output);
   if (!out.Ok()) {
     std::fprintf(stderr, "pelkoreport: cannot write %s: %s\n", o.output.c_str(),

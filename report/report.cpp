@@ -167,6 +167,7 @@ void ReportBuilder::Keep(Job&& job) {
   Count(users, job.user, job);
   Count(printers, job.printer, job);
   Count(months, job.date.substr(0, 7), job);
+  Count(days, job.date, job);
   if (!job.server.empty()) Count(servers, job.server, job);
   if (sink) sink(job);
   if (listLimit == 0) return;
@@ -197,10 +198,12 @@ Report ReportBuilder::Finish() {
   report.printers = Ranked(printers);
   report.servers = Ranked(servers);
   for (auto& [name, month] : months) report.months.push_back(std::move(month));
+  for (auto& [name, day] : days) report.days.push_back(std::move(day));
   users.clear();
   printers.clear();
   servers.clear();
   months.clear();
+  days.clear();
   return std::move(report);
 }
 

@@ -84,6 +84,7 @@ struct Report {
   std::string firstDate, lastDate;
   std::vector<Subtotal> users, printers, servers;  // largest cost first, then by name
   std::vector<Subtotal> months;                    // "2026/12", in order
+  std::vector<Subtotal> days;                      // "2026/12/07", in order
   std::vector<Job> listed;                         // the newest jobs, newest first
   int64_t unlisted = 0;
 
@@ -118,7 +119,7 @@ class ReportBuilder {
   Report report;
   std::string singleTitle, singleDate;
   bool asked = false;
-  std::map<std::string, Subtotal, std::less<>> users, printers, servers, months;
+  std::map<std::string, Subtotal, std::less<>> users, printers, servers, months, days;
 };
 
 // A log date YYYYMMDD or a job's date YYYY/MM/DD as people read it:

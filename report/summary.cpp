@@ -35,6 +35,17 @@ std::string Pad(const std::string& text, std::size_t width, bool right, TextEnco
   return right ? fill + text : text + fill;
 }
 
+constexpr int64_t kBarCells = 20;
+
+// value's share of largest in up to kBarCells cells; any share at all shows.
+std::string Bar(int64_t value, int64_t largest, TextEncoding encoding) {
+  if (value <= 0 || largest <= 0) return "";
+  const int64_t cells = std::max<int64_t>(1, (value * kBarCells * 2 + largest) / (2 * largest));
+  std::string out = "  ";
+  for (int64_t i = 0; i < cells; ++i) out += encoding == TextEncoding::kUtf8 ? "\xE2\x96\x88" : "#";
+  return out;
+}
+
 std::size_t FigureWidth(const PageFigure& figure) {
   return std::max<std::size_t>(figure.label.size() + 2, 10);
 }
@@ -67,7 +78,7 @@ void SummaryBuilder::Add(const Job& job) {
   }
 }
 
-std::string SummaryBuilder::Table(const Report& report, TextEncoding encoding) const {
+std::string SummaryBuilder::Table(const Report& report, TextEncoding encoding, bool bars) const {
   std::string out;
   auto section = [&](const std::string& title, const Sums& sums, const Sum& all,
                      const std::string& header, const std::string& allName) {
@@ -82,15 +93,21 @@ std::string SummaryBuilder::Table(const Report& report, TextEncoding encoding) c
     for (const auto& row : rows) {
       width = std::max(width, encoding == TextEncoding::kUtf8 ? DisplayWidth(row.first) : row.first.size());
     }
+    int64_t mostCost = 0, mostPages = 0;
+    for (const auto& row : rows) {
+      mostCost = std::max(mostCost, row.second.cost);
+      mostPages = std::max(mostPages, row.second.pages);
+    }
     // The colour figures stand after the cost, so that the columns of a
     // report without them stay where scripts read them.
-    auto line = [&](const std::string& name, const Sum& sum) {
+    auto line = [&](const std::string& name, const Sum& sum, bool barred) {
       out += "  " + Pad(name, width, false, encoding) + Pad(GroupThousands(sum.jobs), 8, true, encoding) +
              Pad(GroupThousands(sum.pages), 10, true, encoding) +
              Pad(ShownCost(report, sum.cost), 14, true, encoding);
       for (const PageFigure& f : SplitFigures(report.split, sum.split)) {
         out += Pad(GroupThousands(f.value), FigureWidth(f), true, encoding);
       }
+      if (barred) out += mostCost > 0 ? Bar(sum.cost, mostCost, encoding) : Bar(sum.pages, mostPages, encoding);
       out += "\n";
     };
     out += title + "\n";
@@ -100,8 +117,8 @@ std::string SummaryBuilder::Table(const Report& report, TextEncoding encoding) c
       out += Pad(std::string(f.label), FigureWidth(f), true, encoding);
     }
     out += "\n";
-    for (const auto& row : rows) line(row.first, row.second);
-    line(allName, all);
+    for (const auto& row : rows) line(row.first, row.second, bars);
+    line(allName, all, false);
   };
   out += Recoded(ReportHeading(report), report.encoding, encoding);
   if (periods.empty()) out += "\nNo jobs.\n";

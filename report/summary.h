@@ -19,7 +19,9 @@ class SummaryBuilder {
   explicit SummaryBuilder(Grouping grouping) : grouping(grouping) {}
   void Add(const Job& job);
   // The tables; names converted to encoding, columns aligned by characters.
-  std::string Table(const Report& report, TextEncoding encoding) const;
+  // bars: each user's and printer's cost (or pages, where nothing cost
+  // anything) as a bar beside its row, for a person at a terminal.
+  std::string Table(const Report& report, TextEncoding encoding, bool bars = false) const;
 
  private:
   using Sum = Subtotal;

@@ -12,6 +12,9 @@ import tempfile
 import unittest
 from html.parser import HTMLParser
 
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "lib"))
+from html_lint import lint_report  # noqa: E402
+
 PROLOG = (b"<?xml version='1.0' encoding='ISO-8859-1' ?> "
           b"<?xml-stylesheet href='Tavisk.xsl' type='text/xsl' ?>")
 
@@ -221,7 +224,7 @@ class Pelkoreport(unittest.TestCase):
                          "Print report, all printers: 2026-12-05 to 2026-12-07", "summary: the period heads it")
 
     @unittest.skipIf(sys.argv[1:2] == ["--wine"], "a terminal is checked on Linux only")
-    def test_a_terminal_gets_the_summary_without_asking(self):
+    def test_a_terminal_gets_the_summary_with_bars_without_asking(self):
         import pty
         leader, follower = pty.openpty()
         p = subprocess.run([*command, self.logs], stdout=follower, stderr=subprocess.PIPE, timeout=120)
@@ -234,6 +237,12 @@ class Pelkoreport(unittest.TestCase):
             pass
         os.close(leader)
         self.assertEqual((p.returncode, b"Per printer" in shown), (0, True))
+        # Each row's cost as a bar: paul's 40 the longest, Jurgen's 20 half of it.
+        bars = {line.split()[0]: line.count("\u2588") for line in shown.decode("utf-8").splitlines()
+                if line.startswith("  ")}
+        self.assertEqual([bars.get(k) for k in ("paul", "anna", "J\u00fcrgen", "All")], [20, 18, 10, 0])
+        status, out, _ = run("--summary", self.logs)
+        self.assertEqual((status, "\u2588".encode() in out, b"#" in out), (0, False, False), "no bars into a pipe")
 
     def test_failures_write_nothing_on_standard_output(self):
         empty = os.path.join(self.work.name, "empty")
@@ -252,9 +261,7 @@ class Pelkoreport(unittest.TestCase):
         page = os.path.join(self.work.name, "report.html")
         status, out, err = run("--html", "-o", page, os.path.join(self.logs, "GlobalLog_20261207.xml"))
         self.assertEqual((status, out), (0, b""), "html: exit 0 and nothing on stdout")
-        lint = subprocess.run(["xmllint", "--html", "--noout", page], capture_output=True, timeout=60)
-        self.assertEqual((lint.returncode, lint.stdout + lint.stderr), (0, b""),
-                         "html: xmllint finds nothing to say")
+        self.assertEqual(lint_report(page), (0, b""), "html: xmllint finds nothing to say")
         with open(page, "rb") as f:
             html = f.read()
         self.assertIn(b"charset=windows-1252", html, "html: declares windows-1252")
@@ -369,8 +376,7 @@ class ColourPages(unittest.TestCase):
     def test_html_shows_colour_mono_and_the_pages_not_told_apart(self):
         page = os.path.join(self.work.name, "colour.html")
         status, _, _ = run("--html", "-o", page, self.logs)
-        lint = subprocess.run(["xmllint", "--html", "--noout", page], capture_output=True, timeout=60)
-        self.assertEqual((status, lint.returncode, lint.stdout + lint.stderr), (0, 0, b""))
+        self.assertEqual((status, *lint_report(page)), (0, 0, b""))
         with open(page, "rb") as f:
             fig = Figures()
             fig.feed(f.read().decode("cp1252"))

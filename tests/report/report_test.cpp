@@ -4,7 +4,11 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
 #include <filesystem>
+#include <map>
+#include <regex>
+#include <sstream>
 #include <tuple>
 
 #ifndef _WIN32
@@ -20,6 +24,7 @@
 #include "report/html.h"
 #include "report/log_files.h"
 #include "report/summary.h"
+#include "report/svg_chart.h"
 #include "report/text.h"
 
 namespace pelko::report {
@@ -202,6 +207,184 @@ TEST(ReportHtmlTest, EmptyLogSaysNoJobs) {
   EXPECT_THAT(ReportText(r), HasSubstr("No jobs"));
 }
 
+// The chart of id in a page, "" where it has none.
+std::string ChartOf(const std::string& html, const std::string& id) {
+  const std::size_t at = html.find("<svg xmlns=\"http://www.w3.org/2000/svg\" id=\"chart-" + id + "\"");
+  return at == std::string::npos ? "" : html.substr(at, html.find("</svg>", at) + 6 - at);
+}
+
+int64_t FigureOf(std::string text) {
+  for (std::size_t at; (at = text.find("&#8239;")) != std::string::npos;) text.erase(at, 7);
+  return std::stoll(text);
+}
+
+struct Drawn {
+  std::string kind, name;
+  double length;  // a bar's width in percent, a column's height in pixels
+  int64_t value;
+};
+
+// Every bar of a chart read back: its kind, its row's name, how long it is
+// drawn and the figure it says it draws.
+std::vector<Drawn> BarsOf(const std::string& svg) {
+  static const std::regex kItem(
+      R"re(<g class="row[^"]*" data-name="([^"]*)"|<rect class="(\w+)" x="[\d.]+%?" y="[\d.]+" width="([\d.]+)%" height="([\d.]+)" fill="#\w+" data-value="(-?\d+)"(?: data-label="([^"]*)")?)re");
+  std::vector<Drawn> bars;
+  std::string row;
+  for (auto it = std::sregex_iterator(svg.begin(), svg.end(), kItem); it != std::sregex_iterator(); ++it) {
+    const std::smatch& m = *it;
+    if (m[1].matched) {
+      row = m[1];
+      continue;
+    }
+    const bool column = m[2] == "pages" && row.empty();
+    bars.push_back({m[2], m[6].matched ? std::string(m[6]) : row,
+                    std::stod(column && m[6].matched ? std::string(m[4]) : std::string(m[3])), std::stoll(m[5])});
+  }
+  return bars;
+}
+
+// A subtotal table's rows: name, pages, cost.
+std::vector<std::tuple<std::string, int64_t, int64_t>> RowsOf(const std::string& html, const std::string& id) {
+  const std::size_t at = html.find("id=\"by-" + id + "\"");
+  if (at == std::string::npos) return {};
+  const std::string body = html.substr(at, html.find("</tbody>", at) - at);
+  static const std::regex kRow(R"(<tr><td>(.*?)</td><td class="num">[^<]*</td><td class="num">([^<]*)</td><td class="num">([^<]*)</td>)");
+  std::vector<std::tuple<std::string, int64_t, int64_t>> rows;
+  for (auto it = std::sregex_iterator(body.begin(), body.end(), kRow); it != std::sregex_iterator(); ++it) {
+    rows.emplace_back((*it)[1], FigureOf((*it)[2]), FigureOf((*it)[3]));
+  }
+  return rows;
+}
+
+// Each bar of a kind is as long as its figure's share of the longest; the
+// longest, where given, as long as a bar may be.
+void ExpectProportional(const std::vector<Drawn>& bars, const std::string& kind, double full = -1) {
+  double longest = 0;
+  int64_t largest = 0;
+  for (const Drawn& b : bars) {
+    if (b.kind == kind && b.value > largest) std::tie(largest, longest) = std::pair(b.value, b.length);
+  }
+  if (full >= 0) EXPECT_NEAR(longest, full, 0.001) << kind;
+  for (const Drawn& b : bars) {
+    if (b.kind == kind) EXPECT_NEAR(b.length, longest * b.value / largest, 0.01) << kind << " " << b.name;
+  }
+}
+
+TEST(ReportChartTest, EachBarDrawsTheFigureOfItsTableRow) {
+  ReportBuilder builder(kListedJobs);
+  builder.Describe("20260901", "20261231", TextEncoding::kUtf8, CostUnit{});
+  // 18 users on 2 printers over 4 months: 15 charted and "Others"; every
+  // third job tells its colour.
+  for (int i = 0; i < 18; ++i) {
+    char date[16];
+    std::snprintf(date, sizeof date, "2026/%02d/%02d", 9 + i % 4, 1 + i);
+    const bool told = i % 3 == 0;
+    builder.AddJob(Job{date, "10:00:00", std::to_string(i), "u" + std::to_string(i), i % 2 ? "A" : "B", "d",
+                       2 * i + 1, 7 * i + 3, told, 1, told ? i : 0, told ? i + 1 : 0});
+  }
+  const Report r = builder.Finish();
+  const std::string html = ReportHtmlUtf8(r);
+
+  const std::vector<Drawn> users = BarsOf(ChartOf(html, "user"));
+  const auto userRows = RowsOf(html, "user");
+  ASSERT_EQ(users.size(), 2 * (kChartedGroups + 1));
+  int64_t restPages = 0, restCost = 0;
+  for (std::size_t i = kChartedGroups; i < userRows.size(); ++i) {
+    restPages += std::get<1>(userRows[i]);
+    restCost += std::get<2>(userRows[i]);
+  }
+  for (std::size_t i = 0; i <= kChartedGroups; ++i) {
+    const auto expected = i < kChartedGroups ? userRows.at(i) : std::tuple{std::string("Others"), restPages, restCost};
+    EXPECT_EQ(std::tuple(users[2 * i].name, users[2 * i].value, users[2 * i + 1].value), expected);
+  }
+  EXPECT_THAT(ChartOf(html, "user"), HasSubstr("<g class=\"row others\" data-name=\"Others\"><title>Others: 3 more users"));
+  ExpectProportional(users, "pages", 60);
+  ExpectProportional(users, "cost", 60);
+
+  const std::vector<Drawn> printers = BarsOf(ChartOf(html, "printer"));
+  const auto printerRows = RowsOf(html, "printer");
+  ASSERT_EQ(printers.size(), 2 * printerRows.size());
+  for (std::size_t i = 0; i < printerRows.size(); ++i) {
+    EXPECT_EQ(std::tuple(printers[2 * i].name, printers[2 * i].value, printers[2 * i + 1].value), printerRows[i]);
+  }
+
+  for (const std::string period : {"day", "month"}) {
+    const std::vector<Drawn> columns = BarsOf(ChartOf(html, period));
+    const auto rows = RowsOf(html, period);
+    ASSERT_EQ(columns.size(), rows.size()) << period;
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+      EXPECT_EQ(std::pair(columns[i].name, columns[i].value),
+                std::pair(std::get<0>(rows[i]), std::get<1>(rows[i]))) << period;
+    }
+    ExpectProportional(columns, "pages");
+  }
+  EXPECT_EQ(BarsOf(ChartOf(html, "month")).size(), 4u);
+
+  const std::vector<Drawn> split = BarsOf(ChartOf(html, "colour"));
+  ASSERT_EQ(split.size(), 3u);
+  EXPECT_EQ((std::vector<int64_t>{split[0].value, split[1].value, split[2].value}),
+            (std::vector<int64_t>{r.split.color, r.split.mono, r.split.untold}));
+  EXPECT_NEAR(split[0].length + split[1].length + split[2].length, 100, 0.002);
+  ExpectProportional(split, "color");
+  EXPECT_NEAR(split[1].length / split[0].length, double(r.split.mono) / r.split.color, 0.001);
+  EXPECT_NEAR(split[2].length / split[0].length, double(r.split.untold) / r.split.color, 0.001);
+}
+
+TEST(ReportChartTest, ChartsAreLeftOutWhereTheyWouldBeEmpty) {
+  EXPECT_THAT(ReportHtml(Build({Log("HP", "", 0)})), Not(HasSubstr("<svg")));
+  // One day, no details: a chart per user and per printer only.
+  const std::string day = ReportHtml(Build({Log("HP", Entry("2026/12/07", 1, "u", "HP", "d", 2, 4), 4)}));
+  EXPECT_NE(ChartOf(day, "user"), "");
+  EXPECT_NE(ChartOf(day, "printer"), "");
+  for (const std::string id : {"day", "month", "colour"}) EXPECT_EQ(ChartOf(day, id), "") << id;
+  EXPECT_THAT(day, Not(HasSubstr("id=\"by-day\"")));
+  // Two months: days, and the months' table without a chart.
+  const std::string two = ReportHtml(Build({Log("Global Log", Entry("2026/11/30", 1, "u", "HP", "d", 2, 4) +
+                                                                  Entry("2026/12/01", 2, "u", "HP", "d", 1, 4),
+                                                8)}));
+  EXPECT_EQ(BarsOf(ChartOf(two, "day")).size(), 2u);
+  EXPECT_EQ(ChartOf(two, "month"), "");
+  EXPECT_THAT(two, HasSubstr("id=\"by-month\""));
+}
+
+// Names from the database reach the charts as they are written: markup,
+// quotes, 300 characters, right-to-left text; in either page encoding.
+TEST(ReportChartTest, HostileNamesAreTextInTheCharts) {
+  std::string accented;
+  for (int i = 0; i < 300; ++i) accented += "\xC3\xA9";  // é, two bytes in UTF-8
+  const std::string rtl = "\xD7\xA9\xD7\x9C\xD7\x95\xD7\x9D 42";  // "shalom 42"
+  ReportBuilder builder(kListedJobs);
+  builder.Describe("", "", TextEncoding::kUtf8, CostUnit{}, true);
+  builder.AddJob(Job{"2026/12/07", "10:00:00", "1", "<script>alert(1)</script>", "a\"b'c&d<svg onload=alert(1)>",
+                     "t\"'&<svg onload=alert(1)>", 3, 30});
+  builder.AddJob(Job{"2026/12/07", "10:00:00", "2", accented, "P", "d", 2, 20});
+  builder.AddJob(Job{"2026/12/08", "10:00:00", "3", rtl, "P", "d", 1, 10});
+  const Report r = builder.Finish();
+  for (const TextEncoding encoding : {TextEncoding::kUtf8, TextEncoding::kWindows1252}) {
+    const std::string html = ReportHtmlIn(r, encoding);
+    EXPECT_THAT(html, Not(HasSubstr("<script")));
+    EXPECT_THAT(html, Not(HasSubstr("<svg onload")));
+    const std::string users = ChartOf(html, "user"), printers = ChartOf(html, "printer");
+    EXPECT_THAT(users, HasSubstr("data-name=\"&lt;script&gt;alert(1)&lt;/script&gt;\"><title>"
+                                 "&lt;script&gt;alert(1)&lt;/script&gt;</title>"));
+    EXPECT_THAT(users, HasSubstr("<tspan unicode-bidi=\"isolate\">&lt;script&gt;alert(1)&lt;/script&gt;</tspan>"));
+    EXPECT_THAT(printers, HasSubstr(">a&quot;b&#39;c&amp;d&lt;svg onload=alert(1)&gt;</tspan>"));
+    // Cut by characters, never inside one; whole in the row's title.
+    const std::string e = encoding == TextEncoding::kUtf8 ? "\xC3\xA9" : "\xE9";
+    std::string shown, whole;
+    for (std::size_t i = 0; i < kChartLabelChars - 1; ++i) shown += e;
+    for (int i = 0; i < 300; ++i) whole += e;
+    EXPECT_THAT(users, HasSubstr("<title>" + whole + "</title>"));
+    EXPECT_THAT(users, HasSubstr("<tspan unicode-bidi=\"isolate\">" + shown + "</tspan>&#8230;</text>"));
+    // The name isolated in a left-to-right line of its own: its figures
+    // stand in other elements it cannot reorder.
+    if (encoding == TextEncoding::kUtf8) {
+      EXPECT_THAT(users, HasSubstr("direction=\"ltr\"><tspan unicode-bidi=\"isolate\">" + rtl + "</tspan></text>"));
+    }
+  }
+}
+
 TEST(CsvTest, FieldsAreQuotedOnlyWhenTheyMustBe) {
   std::string out;
   AppendCsvRow(out, Job{"2026/12/07", "10:00:00", "7", "anna", "\\\\S\\P", "a,b \"c\"", 2, -3});
@@ -290,6 +473,45 @@ TEST(GuardTest, HostileNamesOfALogAreGuardedByEveryWriter) {
     EXPECT_THAT(shown, HasSubstr("HP\\x9D[2J"));
     EXPECT_THAT(shown, Not(HasSubstr("\x9D"))) << "no raw byte 0x9D";
     EXPECT_THAT(shown, Not(HasSubstr("\xC2\x9D"))) << "no U+009D";
+  }
+}
+
+// Bars for a terminal: each row's cost as a share of the largest, in
+// blocks for UTF-8 and '#' for windows-1252; none unless asked, and by
+// pages where nothing cost anything.
+TEST(SummaryTest, BarsBesideEachRowOnlyWhenAsked) {
+  const std::string block = "\xE2\x96\x88";
+  auto bar = [&](int cells, const std::string& cell) {
+    std::string out;
+    for (int i = 0; i < cells; ++i) out += cell;
+    return out;
+  };
+  for (const int price : {1, 0}) {
+    SummaryBuilder summary(Grouping::kNone);
+    ReportBuilder builder(kListedJobs, [&](const Job& job) { summary.Add(job); });
+    builder.Describe("", "", TextEncoding::kUtf8, CostUnit{});
+    builder.AddJob(Job{"2026/12/07", "10:00:00", "1", "anna", "HP", "d", 40, 40 * price});
+    builder.AddJob(Job{"2026/12/07", "10:00:00", "2", "paul", "HP", "d", 10, 10 * price});
+    builder.AddJob(Job{"2026/12/07", "10:00:00", "3", "nils", "Lab", "d", 1, 1 * price});
+    const Report r = builder.Finish();
+    const std::string plain = summary.Table(r, TextEncoding::kUtf8);
+    EXPECT_THAT(plain, Not(HasSubstr(block)));
+    EXPECT_THAT(plain, Not(HasSubstr("#")));
+    for (const auto& [encoding, cell] : {std::pair(TextEncoding::kUtf8, block), std::pair(TextEncoding::kWindows1252, std::string("#"))}) {
+      const std::string barred = summary.Table(r, encoding, true);
+      std::map<std::string, std::string> ends;  // each row's first word, and what follows its figures
+      std::istringstream lines(barred);
+      for (std::string line; std::getline(lines, line);) {
+        const std::size_t figures = line.find_last_of("0123456789");
+        if (line.size() > 2 && figures != std::string::npos) ends[line.substr(2, line.find(' ', 2) - 2)] = line.substr(figures + 1);
+      }
+      EXPECT_EQ(ends["anna"], "  " + bar(20, cell));
+      EXPECT_EQ(ends["paul"], "  " + bar(5, cell));
+      EXPECT_EQ(ends["nils"], "  " + bar(1, cell)) << "a small share still shows";
+      EXPECT_EQ(ends["HP"], "  " + bar(20, cell));
+      EXPECT_EQ(ends["Lab"], "  " + bar(1, cell));
+      EXPECT_EQ(ends["All"], "") << "no bar for the whole";
+    }
   }
 }
 
