@@ -176,7 +176,7 @@ TEST(ReportHtmlTest, Utf8PageDeclaresUtf8AndConvertsEveryName) {
 // Each log is read in the encoding it declares, into the report's: a log of
 // LogUtf8 with one of ISO-8859-1.
 TEST(ReportTest, EachLogIsReadInTheEncodingItDeclares) {
-  std::string utf8 = Log("\xC5\x81\xC3\xB3d\xC5\xBA",
+  std::string utf8 = Log("\xC5\x81\xC3\xB3" "d\xC5\xBA",
                          Entry("2026/12/07", 1, "\xC5\x81ukasz", "HP", "wrzesie\xC5\x84", 1, 1), 1);
   utf8.replace(0, kXmlDeclaration.size(), kXmlDeclarationUtf8);
   const std::string ansi = Log("HP", Entry("2026/12/07", 2, "j\xFC", "HP", "\x80", 1, 1), 1);
@@ -198,7 +198,7 @@ TEST(ReportTest, EachLogIsReadInTheEncodingItDeclares) {
   ReportBuilder single(kListedJobs);
   single.Describe("", "", TextEncoding::kUtf8, CostUnit{});
   ASSERT_TRUE(single.AddLog(utf8));
-  EXPECT_EQ(single.Finish().title, "\xC5\x81\xC3\xB3d\xC5\xBA");
+  EXPECT_EQ(single.Finish().title, "\xC5\x81\xC3\xB3" "d\xC5\xBA");
 }
 
 TEST(ReportHtmlTest, EmptyLogSaysNoJobs) {
@@ -263,11 +263,17 @@ void ExpectProportional(const std::vector<Drawn>& bars, const std::string& kind,
   double longest = 0;
   int64_t largest = 0;
   for (const Drawn& b : bars) {
-    if (b.kind == kind && b.value > largest) std::tie(largest, longest) = std::pair(b.value, b.length);
+    if (b.kind == kind && b.value > largest) {
+      std::tie(largest, longest) = std::pair(b.value, b.length);
+    }
   }
-  if (full >= 0) EXPECT_NEAR(longest, full, 0.001) << kind;
+  if (full >= 0) {
+    EXPECT_NEAR(longest, full, 0.001) << kind;
+  }
   for (const Drawn& b : bars) {
-    if (b.kind == kind) EXPECT_NEAR(b.length, longest * b.value / largest, 0.01) << kind << " " << b.name;
+    if (b.kind == kind) {
+      EXPECT_NEAR(b.length, longest * b.value / largest, 0.01) << kind << " " << b.name;
+    }
   }
 }
 
