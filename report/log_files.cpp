@@ -80,6 +80,17 @@ ReadStatus ReadFileBytes(const std::string& path, uint64_t limit, std::string* b
   return ReadStatus::kOk;
 }
 
+bool AnyDeclaresUtf8(const std::vector<std::string>& paths) {
+  for (const std::string& path : paths) {
+    std::unique_ptr<std::FILE, FileCloser> file;
+    if (OpenRegular(path, &file) != ReadStatus::kOk) continue;
+    char head[128];
+    const std::size_t got = std::fread(head, 1, sizeof head, file.get());
+    if (DeclaresUtf8(std::string_view(head, got))) return true;
+  }
+  return false;
+}
+
 std::vector<std::string> DailyLogsIn(FileSystem& files, const std::string& folder,
                                      std::string_view from, std::string_view to) {
   FileFinder finder(files);

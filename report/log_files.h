@@ -17,6 +17,10 @@ enum class ReadStatus { kOk, kMissing, kTooLarge, kFailed, kNotRegular };
 // the open never waits.
 ReadStatus ReadFileBytes(const std::string& path, uint64_t limit, std::string* bytes);
 
+// Whether a log among paths declares UTF-8 (LogUtf8): a report of them
+// holds its names in UTF-8 then, and moves the other logs' to it.
+bool AnyDeclaresUtf8(const std::vector<std::string>& paths);
+
 // The daily logs in folder and the folders below it dated from..to (eight
 // digits each, both included; empty for no bound), newest first. Global
 // logs are left out, as the agent leaves them out of the global log.

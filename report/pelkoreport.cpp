@@ -306,20 +306,6 @@ bool ReadLogs(const Options& o, const std::vector<std::string>& paths, ReportBui
   return ok;
 }
 
-// Whether a log among paths declares UTF-8: the report's names are UTF-8
-// then, and the other logs' are moved to it.
-bool AnyDeclaresUtf8(const std::vector<std::string>& paths) {
-  for (const std::string& path : paths) {
-    std::FILE* file = std::fopen(path.c_str(), "rb");
-    if (file == nullptr) continue;
-    char head[128];
-    const std::size_t got = std::fread(head, 1, sizeof head, file);
-    std::fclose(file);
-    if (DeclaresUtf8(std::string_view(head, got))) return true;
-  }
-  return false;
-}
-
 // Every server's jobs of the database, read into builder.
 int ReadDatabase(const Options& o, ReportBuilder& builder) {
   KeepDriverFilesPrivate();

@@ -117,10 +117,15 @@ MailMessage BuildSiteMessage(const MailSettings& settings, const std::string& pe
 
 bool ReadLocalReport(FileSystem& files, const std::string& logsFolder, const LogDateRange& range,
                      const CostUnit& costUnit, report::Report* out, std::string* trouble) {
+  const std::vector<std::string> paths = report::DailyLogsIn(files, logsFolder, range.from, range.to);
   report::ReportBuilder builder;
-  builder.Describe(range.from, range.to, report::TextEncoding::kWindows1252, costUnit);
+  // As pelkoreport reads them: a log under LogUtf8 keeps its names whole.
+  builder.Describe(range.from, range.to,
+                   report::AnyDeclaresUtf8(paths) ? report::TextEncoding::kUtf8
+                                                  : report::TextEncoding::kWindows1252,
+                   costUnit);
   std::string text;
-  for (const std::string& path : report::DailyLogsIn(files, logsFolder, range.from, range.to)) {
+  for (const std::string& path : paths) {
     if (report::ReadFileBytes(path, kLargestDailyLog, &text) != report::ReadStatus::kOk ||
         !builder.AddLog(text)) {
       *trouble = path + " cannot be read";

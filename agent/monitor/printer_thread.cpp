@@ -109,8 +109,11 @@ bool PrinterThread::ListInto(std::vector<SpoolJob>* jobs) {
   const SpoolStatus status = env.spooler->ListJobs(printerName, &cursor, jobs);
   if (status != SpoolStatus::kOk) {
     if (status == SpoolStatus::kUnavailable) catchUpDue = true;
-    SayTrouble(env, Severity::kWarning, "queue " + printerName,
-           "printer \"" + printerName + "\": cannot list its queue: " + Describe(status));
+    // A spooler away is the administrator's to start, a printer not found
+    // is a setting to correct: each has its own ID and is said on its own.
+    SayTrouble(env, Severity::kWarning,
+               (status == SpoolStatus::kUnavailable ? "spooler " : "queue ") + printerName,
+               "printer \"" + printerName + "\": cannot list its queue: " + Describe(status));
     return false;
   }
   ledger.Learn(*jobs);

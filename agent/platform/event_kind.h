@@ -29,10 +29,11 @@ enum class EventKind : uint16_t {
   kSupervisorFailed = 1012,
   kOther = 1099,
 
-  kQueueUnreadable = 2001,
+  kQueueUnreadable = 2001,  // the printer is not found, or the spooler refuses
   kJobsCaughtUp = 2002,
   kMeasureBacklog = 2003,
   kJobBookUnwritable = 2004,
+  kSpoolerUnreachable = 2005,  // was 2001 before it had its own
 
   kLogWriteFailed = 3001,
   kPagesPending = 3002,
@@ -64,17 +65,18 @@ enum class EventKind : uint16_t {
 
 // For the tests that hold the message file and the documentation to the list.
 inline constexpr EventKind kEveryEventKind[] = {
-    EventKind::kAgentStarted,       EventKind::kAgentStopped,        EventKind::kWorkerFailed,
-    EventKind::kWorkerRestarted,    EventKind::kSupervisorFailed,    EventKind::kOther,
-    EventKind::kQueueUnreadable,    EventKind::kJobsCaughtUp,        EventKind::kMeasureBacklog,
-    EventKind::kJobBookUnwritable,  EventKind::kLogWriteFailed,      EventKind::kPagesPending,
-    EventKind::kLogUnreadable,      EventKind::kLogSetAside,         EventKind::kLogTotalWrong,
-    EventKind::kGlobalLogFull,      EventKind::kMailProgramNotStarted, EventKind::kMailProgramRefused,
-    EventKind::kMailSkipped,        EventKind::kMailServerUnreachable, EventKind::kMailLoginRefused,
-    EventKind::kMailTlsFailed,      EventKind::kMailRejected,        EventKind::kMailNotSent,
-    EventKind::kMailNothingToSend,  EventKind::kMailWorksAgain,      EventKind::kMailLogRefused,
-    EventKind::kSiteReportFallback, EventKind::kDatabaseUnreachable, EventKind::kDatabaseBack,
-    EventKind::kDatabaseUpgraded,   EventKind::kSettingInvalid,      EventKind::kRegistryStoreRefused,
+    EventKind::kAgentStarted, EventKind::kAgentStopped, EventKind::kWorkerFailed,
+    EventKind::kWorkerRestarted, EventKind::kSupervisorFailed, EventKind::kOther,
+    EventKind::kQueueUnreadable, EventKind::kJobsCaughtUp, EventKind::kMeasureBacklog,
+    EventKind::kJobBookUnwritable, EventKind::kSpoolerUnreachable, EventKind::kLogWriteFailed,
+    EventKind::kPagesPending, EventKind::kLogUnreadable, EventKind::kLogSetAside,
+    EventKind::kLogTotalWrong, EventKind::kGlobalLogFull, EventKind::kMailProgramNotStarted,
+    EventKind::kMailProgramRefused, EventKind::kMailSkipped, EventKind::kMailServerUnreachable,
+    EventKind::kMailLoginRefused, EventKind::kMailTlsFailed, EventKind::kMailRejected,
+    EventKind::kMailNotSent, EventKind::kMailNothingToSend, EventKind::kMailWorksAgain,
+    EventKind::kMailLogRefused, EventKind::kSiteReportFallback, EventKind::kDatabaseUnreachable,
+    EventKind::kDatabaseBack, EventKind::kDatabaseUpgraded, EventKind::kSettingInvalid,
+    EventKind::kRegistryStoreRefused,
 };
 
 inline constexpr uint16_t EventId(EventKind kind) { return static_cast<uint16_t>(kind); }
@@ -97,7 +99,8 @@ inline EventKind KindOfTroubleKey(std::string_view key) {
     EventKind kind;
   };
   static constexpr Prefix kPrefixes[] = {
-      {"queue ", EventKind::kQueueUnreadable},  {"caught up ", EventKind::kJobsCaughtUp},
+      {"queue ", EventKind::kQueueUnreadable},  {"spooler ", EventKind::kSpoolerUnreachable},
+      {"caught up ", EventKind::kJobsCaughtUp},
       {"measure ", EventKind::kMeasureBacklog}, {"seen ", EventKind::kJobBookUnwritable},
       {"write ", EventKind::kLogWriteFailed},   {"pending ", EventKind::kPagesPending},
       {"read ", EventKind::kLogUnreadable},     {"aside ", EventKind::kLogSetAside},

@@ -38,6 +38,8 @@ check "the six categories and every ID have a text" "" \
 check "the mail server's category" "4${tab}Mail|" "$(grep "^4${tab}" <<<"$messages")"
 check "an ID's text" "4010${tab}Mail not sent: the mail server cannot be reached.||DETAIL|" \
   "$(grep "^4010${tab}" <<<"$messages")"
+check "a printer not found and a spooler away, each with its ID's text" "1 1" \
+  "$(grep -c "^2001${tab}.*the printer is not found" <<<"$messages") $(grep -c "^2005${tab}.*the spooler cannot be reached" <<<"$messages")"
 undocumented=
 for id in $(awk -F'\t' '$1 > 6 {print $1}' <<<"$messages"); do
   grep -q "^| $id | " "$here/../../docs/monitoring.md" || undocumented+=" $id"

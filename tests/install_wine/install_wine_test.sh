@@ -138,8 +138,14 @@ listed=$(wine_reg query "$uninstall_key" | tr -d '\r')
 for name in DisplayName UninstallString QuietUninstallString DisplayVersion Publisher; do
   check "Programs and Features: $name" 1 "$(grep -c "^ *$name *REG_SZ" <<<"$listed")"
 done
-check "event source registered" 1 \
-  "$(wine_reg query "$event_key" /v EventMessageFile | tr -d '\r' | grep -c 'Pelko\\Pelkomon.exe$')"
+# Event Viewer finds each ID's and category's text in the installed agent;
+# the count is that of the categories the message file holds.
+categories=$(sed -n 's/^inline constexpr uint16_t kEventCategoryCount = \([0-9]*\);/\1/p' \
+  "$here/../../agent/platform/event_kind.h")
+check "event source registered with its message files, types and categories" \
+  "$tools\Pelkomon.exe|$tools\Pelkomon.exe|0x7|0x$categories" \
+  "$(for name in EventMessageFile CategoryMessageFile TypesSupported CategoryCount; do
+       value_of "$event_key" $name; done | paste -sd'|')"
 
 # The installed agent follows the installed settings: it purges the old log
 # of the default logs folder within one supervisor poll and keeps today's.

@@ -363,13 +363,19 @@ TEST_F(PrinterThreadTest, CounterThatCannotBeReadCreditsNothingUntilItCan) {
   EXPECT_EQ(thread.PagesInAll(), 3);
 }
 
-TEST_F(PrinterThreadTest, QueueThatCannotBeListedIsReportedOnce) {
+TEST_F(PrinterThreadTest, QueueThatCannotBeListedIsReportedOnceByItsCause) {
   Start();
   fake.spooler.RemoveQueue("HP");
   for (int i = 0; i < 5; ++i) Look();
   EXPECT_TRUE(thread.records.empty());
   EXPECT_EQ(fake.logger.Count("printer \"HP\": cannot list its queue"), 1);
-  EXPECT_EQ(fake.logger.KindOf("cannot list its queue"), EventKind::kQueueUnreadable);
+  EXPECT_EQ(fake.logger.KindOf("the spooler has no such queue"), EventKind::kQueueUnreadable);
+  // A spooler away has an ID of its own, and is said though the missing
+  // printer was said within the window.
+  fake.spooler.FailLists(SpoolStatus::kUnavailable);
+  for (int i = 0; i < 3; ++i) Look();
+  EXPECT_EQ(fake.logger.Count("printer \"HP\": cannot list its queue"), 2);
+  EXPECT_EQ(fake.logger.KindOf("the spooler does not answer"), EventKind::kSpoolerUnreachable);
 }
 
 TEST_F(PrinterThreadTest, AppNotRunningRecordsNothingAndReadsNoCounter) {
