@@ -5,7 +5,7 @@
 namespace pelko::ctl {
 
 SettingLine SettingAdmin::Look(const SettingInfo& setting) {
-  SettingLine line{&setting, "(not set)", ""};
+  SettingLine line{&setting, "(not set)", "", "", kRegNone};
   std::string failure;
   auto stored = key.Get(setting.name, &failure);
   if (!failure.empty()) {

@@ -85,7 +85,7 @@ void FakeSpooler::SetJobs(const std::string& name, std::vector<FakeJob> jobs) {
   std::lock_guard<std::mutex> lock(mutex);
   Queue& queue = queues[name];
   queue.jobs.clear();
-  for (FakeJob& job : jobs) queue.jobs.push_back(Job{std::move(job)});
+  for (FakeJob& job : jobs) queue.jobs.push_back(Job{std::move(job), false, 0, std::nullopt});
 }
 
 void FakeSpooler::RemoveQueue(const std::string& name) {
@@ -111,7 +111,7 @@ void FakeSpooler::CountPagesAgain(const std::string& name) {
 
 void FakeSpooler::Submit(const std::string& name, FakeJob job) {
   std::lock_guard<std::mutex> lock(mutex);
-  queues[name].jobs.push_back(Job{std::move(job)});
+  queues[name].jobs.push_back(Job{std::move(job), false, 0, std::nullopt});
 }
 
 void FakeSpooler::Print(const std::string& name, uint32_t id, uint32_t pages) {
