@@ -8,6 +8,7 @@
 #include "agent/logs/log_store.h"
 #include "agent/monitor/seen_jobs.h"
 #include "agent/util/coding.h"
+#include "pelkoctl/log_text.h"
 #include "pelkoctl/pelko_key.h"
 #include "pelkoctl/printer_admin.h"
 
@@ -51,6 +52,7 @@ std::multimap<std::pair<std::string, uint32_t>, JobEntry> LoggedJobs(const Env& 
     const std::string where = folder + separator + file.name;
     std::string text;
     if (logs.ReadAll(where, &text) != FileStatus::kOk) continue;
+    text = LogTextForUser(std::move(text));
     std::vector<LogEntry> entries;
     ReadLogEntries(text, &entries);
     for (const LogEntry& entry : entries) {

@@ -10,6 +10,7 @@
 #include "agent/monitor/catch_up.h"
 #include "agent/monitor/seen_jobs.h"
 #include "agent/util/coding.h"
+#include "pelkoctl/log_text.h"
 
 namespace pelko::ctl {
 
@@ -144,6 +145,7 @@ std::string PrinterAdmin::LastEntry(const std::string& name) {
   if (LogStore(env).ReadAll(folder + separator + newest, &text) != FileStatus::kOk) {
     return newest + " (cannot be read)";
   }
+  text = LogTextForUser(std::move(text));
   std::vector<LogEntry> entries;
   ReadLogEntries(text, &entries);
   // New jobs are put in front.

@@ -10,6 +10,7 @@
 #include "agent/logs/log_names.h"
 #include "agent/logs/log_store.h"
 #include "agent/monitor/pending_pages.h"
+#include "pelkoctl/log_text.h"
 #include "pelkoctl/pelko_key.h"
 #include "pelkoctl/printer_admin.h"
 
@@ -147,6 +148,7 @@ Status ReadStatus(const Env& env, HostProbe* probe, int64_t nowUtc) {
     const std::vector<std::string> paths = DailyLogPaths(env, row.name);
     std::string text;
     if (!paths.empty() && logs.ReadAll(paths.back(), &text) == FileStatus::kOk) {
+      text = LogTextForUser(std::move(text));
       printer.lastEntry = NewestEntry(text);
       if (DateOfLogName(BaseName(paths.back(), env.files->Separator())) == todays) {
         std::vector<LogEntry> entries;

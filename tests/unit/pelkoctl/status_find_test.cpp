@@ -129,7 +129,8 @@ TEST_F(StatusFindTest, FindSaysWhereEachJobWasEnteredOrWhyNot) {
   probe.history = std::vector<HistoryJob>{cancelled, elsewhere, raw};
   fake.files.PutFile("C:\\Pelko\\Logs\\Office_20261208.xml",
                      "<log>" + Entry("10:00:00", "5", "alice", "Quarterly report", "2", "40") +
-                         Entry("09:00:00", "4", "alice", "gone", "1", "20") + "</log>");
+                         Entry("09:00:00", "4", "alice", "gone", "1", "20") +
+                         Entry("08:00:00", "3", "s\xFC" "dwest", "F\xFCr Anna", "1", "20") + "</log>");
 
   // The printer is not taken up yet: said for a job with no other reason.
   EXPECT_NE(Find({"9"}).find("not entered: the printer is not watched yet"), std::string::npos);
@@ -158,6 +159,11 @@ TEST_F(StatusFindTest, FindSaysWhereEachJobWasEnteredOrWhyNot) {
     EXPECT_NE(alice.find(job), std::string::npos) << job << alice;
   }
   EXPECT_EQ(alice.find("job 6 "), std::string::npos);
+#ifndef _WIN32
+  // A windows-1252 log's names are UTF-8, as typed and as a terminal shows them.
+  EXPECT_NE(Find({"--user", "s\xC3\xBC" "dwest"}).find("s\xC3\xBC" "dwest 1 pages"), std::string::npos)
+      << Find({"--user", "s\xC3\xBC" "dwest"});
+#endif
   const std::string titled = Find({"--title=REPORT"});
   EXPECT_NE(titled.find("job 5 "), std::string::npos);
   EXPECT_EQ(titled.find("job 4 "), std::string::npos);
