@@ -18,12 +18,13 @@ CHROMIUM = shutil.which("chromium")
 WAIT = 60  # seconds for the browser to start or answer, a page to load
 
 
-# Once its pipe closes: the browser's group killed, and gone (its files
-# written) before the folder is removed.
+# Once its pipe closes: the browser's group killed, and gone before the
+# folder is removed; its crash handlers, in sessions of their own, end with
+# it but may still write there for a moment.
 GUARD = """cat >/dev/null
 kill -KILL -- "-$1" 2>/dev/null
 for i in $(seq 600); do kill -0 -- "-$1" 2>/dev/null || break; sleep 0.05; done
-rm -rf -- "$2"
+for i in $(seq 600); do rm -rf -- "$2" 2>/dev/null; [[ -e $2 ]] || break; sleep 0.05; done
 """
 
 
@@ -50,8 +51,6 @@ class Browser:
              "--remote-debugging-pipe", "--no-first-run", "--no-default-browser-check",
              "--disable-background-networking", "--disable-component-update", "--disable-sync",
              "--disable-extensions", "--disable-default-apps", "--mute-audio",
-             # Else crash handlers start in sessions of their own, outside the group.
-             "--disable-crashpad-for-testing",
              # Whatever asks for a host finds none: the pages must need no network.
              "--host-resolver-rules=MAP * ~NOTFOUND", "about:blank"],
             stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
@@ -74,13 +73,11 @@ class Browser:
             self.process.wait(timeout=WAIT)
         except subprocess.TimeoutExpired:
             pass
-        # Its children, orphaned, are gone once init has reaped them.
+        # Its children, orphaned, are gone once init has reaped them, and
+        # its crash handlers (named by the profile they write to) once they
+        # see it gone.
         deadline = time.monotonic() + WAIT
-        while time.monotonic() < deadline:
-            try:
-                os.killpg(self.process.pid, 0)
-            except ProcessLookupError:
-                break
+        while time.monotonic() < deadline and (self._group_alive() or self._handlers()):
             time.sleep(0.05)
         for fd in (self.inp, self.out):
             try:
@@ -90,6 +87,24 @@ class Browser:
         self.inp = self.out = -1
         self.guard.stdin.close()
         self.guard.wait(timeout=WAIT)
+
+    def _group_alive(self):
+        try:
+            os.killpg(self.process.pid, 0)
+            return True
+        except ProcessLookupError:
+            return False
+
+    def _handlers(self):
+        found = []
+        for pid in filter(str.isdigit, os.listdir("/proc")):
+            try:
+                with open(f"/proc/{pid}/cmdline", "rb") as f:
+                    if self.profile.encode() in f.read():
+                        found.append(pid)
+            except OSError:
+                pass
+        return found
 
     def _read(self, deadline):
         """One message from the browser, waiting until deadline."""
