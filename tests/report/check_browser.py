@@ -96,7 +96,7 @@ FAULTS = r"""(() => {
     bars.slice(1).forEach((b, i) => near('chart-colour: ' + b.name + ' starts where the part before ends', b.rect.left, bars[i].rect.right));
   }
   return {faults, charts, scrollWidth: document.documentElement.scrollWidth,
-          text: document.body.innerText, users: rows('job-list').map(r => r[2]), docs: rows('job-list').map(r => r[4])};
+          users: rows('job-list').map(r => r[2]), docs: rows('job-list').map(r => r[4])};
 })()""" % sorted(TAGS).__repr__()
 
 
