@@ -22,7 +22,7 @@ h1 { font-size: 26px; margin: 2px 0; overflow-wrap: anywhere; }
 .note { font-size: 12px; color: #5a6470; margin: 2px 0 0; }
 h2 { font-size: 16px; margin: 18px 0 6px; }
 .groups { display: flex; flex-wrap: wrap; gap: 12px 32px; align-items: flex-start; }
-.group { max-width: 100%; overflow-x: auto; }
+.group, .list { max-width: 100%; overflow-x: auto; }
 .chart { margin: 0 0 10px; }
 .chart svg { display: block; width: 480px; max-width: 100%; overflow: hidden; }
 table { border-collapse: collapse; }
@@ -42,6 +42,7 @@ table.jobs { width: 100%; }
   body { margin: 0; font-size: 11pt; }
   tbody tr:nth-child(even) { background: none; }
   .groups { display: block; }
+  .list { overflow: visible; }
   .group { margin-bottom: 12pt; }
   .chart { break-inside: avoid; page-break-inside: avoid; }
   .chart svg { width: 16cm; -webkit-print-color-adjust: exact; print-color-adjust: exact; }
@@ -186,7 +187,8 @@ void Colours(std::string& out, const Report& r, const std::string& chart) {
 }
 
 void Jobs(std::string& out, const Report& r, std::string_view moreNote) {
-  out += "<h2>Jobs, newest first</h2>\n<table class=\"jobs\" id=\"job-list\"><thead><tr>"
+  // The list scrolls in its own box on a narrow screen, so the page does not.
+  out += "<h2>Jobs, newest first</h2>\n<div class=\"list\"><table class=\"jobs\" id=\"job-list\"><thead><tr>"
          "<th>Date</th><th>Time</th><th>User</th><th>Printer</th><th>Document</th>"
          "<th class=\"num\">Pages</th><th class=\"num\">Cost</th>";
   // A job's own colour and mono pages; one without details leaves them empty.
@@ -214,7 +216,7 @@ void Jobs(std::string& out, const Report& r, std::string_view moreNote) {
     }
     out += "</tr>\n";
   }
-  out += "</tbody></table>\n";
+  out += "</tbody></table></div>\n";
   if (r.unlisted > 0) {
     out += "<p class=\"more\" id=\"more\">and " + Num(r.unlisted) + " more jobs.";
     if (!moreNote.empty()) {
