@@ -86,6 +86,6 @@ std::string UpsertJobRows(Engine engine, std::size_t rows) {
          ") DO UPDATE SET " + SetValues("EXCLUDED.");
 }
 
-std::size_t MostJobRowsAtOnce(Engine engine) { return engine == Engine::kSqlServer ? 64 : 512; }
+std::size_t MostJobRowsAtOnce(Engine engine) { return engine == Engine::kSqlServer ? 64 : 128; }
 
 }  // namespace pelko::database

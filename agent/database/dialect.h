@@ -35,7 +35,7 @@ inline constexpr std::size_t kJobRowParams = 17;
 // each replacing the row of its key where there is one.
 std::string UpsertJobRows(Engine engine, std::size_t rows);
 // The most rows one such statement takes, a power of two (SQL Server takes
-// 2100 parameters).
+// 2100 parameters; psqlODBC dropped the connection at 512 rows).
 std::size_t MostJobRowsAtOnce(Engine engine);
 
 }  // namespace pelko::database

@@ -240,7 +240,7 @@ TEST_F(DatabaseSyncTest, ALogRewrittenInItsMiddleSendsOnlyWhatChangedAlsoAfterAR
   EXPECT_EQ(database.statements - before, 7) << "nothing read back once sent";
 }
 
-// Rows go 512 to a statement and then in halves; a statement lost among
+// Rows go 128 to a statement and then in halves; a statement lost among
 // them loses the whole file's transaction, and the file goes again whole.
 TEST_F(DatabaseSyncTest, ABatchCutHalfWayIsRolledBackAndSentAgainWhole) {
   Round();
@@ -248,18 +248,18 @@ TEST_F(DatabaseSyncTest, ABatchCutHalfWayIsRolledBackAndSentAgainWhole) {
   for (int id = 1000; id < 1600; ++id) entries += Entry(id, "u" + std::to_string(id), "d", 1);
   fake.files.PutFile(kLog, Log(entries));
   const int before = database.statements;
-  database.failAfterStatements = 1;  // the first 512 rows, then lost
+  database.failAfterStatements = 1;  // the first 128 rows, then lost
   const uint32_t wait = Round(kDatabasePollMs);
   EXPECT_EQ(wait, kDatabaseFirstRetryMs);
   EXPECT_EQ(database.statements - before, 1);
-  EXPECT_EQ(database.committed.jobs.size(), 2u) << "none of the 512 kept";
+  EXPECT_EQ(database.committed.jobs.size(), 2u) << "none of the 128 kept";
   database.failAfterStatements = -1;
   const int again = database.statements;
   EXPECT_EQ(Round(wait), kDatabasePollMs);
   ASSERT_EQ(database.committed.jobs.size(), 602u);
   EXPECT_EQ(database.committed.jobs[Key(1599)][0], "u1599");
-  // Schema, state, rows read back; 600 rows as 512 + 64 + 16 + 8; the state.
-  EXPECT_EQ(database.statements - again, 3 + 4 + 1);
+  // Schema, state, rows read back; 600 rows as 4 x 128 + 64 + 16 + 8; the state.
+  EXPECT_EQ(database.statements - again, 3 + 7 + 1);
 }
 
 TEST_F(DatabaseSyncTest, ADatabaseOfALaterVersionIsLeftAloneAndSaidOnce) {
