@@ -1,8 +1,9 @@
 #include "agent/database/log_sync.h"
 
-#include <tuple>
-
 #include <algorithm>
+#include <functional>
+#include <optional>
+#include <tuple>
 
 #include "agent/config/registry_value.h"
 #include "agent/config/settings.h"
@@ -22,16 +23,6 @@ constexpr char kSelectRows[] =
     "mono_pages, sides, paper, client, color_from FROM pelko_jobs "
     "WHERE server_name = ? AND printer = ? AND log_date = ?";
 constexpr std::size_t kSelectedColumns = 14;
-// The key's columns come first, then those of JobValues.
-constexpr char kInsertRow[] =
-    "INSERT INTO pelko_jobs (server_name, printer, log_date, job_id, job_date, job_time, "
-    "user_name, document, pages, cost, copies, color_pages, mono_pages, sides, paper, client, "
-    "color_from) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)";
-constexpr char kUpdateRow[] =
-    "UPDATE pelko_jobs SET user_name = ?, document = ?, pages = ?, cost = ?, copies = ?, "
-    "color_pages = ?, mono_pages = ?, sides = ?, paper = ?, client = ?, color_from = ? "
-    "WHERE server_name = ? AND printer = ? AND log_date = ? AND job_id = ? AND job_date = ? "
-    "AND job_time = ?";
 constexpr char kInsertState[] =
     "INSERT INTO pelko_log_state (server_name, log_file, size_bytes, written) "
     "VALUES (?, ?, ?, ?)";
@@ -54,6 +45,21 @@ std::vector<SqlParam> JobValues(const JobRow& row) {
           SqlParam::NumberOrNull(row.monoPages), SqlParam::TextOrNull(row.sides),
           SqlParam::TextOrNull(row.paper),   SqlParam::TextOrNull(row.client),
           SqlParam::TextOrNull(row.colorFrom)};
+}
+
+// A row's key and values, which tell whether the database holds it so
+// (kept for this connection only: no need to last).
+uint64_t Digest(const JobRow& row) {
+  std::string all = row.printer;
+  for (const std::string* text : {&row.user, &row.document, &row.date, &row.time, &row.sides,
+                                  &row.paper, &row.client, &row.colorFrom}) {
+    all += '\x1f' + std::to_string(text->size()) + ':' + *text;
+  }
+  for (const auto& number : {std::optional<int64_t>(row.jobId), std::optional(row.pages),
+                             std::optional(row.cost), row.copies, row.colorPages, row.monoPages}) {
+    all += number ? '\x1f' + std::to_string(*number) : std::string("\x1f-");
+  }
+  return std::hash<std::string>()(all);
 }
 
 // The row as the database holds it (a NULL reads as an empty text).
@@ -110,22 +116,43 @@ std::vector<ChangedLog> ChangedLogs(const Env& env, const std::string& logsFolde
   FileFinder finder(*env.files);
   finder.SetRoot(logsFolder, true);
   finder.AddFiles("*.xml", true, false);
+  finder.AddFiles("*.details", true, false);
+  auto under = [&](const std::string& path) {
+    return path.substr(std::min(path.size(), logsFolder.size() + 1));
+  };
+  auto unsent = [&](const std::string& file, const FoundFile& found) {
+    const auto known = sent.find(file);
+    return known == sent.end() || !(known->second == SentState{found.size, found.lastWritten});
+  };
+  // A twin may change alone: a document measured later that moves pages
+  // from black to colour at no other cost leaves the log as it was.
+  std::map<std::string, const FoundFile*> twins;
+  for (const FoundFile& file : finder.Files()) {
+    const std::string log = LogOfDetailsTwin(file.path);
+    if (!log.empty()) twins[log] = &file;
+  }
   std::vector<ChangedLog> changed;
   for (const FoundFile& file : finder.Files()) {
-    const std::string logFile = file.path.substr(std::min(file.path.size(), logsFolder.size() + 1));
     const std::size_t slash = file.path.rfind(env.files->Separator());
     const std::string logDate =
         LogDateOfFile(slash == std::string::npos ? file.path : file.path.substr(slash + 1));
     if (logDate.empty()) continue;
-    auto known = sent.find(logFile);
-    if (known != sent.end() && known->second == SentState{file.size, file.lastWritten}) continue;
-    changed.push_back({logFile, logDate, file});
+    ChangedLog log{under(file.path), logDate, file, {}, {}};
+    if (const auto twin = twins.find(file.path); twin != twins.end()) {
+      log.twinFile = under(twin->second->path);
+      log.twin = *twin->second;
+    }
+    if (unsent(log.logFile, file) || (log.twin && unsent(log.twinFile, *log.twin))) {
+      changed.push_back(std::move(log));
+    }
   }
   return changed;
 }
 
 bool LogSync::LoadState(SqlConnection& connection, std::string* error) {
   ++statements;
+  engine = EngineOf(connection.ProductName());
+  confirmed.clear();
   return ReadSentState(connection, server, &sent, error);
 }
 
@@ -143,8 +170,8 @@ bool LogSync::SendChanges(SqlConnection& connection, const std::string& logsFold
   if (stamp != 0 && stamp == folderStamp && now - lastFullLookMs < kFullLookMs) return true;
   LogStore store(env);
   bool complete = true;
-  for (const auto& [logFile, logDate, file] : ChangedLogs(env, logsFolder, sent)) {
-    const SentState state{file.size, file.lastWritten};
+  for (const ChangedLog& log : ChangedLogs(env, logsFolder, sent)) {
+    const FoundFile& file = log.file;
     pause(0);
     std::string text, twinText;
     {
@@ -159,7 +186,7 @@ bool LogSync::SendChanges(SqlConnection& connection, const std::string& logsFold
     }
     std::vector<JobRow> rows = JobRowsOfLog(text);
     if (!twinText.empty()) FillDetailsFromTwin(JobRowsOfLog(twinText), &rows);
-    if (!SendFile(connection, logFile, logDate, rows, state, error)) return false;
+    if (!SendFile(connection, log, rows, error)) return false;
   }
   if (complete) {
     folderStamp = stamp;
@@ -168,22 +195,37 @@ bool LogSync::SendChanges(SqlConnection& connection, const std::string& logsFold
   return true;
 }
 
-bool LogSync::SendFile(SqlConnection& connection, const std::string& logFile,
-                       const std::string& logDate, const std::vector<JobRow>& rows,
-                       const SentState& state, std::string* error) {
-  std::map<std::string, std::vector<const JobRow*>> byPrinter;
-  for (const JobRow& row : rows) byPrinter[row.printer].push_back(&row);
+bool LogSync::SendFile(SqlConnection& connection, const ChangedLog& log,
+                       const std::vector<JobRow>& rows, std::string* error) {
+  const std::string& logFile = log.logFile;
+  const std::string& logDate = log.logDate;
+  std::vector<uint64_t> digests;
+  digests.reserve(rows.size());
+  for (const JobRow& row : rows) digests.push_back(Digest(row));
+  std::vector<const JobRow*> changed;
   bool ok = true;
-  for (const auto& [printer, printerRows] : byPrinter) {
-    ok = ok && SendPrinter(connection, printer, logDate, printerRows);
+  if (const auto known = confirmed.find(logFile); known != confirmed.end()) {
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+      if (!std::binary_search(known->second.begin(), known->second.end(), digests[i])) {
+        changed.push_back(&rows[i]);
+      }
+    }
+  } else if (sent.count(logFile) == 0) {
+    // Never sent: nothing to read back, the rows of another file of that
+    // printer and day, if any, are written over.
+    for (const JobRow& row : rows) changed.push_back(&row);
+  } else {
+    std::map<std::string, std::vector<const JobRow*>> byPrinter;
+    for (const JobRow& row : rows) byPrinter[row.printer].push_back(&row);
+    for (const auto& [printer, printerRows] : byPrinter) {
+      ok = ok && Unlike(connection, printer, logDate, printerRows, &changed);
+    }
   }
-  const bool known = sent.count(logFile) != 0;
-  const auto size = SqlParam::Number(static_cast<int64_t>(state.size));
-  const auto written = SqlParam::Number(static_cast<int64_t>(state.written));
-  ok = ok && (known ? Run(connection, kUpdateState,
-                          {size, written, SqlParam::Text(server), SqlParam::Text(logFile)})
-                    : Run(connection, kInsertState,
-                          {SqlParam::Text(server), SqlParam::Text(logFile), size, written}));
+  ok = ok && Write(connection, logDate, changed);
+  const SentState state{log.file.size, log.file.lastWritten};
+  ok = ok && Record(connection, logFile, state);
+  const SentState twinState = log.twin ? SentState{log.twin->size, log.twin->lastWritten} : SentState{};
+  ok = ok && (!log.twin || Record(connection, log.twinFile, twinState));
   ok = ok && connection.Commit();
   if (!ok) {
     *error = connection.LastError();
@@ -191,16 +233,26 @@ bool LogSync::SendFile(SqlConnection& connection, const std::string& logFile,
     return false;
   }
   sent[logFile] = state;
+  if (log.twin) sent[log.twinFile] = twinState;
+  std::sort(digests.begin(), digests.end());
+  confirmed[logFile] = std::move(digests);
   return true;
 }
 
-bool LogSync::SendPrinter(SqlConnection& connection, const std::string& printer,
-                          const std::string& logDate, const std::vector<const JobRow*>& rows) {
-  const SqlParam serverParam = SqlParam::Text(server);
-  const SqlParam printerParam = SqlParam::Text(printer);
-  const SqlParam dateParam = SqlParam::Text(logDate);
+bool LogSync::Record(SqlConnection& connection, const std::string& file, const SentState& state) {
+  const auto size = SqlParam::Number(static_cast<int64_t>(state.size));
+  const auto written = SqlParam::Number(static_cast<int64_t>(state.written));
+  return sent.count(file) != 0
+             ? Run(connection, kUpdateState, {size, written, SqlParam::Text(server), SqlParam::Text(file)})
+             : Run(connection, kInsertState, {SqlParam::Text(server), SqlParam::Text(file), size, written});
+}
+
+bool LogSync::Unlike(SqlConnection& connection, const std::string& printer,
+                     const std::string& logDate, const std::vector<const JobRow*>& rows,
+                     std::vector<const JobRow*>* unlike) {
   std::vector<SqlRow> storedRows;
-  if (!Run(connection, kSelectRows, {serverParam, printerParam, dateParam}, &storedRows)) {
+  if (!Run(connection, kSelectRows,
+           {SqlParam::Text(server), SqlParam::Text(printer), SqlParam::Text(logDate)}, &storedRows)) {
     return false;
   }
   std::map<EntryKey, const SqlRow*> stored;
@@ -211,16 +263,36 @@ bool LogSync::SendPrinter(SqlConnection& connection, const std::string& printer,
   }
   for (const JobRow* row : rows) {
     auto found = stored.find({row->jobId, row->date, row->time});
-    const std::vector<SqlParam> values = JobValues(*row);
-    if (found != stored.end() && SameAsStored(values, *found->second)) continue;
-    const std::vector<SqlParam> key = {serverParam, printerParam, dateParam,
-                                       SqlParam::Number(row->jobId), SqlParam::Text(row->date),
-                                       SqlParam::Text(row->time)};
-    const bool insert = found == stored.end();
-    std::vector<SqlParam> params = insert ? key : values;
-    params.insert(params.end(), insert ? values.begin() : key.begin(), insert ? values.end() : key.end());
-    if (!Run(connection, insert ? kInsertRow : kUpdateRow, params)) return false;
-    ++rowsWritten;
+    if (found == stored.end() || !SameAsStored(JobValues(*row), *found->second)) {
+      unlike->push_back(row);
+    }
+  }
+  return true;
+}
+
+bool LogSync::Write(SqlConnection& connection, const std::string& logDate,
+                    const std::vector<const JobRow*>& rows) {
+  // A few sizes of statement only, so that the connection keeps few of them
+  // prepared: the most at once, then halves for the rest.
+  const std::size_t most = MostJobRowsAtOnce(engine);
+  std::size_t at = 0;
+  while (at < rows.size()) {
+    std::size_t count = most;
+    while (count > rows.size() - at) count /= 2;
+    std::vector<SqlParam> params;
+    params.reserve(count * kJobRowParams);
+    for (std::size_t i = at; i < at + count; ++i) {
+      const JobRow& row = *rows[i];
+      for (const SqlParam& key : {SqlParam::Text(server), SqlParam::Text(row.printer),
+                            SqlParam::Text(logDate), SqlParam::Number(row.jobId),
+                            SqlParam::Text(row.date), SqlParam::Text(row.time)}) {
+        params.push_back(key);
+      }
+      for (SqlParam& value : JobValues(row)) params.push_back(std::move(value));
+    }
+    if (!Run(connection, UpsertJobRows(engine, count), params)) return false;
+    rowsWritten += count;
+    at += count;
   }
   return true;
 }

@@ -1,16 +1,18 @@
 // Keeps the database in step with the daily logs, which are its outbox:
 // each log file whose size or time of writing changed since it was last
 // sent is read again, and only the rows that are new or differ are
-// written, the whole file in one transaction together with what was sent
-// of it. Sending a file again changes nothing, so a batch cut short by
-// either side is simply sent again.
+// written, many to a statement, the whole file in one transaction together
+// with what was sent of it. A row written replaces the row of its key, so
+// a batch cut short by either side is simply sent again.
 #pragma once
 
 #include <cstdint>
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "agent/database/dialect.h"
 #include "agent/database/job_rows.h"
 #include "agent/files/file_finder.h"
 #include "agent/logs/log_locks.h"
@@ -38,12 +40,15 @@ std::string SyncServerName(const Env& env);
 bool ReadSentState(SqlConnection& connection, const std::string& server,
                    std::map<std::string, SentState>* sent, std::string* error);
 
-// The daily logs under logsFolder that the database lacks as they are now
-// (sent is what it holds), by their path under logsFolder.
+// The daily logs under logsFolder that the database lacks as they are now,
+// the log or its details twin changed (sent is what it holds, by the
+// files' paths under logsFolder).
 struct ChangedLog {
   std::string logFile;
   std::string logDate;
   FoundFile file;
+  std::string twinFile;  // where the log has a twin
+  std::optional<FoundFile> twin;
 };
 std::vector<ChangedLog> ChangedLogs(const Env& env, const std::string& logsFolder,
                                     const std::map<std::string, SentState>& sent);
@@ -68,11 +73,16 @@ class LogSync {
   // The logs folder's time of writing: the agent replaces a log through a
   // rename in its folder, which changes it.
   uint64_t FolderStamp(const std::string& folder);
-  bool SendFile(SqlConnection& connection, const std::string& logFile,
-                const std::string& logDate, const std::vector<JobRow>& rows,
-                const SentState& state, std::string* error);
-  bool SendPrinter(SqlConnection& connection, const std::string& printer,
-                   const std::string& logDate, const std::vector<const JobRow*>& rows);
+  bool SendFile(SqlConnection& connection, const ChangedLog& log, const std::vector<JobRow>& rows,
+                std::string* error);
+  // What was sent of a file: its size and time of writing.
+  bool Record(SqlConnection& connection, const std::string& file, const SentState& state);
+  // The rows of printer's day that the database lacks or holds otherwise,
+  // read back from it.
+  bool Unlike(SqlConnection& connection, const std::string& printer, const std::string& logDate,
+              const std::vector<const JobRow*>& rows, std::vector<const JobRow*>* unlike);
+  bool Write(SqlConnection& connection, const std::string& logDate,
+             const std::vector<const JobRow*>& rows);
   bool Run(SqlConnection& connection, std::string_view sql, const std::vector<SqlParam>& params,
            std::vector<SqlRow>* result = nullptr);
 
@@ -81,6 +91,12 @@ class LogSync {
   Waiter pause;
   std::string server;
   std::map<std::string, SentState> sent;
+  // The rows each file sent in this connection holds, as the database holds
+  // them now (digests, sorted): a file that changes again sends only the
+  // rest, reading nothing back. A file not here is compared with the
+  // database's rows.
+  std::map<std::string, std::vector<uint64_t>> confirmed;
+  Engine engine = Engine::kPostgreSql;
   uint64_t folderStamp = 0;
   uint64_t lastFullLookMs = 0;
   uint64_t statements = 0;

@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <iterator>
 
+#include "agent/database/dialect.h"
 #include "agent/util/unicode.h"
 
 namespace pelko::database {
@@ -12,12 +13,8 @@ namespace {
 constexpr char kJobColumns[] =
     "server_name, printer, log_date, job_id, user_name, document, pages, cost, job_date, job_time";
 
-bool IsSqlServer(const std::string& productName) {
-  return productName.find("SQL Server") != std::string::npos;
-}
-
 std::string Text(const std::string& product, std::size_t chars) {
-  return (IsSqlServer(product) ? "NVARCHAR(" : "VARCHAR(") + std::to_string(chars) + ")";
+  return TextType(EngineOf(product), chars);
 }
 
 // pelko_jobs's columns, as versions 1 and 2 have them.
@@ -44,8 +41,8 @@ std::vector<std::string> JobsTableV2(const std::string& product) {
       "CREATE TABLE pelko_jobs (" + JobColumnTypes(product) +
           ", PRIMARY KEY (server_name, printer, log_date, job_id, job_date, job_time))",
       // The reports take a range of dates and group by one column.
-      "CREATE INDEX pelko_jobs_by_date ON pelko_jobs (log_date) "
-      "INCLUDE (server_name, printer, user_name, pages, cost)",
+      CreateIndex(EngineOf(product), "pelko_jobs_by_date", "log_date",
+                  "server_name, printer, user_name, pages, cost"),
       "CREATE INDEX pelko_jobs_by_user ON pelko_jobs (user_name, log_date)",
   };
 }
@@ -96,8 +93,7 @@ bool KeyByEntryTime(SqlConnection& connection, const std::string& product) {
 // database has it IF NOT EXISTS lets a step cut between two columns, or one
 // that a second agent runs meanwhile, go on.
 std::vector<std::string> DetailColumns(const std::string& product) {
-  const std::string add = IsSqlServer(product) ? "ALTER TABLE pelko_jobs ADD "
-                                               : "ALTER TABLE pelko_jobs ADD COLUMN IF NOT EXISTS ";
+  const std::string add = AddColumn(EngineOf(product), "pelko_jobs");
   const std::string detail = Text(product, kDetailChars);
   return {add + "copies INTEGER",      add + "color_pages INTEGER",
           add + "mono_pages INTEGER",  add + "sides " + detail,

@@ -1,7 +1,6 @@
 // The tables the agent keeps in the database, made by the agent when they
-// are missing. The SQL is what PostgreSQL and SQL Server both accept, but
-// for the type of texts (NVARCHAR on SQL Server for Unicode) and the IF NOT
-// EXISTS of an added column, which SQL Server lacks.
+// are missing. The SQL is what PostgreSQL, MariaDB and SQL Server all
+// accept, but where dialect.h says each its own way.
 #pragma once
 
 #include <string>

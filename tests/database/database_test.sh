@@ -151,6 +151,31 @@ print_day() {
   wait_for 60 has_entries || echo "FAIL: not every job has its entry"
 }
 
+# A log written by hand (upgrade, mariadb): the spooler numbered from 1
+# again, job 5 twice in today's log, the newest entry first, as the agent
+# writes them; the second with its print details.
+day=$(date +%Y%m%d)
+slash=$(date +%Y/%m/%d)
+entry() {  # entry TIME USER DOC PAGES COST [DETAILS]
+  printf '<entry> <date>%s</date><time>%s</time> <id>5</id><user>%s</user> <printer>Back</printer><doc>%s</doc> <pages>%s</pages> <cost>%s</cost>%s</entry>' \
+    "$slash" "$1" "$2" "$3" "$4" "$5" "${6:-}"
+}
+details() {  # details COLOUR_PAGES
+  printf ' <copies>2</copies><colorpages>%s</colorpages><monopages>%s</monopages> <sides>two-sided-long-edge</sides><paper>A4</paper><client></client><colorfrom>document</colorfrom>' \
+    "$1" $((4 - $1))
+}
+back_log() {  # back_log COLOUR_PAGES: written anew, as the agent replaces a log
+  (umask 027; set -o noclobber
+   printf "%s%s%s%s" "<?xml version='1.0' encoding='ISO-8859-1' ?> <?xml-stylesheet href='Tavisk.xsl' type='text/xsl' ?><log> <type>Back</type> <date>$slash</date>" \
+     "$(entry 11:00:00 eve 'second job 5' 2 10 "$(details "$1")")" "$(entry 09:00:00 paul 'first job 5' 1 5)" \
+     "<entry><user>Total</user><cost>15</cost></entry></log>" >"$logs/Back_$day.xml.new") &&
+    mv "$logs/Back_$day.xml.new" "$logs/Back_$day.xml"
+}
+colour_pages() {
+  count_sql "SELECT color_pages FROM pelko_jobs WHERE server_name = 'srv1' AND job_time = '11:00:00'"
+}
+count_sql() { pg_psql -Atc "$1"; }
+
 case $scenario in
   plain)
     start_agent
@@ -406,29 +431,6 @@ SQL
     stop_process "$agent"
     old_tables 2 "server_name, printer, log_date, job_id, job_date, job_time"
     upgrade_from 2
-    # The spooler numbered from 1 again: job 5 twice in today's log, the
-    # newest entry first, as the agent writes them; the second with its
-    # print details.
-    day=$(date +%Y%m%d)
-    slash=$(date +%Y/%m/%d)
-    entry() {  # entry TIME USER DOC PAGES COST [DETAILS]
-      printf '<entry> <date>%s</date><time>%s</time> <id>5</id><user>%s</user> <printer>Back</printer><doc>%s</doc> <pages>%s</pages> <cost>%s</cost>%s</entry>' \
-        "$slash" "$1" "$2" "$3" "$4" "$5" "${6:-}"
-    }
-    details() {  # details COLOUR_PAGES
-      printf ' <copies>2</copies><colorpages>%s</colorpages><monopages>%s</monopages> <sides>two-sided-long-edge</sides><paper>A4</paper><client></client><colorfrom>document</colorfrom>' \
-        "$1" $((4 - $1))
-    }
-    back_log() {  # back_log COLOUR_PAGES: written anew, as the agent replaces a log
-      (umask 027; set -o noclobber
-       printf "%s%s%s%s" "<?xml version='1.0' encoding='ISO-8859-1' ?> <?xml-stylesheet href='Tavisk.xsl' type='text/xsl' ?><log> <type>Back</type> <date>$slash</date>" \
-         "$(entry 11:00:00 eve 'second job 5' 2 10 "$(details "$1")")" "$(entry 09:00:00 paul 'first job 5' 1 5)" \
-         "<entry><user>Total</user><cost>15</cost></entry></log>" >"$logs/Back_$day.xml.new") &&
-        mv "$logs/Back_$day.xml.new" "$logs/Back_$day.xml"
-    }
-    colour_pages() {
-      pg_psql -Atc "SELECT color_pages FROM pelko_jobs WHERE server_name = 'srv1' AND job_time = '11:00:00'"
-    }
     back_log 1
     wait_for 30 in_step
     python3 "$here/compare_db.py" "$logs" "$work/dump"
@@ -509,6 +511,17 @@ SQL
     wait_for 30 in_step
     python3 "$here/compare_db.py" "$logs" "$work/dump"
     check "the jobs reached MariaDB with their print details" 0 $?
+    # A log rewritten whole, an entry changed in place after its sync: the
+    # row is written over, not doubled.
+    count_sql() { maria_sql -Ne "$1"; }
+    back_log 1
+    wait_for 30 in_step
+    back_log 3
+    wait_for 30 eval '[[ $(colour_pages) == 3 ]]'
+    check "the corrected colour pages reached their MariaDB row" 3 "$(colour_pages)"
+    wait_for 30 in_step
+    python3 "$here/compare_db.py" "$logs" "$work/dump"
+    check "MariaDB holds the logs row for row after the correction" 0 $?
     check "no trouble was said" 0 "$(said 'out of reach')"
     ;;
   *)

@@ -40,6 +40,7 @@ class FakeSqlDatabase : public SqlConnector {
   int failAfterStatements = -1;     // the connection is lost at that statement
   int statements = 0;
   int connects = 0;
+  int rowsWritten = 0;  // by INSERT or UPDATE, each row of a statement counted
 };
 
 class FakeSqlConnection : public SqlConnection {
@@ -126,19 +127,28 @@ class FakeSqlConnection : public SqlConnection {
         }
       }
     } else if (starts("INSERT INTO pelko_jobs")) {
-      FakeSqlTables::JobKey key{text(0), text(1), text(2), number(3), text(4), text(5)};
-      for (const auto& [held, value] : pending.jobs) {
-        if (held == key || (pending.oldKey && std::get<3>(held) == number(3) &&
-                            std::get<0>(held) == text(0) && std::get<1>(held) == text(1) &&
-                            std::get<2>(held) == text(2))) {
-          return Refuse("duplicate key");
+      // Rows of 17 parameters each; with ON CONFLICT one replaces the row
+      // of its key.
+      const bool upsert = sql.find(" ON CONFLICT ") != std::string_view::npos;
+      for (std::size_t at = 0; at + 17 <= params.size() || at == 0; at += 17) {
+        FakeSqlTables::JobKey key{text(at), text(at + 1), text(at + 2), number(at + 3),
+                                  text(at + 4), text(at + 5)};
+        for (const auto& [held, value] : pending.jobs) {
+          if (upsert) break;
+          if (held == key || (pending.oldKey && std::get<3>(held) == number(at + 3) &&
+                              std::get<0>(held) == text(at) && std::get<1>(held) == text(at + 1) &&
+                              std::get<2>(held) == text(at + 2))) {
+            return Refuse("duplicate key");
+          }
         }
+        pending.jobs[key] = values(at + 6, at + 4);
+        ++database.rowsWritten;
       }
-      pending.jobs[key] = values(6, 4);
     } else if (starts("UPDATE pelko_jobs")) {
       FakeSqlTables::JobKey key{text(11), text(12), text(13), number(14), text(15), text(16)};
       if (!pending.jobs.count(key)) return Refuse("no row to update");
       pending.jobs[key] = values(0, 15);
+      ++database.rowsWritten;
     } else if (starts("INSERT INTO pelko_log_state")) {
       auto key = std::make_pair(text(0), text(1));
       if (pending.states.count(key)) return Refuse("duplicate key");

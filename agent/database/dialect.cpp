@@ -1,0 +1,91 @@
+#include "agent/database/dialect.h"
+
+#include <iterator>
+
+namespace pelko::database {
+
+namespace {
+
+constexpr const char* kKeyColumns[] = {"server_name", "printer", "log_date",
+                                       "job_id",      "job_date", "job_time"};
+constexpr const char* kValueColumns[] = {"user_name",   "document",   "pages", "cost",
+                                         "copies",      "color_pages", "mono_pages", "sides",
+                                         "paper",       "client",     "color_from"};
+static_assert(std::size(kKeyColumns) + std::size(kValueColumns) == kJobRowParams);
+
+// "(?, ..., ?), (?, ..., ?)": rows groups of kJobRowParams marks.
+std::string Marks(std::size_t rows) {
+  std::string one = "(?";
+  for (std::size_t i = 1; i < kJobRowParams; ++i) one += ", ?";
+  one += ")";
+  std::string all;
+  all.reserve(rows * (one.size() + 2));
+  for (std::size_t r = 0; r < rows; ++r) all += (r == 0 ? "" : ", ") + one;
+  return all;
+}
+
+// "user_name = <from>user_name<to>, ...": what an upsert sets of a row.
+std::string SetValues(const std::string& from, const std::string& to = "") {
+  std::string set;
+  for (const char* column : kValueColumns) {
+    set += std::string(set.empty() ? "" : ", ") + column + " = " + from + column + to;
+  }
+  return set;
+}
+
+}  // namespace
+
+Engine EngineOf(const std::string& productName) {
+  if (productName.find("SQL Server") != std::string::npos) return Engine::kSqlServer;
+  if (productName.find("MariaDB") != std::string::npos ||
+      productName.find("MySQL") != std::string::npos) {
+    return Engine::kMariaDb;
+  }
+  return Engine::kPostgreSql;
+}
+
+std::string TextType(Engine engine, std::size_t chars) {
+  return (engine == Engine::kSqlServer ? "NVARCHAR(" : "VARCHAR(") + std::to_string(chars) + ")";
+}
+
+std::string AddColumn(Engine engine, const std::string& table) {
+  return "ALTER TABLE " + table + (engine == Engine::kSqlServer ? " ADD " : " ADD COLUMN IF NOT EXISTS ");
+}
+
+std::string CreateIndex(Engine engine, const std::string& name, const std::string& key,
+                        const std::string& carried) {
+  // MariaDB's indexes carry no columns beside their key: they join it.
+  return "CREATE INDEX " + name + " ON pelko_jobs (" + key +
+         (engine == Engine::kMariaDb ? ", " + carried + ")" : ") INCLUDE (" + carried + ")");
+}
+
+std::string UpsertJobRows(Engine engine, std::size_t rows) {
+  const std::string columns = kJobRowColumns;
+  switch (engine) {
+    case Engine::kMariaDb:
+      return "INSERT INTO pelko_jobs (" + columns + ") VALUES " + Marks(rows) +
+             " ON DUPLICATE KEY UPDATE " + SetValues("VALUES(", ")");
+    case Engine::kSqlServer: {
+      std::string on;
+      for (const char* column : kKeyColumns) {
+        on += std::string(on.empty() ? "" : " AND ") + "t." + column + " = s." + column;
+      }
+      std::string values;
+      for (const char* column : kKeyColumns) values += std::string(values.empty() ? "" : ", ") + "s." + column;
+      for (const char* column : kValueColumns) values += std::string(", s.") + column;
+      return "MERGE INTO pelko_jobs WITH (HOLDLOCK) AS t USING (VALUES " + Marks(rows) + ") AS s (" +
+             columns + ") ON " + on + " WHEN MATCHED THEN UPDATE SET " + SetValues("s.") +
+             " WHEN NOT MATCHED THEN INSERT (" + columns + ") VALUES (" + values + ");";
+    }
+    case Engine::kPostgreSql:
+      break;
+  }
+  std::string key;
+  for (const char* column : kKeyColumns) key += std::string(key.empty() ? "" : ", ") + column;
+  return "INSERT INTO pelko_jobs (" + columns + ") VALUES " + Marks(rows) + " ON CONFLICT (" + key +
+         ") DO UPDATE SET " + SetValues("EXCLUDED.");
+}
+
+std::size_t MostJobRowsAtOnce(Engine engine) { return engine == Engine::kSqlServer ? 64 : 128; }
+
+}  // namespace pelko::database
