@@ -7,7 +7,7 @@ namespace pelko::ctl {
 
 std::string LogTextForUser(std::string text) {
 #ifdef _WIN32
-  return text;
+  return DeclaresUtf8(text) ? Utf8ToWindows1252(text) : text;
 #else
   return DeclaresUtf8(text) ? text : Windows1252ToUtf8(text);
 #endif

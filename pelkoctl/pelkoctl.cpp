@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <iostream>
+#include <streambuf>
 #include <string>
 #include <thread>
 #include <vector>
@@ -12,7 +13,38 @@
 #include "pelkoctl/command_line.h"
 #include "pelkoctl/health_check.h"
 #ifdef _WIN32
+#include "agent/platform/console.h"
 #include "pelkoctl/win32/host_probe.h"
+
+namespace {
+
+// What pelkoctl says is in the ANSI code page (the registry's names, and the
+// logs' as LogTextForUser gives them); a console is handed it as it shows
+// it. Each flush writes what came before it: check flushes whole lines.
+class ConsoleBuffer : public std::streambuf {
+ public:
+  ~ConsoleBuffer() override { sync(); }
+
+ protected:
+  int_type overflow(int_type c) override {
+    if (!traits_type::eq_int_type(c, traits_type::eof())) said_ += traits_type::to_char_type(c);
+    return traits_type::not_eof(c);
+  }
+  std::streamsize xsputn(const char* text, std::streamsize size) override {
+    said_.append(text, static_cast<std::size_t>(size));
+    return size;
+  }
+  int sync() override {
+    const bool ok = pelko::WriteStandardOutput(said_, pelko::ConsoleText::kAnsi);
+    said_.clear();
+    return ok ? 0 : -1;
+  }
+
+ private:
+  std::string said_;
+};
+
+}  // namespace
 #else
 #include <sys/stat.h>
 
@@ -80,6 +112,16 @@ int main(int argc, char** argv) {
   pelko::ctl::PosixHostProbe probe;
   const bool help = !args.empty() && pelko::ctl::IsHelp(args[0]);
   if (!help && !StoreIsThere()) return 1;
+#endif
+#ifdef _WIN32
+  if (pelko::StandardOutputIsConsole()) {
+    ConsoleBuffer console;
+    std::streambuf* const before = std::cout.rdbuf(&console);
+    const int code = pelko::ctl::RunPelkoctl(env, &probe, args, std::cout, std::cerr);
+    std::cout.flush();
+    std::cout.rdbuf(before);
+    return code;
+  }
 #endif
   return pelko::ctl::RunPelkoctl(env, &probe, args, std::cout, std::cerr);
 }

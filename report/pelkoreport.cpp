@@ -11,18 +11,17 @@
 #ifdef _WIN32
 #include <fcntl.h>
 #include <io.h>
-#include <windows.h>
 #define isatty _isatty
 #define fileno _fileno
 #else
 #include <unistd.h>
 #endif
 
-#include <algorithm>
 #include <cerrno>
 
 #include "agent/config/cost_unit.h"
 #include "agent/logs/log_format.h"
+#include "agent/platform/console.h"
 #include "agent/platform/files.h"
 #include "agent/platform/password_line.h"
 #include "agent/platform/registry.h"
@@ -223,31 +222,15 @@ class Output {
     if (owned) std::fclose(file);
   }
   bool Ok() const { return file != nullptr && !failed; }
-  // text in encoding. A Windows console is written as it shows text, in
-  // UTF-16, whatever its code page; a file or a pipe gets the bytes.
+  // text in encoding. A Windows console is given it whole, in UTF-8,
+  // whatever its code page; a file or a pipe gets the bytes.
   void Write(const std::string& text, TextEncoding encoding) {
-#ifdef _WIN32
-    HANDLE console = GetStdHandle(STD_OUTPUT_HANDLE);
-    DWORD mode = 0;
-    if (file && !owned && !failed && GetConsoleMode(console, &mode)) {
-      const std::string utf8 = Recoded(text, encoding, TextEncoding::kUtf8);
-      const int units = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()),
-                                            nullptr, 0);
-      std::wstring wide(static_cast<std::size_t>(units > 0 ? units : 0), L'\0');
-      MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), wide.data(), units);
-      std::fflush(file);
-      for (std::size_t at = 0; at < wide.size() && !failed;) {
-        DWORD written = 0;
-        const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(wide.size() - at, 8192));
-        failed = !WriteConsoleW(console, wide.data() + at, chunk, &written, nullptr) || written == 0;
-        at += written;
-      }
-      return;
-    }
-#else
-    (void)encoding;
-#endif
-    if (file && !failed && std::fwrite(text.data(), 1, text.size(), file) != text.size()) {
+    if (!file || failed) return;
+    if (!owned) {
+      failed = StandardOutputIsConsole()
+                   ? !WriteStandardOutput(Recoded(text, encoding, TextEncoding::kUtf8), ConsoleText::kUtf8)
+                   : !WriteStandardOutput(text, ConsoleText::kAnsi);
+    } else if (std::fwrite(text.data(), 1, text.size(), file) != text.size()) {
       failed = true;
     }
   }

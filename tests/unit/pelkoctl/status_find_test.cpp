@@ -163,6 +163,13 @@ TEST_F(StatusFindTest, FindSaysWhereEachJobWasEnteredOrWhyNot) {
   // A windows-1252 log's names are UTF-8, as typed and as a terminal shows them.
   EXPECT_NE(Find({"--user", "s\xC3\xBC" "dwest"}).find("s\xC3\xBC" "dwest 1 pages"), std::string::npos)
       << Find({"--user", "s\xC3\xBC" "dwest"});
+#else
+  // A UTF-8 log's names are ANSI, as all else pelkoctl says and as typed.
+  fake.files.PutFile("C:\\Pelko\\Logs\\Office_20261207.xml",
+                     "<?xml version=\"1.0\" encoding=\"UTF-8\"?><log>" +
+                         Entry("07:00:00", "1", "m\xC3\xBCller", "x", "1", "20") + "</log>");
+  EXPECT_NE(Find({"--user", "m\xFCller"}).find("m\xFCller 1 pages"), std::string::npos)
+      << Find({"--user", "m\xFCller"});
 #endif
   const std::string titled = Find({"--title=REPORT"});
   EXPECT_NE(titled.find("job 5 "), std::string::npos);
