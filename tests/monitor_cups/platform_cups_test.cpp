@@ -362,6 +362,10 @@ TEST(CupsSpooler, TheCounterKeepsWhatTheServerForgot) {
 void WatchIdleQueue(const std::string& printer) {
   ASSERT_TRUE(Eventually([] { return QueueEmpty("Office"); }, 20000));
   std::unique_ptr<JobCursor> cursor;
+  // A watcher: only one that waits on changes is subscribed.
+  Spooler& spooler = PlatformSpooler();
+  std::unique_ptr<Signal> changed = PlatformClock().NewSignal();
+  spooler.AddChangeSignal(printer, changed.get());
   // Long enough for the subscription and its first push.
   for (int i = 0; i < 75; ++i) {
     List(printer, &cursor);
@@ -381,9 +385,7 @@ void WatchIdleQueue(const std::string& printer) {
 
   // A watcher may sleep through the looks of an idle queue: the push of the
   // new job wakes it.
-  Spooler& spooler = PlatformSpooler();
-  std::unique_ptr<Signal> changed = PlatformClock().NewSignal();
-  spooler.AddChangeSignal(printer, changed.get());
+  changed->Reset();
   List(printer, &cursor);
   const uint32_t quiet = spooler.QuietMs(printer);
   EXPECT_GT(quiet, 0u);

@@ -57,11 +57,11 @@ class CupsSubscriptions {
   // Signals set by every push for the queue.
   void AddChangeSignal(CupsSubscription& subscription, Signal* changed);
   void RemoveChangeSignal(CupsSubscription& subscription, Signal* changed);
+  // Whether anyone waits on the queue's changes: only then is it subscribed.
+  bool Awaited(const CupsSubscription& subscription);
 
  private:
   void OnPush(const std::string& path);
-  // Whether anyone waits on the queue's changes.
-  bool Awaited(const CupsSubscription& subscription);
   void Subscribe(const std::shared_ptr<CupsSubscription>& subscription,
                  const CupsServer& server, const std::string& printerUri,
                  const std::string& localAddress, std::chrono::steady_clock::time_point now);

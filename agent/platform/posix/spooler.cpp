@@ -342,7 +342,9 @@ class CupsSpooler : public Spooler {
   }
 
   // Takes the active jobs into the book, with the jobs ended since the last
-  // fetch where one may have ended; *unseen counts those no fetch saw.
+  // fetch where one may have ended; *unseen counts those no fetch saw. A
+  // caller that waits on no change has no subscription to announce ended
+  // jobs: they are asked for at every fetch.
   SpoolStatus TakeJobs(Watch& watch, const std::vector<CupsJob>& active, bool pushed,
                    SteadyClock::time_point now, int* unseen) {
     if (!watch.book.Begun()) {
@@ -353,7 +355,7 @@ class CupsSpooler : public Spooler {
       for (const CupsJob& job : ended.jobs) highest = std::max(highest, job.id);
       watch.book.Begin(active, highest);
       watch.endedAsked = now;
-    } else if (pushed || watch.book.LostSight(active) ||
+    } else if (pushed || watch.book.LostSight(active) || !subscriptions.Awaited(*watch.subscription) ||
                now - watch.endedAsked >= (watch.subscription->confirmed.load()
                                               ? kAskEndedAtLeast
                                               : kAskEndedUnannounced)) {
