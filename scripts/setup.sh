@@ -41,10 +41,23 @@ missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
 done
-[[ ${#missing[@]} -eq 0 ]] && exit 0
-echo "setup: installing ${missing[*]}" >&2
 sudo=
 [[ $(id -u) -ne 0 ]] && sudo=sudo
+
+# The Windows tests run programs under the ANSI code pages (1250, 1251) of
+# these locales; a fresh Debian has none but C.
+make_locales() {
+  [[ " ${profiles[*]} " == *" windows "* ]] || return 0
+  local wanted
+  for wanted in pl_PL ru_RU; do
+    locale -a | grep -qix "$wanted.utf-\?8" || $sudo localedef -i "$wanted" -f UTF-8 "$wanted.UTF-8"
+  done
+}
+if [[ ${#missing[@]} -eq 0 ]]; then
+  make_locales
+  exit 0
+fi
+echo "setup: installing ${missing[*]}" >&2
 
 # Installing cups must not start (or enable) the machine's own scheduler: the
 # demo and the tests run private ones. A policy already in place is kept.
@@ -60,3 +73,4 @@ trap remove_policy EXIT
 
 $sudo apt-get update -qq
 DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
+make_locales
