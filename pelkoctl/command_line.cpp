@@ -1,7 +1,9 @@
 #include "pelkoctl/command_line.h"
 
+#include <algorithm>
 #include <charconv>
 #include <chrono>
+#include <cstring>
 #include <iomanip>
 
 #include "agent/config/setting_table.h"
@@ -30,6 +32,8 @@ constexpr char kUsage[] =
     "  cost NAME [N] [PRICES]        the new prices from the next job on\n"
     "  show [SETTING]                the settings with their values and stored types\n"
     "  set SETTING VALUE             one setting, stored with its type\n"
+    "  settings [--markdown]         every setting: its type, values, who writes it\n"
+    "                                and what it means\n"
     "  status [--json]               today's pages and cost per printer, the agent's\n"
     "                                uptime, the last entry, pages pending, the\n"
     "                                central database and the last mail\n"
@@ -248,11 +252,14 @@ int Show(const Env& env, const std::vector<std::string>& args, std::ostream& out
   std::vector<SettingLine> lines;
   Outcome shown = SettingAdmin(*env.registry).Show(args.size() == 2 ? args[1] : "", &lines);
   if (!shown.ok()) return Done(shown, out, err);
+  // One setting lines up as it does among all of them.
+  std::size_t nameWidth = 0;
+  for (const SettingInfo& setting : KnownSettings()) nameWidth = std::max(nameWidth, std::strlen(setting.name));
   int status = 0;
   for (const SettingLine& line : lines) {
     // The type as stored, where it is: a mistyped value shows as what it is.
     const uint32_t type = line.storedType != kRegNone ? line.storedType : StoredType(line.setting->kind);
-    out << std::left << std::setw(16) << line.setting->name << std::setw(11) << RegTypeName(type)
+    out << std::left << std::setw(static_cast<int>(nameWidth + 2)) << line.setting->name << std::setw(11) << RegTypeName(type)
         << line.shown;
     if (!line.trouble.empty()) {
       out << "   <- " << line.trouble;
@@ -318,6 +325,12 @@ int RunPelkoctl(const Env& env, HostProbe* probe, const std::vector<std::string>
   const std::string& command = args[0];
   if (IsHelp(command)) {
     out << kUsage;
+    return 0;
+  }
+  if (command == "settings") {
+    const bool markdown = args.size() == 2 && args[1] == "--markdown";
+    if (args.size() != 1 && !markdown) return Usage(err, "settings takes only --markdown");
+    PrintSettingsTable(out, markdown);
     return 0;
   }
   // Said once, before any command meets it value by value.

@@ -110,8 +110,10 @@ int main(int argc, char** argv) {
   pelko::ctl::Win32HostProbe probe;
 #else
   pelko::ctl::PosixHostProbe probe;
-  const bool help = !args.empty() && pelko::ctl::IsHelp(args[0]);
-  if (!help && !StoreIsThere()) return 1;
+  // Help and the table of settings need no store.
+  const bool storeless = !args.empty() && (pelko::ctl::IsHelp(args[0]) ||
+                                           pelko::AsciiLowered(args[0]) == "settings");
+  if (!storeless && !StoreIsThere()) return 1;
 #endif
 #ifdef _WIN32
   if (pelko::StandardOutputIsConsole()) {

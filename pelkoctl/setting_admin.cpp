@@ -1,8 +1,58 @@
 #include "pelkoctl/setting_admin.h"
 
+#include <algorithm>
+
 #include "agent/util/coding.h"
 
 namespace pelko::ctl {
+
+namespace {
+
+std::string Values(const SettingInfo& setting) {
+  if (setting.owner == SettingOwner::kPasswordCommand) return "sealed secret";
+  if (setting.kind == SettingKind::kText) return "text";
+  if (setting.maximum == 0) return "any number";
+  return std::to_string(setting.minimum) + " to " + std::to_string(setting.maximum);
+}
+
+std::string WrittenBy(const SettingInfo& setting) {
+  switch (setting.owner) {
+    case SettingOwner::kAdministrator: return "pelkoctl set";
+    case SettingOwner::kPrinterCommands: return "pelkoctl add/remove/cost";
+    case SettingOwner::kAgent: return "Pelko itself";
+    case SettingOwner::kPasswordCommand: return setting.setWith;
+  }
+  return "";
+}
+
+}  // namespace
+
+void PrintSettingsTable(std::ostream& out, bool markdown) {
+  std::vector<std::vector<std::string>> rows{{"Setting", "Type", "Values", "Written by", "Meaning"}};
+  for (const SettingInfo& setting : KnownSettings()) {
+    rows.push_back({setting.name, RegTypeName(StoredType(setting.kind)), Values(setting),
+                    WrittenBy(setting), setting.meaning});
+  }
+  std::vector<std::size_t> widths(rows[0].size(), 0);
+  for (const auto& row : rows) {
+    for (std::size_t i = 0; i < row.size(); ++i) widths[i] = std::max(widths[i], row[i].size());
+  }
+  for (std::size_t r = 0; r < rows.size(); ++r) {
+    std::string line;
+    for (std::size_t i = 0; i < rows[r].size(); ++i) {
+      const bool last = i + 1 == rows[r].size();
+      std::string cell = markdown && r > 0 && i == 0 ? "`" + rows[r][i] + "`" : rows[r][i];
+      if (markdown) {
+        line += "| " + cell + " ";
+        if (last) line += "|";
+      } else {
+        line += last ? cell : cell + std::string(widths[i] + 2 - cell.size(), ' ');
+      }
+    }
+    out << line << '\n';
+    if (markdown && r == 0) out << "|---|---|---|---|---|\n";
+  }
+}
 
 SettingLine SettingAdmin::Look(const SettingInfo& setting) {
   SettingLine line{&setting, "(not set)", "", "", kRegNone};
@@ -17,7 +67,7 @@ SettingLine SettingAdmin::Look(const SettingInfo& setting) {
   line.storedType = stored->type;
   const std::string name = setting.name;
   switch (setting.owner) {
-    case SettingOwner::kPasswordCommand: line.fix = "sendrik /setpassword"; break;
+    case SettingOwner::kPasswordCommand: line.fix = setting.setWith; break;
     case SettingOwner::kAgent: line.fix = "delete it; the agent writes it again"; break;
     default:
       line.fix = "pelkoctl set " + name + (setting.kind == SettingKind::kNumber ? " N" : " TEXT");
@@ -77,7 +127,7 @@ Outcome SettingAdmin::Set(const std::string& name, const std::string& value,
     case SettingOwner::kAgent:
       return {std::string(setting->name) + " is written by the agent itself", ""};
     case SettingOwner::kPasswordCommand:
-      return {"the password is never given on a command line: sendrik /setpassword reads it", ""};
+      return {std::string("the password is never given on a command line: ") + setting->setWith + " reads it", ""};
     case SettingOwner::kPrinterCommands:
       // nPrinters only to mend a count stored as text, and only where every
       // slot it takes in has a printer; IsModified to have the agent take up

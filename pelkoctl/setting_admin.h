@@ -2,6 +2,7 @@
 // type the agent reads it with.
 #pragma once
 
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -20,6 +21,10 @@ struct SettingLine {
   std::string fix;      // the command that mends the trouble
   uint32_t storedType = kRegNone;  // as stored; kRegNone when not set
 };
+
+// The table of every setting, as `pelkoctl settings` prints it: aligned
+// columns, or a Markdown table (markdown) for the documents.
+void PrintSettingsTable(std::ostream& out, bool markdown);
 
 class SettingAdmin {
  public:

@@ -16,9 +16,12 @@ namespace pelko {
 enum class SettingKind { kNumber, kText };
 
 // Who writes a setting: the administrator through `set`, the printer
-// commands (add, remove, cost), the agent itself, or the mail program's
-// own password command.
+// commands (add, remove, cost), the agent or the mail program itself, or a
+// password command that reads the secret from standard input.
 enum class SettingOwner { kAdministrator, kPrinterCommands, kAgent, kPasswordCommand };
+
+// Why a text cannot be a setting's value; empty when it can.
+using TextCheck = std::string (*)(std::string_view text);
 
 struct SettingInfo {
   const char* name;  // the value's name under Software\Pelko
@@ -27,9 +30,13 @@ struct SettingInfo {
   uint32_t maximum;
   SettingOwner owner;
   const char* meaning;
+  TextCheck check = nullptr;      // texts only; none: any text without control bytes
+  const char* setWith = nullptr;  // a password command's command line
 };
 
-// Every setting under Software\Pelko but the per-printer ones.
+// Every setting under Software\Pelko but the per-printer ones: the one list
+// that `pelkoctl show`, `set` and `check`, and the documents' tables
+// (`pelkoctl settings`) come from.
 const std::vector<SettingInfo>& KnownSettings();
 // The setting of that name, without regard to case; nullptr if unknown.
 const SettingInfo* FindSetting(std::string_view name);

@@ -79,6 +79,16 @@ check "refusal says why" yes "$(said "out of range")"
 check "text number shown as a fault" 1 "$(ctl show DeleteLogsDays)"
 check "show says the agent reads 0" yes "$(said "reads as 0")"
 "$bin/pelkoreg" delete 'HKLM\Software\Pelko' /v DeleteLogsDays /f >/dev/null
+# The database's settings, which the documents tell administrators to set;
+# a password in the connection string would be readable with it.
+check "set connection" 0 "$(ctl set DatabaseConnection 'Driver=PostgreSQL Unicode;Server=db;Database=pelko')"
+check "connection a REG_SZ" "REG_SZ Driver=PostgreSQL" "$(stored DatabaseConnection)"
+check "password in it refused" 1 "$(ctl set DatabaseConnection 'Server=db;PWD=secret')"
+check "refusal names the command" yes "$(said "pelkodb --set-password")"
+check "set server name" 0 "$(ctl set ServerName print-01)"
+ctl show >/dev/null
+check "show aligns the longest name" 1 "$(grep -cE '^EmailReportPeriod +REG_SZ' "$work/out")"
+check "show aligns the rest with it" 1 "$(grep -cE '^ServerName {10}REG_SZ +"print-01"$' "$work/out")"
 
 # check: a machine with every fault, then each mended.
 mkdir -p "$work/pelko"

@@ -584,7 +584,7 @@ TEST_F(PelkoctlTest, SwitchesAsWindowsHasThemAndShowTellsStoredTypes) {
   fake.registry.CreateKey(RootKey::kLocalMachine, "Software\\Pelko", kKeyWrite, &key);
   fake.registry.SetValue(key, "MailPassword", kRegBinary, sealed, sizeof sealed);
   fake.registry.CloseKey(key);
-  EXPECT_NE(Ctl({"show", "MailPassword"}).out.find("MailPassword    REG_BINARY (set)"),
+  EXPECT_NE(Ctl({"show", "MailPassword"}).out.find("MailPassword        REG_BINARY (set)"),
             std::string::npos);
   CtlRun path = Ctl({"set", "Path", "C:\\Nowhere"});
   EXPECT_EQ(path.status, 0);
