@@ -3,7 +3,9 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <cstdio>
+#include <string>
 #include <functional>
 
 #include "tests/fakes/fake_env.h"
@@ -26,6 +28,18 @@ TEST_P(IsLogExpiredTest, FollowsTheTableWithinTheRetention) {
       << GetParam().date << " D=" << GetParam().days;
 }
 
+// "20050303_on20050310_keep7": the case as a name a list of tests can show.
+std::string ExpiryName(const ::testing::TestParamInfo<Expiry>& info) {
+  std::string date;
+  for (const char* c = info.param.date; *c != '\0'; ++c) {
+    if (std::isalnum(static_cast<unsigned char>(*c))) date += *c;
+  }
+  char today[16];
+  std::snprintf(today, sizeof today, "%04d%02d%02d", info.param.today.year, info.param.today.month,
+                info.param.today.day);
+  return (date.empty() ? "NoDate" : date) + "_on" + today + "_keep" + std::to_string(info.param.days);
+}
+
 constexpr LocalTime k20050310{2005, 3, 10, 12, 0, 0, 0};
 constexpr LocalTime k20050105{2005, 1, 5, 12, 0, 0, 0};
 
@@ -44,7 +58,8 @@ INSTANTIATE_TEST_SUITE_P(
                       Expiry{"20060101", k20050310, 7, true},
                       Expiry{"20050310", k20050310, 0, true},
                       Expiry{"notes.xm", k20050310, 7, true},
-                      Expiry{"", k20050310, 7, true}));
+                      Expiry{"", k20050310, 7, true}),
+    ExpiryName);
 
 // The table alone deletes these: younger than the retention.
 INSTANTIATE_TEST_SUITE_P(
@@ -57,7 +72,8 @@ INSTANTIATE_TEST_SUITE_P(
                       Expiry{"20040105", k20050105, 366, true},  // 366 days, leap year
                       Expiry{"20040106", k20050105, 366, false},
                       Expiry{"20050301", k20050310, 9, true},
-                      Expiry{"20050302", k20050310, 9, false}));
+                      Expiry{"20050302", k20050310, 9, false}),
+    ExpiryName);
 
 // The table alone kept these long past the retention.
 INSTANTIATE_TEST_SUITE_P(
@@ -65,7 +81,8 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(Expiry{"20260829", LocalTime{2026, 12, 7, 9, 0, 0, 0}, 90, true},
                       Expiry{"20260908", LocalTime{2026, 12, 7, 9, 0, 0, 0}, 90, true},
                       Expiry{"20260909", LocalTime{2026, 12, 7, 9, 0, 0, 0}, 90, false},
-                      Expiry{"20260131", LocalTime{2026, 3, 1, 9, 0, 0, 0}, 7, true}));
+                      Expiry{"20260131", LocalTime{2026, 3, 1, 9, 0, 0, 0}, 7, true}),
+    ExpiryName);
 
 // Every real date of two years against a plain count of days, for
 // retentions short and long, on ordinary days, month ends and leap days.
@@ -97,7 +114,8 @@ INSTANTIATE_TEST_SUITE_P(
                       Expiry{"20041231", k20050105, 0xFFFFFFFFu, false},  // row 4
                       Expiry{"20050110", k20050310, 0xFFFFFFFFu, false},  // row 5
                       Expiry{"19700101", k20050310, 0xFFFFFFFFu, false},  // row 1
-                      Expiry{"20050311", k20050310, 0u, false}));  // tomorrow, D = 0
+                      Expiry{"20050311", k20050310, 0u, false}),  // tomorrow, D = 0
+    ExpiryName);
 
 class LogPurgeThreadTest : public ::testing::Test {
  protected:
