@@ -1,10 +1,10 @@
 #include "report/svg_chart.h"
 
 #include <algorithm>
-#include <chrono>
 #include <cstdio>
 #include <optional>
 
+#include "agent/util/civil_time.h"
 #include "report/html.h"
 
 namespace pelko::report {
@@ -137,18 +137,23 @@ void Figure(std::string& out, std::string_view x, int y, const std::string& text
 std::optional<int64_t> DayNumber(std::string_view date) {
   const std::string day = LogDateOf(date);
   if (day.size() != 8 || day.find_first_not_of("0123456789") != std::string::npos) return std::nullopt;
-  const std::chrono::year_month_day ymd{std::chrono::year{std::stoi(day.substr(0, 4))},
-                                        std::chrono::month{static_cast<unsigned>(std::stoi(day.substr(4, 2)))},
-                                        std::chrono::day{static_cast<unsigned>(std::stoi(day.substr(6, 2)))}};
-  if (!ymd.ok()) return std::nullopt;
-  return std::chrono::sys_days{ymd}.time_since_epoch().count();
+  const int year = std::stoi(day.substr(0, 4)), month = std::stoi(day.substr(4, 2)),
+            dayOfMonth = std::stoi(day.substr(6, 2));
+  if (!IsRealDate(year, month, dayOfMonth)) return std::nullopt;
+  return DaysFromCivil(year, month, dayOfMonth);
+}
+
+// Months since year 0 of a day since 1970.
+int64_t MonthOfDay(int64_t day) {
+  int year = 0, month = 0, dayOfMonth = 0;
+  CivilFromDays(day, &year, &month, &dayOfMonth);
+  return int64_t{year} * 12 + month - 1;
 }
 
 std::optional<int64_t> MonthNumber(std::string_view month) {
   const auto day = DayNumber(std::string(month) + "/01");
   if (!day) return std::nullopt;
-  const std::chrono::year_month_day ymd{std::chrono::sys_days{std::chrono::days{*day}}};
-  return int64_t{static_cast<int>(ymd.year())} * 12 + static_cast<unsigned>(ymd.month()) - 1;
+  return MonthOfDay(*day);
 }
 
 // The days the report covers: its period, widened to every job's date (a
@@ -300,10 +305,10 @@ std::string DayChart(const Report& r) {
     if (const auto n = DayNumber(day.name)) columns.push_back({*n - period->first, ShownDate(day.name), day.pages});
   }
   auto shown = [](int64_t day) {
-    const std::chrono::year_month_day ymd{std::chrono::sys_days{std::chrono::days{day}}};
+    int year = 0, month = 0, dayOfMonth = 0;
+    CivilFromDays(day, &year, &month, &dayOfMonth);
     char text[16];
-    std::snprintf(text, sizeof text, "%04d-%02u-%02u", static_cast<int>(ymd.year()),
-                  static_cast<unsigned>(ymd.month()), static_cast<unsigned>(ymd.day()));
+    std::snprintf(text, sizeof text, "%04d-%02d-%02d", year, month, dayOfMonth);
     return std::string(text);
   };
   return ColumnChart("day", "Pages per day", period->second - period->first + 1, columns, shown(period->first),
@@ -313,11 +318,7 @@ std::string DayChart(const Report& r) {
 std::string MonthChart(const Report& r) {
   const auto period = Period(r);
   if (!period) return "";
-  auto monthOf = [](int64_t day) {
-    const std::chrono::year_month_day ymd{std::chrono::sys_days{std::chrono::days{day}}};
-    return int64_t{static_cast<int>(ymd.year())} * 12 + static_cast<unsigned>(ymd.month()) - 1;
-  };
-  const int64_t first = monthOf(period->first), last = monthOf(period->second);
+  const int64_t first = MonthOfDay(period->first), last = MonthOfDay(period->second);
   if (last - first + 1 <= 2) return "";
   auto shown = [](int64_t month) {
     char text[16];

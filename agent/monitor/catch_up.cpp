@@ -8,32 +8,15 @@
 #include "agent/logs/log_format.h"
 #include "agent/logs/log_names.h"
 #include "agent/logs/log_store.h"
+#include "agent/util/civil_time.h"
 
 namespace pelko {
 
 namespace {
 
-// Days since 1970-01-01 of a civil date (proleptic Gregorian).
-int64_t DaysFromCivil(int64_t y, int64_t m, int64_t d) {
-  y -= m <= 2;
-  const int64_t era = (y >= 0 ? y : y - 399) / 400;
-  const int64_t yoe = y - era * 400;
-  const int64_t doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
-  const int64_t doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-  return era * 146097 + doe - 719468;
-}
-
-LocalTime CivilFromDays(int64_t z) {
-  z += 719468;
-  const int64_t era = (z >= 0 ? z : z - 146096) / 146097;
-  const int64_t doe = z - era * 146097;
-  const int64_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-  const int64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-  const int64_t mp = (5 * doy + 2) / 153;
+LocalTime LocalDay(int64_t days) {
   LocalTime t;
-  t.day = static_cast<int>(doy - (153 * mp + 2) / 5 + 1);
-  t.month = static_cast<int>(mp < 10 ? mp + 3 : mp - 9);
-  t.year = static_cast<int>(yoe + era * 400 + (t.month <= 2));
+  CivilFromDays(days, &t.year, &t.month, &t.day);
   return t;
 }
 
@@ -60,7 +43,7 @@ int64_t LocalSeconds(const LocalTime& t) {
 }
 
 LocalTime DaysBefore(const LocalTime& t, uint32_t days) {
-  return CivilFromDays(DaysFromCivil(t.year, t.month, t.day) - days);
+  return LocalDay(DaysFromCivil(t.year, t.month, t.day) - days);
 }
 
 void EnteredJobs::Add(uint32_t id, uint32_t pages, const LocalTime& stamp) {

@@ -1,12 +1,12 @@
 #include "agent/purge/log_purge_thread.h"
 
-#include <chrono>
 #include <string_view>
 
 #include "agent/config/settings.h"
 #include "agent/files/file_finder.h"
 #include "agent/logs/log_format.h"
 #include "agent/logs/log_names.h"
+#include "agent/util/civil_time.h"
 
 namespace pelko {
 
@@ -24,19 +24,6 @@ int32_t TableMonthDays(int32_t year, int32_t month) {
     default:
       return 0;
   }
-}
-
-int32_t CalendarMonthDays(int32_t year, int32_t month) {
-  if (month == 2) return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0 ? 29 : 28;
-  return TableMonthDays(year, month);
-}
-
-// Days since the epoch of a real date.
-int64_t DayNumber(int32_t year, int32_t month, int32_t day) {
-  const std::chrono::year_month_day date{std::chrono::year{year},
-                                        std::chrono::month{unsigned(month)},
-                                        std::chrono::day{unsigned(day)}};
-  return std::chrono::sys_days{date}.time_since_epoch().count();
 }
 
 int32_t LeadingIntOf(const std::string& text, std::size_t from, std::size_t count) {
@@ -81,8 +68,8 @@ bool IsLogExpired(const std::string& dateText, uint32_t days, const LocalTime& t
   // the date is a real one, not after today (a later year taken as this
   // one, as the table does), its true age decides.
   const int32_t year = fy > ny ? ny : fy;
-  if (fm >= 1 && fm <= 12 && fd >= 1 && fd <= CalendarMonthDays(year, fm)) {
-    const int64_t age = DayNumber(ny, nm, nd) - DayNumber(year, fm, fd);
+  if (IsRealDate(year, fm, fd)) {
+    const int64_t age = DaysFromCivil(ny, nm, nd) - DaysFromCivil(year, fm, fd);
     if (age >= 0) return age >= int64_t{days};
   }
   return ExpiredByTable(fy, fm, fd, ny, nm, nd, TableMonthDays(fy, fm), days);

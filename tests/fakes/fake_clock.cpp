@@ -4,20 +4,6 @@
 
 namespace pelko {
 
-int64_t DaysFromCivil(int year, int month, int day) {
-  const std::chrono::year_month_day date{std::chrono::year{year},
-                                        std::chrono::month{unsigned(month)},
-                                        std::chrono::day{unsigned(day)}};
-  return std::chrono::sys_days{date}.time_since_epoch().count();
-}
-
-void CivilFromDays(int64_t days, int* year, int* month, int* day) {
-  const std::chrono::year_month_day date{std::chrono::sys_days{std::chrono::days{days}}};
-  *year = int(date.year());
-  *month = int(unsigned(date.month()));
-  *day = int(unsigned(date.day()));
-}
-
 class FakeClock::FakeSignal : public Signal {
  public:
   explicit FakeSignal(FakeClock* clock) : clock(clock) {}

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "agent/platform/clock.h"
+#include "agent/util/civil_time.h"
 
 namespace pelko {
 
@@ -45,9 +46,5 @@ class FakeClock : public Clock {
   int sleepers = 0;
   std::vector<uint32_t> waits;
 };
-
-// Days since 1970-01-01 of a proleptic Gregorian date, and back.
-int64_t DaysFromCivil(int year, int month, int day);
-void CivilFromDays(int64_t days, int* year, int* month, int* day);
 
 }  // namespace pelko
