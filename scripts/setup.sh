@@ -57,7 +57,11 @@ if [[ ${#missing[@]} -eq 0 ]]; then
   make_locales
   exit 0
 fi
-echo "setup: installing ${missing[*]}" >&2
+# apt's own lines go to a file, named if it fails: the first screen is ours.
+repo=$(cd "$(dirname "$(readlink -f "$0")")/.." && pwd)
+mkdir -p "$repo/build"
+apt_log=$repo/build/setup-apt.log
+echo "setup: installing ${#missing[@]} packages for ${profiles[*]} (apt's output: $apt_log)" >&2
 
 # Installing cups must not start (or enable) the machine's own scheduler: the
 # demo and the tests run private ones. A policy already in place is kept.
@@ -71,6 +75,12 @@ fi
 remove_policy() { [[ -n $placed_policy ]] && $sudo rm -f "$policy"; return 0; }
 trap remove_policy EXIT
 
-$sudo apt-get update -qq
-DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
+apt_failed() {
+  echo "setup: apt failed; the end of $apt_log:" >&2
+  tail -n 20 "$apt_log" >&2
+  exit 1
+}
+{ $sudo apt-get update -qq &&
+  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
+} >"$apt_log" 2>&1 || apt_failed
 make_locales

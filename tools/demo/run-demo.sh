@@ -27,16 +27,19 @@ if [[ $(id -u) -ne 0 ]]; then
 fi
 
 # --- What is missing ---------------------------------------------------------
+say "Installing what the demo needs, where it is missing"
 bash "$root/scripts/setup.sh" demo || die "installing what the demo needs failed"
 
 # --- Build ---------------------------------------------------------------------
-say "Building the agent in $build"
+say "Building the agent in $build (the compiler's output: $build/build.log)"
 cd "$root" || die "no $root"
+mkdir -p "$build"
+built_badly() { tail -n 30 "$build/build.log" >&2; die "$1 (the whole output: $build/build.log)"; }
 # The programs alone: the demo needs neither the tests nor the benchmarks.
-cmake --preset native -B "$build" -DPELKO_BUILD_TESTS=OFF -DPELKO_BUILD_BENCH=OFF >/dev/null ||
-  die "cmake configure failed"
-cmake --build "$build" -j "$jobs" --target pelkomon pelkoreg stopmon pelko_stylesheet ||
-  die "build failed"
+cmake --preset native -B "$build" -DPELKO_BUILD_TESTS=OFF -DPELKO_BUILD_BENCH=OFF >"$build/build.log" 2>&1 ||
+  built_badly "cmake configure failed"
+cmake --build "$build" -j "$jobs" --target pelkomon pelkoreg stopmon pelko_stylesheet >>"$build/build.log" 2>&1 ||
+  built_badly "build failed"
 bin=$build/bin
 for built in pelkomon pelkoreg stopmon Tavisk.xsl; do
   [[ -e $bin/$built ]] || die "the build made no $bin/$built"
