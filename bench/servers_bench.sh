@@ -21,8 +21,8 @@ here=$(dirname "$(readlink -f "${BASH_SOURCE[0]}")")
 source "$here/../scripts/lib/process.sh"
 source "$here/../scripts/lib/pg-env.sh"
 source "$here/../scripts/lib/maria-env.sh"
-pg_env_available || { echo "needs root, PostgreSQL and its ODBC driver" >&2; exit 2; }
-maria_env_available || { echo "needs MariaDB and its ODBC driver" >&2; exit 2; }
+pg_env_available && maria_env_available ||
+  { echo "needs root, PostgreSQL, MariaDB and their ODBC drivers" >&2; exit 2; }
 [[ -x $bin/servers_bench ]] || { echo "no servers_bench in $bin" >&2; exit 2; }
 work=$(mktemp -d)
 pids=()
