@@ -38,7 +38,7 @@ bool DatabaseThread::Connect(const std::string& connectionText, std::string* err
                    " to " + std::to_string(database::kSchemaVersion) +
                    "; agents of an earlier version leave the database alone until they are upgraded");
   }
-  sync = std::make_unique<database::LogSync>(env, logLocks, Pauser(), database::SyncServerName(env));
+  sync = std::make_unique<database::LogSync>(env, logLocks, Pauser(), connectedAs);
   return sync->LoadState(*connection, error);
 }
 
@@ -61,10 +61,13 @@ uint32_t DatabaseThread::Failed(const std::string& what) {
 uint32_t DatabaseThread::Cycle() {
   const std::string connectionText =
       RegistryStringValue(*env.registry, settings::kDatabaseConnection).Read();
-  if (connectionText != connectedWith) {
+  // A server renamed writes under its new name from the next round on.
+  const std::string server = database::SyncServerName(env);
+  if (connectionText != connectedWith || server != connectedAs) {
     connection.reset();
     sync.reset();
     connectedWith = connectionText;
+    connectedAs = server;
   }
   if (connectionText.empty() || env.sql == nullptr) return kDatabasePollMs;
   std::string error;

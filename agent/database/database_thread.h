@@ -42,6 +42,7 @@ class DatabaseThread : public WorkerThread {
   std::unique_ptr<SqlConnection> connection;
   std::unique_ptr<database::LogSync> sync;
   std::string connectedWith;
+  std::string connectedAs;
   uint32_t retryMs = kDatabaseFirstRetryMs;
   bool away = false;
   uint64_t outages = 0;

@@ -186,7 +186,7 @@ bool LogSync::SendChanges(SqlConnection& connection, const std::string& logsFold
     }
     std::vector<JobRow> rows = JobRowsOfLog(text);
     if (!twinText.empty()) FillDetailsFromTwin(JobRowsOfLog(twinText), &rows);
-    if (!SendFile(connection, log, rows, error)) return false;
+    if (!SendFileRetried(connection, log, rows, error)) return false;
   }
   if (complete) {
     folderStamp = stamp;
@@ -237,6 +237,22 @@ bool LogSync::SendFile(SqlConnection& connection, const ChangedLog& log,
   std::sort(digests.begin(), digests.end());
   confirmed[logFile] = std::move(digests);
   return true;
+}
+
+bool LogSync::SendFileRetried(SqlConnection& connection, const ChangedLog& log,
+                              const std::vector<JobRow>& rows, std::string* error) {
+  // The database undid the whole transaction to let another one go on: the
+  // file is sent again at once, a few times, rather than the connection
+  // dropped and the database said away.
+  constexpr int kMostTries = 4;
+  for (int tried = 1;; ++tried) {
+    if (SendFile(connection, log, rows, error)) return true;
+    const bool undone = error->rfind("40001:", 0) == 0 || error->rfind("40P01:", 0) == 0;
+    if (!undone || connection.Lost() || tried == kMostTries) return false;
+    ++retries;
+    SayTrouble(env, Severity::kInfo, "database retried",
+               "a transaction was undone by the database and sent again: " + *error);
+  }
 }
 
 bool LogSync::Record(SqlConnection& connection, const std::string& file, const SentState& state) {

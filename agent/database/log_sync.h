@@ -68,6 +68,8 @@ class LogSync {
   // For tests and figures.
   uint64_t StatementsRun() const { return statements; }
   uint64_t RowsWritten() const { return rowsWritten; }
+  // Files sent again after a deadlock or a serialization failure.
+  uint64_t Retries() const { return retries; }
 
  private:
   // The logs folder's time of writing: the agent replaces a log through a
@@ -75,6 +77,8 @@ class LogSync {
   uint64_t FolderStamp(const std::string& folder);
   bool SendFile(SqlConnection& connection, const ChangedLog& log, const std::vector<JobRow>& rows,
                 std::string* error);
+  bool SendFileRetried(SqlConnection& connection, const ChangedLog& log,
+                       const std::vector<JobRow>& rows, std::string* error);
   // What was sent of a file: its size and time of writing.
   bool Record(SqlConnection& connection, const std::string& file, const SentState& state);
   // The rows of printer's day that the database lacks or holds otherwise,
@@ -101,6 +105,7 @@ class LogSync {
   uint64_t lastFullLookMs = 0;
   uint64_t statements = 0;
   uint64_t rowsWritten = 0;
+  uint64_t retries = 0;
 };
 
 }  // namespace pelko::database

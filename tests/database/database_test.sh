@@ -20,6 +20,11 @@
 #   mariadb   the same agent against MariaDB, whose ALTER TABLE commits by
 #             itself: version 2 with rows upgraded by the agent and pelkodb
 #             at once, then jobs with their print details
+#   servers   on PostgreSQL and MariaDB: three servers' syncs (the same
+#             printers, days and job ids) each held open before its commit
+#             while the next one writes beside it, and again as they change
+#             their rows; then two agents, one renamed, then removed, the
+#             other's rows untouched throughout
 #   upgrade   a database of version 1 with rows, then one of version 2,
 #             each upgraded by the agent and pelkodb at once; then a job id
 #             given twice in a day's log, one with details corrected later
@@ -34,7 +39,7 @@ source "$here/../../scripts/lib/cups-env.sh"
 source "$here/../lib/check.sh"
 source "$here/../../scripts/lib/pg-env.sh"
 source "$here/../../scripts/lib/maria-env.sh"
-if [[ $scenario == mariadb ]] && ! maria_env_available; then
+if [[ $scenario == mariadb || $scenario == servers ]] && ! maria_env_available; then
   echo "SKIP: needs MariaDB and its ODBC driver"
   exit 77
 fi
@@ -523,6 +528,94 @@ SQL
     python3 "$here/compare_db.py" "$logs" "$work/dump"
     check "MariaDB holds the logs row for row after the correction" 0 $?
     check "no trouble was said" 0 "$(said 'out of reach')"
+    ;;
+  servers)
+    [[ -x $bin/servers_bench ]] || { echo "SKIP: needs servers_bench (PELKO_BUILD_BENCH)"; exit 77; }
+    maria_env_start || { echo "FAIL: MariaDB did not start"; exit 1; }
+    PELKO_REGISTRY=$work/registry "$bin/pelkodb" --check >/dev/null || fail "no tables on PostgreSQL"
+    pg_q() { pg_psql -At -F ' ' -c "$1"; }
+    maria_q() { maria_sql -N -e "$1" | tr '\t' ' '; }
+    # held N NAME CONNECTION: a server's sync of 40 jobs of one printer, held before each
+    # commit until a line comes on fd 7 + N, which nothing started later keeps.
+    held() {
+      mkfifo "$work/$2.in"
+      PELKO_BENCH_PASSWORD=pgsecret "$bin/servers_bench" "$2" "$3" 40 1 --hold <"$work/$2.in" \
+        >"$work/$2.out" 2>"$work/$2.err" 8>&- 9>&- 10>&- &
+      eval "held_$1=\$!"
+      eval "exec $((7 + $1))>\"\$work/\$2.in\""
+    }
+    holds() { grep -q "^held $2\$" "$work/$1.out"; }
+    for db in pg maria; do
+      connection=$([[ $db == pg ]] && echo "$PG_ENV_ODBC" || echo "$MARIA_ENV_ODBC")
+      # b's rows fall between a's and c's, all under the same printers,
+      # day, ids and times: a lock beyond a server's own rows holds the
+      # next server up until its statement gives up (10 s), which it says.
+      for n in 1 3 2; do
+        held "$n" "$db$n" "$connection"
+        wait_for 30 holds "$db$n" 1 || fail "$db: server $n did not write beside the held ones"
+      done
+      for n in 2 1 3; do  # each changes its rows while the others hold theirs
+        echo >&$((7 + n))
+        wait_for 30 holds "$db$n" 2 || fail "$db: server $n did not change its rows beside the held ones"
+      done
+      for n in 1 2 3; do
+        echo >&$((7 + n))
+        eval "wait_end \$held_$n 30"
+        eval "exec $((7 + n))>&-"
+        check "$db: server $n's sync ended well" 0 "$ended"
+        check "$db: server $n's statements never waited until they gave up" "" "$(cat "$work/$db$n.err")"
+      done
+      check "$db: each server holds its 80 rows, the first 40 changed once" \
+        "${db}1 40 40 ${db}2 40 40 ${db}3 40 40" \
+        "$(${db}_q "SELECT server_name, SUM(CASE WHEN pages = 2 THEN 1 ELSE 0 END),
+          SUM(CASE WHEN pages = 1 THEN 1 ELSE 0 END) FROM pelko_jobs WHERE server_name LIKE '$db%'
+          GROUP BY server_name ORDER BY server_name" | tr '\n' ' ' | sed 's/ $//')"
+      check "$db: no row holds another server's job" 0 \
+        "$(${db}_q "SELECT COUNT(*) FROM pelko_jobs WHERE document NOT LIKE CONCAT(server_name, ': %')")"
+    done
+
+    # Two agents, srv1 and south, with the same log; srv1 renamed east,
+    # then removed. south's rows and sent state stay as they were.
+    south=$work/south
+    mkdir -p "$south/Logs"
+    reg2() { PELKO_REGISTRY=$work/registry2 "$bin/pelkoreg" add 'HKLM\Software\Pelko' /v "$1" /t "$2" /d "$3" /f >/dev/null; }
+    reg2 Path REG_SZ "$south"; reg2 ServerName REG_SZ south; reg2 DatabasePassword REG_SZ pgsecret
+    reg2 nPrinters REG_DWORD 0; reg2 AppIsRunning REG_DWORD 1
+    for db in pg maria; do
+      connection=$([[ $db == pg ]] && echo "$PG_ENV_ODBC" || echo "$MARIA_ENV_ODBC")
+      set_connection "$connection"
+      reg2 DatabaseConnection REG_SZ "$connection"
+      reg add 'HKLM\Software\Pelko' /v ServerName /t REG_SZ /d srv1 /f
+      back_log 1
+      cp "$logs/Back_$day.xml" "$south/Logs/"
+      start_agent
+      PELKO_REGISTRY=$work/registry2 "$bin/pelkomon" >/dev/null 2>&1 &
+      south_agent=$!
+      rows_of() { ${db}_q "SELECT COUNT(*) FROM pelko_jobs WHERE server_name = '$1'"; }
+      wait_for 30 eval '[[ $(rows_of srv1)$(rows_of south) == 22 ]]' || fail "$db: the two servers did not sync"
+      south_rows() {
+        ${db}_q "SELECT j.printer, j.log_date, job_id, job_date, job_time, user_name, document, pages,
+          cost, color_pages, s.log_file, s.size_bytes, s.written FROM pelko_jobs j, pelko_log_state s
+          WHERE j.server_name = 'south' AND s.server_name = 'south' ORDER BY job_time, s.log_file" | md5sum
+      }
+      before=$(south_rows)
+      reg add 'HKLM\Software\Pelko' /v ServerName /t REG_SZ /d east /f
+      wait_for 30 eval '[[ $(rows_of east) == 2 ]]'
+      check "$db: the renamed server sends its logs under its new name" 2 "$(rows_of east)"
+      check "$db: the old name's rows stay" 2 "$(rows_of srv1)"
+      check "$db: the other server's rows and state untouched by the rename" "$before" "$(south_rows)"
+      stop_process "$agent"
+      rm "$logs/Back_$day.xml"
+      back_log 3  # south goes on: a page measured in colour later
+      mv "$logs/Back_$day.xml" "$south/Logs/"
+      south_colour() { ${db}_q "SELECT color_pages FROM pelko_jobs WHERE server_name = 'south' AND job_time = '11:00:00'"; }
+      wait_for 30 eval '[[ $(south_colour) == 3 ]]' || fail "$db: south did not go on"
+      check "$db: the removed server's rows stay as they were" "east 1 srv1 1" \
+        "$(${db}_q "SELECT server_name, color_pages FROM pelko_jobs WHERE server_name IN ('east', 'srv1')
+          AND job_time = '11:00:00' ORDER BY server_name" | tr '\n' ' ' | sed 's/ $//')"
+      stop_process "$south_agent"
+    done
+    start_agent  # for the check below
     ;;
   *)
     echo "unknown scenario $scenario" >&2

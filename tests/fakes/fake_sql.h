@@ -38,6 +38,7 @@ class FakeSqlDatabase : public SqlConnector {
   std::string password = "secret";  // what the database takes
   bool down = false;                // refuses every connection
   int failAfterStatements = -1;     // the connection is lost at that statement
+  int deadlocks = 0;  // so many writes of job rows undo their transaction, as to end a deadlock
   int statements = 0;
   int connects = 0;
   int rowsWritten = 0;  // by INSERT or UPDATE, each row of a statement counted
@@ -52,6 +53,12 @@ class FakeSqlConnection : public SqlConnection {
                std::vector<SqlRow>* rows) override {
     if (lost || database.down || database.failAfterStatements == 0) return Lose();
     if (database.failAfterStatements > 0) --database.failAfterStatements;
+    if (database.deadlocks > 0 && sql.substr(0, 22) == "INSERT INTO pelko_jobs") {
+      --database.deadlocks;
+      spoilt = true;
+      error = "40P01: deadlock detected";
+      return false;
+    }
     ++database.statements;
     auto text = [&](std::size_t i) { return params.at(i).text; };
     auto number = [&](std::size_t i) { return params.at(i).number; };

@@ -335,6 +335,67 @@ TEST_F(DatabaseSyncTest, OffWithoutAConnectionAndNamedByServerName) {
   EXPECT_EQ(database.committed.jobs.count(Key(7, "", "north")), 1u);
 }
 
+// Another server's transaction chosen over this one: the file goes again in
+// the same round, a bounded number of times, before the database is said away.
+TEST_F(DatabaseSyncTest, ADeadlockSendsTheFileAgainAtOnceButNotForever) {
+  database.deadlocks = 2;
+  EXPECT_EQ(Round(), kDatabasePollMs);
+  EXPECT_EQ(database.committed.jobs.size(), 2u);
+  EXPECT_EQ(fake.logger.Count("undone by the database and sent again: 40P01"), 1) << "said once";
+  EXPECT_EQ(fake.logger.Count("out of reach"), 0);
+  EXPECT_EQ(database.connects, 1);
+  fake.files.PutFile(kLog, Log(Entry(7, "paul", "Report.doc", 3) + Entry(9, "eve", "x", 2)));
+  database.deadlocks = 1000;
+  EXPECT_EQ(Round(kDatabasePollMs), kDatabaseFirstRetryMs);
+  EXPECT_EQ(database.deadlocks, 1000 - 4);
+  EXPECT_EQ(fake.logger.Count("out of reach"), 1);
+  EXPECT_EQ(database.committed.jobs.count(Key(9)), 0u);
+}
+
+// Two servers with the same printer, day and job ids: renaming one, or
+// removing its logs, changes nothing of the other's rows or sent state.
+TEST_F(DatabaseSyncTest, ARenamedOrRemovedServerLeavesTheOtherServersRowsAlone) {
+  FakeEnv south(false);
+  south.registry.PutString("Software\\Pelko\\Path", "D:\\P");
+  south.registry.PutString("Software\\Pelko\\DatabaseConnection", "DSN=pelko");
+  south.registry.PutString("Software\\Pelko\\DatabasePassword", "secret");
+  south.registry.PutString("Software\\Pelko\\ServerName", "south");
+  south.files.AddFolder("D:\\P\\Logs");
+  south.files.PutFile("D:\\P\\Logs\\HP_20261206.xml", Log(Entry(7, "sam", "s.doc", 9)));
+  south.env.sql = &database;
+  LogLocks southLocks;
+  DatabaseThread southThread(south.env, southLocks);
+  Round();
+  southThread.Cycle();
+  auto southRows = [&] {
+    FakeSqlTables::Jobs rows;
+    for (const auto& [key, value] : database.committed.jobs) {
+      if (std::get<0>(key) == "south") rows[key] = value;
+    }
+    return std::make_pair(rows, database.committed.states.count({"south", "HP_20261206.xml"}));
+  };
+  const auto before = southRows();
+  ASSERT_EQ(before.first.size(), 1u);
+  ASSERT_EQ(before.second, 1u);
+
+  fake.registry.PutString("Software\\Pelko\\ServerName", "east");
+  EXPECT_EQ(Round(kDatabasePollMs), kDatabasePollMs);
+  EXPECT_EQ(database.connects, 3) << "the new name is taken at once";
+  EXPECT_EQ(database.committed.jobs.count(Key(7, "", "east")), 1u) << "every kept log sent again";
+  EXPECT_EQ(database.committed.jobs.count(Key(7)), 1u) << "the old name's rows stay";
+  ASSERT_EQ(fake.files.Delete(kLog), FileStatus::kOk);
+  Round(database::kFullLookMs);
+  EXPECT_EQ(database.committed.jobs.count(Key(7, "", "east")), 1u);
+  south.files.PutFile("D:\\P\\Logs\\HP_20261206.xml",
+                      Log(Entry(8, "sam", "t.doc", 1) + Entry(7, "sam", "s.doc", 9)));
+  south.clock.Advance(kDatabasePollMs);
+  southThread.Cycle();
+  auto after = southRows();
+  EXPECT_EQ(after.first.size(), 2u);
+  after.first.erase(Key(8, "", "south"));
+  EXPECT_EQ(after, before);
+}
+
 TEST(DatabaseSupervision, TheThreadRunsWithThePrintersWhileADatabaseIsNamed) {
   FakeEnv fake;
   RegistryStringValue globalPath(fake.registry, "Software\\Pelko\\Path");
