@@ -152,9 +152,15 @@ void SiteBuilder::Publish(SitePublisher& publisher) {
     at->second.reset();
     if (at->first == settings.month) thisMonth = figures(r);
     std::string steps;
-    if (!previous.empty()) Link(steps, MonthBase(previous) + ".html", "\u2039 " + ShownMonth(previous));
+    if (!previous.empty()) {
+      steps += "<span>&#8249; ";
+      Link(steps, MonthBase(previous) + ".html", ShownMonth(previous));
+      steps += "</span>";
+    }
     if (const auto next = std::next(at); next != months.end()) {
-      Link(steps, MonthBase(next->first) + ".html", ShownMonth(next->first) + " \u203A");
+      steps += "<span>";
+      Link(steps, MonthBase(next->first) + ".html", ShownMonth(next->first));
+      steps += " &#8250;</span>";
     }
     put(MonthBase(at->first), r, "Month", ShownMonth(at->first), steps, "", "user", r.users);
     previous = at->first;

@@ -33,7 +33,8 @@ class SiteFolder {
   // bytes in place of the file name (which need not exist); kNotRegular
   // where name is a link or no regular file, and then nothing is written.
   virtual FileStatus Replace(const std::string& name, std::string_view bytes) = 0;
-  // Removes the regular file name; kNotRegular for anything else.
+  // Removes the file name, or the link (never what it names); kNotRegular
+  // for a folder.
   virtual FileStatus Remove(const std::string& name) = 0;
 };
 

@@ -110,9 +110,6 @@ class PosixSiteFolder : public SiteFolder {
 
   FileStatus Remove(const std::string& name) override {
     if (!IsPlainName(name)) return FileStatus::kFailed;
-    struct stat info;
-    if (fstatat(fd, name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0) return FromErrno(errno);
-    if (!S_ISREG(info.st_mode)) return FileStatus::kNotRegular;
     return unlinkat(fd, name.c_str(), 0) == 0 ? FileStatus::kOk : FromErrno(errno);
   }
 

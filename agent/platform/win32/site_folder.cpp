@@ -112,7 +112,7 @@ class Win32SiteFolder : public SiteFolder {
     if (!IsPlainName(name)) return FileStatus::kFailed;
     const DWORD attributes = GetFileAttributesA(At(name).c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES) return FromError(GetLastError());
-    if ((attributes & kNotFile) != 0) return FileStatus::kNotRegular;
+    if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) return FileStatus::kNotRegular;
     return DeleteFileA(At(name).c_str()) ? FileStatus::kOk : FromError(GetLastError());
   }
 
