@@ -38,6 +38,7 @@ table.jobs { width: 100%; }
 .empty { font-size: 16px; color: #5a6470; padding: 12px 0; }
 .more { color: #5a6470; font-style: italic; }
 a { color: #1b4f8a; }
+.periods { margin: 0 0 28px; }
 nav.site { display: flex; flex-wrap: wrap; gap: 4px 14px; margin: 0 0 12px; font-size: 13px; }
 @media (max-width: 480px) { body { margin: 12px; } }
 @media print {

@@ -339,7 +339,7 @@ CostUnit CostUnitOf(const Options& o) {
 
 // The site from the logs, unless their names, sizes and times are the
 // last run's; or from the database, each page compared with its file.
-int RunSite(const Options& o, const std::vector<std::string>& paths, TextEncoding names, const CostUnit& costUnit) {
+int RunSite(const Options& o) {
   std::string error;
   const auto folder = OpenSiteFolder(o.site, &error);
   if (!folder) {
@@ -350,6 +350,7 @@ int RunSite(const Options& o, const std::vector<std::string>& paths, TextEncodin
   char month[8];
   std::strftime(month, sizeof month, "%Y%m", std::localtime(&now));
   SitePublisher publisher(*folder);
+  const CostUnit costUnit = CostUnitOf(o);
   std::string inputs;
   if (o.database.empty()) {
     const std::string settings = std::string("pelko ") + PELKO_VERSION + " " + month + " " +
@@ -361,6 +362,10 @@ int RunSite(const Options& o, const std::vector<std::string>& paths, TextEncodin
       return 0;
     }
   }
+  std::vector<std::string> paths;
+  if (o.database.empty()) Collect(o, &paths);
+  const TextEncoding names =
+      !o.database.empty() || AnyDeclaresUtf8(paths) ? TextEncoding::kUtf8 : TextEncoding::kWindows1252;
   SiteBuilder site(SiteSettings{month, names, costUnit, o.dialect, !o.database.empty()});
   ReportBuilder builder(0, [&](const Job& job) { site.Add(job); });
   builder.Describe(o.from, o.to, names, costUnit, !o.database.empty());
@@ -383,13 +388,13 @@ int RunSite(const Options& o, const std::vector<std::string>& paths, TextEncodin
 // Everything is read before anything is written: a run that fails writes
 // nothing, so that no half report is taken for a whole one.
 int Run(const Options& o) {
+  if (!o.site.empty()) return RunSite(o);
   const bool site = !o.database.empty();
   std::vector<std::string> paths;
   if (!site) Collect(o, &paths);
   const TextEncoding names =
       site || AnyDeclaresUtf8(paths) ? TextEncoding::kUtf8 : TextEncoding::kWindows1252;
   const CostUnit costUnit = CostUnitOf(o);
-  if (!o.site.empty()) return RunSite(o, paths, names, costUnit);
   CsvRows csv(CsvCost{costUnit, DecimalPoint(o.dialect)});
   SummaryBuilder summary(o.grouping);
   auto sink = [&](const Job& job) {

@@ -183,11 +183,13 @@ void SiteBuilder::Publish(SitePublisher& publisher) {
   };
   named(printers, printerFiles, "Printer", "user");
   named(users, userFiles, "User", "month");
-  const Report r = index->Finish();
+  Report r = index->Finish();
+  r.title = "The last 12 months";
   // The index's head: the three periods, this month's and the year's with
   // their pages.
   std::string periods =
-      "<div class=\"group\"><h2>This month, the last 12 months and the year</h2>\n"
+      "<div class=\"head\"><div class=\"kind\">Print report site</div><h1>Overview</h1></div>\n"
+      "<div class=\"periods\"><h2>This month, the last 12 months and the year</h2>\n"
       "<table class=\"subtotals\" id=\"periods\"><thead><tr><th>Period</th><th class=\"num\">Jobs</th>"
       "<th class=\"num\">Pages</th><th class=\"num\">Cost</th></tr></thead>\n<tbody>\n";
   auto row = [&](std::string_view href, const std::string& text, const Figures& f) {
@@ -206,7 +208,7 @@ void SiteBuilder::Publish(SitePublisher& publisher) {
   row("", "The last 12 months: " + PeriodText(firstMonth + "01", LastDay(settings.month)), figures(r));
   row(years.count(year) ? YearBase(year) + ".html" : "", "The year " + year, thisYear);
   periods += "</tbody></table></div>\n";
-  put("index", r, "Print report site: the last 12 months", "Overview", "", periods, "month", r.months);
+  put("index", r, "Print report site", "Overview", "", periods, "month", r.months);
 }
 
 }  // namespace pelko::report
