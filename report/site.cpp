@@ -205,10 +205,10 @@ void SiteBuilder::Publish(SitePublisher& publisher) {
   const std::string year = settings.month.substr(0, 4);
   row(months.count(settings.month) ? MonthBase(settings.month) + ".html" : "",
       "This month: " + ShownMonth(settings.month), thisMonth);
-  row("", "The last 12 months: " + PeriodText(firstMonth + "01", LastDay(settings.month)), figures(r));
+  row("", "The last 12 months: " + ShownMonth(firstMonth) + " to " + ShownMonth(settings.month), figures(r));
   row(years.count(year) ? YearBase(year) + ".html" : "", "The year " + year, thisYear);
   periods += "</tbody></table></div>\n";
-  put("index", r, "Print report site", "Overview", "", periods, "month", r.months);
+  put("index", r, "", "Overview", "", periods, "month", r.months);
 }
 
 }  // namespace pelko::report
