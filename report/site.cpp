@@ -115,10 +115,10 @@ void SiteBuilder::Publish(SitePublisher& publisher) {
     }
     return "";
   };
-  std::string years_;
+  std::string yearLinks;
   for (const auto& [year, builder] : years) {
-    years_ += ' ';
-    Link(years_, YearBase(year) + ".html", year);
+    yearLinks += ' ';
+    Link(yearLinks, YearBase(year) + ".html", year);
   }
   const CsvCost cost{settings.costUnit, DecimalPoint(settings.dialect)};
   const std::string_view more =
@@ -132,7 +132,7 @@ void SiteBuilder::Publish(SitePublisher& publisher) {
     std::string page;
     page.reserve(8192 + r.listed.size() * 300);
     AppendHtmlHead(page, "Print report site: " + title, "utf-8");
-    page += "<nav class=\"site\"><a href=\"index.html\">Overview</a>" + years_ + steps;
+    page += "<nav class=\"site\"><a href=\"index.html\">Overview</a>" + yearLinks + steps;
     Link(page, base + ".csv", "Table as CSV");
     page += "</nav>\n";
     page += top;
