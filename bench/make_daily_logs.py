@@ -1,10 +1,11 @@
 #!/usr/bin/env python3
-"""make_daily_logs.py [--details] FOLDER PRINTERS DAYS JOBS [FIRST_DATE]
+"""make_daily_logs.py [--details] [--users N] FOLDER PRINTERS DAYS JOBS [FIRST_DATE]
 
 Writes daily logs as the agent writes them: PRINTERS printers x DAYS days
 (ending on FIRST_DATE + DAYS - 1, FIRST_DATE as YYYYMMDD, default
 20261101) x JOBS jobs, for the database figures and tests. With --details
 every other job's entry holds its print details, as with LogJobDetails 1.
+The jobs are of N users (300 unless told).
 Prints the number of jobs and the sum of their costs."""
 import datetime
 import os
@@ -27,6 +28,11 @@ def main():
     with_details = "--details" in sys.argv
     if with_details:
         sys.argv.remove("--details")
+    users = 300
+    if "--users" in sys.argv:
+        at = sys.argv.index("--users")
+        users = int(sys.argv[at + 1])
+        del sys.argv[at:at + 2]
     folder, printers, days, jobs = sys.argv[1], int(sys.argv[2]), int(sys.argv[3]), int(sys.argv[4])
     first = datetime.datetime.strptime(sys.argv[5] if len(sys.argv) > 5 else "20261101", "%Y%m%d")
     os.makedirs(folder, exist_ok=True)
@@ -45,7 +51,7 @@ def main():
                            "<user>user%03d</user> <printer>%s</printer><doc>report %d.pdf</doc> "
                            "<pages>%d</pages> <cost>%d</cost>%s</entry>"
                            % (day.strftime("%Y/%m/%d"), 8 + j % 10, j % 60, (j * 7) % 60, j,
-                              (j * 13 + p) % 300, printer, j, pages, cost,
+                              (j * 13 + p) % users, printer, j, pages, cost,
                               details(j, pages) if with_details and j % 2 else ""))
             out.append("<entry><user>Total</user><cost>%d</cost></entry></log>" % total)
             with open(os.path.join(folder, "%s_%s.xml" % (printer, day.strftime("%Y%m%d"))), "w") as f:

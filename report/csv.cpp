@@ -22,6 +22,15 @@ void AppendCsvCells(std::string& out, std::initializer_list<std::string_view> ce
   }
 }
 
+void AppendCost(std::string& out, int64_t value, const CsvCost& cost) {
+  const std::string figure = CostText(value, cost.unit, "", cost.point, false);
+  if (figure.find(',') != std::string::npos) {
+    AppendQuotedField(out, figure);
+  } else {
+    out += figure;
+  }
+}
+
 }  // namespace
 
 void AppendCsvHeader(std::string& out, const CsvCost& cost) {
@@ -35,13 +44,30 @@ void AppendCsvRow(std::string& out, const Job& job, const CsvCost& cost) {
   out += ',';
   out += std::to_string(job.pages);
   out += ',';
-  const std::string figure = CostText(job.cost, cost.unit, "", cost.point, false);
-  if (figure.find(',') != std::string::npos) {
-    AppendQuotedField(out, figure);
-  } else {
-    out += figure;
+  AppendCost(out, job.cost, cost);
+  out += "\r\n";
+}
+
+void AppendSubtotalCsv(std::string& out, std::string_view field, const Report& report,
+                       const std::vector<Subtotal>& groups, const CsvCost& cost) {
+  out += field;
+  out += ",jobs,pages,cost";
+  if (!cost.unit.unit.empty()) out += " (" + cost.unit.unit + ")";
+  for (const PageFigure& f : SplitFigures(report.split, report.split)) {
+    out += ',';
+    out += f.key;
+    out += "pages";
   }
   out += "\r\n";
+  for (const Subtotal& s : groups) {
+    std::string name = s.name;
+    if (field == "month" && name.size() == 7 && name[4] == '/') name[4] = '-';
+    AppendCsvCell(out, name);
+    out += ',' + std::to_string(s.jobs) + ',' + std::to_string(s.pages) + ',';
+    AppendCost(out, s.cost, cost);
+    for (const PageFigure& f : SplitFigures(report.split, s.split)) out += ',' + std::to_string(f.value);
+    out += "\r\n";
+  }
 }
 
 void CsvRows::Add(const Job& job) {

@@ -3,6 +3,8 @@
 #pragma once
 
 #include <string>
+#include <string_view>
+#include <vector>
 
 #include "report/report.h"
 
@@ -18,6 +20,12 @@ struct CsvCost {
 
 void AppendCsvHeader(std::string& out, const CsvCost& cost = {});
 void AppendCsvRow(std::string& out, const Job& job, const CsvCost& cost = {});
+
+// A subtotals table of report as rows: a header line (field, jobs, pages,
+// cost and the colour figures the report shows), one row per group, names
+// as shown (a month "2026/12" as "2026-12").
+void AppendSubtotalCsv(std::string& out, std::string_view field, const Report& report,
+                       const std::vector<Subtotal>& groups, const CsvCost& cost = {});
 
 // The rows of a report: the columns of old, and the details' columns
 // (copies ... colorfrom) after them once a job has details, empty for the

@@ -37,9 +37,13 @@ table.jobs { width: 100%; }
 .none { color: #8a939c; font-style: italic; }
 .empty { font-size: 16px; color: #5a6470; padding: 12px 0; }
 .more { color: #5a6470; font-style: italic; }
+a { color: #1b4f8a; }
+.periods { margin: 0 0 28px; }
+nav.site { display: flex; flex-wrap: wrap; gap: 4px 14px; margin: 0 0 12px; font-size: 13px; }
 @media (max-width: 480px) { body { margin: 12px; } }
 @media print {
   body { margin: 0; font-size: 11pt; }
+  nav.site { display: none; }
   tbody tr:nth-child(even) { background: none; }
   .groups { display: block; }
   .list { overflow: visible; }
@@ -82,9 +86,13 @@ void Card(std::string& out, std::string_view id, std::string_view label, const s
   out += "</div></div>\n";
 }
 
-void Heading(std::string& out, const Report& r) {
+void Heading(std::string& out, const Report& r, std::string_view kind) {
   out += "<div class=\"head\"><div class=\"kind\">";
-  out += r.site ? "Site print report, all servers" : r.global ? "Print report, all printers" : "Daily print log";
+  if (!kind.empty()) {
+    AppendEscaped(out, kind);
+  } else {
+    out += r.site ? "Site print report, all servers" : r.global ? "Print report, all printers" : "Daily print log";
+  }
   out += "</div>\n<h1 id=\"printer\">";
   out += HeadLine(r);
   out += "</h1>\n<div class=\"when\" id=\"date\">";
@@ -132,7 +140,7 @@ void FigureCells(std::string& out, const Report& r, const PageSplit& split) {
 // A group's table, after its chart where it has one.
 void Subtotals(std::string& out, const Report& r, const std::vector<Subtotal>& groups,
                std::string_view field, std::string_view title, std::string_view header,
-               std::string_view all, std::string_view chart = "") {
+               std::string_view all, std::string_view chart = "", const RowLink& link = {}) {
   out += "<div class=\"group\"><h2>";
   out += title;
   out += "</h2>\n";
@@ -146,13 +154,20 @@ void Subtotals(std::string& out, const Report& r, const std::vector<Subtotal>& g
   out += "</tr></thead>\n<tbody>\n";
   for (const Subtotal& s : groups) {
     out += "<tr><td>";
+    const std::string href = link ? link(field, s.name) : std::string();
+    if (!href.empty()) {
+      out += "<a href=\"";
+      AppendEscaped(out, href);
+      out += "\">";
+    }
     if (field == "month") {
-      out += ShownMonth(s.name);
+      AppendEscaped(out, ShownMonth(s.name));
     } else if (field == "day") {
       AppendEscaped(out, ShownDate(s.name));
     } else {
       Name(out, s.name);
     }
+    if (!href.empty()) out += "</a>";
     out += "</td><td class=\"num\">" + Num(s.jobs) + "</td><td class=\"num\">" + Num(s.pages) +
            "</td><td class=\"num\">" + Money(r, s.cost) + "</td>";
     FigureCells(out, r, s.split);
@@ -254,46 +269,52 @@ namespace {
 std::string Page(const Report& r, std::string_view moreNote, std::string_view charset) {
   std::string out;
   out.reserve(4096 + r.listed.size() * 300);
+  std::string title = r.site ? "Site print report: " : "Print report: ";
+  title += Headline(r);
+  if (!r.headDate.empty()) title += ", " + r.headDate;
+  AppendHtmlHead(out, title, charset);
+  AppendReportBody(out, r, ReportPart{{}, moreNote, {}});
+  out += kHtmlEnd;
+  return out;
+}
+
+}  // namespace
+
+void AppendHtmlHead(std::string& out, std::string_view title, std::string_view charset) {
   out += "<!DOCTYPE html>\n<html lang=\"en\"><head>\n<meta http-equiv=\"Content-Type\" "
          "content=\"text/html; charset=";
   out += charset;
   out += "\">\n<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">\n<title>";
-  out += r.site ? "Site print report: " : "Print report: ";
-  out += HeadLine(r);
-  if (!r.headDate.empty()) {
-    out += ", ";
-    AppendEscaped(out, r.headDate);
-  }
+  AppendEscaped(out, title);
   out += "</title>\n<style>\n";
   out += kStyle;
   out += "</style></head>\n<body>\n";
-  Heading(out, r);
+}
+
+void AppendReportBody(std::string& out, const Report& r, const ReportPart& part) {
+  Heading(out, r, part.kind);
   Summary(out, r);
   if (r.jobs > 0) {
     out += "<div class=\"groups\">\n";
     Subtotals(out, r, r.users, "user", "Per user", "User", "All users",
-              GroupChart(r, r.users, "user", "Pages and cost per user", "users"));
+              GroupChart(r, r.users, "user", "Pages and cost per user", "users"), part.link);
     Subtotals(out, r, r.printers, "printer", "Per printer", "Printer", "All printers",
-              GroupChart(r, r.printers, "printer", "Pages and cost per printer", "printers"));
+              GroupChart(r, r.printers, "printer", "Pages and cost per printer", "printers"), part.link);
     if (r.site) Subtotals(out, r, r.servers, "server", "Per server", "Server", "All servers");
     // The days' table is the text of their chart: neither for a single day.
     if (const std::string days = DayChart(r); !days.empty()) {
       Subtotals(out, r, r.days, "day", "Per day", "Day", "All days", days);
     }
     if (r.months.size() > 1) {
-      Subtotals(out, r, r.months, "month", "Per month", "Month", "All months", MonthChart(r));
+      Subtotals(out, r, r.months, "month", "Per month", "Month", "All months", MonthChart(r), part.link);
     }
     Colours(out, r, SplitChart(r));
     out += "</div>\n";
-    Jobs(out, r, moreNote);
+    Jobs(out, r, part.moreNote);
   } else {
     out += "<p class=\"empty\" id=\"no-jobs\">No jobs</p>\n";
   }
-  out += "</body></html>\n";
-  return out;
 }
-
-}  // namespace
 
 std::string ReportHtml(const Report& r, std::string_view moreNote) {
   return ReportHtmlIn(r, TextEncoding::kWindows1252, moreNote);

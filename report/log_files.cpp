@@ -11,7 +11,6 @@
 #include <unistd.h>
 #endif
 
-#include "agent/files/file_finder.h"
 #include "agent/logs/log_format.h"
 #include "agent/logs/log_names.h"
 
@@ -91,23 +90,30 @@ bool AnyDeclaresUtf8(const std::vector<std::string>& paths) {
   return false;
 }
 
-std::vector<std::string> DailyLogsIn(FileSystem& files, const std::string& folder,
-                                     std::string_view from, std::string_view to) {
+std::vector<FoundFile> DailyLogFilesIn(FileSystem& files, const std::string& folder,
+                                       std::string_view from, std::string_view to) {
   FileFinder finder(files);
   finder.SetRoot(folder, true);
   finder.AddFiles("*.xml", true, false);
-  std::vector<std::pair<std::string, std::string>> dated;
+  std::vector<std::pair<std::string, FoundFile>> dated;
   for (const FoundFile& found : finder.Files()) {
     const std::string date = DateOfLogName(BaseName(found.path, files.Separator()));
     if (date.empty() || IsGatheredLogName(BaseName(found.path, files.Separator()))) continue;
     if ((!from.empty() && date < from) || (!to.empty() && date > to)) continue;
-    dated.emplace_back(date, found.path);
+    dated.emplace_back(date, found);
   }
   std::sort(dated.begin(), dated.end(), [](const auto& a, const auto& b) {
-    return a.first != b.first ? a.first > b.first : a.second < b.second;
+    return a.first != b.first ? a.first > b.first : a.second.path < b.second.path;
   });
+  std::vector<FoundFile> logs;
+  for (auto& [date, found] : dated) logs.push_back(std::move(found));
+  return logs;
+}
+
+std::vector<std::string> DailyLogsIn(FileSystem& files, const std::string& folder,
+                                     std::string_view from, std::string_view to) {
   std::vector<std::string> paths;
-  for (auto& [date, path] : dated) paths.push_back(std::move(path));
+  for (FoundFile& found : DailyLogFilesIn(files, folder, from, to)) paths.push_back(std::move(found.path));
   return paths;
 }
 

@@ -6,6 +6,7 @@
 #include <string_view>
 #include <vector>
 
+#include "agent/files/file_finder.h"
 #include "agent/platform/files.h"
 
 namespace pelko::report {
@@ -26,5 +27,8 @@ bool AnyDeclaresUtf8(const std::vector<std::string>& paths);
 // logs are left out, as the agent leaves them out of the global log.
 std::vector<std::string> DailyLogsIn(FileSystem& files, const std::string& folder,
                                      std::string_view from, std::string_view to);
+// The same, each with its size and time; empty where folder is none.
+std::vector<FoundFile> DailyLogFilesIn(FileSystem& files, const std::string& folder,
+                                       std::string_view from, std::string_view to);
 
 }  // namespace pelko::report

@@ -4,6 +4,7 @@
 // report (report.h) and take the same options.
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <memory>
 #include <string>
 #include <vector>
@@ -25,6 +26,7 @@
 #include "agent/platform/files.h"
 #include "agent/platform/password_line.h"
 #include "agent/platform/registry.h"
+#include "agent/platform/site_folder.h"
 #include "agent/platform/sql.h"
 #include "report/csv.h"
 #include "report/csv_dialect.h"
@@ -32,6 +34,7 @@
 #include "report/html.h"
 #include "report/log_files.h"
 #include "report/report.h"
+#include "report/site.h"
 #include "report/summary.h"
 
 namespace pelko::report {
@@ -42,6 +45,7 @@ constexpr uint64_t kLargestLog = 1ull << 30;
 constexpr char kUsage[] =
     "Usage: pelkoreport [--summary | --csv | --html] [-o FILE] LOG_FILE_OR_FOLDER...\n"
     "       pelkoreport --database CONNECTION [--password-stdin] [--summary | --csv | --html] ...\n"
+    "       pelkoreport --site DIR [--database CONNECTION [--password-stdin] | LOGS_FOLDER...]\n"
     "                   [--from DATE] [--to DATE] [--by day|month] [--cost-unit UNIT/DECIMALS]\n"
     "                   [--separator ,|;|tab|\"|\"] [--encoding windows-1252|utf-8]\n"
     "\n"
@@ -55,6 +59,12 @@ constexpr char kUsage[] =
     "           --separator ';' for spreadsheets that want it, --encoding utf-8\n"
     "           for UTF-8 with a byte-order mark\n"
     "  --html   the report as one HTML page (the same as the mailed report)\n"
+    "  --site DIR  the report site for a web server: index.html with this month,\n"
+    "           the last 12 months and the year, a page per year, month, printer\n"
+    "           and user, and the CSV of each page's table beside it (--separator,\n"
+    "           --encoding); only files that changed are written, each swapped in\n"
+    "           whole; from logs a run finds by their sizes and times that nothing\n"
+    "           changed and reads none (the state file DIR/.pelko-site)\n"
     "  --from, --to  DATE as YYYYMMDD or YYYY-MM-DD: only the daily logs of those\n"
     "           dates (both included), by the date in their names (with a folder),\n"
     "           or the database's rows of those log dates\n"
@@ -79,6 +89,7 @@ struct Options {
   CsvDialect dialect;
   bool encodingGiven = false;
   std::string database;  // the connection, for a report of the database
+  std::string site;      // the folder of the report site
   bool passwordFromStdin = false;
   bool costUnitGiven = false;
   CostUnit costUnit;
@@ -118,6 +129,9 @@ Options Parse(int argc, char** argv) {
     } else if (arg == "--database") {
       o.database = next("a connection string");
       if (o.database.empty()) throw UsageError("--database needs a connection string.");
+    } else if (arg == "--site") {
+      o.site = next("a folder");
+      if (o.site.empty()) throw UsageError("--site needs a folder.");
     } else if (arg == "--password-stdin") {
       o.passwordFromStdin = true;
     } else if (arg == "--cost-unit") {
@@ -158,10 +172,14 @@ Options Parse(int argc, char** argv) {
   }
   // A person at a terminal wants the table; a pipe or a file gets only
   // what it asked for.
-  if (!o.csv && !o.html && !o.summary && o.output.empty() && isatty(fileno(stdout))) {
+  if (!o.site.empty()) {
+    if (o.csv || o.html || o.summary || !o.output.empty() || o.grouping != Grouping::kNone) {
+      throw UsageError("--site writes its own files: give none of --summary, --csv, --html, -o, --by.");
+    }
+  } else if (!o.csv && !o.html && !o.summary && o.output.empty() && isatty(fileno(stdout))) {
     o.summary = true;
   }
-  if (o.csv + o.html + o.summary != 1) {
+  if (o.site.empty() && o.csv + o.html + o.summary != 1) {
     throw UsageError("give one of --summary, --csv and --html.");
   }
   if (!o.database.empty() && !o.inputs.empty()) {
@@ -169,7 +187,7 @@ Options Parse(int argc, char** argv) {
   }
   if (o.database.empty() && o.passwordFromStdin) throw UsageError("--password-stdin goes with --database.");
   if (o.grouping != Grouping::kNone && !o.summary) throw UsageError("--by goes with --summary.");
-  if (o.dialect.separator != ',' && !o.csv) throw UsageError("--separator goes with --csv.");
+  if (o.dialect.separator != ',' && !o.csv && o.site.empty()) throw UsageError("--separator goes with --csv.");
   if (o.inputs.empty() && o.database.empty()) {
     throw UsageError("give at least one log file or logs folder, or --database.");
   }
@@ -319,9 +337,58 @@ CostUnit CostUnitOf(const Options& o) {
   return unit;
 }
 
+// The site from the logs, unless their names, sizes and times are the
+// last run's; or from the database, each page compared with its file.
+int RunSite(const Options& o) {
+  std::string error;
+  const auto folder = OpenSiteFolder(o.site, &error);
+  if (!folder) {
+    std::fprintf(stderr, "pelkoreport: %s\n", error.c_str());
+    return 1;
+  }
+  const std::time_t now = std::time(nullptr);
+  char month[8];
+  std::strftime(month, sizeof month, "%Y%m", std::localtime(&now));
+  SitePublisher publisher(*folder);
+  const CostUnit costUnit = CostUnitOf(o);
+  std::string inputs;
+  if (o.database.empty()) {
+    const std::string settings = std::string("pelko ") + PELKO_VERSION + " " + month + " " +
+                                 costUnit.unit + std::to_string(costUnit.decimals) + o.dialect.separator +
+                                 (o.dialect.encoding == TextEncoding::kUtf8 ? "u" : "w");
+    inputs = LogsDigest(PlatformFileSystem(), o.inputs, o.from, o.to, settings);
+    if (publisher.Current(inputs)) {
+      std::printf("%s: up to date\n", o.site.c_str());
+      return 0;
+    }
+  }
+  std::vector<std::string> paths;
+  if (o.database.empty()) Collect(o, &paths);
+  const TextEncoding names =
+      !o.database.empty() || AnyDeclaresUtf8(paths) ? TextEncoding::kUtf8 : TextEncoding::kWindows1252;
+  SiteBuilder site(SiteSettings{month, names, costUnit, o.dialect, !o.database.empty()});
+  ReportBuilder builder(0, [&](const Job& job) { site.Add(job); });
+  builder.Describe(o.from, o.to, names, costUnit, !o.database.empty());
+  if (!o.database.empty()) {
+    if (const int status = ReadDatabase(o, builder); status != 0) return status;
+  } else if (!ReadLogs(o, paths, builder)) {
+    std::fprintf(stderr, "pelkoreport: nothing written\n");
+    return 1;
+  }
+  site.Publish(publisher);
+  const bool ok = publisher.Finish(inputs);
+  for (const std::string& trouble : publisher.Errors()) {
+    std::fprintf(stderr, "pelkoreport: %s: %s\n", o.site.c_str(), trouble.c_str());
+  }
+  std::printf("%s: %d files written, %d unchanged, %d removed\n", o.site.c_str(), publisher.written,
+              publisher.kept, publisher.removed);
+  return ok ? 0 : 1;
+}
+
 // Everything is read before anything is written: a run that fails writes
 // nothing, so that no half report is taken for a whole one.
 int Run(const Options& o) {
+  if (!o.site.empty()) return RunSite(o);
   const bool site = !o.database.empty();
   std::vector<std::string> paths;
   if (!site) Collect(o, &paths);

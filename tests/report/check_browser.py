@@ -1,12 +1,16 @@
 #!/usr/bin/env python3
 """The HTML reports as a browser shows them: pelkoreport --html of logs over
-three months (in UTF-8 and in windows-1252) and the HTML part of the mail the
-mail program sends of their global log, each opened from a file in headless
-Chromium with no network. A page logs nothing, asks for nothing but itself,
+three months (in UTF-8 and in windows-1252), pelkoreport --database --html of
+the same jobs in a private PostgreSQL (where one can be started), the HTML
+part of the mail the mail program sends of their global log, and every page
+of the report site (pelkoreport --site) of logs up to today, each opened from
+a file in headless Chromium with no network. A page logs nothing, asks for nothing but itself,
 turns no name into markup, draws every bar to the figure of the table beside
 it, and fits a 375 px wide phone. Screenshots go to SHOTS (docs/report-*.png
 are copies of report-desktop.png and report-phone.png).
 Usage: check_browser.py PELKOREPORT SENDRIK PELKOREG SHOTS   (exit 77 without chromium)"""
+import csv
+import datetime
 import email
 import email.policy
 import os
@@ -30,7 +34,7 @@ HOSTILE = [("<script>alert(1)</script>", "Plan \"Q4\" 'draft' & <svg onload=aler
            (LONG, "Minutes.pdf", 400, 4000), (HEBREW, "\u05d3\u05d5\u05d7.pdf", 300, 3000),
            (ARABIC, "\u062a\u0642\u0631\u064a\u0631.pdf", 250, 2500), ("J\u00fcrgen", "Menu \u20ac.pdf", 5, 5)]
 PROLOG = "<?xml version='1.0' encoding='%s' ?> <?xml-stylesheet href='Tavisk.xsl' type='text/xsl' ?>"
-TAGS = {"html", "head", "meta", "title", "style", "body", "div", "h1", "h2", "p", "span", "table", "thead",
+TAGS = {"a", "nav", "html", "head", "meta", "title", "style", "body", "div", "h1", "h2", "p", "span", "table", "thead",
         "tbody", "tfoot", "tr", "th", "td", "svg", "text", "tspan", "rect", "g", "line"}
 
 # In the page: every fault found, as text. Each chart is held to the table
@@ -131,6 +135,45 @@ def global_log(logs, date):
             "</cost></entry></log>" % (date, "".join(entries), total))
 
 
+# The jobs into a private PostgreSQL (scripts/lib/pg-env.sh), and its
+# report; the server stopped and its folder removed however the script ends.
+DATABASE = r"""set -eu
+source "$1/../../scripts/lib/pg-env.sh"
+pg_env_available || exit 77
+trap pg_env_stop EXIT
+trap 'exit 143' TERM INT HUP
+pg_env_private_odbc "$6/odbc"
+pg_env_start
+export PELKO_REGISTRY=$6/db-registry
+"$3" add 'HKLM\Software\Pelko' /v DatabaseConnection /t REG_SZ /d "$PG_ENV_ODBC" /f >/dev/null
+"$4" --set-password <<<pgsecret >/dev/null 2>&1
+"$4" --check >/dev/null
+pg_psql -c "\copy pelko_jobs (server_name, printer, log_date, job_id, user_name, document, pages, cost, job_date,
+  job_time, copies, color_pages, mono_pages, sides, paper, client, color_from) FROM '$5' WITH (FORMAT csv)"
+"$2" --database "$PG_ENV_ODBC" --password-stdin --html --encoding utf-8 -o "$7" <<<pgsecret
+"""
+ROW = re.compile(r"<entry> <date>([^<]*)</date><time>([^<]*)</time> <id>(\d+)</id><user>([^<]*)</user> "
+                 r"<printer>([^<]*)</printer><doc>([^<]*)</doc> <pages>(\d+)</pages> <cost>(\d+)</cost>(?: "
+                 r"<copies>(\d+)</copies><colorpages>(\d+)</colorpages><monopages>(\d+)</monopages> <sides>"
+                 r"([^<]*)</sides><paper>([^<]*)</paper><client>([^<]*)</client><colorfrom>([^<]*)</colorfrom>)?")
+
+
+def database_rows(logs, path):
+    """The rows of make_daily_logs.py's logs, and the hostile jobs as a database may hold them: unstripped,
+    as long as its columns (255)."""
+    with open(path, "w", newline="", encoding="utf-8") as f:
+        w = csv.writer(f)
+        for name in sorted(os.listdir(logs)):
+            if name.startswith("Printer"):
+                with open(os.path.join(logs, name), encoding="latin-1") as log:
+                    for row in ROW.findall(log.read()):
+                        w.writerow(["srv1", row[4], name[-12:-4]] + [row[2], row[3], row[5]] + list(row[6:8]) +
+                                   list(row[0:2]) + list(row[8:]))
+        for i, (user, doc, pages, cost) in enumerate(HOSTILE):
+            w.writerow(["srv2", "Front desk", "20261205", 900 + i, user[:255], doc, pages, cost, "2026/12/05",
+                        "10:%02d:00" % i, 1, pages // 2, pages - pages // 2, "one-sided", "A4", "pc-1", "document"])
+
+
 def stripped(name):
     return re.sub("[<>&'\"]", "", name)
 
@@ -172,6 +215,9 @@ def mailed_html(work, logs):
     return path
 
 
+ALL_CHARTS = {"chart-user", "chart-printer", "chart-day", "chart-month", "chart-colour"}
+
+
 class Reports(unittest.TestCase):
     """One browser and one logs folder for every page."""
 
@@ -193,17 +239,20 @@ class Reports(unittest.TestCase):
     def tearDownClass(cls):
         cls.browser.close()
 
-    def open(self, path, shot):
-        """Loads the page at desktop and phone widths; what the page found at each."""
+    def open(self, path, shot, charts=ALL_CHARTS):
+        """Loads the page at desktop and phone widths; what the page found at each. A page with
+        shot None leaves no screenshots."""
         b = self.browser
         b.viewport(1100, 1300)
         took = b.load("file://" + path)
         desktop = b.evaluate(FAULTS)
-        b.screenshot(os.path.join(SHOTS, shot + "-desktop.png"))
+        if shot:
+            b.screenshot(os.path.join(SHOTS, shot + "-desktop.png"))
         b.viewport(375, 812, mobile=True)
         phone = b.evaluate(FAULTS)
-        b.screenshot(os.path.join(SHOTS, shot + "-phone.png"))
-        print(f"{shot}: {os.path.getsize(path)} bytes, loaded in {took:.2f} s "
+        if shot:
+            b.screenshot(os.path.join(SHOTS, shot + "-phone.png"))
+        print(f"{shot or os.path.basename(path)}: {os.path.getsize(path)} bytes, loaded in {took:.2f} s "
               f"(chromium started in {self.started:.2f} s)", file=sys.stderr)
         events = b.drain()
         heard = [e for e in events if e.get("method") in (
@@ -213,8 +262,7 @@ class Reports(unittest.TestCase):
         self.assertEqual(asked, ["file://" + path], "the page asks for nothing but itself")
         for what, found in (("desktop", desktop), ("phone", phone)):
             self.assertEqual(found["faults"], [], what)
-            self.assertEqual(set(found["charts"]), {"chart-user", "chart-printer", "chart-day", "chart-month",
-                                                    "chart-colour"}, what)
+            self.assertLessEqual(charts, set(found["charts"]), what)
         self.assertLessEqual(phone["scrollWidth"], 375, "no sideways scrolling on a phone")
         return desktop
 
@@ -233,19 +281,62 @@ class Reports(unittest.TestCase):
         self.assertIn("J\u00fcrgen", found["users"], "the page's charset is the one declared")
         self.assertIn("Menu \u20ac.pdf", found["docs"], "the page's charset is the one declared")
 
+    def test_database_report(self):
+        global DATABASE_SCRIPT
+        rows, path = os.path.join(self.work, "rows.csv"), os.path.join(self.work, "database.html")
+        database_rows(self.logs, rows)
+        DATABASE_SCRIPT = subprocess.Popen(
+            ["bash", "-c", DATABASE, "database", HERE, PELKOREPORT, PELKOREG,
+             os.path.join(os.path.dirname(PELKOREG), "pelkodb"), rows, self.work, path],
+            stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
+        output = DATABASE_SCRIPT.communicate(timeout=240)[0]
+        if DATABASE_SCRIPT.returncode == 77:
+            self.skipTest("needs root, PostgreSQL and its ODBC driver")
+        self.assertEqual(DATABASE_SCRIPT.returncode, 0, output)
+        found = self.open(path, "database")
+        for user, doc, _, _ in HOSTILE:
+            self.assertIn(user[:255], found["users"], "a name from the database is text, whole, markup and all")
+            self.assertIn(doc, found["docs"], "a title from the database is text, whole, markup and all")
+
+    def test_every_page_of_the_site(self):
+        today = datetime.date.today()
+        first = (today.replace(day=1) - datetime.timedelta(days=40)).replace(day=1)
+        logs, site = os.path.join(self.work, "SiteLogs"), os.path.join(self.work, "site")
+        subprocess.run([sys.executable, os.path.join(HERE, "..", "..", "bench", "make_daily_logs.py"), "--details",
+                        "--users", "4", logs, "2", str((today - first).days + 1), "3", first.strftime("%Y%m%d")],
+                       check=True, capture_output=True, timeout=120)
+        with open(os.path.join(logs, today.strftime("Front desk_%Y%m%d.xml")), "w", encoding="utf-8") as f:
+            f.write(daily_log("Front desk", today.strftime("%Y/%m/%d"), HOSTILE))
+        subprocess.run([PELKOREPORT, "--site", site, logs], check=True, capture_output=True, timeout=120)
+        pages = sorted(name for name in os.listdir(site) if name.endswith(".html"))
+        users = [name for name in pages if name.startswith("user-")]
+        self.assertEqual(len(users), 4 + len(HOSTILE))
+        for page in pages:
+            with self.subTest(page=page):
+                shot = {"index.html": "site-index", users[0]: "site-user"}.get(page)
+                found = self.open(os.path.join(site, page), shot,
+                                  {"chart-user", "chart-printer", "chart-month"} if page == "index.html" else set())
+                if page == "index.html":
+                    for user, _, _, _ in HOSTILE:
+                        self.assertIn(stripped(user), found["users"], "a name is text, whole")
+
     def test_mailed_report(self):
         path = mailed_html(self.work, self.logs)
         found = self.open(path, "mail")
         self.assertIn(HEBREW, found["users"], "a right-to-left name in the mail")
 
 
-SERVER = None
+SERVER = DATABASE_SCRIPT = None
 
 
 def stop(signum, _frame):
-    # Killed (a CTest timeout): the browser's guard sees the test go.
+    # Killed (a CTest timeout): the browser's guard sees the test go; the
+    # database's script stops its server as it ends.
     if SERVER:
         SERVER.kill()
+    if DATABASE_SCRIPT and DATABASE_SCRIPT.poll() is None:
+        DATABASE_SCRIPT.terminate()
+        DATABASE_SCRIPT.wait(timeout=60)
     os._exit(128 + signum)
 
 

@@ -305,6 +305,7 @@ class Pelkoreport(unittest.TestCase):
                                   (("--csv", "--from", "20261210", "--to", "20261201", logs), 2, "after"),
                                   (("--csv", "--from", "20261201", self.big), 2, "folder"),
                                   (("--html", "--bogus", logs), 2, "unknown option"),
+                                  (("--site", work, "--csv", logs), 2, "--site writes its own files"),
                                   (("--csv", os.path.join(work, "gone.xml")), 1, "no such file"),
                                   (("--csv", os.path.join(logs, "notes.xml")), 1, "not a log file"),
                                   (("--csv", "-o", os.path.join(work, "no", "x.csv"), logs), 1,
@@ -312,6 +313,22 @@ class Pelkoreport(unittest.TestCase):
             with self.subTest(args=args):
                 status, _, err = run(*args)
                 self.assertEqual((status, words in err), (code, True), err)
+
+    def test_site_of_the_logs_then_a_rerun_reads_nothing(self):
+        site = os.path.join(self.work.name, "site")
+        status, out, err = run("--site", site, self.logs)
+        self.assertEqual((status, b"20 files written" in out), (0, True), (out, err))
+        # Ten pages: the overview, a year, a month, three printers, four users (one of no name). A
+        # windows-1252 name by its UTF-8 bytes, escaped: one name, one file, on every system.
+        for page in ("index", "year-2026", "month-2026-12", "user-anna", "user-_4a_c3_bcrgen", "printer-_4cab",
+                     "printer-_5c_5c_53_52_56_5c_48_50"):
+            with open(os.path.join(site, page + ".html"), "rb") as f:
+                text = f.read().decode("utf-8")
+            self.assertIn("charset=utf-8", text)
+            self.assertTrue(os.path.exists(os.path.join(site, page + ".csv")), page)
+        self.assertIn("J\u00fcrgen", text, "the name shown as it is")
+        status, out, _ = run("--site", site, self.logs)
+        self.assertEqual((status, out.rstrip()), (0, site.encode() + b": up to date"))
 
     def test_a_database_password_too_long_is_refused_not_cut(self):
         p = subprocess.run([*command, "--database", "DSN=none", "--password-stdin", "--text"],
