@@ -76,7 +76,7 @@ install(FILES ${pelko_packaging}/pelko-report-site.service ${pelko_packaging}/pe
 install(FILES ${pelko_packaging}/pelko-report-site.default
         DESTINATION /etc/default RENAME pelko-report-site)
 install(PROGRAMS ${pelko_packaging}/pelko-report-site.sh
-        DESTINATION lib/pelko RENAME report-site)
+        DESTINATION libexec/pelko RENAME report-site)
 
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME pelko)

@@ -51,7 +51,7 @@ check "every entry is root's" "" "$(awk '$2 != "root/root"' <<<"$listing")"
 actual=$(awk '{print $1, $6}' <<<"$listing" | sort)
 expected=$(
   {
-    for dir in ./etc/ ./etc/default/ ./usr/lib/ ./usr/lib/pelko/ \
+    for dir in ./etc/ ./etc/default/ ./usr/libexec/ ./usr/libexec/pelko/ \
       ./lib/ ./lib/systemd/ ./lib/systemd/system/ ./usr/ ./usr/bin/ ./usr/sbin/ \
       ./usr/share/ ./usr/share/doc/ ./usr/share/doc/pelko/ ./usr/share/doc/pelko/docs/ \
       ./usr/share/man/ ./usr/share/man/man1/ ./usr/share/man/man8/ ./usr/share/pelko/; do
@@ -59,7 +59,7 @@ expected=$(
     done
     for program in ./usr/bin/pelkoreg ./usr/bin/pelkoreport ./usr/sbin/pelkomon \
       ./usr/sbin/stopmon ./usr/sbin/sendrik ./usr/sbin/pelkoctl ./usr/sbin/pelkodb \
-      ./usr/lib/pelko/report-site; do
+      ./usr/libexec/pelko/report-site; do
       echo "-rwxr-xr-x $program"
     done
     for file in ./lib/systemd/system/pelkomon.service ./usr/share/pelko/Tavisk.xsl \

@@ -59,7 +59,7 @@ snapshot() {
     /var/lib/systemd/deb-systemd-helper-masked "$unit" /usr/sbin/pelkomon \
     /usr/sbin/stopmon /usr/bin/pelkoreg /usr/share/pelko /usr/share/doc/pelko \
     /usr/share/man/man8/pelkomon.8.gz "$state" "$site_unit" "$site_timer" "$site" \
-    /etc/default/pelko-report-site /usr/lib/pelko -printf '%p %m %u:%g %l\n' 2>/dev/null | sort
+    /etc/default/pelko-report-site /usr/libexec/pelko -printf '%p %m %u:%g %l\n' 2>/dev/null | sort
 }
 before=$(snapshot)
 # The package makes the group and the site's account; a machine that had
@@ -359,7 +359,7 @@ dpkg_run --remove pelko
 check "remove" 0 "$?"
 check "removed, settings kept" config-files "$(dpkg-query -W -f='${db:Status-Status}' pelko)"
 check "the programs are gone" "" "$(ls /usr/sbin/pelkomon /usr/sbin/stopmon /usr/bin/pelkoreg "$unit" 2>/dev/null)"
-check "and the site's units" "" "$(ls "$site_unit" "$site_timer" /usr/lib/pelko 2>/dev/null)"
+check "and the site's units" "" "$(ls "$site_unit" "$site_timer" /usr/libexec/pelko 2>/dev/null)"
 check "the site's timer masked, so that it cannot start" /dev/null \
   "$(readlink /etc/systemd/system/pelko-report-site.timer)"
 check "the settings stay" 1 "$(grep -c "^\"Printer1\"=\"$queue\"$" "$store/HKEY_LOCAL_MACHINE/software/pelko/Values.reg" 2>/dev/null)"
