@@ -324,5 +324,6 @@ check "uninstall: no agent left" "" "$(agents)"
 check "install with a failing icacls exits 2" 2 "$?"
 check "install with a failing icacls: no service" "" "$(state)"
 check "install with a failing icacls: no agent" "" "$(agents)"
+check "install with a failing icacls: no task" none "$(task_enabled)"
 
 [[ $failures -eq 0 ]]
