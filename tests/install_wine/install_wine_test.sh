@@ -147,10 +147,12 @@ if command -v xmllint >/dev/null; then
     "$(xmllint --noout "$programs/report-site-task.xml" 2>&1)"
 fi
 # The documented command is taken; Wine's scheduler does not act on it, so
-# the administrator's choice is written where the scheduler keeps it.
+# the administrator's choice, and a change of their own, are written where
+# the scheduler keeps the task.
 check "schtasks /Change /ENABLE taken" 0 \
   "$(cd / && timeout 60 "$WINE" schtasks /Change /TN 'Pelko report site' /ENABLE >/dev/null 2>&1; echo $?)"
-sed -i 's|<Enabled>false</Enabled>|<Enabled>true</Enabled>|' "$task_file"
+sed -i 's|<Enabled>false</Enabled>|<Enabled>true</Enabled>|; s|<Description>|&Ours. |' "$task_file"
+task_ours() { grep -c '<Description>Ours\. ' "$task_file"; }
 service=$(wine_reg query 'HKLM\SYSTEM\CurrentControlSet\Services\Pelkomon' | tr -d '\r')
 check "service starts at boot" 1 "$(grep -c 'Start *REG_DWORD *0x2$' <<<"$service")"
 check "service runs as LocalSystem" 1 "$(grep -c 'ObjectName *REG_SZ *LocalSystem$' <<<"$service")"
@@ -244,7 +246,7 @@ wait_for 30 is_state RUNNING
 echo "upgrade over the running service: $((($(date +%s%N) - started) / 1000000)) ms"
 check "upgrade without /D= stays in $tools" "$(installed_in "$tools")" "$(where_installed)"
 check "upgrade keeps the settings" '0x1 0x7' "$(setting DeleteOldLogs) $(setting DeleteLogsDays)"
-check "upgrade keeps the enabled task" true "$(task_enabled)"
+check "upgrade keeps the task as it was, enabled" "true 1" "$(task_enabled) $(task_ours)"
 
 # A move that cannot delete the old agent (its program held open) moves
 # nothing: the old copy stays the one, its service running again.
@@ -275,8 +277,8 @@ check "move: settings and logs kept" '0x7 kept' \
   "$(setting DeleteLogsDays) $([[ -e $today ]] && echo kept || echo gone)"
 programs=$drive_c/Apps/Pelko
 check "move: the task made anew for the new folder, still enabled" \
-  "true|<Command>\"$apps\\pelkoreport.exe\"</Command>|0" \
-  "$(task_enabled)|$(task_definition "$programs" | grep -o '<Command>.*')|$(task_definition "$programs" |
+  "true 0|<Command>\"$apps\\pelkoreport.exe\"</Command>|0" \
+  "$(task_enabled) $(task_ours)|$(task_definition "$programs" | grep -o '<Command>.*')|$(task_definition "$programs" |
      grep -c '<Enabled>false')"
 
 # The stop control ends it through the quit path, with 0.
