@@ -70,6 +70,13 @@ list(TRANSFORM pelko_docs PREPEND ${CMAKE_SOURCE_DIR}/docs/)
 install(FILES ${pelko_docs} DESTINATION ${pelko_docdir}/docs)
 # Where Debian's systemd looks for the units of packages.
 install(FILES ${pelko_packaging}/pelkomon.service DESTINATION /lib/systemd/system)
+# The report site on a timer, off until an administrator enables it.
+install(FILES ${pelko_packaging}/pelko-report-site.service ${pelko_packaging}/pelko-report-site.timer
+        DESTINATION /lib/systemd/system)
+install(FILES ${pelko_packaging}/pelko-report-site.default
+        DESTINATION /etc/default RENAME pelko-report-site)
+install(PROGRAMS ${pelko_packaging}/pelko-report-site.sh
+        DESTINATION libexec/pelko RENAME report-site)
 
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME pelko)
@@ -84,7 +91,9 @@ periodically hands a global log to a mail program.
 
 This package runs the agent as the systemd service pelkomon.service and
 holds its stop tool, pelkoctl, which configures and checks it, and
-pelkoreg, which edits its settings in reg.exe's manner.")
+pelkoreg, which edits its settings in reg.exe's manner. The timer
+pelko-report-site.timer, off until enabled, keeps a static report site of
+the logs for the office's web server.")
 set(CPACK_DEBIAN_PACKAGE_MAINTAINER ${PELKO_DEB_MAINTAINER})
 set(CPACK_DEBIAN_PACKAGE_SECTION admin)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
@@ -102,7 +111,8 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA
     ${pelko_packaging}/debian/postinst
     ${pelko_packaging}/debian/prerm
-    ${pelko_packaging}/debian/postrm)
+    ${pelko_packaging}/debian/postrm
+    ${pelko_packaging}/debian/conffiles)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)

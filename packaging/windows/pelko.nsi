@@ -3,7 +3,8 @@
 ; scripts/package.sh:
 ;   makensis -DVERSION=0.2 -DVERSION4=0.2.0.0 -DBIN=build/mingw-release/bin -DOUTFILE=... pelko.nsi
 ; A 64-bit installer, so that Program Files and the registry are the native
-; ones. /S installs (and the uninstaller removes) without a question.
+; ones. /S installs (and the uninstaller removes) without a question. The
+; scheduled task that refreshes the report site is made disabled.
 
 !ifndef VERSION
   !error "VERSION is not defined (makensis -DVERSION=x.y)"
@@ -41,6 +42,10 @@ ${StrRep}
 !define SETTINGS "Software\Pelko"
 !define UNINSTALL_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\Pelko"
 !define EVENT_SOURCE "SYSTEM\CurrentControlSet\Services\EventLog\Application\Pelko"
+; At the library's top, so that its removal leaves no empty folder behind.
+!define TASK "Pelko report site"
+; Its definition, kept beside the programs to make it anew from.
+!define TASK_XML "report-site-task.xml"
 
 Name "${PRODUCT} ${VERSION}"
 OutFile "${OUTFILE}"
@@ -175,6 +180,7 @@ Function MoveOut
     Abort
   ${EndIf}
   !insertmacro Programs DeleteFile "$Installed"
+  Delete "$Installed\${TASK_XML}"
   Delete "$Installed\uninstall.exe"
   RMDir "$Installed"
 FunctionEnd
@@ -280,6 +286,80 @@ Function RegisterService
   System::Call 'advapi32::CloseServiceHandle(p r5)'
 FunctionEnd
 
+; TaskEnabled: $R1 "false" where the stored task says it is disabled (or
+; there is none), else "true". Windows keeps the task in UTF-16, Wine in
+; UTF-8: the bytes are read as text with the zero bytes left out.
+Function TaskEnabled
+  StrCpy $R1 "false"
+  ClearErrors
+  FileOpen $R4 "$SYSDIR\Tasks\${TASK}" r
+  ${If} ${Errors}
+    Return
+  ${EndIf}
+  StrCpy $R1 "true"
+  StrCpy $R2 ""
+  ${Do}
+    FileReadByte $R4 $R3
+    ${If} ${Errors}
+      ${Break}
+    ${EndIf}
+    ${If} $R3 != 0
+      IntFmt $R3 "%c" $R3
+      StrCpy $R2 "$R2$R3" "" -24
+      ${If} $R2 == "<Enabled>false</Enabled>"
+        StrCpy $R1 "false"
+        ${Break}
+      ${EndIf}
+    ${EndIf}
+  ${Loop}
+  FileClose $R4
+FunctionEnd
+
+; RegisterSiteTask: the task that writes the report site of the logs in
+; Path every hour, as LOCAL SERVICE (which reads the logs and writes only
+; the site's folder), disabled until an administrator enables it. An
+; upgrade in place keeps the task as the administrator left it; a move makes
+; it anew for the new folder, enabled where it was. A failure is said and
+; the install goes on: the agent does not need the task.
+Function RegisterSiteTask
+  ${If} ${FileExists} "$SYSDIR\Tasks\${TASK}"
+  ${AndIf} $Installed == $INSTDIR
+    Return
+  ${EndIf}
+  Call TaskEnabled
+  ReadRegStr $R6 HKLM "${SETTINGS}" "Path"
+  ${StrRep} $R6 $R6 "&" "&amp;"
+  ${StrRep} $R5 "$INSTDIR\pelkoreport.exe" "&" "&amp;"
+  FileOpen $R4 "$INSTDIR\${TASK_XML}" w
+  FileWriteUTF16LE /BOM $R4 `<?xml version="1.0" encoding="UTF-16"?>$\r$\n`
+  FileWriteUTF16LE $R4 `<Task version="1.2" xmlns="http://schemas.microsoft.com/windows/2004/02/mit/task">$\r$\n`
+  FileWriteUTF16LE $R4 `  <RegistrationInfo>$\r$\n    <Author>Pelko</Author>$\r$\n`
+  FileWriteUTF16LE $R4 `    <Description>Writes the Pelko report site of the print logs every hour. Enable: schtasks /Change /TN "${TASK}" /ENABLE</Description>$\r$\n`
+  FileWriteUTF16LE $R4 `  </RegistrationInfo>$\r$\n  <Triggers>$\r$\n    <CalendarTrigger>$\r$\n`
+  FileWriteUTF16LE $R4 `      <Repetition>$\r$\n        <Interval>PT1H</Interval>$\r$\n        <Duration>P1D</Duration>$\r$\n`
+  FileWriteUTF16LE $R4 `        <StopAtDurationEnd>false</StopAtDurationEnd>$\r$\n      </Repetition>$\r$\n`
+  FileWriteUTF16LE $R4 `      <StartBoundary>2020-01-01T00:05:00</StartBoundary>$\r$\n      <Enabled>true</Enabled>$\r$\n`
+  FileWriteUTF16LE $R4 `      <ScheduleByDay>$\r$\n        <DaysInterval>1</DaysInterval>$\r$\n      </ScheduleByDay>$\r$\n`
+  FileWriteUTF16LE $R4 `    </CalendarTrigger>$\r$\n  </Triggers>$\r$\n  <Principals>$\r$\n`
+  FileWriteUTF16LE $R4 `    <Principal id="LocalService">$\r$\n      <UserId>S-1-5-19</UserId>$\r$\n`
+  FileWriteUTF16LE $R4 `      <RunLevel>LeastPrivilege</RunLevel>$\r$\n    </Principal>$\r$\n  </Principals>$\r$\n`
+  FileWriteUTF16LE $R4 `  <Settings>$\r$\n    <MultipleInstancesPolicy>IgnoreNew</MultipleInstancesPolicy>$\r$\n`
+  FileWriteUTF16LE $R4 `    <DisallowStartIfOnBatteries>false</DisallowStartIfOnBatteries>$\r$\n`
+  FileWriteUTF16LE $R4 `    <StopIfGoingOnBatteries>false</StopIfGoingOnBatteries>$\r$\n`
+  FileWriteUTF16LE $R4 `    <StartWhenAvailable>true</StartWhenAvailable>$\r$\n    <Enabled>$R1</Enabled>$\r$\n`
+  FileWriteUTF16LE $R4 `    <ExecutionTimeLimit>PT30M</ExecutionTimeLimit>$\r$\n    <Priority>7</Priority>$\r$\n`
+  FileWriteUTF16LE $R4 `  </Settings>$\r$\n  <Actions Context="LocalService">$\r$\n    <Exec>$\r$\n`
+  FileWriteUTF16LE $R4 `      <Command>"$R5"</Command>$\r$\n`
+  FileWriteUTF16LE $R4 `      <Arguments>--site "$R6\Site" "$R6\Logs"</Arguments>$\r$\n`
+  FileWriteUTF16LE $R4 `    </Exec>$\r$\n  </Actions>$\r$\n</Task>$\r$\n`
+  FileClose $R4
+  nsExec::ExecToLog '"$SYSDIR\schtasks.exe" /Create /TN "${TASK}" /XML "$INSTDIR\${TASK_XML}" /F'
+  Pop $0
+  ${If} $0 != 0
+    DetailPrint "Cannot make the scheduled task ${TASK} (schtasks.exe: $0)"
+  ${EndIf}
+FunctionEnd
+
 Section "Pelko"
   ; An upgrade replaces a running agent's program: stop it first.
   !insertmacro StopService ""
@@ -316,6 +396,11 @@ Section "Pelko"
     ; A folder someone else made before the install would stay theirs.
     !insertmacro Icacls '"$4" /setowner *S-1-5-32-544'
     !insertmacro Icacls '"$4\Logs" /setowner *S-1-5-32-544'
+    ; The report site's task runs as LOCAL SERVICE: it reads the logs and
+    ; writes the pages, nothing else.
+    CreateDirectory "$4\Site"
+    !insertmacro Icacls '"$4\Logs" /grant *S-1-5-19:(OI)(CI)RX'
+    !insertmacro Icacls '"$4\Site" /grant *S-1-5-19:(OI)(CI)M'
   ${EndIf}
   ; The agent starts the mail program as Sendrik.exe in Path; made anew, so
   ; that it is the installer's and has the folder's rights.
@@ -360,16 +445,20 @@ Section "Pelko"
   ${If} $0 != 0
     DetailPrint "The service ${SERVICE} did not start (sc.exe: $0)"
   ${EndIf}
+  Call RegisterSiteTask
 SectionEnd
 
-; Removes the programs and the service; the settings, the logs and the
-; folder they are in stay.
+; Removes the programs, the service and the report site's task; the
+; settings, the logs, the site and the folder they are in stay.
 Section "Uninstall"
   !insertmacro StopService "Un"
   nsExec::ExecToLog '"$SYSDIR\sc.exe" delete ${SERVICE}'
   Pop $0
+  nsExec::ExecToLog '"$SYSDIR\schtasks.exe" /Delete /TN "${TASK}" /F'
+  Pop $0
 
   !insertmacro Programs DeleteFile "$INSTDIR"
+  Delete "$INSTDIR\${TASK_XML}"
   Delete "$INSTDIR\uninstall.exe"
   ; Run in place (_?=, for a script to wait on), the uninstaller cannot
   ; delete itself. Windows lets a running program move: out to the

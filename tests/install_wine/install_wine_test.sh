@@ -5,9 +5,11 @@
 # installed settings (it purges an old log); upgrades that stay in that
 # folder without /D= and move with another; the service's stop control and
 # stopmon.exe ending it; a silent uninstall, waited for, that removes the
-# programs and the service and keeps the settings and the logs. Wine's
-# icacls.exe does nothing, so a stand-in (icacls_standin.c) records what the
-# installer asks.
+# programs and the service and keeps the settings and the logs. The report
+# site's scheduled task: made disabled, kept by an upgrade, made anew by a
+# move (enabled where it was), deleted by the uninstall. Wine's icacls.exe
+# does nothing, so a stand-in (icacls_standin.c) records what the installer
+# asks.
 set -u
 bin=$1
 icacls_standin=$2
@@ -34,6 +36,14 @@ value_of() {
   wine_reg query "$1" /v "$2" 2>/dev/null | tr -d '\r' | sed -n "s/^ *$2 *REG_[A-Z_]* *//p"
 }
 setting() { value_of 'HKLM\Software\Pelko' "$1"; }
+# The report site's task as the Task Scheduler keeps it, and its definition
+# as the installer wrote it beside the programs (UTF-16).
+task_file="$WINEPREFIX/drive_c/windows/system32/tasks/Pelko report site"
+task_enabled() {
+  [[ -f $task_file ]] || { echo none; return; }
+  sed -n 's|^ *<Enabled>\(.*\)</Enabled>.*|\1|p' "$task_file" | tail -n 1
+}
+task_definition() { iconv -f UTF-16 -t UTF-8 "$1/report-site-task.xml" 2>&1 | tr -d '\r'; }
 drive_c=$WINEPREFIX/drive_c
 tools='C:\Tools\Pelko'
 programs=$drive_c/Tools/Pelko
@@ -102,7 +112,8 @@ check "service running after install" RUNNING "$(state)"
 echo "silent install to service running: $((($(date +%s%N) - started) / 1000000)) ms"
 check "installed in the /D= folder, once" "$(installed_in "$tools")" "$(where_installed)"
 
-for file in Pelkomon.exe stopmon.exe Sendrik.exe pelkoreport.exe pelkoctl.exe pelkodb.exe Tavisk.xsl uninstall.exe; do
+for file in Pelkomon.exe stopmon.exe Sendrik.exe pelkoreport.exe pelkoctl.exe pelkodb.exe Tavisk.xsl \
+  uninstall.exe report-site-task.xml; do
   check "installed $file" yes "$([[ -f $programs/$file ]] && echo yes)"
 done
 check "default Path" 'C:\ProgramData\Pelko' "$(setting Path)"
@@ -116,8 +127,32 @@ check "the Path folder's rights set with icacls" \
   "$(printf '%s\n' \
     '"C:\windows\system32\icacls.exe" "C:\ProgramData\Pelko" /inheritance:r /grant:r *S-1-5-32-544:(OI)(CI)F *S-1-5-18:(OI)(CI)F "Pelko Readers:(OI)(CI)RX"' \
     '"C:\windows\system32\icacls.exe" "C:\ProgramData\Pelko" /setowner *S-1-5-32-544' \
-    '"C:\windows\system32\icacls.exe" "C:\ProgramData\Pelko\Logs" /setowner *S-1-5-32-544')" \
+    '"C:\windows\system32\icacls.exe" "C:\ProgramData\Pelko\Logs" /setowner *S-1-5-32-544' \
+    '"C:\windows\system32\icacls.exe" "C:\ProgramData\Pelko\Logs" /grant *S-1-5-19:(OI)(CI)RX' \
+    '"C:\windows\system32\icacls.exe" "C:\ProgramData\Pelko\Site" /grant *S-1-5-19:(OI)(CI)M')" \
   "$(icacls_asked)"
+check "the site folder made" yes "$([[ -d $data/Site ]] && echo yes)"
+# The report site's task. Wine keeps the task's settings but neither its
+# triggers, account nor action: those are read in the definition.
+check "the report site's task made, disabled" false "$(task_enabled)"
+definition=$(task_definition "$programs")
+check "the task: hourly, as LOCAL SERVICE, the report program on Path's logs, disabled" \
+  "$(printf '%s\n' '<Interval>PT1H</Interval>' '<UserId>S-1-5-19</UserId>' \
+    '<Enabled>false</Enabled>' "<Command>\"$tools\\pelkoreport.exe\"</Command>" \
+    '<Arguments>--site "C:\ProgramData\Pelko\Site" "C:\ProgramData\Pelko\Logs"</Arguments>')" \
+  "$(grep -o -e '<Interval>.*' -e '<UserId>.*' -e '<Enabled>false.*' -e '<Command>.*' \
+       -e '<Arguments>.*' <<<"$definition")"
+if command -v xmllint >/dev/null; then
+  check "the task's definition is well-formed XML" "" \
+    "$(xmllint --noout "$programs/report-site-task.xml" 2>&1)"
+fi
+# The documented command is taken; Wine's scheduler does not act on it, so
+# the administrator's choice, and a change of their own, are written where
+# the scheduler keeps the task.
+check "schtasks /Change /ENABLE taken" 0 \
+  "$(cd / && timeout 60 "$WINE" schtasks /Change /TN 'Pelko report site' /ENABLE >/dev/null 2>&1; echo $?)"
+sed -i 's|<Enabled>false</Enabled>|<Enabled>true</Enabled>|; s|<Description>|&Ours. |' "$task_file"
+task_ours() { grep -c '<Description>Ours\. ' "$task_file"; }
 service=$(wine_reg query 'HKLM\SYSTEM\CurrentControlSet\Services\Pelkomon' | tr -d '\r')
 check "service starts at boot" 1 "$(grep -c 'Start *REG_DWORD *0x2$' <<<"$service")"
 check "service runs as LocalSystem" 1 "$(grep -c 'ObjectName *REG_SZ *LocalSystem$' <<<"$service")"
@@ -211,6 +246,7 @@ wait_for 30 is_state RUNNING
 echo "upgrade over the running service: $((($(date +%s%N) - started) / 1000000)) ms"
 check "upgrade without /D= stays in $tools" "$(installed_in "$tools")" "$(where_installed)"
 check "upgrade keeps the settings" '0x1 0x7' "$(setting DeleteOldLogs) $(setting DeleteLogsDays)"
+check "upgrade keeps the task as it was, enabled" "true 1" "$(task_enabled) $(task_ours)"
 
 # A move that cannot delete the old agent (its program held open) moves
 # nothing: the old copy stays the one, its service running again.
@@ -240,6 +276,10 @@ check "move: the Spooler dependency kept" Spooler "$(value_of "$service_key" Dep
 check "move: settings and logs kept" '0x7 kept' \
   "$(setting DeleteLogsDays) $([[ -e $today ]] && echo kept || echo gone)"
 programs=$drive_c/Apps/Pelko
+check "move: the task made anew for the new folder, still enabled" \
+  "true 0|<Command>\"$apps\\pelkoreport.exe\"</Command>|0" \
+  "$(task_enabled) $(task_ours)|$(task_definition "$programs" | grep -o '<Command>.*')|$(task_definition "$programs" |
+     grep -c '<Enabled>false')"
 
 # The stop control ends it through the quit path, with 0.
 w sc stop Pelkomon >/dev/null
@@ -267,6 +307,7 @@ started=$(date +%s%N)
 (cd / && timeout 120 "$WINE" "$apps\\uninstall.exe" /S "_?=$apps")
 check "silent uninstall exits 0" 0 "$?"
 echo "silent uninstall, waited for: $((($(date +%s%N) - started) / 1000000)) ms"
+check "uninstall: the task deleted" none "$(task_enabled)"
 check "uninstall: no longer listed" no "$(wine_reg query "$uninstall_key" >/dev/null 2>&1 && echo yes || echo no)"
 check "uninstall: only the running uninstaller left" uninstall.exe "$(ls "$programs")"
 rm -rf "$programs"
@@ -285,5 +326,6 @@ check "uninstall: no agent left" "" "$(agents)"
 check "install with a failing icacls exits 2" 2 "$?"
 check "install with a failing icacls: no service" "" "$(state)"
 check "install with a failing icacls: no agent" "" "$(agents)"
+check "install with a failing icacls: no task" none "$(task_enabled)"
 
 [[ $failures -eq 0 ]]

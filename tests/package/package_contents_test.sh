@@ -38,6 +38,8 @@ done
 check "package name" pelko "$(dpkg-deb -f "$deb" Package)"
 check "architecture" amd64 "$(dpkg-deb -f "$deb" Architecture)"
 controls=$(dpkg-deb --ctrl-tarfile "$deb" | tar -tvf - | awk '{print $1, $2, $6}' | sort)
+check "conffiles: root's, not executable" "-rw-r--r-- root/root ./conffiles" \
+  "$(grep " ./conffiles$" <<<"$controls")"
 for script in postinst prerm postrm; do
   check "$script: executable, root's" "-rwxr-xr-x root/root ./$script" \
     "$(grep " ./$script$" <<<"$controls")"
@@ -49,16 +51,20 @@ check "every entry is root's" "" "$(awk '$2 != "root/root"' <<<"$listing")"
 actual=$(awk '{print $1, $6}' <<<"$listing" | sort)
 expected=$(
   {
-    for dir in ./lib/ ./lib/systemd/ ./lib/systemd/system/ ./usr/ ./usr/bin/ ./usr/sbin/ \
+    for dir in ./etc/ ./etc/default/ ./usr/libexec/ ./usr/libexec/pelko/ \
+      ./lib/ ./lib/systemd/ ./lib/systemd/system/ ./usr/ ./usr/bin/ ./usr/sbin/ \
       ./usr/share/ ./usr/share/doc/ ./usr/share/doc/pelko/ ./usr/share/doc/pelko/docs/ \
       ./usr/share/man/ ./usr/share/man/man1/ ./usr/share/man/man8/ ./usr/share/pelko/; do
       echo "drwxr-xr-x $dir"
     done
     for program in ./usr/bin/pelkoreg ./usr/bin/pelkoreport ./usr/sbin/pelkomon \
-      ./usr/sbin/stopmon ./usr/sbin/sendrik ./usr/sbin/pelkoctl ./usr/sbin/pelkodb; do
+      ./usr/sbin/stopmon ./usr/sbin/sendrik ./usr/sbin/pelkoctl ./usr/sbin/pelkodb \
+      ./usr/libexec/pelko/report-site; do
       echo "-rwxr-xr-x $program"
     done
     for file in ./lib/systemd/system/pelkomon.service ./usr/share/pelko/Tavisk.xsl \
+      ./lib/systemd/system/pelko-report-site.service ./lib/systemd/system/pelko-report-site.timer \
+      ./etc/default/pelko-report-site \
       ./usr/share/man/man1/pelkoreg.1.gz ./usr/share/man/man8/pelkomon.8.gz \
       ./usr/share/man/man8/stopmon.8.gz ./usr/share/man/man8/pelkoctl.8.gz \
       ./usr/share/man/man8/sendrik.8.gz ./usr/share/man/man1/pelkoreport.1.gz \
@@ -77,8 +83,15 @@ check "paths and modes" "" "$(diff <(echo "$expected") <(echo "$actual"))"
 tree=$work/tree
 rm -rf "$tree"
 dpkg-deb -x "$deb" "$tree"
-check "the unit is the one in the sources" "" \
-  "$(diff "$source_dir/packaging/pelkomon.service" "$tree/lib/systemd/system/pelkomon.service")"
+for shipped in lib/systemd/system/pelkomon.service lib/systemd/system/pelko-report-site.service \
+  lib/systemd/system/pelko-report-site.timer; do
+  check "$shipped is the one in the sources" "" \
+    "$(diff "$source_dir/packaging/$(basename "$shipped")" "$tree/$shipped")"
+done
+check "the report site's settings are the sources'" "" \
+  "$(diff "$source_dir/packaging/pelko-report-site.default" "$tree/etc/default/pelko-report-site")"
+check "and kept as a conffile" /etc/default/pelko-report-site \
+  "$(dpkg-deb --ctrl-tarfile "$deb" | tar -xOf - ./conffiles)"
 check "the stylesheet is the one in the sources" "" \
   "$(diff "$source_dir/share/Tavisk.xsl" "$tree/usr/share/pelko/Tavisk.xsl")"
 for program in usr/sbin/pelkomon usr/sbin/stopmon usr/sbin/sendrik usr/sbin/pelkoctl \

@@ -8,7 +8,12 @@
 # document to Ghostscript as another account) accounting a job on a
 # private cupsd and ending with 0 on SIGTERM, a reinstall that keeps the
 # settings, a removal that keeps settings and logs, a purge that keeps the
-# logs only. The machine is left as it was found.
+# logs only. The report site's timer: shipped off, enabled the documented
+# way, gone with a purge; its service run as the unit says (its own account,
+# a stand-in for the report program where the installed one makes no site)
+# reads the logs and cannot write them nor read the settings, and writes
+# pages that the web server reads and another user cannot. The machine is
+# left as it was found.
 set -u
 source_dir=$1
 package_dir=$2
@@ -38,6 +43,10 @@ state=/var/lib/pelko
 store=$state/registry
 key='HKLM\Software\Pelko'
 unit=/lib/systemd/system/pelkomon.service
+site_unit=/lib/systemd/system/pelko-report-site.service
+site_timer=/lib/systemd/system/pelko-report-site.timer
+timer_link=/etc/systemd/system/timers.target.wants/pelko-report-site.timer
+site=/var/lib/pelko-site
 queue=PkgTest$$
 work=$(mktemp -d)
 chmod 755 "$work"
@@ -49,12 +58,16 @@ snapshot() {
   find /etc/systemd/system /var/lib/systemd/deb-systemd-helper-enabled \
     /var/lib/systemd/deb-systemd-helper-masked "$unit" /usr/sbin/pelkomon \
     /usr/sbin/stopmon /usr/bin/pelkoreg /usr/share/pelko /usr/share/doc/pelko \
-    /usr/share/man/man8/pelkomon.8.gz "$state" -printf '%p %m %u:%g %l\n' 2>/dev/null | sort
+    /usr/share/man/man8/pelkomon.8.gz "$state" "$site_unit" "$site_timer" "$site" \
+    /etc/default/pelko-report-site /usr/libexec/pelko -printf '%p %m %u:%g %l\n' 2>/dev/null | sort
 }
 before=$(snapshot)
-# The package makes the group; a machine that had none gets none back.
+# The package makes the group and the site's account; a machine that had
+# none gets none back.
 group_ours=
 getent group pelko >/dev/null || group_ours=yes
+site_user_ours=
+getent passwd pelko-site >/dev/null || site_user_ours=yes
 # Run-time folders the unit makes when the agent runs, and that were not
 # here before.
 new_runtime_dirs=()
@@ -97,6 +110,7 @@ restore() {
   if dpkg-query -W -f='${db:Status-Status}' pelko 2>/dev/null | grep -qv '^not-installed$'; then
     dpkg_run --purge pelko >/dev/null
   fi
+  [[ -n $site_user_ours ]] && userdel pelko-site 2>/dev/null
   [[ -n $group_ours ]] && groupdel pelko 2>/dev/null
   if [[ -n $state_ours ]]; then
     rm -rf "$state"
@@ -150,7 +164,16 @@ check "the stylesheet beside the logs" /usr/share/pelko/Tavisk.xsl \
 check "the mail program in the default Path" /usr/sbin/sendrik "$(readlink "$state/Sendrik.exe")"
 check "enabled at boot" "$unit" \
   "$(readlink /etc/systemd/system/multi-user.target.wants/pelkomon.service)"
+check "the site's timer shipped, not enabled" "yes no" \
+  "$([[ -f $site_timer ]] && echo yes) $([[ -e $timer_link ]] && echo yes || echo no)"
+check "the site's account: of the group pelko, without a shell" "pelko /usr/sbin/nologin" \
+  "$(id -gn pelko-site) $(getent passwd pelko-site | cut -d: -f7)"
+check "the site folder: the account's, the web server's group, set-group-ID" \
+  "2750 pelko-site:www-data" "$(stat -c '%a %U:%G' "$site")"
+check "the site's settings name the folder and the logs" "$site /var/lib/pelko/Logs" \
+  "$(. /etc/default/pelko-report-site && echo "$SITE_DIR $LOGS_DIR")"
 if [[ -d /run/systemd/system ]]; then
+  check "systemd: the site's timer disabled" disabled "$(systemctl is-enabled pelko-report-site.timer)"
   # A booted systemd started it against the system's scheduler: this test
   # runs its own agent instead.
   check "started by systemd" active "$(systemctl is-active pelkomon.service)"
@@ -166,6 +189,8 @@ if command -v systemd-analyze >/dev/null; then
     command -v man >/dev/null && man_check=yes
     check "systemd-analyze verify accepts the unit" "" \
       "$(timeout 60 systemd-analyze verify --man=$man_check "$unit" 2>&1)"
+    check "and the report site's service and timer" "" \
+      "$(timeout 60 systemd-analyze verify --man=$man_check "$site_unit" "$site_timer" 2>&1)"
   else
     echo "SKIP: systemd-analyze cannot verify units here"
   fi
@@ -258,11 +283,74 @@ wait "$agent"
 check "and the agent it ends exits with 0" 0 "$?"
 agent=
 
+# --- the report site's service, run as its unit says
+# The stand-in says what it was given and could do, where the pages go.
+standin=$work/pelkoreport-standin
+cat >"$standin" <<'EOF'
+#!/bin/sh
+logs=$3
+{
+  echo "args: $*"
+  echo "as: $(id -un) $(id -Gn)"
+  if cat "$logs"/*.xml >/dev/null 2>&1; then echo "reads the logs"; fi
+  if touch "$logs/probe" 2>/dev/null; then echo "writes the logs"; fi
+  if cat /var/lib/pelko/registry/HKEY_LOCAL_MACHINE/software/pelko/Values.reg >/dev/null 2>&1; then
+    echo "reads the settings"
+  fi
+  if touch /var/lib/pelko/probe 2>/dev/null; then echo "writes beside the logs"; fi
+} >"$2/index.html"
+EOF
+chmod 755 "$standin"
+run_site() {  # run_site [STANDIN]: the service's run, its status
+  PELKO_UNIT_MOUNTS=$mounts PELKO_UNIT_STANDIN=${1:+$1:/usr/bin/pelkoreport} \
+    timeout 300 bash "$here/run_as_unit.sh" "$site_unit" >"$work/site.out" 2>&1
+}
+if [[ $mounts == yes ]]; then
+  run_site "$standin"
+  check "the site's run ends with 0" 0 "$?"
+  check "it runs the report program on the configured folders, as its account, reading the logs only" \
+    "args: --site $site $state/Logs|as: pelko-site pelko|reads the logs" \
+    "$(paste -sd'|' "$site/index.html" 2>&1)"
+  check "its page: the account's, the web server's group, nobody else's" "pelko-site:www-data 640" \
+    "$(stat -c '%U:%G %a' "$site/index.html")"
+  check "the web server reads it" yes \
+    "$(runuser -u www-data -- cat "$site/index.html" >/dev/null 2>&1 && echo yes)"
+  intruder=pelkot$$
+  wait_for 30 useradd -M -N -s /bin/sh "$intruder" 2>/dev/null || { echo "FAIL: useradd"; exit 1; }
+  check "another user cannot" no \
+    "$(runuser -u "$intruder" -- cat "$site/index.html" >/dev/null 2>&1 && echo yes || echo no)"
+  userdel -r "$intruder" >/dev/null 2>&1
+  intruder=
+  rm -f "$site/index.html"
+  if /usr/bin/pelkoreport --help 2>&1 | grep -q -- --site; then
+    run_site
+    check "the installed report program makes the site" 0 "$?"
+    [[ -s $work/site.out ]] && cat "$work/site.out"
+    check "with an index" yes "$([[ -f $site/index.html ]] && echo yes)"
+    check "every page the account's, of the web server's group" "" \
+      "$(find "$site" -mindepth 1 \( ! -user pelko-site -o ! -group www-data \) -printf '%p ')"
+    check "the folder still closed to others" 2750 "$(stat -c %a "$site")"
+  else
+    echo "SKIP: the installed pelkoreport makes no site yet: the stand-in alone ran"
+  fi
+else
+  echo "SKIP: no mount namespace here: the site's run is not tried"
+fi
+
+# Enabled as the documentation says.
+if [[ -d /run/systemd/system ]]; then
+  systemctl enable --now pelko-report-site.timer >/dev/null 2>&1
+else
+  systemctl enable pelko-report-site.timer >/dev/null 2>&1
+fi
+check "the site's timer enabled" "$site_timer" "$(readlink "$timer_link")"
+
 # --- a reinstall (as an upgrade runs it) keeps the settings
 dpkg_run -i "$deb"
 check "reinstall" 0 "$?"
 check "reinstall keeps the printers" "$queue" "$(value_of Printer1)"
 check "reinstall keeps AppIsRunning" 0x1 "$(value_of AppIsRunning)"
+check "reinstall keeps the site's timer enabled" "$site_timer" "$(readlink "$timer_link")"
 
 # --- remove keeps settings and logs; purge keeps the logs only
 # An older day's log beside whatever the agent wrote.
@@ -272,6 +360,9 @@ dpkg_run --remove pelko
 check "remove" 0 "$?"
 check "removed, settings kept" config-files "$(dpkg-query -W -f='${db:Status-Status}' pelko)"
 check "the programs are gone" "" "$(ls /usr/sbin/pelkomon /usr/sbin/stopmon /usr/bin/pelkoreg "$unit" 2>/dev/null)"
+check "and the site's units" "" "$(ls "$site_unit" "$site_timer" /usr/libexec/pelko 2>/dev/null)"
+check "the site's timer masked, so that it cannot start" /dev/null \
+  "$(readlink /etc/systemd/system/pelko-report-site.timer)"
 check "the settings stay" 1 "$(grep -c "^\"Printer1\"=\"$queue\"$" "$store/HKEY_LOCAL_MACHINE/software/pelko/Values.reg" 2>/dev/null)"
 check "the logs stay" "$logs" "$(ls "$state"/Logs/*.xml 2>&1)"
 
@@ -284,6 +375,9 @@ check "no stylesheet link left" no "$([[ -L $state/Logs/Tavisk.xsl ]] && echo ye
 check "no mail program link left" no "$([[ -L $state/Sendrik.exe ]] && echo yes || echo no)"
 check "not enabled any more" no \
   "$([[ -L /etc/systemd/system/multi-user.target.wants/pelkomon.service ]] && echo yes || echo no)"
+check "the site's timer neither enabled nor masked" "no no" \
+  "$([[ -L $timer_link ]] && echo yes || echo no) $([[ -L /etc/systemd/system/pelko-report-site.timer ]] && echo yes || echo no)"
+check "the site's pages and settings gone" "" "$(ls -d "$site" /etc/default/pelko-report-site 2>/dev/null)"
 
 restore
 check "the machine is as it was" "" "$(diff <(echo "$before") <(snapshot))"

@@ -2,12 +2,14 @@
 # run_as_unit.sh UNIT [NAME=VALUE...]
 # Runs the unit's ExecStart= as systemd would, as far as the unit's settings
 # go that a test without a booted systemd can reproduce: only the given
-# environment, its UMask=, NoNewPrivileges=yes and its
+# environment and that of its EnvironmentFile=, its User= and Group= (with
+# the user's groups), UMask=, NoNewPrivileges=yes and its
 # CapabilityBoundingSet=, and in a mount namespace of its own
 # ProtectSystem=strict|full|yes, ProtectHome=yes, PrivateTmp=yes,
 # StateDirectory=, RuntimeDirectory= and ReadWritePaths=. With PELKO_UNIT_MOUNTS=no the mount
-# namespace is left out. It execs throughout: the caller's child becomes the
-# program itself.
+# namespace is left out; PELKO_UNIT_STANDIN=FILE:PROGRAM puts FILE in
+# PROGRAM's place inside it. It execs throughout: the caller's child becomes
+# the program itself.
 set -eu
 unit=$1
 shift
@@ -18,6 +20,10 @@ settings() { sed -n "s/^$1=//p" "$unit"; }
 # Read-write bind mounts first, then the rest of the tree read-only.
 confine_mounts() {
   local writable=() dir target skip
+  # Before the private /tmp hides the stand-in.
+  if [[ -n ${PELKO_UNIT_STANDIN:-} ]]; then
+    mount --bind "${PELKO_UNIT_STANDIN%%:*}" "${PELKO_UNIT_STANDIN#*:}"
+  fi
   for dir in $(settings StateDirectory); do writable+=("/var/lib/$dir"); done
   for dir in $(settings ReadWritePaths); do writable+=("${dir#-}"); done
   for dir in $(settings RuntimeDirectory); do
@@ -78,5 +84,21 @@ if grep -q '^CapabilityBoundingSet=' "$unit"; then
   done
   limits+=(--bounding-set="$bounding" --inh-caps=-all)
 fi
+user=$(setting User)
+if [[ -n $user ]]; then
+  limits+=(--reuid="$user" --regid="$(setting Group)" --init-groups)
+fi
+# NAME=VALUE lines; "-" before the file's name lets it be missing.
+environment=()
+for file in $(settings EnvironmentFile); do
+  if [[ ! -f ${file#-} ]]; then
+    [[ $file == -* ]] && continue
+    echo "run_as_unit: no $file" >&2
+    exit 1
+  fi
+  while IFS= read -r line; do
+    if [[ $line =~ ^[A-Za-z_][A-Za-z0-9_]*= ]]; then environment+=("$line"); fi
+  done <"${file#-}"
+done
 # shellcheck disable=SC2046  # ExecStart's words, as systemd splits them
-exec env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin "$@" setpriv "${limits[@]}" -- $(setting ExecStart)
+exec env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin "${environment[@]}" "$@" setpriv "${limits[@]}" -- $(setting ExecStart)
