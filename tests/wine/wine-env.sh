@@ -107,6 +107,15 @@ _wine_remove_stale() {
   done
 }
 
+# The computer's name is a volatile key that the first program of a new
+# wineserver writes; a program started beside it before then reads no name
+# (GetComputerName fails with ERROR_FILE_NOT_FOUND). One program first.
+_wine_computer_name_ready() {
+  (cd / && timeout 60 "$WINE" reg query \
+    'HKLM\System\CurrentControlSet\Control\ComputerName\ActiveComputerName' /v ComputerName) \
+    >/dev/null 2>&1
+}
+
 wine_setup() {
   _wine_template_ready || { echo "wine-env: cannot make the template prefix" >&2; return 1; }
   _wine_remove_stale
@@ -120,6 +129,7 @@ wine_setup() {
   fi
   export WINEPREFIX=$WINE_TEST_DIR/prefix
   _wine_server -p"${PELKO_WINE_PERSIST:-120}"
+  _wine_computer_name_ready || echo "wine-env: the prefix has no computer name yet" >&2
 }
 
 wine_cleanup() {
