@@ -1,6 +1,7 @@
 // pelkodb: the administrators' tool for the database sink. Sets
 // DatabasePassword from standard input (never from the command line), and
 // checks that the configured database can be reached and holds the tables.
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -30,24 +31,12 @@ int SetPassword() {
     std::fputs("pelkodb: the password is longer than 1024 bytes\n", stderr);
     return 2;
   }
-  SealedPassword sealed;
   std::string error;
-  if (!SealPassword(settings::kDatabasePassword, password, &sealed, &error)) {
+  const bool stored = StoreSealedPassword(PlatformRegistry(), settings::kKey, settings::kDatabasePassword,
+                                          password, &error);
+  std::fill(password.begin(), password.end(), '\0');
+  if (!stored) {
     std::fprintf(stderr, "pelkodb: DatabasePassword not set: %s\n", error.c_str());
-    return 1;
-  }
-  Registry& registry = PlatformRegistry();
-  RegKey key = nullptr;
-  int32_t status = registry.CreateKey(RootKey::kLocalMachine, settings::kKey, kKeyWrite, &key);
-  if (status == kErrorSuccess) {
-    status = registry.SetValue(key, settings::kDatabasePassword, sealed.type,
-                               reinterpret_cast<const uint8_t*>(sealed.data.data()),
-                               static_cast<uint32_t>(sealed.data.size()));
-    registry.CloseKey(key);
-  }
-  if (status != kErrorSuccess) {
-    std::fprintf(stderr, "pelkodb: DatabasePassword not set: the registry refused it (error %d)\n",
-                 static_cast<int>(status));
     return 1;
   }
   std::fputs("pelkodb: DatabasePassword set\n", stderr);

@@ -126,22 +126,7 @@ const char* SecurityName(Security security) {
 }
 
 bool StoreMailPassword(Registry& registry, const std::string& password, std::string* error) {
-  SealedPassword sealed;
-  if (!SealPassword(settings::kMailPassword, password, &sealed, error)) return false;
-  RegKey key = nullptr;
-  int32_t status = registry.CreateKey(RootKey::kLocalMachine, settings::kKey, kKeyWrite, &key);
-  if (status == kErrorSuccess) {
-    status = registry.SetValue(key, settings::kMailPassword, sealed.type,
-                               reinterpret_cast<const uint8_t*>(sealed.data.data()),
-                               static_cast<uint32_t>(sealed.data.size()));
-    registry.CloseKey(key);
-  }
-  if (status != kErrorSuccess) {
-    *error = status == kErrorAccessDenied ? "access to the registry is denied (run it as an administrator)"
-                                          : "the registry refused it (error " + std::to_string(status) + ")";
-    return false;
-  }
-  return true;
+  return StoreSealedPassword(registry, settings::kKey, settings::kMailPassword, password, error);
 }
 
 MailSettings ReadMailSettings(Registry& registry, std::vector<std::string>* problems,

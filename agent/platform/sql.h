@@ -13,6 +13,8 @@
 #include <string_view>
 #include <vector>
 
+#include "agent/platform/registry.h"
+
 namespace pelko {
 
 struct SqlParam {
@@ -89,5 +91,10 @@ bool SealPassword(const std::string& purpose, const std::string& password,
 bool OpenPassword(const std::string& purpose, const SealedPassword& sealed,
                   std::string* password, std::string* error,
                   const std::string& setBy = "pelkodb --set-password");
+
+// Seals password for the value `name` and stores it under keyPath of
+// HKLM; false with *error saying what to do when either step fails.
+bool StoreSealedPassword(Registry& registry, const std::string& keyPath, const std::string& name,
+                         const std::string& password, std::string* error);
 
 }  // namespace pelko
