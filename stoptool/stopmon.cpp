@@ -5,7 +5,7 @@
 static bool IsVersion(int argc, char** argv) { return argc == 2 && std::string(argv[1]) == "--version"; }
 
 #ifdef _WIN32
-#include <cctype>
+#include "agent/util/coding.h"
 
 #include "stoptool/win32/stop_tool.h"
 
@@ -17,7 +17,7 @@ constexpr char kUsage[] =
     "(Pelkomon.exe). It takes no arguments.\n";
 
 bool IsHelp(std::string word) {
-  for (char& c : word) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  word = pelko::AsciiLowered(word);
   return word == "/?" || word == "-?" || word == "/h" || word == "-h" || word == "/help" ||
          word == "--help";
 }

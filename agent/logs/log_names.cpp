@@ -1,7 +1,5 @@
 #include "agent/logs/log_names.h"
 
-#include <algorithm>
-
 #include "agent/util/coding.h"
 
 namespace pelko {
@@ -66,10 +64,7 @@ std::string DateOfLogName(std::string_view name) {
   constexpr std::string_view kExtension = ".xml";
   if (name.size() < 1 + 8 + kExtension.size()) return {};
   const std::size_t end = name.size() - kExtension.size();
-  std::string extension(name.substr(end));
-  std::transform(extension.begin(), extension.end(), extension.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-  if (extension != kExtension || name[end - 9] != '_') return {};
+  if (!AsciiEqualFold(name.substr(end), kExtension) || name[end - 9] != '_') return {};
   const std::string_view date = name.substr(end - 8, 8);
   return IsDigits(date) ? std::string(date) : std::string();
 }
