@@ -24,6 +24,10 @@ std::string LogStore::ComposePath(const std::string& name, const std::string& ex
   return ComposePath(name, extension, env.clock->Now());
 }
 
+std::string LogStore::DailyLogPath(const std::string& printerName, const LocalTime& day) {
+  return ComposePath(DailyLogBase(printerName, *env.files), "xml", day);
+}
+
 std::string LogStore::ComposePath(const std::string& name, const std::string& extension,
                                   const LocalTime& date) {
   RegistryStringValue path(*env.registry, settings::kPath);

@@ -27,6 +27,9 @@ class LogStore {
   [[nodiscard]] std::string ComposePath(const std::string& name, const std::string& extension);
   [[nodiscard]] std::string ComposePath(const std::string& name, const std::string& extension,
                                         const LocalTime& date);
+  // The daily log of a printer's jobs of day: ComposePath of its
+  // DailyLogBase, "xml".
+  [[nodiscard]] std::string DailyLogPath(const std::string& printerName, const LocalTime& day);
 
   // The whole file, or empty text when it is missing or cannot be read.
   std::string ReadAll(const std::string& path);

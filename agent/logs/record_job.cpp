@@ -15,15 +15,14 @@ namespace {
 
 // The day whose log takes the job now, and that log's path.
 LocalTime LogDay(const Env& env, LogStore& store, const JobRecord& job, std::string* path) {
-  const std::string fileName = DailyLogBase(job.printerName, *env.files);
   const LocalTime today = env.clock->Now();
   if (job.onStampDay && FormatFileDate(job.stamp) < FormatFileDate(today)) {
     // A day's log is not made after the day: the purge and the global log
     // may be done with it. Nor is one of a day to come written to.
-    *path = store.ComposePath(fileName, "xml", job.stamp);
+    *path = store.DailyLogPath(job.printerName, job.stamp);
     if (env.files->Exists(*path)) return job.stamp;
   }
-  *path = store.ComposePath(fileName, "xml", today);
+  *path = store.DailyLogPath(job.printerName, today);
   return today;
 }
 

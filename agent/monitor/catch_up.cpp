@@ -95,7 +95,7 @@ EnteredJobs ReadEnteredJobs(const Env& env, const std::string& printerName, uint
   };
   for (uint32_t back = 0; back < days; ++back) {
     const LocalTime day = DaysBefore(today, back);
-    take(store.ComposePath(fileName, "xml", day), FormatFileDate(day));
+    take(store.DailyLogPath(printerName, day), FormatFileDate(day));
   }
   // A clock that was ahead left logs of days still to come; what they hold
   // was billed all the same.
