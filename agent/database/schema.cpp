@@ -4,6 +4,7 @@
 #include <iterator>
 
 #include "agent/database/dialect.h"
+#include "agent/database/job_sums.h"
 #include "agent/util/unicode.h"
 
 namespace pelko::database {
@@ -108,13 +109,47 @@ bool AddDetailColumns(SqlConnection& connection, const std::string& product) {
   return true;
 }
 
+bool ReadVersion(SqlConnection& connection, int* version);
+
+// Version 3 to 4: the sums a report reads (job_sums.h), made from the rows
+// there are. What was sent of each log moves to pelko_sync_state, so that an
+// agent of version 3 still connected, which would write rows without their
+// sums, fails at its next file (its transaction undone whole) and leaves the
+// database alone when it connects again. MariaDB commits at each CREATE and
+// RENAME, letting an agent that waits for the version go on: the version
+// row is locked again after them, and an agent that then finds the step
+// done leaves the sums as they are. A step cut there is run again whole.
+bool AddJobSums(SqlConnection& connection, const std::string& product) {
+  const Engine engine = EngineOf(product);
+  std::vector<SqlRow> exists;
+  if (!connection.Execute(TableExists(engine), {SqlParam::Text("pelko_log_state")}, &exists)) return false;
+  if (!exists.empty() && !exists[0].empty() && exists[0][0] != "0") {
+    const std::string rename = engine == Engine::kSqlServer
+                                   ? "EXEC sp_rename 'pelko_log_state', 'pelko_sync_state'"
+                                   : engine == Engine::kMariaDb
+                                         ? "RENAME TABLE pelko_log_state TO pelko_sync_state"
+                                         : "ALTER TABLE pelko_log_state RENAME TO pelko_sync_state";
+    if (!connection.Execute(rename, {}, nullptr)) return false;
+  }
+  for (const std::string& statement : JobSumsTable(engine)) {
+    if (!connection.Execute(statement, {}, nullptr)) return false;
+  }
+  int version = 0;
+  if (!connection.Execute("UPDATE pelko_schema_version SET version = version", {}, nullptr) ||
+      !ReadVersion(connection, &version)) {
+    return false;
+  }
+  return version >= 4 ||
+         (connection.Execute("DELETE FROM pelko_job_sums", {}, nullptr) && FillJobSums(connection, engine));
+}
+
 // Each step brings the version before `to` to `to`, inside the upgrade's
 // transaction.
 struct SchemaStep {
   int to;
   bool (*run)(SqlConnection& connection, const std::string& product);
 };
-constexpr SchemaStep kSteps[] = {{2, KeyByEntryTime}, {3, AddDetailColumns}};
+constexpr SchemaStep kSteps[] = {{2, KeyByEntryTime}, {3, AddDetailColumns}, {4, AddJobSums}};
 static_assert(std::size(kSteps) == kSchemaVersion - 1 && kSteps[kSchemaVersion - 2].to == kSchemaVersion);
 
 bool ReadVersion(SqlConnection& connection, int* version) {
@@ -176,7 +211,7 @@ std::vector<std::string> SchemaStatements(const std::string& product) {
   statements.insert(statements.end(), {
       // What was sent of each log file: nothing is read again while its
       // size and time of writing stay.
-      "CREATE TABLE pelko_log_state ("
+      "CREATE TABLE pelko_sync_state ("
       "server_name " + Text(product, kServerChars) + " NOT NULL, "
       "log_file " + Text(product, 400) + " NOT NULL, "
       "size_bytes BIGINT NOT NULL, "
@@ -185,6 +220,8 @@ std::vector<std::string> SchemaStatements(const std::string& product) {
       "CREATE TABLE pelko_schema_version (version INTEGER NOT NULL)",
       "INSERT INTO pelko_schema_version (version) VALUES (" + std::to_string(kSchemaVersion) + ")",
   });
+  const std::vector<std::string> sums = JobSumsTable(EngineOf(product));
+  statements.insert(statements.end(), sums.begin(), sums.end());
   return statements;
 }
 
