@@ -59,6 +59,15 @@ std::string AddColumn(Engine engine, const std::string& table) {
 
 std::string IfNotExists(Engine engine) { return engine == Engine::kSqlServer ? "" : "IF NOT EXISTS "; }
 
+std::string HoldUpgrade(Engine engine) {
+  // A lock of the session, which a commit keeps; bounded as a statement is.
+  return engine == Engine::kMariaDb ? "SELECT GET_LOCK('pelko_schema_upgrade', 10)" : "";
+}
+
+std::string ReleaseUpgrade(Engine engine) {
+  return engine == Engine::kMariaDb ? "SELECT RELEASE_LOCK('pelko_schema_upgrade')" : "";
+}
+
 std::string TableExists(Engine engine) {
   const char* schema = engine == Engine::kMariaDb     ? "DATABASE()"
                        : engine == Engine::kSqlServer ? "SCHEMA_NAME()"

@@ -25,6 +25,12 @@ std::string AddColumn(Engine engine, const std::string& table);
 // takes it: a step of MariaDB, which commits at each, may be cut between
 // two and run again. SQL Server, whose steps a cut undoes whole, takes none.
 std::string IfNotExists(Engine engine);
+// The statements that hold off other upgraders for the whole of an upgrade,
+// and let them go, where the lock of the version's row does not (MariaDB
+// commits at each CREATE, ALTER and DROP, which lets that lock go); empty
+// where it does. The first answers 1 once held.
+std::string HoldUpgrade(Engine engine);
+std::string ReleaseUpgrade(Engine engine);
 // A query of one parameter, a table's name: 1 where the database holds it,
 // in the schema the connection works in, else 0.
 std::string TableExists(Engine engine);

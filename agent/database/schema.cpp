@@ -109,16 +109,12 @@ bool AddDetailColumns(SqlConnection& connection, const std::string& product) {
   return true;
 }
 
-bool ReadVersion(SqlConnection& connection, int* version);
-
 // Version 3 to 4: the sums a report reads (job_sums.h), made from the rows
 // there are. What was sent of each log moves to pelko_sync_state, so that an
 // agent of version 3 still connected, which would write rows without their
 // sums, fails at its next file (its transaction undone whole) and leaves the
 // database alone when it connects again. MariaDB commits at each CREATE and
-// RENAME, letting an agent that waits for the version go on: the version
-// row is locked again after them, and an agent that then finds the step
-// done leaves the sums as they are. A step cut there is run again whole.
+// RENAME: a step cut after them is run again whole.
 bool AddJobSums(SqlConnection& connection, const std::string& product) {
   const Engine engine = EngineOf(product);
   std::vector<SqlRow> exists;
@@ -134,13 +130,7 @@ bool AddJobSums(SqlConnection& connection, const std::string& product) {
   for (const std::string& statement : JobSumsTable(engine)) {
     if (!connection.Execute(statement, {}, nullptr)) return false;
   }
-  int version = 0;
-  if (!connection.Execute("UPDATE pelko_schema_version SET version = version", {}, nullptr) ||
-      !ReadVersion(connection, &version)) {
-    return false;
-  }
-  return version >= 4 ||
-         (connection.Execute("DELETE FROM pelko_job_sums", {}, nullptr) && FillJobSums(connection, engine));
+  return connection.Execute("DELETE FROM pelko_job_sums", {}, nullptr) && FillJobSums(connection, engine);
 }
 
 // Each step brings the version before `to` to `to`, inside the upgrade's
@@ -165,12 +155,39 @@ std::string Unknown(int version) {
          (version > kSchemaVersion ? ": they are left alone until this agent is upgraded" : "");
 }
 
+bool Steps(SqlConnection& connection, bool ok, int* found, std::string* error);
+
+// Agents that find the old version at once wait here on the first one's
+// row lock (and on MariaDB its lock of the upgrade), and then find the
+// version it left.
 bool Upgrade(SqlConnection& connection, int found, int* upgradedFrom, std::string* error) {
-  // Agents that find the old version at once wait here on the first one's
-  // row lock, and then find the version it left.
+  const Engine engine = EngineOf(connection.ProductName());
+  bool held = false;
+  auto release = [&] {
+    std::vector<SqlRow> ignored;
+    if (held) connection.Execute(ReleaseUpgrade(engine), {}, &ignored);
+    held = false;
+  };
+  auto hold = [&] {
+    std::vector<SqlRow> rows;
+    if (HoldUpgrade(engine).empty()) return true;
+    held = connection.Execute(HoldUpgrade(engine), {}, &rows) && !rows.empty() && !rows[0].empty() &&
+           rows[0][0] == "1";
+    return held;
+  };
   int version = found;
   bool ok = connection.Execute("UPDATE pelko_schema_version SET version = version", {}, nullptr) &&
-            ReadVersion(connection, &version);
+            hold() && ReadVersion(connection, &version);
+  const bool done = Steps(connection, ok, &version, error);
+  release();
+  if (done && upgradedFrom != nullptr && version != kSchemaVersion) *upgradedFrom = version;
+  return done;
+}
+
+// The steps from *version on, in the transaction Upgrade opened; *version
+// left as found.
+bool Steps(SqlConnection& connection, bool ok, int* found, std::string* error) {
+  int& version = *found;
   if (ok && version == kSchemaVersion) {
     connection.Rollback();
     return true;
@@ -194,7 +211,6 @@ bool Upgrade(SqlConnection& connection, int found, int* upgradedFrom, std::strin
     connection.Rollback();
     return false;
   }
-  if (upgradedFrom != nullptr) *upgradedFrom = version;
   return true;
 }
 
