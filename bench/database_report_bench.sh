@@ -13,6 +13,7 @@
 #     month, and a span that starts and ends in the middle of months;
 #  3. the same month's HTML report read from the rows (the database taken
 #     for version 3), as before the sums.
+# BENCH_ENGINES="pg" or "maria" runs one of them alone.
 set -eu
 bin=$(readlink -f "$1")
 servers=${2:-100} days=${3:-730} jobs=${4:-137}
@@ -135,8 +136,13 @@ SQL
   echo "$db: the month's HTML report from the rows: $(report --html --from 20260301 --to 20260331) s (load $(load))"
 }
 
-pg_env_start
-run_engine pg "$PG_ENV_ODBC"
-pg_env_stop
-maria_env_start
-run_engine maria "$MARIA_ENV_ODBC"
+engines=${BENCH_ENGINES:-pg maria}
+if [[ $engines == *pg* ]]; then
+  pg_env_start
+  run_engine pg "$PG_ENV_ODBC"
+  pg_env_stop
+fi
+if [[ $engines == *maria* ]]; then
+  maria_env_start
+  run_engine maria "$MARIA_ENV_ODBC"
+fi

@@ -68,6 +68,12 @@ std::string ReleaseUpgrade(Engine engine) {
   return engine == Engine::kMariaDb ? "SELECT RELEASE_LOCK('pelko_schema_upgrade')" : "";
 }
 
+std::string ReportSession(Engine engine) {
+  return engine == Engine::kMariaDb
+             ? "SET SESSION max_heap_table_size = 268435456, tmp_table_size = 268435456"
+             : "";
+}
+
 std::string TableExists(Engine engine) {
   const char* schema = engine == Engine::kMariaDb     ? "DATABASE()"
                        : engine == Engine::kSqlServer ? "SCHEMA_NAME()"
