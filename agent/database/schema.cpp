@@ -175,9 +175,12 @@ bool Upgrade(SqlConnection& connection, int found, int* upgradedFrom, std::strin
            rows[0][0] == "1";
     return held;
   };
+  // The lock of the upgrade first: one who held the row waiting for it
+  // would hold up the upgrade's last statement, which sets the version.
   int version = found;
-  bool ok = connection.Execute("UPDATE pelko_schema_version SET version = version", {}, nullptr) &&
-            hold() && ReadVersion(connection, &version);
+  bool ok = hold() &&
+            connection.Execute("UPDATE pelko_schema_version SET version = version", {}, nullptr) &&
+            ReadVersion(connection, &version);
   const bool done = Steps(connection, ok, &version, error);
   release();
   if (done && upgradedFrom != nullptr && version != kSchemaVersion) *upgradedFrom = version;

@@ -113,6 +113,27 @@ release_lock() {
 lock_waiters() {  # lock_waiters N: N sessions at least wait on a lock
   [[ $(pg_psql -Atc "SELECT COUNT(*) FROM pg_stat_activity WHERE wait_event_type = 'Lock'") -ge $1 ]]
 }
+# On MariaDB, where an upgrader waits on the upgrade's lock of its session
+# or on the version's row.
+maria_lock_waiters() {
+  [[ $(maria_sql -Ne "SELECT (SELECT COUNT(*) FROM information_schema.innodb_trx WHERE trx_state =
+    'LOCK WAIT') + (SELECT COUNT(*) FROM information_schema.processlist WHERE state = 'User lock')") -ge $1 ]]
+}
+# both_upgrade: the agent (started anew) and pelkodb --check find the old
+# tables at once, another session holding the version's row until both
+# wait; pelkodb's status in ended, its output in check.out.
+both_upgrade() {
+  local checker
+  hold_lock "UPDATE pelko_schema_version SET version = version"
+  start_agent 7>&-
+  PELKO_REGISTRY=$work/registry "$bin/pelkodb" --check >"$work/check.out" 2>"$work/check.err" 7>&- &
+  checker=$!
+  wait_for 20 lock_waiters 2 || fail "the agent and pelkodb did not both wait for the version"
+  release_lock
+  wait_end "$checker" 60
+  check "pelkodb --check succeeded" 0 "$ended"
+  [[ $ended == 0 ]] || cat "$work/check.err"
+}
 
 submit() {  # submit PAGES TITLE: prints as the test's user; the job id
   runuser -u "$user" -- env CUPS_SERVER="$CUPS_SERVER" lp -d Front -t "$2" \
@@ -376,7 +397,7 @@ while True: held.append(s.accept())' "$port" &
     old_rows=20000
     old_tables() {
       pg_psql <<SQL || fail "the tables of version $1 were not made"
-DROP TABLE IF EXISTS pelko_jobs, pelko_log_state, pelko_schema_version;
+DROP TABLE IF EXISTS pelko_jobs, pelko_log_state, pelko_sync_state, pelko_job_sums, pelko_schema_version;
 CREATE TABLE pelko_jobs (
   server_name VARCHAR(64) NOT NULL, printer VARCHAR(255) NOT NULL, log_date CHAR(8) NOT NULL,
   job_id INTEGER NOT NULL, user_name VARCHAR(255) NOT NULL, document VARCHAR(1000) NOT NULL,
@@ -457,10 +478,7 @@ SQL
   mariadb)
     maria_env_start || { echo "FAIL: MariaDB did not start"; exit 1; }
     lock_client() { maria_sql -N --unbuffered; }
-    lock_waiters() {
-      [[ $(maria_sql -Ne "SELECT COUNT(*) FROM information_schema.innodb_trx
-        WHERE trx_state = 'LOCK WAIT'") -ge $1 ]]
-    }
+    lock_waiters() { maria_lock_waiters "$@"; }
     dump() {
       maria_sql -N -B -e "SELECT printer, log_date, job_id, user_name, document, pages, cost,
         job_date, job_time, copies, color_pages, mono_pages, sides, paper, client, color_from
@@ -494,16 +512,9 @@ INSERT INTO pelko_jobs SELECT CONCAT('old', seq % 2), CONCAT('P', seq DIV 2 % 10
 SQL
     before=$(old_rows)
     set_connection "$MARIA_ENV_ODBC"
-    # ALTER TABLE commits there: the first to take the version row lets the
-    # other go at its first column, and both add the columns.
-    hold_lock "UPDATE pelko_schema_version SET version = version"
-    start_agent 7>&-
-    PELKO_REGISTRY=$work/registry "$bin/pelkodb" --check >"$work/check.out" 2>"$work/check.err" 7>&- &
-    checker=$!
-    wait_for 20 lock_waiters 2 || fail "the agent and pelkodb did not both wait for the version"
-    release_lock
-    wait_end "$checker" 30
-    check "pelkodb --check succeeded" 0 "$ended"
+    # ALTER TABLE commits there, letting the version row go: the other
+    # waits on the upgrade's lock of the session instead.
+    both_upgrade
     check "pelkodb reports version 4 and every row" "MariaDB: tables of version 4, 20000 jobs" \
       "$(cat "$work/check.out")"
     version() { maria_sql -Ne "SELECT MAX(version) FROM pelko_schema_version"; }
@@ -537,10 +548,7 @@ SQL
     if [[ $scenario == sums_maria ]]; then
       maria_env_start || { echo "FAIL: MariaDB did not start"; exit 1; }
       lock_client() { maria_sql -N --unbuffered; }
-      lock_waiters() {
-        [[ $(maria_sql -Ne "SELECT COUNT(*) FROM information_schema.innodb_trx
-          WHERE trx_state = 'LOCK WAIT'") -ge $1 ]]
-      }
+      lock_waiters() { maria_lock_waiters "$@"; }
       db_sql() { maria_sql -N -B -e "$1" | tr '\t' '|'; }
       db_script() { maria_sql; }
       connection=$MARIA_ENV_ODBC engine=MariaDB g="CAST(seq AS SIGNED)" bin_=BINARY
@@ -596,15 +604,7 @@ SQL
     version() { db_sql "SELECT MAX(version) FROM pelko_schema_version"; }
     before=$(fingerprint)
     set_connection "$connection"
-    hold_lock "UPDATE pelko_schema_version SET version = version"
-    start_agent 7>&-
-    PELKO_REGISTRY=$work/registry "$bin/pelkodb" --check >"$work/check.out" 2>"$work/check.err" 7>&- &
-    checker=$!
-    wait_for 20 lock_waiters 2 || fail "the agent and pelkodb did not both wait for the version"
-    release_lock
-    wait_end "$checker" 60
-    check "pelkodb --check succeeded" 0 "$ended"
-    [[ $ended == 0 ]] || cat "$work/check.err"
+    both_upgrade
     check "pelkodb reports version 4 and every row" "$engine: tables of version 4, 20000 jobs" "$(cat "$work/check.out")"
     wait_for 30 eval '[[ $(version) == 4 ]]'
     check "version 1 became 4" 4 "$(version)"
