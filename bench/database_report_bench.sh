@@ -18,13 +18,7 @@ set -eu
 bin=$(readlink -f "$1")
 servers=${2:-100} days=${3:-730} jobs=${4:-137}
 here=$(dirname "$(readlink -f "${BASH_SOURCE[0]}")")
-source "$here/../scripts/lib/process.sh"
-source "$here/../scripts/lib/pg-env.sh"
-source "$here/../scripts/lib/maria-env.sh"
-pg_env_available || { echo "needs root, PostgreSQL and its ODBC driver" >&2; exit 2; }
-maria_env_available || { echo "needs MariaDB and its ODBC driver" >&2; exit 2; }
-work=$(mktemp -d)
-chmod 755 "$work"
+source "$here/db_bench_env.sh"
 cleanup() {
   set +e
   pg_env_stop
@@ -111,7 +105,7 @@ SQL
   echo "$db: upgrade to version 4, the sums of every row made, in $(since "$t0") s (load $(load))"
   if [[ $db == pg ]]; then
     pg_long -qc "VACUUM ANALYZE"
-    pg_psql -Atc "SELECT 'pg: sums ' || COUNT(*) || ' rows (' || string_agg(n || ' ' || kind, ', ') || '), ' ||
+    pg_psql -Atc "SELECT 'pg: sums ' || SUM(n) || ' rows (' || string_agg(n || ' ' || kind, ', ') || '), ' ||
       pg_size_pretty(pg_total_relation_size('pelko_job_sums')) || '; jobs ' ||
       pg_size_pretty(pg_total_relation_size('pelko_jobs')) FROM (SELECT kind, COUNT(*) n FROM pelko_job_sums GROUP BY kind) k"
   else
