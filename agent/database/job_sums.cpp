@@ -1,5 +1,6 @@
 #include "agent/database/job_sums.h"
 
+#include <cstdio>
 #include <cstdlib>
 
 #include "agent/database/schema.h"
