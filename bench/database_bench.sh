@@ -19,13 +19,7 @@ set -eu
 bin=$(readlink -f "$1")
 printers=${2:-49} days=${3:-10} jobs=${4:-200}
 here=$(dirname "$(readlink -f "${BASH_SOURCE[0]}")")
-source "$here/../scripts/lib/process.sh"
-source "$here/../scripts/lib/pg-env.sh"
-source "$here/../scripts/lib/maria-env.sh"
-pg_env_available || { echo "needs root, PostgreSQL and its ODBC driver" >&2; exit 2; }
-maria_env_available || { echo "needs MariaDB and its ODBC driver" >&2; exit 2; }
-work=$(mktemp -d)
-chmod 755 "$work"
+source "$here/db_bench_env.sh"
 agent=
 cleanup() {
   set +e  # the stops' own checks fail by design

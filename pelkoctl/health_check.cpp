@@ -336,7 +336,7 @@ std::string UtcText(uint64_t fileTime) {
 
 // Whether the central database answers within a bound, and holds every
 // daily log as it is now: what it was sent of each log is what the sink
-// records there (pelko_log_state), so a log it lacks is one not synced yet.
+// records there (pelko_sync_state), so a log it lacks is one not synced yet.
 void CheckDatabase(const Env& env, const std::string& connection, const std::string& folder,
                    Findings& found) {
   if (env.sql == nullptr) return;

@@ -1,8 +1,14 @@
 #include "report/database_source.h"
 
+#include <algorithm>
+#include <cstdio>
 #include <cstdlib>
+#include <functional>
+#include <map>
 #include <string_view>
 #include <vector>
+
+#include "agent/database/dialect.h"
 
 namespace pelko::report {
 
@@ -19,6 +25,13 @@ constexpr std::string_view kDetailColumns =
     ", copies, color_pages, mono_pages, sides, paper, client, color_from";
 constexpr std::string_view kJobsTail = " FROM pelko_jobs WHERE log_date = ?";
 constexpr int kDetailsVersion = 3;
+constexpr int kSumsVersion = 4;
+
+// The figures of a group, in the order of kJobFigures and of the sums'
+// columns: jobs, pages, cost, colour, mono, untold pages, told jobs.
+constexpr std::string_view kSummed =
+    "SUM(jobs), SUM(pages), SUM(cost), SUM(color_pages), SUM(mono_pages), SUM(untold_pages), "
+    "SUM(told_jobs)";
 
 // The schema's version; 0 where it cannot be read (a reader without the
 // right to read it gets the jobs without their details).
@@ -50,7 +63,162 @@ Job JobOfRow(SqlRow& row, bool details) {
   return job;
 }
 
+int64_t Big(const std::string& text) { return std::strtoll(text.c_str(), nullptr, 10); }
+
+// The figures of a result row from column at on; its name given.
+Subtotal FiguresOf(const SqlRow& row, std::size_t at, std::string name) {
+  Subtotal figures{std::move(name), Big(row[at]), Big(row[at + 1]), Big(row[at + 2])};
+  figures.split = PageSplit{Big(row[at + 3]), Big(row[at + 4]), Big(row[at + 5]), Big(row[at + 6])};
+  return figures;
+}
+
+// "202612" one month on (step 1) or back (-1).
+std::string MonthFrom(const std::string& month, int step) {
+  int index = std::atoi(month.substr(0, 4).c_str()) * 12 + std::atoi(month.substr(4, 2).c_str()) - 1 + step;
+  char text[16];
+  std::snprintf(text, sizeof text, "%04d%02d", index / 12, index % 12 + 1);
+  return text;
+}
+
+// Whether log date day (YYYYMMDD) is its month's last.
+bool LastOfMonth(const std::string& day) {
+  const int year = std::atoi(day.substr(0, 4).c_str());
+  const int month = std::atoi(day.substr(4, 2).c_str());
+  static constexpr int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+  const bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
+  const int last = month == 2 && leap ? 29 : kDays[(month + 11) % 12];
+  return std::atoi(day.substr(6, 2).c_str()) == last;
+}
+
+// The sums of users (name "user_name") or printers over the log dates
+// from..to: of the months wholly within from the sums, of the days about
+// them from the rows. add gets each group's month ("2026/12", where
+// byMonth) and figures.
+class GroupReader {
+ public:
+  GroupReader(SqlConnection& connection, database::Engine engine, bool byMonth)
+      : connection(connection), engine(engine), byMonth(byMonth) {}
+
+  bool Read(const std::string& from, const std::string& to, char kind, const std::string& column,
+            const std::function<void(const std::string&, Subtotal&&)>& add) {
+    // The months wholly within: from the first day of one to the last of
+    // another; "" is no bound.
+    const std::string first = from.empty() ? "" : from.substr(6) == "01" ? from.substr(0, 6) : MonthFrom(from, 1);
+    const std::string last = to.empty() ? "" : LastOfMonth(to) ? to.substr(0, 6) : MonthFrom(to, -1);
+    if (!first.empty() && !last.empty() && first > last) return Rows(from, to, column, add);
+    const std::string month = byMonth ? "job_date, " : "";
+    std::vector<SqlRow> rows;
+    if (!connection.Execute("SELECT " + month + "name, " + std::string(kSummed) +
+                                " FROM pelko_job_sums WHERE kind = ? AND period >= ? AND period <= ? "
+                                "GROUP BY " + month + "name",
+                            {SqlParam::Text(std::string(1, kind)), SqlParam::Text(first),
+                             SqlParam::Text(last.empty() ? "999999" : last)},
+                            &rows)) {
+      return false;
+    }
+    Hand(rows, add);
+    return (first.empty() || from >= first || Rows(from, MonthFrom(first, -1) + "31", column, add)) &&
+           (last.empty() || MonthFrom(last, 1) > to || Rows(MonthFrom(last, 1), to, column, add));
+  }
+
+ private:
+  // The groups of the rows of log dates from..to, told apart byte for byte
+  // as the sums are.
+  bool Rows(const std::string& from, const std::string& to, const std::string& column,
+            const std::function<void(const std::string&, Subtotal&&)>& add) {
+    const std::string month = "SUBSTRING(job_date, 1, 7)";
+    std::vector<SqlRow> rows;
+    std::string group = database::ExactGroup(engine, column);
+    if (byMonth) group = database::ExactGroup(engine, month) + ", " + group;
+    if (!connection.Execute(std::string("SELECT ") + (byMonth ? "MIN(" + month + "), " : "") + "MIN(" +
+                                column + "), " + database::kJobFigures +
+                                " FROM pelko_jobs WHERE log_date >= ? AND log_date <= ? GROUP BY " + group,
+                            {SqlParam::Text(from), SqlParam::Text(to)}, &rows)) {
+      return false;
+    }
+    Hand(rows, add);
+    return true;
+  }
+
+  void Hand(std::vector<SqlRow>& rows, const std::function<void(const std::string&, Subtotal&&)>& add) {
+    const std::size_t at = byMonth ? 1 : 0;
+    for (SqlRow& row : rows) {
+      if (row.size() != at + 8 || Big(row[at + 1]) == 0) continue;  // sums of rows written over
+      add(byMonth ? row[0] : "", FiguresOf(row, at + 1, std::move(row[at])));
+    }
+  }
+
+  SqlConnection& connection;
+  database::Engine engine;
+  bool byMonth;
+};
+
 }  // namespace
+
+bool ReadDatabaseSums(SqlConnection& connection, const std::string& from, const std::string& to,
+                      ReportBuilder& builder, SummaryBuilder* summary, bool* kept, std::string* error) {
+  *kept = SchemaVersion(connection) >= kSumsVersion;
+  if (!*kept) return true;
+  const database::Engine engine = database::EngineOf(connection.ProductName());
+  if (const std::string set = database::ReportSession(engine); !set.empty()) {
+    connection.Execute(set, {}, nullptr);  // only faster: a login that may not goes on without
+  }
+  const SqlParam first = SqlParam::Text(from), last = SqlParam::Text(to.empty() ? "99999999" : to);
+  std::vector<SqlRow> days, servers;
+  bool ok = connection.Execute("SELECT period, job_date, " + std::string(kSummed) +
+                                   " FROM pelko_job_sums WHERE kind = 'd' AND period >= ? AND period <= ? "
+                                   "GROUP BY period, job_date",
+                               {first, last}, &days) &&
+            connection.Execute("SELECT server_name, " + std::string(kSummed) +
+                                   " FROM pelko_job_sums WHERE kind = 'd' AND period >= ? AND period <= ? "
+                                   "GROUP BY server_name",
+                               {first, last}, &servers);
+  // The newest jobs: those of the newest job dates, as many as are listed
+  // at least, read whole from their log dates.
+  std::vector<std::pair<std::string, std::string>> newest;  // job date, log date
+  for (const SqlRow& row : days) {
+    if (row.size() != 9 || Big(row[2]) == 0) continue;
+    builder.AddDayFigures(row[1], FiguresOf(row, 2, ""));
+    if (summary != nullptr) summary->AddAll(row[1], FiguresOf(row, 2, ""));
+    newest.emplace_back(row[1], row[0]);
+  }
+  for (const SqlRow& row : servers) {
+    if (row.size() == 8 && Big(row[1]) != 0) builder.AddServerFigures(FiguresOf(row, 1, row[0]));
+  }
+  std::sort(newest.rbegin(), newest.rend());
+  std::map<std::pair<std::string, std::string>, int64_t> jobsOf;
+  for (const SqlRow& row : days) {
+    if (row.size() == 9) jobsOf[{row[1], row[0]}] = Big(row[2]);
+  }
+  int64_t listed = 0;
+  std::string cutoff;
+  for (const auto& group : newest) {
+    if (listed >= static_cast<int64_t>(builder.ListLimit()) && group.first != cutoff) break;
+    cutoff = group.first;
+    listed += jobsOf[group];
+    std::vector<SqlRow> rows;
+    ok = ok && connection.Execute(std::string(kJobsHead) + std::string(kDetailColumns) +
+                                      " FROM pelko_jobs WHERE log_date = ? AND job_date = ?",
+                                  {SqlParam::Text(group.second), SqlParam::Text(group.first)}, &rows);
+    for (SqlRow& row : rows) {
+      // A database that compares texts without case gives more.
+      if (row.size() == 16 && row[0] == group.first) builder.ListJob(JobOfRow(row, true));
+    }
+  }
+  const bool byMonth = summary != nullptr && summary->Groups() == Grouping::kMonth;
+  GroupReader groups(connection, engine, byMonth);
+  ok = ok && groups.Read(from, to, 'u', "user_name", [&](const std::string& month, Subtotal&& figures) {
+    if (summary != nullptr) summary->AddUser(month, figures);
+    builder.AddUserFigures(figures);
+  });
+  ok = ok && groups.Read(from, to, 'p', "printer", [&](const std::string& month, Subtotal&& figures) {
+    if (summary != nullptr) summary->AddPrinter(month, figures);
+    builder.AddPrinterFigures(figures);
+  });
+  if (!ok) *error = connection.LastError();
+  connection.Rollback();
+  return ok;
+}
 
 bool ReadDatabaseJobs(SqlConnection& connection, const std::string& from, const std::string& to,
                       ReportBuilder& builder, std::string* error) {
@@ -80,7 +248,9 @@ bool ReadDatabaseReport(SqlConnection& connection, const std::string& from, cons
                         const CostUnit& costUnit, Report* report, std::string* error) {
   ReportBuilder builder;
   builder.Describe(from, to, TextEncoding::kUtf8, costUnit, /*site=*/true);
-  if (!ReadDatabaseJobs(connection, from, to, builder, error)) return false;
+  bool kept = false;
+  if (!ReadDatabaseSums(connection, from, to, builder, nullptr, &kept, error)) return false;
+  if (!kept && !ReadDatabaseJobs(connection, from, to, builder, error)) return false;
   *report = builder.Finish();
   return true;
 }

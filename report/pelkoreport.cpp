@@ -307,8 +307,9 @@ bool ReadLogs(const Options& o, const std::vector<std::string>& paths, ReportBui
   return ok;
 }
 
-// Every server's jobs of the database, read into builder.
-int ReadDatabase(const Options& o, ReportBuilder& builder) {
+// Every server's jobs of the database, read into builder: from the sums
+// the database keeps, but where every job or each day's are asked for.
+int ReadDatabase(const Options& o, ReportBuilder& builder, SummaryBuilder& summary) {
   KeepDriverFilesPrivate();
   std::string error, typed;
   SealedPassword password;
@@ -321,7 +322,12 @@ int ReadDatabase(const Options& o, ReportBuilder& builder) {
     return 1;
   }
   auto connection = PlatformSql().Connect(o.database, password, 30, &error);
-  if (!connection || !ReadDatabaseJobs(*connection, o.from, o.to, builder, &error)) {
+  bool kept = false;
+  const bool sums = !o.csv && o.grouping != Grouping::kDay;
+  if (!connection ||
+      (sums && !ReadDatabaseSums(*connection, o.from, o.to, builder, o.summary ? &summary : nullptr,
+                                 &kept, &error)) ||
+      (!kept && !ReadDatabaseJobs(*connection, o.from, o.to, builder, &error))) {
     std::fprintf(stderr, "pelkoreport: the database: %s\n", error.c_str());
     return 1;
   }
@@ -408,7 +414,7 @@ int Run(const Options& o) {
                         o.html ? std::function<void(const Job&)>() : std::function<void(const Job&)>(sink));
   builder.Describe(o.from, o.to, names, costUnit, site);
   if (site) {
-    if (const int status = ReadDatabase(o, builder); status != 0) return status;
+    if (const int status = ReadDatabase(o, builder, summary); status != 0) return status;
   } else if (!ReadLogs(o, paths, builder)) {
     std::fprintf(stderr, "pelkoreport: nothing written\n");
     return 1;

@@ -36,6 +36,13 @@ void Count(std::map<std::string, Subtotal, std::less<>>& groups, const std::stri
   at->second.split.Add(job);
 }
 
+void Merge(std::map<std::string, Subtotal, std::less<>>& groups, const std::string& name,
+           const Subtotal& figures) {
+  auto at = groups.find(name);
+  if (at == groups.end()) at = groups.emplace(name, Subtotal{name}).first;
+  AddFigures(at->second, figures);
+}
+
 Job JobOf(const LogEntry& entry) {
   Job job{Value(entry, entry.date),    Value(entry, entry.time),    Value(entry, entry.id),
           Value(entry, entry.user),    Value(entry, entry.printer), Value(entry, entry.doc),
@@ -153,31 +160,70 @@ void ReportBuilder::AddJob(Job&& job) {
   Keep(std::move(job));
 }
 
-void ReportBuilder::Keep(Job&& job) {
-  report.jobs += 1;
-  report.pages += job.pages;
-  report.jobCost += job.cost;
-  report.split.Add(job);
+void AddFigures(Subtotal& to, const Subtotal& from) {
+  to.jobs += from.jobs;
+  to.pages += from.pages;
+  to.cost += from.cost;
+  to.split.Add(from.split);
+}
+
+void PageSplit::Add(const PageSplit& other) {
+  color += other.color;
+  mono += other.mono;
+  untold += other.untold;
+  toldJobs += other.toldJobs;
+}
+
+void ReportBuilder::SeeDate(const std::string& date) {
   // A date of no day (a damaged entry, a hostile row) says nothing of the period.
-  if (LogDateOf(job.date).find_first_not_of("0123456789") == std::string::npos &&
-      LogDateOf(job.date).size() == 8) {
-    if (report.firstDate.empty() || job.date < report.firstDate) report.firstDate = job.date;
-    if (job.date > report.lastDate) report.lastDate = job.date;
+  if (LogDateOf(date).find_first_not_of("0123456789") == std::string::npos &&
+      LogDateOf(date).size() == 8) {
+    if (report.firstDate.empty() || date < report.firstDate) report.firstDate = date;
+    if (date > report.lastDate) report.lastDate = date;
   }
-  Count(users, job.user, job);
-  Count(printers, job.printer, job);
-  Count(months, job.date.substr(0, 7), job);
-  Count(days, job.date, job);
-  if (!job.server.empty()) Count(servers, job.server, job);
-  if (sink) sink(job);
+}
+
+void ReportBuilder::AddDayFigures(const std::string& jobDate, const Subtotal& figures) {
+  report.recordedTotal += figures.cost;
+  report.jobs += figures.jobs;
+  report.pages += figures.pages;
+  report.jobCost += figures.cost;
+  report.split.Add(figures.split);
+  SeeDate(jobDate);
+  Merge(months, jobDate.substr(0, 7), figures);
+  Merge(days, jobDate, figures);
+}
+
+void ReportBuilder::AddServerFigures(const Subtotal& figures) { Merge(servers, figures.name, figures); }
+
+void ReportBuilder::AddUserFigures(const Subtotal& figures) { Merge(users, figures.name, figures); }
+
+void ReportBuilder::AddPrinterFigures(const Subtotal& figures) { Merge(printers, figures.name, figures); }
+
+void ReportBuilder::ListJob(Job&& job) {
   if (listLimit == 0) return;
-  // The newest listLimit, sorted once they are twice as many.
   report.listed.push_back(std::move(job));
   if (report.listed.size() >= 2 * listLimit) {
     std::partial_sort(report.listed.begin(), report.listed.begin() + listLimit,
                       report.listed.end(), NewerFirst);
     report.listed.resize(listLimit);
   }
+}
+
+void ReportBuilder::Keep(Job&& job) {
+  report.jobs += 1;
+  report.pages += job.pages;
+  report.jobCost += job.cost;
+  report.split.Add(job);
+  SeeDate(job.date);
+  Count(users, job.user, job);
+  Count(printers, job.printer, job);
+  Count(months, job.date.substr(0, 7), job);
+  Count(days, job.date, job);
+  if (!job.server.empty()) Count(servers, job.server, job);
+  if (sink) sink(job);
+  // The newest listLimit, sorted once they are twice as many.
+  ListJob(std::move(job));
 }
 
 Report ReportBuilder::Finish() {

@@ -44,6 +44,7 @@ struct PageSplit {
   int64_t color = 0, mono = 0, untold = 0;
   int64_t toldJobs = 0;  // jobs whose entry has details
   void Add(const Job& job);
+  void Add(const PageSplit& other);
 };
 
 struct Subtotal {
@@ -53,6 +54,9 @@ struct Subtotal {
   int64_t cost = 0;
   PageSplit split{};
 };
+
+// Adds the figures of from (its name aside) to to.
+void AddFigures(Subtotal& to, const Subtotal& from);
 
 // The colour figures a report shows of a group, in order: none while no job
 // of the whole report (all) told its pages apart, and the pages not told
@@ -109,10 +113,22 @@ class ReportBuilder {
   bool AddLog(std::string_view text);
   // One job of a source without files; the database's total is its jobs'.
   void AddJob(Job&& job);
+  // The figures of many jobs at once, none of them listed (the database's
+  // sums): those of the jobs of one job date count for the totals, the
+  // month and the day; the same jobs' figures by server, user and printer
+  // (figures.name names it) for those.
+  void AddDayFigures(const std::string& jobDate, const Subtotal& figures);
+  void AddServerFigures(const Subtotal& figures);
+  void AddUserFigures(const Subtotal& figures);
+  void AddPrinterFigures(const Subtotal& figures);
+  // One of the jobs counted so, among those to list.
+  void ListJob(Job&& job);
+  std::size_t ListLimit() const { return listLimit; }
   Report Finish();
 
  private:
   void Keep(Job&& job);
+  void SeeDate(const std::string& date);
 
   std::size_t listLimit;
   std::function<void(const Job&)> sink;

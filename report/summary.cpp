@@ -68,6 +68,20 @@ std::string SummaryBuilder::PeriodOf(const std::string& date) const {
   return "";
 }
 
+void SummaryBuilder::AddAll(const std::string& date, const Subtotal& figures) {
+  AddFigures(periods[PeriodOf(date)].all, figures);
+}
+
+void SummaryBuilder::AddUser(const std::string& date, const Subtotal& figures) {
+  Sum& sum = periods[PeriodOf(date)].users[figures.name];
+  AddFigures(sum, figures);
+}
+
+void SummaryBuilder::AddPrinter(const std::string& date, const Subtotal& figures) {
+  Sum& sum = periods[PeriodOf(date)].printers[figures.name];
+  AddFigures(sum, figures);
+}
+
 void SummaryBuilder::Add(const Job& job) {
   Period& period = periods[PeriodOf(job.date)];
   for (Sum* sum : {&period.users[job.user], &period.printers[job.printer], &period.all}) {

@@ -18,6 +18,12 @@ class SummaryBuilder {
  public:
   explicit SummaryBuilder(Grouping grouping) : grouping(grouping) {}
   void Add(const Job& job);
+  // The figures of many jobs of date's period at once: all of them, or
+  // those of one user or printer (the database's sums; figures.name names it).
+  void AddAll(const std::string& date, const Subtotal& figures);
+  void AddUser(const std::string& date, const Subtotal& figures);
+  void AddPrinter(const std::string& date, const Subtotal& figures);
+  Grouping Groups() const { return grouping; }
   // The tables; names converted to encoding, columns aligned by characters.
   // bars: each user's and printer's cost (or pages, where nothing cost
   // anything) as a bar beside its row, for a person at a terminal.

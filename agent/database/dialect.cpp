@@ -13,10 +13,15 @@ constexpr const char* kValueColumns[] = {"user_name",   "document",   "pages", "
                                          "paper",       "client",     "color_from"};
 static_assert(std::size(kKeyColumns) + std::size(kValueColumns) == kJobRowParams);
 
-// "(?, ..., ?), (?, ..., ?)": rows groups of kJobRowParams marks.
-std::string Marks(std::size_t rows) {
+constexpr const char* kSumKeyColumns[] = {"server_name", "kind", "period", "job_date", "name"};
+constexpr const char* kSumFigureColumns[] = {"jobs",       "pages",        "cost",     "color_pages",
+                                             "mono_pages", "untold_pages", "told_jobs"};
+static_assert(std::size(kSumKeyColumns) + std::size(kSumFigureColumns) == kJobSumParams);
+
+// "(?, ..., ?), (?, ..., ?)": rows groups of params marks.
+std::string Marks(std::size_t rows, std::size_t params = kJobRowParams) {
   std::string one = "(?";
-  for (std::size_t i = 1; i < kJobRowParams; ++i) one += ", ?";
+  for (std::size_t i = 1; i < params; ++i) one += ", ?";
   one += ")";
   std::string all;
   all.reserve(rows * (one.size() + 2));
@@ -52,6 +57,55 @@ std::string AddColumn(Engine engine, const std::string& table) {
   return "ALTER TABLE " + table + (engine == Engine::kSqlServer ? " ADD " : " ADD COLUMN IF NOT EXISTS ");
 }
 
+std::string IfNotExists(Engine engine) { return engine == Engine::kSqlServer ? "" : "IF NOT EXISTS "; }
+
+std::string HoldUpgrade(Engine engine) {
+  // A lock of the session, which a commit keeps; bounded as a statement is.
+  return engine == Engine::kMariaDb ? "SELECT GET_LOCK('pelko_schema_upgrade', 10)" : "";
+}
+
+std::string ReleaseUpgrade(Engine engine) {
+  return engine == Engine::kMariaDb ? "SELECT RELEASE_LOCK('pelko_schema_upgrade')" : "";
+}
+
+std::string ReportSession(Engine engine) {
+  return engine == Engine::kMariaDb
+             ? "SET SESSION max_heap_table_size = 268435456, tmp_table_size = 268435456"
+             : "";
+}
+
+std::string TableExists(Engine engine) {
+  const char* schema = engine == Engine::kMariaDb     ? "DATABASE()"
+                       : engine == Engine::kSqlServer ? "SCHEMA_NAME()"
+                                                      : "current_schema()";
+  return std::string("SELECT COUNT(*) FROM information_schema.tables WHERE table_schema = ") + schema +
+         " AND table_name = ?";
+}
+
+std::string ExactTextType(Engine engine, std::size_t chars) {
+  switch (engine) {
+    case Engine::kMariaDb:
+      return TextType(engine, chars) + " CHARACTER SET utf8mb4 COLLATE utf8mb4_nopad_bin";
+    case Engine::kSqlServer:
+      return TextType(engine, chars) + " COLLATE Latin1_General_100_BIN2";
+    case Engine::kPostgreSql:
+      break;
+  }
+  return TextType(engine, chars);
+}
+
+std::string ExactGroup(Engine engine, const std::string& expression) {
+  switch (engine) {
+    case Engine::kMariaDb:
+      return "BINARY " + expression;
+    case Engine::kSqlServer:
+      return expression + " COLLATE Latin1_General_100_BIN2";
+    case Engine::kPostgreSql:
+      break;
+  }
+  return expression;
+}
+
 std::string CreateIndex(Engine engine, const std::string& name, const std::string& key,
                         const std::string& carried) {
   // MariaDB's indexes carry no columns beside their key: they join it.
@@ -84,6 +138,42 @@ std::string UpsertJobRows(Engine engine, std::size_t rows) {
   for (const char* column : kKeyColumns) key += std::string(key.empty() ? "" : ", ") + column;
   return "INSERT INTO pelko_jobs (" + columns + ") VALUES " + Marks(rows) + " ON CONFLICT (" + key +
          ") DO UPDATE SET " + SetValues("EXCLUDED.");
+}
+
+std::string JobSumValues(std::size_t rows) { return "VALUES " + Marks(rows, kJobSumParams); }
+
+std::string AddToJobSums(Engine engine, const std::string& source) {
+  const std::string columns = kJobSumColumns;
+  std::string set, key;
+  switch (engine) {
+    case Engine::kMariaDb:
+      for (const char* column : kSumFigureColumns) {
+        set += std::string(set.empty() ? "" : ", ") + column + " = " + column + " + VALUES(" + column + ")";
+      }
+      return "INSERT INTO pelko_job_sums (" + columns + ") " + source + " ON DUPLICATE KEY UPDATE " + set;
+    case Engine::kSqlServer: {
+      std::string values;
+      for (const char* column : kSumKeyColumns) {
+        key += std::string(key.empty() ? "" : " AND ") + "t." + column + " = s." + column;
+      }
+      for (const char* column : kSumFigureColumns) {
+        set += std::string(set.empty() ? "" : ", ") + column + " = t." + column + " + s." + column;
+      }
+      for (const char* column : kSumKeyColumns) values += std::string(values.empty() ? "" : ", ") + "s." + column;
+      for (const char* column : kSumFigureColumns) values += std::string(", s.") + column;
+      return "MERGE INTO pelko_job_sums WITH (HOLDLOCK) AS t USING (" + source + ") AS s (" + columns +
+             ") ON " + key + " WHEN MATCHED THEN UPDATE SET " + set +
+             " WHEN NOT MATCHED THEN INSERT (" + columns + ") VALUES (" + values + ");";
+    }
+    case Engine::kPostgreSql:
+      break;
+  }
+  for (const char* column : kSumKeyColumns) key += std::string(key.empty() ? "" : ", ") + column;
+  for (const char* column : kSumFigureColumns) {
+    set += std::string(set.empty() ? "" : ", ") + column + " = pelko_job_sums." + column + " + EXCLUDED." + column;
+  }
+  return "INSERT INTO pelko_job_sums (" + columns + ") " + source + " ON CONFLICT (" + key +
+         ") DO UPDATE SET " + set;
 }
 
 std::size_t MostJobRowsAtOnce(Engine engine) { return engine == Engine::kSqlServer ? 64 : 128; }

@@ -17,17 +17,17 @@ namespace pelko::database {
 namespace {
 
 constexpr char kSelectState[] =
-    "SELECT log_file, size_bytes, written FROM pelko_log_state WHERE server_name = ?";
+    "SELECT log_file, size_bytes, written FROM pelko_sync_state WHERE server_name = ?";
 constexpr char kSelectRows[] =
     "SELECT job_id, job_date, job_time, user_name, document, pages, cost, copies, color_pages, "
     "mono_pages, sides, paper, client, color_from FROM pelko_jobs "
     "WHERE server_name = ? AND printer = ? AND log_date = ?";
 constexpr std::size_t kSelectedColumns = 14;
 constexpr char kInsertState[] =
-    "INSERT INTO pelko_log_state (server_name, log_file, size_bytes, written) "
+    "INSERT INTO pelko_sync_state (server_name, log_file, size_bytes, written) "
     "VALUES (?, ?, ?, ?)";
 constexpr char kUpdateState[] =
-    "UPDATE pelko_log_state SET size_bytes = ?, written = ? "
+    "UPDATE pelko_sync_state SET size_bytes = ?, written = ? "
     "WHERE server_name = ? AND log_file = ?";
 
 uint64_t Number(const std::string& text) { return std::strtoull(text.c_str(), nullptr, 10); }
@@ -60,6 +60,28 @@ uint64_t Digest(const JobRow& row) {
     all += number ? '\x1f' + std::to_string(*number) : std::string("\x1f-");
   }
   return std::hash<std::string>()(all);
+}
+
+// A row's key within the server's books.
+uint64_t KeyDigest(const JobRow& row) {
+  return std::hash<std::string>()(row.printer + '\x1f' + std::to_string(row.jobId) + '\x1f' + row.date +
+                                  '\x1f' + row.time);
+}
+
+std::optional<int64_t> NumberOrNone(const std::string& text) {
+  if (text.empty()) return std::nullopt;
+  return std::strtoll(text.c_str(), nullptr, 10);
+}
+
+// What a row read back (kSelectRows) adds to the sums.
+JobShare StoredShare(const std::string& printer, const SqlRow& row) {
+  return JobShare{printer,
+                  row[3],
+                  row[1],
+                  std::strtoll(row[5].c_str(), nullptr, 10),
+                  std::strtoll(row[6].c_str(), nullptr, 10),
+                  NumberOrNone(row[8]),
+                  NumberOrNone(row[9])};
 }
 
 // The row as the database holds it (a NULL reads as an empty text).
@@ -203,25 +225,33 @@ bool LogSync::SendFile(SqlConnection& connection, const ChangedLog& log,
   digests.reserve(rows.size());
   for (const JobRow& row : rows) digests.push_back(Digest(row));
   std::vector<const JobRow*> changed;
+  JobSums sums;
+  std::vector<uint64_t> held = heldKeys[logFile];
+  const std::size_t heldBefore = held.size();
+  // A row of a key the database holds is written over: what it held then is
+  // read back, to be taken from the sums.
+  std::map<std::string, std::vector<const JobRow*>> byPrinter, rewritten;
   bool ok = true;
   if (const auto known = confirmed.find(logFile); known != confirmed.end()) {
     for (std::size_t i = 0; i < rows.size(); ++i) {
-      if (!std::binary_search(known->second.begin(), known->second.end(), digests[i])) {
-        changed.push_back(&rows[i]);
-      }
+      if (std::binary_search(known->second.begin(), known->second.end(), digests[i])) continue;
+      const bool over = std::binary_search(held.begin(), held.begin() + heldBefore, KeyDigest(rows[i]));
+      (over ? rewritten[rows[i].printer] : changed).push_back(&rows[i]);
     }
-  } else if (sent.count(logFile) == 0) {
-    // Never sent: nothing to read back, the rows of another file of that
-    // printer and day, if any, are written over.
-    for (const JobRow& row : rows) changed.push_back(&row);
   } else {
-    std::map<std::string, std::vector<const JobRow*>> byPrinter;
-    for (const JobRow& row : rows) byPrinter[row.printer].push_back(&row);
-    for (const auto& [printer, printerRows] : byPrinter) {
-      ok = ok && Unlike(connection, printer, logDate, printerRows, &changed);
-    }
+    for (const JobRow& row : rows) rewritten[row.printer].push_back(&row);
+  }
+  for (const auto& [printer, printerRows] : rewritten) {
+    ok = ok && Unlike(connection, printer, logDate, printerRows, &changed, &sums, &held);
+  }
+  for (const JobRow* row : changed) {
+    sums.Add(logDate, ShareOf(*row), 1);
+    held.push_back(KeyDigest(*row));
   }
   ok = ok && Write(connection, logDate, changed);
+  ok = ok && sums.Write([&](std::string_view sql, const std::vector<SqlParam>& params) {
+    return Run(connection, sql, params);
+  }, engine, server);
   const SentState state{log.file.size, log.file.lastWritten};
   ok = ok && Record(connection, logFile, state);
   const SentState twinState = log.twin ? SentState{log.twin->size, log.twin->lastWritten} : SentState{};
@@ -236,6 +266,9 @@ bool LogSync::SendFile(SqlConnection& connection, const ChangedLog& log,
   if (log.twin) sent[log.twinFile] = twinState;
   std::sort(digests.begin(), digests.end());
   confirmed[logFile] = std::move(digests);
+  std::sort(held.begin(), held.end());
+  held.erase(std::unique(held.begin(), held.end()), held.end());
+  heldKeys[logFile] = std::move(held);
   return true;
 }
 
@@ -265,7 +298,8 @@ bool LogSync::Record(SqlConnection& connection, const std::string& file, const S
 
 bool LogSync::Unlike(SqlConnection& connection, const std::string& printer,
                      const std::string& logDate, const std::vector<const JobRow*>& rows,
-                     std::vector<const JobRow*>* unlike) {
+                     std::vector<const JobRow*>* unlike, JobSums* sums,
+                     std::vector<uint64_t>* held) {
   std::vector<SqlRow> storedRows;
   if (!Run(connection, kSelectRows,
            {SqlParam::Text(server), SqlParam::Text(printer), SqlParam::Text(logDate)}, &storedRows)) {
@@ -277,10 +311,17 @@ bool LogSync::Unlike(SqlConnection& connection, const std::string& printer,
       stored[{std::strtoll(row[0].c_str(), nullptr, 10), row[1], row[2]}] = &row;
     }
   }
+  for (const auto& [key, row] : stored) {
+    JobRow keyOnly;
+    keyOnly.printer = printer;
+    std::tie(keyOnly.jobId, keyOnly.date, keyOnly.time) = key;
+    held->push_back(KeyDigest(keyOnly));
+  }
   for (const JobRow* row : rows) {
     auto found = stored.find({row->jobId, row->date, row->time});
     if (found == stored.end() || !SameAsStored(JobValues(*row), *found->second)) {
       unlike->push_back(row);
+      if (found != stored.end()) sums->Add(logDate, StoredShare(printer, *found->second), -1);
     }
   }
   return true;

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "agent/database/dialect.h"
+#include "agent/database/job_sums.h"
 #include "agent/database/job_rows.h"
 #include "agent/files/file_finder.h"
 #include "agent/logs/log_locks.h"
@@ -82,9 +83,11 @@ class LogSync {
   // What was sent of a file: its size and time of writing.
   bool Record(SqlConnection& connection, const std::string& file, const SentState& state);
   // The rows of printer's day that the database lacks or holds otherwise,
-  // read back from it.
+  // read back from it; the rows they write over taken from sums, and the
+  // keys of the day's rows added to held.
   bool Unlike(SqlConnection& connection, const std::string& printer, const std::string& logDate,
-              const std::vector<const JobRow*>& rows, std::vector<const JobRow*>* unlike);
+              const std::vector<const JobRow*>& rows, std::vector<const JobRow*>* unlike,
+              JobSums* sums, std::vector<uint64_t>* held);
   bool Write(SqlConnection& connection, const std::string& logDate,
              const std::vector<const JobRow*>& rows);
   bool Run(SqlConnection& connection, std::string_view sql, const std::vector<SqlParam>& params,
@@ -100,6 +103,10 @@ class LogSync {
   // rest, reading nothing back. A file not here is compared with the
   // database's rows.
   std::map<std::string, std::vector<uint64_t>> confirmed;
+  // The keys of the rows the database holds of each such file's printers'
+  // days (digests, sorted): a changed row of a key not among them is new,
+  // and nothing is read back to take it from the sums.
+  std::map<std::string, std::vector<uint64_t>> heldKeys;
   Engine engine = Engine::kPostgreSql;
   uint64_t folderStamp = 0;
   uint64_t lastFullLookMs = 0;

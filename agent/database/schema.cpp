@@ -4,6 +4,7 @@
 #include <iterator>
 
 #include "agent/database/dialect.h"
+#include "agent/database/job_sums.h"
 #include "agent/util/unicode.h"
 
 namespace pelko::database {
@@ -108,13 +109,37 @@ bool AddDetailColumns(SqlConnection& connection, const std::string& product) {
   return true;
 }
 
+// Version 3 to 4: the sums a report reads (job_sums.h), made from the rows
+// there are. What was sent of each log moves to pelko_sync_state, so that an
+// agent of version 3 still connected, which would write rows without their
+// sums, fails at its next file (its transaction undone whole) and leaves the
+// database alone when it connects again. MariaDB commits at each CREATE and
+// RENAME: a step cut after them is run again whole.
+bool AddJobSums(SqlConnection& connection, const std::string& product) {
+  const Engine engine = EngineOf(product);
+  std::vector<SqlRow> exists;
+  if (!connection.Execute(TableExists(engine), {SqlParam::Text("pelko_log_state")}, &exists)) return false;
+  if (!exists.empty() && !exists[0].empty() && exists[0][0] != "0") {
+    const std::string rename = engine == Engine::kSqlServer
+                                   ? "EXEC sp_rename 'pelko_log_state', 'pelko_sync_state'"
+                                   : engine == Engine::kMariaDb
+                                         ? "RENAME TABLE pelko_log_state TO pelko_sync_state"
+                                         : "ALTER TABLE pelko_log_state RENAME TO pelko_sync_state";
+    if (!connection.Execute(rename, {}, nullptr)) return false;
+  }
+  for (const std::string& statement : JobSumsTable(engine)) {
+    if (!connection.Execute(statement, {}, nullptr)) return false;
+  }
+  return connection.Execute("DELETE FROM pelko_job_sums", {}, nullptr) && FillJobSums(connection, engine);
+}
+
 // Each step brings the version before `to` to `to`, inside the upgrade's
 // transaction.
 struct SchemaStep {
   int to;
   bool (*run)(SqlConnection& connection, const std::string& product);
 };
-constexpr SchemaStep kSteps[] = {{2, KeyByEntryTime}, {3, AddDetailColumns}};
+constexpr SchemaStep kSteps[] = {{2, KeyByEntryTime}, {3, AddDetailColumns}, {4, AddJobSums}};
 static_assert(std::size(kSteps) == kSchemaVersion - 1 && kSteps[kSchemaVersion - 2].to == kSchemaVersion);
 
 bool ReadVersion(SqlConnection& connection, int* version) {
@@ -130,12 +155,42 @@ std::string Unknown(int version) {
          (version > kSchemaVersion ? ": they are left alone until this agent is upgraded" : "");
 }
 
+bool Steps(SqlConnection& connection, bool ok, int* found, std::string* error);
+
+// Agents that find the old version at once wait here on the first one's
+// row lock (and on MariaDB its lock of the upgrade), and then find the
+// version it left.
 bool Upgrade(SqlConnection& connection, int found, int* upgradedFrom, std::string* error) {
-  // Agents that find the old version at once wait here on the first one's
-  // row lock, and then find the version it left.
+  const Engine engine = EngineOf(connection.ProductName());
+  bool held = false;
+  auto release = [&] {
+    std::vector<SqlRow> ignored;
+    if (held) connection.Execute(ReleaseUpgrade(engine), {}, &ignored);
+    held = false;
+  };
+  auto hold = [&] {
+    std::vector<SqlRow> rows;
+    if (HoldUpgrade(engine).empty()) return true;
+    held = connection.Execute(HoldUpgrade(engine), {}, &rows) && !rows.empty() && !rows[0].empty() &&
+           rows[0][0] == "1";
+    return held;
+  };
+  // The lock of the upgrade first: one who held the row waiting for it
+  // would hold up the upgrade's last statement, which sets the version.
   int version = found;
-  bool ok = connection.Execute("UPDATE pelko_schema_version SET version = version", {}, nullptr) &&
+  bool ok = hold() &&
+            connection.Execute("UPDATE pelko_schema_version SET version = version", {}, nullptr) &&
             ReadVersion(connection, &version);
+  const bool done = Steps(connection, ok, &version, error);
+  release();
+  if (done && upgradedFrom != nullptr && version != kSchemaVersion) *upgradedFrom = version;
+  return done;
+}
+
+// The steps from *version on, in the transaction Upgrade opened; *version
+// left as found.
+bool Steps(SqlConnection& connection, bool ok, int* found, std::string* error) {
+  int& version = *found;
   if (ok && version == kSchemaVersion) {
     connection.Rollback();
     return true;
@@ -159,7 +214,6 @@ bool Upgrade(SqlConnection& connection, int found, int* upgradedFrom, std::strin
     connection.Rollback();
     return false;
   }
-  if (upgradedFrom != nullptr) *upgradedFrom = version;
   return true;
 }
 
@@ -176,7 +230,7 @@ std::vector<std::string> SchemaStatements(const std::string& product) {
   statements.insert(statements.end(), {
       // What was sent of each log file: nothing is read again while its
       // size and time of writing stay.
-      "CREATE TABLE pelko_log_state ("
+      "CREATE TABLE pelko_sync_state ("
       "server_name " + Text(product, kServerChars) + " NOT NULL, "
       "log_file " + Text(product, 400) + " NOT NULL, "
       "size_bytes BIGINT NOT NULL, "
@@ -185,6 +239,8 @@ std::vector<std::string> SchemaStatements(const std::string& product) {
       "CREATE TABLE pelko_schema_version (version INTEGER NOT NULL)",
       "INSERT INTO pelko_schema_version (version) VALUES (" + std::to_string(kSchemaVersion) + ")",
   });
+  const std::vector<std::string> sums = JobSumsTable(EngineOf(product));
+  statements.insert(statements.end(), sums.begin(), sums.end());
   return statements;
 }
 

@@ -25,6 +25,13 @@
 #             while the next one writes beside it, and again as they change
 #             their rows; then two agents, one renamed, then removed, the
 #             other's rows untouched throughout
+#   sums_pg, sums_maria  on each engine, a database of version 1 with rows
+#             of three months (a user told from another by case alone, jobs
+#             dated the day before their log) upgraded by the agent and
+#             pelkodb at once; a log written, written over (pages, user,
+#             colour) and an entry gone from it: the sums a report reads are
+#             a GROUP BY over the rows each time, and the report read from
+#             them is the report read from the rows, byte for byte
 #   upgrade   a database of version 1 with rows, then one of version 2,
 #             each upgraded by the agent and pelkodb at once; then a job id
 #             given twice in a day's log, one with details corrected later
@@ -39,7 +46,7 @@ source "$here/../../scripts/lib/cups-env.sh"
 source "$here/../lib/check.sh"
 source "$here/../../scripts/lib/pg-env.sh"
 source "$here/../../scripts/lib/maria-env.sh"
-if [[ $scenario == mariadb || $scenario == servers ]] && ! maria_env_available; then
+if [[ $scenario == mariadb || $scenario == servers || $scenario == sums_maria ]] && ! maria_env_available; then
   echo "SKIP: needs MariaDB and its ODBC driver"
   exit 77
 fi
@@ -110,6 +117,27 @@ release_lock() {
 }
 lock_waiters() {  # lock_waiters N: N sessions at least wait on a lock
   [[ $(pg_psql -Atc "SELECT COUNT(*) FROM pg_stat_activity WHERE wait_event_type = 'Lock'") -ge $1 ]]
+}
+# On MariaDB, where an upgrader waits on the upgrade's lock of its session
+# or on the version's row.
+maria_lock_waiters() {
+  [[ $(maria_sql -Ne "SELECT (SELECT COUNT(*) FROM information_schema.innodb_trx WHERE trx_state =
+    'LOCK WAIT') + (SELECT COUNT(*) FROM information_schema.processlist WHERE state = 'User lock')") -ge $1 ]]
+}
+# both_upgrade: the agent (started anew) and pelkodb --check find the old
+# tables at once, another session holding the version's row until both
+# wait; pelkodb's status in ended, its output in check.out.
+both_upgrade() {
+  local checker
+  hold_lock "UPDATE pelko_schema_version SET version = version"
+  start_agent 7>&-
+  PELKO_REGISTRY=$work/registry "$bin/pelkodb" --check >"$work/check.out" 2>"$work/check.err" 7>&- &
+  checker=$!
+  wait_for 20 lock_waiters 2 || fail "the agent and pelkodb did not both wait for the version"
+  release_lock
+  wait_end "$checker" 60
+  check "pelkodb --check succeeded" 0 "$ended"
+  [[ $ended == 0 ]] || cat "$work/check.err"
 }
 
 submit() {  # submit PAGES TITLE: prints as the test's user; the job id
@@ -200,7 +228,7 @@ case $scenario in
     check "the database holds the logs row for row, NULL for no details" 0 $?
     check "the pelko_jobs table survived the titles" 24 "$(rows)"
     check "no trouble was said" 0 "$(said 'database')"
-    check "pelkodb finds the tables" "PostgreSQL: tables of version 3, 24 jobs" \
+    check "pelkodb finds the tables" "PostgreSQL: tables of version 4, 24 jobs" \
       "$(PELKO_REGISTRY=$work/registry "$bin/pelkodb" --check)"
     # The site report's total is the sum of the logs' Totals.
     logs_total=$(grep -ho '<user>Total</user><cost>[0-9]*' "$logs"/*.xml | grep -o '[0-9]*$' |
@@ -374,7 +402,7 @@ while True: held.append(s.accept())' "$port" &
     old_rows=20000
     old_tables() {
       pg_psql <<SQL || fail "the tables of version $1 were not made"
-DROP TABLE IF EXISTS pelko_jobs, pelko_log_state, pelko_schema_version;
+DROP TABLE IF EXISTS pelko_jobs, pelko_log_state, pelko_sync_state, pelko_job_sums, pelko_schema_version;
 CREATE TABLE pelko_jobs (
   server_name VARCHAR(64) NOT NULL, printer VARCHAR(255) NOT NULL, log_date CHAR(8) NOT NULL,
   job_id INTEGER NOT NULL, user_name VARCHAR(255) NOT NULL, document VARCHAR(1000) NOT NULL,
@@ -415,13 +443,13 @@ SQL
       release_lock
       wait_end "$checker" 30
       check "pelkodb --check succeeded on version $1" 0 "$ended"
-      check "pelkodb reports version 3 and every row" "PostgreSQL: tables of version 3, $old_rows jobs" \
+      check "pelkodb reports version 4 and every row" "PostgreSQL: tables of version 4, $old_rows jobs" \
         "$(cat "$work/check.out")"
-      wait_for 30 eval '[[ $(version) == 3 ]]'
+      wait_for 30 eval '[[ $(version) == 4 ]]'
       echo "upgrade of $old_rows rows from version $1 done within $(( ($(date +%s%N) - started) / 1000000 )) ms"
-      check "version $1 became 3" 3 "$(version)"
+      check "version $1 became 4" 4 "$(version)"
       upgraders() {
-        echo $(( $(said "upgraded from version $1 to 3") + $(grep -c 'upgraded from' "$work/check.err") ))
+        echo $(( $(said "upgraded from version $1 to 4") + $(grep -c 'upgraded from' "$work/check.err") ))
       }
       wait_for 10 eval '(( $(upgraders '"$1"') > 0 ))'
       check "one of the two upgraded version $1, the other found it done" 1 "$(upgraders "$1")"
@@ -455,10 +483,7 @@ SQL
   mariadb)
     maria_env_start || { echo "FAIL: MariaDB did not start"; exit 1; }
     lock_client() { maria_sql -N --unbuffered; }
-    lock_waiters() {
-      [[ $(maria_sql -Ne "SELECT COUNT(*) FROM information_schema.innodb_trx
-        WHERE trx_state = 'LOCK WAIT'") -ge $1 ]]
-    }
+    lock_waiters() { maria_lock_waiters "$@"; }
     dump() {
       maria_sql -N -B -e "SELECT printer, log_date, job_id, user_name, document, pages, cost,
         job_date, job_time, copies, color_pages, mono_pages, sides, paper, client, color_from
@@ -492,21 +517,14 @@ INSERT INTO pelko_jobs SELECT CONCAT('old', seq % 2), CONCAT('P', seq DIV 2 % 10
 SQL
     before=$(old_rows)
     set_connection "$MARIA_ENV_ODBC"
-    # ALTER TABLE commits there: the first to take the version row lets the
-    # other go at its first column, and both add the columns.
-    hold_lock "UPDATE pelko_schema_version SET version = version"
-    start_agent 7>&-
-    PELKO_REGISTRY=$work/registry "$bin/pelkodb" --check >"$work/check.out" 2>"$work/check.err" 7>&- &
-    checker=$!
-    wait_for 20 lock_waiters 2 || fail "the agent and pelkodb did not both wait for the version"
-    release_lock
-    wait_end "$checker" 30
-    check "pelkodb --check succeeded" 0 "$ended"
-    check "pelkodb reports version 3 and every row" "MariaDB: tables of version 3, 20000 jobs" \
+    # ALTER TABLE commits there, letting the version row go: the other
+    # waits on the upgrade's lock of the session instead.
+    both_upgrade
+    check "pelkodb reports version 4 and every row" "MariaDB: tables of version 4, 20000 jobs" \
       "$(cat "$work/check.out")"
     version() { maria_sql -Ne "SELECT MAX(version) FROM pelko_schema_version"; }
-    wait_for 30 eval '[[ $(version) == 3 ]]'
-    check "the version is 3" 3 "$(version)"
+    wait_for 30 eval '[[ $(version) == 4 ]]'
+    check "the version is 4" 4 "$(version)"
     check "one version row" 1 "$(maria_sql -Ne "SELECT COUNT(*) FROM pelko_schema_version")"
     check "every row kept once, as it was" "$before" "$(old_rows)"
     check "their details are NULL" 20000 "$(maria_sql -Ne "SELECT COUNT(*) FROM pelko_jobs
@@ -595,7 +613,7 @@ SQL
       wait_for 30 eval '[[ $(rows_of srv1)$(rows_of south) == 22 ]]' || fail "$db: the two servers did not sync"
       south_rows() {
         ${db}_q "SELECT j.printer, j.log_date, job_id, job_date, job_time, user_name, document, pages,
-          cost, color_pages, s.log_file, s.size_bytes, s.written FROM pelko_jobs j, pelko_log_state s
+          cost, color_pages, s.log_file, s.size_bytes, s.written FROM pelko_jobs j, pelko_sync_state s
           WHERE j.server_name = 'south' AND s.server_name = 'south' ORDER BY job_time, s.log_file" | md5sum
       }
       before=$(south_rows)
@@ -616,6 +634,122 @@ SQL
       stop_process "$south_agent"
     done
     start_agent  # for the check below
+    ;;
+  sums_pg|sums_maria)
+    # v1_sql ROWS: version 1's tables with ROWS rows of two old servers from
+    # 2025-10-01 on, 20 a day; every 50th job dated the day before its log.
+    if [[ $scenario == sums_maria ]]; then
+      maria_env_start || { echo "FAIL: MariaDB did not start"; exit 1; }
+      lock_client() { maria_sql -N --unbuffered; }
+      lock_waiters() { maria_lock_waiters "$@"; }
+      db_sql() { maria_sql -N -B -e "$1" | tr '\t' '|'; }
+      db_script() { maria_sql; }
+      connection=$MARIA_ENV_ODBC engine=MariaDB g="CAST(seq AS SIGNED)" bin_=BINARY
+      day_of() { echo "DATE_ADD('2025-10-01', INTERVAL $1 DAY)"; }
+      text_of() { echo "DATE_FORMAT($1, '$2')"; }
+      rows_of="FROM seq_0_to_$((20000 - 1))"
+    else
+      db_sql() { pg_psql -At -F'|' -c "$1"; }
+      db_script() { pg_psql; }
+      connection=$PG_ENV_ODBC engine=PostgreSQL g=g bin_=
+      day_of() { echo "(DATE '2025-10-01' + $1)"; }
+      text_of() { echo "to_char($1, '$(sed 's/%Y/YYYY/; s/%m/MM/; s/%d/DD/' <<<"$2")')"; }
+      rows_of="FROM generate_series(0, 20000 - 1) g"
+    fi
+    day_n="$g DIV 20 % 92"; [[ -z $bin_ ]] && day_n="$g / 20 % 92"
+    db_script <<SQL || fail "the tables of version 1 were not made"
+CREATE TABLE pelko_jobs (
+  server_name VARCHAR(64) NOT NULL, printer VARCHAR(255) NOT NULL, log_date CHAR(8) NOT NULL,
+  job_id INTEGER NOT NULL, user_name VARCHAR(255) NOT NULL, document VARCHAR(1000) NOT NULL,
+  pages INTEGER NOT NULL, cost INTEGER NOT NULL, job_date VARCHAR(10) NOT NULL,
+  job_time VARCHAR(8) NOT NULL, PRIMARY KEY (server_name, printer, log_date, job_id));
+CREATE TABLE pelko_log_state (
+  server_name VARCHAR(64) NOT NULL, log_file VARCHAR(400) NOT NULL,
+  size_bytes BIGINT NOT NULL, written BIGINT NOT NULL, PRIMARY KEY (server_name, log_file));
+CREATE TABLE pelko_schema_version (version INTEGER NOT NULL);
+INSERT INTO pelko_schema_version (version) VALUES (1);
+INSERT INTO pelko_jobs SELECT CONCAT('old', $g % 2), CONCAT('P', $g % 10), $(text_of "$(day_of "$day_n")" '%Y%m%d'), $g,
+  CASE WHEN $g % 74 = 0 THEN 'User0' ELSE CONCAT('user', $g % 37) END, CONCAT('doc ', $g), $g % 7 + 1, $g % 7 * 5 + 5,
+  $(text_of "$(day_of "$day_n - CASE WHEN $g % 50 = 0 THEN 1 ELSE 0 END")" '%Y/%m/%d'), CONCAT('09:', LPAD(CONCAT('', $g % 60), 2, '0'), ':00')
+  $rows_of;
+SQL
+    fingerprint() {
+      db_sql "SELECT COUNT(*), SUM(pages), SUM(cost), SUM(job_id), COUNT(DISTINCT $bin_ user_name) FROM pelko_jobs WHERE server_name <> 'srv1'"
+    }
+    # The sums, and what a GROUP BY over the rows gives, line for line.
+    grouped() {
+      local figures="COUNT(*), SUM(pages), SUM(cost), SUM(CASE WHEN color_pages IS NULL THEN 0 ELSE color_pages END),
+        SUM(CASE WHEN color_pages IS NULL THEN 0 ELSE mono_pages END), SUM(CASE WHEN color_pages IS NULL THEN pages ELSE 0 END),
+        COUNT(color_pages)"
+      db_sql "SELECT MIN(server_name), 'd', log_date, MIN(job_date), '', $figures FROM pelko_jobs
+          GROUP BY $bin_ server_name, log_date, $bin_ job_date
+        UNION ALL SELECT MIN(server_name), 'u', SUBSTRING(log_date, 1, 6), MIN(SUBSTRING(job_date, 1, 7)), MIN(user_name), $figures
+          FROM pelko_jobs GROUP BY $bin_ server_name, SUBSTRING(log_date, 1, 6), $bin_ SUBSTRING(job_date, 1, 7), $bin_ user_name
+        UNION ALL SELECT MIN(server_name), 'p', SUBSTRING(log_date, 1, 6), MIN(SUBSTRING(job_date, 1, 7)), MIN(printer), $figures
+          FROM pelko_jobs GROUP BY $bin_ server_name, SUBSTRING(log_date, 1, 6), $bin_ SUBSTRING(job_date, 1, 7), $bin_ printer" |
+        LC_ALL=C sort
+    }
+    sums() {
+      db_sql "SELECT server_name, kind, period, job_date, name, jobs, pages, cost, color_pages, mono_pages,
+        untold_pages, told_jobs FROM pelko_job_sums WHERE jobs <> 0" | LC_ALL=C sort
+    }
+    sums_in_step() { [[ $(sums) == "$(grouped)" ]]; }
+    version() { db_sql "SELECT MAX(version) FROM pelko_schema_version"; }
+    before=$(fingerprint)
+    set_connection "$connection"
+    both_upgrade
+    check "pelkodb reports version 4 and every row" "$engine: tables of version 4, 20000 jobs" "$(cat "$work/check.out")"
+    wait_for 30 eval '[[ $(version) == 4 ]]'
+    check "version 1 became 4" 4 "$(version)"
+    check "every row of version 1 kept once" "$before" "$(fingerprint)"
+    check "no log state left under its old name" 0 \
+      "$(db_sql "SELECT COUNT(*) FROM information_schema.tables WHERE table_name IN ('pelko_log_state', 'pelko_jobs_v1')")"
+    check "the upgrade's sums are a GROUP BY over the rows" "$(grouped)" "$(sums)"
+    # Entries as the agent writes them: hand_log ENTRY...; hand_entry ID
+    # TIME USER PAGES [DETAILS].
+    hand_entry() {
+      printf '<entry> <date>%s</date><time>%s</time> <id>%s</id><user>%s</user> <printer>Back</printer><doc>d%s</doc> <pages>%s</pages> <cost>%s</cost>%s</entry>' \
+        "$slash" "$2" "$1" "$3" "$1" "$4" $(($4 * 5)) "${5:-}"
+    }
+    hand_log() {
+      (umask 027; set -o noclobber
+       printf "%s" "<?xml version='1.0' encoding='ISO-8859-1' ?> <?xml-stylesheet href='Tavisk.xsl' type='text/xsl' ?><log> <type>Back</type> <date>$slash</date>" \
+         "$@" "</log>" >"$logs/Back_$day.xml.new") && mv "$logs/Back_$day.xml.new" "$logs/Back_$day.xml"
+    }
+    hand_log "$(hand_entry 7 10:00:00 anna 3)" "$(hand_entry 6 09:30:00 Anna 2 "$(details 1)")" \
+      "$(hand_entry 5 09:00:00 eve 1)"
+    srv1_rows() { db_sql "SELECT COUNT(*) FROM pelko_jobs WHERE server_name = 'srv1'"; }
+    wait_for 30 eval '[[ $(srv1_rows) == 3 ]]'
+    wait_for 30 sums_in_step
+    check "a new log's sums" "$(grouped)" "$(sums)"
+    # Written over: job 6's user and colour, job 5's pages; job 7 gone, 8 new.
+    hand_log "$(hand_entry 8 10:30:00 paul 4)" "$(hand_entry 6 09:30:00 bob 2 "$(details 2)")" \
+      "$(hand_entry 5 09:00:00 eve 4)"
+    wait_for 30 eval '[[ $(srv1_rows) == 4 ]]'
+    wait_for 30 sums_in_step
+    check "the sums after rows written over, one gone from its log" "$(grouped)" "$(sums)"
+    stop_process "$agent"
+    # The same report from the rows (a database of version 3 keeps no sums)
+    # and from the sums: whole months, the days about them, a span within
+    # one month, the newest jobs listed among ties of 20 a day.
+    report() {  # report NAME ARGS...
+      local name=$1
+      shift
+      "$bin/pelkoreport" --database "$connection" --password-stdin "$@" <<<pgsecret >"$work/report.$name" 2>&1
+    }
+    forms=("--html" "--html --from 20251015 --to 20251130" "--html --from 20251105 --to 20251120"
+           "--summary --by month --from 20251001 --to $day")
+    db_sql "UPDATE pelko_schema_version SET version = 3" >/dev/null
+    for i in "${!forms[@]}"; do report "rows$i" ${forms[i]}; done
+    db_sql "UPDATE pelko_schema_version SET version = 4" >/dev/null
+    for i in "${!forms[@]}"; do
+      report "sums$i" ${forms[i]}
+      check "the report ${forms[i]} from the sums is the one from the rows" "" \
+        "$(cmp "$work/report.rows$i" "$work/report.sums$i" 2>&1)"
+    done
+    check "the reports hold the users told apart by case" yes \
+      "$(grep -qw User0 "$work/report.sums0" && grep -qw user0 "$work/report.sums0" && echo yes)"
+    start_agent
     ;;
   *)
     echo "unknown scenario $scenario" >&2

@@ -23,6 +23,11 @@ struct FakeSqlTables {
   Jobs jobs;
   Jobs holding;  // pelko_jobs_v1, while an upgrade runs
   std::map<std::pair<std::string, std::string>, std::pair<int64_t, int64_t>> states;
+  // pelko_job_sums: (server, kind, period, job date, name) -> jobs, pages,
+  // cost, colour, mono, untold pages, told jobs.
+  using SumKey = std::tuple<std::string, std::string, std::string, std::string, std::string>;
+  std::map<SumKey, std::vector<int64_t>> sums;
+  bool syncState = false;  // pelko_log_state is pelko_sync_state (version 4)
   int version = 0;       // of pelko_schema_version; 0: no tables
   bool oldKey = false;   // pelko_jobs keyed as in version 1: (server, printer, log date, job id)
   bool detailColumns = false;  // pelko_jobs has the columns of version 3
@@ -86,6 +91,13 @@ class FakeSqlConnection : public SqlConnection {
     auto dayOf = [&](const FakeSqlTables::JobKey& key) {
       return std::get<2>(key) == text(0) && std::get<0>(key) == text(1);
     };
+    auto stateTable = [&] {
+      return pending.version == 0 || pending.syncState == (sql.find("pelko_sync_state") != std::string_view::npos);
+    };
+    if ((starts("SELECT log_file") || starts("INSERT INTO pelko_") || starts("UPDATE pelko_")) &&
+        sql.find("_state") != std::string_view::npos && !stateTable()) {
+      return Refuse("no such table");
+    }
     if (starts("SELECT MAX(version)")) {
       if (pending.version == 0) return Refuse("no such table");
       rows->push_back({std::to_string(pending.version)});
@@ -98,6 +110,31 @@ class FakeSqlConnection : public SqlConnection {
       pending.detailColumns = withDetails;
     } else if (starts("ALTER TABLE pelko_jobs ADD") && withDetails) {
       pending.detailColumns = true;
+    } else if (starts("CREATE TABLE pelko_sync_state") || starts("ALTER TABLE pelko_log_state RENAME")) {
+      pending.syncState = true;
+    } else if (starts("SELECT COUNT(*) FROM information_schema")) {
+      rows->push_back({text(0) == "pelko_log_state" && !pending.syncState ? "1" : "0"});
+    } else if (starts("SELECT MIN(log_date), MAX(log_date)")) {
+      rows->push_back({"", ""});
+      for (const auto& [key, value] : pending.jobs) {
+        std::string& least = rows->back()[0];
+        std::string& most = rows->back()[1];
+        if (least.empty() || std::get<2>(key) < least) least = std::get<2>(key);
+        if (std::get<2>(key) > most) most = std::get<2>(key);
+      }
+    } else if (starts("DELETE FROM pelko_job_sums")) {
+      pending.sums.clear();
+    } else if (starts("INSERT INTO pelko_job_sums") && sql.find("FROM pelko_jobs") != sql.npos) {
+      const char kind = sql[sql.find("SELECT MIN(server_name), '") + 26];
+      for (const auto& [key, value] : pending.jobs) {
+        if (std::get<2>(key) >= text(0) && std::get<2>(key) < text(1)) AddToSums(pending, kind, key, value);
+      }
+    } else if (starts("INSERT INTO pelko_job_sums")) {
+      for (std::size_t at = 0; at + 12 <= params.size(); at += 12) {
+        std::vector<int64_t>& sum = pending.sums[{text(at), text(at + 1), text(at + 2), text(at + 3), text(at + 4)}];
+        sum.resize(7);
+        for (std::size_t i = 0; i < 7; ++i) sum[i] += number(at + 5 + i);
+      }
     } else if (starts("CREATE") || starts("UPDATE pelko_schema_version") || starts("ALTER")) {
     } else if (starts("SELECT DISTINCT log_date, server_name")) {
       std::set<SqlRow> days;
@@ -156,11 +193,11 @@ class FakeSqlConnection : public SqlConnection {
       if (!pending.jobs.count(key)) return Refuse("no row to update");
       pending.jobs[key] = values(0, 15);
       ++database.rowsWritten;
-    } else if (starts("INSERT INTO pelko_log_state")) {
+    } else if (starts("INSERT INTO pelko_sync_state") || starts("INSERT INTO pelko_log_state")) {
       auto key = std::make_pair(text(0), text(1));
       if (pending.states.count(key)) return Refuse("duplicate key");
       pending.states[key] = {number(2), number(3)};
-    } else if (starts("UPDATE pelko_log_state")) {
+    } else if (starts("UPDATE pelko_sync_state") || starts("UPDATE pelko_log_state")) {
       pending.states[std::make_pair(text(2), text(3))] = {number(0), number(1)};
     } else if (starts("SELECT DISTINCT log_date FROM pelko_jobs")) {
       std::set<SqlRow> days;
@@ -198,6 +235,26 @@ class FakeSqlConnection : public SqlConnection {
     return !lost;
   }
   std::string ProductName() override { return "PostgreSQL"; }
+
+  // What a job row adds to the sums of kind ('d', 'u' or 'p'), as a GROUP BY
+  // over the rows counts it.
+  static void AddToSums(FakeSqlTables& tables, char kind, const FakeSqlTables::JobKey& key,
+                        const std::vector<std::string>& value) {
+    const std::string& logDate = std::get<2>(key);
+    const std::string& jobDate = std::get<4>(key);
+    const FakeSqlTables::SumKey sumKey =
+        kind == 'd' ? FakeSqlTables::SumKey{std::get<0>(key), "d", logDate, jobDate, ""}
+                    : FakeSqlTables::SumKey{std::get<0>(key), std::string(1, kind), logDate.substr(0, 6),
+                                            jobDate.substr(0, 7), kind == 'u' ? value[0] : std::get<1>(key)};
+    const bool told = value.size() > 7 && !value[6].empty();
+    const int64_t pages = std::stoll(value[2]);
+    const int64_t figures[7] = {1, pages, std::stoll(value[3]), told ? std::stoll(value[6]) : 0,
+                                told && !value[7].empty() ? std::stoll(value[7]) : 0, told ? 0 : pages,
+                                told ? 1 : 0};
+    std::vector<int64_t>& sum = tables.sums[sumKey];
+    sum.resize(7);
+    for (std::size_t i = 0; i < 7; ++i) sum[i] += figures[i];
+  }
   std::string LastError() const override { return error; }
   bool Lost() const override { return lost; }
 

@@ -94,8 +94,9 @@ TEST_F(DatabaseSyncTest, AChangedEntryUpdatesItsRowANewOneIsAddedTheRestStays) {
   EXPECT_EQ(database.committed.jobs[Key(7)][2], "5");
   EXPECT_EQ(database.committed.jobs[Key(7)][3], "25");
   EXPECT_EQ(database.committed.jobs[Key(9)][0], "eve");
-  // Nothing read back: the two rows in one statement, the file's state.
-  EXPECT_EQ(database.statements - after, 2);
+  // The day read back for the row written over, the two rows in one
+  // statement, their sums, the file's state.
+  EXPECT_EQ(database.statements - after, 4);
   EXPECT_EQ(database.rowsWritten, 4);
 }
 
@@ -113,7 +114,7 @@ TEST_F(DatabaseSyncTest, AnIdGivenAgainIsARowOfItsOwnUpdatedByItsTime) {
   Round(kDatabasePollMs);
   EXPECT_EQ(database.committed.jobs[Key(7, "11:00:00")][2], "4");
   EXPECT_EQ(database.committed.jobs[Key(7)][2], "3");
-  EXPECT_EQ(database.statements - after, 2) << "the one row, the file's state";
+  EXPECT_EQ(database.statements - after, 4) << "read back, the one row, its sums, the file's state";
 }
 
 // A database of version 1, another server's rows and this one's in it, keyed
@@ -136,14 +137,14 @@ TEST_F(DatabaseSyncTest, AVersionOneDatabaseIsUpgradedInOneGoKeepingEveryRowOnce
   fake.files.PutFile(kLog, Log(Entry(7, "eve", "Other.doc", 2, "11:00:00") +
                                Entry(7, "paul", "Report.doc", 3) + Entry(8, "anna", "a;b", 1)));
   EXPECT_EQ(Round(wait), kDatabasePollMs);
-  EXPECT_EQ(database.committed.version, 3);
+  EXPECT_EQ(database.committed.version, 4);
   EXPECT_FALSE(database.committed.oldKey);
   EXPECT_TRUE(database.committed.detailColumns);
   EXPECT_TRUE(database.committed.holding.empty());
   EXPECT_EQ(database.committed.jobs.size(), before.size() + 2) << "job 7 given again, job 8";
   for (const auto& [key, value] : before) EXPECT_EQ(database.committed.jobs[key], value);
   EXPECT_EQ(database.committed.jobs[Key(7, "11:00:00")][0], "eve");
-  EXPECT_EQ(fake.logger.Count("upgraded from version 1 to 3"), 1);
+  EXPECT_EQ(fake.logger.Count("upgraded from version 1 to 4"), 1);
 }
 
 // Each ALTER commits by itself on MariaDB: a cut among them, or an agent
@@ -160,11 +161,49 @@ TEST_F(DatabaseSyncTest, AVersionTwoDatabaseGainsTheDetailColumnsKeepingEveryRow
   EXPECT_FALSE(database.committed.detailColumns);
   database.failAfterStatements = -1;
   EXPECT_EQ(Round(wait), kDatabasePollMs);
-  EXPECT_EQ(database.committed.version, 3);
+  EXPECT_EQ(database.committed.version, 4);
   EXPECT_TRUE(database.committed.detailColumns);
   EXPECT_EQ(database.committed.jobs.size(), before.size() + 1) << "job 8 added";
   for (const auto& [key, value] : before) EXPECT_EQ(database.committed.jobs[key], value);
-  EXPECT_EQ(fake.logger.Count("upgraded from version 2 to 3"), 1);
+  EXPECT_EQ(fake.logger.Count("upgraded from version 2 to 4"), 1);
+}
+
+// The sums a report reads are what a GROUP BY over the rows gives: made of
+// the rows there were by the upgrade, then changed by each row added and
+// written over (its pages, its user, its colour), in one connection and
+// after a restart, an entry gone from the log staying in both.
+TEST_F(DatabaseSyncTest, TheSumsStayWhatTheRowsAddUpTo) {
+  database.committed.version = 3;
+  database.committed.detailColumns = true;
+  database.committed.jobs[Key(1, "", "south")] = {"eva", "x", "1", "5", "2026/12/06", Time(1)};
+  database.committed.jobs[Key(7)] = {"paul", "Report.doc", "2", "10", "2026/12/06", Time(7)};
+  database.committed.jobs[{"PC1", "HP", "20261206", 3, "2026/12/05", "23:59:00"}] = {
+      "paul", "late", "1", "5", "2026/12/05", "23:59:00"};
+  auto groupBy = [&] {
+    FakeSqlTables grouped;
+    for (const auto& [key, value] : database.committed.jobs) {
+      for (char kind : {'d', 'u', 'p'}) FakeSqlConnection::AddToSums(grouped, kind, key, value);
+    }
+    return grouped.sums;
+  };
+  auto kept = [&] {
+    auto sums = database.committed.sums;
+    std::erase_if(sums, [](const auto& sum) { return sum.second == std::vector<int64_t>(7); });
+    return sums;
+  };
+  EXPECT_EQ(Round(), kDatabasePollMs);
+  EXPECT_EQ(database.committed.version, 4);
+  EXPECT_EQ(kept(), groupBy()) << "the upgrade's sums, then job 7 written over, job 8 added";
+  fake.files.PutFile(kLog, Log(WithDetails(Entry(7, "eve", "Report.doc", 4), 2) +
+                               Entry(8, "anna", "a;b", 1) + Entry(9, "x", "y", 2)));
+  Round(kDatabasePollMs);
+  EXPECT_EQ(kept(), groupBy()) << "in the same connection";
+  DatabaseThread restarted(fake.env, locks);
+  fake.files.PutFile(kLog, Log(WithDetails(Entry(7, "eve", "Report.doc", 4), 1) + Entry(9, "x", "y", 3)));
+  fake.clock.Advance(kDatabasePollMs);
+  restarted.Cycle();
+  EXPECT_EQ(database.committed.jobs.count(Key(8)), 1u);
+  EXPECT_EQ(kept(), groupBy()) << "after a restart";
 }
 
 TEST_F(DatabaseSyncTest, PrintDetailsFillTheirColumnsAndACorrectionUpdatesTheRow) {
@@ -185,7 +224,7 @@ TEST_F(DatabaseSyncTest, PrintDetailsFillTheirColumnsAndACorrectionUpdatesTheRow
   fake.files.PutFile(kLog, log(3));
   Round(kDatabasePollMs);
   EXPECT_EQ(database.committed.jobs[Key(7)][6], "3");
-  EXPECT_EQ(database.statements - after, 2) << "the one row, the file's state";
+  EXPECT_EQ(database.statements - after, 4) << "read back, the one row, its sums, the file's state";
   EXPECT_EQ(database.rowsWritten, 4);
 }
 
@@ -231,13 +270,14 @@ TEST_F(DatabaseSyncTest, ALogRewrittenInItsMiddleSendsOnlyWhatChangedAlsoAfterAR
   restarted.Cycle();
   EXPECT_EQ(database.committed.jobs[Key(2)][2], "3");
   EXPECT_EQ(database.rowsWritten, 7) << "the rows read back tell the one that changed";
-  // Schema, state, the rows read back, the row, the file's state.
-  EXPECT_EQ(database.statements - before, 5);
-  rewritten(4);
+  // Schema, state, the rows read back, the row, its sums, the file's state.
+  EXPECT_EQ(database.statements - before, 6);
+  fake.files.PutFile(kLog, Log(Entry(6, "f", "x", 1) + Entry(4, "d", "x", 1) + Entry(1, "a", "x", 1) +
+                               Entry(2, "b", "x", 3) + Entry(5, "e", "x", 1)));
   fake.clock.Advance(kDatabasePollMs);
   restarted.Cycle();
   EXPECT_EQ(database.rowsWritten, 8);
-  EXPECT_EQ(database.statements - before, 7) << "nothing read back once sent";
+  EXPECT_EQ(database.statements - before, 6 + 3) << "a new row: nothing read back once sent";
 }
 
 // Rows go 128 to a statement and then in halves; a statement lost among
@@ -258,17 +298,18 @@ TEST_F(DatabaseSyncTest, ABatchCutHalfWayIsRolledBackAndSentAgainWhole) {
   EXPECT_EQ(Round(wait), kDatabasePollMs);
   ASSERT_EQ(database.committed.jobs.size(), 602u);
   EXPECT_EQ(database.committed.jobs[Key(1599)][0], "u1599");
-  // Schema, state, rows read back; 600 rows as 4 x 128 + 64 + 16 + 8; the state.
-  EXPECT_EQ(database.statements - again, 3 + 7 + 1);
+  // Schema, state, rows read back; 600 rows as 4 x 128 + 64 + 16 + 8; 602
+  // sums (a day, a printer, 600 users) as 4 x 128 + 64 + 16 + 8 + 2; the state.
+  EXPECT_EQ(database.statements - again, 3 + 7 + 8 + 1);
 }
 
 TEST_F(DatabaseSyncTest, ADatabaseOfALaterVersionIsLeftAloneAndSaidOnce) {
-  database.committed.version = 4;
+  database.committed.version = 5;
   uint32_t wait = 0;
   for (int i = 0; i < 4; ++i) wait = Round(wait);
-  EXPECT_EQ(fake.logger.Count("version 4, this agent knows version 3: they are left alone"), 1);
+  EXPECT_EQ(fake.logger.Count("version 5, this agent knows version 4: they are left alone"), 1);
   EXPECT_TRUE(database.committed.jobs.empty());
-  EXPECT_EQ(database.committed.version, 4);
+  EXPECT_EQ(database.committed.version, 5);
 }
 
 TEST_F(DatabaseSyncTest, APurgedLogStaysInTheDatabase) {
