@@ -309,7 +309,9 @@ bool ReadLogs(const Options& o, const std::vector<std::string>& paths, ReportBui
 
 // Every server's jobs of the database, read into builder: from the sums
 // the database keeps, but where every job or each day's are asked for.
-int ReadDatabase(const Options& o, ReportBuilder& builder, SummaryBuilder& summary) {
+// summary: where the sums may stand in for the jobs; none (the site, which
+// gives every job a page of its own) reads every job.
+int ReadDatabase(const Options& o, ReportBuilder& builder, SummaryBuilder* summary) {
   KeepDriverFilesPrivate();
   std::string error, typed;
   SealedPassword password;
@@ -323,9 +325,9 @@ int ReadDatabase(const Options& o, ReportBuilder& builder, SummaryBuilder& summa
   }
   auto connection = PlatformSql().Connect(o.database, password, 30, &error);
   bool kept = false;
-  const bool sums = !o.csv && o.grouping != Grouping::kDay;
+  const bool sums = summary != nullptr && !o.csv && o.grouping != Grouping::kDay;
   if (!connection ||
-      (sums && !ReadDatabaseSums(*connection, o.from, o.to, builder, o.summary ? &summary : nullptr,
+      (sums && !ReadDatabaseSums(*connection, o.from, o.to, builder, o.summary ? summary : nullptr,
                                  &kept, &error)) ||
       (!kept && !ReadDatabaseJobs(*connection, o.from, o.to, builder, &error))) {
     std::fprintf(stderr, "pelkoreport: the database: %s\n", error.c_str());
@@ -376,7 +378,7 @@ int RunSite(const Options& o) {
   ReportBuilder builder(0, [&](const Job& job) { site.Add(job); });
   builder.Describe(o.from, o.to, names, costUnit, !o.database.empty());
   if (!o.database.empty()) {
-    if (const int status = ReadDatabase(o, builder); status != 0) return status;
+    if (const int status = ReadDatabase(o, builder, nullptr); status != 0) return status;
   } else if (!ReadLogs(o, paths, builder)) {
     std::fprintf(stderr, "pelkoreport: nothing written\n");
     return 1;
@@ -414,7 +416,7 @@ int Run(const Options& o) {
                         o.html ? std::function<void(const Job&)>() : std::function<void(const Job&)>(sink));
   builder.Describe(o.from, o.to, names, costUnit, site);
   if (site) {
-    if (const int status = ReadDatabase(o, builder, summary); status != 0) return status;
+    if (const int status = ReadDatabase(o, builder, &summary); status != 0) return status;
   } else if (!ReadLogs(o, paths, builder)) {
     std::fprintf(stderr, "pelkoreport: nothing written\n");
     return 1;
