@@ -23,6 +23,7 @@ namespace {
 // it. Each flush writes what came before it: check flushes whole lines.
 class ConsoleBuffer : public std::streambuf {
  public:
+  explicit ConsoleBuffer(pelko::StandardStream stream) : stream_(stream) {}
   ~ConsoleBuffer() override { sync(); }
 
  protected:
@@ -35,12 +36,13 @@ class ConsoleBuffer : public std::streambuf {
     return size;
   }
   int sync() override {
-    const bool ok = pelko::WriteStandardOutput(said_, pelko::ConsoleText::kAnsi);
+    const bool ok = pelko::WriteStandardOutput(said_, pelko::ConsoleText::kAnsi, stream_);
     said_.clear();
     return ok ? 0 : -1;
   }
 
  private:
+  pelko::StandardStream stream_;
   std::string said_;
 };
 
@@ -116,14 +118,23 @@ int main(int argc, char** argv) {
   if (!storeless && !StoreIsThere()) return 1;
 #endif
 #ifdef _WIN32
-  if (pelko::StandardOutputIsConsole()) {
-    ConsoleBuffer console;
-    std::streambuf* const before = std::cout.rdbuf(&console);
-    const int code = pelko::ctl::RunPelkoctl(env, &probe, args, std::cout, std::cerr);
+  // Each stream that is a console is handed its text whole, as it shows it.
+  ConsoleBuffer output(pelko::StandardStream::kOutput), error(pelko::StandardStream::kError);
+  std::streambuf* const outputBefore =
+      pelko::StandardOutputIsConsole(pelko::StandardStream::kOutput) ? std::cout.rdbuf(&output) : nullptr;
+  std::streambuf* const errorBefore =
+      pelko::StandardOutputIsConsole(pelko::StandardStream::kError) ? std::cerr.rdbuf(&error) : nullptr;
+  const int code = pelko::ctl::RunPelkoctl(env, &probe, args, std::cout, std::cerr);
+  if (outputBefore != nullptr) {
     std::cout.flush();
-    std::cout.rdbuf(before);
-    return code;
+    std::cout.rdbuf(outputBefore);
   }
-#endif
+  if (errorBefore != nullptr) {
+    std::cerr.flush();
+    std::cerr.rdbuf(errorBefore);
+  }
+  return code;
+#else
   return pelko::ctl::RunPelkoctl(env, &probe, args, std::cout, std::cerr);
+#endif
 }

@@ -10,11 +10,14 @@
 namespace pelko {
 
 enum class ConsoleText { kAnsi, kUtf8 };  // the ANSI code page, or UTF-8
+enum class StandardStream { kOutput, kError };
 
-// True when standard output is a Windows console.
-bool StandardOutputIsConsole();
+// True when standard output (or error) is a Windows console.
+bool StandardOutputIsConsole(StandardStream stream = StandardStream::kOutput);
 
-// Writes text, in encoding, to standard output; false when it could not.
-bool WriteStandardOutput(std::string_view text, ConsoleText encoding);
+// Writes text, in encoding, to standard output (or error); false when it
+// could not.
+bool WriteStandardOutput(std::string_view text, ConsoleText encoding,
+                         StandardStream stream = StandardStream::kOutput);
 
 }  // namespace pelko

@@ -1,6 +1,6 @@
 #!/bin/bash
 # console_wine_test.sh PELKOCTL_EXE CONSOLE_SCREEN_EXE
-# pelkoctl.exe list at a console under pl_PL, whose ANSI code page is 1250
+# pelkoctl.exe list, and an error, at a console under pl_PL, whose ANSI code page is 1250
 # and whose console's is 852: a printer named beyond ASCII shows as it is
 # named. Redirected to a file, the output stays the ANSI bytes scripts read.
 set -u
@@ -26,6 +26,10 @@ timeout 90 "$WINE" console_screen.exe "$(wine_path "$WINE_TEST_DIR/screen")" 'pe
 check "list ran at a console" 0 $?
 check "the console shows the name" 1 "$(grep -cF "$name" screen 2>/dev/null)"
 
+# An error goes to standard error, which is the console too.
+timeout 90 "$WINE" console_screen.exe "$(wine_path "$WINE_TEST_DIR/screen2")" "pelkoctl.exe remove \"${name}x\""
+check "the error names it at the console as it is named" 1 "$(grep -cF "${name}x" screen2 2>/dev/null)"
+
 timeout 60 "$WINE" pelkoctl.exe list >file 2>&1
 check "a file gets it in windows-1250" 1 "$(LC_ALL=C grep -acF "$(iconv -f UTF-8 -t CP1250 <<<"$name")" file)"
-[[ $failures -eq 0 ]] || { echo "console:"; cat screen; echo "file:"; cat file; false; }
+[[ $failures -eq 0 ]] || { echo "console:"; cat screen screen2; echo "file:"; cat file; false; }

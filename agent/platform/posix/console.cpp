@@ -4,10 +4,11 @@
 
 namespace pelko {
 
-bool StandardOutputIsConsole() { return false; }
+bool StandardOutputIsConsole(StandardStream) { return false; }
 
-bool WriteStandardOutput(std::string_view text, ConsoleText) {
-  return std::fwrite(text.data(), 1, text.size(), stdout) == text.size();
+bool WriteStandardOutput(std::string_view text, ConsoleText, StandardStream stream) {
+  FILE* file = stream == StandardStream::kError ? stderr : stdout;
+  return std::fwrite(text.data(), 1, text.size(), file) == text.size();
 }
 
 }  // namespace pelko
