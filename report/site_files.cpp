@@ -5,6 +5,7 @@
 #include <set>
 
 #include "agent/files/file_finder.h"
+#include "agent/util/coding.h"
 #include "report/log_files.h"
 
 namespace pelko::report {
@@ -18,20 +19,11 @@ constexpr std::size_t kCutEscaped = 44;
 constexpr uint64_t kLargestSiteFile = uint64_t{1} << 30;
 constexpr std::string_view kStateHead = "pelko-site 1\n";
 
-uint64_t Fnv1a(std::string_view text) {
-  uint64_t hash = 14695981039346656037ULL;
-  for (const unsigned char c : text) {
-    hash ^= c;
-    hash *= 1099511628211ULL;
-  }
-  return hash;
-}
-
 }  // namespace
 
 std::string HashText(std::string_view text) {
   char hex[17];
-  std::snprintf(hex, sizeof hex, "%016" PRIx64, Fnv1a(text));
+  std::snprintf(hex, sizeof hex, "%016" PRIx64, Fnv1a64(text));
   return hex;
 }
 

@@ -35,6 +35,17 @@ inline bool AsciiEqualFold(std::string_view a, std::string_view b) {
   return true;
 }
 
+// 64-bit FNV-1a of bytes: a stable short name for a long one, not a
+// defence against a chosen collision.
+inline uint64_t Fnv1a64(std::string_view bytes) {
+  uint64_t hash = 14695981039346656037ULL;
+  for (const unsigned char c : bytes) {
+    hash ^= c;
+    hash *= 1099511628211ULL;
+  }
+  return hash;
+}
+
 // The value of a hex digit of either case; -1 for any other byte.
 inline int HexDigitValue(char c) {
   if (c >= '0' && c <= '9') return c - '0';

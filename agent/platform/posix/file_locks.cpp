@@ -12,6 +12,7 @@
 #include <string>
 
 #include "agent/platform/posix/safe_path.h"
+#include "agent/util/coding.h"
 
 namespace pelko {
 
@@ -55,20 +56,11 @@ int LockFolder() {
   return folder;
 }
 
-uint64_t Fnv1a(const std::string& text) {
-  uint64_t hash = 14695981039346656037ULL;
-  for (unsigned char c : text) {
-    hash ^= c;
-    hash *= 1099511628211ULL;
-  }
-  return hash;
-}
-
 std::string LockName(const struct stat& folder, const std::string& name) {
   char text[64];
   std::snprintf(text, sizeof text, "%" PRIx64 "-%" PRIx64 "-%016" PRIx64,
                 static_cast<uint64_t>(folder.st_dev), static_cast<uint64_t>(folder.st_ino),
-                Fnv1a(name));
+                Fnv1a64(name));
   return text;
 }
 
