@@ -68,6 +68,21 @@ std::string ReleaseUpgrade(Engine engine) {
   return engine == Engine::kMariaDb ? "SELECT RELEASE_LOCK('pelko_schema_upgrade')" : "";
 }
 
+std::string HoldMaking(Engine engine) {
+  switch (engine) {
+    case Engine::kMariaDb:
+      return HoldUpgrade(engine);
+    case Engine::kPostgreSql:
+      // The key is "Pelko" in ASCII; bounded as any statement is.
+      return "SELECT COUNT(*) FROM (SELECT pg_advisory_xact_lock(345298987887)) AS held";
+    case Engine::kSqlServer:
+      break;
+  }
+  return "";
+}
+
+std::string ReleaseMaking(Engine engine) { return ReleaseUpgrade(engine); }
+
 std::string ReportSession(Engine engine) {
   return engine == Engine::kMariaDb
              ? "SET SESSION max_heap_table_size = 268435456, tmp_table_size = 268435456"
@@ -109,7 +124,7 @@ std::string ExactGroup(Engine engine, const std::string& expression) {
 std::string CreateIndex(Engine engine, const std::string& name, const std::string& key,
                         const std::string& carried) {
   // MariaDB's indexes carry no columns beside their key: they join it.
-  return "CREATE INDEX " + name + " ON pelko_jobs (" + key +
+  return "CREATE INDEX " + IfNotExists(engine) + name + " ON pelko_jobs (" + key +
          (engine == Engine::kMariaDb ? ", " + carried + ")" : ") INCLUDE (" + carried + ")");
 }
 

@@ -31,6 +31,13 @@ std::string IfNotExists(Engine engine);
 // where it does. The first answers 1 once held.
 std::string HoldUpgrade(Engine engine);
 std::string ReleaseUpgrade(Engine engine);
+// The same for making the tables where there are none, which no row can
+// guard: agents that find none at once make them one after the other, and
+// all but the first find them made. PostgreSQL's lets go at the end of the
+// transaction (the second statement is empty there); SQL Server, untested,
+// takes none, and a loser of that race connects again later.
+std::string HoldMaking(Engine engine);
+std::string ReleaseMaking(Engine engine);
 // What a report's connection sets before it groups the sums, where the
 // engine needs it; empty where not. MariaDB keeps a grouping of more than
 // 16 MB (some 16 000 users' sums) on disk by default, ten times slower.

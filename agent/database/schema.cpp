@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 #include <iterator>
+#include <utility>
 
 #include "agent/database/dialect.h"
 #include "agent/database/job_sums.h"
@@ -35,16 +36,18 @@ std::string JobColumnTypes(const std::string& product) {
 
 // pelko_jobs of version 2, which the step to version 2 makes too: a later
 // version that changes the table leaves these as they are and adds a step.
+// Each is made where it is not yet: a making of the tables cut short on
+// MariaDB, which commits at each, is taken up again.
 std::vector<std::string> JobsTableV2(const std::string& product) {
   return {
       // A spooler that numbers from 1 again gives an id twice in a day; the
       // entry's date and time, which never change, tell the jobs apart.
-      "CREATE TABLE pelko_jobs (" + JobColumnTypes(product) +
+      "CREATE TABLE " + IfNotExists(EngineOf(product)) + "pelko_jobs (" + JobColumnTypes(product) +
           ", PRIMARY KEY (server_name, printer, log_date, job_id, job_date, job_time))",
       // The reports take a range of dates and group by one column.
       CreateIndex(EngineOf(product), "pelko_jobs_by_date", "log_date",
                   "server_name, printer, user_name, pages, cost"),
-      "CREATE INDEX pelko_jobs_by_user ON pelko_jobs (user_name, log_date)",
+      "CREATE INDEX " + IfNotExists(EngineOf(product)) + "pelko_jobs_by_user ON pelko_jobs (user_name, log_date)",
   };
 }
 
@@ -157,32 +160,50 @@ std::string Unknown(int version) {
 
 bool Steps(SqlConnection& connection, bool ok, int* found, std::string* error);
 
+// A lock that holds off other agents, where the engine needs one beside
+// the transaction's (dialect.h): taken by Take, let go at the end of the
+// scope, after the commit.
+class HeldLock {
+ public:
+  HeldLock(SqlConnection& connection, std::string hold, std::string release)
+      : connection(connection), hold(std::move(hold)), release(std::move(release)) {}
+  HeldLock(const HeldLock&) = delete;
+  HeldLock& operator=(const HeldLock&) = delete;
+  ~HeldLock() {
+    std::vector<SqlRow> ignored;
+    if (held && !release.empty()) connection.Execute(release, {}, &ignored);
+  }
+
+  bool Take() {
+    if (hold.empty()) return true;
+    std::vector<SqlRow> rows;
+    held = connection.Execute(hold, {}, &rows) && !rows.empty() && !rows[0].empty() && rows[0][0] == "1";
+    return held;
+  }
+
+ private:
+  SqlConnection& connection;
+  const std::string hold;
+  const std::string release;
+  bool held = false;
+};
+
 // Agents that find the old version at once wait here on the first one's
 // row lock (and on MariaDB its lock of the upgrade), and then find the
 // version it left.
 bool Upgrade(SqlConnection& connection, int found, int* upgradedFrom, std::string* error) {
   const Engine engine = EngineOf(connection.ProductName());
-  bool held = false;
-  auto release = [&] {
-    std::vector<SqlRow> ignored;
-    if (held) connection.Execute(ReleaseUpgrade(engine), {}, &ignored);
-    held = false;
-  };
-  auto hold = [&] {
-    std::vector<SqlRow> rows;
-    if (HoldUpgrade(engine).empty()) return true;
-    held = connection.Execute(HoldUpgrade(engine), {}, &rows) && !rows.empty() && !rows[0].empty() &&
-           rows[0][0] == "1";
-    return held;
-  };
-  // The lock of the upgrade first: one who held the row waiting for it
-  // would hold up the upgrade's last statement, which sets the version.
+  bool done = false;
   int version = found;
-  bool ok = hold() &&
-            connection.Execute("UPDATE pelko_schema_version SET version = version", {}, nullptr) &&
-            ReadVersion(connection, &version);
-  const bool done = Steps(connection, ok, &version, error);
-  release();
+  {
+    HeldLock lock(connection, HoldUpgrade(engine), ReleaseUpgrade(engine));
+    // The lock of the upgrade first: one who held the row waiting for it
+    // would hold up the upgrade's last statement, which sets the version.
+    const bool ok = lock.Take() &&
+                    connection.Execute("UPDATE pelko_schema_version SET version = version", {}, nullptr) &&
+                    ReadVersion(connection, &version);
+    done = Steps(connection, ok, &version, error);
+  }
   if (done && upgradedFrom != nullptr && version != kSchemaVersion) *upgradedFrom = version;
   return done;
 }
@@ -217,6 +238,36 @@ bool Steps(SqlConnection& connection, bool ok, int* found, std::string* error) {
   return true;
 }
 
+enum class Making { kMade, kFound, kFailed };
+
+// Where there is no version's row: a database without our tables, or one
+// whose making was cut short on MariaDB. Agents that come at once wait on
+// the lock of the making, and the ones after the first find the version's
+// row under it (kFound) rather than fail at CREATE.
+Making MakeTables(SqlConnection& connection, std::string* error) {
+  const std::string product = connection.ProductName();
+  const Engine engine = EngineOf(product);
+  HeldLock lock(connection, HoldMaking(engine), ReleaseMaking(engine));
+  std::vector<SqlRow> exists;
+  int version = 0;
+  bool ok = lock.Take() &&
+            connection.Execute(TableExists(engine), {SqlParam::Text("pelko_schema_version")}, &exists);
+  if (ok && !exists.empty() && !exists[0].empty() && exists[0][0] != "0") {
+    ok = ReadVersion(connection, &version);
+    if (ok && version != 0) {
+      connection.Rollback();
+      return Making::kFound;
+    }
+  }
+  for (const std::string& statement : SchemaStatements(product)) {
+    ok = ok && connection.Execute(statement, {}, nullptr);
+  }
+  if (ok && connection.Commit()) return Making::kMade;
+  *error = "cannot make the tables: " + connection.LastError();
+  connection.Rollback();
+  return Making::kFailed;
+}
+
 }  // namespace
 
 std::string TruncateServer(const std::string& name) {
@@ -224,53 +275,56 @@ std::string TruncateServer(const std::string& name) {
 }
 
 std::vector<std::string> SchemaStatements(const std::string& product) {
+  const Engine engine = EngineOf(product);
   std::vector<std::string> statements = JobsTableV2(product);
   const std::vector<std::string> details = DetailColumns(product);
   statements.insert(statements.end(), details.begin(), details.end());
+  const std::vector<std::string> sums = JobSumsTable(engine);
+  statements.insert(statements.end(), sums.begin(), sums.end());
+  // The version's row last: the tables are whole once it is there.
   statements.insert(statements.end(), {
       // What was sent of each log file: nothing is read again while its
       // size and time of writing stay.
-      "CREATE TABLE pelko_sync_state ("
+      "CREATE TABLE " + IfNotExists(engine) + "pelko_sync_state ("
       "server_name " + Text(product, kServerChars) + " NOT NULL, "
       "log_file " + Text(product, 400) + " NOT NULL, "
       "size_bytes BIGINT NOT NULL, "
       "written BIGINT NOT NULL, "
       "PRIMARY KEY (server_name, log_file))",
-      "CREATE TABLE pelko_schema_version (version INTEGER NOT NULL)",
+      "CREATE TABLE " + IfNotExists(engine) + "pelko_schema_version (version INTEGER NOT NULL)",
       "INSERT INTO pelko_schema_version (version) VALUES (" + std::to_string(kSchemaVersion) + ")",
   });
-  const std::vector<std::string> sums = JobSumsTable(EngineOf(product));
-  statements.insert(statements.end(), sums.begin(), sums.end());
   return statements;
 }
 
 bool EnsureSchema(SqlConnection& connection, std::string* error, int* upgradedFrom) {
   if (upgradedFrom != nullptr) *upgradedFrom = 0;
   int version = 0;
-  if (ReadVersion(connection, &version)) {
-    connection.Rollback();
-    if (version == kSchemaVersion) return true;
-    if (version >= 1 && version < kSchemaVersion) {
-      return Upgrade(connection, version, upgradedFrom, error);
-    }
-    *error = Unknown(version);
-    return false;
-  }
-  // No version table: a database without our tables. The failed statement
-  // spoilt the transaction on some databases.
+  const bool read = ReadVersion(connection, &version);
+  // A failed read spoilt the transaction on some databases.
   if (connection.Lost() || !connection.Rollback()) {
     *error = connection.LastError();
     return false;
   }
-  for (const std::string& statement : SchemaStatements(connection.ProductName())) {
-    if (!connection.Execute(statement, {}, nullptr)) {
-      *error = "cannot make the tables: " + connection.LastError();
+  if (!read || version == 0) {
+    switch (MakeTables(connection, error)) {
+      case Making::kMade:
+        return true;
+      case Making::kFailed:
+        return false;
+      case Making::kFound:
+        break;
+    }
+    if (!ReadVersion(connection, &version)) {
+      *error = connection.LastError();
       connection.Rollback();
       return false;
     }
+    connection.Rollback();
   }
-  if (connection.Commit()) return true;
-  *error = "cannot make the tables: " + connection.LastError();
+  if (version == kSchemaVersion) return true;
+  if (version >= 1 && version < kSchemaVersion) return Upgrade(connection, version, upgradedFrom, error);
+  *error = Unknown(version);
   return false;
 }
 

@@ -20,7 +20,8 @@
 #   mariadb   the same agent against MariaDB, whose ALTER TABLE commits by
 #             itself: version 2 with rows upgraded by the agent and pelkodb
 #             at once, then jobs with their print details
-#   servers   on PostgreSQL and MariaDB: three servers' syncs (the same
+#   servers   on PostgreSQL and MariaDB: three servers meeting an empty
+#             database at once; three servers' syncs (the same
 #             printers, days and job ids) each held open before its commit
 #             while the next one writes beside it, and again as they change
 #             their rows; then two agents, one renamed, then removed, the
@@ -550,9 +551,42 @@ SQL
   servers)
     [[ -x $bin/servers_bench ]] || { echo "SKIP: needs servers_bench (PELKO_BUILD_BENCH)"; exit 77; }
     maria_env_start || { echo "FAIL: MariaDB did not start"; exit 1; }
-    PELKO_REGISTRY=$work/registry "$bin/pelkodb" --check >/dev/null || fail "no tables on PostgreSQL"
     pg_q() { pg_psql -At -F ' ' -c "$1"; }
     maria_q() { maria_sql -N -e "$1" | tr '\t' ' '; }
+    # The first start of a site: three servers find no tables at once,
+    # another session holding the lock of their making until all three
+    # wait on it. None makes them meanwhile; let go, one makes them and the
+    # others find them made, none failing ("already exists").
+    for db in pg maria; do
+      connection=$([[ $db == pg ]] && echo "$PG_ENV_ODBC" || echo "$MARIA_ENV_ODBC")
+      if [[ $db == pg ]]; then
+        lock_client() { pg_psql -At; }
+        hold_lock "SELECT pg_advisory_xact_lock(345298987887)"
+      else
+        lock_client() { maria_sql -N --unbuffered; }
+        hold_lock "SELECT GET_LOCK('pelko_schema_upgrade', 60)"
+      fi
+      firsts=()
+      for n in 1 2 3; do
+        PELKO_BENCH_PASSWORD=pgsecret "$bin/servers_bench" "first_$db$n" "$connection" 8 1 \
+          >"$work/first_$db$n.out" 2>"$work/first_$db$n.err" 7>&- &
+        firsts+=($!)
+      done
+      waiters=$([[ $db == pg ]] && echo lock_waiters || echo maria_lock_waiters)
+      wait_for 20 "$waiters" 3 || fail "$db: the three servers did not all wait to make the tables"
+      check "$db: no table made while the making is held" 0 \
+        "$(${db}_q "SELECT COUNT(*) FROM information_schema.tables WHERE table_name LIKE 'pelko%'")"
+      release_lock
+      for n in 1 2 3; do
+        wait_end "${firsts[n - 1]}" 60
+        check "$db: first server $n connected at once and sent its jobs" "0 " \
+          "$ended $(cat "$work/first_$db$n.err")"
+      done
+      check "$db: each first server holds its 8 rows" "3 8" \
+        "$(${db}_q "SELECT COUNT(*), MIN(n) FROM (SELECT COUNT(*) AS n FROM pelko_jobs
+          WHERE server_name LIKE 'first_%' GROUP BY server_name HAVING COUNT(*) = 8) AS s")"
+    done
+    lock_client() { pg_psql -At; }
     # held N NAME CONNECTION: a server's sync of 40 jobs of one printer, held before each
     # commit until a line comes on fd 7 + N, which nothing started later keeps.
     held() {

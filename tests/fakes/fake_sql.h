@@ -54,8 +54,12 @@ class FakeSqlConnection : public SqlConnection {
   explicit FakeSqlConnection(FakeSqlDatabase& database)
       : database(database), pending(database.committed) {}
 
-  bool Execute(std::string_view sql, const std::vector<SqlParam>& params,
+  bool Execute(std::string_view sent, const std::vector<SqlParam>& params,
                std::vector<SqlRow>* rows) override {
+    // Made where it is not yet: the fake's tables are made whole or not at all.
+    std::string plain(sent);
+    if (const std::size_t at = plain.find("IF NOT EXISTS "); at != std::string::npos) plain.erase(at, 14);
+    const std::string_view sql = plain;
     if (lost || database.down || database.failAfterStatements == 0) return Lose();
     if (database.failAfterStatements > 0) --database.failAfterStatements;
     if (database.deadlocks > 0 && sql.substr(0, 22) == "INSERT INTO pelko_jobs") {
@@ -113,7 +117,12 @@ class FakeSqlConnection : public SqlConnection {
     } else if (starts("CREATE TABLE pelko_sync_state") || starts("ALTER TABLE pelko_log_state RENAME")) {
       pending.syncState = true;
     } else if (starts("SELECT COUNT(*) FROM information_schema")) {
-      rows->push_back({text(0) == "pelko_log_state" && !pending.syncState ? "1" : "0"});
+      const bool held = text(0) == "pelko_log_state" ? pending.version != 0 && !pending.syncState
+                        : text(0) == "pelko_schema_version" ? pending.version != 0
+                                                            : false;
+      rows->push_back({held ? "1" : "0"});
+    } else if (starts("SELECT COUNT(*) FROM (SELECT pg_advisory_xact_lock(")) {
+      rows->push_back({"1"});
     } else if (starts("SELECT MIN(log_date), MAX(log_date)")) {
       rows->push_back({"", ""});
       for (const auto& [key, value] : pending.jobs) {
