@@ -65,7 +65,8 @@ install(FILES ${pelko_packaging}/debian/copyright ${pelko_staged}/changelog.gz
               ${CMAKE_SOURCE_DIR}/README.md
         DESTINATION ${pelko_docdir})
 set(pelko_docs database.md design.md install.md logs.md mail.md monitoring.md registry-store.md report.md settings.md
-    layers-linux.png layers-windows.png report-desktop.png report-phone.png report-daily.png report-global.png)
+    layers-linux.png layers-windows.png report-desktop.png report-phone.png report-site-desktop.png
+    report-site-phone.png report-daily.png report-global.png)
 list(TRANSFORM pelko_docs PREPEND ${CMAKE_SOURCE_DIR}/docs/)
 install(FILES ${pelko_docs} DESTINATION ${pelko_docdir}/docs)
 # Where Debian's systemd looks for the units of packages.
