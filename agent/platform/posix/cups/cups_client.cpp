@@ -1,6 +1,6 @@
 // IPP requests to CUPS servers on pooled connections, each within one
 // budget of time from name lookup to answer.
-#include "agent/platform/posix/cups_client.h"
+#include "agent/platform/posix/cups/cups_client.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>

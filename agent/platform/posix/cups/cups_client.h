@@ -15,8 +15,8 @@
 #include <string>
 #include <vector>
 
-#include "agent/platform/posix/cups_resolver.h"
-#include "agent/platform/posix/cups_server.h"
+#include "agent/platform/posix/cups/cups_resolver.h"
+#include "agent/platform/posix/cups/cups_server.h"
 
 namespace pelko {
 

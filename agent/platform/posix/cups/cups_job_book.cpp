@@ -5,7 +5,7 @@
 // counter only rises, across the scheduler forgetting jobs (MaxJobs) and
 // across its restarts, for as long as the agent runs; it starts with the
 // jobs in the queue when the agent begins to watch it.
-#include "agent/platform/posix/cups_job_book.h"
+#include "agent/platform/posix/cups/cups_job_book.h"
 
 #include <cups/ipp.h>
 

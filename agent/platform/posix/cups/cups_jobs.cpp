@@ -1,5 +1,5 @@
 // Get-Jobs requests to CUPS and the jobs read from their answers.
-#include "agent/platform/posix/cups_jobs.h"
+#include "agent/platform/posix/cups/cups_jobs.h"
 
 #include <algorithm>
 #include <cstring>

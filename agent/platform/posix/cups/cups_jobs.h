@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "agent/platform/posix/cups_client.h"
-#include "agent/platform/posix/cups_job_book.h"
+#include "agent/platform/posix/cups/cups_client.h"
+#include "agent/platform/posix/cups/cups_job_book.h"
 
 namespace pelko {
 

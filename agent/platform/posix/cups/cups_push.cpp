@@ -1,4 +1,4 @@
-#include "agent/platform/posix/cups_push.h"
+#include "agent/platform/posix/cups/cups_push.h"
 
 #include <arpa/inet.h>
 #include <fcntl.h>

@@ -17,7 +17,7 @@
 #include <thread>
 #include <vector>
 
-#include "agent/platform/posix/push_request.h"
+#include "agent/platform/posix/cups/push_request.h"
 
 namespace pelko {
 

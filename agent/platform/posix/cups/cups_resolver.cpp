@@ -1,5 +1,5 @@
 // Name lookups of CUPS servers, bounded by the caller's deadline and cached.
-#include "agent/platform/posix/cups_resolver.h"
+#include "agent/platform/posix/cups/cups_resolver.h"
 
 #include <sys/socket.h>
 

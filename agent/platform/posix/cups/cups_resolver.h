@@ -11,7 +11,7 @@
 #include <mutex>
 #include <string>
 
-#include "agent/platform/posix/cups_server.h"
+#include "agent/platform/posix/cups/cups_server.h"
 
 namespace pelko {
 

@@ -1,6 +1,6 @@
 // Names of CUPS servers and queues, read the way printer and counter names
 // give them.
-#include "agent/platform/posix/cups_server.h"
+#include "agent/platform/posix/cups/cups_server.h"
 
 #include <cups/cups.h>
 #include <unistd.h>

@@ -1,6 +1,6 @@
 // Subscriptions to CUPS's pushed events, kept alive by the watchers'
 // fetches, and the pushes told to the queues they announce.
-#include "agent/platform/posix/cups_subscription.h"
+#include "agent/platform/posix/cups/cups_subscription.h"
 
 #include <netdb.h>
 #include <sys/socket.h>

@@ -14,8 +14,8 @@
 #include <vector>
 
 #include "agent/platform/clock.h"
-#include "agent/platform/posix/cups_client.h"
-#include "agent/platform/posix/cups_push.h"
+#include "agent/platform/posix/cups/cups_client.h"
+#include "agent/platform/posix/cups/cups_push.h"
 
 namespace pelko {
 

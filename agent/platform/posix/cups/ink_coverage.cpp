@@ -1,4 +1,4 @@
-#include "agent/platform/posix/ink_coverage.h"
+#include "agent/platform/posix/cups/ink_coverage.h"
 
 #include <fcntl.h>
 #include <grp.h>
@@ -17,7 +17,7 @@
 #include <cstring>
 #include <sstream>
 
-#include "agent/platform/posix/system_tool.h"
+#include "agent/platform/posix/process/system_tool.h"
 
 namespace pelko {
 

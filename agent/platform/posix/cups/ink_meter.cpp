@@ -9,11 +9,11 @@
 #include <atomic>
 #include <memory>
 
-#include "agent/platform/posix/cups_client.h"
-#include "agent/platform/posix/cups_server.h"
-#include "agent/platform/posix/fd_io.h"
-#include "agent/platform/posix/ink_coverage.h"
-#include "agent/platform/posix/safe_path.h"
+#include "agent/platform/posix/cups/cups_client.h"
+#include "agent/platform/posix/cups/cups_server.h"
+#include "agent/platform/posix/files/fd_io.h"
+#include "agent/platform/posix/cups/ink_coverage.h"
+#include "agent/platform/posix/files/safe_path.h"
 
 namespace pelko {
 

@@ -1,5 +1,5 @@
 // Reading the rss notifier's HTTP requests from the bytes of a connection.
-#include "agent/platform/posix/push_request.h"
+#include "agent/platform/posix/cups/push_request.h"
 
 #include <algorithm>
 #include <cstdlib>

@@ -18,10 +18,10 @@
 #include <string>
 #include <vector>
 
-#include "agent/platform/posix/cups_client.h"
-#include "agent/platform/posix/cups_job_book.h"
-#include "agent/platform/posix/cups_jobs.h"
-#include "agent/platform/posix/cups_subscription.h"
+#include "agent/platform/posix/cups/cups_client.h"
+#include "agent/platform/posix/cups/cups_job_book.h"
+#include "agent/platform/posix/cups/cups_jobs.h"
+#include "agent/platform/posix/cups/cups_subscription.h"
 #include "agent/platform/spool_names.h"
 
 namespace pelko {

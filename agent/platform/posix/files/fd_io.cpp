@@ -1,4 +1,4 @@
-#include "agent/platform/posix/fd_io.h"
+#include "agent/platform/posix/files/fd_io.h"
 
 #include <unistd.h>
 

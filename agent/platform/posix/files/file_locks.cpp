@@ -1,4 +1,4 @@
-#include "agent/platform/posix/file_locks.h"
+#include "agent/platform/posix/files/file_locks.h"
 
 #include <fcntl.h>
 #include <sys/file.h>
@@ -11,7 +11,7 @@
 #include <mutex>
 #include <string>
 
-#include "agent/platform/posix/safe_path.h"
+#include "agent/platform/posix/files/safe_path.h"
 #include "agent/util/coding.h"
 
 namespace pelko {

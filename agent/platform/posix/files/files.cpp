@@ -20,8 +20,8 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "agent/platform/posix/fd_io.h"
-#include "agent/platform/posix/file_locks.h"
+#include "agent/platform/posix/files/fd_io.h"
+#include "agent/platform/posix/files/file_locks.h"
 
 namespace pelko {
 

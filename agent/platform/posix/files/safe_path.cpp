@@ -1,4 +1,4 @@
-#include "agent/platform/posix/safe_path.h"
+#include "agent/platform/posix/files/safe_path.h"
 
 #include <unistd.h>
 

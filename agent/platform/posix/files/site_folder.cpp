@@ -10,7 +10,7 @@
 #include <cerrno>
 #include <cstring>
 
-#include "agent/platform/posix/fd_io.h"
+#include "agent/platform/posix/files/fd_io.h"
 
 namespace pelko {
 

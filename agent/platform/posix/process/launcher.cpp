@@ -14,8 +14,8 @@
 #include <cstring>
 #include <vector>
 
-#include "agent/platform/posix/safe_path.h"
-#include "agent/platform/posix/system_tool.h"
+#include "agent/platform/posix/files/safe_path.h"
+#include "agent/platform/posix/process/system_tool.h"
 
 #ifndef CLOSE_RANGE_CLOEXEC
 #define CLOSE_RANGE_CLOEXEC (1U << 2)

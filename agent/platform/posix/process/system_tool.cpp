@@ -1,4 +1,4 @@
-#include "agent/platform/posix/system_tool.h"
+#include "agent/platform/posix/process/system_tool.h"
 
 #include <fcntl.h>
 #include <poll.h>
@@ -14,7 +14,7 @@
 #include <chrono>
 #include <cstring>
 
-#include "agent/platform/posix/safe_path.h"
+#include "agent/platform/posix/files/safe_path.h"
 
 namespace pelko {
 

@@ -1,11 +1,11 @@
 // How the registry store turns key paths into folders, and folders back into
 // the names the keys were first spelled with.
-#include "agent/platform/posix/key_names.h"
+#include "agent/platform/posix/registry_store/key_names.h"
 
 #include <cstddef>
 
-#include "agent/platform/posix/reg_text.h"
-#include "agent/platform/posix/store_file.h"
+#include "agent/platform/posix/registry_store/reg_text.h"
+#include "agent/platform/posix/registry_store/store_file.h"
 #include "agent/util/coding.h"
 
 namespace pelko::key_names {

@@ -1,6 +1,6 @@
 // The registry store's keys and values: handles, access rights, and each
 // change made under the store's lock (files in store_file.h).
-#include "agent/platform/posix/registry_store.h"
+#include "agent/platform/posix/registry_store/registry_store.h"
 
 #include <dirent.h>
 #include <sys/stat.h>
@@ -16,12 +16,10 @@
 #include <system_error>
 #include <utility>
 
-#include "agent/platform/clock.h"
-#include "agent/platform/logger.h"
-#include "agent/platform/posix/key_names.h"
-#include "agent/platform/posix/reg_text.h"
-#include "agent/platform/posix/store_file.h"
-#include "agent/platform/posix/store_lock.h"
+#include "agent/platform/posix/registry_store/key_names.h"
+#include "agent/platform/posix/registry_store/reg_text.h"
+#include "agent/platform/posix/registry_store/store_file.h"
+#include "agent/platform/posix/registry_store/store_lock.h"
 #include "agent/util/coding.h"
 
 namespace pelko {
@@ -386,27 +384,6 @@ int32_t FileRegistryStore::DeleteKey(RootKey root, const std::string& subKey) {
 std::string PlatformStoreFolder() {
   const char* folder = std::getenv("PELKO_REGISTRY");
   return std::string(folder && *folder ? folder : "/var/lib/pelko/registry");
-}
-
-Registry& PlatformRegistry() {
-  static FileRegistryStore store(
-      PlatformStoreFolder(),
-      [](const std::string& why) {
-        // Not through the Env: every program that reads the store says
-        // this, and the Env would start them a spooler.
-        PlatformTroubles().Say(EventKind::kRegistryStoreRefused, Severity::kError, "store " + why,
-                               "Registry store refused: " + why +
-                                   "; settings that others can change are not used",
-                               PlatformClock().MonotonicMs());
-      },
-      [](const std::string& name, uint64_t bytes) {
-        PlatformTroubles().Say(EventKind::kSettingInvalid, Severity::kWarning, "value " + name,
-                               "Registry value " + name + " holds " + std::to_string(bytes) +
-                                   " bytes, over " + std::to_string(kMaxValueBytes >> 10) +
-                                   " KiB: not used, as if it were not set",
-                               PlatformClock().MonotonicMs());
-      });
-  return store;
 }
 
 }  // namespace pelko

@@ -1,6 +1,6 @@
 // The registry store's file I/O: reads that refuse what others could have
 // written, and rewrites that a reader never sees half done.
-#include "agent/platform/posix/store_file.h"
+#include "agent/platform/posix/registry_store/store_file.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -10,8 +10,8 @@
 #include <cstdio>
 
 #include "agent/platform/files.h"
-#include "agent/platform/posix/fd_io.h"
-#include "agent/platform/posix/safe_path.h"
+#include "agent/platform/posix/files/fd_io.h"
+#include "agent/platform/posix/files/safe_path.h"
 
 namespace pelko::store_file {
 

@@ -1,6 +1,6 @@
 // Taking and holding the registry store's lock without waiting for ever on a
 // stuck writer.
-#include "agent/platform/posix/store_lock.h"
+#include "agent/platform/posix/registry_store/store_lock.h"
 
 #include <fcntl.h>
 #include <sys/file.h>
@@ -15,9 +15,9 @@
 #include <system_error>
 #include <thread>
 
-#include "agent/platform/posix/registry_store.h"
-#include "agent/platform/posix/safe_path.h"
-#include "agent/platform/posix/store_file.h"
+#include "agent/platform/posix/registry_store/registry_store.h"
+#include "agent/platform/posix/files/safe_path.h"
+#include "agent/platform/posix/registry_store/store_file.h"
 
 namespace pelko {
 

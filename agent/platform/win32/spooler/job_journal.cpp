@@ -1,4 +1,4 @@
-#include "agent/platform/win32/job_journal.h"
+#include "agent/platform/win32/spooler/job_journal.h"
 
 #include <algorithm>
 #include <set>

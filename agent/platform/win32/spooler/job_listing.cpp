@@ -1,6 +1,6 @@
 // Listing a Windows queue's jobs: EnumJobsA on a buffer sized to fit a list
 // that may grow while it is asked for.
-#include "agent/platform/win32/job_listing.h"
+#include "agent/platform/win32/spooler/job_listing.h"
 
 #include <winspool.h>
 

@@ -12,7 +12,7 @@
 
 #include "agent/platform/devmode/job_details.h"
 #include "agent/platform/spooler.h"
-#include "agent/platform/win32/job_journal.h"
+#include "agent/platform/win32/spooler/job_journal.h"
 
 namespace pelko {
 

@@ -1,6 +1,6 @@
 // Opening a queue's job change notification and reading the job fields out
 // of what FindNextPrinterChangeNotification hands back.
-#include "agent/platform/win32/job_notices.h"
+#include "agent/platform/win32/spooler/job_notices.h"
 
 #include <winspool.h>
 
@@ -9,7 +9,7 @@
 #include <string>
 
 #include "agent/platform/devmode/job_details.h"
-#include "agent/platform/win32/job_listing.h"
+#include "agent/platform/win32/spooler/job_listing.h"
 #include "agent/util/unicode.h"
 
 namespace pelko {

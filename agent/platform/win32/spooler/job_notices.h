@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "agent/platform/clock.h"
-#include "agent/platform/win32/job_journal.h"
+#include "agent/platform/win32/spooler/job_journal.h"
 
 namespace pelko {
 

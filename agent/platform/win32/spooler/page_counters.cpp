@@ -1,13 +1,14 @@
 // A queue's page total from PDH's "Print Queue" counters, on this computer
 // or on a remote queue's server.
-#include "agent/platform/win32/page_counters.h"
+#include "agent/platform/win32/spooler/page_counters.h"
+
+#include <windows.h>
 
 #include <cmath>
 #include <cstddef>
 #include <cstring>
 
 #include "agent/platform/pdh/perf_counter.h"
-#include "agent/platform/system_info.h"
 
 namespace pelko {
 
@@ -55,11 +56,9 @@ std::string CounterPath(const std::string& queue) {
     }
     instance = queue.substr(last + 1);
   } else {
-    char name[16] = {};
-    uint32_t size = sizeof name;
-    if (PlatformSystemInfo().GetComputerNameA(name, &size) == 0) {
-      machine.assign(name, strnlen(name, sizeof name));
-    }
+    char name[MAX_COMPUTERNAME_LENGTH + 1] = {};
+    DWORD size = sizeof name;
+    if (::GetComputerNameA(name, &size)) machine.assign(name, strnlen(name, sizeof name));
     instance = queue;
   }
   return "\\\\" + machine + "\\Print Queue(" + instance + ")\\Total Pages Printed";

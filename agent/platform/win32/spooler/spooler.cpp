@@ -16,10 +16,10 @@
 #include <vector>
 
 #include "agent/platform/spool_names.h"
-#include "agent/platform/win32/job_journal.h"
-#include "agent/platform/win32/job_listing.h"
-#include "agent/platform/win32/job_notices.h"
-#include "agent/platform/win32/page_counters.h"
+#include "agent/platform/win32/spooler/job_journal.h"
+#include "agent/platform/win32/spooler/job_listing.h"
+#include "agent/platform/win32/spooler/job_notices.h"
+#include "agent/platform/win32/spooler/page_counters.h"
 
 namespace pelko {
 
