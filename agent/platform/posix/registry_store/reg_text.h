@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "agent/platform/posix/registry_store/registry_store.h"
+#include "agent/platform/posix/registry_store/store_types.h"
 
 namespace pelko::reg_text {
 

@@ -18,25 +18,10 @@
 #include <string>
 #include <vector>
 
+#include "agent/platform/posix/registry_store/store_types.h"
 #include "agent/platform/registry.h"
 
 namespace pelko {
-
-// More Win32 status codes that only this store reports.
-inline constexpr int32_t kErrorInvalidHandle = 6;
-inline constexpr int32_t kErrorRegistryIoFailed = 1016;
-inline constexpr int32_t kErrorKeyDeleted = 1018;
-inline constexpr int32_t kErrorTimeout = 1460;
-
-struct RegistryEntry {
-  std::string name;
-  uint32_t type = kRegNone;
-  std::string data;
-};
-
-// No setting needs more: a larger value (a 40 MB one cost the agent a core
-// at every read) is not handed out.
-inline constexpr uint32_t kMaxValueBytes = 64 * 1024;
 
 class FileRegistryStore : public Registry {
  public:

@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <string>
 
-#include "agent/platform/posix/registry_store/registry_store.h"
+#include "agent/platform/posix/registry_store/store_types.h"
 
 namespace pelko::store_file {
 

@@ -15,9 +15,9 @@
 #include <system_error>
 #include <thread>
 
-#include "agent/platform/posix/registry_store/registry_store.h"
 #include "agent/platform/posix/files/safe_path.h"
 #include "agent/platform/posix/registry_store/store_file.h"
+#include "agent/platform/posix/registry_store/store_types.h"
 
 namespace pelko {
 
