@@ -1,5 +1,6 @@
 #include "agent/platform/posix/files/fd_io.h"
 
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -29,6 +30,18 @@ int ReadUpTo(int fd, uint64_t limit, std::string* text) {
     if (total > limit) return EFBIG;
     text->append(chunk, static_cast<std::size_t>(got));
   }
+}
+
+DIR* ListFolder(int folder) {
+  const int own = openat(folder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (own < 0) return nullptr;
+  DIR* dir = fdopendir(own);
+  if (dir == nullptr) {
+    const int error = errno;
+    close(own);
+    errno = error;
+  }
+  return dir;
 }
 
 }  // namespace pelko

@@ -174,14 +174,8 @@ class PosixFolder : public Folder {
   ~PosixFolder() override { close(fd); }
 
   std::unique_ptr<FileSearch> Find(const std::string& pattern) override {
-    // An open of its own: a listing has its own place in the folder.
-    const int own = openat(fd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (own < 0) return nullptr;
-    DIR* dir = fdopendir(own);
-    if (dir == nullptr) {
-      close(own);
-      return nullptr;
-    }
+    DIR* dir = ListFolder(fd);
+    if (dir == nullptr) return nullptr;
     auto search = std::make_unique<PosixSearch>(dir, pattern);
     if (!search->Start()) return nullptr;
     return search;

@@ -43,13 +43,8 @@ class PosixSiteFolder : public SiteFolder {
 
   std::vector<SiteEntry> List() override {
     std::vector<SiteEntry> entries;
-    const int own = openat(fd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (own < 0) return entries;
-    DIR* dir = fdopendir(own);
-    if (dir == nullptr) {
-      close(own);
-      return entries;
-    }
+    DIR* dir = ListFolder(fd);
+    if (dir == nullptr) return entries;
     while (dirent* found = readdir(dir)) {
       const std::string name = found->d_name;
       struct stat info;
