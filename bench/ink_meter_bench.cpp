@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "agent/accounting/page_color.h"
-#include "agent/platform/posix/ink_coverage.h"
+#include "agent/platform/posix/cups/ink_coverage.h"
 
 namespace pelko {
 namespace {

@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "agent/platform/posix/registry_store.h"
+#include "agent/platform/posix/registry_store/registry_store.h"
 #include "bench/log_bench_env.h"
 
 namespace pelko {

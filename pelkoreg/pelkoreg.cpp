@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "agent/platform/posix/registry_store.h"
+#include "agent/platform/posix/registry_store/registry_store.h"
 #include "agent/util/coding.h"
 
 namespace pelko {

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "agent/monitor/printer_thread.h"
+#include "agent/logs/record_job.h"
 #include "agent/platform/env.h"
 
 namespace pelko {

@@ -15,11 +15,11 @@
 #include <fstream>
 #include <sstream>
 
-#include "agent/platform/posix/cups_client.h"
-#include "agent/platform/posix/cups_server.h"
-#include "agent/platform/posix/safe_path.h"
-#include "agent/platform/posix/store_file.h"
-#include "agent/platform/posix/system_tool.h"
+#include "agent/platform/posix/cups/cups_client.h"
+#include "agent/platform/posix/cups/cups_server.h"
+#include "agent/platform/posix/files/safe_path.h"
+#include "agent/platform/posix/registry_store/store_file.h"
+#include "agent/platform/posix/process/system_tool.h"
 #include "agent/util/coding.h"
 #include "pelkoctl/cups_policy.h"
 #include "stoptool/posix/system_process_control.h"

@@ -3,7 +3,7 @@
 #include <windows.h>
 #include <tlhelp32.h>
 
-#include "agent/platform/win32/job_listing.h"
+#include "agent/platform/win32/spooler/job_listing.h"
 
 namespace pelko::ctl {
 

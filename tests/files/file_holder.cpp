@@ -17,7 +17,7 @@
 #ifdef _WIN32
 #include <windows.h>
 #else
-#include "agent/platform/posix/file_locks.h"
+#include "agent/platform/posix/files/file_locks.h"
 #endif
 
 namespace {

@@ -22,8 +22,8 @@
 #include <vector>
 
 #include "agent/accounting/page_color.h"
-#include "agent/platform/posix/cups_server.h"
-#include "agent/platform/posix/ink_coverage.h"
+#include "agent/platform/posix/cups/cups_server.h"
+#include "agent/platform/posix/cups/ink_coverage.h"
 #include "tests/lib/local_user.h"
 #include "tests/lib/shell_output.h"
 

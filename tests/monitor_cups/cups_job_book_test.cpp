@@ -1,7 +1,7 @@
 // What the CUPS spooler keeps of a queue between fetches, fed with made-up
 // Get-Jobs answers: which jobs are told ended, once each, and how the page
 // counter follows the jobs' counts.
-#include "agent/platform/posix/cups_job_book.h"
+#include "agent/platform/posix/cups/cups_job_book.h"
 
 #include <cups/ipp.h>
 #include <gtest/gtest.h>

@@ -22,7 +22,7 @@
 #include <vector>
 
 #include "agent/platform/clock.h"
-#include "agent/platform/posix/cups_client.h"
+#include "agent/platform/posix/cups/cups_client.h"
 #include "agent/platform/spooler.h"
 #include "tests/lib/shell_output.h"
 

@@ -1,6 +1,6 @@
 // The push listener's request reader on made-up bytes: what CUPS's rss
 // notifier sends, whole or in pieces, and what is to drop the connection.
-#include "agent/platform/posix/push_request.h"
+#include "agent/platform/posix/cups/push_request.h"
 
 #include <gtest/gtest.h>
 

@@ -13,7 +13,7 @@
 #include <thread>
 #include <vector>
 
-#include "agent/platform/posix/registry_store.h"
+#include "agent/platform/posix/registry_store/registry_store.h"
 #include "tests/registry_store/temp_store.h"
 
 namespace pelko {

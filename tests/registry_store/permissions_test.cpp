@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "agent/platform/posix/registry_store.h"
+#include "agent/platform/posix/registry_store/registry_store.h"
 #include "tests/lib/local_user.h"
 #include "tests/registry_store/temp_store.h"
 

@@ -1,4 +1,4 @@
-#include "agent/platform/posix/reg_text.h"
+#include "agent/platform/posix/registry_store/reg_text.h"
 
 #include <gtest/gtest.h>
 

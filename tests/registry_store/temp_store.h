@@ -7,7 +7,7 @@
 #include <filesystem>
 #include <string>
 
-#include "agent/platform/posix/registry_store.h"
+#include "agent/platform/posix/registry_store/registry_store.h"
 
 namespace pelko {
 

@@ -13,9 +13,9 @@
 #include <cstring>
 #include <string>
 
-#include "agent/platform/posix/registry_store.h"
-#include "agent/platform/posix/safe_path.h"
-#include "agent/platform/posix/store_file.h"
+#include "agent/platform/posix/registry_store/registry_store.h"
+#include "agent/platform/posix/files/safe_path.h"
+#include "agent/platform/posix/registry_store/store_file.h"
 
 namespace pelko {
 namespace {

@@ -3,7 +3,7 @@
 #include <cstring>
 #include <string>
 
-#include "agent/platform/posix/cups_server.h"
+#include "agent/platform/posix/cups/cups_server.h"
 
 namespace pelko {
 
