@@ -19,8 +19,8 @@ std::string DayFile(int entries, const LocalTime& today) {
   LogStore store(Env{});
   std::string text = DailyLogHead("\\\\SRV\\LaserJet", today);
   for (int id = entries; id >= 1; --id) {
-    AppendJobEntry(text, FormatLogDate(today), "09:05:03", std::to_string(id), "someone",
-                   "\\\\SRV\\LaserJet", "Quarterly report final (2).docx", "3", "15");
+    AppendJobEntry(text, {FormatLogDate(today), "09:05:03", std::to_string(id), "someone",
+                          "\\\\SRV\\LaserJet", "Quarterly report final (2).docx", "3", "15"});
   }
   AppendTotalEntry(text, 15 * entries);
   text += kLogFooter;

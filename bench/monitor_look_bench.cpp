@@ -29,7 +29,7 @@ void BM_LookAtAnIdleQueue(benchmark::State& state) {
   LogLocks locks;
   PrinterThread thread(PlatformEnv(), locks);
   thread.SetPrinterName(printer);
-  for (auto _ : state) thread.PollQueue();
+  for (auto _ : state) thread.Look();
 }
 BENCHMARK(BM_LookAtAnIdleQueue)->MinTime(3.0);
 

@@ -100,10 +100,10 @@ class Server {
     for (auto job = jobs.rbegin(); job != jobs.rend(); ++job) {
       std::snprintf(time, sizeof time, "%02d:%02d:%02d", job->id / 3600 % 24, job->id / 60 % 60,
                     job->id % 60);
-      AppendJobEntry(text, FormatLogDate(today), time, std::to_string(job->id),
-                     "user" + std::to_string(job->id % 97), printer,
-                     name + ": report " + std::to_string(job->id) + ".pdf", std::to_string(job->pages),
-                     std::to_string(job->pages * 5));
+      AppendJobEntry(text, {FormatLogDate(today), time, std::to_string(job->id),
+                            "user" + std::to_string(job->id % 97), printer,
+                            name + ": report " + std::to_string(job->id) + ".pdf", std::to_string(job->pages),
+                            std::to_string(job->pages * 5)});
       total += job->pages * 5;
     }
     AppendTotalEntry(text, total);

@@ -6,6 +6,7 @@
 #include <string_view>
 #include <vector>
 
+#include "report/columns.h"
 #include "report/report.h"
 
 namespace pelko::report {
@@ -21,15 +22,15 @@ struct CsvCost {
 void AppendCsvHeader(std::string& out, const CsvCost& cost = {});
 void AppendCsvRow(std::string& out, const Job& job, const CsvCost& cost = {});
 
-// A subtotals table of report as rows: a header line (field, jobs, pages,
-// cost and the colour figures the report shows), one row per group, names
-// as shown (a month "2026/12" as "2026-12").
-void AppendSubtotalCsv(std::string& out, std::string_view field, const Report& report,
-                       const std::vector<Subtotal>& groups, const CsvCost& cost = {});
+// The subtotals of report by group as rows: a header line (the group's
+// field, jobs, pages, cost and the colour figures the report shows), one row
+// per group, names as shown (a month "2026/12" as "2026-12").
+void AppendSubtotalCsv(std::string& out, const JobGroup& group, const Report& report,
+                       const CsvCost& cost = {});
 
-// The rows of a report: the columns of old, and the details' columns
-// (copies ... colorfrom) after them once a job has details, empty for the
-// jobs without. Rows from logs hold no line break of their own (their texts
+// The rows of a report (kJobColumns): the columns of every job, and the
+// details' columns after them once a job has details, empty for the jobs
+// without. Rows from logs hold no line break of their own (their texts
 // are clean), so the rows written before the first job with details are
 // given the empty columns in one pass over them.
 class CsvRows {

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "agent/database/dialect.h"
+#include "report/columns.h"
 
 namespace pelko::report {
 
@@ -17,12 +18,8 @@ namespace {
 // A day's rows at a time, so that no answer holds more than one log date of
 // the site. From version 3 on, a row's details are NULL where its entry had
 // none: its pages are then not told apart.
-constexpr std::string_view kDays =
+constexpr std::string_view kLogDays =
     "SELECT DISTINCT log_date FROM pelko_jobs WHERE log_date >= ? AND log_date <= ?";
-constexpr std::string_view kJobsHead =
-    "SELECT job_date, job_time, job_id, user_name, printer, document, pages, cost, server_name";
-constexpr std::string_view kDetailColumns =
-    ", copies, color_pages, mono_pages, sides, paper, client, color_from";
 constexpr std::string_view kJobsTail = " FROM pelko_jobs WHERE log_date = ?";
 constexpr int kDetailsVersion = 3;
 constexpr int kSumsVersion = 4;
@@ -46,19 +43,40 @@ int32_t Number(const std::string& text) {
   return static_cast<int32_t>(std::strtol(text.c_str(), nullptr, 10));
 }
 
+// "SELECT" and the columns of kJobColumns, with or without the details.
+std::string SelectJobs(bool details) {
+  std::string out = "SELECT";
+  for (const JobColumn& column : kJobColumns) {
+    if (column.IsDetail() && !details) break;
+    out += out.size() == 6 ? " " : ", ";
+    out += column.sql;
+  }
+  return out;
+}
+
+std::size_t ColumnsOf(bool details) {
+  return static_cast<std::size_t>(
+      std::count_if(kJobColumns.begin(), kJobColumns.end(),
+                    [&](const JobColumn& column) { return details || !column.IsDetail(); }));
+}
+
+// The details stand last; a row's are NULL (its colour pages empty) where
+// its entry had none.
 Job JobOfRow(SqlRow& row, bool details) {
-  Job job{std::move(row[0]), std::move(row[1]), std::move(row[2]), std::move(row[3]),
-          std::move(row[4]), std::move(row[5]), Number(row[6]),    Number(row[7])};
-  job.server = std::move(row[8]);
-  if (details && !row[10].empty()) {
-    job.told = true;
-    job.copies = Number(row[9]);
-    job.colorPages = Number(row[10]);
-    job.monoPages = Number(row[11]);
-    job.sides = std::move(row[12]);
-    job.paper = std::move(row[13]);
-    job.client = std::move(row[14]);
-    job.colorFrom = std::move(row[15]);
+  static const std::size_t colorAt = static_cast<std::size_t>(
+      std::find_if(kJobColumns.begin(), kJobColumns.end(),
+                   [](const JobColumn& column) { return column.figure == &Job::colorPages; }) -
+      kJobColumns.begin());
+  Job job;
+  job.told = details && !row[colorAt].empty();
+  for (std::size_t i = 0; i < kJobColumns.size(); ++i) {
+    const JobColumn& column = kJobColumns[i];
+    if (column.IsDetail() && !job.told) break;
+    if (column.text != nullptr) {
+      job.*column.text = std::move(row[i]);
+    } else {
+      job.*column.figure = Number(row[i]);
+    }
   }
   return job;
 }
@@ -126,7 +144,7 @@ class GroupReader {
   // as the sums are.
   bool Rows(const std::string& from, const std::string& to, const std::string& column,
             const std::function<void(const std::string&, Subtotal&&)>& add) {
-    const std::string month = "SUBSTRING(job_date, 1, 7)";
+    const std::string month(kJobGroups[kMonths].sql);
     std::vector<SqlRow> rows;
     std::string group = database::ExactGroup(engine, column);
     if (byMonth) group = database::ExactGroup(engine, month) + ", " + group;
@@ -183,7 +201,7 @@ bool ReadDatabaseSums(SqlConnection& connection, const std::string& from, const 
     newest.emplace_back(row[1], row[0]);
   }
   for (const SqlRow& row : servers) {
-    if (row.size() == 8 && Big(row[1]) != 0) builder.AddServerFigures(FiguresOf(row, 1, row[0]));
+    if (row.size() == 8 && Big(row[1]) != 0) builder.AddGroupFigures(kServers, FiguresOf(row, 1, row[0]));
   }
   std::sort(newest.rbegin(), newest.rend());
   std::map<std::pair<std::string, std::string>, int64_t> jobsOf;
@@ -197,24 +215,23 @@ bool ReadDatabaseSums(SqlConnection& connection, const std::string& from, const 
     cutoff = group.first;
     listed += jobsOf[group];
     std::vector<SqlRow> rows;
-    ok = ok && connection.Execute(std::string(kJobsHead) + std::string(kDetailColumns) +
-                                      " FROM pelko_jobs WHERE log_date = ? AND job_date = ?",
+    ok = ok && connection.Execute(SelectJobs(true) + " FROM pelko_jobs WHERE log_date = ? AND job_date = ?",
                                   {SqlParam::Text(group.second), SqlParam::Text(group.first)}, &rows);
     for (SqlRow& row : rows) {
       // A database that compares texts without case gives more.
-      if (row.size() == 16 && row[0] == group.first) builder.ListJob(JobOfRow(row, true));
+      if (row.size() == ColumnsOf(true) && row[0] == group.first) builder.ListJob(JobOfRow(row, true));
     }
   }
   const bool byMonth = summary != nullptr && summary->Groups() == Grouping::kMonth;
   GroupReader groups(connection, engine, byMonth);
-  ok = ok && groups.Read(from, to, 'u', "user_name", [&](const std::string& month, Subtotal&& figures) {
-    if (summary != nullptr) summary->AddUser(month, figures);
-    builder.AddUserFigures(figures);
-  });
-  ok = ok && groups.Read(from, to, 'p', "printer", [&](const std::string& month, Subtotal&& figures) {
-    if (summary != nullptr) summary->AddPrinter(month, figures);
-    builder.AddPrinterFigures(figures);
-  });
+  for (const std::size_t g : kSummaryGroups) {
+    const JobGroup& group = kJobGroups[g];
+    ok = ok && groups.Read(from, to, group.sumKind, std::string(group.sql),
+                           [&](const std::string& month, Subtotal&& figures) {
+                             if (summary != nullptr) summary->AddGroup(g, month, figures);
+                             builder.AddGroupFigures(g, figures);
+                           });
+  }
   if (!ok) *error = connection.LastError();
   connection.Rollback();
   return ok;
@@ -225,11 +242,9 @@ bool ReadDatabaseJobs(SqlConnection& connection, const std::string& from, const 
   const bool details = SchemaVersion(connection) >= kDetailsVersion;
   std::vector<SqlRow> days, rows;
   const bool listed = connection.Execute(
-      kDays, {SqlParam::Text(from), SqlParam::Text(to.empty() ? "99999999" : to)}, &days);
-  std::string query(kJobsHead);
-  if (details) query += kDetailColumns;
-  query += kJobsTail;
-  const std::size_t columns = details ? 16 : 9;
+      kLogDays, {SqlParam::Text(from), SqlParam::Text(to.empty() ? "99999999" : to)}, &days);
+  const std::string query = SelectJobs(details) + std::string(kJobsTail);
+  const std::size_t columns = ColumnsOf(details);
   bool ok = listed;
   for (std::size_t i = 0; ok && i < days.size(); ++i) {
     if (days[i].empty()) continue;

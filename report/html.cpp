@@ -1,6 +1,7 @@
 #include "report/html.h"
 
 #include "agent/util/unicode.h"
+#include "report/columns.h"
 #include "report/svg_chart.h"
 
 namespace pelko::report {
@@ -138,34 +139,31 @@ void FigureCells(std::string& out, const Report& r, const PageSplit& split) {
 }
 
 // A group's table, after its chart where it has one.
-void Subtotals(std::string& out, const Report& r, const std::vector<Subtotal>& groups,
-               std::string_view field, std::string_view title, std::string_view header,
-               std::string_view all, std::string_view chart = "", const RowLink& link = {}) {
+void Subtotals(std::string& out, const Report& r, const JobGroup& group, std::string_view chart = "",
+               const RowLink& link = {}) {
   out += "<div class=\"group\"><h2>";
-  out += title;
+  out += group.title;
   out += "</h2>\n";
   out += chart;
   out += "<table class=\"subtotals\" id=\"by-";
-  out += field;
+  out += group.field;
   out += "\"><thead><tr><th>";
-  out += header;
+  out += group.header;
   out += "</th><th class=\"num\">Jobs</th><th class=\"num\">Pages</th><th class=\"num\">Cost</th>";
   FigureHeads(out, r);
   out += "</tr></thead>\n<tbody>\n";
-  for (const Subtotal& s : groups) {
+  for (const Subtotal& s : r.*group.groups) {
     out += "<tr><td>";
-    const std::string href = link ? link(field, s.name) : std::string();
+    const std::string href = link ? link(group.field, s.name) : std::string();
     if (!href.empty()) {
       out += "<a href=\"";
       AppendEscaped(out, href);
       out += "\">";
     }
-    if (field == "month") {
-      AppendEscaped(out, ShownMonth(s.name));
-    } else if (field == "day") {
-      AppendEscaped(out, ShownDate(s.name));
-    } else {
-      Name(out, s.name);
+    switch (group.name) {
+      case GroupName::kMonth: AppendEscaped(out, ShownMonth(s.name)); break;
+      case GroupName::kDay: AppendEscaped(out, ShownDate(s.name)); break;
+      case GroupName::kName: Name(out, s.name); break;
     }
     if (!href.empty()) out += "</a>";
     out += "</td><td class=\"num\">" + Num(s.jobs) + "</td><td class=\"num\">" + Num(s.pages) +
@@ -174,7 +172,7 @@ void Subtotals(std::string& out, const Report& r, const std::vector<Subtotal>& g
     out += "</tr>\n";
   }
   out += "</tbody>\n<tfoot><tr><td>";
-  out += all;
+  out += group.all;
   out += "</td><td class=\"num\">" + Num(r.jobs) + "</td><td class=\"num\">" + Num(r.pages) +
          "</td><td class=\"num\">" + Money(r, r.jobCost) + "</td>";
   FigureCells(out, r, r.split);
@@ -201,34 +199,46 @@ void Colours(std::string& out, const Report& r, const std::string& chart) {
          "</td><td class=\"num\">100%</td></tr></tfoot></table></div>\n";
 }
 
+// A job's cell of the list; a detail of a job without details is empty.
+void JobCell(std::string& out, const Report& r, const JobColumn& column, const Job& job) {
+  if (column.IsDetail() && !job.told) {
+    out += "<td></td>";
+    return;
+  }
+  out += "<td";
+  if (!column.htmlClass.empty()) {
+    out += " class=\"";
+    out += column.htmlClass;
+    out += '"';
+  }
+  out += '>';
+  switch (column.kind) {
+    case CellKind::kName: Name(out, job.*column.text); break;
+    case CellKind::kStamp:
+    case CellKind::kText: AppendEscaped(out, job.*column.text); break;
+    case CellKind::kCount: out += Num(job.*column.figure); break;
+    case CellKind::kCost: out += Money(r, job.*column.figure); break;
+  }
+  out += "</td>";
+}
+
 void Jobs(std::string& out, const Report& r, std::string_view moreNote) {
   // The list scrolls in its own box on a narrow screen, so the page does not.
-  out += "<h2>Jobs, newest first</h2>\n<div class=\"list\"><table class=\"jobs\" id=\"job-list\"><thead><tr>"
-         "<th>Date</th><th>Time</th><th>User</th><th>Printer</th><th>Document</th>"
-         "<th class=\"num\">Pages</th><th class=\"num\">Cost</th>";
-  // A job's own colour and mono pages; one without details leaves them empty.
+  out += "<h2>Jobs, newest first</h2>\n<div class=\"list\"><table class=\"jobs\" id=\"job-list\"><thead><tr>";
+  // A job's own colour and mono pages, where any job tells them.
   const bool split = r.split.toldJobs > 0;
-  if (split) out += "<th class=\"num\">Colour</th><th class=\"num\">Mono</th>";
+  std::vector<const JobColumn*> columns;
+  for (const JobColumn& column : kJobColumns) {
+    if (column.label.empty() || (column.IsDetail() && !split)) continue;
+    columns.push_back(&column);
+    out += column.figure != nullptr ? "<th class=\"num\">" : "<th>";
+    out += column.label;
+    out += "</th>";
+  }
   out += "</tr></thead>\n<tbody>\n";
   for (const Job& job : r.listed) {
-    out += "<tr><td class=\"stamp\">";
-    AppendEscaped(out, job.date);
-    out += "</td><td class=\"stamp\">";
-    AppendEscaped(out, job.time);
-    out += "</td><td>";
-    Name(out, job.user);
-    out += "</td><td>";
-    Name(out, job.printer);
-    out += "</td><td class=\"doc\">";
-    Name(out, job.doc);
-    out += "</td><td class=\"num\">" + Num(job.pages) + "</td><td class=\"num\">" +
-           Money(r, job.cost) + "</td>";
-    if (split && job.told) {
-      out += "<td class=\"num\">" + Num(job.colorPages) + "</td><td class=\"num\">" +
-             Num(job.monoPages) + "</td>";
-    } else if (split) {
-      out += "<td></td><td></td>";
-    }
+    out += "<tr>";
+    for (const JobColumn* column : columns) JobCell(out, r, *column, job);
     out += "</tr>\n";
   }
   out += "</tbody></table></div>\n";
@@ -296,18 +306,13 @@ void AppendReportBody(std::string& out, const Report& r, const ReportPart& part)
   Summary(out, r);
   if (r.jobs > 0) {
     out += "<div class=\"groups\">\n";
-    Subtotals(out, r, r.users, "user", "Per user", "User", "All users",
-              GroupChart(r, r.users, "user", "Pages and cost per user", "users"), part.link);
-    Subtotals(out, r, r.printers, "printer", "Per printer", "Printer", "All printers",
-              GroupChart(r, r.printers, "printer", "Pages and cost per printer", "printers"), part.link);
-    if (r.site) Subtotals(out, r, r.servers, "server", "Per server", "Server", "All servers");
+    for (const std::size_t g : {kUsers, kPrinters}) {
+      Subtotals(out, r, kJobGroups[g], GroupChart(r, kJobGroups[g]), part.link);
+    }
+    if (r.site) Subtotals(out, r, kJobGroups[kServers]);
     // The days' table is the text of their chart: neither for a single day.
-    if (const std::string days = DayChart(r); !days.empty()) {
-      Subtotals(out, r, r.days, "day", "Per day", "Day", "All days", days);
-    }
-    if (r.months.size() > 1) {
-      Subtotals(out, r, r.months, "month", "Per month", "Month", "All months", MonthChart(r), part.link);
-    }
+    if (const std::string days = DayChart(r); !days.empty()) Subtotals(out, r, kJobGroups[kDays], days);
+    if (r.months.size() > 1) Subtotals(out, r, kJobGroups[kMonths], MonthChart(r), part.link);
     Colours(out, r, SplitChart(r));
     out += "</div>\n";
     Jobs(out, r, part.moreNote);

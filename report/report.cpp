@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "agent/logs/log_format.h"
+#include "report/columns.h"
 
 namespace pelko::report {
 
@@ -22,12 +23,7 @@ std::string HeadValue(std::string_view head, std::string_view open, std::string_
   return CleanLogText(head.substr(from, end - from));
 }
 
-std::string Value(const LogEntry& entry, std::string_view value) {
-  return entry.clean ? std::string(value) : CleanLogText(value);
-}
-
-void Count(std::map<std::string, Subtotal, std::less<>>& groups, const std::string& name,
-           const Job& job) {
+void Count(std::map<std::string, Subtotal, std::less<>>& groups, const std::string& name, const Job& job) {
   auto at = groups.find(name);
   if (at == groups.end()) at = groups.emplace(name, Subtotal{name}).first;
   at->second.jobs += 1;
@@ -43,39 +39,23 @@ void Merge(std::map<std::string, Subtotal, std::less<>>& groups, const std::stri
   AddFigures(at->second, figures);
 }
 
-Job JobOf(const LogEntry& entry) {
-  Job job{Value(entry, entry.date),    Value(entry, entry.time),    Value(entry, entry.id),
-          Value(entry, entry.user),    Value(entry, entry.printer), Value(entry, entry.doc),
-          EntryPages(entry),           EntryCost(entry)};
-  if (entry.hasDetails) {
-    const EntryDetails& d = entry.details;
-    job.told = true;
-    job.copies = LeadingInt(Value(entry, d.copies));
-    job.colorPages = LeadingInt(Value(entry, d.colorPages));
-    job.monoPages = LeadingInt(Value(entry, d.monoPages));
-    job.sides = Value(entry, d.sides);
-    job.paper = Value(entry, d.paper);
-    job.client = Value(entry, d.client);
-    job.colorFrom = Value(entry, d.colorFrom);
-  }
-  return job;
-}
-
-// A job of a log in from's encoding, in the report's.
+// A job of a log in from's encoding, in the report's: its names.
 void Recode(Job& job, TextEncoding from, TextEncoding to) {
   if (from == to) return;
-  for (std::string* text : {&job.user, &job.printer, &job.doc, &job.sides, &job.paper,
-                            &job.client}) {
-    *text = Recoded(std::move(*text), from, to);
+  for (const JobColumn& column : kJobColumns) {
+    if (column.kind == CellKind::kName) job.*column.text = Recoded(std::move(job.*column.text), from, to);
   }
 }
 
-std::vector<Subtotal> Ranked(std::map<std::string, Subtotal, std::less<>>& groups) {
+// In the order of their names, or ranked: largest cost first.
+std::vector<Subtotal> InOrder(std::map<std::string, Subtotal, std::less<>>& groups, bool ranked) {
   std::vector<Subtotal> out;
   out.reserve(groups.size());
   for (auto& [name, subtotal] : groups) out.push_back(std::move(subtotal));
-  std::stable_sort(out.begin(), out.end(),
-                   [](const Subtotal& a, const Subtotal& b) { return a.cost > b.cost; });
+  if (ranked) {
+    std::stable_sort(out.begin(), out.end(),
+                     [](const Subtotal& a, const Subtotal& b) { return a.cost > b.cost; });
+  }
   return out;
 }
 
@@ -125,7 +105,7 @@ bool ReportBuilder::AddLog(std::string_view text) {
     const std::string_view slice = text.substr(at, end - at);
     const std::size_t tail = ReadLogEntries(slice, &entries);
     for (const LogEntry& entry : entries) {
-      Job job = JobOf(entry);
+      Job job = JobOfEntry(entry);
       Recode(job, names, report.encoding);
       fileCost += job.cost;
       Keep(std::move(job));
@@ -190,15 +170,13 @@ void ReportBuilder::AddDayFigures(const std::string& jobDate, const Subtotal& fi
   report.jobCost += figures.cost;
   report.split.Add(figures.split);
   SeeDate(jobDate);
-  Merge(months, jobDate.substr(0, 7), figures);
-  Merge(days, jobDate, figures);
+  Merge(groups[kMonths], jobDate.substr(0, 7), figures);
+  Merge(groups[kDays], jobDate, figures);
 }
 
-void ReportBuilder::AddServerFigures(const Subtotal& figures) { Merge(servers, figures.name, figures); }
-
-void ReportBuilder::AddUserFigures(const Subtotal& figures) { Merge(users, figures.name, figures); }
-
-void ReportBuilder::AddPrinterFigures(const Subtotal& figures) { Merge(printers, figures.name, figures); }
+void ReportBuilder::AddGroupFigures(std::size_t group, const Subtotal& figures) {
+  Merge(groups[group], figures.name, figures);
+}
 
 void ReportBuilder::ListJob(Job&& job) {
   if (listLimit == 0) return;
@@ -216,11 +194,10 @@ void ReportBuilder::Keep(Job&& job) {
   report.jobCost += job.cost;
   report.split.Add(job);
   SeeDate(job.date);
-  Count(users, job.user, job);
-  Count(printers, job.printer, job);
-  Count(months, job.date.substr(0, 7), job);
-  Count(days, job.date, job);
-  if (!job.server.empty()) Count(servers, job.server, job);
+  for (std::size_t g = 0; g < kGroupCount; ++g) {
+    const std::string name = kJobGroups[g].of(job);
+    if (kJobGroups[g].always || !name.empty()) Count(groups[g], name, job);
+  }
   if (sink) sink(job);
   // The newest listLimit, sorted once they are twice as many.
   ListJob(std::move(job));
@@ -240,16 +217,10 @@ Report ReportBuilder::Finish() {
   std::sort(report.listed.begin(), report.listed.end(), NewerFirst);
   if (report.listed.size() > listLimit) report.listed.resize(listLimit);
   report.unlisted = report.jobs - static_cast<int64_t>(report.listed.size());
-  report.users = Ranked(users);
-  report.printers = Ranked(printers);
-  report.servers = Ranked(servers);
-  for (auto& [name, month] : months) report.months.push_back(std::move(month));
-  for (auto& [name, day] : days) report.days.push_back(std::move(day));
-  users.clear();
-  printers.clear();
-  servers.clear();
-  months.clear();
-  days.clear();
+  for (std::size_t g = 0; g < kGroupCount; ++g) {
+    report.*kJobGroups[g].groups = InOrder(groups[g], kJobGroups[g].ranked);
+    groups[g].clear();
+  }
   return std::move(report);
 }
 

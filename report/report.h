@@ -5,6 +5,7 @@
 // log declares UTF-8 (LogUtf8), else windows-1252, as the logs hold them.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -68,6 +69,9 @@ struct PageFigure {
 };
 std::vector<PageFigure> SplitFigures(const PageSplit& all, const PageSplit& group);
 
+// How many groups of jobs a report sums by: kJobGroups (columns.h).
+inline constexpr std::size_t kGroupCount = 5;
+
 struct Report {
   std::string title;     // the head's type of a single log, else empty
   std::string headDate;  // the head's date of a single log, else empty
@@ -115,12 +119,10 @@ class ReportBuilder {
   void AddJob(Job&& job);
   // The figures of many jobs at once, none of them listed (the database's
   // sums): those of the jobs of one job date count for the totals, the
-  // month and the day; the same jobs' figures by server, user and printer
-  // (figures.name names it) for those.
+  // month and the day; the same jobs' figures by one of kJobGroups
+  // (columns.h: server, user, printer; figures.name names it) for those.
   void AddDayFigures(const std::string& jobDate, const Subtotal& figures);
-  void AddServerFigures(const Subtotal& figures);
-  void AddUserFigures(const Subtotal& figures);
-  void AddPrinterFigures(const Subtotal& figures);
+  void AddGroupFigures(std::size_t group, const Subtotal& figures);
   // One of the jobs counted so, among those to list.
   void ListJob(Job&& job);
   std::size_t ListLimit() const { return listLimit; }
@@ -135,7 +137,8 @@ class ReportBuilder {
   Report report;
   std::string singleTitle, singleDate;
   bool asked = false;
-  std::map<std::string, Subtotal, std::less<>> users, printers, servers, months, days;
+  // Indexed as kJobGroups.
+  std::array<std::map<std::string, Subtotal, std::less<>>, kGroupCount> groups;
 };
 
 // A log date YYYYMMDD or a job's date YYYY/MM/DD as people read it:

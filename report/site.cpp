@@ -6,6 +6,7 @@
 #include <set>
 #include <utility>
 
+#include "report/columns.h"
 #include "report/csv.h"
 #include "report/html.h"
 
@@ -123,12 +124,11 @@ void SiteBuilder::Publish(SitePublisher& publisher) {
   const CsvCost cost{settings.costUnit, DecimalPoint(settings.dialect)};
   const std::string_view more =
       settings.site ? "pelkoreport --database --csv lists them all." : "pelkoreport --csv lists them all.";
-  // One page and its CSV (the table of field), in the site's encodings;
+  // One page and its CSV (the table of its group), in the site's encodings;
   // steps are links of its own in the navigation, top what stands above the
   // report.
   auto put = [&](const std::string& base, const Report& r, std::string_view kind, const std::string& title,
-                 const std::string& steps, const std::string& top, std::string_view field,
-                 const std::vector<Subtotal>& table) {
+                 const std::string& steps, const std::string& top, const JobGroup& group) {
     std::string page;
     page.reserve(8192 + r.listed.size() * 300);
     AppendHtmlHead(page, "Print report site: " + title, "utf-8");
@@ -140,7 +140,7 @@ void SiteBuilder::Publish(SitePublisher& publisher) {
     page += kHtmlEnd;
     publisher.Put(base + ".html", Recoded(std::move(page), names, TextEncoding::kUtf8));
     std::string rows;
-    AppendSubtotalCsv(rows, field, r, table, cost);
+    AppendSubtotalCsv(rows, group, r, cost);
     publisher.Put(base + ".csv", InDialect(rows, settings.dialect, /*first=*/true, names));
   };
   auto figures = [](const Report& r) { return Figures{r.jobs, r.pages, r.TotalCost()}; };
@@ -162,27 +162,26 @@ void SiteBuilder::Publish(SitePublisher& publisher) {
       Link(steps, MonthBase(next->first) + ".html", ShownMonth(next->first));
       steps += " &#8250;</span>";
     }
-    put(MonthBase(at->first), r, "Month", ShownMonth(at->first), steps, "", "user", r.users);
+    put(MonthBase(at->first), r, "Month", ShownMonth(at->first), steps, "", kJobGroups[kUsers]);
     previous = at->first;
   }
   for (auto& [year, builder] : years) {
     const Report r = builder->Finish();
     builder.reset();
     if (year == settings.month.substr(0, 4)) thisYear = figures(r);
-    put(YearBase(year), r, "Year", year, "", "", "month", r.months);
+    put(YearBase(year), r, "Year", year, "", "", kJobGroups[kMonths]);
   }
   // A printer's page tabulates its users, a user's page their months.
-  auto named = [&](Builders& builders, auto& files, std::string_view kind, std::string_view field) {
+  auto named = [&](Builders& builders, auto& files, std::string_view kind, const JobGroup& group) {
     for (auto& [key, builder] : builders) {
       Report r = builder->Finish();
       builder.reset();
       r.title = key.empty() ? "(no name)" : key;
-      put(files[key], r, kind, std::string(kind) + " " + r.title, "", "", field,
-          field == "user" ? r.users : r.months);
+      put(files[key], r, kind, std::string(kind) + " " + r.title, "", "", group);
     }
   };
-  named(printers, printerFiles, "Printer", "user");
-  named(users, userFiles, "User", "month");
+  named(printers, printerFiles, "Printer", kJobGroups[kUsers]);
+  named(users, userFiles, "User", kJobGroups[kMonths]);
   Report r = index->Finish();
   r.title = "The last 12 months";
   // The index's head: the three periods, this month's and the year's with
@@ -208,7 +207,7 @@ void SiteBuilder::Publish(SitePublisher& publisher) {
   row("", "The last 12 months: " + ShownMonth(firstMonth) + " to " + ShownMonth(settings.month), figures(r));
   row(years.count(year) ? YearBase(year) + ".html" : "", "The year " + year, thisYear);
   periods += "</tbody></table></div>\n";
-  put("index", r, "", "Overview", "", periods, "month", r.months);
+  put("index", r, "", "Overview", "", periods, kJobGroups[kMonths]);
 }
 
 }  // namespace pelko::report

@@ -72,30 +72,27 @@ void SummaryBuilder::AddAll(const std::string& date, const Subtotal& figures) {
   AddFigures(periods[PeriodOf(date)].all, figures);
 }
 
-void SummaryBuilder::AddUser(const std::string& date, const Subtotal& figures) {
-  Sum& sum = periods[PeriodOf(date)].users[figures.name];
-  AddFigures(sum, figures);
-}
-
-void SummaryBuilder::AddPrinter(const std::string& date, const Subtotal& figures) {
-  Sum& sum = periods[PeriodOf(date)].printers[figures.name];
-  AddFigures(sum, figures);
+void SummaryBuilder::AddGroup(std::size_t group, const std::string& date, const Subtotal& figures) {
+  const std::size_t at = std::find(kSummaryGroups.begin(), kSummaryGroups.end(), group) - kSummaryGroups.begin();
+  AddFigures(periods[PeriodOf(date)].groups.at(at)[figures.name], figures);
 }
 
 void SummaryBuilder::Add(const Job& job) {
   Period& period = periods[PeriodOf(job.date)];
-  for (Sum* sum : {&period.users[job.user], &period.printers[job.printer], &period.all}) {
-    ++sum->jobs;
-    sum->pages += job.pages;
-    sum->cost += job.cost;
-    sum->split.Add(job);
-  }
+  auto add = [&](Sum& sum) {
+    ++sum.jobs;
+    sum.pages += job.pages;
+    sum.cost += job.cost;
+    sum.split.Add(job);
+  };
+  for (std::size_t i = 0; i < kSummaryGroups.size(); ++i) add(period.groups[i][kJobGroups[kSummaryGroups[i]].of(job)]);
+  add(period.all);
 }
 
 std::string SummaryBuilder::Table(const Report& report, TextEncoding encoding, bool bars) const {
   std::string out;
-  auto section = [&](const std::string& title, const Sums& sums, const Sum& all,
-                     const std::string& header, const std::string& allName) {
+  auto section = [&](const JobGroup& group, const std::string& when, const Sums& sums, const Sum& all) {
+    const std::string title = std::string(group.title) + when, header(group.header), allName(group.all);
     std::vector<std::pair<std::string, Sum>> rows;
     for (const auto& [name, sum] : sums) {
       rows.emplace_back(Cut(Printable(name, report.encoding, encoding), kWidestName, encoding), sum);
@@ -140,10 +137,10 @@ std::string SummaryBuilder::Table(const Report& report, TextEncoding encoding, b
     const std::string when = period.empty()                ? ""
                              : grouping == Grouping::kMonth ? ", " + ShownMonth(period)
                                                             : ", " + ShownDate(period);
-    out += "\n";
-    section("Per user" + when, sums.users, sums.all, "User", "All users");
-    out += "\n";
-    section("Per printer" + when, sums.printers, sums.all, "Printer", "All printers");
+    for (std::size_t i = 0; i < kSummaryGroups.size(); ++i) {
+      out += "\n";
+      section(kJobGroups[kSummaryGroups[i]], when, sums.groups[i], sums.all);
+    }
   }
   if (report.TotalDiffers()) {
     out += "\nThe logs' Total entries say " + ShownCost(report, report.TotalCost()) +

@@ -2,11 +2,13 @@
 // terminal, for the whole span or each day or month of it.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <map>
 #include <string>
 #include <utility>
 
+#include "report/columns.h"
 #include "report/csv_dialect.h"
 #include "report/report.h"
 
@@ -19,10 +21,10 @@ class SummaryBuilder {
   explicit SummaryBuilder(Grouping grouping) : grouping(grouping) {}
   void Add(const Job& job);
   // The figures of many jobs of date's period at once: all of them, or
-  // those of one user or printer (the database's sums; figures.name names it).
+  // those of one group of kSummaryGroups (columns.h: a user or printer; the
+  // database's sums; figures.name names it).
   void AddAll(const std::string& date, const Subtotal& figures);
-  void AddUser(const std::string& date, const Subtotal& figures);
-  void AddPrinter(const std::string& date, const Subtotal& figures);
+  void AddGroup(std::size_t group, const std::string& date, const Subtotal& figures);
   Grouping Groups() const { return grouping; }
   // The tables; names converted to encoding, columns aligned by characters.
   // bars: each user's and printer's cost (or pages, where nothing cost
@@ -33,7 +35,7 @@ class SummaryBuilder {
   using Sum = Subtotal;
   using Sums = std::map<std::string, Sum>;
   struct Period {
-    Sums users, printers;
+    std::array<Sums, kSummaryGroups.size()> groups;  // as kSummaryGroups
     Sum all;
   };
   std::string PeriodOf(const std::string& date) const;

@@ -236,9 +236,10 @@ std::string ShareText(int64_t part, int64_t whole) {
   return Fixed(part * 100, whole, 1) + "%";
 }
 
-std::string GroupChart(const Report& r, const std::vector<Subtotal>& groups, std::string_view field,
-                       std::string_view title, std::string_view plural) {
+std::string GroupChart(const Report& r, const JobGroup& group) {
+  const std::vector<Subtotal>& groups = r.*group.groups;
   if (groups.empty()) return "";
+  const std::string title = "Pages and cost per " + std::string(group.field);
   std::vector<const Subtotal*> charted;
   Subtotal others{"Others"};
   int64_t rest = 0;  // the groups in others
@@ -261,7 +262,7 @@ std::string GroupChart(const Report& r, const std::vector<Subtotal>& groups, std
   // figure beside it in the last part of the width.
   constexpr int kTop = 40, kRow = 44, kBarsWidth = 60;
   std::string out;
-  Open(out, field, kTop + kRow * static_cast<int>(charted.size()), title);
+  Open(out, group.field, kTop + kRow * static_cast<int>(charted.size()), title);
   Swatch(out, 0, 30, kPagesFill, "Pages");
   Swatch(out, 70, 30, kCostFill, "Cost");
   int y = kTop;
@@ -272,7 +273,7 @@ std::string GroupChart(const Report& r, const std::vector<Subtotal>& groups, std
     FullName(out, s->name);
     out += "\"><title>";
     if (isOthers) {
-      out += "Others: " + HtmlNumber(rest) + " more " + std::string(plural);
+      out += "Others: " + HtmlNumber(rest) + " more " + std::string(group.plural);
     } else {
       FullName(out, s->name);
     }

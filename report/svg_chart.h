@@ -13,6 +13,7 @@
 #include <string_view>
 #include <vector>
 
+#include "report/columns.h"
 #include "report/report.h"
 
 namespace pelko::report {
@@ -23,11 +24,10 @@ inline constexpr std::size_t kChartedGroups = 15;
 // and shown whole in its row's <title>.
 inline constexpr std::size_t kChartLabelChars = 40;
 
-// Pages and cost of each group in the table's order (largest cost first).
-// field names the chart ("chart-user"), title is its heading, plural what
-// the groups are ("users"). Empty without groups.
-std::string GroupChart(const Report& report, const std::vector<Subtotal>& groups,
-                       std::string_view field, std::string_view title, std::string_view plural);
+// Pages and cost of each of the report's groups (users, printers) in the
+// table's order (largest cost first), the chart named by its field
+// ("chart-user"). Empty without groups.
+std::string GroupChart(const Report& report, const JobGroup& group);
 // Pages per day over the report's period; empty for a period of one day.
 std::string DayChart(const Report& report);
 // Pages per month; empty for a period of two months or less.

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "report/columns.h"
 #include "report/guard.h"
 
 namespace pelko::report {
@@ -32,16 +33,17 @@ std::string Right(const std::string& text, std::size_t width) {
   return text.size() < width ? std::string(width - text.size(), ' ') + text : text;
 }
 
-void Subtotals(std::string& out, const Report& r, const std::vector<Subtotal>& groups,
-               std::string_view title, std::string_view header, std::string_view all) {
+void Subtotals(std::string& out, const Report& r, const JobGroup& group) {
   const TextEncoding encoding = r.encoding;
+  const std::vector<Subtotal>& groups = r.*group.groups;
+  const std::string_view header = group.header, all = group.all;
   auto name = [&](const std::string& text) {
-    return header == "Month" ? ShownMonth(text) : Shown(text, encoding);
+    return group.name == GroupName::kMonth ? ShownMonth(text) : Shown(text, encoding);
   };
   std::size_t width = std::max(header.size(), all.size());
   for (const Subtotal& s : groups) width = std::max(width, std::min(Width(name(s.name), encoding), kWidestName));
   out += "\n";
-  out += title;
+  out += group.title;
   auto figureWidth = [](const PageFigure& f) { return std::max<std::size_t>(f.label.size() + 2, 12); };
   out += "\n  " + Left(std::string(header), width) + Right("Jobs", 10) + Right("Pages", 12) +
          Right("Cost", 14);
@@ -91,10 +93,10 @@ std::string ReportText(const Report& r, std::string_view moreNote) {
     out += "\nNo jobs\n";
     return out;
   }
-  Subtotals(out, r, r.users, "Per user", "User", "All users");
-  Subtotals(out, r, r.printers, "Per printer", "Printer", "All printers");
-  if (r.site) Subtotals(out, r, r.servers, "Per server", "Server", "All servers");
-  if (r.months.size() > 1) Subtotals(out, r, r.months, "Per month", "Month", "All months");
+  Subtotals(out, r, kJobGroups[kUsers]);
+  Subtotals(out, r, kJobGroups[kPrinters]);
+  if (r.site) Subtotals(out, r, kJobGroups[kServers]);
+  if (r.months.size() > 1) Subtotals(out, r, kJobGroups[kMonths]);
   out += "\nJobs, newest first\n";
   for (const Job& job : r.listed) {
     out += "  " + Shown(job.date, e) + " " + Shown(job.time, e) + "  " + Shown(job.user, e) + "  " +

@@ -306,8 +306,7 @@ int32_t EntryCost(const LogEntry& entry) {
 void EntryAppender::Add(const LogEntry& entry) {
   if (!entry.clean) {
     Flush();
-    AppendJobEntry(out, entry.date, entry.time, entry.id, entry.user, entry.printer, entry.doc,
-                   entry.pages, entry.cost, entry.hasDetails ? &entry.details : nullptr);
+    AppendJobEntry(out, entry);
     return;
   }
   const char* begin = entry.whole.data();
@@ -321,9 +320,15 @@ void EntryAppender::Add(const LogEntry& entry) {
 void EntryAppender::AddChanged(const LogEntry& entry, int32_t pages, int32_t cost,
                                const EntryDetails* details) {
   Flush();
-  if (details == nullptr && entry.hasDetails) details = &entry.details;
-  AppendJobEntry(out, entry.date, entry.time, entry.id, entry.user, entry.printer, entry.doc,
-                 std::to_string(pages), std::to_string(cost), details);
+  const std::string pagesText = std::to_string(pages), costText = std::to_string(cost);
+  JobEntry changed = entry;
+  changed.pages = pagesText;
+  changed.cost = costText;
+  if (details != nullptr) {
+    changed.hasDetails = true;
+    changed.details = *details;
+  }
+  AppendJobEntry(out, changed);
 }
 
 void EntryAppender::Flush() {
@@ -331,11 +336,9 @@ void EntryAppender::Flush() {
   runBegin = runEnd = nullptr;
 }
 
-void AppendJobEntry(std::string& out, std::string_view date, std::string_view time,
-                    std::string_view id, std::string_view user, std::string_view printer,
-                    std::string_view doc, std::string_view pages, std::string_view cost,
-                    const EntryDetails* details) {
-  const std::string_view values[8] = {date, time, id, user, printer, doc, pages, cost};
+void AppendJobEntry(std::string& out, const JobEntry& entry) {
+  const std::string_view values[8] = {entry.date, entry.time,    entry.id,   entry.user,
+                                      entry.printer, entry.doc, entry.pages, entry.cost};
   auto append = [&out](std::string_view value) {
     if (IsCleanLogText(value)) {
       out += value;
@@ -348,14 +351,14 @@ void AppendJobEntry(std::string& out, std::string_view date, std::string_view ti
     append(values[i]);
     out += kAfterValue[i];
   }
-  append(cost);
-  if (details == nullptr) {
+  append(entry.cost);
+  if (!entry.hasDetails) {
     out += kAfterValue[7];
     return;
   }
   out += "</cost>";
   out += kDetailsOpen;
-  EntryDetails copy = *details;
+  EntryDetails copy = entry.details;
   for (int i = 0; i < 7; ++i) {
     append(*DetailSlots(copy, i));
     out += kAfterDetail[i];

@@ -72,12 +72,16 @@ struct EntryDetails {
   std::string_view copies, colorPages, monoPages, sides, paper, client, colorFrom;
 };
 
-// One job entry as it stands in a file; views into the file's text.
-struct LogEntry {
-  std::string_view whole;
+// One job entry's values, as a log holds them or as one is to be written.
+struct JobEntry {
   std::string_view date, time, id, user, printer, doc, pages, cost;
   bool hasDetails = false;
-  EntryDetails details;
+  EntryDetails details{};
+};
+
+// One job entry as it stands in a file; views into the file's text.
+struct LogEntry : JobEntry {
+  std::string_view whole;
   bool clean = true;  // every value is clean: the entry can be copied as is
 };
 
@@ -114,10 +118,7 @@ class EntryAppender {
 };
 
 // A job entry from its values; the texts are cleaned here.
-void AppendJobEntry(std::string& out, std::string_view date, std::string_view time,
-                    std::string_view id, std::string_view user, std::string_view printer,
-                    std::string_view doc, std::string_view pages, std::string_view cost,
-                    const EntryDetails* details = nullptr);
+void AppendJobEntry(std::string& out, const JobEntry& entry);
 void AppendTotalEntry(std::string& out, int32_t total);
 
 }  // namespace pelko

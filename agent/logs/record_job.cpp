@@ -74,20 +74,17 @@ std::string LogDayOf(const Env& env, const JobRecord& job) {
 
 namespace {
 
-// Adds the job's figures to its entry in the log file at path (or a new
-// entry), with or without its details.
-bool RecordInto(const Env& env, LogStore& store, const Waiter& pause, const std::string& path,
-                const LocalTime& day, const JobRecord& given, bool withDetails) {
-  const int32_t cost = given.cost;
-  std::string old;
-  FileStatus read = store.ReadPatiently(path, pause, &old);
+// The old text of the log at path, to be rewritten: false where the file is
+// there but could not be read, which leaves it as it was rather than
+// rewritten from nothing. *exists: there was a file read.
+bool ReadForRewrite(const Env& env, LogStore& store, const Waiter& pause, const std::string& path,
+                    std::string* old, bool* exists) {
+  FileStatus read = store.ReadPatiently(path, pause, old);
   // Someone who may write the logs folder put something of theirs at the
   // day's name: it is neither taken in nor allowed to stop the recording.
   if ((read == FileStatus::kNotOurs || read == FileStatus::kNotRegular) && store.MoveAside(path)) {
     read = FileStatus::kMissing;
   }
-  // A file that is there but could not be read is left as it is rather than
-  // rewritten from nothing.
   if (read != FileStatus::kOk && read != FileStatus::kMissing) {
     // Too large or no regular file: the store has said so already, and a
     // second line under the same key would double its count of repeats.
@@ -97,11 +94,47 @@ bool RecordInto(const Env& env, LogStore& store, const Waiter& pause, const std:
     }
     return false;
   }
+  if (read == FileStatus::kMissing) old->clear();
+  *exists = read == FileStatus::kOk;
+  return true;
+}
 
+// Adds the job's figures to its entry in the log file at path (or a new
+// entry), with or without its details.
+bool RecordInto(const Env& env, LogStore& store, const Waiter& pause, const std::string& path,
+                const LocalTime& day, const JobRecord& job, bool withDetails) {
+  std::string old;
+  bool exists = false;
+  if (!ReadForRewrite(env, store, pause, path, &old, &exists)) return false;
+  const bool namesUtf8 = env.spooler != nullptr && env.spooler->NamesUtf8();
+  const std::string text = LogWithJob(old, day, job, namesUtf8, withDetails);
+  if (exists && text == old) return true;
+  if (store.ReplacePatiently(path, text, pause) == FileStatus::kOk) return true;
+  SayTrouble(env, Severity::kWarning, "write " + path, "cannot write the daily log " + path);
+  return false;
+}
+
+// The job's first entry: dated as the book of seen jobs claims it, else
+// by its stamp.
+void AppendNewEntry(std::string& text, const JobRecord& job, const std::string& idText, bool withDetails) {
+  const std::string_view stamp = job.entryStamp;
+  const std::size_t space = stamp.find(' ');
+  const bool claimed = space != std::string_view::npos;
+  const std::string date = claimed ? std::string(stamp.substr(0, space)) : FormatLogDate(job.stamp);
+  const std::string time = claimed ? std::string(stamp.substr(space + 1)) : FormatLogTime(job.stamp);
+  const std::string pages = std::to_string(job.pages), cost = std::to_string(job.cost);
+  const DetailTexts details(job, nullptr);
+  AppendJobEntry(text, {date, time, idText, job.userName, job.printerName, job.documentName, pages, cost,
+                        withDetails, withDetails ? details.view : EntryDetails{}});
+}
+
+}  // namespace
+
+std::string LogWithJob(std::string_view old, const LocalTime& day, const JobRecord& given,
+                       bool namesUtf8, bool withDetails) {
   // A day's log keeps the encoding it was begun in, whatever LogUtf8 says
   // now; the names come in the spooler's.
-  const bool namesUtf8 = env.spooler != nullptr && env.spooler->NamesUtf8();
-  const bool fileUtf8 = read == FileStatus::kOk && !old.empty() ? DeclaresUtf8(old) : namesUtf8;
+  const bool fileUtf8 = !old.empty() ? DeclaresUtf8(old) : namesUtf8;
   JobRecord moved;
   if (fileUtf8 != namesUtf8) {
     moved = given;
@@ -111,14 +144,13 @@ bool RecordInto(const Env& env, LogStore& store, const Waiter& pause, const std:
     }
   }
   const JobRecord& job = fileUtf8 != namesUtf8 ? moved : given;
-  const std::string& printerName = job.printerName;
 
   std::vector<LogEntry> entries;
   entries.reserve(old.size() / 160 + 1);
   ReadLogEntries(old, &entries);
 
   const std::string idText = std::to_string(job.jobId);
-  const std::string printer = CleanLogText(printerName);
+  const std::string printer = CleanLogText(job.printerName);
   const std::string user = CleanLogText(job.userName);
   // A job is seen by every pass while it stays in the queue; each pass adds
   // the pages that the counter rose by since the last one, to the job's own
@@ -137,20 +169,11 @@ bool RecordInto(const Env& env, LogStore& store, const Waiter& pause, const std:
     if (own == nullptr && isOwn(entry)) own = &entry;
     total += static_cast<uint32_t>(EntryCost(entry));
   }
-  total += static_cast<uint32_t>(cost);
+  total += static_cast<uint32_t>(job.cost);
 
-  std::string text = DailyLogHead(printerName, day, fileUtf8);
+  std::string text = DailyLogHead(job.printerName, day, fileUtf8);
   text.reserve(text.size() + old.size() + 512);
-  if (own == nullptr) {
-    const std::string_view stamp = job.entryStamp;
-    const std::size_t space = stamp.find(' ');
-    const bool claimed = space != std::string_view::npos;
-    const DetailTexts details(job, nullptr);
-    AppendJobEntry(text, claimed ? stamp.substr(0, space) : FormatLogDate(job.stamp),
-                   claimed ? stamp.substr(space + 1) : FormatLogTime(job.stamp), idText,
-                   job.userName, printerName, job.documentName, std::to_string(job.pages),
-                   std::to_string(cost), withDetails ? &details.view : nullptr);
-  }
+  if (own == nullptr) AppendNewEntry(text, job, idText, withDetails);
   {
     EntryAppender appender(text);
     for (const LogEntry& entry : entries) {
@@ -158,7 +181,7 @@ bool RecordInto(const Env& env, LogStore& store, const Waiter& pause, const std:
         // Details once written are kept up, whatever the setting says now.
         const DetailTexts details(job, own);
         appender.AddChanged(entry, Plus(EntryPages(entry), job.pages),
-                            Plus(EntryCost(entry), cost),
+                            Plus(EntryCost(entry), job.cost),
                             withDetails || entry.hasDetails ? &details.view : nullptr);
       } else {
         appender.Add(entry);
@@ -167,14 +190,8 @@ bool RecordInto(const Env& env, LogStore& store, const Waiter& pause, const std:
   }
   AppendTotalEntry(text, static_cast<int32_t>(total));
   text += kLogFooter;
-
-  if (read == FileStatus::kOk && text == old) return true;
-  if (store.ReplacePatiently(path, text, pause) == FileStatus::kOk) return true;
-  SayTrouble(env, Severity::kWarning, "write " + path, "cannot write the daily log " + path);
-  return false;
+  return text;
 }
-
-}  // namespace
 
 bool RecordJob(const Env& env, LogLocks& locks, const Waiter& pause, const JobRecord& job) {
   LogStore store(env);

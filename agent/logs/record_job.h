@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 #include "agent/logs/log_locks.h"
 #include "agent/platform/env.h"
@@ -49,5 +50,11 @@ std::string LogDayOf(const Env& env, const JobRecord& job);
 // onStampDay, the log of the stamp's day where that file is still there (a
 // job that ended on an earlier day, entered late), else today's.
 bool RecordJob(const Env& env, LogLocks& locks, const Waiter& pause, const JobRecord& job);
+
+// The text of the day's log old (empty: none yet) with the job added to its
+// entry, or in a new one, and the Total made anew: what RecordJob writes.
+// The log keeps the encoding it declares; a new one takes the names'.
+std::string LogWithJob(std::string_view old, const LocalTime& day, const JobRecord& job,
+                       bool namesUtf8, bool withDetails);
 
 }  // namespace pelko

@@ -78,7 +78,7 @@ void PrinterThread::Run() {
   for (;;) {
     // Reset before the look: a change during it makes the sleep end at once.
     queueChanged->Reset();
-    PollQueue();
+    Look();
     Pause(kQueuePollMs);
     SleepWhileQuiet();
   }
@@ -202,7 +202,7 @@ void PrinterThread::TakeMeasures() {
   SavePending();
 }
 
-void PrinterThread::PollQueue() {
+void PrinterThread::Look() {
   TakeMeasures();
   std::vector<SpoolJob> jobs;
   if (ListInto(&jobs)) {
@@ -215,14 +215,14 @@ void PrinterThread::PollQueue() {
     bool passed = false;
     for (const SpoolJob& job : jobs) {
       if (!ledger.NeedsPass(job)) continue;
-      AccountJob(job);
+      Pass(job);
       passed = true;
     }
     // The counter, read just before a job's last pages, owes them to it;
     // the queue's last job gets them from a pass of its own, since no later
     // job brings one (given up after PageLedger::kOwedPasses).
     if (!passed) {
-      if (std::optional<SpoolJob> owed = ledger.OwedEndedJob()) AccountJob(*owed);
+      if (std::optional<SpoolJob> owed = ledger.OwedEndedJob()) Pass(*owed);
     }
   }
   if (!pending.empty() && env.clock->MonotonicMs() - pendingTriedAt >= kPendingRetryMs) {
@@ -317,7 +317,7 @@ void PrinterThread::CatchUp() {
   SavePending();
 }
 
-void PrinterThread::AccountJob(const SpoolJob& job) {
+void PrinterThread::Pass(const SpoolJob& job) {
   const LocalTime stamp = env.clock->Now();
   Tariff tariff;
   if (!ReadPrices(&tariff)) return;

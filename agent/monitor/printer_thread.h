@@ -50,8 +50,10 @@ class PrinterThread : public WorkerThread {
   ~PrinterThread() { Stop(); }
 
   void Run() override;
-  void PollQueue();
-  void AccountJob(const SpoolJob& job);
+  // One listing of the queue, and a pass for each job it found that needs one.
+  void Look();
+  // Reads the counter, shares its rise and writes the entries.
+  void Pass(const SpoolJob& job);
   // Enters the jobs that ended while this queue was not watched, each with
   // the pages its entries lack, dated when it ended.
   void CatchUp();

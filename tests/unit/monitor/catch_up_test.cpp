@@ -209,7 +209,7 @@ TEST_F(CatchUpTest, JobsThatEndedWhileTheAgentWasDownAreEnteredOnce) {
   fake.spooler.Submit("HP", {7, "paul", "plan"});
   fake.spooler.Submit("HP", {8, "anna", "memo"});
   Print(7, 3);
-  first.PollQueue();
+  first.Look();
   ASSERT_EQ(Entries()[7], std::make_pair(3u, 1));
 
   // Down: 7 goes on and ends, 8 prints and ends, 9 comes and goes.
@@ -301,7 +301,7 @@ TEST_F(CatchUpTest, ClocksDateEntriesButNeverBillTwice) {
   Run(watching);
   submit(2, "anna", 2000);
   Print(2, 2);
-  watching.PollQueue();
+  watching.Look();
   Print(2, 3, At(6, 10, 40));
   restartTwice();
   EXPECT_EQ(pagesOf(2, "anna"), 5u);
@@ -394,11 +394,11 @@ TEST_F(CatchUpTest, AJobEndedYesterdayGoesToYesterdaysLogWhileItIsKept) {
   fake.clock.SetNow(At(6, 9));
   fake.spooler.Submit("HP", {1});
   Print(1, 1);
-  first.PollQueue();  // today's log is made
+  first.Look();  // today's log is made
   fake.clock.SetNow(At(5, 23));
   fake.spooler.Submit("HP", {2});
   Print(2, 1);
-  first.PollQueue();  // and yesterday's (the clock went back for the test)
+  first.Look();  // and yesterday's (the clock went back for the test)
   fake.clock.SetNow(At(6, 9));
 
   fake.spooler.Submit("HP", {3});
@@ -418,7 +418,7 @@ TEST_F(CatchUpTest, AHistoryNotToBeHadIsAskedForWhenTheSpoolerAnswersAgain) {
   Run(first);
   fake.spooler.Submit("HP", {1});
   Print(1, 1);
-  first.PollQueue();
+  first.Look();
   fake.spooler.Submit("HP", {2});
   Print(2, 5, At(6, 9, 5));
 
@@ -427,14 +427,14 @@ TEST_F(CatchUpTest, AHistoryNotToBeHadIsAskedForWhenTheSpoolerAnswersAgain) {
   Run(second);
   EXPECT_FALSE(Entries().count(2));
   const int asked = fake.spooler.HistoryAsked("HP");
-  second.PollQueue();
+  second.Look();
   EXPECT_EQ(fake.spooler.HistoryAsked("HP"), asked) << "a struggling spooler is not asked at every look";
   fake.spooler.FailHistory(SpoolStatus::kOk);
   fake.clock.Advance(kCatchUpRetryMs);
-  second.PollQueue();
+  second.Look();
   EXPECT_EQ(Entries()[2], std::make_pair(5u, 1));
   fake.clock.Advance(kCatchUpRetryMs);
-  second.PollQueue();
+  second.Look();
   EXPECT_EQ(fake.spooler.HistoryAsked("HP"), asked + 1) << "once had, not asked again";
 }
 

@@ -74,7 +74,7 @@ class PrinterThreadTest : public ::testing::Test {
     fake.spooler.onList = nullptr;
   }
   // One look of an already started thread, with the passes it makes.
-  void Look() { thread.PollQueue(); }
+  void Look() { thread.Look(); }
   void Start() {
     RunLooks(0);
     readings = 0;

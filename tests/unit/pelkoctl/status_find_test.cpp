@@ -31,7 +31,7 @@ class Probe : public HostProbe {
 std::string Entry(const std::string& time, const std::string& id, const std::string& user,
                   const std::string& doc, const std::string& pages, const std::string& cost) {
   std::string out;
-  AppendJobEntry(out, "2026/12/08", time, id, user, "Office", doc, pages, cost);
+  AppendJobEntry(out, {"2026/12/08", time, id, user, "Office", doc, pages, cost});
   return out;
 }
 
