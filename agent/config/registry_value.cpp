@@ -86,20 +86,17 @@ bool QueryText(Registry& registry, RegKey key, const std::string& name, std::str
 
 template <typename T>
 T RegistryValue<T>::Read() {
-  if (registry->OpenKey(root, keyPath, kKeyRead, &openKey) != kErrorSuccess) {
-    openKey = nullptr;
-    return defaultValue;
-  }
+  RegKey key = nullptr;
+  if (registry->OpenKey(root, keyPath, kKeyRead, &key) != kErrorSuccess) return defaultValue;
+  KeyCloser closer(*registry, key);
   T fresh{};
   uint32_t type = kRegNone;
   bool ok;
   if constexpr (std::is_same_v<T, uint32_t>) {
-    ok = QueryNumber(*registry, openKey, valueName, &fresh, &type);
+    ok = QueryNumber(*registry, key, valueName, &fresh, &type);
   } else {
-    ok = QueryText(*registry, openKey, valueName, &fresh, &type);
+    ok = QueryText(*registry, key, valueName, &fresh, &type);
   }
-  registry->CloseKey(openKey);
-  openKey = nullptr;
   if (!ok) return defaultValue;
   value = std::move(fresh);
   heldType = type;
@@ -109,18 +106,17 @@ T RegistryValue<T>::Read() {
 
 template <typename T>
 void RegistryValue<T>::Write() {
-  if (registry->CreateKey(root, keyPath, kKeyWrite, &openKey) != kErrorSuccess) {
-    openKey = nullptr;
-    return;
-  }
+  RegKey key = nullptr;
+  if (registry->CreateKey(root, keyPath, kKeyWrite, &key) != kErrorSuccess) return;
+  KeyCloser closer(*registry, key);
   int32_t status;
   if constexpr (std::is_same_v<T, uint32_t>) {
     const std::string data = EncodeLittleEndian(value, 4);
-    status = registry->SetValue(openKey, valueName, kRegDword,
+    status = registry->SetValue(key, valueName, kRegDword,
                                 reinterpret_cast<const uint8_t*>(data.data()), 4);
   } else {
     // REG_SZ is stored with its terminating zero.
-    status = registry->SetValue(openKey, valueName, kRegSz,
+    status = registry->SetValue(key, valueName, kRegSz,
                                 reinterpret_cast<const uint8_t*>(value.c_str()),
                                 static_cast<uint32_t>(value.size() + 1));
   }
@@ -128,8 +124,6 @@ void RegistryValue<T>::Write() {
     loaded = true;
     heldType = std::is_same_v<T, uint32_t> ? kRegDword : kRegSz;
   }
-  registry->CloseKey(openKey);
-  openKey = nullptr;
 }
 
 template <typename T>

@@ -37,7 +37,6 @@ class RegistryValue {
  private:
   Registry* registry;
   RootKey root;
-  RegKey openKey = nullptr;
   std::string valueName;
   std::string keyPath;
   T value = T();
@@ -58,6 +57,20 @@ class RegistryDwordValue : public RegistryValue<uint32_t> {
 class RegistryStringValue : public RegistryValue<std::string> {
  public:
   using RegistryValue::RegistryValue;
+};
+
+// Closes an open key however its scope is left: the supervisor outlives a
+// cycle that throws (bad_alloc), and each such cycle once left a key open.
+class KeyCloser {
+ public:
+  KeyCloser(Registry& registry, RegKey key) : registry(registry), key(key) {}
+  ~KeyCloser() { registry.CloseKey(key); }
+  KeyCloser(const KeyCloser&) = delete;
+  KeyCloser& operator=(const KeyCloser&) = delete;
+
+ private:
+  Registry& registry;
+  RegKey key;
 };
 
 // The bytes of a value of an open key, as stored; *type gets its type.

@@ -175,6 +175,7 @@ std::vector<std::string> MistypedSettings(Registry& registry) {
   if (registry.OpenKey(RootKey::kLocalMachine, settings::kKey, kKeyRead, &key) != kErrorSuccess) {
     return lines;
   }
+  KeyCloser closer(registry, key);
   auto look = [&](const std::string& name, SettingKind kind, std::string* number,
                   const char* readsAs = nullptr) {
     uint32_t type = kRegNone;
@@ -202,7 +203,6 @@ std::vector<std::string> MistypedSettings(Registry& registry) {
     look("Printer" + std::to_string(i) + "DuplexDiscount", SettingKind::kNumber, nullptr);
     look("Printer" + std::to_string(i) + "PaperFactors", SettingKind::kText, nullptr);
   }
-  registry.CloseKey(key);
   return lines;
 }
 

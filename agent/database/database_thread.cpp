@@ -21,11 +21,11 @@ bool DatabaseThread::Connect(const std::string& connectionText, std::string* err
   SealedPassword password;
   RegKey key = nullptr;
   if (env.registry->OpenKey(RootKey::kLocalMachine, keyPath, kKeyRead, &key) == kErrorSuccess) {
+    KeyCloser closer(*env.registry, key);
     if (QueryValueBytes(*env.registry, key, valueName, &password.type, &password.data) !=
         kErrorSuccess) {
       password = SealedPassword{};
     }
-    env.registry->CloseKey(key);
   }
   connection = env.sql->Connect(connectionText, password, kDatabaseTimeoutSeconds, error);
   std::fill(password.data.begin(), password.data.end(), '\0');

@@ -47,7 +47,10 @@ with_clock() {
   if [[ -z $offset ]]; then
     "$@"
   else
-    LD_PRELOAD=$faketime_lib FAKETIME=$offset FAKETIME_DONT_FAKE_MONOTONIC=1 "$@"
+    # An agent built with AddressSanitizer refuses a library preloaded ahead
+    # of its runtime unless told that it is meant.
+    ASAN_OPTIONS=${ASAN_OPTIONS:+$ASAN_OPTIONS:}verify_asan_link_order=0 \
+      LD_PRELOAD=$faketime_lib FAKETIME=$offset FAKETIME_DONT_FAKE_MONOTONIC=1 "$@"
   fi
 }
 # `offset_to UTC_TIME`: the offset that makes now that time.

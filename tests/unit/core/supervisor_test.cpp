@@ -384,6 +384,7 @@ TEST(SupervisorThread, OutlivesAFailedCycle) {
 
   ASSERT_TRUE(fake.clock.WaitForSleepers(1));
   EXPECT_EQ(fake.logger.Count("a supervisor cycle failed: std::bad_alloc"), 1);
+  EXPECT_EQ(registry.openKeys, 0) << "the failed cycle's key is closed";
   EXPECT_EQ(fake.threads.creates, 1) << "the supervisor alone";
   fake.clock.Advance(PollInterval);
   ASSERT_TRUE(fake.clock.WaitForWaits(2));
