@@ -140,6 +140,12 @@ void ReportBuilder::AddJob(Job&& job) {
   Keep(std::move(job));
 }
 
+void ReportBuilder::AddJob(const Job& job) {
+  report.recordedTotal += job.cost;
+  Tally(job);
+  if (Listable(job)) ListJob(Job(job));
+}
+
 void AddFigures(Subtotal& to, const Subtotal& from) {
   to.jobs += from.jobs;
   to.pages += from.pages;
@@ -178,17 +184,23 @@ void ReportBuilder::AddGroupFigures(std::size_t group, const Subtotal& figures) 
   Merge(groups[group], figures.name, figures);
 }
 
+bool ReportBuilder::Listable(const Job& job) const {
+  // Once trimmed, the listLimit-th is the oldest job that may stay.
+  return listLimit != 0 && (!trimmed || NewerFirst(job, report.listed[listLimit - 1]));
+}
+
 void ReportBuilder::ListJob(Job&& job) {
-  if (listLimit == 0) return;
+  if (!Listable(job)) return;
   report.listed.push_back(std::move(job));
   if (report.listed.size() >= 2 * listLimit) {
     std::partial_sort(report.listed.begin(), report.listed.begin() + listLimit,
                       report.listed.end(), NewerFirst);
     report.listed.resize(listLimit);
+    trimmed = true;
   }
 }
 
-void ReportBuilder::Keep(Job&& job) {
+void ReportBuilder::Tally(const Job& job) {
   report.jobs += 1;
   report.pages += job.pages;
   report.jobCost += job.cost;
@@ -199,6 +211,10 @@ void ReportBuilder::Keep(Job&& job) {
     if (kJobGroups[g].always || !name.empty()) Count(groups[g], name, job);
   }
   if (sink) sink(job);
+}
+
+void ReportBuilder::Keep(Job&& job) {
+  Tally(job);
   // The newest listLimit, sorted once they are twice as many.
   ListJob(std::move(job));
 }

@@ -116,7 +116,9 @@ class ReportBuilder {
   // at all); nothing is added then.
   bool AddLog(std::string_view text);
   // One job of a source without files; the database's total is its jobs'.
+  // The copy is made only where the job is among the newest.
   void AddJob(Job&& job);
+  void AddJob(const Job& job);
   // The figures of many jobs at once, none of them listed (the database's
   // sums): those of the jobs of one job date count for the totals, the
   // month and the day; the same jobs' figures by one of kJobGroups
@@ -130,6 +132,8 @@ class ReportBuilder {
 
  private:
   void Keep(Job&& job);
+  void Tally(const Job& job);
+  bool Listable(const Job& job) const;
   void SeeDate(const std::string& date);
 
   std::size_t listLimit;
@@ -137,6 +141,7 @@ class ReportBuilder {
   Report report;
   std::string singleTitle, singleDate;
   bool asked = false;
+  bool trimmed = false;  // listed was cut to listLimit at least once
   // Indexed as kJobGroups.
   std::array<std::map<std::string, Subtotal, std::less<>>, kGroupCount> groups;
 };

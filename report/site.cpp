@@ -79,12 +79,12 @@ void SiteBuilder::Add(const Job& job) {
   // A job of no real day (a damaged entry) is in no period's page.
   if (const std::string day = LogDateOf(job.date); IsDay(day)) {
     const std::string month = day.substr(0, 6), year = day.substr(0, 4);
-    Of(months, month, month + "01", LastDay(month)).AddJob(Job(job));
-    Of(years, year, year + "0101", year + "1231").AddJob(Job(job));
-    if (month >= firstMonth && month <= settings.month) index->AddJob(Job(job));
+    Of(months, month, month + "01", LastDay(month)).AddJob(job);
+    Of(years, year, year + "0101", year + "1231").AddJob(job);
+    if (month >= firstMonth && month <= settings.month) index->AddJob(job);
   }
-  Of(printers, job.printer, "", "").AddJob(Job(job));
-  Of(users, job.user, "", "").AddJob(Job(job));
+  Of(printers, job.printer, "", "").AddJob(job);
+  Of(users, job.user, "", "").AddJob(job);
 }
 
 void SiteBuilder::Publish(SitePublisher& publisher) {

@@ -99,6 +99,31 @@ TEST(ReportTest, LogWithoutTotalCountsItsJobs) {
   EXPECT_THAT(ReportHtml(r), HasSubstr("id=\"no-total-entry\""));
 }
 
+// Jobs in any order, twins among them, by copy and by move: the newest of
+// all are listed, however often the list was cut on the way.
+TEST(ReportTest, ListsTheNewestOfJobsInAnyOrder) {
+  std::vector<Job> jobs;
+  for (int i = 0; i < 60; ++i) {
+    const int at = (i * 37) % 60;
+    jobs.push_back(Job{"2026/12/" + std::to_string(10 + at % 7), "10:00:" + std::to_string(10 + at / 7), "1",
+                       "u" + std::to_string(i % 3), "P", "d", 1, 1});
+  }
+  jobs.push_back(jobs[5]);
+  ReportBuilder builder(4);
+  for (std::size_t i = 0; i < jobs.size(); ++i) {
+    if (i % 2 == 0) {
+      builder.AddJob(jobs[i]);
+    } else {
+      builder.AddJob(Job(jobs[i]));
+    }
+  }
+  std::sort(jobs.begin(), jobs.end(), NewerFirst);
+  const Report r = builder.Finish();
+  ASSERT_EQ(r.listed.size(), 4u);
+  for (std::size_t i = 0; i < 4; ++i) EXPECT_EQ(r.listed[i].date + r.listed[i].time, jobs[i].date + jobs[i].time);
+  EXPECT_EQ(r.unlisted, 57);
+}
+
 TEST(ReportTest, NoLogAtAllIsRefused) {
   ReportBuilder builder;
   EXPECT_FALSE(builder.AddLog("PK\x03\x04 not a log"));
