@@ -50,7 +50,10 @@ pg_env_start
 "$bin/pelkodb" --check >/dev/null
 python3 "$here/db_rows.py" "$work/logs" bench1 "$work/rows.csv"
 pg_psql -c "\\copy pelko_jobs (server_name, printer, log_date, job_id, user_name, document, pages, cost, job_date, job_time) FROM '$work/rows.csv' WITH (FORMAT csv)"
-pg_psql -c "VACUUM ANALYZE pelko_jobs"
+# Rows put in by hand come without their sums: the agents' upgrade makes them.
+pg_psql -c "DELETE FROM pelko_job_sums" -c "UPDATE pelko_schema_version SET version = 3" >/dev/null
+"$bin/pelkodb" --check >/dev/null
+pg_psql -c "VACUUM ANALYZE pelko_jobs" -c "VACUUM ANALYZE pelko_job_sums"
 echo "$(pg_psql -At -c 'SELECT COUNT(*) FROM pelko_jobs') rows in pelko_jobs"
 db=("$bin/pelkoreport" --site "$work/dbsite" --database "$PG_ENV_ODBC" --password-stdin)
 timed "first build from the database" "${db[@]}" <<<pgsecret

@@ -30,6 +30,7 @@
 #include "agent/platform/sql.h"
 #include "report/csv.h"
 #include "report/csv_dialect.h"
+#include "report/database_digest.h"
 #include "report/database_source.h"
 #include "report/html.h"
 #include "report/log_files.h"
@@ -307,29 +308,39 @@ bool ReadLogs(const Options& o, const std::vector<std::string>& paths, ReportBui
   return ok;
 }
 
+// A connection to the central database, the password read first where
+// asked; null with the message printed and *status set where none is made.
+std::unique_ptr<SqlConnection> ConnectDatabase(const Options& o, int* status) {
+  KeepDriverFilesPrivate();
+  std::string error, typed;
+  SealedPassword password;
+  *status = 1;
+  if (o.passwordFromStdin && !ReadPasswordLine("Database password: ", &typed)) {
+    std::fputs("pelkoreport: the password is longer than 1024 bytes\n", stderr);
+    *status = 2;
+    return nullptr;
+  }
+  if (o.passwordFromStdin && !SealPassword("DatabasePassword", typed, &password, &error)) {
+    std::fprintf(stderr, "pelkoreport: %s\n", error.c_str());
+    return nullptr;
+  }
+  auto connection = PlatformSql().Connect(o.database, password, 30, &error);
+  if (!connection) std::fprintf(stderr, "pelkoreport: the database: %s\n", error.c_str());
+  return connection;
+}
+
 // Every server's jobs of the database, read into builder: from the sums
 // the database keeps, but where every job or each day's are asked for.
 // summary: where the sums may stand in for the jobs; none (the site, which
 // gives every job a page of its own) reads every job.
-int ReadDatabase(const Options& o, ReportBuilder& builder, SummaryBuilder* summary) {
-  KeepDriverFilesPrivate();
-  std::string error, typed;
-  SealedPassword password;
-  if (o.passwordFromStdin && !ReadPasswordLine("Database password: ", &typed)) {
-    std::fputs("pelkoreport: the password is longer than 1024 bytes\n", stderr);
-    return 2;
-  }
-  if (o.passwordFromStdin && !SealPassword("DatabasePassword", typed, &password, &error)) {
-    std::fprintf(stderr, "pelkoreport: %s\n", error.c_str());
-    return 1;
-  }
-  auto connection = PlatformSql().Connect(o.database, password, 30, &error);
+int ReadDatabase(const Options& o, SqlConnection& connection, ReportBuilder& builder,
+                 SummaryBuilder* summary) {
+  std::string error;
   bool kept = false;
   const bool sums = summary != nullptr && !o.csv && o.grouping != Grouping::kDay;
-  if (!connection ||
-      (sums && !ReadDatabaseSums(*connection, o.from, o.to, builder, o.summary ? summary : nullptr,
-                                 &kept, &error)) ||
-      (!kept && !ReadDatabaseJobs(*connection, o.from, o.to, builder, &error))) {
+  if ((sums && !ReadDatabaseSums(connection, o.from, o.to, builder, o.summary ? summary : nullptr, &kept,
+                                 &error)) ||
+      (!kept && !ReadDatabaseJobs(connection, o.from, o.to, builder, &error))) {
     std::fprintf(stderr, "pelkoreport: the database: %s\n", error.c_str());
     return 1;
   }
@@ -359,16 +370,22 @@ int RunSite(const Options& o) {
   std::strftime(month, sizeof month, "%Y%m", std::localtime(&now));
   SitePublisher publisher(*folder);
   const CostUnit costUnit = CostUnitOf(o);
+  const std::string settings = std::string("pelko ") + PELKO_VERSION + " " + month + " " + costUnit.unit +
+                               std::to_string(costUnit.decimals) + o.dialect.separator +
+                               (o.dialect.encoding == TextEncoding::kUtf8 ? "u" : "w");
   std::string inputs;
+  std::unique_ptr<SqlConnection> connection;
   if (o.database.empty()) {
-    const std::string settings = std::string("pelko ") + PELKO_VERSION + " " + month + " " +
-                                 costUnit.unit + std::to_string(costUnit.decimals) + o.dialect.separator +
-                                 (o.dialect.encoding == TextEncoding::kUtf8 ? "u" : "w");
     inputs = LogsDigest(PlatformFileSystem(), o.inputs, o.from, o.to, settings);
-    if (publisher.Current(inputs)) {
-      std::printf("%s: up to date\n", o.site.c_str());
-      return 0;
-    }
+  } else {
+    int status = 0;
+    if (!(connection = ConnectDatabase(o, &status))) return status;
+    const std::string digest = DatabaseDigest(*connection);
+    if (!digest.empty()) inputs = "database " + o.from + " " + o.to + " " + digest + " " + settings;
+  }
+  if (!inputs.empty() && publisher.Current(inputs)) {
+    std::printf("%s: up to date\n", o.site.c_str());
+    return 0;
   }
   std::vector<std::string> paths;
   if (o.database.empty()) Collect(o, &paths);
@@ -378,7 +395,7 @@ int RunSite(const Options& o) {
   ReportBuilder builder(0, [&](const Job& job) { site.Add(job); });
   builder.Describe(o.from, o.to, names, costUnit, !o.database.empty());
   if (!o.database.empty()) {
-    if (const int status = ReadDatabase(o, builder, nullptr); status != 0) return status;
+    if (const int status = ReadDatabase(o, *connection, builder, nullptr); status != 0) return status;
   } else if (!ReadLogs(o, paths, builder)) {
     std::fprintf(stderr, "pelkoreport: nothing written\n");
     return 1;
@@ -416,7 +433,10 @@ int Run(const Options& o) {
                         o.html ? std::function<void(const Job&)>() : std::function<void(const Job&)>(sink));
   builder.Describe(o.from, o.to, names, costUnit, site);
   if (site) {
-    if (const int status = ReadDatabase(o, builder, &summary); status != 0) return status;
+    int status = 0;
+    const auto connection = ConnectDatabase(o, &status);
+    if (!connection) return status;
+    if ((status = ReadDatabase(o, *connection, builder, &summary)) != 0) return status;
   } else if (!ReadLogs(o, paths, builder)) {
     std::fprintf(stderr, "pelkoreport: nothing written\n");
     return 1;

@@ -756,12 +756,21 @@ SQL
     wait_for 30 eval '[[ $(srv1_rows) == 3 ]]'
     wait_for 30 sums_in_step
     check "a new log's sums" "$(grouped)" "$(sums)"
+    # The site from the database reads no job while the sums stay.
+    site() {
+      "$bin/pelkoreport" --site "$work/dbsite" --database "$connection" --password-stdin --cost-unit "" \
+        <<<pgsecret
+    }
+    site >/dev/null
+    check "a site run with nothing changed in the database" "$work/dbsite: up to date" "$(site)"
     # Written over: job 6's user and colour, job 5's pages; job 7 gone, 8 new.
     hand_log "$(hand_entry 8 10:30:00 paul 4)" "$(hand_entry 6 09:30:00 bob 2 "$(details 2)")" \
       "$(hand_entry 5 09:00:00 eve 4)"
     wait_for 30 eval '[[ $(srv1_rows) == 4 ]]'
     wait_for 30 sums_in_step
     check "the sums after rows written over, one gone from its log" "$(grouped)" "$(sums)"
+    check "a site run after the agent wrote rows over builds again" 1 \
+      "$(site | grep -c ' [1-9][0-9]* files written')"
     stop_process "$agent"
     # The same report from the rows (a database of version 3 keeps no sums)
     # and from the sums: whole months, the days about them, a span within
