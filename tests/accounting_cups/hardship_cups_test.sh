@@ -68,6 +68,7 @@ kill_agent() {
 }
 start_agent
 first_agent=$agent
+agent_watches "${queues[@]}" || exit 1
 
 # print QUEUE PAGES LP_OPTIONS...: the job id.
 print() {

@@ -34,6 +34,7 @@ mkdir -p "$logs"
 watch_printers "$work/pelko" Desk=2 || exit 1
 PELKO_REGISTRY=$work/registry "$bin/pelkomon" >"$work/agent.out" 2>&1 &
 agent=$!
+agent_watches Desk || exit 1
 
 cups_env_document "$work/doc.ps" 2
 # UTF-8 as CUPS keeps it: ä ö ü ß €, a CJK character and one beyond 16 bits.

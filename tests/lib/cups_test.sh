@@ -8,6 +8,8 @@
 #   read_page_log                CUPS's own count of each job, from its
 #                                page_log: counted[ID] pages, printed_on[ID]
 #                                its queue, `lines` the "total" lines read
+#   agent_watches QUEUE...       waits, 30 s at most, for the agent's first
+#                                look at each queue (its Path $work/pelko)
 #
 # On exit, also when the test is killed (check.sh sees to that), the
 # test's own `cleanup_more`, where it defines one, runs first; then the
@@ -51,4 +53,18 @@ read_page_log() {
     counted[$id]=${rest##* }
     lines=$((lines + 1))
   done <"$CUPS_ENV_DIR/log/page_log"
+}
+
+# A first start with no mark of when a printer was added takes every job
+# that ended before its first look as printed before it watched, and bills
+# none of them: a test's first job waits for that look, which writes the
+# queue's book of jobs seen.
+agent_watches() {
+  local queue
+  for queue; do
+    wait_for 30 test -e "$work/pelko/$queue.seen" || {
+      echo "FAIL: the agent never took its first look at $queue"
+      return 1
+    }
+  done
 }
