@@ -4,7 +4,7 @@
 #include <tuple>
 #include <utility>
 
-#include "agent/database/schema.h"
+#include "agent/database/column_widths.h"
 #include "agent/logs/log_format.h"
 #include "agent/logs/log_names.h"
 #include "agent/util/unicode.h"

@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "agent/database/schema.h"
+#include "agent/database/column_widths.h"
 
 namespace pelko::database {
 

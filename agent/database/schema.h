@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "agent/database/column_widths.h"
 #include "agent/platform/sql.h"
 
 namespace pelko::database {
@@ -14,13 +15,6 @@ namespace pelko::database {
 // brings the version before to it; a database of a later version is left
 // alone.
 inline constexpr int kSchemaVersion = 4;
-
-// The longest texts a row holds, in UTF-16 units; longer ones are cut.
-inline constexpr std::size_t kServerChars = 64;
-inline constexpr std::size_t kNameChars = 255;
-inline constexpr std::size_t kDocumentChars = 1000;
-// sides, paper and color_from; the client takes kNameChars.
-inline constexpr std::size_t kDetailChars = 64;
 
 // The server's name as its column holds it.
 std::string TruncateServer(const std::string& name);
