@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "agent/platform/env.h"
+#include "pelkoctl/finding.h"
 
 namespace pelko::ctl {
 
@@ -78,14 +79,6 @@ struct PlatformHints {
   std::string deleteValue;       // followed by the value's name
 };
 const PlatformHints& HintsFor(const Env& env);
-
-enum class Verdict { kOk, kNote, kWarning, kFault };
-
-struct Finding {
-  Verdict verdict = Verdict::kOk;
-  std::string line;
-  std::string kind;  // a warning's kind, which AcceptedWarnings may name
-};
 
 // The last line of each kind of trouble (a kind: the text up to its first
 // ':'), at most `most`, oldest first.

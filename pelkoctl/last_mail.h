@@ -5,7 +5,7 @@
 #include <optional>
 
 #include "agent/platform/registry.h"
-#include "pelkoctl/health_check.h"
+#include "pelkoctl/finding.h"
 
 namespace pelko::ctl {
 
