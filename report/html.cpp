@@ -252,30 +252,6 @@ void Jobs(std::string& out, const Report& r, std::string_view moreNote) {
   }
 }
 
-}  // namespace
-
-// A narrow no-break space between thousands reads the same in any locale.
-constexpr std::string_view kThin = "&#8239;";
-std::string HtmlNumber(int64_t n) { return GroupThousands(n, kThin); }
-std::string HtmlCost(const Report& r, int64_t cost) { return ShownCost(r, cost, kThin); }
-
-void AppendEscaped(std::string& out, std::string_view text) {
-  for (const char c : text) {
-    const unsigned char b = static_cast<unsigned char>(c);
-    switch (c) {
-      case '&': out += "&amp;"; break;
-      case '<': out += "&lt;"; break;
-      case '>': out += "&gt;"; break;
-      case '"': out += "&quot;"; break;
-      case '\'': out += "&#39;"; break;
-      default:
-        if (b >= 0x20 && b != 0x7F) out += c;
-    }
-  }
-}
-
-namespace {
-
 std::string Page(const Report& r, std::string_view moreNote, std::string_view charset) {
   std::string out;
   out.reserve(4096 + r.listed.size() * 300);

@@ -3,11 +3,11 @@
 // page declares windows-1252; or the whole page in UTF-8, declared so.
 #pragma once
 
-#include <cstdint>
 #include <functional>
 #include <string>
 #include <string_view>
 
+#include "report/html_text.h"
 #include "report/report.h"
 
 namespace pelko::report {
@@ -35,13 +35,5 @@ struct ReportPart {
 };
 void AppendReportBody(std::string& out, const Report& report, const ReportPart& part);
 inline constexpr std::string_view kHtmlEnd = "</body></html>\n";
-
-// text with & < > " ' as character references and control bytes dropped.
-void AppendEscaped(std::string& out, std::string_view text);
-
-// A count and a cost as every table and chart of the page shows them, the
-// thousands apart by a narrow no-break space.
-std::string HtmlNumber(int64_t n);
-std::string HtmlCost(const Report& report, int64_t cost);
 
 }  // namespace pelko::report

@@ -5,7 +5,7 @@
 #include <optional>
 
 #include "agent/util/civil_time.h"
-#include "report/html.h"
+#include "report/html_text.h"
 
 namespace pelko::report {
 
