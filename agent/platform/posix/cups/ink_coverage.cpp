@@ -17,6 +17,7 @@
 #include <cstring>
 #include <sstream>
 
+#include "agent/platform/posix/process/child_signals.h"
 #include "agent/platform/posix/process/system_tool.h"
 
 namespace pelko {
@@ -63,12 +64,7 @@ struct Account {
     _exit(125);
   };
   setpgid(0, 0);
-  sigset_t none;
-  sigemptyset(&none);
-  sigprocmask(SIG_SETMASK, &none, nullptr);
-  struct sigaction standard {};
-  standard.sa_handler = SIG_DFL;
-  for (int sig = 1; sig < NSIG; ++sig) sigaction(sig, &standard, nullptr);
+  DefaultSignals();
   const int null = open("/dev/null", O_WRONLY);
   // Above the three the child keeps, so that no dup2 below overwrites one.
   const int doc = fcntl(documentFd, F_DUPFD, 10), msg = fcntl(messages, F_DUPFD, 10),

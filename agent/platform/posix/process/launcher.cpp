@@ -2,7 +2,6 @@
 
 #include <fcntl.h>
 #include <poll.h>
-#include <signal.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
@@ -15,6 +14,7 @@
 #include <vector>
 
 #include "agent/platform/posix/files/safe_path.h"
+#include "agent/platform/posix/process/child_signals.h"
 #include "agent/platform/posix/process/system_tool.h"
 
 #ifndef CLOSE_RANGE_CLOEXEC
@@ -55,15 +55,6 @@ void CloseOnExecFrom3(int ceiling) {
   if (syscall(SYS_close_range, 3U, ~0U, CLOSE_RANGE_CLOEXEC) == 0) return;
 #endif
   for (int fd = 3; fd < ceiling; ++fd) fcntl(fd, F_SETFD, FD_CLOEXEC);
-}
-
-void DefaultSignals() {
-  sigset_t none;
-  sigemptyset(&none);
-  sigprocmask(SIG_SETMASK, &none, nullptr);
-  struct sigaction standard {};
-  standard.sa_handler = SIG_DFL;
-  for (int sig = 1; sig < NSIG; ++sig) sigaction(sig, &standard, nullptr);
 }
 
 // Root runs this program: it and every folder above it must be out of
