@@ -34,6 +34,10 @@ struct JobColumn {
   std::string_view JobEntry::*entry = nullptr;
   std::string_view EntryDetails::*detail = nullptr;
   std::string_view htmlClass = {};  // of the HTML list's cell
+  // What comes before it in the plain text's line of a job; empty: not in
+  // that line. A count's unit follows it there, plural but for one.
+  std::string_view textLead = {};
+  std::string_view textUnit = {};
   constexpr bool IsDetail() const { return detail != nullptr; }
 };
 
@@ -41,20 +45,27 @@ struct JobColumn {
 // and CSV gives them columns only once a job has them. server_name stands
 // where the database has always read it, and only the database has it.
 inline constexpr std::array<JobColumn, 16> kJobColumns{{
-    {"date", "Date", "job_date", CellKind::kStamp, &Job::date, nullptr, &JobEntry::date, nullptr, "stamp"},
-    {"time", "Time", "job_time", CellKind::kStamp, &Job::time, nullptr, &JobEntry::time, nullptr, "stamp"},
+    {"date", "Date", "job_date", CellKind::kStamp, &Job::date, nullptr, &JobEntry::date, nullptr,
+     "stamp", "  "},
+    {"time", "Time", "job_time", CellKind::kStamp, &Job::time, nullptr, &JobEntry::time, nullptr,
+     "stamp", " "},
     {"id", "", "job_id", CellKind::kText, &Job::id, nullptr, &JobEntry::id},
-    {"user", "User", "user_name", CellKind::kName, &Job::user, nullptr, &JobEntry::user},
-    {"printer", "Printer", "printer", CellKind::kName, &Job::printer, nullptr, &JobEntry::printer},
-    {"document", "Document", "document", CellKind::kName, &Job::doc, nullptr, &JobEntry::doc, nullptr, "doc"},
-    {"pages", "Pages", "pages", CellKind::kCount, nullptr, &Job::pages, &JobEntry::pages, nullptr, "num"},
-    {"cost", "Cost", "cost", CellKind::kCost, nullptr, &Job::cost, &JobEntry::cost, nullptr, "num"},
+    {"user", "User", "user_name", CellKind::kName, &Job::user, nullptr, &JobEntry::user, nullptr, {},
+     "  "},
+    {"printer", "Printer", "printer", CellKind::kName, &Job::printer, nullptr, &JobEntry::printer,
+     nullptr, {}, "  "},
+    {"document", "Document", "document", CellKind::kName, &Job::doc, nullptr, &JobEntry::doc, nullptr,
+     "doc", "  "},
+    {"pages", "Pages", "pages", CellKind::kCount, nullptr, &Job::pages, &JobEntry::pages, nullptr,
+     "num", "  ", "page"},
+    {"cost", "Cost", "cost", CellKind::kCost, nullptr, &Job::cost, &JobEntry::cost, nullptr, "num",
+     "  cost "},
     {"", "", "server_name", CellKind::kText, &Job::server},
     {"copies", "", "copies", CellKind::kCount, nullptr, &Job::copies, nullptr, &EntryDetails::copies},
     {"colorpages", "Colour", "color_pages", CellKind::kCount, nullptr, &Job::colorPages, nullptr,
-     &EntryDetails::colorPages, "num"},
+     &EntryDetails::colorPages, "num", "  colour "},
     {"monopages", "Mono", "mono_pages", CellKind::kCount, nullptr, &Job::monoPages, nullptr,
-     &EntryDetails::monoPages, "num"},
+     &EntryDetails::monoPages, "num", ", mono "},
     {"sides", "", "sides", CellKind::kName, &Job::sides, nullptr, nullptr, &EntryDetails::sides},
     {"paper", "", "paper", CellKind::kName, &Job::paper, nullptr, nullptr, &EntryDetails::paper},
     {"client", "", "client", CellKind::kName, &Job::client, nullptr, nullptr, &EntryDetails::client},

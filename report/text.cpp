@@ -62,6 +62,30 @@ void Subtotals(std::string& out, const Report& r, const JobGroup& group) {
   row(std::string(all), r.jobs, r.pages, r.jobCost, r.split);
 }
 
+// A job's line: the columns that have a lead in it, a detail only where
+// the job told its details.
+void AppendJobLine(std::string& out, const Report& r, const Job& job) {
+  for (const JobColumn& column : kJobColumns) {
+    if (column.textLead.empty() || (column.IsDetail() && !job.told)) continue;
+    out += column.textLead;
+    switch (column.kind) {
+      case CellKind::kStamp:
+      case CellKind::kName:
+      case CellKind::kText: out += Shown(job.*column.text, r.encoding); break;
+      case CellKind::kCost: out += ShownCost(r, job.*column.figure); break;
+      case CellKind::kCount:
+        out += GroupThousands(job.*column.figure);
+        if (!column.textUnit.empty()) {
+          out += ' ';
+          out += column.textUnit;
+          if (job.*column.figure != 1) out += 's';
+        }
+        break;
+    }
+  }
+  out += '\n';
+}
+
 }  // namespace
 
 std::string ReportHeading(const Report& r) {
@@ -72,7 +96,6 @@ std::string ReportHeading(const Report& r) {
 }
 
 std::string ReportText(const Report& r, std::string_view moreNote) {
-  const TextEncoding e = r.encoding;
   std::string out = ReportHeading(r) + "\n";
   out += "Total cost: " + ShownCost(r, r.TotalCost()) + "\n";
   out += "Pages:      " + GroupThousands(r.pages) + "\n";
@@ -98,15 +121,7 @@ std::string ReportText(const Report& r, std::string_view moreNote) {
   if (r.site) Subtotals(out, r, kJobGroups[kServers]);
   if (r.months.size() > 1) Subtotals(out, r, kJobGroups[kMonths]);
   out += "\nJobs, newest first\n";
-  for (const Job& job : r.listed) {
-    out += "  " + Shown(job.date, e) + " " + Shown(job.time, e) + "  " + Shown(job.user, e) + "  " +
-           Shown(job.printer, e) + "  " + Shown(job.doc, e) + "  " + GroupThousands(job.pages) +
-           (job.pages == 1 ? " page  " : " pages  ") + "cost " + ShownCost(r, job.cost) +
-           (job.told ? "  colour " + GroupThousands(job.colorPages) + ", mono " +
-                           GroupThousands(job.monoPages)
-                     : "") +
-           "\n";
-  }
+  for (const Job& job : r.listed) AppendJobLine(out, r, job);
   if (r.unlisted > 0) {
     out += "and " + GroupThousands(r.unlisted) + " more jobs.";
     if (!moreNote.empty()) out += " " + std::string(moreNote);
