@@ -229,7 +229,7 @@ case $scenario in
     check "the database holds the logs row for row, NULL for no details" 0 $?
     check "the pelko_jobs table survived the titles" 24 "$(rows)"
     check "no trouble was said" 0 "$(said 'database')"
-    check "pelkodb finds the tables" "PostgreSQL: tables of version 4, 24 jobs" \
+    check "pelkodb finds the tables" "PostgreSQL: tables of version 5, 24 jobs" \
       "$(PELKO_REGISTRY=$work/registry "$bin/pelkodb" --check)"
     # The site report's total is the sum of the logs' Totals.
     logs_total=$(grep -ho '<user>Total</user><cost>[0-9]*' "$logs"/*.xml | grep -o '[0-9]*$' |
@@ -444,13 +444,13 @@ SQL
       release_lock
       wait_end "$checker" 30
       check "pelkodb --check succeeded on version $1" 0 "$ended"
-      check "pelkodb reports version 4 and every row" "PostgreSQL: tables of version 4, $old_rows jobs" \
+      check "pelkodb reports version 5 and every row" "PostgreSQL: tables of version 5, $old_rows jobs" \
         "$(cat "$work/check.out")"
-      wait_for 30 eval '[[ $(version) == 4 ]]'
+      wait_for 30 eval '[[ $(version) == 5 ]]'
       echo "upgrade of $old_rows rows from version $1 done within $(( ($(date +%s%N) - started) / 1000000 )) ms"
-      check "version $1 became 4" 4 "$(version)"
+      check "version $1 became 5" 5 "$(version)"
       upgraders() {
-        echo $(( $(said "upgraded from version $1 to 4") + $(grep -c 'upgraded from' "$work/check.err") ))
+        echo $(( $(said "upgraded from version $1 to 5") + $(grep -c 'upgraded from' "$work/check.err") ))
       }
       wait_for 10 eval '(( $(upgraders '"$1"') > 0 ))'
       check "one of the two upgraded version $1, the other found it done" 1 "$(upgraders "$1")"
@@ -521,11 +521,11 @@ SQL
     # ALTER TABLE commits there, letting the version row go: the other
     # waits on the upgrade's lock of the session instead.
     both_upgrade
-    check "pelkodb reports version 4 and every row" "MariaDB: tables of version 4, 20000 jobs" \
+    check "pelkodb reports version 5 and every row" "MariaDB: tables of version 5, 20000 jobs" \
       "$(cat "$work/check.out")"
     version() { maria_sql -Ne "SELECT MAX(version) FROM pelko_schema_version"; }
-    wait_for 30 eval '[[ $(version) == 4 ]]'
-    check "the version is 4" 4 "$(version)"
+    wait_for 30 eval '[[ $(version) == 5 ]]'
+    check "the version is 5" 5 "$(version)"
     check "one version row" 1 "$(maria_sql -Ne "SELECT COUNT(*) FROM pelko_schema_version")"
     check "every row kept once, as it was" "$before" "$(old_rows)"
     check "their details are NULL" 20000 "$(maria_sql -Ne "SELECT COUNT(*) FROM pelko_jobs
@@ -732,9 +732,9 @@ SQL
     before=$(fingerprint)
     set_connection "$connection"
     both_upgrade
-    check "pelkodb reports version 4 and every row" "$engine: tables of version 4, 20000 jobs" "$(cat "$work/check.out")"
-    wait_for 30 eval '[[ $(version) == 4 ]]'
-    check "version 1 became 4" 4 "$(version)"
+    check "pelkodb reports version 5 and every row" "$engine: tables of version 5, 20000 jobs" "$(cat "$work/check.out")"
+    wait_for 30 eval '[[ $(version) == 5 ]]'
+    check "version 1 became 5" 5 "$(version)"
     check "every row of version 1 kept once" "$before" "$(fingerprint)"
     check "no log state left under its old name" 0 \
       "$(db_sql "SELECT COUNT(*) FROM information_schema.tables WHERE table_name IN ('pelko_log_state', 'pelko_jobs_v1')")"
@@ -784,7 +784,7 @@ SQL
            "--summary --by month --from 20251001 --to $day")
     db_sql "UPDATE pelko_schema_version SET version = 3" >/dev/null
     for i in "${!forms[@]}"; do report "rows$i" ${forms[i]}; done
-    db_sql "UPDATE pelko_schema_version SET version = 4" >/dev/null
+    db_sql "UPDATE pelko_schema_version SET version = 5" >/dev/null
     for i in "${!forms[@]}"; do
       report "sums$i" ${forms[i]}
       check "the report ${forms[i]} from the sums is the one from the rows" "" \
