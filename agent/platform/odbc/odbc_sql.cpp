@@ -89,6 +89,15 @@ class OdbcConnection : public SqlConnection {
     return fetched;
   }
 
+  bool ExecuteLong(std::string_view sql, uint32_t seconds) override {
+    SQLHSTMT statement = Prepared(sql);
+    if (statement == SQL_NULL_HSTMT) return false;
+    SetTimeout(statement, seconds);
+    const bool ok = Execute(sql, {}, nullptr);
+    SetTimeout(statement, timeoutSeconds);
+    return ok;
+  }
+
   bool Commit() override { return End(SQL_COMMIT); }
   bool Rollback() override { return End(SQL_ROLLBACK); }
 
@@ -113,8 +122,7 @@ class OdbcConnection : public SqlConnection {
       Fail(SQL_HANDLE_DBC, connection);
       return SQL_NULL_HSTMT;
     }
-    SQLSetStmtAttrW(statement, SQL_ATTR_QUERY_TIMEOUT,
-                    reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(timeoutSeconds)), 0);
+    SetTimeout(statement, timeoutSeconds);
     WideText text = Wide(sql);
     if (!SQL_SUCCEEDED(SQLPrepareW(statement, text.data(), SQLINTEGER(text.size())))) {
       Fail(SQL_HANDLE_STMT, statement);
@@ -123,6 +131,11 @@ class OdbcConnection : public SqlConnection {
     }
     statements.emplace(std::string(sql), statement);
     return statement;
+  }
+
+  static void SetTimeout(SQLHSTMT statement, uint32_t seconds) {
+    SQLSetStmtAttrW(statement, SQL_ATTR_QUERY_TIMEOUT,
+                    reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(seconds)), 0);
   }
 
   bool Bind(SQLHSTMT statement, std::size_t index, const SqlParam& param, WideText* text,
