@@ -682,6 +682,9 @@ SQL
       day_of() { echo "DATE_ADD('2025-10-01', INTERVAL $1 DAY)"; }
       text_of() { echo "DATE_FORMAT($1, '$2')"; }
       rows_of="FROM seq_0_to_$((20000 - 1))"
+      on_jobs=" ON pelko_jobs" carried=", server_name, printer, user_name, pages, cost)"
+      indexes="SELECT DISTINCT index_name FROM information_schema.statistics
+        WHERE table_schema = DATABASE() AND table_name = 'pelko_jobs' ORDER BY 1"
     else
       db_sql() { pg_psql -At -F'|' -c "$1"; }
       db_script() { pg_psql; }
@@ -689,6 +692,8 @@ SQL
       day_of() { echo "(DATE '2025-10-01' + $1)"; }
       text_of() { echo "to_char($1, '$(sed 's/%Y/YYYY/; s/%m/MM/; s/%d/DD/' <<<"$2")')"; }
       rows_of="FROM generate_series(0, 20000 - 1) g"
+      on_jobs= carried=") INCLUDE (server_name, printer, user_name, pages, cost)"
+      indexes="SELECT indexname FROM pg_indexes WHERE tablename = 'pelko_jobs' ORDER BY 1"
     fi
     day_n="$g DIV 20 % 92"; [[ -z $bin_ ]] && day_n="$g / 20 % 92"
     db_script <<SQL || fail "the tables of version 1 were not made"
@@ -772,6 +777,18 @@ SQL
     check "a site run after the agent wrote rows over builds again" 1 \
       "$(site | grep -c ' [1-9][0-9]* files written')"
     stop_process "$agent"
+    # Version 4, today's index on log_date, brought to 5 in place.
+    db_script <<SQL || fail "version 4's index was not made"
+DROP INDEX pelko_jobs_by_log_date$on_jobs;
+CREATE INDEX pelko_jobs_by_date ON pelko_jobs (log_date$carried;
+UPDATE pelko_schema_version SET version = 4;
+SQL
+    before=$(fingerprint)
+    PELKO_REGISTRY=$work/registry "$bin/pelkodb" --check >/dev/null 2>&1
+    check "version 4 became 5" 5 "$(version)"
+    check "version 4's index on log_date replaced, every row kept" \
+      "pelko_jobs_by_log_date pelko_jobs_by_user pelko_jobs_pkey $before" \
+      "$(db_sql "$indexes" | sed 's/^PRIMARY$/pelko_jobs_pkey/' | tr '\n' ' ')$(fingerprint)"
     # The same report from the rows (a database of version 3 keeps no sums)
     # and from the sums: whole months, the days about them, a span within
     # one month, the newest jobs listed among ties of 20 a day.
