@@ -139,12 +139,11 @@ class GroupReader {
     // By month nearly each sum is a group of its own: the builders merge
     // them as they come, sparing the database a grouping of some 500 000
     // (which MariaDB keeps on disk).
-    const std::string sums = database::JobSumsFrom(engine, Wide(first, last));
+    const std::string where = " FROM " + database::JobSumsFrom(engine, Wide(first, last)) +
+                              " WHERE kind = ? AND period >= ? AND period <= ?";
     const std::string query =
-        byMonth ? "SELECT job_date, name, " + std::string(kSumColumns) +
-                      " FROM " + sums + " WHERE kind = ? AND period >= ? AND period <= ? AND jobs <> 0"
-                : "SELECT name, " + std::string(kSummed) +
-                      " FROM " + sums + " WHERE kind = ? AND period >= ? AND period <= ? GROUP BY name";
+        byMonth ? "SELECT job_date, name, " + std::string(kSumColumns) + where + " AND jobs <> 0"
+                : "SELECT name, " + std::string(kSummed) + where + " GROUP BY name";
     std::vector<SqlRow> rows;
     if (!connection.Execute(query, {SqlParam::Text(std::string(1, kind)), SqlParam::Text(first),
                              SqlParam::Text(last.empty() ? "999999" : last)},
@@ -199,15 +198,13 @@ bool ReadDatabaseSums(SqlConnection& connection, const std::string& from, const 
     connection.Execute(set, {}, nullptr);  // only faster: a login that may not goes on without
   }
   const SqlParam first = SqlParam::Text(from), last = SqlParam::Text(to.empty() ? "99999999" : to);
-  const std::string sums = database::JobSumsFrom(engine, Wide(from, to));
+  const std::string ofDays = " FROM " + database::JobSumsFrom(engine, Wide(from, to)) +
+                             " WHERE kind = 'd' AND period >= ? AND period <= ? GROUP BY ";
+  const std::string summed(kSummed);
   std::vector<SqlRow> days, servers;
-  bool ok = connection.Execute("SELECT period, job_date, " + std::string(kSummed) +
-                                   " FROM " + sums + " WHERE kind = 'd' AND period >= ? AND period <= ? "
-                                   "GROUP BY period, job_date",
+  bool ok = connection.Execute("SELECT period, job_date, " + summed + ofDays + "period, job_date",
                                {first, last}, &days) &&
-            connection.Execute("SELECT server_name, " + std::string(kSummed) +
-                                   " FROM " + sums + " WHERE kind = 'd' AND period >= ? AND period <= ? "
-                                   "GROUP BY server_name",
+            connection.Execute("SELECT server_name, " + summed + ofDays + "server_name",
                                {first, last}, &servers);
   // The newest jobs: those of the newest job dates, as many as are listed
   // at least, read whole from their log dates.

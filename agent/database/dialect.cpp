@@ -96,8 +96,10 @@ std::string ReportSession(Engine engine) {
 }
 
 std::string JobSumsFrom(Engine engine, bool wide) {
-  return engine == Engine::kMariaDb && wide ? "pelko_job_sums IGNORE INDEX (pelko_job_sums_by_period)"
-                                            : "pelko_job_sums";
+  if (engine == Engine::kMariaDb && wide) {
+    return "pelko_job_sums IGNORE INDEX (pelko_job_sums_by_period)";
+  }
+  return "pelko_job_sums";
 }
 
 std::string TableExists(Engine engine) {

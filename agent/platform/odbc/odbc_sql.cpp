@@ -185,8 +185,8 @@ class OdbcConnection : public SqlConnection {
   // of a report of 500 000 sums.
   static bool IsNumber(SQLHSTMT statement, SQLUSMALLINT column) {
     SQLLEN type = 0;
-    if (!SQL_SUCCEEDED(SQLColAttribute(statement, column, SQL_DESC_CONCISE_TYPE, nullptr, 0, nullptr,
-                                       &type))) {
+    if (!SQL_SUCCEEDED(SQLColAttribute(statement, column, SQL_DESC_CONCISE_TYPE, nullptr, 0,
+                                       nullptr, &type))) {
       return false;
     }
     switch (type) {
