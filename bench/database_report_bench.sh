@@ -5,8 +5,8 @@
 # (100 servers, 730 days from 2025-01-01, 137 jobs a server's day: ten
 # million; each server 10 printers and 200 users of its own, every other job
 # with its print details), bulk loaded into tables of version 3, then:
-#  1. the upgrade to version 4 by pelkodb --check, which makes the sums of
-#     every row;
+#  1. the upgrade to version 5 by pelkodb --check, which makes the sums of
+#     every row and the index on log_date that carries the colour pages;
 #  2. pelkoreport --database: the summary by user and printer, by month,
 #     and the HTML report (users, printers, servers, months, the newest 300
 #     jobs; the mailed site report is this report) over the whole span, one
@@ -102,7 +102,7 @@ SQL
   PELKO_REGISTRY=$work/registry "$bin/pelkoreg" add 'HKLM\Software\Pelko' /v DatabasePassword /t REG_SZ /d pgsecret /f >/dev/null
   t0=$(date +%s.%N)
   PELKO_REGISTRY=$work/registry "$bin/pelkodb" --check
-  echo "$db: upgrade to version 4, the sums of every row made, in $(since "$t0") s (load $(load))"
+  echo "$db: upgrade to version 5, the sums of every row and the new index made, in $(since "$t0") s (load $(load))"
   if [[ $db == pg ]]; then
     pg_long -qc "VACUUM ANALYZE"
     pg_psql -Atc "SELECT 'pg: sums ' || SUM(n) || ' rows (' || string_agg(n || ' ' || kind, ', ') || '), ' ||

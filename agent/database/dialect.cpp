@@ -84,9 +84,22 @@ std::string HoldMaking(Engine engine) {
 std::string ReleaseMaking(Engine engine) { return ReleaseUpgrade(engine); }
 
 std::string ReportSession(Engine engine) {
-  return engine == Engine::kMariaDb
-             ? "SET SESSION max_heap_table_size = 268435456, tmp_table_size = 268435456"
-             : "";
+  switch (engine) {
+    case Engine::kMariaDb:
+      return "SET SESSION max_heap_table_size = 268435456, tmp_table_size = 268435456";
+    case Engine::kPostgreSql:
+      return "SET work_mem = '64MB'";
+    case Engine::kSqlServer:
+      break;
+  }
+  return "";
+}
+
+std::string JobSumsFrom(Engine engine, bool wide) {
+  if (engine == Engine::kMariaDb && wide) {
+    return "pelko_job_sums IGNORE INDEX (pelko_job_sums_by_period)";
+  }
+  return "pelko_job_sums";
 }
 
 std::string TableExists(Engine engine) {
@@ -126,6 +139,11 @@ std::string CreateIndex(Engine engine, const std::string& name, const std::strin
   // MariaDB's indexes carry no columns beside their key: they join it.
   return "CREATE INDEX " + IfNotExists(engine) + name + " ON pelko_jobs (" + key +
          (engine == Engine::kMariaDb ? ", " + carried + ")" : ") INCLUDE (" + carried + ")");
+}
+
+std::string DropIndex(Engine engine, const std::string& table, const std::string& name) {
+  // PostgreSQL's indexes are named in the schema, the others' in the table.
+  return "DROP INDEX IF EXISTS " + name + (engine == Engine::kPostgreSql ? "" : " ON " + table);
 }
 
 std::string UpsertJobRows(Engine engine, std::size_t rows) {

@@ -46,6 +46,13 @@ class SqlConnection {
   // receives the result rows. False on failure; LastError() says why.
   virtual bool Execute(std::string_view sql, const std::vector<SqlParam>& params,
                        std::vector<SqlRow>* rows) = 0;
+  // Runs a statement without parameters as Execute does, bounded by
+  // seconds in place of the connection's timeout: a change of the tables
+  // that reads every row (an index made on a table of millions).
+  virtual bool ExecuteLong(std::string_view sql, uint32_t seconds) {
+    (void)seconds;
+    return Execute(sql, {}, nullptr);
+  }
   virtual bool Commit() = 0;
   virtual bool Rollback() = 0;
   // The database's own name for itself (SQL_DBMS_NAME), e.g. "PostgreSQL".

@@ -229,7 +229,7 @@ case $scenario in
     check "the database holds the logs row for row, NULL for no details" 0 $?
     check "the pelko_jobs table survived the titles" 24 "$(rows)"
     check "no trouble was said" 0 "$(said 'database')"
-    check "pelkodb finds the tables" "PostgreSQL: tables of version 4, 24 jobs" \
+    check "pelkodb finds the tables" "PostgreSQL: tables of version 5, 24 jobs" \
       "$(PELKO_REGISTRY=$work/registry "$bin/pelkodb" --check)"
     # The site report's total is the sum of the logs' Totals.
     logs_total=$(grep -ho '<user>Total</user><cost>[0-9]*' "$logs"/*.xml | grep -o '[0-9]*$' |
@@ -444,13 +444,13 @@ SQL
       release_lock
       wait_end "$checker" 30
       check "pelkodb --check succeeded on version $1" 0 "$ended"
-      check "pelkodb reports version 4 and every row" "PostgreSQL: tables of version 4, $old_rows jobs" \
+      check "pelkodb reports version 5 and every row" "PostgreSQL: tables of version 5, $old_rows jobs" \
         "$(cat "$work/check.out")"
-      wait_for 30 eval '[[ $(version) == 4 ]]'
+      wait_for 30 eval '[[ $(version) == 5 ]]'
       echo "upgrade of $old_rows rows from version $1 done within $(( ($(date +%s%N) - started) / 1000000 )) ms"
-      check "version $1 became 4" 4 "$(version)"
+      check "version $1 became 5" 5 "$(version)"
       upgraders() {
-        echo $(( $(said "upgraded from version $1 to 4") + $(grep -c 'upgraded from' "$work/check.err") ))
+        echo $(( $(said "upgraded from version $1 to 5") + $(grep -c 'upgraded from' "$work/check.err") ))
       }
       wait_for 10 eval '(( $(upgraders '"$1"') > 0 ))'
       check "one of the two upgraded version $1, the other found it done" 1 "$(upgraders "$1")"
@@ -521,11 +521,11 @@ SQL
     # ALTER TABLE commits there, letting the version row go: the other
     # waits on the upgrade's lock of the session instead.
     both_upgrade
-    check "pelkodb reports version 4 and every row" "MariaDB: tables of version 4, 20000 jobs" \
+    check "pelkodb reports version 5 and every row" "MariaDB: tables of version 5, 20000 jobs" \
       "$(cat "$work/check.out")"
     version() { maria_sql -Ne "SELECT MAX(version) FROM pelko_schema_version"; }
-    wait_for 30 eval '[[ $(version) == 4 ]]'
-    check "the version is 4" 4 "$(version)"
+    wait_for 30 eval '[[ $(version) == 5 ]]'
+    check "the version is 5" 5 "$(version)"
     check "one version row" 1 "$(maria_sql -Ne "SELECT COUNT(*) FROM pelko_schema_version")"
     check "every row kept once, as it was" "$before" "$(old_rows)"
     check "their details are NULL" 20000 "$(maria_sql -Ne "SELECT COUNT(*) FROM pelko_jobs
@@ -682,6 +682,9 @@ SQL
       day_of() { echo "DATE_ADD('2025-10-01', INTERVAL $1 DAY)"; }
       text_of() { echo "DATE_FORMAT($1, '$2')"; }
       rows_of="FROM seq_0_to_$((20000 - 1))"
+      on_jobs=" ON pelko_jobs" carried=", server_name, printer, user_name, pages, cost)"
+      indexes="SELECT DISTINCT index_name FROM information_schema.statistics
+        WHERE table_schema = DATABASE() AND table_name = 'pelko_jobs' ORDER BY 1"
     else
       db_sql() { pg_psql -At -F'|' -c "$1"; }
       db_script() { pg_psql; }
@@ -689,6 +692,8 @@ SQL
       day_of() { echo "(DATE '2025-10-01' + $1)"; }
       text_of() { echo "to_char($1, '$(sed 's/%Y/YYYY/; s/%m/MM/; s/%d/DD/' <<<"$2")')"; }
       rows_of="FROM generate_series(0, 20000 - 1) g"
+      on_jobs= carried=") INCLUDE (server_name, printer, user_name, pages, cost)"
+      indexes="SELECT indexname FROM pg_indexes WHERE tablename = 'pelko_jobs' ORDER BY 1"
     fi
     day_n="$g DIV 20 % 92"; [[ -z $bin_ ]] && day_n="$g / 20 % 92"
     db_script <<SQL || fail "the tables of version 1 were not made"
@@ -732,9 +737,9 @@ SQL
     before=$(fingerprint)
     set_connection "$connection"
     both_upgrade
-    check "pelkodb reports version 4 and every row" "$engine: tables of version 4, 20000 jobs" "$(cat "$work/check.out")"
-    wait_for 30 eval '[[ $(version) == 4 ]]'
-    check "version 1 became 4" 4 "$(version)"
+    check "pelkodb reports version 5 and every row" "$engine: tables of version 5, 20000 jobs" "$(cat "$work/check.out")"
+    wait_for 30 eval '[[ $(version) == 5 ]]'
+    check "version 1 became 5" 5 "$(version)"
     check "every row of version 1 kept once" "$before" "$(fingerprint)"
     check "no log state left under its old name" 0 \
       "$(db_sql "SELECT COUNT(*) FROM information_schema.tables WHERE table_name IN ('pelko_log_state', 'pelko_jobs_v1')")"
@@ -772,6 +777,18 @@ SQL
     check "a site run after the agent wrote rows over builds again" 1 \
       "$(site | grep -c ' [1-9][0-9]* files written')"
     stop_process "$agent"
+    # Version 4, today's index on log_date, brought to 5 in place.
+    db_script <<SQL || fail "version 4's index was not made"
+DROP INDEX pelko_jobs_by_log_date$on_jobs;
+CREATE INDEX pelko_jobs_by_date ON pelko_jobs (log_date$carried;
+UPDATE pelko_schema_version SET version = 4;
+SQL
+    before=$(fingerprint)
+    PELKO_REGISTRY=$work/registry "$bin/pelkodb" --check >/dev/null 2>&1
+    check "version 4 became 5" 5 "$(version)"
+    check "version 4's index on log_date replaced, every row kept" \
+      "pelko_jobs_by_log_date pelko_jobs_by_user pelko_jobs_pkey $before" \
+      "$(db_sql "$indexes" | sed 's/^PRIMARY$/pelko_jobs_pkey/' | tr '\n' ' ')$(fingerprint)"
     # The same report from the rows (a database of version 3 keeps no sums)
     # and from the sums: whole months, the days about them, a span within
     # one month, the newest jobs listed among ties of 20 a day.
@@ -784,7 +801,7 @@ SQL
            "--summary --by month --from 20251001 --to $day")
     db_sql "UPDATE pelko_schema_version SET version = 3" >/dev/null
     for i in "${!forms[@]}"; do report "rows$i" ${forms[i]}; done
-    db_sql "UPDATE pelko_schema_version SET version = 4" >/dev/null
+    db_sql "UPDATE pelko_schema_version SET version = 5" >/dev/null
     for i in "${!forms[@]}"; do
       report "sums$i" ${forms[i]}
       check "the report ${forms[i]} from the sums is the one from the rows" "" \

@@ -144,7 +144,8 @@ class FakeSqlConnection : public SqlConnection {
         sum.resize(7);
         for (std::size_t i = 0; i < 7; ++i) sum[i] += number(at + 5 + i);
       }
-    } else if (starts("CREATE") || starts("UPDATE pelko_schema_version") || starts("ALTER")) {
+    } else if (starts("CREATE") || starts("UPDATE pelko_schema_version") || starts("ALTER") ||
+               starts("DROP INDEX")) {
     } else if (starts("SELECT DISTINCT log_date, server_name")) {
       std::set<SqlRow> days;
       for (const auto& [key, value] : pending.jobs) days.insert({std::get<2>(key), std::get<0>(key)});

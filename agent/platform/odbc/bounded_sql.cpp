@@ -97,6 +97,12 @@ class BoundedConnection : public SqlConnection {
     }
     return ok;
   }
+  bool ExecuteLong(std::string_view sql, uint32_t seconds) override {
+    auto text = std::make_shared<std::string>(sql);
+    // As BoundCalls is given for the connection's timeout.
+    return Call([text, seconds](SqlConnection& c) { return c.ExecuteLong(*text, seconds); },
+                (seconds * 2 + 5) * 1000);
+  }
   bool Commit() override {
     return Call([](SqlConnection& c) { return c.Commit(); });
   }
@@ -115,7 +121,8 @@ class BoundedConnection : public SqlConnection {
   bool Lost() const override { return lost; }
 
  private:
-  bool Call(std::function<bool(SqlConnection&)> call) {
+  bool Call(std::function<bool(SqlConnection&)> call) { return Call(std::move(call), boundMs); }
+  bool Call(std::function<bool(SqlConnection&)> call, uint32_t bound) {
     if (lost) return false;
     auto outcome = std::make_shared<Outcome>();
     std::unique_lock<std::mutex> lock(state->mutex);
@@ -127,12 +134,12 @@ class BoundedConnection : public SqlConnection {
       return ok;
     };
     state->changed.notify_all();
-    if (!state->changed.wait_for(lock, std::chrono::milliseconds(boundMs),
+    if (!state->changed.wait_for(lock, std::chrono::milliseconds(bound),
                                  [&] { return state->finished; })) {
       state->givenUp = true;
       ++abandoned;
       lost = true;
-      lastError = "HYT00: the database did not answer within " + std::to_string(boundMs / 1000) +
+      lastError = "HYT00: the database did not answer within " + std::to_string(bound / 1000) +
                   " s; the connection is given up";
       return false;
     }

@@ -12,6 +12,7 @@
 #include <sqlext.h>
 
 #include <algorithm>
+#include <cstring>
 #include <map>
 
 #include "agent/platform/odbc/bounded_sql.h"
@@ -88,6 +89,15 @@ class OdbcConnection : public SqlConnection {
     return fetched;
   }
 
+  bool ExecuteLong(std::string_view sql, uint32_t seconds) override {
+    SQLHSTMT statement = Prepared(sql);
+    if (statement == SQL_NULL_HSTMT) return false;
+    SetTimeout(statement, seconds);
+    const bool ok = Execute(sql, {}, nullptr);
+    SetTimeout(statement, timeoutSeconds);
+    return ok;
+  }
+
   bool Commit() override { return End(SQL_COMMIT); }
   bool Rollback() override { return End(SQL_ROLLBACK); }
 
@@ -112,8 +122,7 @@ class OdbcConnection : public SqlConnection {
       Fail(SQL_HANDLE_DBC, connection);
       return SQL_NULL_HSTMT;
     }
-    SQLSetStmtAttrW(statement, SQL_ATTR_QUERY_TIMEOUT,
-                    reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(timeoutSeconds)), 0);
+    SetTimeout(statement, timeoutSeconds);
     WideText text = Wide(sql);
     if (!SQL_SUCCEEDED(SQLPrepareW(statement, text.data(), SQLINTEGER(text.size())))) {
       Fail(SQL_HANDLE_STMT, statement);
@@ -122,6 +131,11 @@ class OdbcConnection : public SqlConnection {
     }
     statements.emplace(std::string(sql), statement);
     return statement;
+  }
+
+  static void SetTimeout(SQLHSTMT statement, uint32_t seconds) {
+    SQLSetStmtAttrW(statement, SQL_ATTR_QUERY_TIMEOUT,
+                    reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(seconds)), 0);
   }
 
   bool Bind(SQLHSTMT statement, std::size_t index, const SqlParam& param, WideText* text,
@@ -150,16 +164,51 @@ class OdbcConnection : public SqlConnection {
     if (!SQL_SUCCEEDED(SQLNumResultCols(statement, &columns))) {
       return Fail(SQL_HANDLE_STMT, statement);
     }
+    std::vector<bool> numeric(static_cast<std::size_t>(std::max<SQLSMALLINT>(columns, 0)));
+    for (SQLSMALLINT c = 0; c < columns; ++c) numeric[c] = IsNumber(statement, c + 1);
     for (;;) {
       const SQLRETURN got = SQLFetch(statement);
       if (got == SQL_NO_DATA) return true;
       if (!SQL_SUCCEEDED(got)) return Fail(SQL_HANDLE_STMT, statement);
       SqlRow row(columns);
       for (SQLSMALLINT c = 0; c < columns; ++c) {
-        if (!Column(statement, c + 1, &row[c])) return false;
+        if (!(numeric[c] ? Number(statement, c + 1, &row[c]) : Column(statement, c + 1, &row[c]))) {
+          return false;
+        }
       }
       rows->push_back(std::move(row));
     }
+  }
+
+  // A column of whole or decimal numbers, whose digits are read as they
+  // are: a driver's conversion of each to UTF-16 costs more than the rest
+  // of a report of 500 000 sums.
+  static bool IsNumber(SQLHSTMT statement, SQLUSMALLINT column) {
+    SQLLEN type = 0;
+    if (!SQL_SUCCEEDED(SQLColAttribute(statement, column, SQL_DESC_CONCISE_TYPE, nullptr, 0,
+                                       nullptr, &type))) {
+      return false;
+    }
+    switch (type) {
+      case SQL_SMALLINT: case SQL_INTEGER: case SQL_BIGINT: case SQL_TINYINT:
+      case SQL_DECIMAL: case SQL_NUMERIC:
+        return true;
+      default:
+        return false;
+    }
+  }
+
+  bool Number(SQLHSTMT statement, SQLUSMALLINT column, std::string* value) {
+    char digits[80];
+    SQLLEN length = 0;
+    const SQLRETURN got = SQLGetData(statement, column, SQL_C_CHAR, digits, sizeof digits, &length);
+    if (!SQL_SUCCEEDED(got)) return Fail(SQL_HANDLE_STMT, statement);
+    if (length == SQL_NULL_DATA) {
+      value->clear();
+    } else {
+      value->assign(digits, std::min<std::size_t>(std::strlen(digits), sizeof digits - 1));
+    }
+    return true;
   }
 
   // One column as text, read in pieces however long it is.

@@ -137,14 +137,14 @@ TEST_F(DatabaseSyncTest, AVersionOneDatabaseIsUpgradedInOneGoKeepingEveryRowOnce
   fake.files.PutFile(kLog, Log(Entry(7, "eve", "Other.doc", 2, "11:00:00") +
                                Entry(7, "paul", "Report.doc", 3) + Entry(8, "anna", "a;b", 1)));
   EXPECT_EQ(Round(wait), kDatabasePollMs);
-  EXPECT_EQ(database.committed.version, 4);
+  EXPECT_EQ(database.committed.version, 5);
   EXPECT_FALSE(database.committed.oldKey);
   EXPECT_TRUE(database.committed.detailColumns);
   EXPECT_TRUE(database.committed.holding.empty());
   EXPECT_EQ(database.committed.jobs.size(), before.size() + 2) << "job 7 given again, job 8";
   for (const auto& [key, value] : before) EXPECT_EQ(database.committed.jobs[key], value);
   EXPECT_EQ(database.committed.jobs[Key(7, "11:00:00")][0], "eve");
-  EXPECT_EQ(fake.logger.Count("upgraded from version 1 to 4"), 1);
+  EXPECT_EQ(fake.logger.Count("upgraded from version 1 to 5"), 1);
 }
 
 // Each ALTER commits by itself on MariaDB: a cut among them, or an agent
@@ -161,11 +161,11 @@ TEST_F(DatabaseSyncTest, AVersionTwoDatabaseGainsTheDetailColumnsKeepingEveryRow
   EXPECT_FALSE(database.committed.detailColumns);
   database.failAfterStatements = -1;
   EXPECT_EQ(Round(wait), kDatabasePollMs);
-  EXPECT_EQ(database.committed.version, 4);
+  EXPECT_EQ(database.committed.version, 5);
   EXPECT_TRUE(database.committed.detailColumns);
   EXPECT_EQ(database.committed.jobs.size(), before.size() + 1) << "job 8 added";
   for (const auto& [key, value] : before) EXPECT_EQ(database.committed.jobs[key], value);
-  EXPECT_EQ(fake.logger.Count("upgraded from version 2 to 4"), 1);
+  EXPECT_EQ(fake.logger.Count("upgraded from version 2 to 5"), 1);
 }
 
 // The sums a report reads are what a GROUP BY over the rows gives: made of
@@ -192,7 +192,7 @@ TEST_F(DatabaseSyncTest, TheSumsStayWhatTheRowsAddUpTo) {
     return sums;
   };
   EXPECT_EQ(Round(), kDatabasePollMs);
-  EXPECT_EQ(database.committed.version, 4);
+  EXPECT_EQ(database.committed.version, 5);
   EXPECT_EQ(kept(), groupBy()) << "the upgrade's sums, then job 7 written over, job 8 added";
   fake.files.PutFile(kLog, Log(WithDetails(Entry(7, "eve", "Report.doc", 4), 2) +
                                Entry(8, "anna", "a;b", 1) + Entry(9, "x", "y", 2)));
@@ -304,12 +304,12 @@ TEST_F(DatabaseSyncTest, ABatchCutHalfWayIsRolledBackAndSentAgainWhole) {
 }
 
 TEST_F(DatabaseSyncTest, ADatabaseOfALaterVersionIsLeftAloneAndSaidOnce) {
-  database.committed.version = 5;
+  database.committed.version = 6;
   uint32_t wait = 0;
   for (int i = 0; i < 4; ++i) wait = Round(wait);
-  EXPECT_EQ(fake.logger.Count("version 5, this agent knows version 4: they are left alone"), 1);
+  EXPECT_EQ(fake.logger.Count("version 6, this agent knows version 5: they are left alone"), 1);
   EXPECT_TRUE(database.committed.jobs.empty());
-  EXPECT_EQ(database.committed.version, 5);
+  EXPECT_EQ(database.committed.version, 6);
 }
 
 TEST_F(DatabaseSyncTest, APurgedLogStaysInTheDatabase) {

@@ -5,6 +5,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
+#include <thread>
 
 namespace pelko {
 namespace {
@@ -51,6 +52,10 @@ class GatedConnection : public SqlConnection {
     if (rows != nullptr) rows->push_back({std::string(sql), params.at(0).text});
     return true;
   }
+  bool ExecuteLong(std::string_view sql, uint32_t seconds) override {
+    longSeconds = seconds;
+    return Execute(sql, {SqlParam::Text("long")}, nullptr);
+  }
   bool Commit() override { return true; }
   bool Rollback() override {
     std::lock_guard<std::mutex> lock(gate.mutex);
@@ -58,6 +63,7 @@ class GatedConnection : public SqlConnection {
     return true;
   }
   std::string ProductName() override { return "Gated"; }
+  uint32_t longSeconds = 0;
   std::string LastError() const override { return error; }
   bool Lost() const override { return false; }
 
@@ -106,6 +112,30 @@ TEST(BoundedSqlTest, AStatementThatNeverAnswersIsGivenUpAndRolledBackLater) {
   EXPECT_EQ(gate.statements, 1);
   EXPECT_EQ(gate.rollbacks, 1);
   EXPECT_EQ(AbandonedConnections(), before);
+}
+
+// A statement given its own seconds (an index made over every row) is
+// waited for past the connection's bound, which holds again after it.
+TEST(BoundedSqlTest, ALongStatementOutlastsTheUsualBound) {
+  Gate gate;
+  gate.open = false;
+  auto inner = std::make_unique<GatedConnection>(gate);
+  GatedConnection* seen = inner.get();
+  auto connection = BoundCalls(std::move(inner), 50);
+  std::thread opener([&] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));  // six times the usual bound
+    gate.Set(true);
+  });
+  EXPECT_TRUE(connection->ExecuteLong("CREATE INDEX", 60));
+  opener.join();
+  EXPECT_EQ(seen->longSeconds, 60u);
+  EXPECT_FALSE(connection->Lost());
+  gate.Set(false);
+  EXPECT_FALSE(connection->Execute("SELECT ?", {SqlParam::Text("x")}, nullptr));
+  EXPECT_TRUE(connection->Lost());
+  gate.Set(true);
+  connection.reset();
+  EXPECT_TRUE(gate.WaitClosed());
 }
 
 }  // namespace
