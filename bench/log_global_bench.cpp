@@ -78,13 +78,13 @@ void BM_BuildGlobalLog(benchmark::State& state) {
       const std::string printer = "\\\\SRV\\Printer" + std::to_string(p);
       std::string text = DailyLogHead(printer, day);
       for (int id = kEntries; id >= 1; --id) {
-        AppendJobEntry(text, {FormatLogDate(day), "09:05:03", std::to_string(id), "someone", printer,
-                              "Quarterly report final (2).docx", "3", "15"});
+        AppendJobEntry(text, {FormatLogDate(day), "09:05:03", std::to_string(id), "someone",
+                              printer, "Quarterly report final (2).docx", "3", "15"});
       }
       AppendTotalEntry(text, 15 * kEntries);
       text += kLogFooter;
-      paths.push_back(folder.logs + "/Printer" + std::to_string(p) + "_" +
-                      FormatFileDate(day) + ".xml");
+      paths.push_back(folder.logs + "/Printer" + std::to_string(p) + "_" + FormatFileDate(day) +
+                      ".xml");
       std::ofstream(paths.back(), std::ios::binary) << text;
     }
   }

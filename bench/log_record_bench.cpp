@@ -49,8 +49,9 @@ void Run(benchmark::State& state, bool newJob) {
       state.ResumeTiming();
     }
     const auto t0 = Clock::now();
-    RecordJob(folder.env, locks, pause, {"\\\\SRV\\LaserJet", newJob ? nextId : entries, "anna",
-              "Budget.xls", 1, 5, folder.env.clock->Now()});
+    RecordJob(folder.env, locks, pause,
+              {"\\\\SRV\\LaserJet", newJob ? nextId : entries, "anna", "Budget.xls", 1, 5,
+               folder.env.clock->Now()});
     const auto t1 = Clock::now();
     std::string text;
     folder.env.files->ReadText(path, &text);
@@ -69,9 +70,19 @@ void Run(benchmark::State& state, bool newJob) {
 void BM_RecordJobUpdate(benchmark::State& state) { Run(state, false); }
 void BM_RecordJobNewEntry(benchmark::State& state) { Run(state, true); }
 
-BENCHMARK(BM_RecordJobUpdate)->Arg(1)->Arg(100)->Arg(1000)->Arg(10000)->UseManualTime()
+BENCHMARK(BM_RecordJobUpdate)
+    ->Arg(1)
+    ->Arg(100)
+    ->Arg(1000)
+    ->Arg(10000)
+    ->UseManualTime()
     ->Unit(benchmark::kMicrosecond);
-BENCHMARK(BM_RecordJobNewEntry)->Arg(1)->Arg(100)->Arg(1000)->Arg(10000)->UseManualTime()
+BENCHMARK(BM_RecordJobNewEntry)
+    ->Arg(1)
+    ->Arg(100)
+    ->Arg(1000)
+    ->Arg(10000)
+    ->UseManualTime()
     ->Unit(benchmark::kMicrosecond);
 
 }  // namespace

@@ -59,9 +59,8 @@ class SteadyPerfData : public PerfData {
     out->FirstValue = value;
     return 0;
   }
-  PdhStatus ComputeCounterStatistics(PdhCounter, uint32_t format, uint32_t first,
-                                     uint32_t count, const PdhRawCounter* raw,
-                                     PdhStatistics* statistics) override {
+  PdhStatus ComputeCounterStatistics(PdhCounter, uint32_t format, uint32_t first, uint32_t count,
+                                     const PdhRawCounter* raw, PdhStatistics* statistics) override {
     double low = 1e300, high = -1e300, sum = 0;
     for (uint32_t k = 0; k < count; ++k) {
       const double v = static_cast<double>(raw[(first + k) % count].FirstValue);

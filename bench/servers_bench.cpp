@@ -41,7 +41,9 @@ namespace {
 class FullLookClock : public Clock {
  public:
   LocalTime Now() override { return PlatformClock().Now(); }
-  uint64_t MonotonicMs() override { return PlatformClock().MonotonicMs() + ++looks * database::kFullLookMs; }
+  uint64_t MonotonicMs() override {
+    return PlatformClock().MonotonicMs() + ++looks * database::kFullLookMs;
+  }
   void Sleep(uint32_t ms) override { PlatformClock().Sleep(ms); }
   std::unique_ptr<Signal> NewSignal() override { return PlatformClock().NewSignal(); }
 
@@ -102,8 +104,8 @@ class Server {
                     job->id % 60);
       AppendJobEntry(text, {FormatLogDate(today), time, std::to_string(job->id),
                             "user" + std::to_string(job->id % 97), printer,
-                            name + ": report " + std::to_string(job->id) + ".pdf", std::to_string(job->pages),
-                            std::to_string(job->pages * 5)});
+                            name + ": report " + std::to_string(job->id) + ".pdf",
+                            std::to_string(job->pages), std::to_string(job->pages * 5)});
       total += job->pages * 5;
     }
     AppendTotalEntry(text, total);
@@ -129,7 +131,8 @@ class Server {
       }
       const auto start = std::chrono::steady_clock::now();
       if (sync->SendChanges(*connection, folder.logs, &error)) {
-        lastMs = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+        lastMs = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)
+                     .count();
         return;
       }
       Failed(error, wait);
@@ -155,9 +158,10 @@ class Server {
     auto opened = PlatformSql().Connect(connectionText, sealed, 10, error);
     if (!opened || !database::EnsureSchema(*opened, error)) return false;
     connection = hold ? std::make_unique<HeldConnection>(std::move(opened)) : std::move(opened);
-    sync = std::make_unique<database::LogSync>(folder.env, locks, [](uint32_t ms) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(ms));
-    }, database::TruncateServer(name));
+    sync = std::make_unique<database::LogSync>(
+        folder.env, locks,
+        [](uint32_t ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); },
+        database::TruncateServer(name));
     return sync->LoadState(*connection, error);
   }
 
@@ -220,7 +224,8 @@ int Load(Server& server, int jobs, int printers) {
 int Steady(Server& server) {
   std::vector<Job> day;
   for (int already : {10, 2000}) {
-    while (static_cast<int>(day.size()) < already) day.push_back({static_cast<int>(day.size()) + 1, 2});
+    while (static_cast<int>(day.size()) < already)
+      day.push_back({static_cast<int>(day.size()) + 1, 2});
     server.WriteLog("Steady", day);
     server.Sync();
     const uint64_t statements = server.Statements();
@@ -263,8 +268,10 @@ int main(int argc, char** argv) {
   const bool hold = !args.empty() && args.back() == "--hold";
   if (hold) args.pop_back();
   if (args.size() < 3 || args.size() > 4) {
-    std::fputs("usage: servers_bench SERVER CONNECTION JOBS [PRINTERS] [--hold]\n"
-               "       servers_bench SERVER CONNECTION --steady\n", stderr);
+    std::fputs(
+        "usage: servers_bench SERVER CONNECTION JOBS [PRINTERS] [--hold]\n"
+        "       servers_bench SERVER CONNECTION --steady\n",
+        stderr);
     return 2;
   }
   pelko::KeepDriverFilesPrivate();

@@ -82,7 +82,8 @@ bool ParseCost(const std::string& text, uint32_t* cost, std::string* why) {
     return false;
   }
   if (value > kMaxPageCost) {
-    *why = "cost " + text + " is more than the logs can hold (" + std::to_string(kMaxPageCost) + ")";
+    *why =
+        "cost " + text + " is more than the logs can hold (" + std::to_string(kMaxPageCost) + ")";
     return false;
   }
   *cost = static_cast<uint32_t>(value);
@@ -154,11 +155,13 @@ int List(const Env& env, std::ostream& out, std::ostream& err) {
     paperWidth = std::max(paperWidth, FormatPaperFactors(row.tariff.paperFactors).size());
   }
   // The prices beyond the mono one come after the columns scripts know.
-  out << std::left << std::setw(5) << "SLOT" << std::setw(static_cast<int>(nameWidth) + 2)
-      << "NAME" << std::right << std::setw(10) << "COST" << "  " << std::left << std::setw(13)
-      << "QUEUE" << std::setw(static_cast<int>(entryWidth) + 2) << "LAST ENTRY" << std::right
-      << std::setw(10) << "COLOUR" << std::setw(11) << "TWO-SIDED" << "  " << std::left
-      << std::setw(static_cast<int>(paperWidth) + 2) << "PAPER" << "WATCHING\n";
+  out << std::left << std::setw(5) << "SLOT" << std::setw(static_cast<int>(nameWidth) + 2) << "NAME"
+      << std::right << std::setw(10) << "COST"
+      << "  " << std::left << std::setw(13) << "QUEUE"
+      << std::setw(static_cast<int>(entryWidth) + 2) << "LAST ENTRY" << std::right << std::setw(10)
+      << "COLOUR" << std::setw(11) << "TWO-SIDED"
+      << "  " << std::left << std::setw(static_cast<int>(paperWidth) + 2) << "PAPER"
+      << "WATCHING\n";
   std::string notes;
   for (const PrinterRow& row : rows) {
     const std::string factors = FormatPaperFactors(row.tariff.paperFactors);
@@ -170,8 +173,10 @@ int List(const Env& env, std::ostream& out, std::ostream& err) {
     const bool costMisread = !row.problem.empty() && !row.hidden && named;
     out << std::left << std::setw(5) << slot << std::setw(static_cast<int>(nameWidth) + 2)
         << (named ? row.name : "-") << std::right << std::setw(10)
-        << (costMisread ? "?" : named ? std::to_string(row.cost) : "-") << "  " << std::left
-        << std::setw(13) << (named ? QueueStateText(row.queue) : "-")
+        << (costMisread ? "?"
+            : named     ? std::to_string(row.cost)
+                        : "-")
+        << "  " << std::left << std::setw(13) << (named ? QueueStateText(row.queue) : "-")
         << std::setw(static_cast<int>(entryWidth) + 2)
         << (row.lastEntry.empty() ? "-" : row.lastEntry) << std::right << std::setw(10)
         << row.tariff.colorCost << std::setw(11) << discount << "  " << std::left
@@ -213,7 +218,8 @@ int Add(const Env& env, const std::vector<std::string>& args, std::ostream& out,
     }
   }
   if (name.empty()) return Usage(err, "add: which printer?");
-  if (!haveCost) return Usage(err, "add: --cost N is required (the cost of one page; 0 is allowed)");
+  if (!haveCost)
+    return Usage(err, "add: --cost N is required (the cost of one page; 0 is allowed)");
   uint32_t cost = 0;
   if (!ParseCost(costText, &cost, &why)) return Usage(err, why);
   PrinterAdmin admin(env);
@@ -254,13 +260,15 @@ int Show(const Env& env, const std::vector<std::string>& args, std::ostream& out
   if (!shown.ok()) return Done(shown, out, err);
   // One setting lines up as it does among all of them.
   std::size_t nameWidth = 0;
-  for (const SettingInfo& setting : KnownSettings()) nameWidth = std::max(nameWidth, std::strlen(setting.name));
+  for (const SettingInfo& setting : KnownSettings())
+    nameWidth = std::max(nameWidth, std::strlen(setting.name));
   int status = 0;
   for (const SettingLine& line : lines) {
     // The type as stored, where it is: a mistyped value shows as what it is.
-    const uint32_t type = line.storedType != kRegNone ? line.storedType : StoredType(line.setting->kind);
-    out << std::left << std::setw(static_cast<int>(nameWidth + 2)) << line.setting->name << std::setw(11) << RegTypeName(type)
-        << line.shown;
+    const uint32_t type =
+        line.storedType != kRegNone ? line.storedType : StoredType(line.setting->kind);
+    out << std::left << std::setw(static_cast<int>(nameWidth + 2)) << line.setting->name
+        << std::setw(11) << RegTypeName(type) << line.shown;
     if (!line.trouble.empty()) {
       out << "   <- " << line.trouble;
       status = 1;
@@ -271,8 +279,8 @@ int Show(const Env& env, const std::vector<std::string>& args, std::ostream& out
   return args.size() == 2 ? status : 0;
 }
 
-int Find(const Env& env, HostProbe* probe, const std::vector<std::string>& args,
-         std::ostream& out, std::ostream& err) {
+int Find(const Env& env, HostProbe* probe, const std::vector<std::string>& args, std::ostream& out,
+         std::ostream& err) {
   JobQuery query;
   for (std::size_t i = 1; i < args.size(); ++i) {
     std::string name = args[i];
@@ -320,7 +328,8 @@ int RunPelkoctl(const Env& env, HostProbe* probe, const std::vector<std::string>
     if (arg.rfind("--", 0) != 0 && arg.rfind("/", 0) != 0) continue;
     if (arg[0] == '/' && arg.size() > 2) continue;  // a Linux path, not a switch
     const std::size_t equals = arg.find('=');
-    arg = AsciiLowered(arg.substr(0, equals)) + (equals == std::string::npos ? "" : arg.substr(equals));
+    arg = AsciiLowered(arg.substr(0, equals)) +
+          (equals == std::string::npos ? "" : arg.substr(equals));
   }
   const std::string& command = args[0];
   if (IsHelp(command)) {
@@ -352,8 +361,9 @@ int RunPelkoctl(const Env& env, HostProbe* probe, const std::vector<std::string>
   if (command == "show") return Show(env, args, out, err);
   if (command == "set") {
     if (args.size() != 3) return Usage(err, "set SETTING VALUE");
-    return Done(SettingAdmin(*env.registry, env.files).Set(args[1], args[2], HintsFor(env).restartAgent),
-                out, err);
+    return Done(
+        SettingAdmin(*env.registry, env.files).Set(args[1], args[2], HintsFor(env).restartAgent),
+        out, err);
   }
   if (command == "status") {
     const bool json = args.size() == 2 && args[1] == "--json";

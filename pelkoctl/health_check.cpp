@@ -125,13 +125,18 @@ PrinterState CheckPrinters(const Env& env, Findings& found) {
     if (row.name.empty() || row.hidden) continue;
     state.rows.push_back(row);
     switch (row.queue) {
-      case QueueState::kPresent: found.Ok(which + ": the spooler has the queue"); break;
-      case QueueState::kMissing:
-        found.Fault(which + ": the spooler has no such queue; its jobs are not accounted "
-                    "(pelkoctl remove \"" + row.name + "\", then add the right name; " +
-                    hints.listQueues + ")");
+      case QueueState::kPresent:
+        found.Ok(which + ": the spooler has the queue");
         break;
-      case QueueState::kSpoolerDown: down.push_back(row.name); break;
+      case QueueState::kMissing:
+        found.Fault(which +
+                    ": the spooler has no such queue; its jobs are not accounted "
+                    "(pelkoctl remove \"" +
+                    row.name + "\", then add the right name; " + hints.listQueues + ")");
+        break;
+      case QueueState::kSpoolerDown:
+        down.push_back(row.name);
+        break;
     }
   }
   if (state.rows.empty() && countProblem.empty()) {
@@ -167,10 +172,10 @@ bool CheckPrices(HostProbe* probe, const PrinterState& printers, Findings& found
                   stored.duplexDiscount->Describe() + ", which the agent reads as none" + mend +
                   "--duplex-discount PCT)");
     } else if (stored.duplexDiscount && *stored.duplexDiscount->Number() > 100) {
-      found.Warn("discount-over-100",
-                 which + "its two-sided discount is " +
-                     std::to_string(*stored.duplexDiscount->Number()) +
-                     "%, taken as 100%: two-sided pages are free" + mend + "--duplex-discount PCT)");
+      found.Warn("discount-over-100", which + "its two-sided discount is " +
+                                          std::to_string(*stored.duplexDiscount->Number()) +
+                                          "%, taken as 100%: two-sided pages are free" + mend +
+                                          "--duplex-discount PCT)");
     }
     if (stored.paperFactors) {
       const std::optional<std::string> text = stored.paperFactors->Text();
@@ -220,7 +225,8 @@ std::string CheckPath(const Env& env, HostProbe* probe, Findings& found) {
   }
   if (!CheckFolder(env, probe, "Path", folder, hints.makeFolder, found)) return "";
   const std::string logs = LogsFolder(folder, env.files->Separator());
-  if (!CheckFolder(env, probe, "Logs folder", logs, hints.makeLogsFolder, found) || probe == nullptr) {
+  if (!CheckFolder(env, probe, "Logs folder", logs, hints.makeLogsFolder, found) ||
+      probe == nullptr) {
     return folder;
   }
   // A site's choice, and a safe one as far as it goes: say how far.
@@ -357,8 +363,8 @@ void CheckDatabase(const Env& env, const std::string& connection, const std::str
   auto database = env.sql->Connect(connection, password, kDatabaseSeconds, &error);
   std::fill(password.data.begin(), password.data.end(), '\0');
   if (!database) {
-    found.Fault("the central database cannot be reached within " + std::to_string(kDatabaseSeconds) +
-                " s: " + error + ";" + away);
+    found.Fault("the central database cannot be reached within " +
+                std::to_string(kDatabaseSeconds) + " s: " + error + ";" + away);
     return;
   }
   std::map<std::string, database::SentState> sent;
@@ -375,7 +381,8 @@ void CheckDatabase(const Env& env, const std::string& connection, const std::str
   const std::vector<database::ChangedLog> changed =
       database::ChangedLogs(env, LogsFolder(folder, env.files->Separator()), sent);
   if (changed.empty()) {
-    found.Ok("the central database (" + product + ") answers and holds every daily log as it is now");
+    found.Ok("the central database (" + product +
+             ") answers and holds every daily log as it is now");
     return;
   }
   uint64_t oldest = changed.front().file.lastWritten;
@@ -415,12 +422,15 @@ void CheckWatched(const Env& env, const PrinterState& printers, const std::strin
     if (env.files->Exists(book)) continue;
     const std::string which = "printer " + std::to_string(row.slot) + " '" + row.name + "'";
     if (takingUp) {
-      found.Warn("not-watched-yet", which + " is not watched yet: IsModified is 1, and the agent "
-                                            "takes the changed printers up within 10 s");
+      found.Warn("not-watched-yet", which +
+                                        " is not watched yet: IsModified is 1, and the agent "
+                                        "takes the changed printers up within 10 s");
     } else {
-      found.Fault(which + " is not watched: the agent has not taken it up, as it was written "
-                          "without raising IsModified (by reg.exe or by hand); its jobs are not "
-                          "accounted (" + HintsFor(env).raiseModified + ")");
+      found.Fault(which +
+                  " is not watched: the agent has not taken it up, as it was written "
+                  "without raising IsModified (by reg.exe or by hand); its jobs are not "
+                  "accounted (" +
+                  HintsFor(env).raiseModified + ")");
     }
   }
 }
@@ -446,14 +456,10 @@ const PlatformHints& HintsFor(const Env& env) {
       "Sendrik.exe\" ",
       "reg delete HKLM\\Software\\Pelko /f /v "};
   static const PlatformHints kPosix{
-      "lpstat -e lists them",
-      "systemctl restart cups; lpstat -r says whether it answers",
-      "systemctl restart pelkomon",
-      "pelkoctl set IsModified 1",
-      "install -d -m 0755 ",
-      "install -d -m 2750 -g pelko ",
-      "ln -s /usr/sbin/sendrik ",
-      "pelkoreg delete 'HKLM\\Software\\Pelko' /f /v "};
+      "lpstat -e lists them",       "systemctl restart cups; lpstat -r says whether it answers",
+      "systemctl restart pelkomon", "pelkoctl set IsModified 1",
+      "install -d -m 0755 ",        "install -d -m 2750 -g pelko ",
+      "ln -s /usr/sbin/sendrik ",   "pelkoreg delete 'HKLM\\Software\\Pelko' /f /v "};
   return env.files->Separator() == '\\' ? kWindows : kPosix;
 }
 
@@ -548,12 +554,14 @@ int RunCheck(const Env& env, HostProbe* probe, std::ostream& out, CheckForm form
   int faults = 0;
   int warnings = 0;
   int accepted = 0;
-  std::string first;  // the first fault, else the first warning
+  std::string first;        // the first fault, else the first warning
   std::ostringstream held;  // the probe form's lines, after its summary
   std::ostream& lines = form == CheckForm::kProbe ? held : out;
   CheckAll(env, probe, [&](const Finding& finding) {
     switch (finding.verdict) {
-      case Verdict::kOk: lines << "ok     "; break;
+      case Verdict::kOk:
+        lines << "ok     ";
+        break;
       case Verdict::kNote:
         lines << "note   ";
         accepted += finding.kind.empty() ? 0 : 1;
@@ -573,10 +581,9 @@ int RunCheck(const Env& env, HostProbe* probe, std::ostream& out, CheckForm form
     lines << finding.line << std::endl;
   });
   const int status = faults > 0 ? kCheckFault : warnings > 0 ? kCheckWarning : kCheckOk;
-  std::string summary = faults == 0 && warnings == 0
-                            ? "all is well"
-                            : std::to_string(faults) + " fault(s), " + std::to_string(warnings) +
-                                  " warning(s)";
+  std::string summary = faults == 0 && warnings == 0 ? "all is well"
+                                                     : std::to_string(faults) + " fault(s), " +
+                                                           std::to_string(warnings) + " warning(s)";
   if (accepted > 0) summary += " (" + std::to_string(accepted) + " accepted warning(s))";
   if (form == CheckForm::kProbe) {
     static const char* const kState[] = {"OK", "WARNING", "CRITICAL"};

@@ -57,7 +57,9 @@ class HostProbe {
   virtual std::vector<std::string> DriverManagerLogWarnings() { return {}; }
   // Whether the queue's printer prints colour (CUPS: its color-supported);
   // none where the spooler does not say.
-  virtual std::optional<bool> QueuePrintsColor(const std::string& /*queue*/) { return std::nullopt; }
+  virtual std::optional<bool> QueuePrintsColor(const std::string& /*queue*/) {
+    return std::nullopt;
+  }
   // When the agent's running process started, in seconds since 1970 (UTC);
   // none where it does not run or the system does not say.
   virtual std::optional<int64_t> AgentStartedAt() { return std::nullopt; }
@@ -106,6 +108,7 @@ enum class CheckForm {
   kProbe,   // "PELKO OK - ..." first, then the lines: a monitoring plugin's output
 };
 
-int RunCheck(const Env& env, HostProbe* probe, std::ostream& out, CheckForm form = CheckForm::kPeople);
+int RunCheck(const Env& env, HostProbe* probe, std::ostream& out,
+             CheckForm form = CheckForm::kPeople);
 
 }  // namespace pelko::ctl

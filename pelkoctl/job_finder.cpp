@@ -26,10 +26,12 @@ struct SpooledJob {
   std::string printer;  // the configured printer of its queue; empty: none
 };
 
-bool Matches(const JobQuery& query, uint32_t id, const std::string& user, const std::string& title) {
+bool Matches(const JobQuery& query, uint32_t id, const std::string& user,
+             const std::string& title) {
   if (query.id && *query.id != id) return false;
   if (!query.user.empty() && !AsciiEqualFold(query.user, user)) return false;
-  return query.title.empty() || AsciiLowered(title).find(AsciiLowered(query.title)) != std::string::npos;
+  return query.title.empty() ||
+         AsciiLowered(title).find(AsciiLowered(query.title)) != std::string::npos;
 }
 
 std::string QueueKey(const std::string& printer) { return AsciiLowered(ShortPrinterName(printer)); }
@@ -81,7 +83,8 @@ void Take(std::map<std::pair<std::string, uint32_t>, SpooledJob>& jobs, const st
 std::string WhyNotEntered(const Env& env, const SpooledJob& spooled) {
   const HistoryJob& job = spooled.job;
   if (spooled.printer.empty()) {
-    return "its queue '" + job.queue + "' is not configured, so nothing printed there is accounted (pelkoctl add \"" +
+    return "its queue '" + job.queue +
+           "' is not configured, so nothing printed there is accounted (pelkoctl add \"" +
            job.queue + "\" --cost N)";
   }
   if (spooled.queued) return "it is still in the queue: it is entered once it has printed";
@@ -93,11 +96,13 @@ std::string WhyNotEntered(const Env& env, const SpooledJob& spooled) {
   }
   const SeenJobs book = LoadSeenJobs(env, spooled.printer);
   if (!book.Known()) {
-    return "the printer is not watched yet: the agent has not taken it up (pelkoctl check says why)";
+    return "the printer is not watched yet: the agent has not taken it up (pelkoctl check says "
+           "why)";
   }
   const SeenJob* seen = book.Find({job.id, spooled.submittedAt});
   if (seen != nullptr && seen->beforeWatch) {
-    return "it was printed before the printer was watched: it was in the spooler's history when the "
+    return "it was printed before the printer was watched: it was in the spooler's history when "
+           "the "
            "agent first looked at the queue";
   }
   if (seen != nullptr && !seen->entries.empty()) {
@@ -162,14 +167,14 @@ FindResult FindJobs(const Env& env, HostProbe* probe, const JobQuery& query) {
   for (const auto& [key, entry] : logged) {
     if (!Matches(query, key.second, entry.entry.user, entry.entry.doc)) continue;
     if (key != previous || result.jobs.empty() || result.jobs.back().inSpooler) {
-      result.jobs.push_back({entry.entry.printer, key.second, entry.entry.user, entry.entry.doc,
-                             false, {}, ""});
+      result.jobs.push_back(
+          {entry.entry.printer, key.second, entry.entry.user, entry.entry.doc, false, {}, ""});
     }
     result.jobs.back().entries.push_back(entry);
     previous = key;
   }
   if (result.jobs.empty()) {
-    const std::string what = query.id    ? "job " + std::to_string(*query.id)
+    const std::string what = query.id              ? "job " + std::to_string(*query.id)
                              : !query.user.empty() ? "no job of user '" + query.user + "'"
                                                    : "no job titled '*" + query.title + "*'";
     if (query.id && oldest != 0 && *query.id < oldest) {

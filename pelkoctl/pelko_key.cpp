@@ -25,11 +25,15 @@ std::string StoredValue::Describe() const {
 
 std::string DescribeStatus(int32_t status) {
   switch (status) {
-    case kErrorSuccess: return "success";
-    case kErrorFileNotFound: return "not found";
+    case kErrorSuccess:
+      return "success";
+    case kErrorFileNotFound:
+      return "not found";
     case kErrorAccessDenied:
-      return "access denied (run it as root / an administrator; a store others can change is refused)";
-    default: return "registry error " + std::to_string(status);
+      return "access denied (run it as root / an administrator; a store others can change is "
+             "refused)";
+    default:
+      return "registry error " + std::to_string(status);
   }
 }
 

@@ -113,17 +113,19 @@ int main(int argc, char** argv) {
 #else
   pelko::ctl::PosixHostProbe probe;
   // Help and the table of settings need no store.
-  const bool storeless = !args.empty() && (pelko::ctl::IsHelp(args[0]) ||
-                                           pelko::AsciiLowered(args[0]) == "settings");
+  const bool storeless =
+      !args.empty() && (pelko::ctl::IsHelp(args[0]) || pelko::AsciiLowered(args[0]) == "settings");
   if (!storeless && !StoreIsThere()) return 1;
 #endif
 #ifdef _WIN32
   // Each stream that is a console is handed its text whole, as it shows it.
   ConsoleBuffer output(pelko::StandardStream::kOutput), error(pelko::StandardStream::kError);
   std::streambuf* const outputBefore =
-      pelko::StandardOutputIsConsole(pelko::StandardStream::kOutput) ? std::cout.rdbuf(&output) : nullptr;
-  std::streambuf* const errorBefore =
-      pelko::StandardOutputIsConsole(pelko::StandardStream::kError) ? std::cerr.rdbuf(&error) : nullptr;
+      pelko::StandardOutputIsConsole(pelko::StandardStream::kOutput) ? std::cout.rdbuf(&output)
+                                                                     : nullptr;
+  std::streambuf* const errorBefore = pelko::StandardOutputIsConsole(pelko::StandardStream::kError)
+                                          ? std::cerr.rdbuf(&error)
+                                          : nullptr;
   const int code = pelko::ctl::RunPelkoctl(env, &probe, args, std::cout, std::cerr);
   if (outputBefore != nullptr) {
     std::cout.flush();

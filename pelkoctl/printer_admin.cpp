@@ -66,9 +66,12 @@ bool IsDailyLogOf(const std::string& fileName, const std::string& stem) {
 
 const char* QueueStateText(QueueState state) {
   switch (state) {
-    case QueueState::kPresent: return "yes";
-    case QueueState::kMissing: return "NO";
-    case QueueState::kSpoolerDown: return "spooler down";
+    case QueueState::kPresent:
+      return "yes";
+    case QueueState::kMissing:
+      return "NO";
+    case QueueState::kSpoolerDown:
+      return "spooler down";
   }
   return "?";
 }
@@ -119,9 +122,12 @@ QueueState PrinterAdmin::Queue(const std::string& name) {
   std::unique_ptr<JobCursor> cursor;
   std::vector<SpoolJob> jobs;
   switch (env.spooler->ListJobs(name, &cursor, &jobs)) {
-    case SpoolStatus::kOk: return QueueState::kPresent;
-    case SpoolStatus::kNoQueue: return QueueState::kMissing;
-    default: return QueueState::kSpoolerDown;
+    case SpoolStatus::kOk:
+      return QueueState::kPresent;
+    case SpoolStatus::kNoQueue:
+      return QueueState::kMissing;
+    default:
+      return QueueState::kSpoolerDown;
   }
 }
 
@@ -244,7 +250,8 @@ std::string PrinterAdmin::WriteSlot(std::size_t slot, const Slot& values) {
   }
   std::string failure = key.PutText(SlotName(slot), values.name);
   if (failure.empty()) {
-    failure = values.cost ? key.PutStored(SlotCost(slot), *values.cost) : key.Delete(SlotCost(slot));
+    failure =
+        values.cost ? key.PutStored(SlotCost(slot), *values.cost) : key.Delete(SlotCost(slot));
   }
   return failure.empty() ? WritePrices(slot, values.prices) : failure;
 }
@@ -292,8 +299,8 @@ Outcome PrinterAdmin::List(std::vector<PrinterRow>* rows, std::string* countProb
       for (std::size_t i = 0; i < n; ++i) {
         if (!slots.counted[i].name.empty()) last = i + 1;
       }
-      row.problem = "slot " + std::to_string(slot) + " has no printer, but nPrinters is " +
-                    std::to_string(n);
+      row.problem =
+          "slot " + std::to_string(slot) + " has no printer, but nPrinters is " + std::to_string(n);
       row.fix = static_cast<std::size_t>(slot) > last
                     ? "pelkoctl set nPrinters " + std::to_string(last)
                     : "pelkoctl add NAME --cost N fills it";
@@ -312,10 +319,11 @@ Outcome PrinterAdmin::List(std::vector<PrinterRow>* rows, std::string* countProb
                 " takes it in (every slot below it named), or pelkoctl remove " + quoted;
     } else if (stored.cost && !stored.cost->Number()) {
       const std::optional<std::string> text = stored.cost->Text();
-      const bool digits = text && !text->empty() &&
-                          text->find_first_not_of("0123456789") == std::string::npos;
+      const bool digits =
+          text && !text->empty() && text->find_first_not_of("0123456789") == std::string::npos;
       row.problem = SlotCost(static_cast<std::size_t>(slot)) + " is stored as " +
-                    stored.cost->Describe() + ", which the agent reads as 0: its pages cost nothing";
+                    stored.cost->Describe() +
+                    ", which the agent reads as 0: its pages cost nothing";
       row.fix = "pelkoctl cost " + quoted + " " + (digits && text->size() < 10 ? *text : "N");
     }
     rows->push_back(row);
@@ -328,7 +336,8 @@ Outcome PrinterAdmin::List(std::vector<PrinterRow>* rows, std::string* countProb
 Outcome PrinterAdmin::Add(const std::string& name, uint32_t cost, bool force,
                           const PriceChange& prices) {
   if (std::string problem = RejectPrinterName(name); !problem.empty()) return {problem, ""};
-  if (cost > kMaxPageCost) return {"a cost per page is at most " + std::to_string(kMaxPageCost), ""};
+  if (cost > kMaxPageCost)
+    return {"a cost per page is at most " + std::to_string(kMaxPageCost), ""};
   if (std::string problem = RejectPrices(prices); !problem.empty()) return {problem, ""};
   Slots stored;
   if (std::string problem = ReadSlots(&stored); !problem.empty()) return {problem, ""};
@@ -344,8 +353,8 @@ Outcome PrinterAdmin::Add(const std::string& name, uint32_t cost, bool force,
   const std::string stem = AsciiLowered(ShortPrinterName(name));
   for (const Slot& slot : every) {
     if (!slot.name.empty() && AsciiLowered(ShortPrinterName(slot.name)) == stem) {
-      return {"'" + name + "' would share its log files with '" + slot.name +
-                  "' (both are named " + ShortPrinterName(name) + ")",
+      return {"'" + name + "' would share its log files with '" + slot.name + "' (both are named " +
+                  ShortPrinterName(name) + ")",
               ""};
     }
   }
@@ -355,11 +364,11 @@ Outcome PrinterAdmin::Add(const std::string& name, uint32_t cost, bool force,
   while (at < slots.size() && !slots[at].name.empty()) ++at;
   const int next = static_cast<int>(at + 1);
   if (auto taken = stored.above.find(next); at == slots.size() && taken != stored.above.end()) {
-    return {"slot " + std::to_string(next) + " holds '" + taken->second.name + "' above nPrinters " +
-                std::to_string(slots.size()) +
+    return {"slot " + std::to_string(next) + " holds '" + taken->second.name +
+                "' above nPrinters " + std::to_string(slots.size()) +
                 ", which the agent does not account: take it in with pelkoctl set nPrinters " +
-                std::to_string(next) + ", or drop it with pelkoctl remove \"" +
-                taken->second.name + "\"; then add",
+                std::to_string(next) + ", or drop it with pelkoctl remove \"" + taken->second.name +
+                "\"; then add",
             ""};
   }
   if (at >= static_cast<std::size_t>(kMaxPrinters)) {
@@ -367,10 +376,10 @@ Outcome PrinterAdmin::Add(const std::string& name, uint32_t cost, bool force,
   }
   const QueueState queue = Queue(name);
   if (queue != QueueState::kPresent && !force) {
-    return {queue == QueueState::kMissing
-                ? "the spooler has no queue '" + name + "' (" + queueListHint +
-                      "); add it anyway with --force"
-                : "the spooler does not answer, so '" + name + "' cannot be checked; add it anyway with --force",
+    return {queue == QueueState::kMissing ? "the spooler has no queue '" + name + "' (" +
+                                                queueListHint + "); add it anyway with --force"
+                                          : "the spooler does not answer, so '" + name +
+                                                "' cannot be checked; add it anyway with --force",
             ""};
   }
   Slot added{name, StoredValue{kRegDword, EncodeLittleEndian(cost, 4)}, {}};
@@ -393,10 +402,10 @@ Outcome PrinterAdmin::Add(const std::string& name, uint32_t cost, bool force,
   return {"", "added '" + name + "' as printer " + std::to_string(at + 1) + ", " +
                   std::to_string(cost) + " a page" + DescribePrices(prices) +
                   (queue == QueueState::kPresent ? "" : " (no such queue yet: forced)") +
-                  (unrecorded.empty() ? ""
-                                      : "\nwarning: when it was added could not be recorded (" +
-                                            unrecorded +
-                                            "): its jobs count from the agent's first look at it")};
+                  (unrecorded.empty()
+                       ? ""
+                       : "\nwarning: when it was added could not be recorded (" + unrecorded +
+                             "): its jobs count from the agent's first look at it")};
 }
 
 Outcome PrinterAdmin::Remove(const std::string& name) {

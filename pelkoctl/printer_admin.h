@@ -40,7 +40,7 @@ struct PriceChange {
 
 struct PrinterRow {
   int slot = 0;
-  std::string name;  // empty: a slot below nPrinters without a printer
+  std::string name;     // empty: a slot below nPrinters without a printer
   bool hidden = false;  // above nPrinters: the agent does not account it
   std::string problem;  // why the agent cannot use the row as stored
   std::string fix;      // the command that mends it
@@ -86,7 +86,7 @@ class PrinterAdmin {
 
  private:
   struct Slot {
-    std::string name;  // empty: no printer there
+    std::string name;                 // empty: no printer there
     std::optional<StoredValue> cost;  // as stored, whatever its type
     StoredPrices prices;
   };

@@ -17,10 +17,14 @@ std::string Values(const SettingInfo& setting) {
 
 std::string WrittenBy(const SettingInfo& setting) {
   switch (setting.owner) {
-    case SettingOwner::kAdministrator: return "pelkoctl set";
-    case SettingOwner::kPrinterCommands: return "pelkoctl add/remove/cost";
-    case SettingOwner::kAgent: return "Pelko itself";
-    case SettingOwner::kPasswordCommand: return setting.setWith;
+    case SettingOwner::kAdministrator:
+      return "pelkoctl set";
+    case SettingOwner::kPrinterCommands:
+      return "pelkoctl add/remove/cost";
+    case SettingOwner::kAgent:
+      return "Pelko itself";
+    case SettingOwner::kPasswordCommand:
+      return setting.setWith;
   }
   return "";
 }
@@ -28,7 +32,8 @@ std::string WrittenBy(const SettingInfo& setting) {
 }  // namespace
 
 void PrintSettingsTable(std::ostream& out, bool markdown) {
-  std::vector<std::vector<std::string>> rows{{"Setting", "Type", "Values", "Written by", "Meaning"}};
+  std::vector<std::vector<std::string>> rows{
+      {"Setting", "Type", "Values", "Written by", "Meaning"}};
   for (const SettingInfo& setting : KnownSettings()) {
     rows.push_back({setting.name, RegTypeName(StoredType(setting.kind)), Values(setting),
                     WrittenBy(setting), setting.meaning});
@@ -67,8 +72,12 @@ SettingLine SettingAdmin::Look(const SettingInfo& setting) {
   line.storedType = stored->type;
   const std::string name = setting.name;
   switch (setting.owner) {
-    case SettingOwner::kPasswordCommand: line.fix = setting.setWith; break;
-    case SettingOwner::kAgent: line.fix = "delete it; the agent writes it again"; break;
+    case SettingOwner::kPasswordCommand:
+      line.fix = setting.setWith;
+      break;
+    case SettingOwner::kAgent:
+      line.fix = "delete it; the agent writes it again";
+      break;
     default:
       line.fix = "pelkoctl set " + name + (setting.kind == SettingKind::kNumber ? " N" : " TEXT");
   }
@@ -118,8 +127,10 @@ Outcome SettingAdmin::Set(const std::string& name, const std::string& value,
   if (setting == nullptr) {
     // A printer's own values have commands of their own, which name it.
     if (AsciiLowered(name).rfind("printer", 0) == 0) {
-      return {"no setting '" + name + "': a printer's values are set with pelkoctl cost NAME N "
-              "[PRICES] (pelkoctl list names the printers)", ""};
+      return {"no setting '" + name +
+                  "': a printer's values are set with pelkoctl cost NAME N "
+                  "[PRICES] (pelkoctl list names the printers)",
+              ""};
     }
     return {"no setting '" + name + "' (pelkoctl show lists them)", ""};
   }
@@ -127,7 +138,9 @@ Outcome SettingAdmin::Set(const std::string& name, const std::string& value,
     case SettingOwner::kAgent:
       return {std::string(setting->name) + " is written by the agent itself", ""};
     case SettingOwner::kPasswordCommand:
-      return {std::string("the password is never given on a command line: ") + setting->setWith + " reads it", ""};
+      return {std::string("the password is never given on a command line: ") + setting->setWith +
+                  " reads it",
+              ""};
     case SettingOwner::kPrinterCommands:
       // nPrinters only to mend a count stored as text, and only where every
       // slot it takes in has a printer; IsModified to have the agent take up
@@ -136,7 +149,8 @@ Outcome SettingAdmin::Set(const std::string& name, const std::string& value,
         return {std::string(setting->name) + " is raised by pelkoctl add, remove and cost", ""};
       }
       break;
-    case SettingOwner::kAdministrator: break;
+    case SettingOwner::kAdministrator:
+      break;
   }
   uint32_t number = 0;
   if (std::string why = RejectValue(*setting, value, &number); !why.empty()) {
@@ -152,8 +166,9 @@ Outcome SettingAdmin::Set(const std::string& name, const std::string& value,
       }
     }
   }
-  const std::string previous =
-      std::string(setting->name) == "Path" ? key.Get("Path").value_or(StoredValue{}).Text().value_or("") : "";
+  const std::string previous = std::string(setting->name) == "Path"
+                                   ? key.Get("Path").value_or(StoredValue{}).Text().value_or("")
+                                   : "";
   const std::string failure = setting->kind == SettingKind::kNumber
                                   ? key.PutNumber(setting->name, number)
                                   : key.PutText(setting->name, value);
@@ -171,7 +186,8 @@ Outcome SettingAdmin::Set(const std::string& name, const std::string& value,
               " until it starts again (" + restartHint + ")";
     }
     if (files != nullptr && !files->OpenFolder(value)) {
-      said += "\nwarning: " + value + " is missing: make it, and its Logs folder, before the "
+      said += "\nwarning: " + value +
+              " is missing: make it, and its Logs folder, before the "
               "agent writes there (pelkoctl check says what it needs)";
     }
   }

@@ -16,9 +16,9 @@ namespace pelko::ctl {
 
 struct SettingLine {
   const SettingInfo* setting = nullptr;
-  std::string shown;    // the value as the agent reads it, or "(not set)"
-  std::string trouble;  // why the agent would misread it; empty when fine
-  std::string fix;      // the command that mends the trouble
+  std::string shown;               // the value as the agent reads it, or "(not set)"
+  std::string trouble;             // why the agent would misread it; empty when fine
+  std::string fix;                 // the command that mends the trouble
   uint32_t storedType = kRegNone;  // as stored; kRegNone when not set
 };
 

@@ -25,10 +25,10 @@ std::string UtcSeconds(int64_t at) {
   const year_month_day date{day};
   const hh_mm_ss<seconds> time{when - day};
   char text[40];
-  std::snprintf(text, sizeof text, "%04d-%02u-%02u %02d:%02d:%02d UTC", static_cast<int>(date.year()),
-                static_cast<unsigned>(date.month()), static_cast<unsigned>(date.day()),
-                static_cast<int>(time.hours().count()), static_cast<int>(time.minutes().count()),
-                static_cast<int>(time.seconds().count()));
+  std::snprintf(text, sizeof text, "%04d-%02u-%02u %02d:%02d:%02d UTC",
+                static_cast<int>(date.year()), static_cast<unsigned>(date.month()),
+                static_cast<unsigned>(date.day()), static_cast<int>(time.hours().count()),
+                static_cast<int>(time.minutes().count()), static_cast<int>(time.seconds().count()));
   return text;
 }
 
@@ -214,14 +214,14 @@ void PrintStatus(const Status& status, std::ostream& out) {
   out << '\n'
       << std::left << std::setw(static_cast<int>(width) + 2) << "PRINTER" << std::right
       << std::setw(5) << "JOBS" << std::setw(7) << "PAGES" << std::setw(14) << "COST"
-      << std::setw(9) << "PENDING" << "  LAST ENTRY\n";
+      << std::setw(9) << "PENDING"
+      << "  LAST ENTRY\n";
   int jobs = 0;
   int64_t pages = 0, cost = 0;
   for (const PrinterStatus& printer : status.printers) {
     out << std::left << std::setw(static_cast<int>(width) + 2) << printer.name << std::right
-        << std::setw(5) << printer.jobsToday << std::setw(7) << printer.pagesToday
-        << std::setw(14) << CostText(printer.costToday, status.unit) << std::setw(9)
-        << printer.pendingPages << "  "
+        << std::setw(5) << printer.jobsToday << std::setw(7) << printer.pagesToday << std::setw(14)
+        << CostText(printer.costToday, status.unit) << std::setw(9) << printer.pendingPages << "  "
         << (printer.lastEntry ? EntryText(*printer.lastEntry, status.unit) : "-") << '\n';
     jobs += printer.jobsToday;
     pages += printer.pagesToday;
@@ -253,15 +253,18 @@ void PrintStatusJson(const Status& status, std::ostream& out) {
     pages += p.pagesToday;
     cost += p.costToday;
   }
-  out << (status.printers.empty() ? "]" : "\n  ]") << ",\n  \"last_entry\": "
-      << JsonEntry(NewestOf(status.printers)) << ",\n  \"totals\": {\"jobs_today\": " << jobs
-      << ", \"pages_today\": " << pages << ", \"cost_today\": " << cost
+  out << (status.printers.empty() ? "]" : "\n  ]")
+      << ",\n  \"last_entry\": " << JsonEntry(NewestOf(status.printers))
+      << ",\n  \"totals\": {\"jobs_today\": " << jobs << ", \"pages_today\": " << pages
+      << ", \"cost_today\": " << cost
       << ", \"cost_today_text\": " << Json(CostText(cost, status.unit)) << "},\n";
   static const char* const kState[] = {"ok", "ok", "warning", "fault"};
   out << "  \"database\": {\"state\": "
       << Json(status.database ? kState[static_cast<int>(status.database->verdict)] : "off")
       << ", \"said\": " << Json(status.database ? status.database->line : "") << "},\n";
-  const char* mail = status.mail.time.empty() ? "none" : status.mail.result == 0 ? "sent" : "failed";
+  const char* mail = status.mail.time.empty()  ? "none"
+                     : status.mail.result == 0 ? "sent"
+                                               : "failed";
   out << "  \"last_mail\": {\"state\": " << Json(mail) << ", \"time\": " << Json(status.mail.time)
       << ", \"event\": " << status.mail.result << ", \"error\": " << Json(status.mail.error)
       << "}\n}\n";

@@ -32,8 +32,8 @@ int SetPassword() {
     return 2;
   }
   std::string error;
-  const bool stored = StoreSealedPassword(PlatformRegistry(), settings::kKey, settings::kDatabasePassword,
-                                          password, &error);
+  const bool stored = StoreSealedPassword(PlatformRegistry(), settings::kKey,
+                                          settings::kDatabasePassword, password, &error);
   std::fill(password.begin(), password.end(), '\0');
   if (!stored) {
     std::fprintf(stderr, "pelkodb: DatabasePassword not set: %s\n", error.c_str());
@@ -66,10 +66,12 @@ int Check() {
   if (!database || !database::EnsureSchema(*database, &error, &upgradedFrom)) {
     std::fprintf(stderr, "pelkodb: %s\n", error.c_str());
     // The driver's words alone do not tell where the agent's password lives.
-    if (!database && password.data.empty() && AsciiLowered(error).find("password") != std::string::npos) {
-      std::fputs("pelkodb: no DatabasePassword is set: give it with pelkodb --set-password "
-                 "(it reads the password from standard input), then run pelkodb --check again\n",
-                 stderr);
+    if (!database && password.data.empty() &&
+        AsciiLowered(error).find("password") != std::string::npos) {
+      std::fputs(
+          "pelkodb: no DatabasePassword is set: give it with pelkodb --set-password "
+          "(it reads the password from standard input), then run pelkodb --check again\n",
+          stderr);
     }
     return 1;
   }

@@ -194,7 +194,8 @@ std::string untrustedBecause;
 std::string StatusMessage(int32_t status, const FileRegistryStore& store) {
   switch (status) {
     case kErrorFileNotFound:
-    case kErrorKeyDeleted: return kNotFound;
+    case kErrorKeyDeleted:
+      return kNotFound;
     case kErrorAccessDenied:
       if (!untrustedBecause.empty()) {
         return "The registry store in " + store.folder() + " is not used: " + untrustedBecause +
@@ -202,7 +203,8 @@ std::string StatusMessage(int32_t status, const FileRegistryStore& store) {
                "folders above it.";
       }
       return "Access is denied to the registry store in " + store.folder() + ".";
-    case kErrorInvalidParameter: return "Invalid key or value name.";
+    case kErrorInvalidParameter:
+      return "Invalid key or value name.";
     case kErrorTimeout:
       return "The registry store in " + store.folder() +
              " stays locked by another program; try again.";
@@ -333,14 +335,18 @@ std::string DataFor(uint32_t type, const Options& options) {
   const std::string& text = options.data;
   switch (type) {
     case kRegDword:
-      return EncodeLittleEndian(
-          options.hasData ? ParseNumber(text, 0xffffffffu, "REG_DWORD") : 0, 4);
+      return EncodeLittleEndian(options.hasData ? ParseNumber(text, 0xffffffffu, "REG_DWORD") : 0,
+                                4);
     case kRegQword:
       return EncodeLittleEndian(options.hasData ? ParseNumber(text, ~0ull, "REG_QWORD") : 0, 8);
-    case kRegBinary: return ParseHex(text, "REG_BINARY");
-    case kRegNone: return ParseHex(text, "REG_NONE");
-    case kRegMultiSz: return MultiString(text, options.hasSeparator ? options.separator : "\\0");
-    default: return text + '\0';
+    case kRegBinary:
+      return ParseHex(text, "REG_BINARY");
+    case kRegNone:
+      return ParseHex(text, "REG_NONE");
+    case kRegMultiSz:
+      return MultiString(text, options.hasSeparator ? options.separator : "\\0");
+    default:
+      return text + '\0';
   }
 }
 

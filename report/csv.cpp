@@ -40,7 +40,8 @@ const std::string& DetailColumns() {
 }
 
 const std::string& NoDetails() {
-  static const std::string empty(std::count(DetailColumns().begin(), DetailColumns().end(), ','), ',');
+  static const std::string empty(std::count(DetailColumns().begin(), DetailColumns().end(), ','),
+                                 ',');
   return empty;
 }
 
@@ -67,7 +68,8 @@ void AppendCsvHeader(std::string& out, const CsvCost& cost) {
     if (!first) out += ',';
     first = false;
     out += column.csv;
-    if (column.kind == CellKind::kCost && !cost.unit.unit.empty()) out += " (" + cost.unit.unit + ")";
+    if (column.kind == CellKind::kCost && !cost.unit.unit.empty())
+      out += " (" + cost.unit.unit + ")";
   });
   out += "\r\n";
 }
@@ -77,7 +79,8 @@ void AppendCsvRow(std::string& out, const Job& job, const CsvCost& cost) {
   out += "\r\n";
 }
 
-void AppendSubtotalCsv(std::string& out, const JobGroup& group, const Report& report, const CsvCost& cost) {
+void AppendSubtotalCsv(std::string& out, const JobGroup& group, const Report& report,
+                       const CsvCost& cost) {
   out += group.field;
   out += ",jobs,pages,cost";
   if (!cost.unit.unit.empty()) out += " (" + cost.unit.unit + ")";
@@ -93,7 +96,8 @@ void AppendSubtotalCsv(std::string& out, const JobGroup& group, const Report& re
     AppendCsvCell(out, name);
     out += ',' + std::to_string(s.jobs) + ',' + std::to_string(s.pages) + ',';
     AppendCost(out, s.cost, cost);
-    for (const PageFigure& f : SplitFigures(report.split, s.split)) out += ',' + std::to_string(f.value);
+    for (const PageFigure& f : SplitFigures(report.split, s.split))
+      out += ',' + std::to_string(f.value);
     out += "\r\n";
   }
 }
@@ -104,7 +108,8 @@ void CsvRows::Add(const Job& job) {
     std::string wider;
     wider.reserve(text.size() + text.size() / 8 + DetailColumns().size());
     bool header = true;
-    for (std::size_t at = 0, end; (end = text.find("\r\n", at)) != std::string::npos; at = end + 2) {
+    for (std::size_t at = 0, end; (end = text.find("\r\n", at)) != std::string::npos;
+         at = end + 2) {
       wider.append(text, at, end - at);
       wider += header ? DetailColumns() : NoDetails();
       wider += "\r\n";

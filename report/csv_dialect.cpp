@@ -35,7 +35,8 @@ std::string WithSeparator(std::string_view rows, char separator) {
       }
     } else {
       const std::size_t end = rows.find_first_of(",\r\n", i);
-      field.assign(rows.substr(i, end == std::string_view::npos ? std::string_view::npos : end - i));
+      field.assign(
+          rows.substr(i, end == std::string_view::npos ? std::string_view::npos : end - i));
       i = end == std::string_view::npos ? rows.size() : end;
     }
     if (quoted || field.find(separator) != std::string::npos) {

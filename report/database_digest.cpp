@@ -37,9 +37,10 @@ std::string DatabaseDigest(SqlConnection& connection) {
   std::vector<SqlRow> version, periods;
   bool ok = connection.Execute("SELECT MAX(version) FROM pelko_schema_version", {}, &version) &&
             !version.empty() && !version[0].empty() &&
-            connection.Execute("SELECT kind, period, COUNT(*) FROM pelko_job_sums GROUP BY kind, period "
-                               "ORDER BY kind, period",
-                               {}, &periods);
+            connection.Execute(
+                "SELECT kind, period, COUNT(*) FROM pelko_job_sums GROUP BY kind, period "
+                "ORDER BY kind, period",
+                {}, &periods);
   Tally tally;
   // Runs of periods of one kind, each run up to kRowsAtOnce rows.
   for (std::size_t first = 0; ok && first < periods.size();) {
@@ -62,8 +63,8 @@ std::string DatabaseDigest(SqlConnection& connection) {
   connection.Rollback();
   if (!ok) return {};
   char digest[64];
-  std::snprintf(digest, sizeof digest, "v%s %" PRIu64 " %016" PRIx64, version[0][0].c_str(), tally.rows,
-                tally.hashes);
+  std::snprintf(digest, sizeof digest, "v%s %" PRIu64 " %016" PRIx64, version[0][0].c_str(),
+                tally.rows, tally.hashes);
   return digest;
 }
 

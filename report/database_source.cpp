@@ -94,7 +94,8 @@ Subtotal FiguresOf(const SqlRow& row, std::size_t at, std::string name) {
 
 // "202612" one month on (step 1) or back (-1).
 std::string MonthFrom(const std::string& month, int step) {
-  int index = std::atoi(month.substr(0, 4).c_str()) * 12 + std::atoi(month.substr(4, 2).c_str()) - 1 + step;
+  int index =
+      std::atoi(month.substr(0, 4).c_str()) * 12 + std::atoi(month.substr(4, 2).c_str()) - 1 + step;
   char text[16];
   std::snprintf(text, sizeof text, "%04d%02d", index / 12, index % 12 + 1);
   return text;
@@ -133,8 +134,12 @@ class GroupReader {
             const std::function<void(const std::string&, Subtotal&&)>& add) {
     // The months wholly within: from the first day of one to the last of
     // another; "" is no bound.
-    const std::string first = from.empty() ? "" : from.substr(6) == "01" ? from.substr(0, 6) : MonthFrom(from, 1);
-    const std::string last = to.empty() ? "" : LastOfMonth(to) ? to.substr(0, 6) : MonthFrom(to, -1);
+    const std::string first = from.empty()             ? ""
+                              : from.substr(6) == "01" ? from.substr(0, 6)
+                                                       : MonthFrom(from, 1);
+    const std::string last = to.empty()        ? ""
+                             : LastOfMonth(to) ? to.substr(0, 6)
+                                               : MonthFrom(to, -1);
     if (!first.empty() && !last.empty() && first > last) return Rows(from, to, column, add);
     // By month nearly each sum is a group of its own: the builders merge
     // them as they come, sparing the database a grouping of some 500 000
@@ -145,13 +150,15 @@ class GroupReader {
         byMonth ? "SELECT job_date, name, " + std::string(kSumColumns) + where + " AND jobs <> 0"
                 : "SELECT name, " + std::string(kSummed) + where + " GROUP BY name";
     std::vector<SqlRow> rows;
-    if (!connection.Execute(query, {SqlParam::Text(std::string(1, kind)), SqlParam::Text(first),
+    if (!connection.Execute(query,
+                            {SqlParam::Text(std::string(1, kind)), SqlParam::Text(first),
                              SqlParam::Text(last.empty() ? "999999" : last)},
                             &rows)) {
       return false;
     }
     Hand(rows, add);
-    return (first.empty() || from >= first || Rows(from, MonthFrom(first, -1) + "31", column, add)) &&
+    return (first.empty() || from >= first ||
+            Rows(from, MonthFrom(first, -1) + "31", column, add)) &&
            (last.empty() || MonthFrom(last, 1) > to || Rows(MonthFrom(last, 1), to, column, add));
   }
 
@@ -164,9 +171,10 @@ class GroupReader {
     std::vector<SqlRow> rows;
     std::string group = database::ExactGroup(engine, column);
     if (byMonth) group = database::ExactGroup(engine, month) + ", " + group;
-    if (!connection.Execute(std::string("SELECT ") + (byMonth ? "MIN(" + month + "), " : "") + "MIN(" +
-                                column + "), " + database::kJobFigures +
-                                " FROM pelko_jobs WHERE log_date >= ? AND log_date <= ? GROUP BY " + group,
+    if (!connection.Execute(std::string("SELECT ") + (byMonth ? "MIN(" + month + "), " : "") +
+                                "MIN(" + column + "), " + database::kJobFigures +
+                                " FROM pelko_jobs WHERE log_date >= ? AND log_date <= ? GROUP BY " +
+                                group,
                             {SqlParam::Text(from), SqlParam::Text(to)}, &rows)) {
       return false;
     }
@@ -174,7 +182,8 @@ class GroupReader {
     return true;
   }
 
-  void Hand(std::vector<SqlRow>& rows, const std::function<void(const std::string&, Subtotal&&)>& add) {
+  void Hand(std::vector<SqlRow>& rows,
+            const std::function<void(const std::string&, Subtotal&&)>& add) {
     const std::size_t at = byMonth ? 1 : 0;
     for (SqlRow& row : rows) {
       if (row.size() != at + 8 || Big(row[at + 1]) == 0) continue;  // sums of rows written over
@@ -190,7 +199,8 @@ class GroupReader {
 }  // namespace
 
 bool ReadDatabaseSums(SqlConnection& connection, const std::string& from, const std::string& to,
-                      ReportBuilder& builder, SummaryBuilder* summary, bool* kept, std::string* error) {
+                      ReportBuilder& builder, SummaryBuilder* summary, bool* kept,
+                      std::string* error) {
   *kept = SchemaVersion(connection) >= kSumsVersion;
   if (!*kept) return true;
   const database::Engine engine = database::EngineOf(connection.ProductName());
@@ -216,7 +226,8 @@ bool ReadDatabaseSums(SqlConnection& connection, const std::string& from, const 
     newest.emplace_back(row[1], row[0]);
   }
   for (const SqlRow& row : servers) {
-    if (row.size() == 8 && Big(row[1]) != 0) builder.AddGroupFigures(kServers, FiguresOf(row, 1, row[0]));
+    if (row.size() == 8 && Big(row[1]) != 0)
+      builder.AddGroupFigures(kServers, FiguresOf(row, 1, row[0]));
   }
   std::sort(newest.rbegin(), newest.rend());
   std::map<std::pair<std::string, std::string>, int64_t> jobsOf;
@@ -230,11 +241,13 @@ bool ReadDatabaseSums(SqlConnection& connection, const std::string& from, const 
     cutoff = group.first;
     listed += jobsOf[group];
     std::vector<SqlRow> rows;
-    ok = ok && connection.Execute(SelectJobs(true) + " FROM pelko_jobs WHERE log_date = ? AND job_date = ?",
-                                  {SqlParam::Text(group.second), SqlParam::Text(group.first)}, &rows);
+    ok = ok && connection.Execute(
+                   SelectJobs(true) + " FROM pelko_jobs WHERE log_date = ? AND job_date = ?",
+                   {SqlParam::Text(group.second), SqlParam::Text(group.first)}, &rows);
     for (SqlRow& row : rows) {
       // A database that compares texts without case gives more.
-      if (row.size() == ColumnsOf(true) && row[0] == group.first) builder.ListJob(JobOfRow(row, true));
+      if (row.size() == ColumnsOf(true) && row[0] == group.first)
+        builder.ListJob(JobOfRow(row, true));
     }
   }
   const bool byMonth = summary != nullptr && summary->Groups() == Grouping::kMonth;

@@ -25,7 +25,8 @@ bool ReadDatabaseJobs(SqlConnection& connection, const std::string& from, const 
 // with *error when the database cannot answer; *kept false, nothing read,
 // where it keeps no sums: read the jobs then.
 bool ReadDatabaseSums(SqlConnection& connection, const std::string& from, const std::string& to,
-                      ReportBuilder& builder, SummaryBuilder* summary, bool* kept, std::string* error);
+                      ReportBuilder& builder, SummaryBuilder* summary, bool* kept,
+                      std::string* error);
 
 // The whole report of those dates, its period the one asked for.
 bool ReadDatabaseReport(SqlConnection& connection, const std::string& from, const std::string& to,

@@ -92,7 +92,9 @@ void Heading(std::string& out, const Report& r, std::string_view kind) {
   if (!kind.empty()) {
     AppendEscaped(out, kind);
   } else {
-    out += r.site ? "Site print report, all servers" : r.global ? "Print report, all printers" : "Daily print log";
+    out += r.site     ? "Site print report, all servers"
+           : r.global ? "Print report, all printers"
+                      : "Daily print log";
   }
   out += "</div>\n<h1 id=\"printer\">";
   out += HeadLine(r);
@@ -114,11 +116,13 @@ void Summary(std::string& out, const Report& r) {
   if (r.site) Card(out, "servers", "Servers", Num(static_cast<int64_t>(r.servers.size())));
   out += "</div>\n";
   if (r.logsWithoutTotal > 0 && r.logsWithoutTotal == r.logs) {
-    out += "<p class=\"note\" id=\"no-total-entry\">The log holds no total; the total shown is "
-           "the sum of the jobs listed.</p>\n";
+    out +=
+        "<p class=\"note\" id=\"no-total-entry\">The log holds no total; the total shown is "
+        "the sum of the jobs listed.</p>\n";
   } else if (r.TotalDiffers()) {
-    out += "<p class=\"note\" id=\"job-sum\">The total is the one recorded in the log. The costs "
-           "of the jobs add up to ";
+    out +=
+        "<p class=\"note\" id=\"job-sum\">The total is the one recorded in the log. The costs "
+        "of the jobs add up to ";
     out += Money(r, r.jobCost);
     out += ".</p>\n";
   }
@@ -139,8 +143,8 @@ void FigureCells(std::string& out, const Report& r, const PageSplit& split) {
 }
 
 // A group's table, after its chart where it has one.
-void Subtotals(std::string& out, const Report& r, const JobGroup& group, std::string_view chart = "",
-               const RowLink& link = {}) {
+void Subtotals(std::string& out, const Report& r, const JobGroup& group,
+               std::string_view chart = "", const RowLink& link = {}) {
   out += "<div class=\"group\"><h2>";
   out += group.title;
   out += "</h2>\n";
@@ -161,9 +165,15 @@ void Subtotals(std::string& out, const Report& r, const JobGroup& group, std::st
       out += "\">";
     }
     switch (group.name) {
-      case GroupName::kMonth: AppendEscaped(out, ShownMonth(s.name)); break;
-      case GroupName::kDay: AppendEscaped(out, ShownDate(s.name)); break;
-      case GroupName::kName: Name(out, s.name); break;
+      case GroupName::kMonth:
+        AppendEscaped(out, ShownMonth(s.name));
+        break;
+      case GroupName::kDay:
+        AppendEscaped(out, ShownDate(s.name));
+        break;
+      case GroupName::kName:
+        Name(out, s.name);
+        break;
     }
     if (!href.empty()) out += "</a>";
     out += "</td><td class=\"num\">" + Num(s.jobs) + "</td><td class=\"num\">" + Num(s.pages) +
@@ -184,16 +194,18 @@ void Colours(std::string& out, const Report& r, const std::string& chart) {
   if (chart.empty()) return;
   out += "<div class=\"group\"><h2>Colour and mono</h2>\n";
   out += chart;
-  out += "<table class=\"subtotals\" id=\"by-colour\"><thead><tr><th>Pages</th><th class=\"num\">Pages</th>"
-         "<th class=\"num\">Share</th></tr></thead>\n<tbody>\n";
+  out +=
+      "<table class=\"subtotals\" id=\"by-colour\"><thead><tr><th>Pages</th><th "
+      "class=\"num\">Pages</th>"
+      "<th class=\"num\">Share</th></tr></thead>\n<tbody>\n";
   const std::vector<PageFigure> figures = SplitFigures(r.split, r.split);
   int64_t all = 0;
   for (const PageFigure& f : figures) all += f.value;
   for (const PageFigure& f : figures) {
     out += "<tr><td>";
     out += f.label;
-    out += "</td><td class=\"num\">" + Num(f.value) + "</td><td class=\"num\">" + ShareText(f.value, all) +
-           "</td></tr>\n";
+    out += "</td><td class=\"num\">" + Num(f.value) + "</td><td class=\"num\">" +
+           ShareText(f.value, all) + "</td></tr>\n";
   }
   out += "</tbody>\n<tfoot><tr><td>All pages</td><td class=\"num\">" + Num(all) +
          "</td><td class=\"num\">100%</td></tr></tfoot></table></div>\n";
@@ -213,18 +225,28 @@ void JobCell(std::string& out, const Report& r, const JobColumn& column, const J
   }
   out += '>';
   switch (column.kind) {
-    case CellKind::kName: Name(out, job.*column.text); break;
+    case CellKind::kName:
+      Name(out, job.*column.text);
+      break;
     case CellKind::kStamp:
-    case CellKind::kText: AppendEscaped(out, job.*column.text); break;
-    case CellKind::kCount: out += Num(job.*column.figure); break;
-    case CellKind::kCost: out += Money(r, job.*column.figure); break;
+    case CellKind::kText:
+      AppendEscaped(out, job.*column.text);
+      break;
+    case CellKind::kCount:
+      out += Num(job.*column.figure);
+      break;
+    case CellKind::kCost:
+      out += Money(r, job.*column.figure);
+      break;
   }
   out += "</td>";
 }
 
 void Jobs(std::string& out, const Report& r, std::string_view moreNote) {
   // The list scrolls in its own box on a narrow screen, so the page does not.
-  out += "<h2>Jobs, newest first</h2>\n<div class=\"list\"><table class=\"jobs\" id=\"job-list\"><thead><tr>";
+  out +=
+      "<h2>Jobs, newest first</h2>\n<div class=\"list\"><table class=\"jobs\" "
+      "id=\"job-list\"><thead><tr>";
   // A job's own colour and mono pages, where any job tells them.
   const bool split = r.split.toldJobs > 0;
   std::vector<const JobColumn*> columns;
@@ -267,8 +289,9 @@ std::string Page(const Report& r, std::string_view moreNote, std::string_view ch
 }  // namespace
 
 void AppendHtmlHead(std::string& out, std::string_view title, std::string_view charset) {
-  out += "<!DOCTYPE html>\n<html lang=\"en\"><head>\n<meta http-equiv=\"Content-Type\" "
-         "content=\"text/html; charset=";
+  out +=
+      "<!DOCTYPE html>\n<html lang=\"en\"><head>\n<meta http-equiv=\"Content-Type\" "
+      "content=\"text/html; charset=";
   out += charset;
   out += "\">\n<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">\n<title>";
   AppendEscaped(out, title);
@@ -287,7 +310,8 @@ void AppendReportBody(std::string& out, const Report& r, const ReportPart& part)
     }
     if (r.site) Subtotals(out, r, kJobGroups[kServers]);
     // The days' table is the text of their chart: neither for a single day.
-    if (const std::string days = DayChart(r); !days.empty()) Subtotals(out, r, kJobGroups[kDays], days);
+    if (const std::string days = DayChart(r); !days.empty())
+      Subtotals(out, r, kJobGroups[kDays], days);
     if (r.months.size() > 1) Subtotals(out, r, kJobGroups[kMonths], MonthChart(r), part.link);
     Colours(out, r, SplitChart(r));
     out += "</div>\n";

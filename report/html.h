@@ -19,7 +19,8 @@ inline constexpr std::string_view kReportCharset = "windows-1252";
 std::string ReportHtml(const Report& report, std::string_view moreNote = "");
 std::string ReportHtmlUtf8(const Report& report, std::string_view moreNote = "");
 // The page in encoding, whatever the names' own (report.encoding).
-std::string ReportHtmlIn(const Report& report, TextEncoding encoding, std::string_view moreNote = "");
+std::string ReportHtmlIn(const Report& report, TextEncoding encoding,
+                         std::string_view moreNote = "");
 
 // A page made of parts (the report site's): the head with the page's style,
 // then a report's body (its heading, figures, charts, tables and newest

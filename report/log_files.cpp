@@ -113,7 +113,8 @@ std::vector<FoundFile> DailyLogFilesIn(FileSystem& files, const std::string& fol
 std::vector<std::string> DailyLogsIn(FileSystem& files, const std::string& folder,
                                      std::string_view from, std::string_view to) {
   std::vector<std::string> paths;
-  for (FoundFile& found : DailyLogFilesIn(files, folder, from, to)) paths.push_back(std::move(found.path));
+  for (FoundFile& found : DailyLogFilesIn(files, folder, from, to))
+    paths.push_back(std::move(found.path));
   return paths;
 }
 

@@ -161,7 +161,8 @@ Options Parse(int argc, char** argv) {
     } else if (arg == "--from" || arg == "--to") {
       const std::string date = next("a date as YYYYMMDD or YYYY-MM-DD");
       const std::string day = DateOf(date);
-      if (day.empty()) throw UsageError(arg + " '" + date + "' is no date as YYYYMMDD or YYYY-MM-DD.");
+      if (day.empty())
+        throw UsageError(arg + " '" + date + "' is no date as YYYYMMDD or YYYY-MM-DD.");
       (arg == "--from" ? o.from : o.to) = day;
     } else if (arg == "--") {
       for (++i; i < argc; ++i) o.inputs.push_back(argv[i]);
@@ -175,7 +176,8 @@ Options Parse(int argc, char** argv) {
   // what it asked for.
   if (!o.site.empty()) {
     if (o.csv || o.html || o.summary || !o.output.empty() || o.grouping != Grouping::kNone) {
-      throw UsageError("--site writes its own files: give none of --summary, --csv, --html, -o, --by.");
+      throw UsageError(
+          "--site writes its own files: give none of --summary, --csv, --html, -o, --by.");
     }
   } else if (!o.csv && !o.html && !o.summary && o.output.empty() && isatty(fileno(stdout))) {
     o.summary = true;
@@ -186,9 +188,11 @@ Options Parse(int argc, char** argv) {
   if (!o.database.empty() && !o.inputs.empty()) {
     throw UsageError("give log files or --database, not both.");
   }
-  if (o.database.empty() && o.passwordFromStdin) throw UsageError("--password-stdin goes with --database.");
+  if (o.database.empty() && o.passwordFromStdin)
+    throw UsageError("--password-stdin goes with --database.");
   if (o.grouping != Grouping::kNone && !o.summary) throw UsageError("--by goes with --summary.");
-  if (o.dialect.separator != ',' && !o.csv && o.site.empty()) throw UsageError("--separator goes with --csv.");
+  if (o.dialect.separator != ',' && !o.csv && o.site.empty())
+    throw UsageError("--separator goes with --csv.");
   if (o.inputs.empty() && o.database.empty()) {
     throw UsageError("give at least one log file or logs folder, or --database.");
   }
@@ -200,7 +204,8 @@ Options Parse(int argc, char** argv) {
 
 bool IsFolder(FileSystem& files, const std::string& path) {
   std::string pattern = path;
-  while (pattern.size() > 1 && (pattern.back() == '/' || pattern.back() == '\\')) pattern.pop_back();
+  while (pattern.size() > 1 && (pattern.back() == '/' || pattern.back() == '\\'))
+    pattern.pop_back();
   auto search = files.Find(pattern);
   FileEntry entry;
   return search && search->Next(&entry) && (entry.attributes & kAttributeDirectory) != 0;
@@ -247,7 +252,8 @@ class Output {
     if (!file || failed) return;
     if (!owned) {
       failed = StandardOutputIsConsole()
-                   ? !WriteStandardOutput(Recoded(text, encoding, TextEncoding::kUtf8), ConsoleText::kUtf8)
+                   ? !WriteStandardOutput(Recoded(text, encoding, TextEncoding::kUtf8),
+                                          ConsoleText::kUtf8)
                    : !WriteStandardOutput(text, ConsoleText::kAnsi);
     } else if (std::fwrite(text.data(), 1, text.size(), file) != text.size()) {
       failed = true;
@@ -294,12 +300,12 @@ bool ReadLogs(const Options& o, const std::vector<std::string>& paths, ReportBui
   std::string text;
   for (const std::string& path : paths) {
     const ReadStatus read = ReadFileBytes(path, kLargestLog, &text);
-    const char* trouble = read == ReadStatus::kMissing    ? "no such file"
-                          : read == ReadStatus::kTooLarge ? "larger than 1 GiB"
-                          : read == ReadStatus::kFailed   ? std::strerror(errno)
+    const char* trouble = read == ReadStatus::kMissing      ? "no such file"
+                          : read == ReadStatus::kTooLarge   ? "larger than 1 GiB"
+                          : read == ReadStatus::kFailed     ? std::strerror(errno)
                           : read == ReadStatus::kNotRegular ? "not a regular file: not read"
-                          : builder.AddLog(text)          ? nullptr
-                                                          : "not a log file";
+                          : builder.AddLog(text)            ? nullptr
+                                                            : "not a log file";
     if (trouble != nullptr) {
       std::fprintf(stderr, "pelkoreport: %s: %s\n", path.c_str(), trouble);
       ok = false;
@@ -338,8 +344,8 @@ int ReadDatabase(const Options& o, SqlConnection& connection, ReportBuilder& bui
   std::string error;
   bool kept = false;
   const bool sums = summary != nullptr && !o.csv && o.grouping != Grouping::kDay;
-  if ((sums && !ReadDatabaseSums(connection, o.from, o.to, builder, o.summary ? summary : nullptr, &kept,
-                                 &error)) ||
+  if ((sums && !ReadDatabaseSums(connection, o.from, o.to, builder, o.summary ? summary : nullptr,
+                                 &kept, &error)) ||
       (!kept && !ReadDatabaseJobs(connection, o.from, o.to, builder, &error))) {
     std::fprintf(stderr, "pelkoreport: the database: %s\n", error.c_str());
     return 1;
@@ -352,7 +358,8 @@ CostUnit CostUnitOf(const Options& o) {
   if (o.costUnitGiven) return o.costUnit;
   std::string trouble;
   const CostUnit unit = ReadCostUnit(PlatformRegistry(), &trouble);
-  if (!trouble.empty()) std::fprintf(stderr, "pelkoreport: %s; costs shown as kept\n", trouble.c_str());
+  if (!trouble.empty())
+    std::fprintf(stderr, "pelkoreport: %s; costs shown as kept\n", trouble.c_str());
   return unit;
 }
 
@@ -370,8 +377,9 @@ int RunSite(const Options& o) {
   std::strftime(month, sizeof month, "%Y%m", std::localtime(&now));
   SitePublisher publisher(*folder);
   const CostUnit costUnit = CostUnitOf(o);
-  const std::string settings = std::string("pelko ") + PELKO_VERSION + " " + month + " " + costUnit.unit +
-                               std::to_string(costUnit.decimals) + o.dialect.separator +
+  const std::string settings = std::string("pelko ") + PELKO_VERSION + " " + month + " " +
+                               costUnit.unit + std::to_string(costUnit.decimals) +
+                               o.dialect.separator +
                                (o.dialect.encoding == TextEncoding::kUtf8 ? "u" : "w");
   std::string inputs;
   std::unique_ptr<SqlConnection> connection;
@@ -389,13 +397,15 @@ int RunSite(const Options& o) {
   }
   std::vector<std::string> paths;
   if (o.database.empty()) Collect(o, &paths);
-  const TextEncoding names =
-      !o.database.empty() || AnyDeclaresUtf8(paths) ? TextEncoding::kUtf8 : TextEncoding::kWindows1252;
+  const TextEncoding names = !o.database.empty() || AnyDeclaresUtf8(paths)
+                                 ? TextEncoding::kUtf8
+                                 : TextEncoding::kWindows1252;
   SiteBuilder site(SiteSettings{month, names, costUnit, o.dialect, !o.database.empty()});
   ReportBuilder builder(0, [&](const Job& job) { site.Add(job); });
   builder.Describe(o.from, o.to, names, costUnit, !o.database.empty());
   if (!o.database.empty()) {
-    if (const int status = ReadDatabase(o, *connection, builder, nullptr); status != 0) return status;
+    if (const int status = ReadDatabase(o, *connection, builder, nullptr); status != 0)
+      return status;
   } else if (!ReadLogs(o, paths, builder)) {
     std::fprintf(stderr, "pelkoreport: nothing written\n");
     return 1;
@@ -429,8 +439,8 @@ int Run(const Options& o) {
       summary.Add(job);
     }
   };
-  ReportBuilder builder(o.html ? kListedJobs : 0,
-                        o.html ? std::function<void(const Job&)>() : std::function<void(const Job&)>(sink));
+  ReportBuilder builder(o.html ? kListedJobs : 0, o.html ? std::function<void(const Job&)>()
+                                                         : std::function<void(const Job&)>(sink));
   builder.Describe(o.from, o.to, names, costUnit, site);
   if (site) {
     int status = 0;
@@ -456,7 +466,9 @@ int Run(const Options& o) {
     document = InDialect(document, o.dialect, /*first=*/true, o.dialect.encoding);
   }
   // Bars are for the eye: a pipe or a file gets the columns alone.
-  if (o.summary) document = summary.Table(report, SummaryEncoding(o), o.output.empty() && isatty(fileno(stdout)));
+  if (o.summary)
+    document =
+        summary.Table(report, SummaryEncoding(o), o.output.empty() && isatty(fileno(stdout)));
   Output out(o.output);
   if (!out.Ok()) {
     std::fprintf(stderr, "pelkoreport: cannot write %s: %s\n", o.output.c_str(),

@@ -23,7 +23,8 @@ std::string HeadValue(std::string_view head, std::string_view open, std::string_
   return CleanLogText(head.substr(from, end - from));
 }
 
-void Count(std::map<std::string, Subtotal, std::less<>>& groups, const std::string& name, const Job& job) {
+void Count(std::map<std::string, Subtotal, std::less<>>& groups, const std::string& name,
+           const Job& job) {
   auto at = groups.find(name);
   if (at == groups.end()) at = groups.emplace(name, Subtotal{name}).first;
   at->second.jobs += 1;
@@ -43,7 +44,8 @@ void Merge(std::map<std::string, Subtotal, std::less<>>& groups, const std::stri
 void Recode(Job& job, TextEncoding from, TextEncoding to) {
   if (from == to) return;
   for (const JobColumn& column : kJobColumns) {
-    if (column.kind == CellKind::kName) job.*column.text = Recoded(std::move(job.*column.text), from, to);
+    if (column.kind == CellKind::kName)
+      job.*column.text = Recoded(std::move(job.*column.text), from, to);
   }
 }
 
@@ -193,8 +195,8 @@ void ReportBuilder::ListJob(Job&& job) {
   if (!Listable(job)) return;
   report.listed.push_back(std::move(job));
   if (report.listed.size() >= 2 * listLimit) {
-    std::partial_sort(report.listed.begin(), report.listed.begin() + listLimit,
-                      report.listed.end(), NewerFirst);
+    std::partial_sort(report.listed.begin(), report.listed.begin() + listLimit, report.listed.end(),
+                      NewerFirst);
     report.listed.resize(listLimit);
     trimmed = true;
   }
@@ -259,7 +261,8 @@ std::string WhenLine(const Report& r) {
            (n == 1 ? " server" : " servers");
   }
   if (r.title.empty()) {
-    return r.logs == 0 ? "" : "Jobs of " + std::to_string(r.logs) + (r.logs == 1 ? " log" : " logs");
+    return r.logs == 0 ? ""
+                       : "Jobs of " + std::to_string(r.logs) + (r.logs == 1 ? " log" : " logs");
   }
   std::string out;
   if (!r.headDate.empty()) out += (r.global ? "Built on " : "") + r.headDate;
@@ -286,9 +289,9 @@ std::string ShownDate(std::string_view date) {
 }
 
 std::string ShownMonth(std::string_view month) {
-  static const char* const kNames[] = {"January", "February", "March",     "April",
-                                       "May",     "June",     "July",      "August",
-                                       "September", "October", "November", "December"};
+  static const char* const kNames[] = {"January",   "February", "March",    "April",
+                                       "May",       "June",     "July",     "August",
+                                       "September", "October",  "November", "December"};
   std::string digits;
   for (const char c : month) {
     if (c != '/' && c != '-') digits += c;
@@ -321,9 +324,7 @@ std::string PeriodText(std::string_view from, std::string_view to) {
   return ShownDate(from) + " to " + ShownDate(to);
 }
 
-std::string GroupThousands(int64_t n, std::string_view sep) {
-  return CostText(n, CostUnit{}, sep);
-}
+std::string GroupThousands(int64_t n, std::string_view sep) { return CostText(n, CostUnit{}, sep); }
 
 std::string ShownCost(const Report& report, int64_t cost, std::string_view sep) {
   return CostText(cost, report.costUnit, sep);

@@ -15,7 +15,8 @@ namespace pelko::report {
 namespace {
 
 bool IsDay(std::string_view day) {
-  if (day.size() != 8 || day.find_first_not_of("0123456789") != std::string_view::npos) return false;
+  if (day.size() != 8 || day.find_first_not_of("0123456789") != std::string_view::npos)
+    return false;
   const int month = std::atoi(std::string(day.substr(4, 2)).c_str());
   return month >= 1 && month <= 12;
 }
@@ -32,9 +33,9 @@ std::string MonthAfter(std::string_view month, int months) {
 
 std::string LastDay(std::string_view month) {
   using namespace std::chrono;
-  const year_month_day_last last{year{Number(month.substr(0, 4))} /
-                                 std::chrono::month{static_cast<unsigned>(Number(month.substr(4, 2)))} /
-                                 std::chrono::last};
+  const year_month_day_last last{
+      year{Number(month.substr(0, 4))} /
+      std::chrono::month{static_cast<unsigned>(Number(month.substr(4, 2)))} / std::chrono::last};
   return std::string(month) + std::to_string(static_cast<unsigned>(last.day()));
 }
 
@@ -61,8 +62,8 @@ SiteBuilder::SiteBuilder(SiteSettings settings) : settings(std::move(settings)) 
   const std::string& month = this->settings.month;
   firstMonth = MonthAfter(month, -11);
   index = std::make_unique<ReportBuilder>();
-  index->Describe(firstMonth + "01", LastDay(month), this->settings.encoding, this->settings.costUnit,
-                  this->settings.site);
+  index->Describe(firstMonth + "01", LastDay(month), this->settings.encoding,
+                  this->settings.costUnit, this->settings.site);
 }
 
 ReportBuilder& SiteBuilder::Of(Builders& builders, const std::string& key, std::string_view from,
@@ -122,13 +123,14 @@ void SiteBuilder::Publish(SitePublisher& publisher) {
     Link(yearLinks, YearBase(year) + ".html", year);
   }
   const CsvCost cost{settings.costUnit, DecimalPoint(settings.dialect)};
-  const std::string_view more =
-      settings.site ? "pelkoreport --database --csv lists them all." : "pelkoreport --csv lists them all.";
+  const std::string_view more = settings.site ? "pelkoreport --database --csv lists them all."
+                                              : "pelkoreport --csv lists them all.";
   // One page and its CSV (the table of its group), in the site's encodings;
   // steps are links of its own in the navigation, top what stands above the
   // report.
-  auto put = [&](const std::string& base, const Report& r, std::string_view kind, const std::string& title,
-                 const std::string& steps, const std::string& top, const JobGroup& group) {
+  auto put = [&](const std::string& base, const Report& r, std::string_view kind,
+                 const std::string& title, const std::string& steps, const std::string& top,
+                 const JobGroup& group) {
     std::string page;
     page.reserve(8192 + r.listed.size() * 300);
     AppendHtmlHead(page, "Print report site: " + title, "utf-8");
@@ -189,7 +191,8 @@ void SiteBuilder::Publish(SitePublisher& publisher) {
   std::string periods =
       "<div class=\"head\"><div class=\"kind\">Print report site</div><h1>Overview</h1></div>\n"
       "<div class=\"periods\"><h2>This month, the last 12 months and the year</h2>\n"
-      "<table class=\"subtotals\" id=\"periods\"><thead><tr><th>Period</th><th class=\"num\">Jobs</th>"
+      "<table class=\"subtotals\" id=\"periods\"><thead><tr><th>Period</th><th "
+      "class=\"num\">Jobs</th>"
       "<th class=\"num\">Pages</th><th class=\"num\">Cost</th></tr></thead>\n<tbody>\n";
   auto row = [&](std::string_view href, const std::string& text, const Figures& f) {
     periods += "<tr><td>";
@@ -198,13 +201,15 @@ void SiteBuilder::Publish(SitePublisher& publisher) {
     } else {
       Link(periods, href, text);
     }
-    periods += "</td><td class=\"num\">" + HtmlNumber(f.jobs) + "</td><td class=\"num\">" + HtmlNumber(f.pages) +
-               "</td><td class=\"num\">" + HtmlCost(r, f.cost) + "</td></tr>\n";
+    periods += "</td><td class=\"num\">" + HtmlNumber(f.jobs) + "</td><td class=\"num\">" +
+               HtmlNumber(f.pages) + "</td><td class=\"num\">" + HtmlCost(r, f.cost) +
+               "</td></tr>\n";
   };
   const std::string year = settings.month.substr(0, 4);
   row(months.count(settings.month) ? MonthBase(settings.month) + ".html" : "",
       "This month: " + ShownMonth(settings.month), thisMonth);
-  row("", "The last 12 months: " + ShownMonth(firstMonth) + " to " + ShownMonth(settings.month), figures(r));
+  row("", "The last 12 months: " + ShownMonth(firstMonth) + " to " + ShownMonth(settings.month),
+      figures(r));
   row(years.count(year) ? YearBase(year) + ".html" : "", "The year " + year, thisYear);
   periods += "</tbody></table></div>\n";
   put("index", r, "", "Overview", "", periods, kJobGroups[kMonths]);

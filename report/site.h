@@ -19,7 +19,7 @@
 namespace pelko::report {
 
 struct SiteSettings {
-  std::string month;  // this month, YYYYMM: the index's last month
+  std::string month;                                   // this month, YYYYMM: the index's last month
   TextEncoding encoding = TextEncoding::kWindows1252;  // of the jobs' names
   CostUnit costUnit;
   CsvDialect dialect;  // of the CSV files; the pages are UTF-8
@@ -36,7 +36,8 @@ class SiteBuilder {
 
  private:
   using Builders = std::map<std::string, std::unique_ptr<ReportBuilder>, std::less<>>;
-  ReportBuilder& Of(Builders& builders, const std::string& key, std::string_view from, std::string_view to);
+  ReportBuilder& Of(Builders& builders, const std::string& key, std::string_view from,
+                    std::string_view to);
 
   SiteSettings settings;
   std::string firstMonth;  // of the index's twelve

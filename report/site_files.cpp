@@ -42,16 +42,18 @@ std::string SafeBaseName(std::string_view prefix, std::string_view name) {
   if (escaped.size() > kLongestEscaped) {
     // Not inside an escape: the cut ends before its '_'.
     std::size_t cut = kCutEscaped;
-    if (escaped[cut - 1] == '_') cut -= 1;
-    else if (escaped[cut - 2] == '_') cut -= 2;
+    if (escaped[cut - 1] == '_')
+      cut -= 1;
+    else if (escaped[cut - 2] == '_')
+      cut -= 2;
     escaped.resize(cut);
     escaped += "_h" + HashText(name);
   }
   return std::string(prefix) + escaped;
 }
 
-std::string LogsDigest(FileSystem& files, const std::vector<std::string>& inputs, std::string_view from,
-                       std::string_view to, std::string_view extra) {
+std::string LogsDigest(FileSystem& files, const std::vector<std::string>& inputs,
+                       std::string_view from, std::string_view to, std::string_view extra) {
   std::string manifest(extra);
   auto add = [&](const std::string& path, uint64_t size, uint64_t written) {
     manifest += '\n' + path + '\t' + std::to_string(size) + '\t' + std::to_string(written);
@@ -107,8 +109,9 @@ bool SitePublisher::Current(const std::string& inputs) {
 
 void SitePublisher::Fail(const std::string& name, FileStatus status, std::string_view what) {
   errors.push_back(name + ": " +
-                   (status == FileStatus::kNotRegular ? "a link or no regular file: not " + std::string(what)
-                                                      : "could not be " + std::string(what)));
+                   (status == FileStatus::kNotRegular
+                        ? "a link or no regular file: not " + std::string(what)
+                        : "could not be " + std::string(what)));
 }
 
 bool SitePublisher::Put(const std::string& name, std::string_view bytes) {
@@ -149,7 +152,8 @@ bool SitePublisher::Finish(const std::string& inputs) {
   state += "inputs " + (errors.empty() ? inputs : std::string("-")) + "\n";
   for (const auto& [name, size] : newFiles) state += std::to_string(size) + " " + name + "\n";
   std::string old;
-  if (folder.Read(std::string(kSiteStateName), kLargestSiteFile, &old) != FileStatus::kOk || old != state) {
+  if (folder.Read(std::string(kSiteStateName), kLargestSiteFile, &old) != FileStatus::kOk ||
+      old != state) {
     const FileStatus status = folder.Replace(std::string(kSiteStateName), state);
     if (status != FileStatus::kOk) Fail(std::string(kSiteStateName), status, "written");
   }

@@ -32,8 +32,8 @@ std::string HashText(std::string_view text);
 // logs of each folder (from..to, as pelkoreport reads them) and each file
 // given, with the settings in extra; hashed. A site made from the same
 // digest needs no new reading of the logs.
-std::string LogsDigest(FileSystem& files, const std::vector<std::string>& inputs, std::string_view from,
-                       std::string_view to, std::string_view extra);
+std::string LogsDigest(FileSystem& files, const std::vector<std::string>& inputs,
+                       std::string_view from, std::string_view to, std::string_view extra);
 
 // Puts a run's files into the site folder: each only where its bytes
 // differ from the file there, the files of the previous run that this one

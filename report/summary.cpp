@@ -61,9 +61,12 @@ std::size_t DisplayWidth(const std::string& utf8) {
 std::string SummaryBuilder::PeriodOf(const std::string& date) const {
   // Dates in the logs are YYYY/MM/DD.
   switch (grouping) {
-    case Grouping::kNone: return "";
-    case Grouping::kDay: return date;
-    case Grouping::kMonth: return date.substr(0, 7);
+    case Grouping::kNone:
+      return "";
+    case Grouping::kDay:
+      return date;
+    case Grouping::kMonth:
+      return date.substr(0, 7);
   }
   return "";
 }
@@ -73,7 +76,8 @@ void SummaryBuilder::AddAll(const std::string& date, const Subtotal& figures) {
 }
 
 void SummaryBuilder::AddGroup(std::size_t group, const std::string& date, const Subtotal& figures) {
-  const std::size_t at = std::find(kSummaryGroups.begin(), kSummaryGroups.end(), group) - kSummaryGroups.begin();
+  const std::size_t at =
+      std::find(kSummaryGroups.begin(), kSummaryGroups.end(), group) - kSummaryGroups.begin();
   AddFigures(periods[PeriodOf(date)].groups.at(at)[figures.name], figures);
 }
 
@@ -85,24 +89,29 @@ void SummaryBuilder::Add(const Job& job) {
     sum.cost += job.cost;
     sum.split.Add(job);
   };
-  for (std::size_t i = 0; i < kSummaryGroups.size(); ++i) add(period.groups[i][kJobGroups[kSummaryGroups[i]].of(job)]);
+  for (std::size_t i = 0; i < kSummaryGroups.size(); ++i)
+    add(period.groups[i][kJobGroups[kSummaryGroups[i]].of(job)]);
   add(period.all);
 }
 
 std::string SummaryBuilder::Table(const Report& report, TextEncoding encoding, bool bars) const {
   std::string out;
-  auto section = [&](const JobGroup& group, const std::string& when, const Sums& sums, const Sum& all) {
-    const std::string title = std::string(group.title) + when, header(group.header), allName(group.all);
+  auto section = [&](const JobGroup& group, const std::string& when, const Sums& sums,
+                     const Sum& all) {
+    const std::string title = std::string(group.title) + when, header(group.header),
+                      allName(group.all);
     std::vector<std::pair<std::string, Sum>> rows;
     for (const auto& [name, sum] : sums) {
-      rows.emplace_back(Cut(Printable(name, report.encoding, encoding), kWidestName, encoding), sum);
+      rows.emplace_back(Cut(Printable(name, report.encoding, encoding), kWidestName, encoding),
+                        sum);
     }
     // Largest cost first, as the mailed report has them.
     std::stable_sort(rows.begin(), rows.end(),
                      [](const auto& a, const auto& b) { return a.second.cost > b.second.cost; });
     std::size_t width = std::max(header.size(), allName.size());
     for (const auto& row : rows) {
-      width = std::max(width, encoding == TextEncoding::kUtf8 ? DisplayWidth(row.first) : row.first.size());
+      width = std::max(
+          width, encoding == TextEncoding::kUtf8 ? DisplayWidth(row.first) : row.first.size());
     }
     int64_t mostCost = 0, mostPages = 0;
     for (const auto& row : rows) {
@@ -112,13 +121,16 @@ std::string SummaryBuilder::Table(const Report& report, TextEncoding encoding, b
     // The colour figures stand after the cost, so that the columns of a
     // report without them stay where scripts read them.
     auto line = [&](const std::string& name, const Sum& sum, bool barred) {
-      out += "  " + Pad(name, width, false, encoding) + Pad(GroupThousands(sum.jobs), 8, true, encoding) +
+      out += "  " + Pad(name, width, false, encoding) +
+             Pad(GroupThousands(sum.jobs), 8, true, encoding) +
              Pad(GroupThousands(sum.pages), 10, true, encoding) +
              Pad(ShownCost(report, sum.cost), 14, true, encoding);
       for (const PageFigure& f : SplitFigures(report.split, sum.split)) {
         out += Pad(GroupThousands(f.value), FigureWidth(f), true, encoding);
       }
-      if (barred) out += mostCost > 0 ? Bar(sum.cost, mostCost, encoding) : Bar(sum.pages, mostPages, encoding);
+      if (barred)
+        out +=
+            mostCost > 0 ? Bar(sum.cost, mostCost, encoding) : Bar(sum.pages, mostPages, encoding);
       out += "\n";
     };
     out += title + "\n";
@@ -134,7 +146,7 @@ std::string SummaryBuilder::Table(const Report& report, TextEncoding encoding, b
   out += Recoded(ReportHeading(report), report.encoding, encoding);
   if (periods.empty()) out += "\nNo jobs.\n";
   for (const auto& [period, sums] : periods) {
-    const std::string when = period.empty()                ? ""
+    const std::string when = period.empty()                 ? ""
                              : grouping == Grouping::kMonth ? ", " + ShownMonth(period)
                                                             : ", " + ShownDate(period);
     for (std::size_t i = 0; i < kSummaryGroups.size(); ++i) {

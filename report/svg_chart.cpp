@@ -22,7 +22,8 @@ constexpr std::string_view kEllipsis = "&#8230;";
 std::string Fixed(int64_t num, int64_t den, int decimals) {
   int64_t scale = 1;
   for (int i = 0; i < decimals; ++i) scale *= 10;
-  const int64_t scaled = static_cast<int64_t>((static_cast<__int128>(num) * scale * 2 + den) / (2 * den));
+  const int64_t scaled =
+      static_cast<int64_t>((static_cast<__int128>(num) * scale * 2 + den) / (2 * den));
   std::string out = std::to_string(scaled / scale);
   if (decimals > 0) {
     std::string fraction = std::to_string(scaled % scale);
@@ -67,8 +68,9 @@ void Close(std::string& out) { out += "</svg></div>\n"; }
 // Characters of text in the report's encoding, and where the nth begins.
 std::size_t CharCount(std::string_view text, bool utf8) {
   if (!utf8) return text.size();
-  return static_cast<std::size_t>(
-      std::count_if(text.begin(), text.end(), [](char c) { return (static_cast<unsigned char>(c) & 0xC0) != 0x80; }));
+  return static_cast<std::size_t>(std::count_if(text.begin(), text.end(), [](char c) {
+    return (static_cast<unsigned char>(c) & 0xC0) != 0x80;
+  }));
 }
 
 std::size_t ByteOfChar(std::string_view text, std::size_t n, bool utf8) {
@@ -130,13 +132,15 @@ void Swatch(std::string& out, int x, int y, std::string_view fill, std::string_v
 void Figure(std::string& out, std::string_view x, int y, const std::string& text) {
   out += "<text x=\"";
   out += x;
-  out += "\" y=\"" + std::to_string(y) + "\" font-size=\"11\" fill=\"#5a6470\">" + text + "</text>\n";
+  out +=
+      "\" y=\"" + std::to_string(y) + "\" font-size=\"11\" fill=\"#5a6470\">" + text + "</text>\n";
 }
 
 // A day YYYYMMDD or YYYY/MM/DD as days since 1970; none for anything else.
 std::optional<int64_t> DayNumber(std::string_view date) {
   const std::string day = LogDateOf(date);
-  if (day.size() != 8 || day.find_first_not_of("0123456789") != std::string::npos) return std::nullopt;
+  if (day.size() != 8 || day.find_first_not_of("0123456789") != std::string::npos)
+    return std::nullopt;
   const int year = std::stoi(day.substr(0, 4)), month = std::stoi(day.substr(4, 2)),
             dayOfMonth = std::stoi(day.substr(6, 2));
   if (!IsRealDate(year, month, dayOfMonth)) return std::nullopt;
@@ -204,8 +208,9 @@ std::string ColumnChart(std::string_view field, std::string_view title, int64_t 
   for (int64_t tick = 0; tick <= top; tick += step) {
     const std::string y = Fixed(int64_t{kBottom} * top - kPlotHeight * tick, top, 2);
     out += "<line x1=\"" + std::to_string(kGutter) + "%\" x2=\"100%\" y1=\"" + y + "\" y2=\"" + y +
-           "\" stroke=\"" + std::string(kGridStroke) + "\"/>\n<text x=\"" + std::to_string(kGutter - 1) + "%\" y=\"" +
-           y + "\" dy=\"4\" font-size=\"10\" fill=\"#5a6470\" text-anchor=\"end\">" + HtmlNumber(tick) +
+           "\" stroke=\"" + std::string(kGridStroke) + "\"/>\n<text x=\"" +
+           std::to_string(kGutter - 1) + "%\" y=\"" + y +
+           "\" dy=\"4\" font-size=\"10\" fill=\"#5a6470\" text-anchor=\"end\">" + HtmlNumber(tick) +
            "</text>\n";
   }
   // A column takes 8 tenths of its place, centred; pixels with two places
@@ -214,17 +219,18 @@ std::string ColumnChart(std::string_view field, std::string_view title, int64_t 
   for (const Column& c : columns) {
     if (c.value <= 0) continue;
     const int64_t height = kPlotHeight * c.value;
-    Bar(out, "pages", Fixed(kGutter * places + (c.slot * 10 + 1) * (100 - kGutter), places, 3) + "%",
+    Bar(out, "pages",
+        Fixed(kGutter * places + (c.slot * 10 + 1) * (100 - kGutter), places, 3) + "%",
         Fixed(int64_t{kBottom} * top - height, top, 2), Fixed(8 * (100 - kGutter), places, 3) + "%",
         Fixed(height, top, 2), kPagesFill, c.value);
     out += " data-label=\"" + c.label + "\"><title>" + c.label + ": " + HtmlNumber(c.value) +
            (c.value == 1 ? " page" : " pages") + "</title></rect>\n";
   }
   const std::string y = std::to_string(kBottom + 15);
-  out += "<text x=\"" + std::to_string(kGutter) + "%\" y=\"" + y + "\" font-size=\"11\" fill=\"#5a6470\">" +
-         firstLabel + "</text>\n";
-  out += "<text x=\"100%\" y=\"" + y + "\" font-size=\"11\" fill=\"#5a6470\" text-anchor=\"end\">" + lastLabel +
-         "</text>\n";
+  out += "<text x=\"" + std::to_string(kGutter) + "%\" y=\"" + y +
+         "\" font-size=\"11\" fill=\"#5a6470\">" + firstLabel + "</text>\n";
+  out += "<text x=\"100%\" y=\"" + y + "\" font-size=\"11\" fill=\"#5a6470\" text-anchor=\"end\">" +
+         lastLabel + "</text>\n";
   Close(out);
   return out;
 }
@@ -279,16 +285,17 @@ std::string GroupChart(const Report& r, const JobGroup& group) {
     }
     out += "</title>\n";
     if (isOthers) {
-      out += "<text x=\"0\" y=\"" + std::to_string(y + 12) + "\" font-style=\"italic\">Others</text>\n";
+      out += "<text x=\"0\" y=\"" + std::to_string(y + 12) +
+             "\" font-style=\"italic\">Others</text>\n";
     } else {
       Label(out, r, s->name, y + 12);
     }
-    Bar(out, "pages", "0", std::to_string(y + 16), Percent(s->pages, mostPages, kBarsWidth), "10", kPagesFill,
-        s->pages);
+    Bar(out, "pages", "0", std::to_string(y + 16), Percent(s->pages, mostPages, kBarsWidth), "10",
+        kPagesFill, s->pages);
     out += "/>\n";
     Figure(out, "61%", y + 25, HtmlNumber(s->pages));
-    Bar(out, "cost", "0", std::to_string(y + 29), Percent(s->cost, mostCost, kBarsWidth), "7", kCostFill,
-        s->cost);
+    Bar(out, "cost", "0", std::to_string(y + 29), Percent(s->cost, mostCost, kBarsWidth), "7",
+        kCostFill, s->cost);
     out += "/>\n";
     Figure(out, "61%", y + 37, HtmlCost(r, s->cost));
     out += "</g>\n";
@@ -303,7 +310,8 @@ std::string DayChart(const Report& r) {
   if (!period) return "";
   std::vector<Column> columns;
   for (const Subtotal& day : r.days) {
-    if (const auto n = DayNumber(day.name)) columns.push_back({*n - period->first, ShownDate(day.name), day.pages});
+    if (const auto n = DayNumber(day.name))
+      columns.push_back({*n - period->first, ShownDate(day.name), day.pages});
   }
   auto shown = [](int64_t day) {
     int year = 0, month = 0, dayOfMonth = 0;
@@ -312,8 +320,8 @@ std::string DayChart(const Report& r) {
     std::snprintf(text, sizeof text, "%04d-%02d-%02d", year, month, dayOfMonth);
     return std::string(text);
   };
-  return ColumnChart("day", "Pages per day", period->second - period->first + 1, columns, shown(period->first),
-                     shown(period->second));
+  return ColumnChart("day", "Pages per day", period->second - period->first + 1, columns,
+                     shown(period->first), shown(period->second));
 }
 
 std::string MonthChart(const Report& r) {
@@ -323,14 +331,17 @@ std::string MonthChart(const Report& r) {
   if (last - first + 1 <= 2) return "";
   auto shown = [](int64_t month) {
     char text[16];
-    std::snprintf(text, sizeof text, "%04d/%02d", static_cast<int>(month / 12), static_cast<int>(month % 12 + 1));
+    std::snprintf(text, sizeof text, "%04d/%02d", static_cast<int>(month / 12),
+                  static_cast<int>(month % 12 + 1));
     return ShownMonth(text);
   };
   std::vector<Column> columns;
   for (const Subtotal& month : r.months) {
-    if (const auto n = MonthNumber(month.name)) columns.push_back({*n - first, ShownMonth(month.name), month.pages});
+    if (const auto n = MonthNumber(month.name))
+      columns.push_back({*n - first, ShownMonth(month.name), month.pages});
   }
-  return ColumnChart("month", "Pages per month", last - first + 1, columns, shown(first), shown(last));
+  return ColumnChart("month", "Pages per month", last - first + 1, columns, shown(first),
+                     shown(last));
 }
 
 std::string SplitChart(const Report& r) {
@@ -340,26 +351,30 @@ std::string SplitChart(const Report& r) {
   if (all <= 0) return "";
   constexpr int kBarTop = 22, kBarHeight = 22, kLegendTop = 62, kLine = 18;
   std::string out;
-  Open(out, "colour", kLegendTop + kLine * static_cast<int>(figures.size()) - 8, "Colour and mono pages");
+  Open(out, "colour", kLegendTop + kLine * static_cast<int>(figures.size()) - 8,
+       "Colour and mono pages");
   auto fill = [](std::string_view key) {
-    return key == "color" ? std::string_view("#c2185b") : key == "mono" ? std::string_view("#37474f")
-                                                                         : std::string_view("#c9d1da");
+    return key == "color"  ? std::string_view("#c2185b")
+           : key == "mono" ? std::string_view("#37474f")
+                           : std::string_view("#c9d1da");
   };
   // Each part starts where the ones before it end, so that they fill the bar.
   int64_t before = 0;
   int legend = kLegendTop;
   for (const PageFigure& f : figures) {
     const int64_t value = std::max<int64_t>(f.value, 0);
-    const int64_t from = (before * 200000 + all) / (2 * all), to = ((before + value) * 200000 + all) / (2 * all);
-    Bar(out, f.key, Fixed(from, 1000, 3) + "%", std::to_string(kBarTop), Fixed(to - from, 1000, 3) + "%",
-        std::to_string(kBarHeight), fill(f.key), f.value);
+    const int64_t from = (before * 200000 + all) / (2 * all),
+                  to = ((before + value) * 200000 + all) / (2 * all);
+    Bar(out, f.key, Fixed(from, 1000, 3) + "%", std::to_string(kBarTop),
+        Fixed(to - from, 1000, 3) + "%", std::to_string(kBarHeight), fill(f.key), f.value);
     out += " data-label=\"";
     out += f.label;
     out += "\"><title>";
     out += f.label;
     out += ": " + HtmlNumber(f.value) + " pages, " + ShareText(f.value, all) + "</title></rect>\n";
-    Swatch(out, 0, legend, fill(f.key),
-           std::string(f.label) + ": " + HtmlNumber(f.value) + " (" + ShareText(f.value, all) + ")");
+    Swatch(
+        out, 0, legend, fill(f.key),
+        std::string(f.label) + ": " + HtmlNumber(f.value) + " (" + ShareText(f.value, all) + ")");
     legend += kLine;
     before += value;
   }

@@ -23,7 +23,8 @@ std::size_t Width(const std::string& text, TextEncoding encoding) {
   return n;
 }
 
-std::string Left(std::string text, std::size_t width, TextEncoding encoding = TextEncoding::kWindows1252) {
+std::string Left(std::string text, std::size_t width,
+                 TextEncoding encoding = TextEncoding::kWindows1252) {
   const std::size_t have = Width(text, encoding);
   if (have < width) text.append(width - have, ' ');
   return text;
@@ -41,13 +42,17 @@ void Subtotals(std::string& out, const Report& r, const JobGroup& group) {
     return group.name == GroupName::kMonth ? ShownMonth(text) : Shown(text, encoding);
   };
   std::size_t width = std::max(header.size(), all.size());
-  for (const Subtotal& s : groups) width = std::max(width, std::min(Width(name(s.name), encoding), kWidestName));
+  for (const Subtotal& s : groups)
+    width = std::max(width, std::min(Width(name(s.name), encoding), kWidestName));
   out += "\n";
   out += group.title;
-  auto figureWidth = [](const PageFigure& f) { return std::max<std::size_t>(f.label.size() + 2, 12); };
+  auto figureWidth = [](const PageFigure& f) {
+    return std::max<std::size_t>(f.label.size() + 2, 12);
+  };
   out += "\n  " + Left(std::string(header), width) + Right("Jobs", 10) + Right("Pages", 12) +
          Right("Cost", 14);
-  for (const PageFigure& f : SplitFigures(r.split, r.split)) out += Right(std::string(f.label), figureWidth(f));
+  for (const PageFigure& f : SplitFigures(r.split, r.split))
+    out += Right(std::string(f.label), figureWidth(f));
   out += "\n";
   auto row = [&](const std::string& name, int64_t jobs, int64_t pages, int64_t cost,
                  const PageSplit& split) {
@@ -71,8 +76,12 @@ void AppendJobLine(std::string& out, const Report& r, const Job& job) {
     switch (column.kind) {
       case CellKind::kStamp:
       case CellKind::kName:
-      case CellKind::kText: out += Shown(job.*column.text, r.encoding); break;
-      case CellKind::kCost: out += ShownCost(r, job.*column.figure); break;
+      case CellKind::kText:
+        out += Shown(job.*column.text, r.encoding);
+        break;
+      case CellKind::kCost:
+        out += ShownCost(r, job.*column.figure);
+        break;
       case CellKind::kCount:
         out += GroupThousands(job.*column.figure);
         if (!column.textUnit.empty()) {
@@ -104,7 +113,8 @@ std::string ReportText(const Report& r, std::string_view moreNote) {
   }
   out += "Jobs:       " + GroupThousands(r.jobs) + "\n";
   out += "Users:      " + GroupThousands(static_cast<int64_t>(r.users.size())) + "\n";
-  if (r.global) out += "Printers:   " + GroupThousands(static_cast<int64_t>(r.printers.size())) + "\n";
+  if (r.global)
+    out += "Printers:   " + GroupThousands(static_cast<int64_t>(r.printers.size())) + "\n";
   if (r.site) out += "Servers:    " + GroupThousands(static_cast<int64_t>(r.servers.size())) + "\n";
   if (r.logsWithoutTotal > 0 && r.logsWithoutTotal == r.logs) {
     out += "The log holds no total; the total shown is the sum of the jobs listed.\n";

@@ -73,11 +73,10 @@ std::string MailDate(std::time_t when) {
                                         "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
   const std::tm local = LocalCalendarTime(when);
   const std::chrono::year_month_day date{std::chrono::year{local.tm_year + 1900},
-                                        std::chrono::month{unsigned(local.tm_mon + 1)},
-                                        std::chrono::day{unsigned(local.tm_mday)}};
-  const long long localSeconds =
-      std::chrono::sys_days{date}.time_since_epoch().count() * 86400LL +
-      local.tm_hour * 3600LL + local.tm_min * 60LL + local.tm_sec;
+                                         std::chrono::month{unsigned(local.tm_mon + 1)},
+                                         std::chrono::day{unsigned(local.tm_mday)}};
+  const long long localSeconds = std::chrono::sys_days{date}.time_since_epoch().count() * 86400LL +
+                                 local.tm_hour * 3600LL + local.tm_min * 60LL + local.tm_sec;
   const long long offset = (localSeconds - static_cast<long long>(when)) / 60;
   const long long magnitude = offset < 0 ? -offset : offset;
   char text[64];

@@ -117,10 +117,14 @@ bool SplitAddresses(const std::string& text, std::vector<std::string>* addresses
 
 const char* SecurityName(Security security) {
   switch (security) {
-    case Security::kPlain: return "no encryption";
-    case Security::kStartTls: return "STARTTLS";
-    case Security::kImplicitTls: return "TLS";
-    case Security::kStartTlsIfOffered: return "STARTTLS where offered";
+    case Security::kPlain:
+      return "no encryption";
+    case Security::kStartTls:
+      return "STARTTLS";
+    case Security::kImplicitTls:
+      return "TLS";
+    case Security::kStartTlsIfOffered:
+      return "STARTTLS where offered";
   }
   return "?";
 }

@@ -46,8 +46,7 @@ bool StoreMailPassword(Registry& registry, const std::string& password, std::str
 
 // "a@x; b@y ;" -> {"a@x", "b@y"}; "Name <a@x>" gives a@x. False, with the
 // offending text in *bad, for an address that cannot be one.
-bool SplitAddresses(const std::string& text, std::vector<std::string>* addresses,
-                    std::string* bad);
+bool SplitAddresses(const std::string& text, std::vector<std::string>* addresses, std::string* bad);
 
 const char* SecurityName(Security security);
 

@@ -45,7 +45,7 @@ namespace {
 constexpr uint64_t kLargestLog = 128ull << 20;
 
 constexpr int kSent = 0;
-constexpr int kNotSent = 1;     // the server, the network or TLS
+constexpr int kNotSent = 1;        // the server, the network or TLS
 constexpr int kNothingToSend = 2;  // settings or the file
 
 #ifdef _WIN32
@@ -109,10 +109,9 @@ int SendReport(const MailSettings& settings, const MailMessage& message,
                    message.attachmentName + " to " + Recipients(settings) + " via " +
                        ServerText(settings) + ": " + result.failure);
   }
-  log.Write("sent " + message.attachmentName + " (" + what + ", " +
-            std::to_string(report.jobs) + " jobs, total " +
-            std::to_string(report.TotalCost()) + ") to " + Recipients(settings) + " via " +
-            ServerText(settings) + " in " + Took(start));
+  log.Write("sent " + message.attachmentName + " (" + what + ", " + std::to_string(report.jobs) +
+            " jobs, total " + std::to_string(report.TotalCost()) + ") to " + Recipients(settings) +
+            " via " + ServerText(settings) + " in " + Took(start));
   return kSent;
 }
 
@@ -124,7 +123,8 @@ int TrySiteReport(const MailSettings& settings, const SiteSettings& site, Sendri
   const SiteChoice choice = ReadSiteChoice(PlatformSql(), site, LocalNow(std::time(nullptr)));
   if (choice.read) {
     MarkDatabaseAway(PlatformRegistry(), false);
-    return SendReport(settings, BuildSiteMessage(settings, site.period, choice.report, std::time(nullptr)),
+    return SendReport(settings,
+                      BuildSiteMessage(settings, site.period, choice.report, std::time(nullptr)),
                       choice.report,
                       "site report " + site.period + ", " +
                           std::to_string(choice.report.servers.size()) + " servers",
@@ -133,9 +133,8 @@ int TrySiteReport(const MailSettings& settings, const SiteSettings& site, Sendri
   report::Report local;
   std::string unread;
   const bool ownReport =
-      !choice.range.from.empty() &&
-      ReadLocalReport(PlatformFileSystem(), LogFolder(settings), choice.range, site.costUnit,
-                      &local, &unread);
+      !choice.range.from.empty() && ReadLocalReport(PlatformFileSystem(), LogFolder(settings),
+                                                    choice.range, site.costUnit, &local, &unread);
   log.Write("site report " + site.period + " not made: " + choice.trouble + "; " +
             (ownReport ? "this computer's report of the period" : "the global log") +
             " is sent in its place" + (unread.empty() ? "" : " (" + unread + ")"));
@@ -148,11 +147,11 @@ int TrySiteReport(const MailSettings& settings, const SiteSettings& site, Sendri
                                "and says so, until the database answers");
   }
   if (ownReport) {
-    return SendReport(settings,
-                      BuildFallbackMessage(settings, site.period, choice.trouble, local,
-                                           std::time(nullptr)),
-                      local, "this computer's report " + site.period + ", in place of the site report",
-                      log, failure);
+    return SendReport(
+        settings,
+        BuildFallbackMessage(settings, site.period, choice.trouble, local, std::time(nullptr)),
+        local, "this computer's report " + site.period + ", in place of the site report", log,
+        failure);
   }
   *fallbackNote = FallbackNote(site.period, choice.trouble);
   return -1;
@@ -178,22 +177,23 @@ int Run(Failure* failure) {
   const std::string name(BaseName(settings.toSendFile, '\\'));
   std::string text;
   switch (report::ReadFileBytes(settings.toSendFile, kLargestLog, &text)) {
-    case report::ReadStatus::kOk: break;
+    case report::ReadStatus::kOk:
+      break;
     case report::ReadStatus::kMissing:
       return NothingToSend(log, failure,
                            "ToSendFile names " + settings.toSendFile + ", which is not there");
     case report::ReadStatus::kTooLarge:
-      return NothingToSend(log, failure,
-                           settings.toSendFile + " is larger than " +
-                               std::to_string(kLargestLog >> 20) + " MiB");
+      return NothingToSend(
+          log, failure,
+          settings.toSendFile + " is larger than " + std::to_string(kLargestLog >> 20) + " MiB");
     case report::ReadStatus::kFailed:
       return NothingToSend(log, failure, settings.toSendFile + " cannot be read");
     case report::ReadStatus::kNotRegular:
       return NothingToSend(log, failure, settings.toSendFile + " is not a regular file");
   }
   if (!IsCompleteLog(text)) {
-    return NothingToSend(log, failure,
-                         settings.toSendFile + " is not a complete log file (damaged or cut short)");
+    return NothingToSend(
+        log, failure, settings.toSendFile + " is not a complete log file (damaged or cut short)");
   }
   int status = kSent;
   for (const std::string& problem : problems) status = NothingToSend(log, failure, problem);
@@ -201,9 +201,9 @@ int Run(Failure* failure) {
 
   report::ReportBuilder builder;
   // The names as the global log declares them: UTF-8 under LogUtf8.
-  builder.Describe("", "",
-                   DeclaresUtf8(text) ? report::TextEncoding::kUtf8 : report::TextEncoding::kWindows1252,
-                   site.costUnit);
+  builder.Describe(
+      "", "", DeclaresUtf8(text) ? report::TextEncoding::kUtf8 : report::TextEncoding::kWindows1252,
+      site.costUnit);
   builder.AddLog(text);
   const report::Report report = builder.Finish();
   MailMessage message = BuildMessage(settings, report, settings.toSendFile, std::time(nullptr));
@@ -217,8 +217,8 @@ int Run(Failure* failure) {
   }
   log.Write("sent " + name + " (" + std::to_string(report.jobs) + " jobs, total " +
             std::to_string(report.TotalCost()) +
-            (fallbackNote.empty() ? "" : ", in place of the site report") +
-            ") to " + Recipients(settings) + " via " + ServerText(settings) +
+            (fallbackNote.empty() ? "" : ", in place of the site report") + ") to " +
+            Recipients(settings) + " via " + ServerText(settings) +
             (settings.user.empty() ? "" : " as " + settings.user) + " in " + Took(start));
   return kSent;
 }
@@ -236,9 +236,9 @@ void RecordOutcome(int status, const Failure& failure) {
     PlatformLogger().Write(Severity::kInfo, EventKind::kMailWorksAgain,
                            "Sendrik: mail is sent again");
   } else {
-    PlatformLogger().Write(Severity::kError, failure.kind,
-                           "Sendrik: mail not sent: " + failure.why + "; " +
-                               MailFailureFix(outcome.result));
+    PlatformLogger().Write(
+        Severity::kError, failure.kind,
+        "Sendrik: mail not sent: " + failure.why + "; " + MailFailureFix(outcome.result));
   }
 }
 

@@ -62,8 +62,8 @@ SiteChoice ReadSiteChoice(SqlConnector& sql, const SiteSettings& site, const Loc
   LogDateRange& range = choice.range;
   if (!ReportPeriodDates(site.period, now, &range)) {
     range = LogDateRange{};
-    choice.trouble = "EmailReportPeriod '" + site.period + "' is no period (" +
-                     kReportPeriodNames + ")";
+    choice.trouble =
+        "EmailReportPeriod '" + site.period + "' is no period (" + kReportPeriodNames + ")";
     return choice;
   }
   if (site.connection.empty()) {
@@ -76,8 +76,8 @@ SiteChoice ReadSiteChoice(SqlConnector& sql, const SiteSettings& site, const Loc
     choice.trouble = "the database did not answer: " + OneLine(error);
     return choice;
   }
-  if (!report::ReadDatabaseReport(*connection, range.from, range.to, site.costUnit,
-                                  &choice.report, &error)) {
+  if (!report::ReadDatabaseReport(*connection, range.from, range.to, site.costUnit, &choice.report,
+                                  &error)) {
     choice.report = report::Report{};
     choice.trouble = "the database did not give the report: " + OneLine(error);
     return choice;
@@ -99,8 +99,8 @@ MailMessage BuildSiteMessage(const MailSettings& settings, const std::string& pe
   MailMessage m;
   std::string subject = settings.subjectPrefix;
   if (!subject.empty()) subject += ' ';
-  subject += (report.site ? "Site print report " : "Print report ") + Dates(report) +
-             ": total " + report::ShownCost(report, report.TotalCost());
+  subject += (report.site ? "Site print report " : "Print report ") + Dates(report) + ": total " +
+             report::ShownCost(report, report.TotalCost());
   m.headers = MessageHeaders(settings, subject, now);
   m.text = WithCrLf(report::ReportText(report));
   m.html = WithCrLf(ReportPage(report));
@@ -108,16 +108,17 @@ MailMessage BuildSiteMessage(const MailSettings& settings, const std::string& pe
   m.attachmentType = "text/html";
   m.charset = report.encoding == report::TextEncoding::kUtf8 ? "utf-8" : "windows-1252";
   if (report.site) {
-    PutNote(m, "Site-wide report (" + period + ") from the central database: " +
-                   std::to_string(report.servers.size()) + " server" +
-                   (report.servers.size() == 1 ? "" : "s") + ".");
+    PutNote(m, "Site-wide report (" + period +
+                   ") from the central database: " + std::to_string(report.servers.size()) +
+                   " server" + (report.servers.size() == 1 ? "" : "s") + ".");
   }
   return m;
 }
 
 bool ReadLocalReport(FileSystem& files, const std::string& logsFolder, const LogDateRange& range,
                      const CostUnit& costUnit, report::Report* out, std::string* trouble) {
-  const std::vector<std::string> paths = report::DailyLogsIn(files, logsFolder, range.from, range.to);
+  const std::vector<std::string> paths =
+      report::DailyLogsIn(files, logsFolder, range.from, range.to);
   report::ReportBuilder builder;
   // As pelkoreport reads them: a log under LogUtf8 keeps its names whole.
   builder.Describe(range.from, range.to,
@@ -146,11 +147,12 @@ MailMessage BuildFallbackMessage(const MailSettings& settings, const std::string
 
 std::string FallbackNote(const std::string& period, const std::string& trouble,
                          const std::string& periodShown) {
-  const std::string head =
-      "The site-wide report (EmailReportPeriod " + period + ") could not be made: " + trouble + ". ";
+  const std::string head = "The site-wide report (EmailReportPeriod " + period +
+                           ") could not be made: " + trouble + ". ";
   if (periodShown.empty()) {
-    return head + "This is this computer's own global log instead; its totals are this computer's "
-                  "alone.";
+    return head +
+           "This is this computer's own global log instead; its totals are this computer's "
+           "alone.";
   }
   return head + "This is this computer's own report of the same period, " + periodShown +
          ", from its daily logs; its totals are this computer's alone.";

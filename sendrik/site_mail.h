@@ -25,8 +25,8 @@ namespace pelko::mail {
 inline constexpr uint32_t kDatabaseTimeoutSeconds = 30;
 
 struct SiteSettings {
-  std::string period;      // EmailReportPeriod; empty: the global log is mailed
-  std::string connection;  // DatabaseConnection
+  std::string period;       // EmailReportPeriod; empty: the global log is mailed
+  std::string connection;   // DatabaseConnection
   SealedPassword password;  // DatabasePassword as the registry keeps it
   CostUnit costUnit;        // CostUnit, which every report shows costs in
 };

@@ -59,7 +59,8 @@ class Base64Lines {
     pending.clear();
     pendingAt = 0;
     for (std::size_t i = 0; i < n; i += 3) {
-      const uint32_t b = in[i] << 16 | (i + 1 < n ? in[i + 1] << 8 : 0) | (i + 2 < n ? in[i + 2] : 0);
+      const uint32_t b =
+          in[i] << 16 | (i + 1 < n ? in[i + 1] << 8 : 0) | (i + 2 < n ? in[i + 2] : 0);
       pending += kDigits[b >> 18 & 63];
       pending += kDigits[b >> 12 & 63];
       pending += i + 1 < n ? kDigits[b >> 6 & 63] : '=';
@@ -124,12 +125,18 @@ std::string Why(CURLcode code, const char* detail, const std::string& reply,
   const std::string timeout = std::to_string(s.timeoutSeconds) + " s";
   std::string why;
   switch (code) {
-    case CURLE_COULDNT_RESOLVE_HOST: why = "cannot find the server " + s.server; break;
-    case CURLE_COULDNT_CONNECT: why = "cannot connect to " + where; break;
+    case CURLE_COULDNT_RESOLVE_HOST:
+      why = "cannot find the server " + s.server;
+      break;
+    case CURLE_COULDNT_CONNECT:
+      why = "cannot connect to " + where;
+      break;
     case CURLE_OPERATION_TIMEDOUT:
       why = "the server " + where + " stopped answering (no progress within " + timeout + ")";
       break;
-    case CURLE_LOGIN_DENIED: why = "the server refused the login of " + s.user; break;
+    case CURLE_LOGIN_DENIED:
+      why = "the server refused the login of " + s.user;
+      break;
     case CURLE_USE_SSL_FAILED:
       why = "the server " + where + " offers no STARTTLS, which MailSecurity 1 requires";
       break;
@@ -137,9 +144,15 @@ std::string Why(CURLcode code, const char* detail, const std::string& reply,
       why = "the certificate of " + where +
             " is not trusted or names another host (MailCaFile can name a private CA)";
       break;
-    case CURLE_SSL_CACERT_BADFILE: why = "the CA file '" + s.caFile + "' cannot be read"; break;
-    case CURLE_SSL_CONNECT_ERROR: why = "the TLS handshake with " + where + " failed"; break;
-    default: why = "sending through " + where + " failed"; break;
+    case CURLE_SSL_CACERT_BADFILE:
+      why = "the CA file '" + s.caFile + "' cannot be read";
+      break;
+    case CURLE_SSL_CONNECT_ERROR:
+      why = "the TLS handshake with " + where + " failed";
+      break;
+    default:
+      why = "sending through " + where + " failed";
+      break;
   }
   if (detail && *detail) why += std::string(": ") + detail;
   if (!reply.empty() && code != CURLE_OPERATION_TIMEDOUT) why += "; the server said: " + reply;
@@ -152,13 +165,17 @@ EventKind KindOf(CURLcode code, const std::string& reply) {
   switch (code) {
     case CURLE_COULDNT_RESOLVE_HOST:
     case CURLE_COULDNT_CONNECT:
-    case CURLE_OPERATION_TIMEDOUT: return EventKind::kMailServerUnreachable;
-    case CURLE_LOGIN_DENIED: return EventKind::kMailLoginRefused;
+    case CURLE_OPERATION_TIMEDOUT:
+      return EventKind::kMailServerUnreachable;
+    case CURLE_LOGIN_DENIED:
+      return EventKind::kMailLoginRefused;
     case CURLE_USE_SSL_FAILED:
     case CURLE_PEER_FAILED_VERIFICATION:
     case CURLE_SSL_CACERT_BADFILE:
-    case CURLE_SSL_CONNECT_ERROR: return EventKind::kMailTlsFailed;
-    default: return reply.starts_with('5') ? EventKind::kMailRejected : EventKind::kMailNotSent;
+    case CURLE_SSL_CONNECT_ERROR:
+      return EventKind::kMailTlsFailed;
+    default:
+      return reply.starts_with('5') ? EventKind::kMailRejected : EventKind::kMailNotSent;
   }
 }
 

@@ -16,7 +16,7 @@ inline constexpr long kLongestSendSeconds = 1800;
 
 struct SendResult {
   bool sent = false;
-  std::string failure;  // why not, in one line
+  std::string failure;                       // why not, in one line
   EventKind kind = EventKind::kMailNotSent;  // the failure's kind
 };
 

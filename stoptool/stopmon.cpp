@@ -2,7 +2,9 @@
 #include <string>
 
 // Answered before anything is looked for, so that asking stops nothing.
-static bool IsVersion(int argc, char** argv) { return argc == 2 && std::string(argv[1]) == "--version"; }
+static bool IsVersion(int argc, char** argv) {
+  return argc == 2 && std::string(argv[1]) == "--version";
+}
 
 #ifdef _WIN32
 #include "agent/util/coding.h"

@@ -14,9 +14,7 @@ uint32_t ColorDistance(const PageInk& ink) {
   return static_cast<uint32_t>(std::lround(distance * 10000));
 }
 
-bool IsColorPage(const PageInk& ink, uint32_t threshold) {
-  return ColorDistance(ink) > threshold;
-}
+bool IsColorPage(const PageInk& ink, uint32_t threshold) { return ColorDistance(ink) > threshold; }
 
 uint32_t ColorPagesAmong(const std::vector<bool>& documentPageIsColor, uint32_t printedPages) {
   const uint64_t pages = documentPageIsColor.size();

@@ -56,7 +56,8 @@ uint32_t PaperFactor(const Tariff& tariff, std::string_view paper) {
 
 bool IsTwoSided(std::string_view sides) {
   constexpr std::string_view kTwoSided = "two-sided";
-  return sides.size() >= kTwoSided.size() && AsciiEqualFold(sides.substr(0, kTwoSided.size()), kTwoSided);
+  return sides.size() >= kTwoSided.size() &&
+         AsciiEqualFold(sides.substr(0, kTwoSided.size()), kTwoSided);
 }
 
 // The value as its reader's one reading found it; `absent` where it did not.
@@ -75,8 +76,8 @@ Tariff ReadTariff(Registry& registry, int index) {
       ReadOnce<RegistryDwordValue>(registry, settings::PrinterColorCost(index), tariff.monoCost);
   tariff.duplexDiscountPercent = std::min<uint32_t>(
       ReadOnce<RegistryDwordValue>(registry, settings::PrinterDuplexDiscount(index), 0u), 100);
-  const std::string factors = ReadOnce<RegistryStringValue>(
-      registry, settings::PrinterPaperFactors(index), std::string());
+  const std::string factors =
+      ReadOnce<RegistryStringValue>(registry, settings::PrinterPaperFactors(index), std::string());
   std::string error;
   // A text the administrator mistyped counts every paper as 1 (pelkoctl
   // check says why) rather than pricing by half of what was meant.
@@ -99,8 +100,7 @@ int64_t Cost(const Tariff& tariff, const PrintedPages& pages) {
 }
 
 bool ParsePaperFactors(std::string_view text,
-                       std::vector<std::pair<std::string, uint32_t>>* factors,
-                       std::string* error) {
+                       std::vector<std::pair<std::string, uint32_t>>* factors, std::string* error) {
   factors->clear();
   if (TrimBlanks(text).empty()) return true;
   auto refuse = [&](const std::string& why) {
@@ -127,7 +127,8 @@ bool ParsePaperFactors(std::string_view text,
     if (!ParseFactor(number, &factor)) {
       return refuse("'" + number + "' for " + name +
                     " is no factor (a number such as 2, 1.5 or 0.25, at most three decimals, "
-                    "at most " + std::to_string(kMaxPaperFactorThousandths / kWholeFactor) + ")");
+                    "at most " +
+                    std::to_string(kMaxPaperFactorThousandths / kWholeFactor) + ")");
     }
     if (factor == 0) return refuse(name + "=0 would make its pages free; a factor is more than 0");
     const std::string key = PaperKey(name);
@@ -150,8 +151,8 @@ std::string PaperKey(std::string_view paper) {
   const std::size_t last = key.rfind('_');
   if (first != std::string::npos && last > first) {
     const std::string_view size = std::string_view(key).substr(last + 1);
-    const bool measured = size.find('x') != std::string_view::npos &&
-                          (size.ends_with("mm") || size.ends_with("in"));
+    const bool measured =
+        size.find('x') != std::string_view::npos && (size.ends_with("mm") || size.ends_with("in"));
     if (measured) {
       const std::string sizeClass = key.substr(0, first);
       std::string name = key.substr(first + 1, last - first - 1);

@@ -41,8 +41,7 @@ int64_t Cost(const Tariff& tariff, const PrintedPages& pages);
 // "A3=2,Tabloid=2,A5=0.5" read; false, with `error` saying why, on a text
 // an administrator should be told of.
 bool ParsePaperFactors(std::string_view text,
-                       std::vector<std::pair<std::string, uint32_t>>* factors,
-                       std::string* error);
+                       std::vector<std::pair<std::string, uint32_t>>* factors, std::string* error);
 
 // The short lower-case name a paper's factor is found under: "A3", "a3",
 // "iso_a3_297x420mm" and Windows's "A3" all give "a3"; "Ledger" and

@@ -28,7 +28,8 @@ std::string ParseCostUnit(std::string_view text, CostUnit* unit) {
   if (text.empty()) return "";
   const std::size_t slash = text.find('/');
   const std::string_view name = text.substr(0, slash);
-  const std::string usage = "'" + std::string(text) + "' is no cost unit (a unit of up to 8 "
+  const std::string usage = "'" + std::string(text) +
+                            "' is no cost unit (a unit of up to 8 "
                             "letters or signs, and /DECIMALS from 0 to 4: EUR/2)";
   if (name.empty() || name.size() > kLongestUnit) return usage;
   for (const char c : name) {
@@ -56,7 +57,8 @@ CostUnit ReadCostUnit(Registry& registry, std::string* trouble) {
 std::string CostText(int64_t cost, const CostUnit& unit, std::string_view sep, char point,
                      bool withUnit) {
   const bool negative = cost < 0;
-  const uint64_t magnitude = negative ? 0 - static_cast<uint64_t>(cost) : static_cast<uint64_t>(cost);
+  const uint64_t magnitude =
+      negative ? 0 - static_cast<uint64_t>(cost) : static_cast<uint64_t>(cost);
   uint64_t scale = 1;
   for (int i = 0; i < unit.decimals; ++i) scale *= 10;
   std::string out = negative ? "-" : "";

@@ -30,9 +30,12 @@ std::string MailFailureFix(uint32_t result) {
     case EventKind::kMailTlsFailed:
       return "check MailSecurity against the server's port (1 STARTTLS on 587, 2 TLS on 465) "
              "and MailCaFile";
-    case EventKind::kMailRejected: return "check MailFrom and MailTo against what the server accepts";
-    case EventKind::kMailNothingToSend: return "mend the mail settings named above";
-    default: return "read Sendrik.log in the Logs folder";
+    case EventKind::kMailRejected:
+      return "check MailFrom and MailTo against what the server accepts";
+    case EventKind::kMailNothingToSend:
+      return "mend the mail settings named above";
+    default:
+      return "read Sendrik.log in the Logs folder";
   }
 }
 

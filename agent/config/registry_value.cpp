@@ -11,14 +11,11 @@ namespace pelko {
 
 namespace {
 
-void TrimLeadingBackslashes(std::string& text) {
-  text.erase(0, text.find_first_not_of('\\'));
-}
+void TrimLeadingBackslashes(std::string& text) { text.erase(0, text.find_first_not_of('\\')); }
 
 }  // namespace
 
-void SplitRegistryPath(const std::string& path, std::string* keyPath,
-                       std::string* valueName) {
+void SplitRegistryPath(const std::string& path, std::string* keyPath, std::string* valueName) {
   std::string rest = path;
   TrimLeadingBackslashes(rest);
   const std::size_t last = rest.rfind('\\');
@@ -33,8 +30,8 @@ void SplitRegistryPath(const std::string& path, std::string* keyPath,
   TrimLeadingBackslashes(*valueName);
 }
 
-int32_t QueryValueBytes(Registry& registry, RegKey key, const std::string& name,
-                        uint32_t* type, std::string* data) {
+int32_t QueryValueBytes(Registry& registry, RegKey key, const std::string& name, uint32_t* type,
+                        std::string* data) {
   uint32_t size = 0;
   int32_t status = registry.QueryValue(key, name, type, nullptr, &size);
   if (status != kErrorSuccess) return status;
@@ -48,8 +45,8 @@ int32_t QueryValueBytes(Registry& registry, RegKey key, const std::string& name,
 }
 
 template <typename T>
-RegistryValue<T>::RegistryValue(Registry& registry, const std::string& path,
-                                T defaultValue, bool alwaysRead, RootKey root)
+RegistryValue<T>::RegistryValue(Registry& registry, const std::string& path, T defaultValue,
+                                bool alwaysRead, RootKey root)
     : registry(&registry),
       root(root),
       defaultValue(std::move(defaultValue)),
@@ -66,8 +63,7 @@ bool QueryNumber(Registry& registry, RegKey key, const std::string& name, uint32
                  uint32_t* type) {
   uint8_t data[4] = {0, 0, 0, 0};
   uint32_t size = sizeof data;
-  if (registry.QueryValue(key, name, type, data, &size) != kErrorSuccess ||
-      size != sizeof data) {
+  if (registry.QueryValue(key, name, type, data, &size) != kErrorSuccess || size != sizeof data) {
     return false;
   }
   *number = DecodeFixed32(data);
@@ -116,9 +112,9 @@ void RegistryValue<T>::Write() {
                                 reinterpret_cast<const uint8_t*>(data.data()), 4);
   } else {
     // REG_SZ is stored with its terminating zero.
-    status = registry->SetValue(key, valueName, kRegSz,
-                                reinterpret_cast<const uint8_t*>(value.c_str()),
-                                static_cast<uint32_t>(value.size() + 1));
+    status =
+        registry->SetValue(key, valueName, kRegSz, reinterpret_cast<const uint8_t*>(value.c_str()),
+                           static_cast<uint32_t>(value.size() + 1));
   }
   if (status == kErrorSuccess) {
     loaded = true;

@@ -14,9 +14,8 @@ template <typename T>
 class RegistryValue {
  public:
   // Splits path into keyPath and valueName and reads the value once.
-  RegistryValue(Registry& registry, const std::string& path,
-                T defaultValue = T(), bool alwaysRead = false,
-                RootKey root = RootKey::kLocalMachine);
+  RegistryValue(Registry& registry, const std::string& path, T defaultValue = T(),
+                bool alwaysRead = false, RootKey root = RootKey::kLocalMachine);
 
   // From the registry now; defaultValue (and the held value untouched) on
   // any failure.
@@ -75,11 +74,10 @@ class KeyCloser {
 
 // The bytes of a value of an open key, as stored; *type gets its type.
 // Returns the registry's status.
-int32_t QueryValueBytes(Registry& registry, RegKey key, const std::string& name,
-                        uint32_t* type, std::string* data);
+int32_t QueryValueBytes(Registry& registry, RegKey key, const std::string& name, uint32_t* type,
+                        std::string* data);
 
 // "Software\Pelko\Path" -> key "Software\Pelko", value "Path".
-void SplitRegistryPath(const std::string& path, std::string* keyPath,
-                       std::string* valueName);
+void SplitRegistryPath(const std::string& path, std::string* keyPath, std::string* valueName);
 
 }  // namespace pelko

@@ -15,8 +15,8 @@ namespace {
 constexpr uint32_t kAnyNumber = 0xffffffffu;
 
 bool IsHostByte(char c) {
-  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
-         c == '-' || c == '.' || c == ':' || c == '[' || c == ']';
+  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' ||
+         c == '.' || c == ':' || c == '[' || c == ']';
 }
 
 std::string Quoted(std::string_view text) { return "'" + std::string(text) + "'"; }
@@ -39,7 +39,8 @@ std::string CheckCostUnit(std::string_view text) {
 
 std::string CheckHost(std::string_view text) {
   for (char c : text) {
-    if (!IsHostByte(c)) return Quoted(text) + " is no host name (letters, digits, '-', '.', an optional :port)";
+    if (!IsHostByte(c))
+      return Quoted(text) + " is no host name (letters, digits, '-', '.', an optional :port)";
   }
   return "";
 }
@@ -58,7 +59,8 @@ std::string CheckConnection(std::string_view text) {
   for (const char* key : {"pwd=", "password="}) {
     const std::size_t at = lowered.find(key);
     if (at != std::string::npos && (at == 0 || lowered[at - 1] == ';' || lowered[at - 1] == ' ')) {
-      return "the connection string holds a password: leave it out and give it with pelkodb --set-password";
+      return "the connection string holds a password: leave it out and give it with pelkodb "
+             "--set-password";
     }
   }
   return "";
@@ -88,40 +90,76 @@ const std::vector<SettingInfo>& KnownSettings() {
   using K = SettingKind;
   using O = SettingOwner;
   static const std::vector<SettingInfo> table = {
-      {"Path", K::kText, 0, 0, O::kAdministrator, "folder under which the logs folder Logs and the mail program lie (the agent does not create it)", CheckFullPath},
+      {"Path", K::kText, 0, 0, O::kAdministrator,
+       "folder under which the logs folder Logs and the mail program lie (the agent does not "
+       "create it)",
+       CheckFullPath},
       {"AppIsRunning", K::kNumber, 0, 1, O::kAdministrator, "1: account printing"},
-      {"nPrinters", K::kNumber, 0, kMaxPrinters, O::kPrinterCommands, "how many printers are configured, Printer1 to PrinterN"},
-      {"IsModified", K::kNumber, 0, 1, O::kPrinterCommands, "1 after changing printers by hand: they restart with the new names; the agent resets it"},
-      {"EmailAlert", K::kNumber, 0, 1, O::kAdministrator, "1: every EmailAlertFreq minutes build the global log and start the mail program from Path"},
+      {"nPrinters", K::kNumber, 0, kMaxPrinters, O::kPrinterCommands,
+       "how many printers are configured, Printer1 to PrinterN"},
+      {"IsModified", K::kNumber, 0, 1, O::kPrinterCommands,
+       "1 after changing printers by hand: they restart with the new names; the agent resets it"},
+      {"EmailAlert", K::kNumber, 0, 1, O::kAdministrator,
+       "1: every EmailAlertFreq minutes build the global log and start the mail program from Path"},
       {"EmailAlertFreq", K::kNumber, 1, 71582, O::kAdministrator, "minutes between two mailings"},
-      {"EmailAlertTime", K::kText, 0, 0, O::kAdministrator, "HH:MM: mail once a day at this local time instead", CheckTimeOfDay},
-      {"EmailReportPeriod", K::kText, 0, 0, O::kAdministrator, "today, yesterday, this-month or last-month: mail the database's site-wide report of it instead", CheckReportPeriod},
-      {"SiteReportAway", K::kNumber, 0, 1, O::kAgent, "1 while the mail program finds the database away (said once)"},
-      {"StylesheetHost", K::kText, 0, 0, O::kAdministrator, "web server the mailed global log takes Tavisk.xsl from; empty: the build's own", CheckHost},
+      {"EmailAlertTime", K::kText, 0, 0, O::kAdministrator,
+       "HH:MM: mail once a day at this local time instead", CheckTimeOfDay},
+      {"EmailReportPeriod", K::kText, 0, 0, O::kAdministrator,
+       "today, yesterday, this-month or last-month: mail the database's site-wide report of it "
+       "instead",
+       CheckReportPeriod},
+      {"SiteReportAway", K::kNumber, 0, 1, O::kAgent,
+       "1 while the mail program finds the database away (said once)"},
+      {"StylesheetHost", K::kText, 0, 0, O::kAdministrator,
+       "web server the mailed global log takes Tavisk.xsl from; empty: the build's own", CheckHost},
       {"ToSendFile", K::kText, 0, 0, O::kAgent, "the file last handed to the mail program"},
-      {"CostUnit", K::kText, 0, 0, O::kAdministrator, "UNIT/DECIMALS, e.g. EUR/2: costs kept in cents, shown as 13.11 EUR", CheckCostUnit},
-      {"DeleteOldLogs", K::kNumber, 0, 1, O::kAdministrator, "1: delete log files older than DeleteLogsDays days, every six hours"},
-      {"DeleteLogsDays", K::kNumber, 1, 36500, O::kAdministrator, "age in days at which logs are deleted"},
+      {"CostUnit", K::kText, 0, 0, O::kAdministrator,
+       "UNIT/DECIMALS, e.g. EUR/2: costs kept in cents, shown as 13.11 EUR", CheckCostUnit},
+      {"DeleteOldLogs", K::kNumber, 0, 1, O::kAdministrator,
+       "1: delete log files older than DeleteLogsDays days, every six hours"},
+      {"DeleteLogsDays", K::kNumber, 1, 36500, O::kAdministrator,
+       "age in days at which logs are deleted"},
       {"MailServer", K::kText, 0, 0, O::kAdministrator, "SMTP server"},
-      {"MailPort", K::kNumber, 1, 65535, O::kAdministrator, "its port; absent: 25, or 465 with MailSecurity 2"},
-      {"MailSecurity", K::kNumber, 0, 3, O::kAdministrator, "0 no encryption, 1 STARTTLS required (absent: 1), 2 TLS, 3 STARTTLS where the server offers it"},
+      {"MailPort", K::kNumber, 1, 65535, O::kAdministrator,
+       "its port; absent: 25, or 465 with MailSecurity 2"},
+      {"MailSecurity", K::kNumber, 0, 3, O::kAdministrator,
+       "0 no encryption, 1 STARTTLS required (absent: 1), 2 TLS, 3 STARTTLS where the server "
+       "offers it"},
       {"MailUser", K::kText, 0, 0, O::kAdministrator, "login; empty for none"},
-      {"MailPassword", K::kText, 0, 0, O::kPasswordCommand, "the mail server's password, sealed", nullptr, "sendrik /setpassword"},
+      {"MailPassword", K::kText, 0, 0, O::kPasswordCommand, "the mail server's password, sealed",
+       nullptr, "sendrik /setpassword"},
       {"MailFrom", K::kText, 0, 0, O::kAdministrator, "sender's address"},
       {"MailTo", K::kText, 0, 0, O::kAdministrator, "recipients, separated by ';'"},
       {"MailSubject", K::kText, 0, 0, O::kAdministrator, "text put in front of the subject"},
       {"MailCaFile", K::kText, 0, 0, O::kAdministrator, "PEM file of a private CA"},
-      {"MailTimeout", K::kNumber, 1, 3600, O::kAdministrator, "seconds to wait for the server at each step; absent: 60"},
-      {"LogJobDetails", K::kNumber, 0, 1, O::kAdministrator, "1: each job's copies, colour and mono pages, sides, paper and client in its log entry; 0 or absent: the entries as always"},
-      {"LogUtf8", K::kNumber, 0, 1, O::kAdministrator, "1: logs begun from now on declare UTF-8 and hold names whole in every script; 0: ISO-8859-1, names in windows-1252"},
-      {"ColorThreshold", K::kNumber, 0, 10000, O::kAdministrator, "colour a page must show, in hundredths of a percent of the page, to count as a colour page; absent: 50"},
-      {"DatabaseConnection", K::kText, 0, 0, O::kAdministrator, "ODBC connection string or DSN=... of the central database, without the password; empty: none", CheckConnection},
-      {"DatabasePassword", K::kText, 0, 0, O::kPasswordCommand, "the central database's password, sealed", nullptr, "pelkodb --set-password"},
-      {"ServerName", K::kText, 0, 0, O::kAdministrator, "the name this computer's jobs carry in the central database; empty: the computer's name", CheckServerName},
-      {"LastMailResult", K::kNumber, 0, 0, O::kAgent, "the mail program's last outcome: 0 sent, else the event it reported"},
-      {"LastMailError", K::kText, 0, 0, O::kAgent, "the mail program's last error, empty after a sending"},
+      {"MailTimeout", K::kNumber, 1, 3600, O::kAdministrator,
+       "seconds to wait for the server at each step; absent: 60"},
+      {"LogJobDetails", K::kNumber, 0, 1, O::kAdministrator,
+       "1: each job's copies, colour and mono pages, sides, paper and client in its log entry; 0 "
+       "or absent: the entries as always"},
+      {"LogUtf8", K::kNumber, 0, 1, O::kAdministrator,
+       "1: logs begun from now on declare UTF-8 and hold names whole in every script; 0: "
+       "ISO-8859-1, names in windows-1252"},
+      {"ColorThreshold", K::kNumber, 0, 10000, O::kAdministrator,
+       "colour a page must show, in hundredths of a percent of the page, to count as a colour "
+       "page; absent: 50"},
+      {"DatabaseConnection", K::kText, 0, 0, O::kAdministrator,
+       "ODBC connection string or DSN=... of the central database, without the password; empty: "
+       "none",
+       CheckConnection},
+      {"DatabasePassword", K::kText, 0, 0, O::kPasswordCommand,
+       "the central database's password, sealed", nullptr, "pelkodb --set-password"},
+      {"ServerName", K::kText, 0, 0, O::kAdministrator,
+       "the name this computer's jobs carry in the central database; empty: the computer's name",
+       CheckServerName},
+      {"LastMailResult", K::kNumber, 0, 0, O::kAgent,
+       "the mail program's last outcome: 0 sent, else the event it reported"},
+      {"LastMailError", K::kText, 0, 0, O::kAgent,
+       "the mail program's last error, empty after a sending"},
       {"LastMailTime", K::kText, 0, 0, O::kAgent, "when the mail program last tried"},
-      {"AcceptedWarnings", K::kText, 0, 0, O::kAdministrator, "kinds of pelkoctl check's warnings the site accepts, separated by ',' (raw-jobs,owner-names): shown, not failing the check"},
+      {"AcceptedWarnings", K::kText, 0, 0, O::kAdministrator,
+       "kinds of pelkoctl check's warnings the site accepts, separated by ',' "
+       "(raw-jobs,owner-names): shown, not failing the check"},
   };
   return table;
 }
@@ -134,7 +172,6 @@ const SettingInfo* FindSetting(std::string_view name) {
 }
 
 uint32_t StoredType(SettingKind kind) { return kind == SettingKind::kNumber ? kRegDword : kRegSz; }
-
 
 std::string RejectValue(const SettingInfo& setting, std::string_view text, uint32_t* number) {
   if (setting.kind == SettingKind::kText) return RejectText(setting, text);
@@ -156,14 +193,17 @@ std::string RejectValue(const SettingInfo& setting, std::string_view text, uint3
 namespace {
 
 // Empty when the stored type suits kind; else the line that says it.
-std::string Mistyped(const std::string& name, SettingKind kind, uint32_t type, const std::string& data,
-                     const char* readsAs) {
+std::string Mistyped(const std::string& name, SettingKind kind, uint32_t type,
+                     const std::string& data, const char* readsAs) {
   const bool fits = kind == SettingKind::kNumber ? type == kRegDword && data.size() == 4
                                                  : type == kRegSz || type == kRegExpandSz;
   if (fits) return "";
   return "setting " + name + " is stored as " + RegTypeName(type) + " of " +
          std::to_string(data.size()) + " bytes; it must be a " + RegTypeName(StoredType(kind)) +
-         ", and reads as " + (readsAs != nullptr ? readsAs : kind == SettingKind::kNumber ? "0" : "empty") +
+         ", and reads as " +
+         (readsAs != nullptr             ? readsAs
+          : kind == SettingKind::kNumber ? "0"
+                                         : "empty") +
          " (pelkoctl check)";
 }
 

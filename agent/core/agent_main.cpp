@@ -24,7 +24,8 @@ int AgentArguments(const std::vector<std::string>& args, const std::string& prog
                    const std::string& version, std::ostream& out, std::ostream& err) {
   if (args.empty()) return -1;
   const std::string usage =
-      "Usage: " + program + " [--help | --version]\n"
+      "Usage: " + program +
+      " [--help | --version]\n"
       "The print accounting agent, started by " +
       (program == "pelkomon" ? "systemd (pelkomon.service)" : "the Pelkomon service") +
       ".\n"
@@ -49,10 +50,12 @@ int RunAlone(InstanceLock& lock, const std::string& program, const std::function
              std::string* refusal) {
   std::string holder, error;
   if (lock.Take(&holder, &error)) return agent();
-  *refusal = holder.empty()
-                 ? program + ": not started: the lock that keeps a second agent out cannot be taken: " + error
-                 : program + ": another " + program + " runs (" + holder +
-                       "); not started. Stop that one first (stopmon) to run this one";
+  *refusal =
+      holder.empty()
+          ? program +
+                ": not started: the lock that keeps a second agent out cannot be taken: " + error
+          : program + ": another " + program + " runs (" + holder +
+                "); not started. Stop that one first (stopmon) to run this one";
   return 1;
 }
 

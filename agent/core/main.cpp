@@ -100,8 +100,8 @@ void BlockQuitSignals(int, char**, char**) {
   pthread_sigmask(SIG_BLOCK, &quit, nullptr);
 }
 
-[[gnu::section(".preinit_array"), gnu::used]] void (*const kBlockQuitSignals)(int, char**, char**) =
-    BlockQuitSignals;
+[[gnu::section(".preinit_array"),
+  gnu::used]] void (*const kBlockQuitSignals)(int, char**, char**) = BlockQuitSignals;
 
 }  // namespace
 

@@ -49,8 +49,7 @@ Supervision::~Supervision() {
 
 void Supervision::StopPrinters(RegistryDwordValue& count, bool fresh) {
   // Printers from 50 on have no slot and are not served.
-  for (uint32_t i = 1;
-       i < PrinterSlotCount && i <= (fresh ? count.Read() : count.Get()); ++i) {
+  for (uint32_t i = 1; i < PrinterSlotCount && i <= (fresh ? count.Read() : count.Get()); ++i) {
     printerSlots[i].Stop();
   }
 }
@@ -59,8 +58,8 @@ void Supervision::RestartIfEnded(WorkerThread& worker) {
   if (!worker.HasEnded()) return;
   worker.Start();
   SayTrouble(env, EventKind::kWorkerRestarted, Severity::kWarning, "restarted " + worker.name,
-         "the " + worker.name + " had ended; " +
-             (worker.IsStarted() ? "started it again" : "could not start it again"));
+             "the " + worker.name + " had ended; " +
+                 (worker.IsStarted() ? "started it again" : "could not start it again"));
 }
 
 // Only workers the flags say are running: a worker stopped on purpose has no
@@ -81,7 +80,8 @@ void Supervision::Cycle() {
   for (const std::string& line : MistypedSettings(*env.registry)) {
     SayTrouble(env, EventKind::kSettingInvalid, Severity::kWarning, line, line);
   }
-  if (env.spooler != nullptr) env.spooler->SetNamesUtf8(RegistryDwordValue(*env.registry, settings::kLogUtf8).Get() == 1);
+  if (env.spooler != nullptr)
+    env.spooler->SetNamesUtf8(RegistryDwordValue(*env.registry, settings::kLogUtf8).Get() == 1);
   if (modificationFlag.Read() != 0) {
     StopPrinters(printerCount, /*fresh=*/false);
     modificationFlag.Set(0);
@@ -116,8 +116,8 @@ void Supervision::Cycle() {
 
 void Supervision::FollowSwitch(RegistryDwordValue& workerSwitch, bool& started,
                                WorkerThread& worker) {
-  const bool act = workerSwitch.Read() != AsSwitch(started) ||
-                   runSwitch.Read() != AsSwitch(printersStarted);
+  const bool act =
+      workerSwitch.Read() != AsSwitch(started) || runSwitch.Read() != AsSwitch(printersStarted);
   if (!act) return;
   if (workerSwitch.Read() == 1 && runSwitch.Read() == 1) {
     worker.Start();
@@ -149,7 +149,7 @@ void SupervisorThread::Run() {
       supervision.Cycle();
     } catch (const std::exception& failure) {
       SayTrouble(env, EventKind::kSupervisorFailed, Severity::kError, "failed cycle",
-             std::string("a supervisor cycle failed: ") + failure.what());
+                 std::string("a supervisor cycle failed: ") + failure.what());
     }
     Pause(PollInterval);
   }

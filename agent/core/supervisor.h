@@ -64,8 +64,7 @@ class Supervision {
   void RestartEndedWorkers();
   void RestartIfEnded(WorkerThread& worker);
   // One switch that keeps a worker running while it and the run switch are 1.
-  void FollowSwitch(RegistryDwordValue& workerSwitch, bool& started,
-                    WorkerThread& worker);
+  void FollowSwitch(RegistryDwordValue& workerSwitch, bool& started, WorkerThread& worker);
   void FollowDatabase();
 };
 

@@ -33,10 +33,11 @@ bool DatabaseThread::Connect(const std::string& connectionText, std::string* err
   int upgradedFrom = 0;
   if (!database::EnsureSchema(*connection, error, &upgradedFrom)) return false;
   if (upgradedFrom != 0) {
-    SayTrouble(env, EventKind::kDatabaseUpgraded, Severity::kInfo, "database upgraded",
-               "the database tables were upgraded from version " + std::to_string(upgradedFrom) +
-                   " to " + std::to_string(database::kSchemaVersion) +
-                   "; agents of an earlier version leave the database alone until they are upgraded");
+    SayTrouble(
+        env, EventKind::kDatabaseUpgraded, Severity::kInfo, "database upgraded",
+        "the database tables were upgraded from version " + std::to_string(upgradedFrom) + " to " +
+            std::to_string(database::kSchemaVersion) +
+            "; agents of an earlier version leave the database alone until they are upgraded");
   }
   sync = std::make_unique<database::LogSync>(env, logLocks, Pauser(), connectedAs);
   return sync->LoadState(*connection, error);
@@ -49,9 +50,11 @@ uint32_t DatabaseThread::Failed(const std::string& what) {
     away = true;
     ++outages;
     // Said once for each time the database goes away, however long.
-    SayTrouble(env, EventKind::kDatabaseUnreachable, Severity::kWarning, "database away " + std::to_string(outages),
-           "the database is out of reach; the jobs wait in the daily logs and are sent "
-           "when it is back: " + what);
+    SayTrouble(env, EventKind::kDatabaseUnreachable, Severity::kWarning,
+               "database away " + std::to_string(outages),
+               "the database is out of reach; the jobs wait in the daily logs and are sent "
+               "when it is back: " +
+                   what);
   }
   const uint32_t wait = retryMs;
   retryMs = std::min(retryMs * 2, kDatabaseLastRetryMs);
@@ -78,8 +81,9 @@ uint32_t DatabaseThread::Cycle() {
   }
   if (away) {
     away = false;
-    SayTrouble(env, EventKind::kDatabaseBack, Severity::kInfo, "database back " + std::to_string(outages),
-           "the database is reachable again; the daily logs are sent");
+    SayTrouble(env, EventKind::kDatabaseBack, Severity::kInfo,
+               "database back " + std::to_string(outages),
+               "the database is reachable again; the daily logs are sent");
   }
   retryMs = kDatabaseFirstRetryMs;
   return kDatabasePollMs;

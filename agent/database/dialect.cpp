@@ -6,16 +6,16 @@ namespace pelko::database {
 
 namespace {
 
-constexpr const char* kKeyColumns[] = {"server_name", "printer", "log_date",
+constexpr const char* kKeyColumns[] = {"server_name", "printer",  "log_date",
                                        "job_id",      "job_date", "job_time"};
-constexpr const char* kValueColumns[] = {"user_name",   "document",   "pages", "cost",
-                                         "copies",      "color_pages", "mono_pages", "sides",
-                                         "paper",       "client",     "color_from"};
+constexpr const char* kValueColumns[] = {"user_name", "document",    "pages",      "cost",
+                                         "copies",    "color_pages", "mono_pages", "sides",
+                                         "paper",     "client",      "color_from"};
 static_assert(std::size(kKeyColumns) + std::size(kValueColumns) == kJobRowParams);
 
 constexpr const char* kSumKeyColumns[] = {"server_name", "kind", "period", "job_date", "name"};
-constexpr const char* kSumFigureColumns[] = {"jobs",       "pages",        "cost",     "color_pages",
-                                             "mono_pages", "untold_pages", "told_jobs"};
+constexpr const char* kSumFigureColumns[] = {
+    "jobs", "pages", "cost", "color_pages", "mono_pages", "untold_pages", "told_jobs"};
 static_assert(std::size(kSumKeyColumns) + std::size(kSumFigureColumns) == kJobSumParams);
 
 // "(?, ..., ?), (?, ..., ?)": rows groups of params marks.
@@ -54,10 +54,13 @@ std::string TextType(Engine engine, std::size_t chars) {
 }
 
 std::string AddColumn(Engine engine, const std::string& table) {
-  return "ALTER TABLE " + table + (engine == Engine::kSqlServer ? " ADD " : " ADD COLUMN IF NOT EXISTS ");
+  return "ALTER TABLE " + table +
+         (engine == Engine::kSqlServer ? " ADD " : " ADD COLUMN IF NOT EXISTS ");
 }
 
-std::string IfNotExists(Engine engine) { return engine == Engine::kSqlServer ? "" : "IF NOT EXISTS "; }
+std::string IfNotExists(Engine engine) {
+  return engine == Engine::kSqlServer ? "" : "IF NOT EXISTS ";
+}
 
 std::string HoldUpgrade(Engine engine) {
   // A lock of the session, which a commit keeps; bounded as a statement is.
@@ -106,8 +109,8 @@ std::string TableExists(Engine engine) {
   const char* schema = engine == Engine::kMariaDb     ? "DATABASE()"
                        : engine == Engine::kSqlServer ? "SCHEMA_NAME()"
                                                       : "current_schema()";
-  return std::string("SELECT COUNT(*) FROM information_schema.tables WHERE table_schema = ") + schema +
-         " AND table_name = ?";
+  return std::string("SELECT COUNT(*) FROM information_schema.tables WHERE table_schema = ") +
+         schema + " AND table_name = ?";
 }
 
 std::string ExactTextType(Engine engine, std::size_t chars) {
@@ -158,11 +161,13 @@ std::string UpsertJobRows(Engine engine, std::size_t rows) {
         on += std::string(on.empty() ? "" : " AND ") + "t." + column + " = s." + column;
       }
       std::string values;
-      for (const char* column : kKeyColumns) values += std::string(values.empty() ? "" : ", ") + "s." + column;
+      for (const char* column : kKeyColumns)
+        values += std::string(values.empty() ? "" : ", ") + "s." + column;
       for (const char* column : kValueColumns) values += std::string(", s.") + column;
-      return "MERGE INTO pelko_jobs WITH (HOLDLOCK) AS t USING (VALUES " + Marks(rows) + ") AS s (" +
-             columns + ") ON " + on + " WHEN MATCHED THEN UPDATE SET " + SetValues("s.") +
-             " WHEN NOT MATCHED THEN INSERT (" + columns + ") VALUES (" + values + ");";
+      return "MERGE INTO pelko_jobs WITH (HOLDLOCK) AS t USING (VALUES " + Marks(rows) +
+             ") AS s (" + columns + ") ON " + on + " WHEN MATCHED THEN UPDATE SET " +
+             SetValues("s.") + " WHEN NOT MATCHED THEN INSERT (" + columns + ") VALUES (" + values +
+             ");";
     }
     case Engine::kPostgreSql:
       break;
@@ -181,9 +186,11 @@ std::string AddToJobSums(Engine engine, const std::string& source) {
   switch (engine) {
     case Engine::kMariaDb:
       for (const char* column : kSumFigureColumns) {
-        set += std::string(set.empty() ? "" : ", ") + column + " = " + column + " + VALUES(" + column + ")";
+        set += std::string(set.empty() ? "" : ", ") + column + " = " + column + " + VALUES(" +
+               column + ")";
       }
-      return "INSERT INTO pelko_job_sums (" + columns + ") " + source + " ON DUPLICATE KEY UPDATE " + set;
+      return "INSERT INTO pelko_job_sums (" + columns + ") " + source +
+             " ON DUPLICATE KEY UPDATE " + set;
     case Engine::kSqlServer: {
       std::string values;
       for (const char* column : kSumKeyColumns) {
@@ -192,10 +199,11 @@ std::string AddToJobSums(Engine engine, const std::string& source) {
       for (const char* column : kSumFigureColumns) {
         set += std::string(set.empty() ? "" : ", ") + column + " = t." + column + " + s." + column;
       }
-      for (const char* column : kSumKeyColumns) values += std::string(values.empty() ? "" : ", ") + "s." + column;
+      for (const char* column : kSumKeyColumns)
+        values += std::string(values.empty() ? "" : ", ") + "s." + column;
       for (const char* column : kSumFigureColumns) values += std::string(", s.") + column;
-      return "MERGE INTO pelko_job_sums WITH (HOLDLOCK) AS t USING (" + source + ") AS s (" + columns +
-             ") ON " + key + " WHEN MATCHED THEN UPDATE SET " + set +
+      return "MERGE INTO pelko_job_sums WITH (HOLDLOCK) AS t USING (" + source + ") AS s (" +
+             columns + ") ON " + key + " WHEN MATCHED THEN UPDATE SET " + set +
              " WHEN NOT MATCHED THEN INSERT (" + columns + ") VALUES (" + values + ");";
     }
     case Engine::kPostgreSql:
@@ -203,7 +211,8 @@ std::string AddToJobSums(Engine engine, const std::string& source) {
   }
   for (const char* column : kSumKeyColumns) key += std::string(key.empty() ? "" : ", ") + column;
   for (const char* column : kSumFigureColumns) {
-    set += std::string(set.empty() ? "" : ", ") + column + " = pelko_job_sums." + column + " + EXCLUDED." + column;
+    set += std::string(set.empty() ? "" : ", ") + column + " = pelko_job_sums." + column +
+           " + EXCLUDED." + column;
   }
   return "INSERT INTO pelko_job_sums (" + columns + ") " + source + " ON CONFLICT (" + key +
          ") DO UPDATE SET " + set;

@@ -49,7 +49,8 @@ std::vector<JobRow> JobRowsOfLog(std::string_view text) {
       row.client = Column(details.client, kNameChars);
       row.colorFrom = Column(details.colorFrom, kDetailChars);
     }
-    auto [at, added] = seen.emplace(std::tuple(row.printer, row.jobId, row.date, row.time), rows.size());
+    auto [at, added] =
+        seen.emplace(std::tuple(row.printer, row.jobId, row.date, row.time), rows.size());
     if (added) {
       rows.push_back(std::move(row));
     } else {

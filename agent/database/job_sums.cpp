@@ -29,11 +29,13 @@ std::string NextMonth(const std::string& month) {
 // The sums of one kind of the rows whose log dates the statement's two
 // parameters bound, as a source of AddToJobSums.
 std::string SumsOfRows(Engine engine, char kind) {
-  const std::string period =
-      kind == kSumOfDay ? "log_date" : "SUBSTRING(log_date, 1, 6)";
+  const std::string period = kind == kSumOfDay ? "log_date" : "SUBSTRING(log_date, 1, 6)";
   const std::string jobDate = kind == kSumOfDay ? "job_date" : "SUBSTRING(job_date, 1, 7)";
-  const std::string name = kind == kSumOfUser ? "user_name" : kind == kSumOfPrinter ? "printer" : "''";
-  std::string group = ExactGroup(engine, "server_name") + ", " + period + ", " + ExactGroup(engine, jobDate);
+  const std::string name = kind == kSumOfUser      ? "user_name"
+                           : kind == kSumOfPrinter ? "printer"
+                                                   : "''";
+  std::string group =
+      ExactGroup(engine, "server_name") + ", " + period + ", " + ExactGroup(engine, jobDate);
   if (kind != kSumOfDay) group += ", " + ExactGroup(engine, name);
   return "SELECT MIN(server_name), '" + std::string(1, kind) + "', " + period + ", MIN(" + jobDate +
          "), " + (kind == kSumOfDay ? name : "MIN(" + name + ")") + ", " + kJobFigures +
@@ -43,7 +45,8 @@ std::string SumsOfRows(Engine engine, char kind) {
 }  // namespace
 
 JobShare ShareOf(const JobRow& row) {
-  return JobShare{row.printer, row.user, row.date, row.pages, row.cost, row.colorPages, row.monoPages};
+  return JobShare{row.printer, row.user,       row.date,     row.pages,
+                  row.cost,    row.colorPages, row.monoPages};
 }
 
 void JobSums::Add(const std::string& logDate, const JobShare& share, int sign) {
@@ -99,29 +102,34 @@ bool JobSums::Write(const std::function<bool(std::string_view, const std::vector
 
 std::vector<std::string> JobSumsTable(Engine engine) {
   std::string figures;
-  for (const char* column : {"jobs", "pages", "cost", "color_pages", "mono_pages", "untold_pages", "told_jobs"}) {
+  for (const char* column :
+       {"jobs", "pages", "cost", "color_pages", "mono_pages", "untold_pages", "told_jobs"}) {
     figures += std::string(", ") + column + " BIGINT NOT NULL";
   }
   return {
-      "CREATE TABLE " + IfNotExists(engine) + "pelko_job_sums (server_name " + ExactTextType(engine, kServerChars) +
+      "CREATE TABLE " + IfNotExists(engine) + "pelko_job_sums (server_name " +
+          ExactTextType(engine, kServerChars) +
           " NOT NULL, kind CHAR(1) NOT NULL, period VARCHAR(8) NOT NULL, job_date " +
           ExactTextType(engine, 10) + " NOT NULL, name " + ExactTextType(engine, kNameChars) +
           " NOT NULL" + figures + ", PRIMARY KEY (server_name, kind, period, job_date, name))",
       // A report reads one kind over a range of periods, every server's.
-      "CREATE INDEX " + IfNotExists(engine) + "pelko_job_sums_by_period ON pelko_job_sums (kind, period)",
+      "CREATE INDEX " + IfNotExists(engine) +
+          "pelko_job_sums_by_period ON pelko_job_sums (kind, period)",
   };
 }
 
 bool FillJobSums(SqlConnection& connection, Engine engine) {
   std::vector<SqlRow> bounds;
-  if (!connection.Execute("SELECT MIN(log_date), MAX(log_date) FROM pelko_jobs", {}, &bounds)) return false;
+  if (!connection.Execute("SELECT MIN(log_date), MAX(log_date) FROM pelko_jobs", {}, &bounds))
+    return false;
   if (bounds.empty() || bounds[0].size() != 2 || bounds[0][0].empty()) return true;  // no rows
   // Months from the first log date's to the last's: together they take
   // every log date between, as texts compare.
   std::vector<std::pair<std::string, std::string>> spans;
   const std::string first = bounds[0][0], last = bounds[0][1];
   if (Digits(first, 6) && Digits(last, 6)) {
-    for (std::string month = first.substr(0, 6); month <= last.substr(0, 6); month = NextMonth(month)) {
+    for (std::string month = first.substr(0, 6); month <= last.substr(0, 6);
+         month = NextMonth(month)) {
       spans.emplace_back(month, NextMonth(month));
     }
   } else {

@@ -23,8 +23,9 @@
 namespace pelko::database {
 
 // The kinds of sums, as the column kind holds them.
-inline constexpr char kSumOfDay = 'd';      // period: log date; job_date: the job's date; name: ""
-inline constexpr char kSumOfUser = 'u';     // period: log month YYYYMM; job_date: "YYYY/MM"; name: user
+inline constexpr char kSumOfDay = 'd';  // period: log date; job_date: the job's date; name: ""
+inline constexpr char kSumOfUser =
+    'u';  // period: log month YYYYMM; job_date: "YYYY/MM"; name: user
 inline constexpr char kSumOfPrinter = 'p';  // as kSumOfUser, name: printer
 
 // What one job row adds to its sums.

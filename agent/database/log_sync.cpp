@@ -39,11 +39,16 @@ using EntryKey = std::tuple<int64_t, std::string, std::string>;
 // What a row holds beside its key, in the order of kSelectRows and of the
 // statements that write them.
 std::vector<SqlParam> JobValues(const JobRow& row) {
-  return {SqlParam::Text(row.user),          SqlParam::Text(row.document),
-          SqlParam::Number(row.pages),       SqlParam::Number(row.cost),
-          SqlParam::NumberOrNull(row.copies), SqlParam::NumberOrNull(row.colorPages),
-          SqlParam::NumberOrNull(row.monoPages), SqlParam::TextOrNull(row.sides),
-          SqlParam::TextOrNull(row.paper),   SqlParam::TextOrNull(row.client),
+  return {SqlParam::Text(row.user),
+          SqlParam::Text(row.document),
+          SqlParam::Number(row.pages),
+          SqlParam::Number(row.cost),
+          SqlParam::NumberOrNull(row.copies),
+          SqlParam::NumberOrNull(row.colorPages),
+          SqlParam::NumberOrNull(row.monoPages),
+          SqlParam::TextOrNull(row.sides),
+          SqlParam::TextOrNull(row.paper),
+          SqlParam::TextOrNull(row.client),
           SqlParam::TextOrNull(row.colorFrom)};
 }
 
@@ -64,8 +69,8 @@ uint64_t Digest(const JobRow& row) {
 
 // A row's key within the server's books.
 uint64_t KeyDigest(const JobRow& row) {
-  return std::hash<std::string>()(row.printer + '\x1f' + std::to_string(row.jobId) + '\x1f' + row.date +
-                                  '\x1f' + row.time);
+  return std::hash<std::string>()(row.printer + '\x1f' + std::to_string(row.jobId) + '\x1f' +
+                                  row.date + '\x1f' + row.time);
 }
 
 std::optional<int64_t> NumberOrNone(const std::string& text) {
@@ -235,7 +240,8 @@ bool LogSync::SendFile(SqlConnection& connection, const ChangedLog& log,
   if (const auto known = confirmed.find(logFile); known != confirmed.end()) {
     for (std::size_t i = 0; i < rows.size(); ++i) {
       if (std::binary_search(known->second.begin(), known->second.end(), digests[i])) continue;
-      const bool over = std::binary_search(held.begin(), held.begin() + heldBefore, KeyDigest(rows[i]));
+      const bool over =
+          std::binary_search(held.begin(), held.begin() + heldBefore, KeyDigest(rows[i]));
       (over ? rewritten[rows[i].printer] : changed).push_back(&rows[i]);
     }
   } else {
@@ -249,12 +255,14 @@ bool LogSync::SendFile(SqlConnection& connection, const ChangedLog& log,
     held.push_back(KeyDigest(*row));
   }
   ok = ok && Write(connection, logDate, changed);
-  ok = ok && sums.Write([&](std::string_view sql, const std::vector<SqlParam>& params) {
-    return Run(connection, sql, params);
-  }, engine, server);
+  ok = ok &&
+       sums.Write([&](std::string_view sql,
+                      const std::vector<SqlParam>& params) { return Run(connection, sql, params); },
+                  engine, server);
   const SentState state{log.file.size, log.file.lastWritten};
   ok = ok && Record(connection, logFile, state);
-  const SentState twinState = log.twin ? SentState{log.twin->size, log.twin->lastWritten} : SentState{};
+  const SentState twinState =
+      log.twin ? SentState{log.twin->size, log.twin->lastWritten} : SentState{};
   ok = ok && (!log.twin || Record(connection, log.twinFile, twinState));
   ok = ok && connection.Commit();
   if (!ok) {
@@ -291,9 +299,10 @@ bool LogSync::SendFileRetried(SqlConnection& connection, const ChangedLog& log,
 bool LogSync::Record(SqlConnection& connection, const std::string& file, const SentState& state) {
   const auto size = SqlParam::Number(static_cast<int64_t>(state.size));
   const auto written = SqlParam::Number(static_cast<int64_t>(state.written));
-  return sent.count(file) != 0
-             ? Run(connection, kUpdateState, {size, written, SqlParam::Text(server), SqlParam::Text(file)})
-             : Run(connection, kInsertState, {SqlParam::Text(server), SqlParam::Text(file), size, written});
+  return sent.count(file) != 0 ? Run(connection, kUpdateState,
+                                     {size, written, SqlParam::Text(server), SqlParam::Text(file)})
+                               : Run(connection, kInsertState,
+                                     {SqlParam::Text(server), SqlParam::Text(file), size, written});
 }
 
 bool LogSync::Unlike(SqlConnection& connection, const std::string& printer,
@@ -302,7 +311,8 @@ bool LogSync::Unlike(SqlConnection& connection, const std::string& printer,
                      std::vector<uint64_t>* held) {
   std::vector<SqlRow> storedRows;
   if (!Run(connection, kSelectRows,
-           {SqlParam::Text(server), SqlParam::Text(printer), SqlParam::Text(logDate)}, &storedRows)) {
+           {SqlParam::Text(server), SqlParam::Text(printer), SqlParam::Text(logDate)},
+           &storedRows)) {
     return false;
   }
   std::map<EntryKey, const SqlRow*> stored;
@@ -340,9 +350,9 @@ bool LogSync::Write(SqlConnection& connection, const std::string& logDate,
     params.reserve(count * kJobRowParams);
     for (std::size_t i = at; i < at + count; ++i) {
       const JobRow& row = *rows[i];
-      for (const SqlParam& key : {SqlParam::Text(server), SqlParam::Text(row.printer),
-                            SqlParam::Text(logDate), SqlParam::Number(row.jobId),
-                            SqlParam::Text(row.date), SqlParam::Text(row.time)}) {
+      for (const SqlParam& key :
+           {SqlParam::Text(server), SqlParam::Text(row.printer), SqlParam::Text(logDate),
+            SqlParam::Number(row.jobId), SqlParam::Text(row.date), SqlParam::Text(row.time)}) {
         params.push_back(key);
       }
       for (SqlParam& value : JobValues(row)) params.push_back(std::move(value));

@@ -22,16 +22,26 @@ std::string Text(const std::string& product, std::size_t chars) {
 // pelko_jobs's columns, as versions 1 and 2 have them.
 std::string JobColumnTypes(const std::string& product) {
   const std::string name = Text(product, kNameChars);
-  return "server_name " + Text(product, kServerChars) + " NOT NULL, "
-         "printer " + name + " NOT NULL, "
+  return "server_name " + Text(product, kServerChars) +
+         " NOT NULL, "
+         "printer " +
+         name +
+         " NOT NULL, "
          "log_date CHAR(8) NOT NULL, "
          "job_id INTEGER NOT NULL, "
-         "user_name " + name + " NOT NULL, "
-         "document " + Text(product, kDocumentChars) + " NOT NULL, "
+         "user_name " +
+         name +
+         " NOT NULL, "
+         "document " +
+         Text(product, kDocumentChars) +
+         " NOT NULL, "
          "pages INTEGER NOT NULL, "
          "cost INTEGER NOT NULL, "
-         "job_date " + Text(product, 10) + " NOT NULL, "
-         "job_time " + Text(product, 8) + " NOT NULL";
+         "job_date " +
+         Text(product, 10) +
+         " NOT NULL, "
+         "job_time " +
+         Text(product, 8) + " NOT NULL";
 }
 
 // pelko_jobs of version 2, which the step to version 2 makes too: a later
@@ -47,7 +57,8 @@ std::vector<std::string> JobsTableV2(const std::string& product) {
       // The reports take a range of dates and group by one column.
       CreateIndex(EngineOf(product), "pelko_jobs_by_date", "log_date",
                   "server_name, printer, user_name, pages, cost"),
-      "CREATE INDEX " + IfNotExists(EngineOf(product)) + "pelko_jobs_by_user ON pelko_jobs (user_name, log_date)",
+      "CREATE INDEX " + IfNotExists(EngineOf(product)) +
+          "pelko_jobs_by_user ON pelko_jobs (user_name, log_date)",
   };
 }
 
@@ -62,14 +73,15 @@ std::vector<std::string> JobsTableV2(const std::string& product) {
 bool KeyByEntryTime(SqlConnection& connection, const std::string& product) {
   const std::string columns = std::string("(") + kJobColumns + ") SELECT " + kJobColumns;
   auto run = [&](const std::string& sql, const std::vector<SqlParam>& params = {},
-                 std::vector<SqlRow>* rows = nullptr) { return connection.Execute(sql, params, rows); };
+                 std::vector<SqlRow>* rows = nullptr) {
+    return connection.Execute(sql, params, rows);
+  };
   std::vector<SqlRow> days;
   auto copyDays = [&](const std::string& from, const std::string& to) {
     for (const SqlRow& day : days) {
-      if (day.size() == 2 &&
-          !run("INSERT INTO " + to + " " + columns + " FROM " + from +
-                   " WHERE log_date = CAST(? AS CHAR(8)) AND server_name = ?",
-               {SqlParam::Text(day[0]), SqlParam::Text(day[1])})) {
+      if (day.size() == 2 && !run("INSERT INTO " + to + " " + columns + " FROM " + from +
+                                      " WHERE log_date = CAST(? AS CHAR(8)) AND server_name = ?",
+                                  {SqlParam::Text(day[0]), SqlParam::Text(day[1])})) {
         return false;
       }
     }
@@ -121,19 +133,20 @@ bool AddDetailColumns(SqlConnection& connection, const std::string& product) {
 bool AddJobSums(SqlConnection& connection, const std::string& product) {
   const Engine engine = EngineOf(product);
   std::vector<SqlRow> exists;
-  if (!connection.Execute(TableExists(engine), {SqlParam::Text("pelko_log_state")}, &exists)) return false;
+  if (!connection.Execute(TableExists(engine), {SqlParam::Text("pelko_log_state")}, &exists))
+    return false;
   if (!exists.empty() && !exists[0].empty() && exists[0][0] != "0") {
-    const std::string rename = engine == Engine::kSqlServer
-                                   ? "EXEC sp_rename 'pelko_log_state', 'pelko_sync_state'"
-                                   : engine == Engine::kMariaDb
-                                         ? "RENAME TABLE pelko_log_state TO pelko_sync_state"
-                                         : "ALTER TABLE pelko_log_state RENAME TO pelko_sync_state";
+    const std::string rename =
+        engine == Engine::kSqlServer ? "EXEC sp_rename 'pelko_log_state', 'pelko_sync_state'"
+        : engine == Engine::kMariaDb ? "RENAME TABLE pelko_log_state TO pelko_sync_state"
+                                     : "ALTER TABLE pelko_log_state RENAME TO pelko_sync_state";
     if (!connection.Execute(rename, {}, nullptr)) return false;
   }
   for (const std::string& statement : JobSumsTable(engine)) {
     if (!connection.Execute(statement, {}, nullptr)) return false;
   }
-  return connection.Execute("DELETE FROM pelko_job_sums", {}, nullptr) && FillJobSums(connection, engine);
+  return connection.Execute("DELETE FROM pelko_job_sums", {}, nullptr) &&
+         FillJobSums(connection, engine);
 }
 
 // Version 4 to 5: the index on log_date carries what a report groups the
@@ -163,9 +176,10 @@ struct SchemaStep {
   int to;
   bool (*run)(SqlConnection& connection, const std::string& product);
 };
-constexpr SchemaStep kSteps[] = {{2, KeyByEntryTime}, {3, AddDetailColumns}, {4, AddJobSums},
-                                 {5, CarryFiguresInDateIndex}};
-static_assert(std::size(kSteps) == kSchemaVersion - 1 && kSteps[kSchemaVersion - 2].to == kSchemaVersion);
+constexpr SchemaStep kSteps[] = {
+    {2, KeyByEntryTime}, {3, AddDetailColumns}, {4, AddJobSums}, {5, CarryFiguresInDateIndex}};
+static_assert(std::size(kSteps) == kSchemaVersion - 1 &&
+              kSteps[kSchemaVersion - 2].to == kSchemaVersion);
 
 bool ReadVersion(SqlConnection& connection, int* version) {
   std::vector<SqlRow> rows;
@@ -199,7 +213,8 @@ class HeldLock {
   bool Take() {
     if (hold.empty()) return true;
     std::vector<SqlRow> rows;
-    held = connection.Execute(hold, {}, &rows) && !rows.empty() && !rows[0].empty() && rows[0][0] == "1";
+    held = connection.Execute(hold, {}, &rows) && !rows.empty() && !rows[0].empty() &&
+           rows[0][0] == "1";
     return held;
   }
 
@@ -221,9 +236,10 @@ bool Upgrade(SqlConnection& connection, int found, int* upgradedFrom, std::strin
     HeldLock lock(connection, HoldUpgrade(engine), ReleaseUpgrade(engine));
     // The lock of the upgrade first: one who held the row waiting for it
     // would hold up the upgrade's last statement, which sets the version.
-    const bool ok = lock.Take() &&
-                    connection.Execute("UPDATE pelko_schema_version SET version = version", {}, nullptr) &&
-                    ReadVersion(connection, &version);
+    const bool ok =
+        lock.Take() &&
+        connection.Execute("UPDATE pelko_schema_version SET version = version", {}, nullptr) &&
+        ReadVersion(connection, &version);
     done = Steps(connection, ok, &version, error);
   }
   if (done && upgradedFrom != nullptr && version != kSchemaVersion) *upgradedFrom = version;
@@ -272,8 +288,8 @@ Making MakeTables(SqlConnection& connection, std::string* error) {
   HeldLock lock(connection, HoldMaking(engine), ReleaseMaking(engine));
   std::vector<SqlRow> exists;
   int version = 0;
-  bool ok = lock.Take() &&
-            connection.Execute(TableExists(engine), {SqlParam::Text("pelko_schema_version")}, &exists);
+  bool ok = lock.Take() && connection.Execute(TableExists(engine),
+                                              {SqlParam::Text("pelko_schema_version")}, &exists);
   if (ok && !exists.empty() && !exists[0].empty() && exists[0][0] != "0") {
     ok = ReadVersion(connection, &version);
     if (ok && version != 0) {
@@ -306,18 +322,26 @@ std::vector<std::string> SchemaStatements(const std::string& product) {
   const std::vector<std::string> dateIndex = DateIndexV5(engine);
   statements.insert(statements.end(), dateIndex.begin(), dateIndex.end());
   // The version's row last: the tables are whole once it is there.
-  statements.insert(statements.end(), {
-      // What was sent of each log file: nothing is read again while its
-      // size and time of writing stay.
-      "CREATE TABLE " + IfNotExists(engine) + "pelko_sync_state ("
-      "server_name " + Text(product, kServerChars) + " NOT NULL, "
-      "log_file " + Text(product, 400) + " NOT NULL, "
-      "size_bytes BIGINT NOT NULL, "
-      "written BIGINT NOT NULL, "
-      "PRIMARY KEY (server_name, log_file))",
-      "CREATE TABLE " + IfNotExists(engine) + "pelko_schema_version (version INTEGER NOT NULL)",
-      "INSERT INTO pelko_schema_version (version) VALUES (" + std::to_string(kSchemaVersion) + ")",
-  });
+  statements.insert(
+      statements.end(),
+      {
+          // What was sent of each log file: nothing is read again while its
+          // size and time of writing stay.
+          "CREATE TABLE " + IfNotExists(engine) +
+              "pelko_sync_state ("
+              "server_name " +
+              Text(product, kServerChars) +
+              " NOT NULL, "
+              "log_file " +
+              Text(product, 400) +
+              " NOT NULL, "
+              "size_bytes BIGINT NOT NULL, "
+              "written BIGINT NOT NULL, "
+              "PRIMARY KEY (server_name, log_file))",
+          "CREATE TABLE " + IfNotExists(engine) + "pelko_schema_version (version INTEGER NOT NULL)",
+          "INSERT INTO pelko_schema_version (version) VALUES (" + std::to_string(kSchemaVersion) +
+              ")",
+      });
   return statements;
 }
 
@@ -347,7 +371,8 @@ bool EnsureSchema(SqlConnection& connection, std::string* error, int* upgradedFr
     connection.Rollback();
   }
   if (version == kSchemaVersion) return true;
-  if (version >= 1 && version < kSchemaVersion) return Upgrade(connection, version, upgradedFrom, error);
+  if (version >= 1 && version < kSchemaVersion)
+    return Upgrade(connection, version, upgradedFrom, error);
   *error = Unknown(version);
   return false;
 }

@@ -85,8 +85,8 @@ bool FileFinder::VisitFiles(const std::string& folder, const std::string& patter
   return VisitFolder(*opened, path, pattern, visit);
 }
 
-bool FileFinder::VisitFolder(Folder& folder, const std::string& path,
-                             const std::string& pattern, const Visitor& visit) {
+bool FileFinder::VisitFolder(Folder& folder, const std::string& path, const std::string& pattern,
+                             const Visitor& visit) {
   try {
     const char separator = fileSystem->Separator();
     // Names first, then the folders below: one open search at a time.
@@ -109,8 +109,8 @@ bool FileFinder::VisitFolder(Folder& folder, const std::string& path,
     if (!search) return true;
     while (search->Next(&entry)) {
       if ((entry.attributes & kAttributeDirectory) != 0) continue;
-      visit(folder, FoundFile{path + separator + entry.name, false, entry.attributes,
-                              entry.created, entry.lastWritten, entry.size});
+      visit(folder, FoundFile{path + separator + entry.name, false, entry.attributes, entry.created,
+                              entry.lastWritten, entry.size});
     }
     return true;
   } catch (const std::bad_alloc&) {

@@ -48,8 +48,7 @@ class FileFinder {
   // it was shown, even if a folder's name has meanwhile been given to a link.
   // Adds nothing to folders or files. False when memory ran out.
   using Visitor = std::function<void(Folder& folder, const FoundFile& file)>;
-  bool VisitFiles(const std::string& folder, const std::string& pattern,
-                  const Visitor& visit);
+  bool VisitFiles(const std::string& folder, const std::string& pattern, const Visitor& visit);
   // Cuts trailing white space and separators: while the last backslash (the
   // last slash only where there is no backslash at all) ends the text.
   static void StripTrailingSeparators(std::string& path);

@@ -13,9 +13,8 @@ constexpr std::string_view kEntryClose = "</entry>";
 constexpr std::string_view kDetailsOpen = " <copies>";
 // What follows each of the seven details, in order.
 constexpr std::string_view kAfterDetail[7] = {
-    "</copies><colorpages>", "</colorpages><monopages>", "</monopages> <sides>",
-    "</sides><paper>",       "</paper><client>",         "</client><colorfrom>",
-    "</colorfrom></entry>"};
+    "</copies><colorpages>", "</colorpages><monopages>", "</monopages> <sides>", "</sides><paper>",
+    "</paper><client>",      "</client><colorfrom>",     "</colorfrom></entry>"};
 
 std::string_view* DetailSlots(EntryDetails& d, int i) {
   std::string_view* slots[7] = {&d.copies, &d.colorPages, &d.monoPages, &d.sides,
@@ -24,8 +23,8 @@ std::string_view* DetailSlots(EntryDetails& d, int i) {
 }
 // What follows each of the eight values of a job entry, in order.
 constexpr std::string_view kAfterValue[8] = {
-    "</date><time>",     "</time> <id>",    "</id><user>",     "</user> <printer>",
-    "</printer><doc>",   "</doc> <pages>",  "</pages> <cost>", "</cost></entry>"};
+    "</date><time>",   "</time> <id>",   "</id><user>",     "</user> <printer>",
+    "</printer><doc>", "</doc> <pages>", "</pages> <cost>", "</cost></entry>"};
 
 bool IsBadByte(unsigned char c) {
   return c < 0x20 || c == 0x7F || c == '<' || c == '>' || c == '&' || c == '\'' || c == '"';
@@ -164,8 +163,8 @@ bool ValuesClean(const LogEntry& e) {
   }
   if (!e.hasDetails) return true;
   const EntryDetails& d = e.details;
-  for (std::string_view v : {d.copies, d.colorPages, d.monoPages, d.sides, d.paper, d.client,
-                             d.colorFrom}) {
+  for (std::string_view v :
+       {d.copies, d.colorPages, d.monoPages, d.sides, d.paper, d.client, d.colorFrom}) {
     if (!IsCleanLogText(v)) return false;
   }
   return true;
@@ -337,8 +336,8 @@ void EntryAppender::Flush() {
 }
 
 void AppendJobEntry(std::string& out, const JobEntry& entry) {
-  const std::string_view values[8] = {entry.date, entry.time,    entry.id,   entry.user,
-                                      entry.printer, entry.doc, entry.pages, entry.cost};
+  const std::string_view values[8] = {entry.date,    entry.time, entry.id,    entry.user,
+                                      entry.printer, entry.doc,  entry.pages, entry.cost};
   auto append = [&out](std::string_view value) {
     if (IsCleanLogText(value)) {
       out += value;

@@ -49,21 +49,20 @@ FileStatus LogStore::ReadAll(const std::string& path, std::string* text) {
 
 void LogStore::SayWhyNotRead(const std::string& path, FileStatus status) {
   if (status == FileStatus::kTooLarge) {
-    SayTrouble(env, Severity::kWarning, "read " + path,
-           path + " is over " + std::to_string(kMaxTextFileBytes >> 20) +
-               " MiB: left out, not read");
+    SayTrouble(
+        env, Severity::kWarning, "read " + path,
+        path + " is over " + std::to_string(kMaxTextFileBytes >> 20) + " MiB: left out, not read");
   } else if (status == FileStatus::kNotRegular) {
     SayTrouble(env, Severity::kWarning, "read " + path,
-           path + " is a link, folder, pipe or device, not a log file: left out, not read");
+               path + " is a link, folder, pipe or device, not a log file: left out, not read");
   } else if (status == FileStatus::kNotOurs) {
     SayTrouble(env, Severity::kWarning, "read " + path,
-           path + " belongs to another account, not a log file of ours: left out, not read");
+               path + " belongs to another account, not a log file of ours: left out, not read");
   }
 }
 
-FileStatus LogStore::ReadPatiently(Folder& folder, const std::string& name,
-                                   const std::string& path, const Waiter& pause,
-                                   std::string* text, FileId* id) {
+FileStatus LogStore::ReadPatiently(Folder& folder, const std::string& name, const std::string& path,
+                                   const Waiter& pause, std::string* text, FileId* id) {
   FileStatus status = folder.ReadText(name, text, id);
   for (int retry = 0; retry < kRetries && WorthRetrying(status); ++retry) {
     pause(kLogRetryStepMs);
@@ -86,12 +85,14 @@ bool LogStore::MoveAside(const std::string& path) {
     if (moved == FileStatus::kBusy) continue;  // that name is taken
     if (moved != FileStatus::kOk) break;
     SayTrouble(env, Severity::kWarning, "aside " + path + " " + aside,
-           path + " was not a log of the agent's (another account's file, a folder or a "
-                  "link): moved aside to " + aside + ", the log is written anew");
+               path +
+                   " was not a log of the agent's (another account's file, a folder or a "
+                   "link): moved aside to " +
+                   aside + ", the log is written anew");
     return true;
   }
   SayTrouble(env, Severity::kWarning, "aside " + path,
-         path + " is not a log of the agent's and could not be moved aside");
+             path + " is not a log of the agent's and could not be moved aside");
   return false;
 }
 

@@ -50,8 +50,7 @@ class LogStore {
 
   // The text in place of the file at path, whole, or the old file as it was.
   // Tries again for kLogRetryMs while another program holds the file.
-  FileStatus ReplacePatiently(const std::string& path, std::string_view text,
-                              const Waiter& pause);
+  FileStatus ReplacePatiently(const std::string& path, std::string_view text, const Waiter& pause);
   // The same in two steps, for text written piece by piece in between.
   FileStatus BeginPatiently(const std::string& path, const Waiter& pause,
                             std::unique_ptr<ReplacingWriter>* writer);

@@ -47,7 +47,8 @@ struct DetailTexts {
       color = Plus(color, LeadingInt(held.colorPages));
       mono = Plus(mono, LeadingInt(held.monoPages));
       if (job.copies == 0) copies = std::string(held.copies);
-      for (auto [mine, theirs] : {std::pair{&view.sides, held.sides}, {&view.paper, held.paper},
+      for (auto [mine, theirs] : {std::pair{&view.sides, held.sides},
+                                  {&view.paper, held.paper},
                                   {&view.client, held.client},
                                   {&view.colorFrom, held.colorFrom}}) {
         if (mine->empty()) *mine = theirs;
@@ -116,16 +117,18 @@ bool RecordInto(const Env& env, LogStore& store, const Waiter& pause, const std:
 
 // The job's first entry: dated as the book of seen jobs claims it, else
 // by its stamp.
-void AppendNewEntry(std::string& text, const JobRecord& job, const std::string& idText, bool withDetails) {
+void AppendNewEntry(std::string& text, const JobRecord& job, const std::string& idText,
+                    bool withDetails) {
   const std::string_view stamp = job.entryStamp;
   const std::size_t space = stamp.find(' ');
   const bool claimed = space != std::string_view::npos;
   const std::string date = claimed ? std::string(stamp.substr(0, space)) : FormatLogDate(job.stamp);
-  const std::string time = claimed ? std::string(stamp.substr(space + 1)) : FormatLogTime(job.stamp);
+  const std::string time =
+      claimed ? std::string(stamp.substr(space + 1)) : FormatLogTime(job.stamp);
   const std::string pages = std::to_string(job.pages), cost = std::to_string(job.cost);
   const DetailTexts details(job, nullptr);
-  AppendJobEntry(text, {date, time, idText, job.userName, job.printerName, job.documentName, pages, cost,
-                        withDetails, withDetails ? details.view : EntryDetails{}});
+  AppendJobEntry(text, {date, time, idText, job.userName, job.printerName, job.documentName, pages,
+                        cost, withDetails, withDetails ? details.view : EntryDetails{}});
 }
 
 }  // namespace

@@ -44,8 +44,8 @@ uint32_t MsUntilTimeOfDay(const LocalTime& now, int minutes) {
 
 uint32_t AlertWaitMs(uint32_t minutes) {
   const uint64_t ms = static_cast<uint64_t>(minutes) * 60000;
-  return static_cast<uint32_t>(std::clamp<uint64_t>(ms, kMinimumAlertWaitMs,
-                                                    std::numeric_limits<uint32_t>::max()));
+  return static_cast<uint32_t>(
+      std::clamp<uint64_t>(ms, kMinimumAlertWaitMs, std::numeric_limits<uint32_t>::max()));
 }
 
 void EmailAlertThread::Run() {
@@ -59,8 +59,9 @@ uint32_t EmailAlertThread::Step(RegistryDwordValue& frequency, RegistryStringVal
   const std::string at = RegistryStringValue(*env.registry, settings::kEmailAlertTime).Read();
   if (at.empty()) return Cycle(frequency, path);
   if (!ParseTimeOfDay(at, &minutes)) {
-    SayTrouble(env, EventKind::kSettingInvalid, Severity::kWarning, "alert time " + at,
-           "EmailAlertTime \"" + at + "\" is no time HH:MM; mailing every EmailAlertFreq minutes");
+    SayTrouble(
+        env, EventKind::kSettingInvalid, Severity::kWarning, "alert time " + at,
+        "EmailAlertTime \"" + at + "\" is no time HH:MM; mailing every EmailAlertFreq minutes");
     return Cycle(frequency, path);
   }
   const LocalTime now = env.clock->Now();
@@ -95,7 +96,7 @@ void EmailAlertThread::MailGlobalLog(const std::string& logPath, RegistryStringV
   // holding its memory and the log, up to the cap of a send.
   if (lastMail != nullptr && lastMail->Running()) {
     SayTrouble(env, EventKind::kMailSkipped, Severity::kWarning, "mail skipped",
-           "Mail program of the cycle before still running: this cycle's mail skipped");
+               "Mail program of the cycle before still running: this cycle's mail skipped");
     return;
   }
   lastMail.reset();
@@ -115,10 +116,10 @@ void EmailAlertThread::MailGlobalLog(const std::string& logPath, RegistryStringV
   // A refusal means someone could have put their own program there for
   // the agent to run: worth more than a warning.
   const bool refused = started.status == LaunchStatus::kRefused;
-  SayTrouble(env, refused ? EventKind::kMailProgramRefused : EventKind::kMailProgramNotStarted,
-             refused ? Severity::kError : Severity::kWarning, "mail " + started.reason,
-         "Mail program " + program + (refused ? " refused: " : " not started: ") +
-             started.reason);
+  SayTrouble(
+      env, refused ? EventKind::kMailProgramRefused : EventKind::kMailProgramNotStarted,
+      refused ? Severity::kError : Severity::kWarning, "mail " + started.reason,
+      "Mail program " + program + (refused ? " refused: " : " not started: ") + started.reason);
 }
 
 }  // namespace pelko

@@ -55,12 +55,10 @@ void EnteredJobs::Add(uint32_t id, uint32_t pages, const LocalTime& stamp) {
   if (LocalSeconds(stamp) > LocalSeconds(newestStamp)) newestStamp = stamp;
 }
 
-std::string EntryStamp(const LocalTime& t) {
-  return FormatLogDate(t) + " " + FormatLogTime(t);
-}
+std::string EntryStamp(const LocalTime& t) { return FormatLogDate(t) + " " + FormatLogTime(t); }
 
-void AddLoggedEntries(std::string_view text, const std::string& printerName,
-                      EnteredJobs* entered, const std::string& day) {
+void AddLoggedEntries(std::string_view text, const std::string& printerName, EnteredJobs* entered,
+                      const std::string& day) {
   const std::string printer = CleanLogText(printerName);
   std::vector<LogEntry> entries;
   ReadLogEntries(text, &entries);

@@ -58,8 +58,8 @@ struct EnteredJobs {
 };
 
 // Takes in the entries of printerName in the daily log of that day.
-void AddLoggedEntries(std::string_view text, const std::string& printerName,
-                      EnteredJobs* entered, const std::string& day = "");
+void AddLoggedEntries(std::string_view text, const std::string& printerName, EnteredJobs* entered,
+                      const std::string& day = "");
 // "2026/12/06 09:05:03": an entry's date and time, as the book claims it.
 std::string EntryStamp(const LocalTime& t);
 // The printer's daily logs of the last `days` days, today included, and

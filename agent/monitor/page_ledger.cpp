@@ -65,8 +65,7 @@ PageLedger::Job& PageLedger::Note(const SpoolJob& listed) {
     if (listed.exactCounts && listed.pagesPrinted) job.final = true;
   }
   if (listed.state == JobState::kPrinting) {
-    lastPrinting =
-        PageShare{listed.id, listed.user.value_or(""), listed.document.value_or(""), 0};
+    lastPrinting = PageShare{listed.id, listed.user.value_or(""), listed.document.value_or(""), 0};
   }
   return job;
 }
@@ -107,10 +106,9 @@ std::vector<PageShare> PageLedger::Share(uint32_t rise, const SpoolJob& passJob)
   for (const auto& [order, id] : byOrder) {
     Job& job = jobs[id];
     const uint32_t owed = Owed(job);
-    const uint32_t given =
-        job.ended && job.final
-            ? owed
-            : static_cast<uint32_t>(std::clamp<int64_t>(unclaimed, 0, owed));
+    const uint32_t given = job.ended && job.final
+                               ? owed
+                               : static_cast<uint32_t>(std::clamp<int64_t>(unclaimed, 0, owed));
     if (given == 0) continue;
     job.credited += given;
     pages[id] += given;

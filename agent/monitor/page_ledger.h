@@ -84,7 +84,7 @@ class PageLedger {
     // hold pages from before the baseline, so it is taken as credited.
     bool countFromBeforeStart = false;
     int passesSinceEnd = 0;
-    uint64_t order = 0;  // when first seen, for the order of shares
+    uint64_t order = 0;       // when first seen, for the order of shares
     int64_t submittedAt = 0;  // SpoolJob::submittedAt, where told
   };
 

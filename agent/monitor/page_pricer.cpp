@@ -82,8 +82,8 @@ uint32_t PagePricer::ColorPages(const Job& job, uint32_t pages, const char** fro
   }
   *from = "request";
   // A job that leaves the mode to a colour printer prints in colour.
-  const bool color = details.colorMode == "color" ||
-                     (details.colorMode.empty() && details.printerColor == true);
+  const bool color =
+      details.colorMode == "color" || (details.colorMode.empty() && details.printerColor == true);
   return color ? pages : 0;
 }
 

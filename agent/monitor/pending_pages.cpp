@@ -29,8 +29,8 @@ bool ReadStamp(const std::string& date, const std::string& time, LocalTime* stam
   char end = 0;
   return std::sscanf(date.c_str(), "%4d/%2d/%2d%c", &stamp->year, &stamp->month, &stamp->day,
                      &end) == 3 &&
-         std::sscanf(time.c_str(), "%2d:%2d:%2d%c", &stamp->hour, &stamp->minute,
-                     &stamp->second, &end) == 3;
+         std::sscanf(time.c_str(), "%2d:%2d:%2d%c", &stamp->hour, &stamp->minute, &stamp->second,
+                     &end) == 3;
 }
 
 }  // namespace
@@ -67,8 +67,7 @@ std::string EncodePendingPages(const std::vector<JobRecord>& jobs) {
   return text;
 }
 
-std::vector<JobRecord> DecodePendingPages(const std::string& text,
-                                           const std::string& printerName) {
+std::vector<JobRecord> DecodePendingPages(const std::string& text, const std::string& printerName) {
   std::vector<JobRecord> jobs;
   std::size_t from = 0;
   while (from < text.size()) {

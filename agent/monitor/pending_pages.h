@@ -18,7 +18,6 @@ std::string PendingPagesPath(const Env& env, const std::string& printerName);
 // cleans them.
 std::string EncodePendingPages(const std::vector<JobRecord>& jobs);
 // The jobs of printerName in text; lines that do not read whole are left out.
-std::vector<JobRecord> DecodePendingPages(const std::string& text,
-                                           const std::string& printerName);
+std::vector<JobRecord> DecodePendingPages(const std::string& text, const std::string& printerName);
 
 }  // namespace pelko

@@ -144,8 +144,10 @@ void PrinterThread::MeasureDocuments(const std::vector<SpoolJob>& jobs) {
     if (!inkQueue) inkQueue = std::make_unique<InkQueue>(*env.inkMeter, queueChanged.get());
     if (!inkQueue->Ask(printerName, job.id, job.submittedAt)) {
       SayTrouble(env, Severity::kInfo, "measure " + printerName,
-                 "printer \"" + printerName + "\": too many documents wait to be measured for "
-                 "colour; job " + std::to_string(job.id) + " is priced by the mode it asked for");
+                 "printer \"" + printerName +
+                     "\": too many documents wait to be measured for "
+                     "colour; job " +
+                     std::to_string(job.id) + " is priced by the mode it asked for");
     }
   }
 }
@@ -156,11 +158,16 @@ namespace {
 // none where it simply was not there to measure.
 const char* WhyNotMeasured(InkStatus status) {
   switch (status) {
-    case InkStatus::kTooLarge: return "larger than is measured";
-    case InkStatus::kUnreadable: return "damaged, encrypted, or of a kind Ghostscript cannot read";
-    case InkStatus::kBound: return "it took more time, memory or output than allowed";
-    case InkStatus::kUnavailable: return "the spooler did not hand it over";
-    default: return nullptr;
+    case InkStatus::kTooLarge:
+      return "larger than is measured";
+    case InkStatus::kUnreadable:
+      return "damaged, encrypted, or of a kind Ghostscript cannot read";
+    case InkStatus::kBound:
+      return "it took more time, memory or output than allowed";
+    case InkStatus::kUnavailable:
+      return "the spooler did not hand it over";
+    default:
+      return nullptr;
   }
 }
 
@@ -300,8 +307,13 @@ void PrinterThread::CatchUp() {
     // A scheduler whose clock is ahead dates no entry after the agent's now.
     const LocalTime stamp =
         job.endedAt && LocalSeconds(*job.endedAt) <= LocalSeconds(now) ? *job.endedAt : now;
-    JobRecord figures{printerName, static_cast<int32_t>(job.id), job.user.value_or(""),
-                      job.document.value_or(""), static_cast<int32_t>(missed.pages), 0, stamp,
+    JobRecord figures{printerName,
+                      static_cast<int32_t>(job.id),
+                      job.user.value_or(""),
+                      job.document.value_or(""),
+                      static_cast<int32_t>(missed.pages),
+                      0,
+                      stamp,
                       true};
     figures.submittedAt = job.submittedAt;
     pricer.Entered(job.id, job.submittedAt, job.pagesPrinted.value_or(0) - missed.pages);
@@ -310,9 +322,10 @@ void PrinterThread::CatchUp() {
     ledger.Settle(job.id, *job.pagesPrinted);
   }
   if (kept.empty()) return;
-  SayTrouble(env, Severity::kInfo, "caught up " + printerName,
-         "printer \"" + printerName + "\": " + std::to_string(kept.size()) +
-             " job(s) ended while the queue was not watched; entered from the spooler's history");
+  SayTrouble(
+      env, Severity::kInfo, "caught up " + printerName,
+      "printer \"" + printerName + "\": " + std::to_string(kept.size()) +
+          " job(s) ended while the queue was not watched; entered from the spooler's history");
   TryEnter(kept);
   SavePending();
 }
@@ -338,8 +351,9 @@ void PrinterThread::Pass(const SpoolJob& job) {
   std::vector<PendingKey> shared;
   for (const PageShare& share : ledger.Share(rise, job)) {
     auto submitted = submittedOf.find(share.id);
-    JobRecord figures{printerName, static_cast<int32_t>(share.id), share.user, share.document,
-                      static_cast<int32_t>(share.pages), 0, stamp};
+    JobRecord figures{printerName,    static_cast<int32_t>(share.id),    share.user,
+                      share.document, static_cast<int32_t>(share.pages), 0,
+                      stamp};
     figures.submittedAt = submitted != submittedOf.end() ? submitted->second : 0;
     pricer.Price(tariff, &figures);
     shared.push_back(Keep(figures));
@@ -427,7 +441,8 @@ PrinterThread::PendingKey PrinterThread::Keep(const JobRecord& figures) {
     held.monoPages = static_cast<int32_t>(static_cast<uint32_t>(held.monoPages) +
                                           static_cast<uint32_t>(figures.monoPages));
     if (figures.copies != 0) held.copies = figures.copies;
-    for (auto [mine, theirs] : {std::pair{&held.sides, &figures.sides}, {&held.paper, &figures.paper},
+    for (auto [mine, theirs] : {std::pair{&held.sides, &figures.sides},
+                                {&held.paper, &figures.paper},
                                 {&held.client, &figures.client},
                                 {&held.colorFrom, &figures.colorFrom}}) {
       if (!theirs->empty()) *mine = *theirs;
@@ -456,9 +471,9 @@ void PrinterThread::TryEnter(const std::vector<PendingKey>& keys) {
 
 void PrinterThread::ReportPending(const JobRecord& figures) {
   SayTrouble(env, Severity::kWarning, "pending " + figures.printerName,
-         "printer \"" + figures.printerName + "\": job " + std::to_string(figures.jobId) +
-             " could not be entered in its daily log; its " + std::to_string(figures.pages) +
-             " page(s) are kept and entered at the next write that succeeds");
+             "printer \"" + figures.printerName + "\": job " + std::to_string(figures.jobId) +
+                 " could not be entered in its daily log; its " + std::to_string(figures.pages) +
+                 " page(s) are kept and entered at the next write that succeeds");
 }
 
 void PrinterThread::RetryPending() {

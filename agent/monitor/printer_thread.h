@@ -129,8 +129,8 @@ class PrinterThread : public WorkerThread {
   uint64_t catchUpTriedAt = 0;
   std::string pendingSaved;  // the file's text as last written; empty: no file
   SeenJobs seen;
-  std::string seenPrinter;  // whose book `seen` is; empty: none read yet
-  uint64_t seenSaved = 0;   // the book's Changes() when last written
+  std::string seenPrinter;                  // whose book `seen` is; empty: none read yet
+  uint64_t seenSaved = 0;                   // the book's Changes() when last written
   std::map<uint32_t, int64_t> submittedOf;  // by job id, from the listings
   PagePricer pricer;
   bool colorMatters = false;

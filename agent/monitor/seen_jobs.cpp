@@ -130,7 +130,8 @@ SeenJobs SeenJobs::Decode(const std::string& text) {
     if (!f[4].empty()) {
       for (const std::string& claim : Split(f[4], ';')) {
         const std::size_t equals = claim.find('=');
-        if (equals != std::string::npos) seen.entries[claim.substr(0, equals)] = claim.substr(equals + 1);
+        if (equals != std::string::npos)
+          seen.entries[claim.substr(0, equals)] = claim.substr(equals + 1);
       }
     }
     book.jobs[{static_cast<uint32_t>(id), submittedAt}] = std::move(seen);
@@ -168,7 +169,8 @@ std::string EncodeWatchStart(const WatchStart& start) {
 
 std::optional<WatchStart> DecodeWatchStart(const std::string& text) {
   if (text.rfind(kStartHead, 0) != 0) return std::nullopt;
-  std::vector<std::string> lines = Split(std::string_view(text).substr(sizeof kStartHead - 1), '\n');
+  std::vector<std::string> lines =
+      Split(std::string_view(text).substr(sizeof kStartHead - 1), '\n');
   WatchStart start;
   start.at = lines.front();
   for (std::size_t i = 1; i < lines.size(); ++i) {

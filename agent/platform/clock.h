@@ -12,10 +12,10 @@
 namespace pelko {
 
 struct LocalTime {
-  int year = 0;    // full year, e.g. 2026
-  int month = 0;   // 1..12
-  int day = 0;     // 1..31
-  int hour = 0;    // 0..23
+  int year = 0;   // full year, e.g. 2026
+  int month = 0;  // 1..12
+  int day = 0;    // 1..31
+  int hour = 0;   // 0..23
   int minute = 0;
   int second = 0;
   int millisecond = 0;

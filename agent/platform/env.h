@@ -32,7 +32,8 @@ struct Env {
 // Says a trouble the agent absorbed, once per window for each key.
 inline void SayTrouble(const Env& env, EventKind kind, Severity severity, const std::string& key,
                        const std::string& line) {
-  if (env.troubles != nullptr) env.troubles->Say(kind, severity, key, line, env.clock->MonotonicMs());
+  if (env.troubles != nullptr)
+    env.troubles->Say(kind, severity, key, line, env.clock->MonotonicMs());
 }
 // The kind told by the key's first words (KindOfTroubleKey).
 inline void SayTrouble(const Env& env, Severity severity, const std::string& key,

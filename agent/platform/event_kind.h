@@ -65,18 +65,23 @@ enum class EventKind : uint16_t {
 
 // For the tests that hold the message file and the documentation to the list.
 inline constexpr EventKind kEveryEventKind[] = {
-    EventKind::kAgentStarted, EventKind::kAgentStopped, EventKind::kWorkerFailed,
-    EventKind::kWorkerRestarted, EventKind::kSupervisorFailed, EventKind::kOther,
-    EventKind::kQueueUnreadable, EventKind::kJobsCaughtUp, EventKind::kMeasureBacklog,
-    EventKind::kJobBookUnwritable, EventKind::kSpoolerUnreachable, EventKind::kLogWriteFailed,
-    EventKind::kPagesPending, EventKind::kLogUnreadable, EventKind::kLogSetAside,
-    EventKind::kLogTotalWrong, EventKind::kGlobalLogFull, EventKind::kMailProgramNotStarted,
-    EventKind::kMailProgramRefused, EventKind::kMailSkipped, EventKind::kMailServerUnreachable,
-    EventKind::kMailLoginRefused, EventKind::kMailTlsFailed, EventKind::kMailRejected,
-    EventKind::kMailNotSent, EventKind::kMailNothingToSend, EventKind::kMailWorksAgain,
-    EventKind::kMailLogRefused, EventKind::kSiteReportFallback, EventKind::kDatabaseUnreachable,
-    EventKind::kDatabaseBack, EventKind::kDatabaseUpgraded, EventKind::kSettingInvalid,
-    EventKind::kRegistryStoreRefused,
+    EventKind::kAgentStarted,          EventKind::kAgentStopped,
+    EventKind::kWorkerFailed,          EventKind::kWorkerRestarted,
+    EventKind::kSupervisorFailed,      EventKind::kOther,
+    EventKind::kQueueUnreadable,       EventKind::kJobsCaughtUp,
+    EventKind::kMeasureBacklog,        EventKind::kJobBookUnwritable,
+    EventKind::kSpoolerUnreachable,    EventKind::kLogWriteFailed,
+    EventKind::kPagesPending,          EventKind::kLogUnreadable,
+    EventKind::kLogSetAside,           EventKind::kLogTotalWrong,
+    EventKind::kGlobalLogFull,         EventKind::kMailProgramNotStarted,
+    EventKind::kMailProgramRefused,    EventKind::kMailSkipped,
+    EventKind::kMailServerUnreachable, EventKind::kMailLoginRefused,
+    EventKind::kMailTlsFailed,         EventKind::kMailRejected,
+    EventKind::kMailNotSent,           EventKind::kMailNothingToSend,
+    EventKind::kMailWorksAgain,        EventKind::kMailLogRefused,
+    EventKind::kSiteReportFallback,    EventKind::kDatabaseUnreachable,
+    EventKind::kDatabaseBack,          EventKind::kDatabaseUpgraded,
+    EventKind::kSettingInvalid,        EventKind::kRegistryStoreRefused,
 };
 
 inline constexpr uint16_t EventId(EventKind kind) { return static_cast<uint16_t>(kind); }
@@ -86,9 +91,7 @@ inline constexpr EventCategory CategoryOf(EventKind kind) {
 }
 
 // "[E3001] ": how the POSIX log marks a line's kind, for journalctl -g and grep.
-inline std::string EventTag(EventKind kind) {
-  return "[E" + std::to_string(EventId(kind)) + "] ";
-}
+inline std::string EventTag(EventKind kind) { return "[E" + std::to_string(EventId(kind)) + "] "; }
 
 // The kind of a trouble said with only its report key: the printer workers
 // and the logs begin each key with the words that name it ("write " plus
@@ -100,11 +103,11 @@ inline EventKind KindOfTroubleKey(std::string_view key) {
   };
   static constexpr Prefix kPrefixes[] = {
       {"queue ", EventKind::kQueueUnreadable},  {"spooler ", EventKind::kSpoolerUnreachable},
-      {"caught up ", EventKind::kJobsCaughtUp},
-      {"measure ", EventKind::kMeasureBacklog}, {"seen ", EventKind::kJobBookUnwritable},
-      {"write ", EventKind::kLogWriteFailed},   {"pending ", EventKind::kPagesPending},
-      {"read ", EventKind::kLogUnreadable},     {"aside ", EventKind::kLogSetAside},
-      {"total ", EventKind::kLogTotalWrong},    {"full ", EventKind::kGlobalLogFull},
+      {"caught up ", EventKind::kJobsCaughtUp}, {"measure ", EventKind::kMeasureBacklog},
+      {"seen ", EventKind::kJobBookUnwritable}, {"write ", EventKind::kLogWriteFailed},
+      {"pending ", EventKind::kPagesPending},   {"read ", EventKind::kLogUnreadable},
+      {"aside ", EventKind::kLogSetAside},      {"total ", EventKind::kLogTotalWrong},
+      {"full ", EventKind::kGlobalLogFull},
   };
   for (const Prefix& prefix : kPrefixes) {
     if (key.starts_with(prefix.words)) return prefix.kind;

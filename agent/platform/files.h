@@ -30,9 +30,9 @@ inline constexpr uint64_t kMaxTextFileBytes = uint64_t{64} << 20;
 
 enum class FileStatus {
   kOk,
-  kMissing,  // no such file, or its folder is missing
-  kBusy,     // there, but held by another open or refused: worth retrying
-  kFailed,   // any other failure, such as a read error or a full disk
+  kMissing,     // no such file, or its folder is missing
+  kBusy,        // there, but held by another open or refused: worth retrying
+  kFailed,      // any other failure, such as a read error or a full disk
   kTooLarge,    // a file over kMaxTextFileBytes: not read
   kNotRegular,  // a link, a folder, a pipe or a device where a file should be
   kNotOurs,     // a file of another account's: anyone could have put it there

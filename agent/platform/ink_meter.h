@@ -38,8 +38,8 @@ class InkMeter {
   // The ink of each page of job `jobId`'s document in the named queue, in
   // page order; empty on anything but kOk. Once `cancelled` is set the
   // measure ends soon, as kBound, and leaves nothing running.
-  virtual InkStatus Measure(const std::string& queue, uint32_t jobId,
-                            std::vector<PageInk>* pages, const std::atomic<bool>& cancelled) = 0;
+  virtual InkStatus Measure(const std::string& queue, uint32_t jobId, std::vector<PageInk>* pages,
+                            const std::atomic<bool>& cancelled) = 0;
   InkStatus Measure(const std::string& queue, uint32_t jobId, std::vector<PageInk>* pages) {
     const std::atomic<bool> never{false};
     return Measure(queue, jobId, pages, never);

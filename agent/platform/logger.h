@@ -65,7 +65,7 @@ inline TroubleReport& PlatformTroubles() {
 }
 
 inline void TroubleReport::Say(EventKind kind, Severity severity, const std::string& key,
-                                const std::string& line, uint64_t nowMs) {
+                               const std::string& line, uint64_t nowMs) {
   if (logger == nullptr) return;
   uint64_t repeats = 0;
   {
@@ -84,8 +84,9 @@ inline void TroubleReport::Say(EventKind kind, Severity severity, const std::str
   if (repeats == 0) {
     logger->Write(severity, kind, line);
   } else {
-    logger->Write(severity, kind, line + " (and " + std::to_string(repeats) +
-                                " more times since it was last said)");
+    logger->Write(
+        severity, kind,
+        line + " (and " + std::to_string(repeats) + " more times since it was last said)");
   }
 }
 

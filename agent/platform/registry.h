@@ -34,11 +34,18 @@ inline constexpr uint32_t kRegQword = 11;
 
 // A value type's name as reg.exe shows it ("REG_0xC" for one it has no name for).
 inline std::string RegTypeName(uint32_t type) {
-  static constexpr const char* kNames[] = {
-      "REG_NONE",      "REG_SZ",         "REG_EXPAND_SZ",     "REG_BINARY",
-      "REG_DWORD",     "REG_DWORD_BIG_ENDIAN", "REG_LINK",    "REG_MULTI_SZ",
-      "REG_RESOURCE_LIST", "REG_FULL_RESOURCE_DESCRIPTOR",
-      "REG_RESOURCE_REQUIREMENTS_LIST", "REG_QWORD"};
+  static constexpr const char* kNames[] = {"REG_NONE",
+                                           "REG_SZ",
+                                           "REG_EXPAND_SZ",
+                                           "REG_BINARY",
+                                           "REG_DWORD",
+                                           "REG_DWORD_BIG_ENDIAN",
+                                           "REG_LINK",
+                                           "REG_MULTI_SZ",
+                                           "REG_RESOURCE_LIST",
+                                           "REG_FULL_RESOURCE_DESCRIPTOR",
+                                           "REG_RESOURCE_REQUIREMENTS_LIST",
+                                           "REG_QWORD"};
   if (type < sizeof kNames / sizeof kNames[0]) return kNames[type];
   static constexpr char kHex[] = "0123456789ABCDEF";
   std::string digits;
@@ -53,19 +60,18 @@ class Registry {
  public:
   virtual ~Registry() = default;
   // Opens an existing key; fails with kErrorFileNotFound when it is missing.
-  virtual int32_t OpenKey(RootKey root, const std::string& subKey,
-                          uint32_t access, RegKey* key) = 0;
+  virtual int32_t OpenKey(RootKey root, const std::string& subKey, uint32_t access,
+                          RegKey* key) = 0;
   // Opens a key, creating it and its missing parents.
-  virtual int32_t CreateKey(RootKey root, const std::string& subKey,
-                            uint32_t access, RegKey* key) = 0;
+  virtual int32_t CreateKey(RootKey root, const std::string& subKey, uint32_t access,
+                            RegKey* key) = 0;
   // With data == nullptr only reports the size. A buffer smaller than the
   // data fails with kErrorMoreData and sets *size to the size needed.
   // type may be nullptr.
-  virtual int32_t QueryValue(RegKey key, const std::string& name,
-                             uint32_t* type, uint8_t* data,
+  virtual int32_t QueryValue(RegKey key, const std::string& name, uint32_t* type, uint8_t* data,
                              uint32_t* size) = 0;
-  virtual int32_t SetValue(RegKey key, const std::string& name, uint32_t type,
-                           const uint8_t* data, uint32_t size) = 0;
+  virtual int32_t SetValue(RegKey key, const std::string& name, uint32_t type, const uint8_t* data,
+                           uint32_t size) = 0;
   virtual int32_t CloseKey(RegKey key) = 0;
   // Removes a value; kErrorFileNotFound when there is none. The key must be
   // open for writing. Only the configuration command deletes values.

@@ -9,7 +9,8 @@ bool StoreSealedPassword(Registry& registry, const std::string& keyPath, const s
   RegKey key = nullptr;
   int32_t status = registry.CreateKey(RootKey::kLocalMachine, keyPath, kKeyWrite, &key);
   if (status == kErrorSuccess) {
-    status = registry.SetValue(key, name, sealed.type, reinterpret_cast<const uint8_t*>(sealed.data.data()),
+    status = registry.SetValue(key, name, sealed.type,
+                               reinterpret_cast<const uint8_t*>(sealed.data.data()),
                                static_cast<uint32_t>(sealed.data.size()));
     registry.CloseKey(key);
   }

@@ -78,8 +78,7 @@ class SqlConnector {
   // bounded by timeoutSeconds. Null on failure, with *error saying why.
   virtual std::unique_ptr<SqlConnection> Connect(const std::string& connection,
                                                  const SealedPassword& password,
-                                                 uint32_t timeoutSeconds,
-                                                 std::string* error) = 0;
+                                                 uint32_t timeoutSeconds, std::string* error) = 0;
 };
 
 SqlConnector& PlatformSql();
@@ -93,11 +92,10 @@ void KeepDriverFilesPrivate();
 // Seals password for the registry value purpose names ("DatabasePassword",
 // "MailPassword"), and opens it again; the error says what an administrator
 // is to do, setBy being the command that sets the value.
-bool SealPassword(const std::string& purpose, const std::string& password,
-                  SealedPassword* sealed, std::string* error);
-bool OpenPassword(const std::string& purpose, const SealedPassword& sealed,
-                  std::string* password, std::string* error,
-                  const std::string& setBy = "pelkodb --set-password");
+bool SealPassword(const std::string& purpose, const std::string& password, SealedPassword* sealed,
+                  std::string* error);
+bool OpenPassword(const std::string& purpose, const SealedPassword& sealed, std::string* password,
+                  std::string* error, const std::string& setBy = "pelkodb --set-password");
 
 // Seals password for the value `name` and stores it under keyPath of
 // HKLM; false with *error saying what to do when either step fails.

@@ -16,8 +16,7 @@ class Threads {
  public:
   virtual ~Threads() = default;
   // Runs routine(parameter) on a new thread; nullptr on failure.
-  virtual ThreadHandle Create(ThreadRoutine routine, void* parameter,
-                              uint32_t* threadId) = 0;
+  virtual ThreadHandle Create(ThreadRoutine routine, void* parameter, uint32_t* threadId) = 0;
   // kStillActive while the thread runs, then the code it ended with.
   virtual bool GetExitCode(ThreadHandle thread, uint32_t* code) = 0;
   // Waits up to ms for the thread to end; true once it has.

@@ -15,9 +15,18 @@ namespace {
 // The month lengths of the expiry table: every fourth year is a leap year.
 int32_t TableMonthDays(int32_t year, int32_t month) {
   switch (month) {
-    case 1: case 3: case 5: case 7: case 8: case 10: case 12:
+    case 1:
+    case 3:
+    case 5:
+    case 7:
+    case 8:
+    case 10:
+    case 12:
       return 31;
-    case 4: case 6: case 9: case 11:
+    case 4:
+    case 6:
+    case 9:
+    case 11:
       return 30;
     case 2:
       return year % 4 == 0 ? 29 : 28;
@@ -109,7 +118,7 @@ void LogPurgeThread::Run() {
     } else if (!said) {
       said = true;
       SayTrouble(env, EventKind::kSettingInvalid, Severity::kWarning, "purge DeleteLogsDays",
-             "DeleteLogsDays is missing or not a REG_DWORD number: no old logs are deleted");
+                 "DeleteLogsDays is missing or not a REG_DWORD number: no old logs are deleted");
     }
     Pause(PurgePeriodMs);
   }

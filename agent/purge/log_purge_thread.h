@@ -13,8 +13,7 @@ inline constexpr uint32_t PurgePeriodMs = 21600000;
 
 class LogPurgeThread : public WorkerThread {
  public:
-  LogPurgeThread(const Env& env, LogLocks& logLocks)
-      : WorkerThread(env), logLocks(logLocks) {}
+  LogPurgeThread(const Env& env, LogLocks& logLocks) : WorkerThread(env), logLocks(logLocks) {}
   ~LogPurgeThread() { Stop(); }
 
   void Run() override;

@@ -22,8 +22,8 @@ inline bool IsRealDate(int year, int month, int day) {
 // Days since 1970-01-01 of a real date; days past a month's end run on
 // into the next month.
 inline int64_t DaysFromCivil(int year, int month, int day) {
-  const std::chrono::year_month_day first{std::chrono::year{year}, std::chrono::month{unsigned(month)},
-                                          std::chrono::day{1}};
+  const std::chrono::year_month_day first{std::chrono::year{year},
+                                          std::chrono::month{unsigned(month)}, std::chrono::day{1}};
   return std::chrono::sys_days{first}.time_since_epoch().count() + day - 1;
 }
 

@@ -33,7 +33,11 @@ void AppendUtf8(std::string& out, char32_t c) {
 
 char32_t NextUtf8(std::string_view text, std::size_t* at, bool* valid) {
   const auto lead = static_cast<unsigned char>(text[*at]);
-  int extra = lead < 0x80 ? 0 : (lead >> 5) == 6 ? 1 : (lead >> 4) == 14 ? 2 : (lead >> 3) == 30 ? 3 : -1;
+  int extra = lead < 0x80         ? 0
+              : (lead >> 5) == 6  ? 1
+              : (lead >> 4) == 14 ? 2
+              : (lead >> 3) == 30 ? 3
+                                  : -1;
   if (extra == 0) {
     ++*at;
     return lead;

@@ -4,8 +4,7 @@
 
 namespace pelko {
 
-WorkerThread::WorkerThread(const Env& env)
-    : env(env), stopSignal(env.clock->NewSignal()) {}
+WorkerThread::WorkerThread(const Env& env) : env(env), stopSignal(env.clock->NewSignal()) {}
 
 // Derived workers stop themselves in their own destructors, before their
 // members go; this only catches a bare WorkerThread.
@@ -47,7 +46,8 @@ bool WorkerThread::WaitUntilEnded(uint32_t ms) const {
 void WorkerThread::ReportFailure(const char* what) noexcept {
   // Memory may be what ran out: a line that cannot be made is left unsaid.
   try {
-    SayTrouble(env, EventKind::kWorkerFailed, Severity::kError, "failed " + name, "the " + name + " failed: " + what);
+    SayTrouble(env, EventKind::kWorkerFailed, Severity::kError, "failed " + name,
+               "the " + name + " failed: " + what);
   } catch (...) {
   }
 }

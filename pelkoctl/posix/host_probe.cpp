@@ -67,7 +67,8 @@ std::string SchedulerConfiguration() {
     if (!text.empty()) return text;
   }
   const char* root = std::getenv("CUPS_SERVERROOT");
-  return ReadFile(std::string(root != nullptr && *root != '\0' ? root : "/etc/cups") + "/cupsd.conf");
+  return ReadFile(std::string(root != nullptr && *root != '\0' ? root : "/etc/cups") +
+                  "/cupsd.conf");
 }
 
 struct QueueRules {
@@ -84,13 +85,14 @@ QueueRules AskQueue(const std::string& name) {
   if (!ParsePrinterName(name, &server, &queue)) return rules;
   ipp_t* request = NewRequest(IPP_OP_GET_PRINTER_ATTRIBUTES, PrinterUri(server, queue));
   static const char* const wanted[] = {"printer-op-policy", "document-format-supported",
-                                      "color-supported"};
+                                       "color-supported"};
   ippAddStrings(request, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes", 3, nullptr,
                 wanted);
   CupsResult result = CupsClient::Shared().Request(server, request);
   if (result.response == nullptr) return rules;
   rules.known = result.failure == CupsFailure::kNone;
-  if (ipp_attribute_t* policy = ippFindAttribute(result.response, "printer-op-policy", IPP_TAG_NAME)) {
+  if (ipp_attribute_t* policy =
+          ippFindAttribute(result.response, "printer-op-policy", IPP_TAG_NAME)) {
     rules.policy = ippGetString(policy, 0, nullptr);
   }
   if (ipp_attribute_t* formats =
@@ -102,7 +104,8 @@ QueueRules AskQueue(const std::string& name) {
       }
     }
   }
-  if (ipp_attribute_t* color = ippFindAttribute(result.response, "color-supported", IPP_TAG_BOOLEAN)) {
+  if (ipp_attribute_t* color =
+          ippFindAttribute(result.response, "color-supported", IPP_TAG_BOOLEAN)) {
     rules.color = ippGetBoolean(color, 0) != 0;
   }
   ippDelete(result.response);
@@ -156,7 +159,8 @@ std::string RootWithoutOverrideCannotWrite(const std::string& folder, uint32_t o
   return "it belongs to uid " + std::to_string(owner) + ", gid " + std::to_string(group) +
          ", mode " + octal +
          ", and the agent runs as root without capabilities, which writes only where root's "
-         "own rights allow (" + fix + ")";
+         "own rights allow (" +
+         fix + ")";
 }
 
 namespace {
@@ -174,11 +178,10 @@ std::string OthersMayChange(const struct stat& st, bool stickyExcused, bool* own
 
 std::string PosixHostProbe::StoreRefused() {
   const char* named = std::getenv("PELKO_REGISTRY");
-  const std::string store = std::filesystem::path(named != nullptr && *named != '\0'
-                                                      ? named
-                                                      : "/var/lib/pelko/registry")
-                                .lexically_normal()
-                                .string();
+  const std::string store =
+      std::filesystem::path(named != nullptr && *named != '\0' ? named : "/var/lib/pelko/registry")
+          .lexically_normal()
+          .string();
   std::vector<std::string> writable, owned;
   std::string first;
   auto judge = [&](const std::string& path, bool stickyExcused) {
@@ -225,7 +228,8 @@ std::string PosixHostProbe::StoreRefused() {
   if (inside) {
     bool ownedInside = false;
     for (const std::string& path : owned) ownedInside |= path.rfind(store, 0) == 0;
-    if (ownedInside) fix += (fix.empty() ? "" : "; ") + std::string("chown -R root '") + store + "'";
+    if (ownedInside)
+      fix += (fix.empty() ? "" : "; ") + std::string("chown -R root '") + store + "'";
     fix += (fix.empty() ? "" : "; ") + std::string("chmod -R go-w '") + store + "'";
   }
   const std::size_t more = writable.size() + owned.size() - 1;
@@ -305,8 +309,8 @@ std::optional<std::vector<HistoryJob>> PosixHostProbe::SpoolerHistory() {
   ipp_t* request = NewRequest(IPP_OP_GET_JOBS, uri);
   ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "which-jobs", nullptr, "completed");
   static const char* const wanted[] = {
-      "job-id",           "job-printer-uri",         "job-name",         "job-originating-user-name",
-      "job-state",        "job-impressions-completed", "document-format", "time-at-completed"};
+      "job-id",    "job-printer-uri",           "job-name",        "job-originating-user-name",
+      "job-state", "job-impressions-completed", "document-format", "time-at-completed"};
   ippAddStrings(request, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes",
                 static_cast<int>(std::size(wanted)), nullptr, wanted);
   CupsResult result = CupsClient::Shared().Request(server, request);
@@ -363,13 +367,15 @@ std::string PosixHostProbe::AgentNotRunning() {
       return "there is no agent program at " + program + " (apt install --reinstall pelko)";
     case stoptool::ProcessControl::Found::kFailed:
       return "cannot look for it: " + error;
-    case stoptool::ProcessControl::Found::kYes: break;
+    case stoptool::ProcessControl::Found::kYes:
+      break;
   }
   if (!running.ids.empty()) return "";
   if (!running.replaced.empty()) {
     return "only an older copy of " + program + " runs (restart it: systemctl restart pelkomon)";
   }
-  return "no process runs " + program + " (systemctl start pelkomon; journalctl -u pelkomon says why it stopped)";
+  return "no process runs " + program +
+         " (systemctl start pelkomon; journalctl -u pelkomon says why it stopped)";
 }
 
 std::string PosixHostProbe::UnitWritablePaths(bool* known) {
@@ -418,10 +424,10 @@ std::vector<std::string> PosixHostProbe::RecentAgentLines() {
   struct stat st;
   if (stat("/run/systemd/system", &st) != 0) return lines;
   // Newest first, so that the bound on bytes drops the oldest.
-  const ToolRun said = RunSystemTool(
-      "journalctl", {"-u", "pelkomon.service", "-p", "warning", "--since", "-24h", "-n", "500",
-                     "-r", "-o", "short-iso", "--no-pager", "-q"},
-      kMostToolBytes, kToolTimeoutMs);
+  const ToolRun said = RunSystemTool("journalctl",
+                                     {"-u", "pelkomon.service", "-p", "warning", "--since", "-24h",
+                                      "-n", "500", "-r", "-o", "short-iso", "--no-pager", "-q"},
+                                     kMostToolBytes, kToolTimeoutMs);
   std::string text = said.output;
   text.erase(text.rfind('\n') + 1);  // a line the bound cut short
   std::istringstream in(text);
@@ -449,7 +455,8 @@ std::vector<std::string> PosixHostProbe::DriverManagerLogWarnings() {
           "Trace=No once done"};
 }
 
-std::vector<std::string> PosixHostProbe::SpoolerRuleWarnings(const std::vector<std::string>& queues) {
+std::vector<std::string> PosixHostProbe::SpoolerRuleWarnings(
+    const std::vector<std::string>& queues) {
   std::vector<std::string> warnings;
   if (queues.empty()) return warnings;
   const std::string conf = SchedulerConfiguration();
@@ -472,11 +479,13 @@ std::vector<std::string> PosixHostProbe::SpoolerRuleWarnings(const std::vector<s
     }
   }
   if (conf.empty()) {
-    warnings.push_back("the scheduler's configuration (cupsd.conf) could not be read, so who may "
-                       "name a job's owner is not known");
+    warnings.push_back(
+        "the scheduler's configuration (cupsd.conf) could not be read, so who may "
+        "name a job's owner is not known");
   }
   for (const auto& [policy, list] : trustingQueues) {
-    warnings.push_back("CUPS policy '" + policy + "' lets any user name a job's owner (Create-Job/"
+    warnings.push_back("CUPS policy '" + policy +
+                       "' lets any user name a job's owner (Create-Job/"
                        "Print-Job need no authentication): 'lp -U someone' bills someone on " +
                        list + " (docs/install.md, Who is billed)");
   }

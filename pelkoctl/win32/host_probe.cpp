@@ -29,8 +29,8 @@ std::string Win32HostProbe::ServiceCannotWrite(const std::string& folder) {
   char name[MAX_PATH];
   if (GetTempFileNameA(folder.c_str(), "pk", 0, name) == 0) {
     // SYSTEM by its SID, which every language of Windows knows.
-    return "no file can be made in it (error " + std::to_string(GetLastError()) +
-           "; icacls \"" + folder + "\" /grant *S-1-5-18:(OI)(CI)F)";
+    return "no file can be made in it (error " + std::to_string(GetLastError()) + "; icacls \"" +
+           folder + "\" /grant *S-1-5-18:(OI)(CI)F)";
   }
   DeleteFileA(name);
   return "";

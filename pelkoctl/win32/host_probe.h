@@ -14,7 +14,9 @@ class Win32HostProbe : public HostProbe {
  public:
   std::string AgentNotRunning() override;
   std::string ServiceCannotWrite(const std::string& folder) override;
-  std::vector<std::string> SpoolerRuleWarnings(const std::vector<std::string>&) override { return {}; }
+  std::vector<std::string> SpoolerRuleWarnings(const std::vector<std::string>&) override {
+    return {};
+  }
   std::optional<bool> QueuePrintsColor(const std::string& queue) override;
 };
 

@@ -8,10 +8,10 @@ namespace pelko::mail {
 std::string TrustedRootsPem() {
   std::string pem;
   for (const char* name : {"ROOT", "AuthRoot"}) {
-    HCERTSTORE store = CertOpenStore(CERT_STORE_PROV_SYSTEM_A, 0, 0,
-                                     CERT_SYSTEM_STORE_LOCAL_MACHINE |
-                                         CERT_STORE_OPEN_EXISTING_FLAG | CERT_STORE_READONLY_FLAG,
-                                     name);
+    HCERTSTORE store = CertOpenStore(
+        CERT_STORE_PROV_SYSTEM_A, 0, 0,
+        CERT_SYSTEM_STORE_LOCAL_MACHINE | CERT_STORE_OPEN_EXISTING_FLAG | CERT_STORE_READONLY_FLAG,
+        name);
     if (!store) continue;
     for (PCCERT_CONTEXT cert = CertEnumCertificatesInStore(store, nullptr); cert;
          cert = CertEnumCertificatesInStore(store, cert)) {

@@ -39,8 +39,7 @@ class ProcessControl {
 
   // Waits at most `timeoutMs` until each held process of `ids` has ended;
   // returns those still running then.
-  virtual std::vector<uint32_t> WaitForEnd(const std::vector<uint32_t>& ids,
-                                           int timeoutMs) = 0;
+  virtual std::vector<uint32_t> WaitForEnd(const std::vector<uint32_t>& ids, int timeoutMs) = 0;
 };
 
 // The processes and files of this machine.

@@ -16,8 +16,8 @@ struct Ending {
 
 // Sends every running copy of the program at `path` on its way; false when
 // one of them cannot be, or the program cannot be looked for.
-bool EndAll(ProcessControl& system, const char* what, const std::string& path,
-            bool required, std::vector<Ending>* ending, std::ostream& err) {
+bool EndAll(ProcessControl& system, const char* what, const std::string& path, bool required,
+            std::vector<Ending>* ending, std::ostream& err) {
   RunningProgram running;
   std::string error;
   switch (system.FindRunning(path, &running, &error)) {
@@ -43,8 +43,7 @@ bool EndAll(ProcessControl& system, const char* what, const std::string& path,
     if (system.Terminate(id, &error)) {
       ending->push_back({id, what});
     } else {
-      err << "stopmon: cannot end the " << what << " (process " << id << "): " << error
-          << '\n';
+      err << "stopmon: cannot end the " << what << " (process " << id << "): " << error << '\n';
       ok = false;
     }
   }
@@ -75,16 +74,15 @@ int RunPosixStopTool(ProcessControl& system, const std::vector<std::string>& arg
   std::vector<Ending> ending;
   bool ok = EndAll(system, "front end", folder + "/" + kFrontEndFileName,
                    /*required=*/false, &ending, err);
-  ok &= EndAll(system, "agent", folder + "/" + kAgentFileName, /*required=*/true, &ending,
-               err);
+  ok &= EndAll(system, "agent", folder + "/" + kAgentFileName, /*required=*/true, &ending, err);
 
   std::vector<uint32_t> ids;
   for (const Ending& process : ending) ids.push_back(process.id);
   for (uint32_t id : system.WaitForEnd(ids, kEndWaitMs)) {
     for (const Ending& process : ending) {
       if (process.id != id) continue;
-      err << "stopmon: the " << process.what << " (process " << id
-          << ") did not end within " << kEndWaitMs / 1000 << " s\n";
+      err << "stopmon: the " << process.what << " (process " << id << ") did not end within "
+          << kEndWaitMs / 1000 << " s\n";
     }
     ok = false;
   }

@@ -149,8 +149,8 @@ ProcessControl::Found PosixProcessControl::FindRunning(const std::string& path,
 // The pidfd is taken first and the process looked at again afterwards: if
 // its id was reused in between, the second look sees the process the pidfd
 // holds; if it ends after that, the pidfd outlives it and signals no one.
-int PosixProcessControl::Hold(uint32_t id, const std::string& dir,
-                              const FileIdentity& program, const std::string& path) {
+int PosixProcessControl::Hold(uint32_t id, const std::string& dir, const FileIdentity& program,
+                              const std::string& path) {
   auto known = held.find(id);
   if (known != held.end()) return known->second;
   int fd = OpenPidfd(id);

@@ -34,11 +34,9 @@ class PosixProcessControl : public ProcessControl {
   PosixProcessControl& operator=(const PosixProcessControl&) = delete;
 
   bool OwnFolder(std::string* folder, std::string* error) override;
-  Found FindRunning(const std::string& path, RunningProgram* running,
-                    std::string* error) override;
+  Found FindRunning(const std::string& path, RunningProgram* running, std::string* error) override;
   bool Terminate(uint32_t id, std::string* error) override;
-  std::vector<uint32_t> WaitForEnd(const std::vector<uint32_t>& ids,
-                                   int timeoutMs) override;
+  std::vector<uint32_t> WaitForEnd(const std::vector<uint32_t>& ids, int timeoutMs) override;
 
  private:
   // A pidfd for the process that was looked at, or -1.

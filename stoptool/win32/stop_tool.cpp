@@ -10,8 +10,7 @@ int RunStopTool(StopPlatform& platform, std::ostream& err) {
 
   // Each step runs whatever the one before found; nothing after start-up is
   // reported.
-  if (std::optional<StopPlatform::WindowId> window =
-          platform.FindWindowByTitle(kFrontEndTitle)) {
+  if (std::optional<StopPlatform::WindowId> window = platform.FindWindowByTitle(kFrontEndTitle)) {
     platform.PostClose(*window);
   }
 

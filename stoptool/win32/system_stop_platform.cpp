@@ -27,9 +27,7 @@ class Win32ProcessSnapshot : public ProcessSnapshot {
     return Copy(Process32First(snapshot, &record), entry);
   }
 
-  bool Next(ProcessEntry* entry) override {
-    return Copy(Process32Next(snapshot, &record), entry);
-  }
+  bool Next(ProcessEntry* entry) override { return Copy(Process32Next(snapshot, &record), entry); }
 
  private:
   bool Copy(BOOL found, ProcessEntry* entry) const {
@@ -78,11 +76,10 @@ bool Win32StopPlatform::TerminateProcessById(uint32_t id) {
   return ended;
 }
 
-bool AnsiEqualsIgnoringCase(const std::string& a, const std::string& b,
-                            uint32_t locale) {
+bool AnsiEqualsIgnoringCase(const std::string& a, const std::string& b, uint32_t locale) {
   if (a.size() > 0x7FFFFFFF || b.size() > 0x7FFFFFFF) return false;
-  return CompareStringA(locale, NORM_IGNORECASE, a.data(), static_cast<int>(a.size()),
-                        b.data(), static_cast<int>(b.size())) == CSTR_EQUAL;
+  return CompareStringA(locale, NORM_IGNORECASE, a.data(), static_cast<int>(a.size()), b.data(),
+                        static_cast<int>(b.size())) == CSTR_EQUAL;
 }
 
 bool IsAgentExeName(const std::string& exeName) {

@@ -19,7 +19,6 @@ class Win32StopPlatform : public StopPlatform {
 // Case-insensitive equality of two texts in the ANSI code page of the given
 // locale (an LCID), character by character rather than byte by byte, so the
 // trail byte of a double-byte character is never case-folded on its own.
-bool AnsiEqualsIgnoringCase(const std::string& a, const std::string& b,
-                            uint32_t locale);
+bool AnsiEqualsIgnoringCase(const std::string& a, const std::string& b, uint32_t locale);
 
 }  // namespace pelko::stoptool

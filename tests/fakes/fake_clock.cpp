@@ -29,8 +29,7 @@ FakeClock::FakeClock(bool autoAdvance) : autoAdvance(autoAdvance) {
 void FakeClock::SetNow(const LocalTime& now) {
   std::lock_guard<std::mutex> lock(mutex);
   const int64_t ms = DaysFromCivil(now.year, now.month, now.day) * 86400000 +
-                     ((now.hour * 60 + now.minute) * 60 + now.second) * 1000LL +
-                     now.millisecond;
+                     ((now.hour * 60 + now.minute) * 60 + now.second) * 1000LL + now.millisecond;
   baseMs = ms - static_cast<int64_t>(elapsed);
 }
 

@@ -92,8 +92,8 @@ class FakeFileSystem::Writer : public ReplacingWriter {
 
 bool FakeFileSystem::IsNameByte(unsigned char c) const {
   if (separator == '/') return c != '/' && c != '\0';
-  return c >= 0x20 && std::string_view("\\/:*?\"<>|").find(static_cast<char>(c)) ==
-                          std::string_view::npos;
+  return c >= 0x20 &&
+         std::string_view("\\/:*?\"<>|").find(static_cast<char>(c)) == std::string_view::npos;
 }
 
 std::string FakeFileSystem::Parent(const std::string& path) const {
@@ -135,8 +135,7 @@ std::unique_ptr<FileSearch> FakeFileSystem::Find(const std::string& pattern) {
     }
     const std::string entryName = path.substr(folder.size() + 1);
     if (!MatchesPattern(entryName, name)) continue;
-    entries.push_back(FileEntry{entryName,
-                                node.folder ? kAttributeDirectory : kAttributeArchive,
+    entries.push_back(FileEntry{entryName, node.folder ? kAttributeDirectory : kAttributeArchive,
                                 node.created, node.lastWritten,
                                 node.folder ? 0 : std::max<uint64_t>(node.size, node.text.size())});
   }

@@ -76,8 +76,7 @@ class FakeFileSystem : public FileSystem {
   std::string Parent(const std::string& path) const;
   bool FolderExists(const std::string& path) const;  // mutex held
   bool TakeBusy(const std::string& path);            // mutex held
-  FileStatus Commit(const std::string& path, const std::string& temporary,
-                    const std::string& text);
+  FileStatus Commit(const std::string& path, const std::string& temporary, const std::string& text);
   void DropTemporary(const std::string& temporary);
   void TouchFolder(const std::string& folder);  // mutex held
 

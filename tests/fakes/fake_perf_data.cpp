@@ -103,8 +103,7 @@ PdhStatus FakePerfData::ComputeCounterStatistics(PdhCounter counterHandle, uint3
                                                  const PdhRawCounter* raw,
                                                  PdhStatistics* statistics) {
   std::lock_guard<std::mutex> lock(mutex);
-  calls.push_back("statistics " + std::to_string(firstEntry) + " " +
-                  std::to_string(entryCount));
+  calls.push_back("statistics " + std::to_string(firstEntry) + " " + std::to_string(entryCount));
   auto* counter = static_cast<Counter*>(counterHandle);
   if (counters.count(counter) == 0) return kPdhInvalidHandle;
   if (const PdhStatus failure = Failure(statisticsFailures, counter->path)) return failure;

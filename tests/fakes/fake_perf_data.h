@@ -26,8 +26,7 @@ class FakePerfData : public PerfData {
   PdhStatus CollectQueryData(PdhQuery query) override;
   PdhStatus GetFormattedCounterValue(PdhCounter counter, uint32_t format, uint32_t* type,
                                      PdhFmtCounterValue* value) override;
-  PdhStatus GetRawCounterValue(PdhCounter counter, uint32_t* type,
-                               PdhRawCounter* value) override;
+  PdhStatus GetRawCounterValue(PdhCounter counter, uint32_t* type, PdhRawCounter* value) override;
   PdhStatus ComputeCounterStatistics(PdhCounter counter, uint32_t format, uint32_t firstEntry,
                                      uint32_t entryCount, const PdhRawCounter* raw,
                                      PdhStatistics* statistics) override;

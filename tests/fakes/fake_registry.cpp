@@ -16,8 +16,7 @@ std::string FakeRegistry::Fold(RootKey root, const std::string& path) {
   return AsciiLowered(folded);
 }
 
-int32_t FakeRegistry::OpenKey(RootKey root, const std::string& subKey, uint32_t,
-                              RegKey* key) {
+int32_t FakeRegistry::OpenKey(RootKey root, const std::string& subKey, uint32_t, RegKey* key) {
   std::lock_guard<std::mutex> lock(mutex);
   ++reads;
   const std::string folded = Fold(root, subKey);
@@ -30,8 +29,7 @@ int32_t FakeRegistry::OpenKey(RootKey root, const std::string& subKey, uint32_t,
   return kErrorSuccess;
 }
 
-int32_t FakeRegistry::CreateKey(RootKey root, const std::string& subKey, uint32_t,
-                                RegKey* key) {
+int32_t FakeRegistry::CreateKey(RootKey root, const std::string& subKey, uint32_t, RegKey* key) {
   std::lock_guard<std::mutex> lock(mutex);
   if (failWrites) {
     *key = nullptr;
@@ -48,8 +46,8 @@ int32_t FakeRegistry::CreateKey(RootKey root, const std::string& subKey, uint32_
   return kErrorSuccess;
 }
 
-int32_t FakeRegistry::QueryValue(RegKey key, const std::string& name, uint32_t* type,
-                                 uint8_t* data, uint32_t* size) {
+int32_t FakeRegistry::QueryValue(RegKey key, const std::string& name, uint32_t* type, uint8_t* data,
+                                 uint32_t* size) {
   std::lock_guard<std::mutex> lock(mutex);
   auto* handle = static_cast<Handle*>(key);
   const std::string folded = AsciiLowered(name);

@@ -15,10 +15,8 @@ namespace pelko {
 
 class FakeRegistry : public Registry {
  public:
-  int32_t OpenKey(RootKey root, const std::string& subKey, uint32_t access,
-                  RegKey* key) override;
-  int32_t CreateKey(RootKey root, const std::string& subKey, uint32_t access,
-                    RegKey* key) override;
+  int32_t OpenKey(RootKey root, const std::string& subKey, uint32_t access, RegKey* key) override;
+  int32_t CreateKey(RootKey root, const std::string& subKey, uint32_t access, RegKey* key) override;
   int32_t QueryValue(RegKey key, const std::string& name, uint32_t* type, uint8_t* data,
                      uint32_t* size) override;
   int32_t SetValue(RegKey key, const std::string& name, uint32_t type, const uint8_t* data,
@@ -35,9 +33,9 @@ class FakeRegistry : public Registry {
   std::optional<std::string> String(const std::string& path);
   bool Has(const std::string& path);
 
-  int writes = 0;        // successful SetValue calls
-  int reads = 0;         // OpenKey calls
-  int openKeys = 0;      // keys open right now
+  int writes = 0;    // successful SetValue calls
+  int reads = 0;     // OpenKey calls
+  int openKeys = 0;  // keys open right now
   bool failWrites = false;
 
  private:

@@ -18,7 +18,8 @@ struct FakeSqlTables {
   // (server, printer, log date, job id, date, time) -> user, document,
   // pages, cost, date, time, and where a job has details its colour and
   // mono pages (none: NULL).
-  using JobKey = std::tuple<std::string, std::string, std::string, int64_t, std::string, std::string>;
+  using JobKey =
+      std::tuple<std::string, std::string, std::string, int64_t, std::string, std::string>;
   using Jobs = std::map<JobKey, std::vector<std::string>>;
   Jobs jobs;
   Jobs holding;  // pelko_jobs_v1, while an upgrade runs
@@ -28,8 +29,8 @@ struct FakeSqlTables {
   using SumKey = std::tuple<std::string, std::string, std::string, std::string, std::string>;
   std::map<SumKey, std::vector<int64_t>> sums;
   bool syncState = false;  // pelko_log_state is pelko_sync_state (version 4)
-  int version = 0;       // of pelko_schema_version; 0: no tables
-  bool oldKey = false;   // pelko_jobs keyed as in version 1: (server, printer, log date, job id)
+  int version = 0;         // of pelko_schema_version; 0: no tables
+  bool oldKey = false;     // pelko_jobs keyed as in version 1: (server, printer, log date, job id)
   bool detailColumns = false;  // pelko_jobs has the columns of version 3
 };
 
@@ -58,7 +59,8 @@ class FakeSqlConnection : public SqlConnection {
                std::vector<SqlRow>* rows) override {
     // Made where it is not yet: the fake's tables are made whole or not at all.
     std::string plain(sent);
-    if (const std::size_t at = plain.find("IF NOT EXISTS "); at != std::string::npos) plain.erase(at, 14);
+    if (const std::size_t at = plain.find("IF NOT EXISTS "); at != std::string::npos)
+      plain.erase(at, 14);
     const std::string_view sql = plain;
     if (lost || database.down || database.failAfterStatements == 0) return Lose();
     if (database.failAfterStatements > 0) --database.failAfterStatements;
@@ -80,8 +82,8 @@ class FakeSqlConnection : public SqlConnection {
     // the colour and mono pages the other details: copies, sides, paper,
     // client and colorfrom (a NULL text as "").
     auto values = [&](std::size_t first, std::size_t date) {
-      std::vector<std::string> row = {shown(first), shown(first + 1), shown(first + 2),
-                                      shown(first + 3), text(date), text(date + 1)};
+      std::vector<std::string> row = {shown(first),     shown(first + 1), shown(first + 2),
+                                      shown(first + 3), text(date),       text(date + 1)};
       if (!params.at(first + 4).isNull) {
         for (std::size_t i : {5, 6, 4, 7, 8, 9, 10}) row.push_back(shown(first + i));
       }
@@ -96,7 +98,8 @@ class FakeSqlConnection : public SqlConnection {
       return std::get<2>(key) == text(0) && std::get<0>(key) == text(1);
     };
     auto stateTable = [&] {
-      return pending.version == 0 || pending.syncState == (sql.find("pelko_sync_state") != std::string_view::npos);
+      return pending.version == 0 ||
+             pending.syncState == (sql.find("pelko_sync_state") != std::string_view::npos);
     };
     if ((starts("SELECT log_file") || starts("INSERT INTO pelko_") || starts("UPDATE pelko_")) &&
         sql.find("_state") != std::string_view::npos && !stateTable()) {
@@ -114,7 +117,8 @@ class FakeSqlConnection : public SqlConnection {
       pending.detailColumns = withDetails;
     } else if (starts("ALTER TABLE pelko_jobs ADD") && withDetails) {
       pending.detailColumns = true;
-    } else if (starts("CREATE TABLE pelko_sync_state") || starts("ALTER TABLE pelko_log_state RENAME")) {
+    } else if (starts("CREATE TABLE pelko_sync_state") ||
+               starts("ALTER TABLE pelko_log_state RENAME")) {
       pending.syncState = true;
     } else if (starts("SELECT COUNT(*) FROM information_schema")) {
       const bool held = text(0) == "pelko_log_state" ? pending.version != 0 && !pending.syncState
@@ -136,11 +140,13 @@ class FakeSqlConnection : public SqlConnection {
     } else if (starts("INSERT INTO pelko_job_sums") && sql.find("FROM pelko_jobs") != sql.npos) {
       const char kind = sql[sql.find("SELECT MIN(server_name), '") + 26];
       for (const auto& [key, value] : pending.jobs) {
-        if (std::get<2>(key) >= text(0) && std::get<2>(key) < text(1)) AddToSums(pending, kind, key, value);
+        if (std::get<2>(key) >= text(0) && std::get<2>(key) < text(1))
+          AddToSums(pending, kind, key, value);
       }
     } else if (starts("INSERT INTO pelko_job_sums")) {
       for (std::size_t at = 0; at + 12 <= params.size(); at += 12) {
-        std::vector<int64_t>& sum = pending.sums[{text(at), text(at + 1), text(at + 2), text(at + 3), text(at + 4)}];
+        std::vector<int64_t>& sum =
+            pending.sums[{text(at), text(at + 1), text(at + 2), text(at + 3), text(at + 4)}];
         sum.resize(7);
         for (std::size_t i = 0; i < 7; ++i) sum[i] += number(at + 5 + i);
       }
@@ -148,7 +154,8 @@ class FakeSqlConnection : public SqlConnection {
                starts("DROP INDEX")) {
     } else if (starts("SELECT DISTINCT log_date, server_name")) {
       std::set<SqlRow> days;
-      for (const auto& [key, value] : pending.jobs) days.insert({std::get<2>(key), std::get<0>(key)});
+      for (const auto& [key, value] : pending.jobs)
+        days.insert({std::get<2>(key), std::get<0>(key)});
       rows->assign(days.begin(), days.end());
     } else if (starts("INSERT INTO pelko_jobs_v1")) {
       for (const auto& job : pending.jobs) {
@@ -170,9 +177,15 @@ class FakeSqlConnection : public SqlConnection {
       }
     } else if (starts("SELECT job_id")) {
       for (const auto& [key, value] : pending.jobs) {
-        if (std::get<0>(key) == text(0) && std::get<1>(key) == text(1) && std::get<2>(key) == text(2)) {
-          SqlRow row{std::to_string(std::get<3>(key)), std::get<4>(key), std::get<5>(key),
-                     value[0], value[1], value[2], value[3]};
+        if (std::get<0>(key) == text(0) && std::get<1>(key) == text(1) &&
+            std::get<2>(key) == text(2)) {
+          SqlRow row{std::to_string(std::get<3>(key)),
+                     std::get<4>(key),
+                     std::get<5>(key),
+                     value[0],
+                     value[1],
+                     value[2],
+                     value[3]};
           if (value.size() > 7) {
             for (std::size_t i : {8, 6, 7, 9, 10, 11, 12}) row.push_back(value[i]);
           }
@@ -185,8 +198,8 @@ class FakeSqlConnection : public SqlConnection {
       // of its key.
       const bool upsert = sql.find(" ON CONFLICT ") != std::string_view::npos;
       for (std::size_t at = 0; at + 17 <= params.size() || at == 0; at += 17) {
-        FakeSqlTables::JobKey key{text(at), text(at + 1), text(at + 2), number(at + 3),
-                                  text(at + 4), text(at + 5)};
+        FakeSqlTables::JobKey key{text(at),       text(at + 1), text(at + 2),
+                                  number(at + 3), text(at + 4), text(at + 5)};
         for (const auto& [held, value] : pending.jobs) {
           if (upsert) break;
           if (held == key || (pending.oldKey && std::get<3>(held) == number(at + 3) &&
@@ -212,17 +225,20 @@ class FakeSqlConnection : public SqlConnection {
     } else if (starts("SELECT DISTINCT log_date FROM pelko_jobs")) {
       std::set<SqlRow> days;
       for (const auto& [key, value] : pending.jobs) {
-        if (std::get<2>(key) >= text(0) && std::get<2>(key) <= text(1)) days.insert({std::get<2>(key)});
+        if (std::get<2>(key) >= text(0) && std::get<2>(key) <= text(1))
+          days.insert({std::get<2>(key)});
       }
       rows->assign(days.begin(), days.end());
     } else if (starts("SELECT job_date")) {
       for (const auto& [key, value] : pending.jobs) {
         if (std::get<2>(key) != text(0)) continue;
-        SqlRow row{value[4], value[5], std::to_string(std::get<3>(key)), value[0], std::get<1>(key),
-                   value[1], value[2], value[3], std::get<0>(key)};
+        SqlRow row{value[4], value[5],         std::to_string(std::get<3>(key)),
+                   value[0], std::get<1>(key), value[1],
+                   value[2], value[3],         std::get<0>(key)};
         if (withDetails) {
           // copies, colour and mono pages, sides, paper, client, colorfrom
-          for (std::size_t i : {8, 6, 7, 9, 10, 11, 12}) row.push_back(i < value.size() ? value[i] : "");
+          for (std::size_t i : {8, 6, 7, 9, 10, 11, 12})
+            row.push_back(i < value.size() ? value[i] : "");
         }
         rows->push_back(row);
       }
@@ -254,12 +270,17 @@ class FakeSqlConnection : public SqlConnection {
     const std::string& jobDate = std::get<4>(key);
     const FakeSqlTables::SumKey sumKey =
         kind == 'd' ? FakeSqlTables::SumKey{std::get<0>(key), "d", logDate, jobDate, ""}
-                    : FakeSqlTables::SumKey{std::get<0>(key), std::string(1, kind), logDate.substr(0, 6),
-                                            jobDate.substr(0, 7), kind == 'u' ? value[0] : std::get<1>(key)};
+                    : FakeSqlTables::SumKey{std::get<0>(key), std::string(1, kind),
+                                            logDate.substr(0, 6), jobDate.substr(0, 7),
+                                            kind == 'u' ? value[0] : std::get<1>(key)};
     const bool told = value.size() > 7 && !value[6].empty();
     const int64_t pages = std::stoll(value[2]);
-    const int64_t figures[7] = {1, pages, std::stoll(value[3]), told ? std::stoll(value[6]) : 0,
-                                told && !value[7].empty() ? std::stoll(value[7]) : 0, told ? 0 : pages,
+    const int64_t figures[7] = {1,
+                                pages,
+                                std::stoll(value[3]),
+                                told ? std::stoll(value[6]) : 0,
+                                told && !value[7].empty() ? std::stoll(value[7]) : 0,
+                                told ? 0 : pages,
                                 told ? 1 : 0};
     std::vector<int64_t>& sum = tables.sums[sumKey];
     sum.resize(7);

@@ -127,7 +127,10 @@ class FilesPlatformTest : public ::testing::Test {
     finder.AddFiles("*", true, true);
     for (auto it = finder.Files().begin(); it != finder.Files().end(); ++it) {
 #ifdef _WIN32
-      if (it->isFolder) RemoveDirectoryA(it->path.c_str()); else DeleteFileA(it->path.c_str());
+      if (it->isFolder)
+        RemoveDirectoryA(it->path.c_str());
+      else
+        DeleteFileA(it->path.c_str());
 #else
       std::remove(it->path.c_str());
 #endif
@@ -314,9 +317,12 @@ TEST_F(FilesPlatformTest, FolderListingDoesNotFollowALinkBackUp) {
 TEST_F(FilesPlatformTest, LogsAreWrittenWithTheirOwnModeWhateverTheUmask) {
   const mode_t umaskBefore = umask(0);
   const auto modeAfterWrite = [&](const char* logMode) -> mode_t {
-    if (logMode) setenv("PELKO_LOG_MODE", logMode, 1); else unsetenv("PELKO_LOG_MODE");
+    if (logMode)
+      setenv("PELKO_LOG_MODE", logMode, 1);
+    else
+      unsetenv("PELKO_LOG_MODE");
     HolderProcess writer;
-    struct stat info{};
+    struct stat info {};
     if (!writer.Start({"write", In("mode.xml")}) ||
         writer.Wait(20000) != static_cast<int>(FileStatus::kOk) ||
         stat(In("mode.xml").c_str(), &info) != 0) {

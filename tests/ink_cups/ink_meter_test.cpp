@@ -57,7 +57,8 @@ InkLimits TestLimits(const std::string& account = "nobody") {
 
 std::string Colours(const std::vector<PageInk>& pages) {
   std::string colours;
-  for (const PageInk& page : pages) colours += IsColorPage(page, kDefaultColorThreshold) ? '1' : '0';
+  for (const PageInk& page : pages)
+    colours += IsColorPage(page, kDefaultColorThreshold) ? '1' : '0';
   return colours;
 }
 
@@ -100,10 +101,9 @@ TEST(InkMeterCups, EachCorpusDocumentHasExactlyItsColourPages) {
     ASSERT_NE(id, 0u) << path;
     std::vector<PageInk> pages;
     // One through the loopback port, as a remote queue is reached.
-    const std::string queue = documents == 2 ? "\\\\127.0.0.1:" +
-                                                   std::string(std::getenv("CUPS_ENV_PORT")) +
-                                                   "\\Office"
-                                             : "Office";
+    const std::string queue =
+        documents == 2 ? "\\\\127.0.0.1:" + std::string(std::getenv("CUPS_ENV_PORT")) + "\\Office"
+                       : "Office";
     EXPECT_EQ(meter->Measure(queue, id, &pages), InkStatus::kOk) << path;
     EXPECT_EQ(Colours(pages), expected) << path;
   }
@@ -161,20 +161,18 @@ TEST(InkMeterCups, MissingJobsBigDocumentsAndUnsafeFoldersAreNotMeasured) {
 // A PDF whose forms each draw the next ten times, nine deep.
 std::string FormBomb() {
   std::vector<std::string> objects = {
-      "<< /Type /Catalog /Pages 2 0 R >>",
-      "<< /Type /Pages /Kids [3 0 R] /Count 1 >>",
+      "<< /Type /Catalog /Pages 2 0 R >>", "<< /Type /Pages /Kids [3 0 R] /Count 1 >>",
       "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 595 842] /Contents 4 0 R "
       "/Resources << /XObject << /F 5 0 R >> >> >>",
       "<< /Length 8 >>\nstream\n/F Do\n\nendstream"};
   for (int level = 0; level < 9; ++level) {
     std::string draw;
     for (int i = 0; i < 10; ++i) draw += level < 8 ? "/F Do\n" : "1 0 0 rg 0 0 9 9 re f\n";
-    const std::string next = level < 8 ? "/Resources << /XObject << /F " +
-                                             std::to_string(6 + level) + " 0 R >> >> "
-                                       : "";
-    objects.push_back("<< /Type /XObject /Subtype /Form /BBox [0 0 595 842] " + next +
-                      "/Length " + std::to_string(draw.size()) + " >>\nstream\n" + draw +
-                      "endstream");
+    const std::string next =
+        level < 8 ? "/Resources << /XObject << /F " + std::to_string(6 + level) + " 0 R >> >> "
+                  : "";
+    objects.push_back("<< /Type /XObject /Subtype /Form /BBox [0 0 595 842] " + next + "/Length " +
+                      std::to_string(draw.size()) + " >>\nstream\n" + draw + "endstream");
   }
   std::string pdf = "%PDF-1.4\n";
   std::vector<std::size_t> offsets;
@@ -286,7 +284,8 @@ TEST(InkMeterCups, ADocumentReadsNoFileButItself) {
   chmod(secret.c_str(), 0600);
   std::string ps = "%!PS\n";
   for (const std::string& path : {secret, open, std::string("/etc/shadow")}) {
-    ps += "{ (" + path + ") (r) file 99 string readstring pop pop } stopped "
+    ps += "{ (" + path +
+          ") (r) file 99 string readstring pop pop } stopped "
           "{ 0 setgray } { 1 0 0 setrgbcolor } ifelse 0 0 300 300 rectfill showpage\n";
   }
   std::vector<PageInk> pages;
@@ -297,9 +296,10 @@ TEST(InkMeterCups, ADocumentReadsNoFileButItself) {
 
 TEST(InkMeterCups, OnlyInkCoveragesOwnLinesAreRead) {
   std::vector<PageInk> pages;
-  ASSERT_TRUE(ParseInkCoverage(" 0.00000  2.02647  2.02647  0.00000 CMYK OK\n"
-                               "100.00000 12.5 12.5 17.9 CMYK OK\n",
-                               &pages));
+  ASSERT_TRUE(
+      ParseInkCoverage(" 0.00000  2.02647  2.02647  0.00000 CMYK OK\n"
+                       "100.00000 12.5 12.5 17.9 CMYK OK\n",
+                       &pages));
   ASSERT_EQ(pages.size(), 2u);
   EXPECT_DOUBLE_EQ(pages[0].magenta, 0.0202647);
   EXPECT_DOUBLE_EQ(pages[1].cyan, 1.0);

@@ -191,8 +191,8 @@ TEST_F(LauncherTest, AProgramAnotherUserCouldPlaceIsNotRun) {
   // Root's program, but its folder every user may write: she can swap it.
   const std::string swappable = folder("swappable", 0777);
   Script(payload, swappable);
-  cases.push_back({"root's program in a folder every user may write",
-                   swappable + "/Sendrik.exe", swappable + " can be written by every user"});
+  cases.push_back({"root's program in a folder every user may write", swappable + "/Sendrik.exe",
+                   swappable + " can be written by every user"});
   // Her own folder.
   const std::string own = folder("own", 0755);
   ASSERT_EQ(chown(own.c_str(), mallory.uid, mallory.gid), 0);

@@ -24,7 +24,8 @@ class LocalUser {
     name = "pelkoatk" + std::to_string(getpid()) + "n" + std::to_string(count++);
     if (geteuid() != 0) return;
     if (std::system(("useradd --no-create-home --user-group --shell /usr/sbin/nologin " + name +
-                     " >/dev/null 2>&1").c_str()) != 0) {
+                     " >/dev/null 2>&1")
+                        .c_str()) != 0) {
       return;
     }
     const passwd* entry = getpwnam(name.c_str());

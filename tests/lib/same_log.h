@@ -80,9 +80,8 @@ inline ::testing::AssertionResult SameLog(const std::string& actual, const std::
   std::size_t column = 0;
   while (column < std::min(a.size(), b.size()) && a[column] == b[column]) ++column;
   const auto& longer = got.size() > want.size() ? got : want;
-  failure << "first difference: " << Name(index, longer, IsTotal(a) && IsTotal(b))
-          << ", at byte " << column
-          << "\n  actual:   " << (index < got.size() ? Shown(a) : "(none)")
+  failure << "first difference: " << Name(index, longer, IsTotal(a) && IsTotal(b)) << ", at byte "
+          << column << "\n  actual:   " << (index < got.size() ? Shown(a) : "(none)")
           << "\n  expected: " << (index < want.size() ? Shown(b) : "(none)") << "\n            "
           << std::string(Shown(a.substr(0, column)).size(), ' ') << "^";
   return failure;
@@ -91,11 +90,11 @@ inline ::testing::AssertionResult SameLog(const std::string& actual, const std::
 // For a file that may be missing: no file is never the expected log. A
 // template, so that a literal still picks the overload above.
 template <typename Optional>
-  requires(std::same_as<Optional, std::optional<std::string>>)
-::testing::AssertionResult SameLog(const Optional& actual, const std::string& expected) {
+requires(std::same_as<Optional, std::optional<std::string>>)::testing::AssertionResult
+    SameLog(const Optional& actual, const std::string& expected) {
   if (!actual) {
-    return ::testing::AssertionFailure() << "there is no log file\n  expected: "
-                                         << same_log_detail::Shown(expected);
+    return ::testing::AssertionFailure()
+           << "there is no log file\n  expected: " << same_log_detail::Shown(expected);
   }
   return SameLog(*actual, expected);
 }

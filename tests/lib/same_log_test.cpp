@@ -30,13 +30,12 @@ TEST(SameLogTest, NamesTheTotalAndShowsWhatATerminalWouldHide) {
   const auto lineEnd = SameLog(kEntry + "\n", kEntry);
   EXPECT_THAT(lineEnd.message(), HasSubstr("first difference: the tail, at byte 0\n"
                                            "  actual:   \\x0A\n"));
-  const auto letter = SameLog("<entry> <user>J\xFCrgen</user></entry>",
-                              "<entry> <user>J\xFCrgem</user></entry>");
+  const auto letter =
+      SameLog("<entry> <user>J\xFCrgen</user></entry>", "<entry> <user>J\xFCrgem</user></entry>");
   // 12 for the label, 22 for <entry> <user>J\xFCrge
-  EXPECT_THAT(letter.message(),
-              HasSubstr("  actual:   <entry> <user>J\\xFCrgen</user></entry>\n"
-                        "  expected: <entry> <user>J\\xFCrgem</user></entry>\n" +
-                        std::string(12 + 22, ' ') + "^"));
+  EXPECT_THAT(letter.message(), HasSubstr("  actual:   <entry> <user>J\\xFCrgen</user></entry>\n"
+                                          "  expected: <entry> <user>J\\xFCrgem</user></entry>\n" +
+                                          std::string(12 + 22, ' ') + "^"));
 }
 
 TEST(SameLogTest, NoFileIsNeverTheExpectedLog) {

@@ -49,8 +49,7 @@ class Attacker {
       close(ready[0]);
       close(release[1]);
       alarm(30);
-      const bool ok = setgroups(0, nullptr) == 0 && setgid(gid) == 0 && setuid(uid) == 0 &&
-                      act();
+      const bool ok = setgroups(0, nullptr) == 0 && setgid(gid) == 0 && setuid(uid) == 0 && act();
       char said = ok ? '1' : '0';
       (void)!write(ready[1], &said, 1);
       if (ok && hold) (void)!read(release[0], &said, 1);

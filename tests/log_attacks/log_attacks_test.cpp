@@ -30,8 +30,8 @@ class LogAttackTest : public AttackTest {
     return LogStore(real->env).ComposePath(base, "xml");
   }
   void Record(const std::string& printer, int32_t id, int32_t cost) {
-    RecordJob(real->env, real->locks, real->pause, {printer, id, "anna", "doc", 1, cost,
-              PlatformClock().Now()});
+    RecordJob(real->env, real->locks, real->pause,
+              {printer, id, "anna", "doc", 1, cost, PlatformClock().Now()});
   }
   void BuildGlobal() {
     RegistryStringValue path(real->registry, "Software\\Pelko\\Path");
@@ -202,10 +202,10 @@ TEST_F(LogAttackTest, AFolderOrAnUnreadableFileAtTodaysNameDoesNotStopTheRecordi
     const int fd = open(front.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0);
     return mkdir(office.c_str(), 0777) == 0 && fd >= 0 && fchmod(fd, 0) == 0;
   }));
-  EXPECT_TRUE(RecordJob(real->env, real->locks, real->pause, {"\\\\SRV\\Office", 7, "anna",
-                        "doc", 1, 15, PlatformClock().Now()}));
-  EXPECT_TRUE(RecordJob(real->env, real->locks, real->pause, {"\\\\SRV\\Front", 8, "anna",
-                        "doc", 1, 5, PlatformClock().Now()}));
+  EXPECT_TRUE(RecordJob(real->env, real->locks, real->pause,
+                        {"\\\\SRV\\Office", 7, "anna", "doc", 1, 15, PlatformClock().Now()}));
+  EXPECT_TRUE(RecordJob(real->env, real->locks, real->pause,
+                        {"\\\\SRV\\Front", 8, "anna", "doc", 1, 5, PlatformClock().Now()}));
   ExpectRootsOwnLog(office);
   ExpectRootsOwnLog(front);
   EXPECT_NE(ReadFile(front).find("<id>8</id>"), std::string::npos);

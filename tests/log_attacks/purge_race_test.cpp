@@ -136,9 +136,9 @@ TEST_F(AttackTest, AFolderSwappedForALinkWhileTheGlobalLogIsBuiltLeadsNowhereEls
   BuildGlobalLog(real.env, real.locks, real.pause, path);
   ASSERT_TRUE(swapped);
   std::string global;
-  ASSERT_EQ(PlatformFileSystem().ReadText(
-                LogStore(real.env).ComposePath("GlobalLog", "xml"), &global),
-            FileStatus::kOk);
+  ASSERT_EQ(
+      PlatformFileSystem().ReadText(LogStore(real.env).ComposePath("GlobalLog", "xml"), &global),
+      FileStatus::kOk);
   EXPECT_EQ(global.find("merger-plan"), std::string::npos);
   EXPECT_NE(global.find("<id>8</id>"), std::string::npos);
 }

@@ -26,9 +26,10 @@ using namespace pelko;
 
 namespace {
 
-const char* const kMarkers[] = {"<id>",  "</id>", "</log>", "<entry><user>Total</user>",
-                                "<cost>", "</cost>", "<entry>", "</date>", "\\", "/", "..",
-                                ":", "&amp;", "\r\n", "<![CDATA[", "]]>"};
+const char* const kMarkers[] = {"<id>",   "</id>",   "</log>",    "<entry><user>Total</user>",
+                                "<cost>", "</cost>", "<entry>",   "</date>",
+                                "\\",     "/",       "..",        ":",
+                                "&amp;",  "\r\n",    "<![CDATA[", "]]>"};
 
 std::string RandomText(std::mt19937& random) {
   std::string text;
@@ -69,8 +70,8 @@ bool CheckedByXmllint(const std::string& path) {
 
 int main(int argc, char** argv) {
   const int jobs = argc > 1 ? std::atoi(argv[1]) : 400;
-  const unsigned seed = argc > 2 ? static_cast<unsigned>(std::strtoul(argv[2], nullptr, 10))
-                                 : std::random_device{}();
+  const unsigned seed =
+      argc > 2 ? static_cast<unsigned>(std::strtoul(argv[2], nullptr, 10)) : std::random_device{}();
   if (jobs <= 0) {
     std::fprintf(stderr, "usage: log_fuzz_test [JOBS] [SEED]\n");
     return 2;
@@ -90,9 +91,9 @@ int main(int argc, char** argv) {
   int64_t recorded = 0;
   for (int i = 0; i < jobs; ++i) {
     const int pages = static_cast<int>(random() % 6);
-    RecordJob(env, locks, pause, {printers[random() % printers.size()],
-              static_cast<int32_t>(random() % 40), RandomText(random), RandomText(random), pages,
-              pages * 3, env.clock->Now()});
+    RecordJob(env, locks, pause,
+              {printers[random() % printers.size()], static_cast<int32_t>(random() % 40),
+               RandomText(random), RandomText(random), pages, pages * 3, env.clock->Now()});
     recorded += pages * 3;
   }
   RegistryStringValue globalPath(registry, "Software\\Pelko\\Path");
@@ -119,8 +120,8 @@ int main(int argc, char** argv) {
     int64_t sum = 0;
     for (const LogEntry& e : entries) sum += LeadingInt(e.cost);
     const bool ok = tail != std::string::npos &&
-                    text.substr(tail) == "<entry><user>Total</user><cost>" +
-                                             std::to_string(sum) + "</cost></entry></log>" &&
+                    text.substr(tail) == "<entry><user>Total</user><cost>" + std::to_string(sum) +
+                                             "</cost></entry></log>" &&
                     text.find('\n') == std::string::npos && CheckedByXmllint(f.path);
     if (!ok) {
       std::printf("damaged: %s\n", f.path.c_str());
@@ -142,9 +143,15 @@ int main(int argc, char** argv) {
               failures == 0 ? "all well-formed, nothing lost" : "FAILED");
   for (auto it = finder.Files().begin(); it != finder.Files().end(); ++it) {
 #ifdef _WIN32
-    if (it->isFolder) RemoveDirectoryA(it->path.c_str()); else DeleteFileA(it->path.c_str());
+    if (it->isFolder)
+      RemoveDirectoryA(it->path.c_str());
+    else
+      DeleteFileA(it->path.c_str());
 #else
-    if (it->isFolder) rmdir(it->path.c_str()); else unlink(it->path.c_str());
+    if (it->isFolder)
+      rmdir(it->path.c_str());
+    else
+      unlink(it->path.c_str());
 #endif
   }
 #ifdef _WIN32

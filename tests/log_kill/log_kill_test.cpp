@@ -35,8 +35,8 @@ constexpr int kCost = 2;
   LogLocks& locks = real.locks;
   const Waiter& pause = real.pause;
   for (int id = firstId;; ++id) {
-    RecordJob(env, locks, pause, {"\\\\SRV\\Killed", id, "user", "doc", 1, kCost,
-              env.clock->Now()});
+    RecordJob(env, locks, pause,
+              {"\\\\SRV\\Killed", id, "user", "doc", 1, kCost, env.clock->Now()});
     if (write(out, &id, sizeof id) != sizeof id) _exit(3);
   }
 }
@@ -108,9 +108,9 @@ int main(int argc, char** argv) {
         present.insert(LeadingInt(e.id));
         fileSum += static_cast<uint32_t>(LeadingInt(e.cost));
       }
-      if (tail == std::string::npos ||
-          text.substr(tail) != "<entry><user>Total</user><cost>" + std::to_string(fileSum) +
-                                   "</cost></entry></log>") {
+      if (tail == std::string::npos || text.substr(tail) != "<entry><user>Total</user><cost>" +
+                                                                std::to_string(fileSum) +
+                                                                "</cost></entry></log>") {
         std::printf("round %d: %s has a wrong Total entry\n", round, path.c_str());
         ++failures;
       }
@@ -127,7 +127,8 @@ int main(int argc, char** argv) {
       std::printf("round %d: costs do not add up\n", round);
       ++failures;
     }
-    nextId = std::max(present.empty() ? 0 : *present.rbegin(), told.empty() ? 0 : *told.rbegin()) + 1;
+    nextId =
+        std::max(present.empty() ? 0 : *present.rbegin(), told.empty() ? 0 : *told.rbegin()) + 1;
   }
   const double seconds =
       std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();

@@ -64,8 +64,8 @@ int main() {
           RecordJob(env, locks, pause, {printer, id - 1, user, "doc", 1, 3, env.clock->Now()});
         }
       }
-      RecordJob(env, locks, pause, {printer, t * 1000 + kJobs - 1, user, "doc", 1, 3,
-                env.clock->Now()});
+      RecordJob(env, locks, pause,
+                {printer, t * 1000 + kJobs - 1, user, "doc", 1, 3, env.clock->Now()});
       --running;
     });
   }
@@ -118,8 +118,8 @@ int main() {
       }
     }
   }
-  const std::string total = "<entry><user>Total</user><cost>" + std::to_string(expectedTotal) +
-                            "</cost></entry></log>";
+  const std::string total =
+      "<entry><user>Total</user><cost>" + std::to_string(expectedTotal) + "</cost></entry></log>";
   if (tail == std::string::npos || daily.substr(tail) != total) {
     std::printf("daily Total wrong\n");
     ++failures;

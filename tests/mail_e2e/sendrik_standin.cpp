@@ -71,8 +71,7 @@ int main(int, char** argv) {
   std::ifstream in(named, std::ios::binary);
   std::stringstream content;
   content << in.rdbuf();
-  std::ofstream(mailed / ("copy-" + std::to_string(n) + ".xml"), std::ios::binary)
-      << content.str();
+  std::ofstream(mailed / ("copy-" + std::to_string(n) + ".xml"), std::ios::binary) << content.str();
   std::ofstream(mailed / "tosend.txt", std::ios::app) << named << "\n";
   return 0;
 }

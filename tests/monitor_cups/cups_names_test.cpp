@@ -31,18 +31,21 @@ TEST(CupsNamesTest, BrokenUtf8NeverPassesThrough) {
   EXPECT_EQ(Utf8ToWindows1252("\xC3(x"), "?(x");        // lead without its follower
   EXPECT_EQ(Utf8ToWindows1252("\xC0\xAF"), "??");       // overlong "/"
   EXPECT_EQ(Utf8ToWindows1252("\xED\xA0\x80"), "???");  // a surrogate
-  for (const std::string& out : {Utf8ToWindows1252("\x80\x81\xBF"), Utf8ToWindows1252("\xF5\x80")}) {
+  for (const std::string& out :
+       {Utf8ToWindows1252("\x80\x81\xBF"), Utf8ToWindows1252("\xF5\x80")}) {
     for (char c : out) EXPECT_EQ(c, '?');
   }
 }
 
 // Under LogUtf8 the names stay whole; only bytes of no character become "?".
 TEST(CupsNamesTest, ALogOfUtf8KeepsEveryCharacterAndNoBrokenByte) {
-  const std::string lukasz = "\xC5\x81ukasz \xC5\xBB\xC3\xB3\xC5\x82\xC4\x87 \xE6\x97\xA5\xF0\x9F\x98\x80";
+  const std::string lukasz =
+      "\xC5\x81ukasz \xC5\xBB\xC3\xB3\xC5\x82\xC4\x87 \xE6\x97\xA5\xF0\x9F\x98\x80";
   EXPECT_EQ(Utf8ToLogText(lukasz, true), lukasz);
   EXPECT_EQ(Utf8ToLogText(lukasz, false), "?ukasz ?\xF3?? ??");
   EXPECT_EQ(Utf8ToLogText("a\xFF\xC3(\xED\xA0\x80z", true), "a??(???z");
-  EXPECT_EQ(LogTextBetween("<user>j\xFC\x80</user>", false, true), "<user>j\xC3\xBC\xE2\x82\xAC</user>");
+  EXPECT_EQ(LogTextBetween("<user>j\xFC\x80</user>", false, true),
+            "<user>j\xC3\xBC\xE2\x82\xAC</user>");
   EXPECT_EQ(LogTextBetween("<user>\xC5\x81\xC3\xBC</user>", true, false), "<user>?\xFC</user>");
 }
 

@@ -153,13 +153,13 @@ bool RestartScheduler() {
   const std::string dir = Env("CUPS_ENV_DIR");
   const std::string pid = Shell("cat " + dir + "/state/cupsd.pid");
   Shell("kill -TERM " + pid);
-  const bool down = Eventually([] {
-    return Shell("lpstat -r").find("scheduler is running") == std::string::npos;
-  }, 10000);
+  const bool down = Eventually(
+      [] { return Shell("lpstat -r").find("scheduler is running") == std::string::npos; }, 10000);
   Shell("sleep 0.5; cupsd -c " + dir + "/cupsd.conf -s " + dir + "/cups-files.conf");
-  return down && Eventually([] {
-    return Shell("lpstat -r").find("scheduler is running") != std::string::npos;
-  }, 10000);
+  return down &&
+         Eventually(
+             [] { return Shell("lpstat -r").find("scheduler is running") != std::string::npos; },
+             10000);
 }
 
 TEST(CupsSpooler, NamesTheQueuesOfTheDefaultServerAndOfHosts) {
@@ -256,11 +256,13 @@ TEST(CupsSpooler, APrintingJobIsToldPrintingAndCancelledKeepsItsPages) {
   const uint32_t id = Print("-d Office -t long", 20);
   ASSERT_NE(id, 0u);
   Listing listing;
-  ASSERT_TRUE(Eventually([&] {
-    listing = List("Office", &cursor);
-    const SpoolJob* job = listing.Find(id, JobState::kPrinting);
-    return job != nullptr && job->pagesPrinted.value_or(0) > 0;
-  }, 10000));
+  ASSERT_TRUE(Eventually(
+      [&] {
+        listing = List("Office", &cursor);
+        const SpoolJob* job = listing.Find(id, JobState::kPrinting);
+        return job != nullptr && job->pagesPrinted.value_or(0) > 0;
+      },
+      10000));
   Shell("cancel " + std::to_string(id));
   ASSERT_TRUE(Eventually([&] { return !InQueue("Office", id); }, 10000));
   listing = List("Office", &cursor);
@@ -326,8 +328,8 @@ TEST(CupsSpooler, TheHistoryTellsEndedJobsWithTheirFinalPagesAndTimes) {
   EXPECT_TRUE(last.exactCounts);
   EXPECT_EQ(last.document, "history2");
   ASSERT_TRUE(last.createdAt && last.endedAt);
-  EXPECT_GE(std::tie(last.endedAt->year, last.endedAt->month, last.endedAt->day,
-                     last.endedAt->hour, last.endedAt->minute, last.endedAt->second),
+  EXPECT_GE(std::tie(last.endedAt->year, last.endedAt->month, last.endedAt->day, last.endedAt->hour,
+                     last.endedAt->minute, last.endedAt->second),
             std::tie(last.createdAt->year, last.createdAt->month, last.createdAt->day,
                      last.createdAt->hour, last.createdAt->minute, last.createdAt->second));
   ASSERT_EQ(PlatformSpooler().ListEndedJobs("Office", 1, &ended), SpoolStatus::kOk);
@@ -343,10 +345,12 @@ TEST(CupsSpooler, CountsNoPagesOnARawQueue) {
   const uint32_t id = Print("-d Raw -t raw", 3);
   ASSERT_TRUE(Eventually([&] { return !InQueue("Raw", id); }, 20000));
   Listing listing;
-  ASSERT_TRUE(Eventually([&] {
-    listing = List("Raw", &cursor);
-    return listing.Find(id, JobState::kEnded) != nullptr;
-  }, 1500));
+  ASSERT_TRUE(Eventually(
+      [&] {
+        listing = List("Raw", &cursor);
+        return listing.Find(id, JobState::kEnded) != nullptr;
+      },
+      1500));
   EXPECT_EQ(listing.Find(id, JobState::kEnded)->pagesPrinted, 0u);
   EXPECT_EQ(Total("Raw"), start);
 }
@@ -419,17 +423,17 @@ void WatchIdleQueue(const std::string& printer) {
   Shell("cancel " + std::to_string(id));
   const auto cancelled = Clock::now();
   Listing listing;
-  ASSERT_TRUE(Eventually([&] {
-    listing = List(printer, &cursor);
-    return listing.Active(id) == nullptr;
-  }, 1000));
+  ASSERT_TRUE(Eventually(
+      [&] {
+        listing = List(printer, &cursor);
+        return listing.Active(id) == nullptr;
+      },
+      1000));
   EXPECT_LT(Clock::now() - cancelled, std::chrono::milliseconds(100));
   EXPECT_NE(listing.Find(id, JobState::kEnded), nullptr);
 }
 
-TEST(CupsSpooler, LooksAtTheLocalServerCostItNothingAndMissNothing) {
-  WatchIdleQueue("Office");
-}
+TEST(CupsSpooler, LooksAtTheLocalServerCostItNothingAndMissNothing) { WatchIdleQueue("Office"); }
 
 TEST(CupsSpooler, LooksAtAnotherServerCostItNothingAndMissNothing) {
   const std::string port = Env("CUPS_ENV_PORT");
@@ -492,9 +496,8 @@ TEST(CupsSpooler, ZzTheCounterAndTheCursorOutliveARestartOfTheScheduler) {
 
   ASSERT_TRUE(RestartScheduler());
   uint32_t total = 0;
-  ASSERT_TRUE(Eventually([&] {
-    return PlatformSpooler().ReadPageTotal("Office", &total) == SpoolStatus::kOk;
-  }, 5000));
+  ASSERT_TRUE(Eventually(
+      [&] { return PlatformSpooler().ReadPageTotal("Office", &total) == SpoolStatus::kOk; }, 5000));
   EXPECT_EQ(total, before) << "the restart changes no count";
   listing = List("Office", &cursor);
   ASSERT_EQ(listing.status, SpoolStatus::kOk);

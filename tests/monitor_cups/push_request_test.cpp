@@ -57,8 +57,7 @@ std::string ReadBytewise(const std::string& bytes) {
 }
 
 const std::string kFeedGet = "GET /pelko-1.rss HTTP/1.1\r\nHost: x\r\n\r\n";
-const std::string kLengthPut =
-    "PUT /pelko-2.rss HTTP/1.1\r\nContent-Length: 5\r\n\r\n<rss>";
+const std::string kLengthPut = "PUT /pelko-2.rss HTTP/1.1\r\nContent-Length: 5\r\n\r\n<rss>";
 const std::string kChunkedPut =
     "PUT /pelko-3.rss HTTP/1.1\r\nTransfer-Encoding: chunked\r\n\r\n"
     "3\r\n<rs\r\n2;ext=1\r\ns>\r\n0\r\nX-Trailer: 1\r\n\r\n";

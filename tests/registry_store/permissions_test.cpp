@@ -80,8 +80,8 @@ class StorePermissionsTest : public TempStoreTest {
   int MalloryAttacks(const std::string& store) {
     const std::string key = store + "/HKEY_LOCAL_MACHINE/software/pelko";
     int worked = 0;
-    worked += MalloryRunsPelkoreg(store, {"add", "HKLM\\Software\\Pelko", "/v", "Path", "/d",
-                                          kEvil, "/f"}) == 0;
+    worked += MalloryRunsPelkoreg(
+                  store, {"add", "HKLM\\Software\\Pelko", "/v", "Path", "/d", kEvil, "/f"}) == 0;
     worked += mallory.Run([&] {
       std::ofstream file(key + "/Values.reg", std::ios::app);
       return (file << "\"Path\"=\"" << kEvil << "\"\n") && file.flush() ? 0 : 1;
@@ -147,7 +147,9 @@ TEST_F(StorePermissionsTest, AStoreOthersCouldChangeIsRefusedAndSaidWhy) {
        },
        "/Values.reg can be written by every user"},
       {"the key's folder every user may write",
-       [](const std::string& s) { chmod((s + "/HKEY_LOCAL_MACHINE/software/pelko").c_str(), 0777); },
+       [](const std::string& s) {
+         chmod((s + "/HKEY_LOCAL_MACHINE/software/pelko").c_str(), 0777);
+       },
        "/pelko/Values.reg is owned by uid"},
       {"a store folder of her group, setgid, as the old notes advised",
        [this](const std::string& s) {
@@ -193,9 +195,7 @@ TEST_F(StorePermissionsTest, LinksLeftInTheStoreAreNotFollowed) {
   chmod(victim.c_str(), 0600);
   const std::string key = store + "/HKEY_LOCAL_MACHINE/software/pelko";
   chmod(key.c_str(), 0777);
-  ASSERT_EQ(mallory.Run([&] {
-              return symlink(victim.c_str(), (key + "/Values.reg.new").c_str());
-            }),
+  ASSERT_EQ(mallory.Run([&] { return symlink(victim.c_str(), (key + "/Values.reg.new").c_str()); }),
             0);
   chmod(key.c_str(), 0755);  // tightened again, the link forgotten
   FileRegistryStore root(store);

@@ -222,7 +222,8 @@ TEST_F(RegistryStoreTest, CreateKeyMakesParentsAndDeleteKeyTakesTheSubtree) {
   EXPECT_EQ(store().EnumSubKeys(a, &subkeys), kErrorSuccess);
   EXPECT_EQ(subkeys, std::vector<std::string>{"D"});
   RegKey gone = nullptr;
-  EXPECT_EQ(store().OpenKey(RootKey::kLocalMachine, "A\\B\\C", kKeyRead, &gone), kErrorFileNotFound);
+  EXPECT_EQ(store().OpenKey(RootKey::kLocalMachine, "A\\B\\C", kKeyRead, &gone),
+            kErrorFileNotFound);
   // A handle that outlived its key behaves as on Win32.
   uint32_t size = 0;
   EXPECT_EQ(store().QueryValue(deep, "v", nullptr, nullptr, &size), kErrorKeyDeleted);
@@ -398,7 +399,8 @@ TEST_F(RegistryStoreTest, HandlesAndAccessMasksAreCheckedLikeWin32) {
   EXPECT_EQ(store().QueryValue(&notAKey, "v", nullptr, nullptr, &size), kErrorInvalidHandle);
   EXPECT_EQ(store().QueryValue(nullptr, "v", nullptr, nullptr, &size), kErrorInvalidHandle);
   EXPECT_EQ(store().CloseKey(nullptr), kErrorInvalidHandle);
-  EXPECT_EQ(store().OpenKey(RootKey::kLocalMachine, "x", kKeyRead, nullptr), kErrorInvalidParameter);
+  EXPECT_EQ(store().OpenKey(RootKey::kLocalMachine, "x", kKeyRead, nullptr),
+            kErrorInvalidParameter);
   RegKey key = nullptr;
   EXPECT_EQ(store().CreateKey(RootKey::kLocalMachine, std::string(300, 'k'), kKeyWrite, &key),
             kErrorInvalidParameter);

@@ -105,8 +105,9 @@ TEST(ReportTest, ListsTheNewestOfJobsInAnyOrder) {
   std::vector<Job> jobs;
   for (int i = 0; i < 60; ++i) {
     const int at = (i * 37) % 60;
-    jobs.push_back(Job{"2026/12/" + std::to_string(10 + at % 7), "10:00:" + std::to_string(10 + at / 7), "1",
-                       "u" + std::to_string(i % 3), "P", "d", 1, 1});
+    jobs.push_back(Job{"2026/12/" + std::to_string(10 + at % 7),
+                       "10:00:" + std::to_string(10 + at / 7), "1", "u" + std::to_string(i % 3),
+                       "P", "d", 1, 1});
   }
   jobs.push_back(jobs[5]);
   ReportBuilder builder(4);
@@ -120,7 +121,8 @@ TEST(ReportTest, ListsTheNewestOfJobsInAnyOrder) {
   std::sort(jobs.begin(), jobs.end(), NewerFirst);
   const Report r = builder.Finish();
   ASSERT_EQ(r.listed.size(), 4u);
-  for (std::size_t i = 0; i < 4; ++i) EXPECT_EQ(r.listed[i].date + r.listed[i].time, jobs[i].date + jobs[i].time);
+  for (std::size_t i = 0; i < 4; ++i)
+    EXPECT_EQ(r.listed[i].date + r.listed[i].time, jobs[i].date + jobs[i].time);
   EXPECT_EQ(r.unlisted, 57);
 }
 
@@ -201,8 +203,10 @@ TEST(ReportHtmlTest, Utf8PageDeclaresUtf8AndConvertsEveryName) {
 // Each log is read in the encoding it declares, into the report's: a log of
 // LogUtf8 with one of ISO-8859-1.
 TEST(ReportTest, EachLogIsReadInTheEncodingItDeclares) {
-  std::string utf8 = Log("\xC5\x81\xC3\xB3" "d\xC5\xBA",
-                         Entry("2026/12/07", 1, "\xC5\x81ukasz", "HP", "wrzesie\xC5\x84", 1, 1), 1);
+  std::string utf8 =
+      Log("\xC5\x81\xC3\xB3"
+          "d\xC5\xBA",
+          Entry("2026/12/07", 1, "\xC5\x81ukasz", "HP", "wrzesie\xC5\x84", 1, 1), 1);
   utf8.replace(0, kXmlDeclaration.size(), kXmlDeclarationUtf8);
   const std::string ansi = Log("HP", Entry("2026/12/07", 2, "j\xFC", "HP", "\x80", 1, 1), 1);
   for (const TextEncoding encoding : {TextEncoding::kUtf8, TextEncoding::kWindows1252}) {
@@ -223,7 +227,9 @@ TEST(ReportTest, EachLogIsReadInTheEncodingItDeclares) {
   ReportBuilder single(kListedJobs);
   single.Describe("", "", TextEncoding::kUtf8, CostUnit{});
   ASSERT_TRUE(single.AddLog(utf8));
-  EXPECT_EQ(single.Finish().title, "\xC5\x81\xC3\xB3" "d\xC5\xBA");
+  EXPECT_EQ(single.Finish().title,
+            "\xC5\x81\xC3\xB3"
+            "d\xC5\xBA");
 }
 
 TEST(ReportHtmlTest, EmptyLogSaysNoJobs) {
@@ -234,7 +240,8 @@ TEST(ReportHtmlTest, EmptyLogSaysNoJobs) {
 
 // The chart of id in a page, "" where it has none.
 std::string ChartOf(const std::string& html, const std::string& id) {
-  const std::size_t at = html.find("<svg xmlns=\"http://www.w3.org/2000/svg\" id=\"chart-" + id + "\"");
+  const std::size_t at =
+      html.find("<svg xmlns=\"http://www.w3.org/2000/svg\" id=\"chart-" + id + "\"");
   return at == std::string::npos ? "" : html.substr(at, html.find("</svg>", at) + 6 - at);
 }
 
@@ -256,7 +263,8 @@ std::vector<Drawn> BarsOf(const std::string& svg) {
       R"re(<g class="row[^"]*" data-name="([^"]*)"|<rect class="(\w+)" x="[\d.]+%?" y="[\d.]+" width="([\d.]+)%" height="([\d.]+)" fill="#\w+" data-value="(-?\d+)"(?: data-label="([^"]*)")?)re");
   std::vector<Drawn> bars;
   std::string row;
-  for (auto it = std::sregex_iterator(svg.begin(), svg.end(), kItem); it != std::sregex_iterator(); ++it) {
+  for (auto it = std::sregex_iterator(svg.begin(), svg.end(), kItem); it != std::sregex_iterator();
+       ++it) {
     const std::smatch& m = *it;
     if (m[1].matched) {
       row = m[1];
@@ -264,19 +272,23 @@ std::vector<Drawn> BarsOf(const std::string& svg) {
     }
     const bool column = m[2] == "pages" && row.empty();
     bars.push_back({m[2], m[6].matched ? std::string(m[6]) : row,
-                    std::stod(column && m[6].matched ? std::string(m[4]) : std::string(m[3])), std::stoll(m[5])});
+                    std::stod(column && m[6].matched ? std::string(m[4]) : std::string(m[3])),
+                    std::stoll(m[5])});
   }
   return bars;
 }
 
 // A subtotal table's rows: name, pages, cost.
-std::vector<std::tuple<std::string, int64_t, int64_t>> RowsOf(const std::string& html, const std::string& id) {
+std::vector<std::tuple<std::string, int64_t, int64_t>> RowsOf(const std::string& html,
+                                                              const std::string& id) {
   const std::size_t at = html.find("id=\"by-" + id + "\"");
   if (at == std::string::npos) return {};
   const std::string body = html.substr(at, html.find("</tbody>", at) - at);
-  static const std::regex kRow(R"(<tr><td>(.*?)</td><td class="num">[^<]*</td><td class="num">([^<]*)</td><td class="num">([^<]*)</td>)");
+  static const std::regex kRow(
+      R"(<tr><td>(.*?)</td><td class="num">[^<]*</td><td class="num">([^<]*)</td><td class="num">([^<]*)</td>)");
   std::vector<std::tuple<std::string, int64_t, int64_t>> rows;
-  for (auto it = std::sregex_iterator(body.begin(), body.end(), kRow); it != std::sregex_iterator(); ++it) {
+  for (auto it = std::sregex_iterator(body.begin(), body.end(), kRow); it != std::sregex_iterator();
+       ++it) {
     rows.emplace_back((*it)[1], FigureOf((*it)[2]), FigureOf((*it)[3]));
   }
   return rows;
@@ -311,8 +323,9 @@ TEST(ReportChartTest, EachBarDrawsTheFigureOfItsTableRow) {
     char date[16];
     std::snprintf(date, sizeof date, "2026/%02d/%02d", 9 + i % 4, 1 + i);
     const bool told = i % 3 == 0;
-    builder.AddJob(Job{date, "10:00:00", std::to_string(i), "u" + std::to_string(i), i % 2 ? "A" : "B", "d",
-                       2 * i + 1, 7 * i + 3, told, 1, told ? i : 0, told ? i + 1 : 0});
+    builder.AddJob(Job{date, "10:00:00", std::to_string(i), "u" + std::to_string(i),
+                       i % 2 ? "A" : "B", "d", 2 * i + 1, 7 * i + 3, told, 1, told ? i : 0,
+                       told ? i + 1 : 0});
   }
   const Report r = builder.Finish();
   const std::string html = ReportHtmlUtf8(r);
@@ -326,10 +339,14 @@ TEST(ReportChartTest, EachBarDrawsTheFigureOfItsTableRow) {
     restCost += std::get<2>(userRows[i]);
   }
   for (std::size_t i = 0; i <= kChartedGroups; ++i) {
-    const auto expected = i < kChartedGroups ? userRows.at(i) : std::tuple{std::string("Others"), restPages, restCost};
+    const auto expected = i < kChartedGroups
+                              ? userRows.at(i)
+                              : std::tuple{std::string("Others"), restPages, restCost};
     EXPECT_EQ(std::tuple(users[2 * i].name, users[2 * i].value, users[2 * i + 1].value), expected);
   }
-  EXPECT_THAT(ChartOf(html, "user"), HasSubstr("<g class=\"row others\" data-name=\"Others\"><title>Others: 3 more users"));
+  EXPECT_THAT(
+      ChartOf(html, "user"),
+      HasSubstr("<g class=\"row others\" data-name=\"Others\"><title>Others: 3 more users"));
   ExpectProportional(users, "pages", 60);
   ExpectProportional(users, "cost", 60);
 
@@ -337,7 +354,8 @@ TEST(ReportChartTest, EachBarDrawsTheFigureOfItsTableRow) {
   const auto printerRows = RowsOf(html, "printer");
   ASSERT_EQ(printers.size(), 2 * printerRows.size());
   for (std::size_t i = 0; i < printerRows.size(); ++i) {
-    EXPECT_EQ(std::tuple(printers[2 * i].name, printers[2 * i].value, printers[2 * i + 1].value), printerRows[i]);
+    EXPECT_EQ(std::tuple(printers[2 * i].name, printers[2 * i].value, printers[2 * i + 1].value),
+              printerRows[i]);
   }
 
   for (const std::string period : {"day", "month"}) {
@@ -346,7 +364,8 @@ TEST(ReportChartTest, EachBarDrawsTheFigureOfItsTableRow) {
     ASSERT_EQ(columns.size(), rows.size()) << period;
     for (std::size_t i = 0; i < rows.size(); ++i) {
       EXPECT_EQ(std::pair(columns[i].name, columns[i].value),
-                std::pair(std::get<0>(rows[i]), std::get<1>(rows[i]))) << period;
+                std::pair(std::get<0>(rows[i]), std::get<1>(rows[i])))
+          << period;
     }
     ExpectProportional(columns, "pages");
   }
@@ -365,15 +384,17 @@ TEST(ReportChartTest, EachBarDrawsTheFigureOfItsTableRow) {
 TEST(ReportChartTest, ChartsAreLeftOutWhereTheyWouldBeEmpty) {
   EXPECT_THAT(ReportHtml(Build({Log("HP", "", 0)})), Not(HasSubstr("<svg")));
   // One day, no details: a chart per user and per printer only.
-  const std::string day = ReportHtml(Build({Log("HP", Entry("2026/12/07", 1, "u", "HP", "d", 2, 4), 4)}));
+  const std::string day =
+      ReportHtml(Build({Log("HP", Entry("2026/12/07", 1, "u", "HP", "d", 2, 4), 4)}));
   EXPECT_NE(ChartOf(day, "user"), "");
   EXPECT_NE(ChartOf(day, "printer"), "");
   for (const std::string id : {"day", "month", "colour"}) EXPECT_EQ(ChartOf(day, id), "") << id;
   EXPECT_THAT(day, Not(HasSubstr("id=\"by-day\"")));
   // Two months: days, and the months' table without a chart.
-  const std::string two = ReportHtml(Build({Log("Global Log", Entry("2026/11/30", 1, "u", "HP", "d", 2, 4) +
-                                                                  Entry("2026/12/01", 2, "u", "HP", "d", 1, 4),
-                                                8)}));
+  const std::string two = ReportHtml(Build({Log(
+      "Global Log",
+      Entry("2026/11/30", 1, "u", "HP", "d", 2, 4) + Entry("2026/12/01", 2, "u", "HP", "d", 1, 4),
+      8)}));
   EXPECT_EQ(BarsOf(ChartOf(two, "day")).size(), 2u);
   EXPECT_EQ(ChartOf(two, "month"), "");
   EXPECT_THAT(two, HasSubstr("id=\"by-month\""));
@@ -383,12 +404,12 @@ TEST(ReportChartTest, ChartsAreLeftOutWhereTheyWouldBeEmpty) {
 // quotes, 300 characters, right-to-left text; in either page encoding.
 TEST(ReportChartTest, HostileNamesAreTextInTheCharts) {
   std::string accented;
-  for (int i = 0; i < 300; ++i) accented += "\xC3\xA9";  // é, two bytes in UTF-8
+  for (int i = 0; i < 300; ++i) accented += "\xC3\xA9";           // é, two bytes in UTF-8
   const std::string rtl = "\xD7\xA9\xD7\x9C\xD7\x95\xD7\x9D 42";  // "shalom 42"
   ReportBuilder builder(kListedJobs);
   builder.Describe("", "", TextEncoding::kUtf8, CostUnit{}, true);
-  builder.AddJob(Job{"2026/12/07", "10:00:00", "1", "<script>alert(1)</script>", "a\"b'c&d<svg onload=alert(1)>",
-                     "t\"'&<svg onload=alert(1)>", 3, 30});
+  builder.AddJob(Job{"2026/12/07", "10:00:00", "1", "<script>alert(1)</script>",
+                     "a\"b'c&d<svg onload=alert(1)>", "t\"'&<svg onload=alert(1)>", 3, 30});
   builder.AddJob(Job{"2026/12/07", "10:00:00", "2", accented, "P", "d", 2, 20});
   builder.AddJob(Job{"2026/12/08", "10:00:00", "3", rtl, "P", "d", 1, 10});
   const Report r = builder.Finish();
@@ -399,7 +420,9 @@ TEST(ReportChartTest, HostileNamesAreTextInTheCharts) {
     const std::string users = ChartOf(html, "user"), printers = ChartOf(html, "printer");
     EXPECT_THAT(users, HasSubstr("data-name=\"&lt;script&gt;alert(1)&lt;/script&gt;\"><title>"
                                  "&lt;script&gt;alert(1)&lt;/script&gt;</title>"));
-    EXPECT_THAT(users, HasSubstr("<tspan unicode-bidi=\"isolate\">&lt;script&gt;alert(1)&lt;/script&gt;</tspan>"));
+    EXPECT_THAT(
+        users,
+        HasSubstr("<tspan unicode-bidi=\"isolate\">&lt;script&gt;alert(1)&lt;/script&gt;</tspan>"));
     EXPECT_THAT(printers, HasSubstr(">a&quot;b&#39;c&amp;d&lt;svg onload=alert(1)&gt;</tspan>"));
     // Cut by characters, never inside one; whole in the row's title.
     const std::string e = encoding == TextEncoding::kUtf8 ? "\xC3\xA9" : "\xE9";
@@ -407,11 +430,13 @@ TEST(ReportChartTest, HostileNamesAreTextInTheCharts) {
     for (std::size_t i = 0; i < kChartLabelChars - 1; ++i) shown += e;
     for (int i = 0; i < 300; ++i) whole += e;
     EXPECT_THAT(users, HasSubstr("<title>" + whole + "</title>"));
-    EXPECT_THAT(users, HasSubstr("<tspan unicode-bidi=\"isolate\">" + shown + "</tspan>&#8230;</text>"));
+    EXPECT_THAT(users,
+                HasSubstr("<tspan unicode-bidi=\"isolate\">" + shown + "</tspan>&#8230;</text>"));
     // The name isolated in a left-to-right line of its own: its figures
     // stand in other elements it cannot reorder.
     if (encoding == TextEncoding::kUtf8) {
-      EXPECT_THAT(users, HasSubstr("direction=\"ltr\"><tspan unicode-bidi=\"isolate\">" + rtl + "</tspan></text>"));
+      EXPECT_THAT(users, HasSubstr("direction=\"ltr\"><tspan unicode-bidi=\"isolate\">" + rtl +
+                                   "</tspan></text>"));
     }
   }
 }
@@ -474,12 +499,19 @@ TEST(GuardTest, TextShowsEveryControlCharacterAsAnEscape) {
   } cases[] = {
       {"\x1B]2;owned\x07\x1B[2J", kUtf8, "\\x1B]2;owned\\x07\\x1B[2J"},
       {"550 no\r\n\t\x7F", kUtf8, "550 no\\x0D\\x0A\\x09\\x7F"},
-      {"\x9B" "31m \xC2\x9B" "31m", kUtf8, "\\x9B31m \\xC2\\x9B31m"},
+      {"\x9B"
+       "31m \xC2\x9B"
+       "31m",
+       kUtf8, "\\x9B31m \\xC2\\x9B31m"},
       {"\xC0\xAF \xED\xA0\x80 cut \xE2\x82", kUtf8, "\\xC0\\xAF \\xED\\xA0\\x80 cut \\xE2\\x82"},
       {"Jyv\xC3\xA4skyl\xC3\xA4 \xE2\x82\xAC \xF0\x9F\x96\xA8 C:\\Logs", kUtf8,
        "Jyv\xC3\xA4skyl\xC3\xA4 \xE2\x82\xAC \xF0\x9F\x96\xA8 C:\\Logs"},
       {"\x1B[2J\x7F\x81\x8D\x8F\x90\x9D", kAnsi, "\\x1B[2J\\x7F\\x81\\x8D\\x8F\\x90\\x9D"},
-      {"J\xFCrgen \x80 \x93" "a\x94 \x9B", kAnsi, "J\xFCrgen \x80 \x93" "a\x94 \x9B"},
+      {"J\xFCrgen \x80 \x93"
+       "a\x94 \x9B",
+       kAnsi,
+       "J\xFCrgen \x80 \x93"
+       "a\x94 \x9B"},
   };
   for (const auto& c : cases) EXPECT_EQ(ShownText(c.text, c.encoding), c.shown) << c.shown;
 }
@@ -491,8 +523,8 @@ TEST(GuardTest, TextShowsEveryControlCharacterAsAnEscape) {
 TEST(GuardTest, HostileNamesOfALogAreGuardedByEveryWriter) {
   std::vector<Job> jobs;
   ReportBuilder builder(kListedJobs, [&](const Job& job) { jobs.push_back(job); });
-  ASSERT_TRUE(builder.AddLog(Log("HP", Entry("2026/12/07", 1, " =HYPERLINK(1)", "HP\x9D[2J",
-                                             "@SUM(1+1)", 1, -5), -5)));
+  ASSERT_TRUE(builder.AddLog(
+      Log("HP", Entry("2026/12/07", 1, " =HYPERLINK(1)", "HP\x9D[2J", "@SUM(1+1)", 1, -5), -5)));
   const Report r = builder.Finish();
   std::string csv;
   AppendCsvRow(csv, jobs.at(0));
@@ -528,13 +560,16 @@ TEST(SummaryTest, BarsBesideEachRowOnlyWhenAsked) {
     const std::string plain = summary.Table(r, TextEncoding::kUtf8);
     EXPECT_THAT(plain, Not(HasSubstr(block)));
     EXPECT_THAT(plain, Not(HasSubstr("#")));
-    for (const auto& [encoding, cell] : {std::pair(TextEncoding::kUtf8, block), std::pair(TextEncoding::kWindows1252, std::string("#"))}) {
+    for (const auto& [encoding, cell] : {std::pair(TextEncoding::kUtf8, block),
+                                         std::pair(TextEncoding::kWindows1252, std::string("#"))}) {
       const std::string barred = summary.Table(r, encoding, true);
-      std::map<std::string, std::string> ends;  // each row's first word, and what follows its figures
+      std::map<std::string, std::string>
+          ends;  // each row's first word, and what follows its figures
       std::istringstream lines(barred);
       for (std::string line; std::getline(lines, line);) {
         const std::size_t figures = line.find_last_of("0123456789");
-        if (line.size() > 2 && figures != std::string::npos) ends[line.substr(2, line.find(' ', 2) - 2)] = line.substr(figures + 1);
+        if (line.size() > 2 && figures != std::string::npos)
+          ends[line.substr(2, line.find(' ', 2) - 2)] = line.substr(figures + 1);
       }
       EXPECT_EQ(ends["anna"], "  " + bar(20, cell));
       EXPECT_EQ(ends["paul"], "  " + bar(5, cell));
@@ -637,9 +672,12 @@ TEST(CostUnitTest, CostsAreShownInTheUnitAndUnchangedWithoutOne) {
   EXPECT_THAT(ReportText(bare), HasSubstr("Total cost: 131 100\n"));
 
   for (const auto& [costUnit, separator, expected] :
-       {std::tuple{CostUnit{"EUR", 2}, ',', "pages,cost (EUR)\r\n2026/12/07,10:00:00,1,anna,HP,d,3,1311.00\r\n"},
-        std::tuple{CostUnit{"EUR", 2}, ';', "pages;cost (EUR)\r\n2026/12/07;10:00:00;1;anna;HP;d;3;\"1311,00\"\r\n"},
-        std::tuple{CostUnit{}, ',', "pages,cost\r\n2026/12/07,10:00:00,1,anna,HP,d,3,131100\r\n"}}) {
+       {std::tuple{CostUnit{"EUR", 2}, ',',
+                   "pages,cost (EUR)\r\n2026/12/07,10:00:00,1,anna,HP,d,3,1311.00\r\n"},
+        std::tuple{CostUnit{"EUR", 2}, ';',
+                   "pages;cost (EUR)\r\n2026/12/07;10:00:00;1;anna;HP;d;3;\"1311,00\"\r\n"},
+        std::tuple{CostUnit{}, ',',
+                   "pages,cost\r\n2026/12/07,10:00:00,1,anna,HP,d,3,131100\r\n"}}) {
     CsvDialect dialect;
     dialect.separator = separator;
     CsvRows rows(CsvCost{costUnit, DecimalPoint(dialect)});
@@ -657,7 +695,8 @@ TEST(ReportTest, TheSameJobsFromEitherSourceGiveTheSameBytes) {
   logs.AddLog(Log("HP", Entry("2026/12/07", 1, "J\xFCrgen", "HP", "5 \x80", 1, 1311), 1311));
   ReportBuilder database(kListedJobs, [&](const Job& job) { fromDatabase.push_back(job); });
   database.Describe("20261207", "20261207", TextEncoding::kUtf8, CostUnit{"EUR", 2});
-  database.AddJob(Job{"2026/12/07", "10:00:00", "1", "J\xC3\xBCrgen", "HP", "5 \xE2\x82\xAC", 1, 1311});
+  database.AddJob(
+      Job{"2026/12/07", "10:00:00", "1", "J\xC3\xBCrgen", "HP", "5 \xE2\x82\xAC", 1, 1311});
   const Report a = logs.Finish(), b = database.Finish();
   for (const TextEncoding encoding : {TextEncoding::kUtf8, TextEncoding::kWindows1252}) {
     const CsvDialect dialect{';', encoding};
@@ -681,8 +720,9 @@ TEST(ReportTest, TheSameJobsFromEitherSourceGiveTheSameBytes) {
 // The CSV's order is the rows' own, newest first, whatever the source's; a
 // quoted line break (a row of a database, which no log holds) stays in its row.
 TEST(CsvTest, RowsAreSortedNewestFirstAndKeptWhole) {
-  EXPECT_EQ(NewestRowsFirst("date,doc\r\n2026/12/05,a\r\n2026/12/07,\"b\r\nc\"\r\n2026/12/06,d\r\n"),
-            "date,doc\r\n2026/12/07,\"b\r\nc\"\r\n2026/12/06,d\r\n2026/12/05,a\r\n");
+  EXPECT_EQ(
+      NewestRowsFirst("date,doc\r\n2026/12/05,a\r\n2026/12/07,\"b\r\nc\"\r\n2026/12/06,d\r\n"),
+      "date,doc\r\n2026/12/07,\"b\r\nc\"\r\n2026/12/06,d\r\n2026/12/05,a\r\n");
   EXPECT_EQ(NewestRowsFirst("date,doc\r\n"), "date,doc\r\n");
 }
 

@@ -27,15 +27,23 @@ namespace fs = std::filesystem;
 const std::string kLong(300, 'W');
 const std::string kHebrew = "\xD7\xA9\xD7\x9C\xD7\x95\xD7\x9D";
 // Every name a print user could choose that a file name must not take.
-const std::vector<std::string> kHostile = {"<script>", "\"'&<svg onload=alert(1)>", kLong, kLong + "x",
-                                           kHebrew, "..", ".", "CON", "con", "Con", "nul", "LPT1",
-                                           "a/b", "a\\b", "tab\there", "", "Alice", "alice", "ALICE"};
+const std::vector<std::string> kHostile = {"<script>",  "\"'&<svg onload=alert(1)>",
+                                           kLong,       kLong + "x",
+                                           kHebrew,     "..",
+                                           ".",         "CON",
+                                           "con",       "Con",
+                                           "nul",       "LPT1",
+                                           "a/b",       "a\\b",
+                                           "tab\there", "",
+                                           "Alice",     "alice",
+                                           "ALICE"};
 
 class SiteTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    root = fs::temp_directory_path() / ("pelko-site-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
-                                        "-" + ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    root = fs::temp_directory_path() /
+           ("pelko-site-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
+            "-" + ::testing::UnitTest::GetInstance()->current_test_info()->name());
     fs::remove_all(root);
     fs::create_directories(root);
     dir = root / "site";
@@ -72,8 +80,8 @@ std::vector<Job> Jobs() {
   std::vector<Job> jobs;
   int id = 0;
   for (const std::string& user : kHostile) {
-    jobs.push_back(Job{"2026/12/0" + std::to_string(1 + id % 9), "10:00:00", std::to_string(++id), user,
-                       id % 2 ? "Front desk" : "front desk", "doc", id, 2 * id});
+    jobs.push_back(Job{"2026/12/0" + std::to_string(1 + id % 9), "10:00:00", std::to_string(++id),
+                       user, id % 2 ? "Front desk" : "front desk", "doc", id, 2 * id});
   }
   jobs.push_back(Job{"2026/11/30", "09:00:00", "900", "anna", "<b>Lab</b>", "x", 5, 7});
   jobs.push_back(Job{"2025/06/15", "09:00:00", "901", "anna", "Old", "x", 1, 1});
@@ -101,7 +109,8 @@ TEST_F(SiteTest, EveryPageIsLinkedBothWaysAndShowsNamesAsText) {
     ++pages;
     EXPECT_TRUE(files.count(name.substr(0, name.size() - 5) + ".csv")) << name << " has its CSV";
     for (std::sregex_iterator at(text.begin(), text.end(), href), end; at != end; ++at) {
-      EXPECT_TRUE(files.count((*at)[1])) << name << " links to " << (*at)[1] << ", which is missing";
+      EXPECT_TRUE(files.count((*at)[1]))
+          << name << " links to " << (*at)[1] << ", which is missing";
       linksTo[(*at)[1]].insert(name);
     }
     EXPECT_EQ(text.find("<script"), std::string::npos) << name;
@@ -113,8 +122,10 @@ TEST_F(SiteTest, EveryPageIsLinkedBothWaysAndShowsNamesAsText) {
   // index.
   EXPECT_EQ(pages, 3 + 2 + 4 + 20 + 1);
   for (const auto& [name, text] : files) {
-    if (name.size() < 5 || name.substr(name.size() - 5) != ".html" || name == "index.html") continue;
-    EXPECT_TRUE(linksTo[name].size() > 1 || linksTo[name].count("index.html")) << name << " is reached";
+    if (name.size() < 5 || name.substr(name.size() - 5) != ".html" || name == "index.html")
+      continue;
+    EXPECT_TRUE(linksTo[name].size() > 1 || linksTo[name].count("index.html"))
+        << name << " is reached";
     EXPECT_TRUE(linksTo["index.html"].count(name)) << name << " leads back";
   }
   const std::string& user = files.at(SafeBaseName("user-", "<script>") + ".html");
@@ -137,7 +148,8 @@ TEST_F(SiteTest, ARerunWritesNothingAndAGoneUsersPagesGo) {
   // A run killed while writing left its temporary file.
   std::ofstream(dir / SiteTemporaryName("index.html")) << "half a pa";
   std::map<std::string, fs::file_time_type> before;
-  for (const auto& entry : fs::directory_iterator(dir)) before[entry.path().filename().string()] = entry.last_write_time();
+  for (const auto& entry : fs::directory_iterator(dir))
+    before[entry.path().filename().string()] = entry.last_write_time();
 #ifndef _WIN32
   struct stat index;
   ASSERT_EQ(stat((dir / "index.html").c_str(), &index), 0);
@@ -167,7 +179,8 @@ TEST_F(SiteTest, ARerunWritesNothingAndAGoneUsersPagesGo) {
   std::erase_if(jobs, [](const Job& job) { return job.user == "anna"; });
   const SitePublisher gone = Run(jobs, "digest-2");
   EXPECT_EQ(gone.removed, 6 * 2 - 1);
-  for (const char* name : {"user-anna.html", "user-anna.csv", "year-2025.html", "month-2026-11.csv"}) {
+  for (const char* name :
+       {"user-anna.html", "user-anna.csv", "year-2025.html", "month-2026-11.csv"}) {
     EXPECT_FALSE(fs::exists(dir / name)) << name;
   }
   EXPECT_TRUE(fs::exists(dir / "index.html"));

@@ -36,8 +36,9 @@ class SendrikLogAttack : public AttackTest {
 TEST_F(SendrikLogAttack, ALinkAtTheLogsNameIsNotWrittenThrough) {
   ASSERT_TRUE(attacker.Do([&] { return symlink(secret.c_str(), Log().c_str()) == 0; }));
   std::vector<std::string> said;
-  SendrikLog(logs, [&](const std::string& why) { said.push_back(why); })
-      .Write("not sent: 550 x\n/home/user/libevil.so");
+  SendrikLog(logs, [&](const std::string& why) {
+    said.push_back(why);
+  }).Write("not sent: 550 x\n/home/user/libevil.so");
   EXPECT_EQ(ReadFile(secret), "root only");
   ASSERT_EQ(said.size(), 1u);
   EXPECT_NE(said[0].find("is a link"), std::string::npos) << said[0];
@@ -80,7 +81,9 @@ TEST_F(SendrikLogAttack, ANewLogIsRootsAndNotWiderThan0640) {
   for (const mode_t mask : {mode_t{022}, mode_t{0}}) {
     unlink(Log().c_str());
     const mode_t saved = umask(mask);
-    SendrikLog(logs).Write("sent \x9B" "31m");
+    SendrikLog(logs).Write(
+        "sent \x9B"
+        "31m");
     umask(saved);
     struct stat info;
     ASSERT_EQ(lstat(Log().c_str(), &info), 0);
@@ -95,9 +98,8 @@ TEST_F(SendrikLogAttack, ANewLogIsRootsAndNotWiderThan0640) {
 // replaced, never written through.
 TEST_F(SendrikLogAttack, RotationReplacesALinkAtTheOldName) {
   SendrikLog(logs).Write(std::string(kLogLimit, 'x'));
-  ASSERT_TRUE(attacker.Do([&] {
-    return symlink(secret.c_str(), (logs + "/" + kOldLogName).c_str()) == 0;
-  }));
+  ASSERT_TRUE(attacker.Do(
+      [&] { return symlink(secret.c_str(), (logs + "/" + kOldLogName).c_str()) == 0; }));
   SendrikLog(logs).Write("sent");
   EXPECT_EQ(ReadFile(secret), "root only");
   struct stat info;

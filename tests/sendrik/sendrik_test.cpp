@@ -102,8 +102,11 @@ TEST(HeaderTextTest, AsciiStaysAndAnsiIsEncoded) {
 std::string Shape(const std::string& text) {
   std::string out;
   for (const char c : text) {
-    out += c >= 'A' && c <= 'Z' ? 'A' : c >= 'a' && c <= 'z' ? 'a' : c >= '0' && c <= '9' ? '9'
-           : c == '-' ? '+' : c;
+    out += c >= 'A' && c <= 'Z'   ? 'A'
+           : c >= 'a' && c <= 'z' ? 'a'
+           : c >= '0' && c <= '9' ? '9'
+           : c == '-'             ? '+'
+                                  : c;
   }
   return out;
 }
@@ -121,7 +124,8 @@ TEST(MessageTest, SubjectHeadersAndAttachmentName) {
   r.headDate = "2026/12/07";
   r.recordedTotal = 1234567;
   const MailMessage m = BuildMessage(s, r, "C:\\Pelko\\Logs\\GlobalLog_20261207.xml", 0);
-  EXPECT_THAT(m.headers, ::testing::Contains("Subject: [Office] Print report 2026/12/07: total 1 234 567"));
+  EXPECT_THAT(m.headers,
+              ::testing::Contains("Subject: [Office] Print report 2026/12/07: total 1 234 567"));
   EXPECT_THAT(m.headers, ::testing::Contains("To: a@x.org, b@y.org"));
   EXPECT_EQ(m.attachmentName, "GlobalLog_20261207.xml");
   EXPECT_EQ(m.html.find("\n"), m.html.find("\r\n") + 1) << "CR LF line ends";
@@ -131,12 +135,14 @@ TEST(MessageTest, SubjectHeadersAndAttachmentName) {
 // where entries have details, and the pages of the entry written before
 // LogJobDetails was set not told apart rather than called mono.
 TEST(MessageTest, PagesOfJobsWithDetailsAreSplitPerUserAndPrinter) {
-  const std::string entry = "<entry> <date>2026/12/10</date><time>09:00:00</time> <id>7</id>"
-                            "<user>paul</user> <printer>HP</printer><doc>d</doc> <pages>3</pages> "
-                            "<cost>15</cost>";
-  const std::string details = " <copies>3</copies><colorpages>2</colorpages><monopages>4</monopages> "
-                              "<sides>two-sided-long-edge</sides><paper>A4</paper><client>pc12"
-                              "</client><colorfrom>request</colorfrom></entry>";
+  const std::string entry =
+      "<entry> <date>2026/12/10</date><time>09:00:00</time> <id>7</id>"
+      "<user>paul</user> <printer>HP</printer><doc>d</doc> <pages>3</pages> "
+      "<cost>15</cost>";
+  const std::string details =
+      " <copies>3</copies><colorpages>2</colorpages><monopages>4</monopages> "
+      "<sides>two-sided-long-edge</sides><paper>A4</paper><client>pc12"
+      "</client><colorfrom>request</colorfrom></entry>";
   std::string told = entry + details;
   told.replace(told.find("paul"), 4, "anna");
   told.replace(told.find("<pages>3"), 8, "<pages>6");
@@ -144,15 +150,19 @@ TEST(MessageTest, PagesOfJobsWithDetailsAreSplitPerUserAndPrinter) {
   builder.AddLog("<?xml version='1.0' ?><log> <type>HP</type> <date>2026/12/10</date>" + told +
                  entry + "</entry><entry><user>Total</user><cost>30</cost></entry></log>");
   const MailMessage m = BuildMessage(MailSettings{}, builder.Finish(), "HP_20261210.xml", 0);
-  EXPECT_THAT(m.text, HasSubstr("Pages:      9\r\n  Colour: 2\r\n  Mono: 4\r\n  Not told apart: 3\r\n"));
-  EXPECT_THAT(m.text, HasSubstr("  User           Jobs       Pages          Cost      Colour        Mono"
-                                "  Not told apart\r\n  anna              1           6            15"
-                                "           2           4               0\r\n"));
-  EXPECT_THAT(m.text, HasSubstr("  All printers         2           9            30           2           4"
-                                "               3\r\n"));
+  EXPECT_THAT(m.text,
+              HasSubstr("Pages:      9\r\n  Colour: 2\r\n  Mono: 4\r\n  Not told apart: 3\r\n"));
+  EXPECT_THAT(m.text,
+              HasSubstr("  User           Jobs       Pages          Cost      Colour        Mono"
+                        "  Not told apart\r\n  anna              1           6            15"
+                        "           2           4               0\r\n"));
+  EXPECT_THAT(m.text,
+              HasSubstr("  All printers         2           9            30           2           4"
+                        "               3\r\n"));
   EXPECT_THAT(m.text, HasSubstr("cost 15  colour 2, mono 4\r\n"));
-  EXPECT_THAT(m.html, HasSubstr("<th class=\"num\">Cost</th><th class=\"num\">Colour</th>"
-                                "<th class=\"num\">Mono</th><th class=\"num\">Not told apart</th>"));
+  EXPECT_THAT(m.html,
+              HasSubstr("<th class=\"num\">Cost</th><th class=\"num\">Colour</th>"
+                        "<th class=\"num\">Mono</th><th class=\"num\">Not told apart</th>"));
   EXPECT_THAT(m.html, HasSubstr("<td>paul</td><td class=\"num\">1</td><td class=\"num\">3</td>"
                                 "<td class=\"num\">15</td><td class=\"num\">0</td>"
                                 "<td class=\"num\">0</td><td class=\"num\">3</td>"));

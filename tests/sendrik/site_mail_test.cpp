@@ -74,13 +74,11 @@ TEST_F(SiteMailTest, WhatTheDatabaseCannotGiveFallsBackWithAReason) {
       {"down", [](FakeSqlDatabase& d, SiteSettings&) { d.down = true; }, "did not answer"},
       {"wrong password", [](FakeSqlDatabase&, SiteSettings& s) { s.password.data = "guess"; },
        "28P01"},
-      {"lost in the query",
-       [](FakeSqlDatabase& d, SiteSettings&) { d.failAfterStatements = 0; },
+      {"lost in the query", [](FakeSqlDatabase& d, SiteSettings&) { d.failAfterStatements = 0; },
        "did not give the report"},
       {"no connection", [](FakeSqlDatabase&, SiteSettings& s) { s.connection.clear(); },
        "DatabaseConnection is not set"},
-      {"no period", [](FakeSqlDatabase&, SiteSettings& s) { s.period = "last-week"; },
-       "no period"},
+      {"no period", [](FakeSqlDatabase&, SiteSettings& s) { s.period = "last-week"; }, "no period"},
   };
   for (const Case& c : cases) {
     FakeSqlDatabase fresh;
@@ -117,11 +115,14 @@ TEST_F(SiteMailTest, TheSiteMailSaysWhatItIsInUtf8) {
   ASSERT_TRUE(choice.read);
   choice.report.users[0].name = "J\xc3\xbcrgen <b>";
   const MailMessage m = BuildSiteMessage(settings, site.period, choice.report, 0);
-  EXPECT_THAT(m.headers, ::testing::Contains("Subject: [Print] Site print report 2026-11-01 to 2026-11-30: total 100"));
+  EXPECT_THAT(m.headers,
+              ::testing::Contains(
+                  "Subject: [Print] Site print report 2026-11-01 to 2026-11-30: total 100"));
   EXPECT_EQ(m.charset, "utf-8");
   EXPECT_EQ(m.attachmentType, "text/html");
   EXPECT_EQ(m.attachmentName, "SiteReport_20261101-20261130.html");
-  EXPECT_THAT(m.text, HasSubstr("Site-wide report (last-month) from the central database: 2 servers."));
+  EXPECT_THAT(m.text,
+              HasSubstr("Site-wide report (last-month) from the central database: 2 servers."));
   EXPECT_THAT(m.html, HasSubstr("<p id=\"source\"><strong>Site-wide report (last-month)"));
   EXPECT_THAT(m.html, HasSubstr("J\xc3\xbcrgen &lt;b&gt;"));
   EXPECT_THAT(m.html, Not(HasSubstr("<b>")));
@@ -155,14 +156,19 @@ TEST_F(SiteMailTest, ColourAndMonoPagesComeFromVersionThreeOnly) {
             (std::array<int64_t, 4>{1, 6, 3, 2}));
   const MailMessage m = BuildSiteMessage(MailSettings{}, site.period, choice.report, 0);
   EXPECT_THAT(m.text, HasSubstr("  Colour: 1\r\n  Mono: 6\r\n  Not told apart: 3\r\n"));
-  EXPECT_THAT(m.html, HasSubstr("<th class=\"num\">Colour</th><th class=\"num\">Mono</th><th class=\"num\">Not told apart</th>"));
+  EXPECT_THAT(m.html, HasSubstr("<th class=\"num\">Colour</th><th class=\"num\">Mono</th><th "
+                                "class=\"num\">Not told apart</th>"));
 }
 
 // Any print user names a job's owner (lp -U), and the rows keep it: the
 // site mail's text part runs it through the guard the logs' reports use.
 TEST_F(SiteMailTest, HostileNamesOfTheDatabaseAreGuardedInTheMail) {
   Job("north", "HP", "20261111", 4, "\x1B]2;owned\x07\x1B[2J", 1, 10);
-  Job("south", "Lab", "20261112", 4, "\xC2\x9B" "31m \x9B" "2J", 1, 10);
+  Job("south", "Lab", "20261112", 4,
+      "\xC2\x9B"
+      "31m \x9B"
+      "2J",
+      1, 10);
   const SiteChoice choice = Choose();
   ASSERT_TRUE(choice.read) << choice.trouble;
   const MailMessage m = BuildSiteMessage(MailSettings{}, site.period, choice.report, 0);
@@ -183,16 +189,21 @@ TEST_F(SiteMailTest, TheFallbackCoversTheSitePeriodAndSaysSo) {
   report::ReportBuilder builder;
   builder.Describe(choice.range.from, choice.range.to, report::TextEncoding::kWindows1252,
                    site.costUnit);
-  builder.AddLog("<log> <type>HP</type> <date>2026/11/05</date><entry> <date>2026/11/05</date>"
-                 "<time>10:00:00</time> <id>1</id><user>anna</user> <printer>HP</printer>"
-                 "<doc>Rechnung \x80</doc> <pages>5</pages> <cost>1311</cost></entry>"
-                 "<entry><user>Total</user><cost>1311</cost></entry></log>");
+  builder.AddLog(
+      "<log> <type>HP</type> <date>2026/11/05</date><entry> <date>2026/11/05</date>"
+      "<time>10:00:00</time> <id>1</id><user>anna</user> <printer>HP</printer>"
+      "<doc>Rechnung \x80</doc> <pages>5</pages> <cost>1311</cost></entry>"
+      "<entry><user>Total</user><cost>1311</cost></entry></log>");
   const MailMessage m =
       BuildFallbackMessage(MailSettings{}, site.period, choice.trouble, builder.Finish(), 0);
-  EXPECT_THAT(m.headers, ::testing::Contains(
-                             "Subject: Print report 2026-11-01 to 2026-11-30: total 13.11 EUR (this computer only)"));
+  EXPECT_THAT(
+      m.headers,
+      ::testing::Contains(
+          "Subject: Print report 2026-11-01 to 2026-11-30: total 13.11 EUR (this computer only)"));
   EXPECT_EQ(m.text.rfind("The site-wide report (EmailReportPeriod last-month) could not be made: "
-                         "the database did not answer", 0), 0u);
+                         "the database did not answer",
+                         0),
+            0u);
   EXPECT_THAT(m.text, HasSubstr("this computer's own report of the same period, November 2026, "
                                 "from its daily logs"));
   EXPECT_THAT(m.text, HasSubstr("Print report, all printers: November 2026\r\n"));
@@ -209,7 +220,8 @@ TEST_F(SiteMailTest, TheFallbackNoteHeadsBothBodiesEscapedAndMarksTheSubject) {
   MarkAsFallback(m, FallbackNote("yesterday", "the database did not answer: <timeout>"));
   EXPECT_EQ(m.headers[1], "Subject: Print report 2026/12/08: total 9 (this computer only)");
   EXPECT_EQ(m.headers[0], "From: a@example.com");
-  EXPECT_EQ(m.text.rfind("The site-wide report (EmailReportPeriod yesterday) could not be made", 0), 0u);
+  EXPECT_EQ(m.text.rfind("The site-wide report (EmailReportPeriod yesterday) could not be made", 0),
+            0u);
   EXPECT_THAT(m.html, HasSubstr("<body>\r\n<p id=\"source\"><strong>The site-wide report"));
   EXPECT_THAT(m.html, HasSubstr("&lt;timeout&gt;"));
   EXPECT_THAT(m.html, HasSubstr("</strong></p>\r\n<h1>x</h1>"));

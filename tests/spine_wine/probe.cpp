@@ -90,9 +90,8 @@ int main(int argc, char** argv) {
       std::printf("%d\n", counting.count);
     } else {
       int posted = 0;
-      ForEachThread(pid, [&](DWORD thread) {
-        posted += PostThreadMessageA(thread, WM_QUIT, 0, 0) != 0;
-      });
+      ForEachThread(
+          pid, [&](DWORD thread) { posted += PostThreadMessageA(thread, WM_QUIT, 0, 0) != 0; });
       std::printf("%d\n", posted);
       return posted > 0 ? 0 : 1;
     }

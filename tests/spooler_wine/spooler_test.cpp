@@ -45,29 +45,37 @@ struct StandIn {
            openQueries && addDetailed && setColorDevice && getJobs && capabilityQueries;
   }
   void (*setJobs)(const char*, DWORD) = Export<decltype(setJobs)>("winspool.drv", "StandInSetJobs");
-  DWORD (*addJob)(const char*, const char*, const char*) =
-      Export<decltype(addJob)>("winspool.drv", "StandInAddJob");
-  void (*printPages)(const char*, DWORD, DWORD) =
-      Export<decltype(printPages)>("winspool.drv", "StandInPrintPages");
+  DWORD (*addJob)
+  (const char*, const char*, const char*) = Export<decltype(addJob)>("winspool.drv",
+                                                                     "StandInAddJob");
+  void (*printPages)(const char*, DWORD, DWORD) = Export<decltype(printPages)>("winspool.drv",
+                                                                               "StandInPrintPages");
   void (*endJob)(const char*, DWORD) = Export<decltype(endJob)>("winspool.drv", "StandInEndJob");
-  void (*setStatus)(const char*, DWORD, DWORD) =
-      Export<decltype(setStatus)>("winspool.drv", "StandInSetStatus");
-  DWORD (*flashJob)(const char*, const char*, const char*, DWORD) =
-      Export<decltype(flashJob)>("winspool.drv", "StandInFlashJob");
-  void (*discardNext)(const char*) = Export<decltype(discardNext)>("winspool.drv", "StandInDiscardNext");
+  void (*setStatus)(const char*, DWORD, DWORD) = Export<decltype(setStatus)>("winspool.drv",
+                                                                             "StandInSetStatus");
+  DWORD (*flashJob)
+  (const char*, const char*, const char*, DWORD) = Export<decltype(flashJob)>("winspool.drv",
+                                                                              "StandInFlashJob");
+  void (*discardNext)(const char*) = Export<decltype(discardNext)>("winspool.drv",
+                                                                   "StandInDiscardNext");
   void (*growOnce)(const char*) = Export<decltype(growOnce)>("winspool.drv", "StandInGrowOnce");
-  void (*countPages)(const char*, BOOL) =
-      Export<decltype(countPages)>("winspool.drv", "StandInCountPages");
-  void (*setSilent)(const char*, BOOL) = Export<decltype(setSilent)>("winspool.drv", "StandInSetSilent");
-  void (*refuse)(const char*) = Export<decltype(refuse)>("winspool.drv", "StandInRefuseNotifications");
-  long (*enumerations)(const char*) = Export<decltype(enumerations)>("winspool.drv", "StandInEnumerations");
+  void (*countPages)(const char*, BOOL) = Export<decltype(countPages)>("winspool.drv",
+                                                                       "StandInCountPages");
+  void (*setSilent)(const char*, BOOL) = Export<decltype(setSilent)>("winspool.drv",
+                                                                     "StandInSetSilent");
+  void (*refuse)(const char*) = Export<decltype(refuse)>("winspool.drv",
+                                                         "StandInRefuseNotifications");
+  long (*enumerations)(const char*) = Export<decltype(enumerations)>("winspool.drv",
+                                                                     "StandInEnumerations");
   void (*restart)(DWORD) = Export<decltype(restart)>("winspool.drv", "StandInRestart");
   void (*lastPath)(char*, DWORD) = Export<decltype(lastPath)>("pdh.dll", "StandInPdhLastPath");
   DWORD (*openQueries)() = Export<decltype(openQueries)>("pdh.dll", "StandInPdhOpenQueries");
-  DWORD (*addDetailed)(const char*, const char*, const char*, DWORD, const char*) =
-      Export<decltype(addDetailed)>("winspool.drv", "StandInAddDetailedJob");
-  void (*setColorDevice)(const char*, int) =
-      Export<decltype(setColorDevice)>("winspool.drv", "StandInSetColorDevice");
+  DWORD (*addDetailed)
+  (const char*, const char*, const char*, DWORD,
+   const char*) = Export<decltype(addDetailed)>("winspool.drv", "StandInAddDetailedJob");
+  void (*setColorDevice)(const char*,
+                         int) = Export<decltype(setColorDevice)>("winspool.drv",
+                                                                 "StandInSetColorDevice");
   long (*getJobs)(const char*) = Export<decltype(getJobs)>("winspool.drv", "StandInGetJobs");
   long (*capabilityQueries)(const char*) =
       Export<decltype(capabilityQueries)>("winspool.drv", "StandInCapabilityQueries");
@@ -77,13 +85,12 @@ std::string Describe(const SpoolJob& job) {
   const char* state = job.state == JobState::kPrinting ? "printing"
                       : job.state == JobState::kEnded  ? "ended"
                                                        : "waiting";
-  return std::to_string(job.id) + " " + job.user.value_or("-") + " " +
-         job.document.value_or("-") + " " + state + " " +
-         (job.pagesPrinted ? std::to_string(*job.pagesPrinted) : "?");
+  return std::to_string(job.id) + " " + job.user.value_or("-") + " " + job.document.value_or("-") +
+         " " + state + " " + (job.pagesPrinted ? std::to_string(*job.pagesPrinted) : "?");
 }
 
 std::string Describe(const JobDetails& details) {
-  const std::string color = !details.printerColor ? "unknown"
+  const std::string color = !details.printerColor   ? "unknown"
                             : *details.printerColor ? "colour printer"
                                                     : "mono printer";
   return std::to_string(details.copies) + "|" + details.colorMode + "|" + details.sides + "|" +
@@ -166,8 +173,8 @@ TEST_F(Win32Spooler, NotificationsTellTheFinalFieldsAndJobsThatCameAndWent) {
   standIn.endJob(queue.c_str(), kept);
   const DWORD flash = standIn.flashJob(queue.c_str(), "carol", "flash.doc", 3);
   AwaitChange();
-  EXPECT_EQ(List(), (Jobs{Id(kept) + " alice long.pdf ended 4",
-                          Id(flash) + " carol flash.doc ended 3"}));
+  EXPECT_EQ(List(),
+            (Jobs{Id(kept) + " alice long.pdf ended 4", Id(flash) + " carol flash.doc ended 3"}));
   EXPECT_EQ(List(), Jobs{}) << "told once";
   EXPECT_EQ(List(), Jobs{});
 
@@ -214,8 +221,8 @@ TEST_F(Win32Spooler, WithoutJobFieldsTheWatcherJournalsABusyQueue) {
   std::this_thread::sleep_for(std::chrono::milliseconds(100));
   standIn.endJob(queue.c_str(), brief);
   std::this_thread::sleep_for(std::chrono::milliseconds(100));
-  EXPECT_EQ(List(), (Jobs{Id(waiting) + " kim long.pdf waiting 0",
-                          Id(brief) + " lee short.pdf ended 2"}));
+  EXPECT_EQ(List(),
+            (Jobs{Id(waiting) + " kim long.pdf waiting 0", Id(brief) + " lee short.pdf ended 2"}));
   standIn.endJob(queue.c_str(), waiting);
   EXPECT_EQ(List(), (Jobs{Id(waiting) + " kim long.pdf ended 0"}));
   std::this_thread::sleep_for(std::chrono::milliseconds(50));  // a listing under way
@@ -259,9 +266,8 @@ TEST_F(Win32Spooler, EachJobTellsHowItAskedToBePrinted) {
   AwaitChange();
   EXPECT_EQ(List(true), listed) << "ended, with the details listed";
   // One that came and went between two listings: from its notification.
-  const DWORD gone =
-      standIn.addDetailed(queue.c_str(), "gil", "g.pdf", 1,
-                          "copies=2 color=1 paper=11 machine=\\\\PC-3");
+  const DWORD gone = standIn.addDetailed(queue.c_str(), "gil", "g.pdf", 1,
+                                         "copies=2 color=1 paper=11 machine=\\\\PC-3");
   standIn.printPages(queue.c_str(), gone, 1);
   standIn.endJob(queue.c_str(), gone);
   AwaitChange();
@@ -493,7 +499,8 @@ TEST_F(Win32Spooler, EveryJobIsToldEndedOnceWithAllItsPages) {
 
 int64_t UnixSeconds(const FILETIME& file) {
   return static_cast<int64_t>(((uint64_t{file.dwHighDateTime} << 32) | file.dwLowDateTime) /
-                              10000000) - 11644473600;
+                              10000000) -
+         11644473600;
 }
 
 int64_t UnixNow() {
@@ -538,7 +545,8 @@ TEST(Win32JobCursor, AnotherJobUnderAListedIdEndsTheFirst) {
   std::vector<SpoolJob> jobs;
   TellJobs({SpoolerJobNote{3, "juergen", "a.pdf", kWinJobPrinting, 4, 1000, {}}}, {}, {}, true, 1,
            &cursor, &jobs);
-  TellJobs({SpoolerJobNote{3, "doris", "plan.xlsx", 0, 0, 2000, {}}}, {}, {}, true, 1, &cursor, &jobs);
+  TellJobs({SpoolerJobNote{3, "doris", "plan.xlsx", 0, 0, 2000, {}}}, {}, {}, true, 1, &cursor,
+           &jobs);
   ASSERT_EQ(jobs.size(), 2u);
   EXPECT_EQ(Describe(jobs[0]) + " at " + std::to_string(jobs[0].submittedAt),
             "3 doris plan.xlsx waiting 0 at 2000");
@@ -548,10 +556,9 @@ TEST(Win32JobCursor, AnotherJobUnderAListedIdEndsTheFirst) {
 
 // Submitted, a UTC SYSTEMTIME, as Windows's own FILETIME arithmetic has it.
 TEST(Win32JobListing, SubmittedIsSecondsSince1970) {
-  for (const SYSTEMTIME& time : {SYSTEMTIME{1970, 1, 4, 1, 0, 0, 0, 0},
-                                 SYSTEMTIME{2024, 2, 4, 29, 23, 59, 59, 999},
-                                 SYSTEMTIME{2038, 1, 2, 19, 3, 14, 8, 0},
-                                 SYSTEMTIME{2100, 3, 1, 1, 12, 0, 1, 0}}) {
+  for (const SYSTEMTIME& time :
+       {SYSTEMTIME{1970, 1, 4, 1, 0, 0, 0, 0}, SYSTEMTIME{2024, 2, 4, 29, 23, 59, 59, 999},
+        SYSTEMTIME{2038, 1, 2, 19, 3, 14, 8, 0}, SYSTEMTIME{2100, 3, 1, 1, 12, 0, 1, 0}}) {
     FILETIME file;
     ASSERT_TRUE(SystemTimeToFileTime(&time, &file));
     EXPECT_EQ(SubmittedSeconds(time), UnixSeconds(file)) << time.wYear;
@@ -624,7 +631,8 @@ TEST(Win32DetailsBook, AsksOncePerJobAndAgainForAnotherUnderItsId) {
 TEST(Win32JobCursor, LateNewsOfAnEndedJobIsNotToldAgain) {
   Win32JobCursor cursor(1);
   std::vector<SpoolJob> jobs;
-  const std::vector<SpoolerJobNote> printing{SpoolerJobNote{7, "ann", "a.pdf", kWinJobPrinting, 2, 0, {}}};
+  const std::vector<SpoolerJobNote> printing{
+      SpoolerJobNote{7, "ann", "a.pdf", kWinJobPrinting, 2, 0, {}}};
   TellJobs(printing, {}, {}, true, 1, &cursor, &jobs);
   ASSERT_EQ(jobs.size(), 1u);
   TellJobs({}, {}, {}, true, 1, &cursor, &jobs);

@@ -124,8 +124,7 @@ PDH_STATUS WINAPI PdhGetFormattedCounterValue(PDH_HCOUNTER handle, DWORD format,
   return ERROR_SUCCESS;
 }
 
-PDH_STATUS WINAPI PdhGetRawCounterValue(PDH_HCOUNTER handle, LPDWORD type,
-                                        PPDH_RAW_COUNTER value) {
+PDH_STATUS WINAPI PdhGetRawCounterValue(PDH_HCOUNTER handle, LPDWORD type, PPDH_RAW_COUNTER value) {
   Locked locked;
   auto* counter = static_cast<Counter*>(handle);
   if (!Known(counter)) return PDH_INVALID_HANDLE;

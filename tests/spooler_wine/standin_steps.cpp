@@ -117,8 +117,8 @@ class Steps {
       Look(line);
     } else if (verb == "await" && words >> file) {
       Append("awaiting " + file);
-      if (!WaitUntil(kAwaitBoundMs, [&] { return GetFileAttributesA(file.c_str()) !=
-                                                 INVALID_FILE_ATTRIBUTES; })) {
+      if (!WaitUntil(kAwaitBoundMs,
+                     [&] { return GetFileAttributesA(file.c_str()) != INVALID_FILE_ATTRIBUTES; })) {
         Append("timeout " + line);
       }
     } else {

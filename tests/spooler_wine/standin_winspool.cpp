@@ -5,13 +5,12 @@
 // change notification of a queue is an event that a change sets, as the
 // Windows spooler's are, and carries the job fields it was asked for
 // (UTF-16 texts and DEVMODE, as the spooler gives them).
-// PELKO_STANDIN_NO_NOTIFICATIONS set refuses every notification. PELKO_STANDIN_STEPS drives the queues
-// step by step instead of by the clock (standin_steps.h). Each job's
-// Submitted is the spooler's clock when it was added: the real one, but
-// moved on by every restart (StandInRestart), which also forgets every job
-// and numbers the next from 1 again. GetJobA (level 2) tells how each job
-// asked to be printed, as StandInAddDetailedJob set it; DeviceCapabilitiesA
-// whether the queue prints colour (StandInSetColorDevice; yes by default).
+// PELKO_STANDIN_NO_NOTIFICATIONS set refuses every notification. PELKO_STANDIN_STEPS drives the
+// queues step by step instead of by the clock (standin_steps.h). Each job's Submitted is the
+// spooler's clock when it was added: the real one, but moved on by every restart (StandInRestart),
+// which also forgets every job and numbers the next from 1 again. GetJobA (level 2) tells how each
+// job asked to be printed, as StandInAddDetailedJob set it; DeviceCapabilitiesA whether the queue
+// prints colour (StandInSetColorDevice; yes by default).
 //
 // Scenario file, one job a line, times from the first OpenPrinterA:
 //   AT_MS QUEUE USER DOCUMENT PAGES [flash]
@@ -69,12 +68,12 @@ struct Listener {
 
 struct Queue {
   std::deque<Job> jobs;
-  DWORD pageTotal = 0;   // the "Total Pages Printed" counter
+  DWORD pageTotal = 0;      // the "Total Pages Printed" counter
   bool countsPages = true;  // the driver reports PagesPrinted per job
-  bool silent = false;   // changes notify nobody
-  bool refuses = false;  // no notifications at all
-  bool growOnce = false;  // a job arrives between the size query and the read
-  int colorDevice = 1;   // DeviceCapabilitiesA's DC_COLORDEVICE
+  bool silent = false;      // changes notify nobody
+  bool refuses = false;     // no notifications at all
+  bool growOnce = false;    // a job arrives between the size query and the read
+  int colorDevice = 1;      // DeviceCapabilitiesA's DC_COLORDEVICE
   long enumerations = 0;
   long getJobs = 0;
   long capabilityQueries = 0;
@@ -260,7 +259,8 @@ PRINTER_NOTIFY_INFO* Block(const std::vector<Pending>& items, bool discarded) {
   std::size_t size = sizeof(PRINTER_NOTIFY_INFO) + items.size() * sizeof(PRINTER_NOTIFY_INFO_DATA);
   const std::size_t textsAt = size;
   for (const Pending& item : items) size += DataSize(item);
-  auto* info = static_cast<PRINTER_NOTIFY_INFO*>(HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, size));
+  auto* info =
+      static_cast<PRINTER_NOTIFY_INFO*>(HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, size));
   if (info == nullptr) return nullptr;
   info->Version = 2;
   info->Flags = discarded ? PRINTER_NOTIFY_INFO_DISCARDED : 0;
@@ -277,9 +277,9 @@ PRINTER_NOTIFY_INFO* Block(const std::vector<Pending>& items, bool discarded) {
       // The names are kept as the A functions give them, in the ANSI code
       // page; the notifications tell them in UTF-16, as Windows's spooler.
       auto* text = reinterpret_cast<wchar_t*>(at);
-      const int units = MultiByteToWideChar(CP_ACP, 0, item.text.data(),
-                                            static_cast<int>(item.text.size()), text,
-                                            static_cast<int>(item.text.size()));
+      const int units =
+          MultiByteToWideChar(CP_ACP, 0, item.text.data(), static_cast<int>(item.text.size()), text,
+                              static_cast<int>(item.text.size()));
       text[units > 0 ? units : 0] = L'\0';
       data.NotifyData.Data.cbBuf = static_cast<DWORD>((item.text.size() + 1) * sizeof(wchar_t));
     } else if (item.field == JOB_NOTIFY_FIELD_SUBMITTED) {

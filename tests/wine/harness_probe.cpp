@@ -20,8 +20,8 @@ int main(int argc, char** argv) {
   }
   if (std::strcmp(argv[1], "sleep") == 0) Sleep(100000);
   if (std::strcmp(argv[1], "window") == 0) {
-    HWND window = CreateWindowExA(0, "STATIC", "probe", 0, 0, 0, 10, 10, nullptr, nullptr,
-                                  nullptr, nullptr);
+    HWND window =
+        CreateWindowExA(0, "STATIC", "probe", 0, 0, 0, 10, 10, nullptr, nullptr, nullptr, nullptr);
     return window != nullptr ? 0 : 9;
   }
   return 2;

@@ -73,7 +73,8 @@ class BoundedConnection : public SqlConnection {
     state->closing = true;
     state->changed.notify_all();
     if (!state->givenUp) {
-      state->changed.wait_for(lock, std::chrono::milliseconds(boundMs), [&] { return state->closed; });
+      state->changed.wait_for(lock, std::chrono::milliseconds(boundMs),
+                              [&] { return state->closed; });
     }
   }
 
@@ -87,7 +88,8 @@ class BoundedConnection : public SqlConnection {
       std::vector<SqlRow> rows;
       bool wantsRows;
     };
-    auto statement = std::make_shared<Statement>(Statement{std::string(sql), params, {}, rows != nullptr});
+    auto statement =
+        std::make_shared<Statement>(Statement{std::string(sql), params, {}, rows != nullptr});
     const bool ok = Call([statement](SqlConnection& c) {
       return c.Execute(statement->sql, statement->params,
                        statement->wantsRows ? &statement->rows : nullptr);

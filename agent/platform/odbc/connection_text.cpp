@@ -35,7 +35,8 @@ std::vector<Attribute> Attributes(std::string_view connection) {
     while (at < connection.size() && connection[at] == ' ') ++at;
     if (at < connection.size() && connection[at] == '{') {
       for (++at; at < connection.size(); ++at) {
-        if (connection[at] == '}' && (at + 1 >= connection.size() || connection[at + 1] != '}')) break;
+        if (connection[at] == '}' && (at + 1 >= connection.size() || connection[at + 1] != '}'))
+          break;
         if (connection[at] == '}') ++at;
         attribute.value += connection[at];
       }

@@ -48,8 +48,8 @@ std::string Diagnostic(SQLSMALLINT type, SQLHANDLE handle, std::string* state) {
   }
   const std::string code = Narrow(sqlState, 5);
   if (state) *state = code;
-  const std::size_t shown = std::min<std::size_t>(
-      length < 0 ? 0 : length, sizeof message / sizeof message[0] - 1);
+  const std::size_t shown =
+      std::min<std::size_t>(length < 0 ? 0 : length, sizeof message / sizeof message[0] - 1);
   std::string text = Narrow(message, shown);
   // One line for the system log.
   for (char& c : text) {
@@ -152,8 +152,8 @@ class OdbcConnection : public SqlConnection {
     } else {
       *number = param.number;
       *length = 0;
-      bound = SQLBindParameter(statement, number1, SQL_PARAM_INPUT, SQL_C_SBIGINT, SQL_BIGINT,
-                               0, 0, number, 0, length);
+      bound = SQLBindParameter(statement, number1, SQL_PARAM_INPUT, SQL_C_SBIGINT, SQL_BIGINT, 0, 0,
+                               number, 0, length);
     }
     if (param.isNull) *length = SQL_NULL_DATA;
     return SQL_SUCCEEDED(bound) || Fail(SQL_HANDLE_STMT, statement);
@@ -190,8 +190,12 @@ class OdbcConnection : public SqlConnection {
       return false;
     }
     switch (type) {
-      case SQL_SMALLINT: case SQL_INTEGER: case SQL_BIGINT: case SQL_TINYINT:
-      case SQL_DECIMAL: case SQL_NUMERIC:
+      case SQL_SMALLINT:
+      case SQL_INTEGER:
+      case SQL_BIGINT:
+      case SQL_TINYINT:
+      case SQL_DECIMAL:
+      case SQL_NUMERIC:
         return true;
       default:
         return false;
@@ -217,14 +221,16 @@ class OdbcConnection : public SqlConnection {
     SQLWCHAR piece[512];
     for (;;) {
       SQLLEN length = 0;
-      const SQLRETURN got = SQLGetData(statement, column, SQL_C_WCHAR, piece, sizeof piece, &length);
+      const SQLRETURN got =
+          SQLGetData(statement, column, SQL_C_WCHAR, piece, sizeof piece, &length);
       if (got == SQL_NO_DATA) break;
       if (!SQL_SUCCEEDED(got)) return Fail(SQL_HANDLE_STMT, statement);
       if (length == SQL_NULL_DATA) break;
       const std::size_t room = sizeof piece / sizeof piece[0] - 1;
-      const std::size_t units = length == SQL_NO_TOTAL || length / SQLLEN(sizeof(SQLWCHAR)) > SQLLEN(room)
-                                    ? room
-                                    : static_cast<std::size_t>(length) / sizeof(SQLWCHAR);
+      const std::size_t units =
+          length == SQL_NO_TOTAL || length / SQLLEN(sizeof(SQLWCHAR)) > SQLLEN(room)
+              ? room
+              : static_cast<std::size_t>(length) / sizeof(SQLWCHAR);
       text.append(piece, units);
       if (got == SQL_SUCCESS) break;
     }
@@ -241,8 +247,8 @@ class OdbcConnection : public SqlConnection {
     std::string state;
     lastError = Diagnostic(type, handle, &state);
     // Connection exceptions, timeouts, and a server shutting down.
-    lost = state.rfind("08", 0) == 0 || state.rfind("HYT", 0) == 0 ||
-           state.rfind("57P", 0) == 0 || state.empty();
+    lost = state.rfind("08", 0) == 0 || state.rfind("HYT", 0) == 0 || state.rfind("57P", 0) == 0 ||
+           state.empty();
     return false;
   }
 
@@ -273,7 +279,8 @@ class OdbcConnector : public SqlConnector {
       *error = "the ODBC driver manager cannot start";
       return nullptr;
     }
-    SQLSetEnvAttr(environment, SQL_ATTR_ODBC_VERSION, reinterpret_cast<SQLPOINTER>(SQL_OV_ODBC3), 0);
+    SQLSetEnvAttr(environment, SQL_ATTR_ODBC_VERSION, reinterpret_cast<SQLPOINTER>(SQL_OV_ODBC3),
+                  0);
     SQLHDBC connection = SQL_NULL_HDBC;
     if (!SQL_SUCCEEDED(SQLAllocHandle(SQL_HANDLE_DBC, environment, &connection))) {
       *error = Diagnostic(SQL_HANDLE_ENV, environment, nullptr);

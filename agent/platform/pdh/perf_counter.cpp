@@ -42,8 +42,8 @@ void PerfCounter::ResetStatistics() {
 PdhStatus PerfCounter::Fetch() {
   if (perf == nullptr) return kPdhInvalidHandle;
   PdhFmtCounterValue formatted{};
-  PdhStatus status = perf->GetFormattedCounterValue(counterHandle, kPdhFmtDouble, nullptr,
-                                                    &formatted);
+  PdhStatus status =
+      perf->GetFormattedCounterValue(counterHandle, kPdhFmtDouble, nullptr, &formatted);
   if (status != 0) return status;
   lastValue = formatted.doubleValue;
 

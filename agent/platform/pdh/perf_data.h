@@ -12,9 +12,9 @@
 
 namespace pelko {
 
-using PdhStatus = uint32_t;   // PDH_STATUS
-using PdhQuery = void*;       // PDH_HQUERY
-using PdhCounter = void*;     // PDH_HCOUNTER
+using PdhStatus = uint32_t;  // PDH_STATUS
+using PdhQuery = void*;      // PDH_HQUERY
+using PdhCounter = void*;    // PDH_HCOUNTER
 
 inline constexpr PdhStatus kPdhSuccess = 0;
 inline constexpr PdhStatus kPdhCstatusValidData = 0x00000000;
@@ -75,16 +75,15 @@ class PerfData {
  public:
   virtual ~PerfData() = default;
   // PdhOpenQueryA; dataSource nullptr is real-time data.
-  virtual PdhStatus OpenQuery(const char* dataSource, uintptr_t userData,
-                              PdhQuery* query) = 0;
+  virtual PdhStatus OpenQuery(const char* dataSource, uintptr_t userData, PdhQuery* query) = 0;
   // PdhAddCounterA.
   virtual PdhStatus AddCounter(PdhQuery query, const std::string& path, uintptr_t userData,
                                PdhCounter* counter) = 0;
   // PdhCollectQueryData: one new raw sample for every counter of the query.
   virtual PdhStatus CollectQueryData(PdhQuery query) = 0;
   // PdhGetFormattedCounterValue of the latest sample; type may be nullptr.
-  virtual PdhStatus GetFormattedCounterValue(PdhCounter counter, uint32_t format,
-                                             uint32_t* type, PdhFmtCounterValue* value) = 0;
+  virtual PdhStatus GetFormattedCounterValue(PdhCounter counter, uint32_t format, uint32_t* type,
+                                             PdhFmtCounterValue* value) = 0;
   // PdhGetRawCounterValue of the latest sample; type may be nullptr.
   virtual PdhStatus GetRawCounterValue(PdhCounter counter, uint32_t* type,
                                        PdhRawCounter* value) = 0;

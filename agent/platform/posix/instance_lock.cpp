@@ -35,7 +35,8 @@ class FileInstanceLock : public InstanceLock {
     // Never closed: the flock lasts as long as the process.
     fd = open(path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
     if (fd < 0) {
-      *error = path + (errno == ELOOP ? " is a symbolic link" : ": " + std::string(std::strerror(errno)));
+      *error = path +
+               (errno == ELOOP ? " is a symbolic link" : ": " + std::string(std::strerror(errno)));
       return false;
     }
     struct stat st;

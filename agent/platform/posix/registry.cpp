@@ -17,10 +17,10 @@ Registry& PlatformRegistry() {
       [](const std::string& why) {
         // Not through the Env: every program that reads the store says
         // this, and the Env would start them a spooler.
-        PlatformTroubles().Say(EventKind::kRegistryStoreRefused, Severity::kError, "store " + why,
-                               "Registry store refused: " + why +
-                                   "; settings that others can change are not used",
-                               PlatformClock().MonotonicMs());
+        PlatformTroubles().Say(
+            EventKind::kRegistryStoreRefused, Severity::kError, "store " + why,
+            "Registry store refused: " + why + "; settings that others can change are not used",
+            PlatformClock().MonotonicMs());
       },
       [](const std::string& name, uint64_t bytes) {
         PlatformTroubles().Say(EventKind::kSettingInvalid, Severity::kWarning, "value " + name,

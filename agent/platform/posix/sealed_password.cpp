@@ -14,8 +14,8 @@ bool SealPassword(const std::string&, const std::string& password, SealedPasswor
   return true;
 }
 
-bool OpenPassword(const std::string& purpose, const SealedPassword& sealed,
-                  std::string* password, std::string* error, const std::string&) {
+bool OpenPassword(const std::string& purpose, const SealedPassword& sealed, std::string* password,
+                  std::string* error, const std::string&) {
   if (sealed.type != kRegSz && sealed.type != kRegExpandSz) {
     *error = purpose + " is not a REG_SZ value";
     return false;

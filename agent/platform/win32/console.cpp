@@ -37,7 +37,8 @@ bool WriteStandardOutput(std::string_view text, ConsoleText encoding, StandardSt
   for (std::size_t at = 0; at < wide.size();) {
     DWORD written = 0;
     const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(wide.size() - at, 8192));
-    if (!WriteConsoleW(console, wide.data() + at, chunk, &written, nullptr) || written == 0) return false;
+    if (!WriteConsoleW(console, wide.data() + at, chunk, &written, nullptr) || written == 0)
+      return false;
     at += written;
   }
   return true;

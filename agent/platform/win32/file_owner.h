@@ -27,8 +27,8 @@ inline bool IsTrustedOwner(PSID owner) {
 inline bool OwnedByTrustedAccount(HANDLE file) {
   PSID owner = nullptr;
   PSECURITY_DESCRIPTOR descriptor = nullptr;
-  if (GetSecurityInfo(file, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &owner, nullptr,
-                      nullptr, nullptr, &descriptor) != ERROR_SUCCESS) {
+  if (GetSecurityInfo(file, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &owner, nullptr, nullptr,
+                      nullptr, &descriptor) != ERROR_SUCCESS) {
     return false;
   }
   const bool trusted = owner != nullptr && IsTrustedOwner(owner);

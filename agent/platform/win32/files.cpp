@@ -198,8 +198,7 @@ class Win32Folder : public Folder {
 // Text mode: a line feed is written as CR LF.
 void AppendTextMode(std::string& out, std::string_view text) {
   std::size_t from = 0;
-  for (std::size_t at = text.find('\n'); at != std::string_view::npos;
-       at = text.find('\n', from)) {
+  for (std::size_t at = text.find('\n'); at != std::string_view::npos; at = text.find('\n', from)) {
     out.append(text.substr(from, at - from));
     out.append("\r\n");
     from = at + 1;

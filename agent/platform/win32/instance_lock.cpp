@@ -19,7 +19,8 @@ class MutexInstanceLock : public InstanceLock {
         *holder = "the Pelkomon service, or one started by hand";
         return false;
       }
-      *error = "cannot make the mutex Global\\Pelkomon (error " + std::to_string(GetLastError()) + ")";
+      *error =
+          "cannot make the mutex Global\\Pelkomon (error " + std::to_string(GetLastError()) + ")";
       return false;
     }
     if (GetLastError() == ERROR_ALREADY_EXISTS) {

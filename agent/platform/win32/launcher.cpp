@@ -26,7 +26,8 @@ std::string NameOf(PSID sid) {
   DWORD nameSize = sizeof name, domainSize = sizeof domain;
   SID_NAME_USE use;
   if (LookupAccountSidA(nullptr, sid, name, &nameSize, domain, &domainSize, &use)) {
-    text = (*domain != '\0' ? std::string(domain) + "\\" : std::string()) + name + " (" + text + ")";
+    text =
+        (*domain != '\0' ? std::string(domain) + "\\" : std::string()) + name + " (" + text + ")";
   }
   return text;
 }
@@ -54,9 +55,9 @@ LaunchResult VetRights(const std::string& path) {
   PSID owner = nullptr;
   PACL dacl = nullptr;
   PSECURITY_DESCRIPTOR descriptor = nullptr;
-  const DWORD error = GetNamedSecurityInfoA(
-      path.c_str(), SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION,
-      &owner, nullptr, &dacl, nullptr, &descriptor);
+  const DWORD error = GetNamedSecurityInfoA(path.c_str(), SE_FILE_OBJECT,
+                                            OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION,
+                                            &owner, nullptr, &dacl, nullptr, &descriptor);
   if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) {
     return {LaunchStatus::kFailed, path + " is missing"};
   }
@@ -115,8 +116,10 @@ class ShellLauncher : public Launcher {
 
   LaunchResult Check(const std::string& program) override {
     const DWORD attributes = GetFileAttributesA(program.c_str());
-    if (attributes == INVALID_FILE_ATTRIBUTES) return {LaunchStatus::kFailed, program + " is missing"};
-    if (attributes & FILE_ATTRIBUTE_DIRECTORY) return {LaunchStatus::kFailed, program + " is a folder"};
+    if (attributes == INVALID_FILE_ATTRIBUTES)
+      return {LaunchStatus::kFailed, program + " is missing"};
+    if (attributes & FILE_ATTRIBUTE_DIRECTORY)
+      return {LaunchStatus::kFailed, program + " is a folder"};
     return {LaunchStatus::kStarted, ""};
   }
 
@@ -127,7 +130,8 @@ class ShellLauncher : public Launcher {
     start.lpFile = program.c_str();
     start.nShow = SW_SHOW;
     if (!ShellExecuteExA(&start)) {
-      return {LaunchStatus::kFailed, "ShellExecute failed with error " + std::to_string(GetLastError())};
+      return {LaunchStatus::kFailed,
+              "ShellExecute failed with error " + std::to_string(GetLastError())};
     }
     std::shared_ptr<StartedProgram> followed;
     if (start.hProcess != nullptr) followed = std::make_shared<ProcessHandle>(start.hProcess);

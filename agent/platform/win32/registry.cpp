@@ -12,8 +12,7 @@ HKEY RootHandle(RootKey root) {
 
 class Win32Registry : public Registry {
  public:
-  int32_t OpenKey(RootKey root, const std::string& subKey, uint32_t access,
-                  RegKey* key) override {
+  int32_t OpenKey(RootKey root, const std::string& subKey, uint32_t access, RegKey* key) override {
     HKEY opened = nullptr;
     const LONG status = RegOpenKeyExA(RootHandle(root), subKey.c_str(), 0, access, &opened);
     *key = status == ERROR_SUCCESS ? static_cast<RegKey>(opened) : nullptr;
@@ -24,8 +23,7 @@ class Win32Registry : public Registry {
     HKEY opened = nullptr;
     char emptyClass[] = "";
     const LONG status = RegCreateKeyExA(RootHandle(root), subKey.c_str(), 0, emptyClass,
-                                        REG_OPTION_NON_VOLATILE, access, nullptr, &opened,
-                                        nullptr);
+                                        REG_OPTION_NON_VOLATILE, access, nullptr, &opened, nullptr);
     *key = status == ERROR_SUCCESS ? static_cast<RegKey>(opened) : nullptr;
     return status;
   }
@@ -33,8 +31,8 @@ class Win32Registry : public Registry {
                      uint32_t* size) override {
     DWORD kind = 0;
     DWORD length = *size;
-    const LONG status = RegQueryValueExA(static_cast<HKEY>(key), name.c_str(), nullptr,
-                                         &kind, data, &length);
+    const LONG status =
+        RegQueryValueExA(static_cast<HKEY>(key), name.c_str(), nullptr, &kind, data, &length);
     if (type != nullptr) *type = kind;
     *size = length;
     return status;

@@ -21,8 +21,8 @@ std::string Entropy(const std::string& purpose) { return "Pelko\\" + purpose; }
 
 }  // namespace
 
-bool SealPassword(const std::string& purpose, const std::string& password,
-                  SealedPassword* sealed, std::string* error) {
+bool SealPassword(const std::string& purpose, const std::string& password, SealedPassword* sealed,
+                  std::string* error) {
   DATA_BLOB in = Blob(password);
   const std::string entropyText = Entropy(purpose);
   DATA_BLOB entropy = Blob(entropyText);
@@ -38,8 +38,8 @@ bool SealPassword(const std::string& purpose, const std::string& password,
   return true;
 }
 
-bool OpenPassword(const std::string& purpose, const SealedPassword& sealed,
-                  std::string* password, std::string* error, const std::string& setBy) {
+bool OpenPassword(const std::string& purpose, const SealedPassword& sealed, std::string* password,
+                  std::string* error, const std::string& setBy) {
   if (sealed.type != kRegBinary) {
     *error = purpose + " is not a sealed REG_BINARY value (set it with " + setBy + ")";
     return false;

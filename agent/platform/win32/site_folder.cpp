@@ -20,15 +20,19 @@ bool IsPlainName(const std::string& name) {
 FileStatus FromError(DWORD error) {
   switch (error) {
     case ERROR_FILE_NOT_FOUND:
-    case ERROR_PATH_NOT_FOUND: return FileStatus::kMissing;
+    case ERROR_PATH_NOT_FOUND:
+      return FileStatus::kMissing;
     case ERROR_SHARING_VIOLATION:
     case ERROR_LOCK_VIOLATION:
-    case ERROR_ACCESS_DENIED: return FileStatus::kBusy;
-    default: return FileStatus::kFailed;
+    case ERROR_ACCESS_DENIED:
+      return FileStatus::kBusy;
+    default:
+      return FileStatus::kFailed;
   }
 }
 
-constexpr DWORD kNotFile = FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DEVICE;
+constexpr DWORD kNotFile =
+    FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DEVICE;
 
 bool WriteAll(HANDLE file, std::string_view data) {
   while (!data.empty()) {
@@ -62,8 +66,9 @@ class Win32SiteFolder : public SiteFolder {
   FileStatus Read(const std::string& name, uint64_t limit, std::string* bytes) override {
     bytes->clear();
     if (!IsPlainName(name)) return FileStatus::kMissing;
-    HANDLE file = CreateFileA(At(name).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                              FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    HANDLE file =
+        CreateFileA(At(name).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                    FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
     if (file == INVALID_HANDLE_VALUE) return FromError(GetLastError());
     BY_HANDLE_FILE_INFORMATION info;
     FileStatus status = FileStatus::kOk;

@@ -35,8 +35,7 @@ class FakeProcessControl : public ProcessControl {
     return true;
   }
 
-  Found FindRunning(const std::string& path, RunningProgram* running,
-                    std::string* error) override {
+  Found FindRunning(const std::string& path, RunningProgram* running, std::string* error) override {
     calls.push_back("find " + path);
     auto program = programs.find(path);
     if (program == programs.end()) {

@@ -75,8 +75,7 @@ TEST_F(MatchProcessTest, AnotherUsersProcessIsNeverThisProgram) {
   EXPECT_EQ(Match("1001\t0\t0\t0", program), ProcessMatch::kOther);
   EXPECT_EQ(Match("0\t1001\t0\t0", program), ProcessMatch::kOther);
   EXPECT_EQ(Match("0\t0\t1001\t0", program), ProcessMatch::kOther);
-  EXPECT_EQ(Match("1001\t1001\t1001\t1001", program.string() + " (deleted)"),
-            ProcessMatch::kOther);
+  EXPECT_EQ(Match("1001\t1001\t1001\t1001", program.string() + " (deleted)"), ProcessMatch::kOther);
   EXPECT_EQ(Match("0\t0", program), ProcessMatch::kOther);
   EXPECT_EQ(Match("", program), ProcessMatch::kOther);
 }
@@ -89,8 +88,7 @@ TEST_F(MatchProcessTest, NamesAndLookalikeFilesAreNotTheProgram) {
 }
 
 TEST_F(MatchProcessTest, AFileSinceReplacedIsToldApart) {
-  EXPECT_EQ(Match("0\t0\t0\t0", program.string() + " (deleted)"),
-            ProcessMatch::kReplacedProgram);
+  EXPECT_EQ(Match("0\t0\t0\t0", program.string() + " (deleted)"), ProcessMatch::kReplacedProgram);
 }
 
 // Starts `program` with `seconds` as its argument, SIGTERM ignored if asked.
@@ -140,10 +138,9 @@ TEST_F(PosixProcessControlTest, FindsEndsAndWaitsForEveryRunningCopy) {
   RunningProgram running;
   std::string error;
 
-  ASSERT_EQ(system.FindRunning(program.string(), &running, &error),
-            ProcessControl::Found::kYes) << error;
-  EXPECT_EQ(running.ids, (std::vector<uint32_t>{std::min(first, second),
-                                                std::max(first, second)}));
+  ASSERT_EQ(system.FindRunning(program.string(), &running, &error), ProcessControl::Found::kYes)
+      << error;
+  EXPECT_EQ(running.ids, (std::vector<uint32_t>{std::min(first, second), std::max(first, second)}));
   EXPECT_TRUE(running.replaced.empty());
   for (uint32_t id : running.ids) EXPECT_TRUE(system.Terminate(id, &error)) << error;
   EXPECT_TRUE(system.WaitForEnd(running.ids, 5000).empty());
@@ -160,8 +157,7 @@ TEST_F(PosixProcessControlTest, AProcessThatIgnoresTheRequestIsReportedAfterTheW
   PosixProcessControl system(static_cast<uint32_t>(getuid()));
   RunningProgram running;
   std::string error;
-  ASSERT_EQ(system.FindRunning(program.string(), &running, &error),
-            ProcessControl::Found::kYes);
+  ASSERT_EQ(system.FindRunning(program.string(), &running, &error), ProcessControl::Found::kYes);
   ASSERT_EQ(running.ids, std::vector<uint32_t>{stubborn});
 
   auto start = std::chrono::steady_clock::now();
@@ -184,8 +180,7 @@ TEST_F(PosixProcessControlTest, ProgramFilesThatAreMissingOrReplaced) {
   fs::path fresh = dir.path() / "fresh";
   fs::copy_file("/bin/sleep", fresh);
   fs::rename(fresh, program);
-  ASSERT_EQ(system.FindRunning(program.string(), &running, &error),
-            ProcessControl::Found::kYes);
+  ASSERT_EQ(system.FindRunning(program.string(), &running, &error), ProcessControl::Found::kYes);
   EXPECT_TRUE(running.ids.empty());
   EXPECT_EQ(running.replaced, std::vector<uint32_t>{old});
   EXPECT_FALSE(system.Terminate(old, &error));

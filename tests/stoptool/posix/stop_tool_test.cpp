@@ -36,9 +36,9 @@ TEST(PosixStopToolTest, EndsEveryFrontEndAndAgentThenWaitsForAll) {
 
   EXPECT_EQ(outcome.status, 0);
   EXPECT_EQ(outcome.out + outcome.err, "");
-  EXPECT_EQ(system.calls, (Calls{"find /opt/pelko/Tavisk", "terminate 7",
-                                 "find /opt/pelko/pelkomon", "terminate 30", "terminate 31",
-                                 "wait 7 30 31 for 5000 ms"}));
+  EXPECT_EQ(system.calls,
+            (Calls{"find /opt/pelko/Tavisk", "terminate 7", "find /opt/pelko/pelkomon",
+                   "terminate 30", "terminate 31", "wait 7 30 31 for 5000 ms"}));
 }
 
 // The front end is not part of every installation; the agent is.
@@ -77,9 +77,9 @@ TEST(PosixStopToolTest, EachProcessLeftRunningIsNamedAndTheStatusIsOne) {
             "stopmon: the front end (process 7) did not end within 5 s\n"
             "stopmon: the agent (process 32) did not end within 5 s\n");
   // The others are still ended and waited for.
-  EXPECT_EQ(system.calls, (Calls{"find /opt/pelko/Tavisk", "terminate 7",
-                                 "find /opt/pelko/pelkomon", "refused 30", "terminate 31",
-                                 "terminate 32", "wait 7 31 32 for 5000 ms"}));
+  EXPECT_EQ(system.calls,
+            (Calls{"find /opt/pelko/Tavisk", "terminate 7", "find /opt/pelko/pelkomon",
+                   "refused 30", "terminate 31", "terminate 32", "wait 7 31 32 for 5000 ms"}));
 }
 
 TEST(PosixStopToolTest, SearchesThatCannotBeMadeAreReported) {
@@ -104,8 +104,8 @@ TEST(PosixStopToolTest, SearchesThatCannotBeMadeAreReported) {
 }
 
 TEST(PosixStopToolTest, ArgumentsAreRefusedBeforeAnythingIsEnded) {
-  for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
-           {"-f"}, {"pelkomon"}, {""}, {"--help", "now"}}) {
+  for (const std::vector<std::string>& args :
+       std::vector<std::vector<std::string>>{{"-f"}, {"pelkomon"}, {""}, {"--help", "now"}}) {
     FakeProcessControl system;
     system.programs[kAgent].running.ids = {30};
     Outcome outcome = RunTool(system, args);

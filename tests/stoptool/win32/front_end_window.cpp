@@ -30,8 +30,8 @@ int main() {
   windowClass.hInstance = instance;
   windowClass.lpszClassName = "PelkoTestFrontEnd";
   if (RegisterClassA(&windowClass) == 0) return 2;
-  HWND window = CreateWindowExA(0, windowClass.lpszClassName, "Tavisk", WS_OVERLAPPEDWINDOW,
-                                0, 0, 200, 100, nullptr, nullptr, instance, nullptr);
+  HWND window = CreateWindowExA(0, windowClass.lpszClassName, "Tavisk", WS_OVERLAPPEDWINDOW, 0, 0,
+                                200, 100, nullptr, nullptr, instance, nullptr);
   if (window == nullptr) return 2;
   SetTimer(window, 1, 60000, nullptr);
   std::puts("ready");

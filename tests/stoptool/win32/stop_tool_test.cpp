@@ -43,9 +43,8 @@ TEST(StopToolTest, NeitherWindowNorAgent) {
 
   EXPECT_EQ(outcome.status, 0);
   EXPECT_EQ(outcome.err, "");
-  EXPECT_EQ(platform.calls, (Calls{"start up", "find window Tavisk", "take snapshot",
-                                   "read 4", "read 8", "end of snapshot",
-                                   "close snapshot"}));
+  EXPECT_EQ(platform.calls, (Calls{"start up", "find window Tavisk", "take snapshot", "read 4",
+                                   "read 8", "end of snapshot", "close snapshot"}));
 }
 
 TEST(StopToolTest, WindowOnlyIsClosedBeforeTheWalk) {
@@ -57,9 +56,9 @@ TEST(StopToolTest, WindowOnlyIsClosedBeforeTheWalk) {
 
   EXPECT_EQ(outcome.status, 0);
   EXPECT_EQ(outcome.err, "");
-  EXPECT_EQ(platform.calls, (Calls{"start up", "find window Tavisk", "close window 4660",
-                                   "take snapshot", "read 4", "end of snapshot",
-                                   "close snapshot"}));
+  EXPECT_EQ(platform.calls,
+            (Calls{"start up", "find window Tavisk", "close window 4660", "take snapshot", "read 4",
+                   "end of snapshot", "close snapshot"}));
 }
 
 TEST(StopToolTest, WindowAndAgentBothHandled) {
@@ -71,9 +70,9 @@ TEST(StopToolTest, WindowAndAgentBothHandled) {
 
   EXPECT_EQ(outcome.status, 0);
   EXPECT_EQ(outcome.err, "");
-  EXPECT_EQ(platform.calls, (Calls{"start up", "find window Tavisk", "close window 99",
-                                   "take snapshot", "read 4", "read 300", "terminate 300",
-                                   "close snapshot"}));
+  EXPECT_EQ(platform.calls,
+            (Calls{"start up", "find window Tavisk", "close window 99", "take snapshot", "read 4",
+                   "read 300", "terminate 300", "close snapshot"}));
 }
 
 // Also: the very first entry is compared like every other, and the walk
@@ -85,8 +84,8 @@ TEST(StopToolTest, OnlyTheFirstAgentInSnapshotOrderIsTerminated) {
   Outcome outcome = RunTool(platform);
 
   EXPECT_EQ(outcome.status, 0);
-  EXPECT_EQ(platform.calls, (Calls{"start up", "find window Tavisk", "take snapshot",
-                                   "read 900", "terminate 900", "close snapshot"}));
+  EXPECT_EQ(platform.calls, (Calls{"start up", "find window Tavisk", "take snapshot", "read 900",
+                                   "terminate 900", "close snapshot"}));
 }
 
 TEST(StopToolTest, NameDifferingOnlyInCaseIsTheAgent) {
@@ -95,8 +94,8 @@ TEST(StopToolTest, NameDifferingOnlyInCaseIsTheAgent) {
 
   RunTool(platform);
 
-  EXPECT_EQ(platform.calls, (Calls{"start up", "find window Tavisk", "take snapshot",
-                                   "read 5", "read 6", "terminate 6", "close snapshot"}));
+  EXPECT_EQ(platform.calls, (Calls{"start up", "find window Tavisk", "take snapshot", "read 5",
+                                   "read 6", "terminate 6", "close snapshot"}));
 }
 
 // The agent found first cannot be opened: no other process is tried.
@@ -109,8 +108,8 @@ TEST(StopToolTest, AgentThatCannotBeOpenedEndsTheStepQuietly) {
 
   EXPECT_EQ(outcome.status, 0);
   EXPECT_EQ(outcome.err, "");
-  EXPECT_EQ(platform.calls, (Calls{"start up", "find window Tavisk", "take snapshot",
-                                   "read 21", "open refused 21", "close snapshot"}));
+  EXPECT_EQ(platform.calls, (Calls{"start up", "find window Tavisk", "take snapshot", "read 21",
+                                   "open refused 21", "close snapshot"}));
 }
 
 TEST(StopToolTest, NoSnapshotStillClosesTheWindow) {
@@ -131,8 +130,8 @@ TEST(AgentNameTest, WholeNameWithoutRegardToCase) {
   EXPECT_TRUE(IsAgentExeName("Pelkomon.exe"));
   EXPECT_TRUE(IsAgentExeName("PELKOMON.EXE"));
   EXPECT_TRUE(IsAgentExeName("pelkOMON.Exe"));
-  for (const char* other : {"", "Pelkomon.ex", "Pelkomon.exe ", " Pelkomon.exe",
-                            "xPelkomon.exe", "Pelkomon.exe.bak", "Pelkomon.exe\x01"}) {
+  for (const char* other : {"", "Pelkomon.ex", "Pelkomon.exe ", " Pelkomon.exe", "xPelkomon.exe",
+                            "Pelkomon.exe.bak", "Pelkomon.exe\x01"}) {
     EXPECT_FALSE(IsAgentExeName(other)) << other;
   }
   EXPECT_FALSE(IsAgentExeName("pelkomon"));

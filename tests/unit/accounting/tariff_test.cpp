@@ -39,8 +39,9 @@ TEST(Tariff, TodaysBillIsUnchanged) {
   EXPECT_EQ(Cost(dear, {most, most, "", ""}), std::numeric_limits<int64_t>::max());
   EXPECT_EQ(Cost(Priced(1, 1, 0, {{"a0", kMaxPaperFactorThousandths}}), {most, most, "", "A0"}),
             int64_t{most} * 2 * 1000);
-  EXPECT_EQ(Cost(Priced(most, most, 0, {{"a0", kMaxPaperFactorThousandths}}), {most, most, "", "A0"}),
-            std::numeric_limits<int64_t>::max());
+  EXPECT_EQ(
+      Cost(Priced(most, most, 0, {{"a0", kMaxPaperFactorThousandths}}), {most, most, "", "A0"}),
+      std::numeric_limits<int64_t>::max());
 
   // A printer with nothing set costs nothing, as before.
   EXPECT_EQ(Cost(ReadTariff(registry, 2), {5, 5, "", ""}), 0);
@@ -101,7 +102,7 @@ TEST(Tariff, PaperFactorsApplyUnderEveryNameOfThePaper) {
 // piece, and no part is ever charged less than nothing.
 TEST(Tariff, AJobEnteredInPartsCostsWhatTheWholeDoes) {
   const Tariff tariff = Priced(1, 3, 50, {{"a5", 333}});
-  EXPECT_EQ(Cost(tariff, {0, 1, "two-sided-long-edge", ""}), 1);  // 0.5
+  EXPECT_EQ(Cost(tariff, {0, 1, "two-sided-long-edge", ""}), 1);    // 0.5
   EXPECT_EQ(Cost(tariff, {0, 3, "two-sided-long-edge", "A5"}), 0);  // 0.4995
   for (const char* paper : {"", "A5"}) {
     PrintedPages whole{7, 11, "two-sided-long-edge", paper};
@@ -131,13 +132,12 @@ TEST(Tariff, ABadFactorTextIsToldAndCountsEveryPaperOne) {
     const char* text;
     const char* said;
   };
-  for (const Bad& bad : {Bad{"A3", "no PAPER=FACTOR"}, Bad{"A3=2,,A5=1", "empty item"},
-                         Bad{"A3=2,", "empty item"}, Bad{"=2", "no paper name"},
-                         Bad{"A 3=2", "no paper name"}, Bad{"A3=two", "no factor"},
-                         Bad{"A3=1,5", "no PAPER=FACTOR"}, Bad{"A3=-1", "no factor"},
-                         Bad{"A3=0.3333", "no factor"}, Bad{"A3=2.", "no factor"},
-                         Bad{"A3=1001", "no factor"}, Bad{"A5=0", "free"},
-                         Bad{"Ledger=2,Tabloid=3", "two factors"}}) {
+  for (const Bad& bad :
+       {Bad{"A3", "no PAPER=FACTOR"}, Bad{"A3=2,,A5=1", "empty item"}, Bad{"A3=2,", "empty item"},
+        Bad{"=2", "no paper name"}, Bad{"A 3=2", "no paper name"}, Bad{"A3=two", "no factor"},
+        Bad{"A3=1,5", "no PAPER=FACTOR"}, Bad{"A3=-1", "no factor"}, Bad{"A3=0.3333", "no factor"},
+        Bad{"A3=2.", "no factor"}, Bad{"A3=1001", "no factor"}, Bad{"A5=0", "free"},
+        Bad{"Ledger=2,Tabloid=3", "two factors"}}) {
     factors = {{"left", 1}};
     error.clear();
     EXPECT_FALSE(ParsePaperFactors(bad.text, &factors, &error)) << bad.text;

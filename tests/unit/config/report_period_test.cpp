@@ -10,7 +10,8 @@ namespace {
 LogDateRange At(std::string_view period, int year, int month, int day, int hour = 12,
                 int minute = 0, int second = 0) {
   LogDateRange range;
-  EXPECT_TRUE(ReportPeriodDates(period, LocalTime{year, month, day, hour, minute, second, 0}, &range))
+  EXPECT_TRUE(
+      ReportPeriodDates(period, LocalTime{year, month, day, hour, minute, second, 0}, &range))
       << period;
   return range;
 }

@@ -21,9 +21,10 @@ TEST(RunAloneTest, RunsOnlyWhereNoOtherAgentHoldsTheLock) {
   lock.heldBy = "process 4711";
   EXPECT_EQ(1, RunAlone(lock, "pelkomon", agent, &refusal));
   EXPECT_EQ(1, runs);
-  EXPECT_EQ("pelkomon: another pelkomon runs (process 4711); not started. Stop that one first "
-            "(stopmon) to run this one",
-            refusal);
+  EXPECT_EQ(
+      "pelkomon: another pelkomon runs (process 4711); not started. Stop that one first "
+      "(stopmon) to run this one",
+      refusal);
 
   lock.heldBy.clear();
   lock.failure = "/var/lib/pelko/registry/agent.lock is a symbolic link";

@@ -15,25 +15,27 @@ std::string Time(int id) { return "09:05:0" + std::to_string(id % 10); }
 
 std::string Entry(int id, const std::string& user, const std::string& doc, int pages,
                   const std::string& time = "") {
-  return "<entry> <date>2026/12/06</date><time>" + (time.empty() ? Time(id) : time) + "</time> <id>" +
-         std::to_string(id) + "</id><user>" + user + "</user> <printer>HP</printer><doc>" + doc +
-         "</doc> <pages>" + std::to_string(pages) + "</pages> <cost>" + std::to_string(pages * 5) +
-         "</cost></entry>";
+  return "<entry> <date>2026/12/06</date><time>" + (time.empty() ? Time(id) : time) +
+         "</time> <id>" + std::to_string(id) + "</id><user>" + user +
+         "</user> <printer>HP</printer><doc>" + doc + "</doc> <pages>" + std::to_string(pages) +
+         "</pages> <cost>" + std::to_string(pages * 5) + "</cost></entry>";
 }
 
 // The entry with print details after its cost, as LogJobDetails writes them.
 std::string WithDetails(std::string entry, int colorPages, const std::string& client = "pc-12") {
-  entry.replace(entry.size() - 8, 8,
-                " <copies>2</copies><colorpages>" + std::to_string(colorPages) +
-                    "</colorpages><monopages>1</monopages> <sides>two-sided-long-edge</sides><paper>A4"
-                    "</paper><client>" + client + "</client><colorfrom>document</colorfrom></entry>");
+  entry.replace(
+      entry.size() - 8, 8,
+      " <copies>2</copies><colorpages>" + std::to_string(colorPages) +
+          "</colorpages><monopages>1</monopages> <sides>two-sided-long-edge</sides><paper>A4"
+          "</paper><client>" +
+          client + "</client><colorfrom>document</colorfrom></entry>");
   return entry;
 }
 
 std::string Log(const std::string& entries) {
   return "<?xml version='1.0' encoding='ISO-8859-1' ?> <?xml-stylesheet href='Tavisk.xsl' "
-         "type='text/xsl' ?><log> <type>HP</type> <date>2026/12/06</date>" + entries +
-         "<entry><user>Total</user><cost>999</cost></entry></log>";
+         "type='text/xsl' ?><log> <type>HP</type> <date>2026/12/06</date>" +
+         entries + "<entry><user>Total</user><cost>999</cost></entry></log>";
 }
 
 FakeSqlTables::JobKey Key(int id, const std::string& time = "", const std::string& server = "PC1") {
@@ -199,7 +201,8 @@ TEST_F(DatabaseSyncTest, TheSumsStayWhatTheRowsAddUpTo) {
   Round(kDatabasePollMs);
   EXPECT_EQ(kept(), groupBy()) << "in the same connection";
   DatabaseThread restarted(fake.env, locks);
-  fake.files.PutFile(kLog, Log(WithDetails(Entry(7, "eve", "Report.doc", 4), 1) + Entry(9, "x", "y", 3)));
+  fake.files.PutFile(kLog,
+                     Log(WithDetails(Entry(7, "eve", "Report.doc", 4), 1) + Entry(9, "x", "y", 3)));
   fake.clock.Advance(kDatabasePollMs);
   restarted.Cycle();
   EXPECT_EQ(database.committed.jobs.count(Key(8)), 1u);
@@ -229,15 +232,17 @@ TEST_F(DatabaseSyncTest, PrintDetailsFillTheirColumnsAndACorrectionUpdatesTheRow
 }
 
 TEST_F(DatabaseSyncTest, ALogWithoutDetailsGetsThemFromItsTwin) {
-  fake.files.PutFile("C:\\Pelko\\Logs\\HP_20261206.details",
-                     Log(WithDetails(Entry(8, "anna", "a;b", 1), 1) + WithDetails(Entry(9, "x", "y", 1), 1)));
+  fake.files.PutFile(
+      "C:\\Pelko\\Logs\\HP_20261206.details",
+      Log(WithDetails(Entry(8, "anna", "a;b", 1), 1) + WithDetails(Entry(9, "x", "y", 1), 1)));
   Round();
   EXPECT_EQ(database.committed.jobs[Key(8)][6], "1");
   EXPECT_EQ(database.committed.jobs[Key(7)].size(), 6u) << "an entry the twin lacks: NULL";
   EXPECT_EQ(database.committed.jobs.count(Key(9)), 0u) << "the twin is no log of its own";
   // A document measured later at no other cost changes the twin alone.
-  fake.files.PutFile("C:\\Pelko\\Logs\\HP_20261206.details",
-                     Log(WithDetails(Entry(8, "anna", "a;b", 1), 0) + WithDetails(Entry(9, "x", "y", 1), 1)));
+  fake.files.PutFile(
+      "C:\\Pelko\\Logs\\HP_20261206.details",
+      Log(WithDetails(Entry(8, "anna", "a;b", 1), 0) + WithDetails(Entry(9, "x", "y", 1), 1)));
   Round(kDatabasePollMs);
   EXPECT_EQ(database.committed.jobs[Key(8)][6], "0");
   EXPECT_EQ(database.rowsWritten, 3);
@@ -248,7 +253,8 @@ TEST_F(DatabaseSyncTest, ALogWithoutDetailsGetsThemFromItsTwin) {
 // the file was sent in this connection or the agent started anew meanwhile
 // (the rows then read back once).
 TEST_F(DatabaseSyncTest, ALogRewrittenInItsMiddleSendsOnlyWhatChangedAlsoAfterARestart) {
-  fake.files.PutFile(kLog, Log(Entry(1, "a", "x", 1) + Entry(2, "b", "x", 1) + Entry(3, "c", "x", 1)));
+  fake.files.PutFile(kLog,
+                     Log(Entry(1, "a", "x", 1) + Entry(2, "b", "x", 1) + Entry(3, "c", "x", 1)));
   Round();
   ASSERT_EQ(database.rowsWritten, 3);
   auto rewritten = [&](int pages) {
@@ -272,8 +278,9 @@ TEST_F(DatabaseSyncTest, ALogRewrittenInItsMiddleSendsOnlyWhatChangedAlsoAfterAR
   EXPECT_EQ(database.rowsWritten, 7) << "the rows read back tell the one that changed";
   // Schema, state, the rows read back, the row, its sums, the file's state.
   EXPECT_EQ(database.statements - before, 6);
-  fake.files.PutFile(kLog, Log(Entry(6, "f", "x", 1) + Entry(4, "d", "x", 1) + Entry(1, "a", "x", 1) +
-                               Entry(2, "b", "x", 3) + Entry(5, "e", "x", 1)));
+  fake.files.PutFile(kLog,
+                     Log(Entry(6, "f", "x", 1) + Entry(4, "d", "x", 1) + Entry(1, "a", "x", 1) +
+                         Entry(2, "b", "x", 3) + Entry(5, "e", "x", 1)));
   fake.clock.Advance(kDatabasePollMs);
   restarted.Cycle();
   EXPECT_EQ(database.rowsWritten, 8);
@@ -455,22 +462,23 @@ TEST(DatabaseSupervision, TheThreadRunsWithThePrintersWhileADatabaseIsNamed) {
 
 TEST(JobRowsTest, TextsBecomeUtf8AndFitTheirColumns) {
   const std::string log = Log(Entry(1, "M\xfcller", "caf\xc3\xa9 \xe6\x9d\xb1", 1) +
-                              Entry(2, "x", std::string(1500, 'd'), 1) +
-                              Entry(2, "x", "again", 2) + Entry(2, "y", "given again", 1, "10:00:00"));
+                              Entry(2, "x", std::string(1500, 'd'), 1) + Entry(2, "x", "again", 2) +
+                              Entry(2, "y", "given again", 1, "10:00:00"));
   const auto rows = database::JobRowsOfLog(log);
   ASSERT_EQ(rows.size(), 3u) << "one row for each job id and time, the last entry's";
   EXPECT_EQ(rows[0].user, "M\xc3\xbcller") << "windows-1252 bytes";
   EXPECT_EQ(rows[0].document, "caf\xc3\xa9 \xe6\x9d\xb1") << "UTF-8 stays";
   EXPECT_EQ(rows[1].document, "again");
   EXPECT_EQ(rows[2].document, "given again");
-  EXPECT_EQ(database::JobRowsOfLog(Log(Entry(3, "x", std::string(1500, 'd'), 1)))[0].document.size(),
-            1000u);
+  EXPECT_EQ(
+      database::JobRowsOfLog(Log(Entry(3, "x", std::string(1500, 'd'), 1)))[0].document.size(),
+      1000u);
 }
 
 TEST(JobRowsTest, PrintDetailsAreReadWhereTheEntryHoldsThem) {
-  const auto rows = database::JobRowsOfLog(
-      Log(WithDetails(Entry(1, "x", "a", 3), 2, std::string(300, 'c')) + Entry(2, "x", "b", 1) +
-          WithDetails(Entry(3, "x", "c", 1), 0)));
+  const auto rows =
+      database::JobRowsOfLog(Log(WithDetails(Entry(1, "x", "a", 3), 2, std::string(300, 'c')) +
+                                 Entry(2, "x", "b", 1) + WithDetails(Entry(3, "x", "c", 1), 0)));
   ASSERT_EQ(rows.size(), 3u);
   EXPECT_EQ(rows[0].copies, 2);
   EXPECT_EQ(rows[0].colorPages, 2);

@@ -84,17 +84,16 @@ TEST(FileFinderTest, VisitsInTheListingsOrderAndDeletesThroughTheFolderItFoundAF
   EXPECT_THAT(seen, ElementsAre("R\\A\\A1\\deep.XML", "R\\A\\a.xml", "R\\top.xml"));
   EXPECT_FALSE(files.Exists("R\\A\\a.xml"));
   EXPECT_TRUE(finder.Files().empty());
-  EXPECT_TRUE(finder.VisitFiles("R\\Nowhere", "*", [&](Folder&, const FoundFile&) {
-    ADD_FAILURE();
-  }));
+  EXPECT_TRUE(
+      finder.VisitFiles("R\\Nowhere", "*", [&](Folder&, const FoundFile&) { ADD_FAILURE(); }));
 }
 
 TEST(FileFinderTest, StripTrailingSeparatorsAsWritten) {
   const std::pair<std::string, std::string> cases[] = {
-      {"C:\\Logs\\\\", "C:\\Logs"},      {"C:\\Logs\\ \t", "C:\\Logs"},
-      {"C:\\Logs/", "C:\\Logs/"},        {"/var/logs//", "/var/logs"},
-      {"C:\\Logs ", "C:\\Logs "},        {"\\", ""},
-      {"C:\\Logs\\ \\", "C:\\Logs"},     {"", ""},
+      {"C:\\Logs\\\\", "C:\\Logs"},  {"C:\\Logs\\ \t", "C:\\Logs"},
+      {"C:\\Logs/", "C:\\Logs/"},    {"/var/logs//", "/var/logs"},
+      {"C:\\Logs ", "C:\\Logs "},    {"\\", ""},
+      {"C:\\Logs\\ \\", "C:\\Logs"}, {"", ""},
       {"a/b\\c/", "a/b\\c/"},
   };
   for (const auto& [in, out] : cases) {

@@ -25,9 +25,8 @@ std::string Entry(int id, int cost) {
 }
 
 std::string Daily(const std::string& entries, int total) {
-  return std::string(kLogProlog) + "<log> <type>\\\\S\\P</type> <date>2026/12/01</date>" +
-         entries + "<entry><user>Total</user><cost>" + std::to_string(total) +
-         "</cost></entry></log>";
+  return std::string(kLogProlog) + "<log> <type>\\\\S\\P</type> <date>2026/12/01</date>" + entries +
+         "<entry><user>Total</user><cost>" + std::to_string(total) + "</cost></entry></log>";
 }
 
 class GlobalLogTest : public LogTest {
@@ -41,7 +40,8 @@ class GlobalLogTest : public LogTest {
 
 TEST_F(GlobalLogTest, WithoutDailyFilesHoldsOnlyAZeroTotal) {
   Build();
-  EXPECT_TRUE(SameLog(Global(), kGlobalHead + "<entry><user>Total</user><cost>0</cost></entry></log>"));
+  EXPECT_TRUE(
+      SameLog(Global(), kGlobalHead + "<entry><user>Total</user><cost>0</cost></entry></log>"));
 }
 
 TEST_F(GlobalLogTest, GathersEveryDailyFileDeepestFolderFirstAndSumsTheirTotals) {
@@ -52,17 +52,17 @@ TEST_F(GlobalLogTest, GathersEveryDailyFileDeepestFolderFirstAndSumsTheirTotals)
   fake.files.PutFile(logs + "\\Old\\C_20261101.xml", Daily(Entry(4, 1), 1));
   fake.files.PutFile(logs + "\\Old\\Older\\D_20261001.xml", Daily(Entry(5, 2), 2));
   // Cut short before its Total entry: its entries and their sum.
-  fake.files.PutFile(logs + "\\E_20261203.xml",
-                     std::string(kLogProlog) + "<log> <type>x</type> <date>2026/12/03</date>" +
-                         Entry(6, 3) + Entry(7, 4) + "<entry> <date>20");
-  for (const char* skipped : {"GlobalLog_20261205.xml", "AllDay_20261205.xml",
-                              "Aggregate.xml", "notes.txt"}) {
+  fake.files.PutFile(logs + "\\E_20261203.xml", std::string(kLogProlog) +
+                                                    "<log> <type>x</type> <date>2026/12/03</date>" +
+                                                    Entry(6, 3) + Entry(7, 4) + "<entry> <date>20");
+  for (const char* skipped :
+       {"GlobalLog_20261205.xml", "AllDay_20261205.xml", "Aggregate.xml", "notes.txt"}) {
     fake.files.PutFile(logs + "\\" + skipped, Daily(Entry(666, 1000), 1000));
   }
   Build();
-  EXPECT_TRUE(SameLog(Global(), kGlobalHead + Entry(5, 2) + Entry(4, 1) + Entry(1, 10) + Entry(2, 20) +
-                          Entry(3, 5) + Entry(6, 3) + Entry(7, 4) +
-                          "<entry><user>Total</user><cost>45</cost></entry></log>"));
+  EXPECT_TRUE(SameLog(Global(), kGlobalHead + Entry(5, 2) + Entry(4, 1) + Entry(1, 10) +
+                                    Entry(2, 20) + Entry(3, 5) + Entry(6, 3) + Entry(7, 4) +
+                                    "<entry><user>Total</user><cost>45</cost></entry></log>"));
   // Rebuilt the same day: replaced, the earlier global log not gathered.
   Build();
   EXPECT_THAT(Global(), HasSubstr("<cost>45</cost></entry></log>"));
@@ -139,7 +139,7 @@ TEST_F(GlobalLogTest, AHeldDailyFileIsTriedAgainAndAHeldGlobalLogIsLeftAsItWas) 
   fake.files.Hold(LogPath("B"));
   Build();
   EXPECT_TRUE(SameLog(Global(), kGlobalHead + Entry(1, 10) +
-                          "<entry><user>Total</user><cost>10</cost></entry></log>"));
+                                    "<entry><user>Total</user><cost>10</cost></entry></log>"));
 
   const std::string before = Global();
   fake.files.Release(LogPath("B"));
@@ -152,10 +152,10 @@ TEST_F(GlobalLogTest, AHeldDailyFileIsTriedAgainAndAHeldGlobalLogIsLeftAsItWas) 
 TEST_F(GlobalLogTest, AHugeOrOddFileIsLeftOutAndSaidWithoutRetries) {
   fake.files.PutFile(LogPath("A"), Daily(Entry(1, 10), 10));
   fake.files.PutSized(LogPath("big"), uint64_t{1} << 40);  // sparse, 1 TB
-  fake.files.PutNonRegular(LogPath("zero"));                // a link to /dev/zero
+  fake.files.PutNonRegular(LogPath("zero"));               // a link to /dev/zero
   Build();
   EXPECT_TRUE(SameLog(Global(), kGlobalHead + Entry(1, 10) +
-                          "<entry><user>Total</user><cost>10</cost></entry></log>"));
+                                    "<entry><user>Total</user><cost>10</cost></entry></log>"));
   EXPECT_EQ(fake.files.Reads(LogPath("big")), 1);
   EXPECT_EQ(fake.files.Reads(LogPath("zero")), 1);
   EXPECT_EQ(fake.logger.Count(LogPath("big") + " is over 64 MiB"), 1);

@@ -27,8 +27,9 @@ std::string Hostile(const std::string& opening, std::size_t size) {
 TEST(ReadLogEntriesTest, AHostileLogIsReadInWorkLinearInItsSize) {
   constexpr std::size_t kSize = 1 << 20;
   for (const std::string opening :
-       {"<entry> <date><", "<entry> <date>a<b</date><time>1</time> <id>2</id><user>u</user> "
-                           "<printer>p</printer><doc>d</doc> <pages>1</pages> <cost>1<"}) {
+       {"<entry> <date><",
+        "<entry> <date>a<b</date><time>1</time> <id>2</id><user>u</user> "
+        "<printer>p</printer><doc>d</doc> <pages>1</pages> <cost>1<"}) {
     const std::string text = Hostile(opening, kSize);
     std::vector<LogEntry> entries;
     log_format_detail::searchedBytes = 0;
@@ -58,7 +59,8 @@ TEST(LogFormatTest, HeadsAndTimes) {
             "<?xml version='1.0' encoding='ISO-8859-1' ?> <?xml-stylesheet href='Tavisk.xsl' "
             "type='text/xsl' ?><log><type>Global Log</type><date>2026/03/04</date>");
   EXPECT_EQ(GlobalLogHead(LocalTime{2026, 3, 4, 9, 0, 0, 0}, "", true),
-            "<?xml version='1.0' encoding='UTF-8' ?> <log><type>Global Log</type><date>2026/03/04</date>");
+            "<?xml version='1.0' encoding='UTF-8' ?> <log><type>Global "
+            "Log</type><date>2026/03/04</date>");
   EXPECT_TRUE(DeclaresUtf8(DailyLogHead("P", LocalTime{2026, 3, 4, 9, 0, 0, 0}, true)));
   EXPECT_FALSE(DeclaresUtf8(DailyLogHead("P", LocalTime{2026, 3, 4, 9, 0, 0, 0})));
   EXPECT_TRUE(DeclaresUtf8("<?xml version=\"1.0\" encoding=\"utf8\"?><log>"));
@@ -68,7 +70,6 @@ TEST(LogFormatTest, HeadsAndTimes) {
   EXPECT_EQ(FormatLogTime(LocalTime{2026, 3, 4, 9, 5, 3, 0}), "09:05:03");
   EXPECT_EQ(FormatLogTime(LocalTime{2026, 3, 4, 23, 59, 10, 0}), "23:59:10");
 }
-
 
 }  // namespace
 }  // namespace pelko

@@ -8,8 +8,9 @@ namespace pelko {
 namespace {
 
 TEST(LogNamesTest, ANameMadeIsReadBackWithItsDate) {
-  for (const LocalTime& date : {LocalTime{2026, 12, 6, 0, 0, 0, 0}, LocalTime{2027, 1, 31, 0, 0, 0, 0},
-                                LocalTime{2028, 2, 29, 0, 0, 0, 0}}) {
+  for (const LocalTime& date :
+       {LocalTime{2026, 12, 6, 0, 0, 0, 0}, LocalTime{2027, 1, 31, 0, 0, 0, 0},
+        LocalTime{2028, 2, 29, 0, 0, 0, 0}}) {
     const std::string name = LogFileName("My_Printer", date);
     EXPECT_EQ(DateOfLogName(name), FormatFileDate(date)) << name;
   }

@@ -20,9 +20,8 @@ const std::string kHead =
     "<?xml version='1.0' encoding='ISO-8859-1' ?> <?xml-stylesheet href='Tavisk.xsl' "
     "type='text/xsl' ?><log> <type>\\\\SRV\\LaserJet</type> <date>2026/12/06</date>";
 
-std::string Entry(const std::string& time, int id, const std::string& user,
-                  const std::string& doc, int pages, int cost,
-                  const std::string& printer = "\\\\SRV\\LaserJet") {
+std::string Entry(const std::string& time, int id, const std::string& user, const std::string& doc,
+                  int pages, int cost, const std::string& printer = "\\\\SRV\\LaserJet") {
   return "<entry> <date>2026/12/06</date><time>" + time + "</time> <id>" + std::to_string(id) +
          "</id><user>" + user + "</user> <printer>" + printer + "</printer><doc>" + doc +
          "</doc> <pages>" + std::to_string(pages) + "</pages> <cost>" + std::to_string(cost) +
@@ -45,8 +44,8 @@ class RecordJobTest : public LogTest {
 
 TEST_F(RecordJobTest, WritesTheExampleFileByteForByte) {
   Record(7, "paul", "Report.doc", 3, 15, {2026, 12, 6, 9, 5, 3, 0});
-  EXPECT_TRUE(SameLog(Daily(), kHead + Entry("09:05:03", 7, "paul", "Report.doc", 3, 15) + Total(15) +
-                         "</log>"));
+  EXPECT_TRUE(SameLog(
+      Daily(), kHead + Entry("09:05:03", 7, "paul", "Report.doc", 3, 15) + Total(15) + "</log>"));
 
   Record(12, "anna", "Budget.xls", 2, 10, {2026, 12, 6, 14, 31, 7, 0});
   const std::string example =
@@ -66,10 +65,10 @@ TEST_F(RecordJobTest, WritesTheExampleFileByteForByte) {
 // user. An id the spooler gave again names another job, whose entry never
 // takes the earlier job's pages, nor the earlier entry the later job's.
 TEST_F(RecordJobTest, AnIdRecordedAgainAddsToItsOwnEntryOnly) {
-  fake.files.PutFile(LogPath("LaserJet"),
-                     kHead + Entry("11:00:00", 7, "new", "b", 1, 5) +
-                         Entry("10:00:00", 8, "x", "c", 4, 20) +
-                         Entry("08:00:00", 7, "old", "a", 2, 10) + Total(35) + "</log>");
+  fake.files.PutFile(LogPath("LaserJet"), kHead + Entry("11:00:00", 7, "new", "b", 1, 5) +
+                                              Entry("10:00:00", 8, "x", "c", 4, 20) +
+                                              Entry("08:00:00", 7, "old", "a", 2, 10) + Total(35) +
+                                              "</log>");
   Record(7, "new", "ignored", 3, 15);
   const std::string updated = kHead + Entry("11:00:00", 7, "new", "b", 4, 20) +
                               Entry("10:00:00", 8, "x", "c", 4, 20) +
@@ -93,8 +92,7 @@ TEST_F(RecordJobTest, AnIdRecordedAgainAddsToItsOwnEntryOnly) {
                                    Entry("12:00:00", 7, "doris", "plan.xlsx", 4, 20) +
                                    Entry("11:00:00", 7, "new", "b", 4, 20) +
                                    Entry("10:00:00", 8, "x", "c", 4, 20) +
-                                   Entry("08:00:00", 7, "old", "a", 4, 20) + Total(90) +
-                                   "</log>"));
+                                   Entry("08:00:00", 7, "old", "a", 4, 20) + Total(90) + "</log>"));
 }
 
 TEST_F(RecordJobTest, DetailsAreWrittenOnlyWhenAskedForAndKeptUpOnceWritten) {
@@ -108,7 +106,8 @@ TEST_F(RecordJobTest, DetailsAreWrittenOnlyWhenAskedForAndKeptUpOnceWritten) {
   job.colorFrom = "request";
   RecordJob(fake.env, locks, pause, job);
   // Not asked for: the entry as it always was, and no twin without a database.
-  EXPECT_EQ(Daily(), kHead + Entry("09:05:03", 7, "paul", "Flyer.pdf", 6, 40) + Total(40) + "</log>");
+  EXPECT_EQ(Daily(),
+            kHead + Entry("09:05:03", 7, "paul", "Flyer.pdf", 6, 40) + Total(40) + "</log>");
   const std::string twin = std::string(kLogs) + "\\LaserJet_20261206.details";
   EXPECT_FALSE(fake.files.Text(twin));
   // With a database the twin keeps them for it; the log is unchanged.
@@ -116,12 +115,13 @@ TEST_F(RecordJobTest, DetailsAreWrittenOnlyWhenAskedForAndKeptUpOnceWritten) {
   job.jobId = 6;
   RecordJob(fake.env, locks, pause, job);
   EXPECT_THAT(Daily(), Not(HasSubstr("<copies>")));
-  EXPECT_THAT(fake.files.Text(twin).value_or(""),
-              HasSubstr("<id>6</id><user>paul</user> <printer>\\\\SRV\\LaserJet</printer><doc>Flyer.pdf"
-                        "</doc> <pages>6</pages> <cost>40</cost> <copies>3</copies>"));
+  EXPECT_THAT(
+      fake.files.Text(twin).value_or(""),
+      HasSubstr("<id>6</id><user>paul</user> <printer>\\\\SRV\\LaserJet</printer><doc>Flyer.pdf"
+                "</doc> <pages>6</pages> <cost>40</cost> <copies>3</copies>"));
   fake.registry.PutString("Software\\Pelko\\DatabaseConnection", "");
-  fake.files.PutFile(LogPath("LaserJet"),
-                     kHead + Entry("09:05:03", 7, "paul", "Flyer.pdf", 6, 40) + Total(40) + "</log>");
+  fake.files.PutFile(LogPath("LaserJet"), kHead + Entry("09:05:03", 7, "paul", "Flyer.pdf", 6, 40) +
+                                              Total(40) + "</log>");
 
   fake.registry.PutDword("Software\\Pelko\\LogJobDetails", 1);
   JobRecord measured{kPrinter, 7, "paul", "Flyer.pdf", 0, 5, {2026, 12, 6, 9, 6, 0, 0}};
@@ -190,18 +190,20 @@ TEST_F(RecordJobTest, ADayKeepsTheEncodingItsLogWasBegunIn) {
   Record(1, lukasz, "Faktura_wrzesie\xC5\x84.pdf", 1, 5);
   fake.spooler.SetNamesUtf8(false);
   Record(2, "j\xFCrgen", "\x80", 1, 5);  // windows-1252, moved to UTF-8
-  EXPECT_TRUE(SameLog(Daily(), std::string(kXmlDeclarationUtf8) + kHead.substr(kXmlDeclaration.size()) +
-                                   Entry("09:05:03", 2, "j\xC3\xBCrgen", "\xE2\x82\xAC", 1, 5) +
-                                   Entry("09:05:03", 1, lukasz, "Faktura_wrzesie\xC5\x84.pdf", 1, 5) +
-                                   Total(10) + "</log>"));
+  EXPECT_TRUE(
+      SameLog(Daily(), std::string(kXmlDeclarationUtf8) + kHead.substr(kXmlDeclaration.size()) +
+                           Entry("09:05:03", 2, "j\xC3\xBCrgen", "\xE2\x82\xAC", 1, 5) +
+                           Entry("09:05:03", 1, lukasz, "Faktura_wrzesie\xC5\x84.pdf", 1, 5) +
+                           Total(10) + "</log>"));
 
   // Begun in ISO-8859-1: UTF-8 names come in windows-1252, "?" for the rest.
   fake.files.PutFile(LogPath("LaserJet"), kHead + Total(0) + "</log>");
   fake.spooler.SetNamesUtf8(true);
   Record(1, lukasz, "Faktura_wrzesie\xC5\x84.pdf", 1, 5);
   Record(1, lukasz, "Faktura_wrzesie\xC5\x84.pdf", 2, 10);
-  EXPECT_TRUE(SameLog(Daily(), kHead + Entry("09:05:03", 1, "?ukasz ?\xF3??", "Faktura_wrzesie?.pdf", 3, 15) +
-                                   Total(15) + "</log>"));
+  EXPECT_TRUE(SameLog(
+      Daily(), kHead + Entry("09:05:03", 1, "?ukasz ?\xF3??", "Faktura_wrzesie?.pdf", 3, 15) +
+                   Total(15) + "</log>"));
 }
 
 TEST_F(RecordJobTest, ShortNamesThatCannotNameAFileAreMadeSafe) {
@@ -209,9 +211,9 @@ TEST_F(RecordJobTest, ShortNamesThatCannotNameAFileAreMadeSafe) {
   Record(1, "u", "d", 1, 1, {}, "\\\\SRV\\..");
   Record(1, "u", "d", 1, 1, {}, "\\\\SRV\\.");
   Record(1, "u", "d", 1, 1, {}, "\\\\SRV\\");
-  EXPECT_EQ(fake.files.FilesUnder(kLogs),
-            (std::vector<std::string>{LogPath(""), LogPath("_"), LogPath("__"),
-                                      LogPath("a_b_c_d_e_f")}));
+  EXPECT_EQ(
+      fake.files.FilesUnder(kLogs),
+      (std::vector<std::string>{LogPath(""), LogPath("_"), LogPath("__"), LogPath("a_b_c_d_e_f")}));
 }
 
 TEST_F(RecordJobTest, PrintersWithOneShortNameShareTheFile) {
@@ -221,10 +223,12 @@ TEST_F(RecordJobTest, PrintersWithOneShortNameShareTheFile) {
   const std::string text = fake.files.Text(LogPath("HP")).value_or("");
   EXPECT_THAT(text, HasSubstr("<type>\\\\SRV2\\HP</type>"));
   // Same id from the other server: another job, with an entry of its own.
-  EXPECT_THAT(text, HasSubstr("<id>1</id><user>v</user> <printer>\\\\SRV2\\HP</printer><doc>d</doc> "
-                              "<pages>2</pages> <cost>6</cost>"));
-  EXPECT_THAT(text, HasSubstr("<id>1</id><user>u</user> <printer>\\\\SRV1\\HP</printer><doc>d</doc> "
-                              "<pages>1</pages> <cost>3</cost>"));
+  EXPECT_THAT(text,
+              HasSubstr("<id>1</id><user>v</user> <printer>\\\\SRV2\\HP</printer><doc>d</doc> "
+                        "<pages>2</pages> <cost>6</cost>"));
+  EXPECT_THAT(text,
+              HasSubstr("<id>1</id><user>u</user> <printer>\\\\SRV1\\HP</printer><doc>d</doc> "
+                        "<pages>1</pages> <cost>3</cost>"));
   EXPECT_THAT(text, HasSubstr(Total(12)));
 }
 
@@ -265,8 +269,8 @@ TEST_F(RecordJobTest, AReadThatFailsPartWayNeverLeadsToARewriteFromNothing) {
 // folder, another account's file) once stopped the recording, or was taken
 // in with the jobs it claimed: it is moved aside and the log begun anew.
 TEST_F(RecordJobTest, AnIntruderAtTheLogsNameIsMovedAsideAndTheJobRecorded) {
-  const std::string planted = kHead + Entry("08:00:00", 9, "victim", "b", 1000, 5000) +
-                              Total(5000) + "</log>";
+  const std::string planted =
+      kHead + Entry("08:00:00", 9, "victim", "b", 1000, 5000) + Total(5000) + "</log>";
   for (const bool foreign : {false, true}) {
     fake.files.Delete(LogPath("LaserJet"));
     if (foreign) {
@@ -330,8 +334,7 @@ struct Damaged {
   int total;
 };
 
-class RecordJobDamagedTest : public RecordJobTest,
-                             public ::testing::WithParamInterface<Damaged> {};
+class RecordJobDamagedTest : public RecordJobTest, public ::testing::WithParamInterface<Damaged> {};
 
 TEST_P(RecordJobDamagedTest, KeepsTheWholeEntriesAndWritesAWellFormedFile) {
   fake.files.PutFile(LogPath("LaserJet"), GetParam().text);
@@ -346,14 +349,13 @@ TEST_P(RecordJobDamagedTest, KeepsTheWholeEntriesAndWritesAWellFormedFile) {
   EXPECT_EQ(text.find('\n'), std::string::npos);
 }
 
-const std::string kTwo = kHead + Entry("10:00:00", 2, "b", "d", 2, 20) +
-                         Entry("09:00:00", 1, "a", "c", 1, 10);
+const std::string kTwo =
+    kHead + Entry("10:00:00", 2, "b", "d", 2, 20) + Entry("09:00:00", 1, "a", "c", 1, 10);
 
 INSTANTIATE_TEST_SUITE_P(
     Inputs, RecordJobDamagedTest,
     ::testing::Values(
-        Damaged{"Empty", "", {99}, 1},
-        Damaged{"Garbage", "\x01<<&&>>\n\r\xff</log", {99}, 1},
+        Damaged{"Empty", "", {99}, 1}, Damaged{"Garbage", "\x01<<&&>>\n\r\xff</log", {99}, 1},
         Damaged{"NoTotal", kTwo + "</log>", {99, 2, 1}, 31},
         Damaged{"NoFooter", kTwo + Total(30), {99, 2, 1}, 31},
         Damaged{"CutInAnEntry", kTwo + "<entry> <date>2026/12/06</da", {99, 2, 1}, 31},

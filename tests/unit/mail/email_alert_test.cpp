@@ -128,9 +128,9 @@ TEST_F(EmailAlertTest, AnAgentStartedAgainAfterTodaysMailDoesNotSendItTwice) {
 TEST_F(EmailAlertTest, TheStylesheetHostIsASetting) {
   fake.registry.PutString("Software\\Pelko\\StylesheetHost", "intranet.example.org:8080");
   thread.Cycle(frequency, path);
-  EXPECT_NE(fake.files.Text(kGlobal)->find(
-                "href='http://intranet.example.org:8080/Pelko/Tavisk.xsl'"),
-            std::string::npos);
+  EXPECT_NE(
+      fake.files.Text(kGlobal)->find("href='http://intranet.example.org:8080/Pelko/Tavisk.xsl'"),
+      std::string::npos);
   // One that would break the instruction is not taken.
   EXPECT_EQ(StylesheetHostOf("x' onload='y"), kDefaultStylesheetHost);
   EXPECT_EQ(StylesheetHostOf(""), kDefaultStylesheetHost);
@@ -138,7 +138,8 @@ TEST_F(EmailAlertTest, TheStylesheetHostIsASetting) {
 
 TEST_F(EmailAlertTest, TheMailedLogNamesTheStylesheetOnTheWebServer) {
   EXPECT_EQ(RemoteStylesheet(), StylesheetRemote);
-  EXPECT_EQ(RemoteStylesheet("h:81"), "<?xml-stylesheet href='http://h:81/Pelko/Tavisk.xsl' type='text/xsl' ?>");
+  EXPECT_EQ(RemoteStylesheet("h:81"),
+            "<?xml-stylesheet href='http://h:81/Pelko/Tavisk.xsl' type='text/xsl' ?>");
 }
 
 TEST_F(EmailAlertTest, PathChangedWhileRunning) {
@@ -196,8 +197,8 @@ TEST_F(EmailAlertTest, AMailProgramNotStartedIsSaidOnceWithItsReason) {
   thread.Cycle(frequency, path);
   EXPECT_EQ(fake.logger.Count("not started: C:\\Pelko\\Sendrik.exe: No such file"), 1);
   EXPECT_EQ(fake.logger.Lines().size(), 2u);
-  EXPECT_EQ(fake.logger.Kinds(),
-            (std::vector<EventKind>{EventKind::kMailProgramRefused, EventKind::kMailProgramNotStarted}));
+  EXPECT_EQ(fake.logger.Kinds(), (std::vector<EventKind>{EventKind::kMailProgramRefused,
+                                                         EventKind::kMailProgramNotStarted}));
   EXPECT_EQ(fake.registry.String(kToSend), kGlobal) << "the cycle itself goes on as before";
 }
 
@@ -215,16 +216,24 @@ TEST_F(EmailAlertTest, TheMailProgramStartsOnlyFromPlacesNoOneElseCanChange) {
     Severity severity = Severity::kError;
   } cases[] = {
       {"", {LaunchStatus::kStarted, ""}, "", 3},
-      {"C:\\Pelko", {LaunchStatus::kRefused, "C:\\Pelko can be changed by BUILTIN\\Users"},
+      {"C:\\Pelko",
+       {LaunchStatus::kRefused, "C:\\Pelko can be changed by BUILTIN\\Users"},
        "Mail program C:\\Pelko\\Sendrik.exe refused: C:\\Pelko can be changed by "
-       "BUILTIN\\Users", 1},
-      {kLogs, {LaunchStatus::kRefused, kLogs + " is owned by PC\\mallory"},
-       "Mail program C:\\Pelko\\Sendrik.exe refused: C:\\Pelko\\Logs is owned by PC\\mallory", 2},
-      {kProgram, {LaunchStatus::kRefused, kProgram + " has no access list: everyone can change it"},
+       "BUILTIN\\Users",
+       1},
+      {kLogs,
+       {LaunchStatus::kRefused, kLogs + " is owned by PC\\mallory"},
+       "Mail program C:\\Pelko\\Sendrik.exe refused: C:\\Pelko\\Logs is owned by PC\\mallory",
+       2},
+      {kProgram,
+       {LaunchStatus::kRefused, kProgram + " has no access list: everyone can change it"},
        "Mail program C:\\Pelko\\Sendrik.exe refused: C:\\Pelko\\Sendrik.exe has no access "
-       "list: everyone can change it", 3},
-      {kProgram, {LaunchStatus::kFailed, kProgram + " is missing"},
-       "Mail program C:\\Pelko\\Sendrik.exe not started: C:\\Pelko\\Sendrik.exe is missing", 3,
+       "list: everyone can change it",
+       3},
+      {kProgram,
+       {LaunchStatus::kFailed, kProgram + " is missing"},
+       "Mail program C:\\Pelko\\Sendrik.exe not started: C:\\Pelko\\Sendrik.exe is missing",
+       3,
        Severity::kWarning},
   };
   for (const Case& c : cases) {
@@ -242,8 +251,8 @@ TEST_F(EmailAlertTest, TheMailProgramStartsOnlyFromPlacesNoOneElseCanChange) {
     SCOPED_TRACE(c.place.empty() ? "all guarded" : c.place);
     EXPECT_EQ(one.launcher.vetted.size(), c.looked);
     EXPECT_EQ(one.launcher.launched.size(), c.said.empty() ? 1u : 0u);
-    EXPECT_EQ(one.logger.Lines(), c.said.empty() ? std::vector<std::string>{}
-                                                 : std::vector<std::string>{c.said});
+    EXPECT_EQ(one.logger.Lines(),
+              c.said.empty() ? std::vector<std::string>{} : std::vector<std::string>{c.said});
     if (!c.said.empty()) {
       EXPECT_EQ(one.logger.Severities(), std::vector<Severity>{c.severity});
     }

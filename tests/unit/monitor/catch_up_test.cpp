@@ -47,11 +47,11 @@ TEST(MissedJobsTest, WithNoBookTheLogsDecide) {
   entered.Add(10, 4, At(6, 12));
   entered.Add(11, 2, At(6, 12));
   const std::vector<SpoolJob> history = {
-      Ended(9, 5, At(6, 8)),      // ended before anyone watched: not ours
+      Ended(9, 5, At(6, 8)),       // ended before anyone watched: not ours
       Ended(8, 3, At(6, 11, 55)),  // below the mark, ended as it was set
-      Ended(10, 4, At(6, 12)),    // entered whole
-      Ended(11, 6, At(6, 13)),    // entered while it printed: the rest is missing
-      Ended(12, 0, At(6, 14)),    // cancelled before a page: an entry all the same
+      Ended(10, 4, At(6, 12)),     // entered whole
+      Ended(11, 6, At(6, 13)),     // entered while it printed: the rest is missing
+      Ended(12, 0, At(6, 14)),     // cancelled before a page: an entry all the same
       Ended(13, 7, At(6, 15)),
   };
   const SeenJobs none;
@@ -88,8 +88,8 @@ TEST(MissedJobsTest, TheBookNotTheClockSaysWhichJobAnEntryIs) {
   book.Claim({5, 900}, "20261206", "2026/12/06 09:00:00");  // ids from 1 again
   book.Add({9, 90});
   const std::vector<SpoolJob> history = {
-      EndedAs(9, 90, 5, At(1, 12)),    // its log purged since
-      EndedAs(2, 100, 6, At(6, 7)),    // before the watch
+      EndedAs(9, 90, 5, At(1, 12)),  // its log purged since
+      EndedAs(2, 100, 6, At(6, 7)),  // before the watch
       EndedAs(5, 200, 8, At(2, 9, 30)),
       EndedAs(7, 300, 4, At(7, 20)),   // a scheduler a day and a half ahead
       EndedAs(5, 900, 5, At(6, 10)),   // entered while it printed: 2 more
@@ -428,7 +428,8 @@ TEST_F(CatchUpTest, AHistoryNotToBeHadIsAskedForWhenTheSpoolerAnswersAgain) {
   EXPECT_FALSE(Entries().count(2));
   const int asked = fake.spooler.HistoryAsked("HP");
   second.Look();
-  EXPECT_EQ(fake.spooler.HistoryAsked("HP"), asked) << "a struggling spooler is not asked at every look";
+  EXPECT_EQ(fake.spooler.HistoryAsked("HP"), asked)
+      << "a struggling spooler is not asked at every look";
   fake.spooler.FailHistory(SpoolStatus::kOk);
   fake.clock.Advance(kCatchUpRetryMs);
   second.Look();

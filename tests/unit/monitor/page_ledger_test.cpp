@@ -103,8 +103,8 @@ TEST(PageLedgerTest, AtRestartTheJobsInTheQueueClaimNothingOfTheirPast) {
                   Bare(3, JobState::kWaiting)});
   ledger.Learn({Cups(1, JobState::kPrinting, 12), Cups(3, JobState::kPrinting, 7)});
   const auto pages = Pages(ledger.Share(2, Cups(1, JobState::kPrinting, 12)));
-  EXPECT_EQ(pages.at(1), 2u);  // only what it printed since
-  EXPECT_FALSE(pages.count(2));  // ended before the start
+  EXPECT_EQ(pages.at(1), 2u);                        // only what it printed since
+  EXPECT_FALSE(pages.count(2));                      // ended before the start
   EXPECT_EQ(pages.count(3) ? pages.at(3) : 0u, 0u);  // its first count held its past
 }
 

@@ -37,8 +37,8 @@ Priced PriceOf(PagePricer& pricer, const Tariff& tariff, uint32_t id, int32_t pa
 TEST(PagePricerTest, TheAskedModeAndThePrinterDecideUntilADocumentIsMeasured) {
   const Tariff tariff{10, 80, 0, {}};
   PagePricer pricer;
-  pricer.Learn({Listed(1, "", std::nullopt), Listed(2, "color", true), Listed(3, "monochrome", true),
-                Listed(4, "color", false), Listed(5, "", true)});
+  pricer.Learn({Listed(1, "", std::nullopt), Listed(2, "color", true),
+                Listed(3, "monochrome", true), Listed(4, "color", false), Listed(5, "", true)});
   // A spooler that tells nothing of colour: mono, as every page was billed before.
   EXPECT_EQ(PriceOf(pricer, tariff, 1, 3), (Priced{30, 0, 3, "request"}));
   EXPECT_EQ(PriceOf(pricer, tariff, 2, 3), (Priced{240, 3, 0, "request"}));
@@ -62,8 +62,7 @@ TEST(PagePricerTest, AMeasureMovesThePagesEnteredAndPricesTheRestByTheirPlaceInT
   // Four pages entered as colour before the measure came.
   EXPECT_EQ(PriceOf(pricer, tariff, 7, 4), (Priced{320, 4, 0, "request"}));
   // A document of 3 pages, colour only on its second, printed twice.
-  std::optional<JobRecord> correction =
-      pricer.Measured(tariff, Part(7, 0), {false, true, false});
+  std::optional<JobRecord> correction = pricer.Measured(tariff, Part(7, 0), {false, true, false});
   ASSERT_TRUE(correction);
   EXPECT_EQ(correction->pages, 0);
   EXPECT_EQ((Priced{correction->cost, correction->colorPages, correction->monoPages,

@@ -151,7 +151,8 @@ TEST_F(PelkoctlTest, AddStopsAtTheLastSlotAndAtACountStoredAsText) {
 TEST_F(PelkoctlTest, RemoveKeepsTheSlotsDense) {
   for (std::string name : {"A", "B", "C"}) {
     fake.spooler.SetJobs(name, {});
-    ASSERT_EQ(Ctl({"add", name, "--cost", std::string(1, char('0' + name[0] - 'A' + 1))}).status, 0);
+    ASSERT_EQ(Ctl({"add", name, "--cost", std::string(1, char('0' + name[0] - 'A' + 1))}).status,
+              0);
   }
   fake.registry.PutDword(settings::kIsModified, 0);
   EXPECT_EQ(Ctl({"remove", "B"}).status, 0);
@@ -185,15 +186,22 @@ TEST_F(PelkoctlTest, PricesAreWrittenWithThePrinterAndMoveWithIt) {
                       "--paper-factors", "iso_a3_297x420mm=2, Ledger=1.5"});
   ASSERT_EQ(added.status, 0) << added.err;
   EXPECT_NE(added.out.find("colour 50 a page, 10% off two-sided pages, paper a3=2,tabloid=1.5"),
-            std::string::npos) << added.out;
-  ASSERT_EQ(Ctl({"add", "C", "--cost", "7", "--color-cost", "70", "--paper-factors", "A5=0.5"}).status, 0);
+            std::string::npos)
+      << added.out;
+  ASSERT_EQ(
+      Ctl({"add", "C", "--cost", "7", "--color-cost", "70", "--paper-factors", "A5=0.5"}).status,
+      0);
   EXPECT_EQ(AgentString(settings::PrinterPaperFactors(2)), "a3=2,tabloid=1.5");
   CtlRun list = Ctl({"list"});
   EXPECT_NE(list.out.find("LAST ENTRY  "), std::string::npos) << list.out;
-  EXPECT_NE(list.out.find("2    B              9  yes          -                   50       -10%  a3=2,tabloid=1.5  not yet\n"),
-            std::string::npos) << list.out;
+  EXPECT_NE(list.out.find("2    B              9  yes          -                   50       -10%  "
+                          "a3=2,tabloid=1.5  not yet\n"),
+            std::string::npos)
+      << list.out;
   // A has no prices of its own: colour at the mono price, nothing off.
-  EXPECT_NE(list.out.find("                    5         0%  -                 not yet\n"), std::string::npos) << list.out;
+  EXPECT_NE(list.out.find("                    5         0%  -                 not yet\n"),
+            std::string::npos)
+      << list.out;
 
   ASSERT_EQ(Ctl({"remove", "B"}).status, 0);
   const Tariff moved = ReadTariff(fake.registry, 2);
@@ -210,7 +218,8 @@ TEST_F(PelkoctlTest, PricesAreWrittenWithThePrinterAndMoveWithIt) {
   CtlRun dropped = Ctl({"cost", "C", "--color-cost", "none", "--paper-factors", ""});
   EXPECT_EQ(dropped.status, 0) << dropped.err;
   EXPECT_NE(dropped.out.find("'C' now costs colour pages at the mono price, every paper 1"),
-            std::string::npos) << dropped.out;
+            std::string::npos)
+      << dropped.out;
   EXPECT_FALSE(fake.registry.Has(settings::PrinterColorCost(2)));
   EXPECT_FALSE(fake.registry.Has(settings::PrinterPaperFactors(2)));
   EXPECT_EQ(AgentDword(settings::PrinterCost(2)), 8u);
@@ -256,21 +265,21 @@ TEST_F(PelkoctlTest, SetStoresTheTableTypesAndRefusesWhatTheAgentWouldMisread) {
     std::vector<std::string> args;
     std::string said;
   };
-  for (const Refused& refused : std::vector<Refused>{
-           {{"set", "EmailAlertFreq", "abc"}, "not a decimal number"},
-           {{"set", "EmailAlertFreq", "0"}, "out of range"},
-           {{"set", "MailPort", "70000"}, "out of range"},
-           {{"set", "AppIsRunning", "2"}, "out of range"},
-           {{"set", "ColorThreshold", "10001"}, "out of range"},
-           {{"set", "EmailAlertTime", "25:00"}, "no time of day"},
-           {{"set", "CostUnit", "EUR/9"}, "no cost unit"},
-           {{"set", "Path", "relative/logs"}, "not a full path"},
-           {{"set", "MailPassword", "secret"}, "sendrik /setpassword"},
-           {{"set", "ToSendFile", "x"}, "written by the agent"},
-           {{"set", "Printer1Cost", "3"}, "no setting"},
-           {{"set", "ToSendFile", "x"}, "written by the agent"},
-           {{"set", "nPrinters", "2"}, "has no name"},
-           {{"set", "NoSuch", "1"}, "no setting 'NoSuch'"}}) {
+  for (const Refused& refused :
+       std::vector<Refused>{{{"set", "EmailAlertFreq", "abc"}, "not a decimal number"},
+                            {{"set", "EmailAlertFreq", "0"}, "out of range"},
+                            {{"set", "MailPort", "70000"}, "out of range"},
+                            {{"set", "AppIsRunning", "2"}, "out of range"},
+                            {{"set", "ColorThreshold", "10001"}, "out of range"},
+                            {{"set", "EmailAlertTime", "25:00"}, "no time of day"},
+                            {{"set", "CostUnit", "EUR/9"}, "no cost unit"},
+                            {{"set", "Path", "relative/logs"}, "not a full path"},
+                            {{"set", "MailPassword", "secret"}, "sendrik /setpassword"},
+                            {{"set", "ToSendFile", "x"}, "written by the agent"},
+                            {{"set", "Printer1Cost", "3"}, "no setting"},
+                            {{"set", "ToSendFile", "x"}, "written by the agent"},
+                            {{"set", "nPrinters", "2"}, "has no name"},
+                            {{"set", "NoSuch", "1"}, "no setting 'NoSuch'"}}) {
     CtlRun run = Ctl(refused.args);
     EXPECT_EQ(run.status, 1) << refused.args[1];
     EXPECT_NE(run.err.find(refused.said), std::string::npos) << refused.args[1] << ": " << run.err;
@@ -305,10 +314,13 @@ TEST_F(PelkoctlTest, ListShowsTheQueueAndTheLastEntry) {
            user + "</user> <printer>Office</printer><doc>r.pdf</doc> <pages>" + pages +
            "</pages> <cost>60</cost></entry><entry><user>Total</user><cost>60</cost></entry></log>";
   };
-  fake.files.PutFile("C:\\Pelko\\Logs\\Office_20261207.xml", day("2026/12/07", "09:00:00", "old", "1"));
-  fake.files.PutFile("C:\\Pelko\\Logs\\Office_20261208.xml", day("2026/12/08", "10:31:02", "alice", "3"));
+  fake.files.PutFile("C:\\Pelko\\Logs\\Office_20261207.xml",
+                     day("2026/12/07", "09:00:00", "old", "1"));
+  fake.files.PutFile("C:\\Pelko\\Logs\\Office_20261208.xml",
+                     day("2026/12/08", "10:31:02", "alice", "3"));
   // Another printer's name that merely begins the same.
-  fake.files.PutFile("C:\\Pelko\\Logs\\Office_2_20261209.xml", day("2026/12/09", "11:00:00", "bob", "9"));
+  fake.files.PutFile("C:\\Pelko\\Logs\\Office_2_20261209.xml",
+                     day("2026/12/09", "11:00:00", "bob", "9"));
   CtlRun list = Ctl({"list"});
   EXPECT_NE(list.out.find("2026/12/08 10:31:02 alice 3 pages"), std::string::npos) << list.out;
   EXPECT_NE(list.out.find("NO"), std::string::npos);
@@ -364,7 +376,8 @@ TEST_F(PelkoctlTest, CheckNamesAColourPrinterWithoutAColourPriceAndPricesMisread
   EXPECT_NE(run.out.find("WARN   printer 1 'Office': the printer prints colour but has no colour "
                          "price: colour pages cost 20, the mono price (pelkoctl cost \"Office\" "
                          "--color-cost N"),
-            std::string::npos) << run.out;
+            std::string::npos)
+      << run.out;
   EXPECT_EQ(run.out.find("'Lab': the printer"), std::string::npos);
   EXPECT_EQ(run.out.find("'Mono': the printer"), std::string::npos);
 
@@ -377,7 +390,8 @@ TEST_F(PelkoctlTest, CheckNamesAColourPrinterWithoutAColourPriceAndPricesMisread
   for (std::string said :
        {"FAULT  printer 2 'Lab': its paper factors \"A3=2,A3=3\" (REG_SZ): A3 is given two factors",
         "WARN   printer 2 'Lab': its two-sided discount is 150%, taken as 100%",
-        "FAULT  printer 3 'Mono': its colour price is stored as \"40\" (REG_SZ), which the agent ignores"}) {
+        "FAULT  printer 3 'Mono': its colour price is stored as \"40\" (REG_SZ), which the agent "
+        "ignores"}) {
     EXPECT_NE(run.out.find(said), std::string::npos) << said << "\n" << run.out;
   }
   EXPECT_EQ(run.out.find("ok     every setting is stored"), std::string::npos) << run.out;
@@ -412,8 +426,9 @@ TEST_F(PelkoctlTest, CheckShowsTheLastTroubleOfEachKind) {
   EXPECT_EQ(run.status, 0) << run.out;
   EXPECT_EQ(run.out.find("09:00"), std::string::npos) << "only the last of a kind";
   EXPECT_NE(run.out.find("note   the agent said 09:01 Mail program"), std::string::npos) << run.out;
-  EXPECT_NE(run.out.find("note   the agent said 09:02 Cannot write /p/Logs/Office_1.xml: busy; 5 pages"),
-            std::string::npos);
+  EXPECT_NE(
+      run.out.find("note   the agent said 09:02 Cannot write /p/Logs/Office_1.xml: busy; 5 pages"),
+      std::string::npos);
   EXPECT_LT(run.out.find("09:01"), run.out.find("09:02"));
   std::vector<std::string> many;
   for (int i = 0; i < 30; ++i) many.push_back("t kind" + std::to_string(i) + ": x");
@@ -453,7 +468,8 @@ TEST_F(PelkoctlTest, CommandsCopeWithAStoreWrittenByHand) {
   EXPECT_NE(list.out.find("2!   Accounting           ?  yes"), std::string::npos) << list.out;
   EXPECT_NE(list.out.find("! Printer2Cost is stored as \"7\" (REG_SZ), which the agent reads as 0: "
                           "its pages cost nothing (pelkoctl cost \"Accounting\" 7)"),
-            std::string::npos) << list.out;
+            std::string::npos)
+      << list.out;
   CtlRun check = Ctl({"check"});
   EXPECT_EQ(check.out.find("ok     every setting is stored"), std::string::npos) << check.out;
   EXPECT_NE(check.out.find("FAULT  printer 2 'Accounting': Printer2Cost"), std::string::npos);
@@ -471,7 +487,8 @@ TEST_F(PelkoctlTest, CommandsCopeWithAStoreWrittenByHand) {
   EXPECT_EQ(check.status, kCheckFault);
   EXPECT_NE(check.out.find("FAULT  printer 3: slot 3 has no printer, but nPrinters is 3 "
                            "(pelkoctl set nPrinters 2)"),
-            std::string::npos) << check.out;
+            std::string::npos)
+      << check.out;
   // Or a printer added fills it.
   EXPECT_NE(Ctl({"add", "Lab", "--cost", "1"}).out.find("as printer 3"), std::string::npos);
 
@@ -506,7 +523,8 @@ TEST_F(PelkoctlTest, CheckIsAMonitoringProbe) {
   EXPECT_EQ(run.out.rfind("PELKO WARNING - 0 fault(s), 1 warning(s): queue 'Office' accepts raw "
                           "jobs",
                           0),
-            0u) << run.out;
+            0u)
+      << run.out;
   EXPECT_NE(run.out.find("WARN   queue 'Office' accepts raw jobs (lp -o raw): their pages are not "
                          "counted [raw-jobs]\n"),
             std::string::npos);
@@ -527,7 +545,8 @@ TEST_F(PelkoctlTest, CheckIsAMonitoringProbe) {
   EXPECT_EQ(run.out.rfind("PELKO CRITICAL - 1 fault(s), 0 warning(s) (1 accepted warning(s)): "
                           "printer 2 'Lab' is not watched",
                           0),
-            0u) << run.out;
+            0u)
+      << run.out;
   EXPECT_NE(run.out.find("reg add HKLM\\Software\\Pelko /v IsModified /t REG_DWORD /d 1 /f)"),
             std::string::npos);
   EXPECT_EQ(run.out.find("lpstat"), std::string::npos);
@@ -537,9 +556,11 @@ TEST_F(PelkoctlTest, CheckIsAMonitoringProbe) {
   fake.spooler.FailLists(SpoolStatus::kUnavailable);
   probe.color = {{"Office", true}};
   run = Ctl({"check"});
-  EXPECT_NE(run.out.find("FAULT  the spooler does not answer (asked about 'Office', 'Lab'): nothing "
-                         "is accounted while it does not (sc start Spooler)"),
-            std::string::npos) << run.out;
+  EXPECT_NE(
+      run.out.find("FAULT  the spooler does not answer (asked about 'Office', 'Lab'): nothing "
+                   "is accounted while it does not (sc start Spooler)"),
+      std::string::npos)
+      << run.out;
   EXPECT_EQ(run.out.find("colour"), std::string::npos);
   EXPECT_EQ(run.out.find("is not watched"), std::string::npos);
   fake.spooler.FailLists(SpoolStatus::kOk);
@@ -591,9 +612,11 @@ TEST_F(PelkoctlTest, SwitchesAsWindowsHasThemAndShowTellsStoredTypes) {
   EXPECT_NE(path.out.find("warning: C:\\Nowhere is missing"), std::string::npos) << path.out;
   fake.files.AddFolder("C:\\Other");
   path = Ctl({"set", "Path", "C:\\Other"});
-  EXPECT_NE(path.out.find("warning: a running agent gathers and mails the logs of C:\\Nowhere until "
-                          "it starts again (sc stop Pelkomon, then sc start Pelkomon)"),
-            std::string::npos) << path.out;
+  EXPECT_NE(
+      path.out.find("warning: a running agent gathers and mails the logs of C:\\Nowhere until "
+                    "it starts again (sc stop Pelkomon, then sc start Pelkomon)"),
+      std::string::npos)
+      << path.out;
 }
 
 // Debian's default: anyone may submit, and the owner is the name the

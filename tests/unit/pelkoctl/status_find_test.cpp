@@ -20,7 +20,9 @@ class Probe : public HostProbe {
  public:
   std::string AgentNotRunning() override { return notRunning; }
   std::string ServiceCannotWrite(const std::string&) override { return ""; }
-  std::vector<std::string> SpoolerRuleWarnings(const std::vector<std::string>&) override { return {}; }
+  std::vector<std::string> SpoolerRuleWarnings(const std::vector<std::string>&) override {
+    return {};
+  }
   std::optional<int64_t> AgentStartedAt() override { return started; }
   std::optional<std::vector<HistoryJob>> SpoolerHistory() override { return history; }
   std::string notRunning;
@@ -87,19 +89,19 @@ TEST_F(StatusFindTest, StatusGivesTodaysFiguresTheNewestEntryByTimeAndWhatWaits)
 
   std::ostringstream table;
   PrintStatus(status, table);
-  for (const char* said : {"agent     running since 1970-01-12 13:46:40 UTC (1 h 1 min)",
-                           "last entry Office 2026/12/08 11:30:00 job 9 alice 3 p. 1.30 EUR",
-                           "database  not used",
-                           "last mail FAILED at 2026-12-08 07:00:00 (event 4010): cannot connect to \"smtp\"",
-                           "Office       2      5      1.70 EUR        8"}) {
+  for (const char* said :
+       {"agent     running since 1970-01-12 13:46:40 UTC (1 h 1 min)",
+        "last entry Office 2026/12/08 11:30:00 job 9 alice 3 p. 1.30 EUR", "database  not used",
+        "last mail FAILED at 2026-12-08 07:00:00 (event 4010): cannot connect to \"smtp\"",
+        "Office       2      5      1.70 EUR        8"}) {
     EXPECT_NE(table.str().find(said), std::string::npos) << said << "\n" << table.str();
   }
   std::ostringstream json;
   PrintStatusJson(status, json);
-  for (const char* said : {"\"uptime_seconds\": 3700", "\"error\": \"cannot connect to \\\"smtp\\\"\"",
-                           "\"cost_today\": 170, \"cost_today_text\": \"1.70 EUR\"",
-                           "\"pending_pages\": 8", "\"database\": {\"state\": \"off\"",
-                           "\"last_mail\": {\"state\": \"failed\""}) {
+  for (const char* said :
+       {"\"uptime_seconds\": 3700", "\"error\": \"cannot connect to \\\"smtp\\\"\"",
+        "\"cost_today\": 170, \"cost_today_text\": \"1.70 EUR\"", "\"pending_pages\": 8",
+        "\"database\": {\"state\": \"off\"", "\"last_mail\": {\"state\": \"failed\""}) {
     EXPECT_NE(json.str().find(said), std::string::npos) << said << "\n" << json.str();
   }
 
@@ -130,7 +132,11 @@ TEST_F(StatusFindTest, FindSaysWhereEachJobWasEnteredOrWhyNot) {
   fake.files.PutFile("C:\\Pelko\\Logs\\Office_20261208.xml",
                      "<log>" + Entry("10:00:00", "5", "alice", "Quarterly report", "2", "40") +
                          Entry("09:00:00", "4", "alice", "gone", "1", "20") +
-                         Entry("08:00:00", "3", "s\xFC" "dwest", "F\xFCr Anna", "1", "20") + "</log>");
+                         Entry("08:00:00", "3",
+                               "s\xFC"
+                               "dwest",
+                               "F\xFCr Anna", "1", "20") +
+                         "</log>");
 
   // The printer is not taken up yet: said for a job with no other reason.
   EXPECT_NE(Find({"9"}).find("not entered: the printer is not watched yet"), std::string::npos);
@@ -140,7 +146,8 @@ TEST_F(StatusFindTest, FindSaysWhereEachJobWasEnteredOrWhyNot) {
   fake.files.PutFile(SeenJobsPath(fake.env, "Office"), book.Encode());
 
   const std::pair<const char*, const char*> cases[] = {
-      {"5", "entered in C:\\Pelko\\Logs\\Office_20261208.xml: 2026/12/08 10:00:00 5 alice 2 pages 40"},
+      {"5",
+       "entered in C:\\Pelko\\Logs\\Office_20261208.xml: 2026/12/08 10:00:00 5 alice 2 pages 40"},
       {"6", "not entered: it was cancelled before a page was printed"},
       {"7", "job 7 on Lab by alice \"notes\"\n  not entered: its queue 'Lab' is not configured"},
       {"8", "not entered: it was a raw job (lp -o raw)"},
@@ -161,8 +168,15 @@ TEST_F(StatusFindTest, FindSaysWhereEachJobWasEnteredOrWhyNot) {
   EXPECT_EQ(alice.find("job 6 "), std::string::npos);
 #ifndef _WIN32
   // A windows-1252 log's names are UTF-8, as typed and as a terminal shows them.
-  EXPECT_NE(Find({"--user", "s\xC3\xBC" "dwest"}).find("s\xC3\xBC" "dwest 1 pages"), std::string::npos)
-      << Find({"--user", "s\xC3\xBC" "dwest"});
+  EXPECT_NE(Find({"--user",
+                  "s\xC3\xBC"
+                  "dwest"})
+                .find("s\xC3\xBC"
+                      "dwest 1 pages"),
+            std::string::npos)
+      << Find({"--user",
+               "s\xC3\xBC"
+               "dwest"});
 #else
   // A UTF-8 log's names are ANSI, as all else pelkoctl says and as typed.
   fake.files.PutFile("C:\\Pelko\\Logs\\Office_20261207.xml",

@@ -12,7 +12,8 @@ TEST(ConnectionText, AsksTheDriverForNoLogsUnlessTheAdministratorSaidSo) {
             "Driver={PostgreSQL Unicode};Server=db;CommLog=0;Debug=0;");
   EXPECT_EQ(ComposeConnection("DSN=site;", "pw"), "DSN=site;CommLog=0;Debug=0;PWD={pw};");
   // Written in any case, short form, or CX: kept as written, nothing added.
-  EXPECT_EQ(ComposeConnection("Server=db; commlog = 1 ;DEBUG=1", ""), "Server=db; commlog = 1 ;DEBUG=1");
+  EXPECT_EQ(ComposeConnection("Server=db; commlog = 1 ;DEBUG=1", ""),
+            "Server=db; commlog = 1 ;DEBUG=1");
   EXPECT_EQ(ComposeConnection("Server=db;B3=1;B2=0", ""), "Server=db;B3=1;B2=0");
   EXPECT_EQ(ComposeConnection("Server=db;CX=1c305008b", ""), "Server=db;CX=1c305008b");
   // A braced value may hold what looks like an attribute.

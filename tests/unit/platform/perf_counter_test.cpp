@@ -82,8 +82,7 @@ TEST_F(PerfCounterTest, OpenStopsAtTheFirstCounterThatCannotBeAdded) {
 TEST_F(PerfCounterTest, CounterThatCannotBeAddedToAnOpenSetIsDropped) {
   PerfCounterSet set(&perf);
   ASSERT_EQ(set.Open(), 0u);
-  EXPECT_EQ(set.AddCounter("\\\\PC1\\Print Queue(Z)\\Total Pages Printed"),
-            kPdhCstatusNoCounter);
+  EXPECT_EQ(set.AddCounter("\\\\PC1\\Print Queue(Z)\\Total Pages Printed"), kPdhCstatusNoCounter);
   EXPECT_EQ(set.CounterCount(), 0);
   EXPECT_EQ(set.AddCounter(kA), 0u);
   EXPECT_EQ(set.CounterCount(), 1);

@@ -23,8 +23,7 @@ struct Expiry {
 class IsLogExpiredTest : public ::testing::TestWithParam<Expiry> {};
 
 TEST_P(IsLogExpiredTest, FollowsTheTableWithinTheRetention) {
-  EXPECT_EQ(IsLogExpired(GetParam().date, GetParam().days, GetParam().today),
-            GetParam().expired)
+  EXPECT_EQ(IsLogExpired(GetParam().date, GetParam().days, GetParam().today), GetParam().expired)
       << GetParam().date << " D=" << GetParam().days;
 }
 
@@ -37,7 +36,8 @@ std::string ExpiryName(const ::testing::TestParamInfo<Expiry>& info) {
   char today[16];
   std::snprintf(today, sizeof today, "%04d%02d%02d", info.param.today.year, info.param.today.month,
                 info.param.today.day);
-  return (date.empty() ? "NoDate" : date) + "_on" + today + "_keep" + std::to_string(info.param.days);
+  return (date.empty() ? "NoDate" : date) + "_on" + today + "_keep" +
+         std::to_string(info.param.days);
 }
 
 constexpr LocalTime k20050310{2005, 3, 10, 12, 0, 0, 0};
@@ -45,20 +45,15 @@ constexpr LocalTime k20050105{2005, 1, 5, 12, 0, 0, 0};
 
 INSTANTIATE_TEST_SUITE_P(
     Examples, IsLogExpiredTest,
-    ::testing::Values(Expiry{"20050303", k20050310, 7, true},
-                      Expiry{"20050304", k20050310, 7, false},
-                      Expiry{"20050228", k20050310, 7, true},
-                      Expiry{"20050125", k20050310, 7, true},
-                      Expiry{"20050110", k20050310, 7, true},
-                      Expiry{"20040310", k20050310, 7, true},
-                      Expiry{"20041231", k20050105, 7, false},
-                      Expiry{"20041231", LocalTime{2005, 1, 7, 0, 0, 0, 0}, 7, true},
-                      Expiry{"20041205", k20050105, 7, true},
-                      Expiry{"20041115", k20050105, 7, true},
-                      Expiry{"20060101", k20050310, 7, true},
-                      Expiry{"20050310", k20050310, 0, true},
-                      Expiry{"notes.xm", k20050310, 7, true},
-                      Expiry{"", k20050310, 7, true}),
+    ::testing::Values(
+        Expiry{"20050303", k20050310, 7, true}, Expiry{"20050304", k20050310, 7, false},
+        Expiry{"20050228", k20050310, 7, true}, Expiry{"20050125", k20050310, 7, true},
+        Expiry{"20050110", k20050310, 7, true}, Expiry{"20040310", k20050310, 7, true},
+        Expiry{"20041231", k20050105, 7, false},
+        Expiry{"20041231", LocalTime{2005, 1, 7, 0, 0, 0, 0}, 7, true},
+        Expiry{"20041205", k20050105, 7, true}, Expiry{"20041115", k20050105, 7, true},
+        Expiry{"20060101", k20050310, 7, true}, Expiry{"20050310", k20050310, 0, true},
+        Expiry{"notes.xm", k20050310, 7, true}, Expiry{"", k20050310, 7, true}),
     ExpiryName);
 
 // The table alone deletes these: younger than the retention.
@@ -87,8 +82,10 @@ INSTANTIATE_TEST_SUITE_P(
 // Every real date of two years against a plain count of days, for
 // retentions short and long, on ordinary days, month ends and leap days.
 TEST(IsLogExpired, RealDatesExpireExactlyWhenTheirAgeReachesTheRetention) {
-  const LocalTime todays[] = {{2026, 12, 7, 9, 0, 0, 0}, {2024, 3, 1, 9, 0, 0, 0},
-                              {2024, 2, 29, 9, 0, 0, 0}, {2025, 1, 1, 9, 0, 0, 0},
+  const LocalTime todays[] = {{2026, 12, 7, 9, 0, 0, 0},
+                              {2024, 3, 1, 9, 0, 0, 0},
+                              {2024, 2, 29, 9, 0, 0, 0},
+                              {2025, 1, 1, 9, 0, 0, 0},
                               {2100, 3, 1, 9, 0, 0, 0}};
   for (const LocalTime& today : todays) {
     const int64_t now = DaysFromCivil(today.year, today.month, today.day);
@@ -114,7 +111,7 @@ INSTANTIATE_TEST_SUITE_P(
                       Expiry{"20041231", k20050105, 0xFFFFFFFFu, false},  // row 4
                       Expiry{"20050110", k20050310, 0xFFFFFFFFu, false},  // row 5
                       Expiry{"19700101", k20050310, 0xFFFFFFFFu, false},  // row 1
-                      Expiry{"20050311", k20050310, 0u, false}),  // tomorrow, D = 0
+                      Expiry{"20050311", k20050310, 0u, false}),          // tomorrow, D = 0
     ExpiryName);
 
 class LogPurgeThreadTest : public ::testing::Test {
@@ -136,10 +133,10 @@ class LogPurgeThreadTest : public ::testing::Test {
 };
 
 TEST_F(LogPurgeThreadTest, DeletesExpiredLogsAtItsStartAndThenEveryPeriod) {
-  for (const char* name : {"HP_20261129.xml", "HP_20261130.xml", "HP_20261206.xml",
-                           "GlobalLog_20261101.xml", "notes.xml", "Old_20200101.XML",
-                           "Old_20200101.txt", "Sub\\HP_20261001.xml", "HP_20261129.details",
-                           "HP_20261130.details"}) {
+  for (const char* name :
+       {"HP_20261129.xml", "HP_20261130.xml", "HP_20261206.xml", "GlobalLog_20261101.xml",
+        "notes.xml", "Old_20200101.XML", "Old_20200101.txt", "Sub\\HP_20261001.xml",
+        "HP_20261129.details", "HP_20261130.details"}) {
     fake.files.PutFile(std::string("C:\\Pelko\\Logs\\") + name, "x");
   }
   fake.files.Hold("C:\\Pelko\\Logs\\GlobalLog_20261101.xml");
@@ -154,7 +151,7 @@ TEST_F(LogPurgeThreadTest, DeletesExpiredLogsAtItsStartAndThenEveryPeriod) {
   EXPECT_TRUE(Has("Old_20200101.XML"));  // listed, but its path holds no "xml"
   EXPECT_TRUE(Has("Old_20200101.txt"));
   EXPECT_FALSE(Has("Sub\\HP_20261001.xml"));
-  EXPECT_TRUE(Has("Sub\\Old_20200101.xml"));  // a folder: never deleted
+  EXPECT_TRUE(Has("Sub\\Old_20200101.xml"));   // a folder: never deleted
   EXPECT_TRUE(Has("GlobalLog_20261101.xml"));  // held: found again next time
   EXPECT_EQ(fake.clock.Waits(), std::vector<uint32_t>{PurgePeriodMs});
 
@@ -177,7 +174,9 @@ TEST_F(LogPurgeThreadTest, WithoutANumberedRetentionDeletesNothingAndSaysSoOnce)
       [&](FakeRegistry& r) { r.Remove(key); },
       [&](FakeRegistry& r) { r.PutString(key, "7"); },
       [&](FakeRegistry& r) { r.PutString(key, "abc"); },  // four bytes with its zero
-      [&](FakeRegistry& r) { r.PutRaw(key, kRegBinary, {0, 0, 0, 0}); },
+      [&](FakeRegistry& r) {
+        r.PutRaw(key, kRegBinary, {0, 0, 0, 0});
+      },
   };
   for (const auto& setRetention : retentions) {
     FakeEnv other(/*autoAdvanceClock=*/false);

@@ -44,8 +44,7 @@ std::string LocalAddressOf(http_t* http) {
   if (address.ss_family == AF_INET) {
     inet_ntop(AF_INET, &reinterpret_cast<sockaddr_in*>(&address)->sin_addr, text, sizeof text);
   } else if (address.ss_family == AF_INET6) {
-    inet_ntop(AF_INET6, &reinterpret_cast<sockaddr_in6*>(&address)->sin6_addr, text,
-              sizeof text);
+    inet_ntop(AF_INET6, &reinterpret_cast<sockaddr_in6*>(&address)->sin6_addr, text, sizeof text);
   }
   return text;
 }
@@ -124,10 +123,9 @@ ipp_t* Exchange(const CupsServer& server, http_t* http, ipp_t* request, ipp_stat
 
 // Why an exchange got no answer: the server said no, or nothing came in time.
 CupsFailure FailureOf(ipp_status_t status, bool expired) {
-  const bool refused = status == IPP_STATUS_ERROR_FORBIDDEN ||
-                       status == IPP_STATUS_ERROR_NOT_AUTHORIZED ||
-                       status == IPP_STATUS_ERROR_NOT_AUTHENTICATED ||
-                       status == IPP_STATUS_ERROR_NOT_FOUND;
+  const bool refused =
+      status == IPP_STATUS_ERROR_FORBIDDEN || status == IPP_STATUS_ERROR_NOT_AUTHORIZED ||
+      status == IPP_STATUS_ERROR_NOT_AUTHENTICATED || status == IPP_STATUS_ERROR_NOT_FOUND;
   return refused && !expired ? CupsFailure::kRefused : CupsFailure::kUnreachable;
 }
 
@@ -142,8 +140,7 @@ CupsResult Unreachable() {
 
 ipp_t* NewRequest(ipp_op_t operation, const std::string& printerUri) {
   ipp_t* request = ippNewRequest(operation);
-  ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_URI, "printer-uri", nullptr,
-               printerUri.c_str());
+  ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_URI, "printer-uri", nullptr, printerUri.c_str());
   ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_NAME, "requesting-user-name", nullptr,
                cupsUser());
   return request;
@@ -199,8 +196,8 @@ CupsClient::Connection* CupsClient::TakeIdle(const CupsServer& server) {
   return nullptr;
 }
 
-CupsClient::Connection* CupsClient::Take(const CupsServer& server,
-                                         SteadyClock::time_point deadline, bool* timedOut) {
+CupsClient::Connection* CupsClient::Take(const CupsServer& server, SteadyClock::time_point deadline,
+                                         bool* timedOut) {
   *timedOut = false;
   if (Connection* connection = TakeIdle(server)) return connection;
   http_t* http = resolver.Connect(server, deadline, timedOut);
@@ -251,8 +248,7 @@ CupsResult CupsClient::Call(const CupsServer& server, ipp_t* request, int budget
   // Every wait of libcups on this connection checks the deadline each 50 ms.
   httpSetTimeout(connection->http, 0.05, &OnTimeout, &limit);
   bool reusable = false;
-  ipp_t* response =
-      Exchange(server, connection->http, request, &result.status, &reusable, sink);
+  ipp_t* response = Exchange(server, connection->http, request, &result.status, &reusable, sink);
   httpSetTimeout(connection->http, 0.05, nullptr, nullptr);
 
   if (response == nullptr) {

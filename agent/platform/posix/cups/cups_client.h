@@ -1,7 +1,6 @@
-// What the parts of the POSIX spooler share about CUPS: IPP requests on pooled connections, each bounded in time as a whole (name
-// lookup, connect, request and answer), so that a worker never waits long
-// on a server that does not answer. Which server a name means is
-// cups_server.h's.
+// What the parts of the POSIX spooler share about CUPS: IPP requests on pooled connections, each
+// bounded in time as a whole (name lookup, connect, request and answer), so that a worker never
+// waits long on a server that does not answer. Which server a name means is cups_server.h's.
 #pragma once
 
 #include <cups/cups.h>
@@ -63,8 +62,7 @@ class CupsClient {
  private:
   struct Connection;
 
-  CupsResult Call(const CupsServer& server, ipp_t* request, int budgetMs,
-                  const CupsDataSink* sink);
+  CupsResult Call(const CupsServer& server, ipp_t* request, int budgetMs, const CupsDataSink* sink);
 
   Connection* Take(const CupsServer& server, std::chrono::steady_clock::time_point deadline,
                    bool* timedOut);

@@ -177,8 +177,7 @@ std::vector<SpoolJob> CupsJobBook::Active() const {
   return jobs;
 }
 
-void CupsJobBook::EndedAfter(uint64_t after, std::vector<SpoolJob>* jobs,
-                             uint64_t* last) const {
+void CupsJobBook::EndedAfter(uint64_t after, std::vector<SpoolJob>* jobs, uint64_t* last) const {
   for (const auto& [at, job] : ended) {
     if (at > after) jobs->push_back(job);
   }

@@ -23,8 +23,8 @@ struct CupsJob {
   std::string uuid;  // empty where CUPS gives none
   std::optional<std::string> user;
   std::optional<std::string> title;
-  int state = 0;       // ipp_jstate_t
-  uint32_t pages = 0;  // job-impressions-completed
+  int state = 0;          // ipp_jstate_t
+  uint32_t pages = 0;     // job-impressions-completed
   int64_t createdAt = 0;  // time-at-creation, seconds since 1970; 0: none given
   int64_t endedAt = 0;    // time-at-completed
   JobDetails details;     // printerColor is the queue's, not the job's
@@ -49,8 +49,7 @@ class CupsJobBook {
   // in the queue and is in neither left without a record (history off,
   // purged, moved): it ends with the pages last seen. Returns how many jobs
   // ended that no fetch had seen in the queue.
-  int Take(const std::vector<CupsJob>& active, bool askedEnded,
-           const std::vector<CupsJob>& ended);
+  int Take(const std::vector<CupsJob>& active, bool askedEnded, const std::vector<CupsJob>& ended);
 
   // The queue's page counter.
   uint32_t Total() const;
@@ -79,10 +78,10 @@ class CupsJobBook {
   bool begun = false;
   uint32_t floor = 1;
   uint32_t highest = 0;
-  std::vector<CupsJob> active;          // as last fetched
-  std::map<uint32_t, Counted> counted;  // jobs at or above the floor, and those in the queue
-  int64_t forgotten = 0;                // the pages of jobs no longer in `counted`
-  std::map<std::string, uint32_t> gone; // the latest of those, by uuid
+  std::vector<CupsJob> active;           // as last fetched
+  std::map<uint32_t, Counted> counted;   // jobs at or above the floor, and those in the queue
+  int64_t forgotten = 0;                 // the pages of jobs no longer in `counted`
+  std::map<std::string, uint32_t> gone;  // the latest of those, by uuid
   std::deque<std::string> goneOrder;
   std::deque<std::pair<uint64_t, SpoolJob>> ended;
   uint64_t seq = 0;

@@ -5,7 +5,6 @@
 #include <cstring>
 #include <optional>
 
-
 namespace pelko {
 
 namespace {
@@ -28,7 +27,8 @@ uint32_t Positive(ipp_attribute_t* a) {
 // media-col's size, in hundredths of a millimetre, as IPP gives it.
 void ReadMediaCol(ipp_attribute_t* a, JobDetails* details) {
   ipp_t* col = ippGetCollection(a, 0);
-  ipp_attribute_t* size = col ? ippFindAttribute(col, "media-size", IPP_TAG_BEGIN_COLLECTION) : nullptr;
+  ipp_attribute_t* size =
+      col ? ippFindAttribute(col, "media-size", IPP_TAG_BEGIN_COLLECTION) : nullptr;
   ipp_t* dims = size ? ippGetCollection(size, 0) : nullptr;
   if (dims == nullptr) return;
   if (ipp_attribute_t* x = ippFindAttribute(dims, "x-dimension", IPP_TAG_INTEGER)) {
@@ -98,15 +98,26 @@ void ReadAttribute(ipp_attribute_t* a, const char* name, CupsJob* job) {
 void AskFor(ipp_t* request, bool idsOnly) {
   // The job id alone spares the scheduler loading the history from disk.
   static const char* const kIdOnly[] = {"job-id"};
-  static const char* const kWanted[] = {
-      "job-id",           "job-uuid",          "job-originating-user-name", "job-name",
-      "job-state",        "job-impressions-completed", "time-at-creation", "time-at-completed",
-      "copies",           "sides",             "media",                     "media-col",
-      "print-color-mode", "job-originating-host-name", "job-k-octets",
-      "number-of-documents", "job-state-reasons"};
+  static const char* const kWanted[] = {"job-id",
+                                        "job-uuid",
+                                        "job-originating-user-name",
+                                        "job-name",
+                                        "job-state",
+                                        "job-impressions-completed",
+                                        "time-at-creation",
+                                        "time-at-completed",
+                                        "copies",
+                                        "sides",
+                                        "media",
+                                        "media-col",
+                                        "print-color-mode",
+                                        "job-originating-host-name",
+                                        "job-k-octets",
+                                        "number-of-documents",
+                                        "job-state-reasons"};
   if (idsOnly) {
-    ippAddStrings(request, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes", 1,
-                  nullptr, kIdOnly);
+    ippAddStrings(request, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes", 1, nullptr,
+                  kIdOnly);
   } else {
     ippAddStrings(request, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes",
                   static_cast<int>(std::size(kWanted)), nullptr, kWanted);
@@ -136,9 +147,8 @@ std::vector<CupsJob> ParseJobs(ipp_t* response) {
 
 }  // namespace
 
-CupsJobList GetJobs(CupsClient& client, const CupsServer& server,
-                    const std::string& printerUri, const char* which, uint32_t firstId,
-                    bool idsOnly) {
+CupsJobList GetJobs(CupsClient& client, const CupsServer& server, const std::string& printerUri,
+                    const char* which, uint32_t firstId, bool idsOnly) {
   ipp_t* request = NewRequest(IPP_OP_GET_JOBS, printerUri);
   ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "which-jobs", nullptr, which);
   if (firstId > 1) {

@@ -23,8 +23,7 @@ struct CupsJobList {
 
 // Get-Jobs for the queue's jobs in `which` state ("not-completed",
 // "completed"), from the job id given; with idsOnly, their ids alone.
-CupsJobList GetJobs(CupsClient& client, const CupsServer& server,
-                    const std::string& printerUri, const char* which, uint32_t firstId,
-                    bool idsOnly);
+CupsJobList GetJobs(CupsClient& client, const CupsServer& server, const std::string& printerUri,
+                    const char* which, uint32_t firstId, bool idsOnly);
 
 }  // namespace pelko

@@ -119,8 +119,7 @@ int CupsPushListener::PortFor(const std::string& address) {
 bool CupsPushListener::Send(Client& client, const char* text) {
   const std::size_t length = std::strlen(text);
   // Answers are a few bytes on a connection that is otherwise idle.
-  return send(client.fd, text, length, MSG_NOSIGNAL | MSG_DONTWAIT) ==
-         static_cast<ssize_t>(length);
+  return send(client.fd, text, length, MSG_NOSIGNAL | MSG_DONTWAIT) == static_cast<ssize_t>(length);
 }
 
 bool CupsPushListener::Serve(Client& client, std::vector<std::string>* paths) {
@@ -183,8 +182,7 @@ void CupsPushListener::Loop() {
   }
 }
 
-void CupsPushListener::Take(const std::vector<pollfd>& ready,
-                            std::vector<std::string>* paths) {
+void CupsPushListener::Take(const std::vector<pollfd>& ready, std::vector<std::string>* paths) {
   // ready: the wake pipe, the listening sockets, then `clients` in order.
   const std::size_t polledClients = clients.size();
   const std::size_t firstClient = ready.size() - polledClients;

@@ -59,9 +59,9 @@ class CupsPushListener {
   void Wake();
 
   std::function<void(const std::string&)> seen;
-  std::mutex mutex;  // the tables below and `stopping`
+  std::mutex mutex;                                      // the tables below and `stopping`
   std::map<std::string, std::pair<int, int>> listeners;  // address -> fd, port
-  std::vector<Client> clients;  // touched by the thread only
+  std::vector<Client> clients;                           // touched by the thread only
   int wakeRead = -1;
   int wakeWrite = -1;
   bool stopping = false;

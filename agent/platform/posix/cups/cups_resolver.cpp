@@ -25,9 +25,9 @@ int64_t MsLeft(SteadyClock::time_point deadline) {
 // the host as it is (a unix socket's path).
 http_t* ConnectBy(const CupsServer& server, http_addrlist_t* addresses,
                   SteadyClock::time_point deadline, bool* timedOut) {
-  http_t* http = httpConnect2(server.host.c_str(), server.port, addresses, AF_UNSPEC,
-                              HTTP_ENCRYPTION_IF_REQUESTED, 1,
-                              static_cast<int>(MsLeft(deadline)), nullptr);
+  http_t* http =
+      httpConnect2(server.host.c_str(), server.port, addresses, AF_UNSPEC,
+                   HTTP_ENCRYPTION_IF_REQUESTED, 1, static_cast<int>(MsLeft(deadline)), nullptr);
   if (http == nullptr) *timedOut = SteadyClock::now() >= deadline;
   return http;
 }
@@ -70,8 +70,7 @@ http_t* CupsResolver::Connect(const CupsServer& server, SteadyClock::time_point 
 
 // The addresses of the server, owned by the cache; nullptr when the name
 // is unknown or its lookup did not finish by the deadline.
-http_addrlist_t* CupsResolver::Resolve(const CupsServer& server,
-                                       SteadyClock::time_point deadline) {
+http_addrlist_t* CupsResolver::Resolve(const CupsServer& server, SteadyClock::time_point deadline) {
   const std::string key = server.Key();
   std::shared_ptr<Lookup> lookup;
   {

@@ -100,8 +100,7 @@ namespace {
 bool ServerForMachine(const std::string& machine, CupsServer* server) {
   const std::string host = HostName();
   if (machine.empty() || AsciiEqualFold(machine, ThisComputerName()) ||
-      AsciiEqualFold(machine, host) ||
-      AsciiEqualFold(machine, host.substr(0, host.find('.')))) {
+      AsciiEqualFold(machine, host) || AsciiEqualFold(machine, host.substr(0, host.find('.')))) {
     const char* configured = cupsServer();
     return ParseServer(configured != nullptr ? configured : "localhost", server) ||
            ParseServer("localhost", server);
@@ -115,8 +114,7 @@ bool IsQueueName(const std::string& queue) {
   if (queue.empty() || queue.size() > 127) return false;
   for (const char c : queue) {
     const auto u = static_cast<unsigned char>(c);
-    if (u <= ' ' || u == 0x7F || c == '/' || c == '\\' || c == '#' || c == '\'' ||
-        c == '"') {
+    if (u <= ' ' || u == 0x7F || c == '/' || c == '\\' || c == '#' || c == '\'' || c == '"') {
       return false;
     }
   }
@@ -144,8 +142,8 @@ std::string PrinterUri(const CupsServer& server, const std::string& queue) {
     httpAssembleURIf(HTTP_URI_CODING_ALL, uri, sizeof uri, "ipp", nullptr, "localhost", 0,
                      "/printers/%s", queue.c_str());
   } else {
-    httpAssembleURIf(HTTP_URI_CODING_ALL, uri, sizeof uri, "ipp", nullptr,
-                     server.host.c_str(), server.port, "/printers/%s", queue.c_str());
+    httpAssembleURIf(HTTP_URI_CODING_ALL, uri, sizeof uri, "ipp", nullptr, server.host.c_str(),
+                     server.port, "/printers/%s", queue.c_str());
   }
   return uri;
 }

@@ -48,8 +48,7 @@ std::string TokenOf(const std::string& path) {
 // Where the scheduler is to push: our end of its connection, at the port
 // the listener has there.
 std::string RecipientUri(const std::string& address, int port, const std::string& token) {
-  const std::string host =
-      address.find(':') != std::string::npos ? "[" + address + "]" : address;
+  const std::string host = address.find(':') != std::string::npos ? "[" + address + "]" : address;
   return "rss://" + host + ":" + std::to_string(port) + "/" + token + ".rss";
 }
 

@@ -62,9 +62,9 @@ class CupsSubscriptions {
 
  private:
   void OnPush(const std::string& path);
-  void Subscribe(const std::shared_ptr<CupsSubscription>& subscription,
-                 const CupsServer& server, const std::string& printerUri,
-                 const std::string& localAddress, std::chrono::steady_clock::time_point now);
+  void Subscribe(const std::shared_ptr<CupsSubscription>& subscription, const CupsServer& server,
+                 const std::string& printerUri, const std::string& localAddress,
+                 std::chrono::steady_clock::time_point now);
   void Renew(CupsSubscription& subscription, const CupsServer& server,
              const std::string& printerUri, std::chrono::steady_clock::time_point now);
   void Forget(CupsSubscription& subscription);
@@ -79,7 +79,7 @@ class CupsSubscriptions {
   std::mutex mutex;  // tokens, and every subscription's changeSignals
   std::map<std::string, std::weak_ptr<CupsSubscription>> tokens;
   std::set<std::string> swept;  // queues whose leftovers were cancelled
-  CupsPushListener listener;  // last, so that its thread ends first
+  CupsPushListener listener;    // last, so that its thread ends first
 };
 
 }  // namespace pelko

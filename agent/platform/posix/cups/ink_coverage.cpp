@@ -71,8 +71,7 @@ struct Account {
             out = fcntl(output, F_DUPFD, 10), err = fcntl(null, F_DUPFD, 10),
             said = fcntl(setup, F_DUPFD_CLOEXEC, 10);
   if (doc < 0 || msg < 0 || out < 0 || err < 0 || said < 0 || dup2(doc, 0) < 0 ||
-      dup2(msg, 1) < 0 || dup2(err, 2) < 0 || dup2(out, 3) < 0 ||
-      dup3(said, 4, O_CLOEXEC) < 0) {
+      dup2(msg, 1) < 0 || dup2(err, 2) < 0 || dup2(out, 3) < 0 || dup3(said, 4, O_CLOEXEC) < 0) {
     fail('f');
   }
   setup = 4;
@@ -91,8 +90,8 @@ struct Account {
       !limit(RLIMIT_FSIZE, 0) || !limit(RLIMIT_NOFILE, 64) || !limit(RLIMIT_CORE, 0)) {
     fail('l');
   }
-  if (account.change && (setgroups(0, nullptr) != 0 || setgid(account.gid) != 0 ||
-                         setuid(account.uid) != 0)) {
+  if (account.change &&
+      (setgroups(0, nullptr) != 0 || setgid(account.gid) != 0 || setuid(account.uid) != 0)) {
     fail('u');
   }
   if (getuid() == 0 || geteuid() == 0 || chdir("/") != 0) fail('u');
@@ -121,7 +120,8 @@ void ReadStreams(int out, int msg, SteadyClock::time_point deadline, std::size_t
       streams->late = true;
       return;
     }
-    const int polled = poll(fds, 2, static_cast<int>(std::min<int64_t>(left.count(), kCancelLookMs)));
+    const int polled =
+        poll(fds, 2, static_cast<int>(std::min<int64_t>(left.count(), kCancelLookMs)));
     if (polled <= 0) continue;
     for (int i = 0; i < 2; ++i) {
       if (fds[i].fd < 0 || fds[i].revents == 0) continue;
@@ -205,8 +205,8 @@ bool ParseInkCoverage(std::string_view output, std::vector<PageInk>* pages) {
   return !pages->empty();
 }
 
-InkStatus MeasureInkCoverage(int documentFd, const InkLimits& limits,
-                             std::vector<PageInk>* pages, const std::atomic<bool>& cancelled) {
+InkStatus MeasureInkCoverage(int documentFd, const InkLimits& limits, std::vector<PageInk>* pages,
+                             const std::atomic<bool>& cancelled) {
   pages->clear();
   std::string why;
   const std::string program = FindSystemProgram("gs", &why);
@@ -240,8 +240,8 @@ InkStatus MeasureInkCoverage(int documentFd, const InkLimits& limits,
   const pid_t child = fork();
   if (child < 0) return InkStatus::kBound;
   if (child == 0) {
-    StartMeasuring(program.c_str(), argv.data(), envp, documentFd, msg[1], out[1], setup[1],
-                   limits, account);
+    StartMeasuring(program.c_str(), argv.data(), envp, documentFd, msg[1], out[1], setup[1], limits,
+                   account);
   }
   setpgid(child, child);
   fds.Close(out[1]);

@@ -26,7 +26,7 @@ struct InkLimits {
   int fetchMs = 20000;                      // fetching one document from CUPS
   int measureMs = 60000;                    // Ghostscript, wall clock
   uint64_t addressSpaceBytes = 1ull << 30;
-  std::size_t maxOutputBytes = 1 << 20;     // about 20,000 pages
+  std::size_t maxOutputBytes = 1 << 20;  // about 20,000 pages
   // The largest side of a page measured, in points: 200 inches (5 m).
   int maxPageSidePoints = 14400;
   // Who measures when the agent runs as root; never root itself.
@@ -44,8 +44,8 @@ bool MeasuringAccount(const std::string& name, uid_t* uid, gid_t* gid);
 // The ink of each page of the document (PostScript or PDF) open read-only
 // at documentFd, which Ghostscript reads through /dev/fd/0: the file must
 // be readable by the measuring account once open.
-InkStatus MeasureInkCoverage(int documentFd, const InkLimits& limits,
-                             std::vector<PageInk>* pages, const std::atomic<bool>& cancelled);
+InkStatus MeasureInkCoverage(int documentFd, const InkLimits& limits, std::vector<PageInk>* pages,
+                             const std::atomic<bool>& cancelled);
 
 // ink_cov's lines ("28.20928 24.81382 24.78682 10.83652 CMYK OK", percent
 // of the page) as PageInk; false on any other text, or none.

@@ -55,12 +55,12 @@ int OpenPrivateFolder(const std::string& path) {
 // for reading, the result for writing; -1 on failure.
 int NewPrivateFile(int folder, uint32_t jobId, int* readFd) {
   static std::atomic<uint32_t> count{0};
-  const std::string name = "job-" + std::to_string(jobId) + "-" + std::to_string(getpid()) +
-                           "-" + std::to_string(count++);
+  const std::string name = "job-" + std::to_string(jobId) + "-" + std::to_string(getpid()) + "-" +
+                           std::to_string(count++);
   // Readable by others once open, so that the measuring account can open
   // /dev/fd/0; by name the 0700 folder keeps everyone out.
-  const int fd = openat(folder, name.c_str(),
-                        O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+  const int fd =
+      openat(folder, name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
   if (fd < 0) return -1;
   *readFd = openat(folder, name.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
   unlinkat(folder, name.c_str(), 0);
@@ -102,9 +102,8 @@ class CupsInkMeter : public InkMeter {
     uint64_t total = 0;
     for (int number = 1; number <= kMaxDocuments + 1; ++number) {
       std::vector<PageInk> more;
-      const InkStatus status =
-          MeasureDocument(server, PrinterUri(server, name), jobId, number, folder.fd, &total,
-                          cancelled, &more);
+      const InkStatus status = MeasureDocument(server, PrinterUri(server, name), jobId, number,
+                                               folder.fd, &total, cancelled, &more);
       // A job's documents are numbered from 1; the first missing ends them.
       if (status == InkStatus::kGone && number > 1) break;
       if (status != InkStatus::kOk || number > kMaxDocuments) {
@@ -119,16 +118,15 @@ class CupsInkMeter : public InkMeter {
  private:
   // Document `number` of the job fetched and measured; *total counts the
   // bytes of the job's documents so far, which limits bound.
-  InkStatus MeasureDocument(const CupsServer& server, const std::string& printerUri,
-                            uint32_t jobId, int number, int folder, uint64_t* total,
+  InkStatus MeasureDocument(const CupsServer& server, const std::string& printerUri, uint32_t jobId,
+                            int number, int folder, uint64_t* total,
                             const std::atomic<bool>& cancelled, std::vector<PageInk>* pages) {
     int readFd = -1;
     ScopedFd writer(NewPrivateFile(folder, jobId, &readFd));
     ScopedFd reader(readFd);
     if (writer.fd < 0) return InkStatus::kUnsupported;
     ipp_t* request = NewRequest(IPP_OP_CUPS_GET_DOCUMENT, printerUri);
-    ippAddInteger(request, IPP_TAG_OPERATION, IPP_TAG_INTEGER, "job-id",
-                  static_cast<int>(jobId));
+    ippAddInteger(request, IPP_TAG_OPERATION, IPP_TAG_INTEGER, "job-id", static_cast<int>(jobId));
     ippAddInteger(request, IPP_TAG_OPERATION, IPP_TAG_INTEGER, "document-number", number);
     bool tooLarge = false, unwritten = false;
     const CupsResult result = CupsClient::Shared().RequestData(

@@ -58,7 +58,7 @@ struct Watch {
   // the subscription's.
   std::mutex mutex;
   CupsJobBook book;
-  bool answered = false;  // the last fetch succeeded
+  bool answered = false;       // the last fetch succeeded
   bool servesListing = false;  // a counter reading's fetch, for the listing after it
   SteadyClock::time_point fetched;
   SteadyClock::time_point endedAsked;
@@ -66,7 +66,7 @@ struct Watch {
   std::map<const void*, uint64_t> cursors;  // each listing cursor: the last ended job it told
   std::string localAddress;
   std::optional<bool> printsColor;
-  SteadyClock::time_point colorDue;  // when color-supported is asked next
+  SteadyClock::time_point colorDue;      // when color-supported is asked next
   SteadyClock::time_point missingUntil;  // the server said it has no such queue
   // Its pushes and what they told; the subscriptions' table holds it too.
   const std::shared_ptr<CupsSubscription> subscription = std::make_shared<CupsSubscription>();
@@ -88,8 +88,13 @@ std::optional<LocalTime> LocalTimeOf(int64_t seconds) {
   const time_t at = static_cast<time_t>(seconds);
   tm parts{};
   if (localtime_r(&at, &parts) == nullptr) return std::nullopt;
-  return LocalTime{parts.tm_year + 1900, parts.tm_mon + 1, parts.tm_mday,
-                   parts.tm_hour,        parts.tm_min,     parts.tm_sec, 0};
+  return LocalTime{parts.tm_year + 1900,
+                   parts.tm_mon + 1,
+                   parts.tm_mday,
+                   parts.tm_hour,
+                   parts.tm_min,
+                   parts.tm_sec,
+                   0};
 }
 
 SpoolStatus StatusOf(const CupsJobList& result) {
@@ -271,8 +276,7 @@ class CupsSpooler : public Spooler {
   // gives it a new cursor from now, and lets the book forget what every
   // cursor has told. Returns the cursor replaced, to go once watch.mutex is
   // let go. Under watch.mutex.
-  static std::unique_ptr<JobCursor> Follow(const std::shared_ptr<Watch>& watch,
-                                           CupsCursor* mine,
+  static std::unique_ptr<JobCursor> Follow(const std::shared_ptr<Watch>& watch, CupsCursor* mine,
                                            std::unique_ptr<JobCursor>* cursor,
                                            std::vector<SpoolJob>* jobs) {
     std::unique_ptr<JobCursor> replaced;
@@ -346,7 +350,7 @@ class CupsSpooler : public Spooler {
   // caller that waits on no change has no subscription to announce ended
   // jobs: they are asked for at every fetch.
   SpoolStatus TakeJobs(Watch& watch, const std::vector<CupsJob>& active, bool pushed,
-                   SteadyClock::time_point now, int* unseen) {
+                       SteadyClock::time_point now, int* unseen) {
     if (!watch.book.Begun()) {
       const CupsJobList ended =
           GetJobs(client, watch.server, watch.printerUri, "completed", 0, true);
@@ -355,12 +359,13 @@ class CupsSpooler : public Spooler {
       for (const CupsJob& job : ended.jobs) highest = std::max(highest, job.id);
       watch.book.Begin(active, highest);
       watch.endedAsked = now;
-    } else if (pushed || watch.book.LostSight(active) || !subscriptions.Awaited(*watch.subscription) ||
+    } else if (pushed || watch.book.LostSight(active) ||
+               !subscriptions.Awaited(*watch.subscription) ||
                now - watch.endedAsked >= (watch.subscription->confirmed.load()
                                               ? kAskEndedAtLeast
                                               : kAskEndedUnannounced)) {
-      const CupsJobList ended = GetJobs(client, watch.server, watch.printerUri, "completed",
-                                        watch.book.Floor(), false);
+      const CupsJobList ended =
+          GetJobs(client, watch.server, watch.printerUri, "completed", watch.book.Floor(), false);
       if (ended.failure != CupsFailure::kNone) return Failed(watch, ended, now);
       *unseen = watch.book.Take(active, true, ended.jobs);
       watch.endedAsked = now;
@@ -379,8 +384,7 @@ class CupsSpooler : public Spooler {
 
   void Upkeep(Watch& watch) {
     std::lock_guard<std::mutex> lock(watch.mutex);
-    subscriptions.Upkeep(watch.subscription, watch.server, watch.printerUri,
-                         watch.localAddress);
+    subscriptions.Upkeep(watch.subscription, watch.server, watch.printerUri, watch.localAddress);
   }
 
   CupsClient& client;

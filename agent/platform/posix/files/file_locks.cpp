@@ -96,8 +96,8 @@ FileLock& FileLock::operator=(FileLock&& other) noexcept {
 
 FileStatus FileLock::Acquire(const std::string& path) {
   const int folder = open(FolderOf(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (folder < 0) return errno == ENOENT || errno == ENOTDIR ? FileStatus::kMissing
-                                                             : FileStatus::kFailed;
+  if (folder < 0)
+    return errno == ENOENT || errno == ENOTDIR ? FileStatus::kMissing : FileStatus::kFailed;
   const FileStatus status = Acquire(folder, NameOf(path));
   close(folder);
   return status;
@@ -111,8 +111,8 @@ FileStatus FileLock::Acquire(int folderFd, const std::string& fileName) {
   if (locks < 0) return FileStatus::kFailed;
   const std::string lockName = LockName(folder, fileName);
   for (int attempt = 0; attempt < kLockAttempts; ++attempt) {
-    const int lock = openat(locks, lockName.c_str(),
-                            O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
+    const int lock =
+        openat(locks, lockName.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
     if (lock < 0) return FileStatus::kFailed;
     if (fchmod(lock, 0600) != 0 || flock(lock, LOCK_EX | LOCK_NB) != 0) {
       const int error = errno;

@@ -15,9 +15,7 @@ namespace pelko {
 class FileLock {
  public:
   FileLock() = default;
-  FileLock(FileLock&& other) noexcept : fd(other.fd), name(std::move(other.name)) {
-    other.fd = -1;
-  }
+  FileLock(FileLock&& other) noexcept : fd(other.fd), name(std::move(other.name)) { other.fd = -1; }
   FileLock& operator=(FileLock&& other) noexcept;
   FileLock(const FileLock&) = delete;
   FileLock& operator=(const FileLock&) = delete;

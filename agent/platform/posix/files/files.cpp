@@ -73,8 +73,7 @@ bool IsPlainName(const std::string& name) {
 
 uint64_t ToFileTime(const statx_timestamp& t) {
   constexpr int64_t kSecondsFrom1601To1970 = 11644473600LL;
-  return static_cast<uint64_t>((t.tv_sec + kSecondsFrom1601To1970) * 10000000LL +
-                               t.tv_nsec / 100);
+  return static_cast<uint64_t>((t.tv_sec + kSecondsFrom1601To1970) * 10000000LL + t.tv_nsec / 100);
 }
 
 bool FillEntry(int folder, const char* name, FileEntry* entry) {
@@ -158,13 +157,14 @@ FileStatus ReadAt(int dirFd, const std::string& name, std::string* text, FileId*
   if (fd < 0) return FromErrno(errno);
   FileStatus status = FileStatus::kFailed;
   if (fstat(fd, &info) == 0) {
-    status = !S_ISREG(info.st_mode)         ? FileStatus::kNotRegular
-             : info.st_uid != geteuid()     ? FileStatus::kNotOurs
-                                            : ReadRegular(fd, text);
+    status = !S_ISREG(info.st_mode)     ? FileStatus::kNotRegular
+             : info.st_uid != geteuid() ? FileStatus::kNotOurs
+                                        : ReadRegular(fd, text);
   }
   close(fd);
   if (status != FileStatus::kOk) text->clear();
-  if (id != nullptr) *id = FileId{static_cast<uint64_t>(info.st_dev), static_cast<uint64_t>(info.st_ino)};
+  if (id != nullptr)
+    *id = FileId{static_cast<uint64_t>(info.st_dev), static_cast<uint64_t>(info.st_ino)};
   return status;
 }
 
@@ -294,8 +294,8 @@ class PosixWriter : public ReplacingWriter {
 FileStatus CreateTemporary(int folder, const std::string& temporary, int* fd) {
   for (int attempt = 0; attempt < kCreateAttempts; ++attempt) {
     unlinkat(folder, temporary.c_str(), 0);
-    *fd = openat(folder, temporary.c_str(),
-                 O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    *fd = openat(folder, temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
+                 0600);
     if (*fd >= 0) break;
     if (errno != EEXIST) return FromErrno(errno);
   }
@@ -319,9 +319,12 @@ FileStatus ReadRegular(int fd, std::string* text) {
   if (static_cast<uint64_t>(info.st_size) > kMaxTextFileBytes) return FileStatus::kTooLarge;
   text->reserve(static_cast<std::size_t>(info.st_size));
   switch (ReadUpTo(fd, kMaxTextFileBytes, text)) {
-    case 0: return FileStatus::kOk;
-    case EFBIG: return FileStatus::kTooLarge;  // it grew while being read
-    default: return FileStatus::kFailed;
+    case 0:
+      return FileStatus::kOk;
+    case EFBIG:
+      return FileStatus::kTooLarge;  // it grew while being read
+    default:
+      return FileStatus::kFailed;
   }
 }
 
@@ -373,8 +376,8 @@ class PosixFileSystem : public FileSystem {
       close(folder);
       return status;
     }
-    *writer = std::make_unique<PosixWriter>(folder, name, std::move(temporary), fd,
-                                            std::move(lock));
+    *writer =
+        std::make_unique<PosixWriter>(folder, name, std::move(temporary), fd, std::move(lock));
     return FileStatus::kOk;
   }
 

@@ -26,13 +26,17 @@ bool IsPlainName(const std::string& name) {
 
 FileStatus FromErrno(int error) {
   switch (error) {
-    case ENOENT: return FileStatus::kMissing;
+    case ENOENT:
+      return FileStatus::kMissing;
     case ELOOP:
-    case EISDIR: return FileStatus::kNotRegular;
+    case EISDIR:
+      return FileStatus::kNotRegular;
     case EACCES:
     case EPERM:
-    case EBUSY: return FileStatus::kBusy;
-    default: return FileStatus::kFailed;
+    case EBUSY:
+      return FileStatus::kBusy;
+    default:
+      return FileStatus::kFailed;
   }
 }
 
@@ -61,7 +65,8 @@ class PosixSiteFolder : public SiteFolder {
   FileStatus Read(const std::string& name, uint64_t limit, std::string* bytes) override {
     bytes->clear();
     if (!IsPlainName(name)) return FileStatus::kMissing;
-    const int file = openat(fd, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    const int file =
+        openat(fd, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
     if (file < 0) return FromErrno(errno);
     struct stat info;
     FileStatus status = FileStatus::kFailed;
@@ -70,7 +75,9 @@ class PosixSiteFolder : public SiteFolder {
         status = FileStatus::kNotRegular;
       } else {
         const int read = ReadUpTo(file, limit, bytes);
-        status = read == 0 ? FileStatus::kOk : read == EFBIG ? FileStatus::kTooLarge : FileStatus::kFailed;
+        status = read == 0       ? FileStatus::kOk
+                 : read == EFBIG ? FileStatus::kTooLarge
+                                 : FileStatus::kFailed;
       }
     }
     close(file);
@@ -92,7 +99,8 @@ class PosixSiteFolder : public SiteFolder {
     const int file = openat(fd, temporary.c_str(),
                             O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, kFileMode);
     if (file < 0) return FromErrno(errno);
-    const bool written = fchmod(file, kFileMode) == 0 && WriteAll(file, bytes) == 0 && fsync(file) == 0;
+    const bool written =
+        fchmod(file, kFileMode) == 0 && WriteAll(file, bytes) == 0 && fsync(file) == 0;
     const int error = errno;
     close(file);
     if (!written || renameat(fd, temporary.c_str(), fd, name.c_str()) != 0) {

@@ -62,9 +62,12 @@ void CloseOnExecFrom3(int ceiling) {
 LaunchResult VetProgram(const std::string& program, std::string* resolved) {
   std::string why;
   switch (CheckPathSafety(program, resolved, &why)) {
-    case PathSafety::kError: return {LaunchStatus::kFailed, why};
-    case PathSafety::kUnsafe: return {LaunchStatus::kRefused, why};
-    case PathSafety::kSafe: break;
+    case PathSafety::kError:
+      return {LaunchStatus::kFailed, why};
+    case PathSafety::kUnsafe:
+      return {LaunchStatus::kRefused, why};
+    case PathSafety::kSafe:
+      break;
   }
   struct stat st;
   if (stat(resolved->c_str(), &st) != 0 || !S_ISREG(st.st_mode) || (st.st_mode & 0111) == 0) {
@@ -116,9 +119,12 @@ class ForkLauncher : public Launcher {
   LaunchResult Vet(const std::string& path) override {
     std::string resolved, why;
     switch (CheckPathSafety(path, &resolved, &why, 1)) {
-      case PathSafety::kError: return {LaunchStatus::kFailed, why};
-      case PathSafety::kUnsafe: return {LaunchStatus::kRefused, why};
-      case PathSafety::kSafe: break;
+      case PathSafety::kError:
+        return {LaunchStatus::kFailed, why};
+      case PathSafety::kUnsafe:
+        return {LaunchStatus::kRefused, why};
+      case PathSafety::kSafe:
+        break;
     }
     return {LaunchStatus::kStarted, ""};
   }

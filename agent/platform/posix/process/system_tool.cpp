@@ -116,8 +116,8 @@ ToolRun RunSystemTool(const std::string& name, const std::vector<std::string>& a
   SpawnSetup setup;
   setup.Prepare(out[1]);
   pid_t child = -1;
-  const int spawned = posix_spawn(&child, program.c_str(), &setup.actions, &setup.attributes,
-                                  argv.data(), envp);
+  const int spawned =
+      posix_spawn(&child, program.c_str(), &setup.actions, &setup.attributes, argv.data(), envp);
   close(out[1]);
   if (spawned != 0) {
     close(out[0]);

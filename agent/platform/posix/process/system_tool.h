@@ -28,10 +28,10 @@ bool ChildEndsBy(pid_t child, std::chrono::steady_clock::time_point deadline);
 std::string FindSystemProgram(const std::string& name, std::string* why);
 
 struct ToolRun {
-  bool ran = false;       // started and ended by itself, within the bounds
-  int status = -1;        // its exit status when it ran
-  std::string output;     // its standard output, at most the bound's bytes
-  std::string error;      // why it did not run, or was ended
+  bool ran = false;    // started and ended by itself, within the bounds
+  int status = -1;     // its exit status when it ran
+  std::string output;  // its standard output, at most the bound's bytes
+  std::string error;   // why it did not run, or was ended
 };
 
 // Runs name (a bare program name) with args, its standard input and error

@@ -30,18 +30,29 @@ std::string PercentDecode(const std::string& text) {
   return out;
 }
 
-
 static void AppendQuoted(std::string* out, const std::string& text) {
   *out += '"';
   for (const char ch : text) {
     const unsigned char c = static_cast<unsigned char>(ch);
     switch (c) {
-      case '\\': *out += "\\\\"; break;
-      case '"': *out += "\\\""; break;
-      case '\n': *out += "\\n"; break;
-      case '\r': *out += "\\r"; break;
-      case '\t': *out += "\\t"; break;
-      case 0: *out += "\\0"; break;
+      case '\\':
+        *out += "\\\\";
+        break;
+      case '"':
+        *out += "\\\"";
+        break;
+      case '\n':
+        *out += "\\n";
+        break;
+      case '\r':
+        *out += "\\r";
+        break;
+      case '\t':
+        *out += "\\t";
+        break;
+      case 0:
+        *out += "\\0";
+        break;
       default:
         if (c < 0x20 || c == 0x7f) {
           *out += "\\x";
@@ -71,12 +82,24 @@ static bool ParseQuoted(const std::string& line, size_t* pos, std::string* text)
     }
     const char e = line[++i];
     switch (e) {
-      case '\\': *text += '\\'; break;
-      case '"': *text += '"'; break;
-      case 'n': *text += '\n'; break;
-      case 'r': *text += '\r'; break;
-      case 't': *text += '\t'; break;
-      case '0': *text += '\0'; break;
+      case '\\':
+        *text += '\\';
+        break;
+      case '"':
+        *text += '"';
+        break;
+      case 'n':
+        *text += '\n';
+        break;
+      case 'r':
+        *text += '\r';
+        break;
+      case 't':
+        *text += '\t';
+        break;
+      case '0':
+        *text += '\0';
+        break;
       case 'x':
         if (i + 2 < line.size() && HexDigitValue(line[i + 1]) >= 0 &&
             HexDigitValue(line[i + 2]) >= 0) {
@@ -85,7 +108,9 @@ static bool ParseQuoted(const std::string& line, size_t* pos, std::string* text)
           break;
         }
         [[fallthrough]];
-      default: *text += '\\'; *text += e;
+      default:
+        *text += '\\';
+        *text += e;
     }
   }
   return false;

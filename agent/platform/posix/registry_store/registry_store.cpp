@@ -109,8 +109,7 @@ std::string FileRegistryStore::RootDir(RootKey root) const {
   return folderPath + "/" + RootName(root);
 }
 
-std::string FileRegistryStore::KeyDir(RootKey root,
-                                      const std::vector<std::string>& parts) const {
+std::string FileRegistryStore::KeyDir(RootKey root, const std::vector<std::string>& parts) const {
   std::string dir = RootDir(root);
   for (const std::string& part : parts) dir += "/" + DirName(part);
   return dir;

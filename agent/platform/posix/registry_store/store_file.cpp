@@ -29,12 +29,16 @@ constexpr mode_t kFileMode = 0600;
 int32_t StatusFromErrno(int error) {
   switch (error) {
     case ENOENT:
-    case ENOTDIR: return kErrorFileNotFound;
+    case ENOTDIR:
+      return kErrorFileNotFound;
     case EACCES:
     case EPERM:
-    case EROFS: return kErrorAccessDenied;
-    case ENAMETOOLONG: return kErrorInvalidParameter;
-    default: return kErrorRegistryIoFailed;
+    case EROFS:
+      return kErrorAccessDenied;
+    case ENAMETOOLONG:
+      return kErrorInvalidParameter;
+    default:
+      return kErrorRegistryIoFailed;
   }
 }
 
@@ -61,9 +65,12 @@ int32_t CheckTrusted(const std::string& path, std::string* untrusted, int strict
   std::string resolved;
   std::string why;
   switch (CheckPathSafety(path, &resolved, &why, strictLevels)) {
-    case PathSafety::kSafe: return kErrorSuccess;
-    case PathSafety::kError: return StatusFromErrno(errno);
-    case PathSafety::kUnsafe: break;
+    case PathSafety::kSafe:
+      return kErrorSuccess;
+    case PathSafety::kError:
+      return StatusFromErrno(errno);
+    case PathSafety::kUnsafe:
+      break;
   }
   *untrusted = why;
   return kErrorAccessDenied;
@@ -74,9 +81,13 @@ int ReadWholeFile(const std::string& path, std::string* text, mode_t* mode,
   std::string resolved;
   std::string why;
   switch (CheckPathSafety(path, &resolved, &why)) {
-    case PathSafety::kSafe: break;
-    case PathSafety::kError: return errno;
-    case PathSafety::kUnsafe: *untrusted = why; return kUntrusted;
+    case PathSafety::kSafe:
+      break;
+    case PathSafety::kError:
+      return errno;
+    case PathSafety::kUnsafe:
+      *untrusted = why;
+      return kUntrusted;
   }
   const int fd = open(resolved.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
   if (fd < 0) return errno;

@@ -31,8 +31,7 @@ int32_t CheckTrusted(const std::string& path, std::string* untrusted, int strict
 
 // 0, the errno of the failure, or kUntrusted with *untrusted saying why.
 // mode, when given, gets the file's mode.
-int ReadWholeFile(const std::string& path, std::string* text, mode_t* mode,
-                  std::string* untrusted);
+int ReadWholeFile(const std::string& path, std::string* text, mode_t* mode, std::string* untrusted);
 
 // Makes text the content of dir's Values.reg; keepMode, when given, is the
 // mode of the file it replaces.

@@ -15,10 +15,10 @@ constexpr uint64_t kToldKeptListings = 256;
 // a notification tells only some of it.
 void OverlayDetails(const JobDetails& news, JobDetails* details) {
   if (news.copies != 0) details->copies = news.copies;
-  for (auto [from, to] : {std::pair{&news.sides, &details->sides},
-                          std::pair{&news.paper, &details->paper},
-                          std::pair{&news.colorMode, &details->colorMode},
-                          std::pair{&news.client, &details->client}}) {
+  for (auto [from, to] :
+       {std::pair{&news.sides, &details->sides}, std::pair{&news.paper, &details->paper},
+        std::pair{&news.colorMode, &details->colorMode},
+        std::pair{&news.client, &details->client}}) {
     if (!from->empty()) *to = *from;
   }
   if (news.paperWidth != 0) details->paperWidth = news.paperWidth;
@@ -51,8 +51,8 @@ SpoolJob ToSpoolJob(const SpoolerJobNote& record, bool countsPages) {
   job.document = record.document;
   job.submittedAt = record.submittedAt;
   job.details = record.details.value_or(JobDetails{});
-  job.state = (record.status.value_or(0) & kWinJobPrinting) != 0 ? JobState::kPrinting
-                                                                     : JobState::kWaiting;
+  job.state =
+      (record.status.value_or(0) & kWinJobPrinting) != 0 ? JobState::kPrinting : JobState::kWaiting;
   if (countsPages) job.pagesPrinted = record.pages.value_or(0);
   return job;
 }
@@ -130,9 +130,10 @@ void DetailsBook::Keep(const SpoolerJobNote& job, const JobDetails& details) {
   kept[job.id] = Kept{job.submittedAt, details};
 }
 
-void TellJobs(const std::vector<SpoolerJobNote>& queued, const std::map<uint32_t, SpoolerJobNote>& news,
-              const std::vector<uint32_t>& before, bool countsPages, uint64_t until,
-              Win32JobCursor* cursor, std::vector<SpoolJob>* jobs) {
+void TellJobs(const std::vector<SpoolerJobNote>& queued,
+              const std::map<uint32_t, SpoolerJobNote>& news, const std::vector<uint32_t>& before,
+              bool countsPages, uint64_t until, Win32JobCursor* cursor,
+              std::vector<SpoolJob>* jobs) {
   jobs->clear();
   const bool newCursor = cursor->listings == 0;
   ++cursor->listings;
@@ -178,8 +179,8 @@ void TellJobs(const std::vector<SpoolerJobNote>& queued, const std::map<uint32_t
     auto lastAt = cursor->listed.find(id);
     const SpoolJob* last = lastAt != cursor->listed.end() ? &lastAt->second : nullptr;
     const int64_t submittedNow = inList != nullptr && inList->submittedAt != 0 ? inList->submittedAt
-                                 : heard != nullptr                         ? heard->submittedAt
-                                                                            : 0;
+                                 : heard != nullptr                            ? heard->submittedAt
+                                                                               : 0;
     if (last != nullptr && OtherJob(last->submittedAt, submittedNow)) {
       // The last listing's job left, and another took its id: each is told
       // with its own fields.

@@ -71,8 +71,8 @@ class JobJournal {
     uint32_t id;
   };
   struct Known {
-    SpoolerJobNote record;      // every notification of the job merged
-    uint64_t lastSeq = 0;  // its latest entry
+    SpoolerJobNote record;  // every notification of the job merged
+    uint64_t lastSeq = 0;   // its latest entry
   };
   std::deque<Entry> entries;
   std::map<uint32_t, Known> known;  // jobs with an entry still kept
@@ -107,9 +107,9 @@ class Win32JobCursor : public JobCursor {
     uint64_t listing = 0;  // the last to see it
   };
 
-  uint64_t position;                     // journal entries from here on are unread
-  std::map<uint32_t, SpoolJob> listed;   // in the queue at the last listing
-  std::map<uint32_t, Told> told;         // ended jobs told
+  uint64_t position;                    // journal entries from here on are unread
+  std::map<uint32_t, SpoolJob> listed;  // in the queue at the last listing
+  std::map<uint32_t, Told> told;        // ended jobs told
   uint64_t listings = 0;
 };
 
@@ -118,8 +118,9 @@ class Win32JobCursor : public JobCursor {
 // listing having started at journal position `until`. Pages are reported
 // only where `countsPages`; a cursor's first listing tells no ended jobs.
 // Moves the cursor on.
-void TellJobs(const std::vector<SpoolerJobNote>& queued, const std::map<uint32_t, SpoolerJobNote>& news,
-              const std::vector<uint32_t>& before, bool countsPages, uint64_t until,
-              Win32JobCursor* cursor, std::vector<SpoolJob>* jobs);
+void TellJobs(const std::vector<SpoolerJobNote>& queued,
+              const std::map<uint32_t, SpoolerJobNote>& news, const std::vector<uint32_t>& before,
+              bool countsPages, uint64_t until, Win32JobCursor* cursor,
+              std::vector<SpoolJob>* jobs);
 
 }  // namespace pelko

@@ -22,13 +22,13 @@ constexpr int kRefreshAttempts = 3;
 // The job fields the notifications are asked to carry. The DEVMODE and the
 // machine name come once, with the job's arrival: a job that comes and
 // goes between two listings still tells how it asked to be printed.
-WORD kJobFields[] = {JOB_NOTIFY_FIELD_USER_NAME,     JOB_NOTIFY_FIELD_DOCUMENT,
-                     JOB_NOTIFY_FIELD_STATUS,        JOB_NOTIFY_FIELD_PAGES_PRINTED,
-                     JOB_NOTIFY_FIELD_SUBMITTED,     JOB_NOTIFY_FIELD_DEVMODE,
+WORD kJobFields[] = {JOB_NOTIFY_FIELD_USER_NAME,   JOB_NOTIFY_FIELD_DOCUMENT,
+                     JOB_NOTIFY_FIELD_STATUS,      JOB_NOTIFY_FIELD_PAGES_PRINTED,
+                     JOB_NOTIFY_FIELD_SUBMITTED,   JOB_NOTIFY_FIELD_DEVMODE,
                      JOB_NOTIFY_FIELD_MACHINE_NAME};
 
-PRINTER_NOTIFY_OPTIONS_TYPE kJobType = {JOB_NOTIFY_TYPE, 0, 0, 0,
-                                        sizeof kJobFields / sizeof kJobFields[0], kJobFields};
+PRINTER_NOTIFY_OPTIONS_TYPE kJobType = {
+    JOB_NOTIFY_TYPE, 0, 0, 0, sizeof kJobFields / sizeof kJobFields[0], kJobFields};
 
 PRINTER_NOTIFY_OPTIONS JobOptions(DWORD flags) {
   return PRINTER_NOTIFY_OPTIONS{2, flags, 1, &kJobType};

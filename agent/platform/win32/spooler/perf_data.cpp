@@ -54,9 +54,7 @@ class Win32PerfData : public PerfData {
     if (status == ERROR_SUCCESS) *counter = handle;
     return Status(status);
   }
-  PdhStatus CollectQueryData(PdhQuery query) override {
-    return Status(PdhCollectQueryData(query));
-  }
+  PdhStatus CollectQueryData(PdhQuery query) override { return Status(PdhCollectQueryData(query)); }
   PdhStatus GetFormattedCounterValue(PdhCounter counter, uint32_t format, uint32_t* type,
                                      PdhFmtCounterValue* value) override {
     DWORD counterType = 0;
@@ -65,17 +63,15 @@ class Win32PerfData : public PerfData {
     if (type != nullptr) *type = counterType;
     return Status(status);
   }
-  PdhStatus GetRawCounterValue(PdhCounter counter, uint32_t* type,
-                               PdhRawCounter* value) override {
+  PdhStatus GetRawCounterValue(PdhCounter counter, uint32_t* type, PdhRawCounter* value) override {
     DWORD counterType = 0;
-    const PDH_STATUS status = PdhGetRawCounterValue(
-        counter, &counterType, reinterpret_cast<PDH_RAW_COUNTER*>(value));
+    const PDH_STATUS status =
+        PdhGetRawCounterValue(counter, &counterType, reinterpret_cast<PDH_RAW_COUNTER*>(value));
     if (type != nullptr) *type = counterType;
     return Status(status);
   }
-  PdhStatus ComputeCounterStatistics(PdhCounter counter, uint32_t format,
-                                     uint32_t firstEntry, uint32_t entryCount,
-                                     const PdhRawCounter* raw,
+  PdhStatus ComputeCounterStatistics(PdhCounter counter, uint32_t format, uint32_t firstEntry,
+                                     uint32_t entryCount, const PdhRawCounter* raw,
                                      PdhStatistics* statistics) override {
     // PDH only reads the ring; its prototype is not const.
     return Status(PdhComputeCounterStatistics(
@@ -83,9 +79,7 @@ class Win32PerfData : public PerfData {
         reinterpret_cast<PDH_RAW_COUNTER*>(const_cast<PdhRawCounter*>(raw)),
         reinterpret_cast<PDH_STATISTICS*>(statistics)));
   }
-  PdhStatus RemoveCounter(PdhCounter counter) override {
-    return Status(PdhRemoveCounter(counter));
-  }
+  PdhStatus RemoveCounter(PdhCounter counter) override { return Status(PdhRemoveCounter(counter)); }
   PdhStatus CloseQuery(PdhQuery query) override { return Status(PdhCloseQuery(query)); }
 };
 

@@ -177,8 +177,8 @@ class Win32Spooler : public Spooler {
     auto found = queues.find(name);
     if (found == queues.end()) return 0;
     const Notified& notified = found->second;
-    if (notified.change == INVALID_HANDLE_VALUE || !notified.trusted ||
-        !notified.emptyAtLook || notified.changes != notified.changesAtLook) {
+    if (notified.change == INVALID_HANDLE_VALUE || !notified.trusted || !notified.emptyAtLook ||
+        notified.changes != notified.changesAtLook) {
       return 0;
     }
     const ULONGLONG age = GetTickCount64() - notified.lookedAt;
@@ -308,9 +308,8 @@ class Win32Spooler : public Spooler {
           withFields.push_back(notified.fields);
         }
       }
-      const DWORD got = WaitForMultipleObjects(static_cast<DWORD>(handles.size()),
-                                               handles.data(), FALSE,
-                                               polled.empty() ? INFINITE : kJournalPollMs);
+      const DWORD got = WaitForMultipleObjects(static_cast<DWORD>(handles.size()), handles.data(),
+                                               FALSE, polled.empty() ? INFINITE : kJournalPollMs);
       if (got == WAIT_TIMEOUT) {
         for (const auto& [name, printer] : polled) PollIntoJournal(name, printer);
         continue;
@@ -371,15 +370,15 @@ class Win32Spooler : public Spooler {
     notified.polled = std::move(now);
   }
 
-  PageCounters pageCounters;  // under a lock of its own
-  std::mutex mutex;  // everything below
+  PageCounters pageCounters;      // under a lock of its own
+  std::mutex mutex;               // everything below
   std::condition_variable taken;  // the watcher took in a notification
   std::map<std::string, Notified> queues;
   std::map<std::string, JobJournal> journals;
   std::map<std::string, bool> countingQueues;  // a job of it told a page printed
   std::map<std::string, DetailsBook> details;
   std::map<std::string, ColorKnown> colors;  // each printer's, asked now and then
-  uint64_t journalSeq = 0;  // the last entry journaled, of any queue
+  uint64_t journalSeq = 0;                   // the last entry journaled, of any queue
   HANDLE wake = nullptr;
   HANDLE watcher = nullptr;
   bool stopping = false;
