@@ -59,9 +59,10 @@ void CloseOnExecFrom3(int ceiling) {
 
 // Root runs this program: it and every folder above it must be out of
 // everyone else's reach, and it must be one.
-LaunchResult VetProgram(const std::string& program, std::string* resolved) {
-  std::string why;
-  switch (CheckPathSafety(program, resolved, &why)) {
+// The launch's answer to a path found unsafe or not to be checked;
+// kStarted where it is safe.
+LaunchResult SafetyResult(PathSafety safety, const std::string& why) {
+  switch (safety) {
     case PathSafety::kError:
       return {LaunchStatus::kFailed, why};
     case PathSafety::kUnsafe:
@@ -69,6 +70,14 @@ LaunchResult VetProgram(const std::string& program, std::string* resolved) {
     case PathSafety::kSafe:
       break;
   }
+  return {LaunchStatus::kStarted, ""};
+}
+
+LaunchResult VetProgram(const std::string& program, std::string* resolved) {
+  std::string why;
+  const PathSafety checked = CheckPathSafety(program, resolved, &why);
+  const LaunchResult safety = SafetyResult(checked, why);
+  if (safety.status != LaunchStatus::kStarted) return safety;
   struct stat st;
   if (stat(resolved->c_str(), &st) != 0 || !S_ISREG(st.st_mode) || (st.st_mode & 0111) == 0) {
     return {LaunchStatus::kFailed, *resolved + " is not an executable file"};
@@ -118,15 +127,8 @@ class ForkLauncher : public Launcher {
   // The entry itself strictly; above it a sticky folder (/tmp) will do.
   LaunchResult Vet(const std::string& path) override {
     std::string resolved, why;
-    switch (CheckPathSafety(path, &resolved, &why, 1)) {
-      case PathSafety::kError:
-        return {LaunchStatus::kFailed, why};
-      case PathSafety::kUnsafe:
-        return {LaunchStatus::kRefused, why};
-      case PathSafety::kSafe:
-        break;
-    }
-    return {LaunchStatus::kStarted, ""};
+    const PathSafety checked = CheckPathSafety(path, &resolved, &why, 1);
+    return SafetyResult(checked, why);
   }
 
   // The folders above strictly, the folder itself written by no other.
