@@ -18,17 +18,6 @@ constexpr const char* kSumFigureColumns[] = {
     "jobs", "pages", "cost", "color_pages", "mono_pages", "untold_pages", "told_jobs"};
 static_assert(std::size(kSumKeyColumns) + std::size(kSumFigureColumns) == kJobSumParams);
 
-// "(?, ..., ?), (?, ..., ?)": rows groups of params marks.
-std::string Marks(std::size_t rows, std::size_t params = kJobRowParams) {
-  std::string one = "(?";
-  for (std::size_t i = 1; i < params; ++i) one += ", ?";
-  one += ")";
-  std::string all;
-  all.reserve(rows * (one.size() + 2));
-  for (std::size_t r = 0; r < rows; ++r) all += (r == 0 ? "" : ", ") + one;
-  return all;
-}
-
 // "user_name = <from>user_name<to>, ...": what an upsert sets of a row.
 std::string SetValues(const std::string& from, const std::string& to = "") {
   std::string set;
@@ -98,6 +87,11 @@ std::string ReportSession(Engine engine) {
   return "";
 }
 
+std::vector<std::string> SyncSession(Engine engine) {
+  if (engine != Engine::kPostgreSql) return {};
+  return {"SET plan_cache_mode = force_custom_plan", "SET synchronous_commit = off"};
+}
+
 std::string JobSumsFrom(Engine engine, bool wide) {
   if (engine == Engine::kMariaDb && wide) {
     return "pelko_job_sums IGNORE INDEX (pelko_job_sums_by_period)";
@@ -149,12 +143,12 @@ std::string DropIndex(Engine engine, const std::string& table, const std::string
   return "DROP INDEX IF EXISTS " + name + (engine == Engine::kPostgreSql ? "" : " ON " + table);
 }
 
-std::string UpsertJobRows(Engine engine, std::size_t rows) {
+std::string UpsertJobRows(Engine engine, const std::string& source) {
   const std::string columns = kJobRowColumns;
   switch (engine) {
     case Engine::kMariaDb:
-      return "INSERT INTO pelko_jobs (" + columns + ") VALUES " + Marks(rows) +
-             " ON DUPLICATE KEY UPDATE " + SetValues("VALUES(", ")");
+      return "INSERT INTO pelko_jobs (" + columns + ") " + source + " ON DUPLICATE KEY UPDATE " +
+             SetValues("VALUES(", ")");
     case Engine::kSqlServer: {
       std::string on;
       for (const char* column : kKeyColumns) {
@@ -164,21 +158,23 @@ std::string UpsertJobRows(Engine engine, std::size_t rows) {
       for (const char* column : kKeyColumns)
         values += std::string(values.empty() ? "" : ", ") + "s." + column;
       for (const char* column : kValueColumns) values += std::string(", s.") + column;
-      return "MERGE INTO pelko_jobs WITH (HOLDLOCK) AS t USING (VALUES " + Marks(rows) +
-             ") AS s (" + columns + ") ON " + on + " WHEN MATCHED THEN UPDATE SET " +
-             SetValues("s.") + " WHEN NOT MATCHED THEN INSERT (" + columns + ") VALUES (" + values +
-             ");";
+      return "MERGE INTO pelko_jobs WITH (HOLDLOCK) AS t USING (" + source + ") AS s (" + columns +
+             ") ON " + on + " WHEN MATCHED THEN UPDATE SET " + SetValues("s.") +
+             " WHEN NOT MATCHED THEN INSERT (" + columns + ") VALUES (" + values + ");";
     }
     case Engine::kPostgreSql:
       break;
   }
   std::string key;
   for (const char* column : kKeyColumns) key += std::string(key.empty() ? "" : ", ") + column;
-  return "INSERT INTO pelko_jobs (" + columns + ") VALUES " + Marks(rows) + " ON CONFLICT (" + key +
+  return "INSERT INTO pelko_jobs (" + columns + ") " + source + " ON CONFLICT (" + key +
          ") DO UPDATE SET " + SetValues("EXCLUDED.");
 }
 
-std::string JobSumValues(std::size_t rows) { return "VALUES " + Marks(rows, kJobSumParams); }
+std::string InsertJobRows(Engine engine, const std::string& source) {
+  (void)engine;  // alike in all
+  return std::string("INSERT INTO pelko_jobs (") + kJobRowColumns + ") " + source;
+}
 
 std::string AddToJobSums(Engine engine, const std::string& source) {
   const std::string columns = kJobSumColumns;
@@ -217,7 +213,5 @@ std::string AddToJobSums(Engine engine, const std::string& source) {
   return "INSERT INTO pelko_job_sums (" + columns + ") " + source + " ON CONFLICT (" + key +
          ") DO UPDATE SET " + set;
 }
-
-std::size_t MostJobRowsAtOnce(Engine engine) { return engine == Engine::kSqlServer ? 64 : 128; }
 
 }  // namespace pelko::database

@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <string>
+#include <vector>
 
 namespace pelko::database {
 
@@ -43,6 +44,15 @@ std::string ReleaseMaking(Engine engine);
 // 16 MB (some 16 000 users' sums) on disk by default, ten times slower;
 // PostgreSQL sorts on disk what passes 4 MB (some 5 000 users).
 std::string ReportSession(Engine engine);
+// What the agent's connection sets before it sends, where the engine needs
+// it. PostgreSQL keeps a plan of a prepared statement once made for any
+// parameters: the read-back of a printer's day, planned while the table was
+// nearly empty, went on reading the whole table, and each file of a first
+// sync took longer than the one before. And it need not wait for each
+// commit to reach the disk: a transaction the server loses in a crash lost
+// the connection with it, and the agent, connecting anew, reads what was
+// sent from the database and sends the rest again from the daily logs.
+std::vector<std::string> SyncSession(Engine engine);
 // pelko_job_sums as a report names it after FROM: read whole where wide
 // (a range of many months, or unbounded) on MariaDB, whose way through the
 // index on kind and period looks up each row in the table (three times
@@ -72,12 +82,13 @@ inline constexpr char kJobRowColumns[] =
     "cost, copies, color_pages, mono_pages, sides, paper, client, color_from";
 inline constexpr std::size_t kJobRowParams = 17;
 
-// The statement that writes rows job rows (kJobRowParams parameters each),
-// each replacing the row of its key where there is one.
-std::string UpsertJobRows(Engine engine, std::size_t rows);
-// The most rows one such statement takes, a power of two (SQL Server takes
-// 2100 parameters; psqlODBC dropped the connection at 512 rows).
-std::size_t MostJobRowsAtOnce(Engine engine);
+// The statement that writes the job rows of source ("VALUES (...), ..." or a
+// SELECT, in the order of kJobRowColumns), each replacing the row of its
+// key where there is one.
+std::string UpsertJobRows(Engine engine, const std::string& source);
+// The statement that writes the job rows of source where the table holds
+// none of their keys.
+std::string InsertJobRows(Engine engine, const std::string& source);
 
 // The columns of a row of pelko_job_sums in the order its parameters are
 // bound: the key's five, then the figures added to it.
@@ -97,9 +108,5 @@ inline constexpr char kJobFigures[] =
 // figures added to those of the row of its key where there is one. No two
 // rows of source may share a key.
 std::string AddToJobSums(Engine engine, const std::string& source);
-// "VALUES (?, ...), ...": rows rows of kJobSumParams parameters each.
-std::string JobSumValues(std::size_t rows);
-// The most sum rows one such statement takes.
-inline constexpr std::size_t kMostJobSumsAtOnce = 128;
 
 }  // namespace pelko::database

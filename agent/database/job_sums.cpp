@@ -4,10 +4,17 @@
 #include <cstdlib>
 
 #include "agent/database/column_widths.h"
+#include "agent/database/row_batch.h"
 
 namespace pelko::database {
 
 namespace {
+
+// The values of a sum row, in the order of kJobSumColumns.
+constexpr ValueType kSumTypes[kJobSumParams] = {
+    ValueType::kText,   ValueType::kText,   ValueType::kText,   ValueType::kText,
+    ValueType::kText,   ValueType::kNumber, ValueType::kNumber, ValueType::kNumber,
+    ValueType::kNumber, ValueType::kNumber, ValueType::kNumber, ValueType::kNumber};
 
 bool Digits(const std::string& text, std::size_t count) {
   return text.size() >= count && text.find_first_not_of("0123456789") >= count;
@@ -72,32 +79,21 @@ void JobSums::Add(const std::string& logDate, const JobShare& share, int sign) {
 
 bool JobSums::Write(const std::function<bool(std::string_view, const std::vector<SqlParam>&)>& run,
                     Engine engine, const std::string& server) const {
-  std::vector<const decltype(changes)::value_type*> rows;
-  for (const auto& change : changes) {
+  RowBatch batch(engine, kSumTypes, [&](const std::string& source, const auto& params) {
+    return run(AddToJobSums(engine, source), params);
+  });
+  for (const auto& [key, figures] : changes) {
     bool any = false;
-    for (int64_t value : change.second.values) any = any || value != 0;
-    if (any) rows.push_back(&change);  // a row written over as it was adds nothing
+    for (int64_t value : figures.values) any = any || value != 0;
+    if (!any) continue;  // a row written over as it was adds nothing
+    std::vector<SqlParam> values = {
+        SqlParam::Text(server), SqlParam::Text(std::string(1, std::get<0>(key))),
+        SqlParam::Text(std::get<1>(key)), SqlParam::Text(std::get<2>(key)),
+        SqlParam::Text(std::get<3>(key))};
+    for (int64_t value : figures.values) values.push_back(SqlParam::Number(value));
+    if (!batch.Add(values)) return false;
   }
-  std::size_t at = 0;
-  while (at < rows.size()) {
-    // Halves, as the rows go; the last few at once, as a new job's three do.
-    std::size_t count = kMostJobSumsAtOnce;
-    while (count > rows.size() - at) count = rows.size() - at <= 8 ? rows.size() - at : count / 2;
-    std::vector<SqlParam> params;
-    params.reserve(count * kJobSumParams);
-    for (std::size_t i = at; i < at + count; ++i) {
-      const auto& [key, figures] = *rows[i];
-      params.push_back(SqlParam::Text(server));
-      params.push_back(SqlParam::Text(std::string(1, std::get<0>(key))));
-      params.push_back(SqlParam::Text(std::get<1>(key)));
-      params.push_back(SqlParam::Text(std::get<2>(key)));
-      params.push_back(SqlParam::Text(std::get<3>(key)));
-      for (int64_t value : figures.values) params.push_back(SqlParam::Number(value));
-    }
-    if (!run(AddToJobSums(engine, JobSumValues(count)), params)) return false;
-    at += count;
-  }
-  return true;
+  return batch.Finish();
 }
 
 std::vector<std::string> JobSumsTable(Engine engine) {

@@ -41,8 +41,8 @@ class JobSums {
   // sign 1: the row is added; -1: it is written over (its share as the
   // database held it).
   void Add(const std::string& logDate, const JobShare& share, int sign);
-  // The changes added to server's sums, kMostJobSumsAtOnce to a statement
-  // then halves, the last 8 or fewer in one; run sends one statement.
+  // The changes added to server's sums, as few statements as the engine
+  // takes (row_batch.h); run sends one statement.
   bool Write(const std::function<bool(std::string_view, const std::vector<SqlParam>&)>& run,
              Engine engine, const std::string& server) const;
 

@@ -82,14 +82,16 @@ class LogSync {
                        const std::vector<JobRow>& rows, std::string* error);
   // What was sent of a file: its size and time of writing.
   bool Record(SqlConnection& connection, const std::string& file, const SentState& state);
-  // The rows of printer's day that the database lacks or holds otherwise,
-  // read back from it; the rows they write over taken from sums, and the
-  // keys of the day's rows added to held.
+  // Of rows of printer's day, those the database lacks (fresh) and those it
+  // holds otherwise (replacing), read back from it; the rows they write over
+  // taken from sums, and the keys of the day's rows added to held.
   bool Unlike(SqlConnection& connection, const std::string& printer, const std::string& logDate,
-              const std::vector<const JobRow*>& rows, std::vector<const JobRow*>* unlike,
-              JobSums* sums, std::vector<uint64_t>* held);
+              const std::vector<const JobRow*>& rows, std::vector<const JobRow*>* fresh,
+              std::vector<const JobRow*>* replacing, JobSums* sums, std::vector<uint64_t>* held);
+  // Rows of keys the database lacks, or (replacing) rows written over the
+  // rows of their keys.
   bool Write(SqlConnection& connection, const std::string& logDate,
-             const std::vector<const JobRow*>& rows);
+             const std::vector<const JobRow*>& rows, bool replacing);
   bool Run(SqlConnection& connection, std::string_view sql, const std::vector<SqlParam>& params,
            std::vector<SqlRow>* result = nullptr);
 

@@ -55,8 +55,12 @@ class FakeSqlConnection : public SqlConnection {
   explicit FakeSqlConnection(FakeSqlDatabase& database)
       : database(database), pending(database.committed) {}
 
-  bool Execute(std::string_view sent, const std::vector<SqlParam>& params,
+  bool Execute(std::string_view sent, const std::vector<SqlParam>& sentParams,
                std::vector<SqlRow>* rows) override {
+    // Rows sent as a column an array are taken as they would be a value a
+    // parameter.
+    const std::vector<SqlParam> params =
+        sent.find("unnest(") != std::string_view::npos ? RowsOfArrays(sentParams) : sentParams;
     // Made where it is not yet: the fake's tables are made whole or not at all.
     std::string plain(sent);
     if (const std::size_t at = plain.find("IF NOT EXISTS "); at != std::string::npos)
@@ -151,7 +155,7 @@ class FakeSqlConnection : public SqlConnection {
         for (std::size_t i = 0; i < 7; ++i) sum[i] += number(at + 5 + i);
       }
     } else if (starts("CREATE") || starts("UPDATE pelko_schema_version") || starts("ALTER") ||
-               starts("DROP INDEX")) {
+               starts("SET ") || starts("DROP INDEX")) {
     } else if (starts("SELECT DISTINCT log_date, server_name")) {
       std::set<SqlRow> days;
       for (const auto& [key, value] : pending.jobs)
@@ -288,6 +292,34 @@ class FakeSqlConnection : public SqlConnection {
   }
   std::string LastError() const override { return error; }
   bool Lost() const override { return lost; }
+
+  // The values of array literals ({"text",12,NULL}), a column each, row by row.
+  static std::vector<SqlParam> RowsOfArrays(const std::vector<SqlParam>& arrays) {
+    std::vector<std::vector<SqlParam>> columns;
+    for (const SqlParam& array : arrays) {
+      std::vector<SqlParam>& column = columns.emplace_back();
+      const std::string& text = array.text;
+      for (std::size_t at = 1; at < text.size() && text[at] != '}'; ++at) {
+        if (text[at] == '"') {
+          std::string value;
+          for (++at; text[at] != '"'; ++at) value += text[at] == '\\' ? text[++at] : text[at];
+          column.push_back(SqlParam::Text(value));
+          ++at;
+        } else {
+          const std::size_t end = text.find_first_of(",}", at);
+          const std::string value = text.substr(at, end - at);
+          column.push_back(value == "NULL" ? SqlParam{false, {}, 0, true}
+                                           : SqlParam::Number(std::stoll(value)));
+          at = end;
+        }
+      }
+    }
+    std::vector<SqlParam> rows;
+    for (std::size_t r = 0; !columns.empty() && r < columns[0].size(); ++r) {
+      for (const auto& column : columns) rows.push_back(column.at(r));
+    }
+    return rows;
+  }
 
  private:
   bool Lose() {

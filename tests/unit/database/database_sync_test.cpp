@@ -96,9 +96,9 @@ TEST_F(DatabaseSyncTest, AChangedEntryUpdatesItsRowANewOneIsAddedTheRestStays) {
   EXPECT_EQ(database.committed.jobs[Key(7)][2], "5");
   EXPECT_EQ(database.committed.jobs[Key(7)][3], "25");
   EXPECT_EQ(database.committed.jobs[Key(9)][0], "eve");
-  // The day read back for the row written over, the two rows in one
-  // statement, their sums, the file's state.
-  EXPECT_EQ(database.statements - after, 4);
+  // The day read back for the row written over, the new row inserted, the
+  // changed one written over, their sums, the file's state.
+  EXPECT_EQ(database.statements - after, 5);
   EXPECT_EQ(database.rowsWritten, 4);
 }
 
@@ -276,38 +276,40 @@ TEST_F(DatabaseSyncTest, ALogRewrittenInItsMiddleSendsOnlyWhatChangedAlsoAfterAR
   restarted.Cycle();
   EXPECT_EQ(database.committed.jobs[Key(2)][2], "3");
   EXPECT_EQ(database.rowsWritten, 7) << "the rows read back tell the one that changed";
-  // Schema, state, the rows read back, the row, its sums, the file's state.
-  EXPECT_EQ(database.statements - before, 6);
+  // Schema, the two settings, state, the rows read back, the row, its sums, the
+  // file's state.
+  EXPECT_EQ(database.statements - before, 8);
   fake.files.PutFile(kLog,
                      Log(Entry(6, "f", "x", 1) + Entry(4, "d", "x", 1) + Entry(1, "a", "x", 1) +
                          Entry(2, "b", "x", 3) + Entry(5, "e", "x", 1)));
   fake.clock.Advance(kDatabasePollMs);
   restarted.Cycle();
   EXPECT_EQ(database.rowsWritten, 8);
-  EXPECT_EQ(database.statements - before, 6 + 3) << "a new row: nothing read back once sent";
+  EXPECT_EQ(database.statements - before, 8 + 3) << "a new row: nothing read back once sent";
 }
 
-// Rows go 128 to a statement and then in halves; a statement lost among
-// them loses the whole file's transaction, and the file goes again whole.
-TEST_F(DatabaseSyncTest, ABatchCutHalfWayIsRolledBackAndSentAgainWhole) {
+// A file's rows go as one statement and their sums as another; the
+// connection lost between them loses the whole file's transaction, and the
+// file goes again whole.
+TEST_F(DatabaseSyncTest, AFileCutHalfWayIsRolledBackAndSentAgainWhole) {
   Round();
   std::string entries;
   for (int id = 1000; id < 1600; ++id) entries += Entry(id, "u" + std::to_string(id), "d", 1);
   fake.files.PutFile(kLog, Log(entries));
   const int before = database.statements;
-  database.failAfterStatements = 1;  // the first 128 rows, then lost
+  database.failAfterStatements = 2;  // rows read back, the rows written, then lost
   const uint32_t wait = Round(kDatabasePollMs);
   EXPECT_EQ(wait, kDatabaseFirstRetryMs);
-  EXPECT_EQ(database.statements - before, 1);
-  EXPECT_EQ(database.committed.jobs.size(), 2u) << "none of the 128 kept";
+  EXPECT_EQ(database.statements - before, 2);
+  EXPECT_EQ(database.committed.jobs.size(), 2u) << "none of the 600 kept";
   database.failAfterStatements = -1;
   const int again = database.statements;
   EXPECT_EQ(Round(wait), kDatabasePollMs);
   ASSERT_EQ(database.committed.jobs.size(), 602u);
   EXPECT_EQ(database.committed.jobs[Key(1599)][0], "u1599");
-  // Schema, state, rows read back; 600 rows as 4 x 128 + 64 + 16 + 8; 602
-  // sums (a day, a printer, 600 users) as 4 x 128 + 64 + 16 + 8 + 2; the state.
-  EXPECT_EQ(database.statements - again, 3 + 7 + 8 + 1);
+  // Schema, two settings, state, rows read back; the 600 rows at once, their 602
+  // sums (a day, a printer, 600 users) at once; the state.
+  EXPECT_EQ(database.statements - again, 5 + 1 + 1 + 1);
 }
 
 TEST_F(DatabaseSyncTest, ADatabaseOfALaterVersionIsLeftAloneAndSaidOnce) {
