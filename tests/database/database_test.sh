@@ -265,16 +265,18 @@ case $scenario in
     checked_pelkodb "with the driver's logs on"
     "$bin/pelkoreport" --database "${PG_ENV_ODBC}CommLog=1;" --password-stdin --text <<<pgsecret >/dev/null
     check "pelkoreport --database with the driver's logs on" 0 $?
-    check "the driver logged as asked" yes "$([[ -s $driver_logs/mylog_pelkodb_root$pelkodb.log ]] && echo yes)"
+    # psqlODBC names a log by the program where it can tell it, not always.
+    check "the driver logged as asked" yes \
+      "$(find "$driver_logs" -name "mylog_*root$pelkodb.log" -size +0 | grep -q . && echo yes)"
     check "the password is in its logs" yes "$(grep -qr pgsecret "$driver_logs" && echo yes)"
     # A data source asking for the logs is not the administrator's word in
     # DatabaseConnection: the programs ask them off.
     set_connection "DSN=pelkotest;Uid=pg;"
     checked_pelkodb "through the data source"
     check "no driver debug log through the data source" no \
-      "$([[ -e $driver_logs/mylog_pelkodb_root$pelkodb.log ]] && echo yes || echo no)"
+      "$(find "$driver_logs" -name "mylog_*root$pelkodb.log" | grep -q . && echo yes || echo no)"
     check "no statement logged through the data source" "" \
-      "$(grep -v '^PQfinish: ' "$driver_logs/psqlodbc_pelkodb_root$pelkodb.log" 2>/dev/null)"
+      "$(find "$driver_logs" -name "psqlodbc_*root$pelkodb.log" -exec cat {} + | grep -v '^PQfinish: ')"
     ;;
   stopped)
     start_agent
