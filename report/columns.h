@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "agent/logs/log_format.h"
-#include "report/report.h"
+#include "report/figures.h"
 
 namespace pelko::report {
 

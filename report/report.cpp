@@ -63,23 +63,6 @@ std::vector<Subtotal> InOrder(std::map<std::string, Subtotal, std::less<>>& grou
 
 }  // namespace
 
-void PageSplit::Add(const Job& job) {
-  if (!job.told) {
-    untold += job.pages;
-    return;
-  }
-  color += job.colorPages;
-  mono += job.monoPages;
-  toldJobs += 1;
-}
-
-std::vector<PageFigure> SplitFigures(const PageSplit& all, const PageSplit& group) {
-  if (all.toldJobs == 0) return {};
-  std::vector<PageFigure> figures{{"color", "Colour", group.color}, {"mono", "Mono", group.mono}};
-  if (all.untold > 0) figures.push_back({"untold", "Not told apart", group.untold});
-  return figures;
-}
-
 ReportBuilder::ReportBuilder(std::size_t listLimit, std::function<void(const Job&)> sink)
     : listLimit(listLimit), sink(std::move(sink)) {}
 
@@ -146,20 +129,6 @@ void ReportBuilder::AddJob(const Job& job) {
   report.recordedTotal += job.cost;
   Tally(job);
   if (Listable(job)) ListJob(Job(job));
-}
-
-void AddFigures(Subtotal& to, const Subtotal& from) {
-  to.jobs += from.jobs;
-  to.pages += from.pages;
-  to.cost += from.cost;
-  to.split.Add(from.split);
-}
-
-void PageSplit::Add(const PageSplit& other) {
-  color += other.color;
-  mono += other.mono;
-  untold += other.untold;
-  toldJobs += other.toldJobs;
 }
 
 void ReportBuilder::SeeDate(const std::string& date) {
@@ -240,13 +209,6 @@ Report ReportBuilder::Finish() {
     groups[g].clear();
   }
   return std::move(report);
-}
-
-bool NewerFirst(const Job& a, const Job& b) {
-  auto key = [](const Job& j) {
-    return std::tie(j.date, j.time, j.printer, j.id, j.user, j.doc, j.pages, j.cost, j.server);
-  };
-  return key(b) < key(a);
 }
 
 std::string Headline(const Report& r) {
