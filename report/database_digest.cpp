@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "agent/util/coding.h"
+#include "report/database_source.h"
 
 namespace pelko::report {
 
@@ -34,13 +35,13 @@ struct Tally {
 }  // namespace
 
 std::string DatabaseDigest(SqlConnection& connection) {
-  std::vector<SqlRow> version, periods;
-  bool ok = connection.Execute("SELECT MAX(version) FROM pelko_schema_version", {}, &version) &&
-            !version.empty() && !version[0].empty() &&
-            connection.Execute(
-                "SELECT kind, period, COUNT(*) FROM pelko_job_sums GROUP BY kind, period "
-                "ORDER BY kind, period",
-                {}, &periods);
+  const int version = SchemaVersion(connection);
+  std::vector<SqlRow> periods;
+  bool ok =
+      version != 0 && connection.Execute(
+                          "SELECT kind, period, COUNT(*) FROM pelko_job_sums GROUP BY kind, period "
+                          "ORDER BY kind, period",
+                          {}, &periods);
   Tally tally;
   // Runs of periods of one kind, each run up to kRowsAtOnce rows.
   for (std::size_t first = 0; ok && first < periods.size();) {
@@ -63,8 +64,8 @@ std::string DatabaseDigest(SqlConnection& connection) {
   connection.Rollback();
   if (!ok) return {};
   char digest[64];
-  std::snprintf(digest, sizeof digest, "v%s %" PRIu64 " %016" PRIx64, version[0][0].c_str(),
-                tally.rows, tally.hashes);
+  std::snprintf(digest, sizeof digest, "v%d %" PRIu64 " %016" PRIx64, version, tally.rows,
+                tally.hashes);
   return digest;
 }
 

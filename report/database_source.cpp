@@ -32,15 +32,6 @@ constexpr std::string_view kSummed =
 constexpr std::string_view kSumColumns =
     "jobs, pages, cost, color_pages, mono_pages, untold_pages, told_jobs";
 
-// The schema's version; 0 where it cannot be read (a reader without the
-// right to read it gets the jobs without their details).
-int SchemaVersion(SqlConnection& connection) {
-  std::vector<SqlRow> rows;
-  const bool ok = connection.Execute("SELECT MAX(version) FROM pelko_schema_version", {}, &rows);
-  connection.Rollback();
-  return ok && !rows.empty() && !rows[0].empty() ? std::atoi(rows[0][0].c_str()) : 0;
-}
-
 int32_t Number(const std::string& text) {
   return static_cast<int32_t>(std::strtol(text.c_str(), nullptr, 10));
 }
@@ -197,6 +188,13 @@ class GroupReader {
 };
 
 }  // namespace
+
+int SchemaVersion(SqlConnection& connection) {
+  std::vector<SqlRow> rows;
+  const bool ok = connection.Execute("SELECT MAX(version) FROM pelko_schema_version", {}, &rows);
+  connection.Rollback();
+  return ok && !rows.empty() && !rows[0].empty() ? std::atoi(rows[0][0].c_str()) : 0;
+}
 
 bool ReadDatabaseSums(SqlConnection& connection, const std::string& from, const std::string& to,
                       ReportBuilder& builder, SummaryBuilder* summary, bool* kept,

@@ -11,6 +11,11 @@
 
 namespace pelko::report {
 
+// The schema's version; 0 where it cannot be read (a reader without the
+// right to read it gets the jobs without their details). The transaction is
+// rolled back after.
+int SchemaVersion(SqlConnection& connection);
+
 // Hands every job of the log dates from..to (YYYYMMDD, both included; empty
 // for no bound) to builder, each with its server. False with *error when
 // the database cannot answer; the builder may then hold part of them.
