@@ -141,7 +141,7 @@ fi
 start_agent
 poll &
 poller=$!
-sleep 2  # the workers have taken their first look
+agent_watches "${queues[@]}" || exit 1
 
 # A 12-page job that is cancelled while it prints, and one held. CUPS
 # drops a cancelled job's document, so whether it is measured depends on
